@@ -1,0 +1,31 @@
+#pragma once
+
+#include <string>
+
+#include "core/input_source.h"
+
+namespace tolvane {
+
+// A source file opened for reading through the system's descriptors.
+class FileSource : public InputSource {
+public:
+    // Throws PlatformError naming the path when the file cannot be opened.
+    explicit FileSource(std::string path);
+    ~FileSource() override;
+    FileSource(const FileSource&) = delete;
+    FileSource& operator=(const FileSource&) = delete;
+
+    int64_t size() const override { return size_; }
+    int64_t position() const override { return position_; }
+    void seek(int64_t position) override;
+    size_t read(uint8_t* data, size_t length) override;
+    const std::string& path() const { return path_; }
+
+private:
+    std::string path_;
+    int fd_ = -1;
+    int64_t size_ = 0;
+    int64_t position_ = 0;
+};
+
+}  // namespace tolvane

@@ -1,0 +1,20 @@
+#pragma once
+
+#include <cstddef>
+#include <cstdint>
+
+namespace tolvane {
+
+// The file a pass reads, from its current position to its end, with 64-bit size and position.
+class InputSource {
+public:
+    virtual ~InputSource() = default;
+    virtual int64_t size() const = 0;
+    virtual int64_t position() const = 0;
+    virtual void seek(int64_t position) = 0;
+    // Reads up to `length` bytes; returns the count read, 0 only at the end of the file.
+    // Throws PlatformError when the system reports a read error.
+    virtual size_t read(uint8_t* data, size_t length) = 0;
+};
+
+}  // namespace tolvane

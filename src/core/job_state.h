@@ -1,0 +1,34 @@
+#pragma once
+
+#include <array>
+#include <cstdint>
+#include <memory>
+#include <string>
+
+#include "core/input_source.h"
+#include "core/locale_settings.h"
+
+namespace tolvane {
+
+inline constexpr size_t kBlockSize = 262144;
+
+// The open source, the one shared read block, the stop flags and the timing of the running or
+// last job.
+struct JobState {
+    std::unique_ptr<InputSource> source;
+    std::array<uint8_t, kBlockSize> buffer{};
+    // Bytes of `buffer` filled by the last read: nothing may be read at or past this index.
+    size_t bufferLength = 0;
+    bool cancelled = false;
+    bool writing = false;
+    bool fastStop = false;
+    uint32_t minPts = 0;
+    uint32_t firstPtm = 0;
+    uint32_t lastPtm = 0;
+    double spanDays = 0;
+    double totalSeconds = 0;
+    std::string timeFormat;
+    LocaleSettings formatSettings;
+};
+
+}  // namespace tolvane

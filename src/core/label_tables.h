@@ -1,0 +1,110 @@
+#pragma once
+
+#include <array>
+#include <cstdint>
+#include <string_view>
+
+namespace tolvane {
+
+// The number and text tables that the header analysers index. Texts are stored exactly as
+// they are printed, markup included; an empty entry prints as nothing.
+namespace labels {
+
+inline constexpr std::array<int32_t, 4> kAc3SampleRate = {48000, 44100, 32000, 0};
+
+inline constexpr std::array<int32_t, 19> kAc3BitRate = {
+    32000,  40000,  48000,  56000,  64000,  80000,  96000,  112000, 128000, 160000,
+    192000, 224000, 256000, 320000, 384000, 448000, 512000, 576000, 640000};
+
+inline constexpr std::array<std::string_view, 32> kChAssignText = {
+    "C (mono)",
+    "L + R",
+    "Lf + Rf + S",
+    "Lf + Rf + Ls + Rs",
+    "Lf + Rf + LFE",
+    "Lf + Rf + LFE + S",
+    "Lf + Rf + LFE + Ls + Rs",
+    "Lf + Rf + C",
+    "Lf + Rf + C + S",
+    "Lf + Rf + C + Ls + Rs",
+    "Lf + Rf + C + LFE",
+    "Lf + Rf + C + LFE + S",
+    "Lf + Rf + C + LFE + Ls + Rs",
+    "Lf + Rf + C + S",
+    "Lf + Rf + C + Ls + Rs",
+    "Lf + Rf + C + LFE",
+    "Lf + Rf + C + LFE + S",
+    "Lf + Rf + C + LFE + Ls + Rs",
+    "Lf + Rf + Ls + Rs + LFE",
+    "Lf + Rf + Ls + Rs + C",
+    "Lf + Rf + Ls + Rs + C + LFE",
+};
+
+inline constexpr std::array<std::string_view, 32> kMlpChText = {
+    "???0",  "???1",  "???2",  "???3",  "???4",  "???5",  "???6",  "???7",
+    "???8",  "???9",  "???10", "???11", "???12", "???13", "???14", "Lf + Rf + Ls + Rs + C + LFE",
+    "???16", "???17", "???18", "???19", "???20", "???21",
+};
+
+inline constexpr std::array<std::string_view, 16> kWordLengthText = {"16", "20", "24"};
+
+inline constexpr std::array<std::string_view, 16> kRateText = {
+    "48", "96", "192", "", "", "", "", "", "44.1", "88.2", "176.4"};
+
+inline constexpr std::array<std::string_view, 16> kSarText = {
+    "unspecified",
+    "[bl]1:1[/bl] (square samples)",
+    "[bl]12:11[/bl] (704x576 4:3)",
+    "[bl]10:11[/bl] (704x480 4:3)",
+    "[bl]16:11[/bl] (704x576 16:9)",
+    "[bl]40:33[/bl] (704x480 16:9)",
+    "[bl]24:11[/bl] (352x576 4:3)",
+    "[bl]20:11[/bl] (352x480 4:3)",
+    "[bl]32:11[/bl] (352x576 16:9)",
+    "[bl]80:33[/bl] (352x480 16:9)",
+    "[bl]18:11[/bl] (48$576 4:3)",
+    "[bl]15:11[/bl] (48$480 4:3)",
+    "[bl]64:33[/bl] (528x576 16:9)",
+    "[bl]160:99[/bl] (528x480 16:9)",
+    "[bl]4:3[/bl]",
+    "[bl]3:2[/bl]\"",
+};
+
+// Copy-control report texts, indexed by a 3-bit code.
+inline constexpr std::array<std::string_view, 8> kCgmsText = {"Copy Freely",
+                                                              "",
+                                                              "No More Copies",
+                                                              "Encryption Plus Non-Assertion",
+                                                              "Copy One Generation",
+                                                              "Copy Never",
+                                                              "",
+                                                              ""};
+
+inline constexpr std::array<std::string_view, 8> kApsText = {"off",
+                                                             "Type 1 of APS1 is ON",
+                                                             "Type 2 of APS1 is ON",
+                                                             "Type 3 of APS1 is ON",
+                                                             "",
+                                                             "",
+                                                             "APS2 is ON",
+                                                             "APS2 is ON"};
+
+}  // namespace labels
+
+// The tables as the passes hand them to the analysers. Every pass refills them at its start;
+// the texts are views of the constant data above, so a refill costs no allocation.
+struct LabelTables {
+    std::array<int32_t, 4> ac3SampleRate{};
+    std::array<int32_t, 19> ac3BitRate{};
+    std::array<std::string_view, 32> chAssignText{};
+    std::array<std::string_view, 32> mlpChText{};
+    std::array<std::string_view, 16> wordLengthText{};
+    std::array<std::string_view, 16> rateText{};
+    std::array<std::string_view, 16> sarText{};
+    std::array<std::string_view, 8> cgmsText{};
+    std::array<std::string_view, 8> apsText{};
+};
+
+void fillLabelTables(LabelTables& tables);
+
+}  // namespace tolvane

@@ -1,0 +1,69 @@
+#include "core/pack_engine.h"
+
+#include "core/pack_scanner.h"
+#include "core/time_format.h"
+
+namespace tolvane {
+
+namespace {
+
+constexpr int64_t kSystemHeaderBlockEnd = static_cast<int64_t>(kBlockSize);
+
+}  // namespace
+
+void PackEngine::showProgress(int64_t position, int64_t size, double startTime) {
+    const double elapsed = os_.now() - startTime;
+    const double remaining = elapsed * static_cast<double>(size) / static_cast<double>(position) -
+                             elapsed + 1.0 / 86400.0;
+    const JobState& job = state_.job;
+    reporter_.slog(std::to_string(position / kMebibyte) + "/" + std::to_string(size / kMebibyte) +
+                       " Mbytes, Remaining time: " +
+                       formatDayTime(remaining, job.timeFormat, job.formatSettings),
+                   StatusPanel::Progress);
+}
+
+void PackEngine::demux(PassMode mode, PassHooks& hooks) {
+    const bool detection = mode == PassMode::Detection;
+    resetForPassStart(state_, !detection);
+    PackScanner scanner(state_.streams, hooks, mode);
+    JobState& job = state_.job;
+    InputSource& source = *job.source;
+    const double startTime = os_.now();
+    hooks.passStarted();
+
+    const int64_t size = source.size();
+    while (source.position() < size && !job.cancelled && !job.fastStop) {
+        const size_t n = source.read(job.buffer.data(), job.buffer.size());
+        job.bufferLength = n;
+        if (n == 0) {
+            break;  // the file is shorter than its size said: nothing more to read
+        }
+        const int64_t position = source.position();
+        if (position % kProgressStep == 0) {
+            showProgress(position, size, startTime);
+            os_.processEvents();
+        }
+        if (detection) {
+            if (const std::optional<int64_t> limit = hooks.fastCheckLimit();
+                limit && position > *limit) {
+                job.fastStop = true;
+            }
+        }
+        if (position % kRepaintStep == 0) {
+            os_.repaint();
+        }
+        if (detection && position == kSystemHeaderBlockEnd && job.buffer[16] == 0x01 &&
+            job.buffer[17] == 0xBB) {
+            ScanState& s = scanner.state();
+            s.videoBound = job.buffer[24] & 0x1F;
+            s.audioBound = static_cast<uint8_t>(job.buffer[23] >> 2);
+            hooks.systemHeaderRead(s);
+        }
+        scanner.scanBlock(job.buffer.data(), n);
+    }
+
+    resetForPassEnd(state_);
+    hooks.passEnded();
+}
+
+}  // namespace tolvane

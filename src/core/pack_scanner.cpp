@@ -1,0 +1,372 @@
+#include "core/pack_scanner.h"
+
+#include <algorithm>
+
+namespace tolvane {
+
+namespace {
+
+bool handsOver(PacketKind kind) {
+    return kind == PacketKind::Video || kind == PacketKind::Audio ||
+           kind == PacketKind::MpegAudio || kind == PacketKind::Subpicture;
+}
+
+// Private-stream-1 audio: how each sub-stream id range is numbered and how many header bytes
+// follow the four of the sub-stream header before the payload starts.
+struct AudioRange {
+    uint8_t first;
+    uint8_t last;
+    AudioCoding coding;
+    uint8_t numberMask;
+};
+
+constexpr AudioRange kAudioRanges[] = {
+    {0x80, 0x87, AudioCoding::Ac3, 7},    {0x88, 0x8F, AudioCoding::Dts, 7},
+    {0xC0, 0xCF, AudioCoding::Eac3, 15},  {0xA0, 0xA7, AudioCoding::Lpcm, 15},
+    {0xB0, 0xB7, AudioCoding::TrueHd, 7},
+};
+
+}  // namespace
+
+bool PackScanner::registerStream(StreamKind kind, int32_t number, int32_t idByte) {
+    int32_t* entry = nullptr;
+    switch (kind) {
+        case StreamKind::Video:
+            entry = &streams_.videoId[static_cast<size_t>(number)];
+            break;
+        case StreamKind::Audio:
+            entry = &streams_.audioId[static_cast<size_t>(number)];
+            break;
+        case StreamKind::Subpicture:
+            entry = &streams_.subId[static_cast<size_t>(number)];
+            break;
+    }
+    if (*entry != kStreamAbsent) {
+        return false;
+    }
+    *entry = idByte;
+    return true;
+}
+
+void PackScanner::passOverRest() {
+    if (state_.remaining > 0) {
+        state_.skipRest = true;
+    }
+}
+
+bool PackScanner::startCode(uint8_t streamId) {
+    ScanState& s = state_;
+    PacketKind kind;
+    if (streamId == 0xE0 || streamId == 0xE1 || streamId == 0xE2 || streamId == 0xE3) {
+        const bool h264 = streamId >= 0xE2;
+        s.videoNo = streamId & 1;
+        s.videoIdByte = streamId;
+        s.videoType = h264 ? VideoType::H264 : VideoType::Mpeg2;
+        if (registerStream(StreamKind::Video, s.videoNo, streamId)) {
+            if (!h264) {
+                s.videoPts = s.heldPts;
+            }
+            hooks_.streamRegistered(StreamKind::Video, s.videoNo, streamId, s);
+        }
+        kind = PacketKind::Video;
+    } else if (streamId == 0xFD) {
+        s.videoType = VideoType::Vc1;
+        kind = PacketKind::Video;
+    } else if (streamId >= 0xC0 && streamId <= 0xCF) {
+        kind = PacketKind::MpegAudio;
+    } else if (streamId == 0xBC || streamId == 0xBE) {
+        kind = PacketKind::SkipPacket;
+    } else if (streamId == 0xBD) {
+        kind = PacketKind::PrivateStream1;
+    } else if (streamId == 0xBF) {
+        kind = PacketKind::PrivateStream2;
+    } else {
+        return false;
+    }
+    s.packetKind = kind;
+    s.lengthBytes = 2;
+    return true;
+}
+
+void PackScanner::timeStampByte(int index, uint8_t b) {
+    uint32_t& acc = state_.ptsAcc;
+    switch (index) {
+        case 1:
+            acc = static_cast<uint32_t>(b & 0x06) << 29;
+            break;
+        case 2:
+            acc |= static_cast<uint32_t>(b) << 22;
+            break;
+        case 3:
+            acc |= static_cast<uint32_t>(b & 0xFE) << 14;
+            break;
+        case 4:
+            acc |= static_cast<uint32_t>(b) << 7;
+            break;
+        default:
+            acc |= static_cast<uint32_t>(b & 0xFE) >> 1;
+            break;
+    }
+}
+
+void PackScanner::headerEnd() {
+    if (state_.packetKind == PacketKind::PrivateStream1) {
+        state_.subHeaderBytes = 4;
+    } else {
+        state_.inPayload = true;
+    }
+}
+
+void PackScanner::audioSubStream(uint8_t id) {
+    ScanState& s = state_;
+    const AudioRange* range = nullptr;
+    for (const AudioRange& r : kAudioRanges) {
+        if (id >= r.first && id <= r.last) {
+            range = &r;
+            break;
+        }
+    }
+    if (range == nullptr) {
+        s.packetKind = PacketKind::SkipPayload;
+        s.inPayload = true;
+    } else {
+        s.audioIdByte = id;
+        s.audioNo = id & range->numberMask;
+        s.audioCoding = range->coding;
+        if (registerStream(StreamKind::Audio, s.audioNo, id)) {
+            s.audioFirstPts = s.heldPts;
+            hooks_.streamRegistered(StreamKind::Audio, s.audioNo, id, s);
+        }
+        if (range->coding == AudioCoding::Lpcm) {
+            s.lpcmExtraBytes = 3;
+        } else if (range->coding == AudioCoding::TrueHd) {
+            s.truehdExtraBytes = 1;
+        } else {
+            s.inPayload = true;
+            s.packetKind = PacketKind::Audio;
+        }
+    }
+    s.heldPts = 0;
+}
+
+void PackScanner::subStreamByte(uint8_t b) {
+    ScanState& s = state_;
+    --s.remaining;
+    --s.subHeaderBytes;
+    if (s.subHeaderBytes == 3) {
+        const uint8_t group = b & 0xE0;
+        if (group == 0x20 || group == 0x60) {
+            s.subNo = b & 31;
+            s.subIdByte = b;
+            const bool detection = mode_ == PassMode::Detection;
+            if (registerStream(StreamKind::Subpicture, s.subNo, b)) {
+                if (detection) {
+                    s.subFirstPts = s.heldPts;
+                }
+                hooks_.streamRegistered(StreamKind::Subpicture, s.subNo, b, s);
+            }
+            if (detection && group == 0x20) {
+                s.heldPts = 0;
+            }
+            s.subHeaderBytes = 0;
+            s.packetKind = PacketKind::Subpicture;
+            s.inPayload = true;
+        }
+    } else if (s.subHeaderBytes == 0) {
+        audioSubStream(static_cast<uint8_t>(s.window >> 24));
+    }
+}
+
+void PackScanner::scanBlock(const uint8_t* block, size_t length) {
+    ScanState& s = state_;
+    const int64_t n = static_cast<int64_t>(length);
+    for (int64_t i = 0; i < n; ++i) {
+        const uint8_t b = block[i];
+        s.window = (s.window << 8) | b;
+
+        if (s.inPayload) {
+            if (s.remaining > 0) {
+                const int64_t a = std::min<int64_t>(s.remaining, n - i);
+                if (handsOver(s.packetKind)) {
+                    int32_t number = s.videoNo;
+                    if (s.packetKind == PacketKind::Audio ||
+                        s.packetKind == PacketKind::MpegAudio) {
+                        number = s.audioNo;
+                    } else if (s.packetKind == PacketKind::Subpicture) {
+                        number = s.subNo;
+                    }
+                    hooks_.payloadChunk(PayloadChunk{s.packetKind, number, static_cast<size_t>(i),
+                                                     static_cast<size_t>(a)},
+                                        s);
+                }
+                s.remaining -= static_cast<int32_t>(a);
+                i += a - 1;
+                if (s.remaining == 0) {
+                    s.inPayload = false;
+                }
+                continue;
+            }
+            // The header filled or overran its packet: there is no payload.
+            s.remaining = 0;
+            s.inPayload = false;
+        }
+        if (s.skipRest) {
+            i += s.remaining - 1;
+            s.remaining = 0;
+            s.skipRest = false;
+            continue;
+        }
+        if (s.ps2IdBytes > 0) {
+            --s.remaining;
+            --s.ps2IdBytes;
+            // An analysis needs at least one byte after the id; anything else is passed over.
+            if (b == 0x01 && s.firstDsi && s.remaining > 0) {
+                s.dsiPending = true;
+            } else if (b == 0x04 && s.firstControl && s.remaining > 0) {
+                s.controlPending = true;
+            } else {
+                passOverRest();
+            }
+            continue;
+        }
+        if (s.controlPending || s.dsiPending) {
+            if (s.controlPending) {
+                s.firstControl = false;
+                hooks_.copyControlPacket(static_cast<size_t>(i), s);
+                s.controlPending = false;
+            } else {
+                s.firstDsi = false;
+                hooks_.dsiPacket(static_cast<size_t>(i), s);
+                s.dsiPending = false;
+            }
+            i += s.remaining - 1;
+            s.remaining = 0;
+            continue;
+        }
+        if ((s.window & 0xFFFFFF00u) == 0x00000100u && startCode(b)) {
+            continue;
+        }
+        if (s.lengthBytes == 2) {
+            s.lengthBytes = 1;
+        } else if (s.lengthBytes == 1) {
+            s.lengthBytes = 0;
+            s.remaining = static_cast<int32_t>(s.window & 0xFFFF);
+            if (s.packetKind == PacketKind::PrivateStream2) {
+                s.ps2IdBytes = 1;
+            } else if (s.packetKind == PacketKind::SkipPacket) {
+                passOverRest();
+            } else {
+                s.fixedBytes = 3;
+            }
+        } else if (s.fixedBytes > 0) {
+            --s.remaining;
+            --s.fixedBytes;
+            if (s.fixedBytes == 1) {
+                s.flags2 = b;
+            } else if (s.fixedBytes == 0) {
+                s.headerBytes = b;
+                const int timeStamps = s.flags2 >> 6;
+                if (timeStamps == 2) {
+                    s.ptsBytes = 5;
+                } else if (timeStamps == 3) {
+                    s.ptsDtsBytes = 10;
+                }
+                if ((s.flags2 & 0xC1) == 0x01) {
+                    s.extFlagBytes = 1;
+                }
+                if (s.headerBytes == 0) {
+                    headerEnd();
+                }
+            }
+        } else if (s.ptsBytes > 0 || s.ptsDtsBytes > 0) {
+            --s.remaining;
+            --s.headerBytes;
+            bool fieldDone = false;
+            if (s.ptsBytes > 0) {
+                --s.ptsBytes;
+                timeStampByte(5 - s.ptsBytes, b);
+                if (s.ptsBytes == 0) {
+                    s.heldPts = s.ptsAcc;
+                    fieldDone = true;
+                }
+            } else {
+                --s.ptsDtsBytes;
+                const int index = 10 - s.ptsDtsBytes;
+                timeStampByte(index > 5 ? index - 5 : index, b);
+                if (index == 5) {
+                    s.heldPts = s.ptsAcc;
+                    s.videoPts = s.ptsAcc;
+                } else if (index == 10) {
+                    s.videoDts = s.ptsAcc;
+                    fieldDone = true;
+                }
+            }
+            if (fieldDone) {
+                if (s.headerBytes == 0) {
+                    headerEnd();
+                } else if (s.packetKind == PacketKind::Video && (s.flags2 & 0x01) != 0) {
+                    s.extFlagBytes = 1;
+                }
+            }
+        } else if (s.extFlagBytes > 0) {
+            --s.remaining;
+            --s.headerBytes;
+            if (--s.extFlagBytes == 0) {
+                s.extFlags = b;
+                if ((b & 0x10) != 0) {
+                    s.pstdBytes = 2;
+                } else if ((b & 0x01) != 0) {
+                    s.ext2Bytes = 2;
+                } else if (s.headerBytes == 0) {
+                    s.inPayload = true;
+                }
+            }
+        } else if (s.pstdBytes > 0) {
+            --s.remaining;
+            --s.headerBytes;
+            if (--s.pstdBytes == 0) {
+                if ((s.extFlags & 0x01) != 0) {
+                    s.ext2Bytes = 2;
+                } else if (s.headerBytes == 0) {
+                    s.inPayload = true;
+                }
+            }
+        } else if (s.ext2Bytes > 0) {
+            --s.remaining;
+            --s.headerBytes;
+            if (--s.ext2Bytes == 0) {
+                const int32_t extension = b & 0x7F;
+                if (extension == 0x55 || extension == 0x56) {
+                    s.videoNo = extension - 0x55;
+                    s.videoIdByte = extension;
+                    if (registerStream(StreamKind::Video, s.videoNo, extension)) {
+                        s.videoPts = s.heldPts;
+                        hooks_.streamRegistered(StreamKind::Video, s.videoNo, extension, s);
+                    }
+                    s.packetKind = PacketKind::Video;
+                } else {
+                    s.packetKind = PacketKind::SkipPayload;
+                }
+                if (s.headerBytes == 0) {
+                    s.inPayload = true;
+                }
+            }
+        } else if (s.headerBytes > 0) {
+            --s.remaining;
+            if (--s.headerBytes == 0) {
+                headerEnd();
+            }
+        } else if (s.subHeaderBytes > 0) {
+            subStreamByte(b);
+        } else if (s.lpcmExtraBytes > 0 || s.truehdExtraBytes > 0) {
+            --s.remaining;
+            int& counter = s.lpcmExtraBytes > 0 ? s.lpcmExtraBytes : s.truehdExtraBytes;
+            if (--counter == 0) {
+                s.inPayload = true;
+                s.packetKind = PacketKind::Audio;
+            }
+        }
+    }
+}
+
+}  // namespace tolvane

@@ -1,0 +1,41 @@
+#pragma once
+
+#include <cstddef>
+#include <cstdint>
+
+#include "core/pass_hooks.h"
+#include "core/scan_state.h"
+#include "core/stream_table.h"
+
+namespace tolvane {
+
+// The byte scanner of a pass: a state machine over the last four bytes that recognises PES
+// packets and private-stream sub-streams, walks their headers field by field, registers the
+// streams and hands payload runs to the pass. It reads only the bytes of the block it is given
+// and never moves backwards; all state is carried from one block to the next.
+class PackScanner {
+public:
+    PackScanner(StreamTable& streams, PassHooks& hooks, PassMode mode)
+        : streams_(streams), hooks_(hooks), mode_(mode) {}
+
+    void scanBlock(const uint8_t* block, size_t length);
+
+    ScanState& state() { return state_; }
+    const ScanState& state() const { return state_; }
+
+private:
+    bool startCode(uint8_t streamId);
+    void timeStampByte(int index, uint8_t b);
+    void headerEnd();
+    void subStreamByte(uint8_t b);
+    void audioSubStream(uint8_t id);
+    void passOverRest();
+    bool registerStream(StreamKind kind, int32_t number, int32_t idByte);
+
+    StreamTable& streams_;
+    PassHooks& hooks_;
+    PassMode mode_;
+    ScanState state_;
+};
+
+}  // namespace tolvane

@@ -1,0 +1,19 @@
+#pragma once
+
+#include <stdexcept>
+#include <string>
+
+namespace tolvane {
+
+// A failure of the platform (a file that cannot be opened, created, read or written). It ends
+// the running job; its text names the path and the system's reason.
+class PlatformError : public std::runtime_error {
+public:
+    explicit PlatformError(const std::string& message) : std::runtime_error(message) {}
+
+    // `what` is the failed action ("Cannot open file"), `errorNumber` an errno value.
+    static PlatformError fromErrno(const std::string& what, const std::string& path,
+                                   int errorNumber);
+};
+
+}  // namespace tolvane

@@ -1,0 +1,18 @@
+#pragma once
+
+#include <cstdint>
+#include <string>
+
+namespace tolvane {
+
+enum class StatusPanel : uint8_t { Job = 0, Progress = 1 };
+
+// The two report sinks: the message log (one marked-up line per call) and the status bar.
+class Reporter {
+public:
+    virtual ~Reporter() = default;
+    virtual void log(std::string text) = 0;
+    virtual void slog(std::string text, StatusPanel panel) = 0;
+};
+
+}  // namespace tolvane

@@ -1,0 +1,68 @@
+#pragma once
+
+#include <cstdint>
+
+namespace tolvane {
+
+// What the scanner takes the current packet to be.
+enum class PacketKind : uint8_t {
+    Video = 0,
+    Audio = 1,        // private stream 1 audio
+    SkipPayload = 2,  // payload to pass over
+    SkipPacket = 3,   // whole packet to pass over
+    MpegAudio = 4,
+    PrivateStream1 = 5,  // before its sub-stream is known
+    Subpicture = 6,
+    PrivateStream2 = 7,
+    Nothing = 8,
+};
+
+enum class VideoType : uint8_t { Mpeg2 = 0, H264 = 1, Vc1 = 2 };
+
+enum class AudioCoding : uint8_t { Ac3 = 0, Eac3 = 1, Dts = 2, Lpcm = 3, TrueHd = 4 };
+
+// The byte scanner's state for one pass. It is carried from block to block, so a header that
+// straddles two blocks is read correctly.
+struct ScanState {
+    uint32_t window = 0;
+    PacketKind packetKind = PacketKind::Nothing;
+    bool inPayload = false;
+    int32_t remaining = 0;
+    bool skipRest = false;
+    int lengthBytes = 0;
+    int fixedBytes = 0;
+    uint8_t flags2 = 0;
+    int headerBytes = 0;
+    int ptsBytes = 0;
+    int ptsDtsBytes = 0;
+    int extFlagBytes = 0;
+    int pstdBytes = 0;
+    int ext2Bytes = 0;
+    uint8_t extFlags = 0;
+    int subHeaderBytes = 0;
+    int lpcmExtraBytes = 0;
+    int truehdExtraBytes = 0;
+    int ps2IdBytes = 0;
+    uint32_t ptsAcc = 0;
+    uint32_t heldPts = 0;
+    uint32_t videoPts = 0;
+    uint32_t videoDts = 0;
+    uint32_t audioFirstPts = 0;
+    uint32_t subFirstPts = 0;
+    int32_t videoNo = -1;
+    int32_t audioNo = -1;
+    int32_t subNo = -1;
+    int32_t videoIdByte = 0;
+    int32_t audioIdByte = 0;
+    int32_t subIdByte = 0;
+    VideoType videoType = VideoType::Mpeg2;
+    AudioCoding audioCoding = AudioCoding::Ac3;
+    bool firstDsi = true;
+    bool firstControl = true;
+    bool dsiPending = false;
+    bool controlPending = false;
+    uint8_t videoBound = 0;
+    uint8_t audioBound = 0;
+};
+
+}  // namespace tolvane

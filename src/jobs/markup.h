@@ -1,0 +1,54 @@
+#pragma once
+
+#include <cstdint>
+#include <string>
+#include <string_view>
+#include <vector>
+
+namespace tolvane {
+
+inline constexpr int kDefaultLogPointSize = 8;
+
+struct Rgb {
+    uint8_t red = 0;
+    uint8_t green = 0;
+    uint8_t blue = 0;
+    bool operator==(const Rgb&) const = default;
+};
+
+// The character format of one run of a log line. Without `hasColour` the run takes the
+// platform's default window-text colour.
+struct CharFormat {
+    bool bold = false;
+    bool italic = false;
+    bool underline = false;
+    int pointSize = kDefaultLogPointSize;
+    bool hasColour = false;
+    Rgb colour;
+    bool operator==(const CharFormat&) const = default;
+};
+
+struct FormatRun {
+    size_t start = 0;
+    size_t length = 0;
+    CharFormat format;
+    bool operator==(const FormatRun&) const = default;
+};
+
+// One line of the message log: the text shown and runs that cover it in order.
+struct LogLine {
+    std::string text;
+    std::vector<FormatRun> runs;
+};
+
+// The format a tagged run gets from its tag name ("b", "c:0000FF", ...).
+CharFormat formatForTag(std::string_view name);
+
+// Parses one marked-up text into a log line. Well-formed markup ("[b]x[/b]") gives the runs
+// its tags name; stray brackets, unclosed and nested tags always give a finished line.
+LogLine parseMarkup(std::string_view text);
+
+// The text with every complete tag ("[" ... "]") removed; a "[" without a "]" after it stays.
+std::string stripTags(std::string_view text);
+
+}  // namespace tolvane

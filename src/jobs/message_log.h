@@ -1,0 +1,58 @@
+#pragma once
+
+#include <array>
+#include <functional>
+#include <string>
+#include <vector>
+
+#include "core/reporter.h"
+#include "jobs/markup.h"
+
+namespace tolvane {
+
+struct StatusPanelState {
+    std::string text;
+    int width = 0;
+};
+
+// Whatever shows the log and the status bar; the Qt window and the command-line front end
+// each have one. Calls come right after the change they report.
+class MessageLogView {
+public:
+    virtual ~MessageLogView() = default;
+    virtual void lineAppended(const LogLine& line) = 0;
+    virtual void cleared() = 0;
+    // Must repaint the status bar at once: long loops keep the window from idle painting.
+    virtual void statusChanged(StatusPanel panel) = 0;
+};
+
+// The message log (the lines written so far) and the two-panel status bar with its hint.
+class MessageLog : public Reporter {
+public:
+    // Pixel width of a text in the status bar's font; the toolkit provides the real one.
+    using TextMeasure = std::function<int(const std::string&)>;
+
+    MessageLog();
+
+    void log(std::string text) override;
+    void slog(std::string text, StatusPanel panel) override;
+    void clear();
+
+    const std::vector<LogLine>& lines() const { return lines_; }
+    const StatusPanelState& panel(StatusPanel panel) const {
+        return panels_[static_cast<size_t>(panel)];
+    }
+    const std::string& hint() const { return hint_; }
+
+    void setView(MessageLogView* view) { view_ = view; }
+    void setTextMeasure(TextMeasure measure) { measure_ = std::move(measure); }
+
+private:
+    std::vector<LogLine> lines_;
+    std::array<StatusPanelState, 2> panels_;
+    std::string hint_;
+    MessageLogView* view_ = nullptr;
+    TextMeasure measure_;
+};
+
+}  // namespace tolvane

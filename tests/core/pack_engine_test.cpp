@@ -1,0 +1,161 @@
+#include <gtest/gtest.h>
+
+#include "core/platform_error.h"
+#include "pass_runner.h"
+
+namespace tolvane {
+namespace {
+
+using fixture::Bytes;
+using fixture::PassRunner;
+using fixture::ProgramStreamBuilder;
+
+constexpr double kSecond = 1.0 / 86400.0;
+
+Bytes videoPacket(uint8_t streamId) {
+    return fixture::pesPacket(streamId, {}, Bytes(100, 0x33));
+}
+
+TEST(PackEngine, ShowsProgressEveryFourMebibytesWithTheRemainingTime) {
+    Bytes stream(16 * kMebibyte, 0xFF);
+    PassRunner runner;
+    runner.os.clockStep = 10 * kSecond;  // ten seconds pass between two readings of the clock
+    std::vector<std::string> shown;
+    runner.os.onEvents = [&] { shown.push_back(runner.log.panel(StatusPanel::Progress).text); };
+    runner.run(stream);
+
+    ASSERT_EQ(shown.size(), 4u);
+    // elapsed * size / position - elapsed + one second
+    EXPECT_EQ(shown[0], " 4/16 Mbytes, Remaining time: 0:00:31");
+    EXPECT_EQ(shown[1], " 8/16 Mbytes, Remaining time: 0:00:21");
+    EXPECT_EQ(shown[3], " 16/16 Mbytes, Remaining time: 0:00:01");
+    EXPECT_EQ(runner.log.hint(), "16/16 Mbytes, Remaining time: 0:00:01");
+    EXPECT_EQ(runner.os.eventRounds, 4);
+}
+
+TEST(PackEngine, WritesTheRemainingTimeWithTheLocaleTimeSeparator) {
+    PassRunner runner;
+    runner.job().formatSettings.timeSeparator = '.';
+    runner.os.clockStep = 3725 * kSecond;
+    runner.run(Bytes(8 * kMebibyte, 0xFF));
+    EXPECT_EQ(runner.log.hint(), "8/8 Mbytes, Remaining time: 0.00.01");
+    runner.os.clockStep = 3725 * kSecond;
+    runner.run(Bytes(12 * kMebibyte, 0xFF));
+    EXPECT_EQ(runner.os.eventRounds, 5);
+}
+
+TEST(PackEngine, ReadsASmallFileInOneBlockWithoutProgressOrSystemHeader) {
+    ProgramStreamBuilder ps;
+    ps.systemPack(2, 1, {fixture::pesPacket(0xE0, {}, Bytes(10, 1))});
+    PassRunner runner;
+    runner.run(ps.bytes());
+    EXPECT_EQ(runner.hooks.systemHeaders, 0);
+    EXPECT_EQ(runner.os.eventRounds, 0);
+    EXPECT_EQ(runner.log.panel(StatusPanel::Progress).text, " Select or drop an EVO file to demux");
+    EXPECT_EQ(runner.streams().videoId[0], 0xE0);
+}
+
+TEST(PackEngine, TakesTheStreamBoundsFromASystemHeaderInTheFirstFullBlock) {
+    ProgramStreamBuilder ps;
+    ps.systemPack(6, 1, {}).fillTo(kBlockSize);
+    PassRunner runner;
+    runner.run(ps.bytes());
+    EXPECT_EQ(runner.hooks.systemHeaders, 1);
+    EXPECT_EQ(runner.hooks.audioBound, 6);
+    EXPECT_EQ(runner.hooks.videoBound, 1);
+
+    PassRunner demux;
+    demux.run(ps.bytes(), PassMode::Demux);
+    EXPECT_EQ(demux.hooks.systemHeaders, 0);
+}
+
+TEST(PackEngine, StopsAfterTheBlockThatPassesTheFastCheckLimit) {
+    ProgramStreamBuilder ps;
+    ps.fillTo(kMebibyte + 1000).pack({videoPacket(0xE0)});
+    ps.fillTo(3 * kMebibyte).pack({videoPacket(0xE1)}).fillTo(4 * kMebibyte);
+    PassRunner runner;
+    runner.hooks.limit = kMebibyte;
+    runner.run(ps.bytes());
+    // 1 MiB is not past the limit; the block that ends at 1.25 MiB is, and is still scanned.
+    EXPECT_EQ(runner.job().source->position(), static_cast<int64_t>(kMebibyte + kBlockSize));
+    EXPECT_TRUE(runner.job().fastStop);
+    EXPECT_EQ(runner.streams().videoId[0], 0xE0);
+    EXPECT_EQ(runner.streams().videoId[1], kStreamAbsent);
+
+    PassRunner demux;
+    demux.hooks.limit = kMebibyte;
+    demux.run(ps.bytes(), PassMode::Demux);
+    EXPECT_EQ(demux.streams().videoId[1], 0xE1);
+}
+
+TEST(PackEngine, StopsAfterTheBlockInWhichTheUserCancelled) {
+    Bytes stream(12 * kMebibyte, 0xFF);
+    PassRunner runner;
+    runner.streams().frameCount = {7, 8, 9};
+    runner.os.onEvents = [&] { runner.job().cancelled = true; };
+    runner.run(stream);
+    EXPECT_EQ(runner.job().source->position(), 4 * kMebibyte);
+    EXPECT_EQ(runner.streams().frameCount[0], 0);
+    EXPECT_EQ(runner.streams().frameCount[1], 0);
+    EXPECT_EQ(runner.streams().frameCount[2], 9);
+}
+
+TEST(PackEngine, RepaintsEverySixtyFourMebibytes) {
+    PassRunner runner;
+    runner.run(Bytes(kRepaintStep + kBlockSize, 0xFF));
+    EXPECT_EQ(runner.os.repaints, 1);
+}
+
+TEST(PackEngine, StartsEveryPassFromAFreshTableButKeepsTheJobsCounters) {
+    PassRunner runner;
+    runner.streams().videoId[5] = 0xE0;
+    runner.streams().audioId[3] = 1;
+    runner.streams().frameCount[0] = 12;
+    runner.streams().audioReported[4] = true;
+    runner.job().cancelled = true;
+    runner.job().minPts = 77;
+    runner.run(Bytes(100, 0xFF), PassMode::Demux);
+    EXPECT_EQ(runner.streams().videoId[5], kStreamAbsent);
+    EXPECT_EQ(runner.streams().audioId[3], kStreamAbsent);
+    EXPECT_FALSE(runner.streams().audioReported[4]);
+    EXPECT_EQ(runner.streams().frameCount[0], 12);
+    EXPECT_EQ(runner.job().minPts, 77u);
+    EXPECT_FALSE(runner.job().cancelled);
+    EXPECT_TRUE(runner.job().writing);
+    EXPECT_EQ(runner.state->labels.sarText[1], "[bl]1:1[/bl] (square samples)");
+    runner.run(Bytes(100, 0xFF), PassMode::Detection);
+    EXPECT_FALSE(runner.job().writing);
+}
+
+TEST(PackEngine, ScansFromTheSourcesCurrentPosition) {
+    ProgramStreamBuilder ps;
+    ps.pack({fixture::pesPacket(0xE0, {}, Bytes(10, 1))});
+    ps.pack({fixture::pesPacket(0xE1, {}, Bytes(10, 1))});
+    PassRunner runner;
+    runner.job().source = std::make_unique<fixture::MemorySource>(ps.bytes());
+    runner.job().source->seek(fixture::kPackSize);
+    PackEngine(*runner.state, runner.os, runner.log).demux(PassMode::Detection, runner.hooks);
+    EXPECT_EQ(runner.streams().videoId[0], kStreamAbsent);
+    EXPECT_EQ(runner.streams().videoId[1], 0xE1);
+}
+
+class FailingSource : public fixture::MemorySource {
+public:
+    using MemorySource::MemorySource;
+    size_t read(uint8_t* out, size_t length) override {
+        if (position() >= static_cast<int64_t>(kBlockSize)) {
+            throw PlatformError("Cannot read file \"x.EVO\". Input/output error");
+        }
+        return MemorySource::read(out, length);
+    }
+};
+
+TEST(PackEngine, PassesAReadErrorOnToTheJob) {
+    PassRunner runner;
+    runner.job().source = std::make_unique<FailingSource>(Bytes(3 * kBlockSize, 0xFF));
+    PackEngine engine(*runner.state, runner.os, runner.log);
+    EXPECT_THROW(engine.demux(PassMode::Detection, runner.hooks), PlatformError);
+}
+
+}  // namespace
+}  // namespace tolvane

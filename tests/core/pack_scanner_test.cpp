@@ -1,0 +1,278 @@
+#include <gtest/gtest.h>
+
+#include <numeric>
+
+#include "core/pack_scanner.h"
+#include "pass_runner.h"
+
+namespace tolvane {
+namespace {
+
+using fixture::Bytes;
+using fixture::PassRunner;
+using fixture::PesHeader;
+using fixture::ProgramStreamBuilder;
+using fixture::RecordingHooks;
+
+Bytes counting(size_t size, uint8_t start = 0x10) {
+    Bytes data(size);
+    std::iota(data.begin(), data.end(), start);
+    return data;
+}
+
+TEST(PackScanner, HandsOverEachCodingsPayloadFromWhereItStarts) {
+    struct Case {
+        uint8_t subId;
+        PacketKind kind;
+        int32_t number;
+    };
+    const Case cases[] = {
+        {0x21, PacketKind::Subpicture, 1}, {0x62, PacketKind::Subpicture, 2},
+        {0x81, PacketKind::Audio, 1},      {0x8D, PacketKind::Audio, 5},
+        {0xA2, PacketKind::Audio, 2},      {0xB3, PacketKind::Audio, 3},
+        {0xCC, PacketKind::Audio, 12},
+    };
+    for (const Case& c : cases) {
+        SCOPED_TRACE(testing::Message() << "sub-stream id 0x" << std::hex << int{c.subId});
+        const Bytes payload = counting(100, c.subId);
+        // Header bytes of the coding that must not show up in the payload.
+        const Bytes tail = {0xEE, 0xEE, 0xEE, 0xEE, 0xEE, 0xEE};
+        ProgramStreamBuilder ps;
+        ps.pack({fixture::privateStream1Packet(c.subId, PesHeader{.pts = 1000}, payload, tail)});
+        PassRunner runner;
+        runner.run(ps.bytes());
+
+        ASSERT_EQ(runner.hooks.chunks.size(), 1u);
+        EXPECT_EQ(runner.hooks.chunks[0].kind, c.kind);
+        EXPECT_EQ(runner.hooks.chunks[0].number, c.number);
+        EXPECT_EQ(runner.hooks.chunks[0].data, payload);
+        ASSERT_EQ(runner.hooks.registrations.size(), 1u);
+        EXPECT_EQ(runner.hooks.registrations[0].idByte, c.subId);
+    }
+}
+
+// Hooks that keep the video time stamps of the state at each chunk.
+class VideoStampHooks : public RecordingHooks {
+public:
+    using RecordingHooks::RecordingHooks;
+    void payloadChunk(const PayloadChunk& chunk, ScanState& s) override {
+        RecordingHooks::payloadChunk(chunk, s);
+        videoPts.push_back(s.videoPts);
+        videoDts.push_back(s.videoDts);
+    }
+    std::vector<uint32_t> videoPts;
+    std::vector<uint32_t> videoDts;
+};
+
+TEST(PackScanner, ReadsTimeStampsAboveTwoToTheThirtyAlikeInBothHeaderForms) {
+    const uint64_t pts = 0x1C0DE1235;  // bit 32 set: only the low 32 bits are kept
+    const uint64_t dts = 0x0BEEF0001;
+    ProgramStreamBuilder ps;
+    ps.pack({fixture::privateStream1Packet(0x80, PesHeader{.pts = pts}, counting(20))});
+    ps.pack({fixture::pesPacket(0xE2, PesHeader{.pts = pts, .dts = dts}, counting(20))});
+    PassRunner runner;
+    VideoStampHooks hooks(runner.job().buffer.data());
+    runner.job().source = std::make_unique<fixture::MemorySource>(ps.bytes());
+    PackEngine(*runner.state, runner.os, runner.log).demux(PassMode::Detection, hooks);
+
+    ASSERT_EQ(hooks.registrations.size(), 2u);
+    EXPECT_EQ(hooks.registrations[0].heldPts, 0xC0DE1235u);  // audio: a PTS-only header
+    ASSERT_EQ(hooks.chunks.size(), 2u);
+    EXPECT_EQ(hooks.chunks[1].heldPts, 0xC0DE1235u);  // video: PTS of a PTS-and-DTS header
+    EXPECT_EQ(hooks.videoPts[1], 0xC0DE1235u);
+    EXPECT_EQ(hooks.videoDts[1], 0xBEEF0001u);
+}
+
+TEST(PackScanner, ParsesPacketsWhoseHeaderOrPayloadStraddlesTheBlockEnd) {
+    const Bytes payload = counting(300);
+    const Bytes packet =
+        fixture::pesPacket(0xE1, PesHeader{.pts = 0x123456789, .dts = 0x12345000}, payload);
+    // Put the start code at every place from well before to just after the boundary.
+    for (size_t back = 1; back <= 40; ++back) {
+        SCOPED_TRACE(testing::Message() << "packet starts " << back << " bytes before the end");
+        ProgramStreamBuilder ps;
+        ps.fillTo(kBlockSize - back).raw(packet).fillTo(kBlockSize + 4096);
+        fixture::PassRunner runner;
+        VideoStampHooks hooks(runner.job().buffer.data());
+        runner.job().source = std::make_unique<fixture::MemorySource>(ps.bytes());
+        PackEngine(*runner.state, runner.os, runner.log).demux(PassMode::Detection, hooks);
+
+        EXPECT_EQ(hooks.payloadOf(PacketKind::Video, 1), payload);
+        ASSERT_FALSE(hooks.chunks.empty());
+        EXPECT_EQ(hooks.videoPts.front(), 0x23456789u);
+        EXPECT_EQ(hooks.videoDts.front(), 0x12345000u);
+        // A header that ends in the first block leaves the payload in two chunks.
+        if (back > 6 + 3 + 10) {
+            ASSERT_EQ(hooks.chunks.size(), 2u);
+            EXPECT_EQ(hooks.chunks[1].offset, 0u);
+            EXPECT_EQ(hooks.chunks[0].offset + hooks.chunks[0].data.size(), kBlockSize);
+        } else {
+            EXPECT_EQ(hooks.chunks.size(), 1u);
+        }
+    }
+}
+
+TEST(PackScanner, PassesOverPaddingAndUnanalysedNavigationPackets) {
+    Bytes pci(979, 0x00);
+    // Bytes that look like a start code must not be taken for one inside a passed-over packet.
+    const Bytes fake = {0x00, 0x00, 0x01, 0xE1, 0x00, 0x10, 0x81, 0x00, 0x00};
+    std::copy(fake.begin(), fake.end(), pci.begin() + 100);
+    ProgramStreamBuilder ps;
+    ps.pack({fixture::privateStream2Packet(0x00, pci), fixture::dsiPacket({.vobNumber = 7})});
+    ps.pack({fixture::paddingPacket(200), fixture::pesPacket(0xE0, {}, counting(50))});
+    PassRunner runner;
+    runner.run(ps.bytes());
+
+    const size_t dsiAt = fixture::kPackHeaderSize + 6 + 1 + pci.size() + 6 + 1;
+    ASSERT_EQ(runner.hooks.dsiOffsets.size(), 1u);
+    EXPECT_EQ(runner.hooks.dsiOffsets[0], dsiAt);
+    ASSERT_EQ(runner.hooks.registrations.size(), 1u);
+    EXPECT_EQ(runner.hooks.registrations[0].number, 0);
+    EXPECT_EQ(runner.hooks.payloadOf(PacketKind::Video, 0), counting(50));
+}
+
+TEST(PackScanner, AnalysesOnlyTheFirstNavigationPacketOfEachKindInAPass) {
+    ProgramStreamBuilder ps;
+    for (int k = 0; k < 3; ++k) {
+        ps.pack({fixture::copyControlPacket({}), fixture::dsiPacket({})});
+    }
+    PassRunner runner;
+    runner.run(ps.bytes());
+    EXPECT_EQ(runner.hooks.controlOffsets, std::vector<size_t>{fixture::kPackHeaderSize + 7});
+    EXPECT_EQ(runner.hooks.dsiOffsets.size(), 1u);
+
+    // The next pass starts afresh.
+    runner.run(ps.bytes());
+    EXPECT_EQ(runner.hooks.controlOffsets.size(), 2u);
+    EXPECT_EQ(runner.hooks.dsiOffsets.size(), 2u);
+}
+
+TEST(PackScanner, TellsVc1ExtensionsFromOtherExtendedStreams) {
+    ProgramStreamBuilder ps;
+    ps.pack({fixture::pesPacket(0xFD, PesHeader{.pts = 900, .streamIdExtension = 0x57},
+                                counting(30, 0x40))});
+    ps.pack({fixture::pesPacket(
+        0xFD, PesHeader{.pts = 900, .pstdBuffer = true, .streamIdExtension = 0x56},
+        counting(30, 0x50))});
+    ps.pack({fixture::pesPacket(0xE0, PesHeader{.pts = 1800}, counting(30, 0x60))});
+    // Without an extension the packet stays video of the last number.
+    ps.pack({fixture::pesPacket(0xFD, PesHeader{.pts = 2700}, counting(30, 0x70))});
+    PassRunner runner;
+    runner.run(ps.bytes());
+
+    ASSERT_EQ(runner.hooks.registrations.size(), 2u);
+    EXPECT_EQ(runner.hooks.registrations[0].number, 1);
+    EXPECT_EQ(runner.hooks.registrations[0].idByte, 0x56);
+    EXPECT_EQ(runner.streams().videoId[1], 0x56);
+    EXPECT_EQ(runner.streams().videoId[0], 0xE0);
+    ASSERT_EQ(runner.hooks.chunks.size(), 3u);
+    EXPECT_EQ(runner.hooks.chunks[0].data, counting(30, 0x50));
+    EXPECT_EQ(runner.hooks.chunks[1].number, 0);
+    EXPECT_EQ(runner.hooks.chunks[2].number, 0);
+    EXPECT_EQ(runner.hooks.chunks[2].data, counting(30, 0x70));
+}
+
+TEST(PackScanner, KeepsOnlyTheFirstIdentifyingByteOfAStreamNumber) {
+    ProgramStreamBuilder ps;
+    ps.pack({fixture::privateStream1Packet(0x80, {}, counting(10))});
+    ps.pack({fixture::privateStream1Packet(0x88, {}, counting(10))});
+    ps.pack({fixture::privateStream1Packet(0x21, {}, counting(10))});
+    ps.pack({fixture::privateStream1Packet(0x61, {}, counting(10))});
+    ps.pack({fixture::pesPacket(0xE0, {}, counting(10))});
+    ps.pack({fixture::pesPacket(0xFD, PesHeader{.streamIdExtension = 0x55}, counting(10))});
+    PassRunner runner;
+    runner.run(ps.bytes());
+
+    EXPECT_EQ(runner.hooks.registrations.size(), 3u);
+    EXPECT_EQ(runner.streams().audioId[0], 0x80);
+    EXPECT_EQ(runner.streams().subId[1], 0x21);
+    EXPECT_EQ(runner.streams().videoId[0], 0xE0);
+    // The payload of the later coding is still handed over under the same number.
+    EXPECT_EQ(runner.hooks.chunks.size(), 6u);
+    EXPECT_EQ(runner.hooks.chunks[1].number, 0);
+}
+
+TEST(PackScanner, NeverReadsPayloadOfAHeaderThatOverrunsItsPacket) {
+    Bytes broken = fixture::pesPacket(0xE0, PesHeader{.pts = 90000}, counting(4));
+    broken[8] = 200;  // PES_header_data_length far beyond the packet
+    ProgramStreamBuilder ps;
+    ps.pack({broken, fixture::pesPacket(0xE1, {}, counting(40))});
+    PassRunner runner;
+    runner.run(ps.bytes());
+
+    for (const auto& chunk : runner.hooks.chunks) {
+        EXPECT_EQ(chunk.number, 1) << "no chunk may come from the broken packet";
+    }
+    EXPECT_EQ(runner.hooks.payloadOf(PacketKind::Video, 1), counting(40));
+}
+
+TEST(PackScanner, NeverTakesAStartCodeInsidePayloadForAPacket) {
+    const Bytes payload = {0x00, 0x00, 0x01, 0xE1, 0x00, 0x08, 0x81, 0x80, 0x05,
+                           0x21, 0x00, 0x01, 0x00, 0x01, 0x00, 0x00, 0x01, 0xBD};
+    ProgramStreamBuilder ps;
+    ps.pack({fixture::pesPacket(0xE0, {}, payload), fixture::pesPacket(0xE0, {}, payload)});
+    PassRunner runner;
+    runner.run(ps.bytes());
+
+    EXPECT_EQ(runner.hooks.registrations.size(), 1u);
+    EXPECT_EQ(runner.hooks.chunks.size(), 2u);
+    EXPECT_EQ(runner.streams().videoId[1], kStreamAbsent);
+}
+
+TEST(PackScanner, HandsMpegAudioOverUnregisteredWithTheLastAudioNumber) {
+    ProgramStreamBuilder ps;
+    ps.pack({fixture::pesPacket(0xC0, PesHeader{.pts = 1}, counting(10))});
+    ps.pack({fixture::privateStream1Packet(0x83, {}, counting(10))});
+    ps.pack({fixture::pesPacket(0xC1, {}, counting(10))});
+    PassRunner runner;
+    runner.run(ps.bytes());
+
+    ASSERT_EQ(runner.hooks.chunks.size(), 3u);
+    EXPECT_EQ(runner.hooks.chunks[0].kind, PacketKind::MpegAudio);
+    EXPECT_EQ(runner.hooks.chunks[0].number, -1);
+    EXPECT_EQ(runner.hooks.chunks[2].number, 3);
+    EXPECT_EQ(runner.hooks.registrations.size(), 1u);
+}
+
+TEST(PackScanner, TakesFirstTimeStampsAtRegistrationAsEachPassNeedsThem) {
+    ProgramStreamBuilder ps;
+    ps.pack({fixture::pesPacket(0xE2, PesHeader{.pts = 4000}, counting(10))});
+    ps.pack({fixture::pesPacket(0xFD, PesHeader{.pts = 4500, .streamIdExtension = 0x56},
+                                counting(10))});
+    ps.pack({fixture::privateStream1Packet(0x25, PesHeader{.pts = 7000}, counting(10))});
+    ps.pack({fixture::privateStream1Packet(0x66, PesHeader{.pts = 8000}, counting(10))});
+
+    PassRunner detection;
+    VideoStampHooks hooks(detection.job().buffer.data());
+    detection.job().source = std::make_unique<fixture::MemorySource>(ps.bytes());
+    PackEngine(*detection.state, detection.os, detection.log).demux(PassMode::Detection, hooks);
+    ASSERT_EQ(hooks.chunks.size(), 4u);
+    // H.264 takes its PTS only from PTS-and-DTS headers; VC-1 registers after its own PTS.
+    EXPECT_EQ(hooks.videoPts[0], 0u);
+    EXPECT_EQ(hooks.videoPts[1], 4500u);
+    // Detection clears the PTS of a subpicture but not of an extended subpicture.
+    EXPECT_EQ(hooks.chunks[2].heldPts, 0u);
+    EXPECT_EQ(hooks.chunks[3].heldPts, 8000u);
+
+    PassRunner demux;
+    demux.run(ps.bytes(), PassMode::Demux);
+    ASSERT_EQ(demux.hooks.chunks.size(), 4u);
+    EXPECT_EQ(demux.hooks.chunks[2].heldPts, 7000u);
+}
+
+TEST(PackScanner, RegistersMpeg2VideoWithThePtsHeldAtItsStartCode) {
+    ProgramStreamBuilder ps;
+    ps.pack({fixture::pesPacket(0xE1, PesHeader{.pts = 5000}, counting(10))});
+    ps.pack({fixture::pesPacket(0xE0, PesHeader{.pts = 6000}, counting(10))});
+    PassRunner runner;
+    VideoStampHooks hooks(runner.job().buffer.data());
+    runner.job().source = std::make_unique<fixture::MemorySource>(ps.bytes());
+    PackEngine(*runner.state, runner.os, runner.log).demux(PassMode::Detection, hooks);
+    ASSERT_EQ(hooks.chunks.size(), 2u);
+    // The start code comes before the packet's own PTS: the one held then is taken.
+    EXPECT_EQ(hooks.videoPts[0], 0u);
+    EXPECT_EQ(hooks.videoPts[1], 5000u);
+}
+
+}  // namespace
+}  // namespace tolvane

@@ -1,0 +1,93 @@
+#pragma once
+
+#include <functional>
+#include <string>
+#include <vector>
+
+#include "core/input_source.h"
+#include "core/os_services.h"
+#include "core/pass_hooks.h"
+#include "core/platform_error.h"
+#include "program_stream_builder.h"
+
+namespace tolvane::fixture {
+
+// A source file held in memory.
+class MemorySource : public InputSource {
+public:
+    explicit MemorySource(Bytes data) : data_(std::move(data)) {}
+    int64_t size() const override { return static_cast<int64_t>(data_.size()); }
+    int64_t position() const override { return position_; }
+    void seek(int64_t position) override { position_ = position; }
+    size_t read(uint8_t* out, size_t length) override;
+
+private:
+    Bytes data_;
+    int64_t position_ = 0;
+};
+
+// OS services with a clock the test moves and a hook run where the window would handle input.
+class FakeOs : public OsServices {
+public:
+    void processEvents() override;
+    void repaint() override { ++repaints; }
+    bool askYesNo(const std::string& question) override;
+    void beep() override { ++beeps; }
+    double now() override;
+    LocaleSettings locale() override { return localeSettings; }
+
+    double clock = 46000.0;          // days
+    double clockStep = 0.0;          // added after every reading
+    std::function<void()> onEvents;  // what the "user" does while events are processed
+    bool answer = false;
+    std::vector<std::string> questions;
+    int eventRounds = 0;
+    int repaints = 0;
+    int beeps = 0;
+    LocaleSettings localeSettings;
+};
+
+// Records what the scanner hands over, with each chunk's bytes.
+class RecordingHooks : public PassHooks {
+public:
+    struct Registration {
+        StreamKind kind;
+        int32_t number;
+        int32_t idByte;
+        uint32_t heldPts;
+    };
+    struct Chunk {
+        PacketKind kind;
+        int32_t number;
+        size_t offset;
+        Bytes data;
+        uint32_t heldPts;
+    };
+
+    explicit RecordingHooks(const uint8_t* buffer = nullptr) : buffer_(buffer) {}
+    void setBuffer(const uint8_t* buffer) { buffer_ = buffer; }
+
+    std::optional<int64_t> fastCheckLimit() override { return limit; }
+    void streamRegistered(StreamKind kind, int32_t number, int32_t idByte, ScanState& s) override;
+    void payloadChunk(const PayloadChunk& chunk, ScanState& s) override;
+    void copyControlPacket(size_t offset, ScanState&) override { controlOffsets.push_back(offset); }
+    void dsiPacket(size_t offset, ScanState&) override { dsiOffsets.push_back(offset); }
+    void systemHeaderRead(ScanState& s) override;
+
+    // All payload of one stream, chunks joined in order.
+    Bytes payloadOf(PacketKind kind, int32_t number) const;
+
+    std::optional<int64_t> limit;
+    std::vector<Registration> registrations;
+    std::vector<Chunk> chunks;
+    std::vector<size_t> controlOffsets;
+    std::vector<size_t> dsiOffsets;
+    int systemHeaders = 0;
+    uint8_t videoBound = 0;
+    uint8_t audioBound = 0;
+
+private:
+    const uint8_t* buffer_;
+};
+
+}  // namespace tolvane::fixture
