@@ -5,4 +5,4 @@ root="$(cd "$(dirname "$0")/.." && pwd)"
 
 "$root/scripts/setup.sh"
 "$root/scripts/build.sh" release
-"$root/build/release/tools/tolvane-scan-sample" "$root/out/sample"
+"$root/build/release/tools/tolvane-read-sample" "$root/out/sample"

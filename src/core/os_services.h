@@ -17,6 +17,8 @@ public:
     // A modal Yes/No question whose default answer is No; true for Yes.
     virtual bool askYesNo(const std::string& question) = 0;
     virtual void beep() = 0;
+    // Shows the message of a platform error that ended a job.
+    virtual void showError(const std::string& message) = 0;
     // The local date and time in days (whole days plus the fraction of the day).
     virtual double now() = 0;
     virtual LocaleSettings locale() = 0;

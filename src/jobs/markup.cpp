@@ -118,6 +118,7 @@ std::string stripTags(std::string_view text) {
 
 LogLine parseMarkup(std::string_view text) {
     LogLine line;
+    line.markup = text;
     line.text.reserve(text.size());
     const CharFormat plain;
     const ClosingTags closingTags(text);

@@ -37,6 +37,7 @@ struct FormatRun {
 
 // One line of the message log: the text shown and runs that cover it in order.
 struct LogLine {
+    std::string markup;  // the text as it was logged
     std::string text;
     std::vector<FormatRun> runs;
 };

@@ -33,6 +33,7 @@ public:
     void repaint() override { ++repaints; }
     bool askYesNo(const std::string& question) override;
     void beep() override { ++beeps; }
+    void showError(const std::string& message) override { errors.push_back(message); }
     double now() override;
     LocaleSettings locale() override { return localeSettings; }
 
@@ -41,6 +42,7 @@ public:
     std::function<void()> onEvents;  // what the "user" does while events are processed
     bool answer = false;
     std::vector<std::string> questions;
+    std::vector<std::string> errors;
     int eventRounds = 0;
     int repaints = 0;
     int beeps = 0;

@@ -1,0 +1,41 @@
+#pragma once
+
+#include "core/frame_counter.h"
+#include "core/header_analysers.h"
+#include "core/pass_hooks.h"
+#include "core/pass_options.h"
+#include "core/reporter.h"
+#include "core/shared_state.h"
+
+namespace tolvane {
+
+// What the read job's pass does with what the scanner finds: reports every stream as it is
+// registered, prints each stream's first details once, counts video frames and reports the
+// navigation packets.
+class DetectionPass : public PassHooks {
+public:
+    DetectionPass(SharedState& state, Reporter& reporter, const PassOptions& options,
+                  HeaderAnalysers& analysers)
+        : state_(state), reporter_(reporter), options_(options), analysers_(analysers) {}
+
+    std::optional<int64_t> fastCheckLimit() override;
+    void streamRegistered(StreamKind kind, int32_t number, int32_t idByte, ScanState&) override;
+    void systemHeaderRead(ScanState& scan) override;
+    void payloadChunk(const PayloadChunk& chunk, ScanState& scan) override;
+    void copyControlPacket(size_t offset, ScanState& scan) override;
+    void dsiPacket(size_t offset, ScanState& scan) override;
+
+private:
+    void audioDetails(const PayloadChunk& chunk, const ScanState& scan);
+    void videoDetails(const PayloadChunk& chunk, const ScanState& scan);
+    void subpictureDetails(const PayloadChunk& chunk, const ScanState& scan);
+    void firstLines(uint32_t pts, int32_t idByte);
+
+    SharedState& state_;
+    Reporter& reporter_;
+    const PassOptions& options_;
+    HeaderAnalysers& analysers_;
+    FrameCounter frames_;
+};
+
+}  // namespace tolvane

@@ -1,0 +1,24 @@
+#pragma once
+
+#include <cstddef>
+
+#include "core/reporter.h"
+#include "core/scan_state.h"
+#include "core/shared_state.h"
+
+namespace tolvane {
+
+// The analyses of the first copy-control packet and the first DSI packet of a pass. `offset` is
+// that of the byte after the sub-stream id in the read block. A packet that does not lie wholly
+// inside the block, or is too short for the fields read, is passed over unanalysed.
+struct NavigationContext {
+    SharedState& state;
+    Reporter& reporter;
+    bool detectionPass;
+    bool dvdVideoSource;  // a .VOB source: the DSI sync tables lie 128 bytes earlier
+};
+
+void analyseCopyControl(const NavigationContext& context, size_t offset, const ScanState& scan);
+void analyseDsi(const NavigationContext& context, size_t offset, ScanState& scan);
+
+}  // namespace tolvane

@@ -1,0 +1,24 @@
+#pragma once
+
+#include <cstdint>
+
+namespace tolvane {
+
+// The options a pass reads from the window each time it needs them.
+class PassOptions {
+public:
+    virtual ~PassOptions() = default;
+    virtual bool fastCheck() const = 0;
+    virtual int64_t fastSizeMb() const = 0;
+    virtual bool countFrames() const = 0;
+    virtual bool details() const = 0;
+    // The extension of the source named in the window, compared in upper case.
+    virtual bool sourceIsAob() const = 0;
+    virtual bool sourceIsVob() const = 0;
+    // Ticked stream boxes: video 0..1 (and the unused 2..7), audio 0..15, subpicture 0..31.
+    virtual bool videoTicked(int32_t number) const = 0;
+    virtual bool audioTicked(int32_t number) const = 0;
+    virtual bool subTicked(int32_t number) const = 0;
+};
+
+}  // namespace tolvane

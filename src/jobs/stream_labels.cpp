@@ -1,0 +1,49 @@
+#include "jobs/stream_labels.h"
+
+#include <cstdio>
+
+namespace tolvane {
+
+namespace {
+
+struct LabelRange {
+    StreamKind kind;
+    int32_t first;
+    int32_t last;
+    const char* label;
+};
+
+constexpr LabelRange kLabels[] = {
+    {StreamKind::Video, -1, -1, "No video stream"},
+    {StreamKind::Video, 0x55, 0x56, "VC-1.stream"},
+    {StreamKind::Video, 0xE0, 0xE1, "MPEG-2.stream"},
+    {StreamKind::Video, 0xE2, 0xE3, "H.264.stream"},
+    {StreamKind::Audio, -1, -1, "No audio stream"},
+    {StreamKind::Audio, 0x80, 0x87, "DD.stream"},
+    {StreamKind::Audio, 0x88, 0x8F, "DTSHD.stream"},
+    {StreamKind::Audio, 0xA0, 0xA7, "LPCM.stream"},
+    {StreamKind::Audio, 0xB0, 0xB7, "MLP.stream"},
+    {StreamKind::Audio, 0xC0, 0xCF, "DD+.stream"},
+    {StreamKind::Subpicture, -1, -1, "No subpicture stream"},
+    {StreamKind::Subpicture, 0x20, 0x3F, "Subpicture"},
+    {StreamKind::Subpicture, 0x60, 0x7F, "Ext.Subpicture"},
+};
+
+}  // namespace
+
+std::string streamLabel(StreamKind kind, int32_t idValue) {
+    for (const LabelRange& range : kLabels) {
+        if (range.kind == kind && idValue >= range.first && idValue <= range.last) {
+            return range.label;
+        }
+    }
+    return {};
+}
+
+std::string streamBoxSuffix(StreamKind kind, int number) {
+    char suffix[8];
+    std::snprintf(suffix, sizeof suffix, kind == StreamKind::Video ? ".%d" : ".%02d", number);
+    return suffix;
+}
+
+}  // namespace tolvane

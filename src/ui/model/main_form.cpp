@@ -1,0 +1,247 @@
+#include "ui/model/main_form.h"
+
+#include <filesystem>
+
+#include "core/file_source.h"
+#include "ui/model/int_edit.h"
+
+namespace tolvane {
+
+namespace {
+
+constexpr const char* kPlaylistName = "VPLST000.XPL";
+constexpr std::string_view kSourceFolderName = "HVDVD_TS";
+constexpr std::string_view kPlaylistFolderName = "ADV_OBJ";
+
+bool endsWith(std::string_view text, std::string_view tail) {
+    return text.size() >= tail.size() && text.substr(text.size() - tail.size()) == tail;
+}
+
+}  // namespace
+
+MainForm::MainForm(OsServices& os, PathStyle style)
+    : os_(os),
+      style_(style),
+      state_(std::make_unique<SharedState>()),
+      controls_(designControls()),
+      fileExists_([](const std::string& path) {
+          std::error_code error;
+          return std::filesystem::is_regular_file(path, error);
+      }),
+      openInput_([](const std::string& path) { return std::make_unique<FileSource>(path); }) {}
+
+MainForm::~MainForm() = default;
+
+void MainForm::changed(Control c) {
+    if (view_ != nullptr) {
+        view_->controlChanged(c);
+    }
+}
+
+void MainForm::setTicked(Control c, bool ticked) {
+    ControlState& state = controls_[static_cast<size_t>(c)];
+    if (state.ticked == ticked) {
+        return;
+    }
+    if (isRadioButton(c)) {
+        // One of the group is always selected: selecting one clears the others.
+        if (!ticked) {
+            return;
+        }
+        for (Control other : {Control::rbNoAuto, Control::rbAutoDemux, Control::rbAutoRebuild}) {
+            if (other != c && ticked) {
+                controls_[static_cast<size_t>(other)].ticked = false;
+                changed(other);
+            }
+        }
+    }
+    state.ticked = ticked;
+    changed(c);
+    if (isStreamBox(c)) {
+        cbVideoClick();
+    } else if (c == Control::cbFastCheck) {
+        cbFastCheckClick();
+    }
+}
+
+void MainForm::setEnabled(Control c, bool enabled) {
+    ControlState& state = controls_[static_cast<size_t>(c)];
+    if (state.enabled != enabled) {
+        state.enabled = enabled;
+        changed(c);
+    }
+}
+
+void MainForm::setCaption(Control c, std::string caption) {
+    ControlState& state = controls_[static_cast<size_t>(c)];
+    if (state.caption != caption) {
+        state.caption = std::move(caption);
+        changed(c);
+    }
+}
+
+void MainForm::setText(Control c, std::string text) {
+    ControlState& state = controls_[static_cast<size_t>(c)];
+    if (state.text != text) {
+        state.text = std::move(text);
+        changed(c);
+    }
+}
+
+void MainForm::showPage(int index) {
+    if (pageIndex_ != index) {
+        pageIndex_ = index;
+        if (view_ != nullptr) {
+            view_->pageShown(index);
+        }
+    }
+}
+
+void MainForm::setAnalysers(HeaderAnalysers* analysers) {
+    analysers_ = analysers != nullptr ? analysers : &noAnalysers_;
+}
+
+void MainForm::FormActivate() {
+    if (activated_) {
+        return;  // again would reset the stream boxes in the middle of a job
+    }
+    activated_ = true;
+    // The settings are read here once the settings store exists.
+    Resetcbs();
+    state_->job.formatSettings = os_.locale();
+    state_->job.timeFormat = "h:mm:ss";
+}
+
+bool MainForm::FormCloseQuery() {
+    if (state_->job.writing) {
+        bCancelClick();
+        return state_->job.cancelled;
+    }
+    state_->job.cancelled = true;
+    return true;
+}
+
+void MainForm::FormResize(int outerWidth) {
+    const int left = outerWidth > 432 ? outerWidth / 2 - 63 : 153;
+    if (left != logoLeft_) {
+        logoLeft_ = left;
+        if (view_ != nullptr) {
+            view_->logoMoved(left);
+        }
+    }
+}
+
+void MainForm::Resetcbs() {
+    struct Group {
+        int count;
+        Control (*box)(int);
+        const char* caption;
+    };
+    const Group groups[] = {{kVideoBoxes, videoBox, "No video stream"},
+                            {kAudioBoxes, audioBox, "No audio stream"},
+                            {kSubBoxes, subBox, "No subpicture"}};
+    for (const Group& group : groups) {
+        for (int n = 0; n < group.count; ++n) {
+            const Control box = group.box(n);
+            setEnabled(box, false);
+            setCaption(box, group.caption);
+            ControlState& state = controls_[static_cast<size_t>(box)];
+            if (state.ticked) {
+                state.ticked = false;  // one re-evaluation below covers every box
+                changed(box);
+            }
+        }
+    }
+    cbVideoClick();
+}
+
+void MainForm::cbVideoClick() {
+    bool anyTicked = false;
+    for (size_t k = static_cast<size_t>(Control::cbVideo0); k < kControlCount; ++k) {
+        if (controls_[k].ticked) {
+            anyTicked = true;
+            break;
+        }
+    }
+    setEnabled(Control::bDemux, anyTicked);
+    if (upperCase(extensionOf(text(Control::eEVOfile), style_)) == ".EVO") {
+        setEnabled(Control::bRebuild, enabled(Control::bDemux));
+    }
+}
+
+void MainForm::cbFastCheckClick() {
+    setEnabled(Control::ieFastSize, ticked(Control::cbFastCheck));
+}
+
+void MainForm::bCancelClick() {
+    JobState& job = state_->job;
+    if (job.writing) {
+        if (os_.askYesNo("Are you sure to stop demuxing?")) {
+            job.cancelled = true;
+            log_.log("Cancelled.");
+        }
+        return;
+    }
+    job.cancelled = true;
+}
+
+void MainForm::EVOadj() {
+    const std::string& source = text(Control::eEVOfile);
+    setEnabled(Control::bReadEVO, !source.empty());
+    paths_.sourceName = fileNamePart(source, style_);
+    paths_.baseName = CutExt(paths_.sourceName, style_);
+    paths_.sourceFolder = folderPart(source, style_);
+    paths_.sourceDialogFolder = paths_.sourceFolder;
+    setText(Control::eXPLfile, kPlaylistName);
+    const std::string discFolder = std::string(kSourceFolderName) + style_.delimiter;
+    if (endsWith(paths_.sourceFolder, discFolder)) {
+        paths_.playlistFolder =
+            paths_.sourceFolder.substr(0, paths_.sourceFolder.size() - discFolder.size()) +
+            std::string(kPlaylistFolderName) + style_.delimiter;
+        paths_.playlistDialogFolder = paths_.playlistFolder;
+        paths_.playlistName = kPlaylistName;
+        paths_.playlistDialogName = kPlaylistName;
+        setText(Control::eXPLfile, paths_.playlistFolder + paths_.playlistName);
+    }
+    setEnabled(Control::bReadXPL, !paths_.playlistName.empty());
+}
+
+void MainForm::XPLadj() {
+    const std::string& playlist = text(Control::eXPLfile);
+    paths_.playlistName = fileNamePart(playlist, style_);
+    paths_.playlistFolder = folderPart(playlist, style_);
+    setEnabled(Control::bReadXPL, !paths_.playlistName.empty());
+    const std::string discFolder = std::string(kPlaylistFolderName) + style_.delimiter;
+    if (endsWith(paths_.playlistFolder, discFolder)) {
+        paths_.sourceFolder =
+            paths_.playlistFolder.substr(0, paths_.playlistFolder.size() - discFolder.size()) +
+            std::string(kSourceFolderName) + style_.delimiter;
+        paths_.sourceDialogFolder = paths_.sourceFolder;
+    }
+}
+
+int64_t MainForm::fastSizeMb() const {
+    return intEditValue(text(Control::ieFastSize));
+}
+
+bool MainForm::sourceIsAob() const {
+    return upperCase(extensionOf(text(Control::eEVOfile), style_)) == ".AOB";
+}
+
+bool MainForm::sourceIsVob() const {
+    return upperCase(extensionOf(text(Control::eEVOfile), style_)) == ".VOB";
+}
+
+bool MainForm::videoTicked(int32_t number) const {
+    return number >= 0 && number < kVideoBoxes && ticked(videoBox(number));
+}
+
+bool MainForm::audioTicked(int32_t number) const {
+    return number >= 0 && number < kAudioBoxes && ticked(audioBox(number));
+}
+
+bool MainForm::subTicked(int32_t number) const {
+    return number >= 0 && number < kSubBoxes && ticked(subBox(number));
+}
+
+}  // namespace tolvane

@@ -1,0 +1,136 @@
+#pragma once
+
+#include <array>
+#include <functional>
+#include <memory>
+#include <string>
+
+#include "core/header_analysers.h"
+#include "core/input_source.h"
+#include "core/os_services.h"
+#include "core/pass_hooks.h"
+#include "core/pass_options.h"
+#include "core/shared_state.h"
+#include "jobs/job_naming.h"
+#include "jobs/message_log.h"
+#include "ui/model/controls.h"
+
+namespace tolvane {
+
+// Whatever shows the window: the Qt adapter mirrors every change it is told of.
+class FormView {
+public:
+    virtual ~FormView() = default;
+    virtual void controlChanged(Control control) = 0;
+    virtual void pageShown(int index) = 0;
+    virtual void logoMoved(int left) = 0;
+};
+
+// The path values the window derives whenever a source or playlist is chosen.
+struct PathValues {
+    std::string sourceFolder;
+    std::string sourceName;
+    std::string baseName;
+    std::string playlistFolder;
+    std::string playlistName;
+    std::string sourceDialogFolder;
+    std::string playlistDialogFolder;
+    std::string playlistDialogName;
+};
+
+// The main window without a toolkit: every control as abstract state, every handler and job as
+// a method. The Qt window, the command-line front end and the tests all drive this one model.
+class MainForm : public PassOptions {
+public:
+    using InputOpener = std::function<std::unique_ptr<InputSource>(const std::string&)>;
+
+    explicit MainForm(OsServices& os, PathStyle style = PathStyle::native());
+    ~MainForm() override;
+
+    // Controls. Ticking a stream box from the program runs cbVideoClick as a click does;
+    // setting a control to the state it has changes nothing and tells no one.
+    const ControlState& control(Control c) const { return controls_[static_cast<size_t>(c)]; }
+    bool ticked(Control c) const { return control(c).ticked; }
+    bool enabled(Control c) const { return control(c).enabled; }
+    const std::string& text(Control c) const { return control(c).text; }
+    void setTicked(Control c, bool ticked);
+    void setEnabled(Control c, bool enabled);
+    void setCaption(Control c, std::string caption);
+    void setText(Control c, std::string text);
+    int pageIndex() const { return pageIndex_; }
+    void showPage(int index);
+    int logoLeft() const { return logoLeft_; }
+
+    void setView(FormView* view) { view_ = view; }
+    MessageLog& messageLog() { return log_; }
+    const MessageLog& messageLog() const { return log_; }
+    SharedState& state() { return *state_; }
+    const SharedState& state() const { return *state_; }
+    const PathValues& paths() const { return paths_; }
+    PathStyle pathStyle() const { return style_; }
+    void setFileExists(FileExists exists) { fileExists_ = std::move(exists); }
+    void setInputOpener(InputOpener opener) { openInput_ = std::move(opener); }
+    void setAnalysers(HeaderAnalysers* analysers);
+    bool jobRunning() const { return busy_; }
+
+    // Life events and handlers of the window.
+    void FormActivate();
+    bool FormCloseQuery();
+    void FormResize(int outerWidth);
+    void Resetcbs();
+    void cbVideoClick();
+    void cbFastCheckClick();
+    void bClearClick() { log_.clear(); }
+    void bCancelClick();
+    void EVOadj();
+    void XPLadj();
+
+    // Jobs.
+    void bReadEVOClick();
+    void bDemuxClick();
+    void bRebuildClick();
+    void logframes(bool two);
+    // One pass of the engine over `source`.
+    void demux(PassMode mode);
+
+    // PassOptions, read from the controls each time.
+    bool fastCheck() const override { return ticked(Control::cbFastCheck); }
+    int64_t fastSizeMb() const override;
+    bool countFrames() const override { return ticked(Control::cbCountFr); }
+    bool details() const override { return ticked(Control::cbDetails); }
+    bool sourceIsAob() const override;
+    bool sourceIsVob() const override;
+    bool videoTicked(int32_t number) const override;
+    bool audioTicked(int32_t number) const override;
+    bool subTicked(int32_t number) const override;
+
+private:
+    struct Buttons {
+        bool readEvo, readXpl, demux, rebuild, browseEvo, browseXpl;
+    };
+    Buttons buttons() const;
+    void restore(const Buttons& before);
+    void readJob(bool& readXplWasEnabled);
+    void openSource(const std::string& path);
+    void labelStreamBoxes();
+    void endWithPlatformError(const std::string& message, const Buttons& before);
+    void changed(Control c);
+
+    OsServices& os_;
+    PathStyle style_;
+    std::unique_ptr<SharedState> state_;
+    MessageLog log_;
+    std::array<ControlState, kControlCount> controls_;
+    PathValues paths_;
+    FormView* view_ = nullptr;
+    FileExists fileExists_;
+    InputOpener openInput_;
+    HeaderAnalysers noAnalysers_;
+    HeaderAnalysers* analysers_ = &noAnalysers_;
+    int pageIndex_ = 0;
+    int logoLeft_ = 326;
+    bool activated_ = false;
+    bool busy_ = false;
+};
+
+}  // namespace tolvane

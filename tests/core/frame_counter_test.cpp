@@ -1,0 +1,58 @@
+#include <gtest/gtest.h>
+
+#include "core/frame_counter.h"
+#include "program_stream_builder.h"
+
+namespace tolvane {
+namespace {
+
+using fixture::Bytes;
+
+int32_t countChunks(const std::vector<Bytes>& chunks, VideoType type, int32_t number = 0) {
+    FrameCounter counter;
+    int32_t count = 0;
+    for (const Bytes& chunk : chunks) {
+        counter.count(chunk.data(), chunk.size(), type, number, count);
+    }
+    return count;
+}
+
+TEST(FrameCounter, CountsEveryCodeOnceWhereverTheChunksSplitIt) {
+    const Bytes stream = {0x00, 0x00, 0x01, 0x00, 0x44, 0x00, 0x00, 0x01, 0x00, 0x00,
+                          0x00, 0x01, 0x00, 0x00, 0x01, 0xB3, 0x00, 0x00, 0x01, 0x00};
+    for (size_t first = 0; first <= stream.size(); ++first) {
+        for (size_t second = first; second <= stream.size(); ++second) {
+            const std::vector<Bytes> chunks = {
+                Bytes(stream.begin(), stream.begin() + static_cast<long>(first)),
+                Bytes(stream.begin() + static_cast<long>(first),
+                      stream.begin() + static_cast<long>(second)),
+                Bytes(stream.begin() + static_cast<long>(second), stream.end())};
+            EXPECT_EQ(countChunks(chunks, VideoType::Mpeg2), 4) << first << "/" << second;
+        }
+    }
+}
+
+TEST(FrameCounter, CountsEachCodingsOwnCodeAndKeepsStreamsApart) {
+    const Bytes h264 = {0x00, 0x00, 0x01, 0x09, 0x10, 0x00, 0x00, 0x01, 0x00, 0x00, 0x01, 0x09};
+    EXPECT_EQ(countChunks({h264}, VideoType::H264), 2);
+    const Bytes vc1 = {0x00, 0x00, 0x01, 0x0D, 0x00, 0x00, 0x01, 0x0F};
+    EXPECT_EQ(countChunks({vc1}, VideoType::Vc1), 1);
+    // A chunk that only begins like the end of a code counts nothing.
+    EXPECT_EQ(countChunks({{0x01, 0x00, 0x33}, {0x01, 0x09}}, VideoType::Mpeg2), 0);
+
+    FrameCounter counter;
+    int32_t zero = 0;
+    int32_t one = 0;
+    const Bytes head = {0x00, 0x00};
+    const Bytes tail = {0x01, 0x00};
+    counter.count(head.data(), head.size(), VideoType::Mpeg2, 0, zero);
+    counter.count(tail.data(), tail.size(), VideoType::Mpeg2, 1, one);
+    counter.count(tail.data(), tail.size(), VideoType::Mpeg2, 0, zero);
+    EXPECT_EQ(zero, 1);
+    EXPECT_EQ(one, 0);
+    counter.count(tail.data(), tail.size(), VideoType::Mpeg2, -1, one);
+    EXPECT_EQ(one, 0);
+}
+
+}  // namespace
+}  // namespace tolvane

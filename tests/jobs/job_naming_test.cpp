@@ -1,0 +1,65 @@
+#include <gtest/gtest.h>
+
+#include <set>
+
+#include "jobs/job_naming.h"
+
+namespace tolvane {
+namespace {
+
+const PathStyle kWin = PathStyle::windows();
+
+FileExists existing(std::set<std::string> files) {
+    return [files = std::move(files)](const std::string& path) { return files.count(path) > 0; };
+}
+
+TEST(JobNaming, CutsOnlyTheLastComponentsExtension) {
+    EXPECT_EQ(CutExt("FEATURE_1.EVO", kWin), "FEATURE_1");
+    EXPECT_EQ(CutExt("A.B.EVO", kWin), "A.B");
+    EXPECT_EQ(CutExt("NODOT", kWin), "NODOT");
+    EXPECT_EQ(CutExt("C:\\A.B\\NODOT", kWin), "C:\\A.B\\NODOT");
+    EXPECT_EQ(CutExt("/a.b/name"), "/a.b/name");
+    EXPECT_EQ(extensionOf("C:\\X\\F.evo", kWin), ".evo");
+}
+
+TEST(JobNaming, FindsTheSecondFeatureFileOnlyWhenItExists) {
+    const FileExists files = existing({"C:\\F\\FEATURE_2.EVO", "C:\\F\\VTS_01_2.VOB",
+                                       "C:\\F\\FEATURE_20.EVO", "C:\\F\\X1_A.EVO"});
+    EXPECT_EQ(getsecond("C:\\F\\FEATURE_1.EVO", kWin, files), "C:\\F\\FEATURE_2.EVO");
+    EXPECT_EQ(getsecond("C:\\F\\VTS_01_1.VOB", kWin, files), "C:\\F\\VTS_01_2.VOB");
+    EXPECT_EQ(getsecond("C:\\F\\FEATURE_10.EVO", kWin, files), "C:\\F\\FEATURE_20.EVO");
+    EXPECT_EQ(getsecond("C:\\F\\X0_A.EVO", kWin, files), "C:\\F\\X1_A.EVO");
+    // "_1" decides even when the "0_" rule would find a file.
+    EXPECT_EQ(getsecond("C:\\F\\X0_A_1.EVO", kWin, existing({"C:\\F\\X1_A_1.EVO"})), "");
+    EXPECT_EQ(getsecond("C:\\F\\MAIN.EVO", kWin, [](const std::string&) { return true; }), "");
+    // Only the file name is looked at, not the folders.
+    EXPECT_EQ(getsecond("C:\\F_1\\MAIN.EVO", kWin, [](const std::string&) { return true; }), "");
+}
+
+TEST(JobNaming, FormsBaseNamesAndOutputPrefixes) {
+    const FileExists files = existing({"C:\\F\\FEATURE_2.EVO"});
+    JobNames names = formJobNames("FEATURE_1.EVO", "C:\\F\\FEATURE_1.EVO", true, kWin, files);
+    EXPECT_EQ(names.baseName, "FEATURE_1_FEATURE_2");
+    EXPECT_EQ(names.secondPath, "C:\\F\\FEATURE_2.EVO");
+    EXPECT_TRUE(names.second);
+    names = formJobNames("FEATURE_1.EVO", "C:\\F\\FEATURE_1.EVO", false, kWin, files);
+    EXPECT_EQ(names.baseName, "FEATURE_1");
+    EXPECT_FALSE(names.second);
+    names = formJobNames("FEATURE_1.EVO", "C:\\G\\FEATURE_1.EVO", true, kWin, files);
+    EXPECT_EQ(names.baseName, "FEATURE_1");
+    EXPECT_FALSE(names.second);
+
+    EXPECT_EQ(outputPrefix("D:\\out", "F", kWin), "D:\\out\\F");
+    EXPECT_EQ(outputPrefix("D:\\out\\", "F", kWin), "D:\\out\\F");
+    EXPECT_EQ(outputPrefix("", "F", kWin), "F");
+    EXPECT_EQ(outputPrefix("/tmp/out", "F", PathStyle::native()), "/tmp/out/F");
+}
+
+TEST(JobNaming, ReportsTheSizeInWholeMebibytes) {
+    EXPECT_EQ(sizeReport(1048575), "File size: 0 Mbytes.");
+    EXPECT_EQ(sizeReport(1048576), "File size: 1 Mbytes.");
+    EXPECT_EQ(sizeReport(int64_t{30} << 30), "File size: 30720 Mbytes.");
+}
+
+}  // namespace
+}  // namespace tolvane
