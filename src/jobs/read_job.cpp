@@ -1,5 +1,6 @@
 // The read job: opens the source (and the second feature file), runs the detection pass over
 // each and labels a stream box for every stream found.
+#include "core/demux_pass.h"
 #include "core/detection_pass.h"
 #include "core/pack_engine.h"
 #include "core/platform_error.h"
@@ -31,6 +32,9 @@ void MainForm::demux(PassMode mode) {
     PackEngine engine(*state_, os_, log_);
     if (mode == PassMode::Detection) {
         DetectionPass pass(*state_, log_, *this, *analysers_);
+        engine.demux(mode, pass);
+    } else {
+        DemuxPass pass(*state_, log_, *this);
         engine.demux(mode, pass);
     }
 }
@@ -159,8 +163,7 @@ void MainForm::bReadEVOClick() {
     }
 }
 
-// The demux and rebuild jobs are added with their passes.
-void MainForm::bDemuxClick() {}
+// The rebuild job is added with its pass.
 void MainForm::bRebuildClick() {}
 
 }  // namespace tolvane

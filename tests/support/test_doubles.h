@@ -5,6 +5,7 @@
 #include <vector>
 
 #include "core/input_source.h"
+#include "core/output_sink.h"
 #include "core/os_services.h"
 #include "core/pass_hooks.h"
 #include "core/platform_error.h"
@@ -24,6 +25,19 @@ public:
 private:
     Bytes data_;
     int64_t position_ = 0;
+};
+
+// An output that keeps what is appended to it; it can be told to fail after some bytes.
+class MemorySink : public OutputSink {
+public:
+    void append(const uint8_t* data, size_t length) override {
+        if (bytes.size() + length > failAfter) {
+            throw PlatformError("Stream write error \"memory\". No space left on device");
+        }
+        bytes.insert(bytes.end(), data, data + length);
+    }
+    Bytes bytes;
+    size_t failAfter = SIZE_MAX;
 };
 
 // OS services with a clock the test moves and a hook run where the window would handle input.

@@ -156,6 +156,9 @@ void MainForm::Resetcbs() {
 }
 
 void MainForm::cbVideoClick() {
+    if (busy_ && state_->job.writing) {
+        return;  // the outputs of a running demux or rebuild are fixed: no second job may start
+    }
     bool anyTicked = false;
     for (size_t k = static_cast<size_t>(Control::cbVideo0); k < kControlCount; ++k) {
         if (controls_[k].ticked) {

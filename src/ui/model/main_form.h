@@ -4,8 +4,10 @@
 #include <functional>
 #include <memory>
 #include <string>
+#include <vector>
 
 #include "core/header_analysers.h"
+#include "core/file_output.h"
 #include "core/input_source.h"
 #include "core/os_services.h"
 #include "core/pass_hooks.h"
@@ -114,6 +116,10 @@ private:
     void openSource(const std::string& path);
     void labelStreamBoxes();
     void endWithPlatformError(const std::string& message, const Buttons& before);
+    void demuxJob(std::vector<std::unique_ptr<FileOutput>>& outputs);
+    void createOutputs(const std::string& prefix,
+                       std::vector<std::unique_ptr<FileOutput>>& outputs);
+    void dropOutputs();
     void changed(Control c);
 
     OsServices& os_;

@@ -1,0 +1,108 @@
+// The demux job: one elementary-stream file per ticked stream box, filled by the demux pass
+// over the source and the second feature file.
+#include "core/platform_error.h"
+#include "ui/model/main_form.h"
+
+namespace tolvane {
+
+void MainForm::dropOutputs() {
+    StreamTable& streams = state_->streams;
+    streams.videoOut.fill(nullptr);
+    streams.audioOut.fill(nullptr);
+    streams.subOut.fill(nullptr);
+}
+
+void MainForm::createOutputs(const std::string& prefix,
+                             std::vector<std::unique_ptr<FileOutput>>& outputs) {
+    StreamTable& streams = state_->streams;
+    const auto create = [&](Control box, Control extension, OutputSink*& slot) {
+        if (!ticked(box)) {
+            return;
+        }
+        const std::string name =
+            prefix + "." + control(box).caption + "." + text(extension);
+        outputs.push_back(std::make_unique<FileOutput>(name));
+        slot = outputs.back().get();
+        log_.log("Creating " + name);
+    };
+    for (int n = 0; n < 2; ++n) {
+        create(videoBox(n), Control::eVideoExt, streams.videoOut[static_cast<size_t>(n)]);
+    }
+    for (int n = 0; n < kAudioBoxes; ++n) {
+        create(audioBox(n), Control::eAudioExt, streams.audioOut[static_cast<size_t>(n)]);
+    }
+    for (int n = 0; n < kSubBoxes; ++n) {
+        create(subBox(n), Control::eSubExt, streams.subOut[static_cast<size_t>(n)]);
+    }
+}
+
+void MainForm::demuxJob(std::vector<std::unique_ptr<FileOutput>>& outputs) {
+    setEnabled(Control::bDemux, false);
+    setEnabled(Control::bRebuild, false);
+    showPage(0);
+
+    resetForDemuxJob(*state_);
+    const std::string& sourcePath = text(Control::eEVOfile);
+    const JobNames names = formJobNames(paths_.sourceName, sourcePath,
+                                        ticked(Control::cbContinue), style_, fileExists_);
+    paths_.baseName = names.baseName;
+    const std::string prefix = outputPrefix(text(Control::eWorkdir), names.baseName, style_);
+
+    log_.log("Opening file " + paths_.sourceName);
+    log_.slog("Opening", StatusPanel::Job);
+    openSource(sourcePath);
+    log_.log(sizeReport(state_->job.source->size()));
+    createOutputs(prefix, outputs);
+    log_.log("Demuxing...");
+    log_.slog("Demuxing " + fileNamePart(sourcePath, style_), StatusPanel::Job);
+    demux(PassMode::Demux);
+
+    if (ticked(Control::cbContinue) && !state_->job.cancelled && names.second) {
+        openSource(names.secondPath);
+        const std::string secondName = fileNamePart(names.secondPath, style_);
+        log_.log("");
+        log_.log("Continue on [b]" + secondName + "[/b]");
+        log_.log("Demuxing...");
+        log_.slog("Demuxing " + secondName, StatusPanel::Job);
+        demux(PassMode::Demux);
+    }
+
+    state_->job.source.reset();
+    dropOutputs();
+    for (std::unique_ptr<FileOutput>& output : outputs) {
+        output->close();  // what is still buffered is written now, and may fail
+    }
+    outputs.clear();
+
+    log_.log("Done.");
+    log_.log("");
+    log_.slog("Ready", StatusPanel::Job);
+    log_.slog("", StatusPanel::Progress);
+    logframes(names.second);
+}
+
+void MainForm::bDemuxClick() {
+    if (busy_) {
+        return;
+    }
+    busy_ = true;
+    const Buttons before = buttons();
+    std::vector<std::unique_ptr<FileOutput>> outputs;
+    try {
+        demuxJob(outputs);
+    } catch (const PlatformError& error) {
+        dropOutputs();
+        for (std::unique_ptr<FileOutput>& output : outputs) {
+            output->closeQuietly();
+        }
+        resetForWritingJobEnd(*state_);
+        endWithPlatformError(error.what(), before);
+        return;
+    }
+    setEnabled(Control::bDemux, true);
+    setEnabled(Control::bRebuild, true);
+    resetForWritingJobEnd(*state_);
+    busy_ = false;
+}
+
+}  // namespace tolvane

@@ -1,0 +1,55 @@
+#include <gtest/gtest.h>
+
+#include "form_fixture.h"
+
+namespace tolvane {
+namespace {
+
+std::vector<std::string> report(int32_t count0, double rate0, double seconds, bool two,
+                                int32_t count1 = 0, double rate1 = 0) {
+    fixture::FormFixture f;
+    StreamTable& streams = f.form.state().streams;
+    streams.frameCount[0] = count0;
+    streams.frameRate[0] = rate0;
+    streams.frameCount[1] = count1;
+    streams.frameRate[1] = rate1;
+    f.form.state().job.totalSeconds = seconds;
+    f.form.logframes(two);
+    return f.logMarkup();
+}
+
+using Lines = std::vector<std::string>;
+
+TEST(FrameReport, ReportsCountedAndCalculatedFrames) {
+    EXPECT_EQ(report(180000, 25, 7200, false),
+              (Lines{"180000 counted frames ([b]2:00:00.000[/b]) in video stream 0.",
+                     "180000 calculated frames in video stream 0.", ""}));
+    EXPECT_EQ(report(180000, 25, 7200, true),
+              (Lines{"180000 counted frames ([b]2:00:00.000[/b]) in video stream 0.",
+                     "180000 calculated frames ([b]2:00:00:000[/b]) in video stream 0.", ""}));
+    // 25 hours of frames show what exceeds the whole day.
+    EXPECT_EQ(report(2250000, 25, 0, false)[0],
+              "2250000 counted frames ([b]1:00:00.000[/b]) in video stream 0.");
+}
+
+TEST(FrameReport, RoundsCalculatedFramesHalfToEven) {
+    EXPECT_EQ(report(0, 25, 0.5, false), Lines{"12 calculated frames in video stream 0."});
+    EXPECT_EQ(report(0, 25, 1.5, false), Lines{"38 calculated frames in video stream 0."});
+    EXPECT_EQ(report(0, 24000.0 / 1001.0, 5400, false),
+              Lines{"129471 calculated frames in video stream 0."});
+    EXPECT_EQ(report(0, 25, 0, false), Lines{"0 calculated frames in video stream 0."});
+}
+
+TEST(FrameReport, WritesOnlyTheLinesItHasValuesFor) {
+    EXPECT_TRUE(report(0, 0, 100, true).empty());
+    EXPECT_EQ(report(42, 0, 100, true), (Lines{"42 frames count in video stream 0.", ""}));
+    EXPECT_EQ(report(0, 0, 10, false, 250, 25),
+              (Lines{"250 counted frames ([b]0:00:10.000[/b]) in video stream 1.",
+                     "250 calculated frames in video stream 1.", ""}));
+    EXPECT_EQ(report(5, 0, 2, false, 0, 50),
+              (Lines{"5 frames count in video stream 0.", "100 calculated frames in video stream 1.",
+                     ""}));
+}
+
+}  // namespace
+}  // namespace tolvane
