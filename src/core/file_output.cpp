@@ -18,7 +18,9 @@ FileOutput::FileOutput(std::string path)
     }
 }
 
-FileOutput::~FileOutput() { closeQuietly(); }
+FileOutput::~FileOutput() {
+    closeQuietly();
+}
 
 void FileOutput::writeAll(const uint8_t* data, size_t length) {
     while (length > 0) {

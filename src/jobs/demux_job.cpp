@@ -19,8 +19,7 @@ void MainForm::createOutputs(const std::string& prefix,
         if (!ticked(box)) {
             return;
         }
-        const std::string name =
-            prefix + "." + control(box).caption + "." + text(extension);
+        const std::string name = prefix + "." + control(box).caption + "." + text(extension);
         outputs.push_back(std::make_unique<FileOutput>(name));
         slot = outputs.back().get();
         log_.log("Creating " + name);
@@ -43,8 +42,8 @@ void MainForm::demuxJob(std::vector<std::unique_ptr<FileOutput>>& outputs) {
 
     resetForDemuxJob(*state_);
     const std::string& sourcePath = text(Control::eEVOfile);
-    const JobNames names = formJobNames(paths_.sourceName, sourcePath,
-                                        ticked(Control::cbContinue), style_, fileExists_);
+    const JobNames names = formJobNames(paths_.sourceName, sourcePath, ticked(Control::cbContinue),
+                                        style_, fileExists_);
     paths_.baseName = names.baseName;
     const std::string prefix = outputPrefix(text(Control::eWorkdir), names.baseName, style_);
 

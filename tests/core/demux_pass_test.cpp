@@ -49,9 +49,15 @@ struct DemuxRun {
     std::array<MemorySink, 32> sub;
 
     DemuxRun() { runner.job().minPts = 0xFFFFFFFFu; }
-    void withVideo(int n) { runner.streams().videoOut[static_cast<size_t>(n)] = &video[static_cast<size_t>(n)]; }
-    void withAudio(int n) { runner.streams().audioOut[static_cast<size_t>(n)] = &audio[static_cast<size_t>(n)]; }
-    void withSub(int n) { runner.streams().subOut[static_cast<size_t>(n)] = &sub[static_cast<size_t>(n)]; }
+    void withVideo(int n) {
+        runner.streams().videoOut[static_cast<size_t>(n)] = &video[static_cast<size_t>(n)];
+    }
+    void withAudio(int n) {
+        runner.streams().audioOut[static_cast<size_t>(n)] = &audio[static_cast<size_t>(n)];
+    }
+    void withSub(int n) {
+        runner.streams().subOut[static_cast<size_t>(n)] = &sub[static_cast<size_t>(n)];
+    }
     void run(const Bytes& stream) {
         DemuxPass pass(*runner.state, runner.log, options);
         runner.job().source = std::make_unique<fixture::MemorySource>(stream);
@@ -65,8 +71,8 @@ TEST(DemuxPass, WritesEachCodingsPayloadWithoutAnyHeaderByte) {
         int number;
     };
     const Bytes tail(6, 0xEE);  // sub-stream header bytes that must not reach the output
-    for (const Case c : {Case{0x81, 1}, Case{0x89, 1}, Case{0xC2, 2}, Case{0xA3, 3},
-                         Case{0xB4, 4}}) {
+    for (const Case c :
+         {Case{0x81, 1}, Case{0x89, 1}, Case{0xC2, 2}, Case{0xA3, 3}, Case{0xB4, 4}}) {
         SCOPED_TRACE(testing::Message() << std::hex << int{c.subId});
         const Bytes a = filled(700, 1);
         const Bytes b = filled(1500, 2);
@@ -83,8 +89,8 @@ TEST(DemuxPass, WritesEachCodingsPayloadWithoutAnyHeaderByte) {
     const Bytes v2 = filled(333, 4);
     ProgramStreamBuilder video;
     video.pack({fixture::pesPacket(0xE3, {.pts = 1, .dts = 1}, v1)});
-    video.pack({fixture::pesPacket(0xFD, {.pts = 1, .pstdBuffer = true, .streamIdExtension = 0x55},
-                                   v2)});
+    video.pack(
+        {fixture::pesPacket(0xFD, {.pts = 1, .pstdBuffer = true, .streamIdExtension = 0x55}, v2)});
     video.pack({fixture::pesPacket(0xE3, {}, v2)});
     video.pack({fixture::pesPacket(0xFD, {.streamIdExtension = 0x55}, v1)});
     DemuxRun run;
@@ -121,7 +127,7 @@ TEST(DemuxPass, WrapsSubpictureUnitsInSupRecords) {
     ProgramStreamBuilder ps;
     ps.pack({fixture::privateStream1Packet(0x25, {.pts = 0x10000}, a)});
     ps.pack({fixture::privateStream1Packet(0x25, {}, b)});
-    ps.pack({fixture::privateStream1Packet(0x65, {}, c)});   // extended subpicture 5 shares it
+    ps.pack({fixture::privateStream1Packet(0x65, {}, c)});  // extended subpicture 5 shares it
     ps.pack({fixture::privateStream1Packet(0x25, {.pts = 0x1000}, d)});  // PTS equal to minPts
     ps.pack({fixture::privateStream1Packet(0x26, {.pts = 0x20000}, e)});
     DemuxRun run;
@@ -155,7 +161,8 @@ TEST(DemuxPass, CountsTheFramesOfWrittenVideoOnlyAndReportsCopyControl) {
     EXPECT_EQ(run.runner.streams().frameCount[1], 2);
     EXPECT_EQ(run.runner.job().totalSeconds, 10.0);
     ASSERT_EQ(run.runner.log.lines().size(), 1u);
-    EXPECT_EQ(run.runner.log.lines()[0].text, "This file is ENCRYPTED! Decrypt it before any process.");
+    EXPECT_EQ(run.runner.log.lines()[0].text,
+              "This file is ENCRYPTED! Decrypt it before any process.");
 }
 
 TEST(DemuxPass, AFailingAppendLeavesThePassAtOnce) {

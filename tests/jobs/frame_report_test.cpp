@@ -47,8 +47,8 @@ TEST(FrameReport, WritesOnlyTheLinesItHasValuesFor) {
               (Lines{"250 counted frames ([b]0:00:10.000[/b]) in video stream 1.",
                      "250 calculated frames in video stream 1.", ""}));
     EXPECT_EQ(report(5, 0, 2, false, 0, 50),
-              (Lines{"5 frames count in video stream 0.", "100 calculated frames in video stream 1.",
-                     ""}));
+              (Lines{"5 frames count in video stream 0.",
+                     "100 calculated frames in video stream 1.", ""}));
 }
 
 }  // namespace

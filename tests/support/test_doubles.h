@@ -5,8 +5,8 @@
 #include <vector>
 
 #include "core/input_source.h"
-#include "core/output_sink.h"
 #include "core/os_services.h"
+#include "core/output_sink.h"
 #include "core/pass_hooks.h"
 #include "core/platform_error.h"
 #include "program_stream_builder.h"

@@ -6,8 +6,8 @@
 #include <string>
 #include <vector>
 
-#include "core/header_analysers.h"
 #include "core/file_output.h"
+#include "core/header_analysers.h"
 #include "core/input_source.h"
 #include "core/os_services.h"
 #include "core/pass_hooks.h"
