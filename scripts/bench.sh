@@ -5,5 +5,5 @@ set -euo pipefail
 root="$(cd "$(dirname "$0")/.." && pwd)"
 "$root/scripts/setup.sh"
 "$root/scripts/build.sh" release
-"$root/build/release/bench/scanner_bench" "${SCANNER_MIB:-256}"
-"$root/build/release/bench/demux_bench" "$root/build/bench-data" "${DEMUX_MIB:-1024}"
+"$root/build/release/bin/scanner_bench" "${SCANNER_MIB:-256}"
+"$root/build/release/bin/demux_bench" "$root/build/bench-data" "${DEMUX_MIB:-1024}"

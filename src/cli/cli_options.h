@@ -1,0 +1,37 @@
+#pragma once
+
+#include <optional>
+#include <string>
+#include <vector>
+
+namespace tolvane::cli {
+
+enum class Command { Read, Demux, Help, Version };
+enum class ColorMode { Auto, Always, Never };
+
+struct CliOptions {
+    Command command = Command::Help;
+    std::string source;
+    std::string outputFolder;
+    std::optional<std::vector<std::string>> select;
+    bool continueOn = true;
+    bool fastCheck = true;
+    std::string fastCheckMb = "300";
+    bool countFrames = true;
+    bool details = true;
+    std::optional<std::string> videoExt;
+    std::optional<std::string> audioExt;
+    std::optional<std::string> subExt;
+    ColorMode color = ColorMode::Auto;
+};
+
+// Thrown for a command line that cannot be used; its text says what is wrong.
+struct UsageError {
+    std::string message;
+};
+
+CliOptions parseArguments(const std::vector<std::string>& args);
+
+extern const char* const kUsage;
+
+}  // namespace tolvane::cli

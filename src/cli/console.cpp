@@ -1,0 +1,117 @@
+#include "cli/console.h"
+
+#include <chrono>
+#include <clocale>
+#include <iostream>
+
+#include "ui/model/main_form.h"
+
+namespace tolvane::cli {
+
+volatile std::sig_atomic_t interrupted = 0;
+
+namespace {
+
+void onInterrupt(int) {
+    interrupted = 1;
+}
+
+}  // namespace
+
+void installInterruptHandler() {
+    struct sigaction action {};
+    action.sa_handler = onInterrupt;
+    sigemptyset(&action.sa_mask);
+    sigaction(SIGINT, &action, nullptr);
+}
+
+void ConsoleOs::processEvents() {
+    if (interrupted != 0 && !cancelSent_ && form_ != nullptr) {
+        cancelSent_ = true;
+        form_->bCancelClick();
+    }
+}
+
+void ConsoleOs::showError(const std::string& message) {
+    failed_ = true;
+    std::cout.flush();
+    std::cerr << "tolvane-cli: " << message << std::endl;
+}
+
+double ConsoleOs::now() {
+    using namespace std::chrono;
+    return duration<double>(system_clock::now().time_since_epoch()).count() / 86400.0;
+}
+
+LocaleSettings ConsoleOs::locale() {
+    LocaleSettings settings;
+    // Take the user's decimal separator, then go back to the C locale for our own formatting.
+    if (std::setlocale(LC_NUMERIC, "") != nullptr) {
+        const std::lconv* conventions = std::localeconv();
+        if (conventions != nullptr && conventions->decimal_point != nullptr &&
+            conventions->decimal_point[0] != '\0') {
+            settings.decimalSeparator = conventions->decimal_point[0];
+        }
+        std::setlocale(LC_NUMERIC, "C");
+    }
+    return settings;
+}
+
+std::string ansiLine(const LogLine& line) {
+    std::string out;
+    for (const FormatRun& run : line.runs) {
+        const CharFormat& f = run.format;
+        std::string codes;
+        const auto add = [&](const std::string& code) {
+            codes += codes.empty() ? code : ";" + code;
+        };
+        if (f.bold) {
+            add("1");
+        }
+        if (f.italic) {
+            add("3");
+        }
+        if (f.underline) {
+            add("4");
+        }
+        if (f.hasColour) {
+            add("38;2;" + std::to_string(f.colour.red) + ";" + std::to_string(f.colour.green) +
+                ";" + std::to_string(f.colour.blue));
+        }
+        const std::string text = line.text.substr(run.start, run.length);
+        if (codes.empty()) {
+            out += text;
+        } else {
+            out += "\x1b[" + codes + "m" + text + "\x1b[0m";
+        }
+    }
+    return out;
+}
+
+ConsoleView::~ConsoleView() {
+    eraseProgress();
+}
+
+void ConsoleView::eraseProgress() {
+    if (progressShown_) {
+        std::cerr << "\r\x1b[K" << std::flush;
+        progressShown_ = false;
+    }
+}
+
+void ConsoleView::lineAppended(const LogLine& line) {
+    eraseProgress();
+    std::cout << (color_ ? ansiLine(line) : line.text) << '\n';
+}
+
+void ConsoleView::statusChanged(StatusPanel panel) {
+    if (!progress_ || panel != StatusPanel::Progress) {
+        return;
+    }
+    std::cout.flush();
+    const std::string& text = log_.panel(StatusPanel::Progress).text;
+    std::cerr << "\r\x1b[K" << text << std::flush;
+    progressShown_ = text.size() > 1;
+}
+
+}  // namespace tolvane::cli

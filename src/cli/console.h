@@ -1,0 +1,64 @@
+#pragma once
+
+#include <csignal>
+#include <cstdio>
+#include <string>
+
+#include "core/os_services.h"
+#include "jobs/message_log.h"
+
+namespace tolvane {
+class MainForm;
+}
+
+namespace tolvane::cli {
+
+// Set by the SIGINT handler; read where the window would handle its events.
+extern volatile std::sig_atomic_t interrupted;
+void installInterruptHandler();
+
+// OS services of the command line: Ctrl-C is the Cancel button, whose question is answered
+// Yes; errors go to standard error.
+class ConsoleOs : public OsServices {
+public:
+    void attach(MainForm* form) { form_ = form; }
+    void processEvents() override;
+    void repaint() override {}
+    bool askYesNo(const std::string&) override { return true; }
+    void beep() override {}
+    void showError(const std::string& message) override;
+    double now() override;
+    LocaleSettings locale() override;
+
+    bool failed() const { return failed_; }
+
+private:
+    MainForm* form_ = nullptr;
+    bool cancelSent_ = false;
+    bool failed_ = false;
+};
+
+// Prints every log line to standard output as it is written, with ANSI markup when asked, and
+// the progress panel on standard error when that is a terminal.
+class ConsoleView : public MessageLogView {
+public:
+    ConsoleView(const MessageLog& log, bool color, bool progress)
+        : log_(log), color_(color), progress_(progress) {}
+    ~ConsoleView() override;
+    void lineAppended(const LogLine& line) override;
+    void cleared() override {}
+    void statusChanged(StatusPanel panel) override;
+
+private:
+    void eraseProgress();
+
+    const MessageLog& log_;
+    bool color_;
+    bool progress_;
+    bool progressShown_ = false;
+};
+
+// A log line with its runs rendered as ANSI escapes.
+std::string ansiLine(const LogLine& line);
+
+}  // namespace tolvane::cli

@@ -1,0 +1,135 @@
+// tolvane-cli: the read and demux jobs of the window model, driven from a shell.
+#include <unistd.h>
+
+#include <iostream>
+
+#include "cli/cli_options.h"
+#include "cli/console.h"
+#include "ui/model/main_form.h"
+
+namespace {
+
+using namespace tolvane;
+using namespace tolvane::cli;
+
+constexpr int kDone = 0;
+constexpr int kFailed = 1;
+constexpr int kUsageError = 2;
+constexpr int kInterrupted = 130;
+
+int usageError(const std::string& message) {
+    std::cerr << "tolvane-cli: " << message << "\nTry 'tolvane-cli --help' for more information."
+              << std::endl;
+    return kUsageError;
+}
+
+void applyOptions(MainForm& form, const CliOptions& options) {
+    form.setTicked(Control::cbContinue, options.continueOn);
+    form.setTicked(Control::cbFastCheck, options.fastCheck);
+    form.setText(Control::ieFastSize, options.fastCheckMb);
+    form.setTicked(Control::cbCountFr, options.countFrames);
+    form.setTicked(Control::cbDetails, options.details);
+    form.setText(Control::eWorkdir, options.outputFolder);
+    if (options.videoExt) {
+        form.setText(Control::eVideoExt, *options.videoExt);
+    }
+    if (options.audioExt) {
+        form.setText(Control::eAudioExt, *options.audioExt);
+    }
+    if (options.subExt) {
+        form.setText(Control::eSubExt, *options.subExt);
+    }
+}
+
+// The labelled stream box that `name` names, by its control name or by its caption.
+bool findLabelledBox(const MainForm& form, const std::string& name, Control& found) {
+    for (size_t k = static_cast<size_t>(Control::cbVideo0); k < kControlCount; ++k) {
+        const Control c = static_cast<Control>(k);
+        if (form.enabled(c) && (controlName(c) == name || form.control(c).caption == name)) {
+            found = c;
+            return true;
+        }
+    }
+    return false;
+}
+
+// Ticks exactly the boxes the list names; returns the first name that fits no labelled box.
+std::optional<std::string> applySelection(MainForm& form, const std::vector<std::string>& names) {
+    std::vector<Control> chosen;
+    for (const std::string& name : names) {
+        Control box = Control::cbVideo0;
+        if (!findLabelledBox(form, name, box)) {
+            return name;
+        }
+        chosen.push_back(box);
+    }
+    for (size_t k = static_cast<size_t>(Control::cbVideo0); k < kControlCount; ++k) {
+        form.setTicked(static_cast<Control>(k), false);
+    }
+    for (Control box : chosen) {
+        form.setTicked(box, true);
+    }
+    return std::nullopt;
+}
+
+int run(const CliOptions& options) {
+    const bool terminalOut = isatty(STDOUT_FILENO) != 0;
+    const bool color =
+        options.color == ColorMode::Always || (options.color == ColorMode::Auto && terminalOut);
+    ConsoleOs os;
+    MainForm form(os);
+    os.attach(&form);
+    ConsoleView view(form.messageLog(), color, isatty(STDERR_FILENO) != 0);
+    form.messageLog().setView(&view);
+    form.FormActivate();
+    applyOptions(form, options);
+    installInterruptHandler();
+
+    form.setText(Control::eEVOfile, options.source);
+    form.EVOadj();
+    form.bReadEVOClick();
+    if (os.failed()) {
+        return kFailed;
+    }
+    if (interrupted != 0) {
+        return kInterrupted;
+    }
+    if (options.command == Command::Demux) {
+        if (options.select) {
+            if (const std::optional<std::string> unknown = applySelection(form, *options.select)) {
+                return usageError("--select: no stream box '" + *unknown + "' was labelled");
+            }
+        }
+        if (!form.enabled(Control::bDemux)) {
+            std::cerr << "tolvane-cli: no stream is selected: nothing to demux" << std::endl;
+            return kFailed;
+        }
+        form.bDemuxClick();
+        if (os.failed()) {
+            return kFailed;
+        }
+    }
+    std::cout.flush();
+    return interrupted != 0 ? kInterrupted : kDone;
+}
+
+}  // namespace
+
+int main(int argc, char** argv) {
+    std::ios::sync_with_stdio(true);
+    CliOptions options;
+    try {
+        options = parseArguments(std::vector<std::string>(argv + 1, argv + argc));
+    } catch (const UsageError& error) {
+        return usageError(error.message);
+    }
+    if (options.command == Command::Help) {
+        std::cout << kUsage;
+        return kDone;
+    }
+    if (options.command == Command::Version) {
+        std::cout << "tolvane-cli " << TOLVANE_VERSION << '\n';
+        return kDone;
+    }
+    return run(options);
+}

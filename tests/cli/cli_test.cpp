@@ -1,0 +1,184 @@
+#include <gtest/gtest.h>
+
+#include <chrono>
+#include <csignal>
+#include <fstream>
+#include <sstream>
+#include <thread>
+
+#include "child_process.h"
+#include "core/pack_engine.h"
+#include "form_fixture.h"
+
+namespace tolvane {
+namespace {
+
+using fixture::Bytes;
+using fixture::FormFixture;
+using fixture::ProcessResult;
+using fixture::ProgramStreamBuilder;
+
+const std::string kCli = TOLVANE_CLI;
+
+Bytes smallFeature(uint8_t seed) {
+    ProgramStreamBuilder ps;
+    ps.pack({fixture::copyControlPacket({.applies = 0x80, .codes = 0x40}),
+             fixture::dsiPacket({.vobNumber = 1, .startPtm = 0, .endPtm = 900000})});
+    for (int k = 0; k < 20; ++k) {
+        const uint64_t pts = 3003u * static_cast<uint64_t>(k) + 1000;
+        ps.pack({fixture::pesPacket(0xE0, {.pts = pts, .dts = pts},
+                                    Bytes{0x00, 0x00, 0x01, 0x00, seed, 0x11})});
+        ps.pack({fixture::privateStream1Packet(0x80, {.pts = pts}, Bytes(500, seed)),
+                 fixture::privateStream1Packet(0x83, {.pts = pts}, Bytes(300, seed)),
+                 fixture::privateStream1Packet(0x22, {.pts = pts}, Bytes(100, seed))});
+    }
+    return ps.bytes();
+}
+
+std::vector<std::string> linesOf(const std::string& text) {
+    std::vector<std::string> lines;
+    std::istringstream in(text);
+    for (std::string line; std::getline(in, line);) {
+        lines.push_back(line);
+    }
+    return lines;
+}
+
+std::vector<std::string> filesIn(const std::filesystem::path& folder) {
+    std::vector<std::string> names;
+    for (const auto& entry : std::filesystem::directory_iterator(folder)) {
+        names.push_back(entry.path().filename().string());
+    }
+    std::sort(names.begin(), names.end());
+    return names;
+}
+
+TEST(Cli, ReadPrintsExactlyTheLogOfTheWindow) {
+    FormFixture f;
+    const std::string source = f.dir.write("FEATURE_1.EVO", smallFeature(1));
+    f.dir.write("FEATURE_2.EVO", smallFeature(2));
+    const ProcessResult result =
+        fixture::runProcess(kCli, {"read", source, "--no-count-frames"}, f.dir.path().string());
+    EXPECT_EQ(result.status, 0) << result.err;
+    EXPECT_EQ(result.err, "");
+
+    f.form.setTicked(Control::cbCountFr, false);
+    f.chooseSource(source);
+    f.form.bReadEVOClick();
+    std::vector<std::string> shown;
+    for (const LogLine& line : f.form.messageLog().lines()) {
+        shown.push_back(line.text);
+    }
+    EXPECT_EQ(linesOf(result.out), shown);
+    EXPECT_EQ(filesIn(f.dir.path()), (std::vector<std::string>{"FEATURE_1.EVO", "FEATURE_2.EVO"}));
+}
+
+TEST(Cli, DemuxWritesEveryStreamOrTheSelectedOnes) {
+    FormFixture f;
+    const std::string source = f.dir.write("in/MOVIE.EVO", smallFeature(1));
+    const std::filesystem::path all = f.dir.path() / "all";
+    std::filesystem::create_directory(all);
+    ProcessResult result =
+        fixture::runProcess(kCli, {"demux", source, "-o", all.string()}, f.dir.path().string());
+    EXPECT_EQ(result.status, 0) << result.err;
+    EXPECT_EQ(filesIn(all),
+              (std::vector<std::string>{"MOVIE.DD.stream.00.mpa", "MOVIE.DD.stream.03.mpa",
+                                        "MOVIE.MPEG-2.stream.0.mpv", "MOVIE.Subpicture.02.sup"}));
+    EXPECT_EQ(fixture::readFile(all / "MOVIE.DD.stream.03.mpa"), Bytes(20 * 300, 1));
+
+    // Without -o the outputs land in the current folder.
+    const std::filesystem::path here = f.dir.path() / "here";
+    std::filesystem::create_directory(here);
+    result = fixture::runProcess(
+        kCli, {"demux", source, "--select", "DD.stream.03,cbSub02", "--sub-ext", "SUP"},
+        here.string());
+    EXPECT_EQ(result.status, 0) << result.err;
+    EXPECT_EQ(filesIn(here),
+              (std::vector<std::string>{"MOVIE.DD.stream.03.mpa", "MOVIE.Subpicture.02.SUP"}));
+    const std::vector<std::string> out = linesOf(result.out);
+    EXPECT_NE(std::find(out.begin(), out.end(), "Creating MOVIE.Subpicture.02.SUP"), out.end());
+}
+
+TEST(Cli, ReportsUsageErrorsAndPlatformErrorsWithTheirOwnStatus) {
+    FormFixture f;
+    const std::string cwd = f.dir.path().string();
+    ProcessResult result = fixture::runProcess(kCli, {"read", "x.EVO", "--frobnicate"}, cwd);
+    EXPECT_EQ(result.status, 2);
+    EXPECT_NE(result.err.find("unknown option '--frobnicate'"), std::string::npos);
+    EXPECT_NE(result.err.find("Try 'tolvane-cli --help'"), std::string::npos);
+    EXPECT_EQ(result.out, "");
+
+    result = fixture::runProcess(kCli, {"demux", "missing/FEATURE_1.EVO"}, cwd);
+    EXPECT_EQ(result.status, 1);
+    EXPECT_NE(result.err.find("\"missing/FEATURE_1.EVO\". No such file or directory"),
+              std::string::npos)
+        << result.err;
+
+    const std::string source = f.dir.write("A.EVO", smallFeature(1));
+    result =
+        fixture::runProcess(kCli, {"demux", source, "--select", "cbAudio00,DTSHD.stream.05"}, cwd);
+    EXPECT_EQ(result.status, 2);
+    EXPECT_NE(result.err.find("'DTSHD.stream.05'"), std::string::npos) << result.err;
+    EXPECT_EQ(filesIn(f.dir.path()), std::vector<std::string>{"A.EVO"});
+
+    result = fixture::runProcess(kCli, {"--version"}, cwd);
+    EXPECT_EQ(result.status, 0);
+    EXPECT_EQ(result.out.rfind("tolvane-cli ", 0), 0u);
+    result = fixture::runProcess(kCli, {"--help"}, cwd);
+    EXPECT_EQ(result.status, 0);
+    EXPECT_NE(result.out.find("--select LIST"), std::string::npos);
+}
+
+TEST(Cli, RendersTheMarkupAsTerminalColoursOnlyWhenAsked) {
+    FormFixture f;
+    const std::string source = f.dir.write("A.EVO", smallFeature(1));
+    const std::string cwd = f.dir.path().string();
+    const ProcessResult plain = fixture::runProcess(kCli, {"read", source}, cwd);
+    EXPECT_EQ(plain.out.find('\x1b'), std::string::npos);
+    const ProcessResult colour =
+        fixture::runProcess(kCli, {"read", source, "--color", "always"}, cwd);
+    EXPECT_NE(colour.out.find("Opening file \x1b[1mA.EVO\x1b[0m"), std::string::npos);
+    EXPECT_NE(colour.out.find("\x1b[38;2;255;0;0m"), std::string::npos);
+}
+
+TEST(Cli, CtrlCStopsADemuxAndKeepsWhatWasWritten) {
+    FormFixture f;
+    // Large enough that the demux is still running when the signal comes.
+    ProgramStreamBuilder block;
+    for (int k = 0; k < 2048; ++k) {
+        block.pack({fixture::pesPacket(0xE0, {}, Bytes(1900, 0x47))});
+    }
+    const std::string source = (f.dir.path() / "BIG.EVO").string();
+    constexpr int kBlocks = 96;
+    {
+        std::ofstream file(source, std::ios::binary);
+        for (int k = 0; k < kBlocks; ++k) {
+            file.write(reinterpret_cast<const char*>(block.bytes().data()),
+                       static_cast<std::streamsize>(block.size()));
+        }
+    }
+    const std::filesystem::path out = f.dir.path() / "out";
+    std::filesystem::create_directory(out);
+    const std::filesystem::path video = out / "BIG.MPEG-2.stream.0.mpv";
+
+    fixture::ChildProcess child(kCli, {"demux", source, "-o", out.string()}, f.dir.path().string());
+    const auto deadline = std::chrono::steady_clock::now() + std::chrono::seconds(60);
+    while (!std::filesystem::exists(video) && child.running() &&
+           std::chrono::steady_clock::now() < deadline) {
+        std::this_thread::sleep_for(std::chrono::microseconds(200));
+    }
+    child.signal(SIGINT);
+    const ProcessResult result = child.wait();
+    EXPECT_EQ(result.status, 130) << result.out << result.err;
+    const std::vector<std::string> lines = linesOf(result.out);
+    EXPECT_NE(std::find(lines.begin(), lines.end(), "Cancelled."), lines.end());
+    EXPECT_NE(std::find(lines.begin(), lines.end(), "Done."), lines.end());
+    EXPECT_EQ(filesIn(out), std::vector<std::string>{"BIG.MPEG-2.stream.0.mpv"});
+    const auto written = std::filesystem::file_size(video);
+    EXPECT_GT(written, 0u);
+    EXPECT_LT(written, kBlocks * block.size() / 2) << "the demux should have stopped early";
+    EXPECT_EQ(written % 1900, 0u) << "whole packets only";
+}
+
+}  // namespace
+}  // namespace tolvane
