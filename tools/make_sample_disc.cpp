@@ -138,24 +138,22 @@ Bytes dtsFrame() {
 
 // TrueHD access unit with a major sync: 48 kHz, 5.1.
 Bytes truehdUnit() {
-    Bytes unit = Bytes{0x10, 0x00, 0x00, 0x00, 0xF8, 0x72, 0x6F, 0xBA} + BitWriter{}
-                                                                             .bits(0, 4)
-                                                                             .bits(0, 4)
-                                                                             .bits(0, 8)
-                                                                             .bits(0xB752, 16)
-                                                                             .bits(0, 16)
-                                                                             .bit(0)
-                                                                             .bits(0, 4)
-                                                                             .bits(15, 5)
-                                                                             .bits(0, 2)
-                                                                             .bits(0, 4)
-                                                                             .bits(15, 13)
-                                                                             .bits(0, 48)
-                                                                             .bit(1)
-                                                                             .bits(1500, 15)
-                                                                             .bits(4, 4)
-                                                                             .bits(0, 4)
-                                                                             .bytes();
+    Bytes unit = Bytes{0x10, 0x00, 0x00, 0x00, 0xF8, 0x72, 0x6F, 0xBA} +
+                 BitWriter{}
+                     .bits(0, 4)    // 48 kHz
+                     .bits(0, 4)    // multichannel types, reserved
+                     .bits(0, 2)    // 2-channel presentation modifier
+                     .bits(0, 2)    // 6-channel presentation modifier
+                     .bits(15, 5)   // 6-channel assignment: L R C LFE Ls Rs
+                     .bits(0, 2)    // 8-channel presentation modifier
+                     .bits(15, 13)  // 8-channel assignment
+                     .bits(0xB752, 16)
+                     .bits(0, 16)
+                     .bits(0, 16)
+                     .bit(1)
+                     .bits(1500, 15)
+                     .bits(1, 4)
+                     .bytes();
     unit.resize(1600, 0x00);
     return unit;
 }

@@ -15,7 +15,7 @@ using fixture::ProgramStreamBuilder;
 Bytes pictures(int frames) {
     Bytes data;
     for (int k = 0; k < frames; ++k) {
-        const Bytes picture = {0x00, 0x00, 0x01, 0x00, 0x12, 0x34, 0x56, 0x78};
+        const Bytes picture = {0x00, 0x00, 0x01, 0x00, 0x00, 0x08, 0x56, 0x78};
         data.insert(data.end(), picture.begin(), picture.end());
     }
     return data;

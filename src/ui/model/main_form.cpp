@@ -2,6 +2,7 @@
 
 #include <filesystem>
 
+#include "analysers/stream_analysers.h"
 #include "core/file_source.h"
 #include "ui/model/int_edit.h"
 
@@ -28,7 +29,9 @@ MainForm::MainForm(OsServices& os, PathStyle style)
           std::error_code error;
           return std::filesystem::is_regular_file(path, error);
       }),
-      openInput_([](const std::string& path) { return std::make_unique<FileSource>(path); }) {}
+      openInput_([](const std::string& path) { return std::make_unique<FileSource>(path); }),
+      ownAnalysers_(std::make_unique<StreamAnalysers>(*state_, log_)),
+      analysers_(ownAnalysers_.get()) {}
 
 MainForm::~MainForm() = default;
 
@@ -98,7 +101,7 @@ void MainForm::showPage(int index) {
 }
 
 void MainForm::setAnalysers(HeaderAnalysers* analysers) {
-    analysers_ = analysers != nullptr ? analysers : &noAnalysers_;
+    analysers_ = analysers != nullptr ? analysers : ownAnalysers_.get();
 }
 
 void MainForm::FormActivate() {

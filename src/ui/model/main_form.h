@@ -131,8 +131,8 @@ private:
     FormView* view_ = nullptr;
     FileExists fileExists_;
     InputOpener openInput_;
-    HeaderAnalysers noAnalysers_;
-    HeaderAnalysers* analysers_ = &noAnalysers_;
+    std::unique_ptr<HeaderAnalysers> ownAnalysers_;
+    HeaderAnalysers* analysers_ = nullptr;
     int pageIndex_ = 0;
     int logoLeft_ = 326;
     bool activated_ = false;

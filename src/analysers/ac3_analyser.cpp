@@ -1,0 +1,115 @@
+#include "analysers/ac3_analyser.h"
+
+#include <array>
+#include <string>
+
+#include "core/number_format.h"
+
+namespace tolvane {
+
+namespace {
+
+constexpr std::array<uint32_t, 4> kAc3Blocks = {1, 2, 3, 6};
+
+constexpr std::array<const char*, 8> kAcmodText = {
+    "dual mono", "mono", "L + R", "L + R + C", "L + R + S", "L + R + C + S", "L + R + Ls + Rs",
+    "L + R + C + Ls + Rs"};
+
+struct Ac3Header {
+    uint32_t frmsiz = 0;
+    uint32_t sampleRate = 0;
+    uint32_t bitRate = 0;
+    uint32_t blocks = 1;
+    uint32_t acmod = 0;
+    uint32_t lfeon = 0;
+    uint32_t bsid = 0;
+    uint32_t bsmod = 0;
+};
+
+}  // namespace
+
+void AnalyseAC3(const AnalyserContext& context, size_t offset, size_t length, int32_t streamNo) {
+    const LabelTables& labels = context.labels;
+    Reporter& log = context.log;
+    const std::string stream = std::to_string(streamNo);
+    uint32_t previous = 0;  // the byte before the payload counts as 0x00
+    bool locked = false;
+    int countdown = 0;
+    Ac3Header h;
+    for (size_t p = offset; p < offset + length; ++p) {
+        const uint32_t b = context.block[p];
+        const uint32_t pair = previous << 8 | b;
+        previous = b;
+        if (pair == 0x0B77) {
+            if (!locked) {
+                locked = true;
+                countdown = 5;
+            }
+            continue;
+        }
+        if (countdown == 0) {
+            continue;
+        }
+        switch (--countdown) {
+            case 4:
+                h.frmsiz = (b & 7) << 8;
+                break;
+            case 3:
+                h.frmsiz |= b;
+                break;
+            case 2: {
+                h.sampleRate = static_cast<uint32_t>(labels.ac3SampleRate[b >> 6]);
+                const uint32_t rateIndex = (b & 0x3F) >> 1;
+                h.bitRate = rateIndex < labels.ac3BitRate.size()
+                                ? static_cast<uint32_t>(labels.ac3BitRate[rateIndex])
+                                : 0;
+                h.blocks = kAc3Blocks[(b >> 4) & 3];
+                h.acmod = (b >> 1) & 7;
+                h.lfeon = b & 1;
+                break;
+            }
+            case 1:
+                h.bsid = b >> 3;
+                h.bsmod = b & 7;
+                break;
+            default: {
+                const bool plus = h.bsid >= 11 && h.bsid <= 16;
+                if (plus) {
+                    if (h.sampleRate == 0) {
+                        locked = false;
+                    } else {
+                        h.bitRate = ((750 / h.blocks) * ((h.frmsiz + 1) * 16)) / 4;
+                    }
+                } else {
+                    h.acmod = b >> 5;
+                    if (h.sampleRate == 0 || h.bitRate == 0) {
+                        locked = false;
+                    }
+                }
+                const std::string rate = formatGeneral(h.sampleRate / 1000.0, context.locale);
+                log.log("   Stream " + stream + " is [b]Dolby Digital" + (plus ? " Plus" : "") +
+                        "[/b]");
+                if (plus) {
+                    log.log("   frame size = " + std::to_string((h.frmsiz + 1) * 2) +
+                            " bytes, number of blocks per frame = " + std::to_string(h.blocks));
+                }
+                log.log("   Sampling frequency = [bl]" + rate + "[/bl] kHz");
+                log.log("   Transmission bitrate = [bl]" + std::to_string(h.bitRate / 1000) +
+                        "[/bl] kbit/s");
+                std::string arrangement = "   Channel arrangement = [bl]" +
+                                          std::string(kAcmodText[h.acmod]) +
+                                          "[/bl], bsid = " + std::to_string(h.bsid);
+                if (plus) {
+                    log.log(arrangement);
+                    log.log(std::string("   LFE channel = [bl]") +
+                            (h.lfeon == 1 ? "present" : "not present") + "[/bl]");
+                } else {
+                    log.log(arrangement + ", bsmod =" + std::to_string(h.bsmod));
+                }
+                break;
+            }
+        }
+    }
+}
+
+}  // namespace tolvane

@@ -1,0 +1,28 @@
+#pragma once
+
+#include <cstddef>
+#include <cstdint>
+
+#include "core/label_tables.h"
+#include "core/locale_settings.h"
+#include "core/reporter.h"
+#include "core/stream_table.h"
+
+namespace tolvane {
+
+// What every header analyser works with: the read block (never read at or past `blockLength`),
+// the log, the label tables, the stream table (for frame rates) and the locale.
+struct AnalyserContext {
+    const uint8_t* block;
+    size_t blockLength;
+    Reporter& log;
+    const LabelTables& labels;
+    StreamTable& streams;
+    LocaleSettings locale;
+};
+
+// A gain of the dynamic-range codes of MLP and LPCM: 24.082 - 6.0206 x (d shr 5) - 0.2007 x
+// (d and 31) dB, written as the exact decimal it is.
+std::string dynamicRangeGain(uint8_t code, const LocaleSettings& locale);
+
+}  // namespace tolvane

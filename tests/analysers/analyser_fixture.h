@@ -1,0 +1,43 @@
+#pragma once
+
+#include <memory>
+#include <string>
+#include <vector>
+
+#include "analysers/analyser_context.h"
+#include "core/shared_state.h"
+#include "jobs/message_log.h"
+#include "program_stream_builder.h"
+
+namespace tolvane::fixture {
+
+// A read block holding `payload` at `offset` (with `before` in front of it), the label tables
+// and a log, for calling one analyser directly.
+struct AnalyserFixture {
+    std::unique_ptr<SharedState> state = std::make_unique<SharedState>();
+    MessageLog log;
+
+    AnalyserFixture() { fillLabelTables(state->labels); }
+
+    // Puts `bytes` at `at`; the block then ends right after them unless `blockEnd` is larger.
+    size_t place(const Bytes& bytes, size_t at, size_t blockEnd = 0) {
+        std::copy(bytes.begin(), bytes.end(), state->job.buffer.begin() + static_cast<long>(at));
+        state->job.bufferLength = std::max(at + bytes.size(), blockEnd);
+        return at;
+    }
+
+    AnalyserContext context(LocaleSettings locale = {}) {
+        return AnalyserContext{state->job.buffer.data(), state->job.bufferLength, log,
+                               state->labels, state->streams, locale};
+    }
+
+    std::vector<std::string> lines() const {
+        std::vector<std::string> out;
+        for (const LogLine& line : log.lines()) {
+            out.push_back(line.markup);
+        }
+        return out;
+    }
+};
+
+}  // namespace tolvane::fixture

@@ -1,0 +1,92 @@
+#include <gtest/gtest.h>
+
+#include "analyser_fixture.h"
+#include "analysers/mpeg2_analyser.h"
+
+namespace tolvane {
+namespace {
+
+using fixture::AnalyserFixture;
+using fixture::Bytes;
+using Lines = std::vector<std::string>;
+
+Bytes join(std::initializer_list<Bytes> parts) {
+    Bytes all;
+    for (const Bytes& part : parts) {
+        all.insert(all.end(), part.begin(), part.end());
+    }
+    return all;
+}
+
+Bytes sequenceHeader(uint8_t rateByte = 0x34) {
+    return {0x00, 0x00, 0x01, 0xB3, 0x78, 0x04, 0x38, rateByte, 0xFF, 0xFF, 0xE0, 0x00};
+}
+const Bytes kSequenceExtension = {0x00, 0x00, 0x01, 0xB5, 0x14, 0x82, 0x00, 0x01, 0x00, 0x00};
+const Bytes kPictureExtension = {0x00, 0x00, 0x01, 0xB5, 0x8F, 0xFF, 0xF3, 0x41, 0x80, 0x00};
+const Bytes kPicture = {0x00, 0x00, 0x01, 0x00, 0x00, 0x08, 0xFF, 0xF8};
+
+struct Result {
+    Lines lines;
+    double frameRate;
+};
+
+Result mpeg2(const Bytes& payload, uint32_t pts = 0, int32_t videoNo = 1) {
+    AnalyserFixture f;
+    f.state->streams.frameRate[1] = -5;
+    const size_t at = f.place(payload, kBlockSize - payload.size());
+    AnalyseMPEG2(f.context(), at, payload.size(), pts, videoNo);
+    return {f.lines(), f.state->streams.frameRate[1]};
+}
+
+TEST(AnalyseMPEG2, ReportsTheSequenceHeaderAndSetsTheFrameRate) {
+    const Result r = mpeg2(sequenceHeader());
+    EXPECT_EQ(r.lines, (Lines{"   Sequence Header found", "   size = [bl]1920[/bl]x[bl]1080[/bl]",
+                              "   Aspect ratio = [bl]16:9[/bl]",
+                              "   Frame rate = [bl]29.97[/bl] fps",
+                              "  Sequence header bitrate = [bl]104857[/bl] kbps"}));
+    EXPECT_EQ(r.frameRate, 30000.0 / 1001.0);
+    EXPECT_EQ(mpeg2(sequenceHeader(0x37)).frameRate, 60000.0 / 1001.0);
+    EXPECT_EQ(mpeg2(sequenceHeader(0x30)).frameRate, 1.0);
+    const Result reserved = mpeg2(sequenceHeader(0x5B));
+    EXPECT_EQ(reserved.frameRate, 1.0);
+    EXPECT_EQ(reserved.lines[2], "   Aspect ratio = reserved");
+    EXPECT_EQ(reserved.lines[3], "   Frame rate = reserved");
+    // Cut after the fourth byte: no bitrate line.
+    const Bytes header = sequenceHeader();
+    EXPECT_EQ(mpeg2(Bytes(header.begin(), header.begin() + 8)).lines.size(), 4u);
+}
+
+TEST(AnalyseMPEG2, CountsPicturesBeforeTheFirstSequenceHeaderAndReportsTheFirstPts) {
+    const Result before = mpeg2(join({kPictureExtension, kPictureExtension, sequenceHeader()}));
+    EXPECT_EQ(before.lines[0], "   Sequence Header found");
+    EXPECT_EQ(before.lines[1], "   2 frames before first Sequence Header");
+
+    const Result pts = mpeg2(join({sequenceHeader(), kSequenceExtension, kPicture,
+                                   kPictureExtension, kPicture, kPictureExtension}),
+                             0x1ABCD);
+    EXPECT_EQ(pts.lines.back(), "   First Video PTS = 0001ABCD");
+    EXPECT_EQ(pts.lines[pts.lines.size() - 2], "   Progressive Sequence = 0");
+}
+
+TEST(AnalyseMPEG2, ReportsOneSequenceOnceItsExtensionIsSeen) {
+    Bytes progressive = kSequenceExtension;
+    progressive[5] |= 0x08;
+    const Result r = mpeg2(join({sequenceHeader(), progressive, sequenceHeader(0x33), progressive}));
+    EXPECT_EQ(r.lines.size(), 6u);
+    EXPECT_EQ(r.lines.back(), "   Progressive Sequence = 1");
+    EXPECT_EQ(r.frameRate, 30000.0 / 1001.0);
+    // Without extensions every sequence header repeats its lines.
+    EXPECT_EQ(mpeg2(join({sequenceHeader(), sequenceHeader(0x33)})).lines.size(), 9u);
+}
+
+TEST(AnalyseMPEG2, FlagsIllegalPictureCodingTypesAndLeavesTheRateAloneWithoutAHeader) {
+    const Result r = mpeg2(join({kPicture, {0x00, 0x00, 0x01, 0x00, 0x00, 0x20},
+                                 {0x00, 0x00, 0x01, 0x00, 0x00, 0x00}, kPicture}));
+    EXPECT_EQ(r.lines, (Lines{"   illegal picture_coding_type = 4",
+                              "   illegal picture_coding_type = 0"}));
+    EXPECT_EQ(r.frameRate, -5);
+    EXPECT_TRUE(mpeg2({}).lines.empty());
+}
+
+}  // namespace
+}  // namespace tolvane
