@@ -1,8 +1,13 @@
 #!/usr/bin/env bash
-# Installs the Debian packages that building and testing need, when they are missing.
+# Installs the Debian packages that building (and, with --with-test-tools, testing) needs,
+# when they are missing.
 set -euo pipefail
 
 packages=(g++ cmake make libgtest-dev libgmock-dev)
+# The tests also make real bitstreams with ffmpeg and check them against ffprobe.
+if [ "${1:-}" = "--with-test-tools" ]; then
+    packages+=(ffmpeg)
+fi
 
 missing=()
 for package in "${packages[@]}"; do

@@ -5,7 +5,7 @@ set -euo pipefail
 root="$(cd "$(dirname "$0")/.." && pwd)"
 jobs="$(nproc)"
 
-"$root/scripts/setup.sh"
+"$root/scripts/setup.sh" --with-test-tools
 
 echo "== Normal build"
 "$root/scripts/build.sh" release

@@ -12,8 +12,8 @@ namespace {
 constexpr std::array<uint32_t, 4> kAc3Blocks = {1, 2, 3, 6};
 
 constexpr std::array<const char*, 8> kAcmodText = {
-    "dual mono", "mono", "L + R", "L + R + C", "L + R + S", "L + R + C + S", "L + R + Ls + Rs",
-    "L + R + C + Ls + Rs"};
+    "dual mono", "mono",          "L + R",           "L + R + C",
+    "L + R + S", "L + R + C + S", "L + R + Ls + Rs", "L + R + C + Ls + Rs"};
 
 struct Ac3Header {
     uint32_t frmsiz = 0;

@@ -9,7 +9,9 @@ namespace {
 constexpr uint32_t kTrueHdSync = 0xF8726FBA;
 constexpr uint32_t kMlpSync = 0xF8726FBB;
 
-std::string text(std::string_view value) { return std::string(value); }
+std::string text(std::string_view value) {
+    return std::string(value);
+}
 
 }  // namespace
 

@@ -34,14 +34,14 @@ constexpr std::array<FrameRate, 16> kFrameRates = {{
 }};
 
 constexpr std::array<const char*, 16> kAspectRatios = {
-    "   Aspect ratio = forbidden",         "   Aspect ratio = [bl]1:1[/bl] (square samples)",
-    "   Aspect ratio = [bl]4:3[/bl]",      "   Aspect ratio = [bl]16:9[/bl]",
-    "   Aspect ratio = [bl]2.21:1[/bl]",   "   Aspect ratio = reserved",
-    "   Aspect ratio = reserved",          "   Aspect ratio = reserved",
-    "   Aspect ratio = reserved",          "   Aspect ratio = reserved",
-    "   Aspect ratio = reserved",          "   Aspect ratio = reserved",
-    "   Aspect ratio = reserved",          "   Aspect ratio = reserved",
-    "   Aspect ratio = reserved",          "   Aspect ratio = reserved",
+    "   Aspect ratio = forbidden",       "   Aspect ratio = [bl]1:1[/bl] (square samples)",
+    "   Aspect ratio = [bl]4:3[/bl]",    "   Aspect ratio = [bl]16:9[/bl]",
+    "   Aspect ratio = [bl]2.21:1[/bl]", "   Aspect ratio = reserved",
+    "   Aspect ratio = reserved",        "   Aspect ratio = reserved",
+    "   Aspect ratio = reserved",        "   Aspect ratio = reserved",
+    "   Aspect ratio = reserved",        "   Aspect ratio = reserved",
+    "   Aspect ratio = reserved",        "   Aspect ratio = reserved",
+    "   Aspect ratio = reserved",        "   Aspect ratio = reserved",
 };
 
 constexpr uint32_t kPictureStart = 0x00000100;
@@ -92,7 +92,8 @@ void AnalyseMPEG2(const AnalyserContext& context, size_t offset, size_t length, 
                 log.log(kAspectRatios[b >> 4]);
                 const FrameRate& rate = kFrameRates[b & 15];
                 log.log(rate.line);
-                if (videoNo >= 0 && videoNo < static_cast<int32_t>(context.streams.frameRate.size())) {
+                if (videoNo >= 0 &&
+                    videoNo < static_cast<int32_t>(context.streams.frameRate.size())) {
                     context.streams.frameRate[static_cast<size_t>(videoNo)] = rate.rate;
                 }
             } else if (sequenceCountdown == 0) {

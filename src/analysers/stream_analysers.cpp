@@ -8,15 +8,17 @@
 namespace tolvane {
 
 AnalyserContext StreamAnalysers::context() const {
-    return AnalyserContext{state_.job.buffer.data(), state_.job.bufferLength, log_, state_.labels,
-                           state_.streams, state_.job.formatSettings};
+    return AnalyserContext{state_.job.buffer.data(), state_.job.bufferLength,  log_, state_.labels,
+                           state_.streams,           state_.job.formatSettings};
 }
 
 void StreamAnalysers::ac3(size_t offset, size_t length, int32_t audioNo) {
     AnalyseAC3(context(), offset, length, audioNo);
 }
 
-void StreamAnalysers::mlp(size_t offset, size_t length) { AnalyseMLP(context(), offset, length); }
+void StreamAnalysers::mlp(size_t offset, size_t length) {
+    AnalyseMLP(context(), offset, length);
+}
 
 void StreamAnalysers::lpcm(size_t offset, size_t length) {
     AnalyseLPCM(context(), offset, length);

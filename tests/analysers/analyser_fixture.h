@@ -27,8 +27,12 @@ struct AnalyserFixture {
     }
 
     AnalyserContext context(LocaleSettings locale = {}) {
-        return AnalyserContext{state->job.buffer.data(), state->job.bufferLength, log,
-                               state->labels, state->streams, locale};
+        return AnalyserContext{state->job.buffer.data(),
+                               state->job.bufferLength,
+                               log,
+                               state->labels,
+                               state->streams,
+                               locale};
     }
 
     std::vector<std::string> lines() const {

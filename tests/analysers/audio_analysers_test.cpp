@@ -49,8 +49,7 @@ TEST(AnalyseAC3, ReportsTheFirstDolbyDigitalHeader) {
     EXPECT_EQ(ac3(withTail({0x0B, 0x77, 0, 0, 0x26, 0x40, 0xE0}), 0)[2],
               "   Transmission bitrate = [bl]0[/bl] kbit/s");
     // 44.1 kHz under a comma locale.
-    EXPECT_EQ(ac3(withTail({0x0B, 0x77, 0, 0, 0x5E, 0x40, 0xE0}), 0,
-                  LocaleSettings{':', ','})[1],
+    EXPECT_EQ(ac3(withTail({0x0B, 0x77, 0, 0, 0x5E, 0x40, 0xE0}), 0, LocaleSettings{':', ','})[1],
               "   Sampling frequency = [bl]44,1[/bl] kHz");
 }
 

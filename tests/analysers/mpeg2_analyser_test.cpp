@@ -40,10 +40,10 @@ Result mpeg2(const Bytes& payload, uint32_t pts = 0, int32_t videoNo = 1) {
 
 TEST(AnalyseMPEG2, ReportsTheSequenceHeaderAndSetsTheFrameRate) {
     const Result r = mpeg2(sequenceHeader());
-    EXPECT_EQ(r.lines, (Lines{"   Sequence Header found", "   size = [bl]1920[/bl]x[bl]1080[/bl]",
-                              "   Aspect ratio = [bl]16:9[/bl]",
-                              "   Frame rate = [bl]29.97[/bl] fps",
-                              "  Sequence header bitrate = [bl]104857[/bl] kbps"}));
+    EXPECT_EQ(r.lines,
+              (Lines{"   Sequence Header found", "   size = [bl]1920[/bl]x[bl]1080[/bl]",
+                     "   Aspect ratio = [bl]16:9[/bl]", "   Frame rate = [bl]29.97[/bl] fps",
+                     "  Sequence header bitrate = [bl]104857[/bl] kbps"}));
     EXPECT_EQ(r.frameRate, 30000.0 / 1001.0);
     EXPECT_EQ(mpeg2(sequenceHeader(0x37)).frameRate, 60000.0 / 1001.0);
     EXPECT_EQ(mpeg2(sequenceHeader(0x30)).frameRate, 1.0);
@@ -71,7 +71,8 @@ TEST(AnalyseMPEG2, CountsPicturesBeforeTheFirstSequenceHeaderAndReportsTheFirstP
 TEST(AnalyseMPEG2, ReportsOneSequenceOnceItsExtensionIsSeen) {
     Bytes progressive = kSequenceExtension;
     progressive[5] |= 0x08;
-    const Result r = mpeg2(join({sequenceHeader(), progressive, sequenceHeader(0x33), progressive}));
+    const Result r =
+        mpeg2(join({sequenceHeader(), progressive, sequenceHeader(0x33), progressive}));
     EXPECT_EQ(r.lines.size(), 6u);
     EXPECT_EQ(r.lines.back(), "   Progressive Sequence = 1");
     EXPECT_EQ(r.frameRate, 30000.0 / 1001.0);
@@ -80,10 +81,12 @@ TEST(AnalyseMPEG2, ReportsOneSequenceOnceItsExtensionIsSeen) {
 }
 
 TEST(AnalyseMPEG2, FlagsIllegalPictureCodingTypesAndLeavesTheRateAloneWithoutAHeader) {
-    const Result r = mpeg2(join({kPicture, {0x00, 0x00, 0x01, 0x00, 0x00, 0x20},
-                                 {0x00, 0x00, 0x01, 0x00, 0x00, 0x00}, kPicture}));
-    EXPECT_EQ(r.lines, (Lines{"   illegal picture_coding_type = 4",
-                              "   illegal picture_coding_type = 0"}));
+    const Result r = mpeg2(join({kPicture,
+                                 {0x00, 0x00, 0x01, 0x00, 0x00, 0x20},
+                                 {0x00, 0x00, 0x01, 0x00, 0x00, 0x00},
+                                 kPicture}));
+    EXPECT_EQ(r.lines,
+              (Lines{"   illegal picture_coding_type = 4", "   illegal picture_coding_type = 0"}));
     EXPECT_EQ(r.frameRate, -5);
     EXPECT_TRUE(mpeg2({}).lines.empty());
 }

@@ -1,0 +1,246 @@
+// Real bitstreams made by ffmpeg, wrapped into program-stream packs (or muxed by ffmpeg itself),
+// read by the read job; the analysers' lines are checked against what ffprobe reports.
+#include <gtest/gtest.h>
+
+#include <cstdlib>
+#include <map>
+#include <sstream>
+
+#include "child_process.h"
+#include "form_fixture.h"
+
+namespace tolvane {
+namespace {
+
+using fixture::Bytes;
+using fixture::FormFixture;
+using fixture::ProgramStreamBuilder;
+using Lines = std::vector<std::string>;
+
+std::string findProgram(const std::string& name) {
+    const char* path = std::getenv("PATH");
+    std::stringstream folders(path != nullptr ? path : "/usr/bin");
+    for (std::string folder; std::getline(folders, folder, ':');) {
+        const std::filesystem::path candidate = std::filesystem::path(folder) / name;
+        if (access(candidate.c_str(), X_OK) == 0) {
+            return candidate.string();
+        }
+    }
+    return {};
+}
+
+class Interop : public testing::Test {
+protected:
+    void SetUp() override {
+        ffmpeg_ = findProgram("ffmpeg");
+        ffprobe_ = findProgram("ffprobe");
+        if (ffmpeg_.empty() || ffprobe_.empty()) {
+            GTEST_SKIP() << "ffmpeg and ffprobe are not installed: no real bitstreams to test";
+        }
+    }
+
+    // Runs ffmpeg with a generated source; returns the path of `output` in the test's folder.
+    std::string make(const std::string& source, std::vector<std::string> encode,
+                     const std::string& output) {
+        std::vector<std::string> args = {"-v", "error", "-f", "lavfi", "-i", source};
+        args.insert(args.end(), encode.begin(), encode.end());
+        const std::string path = (f_.dir.path() / output).string();
+        args.insert(args.end(), {"-y", path});
+        const fixture::ProcessResult result = fixture::runProcess(ffmpeg_, args, "/");
+        EXPECT_EQ(result.status, 0) << result.err.substr(0, 2000);
+        return path;
+    }
+
+    // ffprobe's view of the first stream of `path` whose codec is `codec`.
+    std::map<std::string, std::string> probe(const std::string& path, const std::string& codec) {
+        const fixture::ProcessResult result = fixture::runProcess(
+            ffprobe_, {"-v", "error", "-show_streams", "-of", "default=nw=1", path}, "/");
+        std::map<std::string, std::string> fields;
+        bool wanted = false;
+        std::istringstream in(result.out);
+        for (std::string line; std::getline(in, line);) {
+            const size_t eq = line.find('=');
+            if (eq == std::string::npos) {
+                continue;
+            }
+            const std::string key = line.substr(0, eq);
+            const std::string value = line.substr(eq + 1);
+            if (key == "index") {
+                if (wanted) {
+                    break;
+                }
+                fields.clear();
+            }
+            fields[key] = value;
+            wanted = wanted || (key == "codec_name" && value == codec);
+        }
+        EXPECT_TRUE(wanted) << "ffprobe found no " << codec << " stream in " << path;
+        return fields;
+    }
+
+    // The read job's log for an elementary stream wrapped into packs of `subStreamId` (or of
+    // `streamId` for video), written to `name`.
+    Lines readWrapped(const std::string& elementary, uint8_t streamId,
+                      std::optional<uint8_t> subStreamId, const std::string& name) {
+        const Bytes data = fixture::readFile(elementary);
+        ProgramStreamBuilder ps;
+        ps.elementaryStream(streamId, subStreamId, data, 90000);
+        return read(f_.dir.write(name, ps.bytes()));
+    }
+
+    Lines read(const std::string& path) {
+        f_.form.messageLog().clear();
+        f_.chooseSource(path);
+        f_.form.bReadEVOClick();
+        return f_.logMarkup();
+    }
+
+    static bool has(const Lines& lines, const std::string& line) {
+        return std::find(lines.begin(), lines.end(), line) != lines.end();
+    }
+
+    static std::string kHz(const std::string& sampleRate) {
+        const int rate = std::stoi(sampleRate);
+        return rate % 1000 == 0
+                   ? std::to_string(rate / 1000)
+                   : std::to_string(rate / 1000) + "." + std::to_string(rate % 1000 / 100);
+    }
+
+    FormFixture f_;
+    std::string ffmpeg_;
+    std::string ffprobe_;
+};
+
+std::string sine(int rate) {
+    return "sine=frequency=440:sample_rate=" + std::to_string(rate) + ":duration=1";
+}
+
+// The Dolby Digital arrangement text of ffprobe's channel layout (LFE is reported apart).
+std::string arrangement(const std::string& layout) {
+    static const std::map<std::string, std::string> texts = {{"mono", "mono"},
+                                                             {"stereo", "L + R"},
+                                                             {"5.1(side)", "L + R + C + Ls + Rs"},
+                                                             {"5.1", "L + R + C + Ls + Rs"},
+                                                             {"5.0(side)", "L + R + C + Ls + Rs"}};
+    const auto found = texts.find(layout);
+    return found == texts.end() ? "?" + layout : found->second;
+}
+
+TEST_F(Interop, DolbyDigitalAsFfprobeSeesIt) {
+    struct Case {
+        int rate;
+        int channels;
+        const char* bitRate;
+    };
+    for (const Case c : {Case{48000, 6, "448k"}, Case{44100, 2, "192k"}, Case{32000, 1, "96k"}}) {
+        const std::string file =
+            make(sine(c.rate),
+                 {"-ac", std::to_string(c.channels), "-c:a", "ac3", "-b:a", c.bitRate}, "dd.ac3");
+        auto p = probe(file, "ac3");
+        const Lines lines = readWrapped(file, 0xBD, 0x80, "DD.EVO");
+        SCOPED_TRACE(testing::PrintToString(lines));
+        EXPECT_TRUE(has(lines, "   Stream 0 is [b]Dolby Digital[/b]"));
+        EXPECT_TRUE(
+            has(lines, "   Sampling frequency = [bl]" + kHz(p["sample_rate"]) + "[/bl] kHz"));
+        EXPECT_TRUE(has(lines, "   Transmission bitrate = [bl]" +
+                                   std::to_string(std::stoi(p["bit_rate"]) / 1000) +
+                                   "[/bl] kbit/s"));
+        const std::string prefix = "   Channel arrangement = [bl]" +
+                                   arrangement(p["channel_layout"]) + "[/bl], bsid = 8, bsmod =";
+        EXPECT_TRUE(std::any_of(lines.begin(), lines.end(), [&](const std::string& line) {
+            return line.rfind(prefix, 0) == 0;
+        }));
+    }
+}
+
+TEST_F(Interop, DolbyDigitalPlusAsFfprobeSeesIt) {
+    const std::string file =
+        make(sine(48000), {"-ac", "6", "-c:a", "eac3", "-b:a", "640k"}, "a.eac3");
+    auto p = probe(file, "eac3");
+    const Lines lines = readWrapped(file, 0xBD, 0xC2, "DDP.EVO");
+    SCOPED_TRACE(testing::PrintToString(lines));
+    EXPECT_TRUE(has(lines, "   Stream 2 is [b]Dolby Digital Plus[/b]"));
+    EXPECT_TRUE(has(lines, "   Sampling frequency = [bl]48[/bl] kHz"));
+    EXPECT_TRUE(has(lines, "   Transmission bitrate = [bl]" +
+                               std::to_string(std::stoi(p["bit_rate"]) / 1000) + "[/bl] kbit/s"));
+    EXPECT_TRUE(has(lines, "   Channel arrangement = [bl]" + arrangement(p["channel_layout"]) +
+                               "[/bl], bsid = 16"));
+    EXPECT_TRUE(has(lines, "   LFE channel = [bl]present[/bl]"));
+}
+
+TEST_F(Interop, Mpeg2VideoAsFfprobeSeesIt) {
+    struct Case {
+        const char* size;
+        const char* rate;
+        const char* aspect;
+        const char* probedRate;
+        const char* rateText;
+        double frameRate;
+    };
+    for (const Case c :
+         {Case{"1280x720", "24000/1001", "16:9", "24000/1001", "23.976", 24000.0 / 1001.0},
+          Case{"720x576", "25", "4:3", "25/1", "25", 25.0}}) {
+        const std::string file =
+            make(std::string("testsrc2=size=") + c.size + ":rate=" + c.rate + ":duration=1",
+                 {"-c:v", "mpeg2video", "-aspect", c.aspect, "-b:v", "6M", "-maxrate", "8M",
+                  "-bufsize", "1835k"},
+                 "v.m2v");
+        auto p = probe(file, "mpeg2video");
+        const Lines lines = readWrapped(file, 0xE0, std::nullopt, "VIDEO.EVO");
+        SCOPED_TRACE(testing::PrintToString(lines));
+        EXPECT_TRUE(has(lines, "   Sequence Header found"));
+        EXPECT_TRUE(
+            has(lines, "   size = [bl]" + p["width"] + "[/bl]x[bl]" + p["height"] + "[/bl]"));
+        EXPECT_TRUE(has(lines, "   Aspect ratio = [bl]" + p["display_aspect_ratio"] + "[/bl]"));
+        EXPECT_TRUE(has(lines, std::string("   Frame rate = [bl]") + c.rateText + "[/bl] fps"));
+        EXPECT_EQ(p["r_frame_rate"], c.probedRate);
+        EXPECT_EQ(f_.form.state().streams.frameRate[0], c.frameRate);
+        EXPECT_TRUE(has(lines, "  Sequence header bitrate = [bl]8000[/bl] kbps"));
+    }
+}
+
+TEST_F(Interop, LpcmMuxedByFfmpegAsFfprobeSeesIt) {
+    for (const auto& [rate, channels] : {std::pair{48000, 2}, std::pair{96000, 6}}) {
+        const std::string file =
+            make(sine(rate), {"-ac", std::to_string(channels), "-c:a", "pcm_s16be", "-f", "dvd"},
+                 "VTS_01_1.VOB");
+        auto p = probe(file, "pcm_dvd");
+        const Lines lines = read(file);
+        SCOPED_TRACE(testing::PrintToString(lines));
+        EXPECT_TRUE(has(lines, "[b]LPCM[/b] audio stream 0 found!"));
+        EXPECT_TRUE(
+            has(lines, "   Sampling frequency = [bl]" + kHz(p["sample_rate"]) + "[/bl] kHz"));
+        EXPECT_TRUE(
+            has(lines, "   Quantization length = [bl]" + p["bits_per_raw_sample"] + "[/bl] bits"));
+        EXPECT_TRUE(has(lines, "   Number of audio channels = [bl]" + p["channels"] + "[/bl]"));
+    }
+}
+
+TEST_F(Interop, TrueHdAsFfprobeSeesIt) {
+    const std::string file =
+        make(sine(48000), {"-ac", "6", "-c:a", "truehd", "-strict", "experimental"}, "a.thd");
+    auto p = probe(file, "truehd");
+    const Lines lines = readWrapped(file, 0xBD, 0xB1, "THD.EVO");
+    SCOPED_TRACE(testing::PrintToString(lines));
+    EXPECT_EQ(p["channels"], "6");
+    EXPECT_TRUE(has(lines, "   [b]TrueHD[/b] stream (up to 8 channels)"));
+    EXPECT_TRUE(has(lines, "   Sampling frequency = [bl]" + kHz(p["sample_rate"]) + "[/bl] kHz"));
+    EXPECT_TRUE(has(lines, "      channel arrangement = [bl]Lf + Rf + Ls + Rs + C + LFE[/bl]"));
+}
+
+TEST_F(Interop, DvdAudioMlpAsFfprobeSeesIt) {
+    const std::string file =
+        make(sine(48000), {"-ac", "2", "-c:a", "mlp", "-strict", "experimental"}, "a.mlp");
+    auto p = probe(file, "mlp");
+    const Lines lines = readWrapped(file, 0xBD, 0xA1, "ATS_01_1.AOB");
+    SCOPED_TRACE(testing::PrintToString(lines));
+    EXPECT_TRUE(has(lines, "[b]MLP[/b] audio stream 1 found!"));
+    EXPECT_TRUE(has(lines, "   [b]Standard MLP[/b] stream (up to 6 channels) "));
+    EXPECT_TRUE(
+        has(lines, "   Quantization length = [bl]" + p["bits_per_raw_sample"] + "[/bl] bits"));
+    EXPECT_TRUE(has(lines, "   Sampling frequency = [bl]" + kHz(p["sample_rate"]) + "[/bl] kHz"));
+    EXPECT_TRUE(has(lines, "   Channel arrangement = [bl]L + R[/bl]"));
+}
+
+}  // namespace
+}  // namespace tolvane
