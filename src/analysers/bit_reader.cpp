@@ -54,7 +54,7 @@ uint32_t BitReader::Read(int bits) {
     const int beyond = bits - (32 - pending_);
     if (beyond > 0) {
         // The low bits come from the top of the byte not yet taken in.
-        value |= static_cast<uint32_t>(byteAt(pos_)) >> (8 - beyond);
+        value |= static_cast<uint32_t>(nextByte()) >> (8 - beyond);
     }
     Skip(bits);
     return value;

@@ -1,9 +1,12 @@
 #include "analysers/stream_analysers.h"
 
 #include "analysers/ac3_analyser.h"
+#include "analysers/dts_analyser.h"
+#include "analysers/h264_analyser.h"
 #include "analysers/lpcm_analyser.h"
 #include "analysers/mlp_analyser.h"
 #include "analysers/mpeg2_analyser.h"
+#include "analysers/vc1_analyser.h"
 
 namespace tolvane {
 
@@ -27,6 +30,24 @@ void StreamAnalysers::lpcm(size_t offset, size_t length) {
 void StreamAnalysers::mpeg2(size_t offset, size_t length, uint32_t pts, uint32_t /*dts*/,
                             int32_t videoNo) {
     AnalyseMPEG2(context(), offset, length, pts, videoNo);
+}
+
+}  // namespace tolvane
+
+namespace tolvane {
+
+void StreamAnalysers::dts(size_t offset, size_t length, int32_t /*audioNo*/) {
+    AnalyseDTS(context(), offset, length);
+}
+
+void StreamAnalysers::h264(size_t offset, size_t length, uint32_t /*pts*/, uint32_t /*dts*/,
+                           int32_t videoNo) {
+    AnalyseH264(context(), offset, length, videoNo);
+}
+
+void StreamAnalysers::vc1(size_t offset, size_t length, uint32_t /*dts*/, uint64_t /*pts*/,
+                          int32_t videoNo) {
+    AnalyseVC1(context(), offset, length, videoNo);
 }
 
 }  // namespace tolvane

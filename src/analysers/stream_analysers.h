@@ -15,7 +15,10 @@ public:
     void ac3(size_t offset, size_t length, int32_t audioNo) override;
     void mlp(size_t offset, size_t length) override;
     void lpcm(size_t offset, size_t length) override;
+    void dts(size_t offset, size_t length, int32_t audioNo) override;
     void mpeg2(size_t offset, size_t length, uint32_t pts, uint32_t dts, int32_t videoNo) override;
+    void h264(size_t offset, size_t length, uint32_t pts, uint32_t dts, int32_t videoNo) override;
+    void vc1(size_t offset, size_t length, uint32_t dts, uint64_t pts, int32_t videoNo) override;
 
 private:
     AnalyserContext context() const;
