@@ -107,24 +107,24 @@ Bytes eac3Frame() {
 // DTS core: 48 kHz, 3/2 with LFE, 1536 kbit/s, 24-bit source.
 Bytes dtsFrame() {
     Bytes frame = Bytes{0x7F, 0xFE, 0x80, 0x01} + BitWriter{}
-                                                      .bit(1)            // normal frame
-                                                      .bits(31, 5)       // 32 core samples
-                                                      .bit(0)            // no header CRC
-                                                      .bits(15, 7)       // 16 sample blocks
-                                                      .bits(2012, 14)    // 2013 bytes
-                                                      .bits(9, 6)        // C L R Ls Rs
-                                                      .bits(13, 4)       // 48 kHz
-                                                      .bits(24, 5)       // 1536 kbit/s
-                                                      .bits(0, 5)        // MIX .. HDCD
-                                                      .bits(0, 3)        // extension id
-                                                      .bit(0)            // no extension
-                                                      .bit(0)            // ASPF
-                                                      .bits(1, 2)        // LFE (IF:128)
-                                                      .bit(0)            // HFLAG
-                                                      .bit(0)            // FILTS
-                                                      .bits(7, 4)        // current encoder
-                                                      .bits(0, 2)        // CHIST
-                                                      .bits(6, 3)        // 24-bit source
+                                                      .bit(1)          // normal frame
+                                                      .bits(31, 5)     // 32 core samples
+                                                      .bit(0)          // no header CRC
+                                                      .bits(15, 7)     // 16 sample blocks
+                                                      .bits(2012, 14)  // 2013 bytes
+                                                      .bits(9, 6)      // C L R Ls Rs
+                                                      .bits(13, 4)     // 48 kHz
+                                                      .bits(24, 5)     // 1536 kbit/s
+                                                      .bits(0, 5)      // MIX .. HDCD
+                                                      .bits(0, 3)      // extension id
+                                                      .bit(0)          // no extension
+                                                      .bit(0)          // ASPF
+                                                      .bits(1, 2)      // LFE (IF:128)
+                                                      .bit(0)          // HFLAG
+                                                      .bit(0)          // FILTS
+                                                      .bits(7, 4)      // current encoder
+                                                      .bits(0, 2)      // CHIST
+                                                      .bits(6, 3)      // 24-bit source
                                                       .bits(0, 6)
                                                       .bytes();
     frame.resize(2013, 0x00);

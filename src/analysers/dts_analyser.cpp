@@ -33,25 +33,36 @@ constexpr std::array<const char*, 16> kAmodeText = {
     "CL + C + CR + L + R + Ls + S + Rs",
 };
 
-constexpr std::array<const char*, 16> kSfreqText = {
-    "Invalid", "8", "16", "32", "", "", "11,025", "22,05", "44,1", "", "", "12", "24", "48", "", ""};
+constexpr std::array<const char*, 16> kSfreqText = {"Invalid", "8",     "16",   "32", "", "",
+                                                    "11,025",  "22,05", "44,1", "",   "", "12",
+                                                    "24",      "48",    "",     ""};
 
 constexpr std::array<const char*, 32> kRateText = {
-    "32",   "56",   "64",   "96",   "112",    "128",  "192",  "224",  "256",  "320",  "384",
-    "448",  "512",  "576",  "640",  "768",    "960",  "1024", "1152", "1280", "1344", "1408",
-    "1411,2", "1472", "1536", "1920", "2048", "3072", "3840", "open", "Variable", "Loss-less"};
+    "32",   "56",   "64",   "96",   "112",  "128",  "192",      "224",
+    "256",  "320",  "384",  "448",  "512",  "576",  "640",      "768",
+    "960",  "1024", "1152", "1280", "1344", "1408", "1411,2",   "1472",
+    "1536", "1920", "2048", "3072", "3840", "open", "Variable", "Loss-less"};
 
-constexpr std::array<const char*, 8> kExtText = {
-    "Channel extension",     "Reserved", "Frequency extension", "Channel and Frequency extension",
-    "Reserved",              "Reserved", "Reserved",            "Reserved"};
+constexpr std::array<const char*, 8> kExtText = {"Channel extension",
+                                                 "Reserved",
+                                                 "Frequency extension",
+                                                 "Channel and Frequency extension",
+                                                 "Reserved",
+                                                 "Reserved",
+                                                 "Reserved",
+                                                 "Reserved"};
 
 constexpr std::array<const char*, 4> kLfeText = {"not present", "[bl]present[/bl] (IF:128)",
                                                  "[bl]present[/bl] (IF:64)", "invalid"};
 
-constexpr std::array<const char*, 8> kPcmrText = {
-    "[bl]16[/bl] bits", "[bl]16[/bl] bits, [bl]DTS ES[/bl]", "[bl]20[/bl] bits",
-    "[bl]20[/bl] bits, [bl]DTS ES[/bl]", "", "[bl]24[/bl] bits, [bl]DTS ES[/bl]",
-    "[bl]24[/bl] bits", ""};
+constexpr std::array<const char*, 8> kPcmrText = {"[bl]16[/bl] bits",
+                                                  "[bl]16[/bl] bits, [bl]DTS ES[/bl]",
+                                                  "[bl]20[/bl] bits",
+                                                  "[bl]20[/bl] bits, [bl]DTS ES[/bl]",
+                                                  "",
+                                                  "[bl]24[/bl] bits, [bl]DTS ES[/bl]",
+                                                  "[bl]24[/bl] bits",
+                                                  ""};
 
 std::string revisionSuffix(uint32_t vernum) {
     if (vernum < 7) {

@@ -12,16 +12,17 @@ namespace tolvane {
 namespace {
 
 constexpr std::array<const char*, 4> kChromaText = {"monochrome", "4:2:0", "4:2:2", "4:4:4"};
-constexpr std::array<const char*, 8> kVideoFormatText = {"Component", "PAL", "NTSC", "SECAM",
-                                                         "MAC",       "Unspecified", "", ""};
+constexpr std::array<const char*, 8> kVideoFormatText = {
+    "Component", "PAL", "NTSC", "SECAM", "MAC", "Unspecified", "", ""};
 
 struct Profile {
     uint32_t idc;
     const char* line;
 };
 constexpr Profile kProfiles[] = {
-    {66, "   Profile = Baseline "}, {77, "   Profile = Main"},     {88, "   Profile = Extended"},
-    {100, "   Profile = High"},     {110, "   Profile = High 10"}, {122, "   Profile = High 4:2:2"},
+    {66, "   Profile = Baseline "},   {77, "   Profile = Main"},
+    {88, "   Profile = Extended"},    {100, "   Profile = High"},
+    {110, "   Profile = High 10"},    {122, "   Profile = High 4:2:2"},
     {144, "   Profile = High 4:4:4"},
 };
 
@@ -53,8 +54,10 @@ void skipScalingList(BitReader& reader, int size) {
 }  // namespace
 
 void AnalyseH264(const AnalyserContext& context, size_t offset, size_t length, int32_t videoNo) {
-    const bool validVideo = videoNo >= 0 && videoNo < static_cast<int32_t>(context.streams.frameRate.size());
-    double* frameRate = validVideo ? &context.streams.frameRate[static_cast<size_t>(videoNo)] : nullptr;
+    const bool validVideo =
+        videoNo >= 0 && videoNo < static_cast<int32_t>(context.streams.frameRate.size());
+    double* frameRate =
+        validVideo ? &context.streams.frameRate[static_cast<size_t>(videoNo)] : nullptr;
     if (frameRate != nullptr) {
         *frameRate = 24000.0 / 1001.0;
     }

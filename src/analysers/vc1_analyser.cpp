@@ -73,9 +73,10 @@ void AnalyseVC1(const AnalyserContext& context, size_t offset, size_t length, in
     }
     reader.Skip(32);
     Reporter& log = context.log;
-    double* stored = videoNo >= 0 && videoNo < static_cast<int32_t>(context.streams.frameRate.size())
-                         ? &context.streams.frameRate[static_cast<size_t>(videoNo)]
-                         : nullptr;
+    double* stored =
+        videoNo >= 0 && videoNo < static_cast<int32_t>(context.streams.frameRate.size())
+            ? &context.streams.frameRate[static_cast<size_t>(videoNo)]
+            : nullptr;
 
     log.log(reader.Read(2) == 3 ? "   Profile = Advanced" : "   Profile = Reserved");
     const uint32_t level = reader.Read(3);

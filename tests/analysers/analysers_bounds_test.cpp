@@ -4,9 +4,12 @@
 
 #include "analysers/ac3_analyser.h"
 #include "analysers/bit_reader.h"
+#include "analysers/dts_analyser.h"
+#include "analysers/h264_analyser.h"
 #include "analysers/lpcm_analyser.h"
 #include "analysers/mlp_analyser.h"
 #include "analysers/mpeg2_analyser.h"
+#include "analysers/vc1_analyser.h"
 #include "core/shared_state.h"
 #include "jobs/message_log.h"
 #include "program_stream_builder.h"
@@ -53,6 +56,23 @@ TEST(AnalyserBounds, EveryHeaderCutAtTheBlockEndIsReadInsideTheBlock) {
     everyCut({0xF8, 0x72, 0x6F, 0xBA, 0x00, 0x07, 0x80, 0x0F, 0x7F, 0x00,
               0xF8, 0x72, 0x6F, 0xBB, 0x00, 0x80, 0x00, 0x14, 0x7F, 0x00},
              [](const AnalyserContext& c, size_t at, size_t length) { AnalyseMLP(c, at, length); });
+}
+
+TEST(AnalyserBounds, BitReaderAnalysersReadHeadersCutAtTheBlockEndInsideTheBlock) {
+    // A VC-1 sequence header with display extension and frame rate.
+    everyCut(
+        {0x00, 0x00, 0x01, 0x0F, 0xDA, 0xFF, 0xF1, 0xDF, 0x86, 0x1A,
+         0x80, 0x3B, 0xF8, 0x43, 0x7F, 0x18, 0x94, 0x1A, 0xFF, 0xFF},
+        [](const AnalyserContext& c, size_t at, size_t length) { AnalyseVC1(c, at, length, 0); });
+    // An H.264 SPS with VUI and timing.
+    everyCut(
+        {0x00, 0x00, 0x01, 0x67, 0x64, 0x00, 0x28, 0xAC, 0xD9, 0x40, 0x78, 0x02, 0x27, 0xE5, 0xC0,
+         0x44, 0x00, 0x00, 0x03, 0x00, 0x04, 0x00, 0x00, 0x03, 0x00, 0xF0, 0x3C, 0x60, 0xC6, 0x58},
+        [](const AnalyserContext& c, size_t at, size_t length) { AnalyseH264(c, at, length, 0); });
+    // DTS core, channel and frequency extension sync words.
+    everyCut({0x7F, 0xFE, 0x80, 0x01, 0xFC, 0x3C, 0x7D, 0xC2, 0x76, 0xC0, 0x02,
+              0x1E, 0x60, 0x5A, 0x5A, 0x5A, 0x5A, 0x1D, 0x95, 0xF2, 0x62},
+             [](const AnalyserContext& c, size_t at, size_t length) { AnalyseDTS(c, at, length); });
 }
 
 TEST(AnalyserBounds, LpcmReadsItsHeaderOnlyWhenItLiesInsideTheBlock) {

@@ -242,5 +242,66 @@ TEST_F(Interop, DvdAudioMlpAsFfprobeSeesIt) {
     EXPECT_TRUE(has(lines, "   Channel arrangement = [bl]L + R[/bl]"));
 }
 
+TEST_F(Interop, H264FromX264AsFfprobeSeesIt) {
+    struct Case {
+        const char* source;
+        std::vector<std::string> encode;
+        const char* aspectLine;
+        const char* rateLine;
+        double frameRate;
+    };
+    const Case cases[] = {
+        {"testsrc2=size=1920x1080:rate=24000/1001:duration=1",
+         {"-c:v", "libx264", "-profile:v", "high", "-preset", "veryfast"},
+         "   Aspect ratio = [bl]1:1[/bl] (square samples)",
+         "   Frame rate = 23.976 fps",
+         24000.0 / 1001.0},
+        {"testsrc2=size=720x576:rate=25:duration=1",
+         {"-vf", "setsar=16/15", "-c:v", "libx264", "-profile:v", "main", "-preset", "veryfast"},
+         "   Aspect ratio = 16:15",
+         "   Frame rate = 25 fps",
+         25.0},
+        {"testsrc2=size=1280x720:rate=30000/1001:duration=1",
+         {"-vf", "setsar=4/3", "-c:v", "libx264", "-profile:v", "high", "-preset", "veryfast"},
+         "   Aspect ratio = [bl]4:3[/bl]",
+         "   Frame rate = 29.97 fps",
+         30000.0 / 1001.0},
+    };
+    for (const Case& c : cases) {
+        const std::string file = make(c.source, c.encode, "v.264");
+        auto p = probe(file, "h264");
+        const Lines lines = readWrapped(file, 0xE2, std::nullopt, "AVC.EVO");
+        SCOPED_TRACE(testing::PrintToString(lines));
+        const int level = std::stoi(p["level"]);
+        EXPECT_TRUE(has(lines, "   Profile = " + p["profile"]));
+        EXPECT_TRUE(has(
+            lines, "   Level = " + std::to_string(level / 10) + "." + std::to_string(level % 10)));
+        EXPECT_TRUE(
+            has(lines, "   Size = [bl]" + p["width"] + "[/bl]x[bl]" + p["height"] + "[/bl]"));
+        EXPECT_TRUE(has(lines, c.aspectLine)) << p["sample_aspect_ratio"];
+        EXPECT_TRUE(has(lines, c.rateLine)) << p["r_frame_rate"];
+        EXPECT_EQ(f_.form.state().streams.frameRate[0], c.frameRate);
+        if (p["profile"] == "High") {
+            EXPECT_TRUE(has(lines, "   Chroma format = [bl]4:2:0[/bl]  (l, c) = 8, 8 bit"));
+        }
+    }
+}
+
+TEST_F(Interop, DtsFromItsEncoderAsFfprobeSeesIt) {
+    const std::string file =
+        make(sine(48000), {"-ac", "6", "-c:a", "dca", "-strict", "experimental", "-b:a", "768k"},
+             "a.dts");
+    auto p = probe(file, "dts");
+    const Lines lines = readWrapped(file, 0xBD, 0x89, "DTS.EVO");
+    SCOPED_TRACE(testing::PrintToString(lines));
+    EXPECT_EQ(p["channel_layout"], "5.1(side)");
+    EXPECT_TRUE(has(lines, "   Channel arrangement = [bl]C + L + R + Ls + Rs[/bl]"));
+    EXPECT_TRUE(has(lines, "   LFE channel = [bl]present[/bl] (IF:128)") ||
+                has(lines, "   LFE channel = [bl]present[/bl] (IF:64)"));
+    EXPECT_TRUE(has(lines, "   Sampling frequency = [bl]" + kHz(p["sample_rate"]) + "[/bl] kHz"));
+    EXPECT_TRUE(has(lines, "   Transmission bitrate = [bl]" +
+                               std::to_string(std::stoi(p["bit_rate"]) / 1000) + "[/bl] kbit/s"));
+}
+
 }  // namespace
 }  // namespace tolvane
