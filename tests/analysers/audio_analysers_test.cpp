@@ -84,10 +84,10 @@ TEST(AnalyseAC3, FindsSyncWordsOnlyInsideThePayload) {
     EXPECT_TRUE(ac3({}, 0).empty());
 }
 
-Lines mlp(const Bytes& payload) {
+Lines mlp(const Bytes& payload, LocaleSettings locale = {}) {
     AnalyserFixture f;
     const size_t at = f.place(payload, kBlockSize - payload.size());
-    AnalyseMLP(f.context(), at, payload.size());
+    AnalyseMLP(f.context(locale), at, payload.size());
     return f.lines();
 }
 
@@ -122,6 +122,8 @@ TEST(AnalyseMLP, GivesEmptyTextsForCodesWithoutOneAndStopsAtThePayloadsEnd) {
               "      channel arrangement = [bl][/bl]");
     EXPECT_EQ(mlp(withTail({0xF8, 0x72, 0x6F, 0xBB, 0xF0, 0x30, 0, 0x1F, 0x80, 0}))[1],
               "   Quantization length = [bl][/bl] bits");
+    EXPECT_EQ(mlp(withTail({0xF8, 0x72, 0x6F, 0xBB, 0, 0, 0, 0, 0x9F, 0x00}), {':', ','}).back(),
+              "   Dynamic range control = -6,2221 dB .. 24,082 dB");
     // A sync word that ends on the last byte is never taken in.
     EXPECT_TRUE(mlp({0x00, 0xF8, 0x72, 0x6F, 0xBA}).empty());
     // A header cut by the end of the block reports what lies inside it.

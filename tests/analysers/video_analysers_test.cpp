@@ -239,10 +239,11 @@ Bytes escaped(const Bytes& raw) {
     return out;
 }
 
-Result h264(const Sps& sps) {
-    return analyse(escaped(sps.bytes()), [](const AnalyserContext& c, size_t at, size_t length) {
-        AnalyseH264(c, at, length, 1);
-    });
+Result h264(const Sps& sps, LocaleSettings locale = {}) {
+    return analyse(
+        escaped(sps.bytes()),
+        [](const AnalyserContext& c, size_t at, size_t length) { AnalyseH264(c, at, length, 1); },
+        locale);
 }
 
 TEST(AnalyseH264, ReportsTheSpsInItsOrder) {
@@ -268,6 +269,8 @@ TEST(AnalyseH264, TakesTheFrameRateFromTheTimingAsTwoTicksAFrame) {
     ntsc.unitsInTick = 1001;
     ntsc.timeScale = 60000;
     EXPECT_EQ(h264(ntsc).frameRate, 30000.0 / 1001.0);
+
+    EXPECT_EQ(h264(Sps{}, LocaleSettings{':', ','}).lines.back(), "   Frame rate = 23,976 fps");
 
     Sps noTiming;
     noTiming.timing = false;
