@@ -8,11 +8,13 @@
 
 #include "bit_writer.h"
 #include "program_stream_builder.h"
+#include "temp_dir.h"
 
 namespace {
 
 using tolvane::fixture::BitWriter;
 using tolvane::fixture::Bytes;
+using tolvane::fixture::writeFile;
 namespace fx = tolvane::fixture;
 
 constexpr uint64_t kFrameTicks = 3754;  // 90 kHz ticks of a 23.976 fps frame
@@ -237,16 +239,6 @@ const char* const kPlaylist = R"(<?xml version="1.0" encoding="UTF-8"?>
   </TitleSet>
 </Playlist>
 )";
-
-void writeFile(const std::filesystem::path& path, const Bytes& bytes) {
-    std::filesystem::create_directories(path.parent_path());
-    std::ofstream out(path, std::ios::binary);
-    out.write(reinterpret_cast<const char*>(bytes.data()),
-              static_cast<std::streamsize>(bytes.size()));
-    if (!out) {
-        throw std::runtime_error("cannot write " + path.string());
-    }
-}
 
 }  // namespace
 

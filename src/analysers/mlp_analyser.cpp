@@ -25,6 +25,9 @@ void AnalyseMLP(const AnalyserContext& context, size_t offset, size_t length) {
     uint32_t modifier6 = 0;
     uint32_t modifier8 = 0;
     uint32_t assignment6 = 0;
+    const auto samplingFrequency = [&](uint32_t b) {
+        log.log("   Sampling frequency = [bl]" + text(labels.rateText[b >> 4]) + "[/bl] kHz");
+    };
     const auto dynamicRange = [&] {
         const auto d1 = static_cast<uint8_t>(reg >> 8);
         const auto d2 = static_cast<uint8_t>(reg);
@@ -50,8 +53,7 @@ void AnalyseMLP(const AnalyserContext& context, size_t offset, size_t length) {
                             "[/bl] bits");
                     break;
                 case 4:
-                    log.log("   Sampling frequency = [bl]" + text(labels.rateText[b >> 4]) +
-                            "[/bl] kHz");
+                    samplingFrequency(b);
                     break;
                 case 2:
                     log.log("   Channel arrangement = [bl]" + text(labels.chAssignText[b & 31]) +
@@ -66,8 +68,7 @@ void AnalyseMLP(const AnalyserContext& context, size_t offset, size_t length) {
         } else if (truehdCountdown > 0) {
             switch (--truehdCountdown) {
                 case 5:
-                    log.log("   Sampling frequency = [bl]" + text(labels.rateText[b >> 4]) +
-                            "[/bl] kHz");
+                    samplingFrequency(b);
                     break;
                 case 4:
                     modifier2 = b >> 6;

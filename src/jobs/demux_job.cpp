@@ -56,15 +56,7 @@ void MainForm::demuxJob(std::vector<std::unique_ptr<FileOutput>>& outputs) {
     log_.slog("Demuxing " + fileNamePart(sourcePath, style_), StatusPanel::Job);
     demux(PassMode::Demux);
 
-    if (ticked(Control::cbContinue) && !state_->job.cancelled && names.second) {
-        openSource(names.secondPath);
-        const std::string secondName = fileNamePart(names.secondPath, style_);
-        log_.log("");
-        log_.log("Continue on [b]" + secondName + "[/b]");
-        log_.log("Demuxing...");
-        log_.slog("Demuxing " + secondName, StatusPanel::Job);
-        demux(PassMode::Demux);
-    }
+    continueOnSecondFile(names, PassMode::Demux);
 
     state_->job.source.reset();
     dropOutputs();
@@ -73,11 +65,7 @@ void MainForm::demuxJob(std::vector<std::unique_ptr<FileOutput>>& outputs) {
     }
     outputs.clear();
 
-    log_.log("Done.");
-    log_.log("");
-    log_.slog("Ready", StatusPanel::Job);
-    log_.slog("", StatusPanel::Progress);
-    logframes(names.second);
+    finishJob(names.second);
 }
 
 void MainForm::bDemuxClick() {

@@ -63,6 +63,28 @@ void MainForm::endWithPlatformError(const std::string& message, const Buttons& b
     os_.showError(message);
 }
 
+void MainForm::continueOnSecondFile(const JobNames& names, PassMode mode) {
+    if (!ticked(Control::cbContinue) || state_->job.cancelled || !names.second) {
+        return;
+    }
+    openSource(names.secondPath);
+    const std::string secondName = fileNamePart(names.secondPath, style_);
+    const std::string verb = mode == PassMode::Detection ? "Reading" : "Demuxing";
+    log_.log("");
+    log_.log("Continue on [b]" + secondName + "[/b]");
+    log_.log(verb + "...");
+    log_.slog(verb + " " + secondName, StatusPanel::Job);
+    demux(mode);
+}
+
+void MainForm::finishJob(bool secondFile) {
+    log_.log("Done.");
+    log_.log("");
+    log_.slog("Ready", StatusPanel::Job);
+    log_.slog("", StatusPanel::Progress);
+    logframes(secondFile);
+}
+
 void MainForm::openSource(const std::string& path) {
     state_->job.source.reset();
     state_->job.source = openInput_(path);
@@ -116,23 +138,11 @@ void MainForm::readJob(bool& readXplWasEnabled) {
     log_.log(sizeReport(state_->job.source->size()));
     demux(PassMode::Detection);
 
-    if (ticked(Control::cbContinue) && !state_->job.cancelled && names.second) {
-        openSource(names.secondPath);
-        const std::string secondName = fileNamePart(names.secondPath, style_);
-        log_.log("");
-        log_.log("Continue on [b]" + secondName + "[/b]");
-        log_.log("Reading...");
-        log_.slog("Reading " + secondName, StatusPanel::Job);
-        demux(PassMode::Detection);
-    }
+    continueOnSecondFile(names, PassMode::Detection);
     state_->job.source.reset();
 
     labelStreamBoxes();
-    log_.log("Done.");
-    log_.log("");
-    log_.slog("Ready", StatusPanel::Job);
-    log_.slog("", StatusPanel::Progress);
-    logframes(names.second);
+    finishJob(names.second);
 }
 
 void MainForm::bReadEVOClick() {

@@ -23,14 +23,18 @@ TempDir::~TempDir() {
 
 std::string TempDir::write(const std::string& name, const Bytes& bytes) const {
     const std::filesystem::path file = path_ / name;
-    std::filesystem::create_directories(file.parent_path());
-    std::ofstream out(file, std::ios::binary);
+    writeFile(file, bytes);
+    return file.string();
+}
+
+void writeFile(const std::filesystem::path& path, const Bytes& bytes) {
+    std::filesystem::create_directories(path.parent_path());
+    std::ofstream out(path, std::ios::binary);
     out.write(reinterpret_cast<const char*>(bytes.data()),
               static_cast<std::streamsize>(bytes.size()));
     if (!out) {
-        throw std::runtime_error("cannot write " + file.string());
+        throw std::runtime_error("cannot write " + path.string());
     }
-    return file.string();
 }
 
 Bytes readFile(const std::filesystem::path& path) {

@@ -24,5 +24,7 @@ private:
 };
 
 Bytes readFile(const std::filesystem::path& path);
+// Writes `bytes` to `path`, making its folders; throws when that fails.
+void writeFile(const std::filesystem::path& path, const Bytes& bytes);
 
 }  // namespace tolvane::fixture

@@ -114,6 +114,10 @@ private:
     void restore(const Buttons& before);
     void readJob(bool& readXplWasEnabled);
     void openSource(const std::string& path);
+    // The pass over the second feature file, when the job has one and was not cancelled.
+    void continueOnSecondFile(const JobNames& names, PassMode mode);
+    // "Done.", the idle status and the frame-count report that end the read and demux jobs.
+    void finishJob(bool secondFile);
     void labelStreamBoxes();
     void endWithPlatformError(const std::string& message, const Buttons& before);
     void demuxJob(std::vector<std::unique_ptr<FileOutput>>& outputs);
