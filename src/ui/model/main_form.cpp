@@ -52,8 +52,9 @@ void MainForm::setTicked(Control c, bool ticked) {
             return;
         }
         for (Control other : {Control::rbNoAuto, Control::rbAutoDemux, Control::rbAutoRebuild}) {
-            if (other != c && ticked) {
-                controls_[static_cast<size_t>(other)].ticked = false;
+            ControlState& otherState = controls_[static_cast<size_t>(other)];
+            if (other != c && otherState.ticked) {
+                otherState.ticked = false;
                 changed(other);
             }
         }
