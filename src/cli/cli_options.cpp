@@ -13,13 +13,17 @@ Commands:
   read SOURCE        report every stream of SOURCE (and of its second feature
                      file); nothing is written
   demux SOURCE       read, then write every selected stream to a file of its own
+  rebuild SOURCE     read, then write SOURCE.rebuilt.EVO with only the selected
+                     streams, renumbered without gaps (.EVO sources only)
 
 Options:
-  -o, --output DIR   output folder of demux (default: the current folder)
-  --select LIST      comma-separated stream boxes to demux, by name (cbVideo0,
+  -o, --output DIR   output folder of demux and rebuild (default: the current
+                     folder)
+  --select LIST      comma-separated stream boxes to keep, by name (cbVideo0,
                      cbAudio03, cbSub12) or by caption (MPEG-2.stream.0,
                      DD.stream.03); default: every stream found
   --no-continue      do not go on with the second feature file (FEATURE_2.EVO)
+  --adv-packs        rebuild: keep the advanced packs too
   --fast-check MB    read only the first MB mebibytes when reading (default 300)
   --full             read the whole file (no fast check)
   --no-count-frames  do not count video frames
@@ -104,6 +108,8 @@ CliOptions parseArguments(const std::vector<std::string>& args) {
             options.outputFolder = value();
         } else if (name == "--select") {
             options.select = splitList(value());
+        } else if (name == "--adv-packs") {
+            options.advancedPacks = true;
         } else if (name == "--no-continue") {
             options.continueOn = false;
         } else if (name == "--fast-check") {
@@ -149,6 +155,8 @@ CliOptions parseArguments(const std::vector<std::string>& args) {
         options.command = Command::Read;
     } else if (positional[0] == "demux") {
         options.command = Command::Demux;
+    } else if (positional[0] == "rebuild") {
+        options.command = Command::Rebuild;
     } else {
         throw UsageError{"unknown command '" + positional[0] + "'"};
     }
@@ -160,7 +168,10 @@ CliOptions parseArguments(const std::vector<std::string>& args) {
     }
     options.source = positional[1];
     if (options.command == Command::Read && options.select) {
-        throw UsageError{"--select belongs to demux"};
+        throw UsageError{"--select belongs to demux and rebuild"};
+    }
+    if (options.command != Command::Rebuild && options.advancedPacks) {
+        throw UsageError{"--adv-packs belongs to rebuild"};
     }
     return options;
 }

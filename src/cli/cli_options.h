@@ -6,7 +6,7 @@
 
 namespace tolvane::cli {
 
-enum class Command { Read, Demux, Help, Version };
+enum class Command { Read, Demux, Rebuild, Help, Version };
 enum class ColorMode { Auto, Always, Never };
 
 struct CliOptions {
@@ -15,6 +15,7 @@ struct CliOptions {
     std::string outputFolder;
     std::optional<std::vector<std::string>> select;
     bool continueOn = true;
+    bool advancedPacks = false;
     bool fastCheck = true;
     std::string fastCheckMb = "300";
     bool countFrames = true;

@@ -25,6 +25,7 @@ int usageError(const std::string& message) {
 
 void applyOptions(MainForm& form, const CliOptions& options) {
     form.setTicked(Control::cbContinue, options.continueOn);
+    form.setTicked(Control::cbRBAdvanced, options.advancedPacks);
     form.setTicked(Control::cbFastCheck, options.fastCheck);
     form.setText(Control::ieFastSize, options.fastCheckMb);
     form.setTicked(Control::cbCountFr, options.countFrames);
@@ -94,17 +95,25 @@ int run(const CliOptions& options) {
     if (interrupted != 0) {
         return kInterrupted;
     }
-    if (options.command == Command::Demux) {
+    if (options.command == Command::Demux || options.command == Command::Rebuild) {
         if (options.select) {
             if (const std::optional<std::string> unknown = applySelection(form, *options.select)) {
                 return usageError("--select: no stream box '" + *unknown + "' was labelled");
             }
         }
-        if (!form.enabled(Control::bDemux)) {
-            std::cerr << "tolvane-cli: no stream is selected: nothing to demux" << std::endl;
+        const bool rebuild = options.command == Command::Rebuild;
+        if (!form.enabled(rebuild ? Control::bRebuild : Control::bDemux)) {
+            std::cerr << (rebuild ? "tolvane-cli: rebuild needs an .EVO source with a stream "
+                                    "selected"
+                                  : "tolvane-cli: no stream is selected: nothing to demux")
+                      << std::endl;
             return kFailed;
         }
-        form.bDemuxClick();
+        if (rebuild) {
+            form.bRebuildClick();
+        } else {
+            form.bDemuxClick();
+        }
         if (os.failed()) {
             return kFailed;
         }

@@ -1,7 +1,7 @@
 #include "core/pack_engine.h"
 
 #include "core/pack_scanner.h"
-#include "core/time_format.h"
+#include "core/progress.h"
 
 namespace tolvane {
 
@@ -12,13 +12,7 @@ constexpr int64_t kSystemHeaderBlockEnd = static_cast<int64_t>(kBlockSize);
 }  // namespace
 
 void PackEngine::showProgress(int64_t position, int64_t size, double startTime) {
-    const double elapsed = os_.now() - startTime;
-    const double remaining = elapsed * static_cast<double>(size) / static_cast<double>(position) -
-                             elapsed + 1.0 / 86400.0;
-    const JobState& job = state_.job;
-    reporter_.slog(std::to_string(position / kMebibyte) + "/" + std::to_string(size / kMebibyte) +
-                       " Mbytes, Remaining time: " +
-                       formatDayTime(remaining, job.timeFormat, job.formatSettings),
+    reporter_.slog(progressText(position, size, os_.now() - startTime, state_.job),
                    StatusPanel::Progress);
 }
 

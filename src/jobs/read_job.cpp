@@ -173,7 +173,4 @@ void MainForm::bReadEVOClick() {
     }
 }
 
-// The rebuild job is added with its pass.
-void MainForm::bRebuildClick() {}
-
 }  // namespace tolvane

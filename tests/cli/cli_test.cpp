@@ -99,6 +99,25 @@ TEST(Cli, DemuxWritesEveryStreamOrTheSelectedOnes) {
     EXPECT_NE(std::find(out.begin(), out.end(), "Creating MOVIE.Subpicture.02.SUP"), out.end());
 }
 
+TEST(Cli, RebuildKeepsTheSelectedStreams) {
+    FormFixture f;
+    const std::string source = f.dir.write("MOVIE.EVO", smallFeature(1));
+    ProcessResult result = fixture::runProcess(
+        kCli, {"rebuild", source, "--select", "cbVideo0,DD.stream.03", "-o", f.dir.path().string()},
+        f.dir.path().string());
+    EXPECT_EQ(result.status, 0) << result.err;
+    const Bytes rebuilt = fixture::readFile(f.dir.path() / "MOVIE.rebuilt.EVO");
+    // Each pack goes by its first packet: the audio packs lead with the unticked 0x80.
+    EXPECT_EQ(rebuilt.size(), (1 + 20) * fixture::kPackSize);
+
+    const std::string vob = f.dir.write("VTS_01_1.VOB", smallFeature(1));
+    result = fixture::runProcess(kCli, {"rebuild", vob}, f.dir.path().string());
+    EXPECT_EQ(result.status, 1);
+    EXPECT_NE(result.err.find("rebuild needs an .EVO source"), std::string::npos);
+    result = fixture::runProcess(kCli, {"demux", vob, "--adv-packs"}, f.dir.path().string());
+    EXPECT_EQ(result.status, 2);
+}
+
 TEST(Cli, ReportsUsageErrorsAndPlatformErrorsWithTheirOwnStatus) {
     FormFixture f;
     const std::string cwd = f.dir.path().string();

@@ -164,8 +164,8 @@ void putBigEndian(Bytes& body, size_t at, uint32_t value, int size) {
 }  // namespace
 
 Bytes dsiPacket(const DsiFields& fields) {
-    // body[k] is p[k + 1]; a DSI packet's payload is 1018 bytes, the id included.
-    Bytes body(1017, 0x00);
+    // body[k] is p[k + 1]; the packet length counts the id too.
+    Bytes body(fields.packetLength - 1, 0x00);
     putBigEndian(body, 24, fields.vobNumber, 2);
     putBigEndian(body, 44, fields.startPtm, 4);
     putBigEndian(body, 48, fields.endPtm, 4);
@@ -178,6 +178,16 @@ Bytes dsiPacket(const DsiFields& fields) {
         putBigEndian(body, subAt + 4 * k, fields.subSync[k], 4);
     }
     return privateStream2Packet(0x01, body);
+}
+
+Bytes evoNavigationPack(int audioBound, int videoBound, DsiFields dsi) {
+    dsi.packetLength = 755;
+    Bytes pack = packHeader(0);
+    append(pack, systemHeader(audioBound, videoBound));
+    const size_t dsiStart = 1287;
+    append(pack, privateStream2Packet(0x00, Bytes(dsiStart - pack.size() - 7, 0x00)));
+    append(pack, dsiPacket(dsi));
+    return pack;
 }
 
 Bytes copyControlPacket(const CopyControlFields& fields) {

@@ -57,7 +57,12 @@ struct DsiFields {
     std::array<uint16_t, 8> audioSync{};
     std::array<uint32_t, 32> subSync{};
     bool dvdVideoLayout = false;  // sync tables at the DVD-Video offsets (402, 418)
+    size_t packetLength = 1018;   // PES_packet_length: 1018 on DVD-Video, 755 in an EVO
 };
+
+// A navigation pack as an enhanced video object lays it out: pack header, system header, a
+// PCI packet and a 755-byte DSI packet whose start code ends at byte 1289.
+Bytes evoNavigationPack(int audioBound, int videoBound, DsiFields dsi);
 Bytes dsiPacket(const DsiFields& fields);
 
 struct CopyControlFields {

@@ -19,6 +19,8 @@
 
 namespace tolvane {
 
+class PackRebuilder;
+
 // Whatever shows the window: the Qt adapter mirrors every change it is told of.
 class FormView {
 public:
@@ -91,6 +93,8 @@ public:
     void bReadEVOClick();
     void bDemuxClick();
     void bRebuildClick();
+    // One rebuild pass over `source` into `output`.
+    void Rebuild(PackRebuilder& rebuilder, OutputSink& output);
     void logframes(bool two);
     // One pass of the engine over `source`.
     void demux(PassMode mode);
@@ -124,6 +128,7 @@ private:
     void createOutputs(const std::string& prefix,
                        std::vector<std::unique_ptr<FileOutput>>& outputs);
     void dropOutputs();
+    void rebuildJob(std::unique_ptr<FileOutput>& output);
     void changed(Control c);
 
     OsServices& os_;
@@ -139,6 +144,7 @@ private:
     HeaderAnalysers* analysers_ = nullptr;
     int pageIndex_ = 0;
     int logoLeft_ = 326;
+    std::string rebuildName_;  // the file the rebuild pass works on, for its progress line
     bool activated_ = false;
     bool busy_ = false;
 };

@@ -1,0 +1,206 @@
+#include <gtest/gtest.h>
+
+#include <random>
+
+#include "core/pack_engine.h"
+#include "form_fixture.h"
+#include "jobs/pack_rebuilder.h"
+
+namespace tolvane {
+namespace {
+
+using fixture::Bytes;
+using fixture::FormFixture;
+using fixture::PesHeader;
+using fixture::ProgramStreamBuilder;
+using fixture::readFile;
+
+constexpr size_t kPack = fixture::kPackSize;
+
+fixture::DsiFields dsiOf(uint32_t start, uint32_t end) {
+    fixture::DsiFields dsi{.vobNumber = 1, .startPtm = start, .endPtm = end};
+    dsi.audioSync = {1, 1, 1, 1, 1, 0, 0, 0};
+    dsi.subSync[0] = dsi.subSync[1] = 7;
+    return dsi;
+}
+
+// Navigation pack, MPEG-2 video, AC-3 on 0x80 to 0x82, subpictures 0x21 and 0x25, an advanced
+// pack and DD+ on 0xC9.
+Bytes feature(uint32_t start, uint32_t end) {
+    ProgramStreamBuilder ps;
+    ps.raw(fixture::evoNavigationPack(5, 1, dsiOf(start, end)));
+    ps.pack({fixture::pesPacket(0xE0, PesHeader{.pts = 9000, .dts = 9000}, Bytes(1000, 0xE0))});
+    for (uint8_t id : {0x80, 0x81, 0x82, 0x21, 0x25, 0xC9}) {
+        ps.pack({fixture::privateStream1Packet(id, PesHeader{.pts = 9000}, Bytes(500, id))});
+    }
+    ps.pack({fixture::privateStream2Packet(0x80, Bytes(300, 0xAD))});
+    return ps.bytes();
+}
+
+// The packs of a rebuilt file, by the sub-stream id (or stream id) of their first packet.
+std::vector<int> ids(const Bytes& file) {
+    std::vector<int> out;
+    for (size_t at = 0; at + kPack <= file.size(); at += kPack) {
+        const uint8_t* pack = file.data() + at;
+        const uint8_t streamId = pack[17];
+        out.push_back(streamId == 0xBD   ? pack[23 + pack[22]]
+                      : streamId == 0xBF ? 0xBF00 | pack[20]
+                                         : streamId);
+    }
+    return out;
+}
+
+uint32_t bigEndian(const uint8_t* p) {
+    return static_cast<uint32_t>(p[0]) << 24 | p[1] << 16 | p[2] << 8 | p[3];
+}
+
+struct Rebuilt {
+    FormFixture f;
+    std::string source;
+
+    explicit Rebuilt(const Bytes& stream, const std::string& name = "MOVIE.EVO") {
+        source = f.dir.write(name, stream);
+        f.chooseSource(source);
+        f.form.bReadEVOClick();
+        f.form.setText(Control::eWorkdir, f.dir.path().string());
+    }
+    void only(std::initializer_list<Control> boxes) {
+        for (size_t k = static_cast<size_t>(Control::cbVideo0); k < kControlCount; ++k) {
+            f.form.setTicked(static_cast<Control>(k), false);
+        }
+        for (Control box : boxes) {
+            f.form.setTicked(box, true);
+        }
+    }
+    Bytes run(const std::string& output = "MOVIE.rebuilt.EVO") {
+        f.form.messageLog().clear();
+        f.form.bRebuildClick();
+        return readFile(f.dir.path() / output);
+    }
+};
+
+TEST(RebuildJob, KeepsTheTickedStreamsRenumberedAndPatchesTheNavigationPack) {
+    Rebuilt r(feature(0x1000, 0x9000));
+    r.only({audioBox(1), subBox(5), Control::cbVideo0});
+    const Bytes out = r.run();
+    // Audio 0x81 becomes 0x80, subpicture 0x25 becomes 0x20; DD+ 0xC9 is kept though unticked
+    // and, having no new id, is marked 0xFF; the advanced pack is left out.
+    EXPECT_EQ(ids(out), (std::vector<int>{0xBB, 0xE0, 0x80, 0x20, 0xFF}));
+    ASSERT_GE(out.size(), kPack);
+    EXPECT_EQ(out[23] >> 2, 1) << "audio bound";
+    EXPECT_EQ(out[24] & 0x1F, 1) << "video bound";
+    EXPECT_EQ(bigEndian(out.data() + 1338), 0x1000u);
+    EXPECT_EQ(bigEndian(out.data() + 1342), 0x9000u);
+    EXPECT_EQ(out[1824], 0x00);
+    EXPECT_EQ(out[1825], 0x01) << "entries below the count are left as they are";
+    EXPECT_TRUE(
+        std::all_of(out.begin() + 1826, out.begin() + 1840, [](uint8_t b) { return b == 0; }));
+    EXPECT_TRUE(
+        std::all_of(out.begin() + 1844, out.begin() + 1968, [](uint8_t b) { return b == 0; }));
+    EXPECT_EQ(Bytes(out.begin() + 3 * kPack + 40, out.begin() + 3 * kPack + 60), Bytes(20, 0x25));
+    EXPECT_EQ(r.f.logMarkup(),
+              (std::vector<std::string>{
+                  "Opening file [b]MOVIE.EVO[/b]", "File size: 0 Mbytes.",
+                  "Creating " + (r.f.dir.path() / "MOVIE").string() + ".rebuilt.EVO",
+                  "Rebuilding...", "Done.", ""}));
+    EXPECT_TRUE(r.f.form.enabled(Control::bRebuild));
+    EXPECT_FALSE(r.f.form.state().job.writing);
+}
+
+TEST(RebuildJob, CopiesAdvancedPacksOnRequestAndDropsWhatIsNotAPack) {
+    Bytes stream = feature(1, 2);
+    stream.insert(stream.end(), 2048, 0x47);  // a block without a pack start code
+    const Bytes tail = fixture::packHeader(0);
+    stream.insert(stream.end(), tail.begin(), tail.end());  // a short last block
+    Rebuilt r(stream);
+    r.f.form.setTicked(Control::cbRBAdvanced, true);
+    const Bytes out = r.run();
+    EXPECT_EQ(ids(out), (std::vector<int>{0xBB, 0xE0, 0x80, 0x81, 0x82, 0x20, 0x21, 0xC3, 0xBF80}));
+    EXPECT_EQ(out.size(), 9 * kPack + tail.size());
+}
+
+TEST(RebuildJob, GivesBothFilesOfAFeatureTheSameNewIdsInOneOutput) {
+    FormFixture f;
+    const std::string first = f.dir.write("FEATURE_1.EVO", feature(0x10, 0x20));
+    f.dir.write("FEATURE_2.EVO", feature(0x30, 0x40));
+    f.chooseSource(first);
+    f.form.bReadEVOClick();
+    f.form.setText(Control::eWorkdir, f.dir.path().string());
+    f.form.setTicked(audioBox(0), false);
+    f.form.bRebuildClick();
+    const Bytes out = readFile(f.dir.path() / "FEATURE_1_FEATURE_2.rebuilt.EVO");
+    const std::vector<int> once = {0xBB, 0xE0, 0x80, 0x81, 0x20, 0x21, 0xC2};
+    std::vector<int> twice = once;
+    twice.insert(twice.end(), once.begin(), once.end());
+    EXPECT_EQ(ids(out), twice);
+    const std::vector<std::string> log = f.logMarkup();
+    EXPECT_NE(std::find(log.begin(), log.end(), "Continue on [b]FEATURE_2.EVO[/b]"), log.end());
+}
+
+TEST(RebuildJob, CancelInTheFirstFileSkipsTheSecond) {
+    FormFixture f;
+    ProgramStreamBuilder big;
+    big.raw(feature(1, 2)).fillTo(6 * kMebibyte);
+    const std::string first = f.dir.write("FEATURE_1.EVO", big.bytes());
+    f.dir.write("FEATURE_2.EVO", feature(3, 4));
+    f.chooseSource(first);
+    f.form.bReadEVOClick();
+    f.form.setText(Control::eWorkdir, f.dir.path().string());
+    f.form.messageLog().clear();
+    f.os.answer = true;
+    f.os.onEvents = [&] { f.form.bCancelClick(); };
+    f.form.bRebuildClick();
+    const std::vector<std::string> log = f.logMarkup();
+    EXPECT_EQ(std::count(log.begin(), log.end(), "Continue on [b]FEATURE_2.EVO[/b]"), 0);
+    EXPECT_EQ(log[log.size() - 2], "Done.");
+    EXPECT_EQ(f.os.questions, std::vector<std::string>{"Are you sure to stop demuxing?"});
+    EXPECT_EQ(f.form.messageLog().panel(StatusPanel::Job).text, " Ready");
+}
+
+}  // namespace
+}  // namespace tolvane
+
+namespace tolvane {
+namespace {
+
+class AllTicked : public PassOptions {
+public:
+    bool fastCheck() const override { return false; }
+    int64_t fastSizeMb() const override { return 0; }
+    bool countFrames() const override { return false; }
+    bool details() const override { return false; }
+    bool sourceIsAob() const override { return false; }
+    bool sourceIsVob() const override { return false; }
+    bool videoTicked(int32_t) const override { return true; }
+    bool audioTicked(int32_t n) const override { return n % 2 == 0; }
+    bool subTicked(int32_t) const override { return true; }
+};
+
+TEST(PackRebuilder, LooksOnlyAtTheBytesOfEachPack) {
+    StreamTable streams;
+    streams.videoId.fill(kStreamAbsent);
+    streams.audioId.fill(0x80);
+    streams.subId.fill(0x20);
+    AllTicked boxes;
+    PackRebuilder rebuilder(streams, boxes);
+    std::mt19937 random(7);
+    std::uniform_int_distribution<int> byte(0, 255);
+    const uint8_t ids[] = {0xBB, 0xBD, 0xBF, 0xFD, 0xE0, 0xC0};
+    for (int round = 0; round < 20000; ++round) {
+        // A heap block of exactly the pack's length, so that the sanitizers see any overread.
+        const size_t length = static_cast<size_t>(byte(random)) * 8 % 2049;
+        auto pack = std::make_unique<uint8_t[]>(std::max<size_t>(length, 1));
+        for (size_t k = 0; k < length; ++k) {
+            pack[k] = static_cast<uint8_t>(byte(random));
+        }
+        const Bytes start = {0x00, 0x00, 0x01, 0xBA};
+        std::copy_n(start.begin(), std::min<size_t>(4, length), pack.get());
+        if (length > 17) {
+            pack[17] = ids[round % 6];
+        }
+        rebuilder.process(pack.get(), length, round % 2 == 0, {1, 2});
+    }
+}
+
+}  // namespace
+}  // namespace tolvane
