@@ -5,6 +5,7 @@
 namespace tolvane::cli {
 
 const char* const kUsage = R"(Usage: tolvane-cli COMMAND SOURCE [options]
+       tolvane-cli xpl PLAYLIST [--source SOURCE]
 
 Takes apart the MPEG-2 program streams of HD DVD (.EVO), DVD-Video (.VOB) and
 DVD-Audio (.AOB) discs. Every command prints the message log, one line per line.
@@ -15,6 +16,8 @@ Commands:
   demux SOURCE       read, then write every selected stream to a file of its own
   rebuild SOURCE     read, then write SOURCE.rebuilt.EVO with only the selected
                      streams, renumbered without gaps (.EVO sources only)
+  xpl PLAYLIST       read the disc's VPLST000.XPL and show the title that plays
+                     SOURCE: its tracks, chapters and tags
 
 Options:
   -o, --output DIR   output folder of demux and rebuild (default: the current
@@ -24,6 +27,7 @@ Options:
                      DD.stream.03); default: every stream found
   --no-continue      do not go on with the second feature file (FEATURE_2.EVO)
   --adv-packs        rebuild: keep the advanced packs too
+  --source SOURCE    xpl: the source file whose title is shown
   --fast-check MB    read only the first MB mebibytes when reading (default 300)
   --full             read the whole file (no fast check)
   --no-count-frames  do not count video frames
@@ -108,6 +112,8 @@ CliOptions parseArguments(const std::vector<std::string>& args) {
             options.outputFolder = value();
         } else if (name == "--select") {
             options.select = splitList(value());
+        } else if (name == "--source") {
+            options.xplSource = value();
         } else if (name == "--adv-packs") {
             options.advancedPacks = true;
         } else if (name == "--no-continue") {
@@ -157,17 +163,26 @@ CliOptions parseArguments(const std::vector<std::string>& args) {
         options.command = Command::Demux;
     } else if (positional[0] == "rebuild") {
         options.command = Command::Rebuild;
+    } else if (positional[0] == "xpl") {
+        options.command = Command::Xpl;
     } else {
         throw UsageError{"unknown command '" + positional[0] + "'"};
     }
     if (positional.size() < 2) {
-        throw UsageError{"no source file given"};
+        throw UsageError{options.command == Command::Xpl ? "no playlist given"
+                                                         : "no source file given"};
     }
     if (positional.size() > 2) {
         throw UsageError{"one source file only, not also '" + positional[2] + "'"};
     }
     options.source = positional[1];
     if (options.command == Command::Read && options.select) {
+        throw UsageError{"--select belongs to demux and rebuild"};
+    }
+    if (options.command != Command::Xpl && !options.xplSource.empty()) {
+        throw UsageError{"--source belongs to xpl"};
+    }
+    if (options.command == Command::Xpl && options.select) {
         throw UsageError{"--select belongs to demux and rebuild"};
     }
     if (options.command != Command::Rebuild && options.advancedPacks) {

@@ -73,6 +73,13 @@ std::optional<std::string> applySelection(MainForm& form, const std::vector<std:
     return std::nullopt;
 }
 
+void printTree(const std::vector<TreeNode>& nodes, int depth) {
+    for (const TreeNode& node : nodes) {
+        std::cout << std::string(static_cast<size_t>(2 * depth), ' ') << node.text << '\n';
+        printTree(node.children, depth + 1);
+    }
+}
+
 int run(const CliOptions& options) {
     const bool terminalOut = isatty(STDOUT_FILENO) != 0;
     const bool color =
@@ -86,6 +93,20 @@ int run(const CliOptions& options) {
     applyOptions(form, options);
     installInterruptHandler();
 
+    if (options.command == Command::Xpl) {
+        if (!options.xplSource.empty()) {
+            form.setText(Control::eEVOfile, options.xplSource);
+            form.EVOadj();
+        }
+        form.setText(Control::eXPLfile, options.source);
+        form.XPLadj();
+        form.bReadXPLClick();
+        if (os.failed()) {
+            return kFailed;
+        }
+        printTree(form.xplTree(), 0);
+        return kDone;
+    }
     form.setText(Control::eEVOfile, options.source);
     form.EVOadj();
     form.bReadEVOClick();

@@ -118,6 +118,23 @@ TEST(Cli, RebuildKeepsTheSelectedStreams) {
     EXPECT_EQ(result.status, 2);
 }
 
+TEST(Cli, XplShowsTheTitleOfTheSource) {
+    FormFixture f;
+    const std::string playlist =
+        R"(<Playlist displayName="D"><TitleSet timeBase="60fps" tickBase="24fps">)"
+        R"(<Title displayName="Main" titleDuration="00:01:00:00"><Clip src="HVDVD_TS/MOVIE.MAP">)"
+        R"(<Audio track="1" streamNumber="1" mediaAttr="1" description="English"/></Clip>)"
+        R"(</Title></TitleSet></Playlist>)";
+    const std::string path = f.dir.write("VPLST000.XPL", Bytes(playlist.begin(), playlist.end()));
+    const ProcessResult result =
+        fixture::runProcess(kCli, {"xpl", path, "--source", "MOVIE.EVO"}, f.dir.path().string());
+    EXPECT_EQ(result.status, 0) << result.err;
+    const std::vector<std::string> out = linesOf(result.out);
+    EXPECT_NE(std::find(out.begin(), out.end(), ".s00.English found!"), out.end());
+    EXPECT_NE(std::find(out.begin(), out.end(), "  Name: Main"), out.end());
+    EXPECT_NE(std::find(out.begin(), out.end(), "  TimeBase: 60fps"), out.end());
+}
+
 TEST(Cli, ReportsUsageErrorsAndPlatformErrorsWithTheirOwnStatus) {
     FormFixture f;
     const std::string cwd = f.dir.path().string();

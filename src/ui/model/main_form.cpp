@@ -92,6 +92,14 @@ void MainForm::setText(Control c, std::string text) {
     }
 }
 
+void MainForm::setHint(Control c, std::string hint) {
+    ControlState& state = controls_[static_cast<size_t>(c)];
+    if (state.hint != hint) {
+        state.hint = std::move(hint);
+        changed(c);
+    }
+}
+
 void MainForm::showPage(int index) {
     if (pageIndex_ != index) {
         pageIndex_ = index;

@@ -15,6 +15,8 @@
 #include "core/shared_state.h"
 #include "jobs/job_naming.h"
 #include "jobs/message_log.h"
+#include "playlist/xpl_scanner.h"
+#include "playlist/xpl_title.h"
 #include "ui/model/controls.h"
 
 namespace tolvane {
@@ -28,6 +30,8 @@ public:
     virtual void controlChanged(Control control) = 0;
     virtual void pageShown(int index) = 0;
     virtual void logoMoved(int left) = 0;
+    // The playlist's memo and tree were filled anew.
+    virtual void playlistChanged() {}
 };
 
 // The path values the window derives whenever a source or playlist is chosen.
@@ -61,6 +65,7 @@ public:
     void setEnabled(Control c, bool enabled);
     void setCaption(Control c, std::string caption);
     void setText(Control c, std::string text);
+    void setHint(Control c, std::string hint);
     int pageIndex() const { return pageIndex_; }
     void showPage(int index);
     int logoLeft() const { return logoLeft_; }
@@ -76,6 +81,10 @@ public:
     void setInputOpener(InputOpener opener) { openInput_ = std::move(opener); }
     void setAnalysers(HeaderAnalysers* analysers);
     bool jobRunning() const { return busy_; }
+    // The playlist tab: the tags of the playlist (cut to the title) and the title's tree.
+    const std::vector<std::string>& xplMemo() const { return xplMemo_; }
+    const std::vector<TreeNode>& xplTree() const { return xplTree_; }
+    bool memoVisible() const { return memoVisible_; }
 
     // Life events and handlers of the window.
     void FormActivate();
@@ -91,6 +100,7 @@ public:
 
     // Jobs.
     void bReadEVOClick();
+    void bReadXPLClick();
     void bDemuxClick();
     void bRebuildClick();
     // One rebuild pass over `source` into `output`.
@@ -129,6 +139,10 @@ private:
                        std::vector<std::unique_ptr<FileOutput>>& outputs);
     void dropOutputs();
     void rebuildJob(std::unique_ptr<FileOutput>& output);
+    void readXplJob(bool& readEvoWasEnabled);
+    void buildXplTree(const XplValues& values);
+    void announceTrack(int32_t* entry, std::optional<Control> box, bool withHint,
+                       const std::string& text, TreeNode& node);
     void changed(Control c);
 
     OsServices& os_;
@@ -144,6 +158,11 @@ private:
     HeaderAnalysers* analysers_ = nullptr;
     int pageIndex_ = 0;
     int logoLeft_ = 326;
+    std::vector<std::string> xplMemo_;
+    std::vector<TreeNode> xplTree_ = {
+        {"Video", {}}, {"Audio", {}}, {"Subpicture", {}}, {"Chapter", {}}};
+    XplAttributeTables xplTables_;  // kept from one playlist to the next
+    bool memoVisible_ = true;
     std::string rebuildName_;  // the file the rebuild pass works on, for its progress line
     bool activated_ = false;
     bool busy_ = false;

@@ -1,0 +1,138 @@
+#include "playlist/xpl_scanner.h"
+
+#include <algorithm>
+#include <cctype>
+#include <charconv>
+
+namespace tolvane {
+
+namespace {
+
+constexpr size_t kAttributeWindow = 255;
+constexpr const char* kIndent = "  ";
+// Deeper nesting than this is indented no further: a file of unmatched "<" must not make
+// every memo line grow without limit.
+constexpr int64_t kMaxIndentLevels = 64;
+
+std::string upper(std::string_view text) {
+    std::string out(text);
+    for (char& c : out) {
+        c = static_cast<char>(std::toupper(static_cast<unsigned char>(c)));
+    }
+    return out;
+}
+
+}  // namespace
+
+std::optional<std::string> GetAttr(std::string_view tag, std::string_view name) {
+    const size_t at = upper(tag).find(upper(name));
+    if (at == std::string::npos) {
+        return std::nullopt;
+    }
+    std::string_view rest = tag.substr(at + name.size(), kAttributeWindow);
+    if (const size_t eq = rest.find('='); eq != std::string_view::npos) {
+        rest.remove_prefix(eq + 1);
+    }
+    if (const size_t quote = rest.find('"'); quote != std::string_view::npos) {
+        rest.remove_prefix(quote + 1);
+    }
+    const size_t close = rest.find('"');
+    return close == std::string_view::npos ? std::string() : std::string(rest.substr(0, close));
+}
+
+int32_t GetAttrInt(std::string_view tag, std::string_view name) {
+    const std::optional<std::string> text = GetAttr(tag, name);
+    if (!text || text->empty()) {
+        return 0;
+    }
+    std::string_view digits = *text;
+    if (digits.front() == '+') {
+        digits.remove_prefix(1);
+    }
+    int32_t value = 0;
+    const auto [end, error] = std::from_chars(digits.data(), digits.data() + digits.size(), value);
+    return error == std::errc() && end == digits.data() + digits.size() ? value : 0;
+}
+
+void XplScanner::lookForValues(const std::string& line) {
+    if (line.find("Playlist") != std::string::npos) {
+        if (auto name = GetAttr(line, "displayName")) {
+            values_.displayName = *name;
+        }
+    }
+    if (line.find("TitleSet") != std::string::npos) {
+        if (auto base = GetAttr(line, "timeBase")) {
+            values_.timeBase = *base;
+        }
+        if (auto tick = GetAttr(line, "tickBase")) {
+            values_.tickBase = *tick;
+        }
+    }
+    const auto item = [&](const char* element, std::array<std::string, 9>& table, bool audio) {
+        if (line.find(element) == std::string::npos) {
+            return;
+        }
+        const int32_t index = GetAttrInt(line, "index");
+        if (index < 1 || index > 8) {
+            return;  // the tables have eight entries
+        }
+        std::string codec = GetAttr(line, "codec").value_or("");
+        if (audio) {
+            const std::string channels = GetAttr(line, "channels").value_or("");
+            if (!channels.empty()) {
+                codec += "." + channels + "ch";
+            }
+        }
+        table[static_cast<size_t>(index)] = codec;
+    };
+    item("VideoAttributeItem", tables_.video, false);
+    item("AudioAttributeItem", tables_.audio, true);
+    item("SubpictureAttributeItem", tables_.subpicture, false);
+}
+
+void XplScanner::finishLine() {
+    memo_.push_back(line_);
+    lookForValues(line_);
+    line_.clear();
+}
+
+void XplScanner::scan(const uint8_t* data, size_t length) {
+    for (size_t k = 0; k < length; ++k) {
+        const auto x = static_cast<char>(data[k]);
+        const auto previous = static_cast<char>(last_ & 0xFF);
+        if (x == '<') {
+            inTag_ = true;
+            ++depth_;
+        }
+        if (inTag_) {
+            if (data[k] > 31) {
+                line_ += x;
+            } else if (line_.empty() || line_.back() != ' ') {
+                line_ += ' ';
+            }
+        }
+        if (x == '/' && previous == '<') {
+            depth_ -= 2;
+            line_.erase(0, std::min<size_t>(2, line_.size()));
+        }
+        if (x == '>') {
+            inTag_ = false;
+            finishLine();
+            if (previous == '/') {
+                --depth_;
+            }
+            if (previous == '?') {
+                --depth_;
+            }
+            if ((last_ & 0xFFFF) == 0x2D2D) {
+                --depth_;
+            }
+            for (int64_t level = 0; level < std::min(depth_, kMaxIndentLevels); ++level) {
+                line_ += kIndent;
+            }
+        }
+        last_ = last_ << 8 | data[k];
+    }
+}
+
+}  // namespace tolvane

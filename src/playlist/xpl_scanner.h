@@ -1,0 +1,56 @@
+#pragma once
+
+#include <array>
+#include <cstddef>
+#include <cstdint>
+#include <optional>
+#include <string>
+#include <string_view>
+#include <vector>
+
+namespace tolvane {
+
+// The value of attribute `name` in the text of a tag: found case-insensitively anywhere in the
+// tag, then the text between the double quotes after the next "=". None when `name` does not
+// occur; empty when no closing quote follows.
+std::optional<std::string> GetAttr(std::string_view tag, std::string_view name);
+// GetAttr read as a signed 32-bit integer; 0 when missing or not a number.
+int32_t GetAttrInt(std::string_view tag, std::string_view name);
+
+// Codec texts of the playlist's attribute items, by their index 1 to 8 (entry 0 unused).
+struct XplAttributeTables {
+    std::array<std::string, 9> video;
+    std::array<std::string, 9> audio;
+    std::array<std::string, 9> subpicture;
+};
+
+struct XplValues {
+    std::string displayName;
+    std::string timeBase;
+    std::string tickBase;
+};
+
+// Turns the bytes of a playlist into memo lines, one per tag, indented two blanks a level, and
+// picks up the playlist's values and attribute tables on the way. Bytes may come in chunks.
+class XplScanner {
+public:
+    XplScanner(std::vector<std::string>& memo, XplAttributeTables& tables)
+        : memo_(memo), tables_(tables) {}
+
+    void scan(const uint8_t* data, size_t length);
+    const XplValues& values() const { return values_; }
+
+private:
+    void finishLine();
+    void lookForValues(const std::string& line);
+
+    std::vector<std::string>& memo_;
+    XplAttributeTables& tables_;
+    XplValues values_;
+    std::string line_;
+    bool inTag_ = false;
+    int64_t depth_ = 0;
+    uint32_t last_ = 0;
+};
+
+}  // namespace tolvane

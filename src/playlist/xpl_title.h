@@ -1,0 +1,21 @@
+#pragma once
+
+#include <string>
+#include <vector>
+
+namespace tolvane {
+
+struct TreeNode {
+    std::string text;
+    std::vector<TreeNode> children;
+    bool operator==(const TreeNode&) const = default;
+};
+
+// The line of the title that plays `key` (the source's name without extension): the first memo
+// line holding it, when that is not line 0. -1 when there is none.
+int findTitleLine(const std::vector<std::string>& memo, const std::string& key);
+
+// Cuts the memo down to the title element around line `found`.
+void cutToTitle(std::vector<std::string>& memo, int found);
+
+}  // namespace tolvane

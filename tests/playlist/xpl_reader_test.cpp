@@ -1,0 +1,156 @@
+#include <gtest/gtest.h>
+
+#include "form_fixture.h"
+#include "playlist/xpl_scanner.h"
+
+namespace tolvane {
+namespace {
+
+using fixture::Bytes;
+using fixture::FormFixture;
+using Lines = std::vector<std::string>;
+
+Lines memoOf(const std::string& xml, XplValues* values = nullptr) {
+    Lines memo;
+    XplAttributeTables tables;
+    XplScanner scanner(memo, tables);
+    // In two chunks, to show that a tag may straddle them.
+    const size_t half = xml.size() / 2;
+    scanner.scan(reinterpret_cast<const uint8_t*>(xml.data()), half);
+    scanner.scan(reinterpret_cast<const uint8_t*>(xml.data()) + half, xml.size() - half);
+    if (values != nullptr) {
+        *values = scanner.values();
+    }
+    return memo;
+}
+
+TEST(GetAttr, FindsValuesAsTheTagSpellsThem) {
+    const std::string tag = R"(<Audio track="2" streamNumber="12" description="English"/>)";
+    EXPECT_EQ(GetAttr(tag, "description"), "English");
+    EXPECT_EQ(GetAttr(tag, "STREAMNUMBER"), "12");
+    EXPECT_EQ(GetAttrInt(tag, "streamNumber"), 12);
+    EXPECT_FALSE(GetAttr(tag, "mediaAttr"));
+    EXPECT_EQ(GetAttrInt(tag, "mediaAttr"), 0);
+    EXPECT_EQ(GetAttrInt(tag, "description"), 0);
+    // The search may hit inside another name; a value without its closing quote is empty.
+    EXPECT_EQ(GetAttr(tag, "track"), "2");
+    EXPECT_EQ(GetAttr(R"(<A b="open)", "b"), "");
+    EXPECT_EQ(GetAttr("<A b='x'>", "b"), "");
+}
+
+TEST(XplScanner, ShowsOneTagALineIndentedByNesting) {
+    EXPECT_EQ(memoOf("<a x=\"1\"><b/></a>"), (Lines{"<a x=\"1\">", "  <b/>", "</a>"}));
+    EXPECT_EQ(memoOf("<?xml v=\"1\"?><!-- note --><a>text<b\n\tc=\"2\" \nd=\"3\"></b></a>"),
+              (Lines{"<?xml v=\"1\"?>", "<!-- note -->", "<a>", "  <b c=\"2\" d=\"3\">", "  </b>",
+                     "</a>"}));
+    XplValues values;
+    memoOf(
+        R"(<Playlist displayName="Disc"><TitleSet timeBase="60fps" tickBase="24fps"></TitleSet></Playlist>)",
+        &values);
+    EXPECT_EQ(values.displayName, "Disc");
+    EXPECT_EQ(values.timeBase, "60fps") << "the closing tag keeps the values";
+    EXPECT_EQ(values.tickBase, "24fps");
+    // Unmatched "<" give long lines, not an endless indent.
+    const Lines deep = memoOf(std::string(100000, '<') + ">>");
+    EXPECT_EQ(deep.size(), 2u);
+    EXPECT_LE(deep[1].size(), 200u);
+}
+
+const char* const kPlaylist = R"(<?xml version="1.0"?>
+<Playlist displayName="Sample Disc">
+  <MediaAttributeList>
+    <VideoAttributeItem index="1" codec="VC-1"/>
+    <AudioAttributeItem index="1" codec="DD+" channels="6"/>
+    <AudioAttributeItem index="2" codec="MLP"/>
+    <AudioAttributeItem index="9" codec="never"/>
+    <SubpictureAttributeItem index="1" codec="2bitRLE"/>
+  </MediaAttributeList>
+  <TitleSet timeBase="60fps" tickBase="24fps">
+    <Title id="Extra" displayName="Trailer" titleDuration="00:02:00:00">
+      <PrimaryAudioVideoClip src="file:///dvddisc/HVDVD_TS/TRAILER.MAP"/>
+    </Title>
+    <Title id="Main" displayName="Main" titleDuration="01:02:03:04">
+      <PrimaryAudioVideoClip src="file:///dvddisc/HVDVD_TS/FEATURE_1.MAP">
+        <Video track="1" mediaAttr="1"/>
+        <Audio track="1" streamNumber="2" mediaAttr="1" description="English"/>
+        <Audio track="2" streamNumber="2" mediaAttr="1" description="English"/>
+        <Audio track="3" streamNumber="12" mediaAttr="2" description="Commentary"/>
+        <Audio track="4" streamNumber="40" mediaAttr="7" description="Out of range"/>
+        <Subtitle track="1" streamNumber="1" mediaAttr="1" description="French"/>
+      </PrimaryAudioVideoClip>
+      <ChapterList>
+        <Chapter titleTimeBegin="00:10:00:00" displayName="Intro"/>
+      </ChapterList>
+    </Title>
+  </TitleSet>
+</Playlist>
+)";
+
+TEST(ReadXpl, ShowsTheTitleOfTheSourceAndTicksItsTracks) {
+    FormFixture f;
+    f.chooseSource((f.dir.path() / "HVDVD_TS" / "FEATURE_1.EVO").string());
+    const std::string playlist = kPlaylist;
+    f.dir.write("ADV_OBJ/VPLST000.XPL", Bytes(playlist.begin(), playlist.end()));
+    f.form.bReadXPLClick();
+
+    const std::vector<TreeNode> expected = {
+        {"Info",
+         {{"Title: Sample Disc", {}},
+          {"Name: Main", {}},
+          {"Duration: 01:02:03:04", {}},
+          {"TimeBase: 60fps", {}},
+          {"TickBase: 24fps", {}}}},
+        {"Video", {{"VC-1.s0", {}}}},
+        {"Audio",
+         {{"DD+.6ch.s01.English", {}}, {"MLP.s11.Commentary", {}}, {".s39.Out of range", {}}}},
+        {"Subtitle", {{"2bitRLE.s00.French", {}}}},
+        {"Chapter", {{"00:10:00:00: Intro", {}}}},
+    };
+    EXPECT_EQ(f.form.xplTree(), expected);
+    const Lines memo = f.form.xplMemo();
+    ASSERT_FALSE(memo.empty());
+    EXPECT_EQ(memo.front(),
+              "    <Title id=\"Main\" displayName=\"Main\" titleDuration=\"01:02:03:04\">");
+    EXPECT_EQ(memo.back(), "    </Title>");
+    EXPECT_EQ(f.logMarkup(),
+              (Lines{"Open VPLST000.XPL", "Filesize: " + std::to_string(playlist.size()) + " bytes",
+                     "VC-1.s0 found!", "DD+.6ch.s01.English found!", "MLP.s11.Commentary found!",
+                     ".s39.Out of range found!", "2bitRLE.s00.French found!", "Done.", ""}));
+    EXPECT_TRUE(f.form.ticked(Control::cbVideo0));
+    EXPECT_EQ(f.form.control(audioBox(1)).caption, "DD+.6ch.s01.English");
+    EXPECT_EQ(f.form.control(audioBox(1)).hint, "DD+.6ch.s01.English");
+    EXPECT_TRUE(f.form.ticked(audioBox(11)));
+    EXPECT_TRUE(f.form.ticked(subBox(0)));
+    EXPECT_EQ(f.form.state().streams.audioId[1], kStreamAnnounced);
+    EXPECT_TRUE(f.form.enabled(Control::bDemux));
+    EXPECT_TRUE(f.form.enabled(Control::bReadXPL));
+    EXPECT_TRUE(f.form.enabled(Control::bReadEVO));
+    EXPECT_EQ(f.form.pageIndex(), 4);
+}
+
+TEST(ReadXpl, WithoutATitleKeepsTheWholeFileAndTheTree) {
+    FormFixture f;
+    const std::string playlist = kPlaylist;
+    const std::string path = f.dir.write("VPLST000.XPL", Bytes(playlist.begin(), playlist.end()));
+    f.form.setText(Control::eXPLfile, path);
+    f.form.XPLadj();
+    f.form.bReadXPLClick();
+    EXPECT_EQ(f.form.xplTree().size(), 4u) << "the design's nodes stay";
+    EXPECT_EQ(f.form.xplMemo().size(),
+              static_cast<size_t>(std::count(playlist.begin(), playlist.end(), '>')));
+    EXPECT_EQ(f.form.xplMemo().front(), "<?xml version=\"1.0\"?>");
+    EXPECT_EQ(f.logMarkup().back(), "");
+    EXPECT_EQ(f.logMarkup()[f.logMarkup().size() - 2], "Done.");
+
+    // A playlist that cannot be opened gives the buttons back.
+    f.form.setText(Control::eXPLfile, (f.dir.path() / "none.XPL").string());
+    f.form.XPLadj();
+    f.form.bReadXPLClick();
+    ASSERT_EQ(f.os.errors.size(), 1u);
+    EXPECT_NE(f.os.errors[0].find("none.XPL"), std::string::npos);
+    EXPECT_TRUE(f.form.enabled(Control::bReadXPL));
+    EXPECT_TRUE(f.form.enabled(Control::bbXPL));
+}
+
+}  // namespace
+}  // namespace tolvane
