@@ -77,11 +77,15 @@ void MainForm::continueOnSecondFile(const JobNames& names, PassMode mode) {
     demux(mode);
 }
 
-void MainForm::finishJob(bool secondFile) {
+void MainForm::logDone() {
     log_.log("Done.");
     log_.log("");
     log_.slog("Ready", StatusPanel::Job);
     log_.slog("", StatusPanel::Progress);
+}
+
+void MainForm::finishJob(bool secondFile) {
+    logDone();
     logframes(secondFile);
 }
 

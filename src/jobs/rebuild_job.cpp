@@ -81,10 +81,7 @@ void MainForm::rebuildJob(std::unique_ptr<FileOutput>& output) {
     output->close();
     output.reset();
 
-    log_.log("Done.");
-    log_.log("");
-    log_.slog("Ready", StatusPanel::Job);
-    log_.slog("", StatusPanel::Progress);
+    logDone();
 }
 
 void MainForm::bRebuildClick() {

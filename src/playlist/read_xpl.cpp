@@ -153,10 +153,7 @@ void MainForm::readXplJob(bool& readEvoWasEnabled) {
     if (view_ != nullptr) {
         view_->playlistChanged();
     }
-    log_.log("Done.");
-    log_.log("");
-    log_.slog("Ready", StatusPanel::Job);
-    log_.slog("", StatusPanel::Progress);
+    logDone();
 }
 
 void MainForm::bReadXPLClick() {

@@ -13,23 +13,6 @@ namespace {
 
 using fixture::Bytes;
 
-class Everything : public PassOptions {
-public:
-    explicit Everything(bool aob) : aob_(aob) {}
-    bool fastCheck() const override { return false; }
-    int64_t fastSizeMb() const override { return 0; }
-    bool countFrames() const override { return true; }
-    bool details() const override { return true; }
-    bool sourceIsAob() const override { return aob_; }
-    bool sourceIsVob() const override { return !aob_; }
-    bool videoTicked(int32_t) const override { return true; }
-    bool audioTicked(int32_t) const override { return true; }
-    bool subTicked(int32_t) const override { return true; }
-
-private:
-    bool aob_;
-};
-
 // Random bytes that often hold the sync words and start codes the analysers look for.
 Bytes payload(std::mt19937& random, size_t size) {
     static const Bytes syncs[] = {{0x0B, 0x77},
@@ -74,7 +57,9 @@ TEST(AnalyserFuzz, RandomPayloadsOfEveryCodingStayInsideTheBlock) {
         fixture::PassRunner runner;
         MessageLog log;
         StreamAnalysers analysers(*runner.state, log);
-        Everything options(round % 2 == 0);
+        fixture::FixedOptions options;
+        options.aob = round % 2 == 0;
+        options.vob = !options.aob;
         DetectionPass pass(*runner.state, log, options, analysers);
         runner.job().source = std::make_unique<fixture::MemorySource>(stream);
         PackEngine(*runner.state, runner.os, log).demux(PassMode::Detection, pass);

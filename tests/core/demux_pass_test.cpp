@@ -11,19 +11,6 @@ using fixture::MemorySink;
 using fixture::PesHeader;
 using fixture::ProgramStreamBuilder;
 
-class AllOptions : public PassOptions {
-public:
-    bool fastCheck() const override { return true; }
-    int64_t fastSizeMb() const override { return 1; }
-    bool countFrames() const override { return true; }
-    bool details() const override { return true; }
-    bool sourceIsAob() const override { return false; }
-    bool sourceIsVob() const override { return false; }
-    bool videoTicked(int32_t) const override { return true; }
-    bool audioTicked(int32_t) const override { return true; }
-    bool subTicked(int32_t) const override { return true; }
-};
-
 Bytes filled(size_t size, uint8_t seed) {
     Bytes data(size);
     for (size_t k = 0; k < size; ++k) {
@@ -43,7 +30,7 @@ Bytes joined(std::initializer_list<Bytes> parts) {
 // A demux pass over a stream in memory, with memory outputs for the streams asked for.
 struct DemuxRun {
     fixture::PassRunner runner;
-    AllOptions options;
+    fixture::FixedOptions options;
     std::array<MemorySink, 2> video;
     std::array<MemorySink, 16> audio;
     std::array<MemorySink, 32> sub;

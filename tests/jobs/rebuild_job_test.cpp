@@ -163,25 +163,13 @@ TEST(RebuildJob, CancelInTheFirstFileSkipsTheSecond) {
 namespace tolvane {
 namespace {
 
-class AllTicked : public PassOptions {
-public:
-    bool fastCheck() const override { return false; }
-    int64_t fastSizeMb() const override { return 0; }
-    bool countFrames() const override { return false; }
-    bool details() const override { return false; }
-    bool sourceIsAob() const override { return false; }
-    bool sourceIsVob() const override { return false; }
-    bool videoTicked(int32_t) const override { return true; }
-    bool audioTicked(int32_t n) const override { return n % 2 == 0; }
-    bool subTicked(int32_t) const override { return true; }
-};
-
 TEST(PackRebuilder, LooksOnlyAtTheBytesOfEachPack) {
     StreamTable streams;
     streams.videoId.fill(kStreamAbsent);
     streams.audioId.fill(0x80);
     streams.subId.fill(0x20);
-    AllTicked boxes;
+    fixture::FixedOptions boxes;
+    boxes.ticked = [](int32_t n) { return n % 2 == 0; };
     PackRebuilder rebuilder(streams, boxes);
     std::mt19937 random(7);
     std::uniform_int_distribution<int> byte(0, 255);

@@ -8,6 +8,7 @@
 #include "core/os_services.h"
 #include "core/output_sink.h"
 #include "core/pass_hooks.h"
+#include "core/pass_options.h"
 #include "core/platform_error.h"
 #include "program_stream_builder.h"
 
@@ -25,6 +26,27 @@ public:
 private:
     Bytes data_;
     int64_t position_ = 0;
+};
+
+// Pass options set by the test; every stream box ticked unless `ticked` says otherwise.
+struct FixedOptions : PassOptions {
+    bool fastCheck() const override { return fast; }
+    int64_t fastSizeMb() const override { return fastMb; }
+    bool countFrames() const override { return count; }
+    bool details() const override { return detailed; }
+    bool sourceIsAob() const override { return aob; }
+    bool sourceIsVob() const override { return vob; }
+    bool videoTicked(int32_t n) const override { return ticked(n); }
+    bool audioTicked(int32_t n) const override { return ticked(n); }
+    bool subTicked(int32_t n) const override { return ticked(n); }
+
+    bool fast = false;
+    int64_t fastMb = 0;
+    bool count = true;
+    bool detailed = true;
+    bool aob = false;
+    bool vob = false;
+    std::function<bool(int32_t)> ticked = [](int32_t) { return true; };
 };
 
 // An output that keeps what is appended to it; it can be told to fail after some bytes.

@@ -130,7 +130,9 @@ private:
     void openSource(const std::string& path);
     // The pass over the second feature file, when the job has one and was not cancelled.
     void continueOnSecondFile(const JobNames& names, PassMode mode);
-    // "Done.", the idle status and the frame-count report that end the read and demux jobs.
+    // "Done.", an empty line and the idle status panels that end every job.
+    void logDone();
+    // logDone and the frame-count report that end the read and demux jobs.
     void finishJob(bool secondFile);
     void labelStreamBoxes();
     void endWithPlatformError(const std::string& message, const Buttons& before);
