@@ -4,6 +4,7 @@
 
 #include "analysers/stream_analysers.h"
 #include "core/file_source.h"
+#include "core/platform_error.h"
 #include "ui/model/int_edit.h"
 
 namespace tolvane {
@@ -118,7 +119,11 @@ void MainForm::FormActivate() {
         return;  // again would reset the stream boxes in the middle of a job
     }
     activated_ = true;
-    // The settings are read here once the settings store exists.
+    try {
+        RegRead();
+    } catch (const PlatformError& error) {
+        os_.showError(error.what());  // the values read before the bad one stay applied
+    }
     Resetcbs();
     state_->job.formatSettings = os_.locale();
     state_->job.timeFormat = "h:mm:ss";

@@ -18,6 +18,7 @@
 #include "playlist/xpl_scanner.h"
 #include "playlist/xpl_title.h"
 #include "ui/model/controls.h"
+#include "ui/model/settings_store.h"
 
 namespace tolvane {
 
@@ -32,6 +33,7 @@ public:
     virtual void logoMoved(int left) = 0;
     // The playlist's memo and tree were filled anew.
     virtual void playlistChanged() {}
+    virtual void focus(Control /*control*/) {}
 };
 
 // The path values the window derives whenever a source or playlist is chosen.
@@ -98,6 +100,20 @@ public:
     void EVOadj();
     void XPLadj();
 
+    // File selection: each takes what its dialog returned (none when it was cancelled).
+    void bbEVOClick(const std::optional<std::string>& chosen);
+    void bbXPLClick(const std::optional<std::string>& chosen);
+    void bbWorkdirClick(const std::optional<std::string>& chosen);
+    // Where the folder dialog opens: the output folder, or nothing when it does not exist.
+    std::string workdirDialogStart() const;
+    void WMDropFiles(const std::vector<std::string>& paths);
+
+    // Settings: read at start-up, written when the window closes.
+    void setSettingsStore(SettingsStore* store) { settings_ = store; }
+    void RegRead();
+    void RegWrite();
+    WindowGeometry& geometry() { return geometry_; }
+
     // Jobs.
     void bReadEVOClick();
     void bReadXPLClick();
@@ -160,6 +176,8 @@ private:
     HeaderAnalysers* analysers_ = nullptr;
     int pageIndex_ = 0;
     int logoLeft_ = 326;
+    SettingsStore* settings_ = nullptr;
+    WindowGeometry geometry_;
     std::vector<std::string> xplMemo_;
     std::vector<TreeNode> xplTree_ = {
         {"Video", {}}, {"Audio", {}}, {"Subpicture", {}}, {"Chapter", {}}};
