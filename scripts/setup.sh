@@ -3,7 +3,7 @@
 # when they are missing.
 set -euo pipefail
 
-packages=(g++ cmake make libgtest-dev libgmock-dev)
+packages=(g++ cmake make libgtest-dev libgmock-dev qt6-base-dev)
 # The tests also make real bitstreams with ffmpeg and check them against ffprobe.
 if [ "${1:-}" = "--with-test-tools" ]; then
     packages+=(ffmpeg)

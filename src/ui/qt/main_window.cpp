@@ -1,0 +1,481 @@
+#include "ui/qt/main_window.h"
+
+#include <QApplication>
+#include <QCheckBox>
+#include <QCloseEvent>
+#include <QDragEnterEvent>
+#include <QFileDialog>
+#include <QGridLayout>
+#include <QGroupBox>
+#include <QHBoxLayout>
+#include <QLabel>
+#include <QLineEdit>
+#include <QMessageBox>
+#include <QMimeData>
+#include <QPlainTextEdit>
+#include <QPushButton>
+#include <QRadioButton>
+#include <QSplitter>
+#include <QStatusBar>
+#include <QTabWidget>
+#include <QTextBlock>
+#include <QTextEdit>
+#include <QToolButton>
+#include <QTreeWidget>
+#include <QVBoxLayout>
+
+#include "core/platform_error.h"
+#include "ui/qt/num_edit.h"
+
+namespace tolvane {
+
+namespace {
+
+QString qs(const std::string& text) {
+    return QString::fromStdString(text);
+}
+
+QPushButton* button(Control c, MainForm& form) {
+    auto* b = new QPushButton(qs(form.control(c).caption));
+    return b;
+}
+
+QToolButton* browseButton() {
+    auto* b = new QToolButton;
+    b->setText(QStringLiteral("…"));
+    b->setFixedSize(25, 25);
+    return b;
+}
+
+void addTreeNodes(QTreeWidgetItem* parent, const std::vector<TreeNode>& nodes) {
+    for (const TreeNode& node : nodes) {
+        auto* item = new QTreeWidgetItem(parent, QStringList{qs(node.text)});
+        addTreeNodes(item, node.children);
+    }
+}
+
+}  // namespace
+
+Main::Main(OsServices& os, SettingsStore* settings) : form_(os) {
+    setWindowTitle(QStringLiteral("Tolvane ") + QStringLiteral(TOLVANE_VERSION));
+    auto* central = new QWidget;
+    auto* layout = new QVBoxLayout(central);
+    layout->addWidget(buildTopRows());
+    layout->addWidget(buildTabs(), 1);
+    layout->addWidget(buildBottomRow());
+    setCentralWidget(central);
+    for (QLabel*& panel : panels_) {
+        panel = new QLabel;
+        statusBar()->addWidget(panel);
+    }
+    setMinimumSize(661, 427);
+    resize(661, 427);
+
+    form_.setView(this);
+    form_.messageLog().setView(this);
+    const QFontMetrics metrics(statusBar()->font());
+    form_.messageLog().setTextMeasure(
+        [metrics](const std::string& text) { return metrics.horizontalAdvance(qs(text)); });
+    form_.setSettingsStore(settings);
+    for (size_t k = 0; k < kControlCount; ++k) {
+        controlChanged(static_cast<Control>(k));
+    }
+    statusChanged(StatusPanel::Job);
+    statusChanged(StatusPanel::Progress);
+    // Start-up before the user can act: settings, empty stream boxes, locale.
+    form_.FormActivate();
+    applyGeometry();
+}
+
+Main::~Main() {
+    form_.setView(nullptr);
+    form_.messageLog().setView(nullptr);
+}
+
+void Main::bind(Control c, QWidget* widget) {
+    widgets_[static_cast<size_t>(c)] = widget;
+    if (auto* box = qobject_cast<QRadioButton*>(widget)) {
+        QObject::connect(box, &QRadioButton::toggled, [this, c](bool on) {
+            if (on) {
+                form_.setTicked(c, true);
+            }
+        });
+    } else if (auto* check = qobject_cast<QCheckBox*>(widget)) {
+        QObject::connect(check, &QCheckBox::toggled,
+                         [this, c](bool on) { form_.setTicked(c, on); });
+    } else if (auto* edit = qobject_cast<QLineEdit*>(widget)) {
+        QObject::connect(edit, &QLineEdit::textEdited,
+                         [this, c](const QString& text) { form_.setText(c, text.toStdString()); });
+    }
+}
+
+QWidget* Main::buildTopRows() {
+    auto* box = new QWidget;
+    auto* grid = new QGridLayout(box);
+    grid->setContentsMargins(0, 0, 0, 0);
+    auto* source = new QLineEdit;
+    auto* playlist = new QLineEdit;
+    for (QLineEdit* edit : {source, playlist}) {
+        edit->setReadOnly(true);
+        edit->setFocusPolicy(Qt::ClickFocus);
+    }
+    auto* browseSource = browseButton();
+    auto* browsePlaylist = browseButton();
+    auto* readSource = button(Control::bReadEVO, form_);
+    auto* readPlaylist = button(Control::bReadXPL, form_);
+    readSource->setDefault(true);
+    grid->addWidget(source, 0, 0);
+    grid->addWidget(browseSource, 0, 1);
+    grid->addWidget(readSource, 0, 2);
+    grid->addWidget(playlist, 1, 0);
+    grid->addWidget(browsePlaylist, 1, 1);
+    grid->addWidget(readPlaylist, 1, 2);
+    bind(Control::eEVOfile, source);
+    bind(Control::eXPLfile, playlist);
+    bind(Control::bbEVO, browseSource);
+    bind(Control::bbXPL, browsePlaylist);
+    bind(Control::bReadEVO, readSource);
+    bind(Control::bReadXPL, readPlaylist);
+
+    QObject::connect(browseSource, &QToolButton::clicked, [this] {
+        const QString path = QFileDialog::getOpenFileName(
+            this, QStringLiteral("Choose the EVO file to demux"),
+            qs(form_.paths().sourceDialogFolder),
+            QStringLiteral("All supported file (*.aob *.evo *.vob);;EVOB files (HD DVD) (*.evo);;"
+                           "AOB files (DVD Audio) (*.aob);;VOB files (DVD Video) (*.vob)"));
+        form_.bbEVOClick(path.isEmpty() ? std::nullopt : std::optional(path.toStdString()));
+    });
+    QObject::connect(browsePlaylist, &QToolButton::clicked, [this] {
+        const QString path =
+            QFileDialog::getOpenFileName(this, QString(), qs(form_.paths().playlistDialogFolder),
+                                         QStringLiteral("XPL (VPLST000.XPL)"));
+        form_.bbXPLClick(path.isEmpty() ? std::nullopt : std::optional(path.toStdString()));
+    });
+    QObject::connect(readSource, &QPushButton::clicked, [this] { form_.bReadEVOClick(); });
+    QObject::connect(readPlaylist, &QPushButton::clicked, [this] { form_.bReadXPLClick(); });
+    return box;
+}
+
+QWidget* Main::streamPage(int boxes, int columns, Control (*box)(int)) {
+    auto* page = new QWidget;
+    auto* grid = new QGridLayout(page);
+    const int rows = boxes / columns;
+    for (int n = 0; n < boxes; ++n) {
+        auto* check = new QCheckBox;
+        check->setMinimumWidth(140);
+        grid->addWidget(check, n % rows, n / rows);
+        bind(box(n), check);
+    }
+    grid->setRowStretch(rows, 1);
+    grid->setColumnStretch(columns, 1);
+    return page;
+}
+
+QWidget* Main::buildTabs() {
+    tabs_ = new QTabWidget;
+    auto* status = new QWidget;
+    auto* statusLayout = new QVBoxLayout(status);
+    auto* clearRow = new QHBoxLayout;
+    auto* autoClear = new QCheckBox;
+    auto* clear = button(Control::bClear, form_);
+    clearRow->addStretch(1);
+    clearRow->addWidget(autoClear);
+    clearRow->addWidget(clear);
+    bind(Control::cbAutoClear, autoClear);
+    bind(Control::bClear, clear);
+    QObject::connect(clear, &QPushButton::clicked, [this] { form_.bClearClick(); });
+    log_ = new QTextEdit;
+    log_->setReadOnly(true);
+    log_->setLineWrapMode(QTextEdit::NoWrap);
+    statusLayout->addLayout(clearRow);
+    statusLayout->addWidget(log_, 1);
+    tabs_->addTab(status, QStringLiteral("Status"));
+
+    tabs_->addTab(streamPage(kVideoBoxes, 1, videoBox), QStringLiteral("Video"));
+    tabs_->setTabToolTip(1, QStringLiteral("Check the desired video stream"));
+    tabs_->addTab(streamPage(kAudioBoxes, 2, audioBox), QStringLiteral("Audio"));
+    tabs_->setTabToolTip(2, QStringLiteral("Check the desired audio streams"));
+    tabs_->addTab(streamPage(kSubBoxes, 4, subBox), QStringLiteral("Subpicture"));
+    tabs_->setTabToolTip(3, QStringLiteral("Check the desired subpicture streams"));
+
+    splitter_ = new QSplitter;
+    tree_ = new QTreeWidget;
+    tree_->setHeaderHidden(true);
+    tree_->setToolTip(QStringLiteral("Infos from your XPL file"));
+    tree_->setIndentation(19);
+    tree_->setMinimumWidth(50);
+    memo_ = new QPlainTextEdit;
+    memo_->setReadOnly(true);
+    memo_->setLineWrapMode(QPlainTextEdit::NoWrap);
+    memo_->setFont(QFont(QStringLiteral("Courier New"), 8));
+    memo_->setToolTip(QStringLiteral("This is your XPL file (part of it)"));
+    splitter_->addWidget(tree_);
+    splitter_->addWidget(memo_);
+    splitter_->setSizes({96, 500});
+    tabs_->addTab(splitter_, QStringLiteral("XPL"));
+    playlistChanged();
+    tabs_->addTab(buildOptions(), QStringLiteral("Options"));
+    return tabs_;
+}
+
+QWidget* Main::buildOptions() {
+    auto* page = new QWidget;
+    auto* layout = new QGridLayout(page);
+
+    auto* files = new QGroupBox;
+    auto* fileLayout = new QGridLayout(files);
+    fileLayout->addWidget(new QLabel(QStringLiteral("Extensions (video, audio, subtitle)")), 0, 0,
+                          1, 3);
+    const Control extensions[] = {Control::eVideoExt, Control::eAudioExt, Control::eSubExt};
+    for (int k = 0; k < 3; ++k) {
+        auto* edit = new QLineEdit;
+        edit->setMaxLength(5);
+        fileLayout->addWidget(edit, 1, k);
+        bind(extensions[k], edit);
+    }
+    fileLayout->addWidget(new QLabel(QStringLiteral("Output folder")), 2, 0, 1, 3);
+    auto* workdir = new QLineEdit;
+    auto* browseWorkdir = browseButton();
+    fileLayout->addWidget(workdir, 3, 0, 1, 2);
+    fileLayout->addWidget(browseWorkdir, 3, 2);
+    bind(Control::eWorkdir, workdir);
+    bind(Control::bbWorkdir, browseWorkdir);
+    QObject::connect(browseWorkdir, &QToolButton::clicked, [this] {
+        const QString folder = QFileDialog::getExistingDirectory(
+            this, QStringLiteral("Select a directory"), qs(form_.workdirDialogStart()));
+        form_.bbWorkdirClick(folder.isEmpty() ? std::nullopt : std::optional(folder.toStdString()));
+    });
+    layout->addWidget(files, 0, 0);
+
+    auto* job = new QGroupBox;
+    auto* jobLayout = new QGridLayout(job);
+    const Control boxes[] = {Control::cbContinue, Control::cbFastCheck, Control::cbCountFr,
+                             Control::cbDetails, Control::cbAutoRead};
+    int row = 0;
+    for (Control c : boxes) {
+        auto* check = new QCheckBox;
+        jobLayout->addWidget(check, row++, 0);
+        bind(c, check);
+        if (c == Control::cbFastCheck) {
+            auto* sizeRow = new QHBoxLayout;
+            auto* fastSize = new NumEdit;
+            fastSize->setMaxLength(3);
+            fastSize->setFixedWidth(40);
+            sizeRow->addWidget(new QLabel(QStringLiteral("check only the first")));
+            sizeRow->addWidget(fastSize);
+            sizeRow->addWidget(new QLabel(QStringLiteral("MB")));
+            sizeRow->addStretch(1);
+            jobLayout->addLayout(sizeRow, row++, 0);
+            bind(Control::ieFastSize, fastSize);
+        }
+    }
+    layout->addWidget(job, 0, 1, 2, 1);
+
+    auto* automatic = new QGroupBox;
+    auto* autoLayout = new QVBoxLayout(automatic);
+    for (Control c : {Control::rbNoAuto, Control::rbAutoDemux, Control::rbAutoRebuild}) {
+        auto* radio = new QRadioButton;
+        autoLayout->addWidget(radio);
+        bind(c, radio);
+    }
+    layout->addWidget(automatic, 1, 0);
+
+    auto* rebuild = new QGroupBox;
+    auto* rebuildLayout = new QVBoxLayout(rebuild);
+    auto* advanced = new QCheckBox;
+    rebuildLayout->addWidget(advanced);
+    bind(Control::cbRBAdvanced, advanced);
+    layout->addWidget(rebuild, 2, 0);
+    layout->setRowStretch(3, 1);
+    return page;
+}
+
+QWidget* Main::buildBottomRow() {
+    auto* row = new QWidget;
+    auto* layout = new QHBoxLayout(row);
+    layout->setContentsMargins(0, 0, 0, 0);
+    auto* demux = button(Control::bDemux, form_);
+    QFont bold = demux->font();
+    bold.setBold(true);
+    demux->setFont(bold);
+    auto* rebuild = button(Control::bRebuild, form_);
+    auto* cancel = button(Control::bCancel, form_);
+    logo_ = new QLabel(QStringLiteral("<b>HD DVD</b>"));
+    logo_->setToolTip(QStringLiteral("HD DVD logo :-)"));
+    logo_->setAlignment(Qt::AlignCenter);
+    layout->addWidget(demux);
+    layout->addWidget(rebuild);
+    layout->addStretch(1);
+    layout->addWidget(logo_);
+    layout->addStretch(1);
+    layout->addWidget(cancel);
+    bind(Control::bDemux, demux);
+    bind(Control::bRebuild, rebuild);
+    bind(Control::bCancel, cancel);
+    QObject::connect(demux, &QPushButton::clicked, [this] { form_.bDemuxClick(); });
+    QObject::connect(rebuild, &QPushButton::clicked, [this] { form_.bRebuildClick(); });
+    QObject::connect(cancel, &QPushButton::clicked, [this] { form_.bCancelClick(); });
+    return row;
+}
+
+void Main::controlChanged(Control c) {
+    QWidget* widget = widgets_[static_cast<size_t>(c)];
+    if (widget == nullptr) {
+        return;
+    }
+    const ControlState& state = form_.control(c);
+    widget->setEnabled(state.enabled);
+    // The part of a hint after "|" is a long hint that is not shown.
+    widget->setToolTip(qs(state.hint.substr(0, state.hint.find('|'))));
+    const QSignalBlocker quiet(widget);
+    if (auto* box = qobject_cast<QAbstractButton*>(widget)) {
+        if (!state.caption.empty() || qobject_cast<QCheckBox*>(widget) != nullptr) {
+            box->setText(qs(state.caption));
+        }
+        if (box->isCheckable()) {
+            box->setChecked(state.ticked);
+        }
+    } else if (auto* edit = qobject_cast<QLineEdit*>(widget)) {
+        if (edit->text() != qs(state.text)) {
+            edit->setText(qs(state.text));
+        }
+    }
+}
+
+void Main::pageShown(int index) {
+    tabs_->setCurrentIndex(index);
+}
+
+void Main::logoMoved(int /*left*/) {
+    // The bottom row's layout keeps the logo centred.
+}
+
+void Main::playlistChanged() {
+    tree_->clear();
+    for (const TreeNode& node : form_.xplTree()) {
+        auto* item = new QTreeWidgetItem(tree_, QStringList{qs(node.text)});
+        addTreeNodes(item, node.children);
+    }
+    tree_->expandAll();
+    QStringList lines;
+    for (const std::string& line : form_.xplMemo()) {
+        lines.append(qs(line));
+    }
+    memo_->setPlainText(lines.join('\n'));
+}
+
+void Main::focus(Control control) {
+    if (QWidget* widget = widgets_[static_cast<size_t>(control)]) {
+        widget->setFocus();
+    }
+}
+
+void Main::lineAppended(const LogLine& line) {
+    QTextCursor cursor(log_->document());
+    cursor.movePosition(QTextCursor::End);
+    if (!logEmpty_) {
+        cursor.insertBlock();  // each log line is a paragraph of its own
+    }
+    logEmpty_ = false;
+    for (const FormatRun& run : line.runs) {
+        QTextCharFormat format;
+        format.setFontWeight(run.format.bold ? QFont::Bold : QFont::Normal);
+        format.setFontItalic(run.format.italic);
+        format.setFontUnderline(run.format.underline);
+        format.setFontPointSize(run.format.pointSize);
+        if (run.format.hasColour) {
+            format.setForeground(
+                QColor(run.format.colour.red, run.format.colour.green, run.format.colour.blue));
+        }
+        cursor.insertText(qs(line.text.substr(run.start, run.length)), format);
+    }
+    log_->ensureCursorVisible();
+}
+
+void Main::cleared() {
+    log_->clear();
+    logEmpty_ = true;
+}
+
+void Main::statusChanged(StatusPanel panel) {
+    const StatusPanelState& state = form_.messageLog().panel(panel);
+    QLabel* label = panels_[static_cast<size_t>(panel)];
+    if (label == nullptr) {
+        return;
+    }
+    label->setText(qs(state.text));
+    // The job panel keeps its measured width; the last panel may grow to show its whole text.
+    if (panel == StatusPanel::Job) {
+        label->setFixedWidth(state.width);
+    } else {
+        label->setMinimumWidth(state.width);
+    }
+    statusBar()->setToolTip(qs(form_.messageLog().hint()));
+    label->repaint();  // long passes keep the window from idle painting
+}
+
+void Main::applyGeometry() {
+    const WindowGeometry& g = form_.geometry();
+    if (g.width > 0 && g.height > 0) {
+        setGeometry(g.left, g.top, g.width, g.height);
+    }
+    splitter_->setSizes({g.treeWidth, std::max(100, width() - g.treeWidth)});
+    if (g.state == 2) {
+        setWindowState(Qt::WindowMaximized);
+    }
+}
+
+void Main::keepGeometry() {
+    WindowGeometry& g = form_.geometry();
+    g.state = isMaximized() ? 2 : isMinimized() ? 1 : 0;
+    if (g.state == 0) {
+        g.top = y();
+        g.left = x();
+        g.width = width();
+        g.height = height();
+    }
+    g.treeWidth = tree_->width();
+}
+
+void Main::closeEvent(QCloseEvent* event) {
+    if (!form_.FormCloseQuery()) {
+        event->ignore();
+        return;
+    }
+    keepGeometry();
+    try {
+        form_.RegWrite();
+    } catch (const PlatformError& error) {
+        QMessageBox::critical(this, QApplication::applicationName(), qs(error.what()));
+    }
+    event->accept();
+}
+
+void Main::showEvent(QShowEvent* event) {
+    setAcceptDrops(true);  // files may be dropped once the window is shown
+    QMainWindow::showEvent(event);
+}
+
+void Main::resizeEvent(QResizeEvent* event) {
+    form_.FormResize(width());
+    QMainWindow::resizeEvent(event);
+}
+
+void Main::dragEnterEvent(QDragEnterEvent* event) {
+    if (event->mimeData()->hasUrls()) {
+        event->acceptProposedAction();
+    }
+}
+
+void Main::dropEvent(QDropEvent* event) {
+    std::vector<std::string> paths;
+    for (const QUrl& url : event->mimeData()->urls()) {
+        if (url.isLocalFile()) {
+            paths.push_back(url.toLocalFile().toStdString());
+        }
+    }
+    event->acceptProposedAction();
+    form_.WMDropFiles(paths);
+}
+
+}  // namespace tolvane

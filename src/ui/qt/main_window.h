@@ -1,0 +1,70 @@
+#pragma once
+
+#include <QMainWindow>
+#include <array>
+
+#include "ui/model/main_form.h"
+
+class QLabel;
+class QPlainTextEdit;
+class QSplitter;
+class QTabWidget;
+class QTextEdit;
+class QTreeWidget;
+
+namespace tolvane {
+
+// The desktop window: Qt widgets that mirror the window model and hand every user action to
+// it. All logic lives in MainForm.
+class Main : public QMainWindow, public FormView, public MessageLogView {
+public:
+    Main(OsServices& os, SettingsStore* settings);
+    ~Main() override;
+
+    MainForm& form() { return form_; }
+    QWidget* widget(Control c) const { return widgets_[static_cast<size_t>(c)]; }
+    QTextEdit* logView() const { return log_; }
+    QLabel* statusPanel(StatusPanel panel) const { return panels_[static_cast<size_t>(panel)]; }
+    QTreeWidget* playlistTree() const { return tree_; }
+
+    // FormView
+    void controlChanged(Control control) override;
+    void pageShown(int index) override;
+    void logoMoved(int left) override;
+    void playlistChanged() override;
+    void focus(Control control) override;
+    // MessageLogView
+    void lineAppended(const LogLine& line) override;
+    void cleared() override;
+    void statusChanged(StatusPanel panel) override;
+
+protected:
+    void closeEvent(QCloseEvent* event) override;
+    void showEvent(QShowEvent* event) override;
+    void resizeEvent(QResizeEvent* event) override;
+    void dragEnterEvent(QDragEnterEvent* event) override;
+    void dropEvent(QDropEvent* event) override;
+
+private:
+    QWidget* buildTopRows();
+    QWidget* buildTabs();
+    QWidget* buildOptions();
+    QWidget* buildBottomRow();
+    QWidget* streamPage(int boxes, int columns, Control (*box)(int));
+    void bind(Control c, QWidget* widget);
+    void applyGeometry();
+    void keepGeometry();
+
+    MainForm form_;
+    std::array<QWidget*, kControlCount> widgets_{};
+    QTabWidget* tabs_ = nullptr;
+    QTextEdit* log_ = nullptr;
+    QTreeWidget* tree_ = nullptr;
+    QPlainTextEdit* memo_ = nullptr;
+    QSplitter* splitter_ = nullptr;
+    QLabel* logo_ = nullptr;
+    std::array<QLabel*, 2> panels_{};
+    bool logEmpty_ = true;
+};
+
+}  // namespace tolvane
