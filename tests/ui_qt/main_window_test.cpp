@@ -21,21 +21,12 @@ namespace {
 
 using fixture::Bytes;
 
-QApplication& app() {
-    static int argc = 1;
-    static char name[] = "tolvane_qt_tests";
-    static char* argv[] = {name, nullptr};
-    static QApplication application(argc, argv);
-    return application;
-}
-
 template <typename T>
 T* widgetOf(Main& window, Control c) {
     return qobject_cast<T*>(window.widget(c));
 }
 
 TEST(QtWindow, MirrorsTheModelAndHandsClicksToIt) {
-    app();
     fixture::FakeOs os;
     Main window(os, nullptr);
     EXPECT_EQ(widgetOf<QPushButton>(window, Control::bReadEVO)->text(), "Read EVO");
@@ -60,7 +51,6 @@ TEST(QtWindow, MirrorsTheModelAndHandsClicksToIt) {
 }
 
 TEST(QtWindow, ShowsTheLogWithItsFormatsAndTheStatusPanels) {
-    app();
     fixture::FakeOs os;
     fixture::TempDir dir;
     Main window(os, nullptr);
@@ -84,7 +74,6 @@ TEST(QtWindow, ShowsTheLogWithItsFormatsAndTheStatusPanels) {
 }
 
 TEST(QtWindow, TheFastSizeFieldTakesDigitsAndSignsOnly) {
-    app();
     fixture::FakeOs os;
     Main window(os, nullptr);
     auto* edit = widgetOf<QLineEdit>(window, Control::ieFastSize);
@@ -98,7 +87,6 @@ TEST(QtWindow, TheFastSizeFieldTakesDigitsAndSignsOnly) {
 }
 
 TEST(QtWindow, KeepsTheSettingsBetweenRuns) {
-    app();
     fixture::TempDir dir;
     const QString file = QString::fromStdString((dir.path() / "Tolvane.conf").string());
     fixture::FakeOs os;
@@ -118,3 +106,13 @@ TEST(QtWindow, KeepsTheSettingsBetweenRuns) {
 
 }  // namespace
 }  // namespace tolvane
+
+// The application object must outlive every window and go before the program's statics do.
+int main(int argc, char** argv) {
+    if (qEnvironmentVariableIsEmpty("QT_QPA_PLATFORM")) {
+        qputenv("QT_QPA_PLATFORM", "offscreen");  // no display is needed, nor wanted
+    }
+    QApplication application(argc, argv);
+    testing::InitGoogleTest(&argc, argv);
+    return RUN_ALL_TESTS();
+}
