@@ -1,6 +1,5 @@
 // The demux job: one elementary-stream file per ticked stream box, filled by the demux pass
 // over the source and the second feature file.
-#include "core/platform_error.h"
 #include "ui/model/main_form.h"
 
 namespace tolvane {
@@ -69,27 +68,20 @@ void MainForm::demuxJob(std::vector<std::unique_ptr<FileOutput>>& outputs) {
 }
 
 void MainForm::bDemuxClick() {
-    if (busy_) {
-        return;
-    }
-    busy_ = true;
-    const Buttons before = buttons();
     std::vector<std::unique_ptr<FileOutput>> outputs;
-    try {
-        demuxJob(outputs);
-    } catch (const PlatformError& error) {
-        dropOutputs();
-        for (std::unique_ptr<FileOutput>& output : outputs) {
-            output->closeQuietly();
-        }
+    const bool done = runJob([&] { demuxJob(outputs); },
+                             [&] {
+                                 dropOutputs();
+                                 for (std::unique_ptr<FileOutput>& output : outputs) {
+                                     output->closeQuietly();
+                                 }
+                                 resetForWritingJobEnd(*state_);
+                             });
+    if (done) {
+        setEnabled(Control::bDemux, true);
+        setEnabled(Control::bRebuild, true);
         resetForWritingJobEnd(*state_);
-        endWithPlatformError(error.what(), before);
-        return;
     }
-    setEnabled(Control::bDemux, true);
-    setEnabled(Control::bRebuild, true);
-    resetForWritingJobEnd(*state_);
-    busy_ = false;
 }
 
 }  // namespace tolvane

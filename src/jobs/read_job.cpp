@@ -53,6 +53,23 @@ void MainForm::restore(const Buttons& before) {
     setEnabled(Control::bbXPL, before.browseXpl);
 }
 
+bool MainForm::runJob(const std::function<void()>& job, const std::function<void()>& cleanUp) {
+    if (busy_) {
+        return false;  // one job at a time
+    }
+    busy_ = true;
+    const Buttons before = buttons();
+    try {
+        job();
+    } catch (const PlatformError& error) {
+        cleanUp();
+        endWithPlatformError(error.what(), before);
+        return false;
+    }
+    busy_ = false;
+    return true;
+}
+
 void MainForm::endWithPlatformError(const std::string& message, const Buttons& before) {
     state_->job.source.reset();
     // The user must be able to correct the path and try again.
@@ -150,16 +167,8 @@ void MainForm::readJob(bool& readXplWasEnabled) {
 }
 
 void MainForm::bReadEVOClick() {
-    if (busy_) {
-        return;
-    }
-    busy_ = true;
-    const Buttons before = buttons();
-    bool readXplWasEnabled = before.readXpl;
-    try {
-        readJob(readXplWasEnabled);
-    } catch (const PlatformError& error) {
-        endWithPlatformError(error.what(), before);
+    bool readXplWasEnabled = enabled(Control::bReadXPL);
+    if (!runJob([&] { readJob(readXplWasEnabled); }, [] {})) {
         return;
     }
     setEnabled(Control::bReadEVO, true);
@@ -167,7 +176,6 @@ void MainForm::bReadEVOClick() {
     setEnabled(Control::bbEVO, true);
     setEnabled(Control::bbXPL, true);
     cbVideoClick();
-    busy_ = false;
 
     if (ticked(Control::rbAutoDemux)) {
         bDemuxClick();

@@ -1,7 +1,6 @@
 // The rebuild job: a new .EVO file that keeps only the ticked streams, renumbered, with its
 // navigation packs patched to match.
 #include "core/pack_engine.h"
-#include "core/platform_error.h"
 #include "core/progress.h"
 #include "jobs/pack_rebuilder.h"
 #include "ui/model/main_form.h"
@@ -85,27 +84,20 @@ void MainForm::rebuildJob(std::unique_ptr<FileOutput>& output) {
 }
 
 void MainForm::bRebuildClick() {
-    if (busy_) {
-        return;
-    }
-    busy_ = true;
-    const Buttons before = buttons();
     std::unique_ptr<FileOutput> output;
-    try {
-        rebuildJob(output);
-    } catch (const PlatformError& error) {
-        if (output) {
-            output->closeQuietly();
-        }
-        setEnabled(Control::bCancel, false);
+    const bool done = runJob([&] { rebuildJob(output); },
+                             [&] {
+                                 if (output) {
+                                     output->closeQuietly();
+                                 }
+                                 setEnabled(Control::bCancel, false);
+                                 resetForWritingJobEnd(*state_);
+                             });
+    if (done) {
+        setEnabled(Control::bRebuild, true);
+        setEnabled(Control::bDemux, true);
         resetForWritingJobEnd(*state_);
-        endWithPlatformError(error.what(), before);
-        return;
     }
-    setEnabled(Control::bRebuild, true);
-    setEnabled(Control::bDemux, true);
-    resetForWritingJobEnd(*state_);
-    busy_ = false;
 }
 
 }  // namespace tolvane

@@ -2,7 +2,6 @@
 // as a tree, and the stream boxes of its tracks ticked.
 #include <cctype>
 
-#include "core/platform_error.h"
 #include "playlist/xpl_scanner.h"
 #include "ui/model/main_form.h"
 
@@ -157,24 +156,13 @@ void MainForm::readXplJob(bool& readEvoWasEnabled) {
 }
 
 void MainForm::bReadXPLClick() {
-    if (busy_) {
-        return;
+    bool readEvoWasEnabled = enabled(Control::bReadEVO);
+    if (runJob([&] { readXplJob(readEvoWasEnabled); }, [this] { memoVisible_ = true; })) {
+        setEnabled(Control::bReadXPL, true);
+        setEnabled(Control::bbEVO, true);
+        setEnabled(Control::bbXPL, true);
+        setEnabled(Control::bReadEVO, readEvoWasEnabled);
     }
-    busy_ = true;
-    const Buttons before = buttons();
-    bool readEvoWasEnabled = before.readEvo;
-    try {
-        readXplJob(readEvoWasEnabled);
-    } catch (const PlatformError& error) {
-        memoVisible_ = true;
-        endWithPlatformError(error.what(), before);
-        return;
-    }
-    setEnabled(Control::bReadXPL, true);
-    setEnabled(Control::bbEVO, true);
-    setEnabled(Control::bbXPL, true);
-    setEnabled(Control::bReadEVO, readEvoWasEnabled);
-    busy_ = false;
 }
 
 }  // namespace tolvane

@@ -151,6 +151,10 @@ private:
     // logDone and the frame-count report that end the read and demux jobs.
     void finishJob(bool secondFile);
     void labelStreamBoxes();
+    // Runs `job` as the one running job. A platform error ends it: `cleanUp` closes what it
+    // opened, the buttons come back as they were and the message is shown. True when the job
+    // ran to its end.
+    bool runJob(const std::function<void()>& job, const std::function<void()>& cleanUp);
     void endWithPlatformError(const std::string& message, const Buttons& before);
     void demuxJob(std::vector<std::unique_ptr<FileOutput>>& outputs);
     void createOutputs(const std::string& prefix,
