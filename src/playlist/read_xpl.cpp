@@ -1,21 +1,11 @@
 // The playlist reader: the disc's VPLST000.XPL shown as tags, the title that plays the source
 // as a tree, and the stream boxes of its tracks ticked.
-#include <cctype>
-
 #include "playlist/xpl_scanner.h"
 #include "ui/model/main_form.h"
 
 namespace tolvane {
 
 namespace {
-
-std::string upper(const std::string& text) {
-    std::string out = text;
-    for (char& c : out) {
-        c = static_cast<char>(std::toupper(static_cast<unsigned char>(c)));
-    }
-    return out;
-}
 
 // ".s" and the track number, with two digits when `twoDigits` asks for them.
 std::string trackSuffix(int32_t number, bool twoDigits) {
@@ -58,7 +48,7 @@ void MainForm::buildXplTree(const XplValues& values) {
     }
     StreamTable& streams = state_->streams;
     for (const std::string& line : xplMemo_) {
-        const std::string u = upper(line);
+        const std::string u = upperCase(line);
         if (u.find("<TITLE ") != std::string::npos) {
             info.children.push_back({"Name: " + GetAttr(line, "displayName").value_or(""), {}});
             info.children.push_back(

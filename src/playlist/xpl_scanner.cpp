@@ -1,7 +1,8 @@
 #include "playlist/xpl_scanner.h"
 
+#include "jobs/job_naming.h"
+
 #include <algorithm>
-#include <cctype>
 #include <charconv>
 
 namespace tolvane {
@@ -14,18 +15,10 @@ constexpr const char* kIndent = "  ";
 // every memo line grow without limit.
 constexpr int64_t kMaxIndentLevels = 64;
 
-std::string upper(std::string_view text) {
-    std::string out(text);
-    for (char& c : out) {
-        c = static_cast<char>(std::toupper(static_cast<unsigned char>(c)));
-    }
-    return out;
-}
-
 }  // namespace
 
 std::optional<std::string> GetAttr(std::string_view tag, std::string_view name) {
-    const size_t at = upper(tag).find(upper(name));
+    const size_t at = upperCase(tag).find(upperCase(name));
     if (at == std::string::npos) {
         return std::nullopt;
     }

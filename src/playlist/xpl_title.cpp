@@ -1,17 +1,13 @@
 #include "playlist/xpl_title.h"
 
-#include <cctype>
+#include "jobs/job_naming.h"
 
 namespace tolvane {
 
 namespace {
 
 bool containsUpper(const std::string& line, const char* text) {
-    std::string upperLine = line;
-    for (char& c : upperLine) {
-        c = static_cast<char>(std::toupper(static_cast<unsigned char>(c)));
-    }
-    return upperLine.find(text) != std::string::npos;
+    return upperCase(line).find(text) != std::string::npos;
 }
 
 }  // namespace
