@@ -243,8 +243,18 @@ const char* const kPlaylist = R"(<?xml version="1.0" encoding="UTF-8"?>
 }  // namespace
 
 int main(int argc, char** argv) {
-    if (argc != 2) {
-        std::cerr << "Usage: make_sample_disc FOLDER\n";
+    constexpr const char* kUsage =
+        "Usage: make_sample_disc FOLDER\n"
+        "Writes a sample disc to FOLDER/DISC: HVDVD_TS/FEATURE_1.EVO, HVDVD_TS/FEATURE_2.EVO\n"
+        "and ADV_OBJ/VPLST000.XPL.\n";
+    const std::string argument = argc == 2 ? argv[1] : "";
+    if (argument == "-h" || argument == "--help") {
+        std::cout << kUsage;
+        return 0;
+    }
+    // A folder name that starts with "-" is taken for a mistyped option, not created.
+    if (argc != 2 || argument.empty() || argument.front() == '-') {
+        std::cerr << kUsage;
         return 2;
     }
     const std::filesystem::path disc = std::filesystem::path(argv[1]) / "DISC";

@@ -107,8 +107,11 @@ int run(const CliOptions& options) {
         printTree(form.xplTree(), 0);
         return kDone;
     }
-    form.setText(Control::eEVOfile, options.source);
-    form.EVOadj();
+    form.chooseSource(options.source);
+    if (options.command == Command::Rebuild && !form.sourceIsEvo()) {
+        return usageError("rebuild writes .EVO files and takes an .EVO source: '" + options.source +
+                          "' is not one");
+    }
     form.bReadEVOClick();
     if (os.failed()) {
         return kFailed;

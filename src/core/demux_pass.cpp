@@ -7,34 +7,52 @@ namespace tolvane {
 namespace {
 
 constexpr size_t kSupHeaderSize = 10;
+constexpr size_t kMpegAudioSlot = 3;  // after the three stream kinds
 
 }  // namespace
 
-void DemuxPass::subpicture(const PayloadChunk& chunk, ScanState& scan) {
-    if (scan.heldPts != 0) {
-        scan.heldPts -= state_.job.minPts;  // wraps modulo 2^32
+void DemuxPass::reportWithoutBox(size_t slot, const std::string& stream, int32_t idByte) {
+    std::bitset<256>& reported = state_.streams.withoutBoxReported[slot];
+    if (!reported.test(static_cast<size_t>(idByte & 0xFF))) {
+        reported.set(static_cast<size_t>(idByte & 0xFF));
+        reporter_.log(stream + " has no stream box: not written.");
+    }
+}
+
+bool DemuxPass::inItsBox(StreamKind kind, int32_t number, int32_t idByte) {
+    if (belongsToBox(state_.streams, kind, number, idByte)) {
+        return true;
+    }
+    reportWithoutBox(static_cast<size_t>(kind), streamText(kind, idByte), idByte);
+    return false;
+}
+
+void DemuxPass::subpicture(const PayloadChunk& chunk, const ScanState& scan) {
+    if (!inItsBox(StreamKind::Subpicture, chunk.number, scan.subIdByte)) {
+        return;
     }
     OutputSink* out = state_.streams.subOut[static_cast<size_t>(chunk.number)];
-    if (out != nullptr) {
-        if (scan.heldPts != 0) {
-            const uint32_t pts = scan.heldPts;
-            const uint8_t header[kSupHeaderSize] = {
-                'S',
-                'P',
-                static_cast<uint8_t>(pts),
-                static_cast<uint8_t>(pts >> 8),
-                static_cast<uint8_t>(pts >> 16),
-                static_cast<uint8_t>(pts >> 24),
-                0,
-                0,
-                0,
-                0,
-            };
-            out->append(header, sizeof header);
-        }
-        out->append(state_.job.buffer.data() + chunk.offset, chunk.length);
+    if (out == nullptr) {
+        return;
     }
-    scan.heldPts = 0;
+    // A record starts at every packet whose header carries a PTS, whatever its value.
+    if (scan.ptsHeld) {
+        const uint32_t pts = scan.heldPts - state_.job.minPts;  // wraps modulo 2^32
+        const uint8_t header[kSupHeaderSize] = {
+            'S',
+            'P',
+            static_cast<uint8_t>(pts),
+            static_cast<uint8_t>(pts >> 8),
+            static_cast<uint8_t>(pts >> 16),
+            static_cast<uint8_t>(pts >> 24),
+            0,
+            0,
+            0,
+            0,
+        };
+        out->append(header, sizeof header);
+    }
+    out->append(state_.job.buffer.data() + chunk.offset, chunk.length);
 }
 
 void DemuxPass::payloadChunk(const PayloadChunk& chunk, ScanState& scan) {
@@ -42,16 +60,13 @@ void DemuxPass::payloadChunk(const PayloadChunk& chunk, ScanState& scan) {
     const uint8_t* data = state_.job.buffer.data() + chunk.offset;
     switch (chunk.kind) {
         case PacketKind::Video: {
-            if (chunk.number < 0 || chunk.number > 1) {
+            // A VC-1 candidate seen before its extension has no number: nothing to write.
+            if (chunk.number < 0 || !inItsBox(StreamKind::Video, chunk.number, scan.videoIdByte)) {
                 break;
             }
             const auto n = static_cast<size_t>(chunk.number);
             OutputSink* out = streams.videoOut[n];
             if (out == nullptr) {
-                break;
-            }
-            // A packet of another coding that shares the number would spoil the output.
-            if (scan.videoIdByte != streams.videoId[n]) {
                 break;
             }
             if (options_.countFrames()) {
@@ -62,20 +77,26 @@ void DemuxPass::payloadChunk(const PayloadChunk& chunk, ScanState& scan) {
             break;
         }
         case PacketKind::Audio: {
-            const auto n = static_cast<size_t>(chunk.number);
-            OutputSink* out = streams.audioOut[n];
-            if (out != nullptr && scan.audioIdByte == streams.audioId[n]) {
+            if (!inItsBox(StreamKind::Audio, chunk.number, scan.audioIdByte)) {
+                break;
+            }
+            if (OutputSink* out = streams.audioOut[static_cast<size_t>(chunk.number)]) {
                 out->append(data, chunk.length);
             }
             break;
         }
+        case PacketKind::MpegAudio:
+            // MPEG audio has no stream box and so no output of its own.
+            reportWithoutBox(kMpegAudioSlot, "MPEG audio stream " + idText(scan.mpegAudioIdByte),
+                             scan.mpegAudioIdByte);
+            break;
         case PacketKind::Subpicture:
             subpicture(chunk, scan);
-            return;
+            break;
         default:
-            break;  // MPEG audio has no stream box and so no output of its own
+            break;
     }
-    scan.heldPts = 0;
+    scan.dropHeldPts();
 }
 
 void DemuxPass::copyControlPacket(size_t offset, ScanState& scan) {

@@ -1,5 +1,7 @@
 #pragma once
 
+#include <string>
+
 #include "core/frame_counter.h"
 #include "core/pass_hooks.h"
 #include "core/pass_options.h"
@@ -21,7 +23,11 @@ public:
     void dsiPacket(size_t offset, ScanState& scan) override;
 
 private:
-    void subpicture(const PayloadChunk& chunk, ScanState& scan);
+    void subpicture(const PayloadChunk& chunk, const ScanState& scan);
+    // Whether the packet belongs to the stream its number's box stands for; a stream without
+    // a box is said once per job.
+    bool inItsBox(StreamKind kind, int32_t number, int32_t idByte);
+    void reportWithoutBox(size_t slot, const std::string& stream, int32_t idByte);
 
     SharedState& state_;
     Reporter& reporter_;

@@ -53,6 +53,16 @@ void DetectionPass::streamRegistered(StreamKind kind, int32_t number, int32_t id
                   std::to_string(number) + " found!");
 }
 
+void DetectionPass::numberTaken(StreamKind kind, int32_t number, int32_t idByte, int32_t takenBy) {
+    std::bitset<256>& seen = withoutBox_[static_cast<size_t>(kind)];
+    if (seen.test(static_cast<size_t>(idByte & 0xFF))) {
+        return;
+    }
+    seen.set(static_cast<size_t>(idByte & 0xFF));
+    reporter_.log(streamText(kind, idByte) + " has no stream box: number " +
+                  std::to_string(number) + " is taken by stream " + idText(takenBy) + ".");
+}
+
 void DetectionPass::systemHeaderRead(ScanState& scan) {
     if (!options_.sourceIsAob()) {
         return;
@@ -71,15 +81,25 @@ void DetectionPass::firstLines(uint32_t pts, int32_t idByte) {
     reporter_.log("   Substream id = " + hexUpper(static_cast<uint32_t>(idByte), 2));
 }
 
-void DetectionPass::audioDetails(const PayloadChunk& chunk, const ScanState& scan) {
-    bool& reported = state_.streams.audioReported[static_cast<size_t>(chunk.number)];
-    if (reported) {
-        return;
+bool DetectionPass::firstReport(bool& reported, uint32_t pts, int32_t idByte,
+                                const ScanState& scan) {
+    // A stream is reported from its first packet that carries a PTS, so that its first PTS
+    // and the job's minPts are real times.
+    if (reported || !scan.packetHasPts) {
+        return false;
     }
     reported = true;
-    firstLines(scan.audioFirstPts, scan.audioIdByte);
-    if (scan.audioFirstPts < state_.job.minPts) {
-        state_.job.minPts = scan.audioFirstPts;
+    firstLines(pts, idByte);
+    if (pts < state_.job.minPts) {
+        state_.job.minPts = pts;
+    }
+    return true;
+}
+
+void DetectionPass::audioDetails(const PayloadChunk& chunk, const ScanState& scan) {
+    if (!firstReport(state_.streams.audioReported[static_cast<size_t>(chunk.number)],
+                     scan.packetPts, scan.audioIdByte, scan)) {
+        return;
     }
     switch (scan.audioCoding) {
         case AudioCoding::Ac3:
@@ -103,36 +123,29 @@ void DetectionPass::audioDetails(const PayloadChunk& chunk, const ScanState& sca
 }
 
 void DetectionPass::videoDetails(const PayloadChunk& chunk, const ScanState& scan) {
-    bool& reported = state_.streams.videoReported[static_cast<size_t>(chunk.number)];
-    if (reported) {
+    const uint32_t pts = scan.packetPts;
+    if (!firstReport(state_.streams.videoReported[static_cast<size_t>(chunk.number)], pts,
+                     scan.videoIdByte, scan)) {
         return;
-    }
-    reported = true;
-    firstLines(scan.videoPts, scan.videoIdByte);
-    if (scan.videoPts < state_.job.minPts) {
-        state_.job.minPts = scan.videoPts;
     }
     switch (scan.videoType) {
         case VideoType::Mpeg2:
-            analysers_.mpeg2(chunk.offset, chunk.length, scan.videoPts, scan.videoDts,
-                             scan.videoNo);
+            analysers_.mpeg2(chunk.offset, chunk.length, pts, scan.videoDts, scan.videoNo);
             break;
         case VideoType::H264:
-            analysers_.h264(chunk.offset, chunk.length, scan.videoPts, scan.videoDts, scan.videoNo);
+            analysers_.h264(chunk.offset, chunk.length, pts, scan.videoDts, scan.videoNo);
             break;
         case VideoType::Vc1:
-            analysers_.vc1(chunk.offset, chunk.length, scan.videoDts, scan.videoPts, scan.videoNo);
+            analysers_.vc1(chunk.offset, chunk.length, scan.videoDts, pts, scan.videoNo);
             break;
     }
 }
 
 void DetectionPass::subpictureDetails(const PayloadChunk& chunk, const ScanState& scan) {
-    bool& reported = state_.streams.subReported[static_cast<size_t>(chunk.number)];
-    if (reported) {
+    if (!firstReport(state_.streams.subReported[static_cast<size_t>(chunk.number)], scan.packetPts,
+                     scan.subIdByte, scan)) {
         return;
     }
-    reported = true;
-    firstLines(scan.subFirstPts, scan.subIdByte);
     // Only the chunk's own bytes are looked at: a one-byte chunk counts as 2-bit.
     const uint8_t* data = state_.job.buffer.data() + chunk.offset;
     const bool eightBit = chunk.length >= 2 && data[0] == 0 && data[1] == 0;

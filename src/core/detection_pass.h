@@ -1,5 +1,8 @@
 #pragma once
 
+#include <array>
+#include <bitset>
+
 #include "core/frame_counter.h"
 #include "core/header_analysers.h"
 #include "core/pass_hooks.h"
@@ -20,6 +23,7 @@ public:
 
     std::optional<int64_t> fastCheckLimit() override;
     void streamRegistered(StreamKind kind, int32_t number, int32_t idByte, ScanState&) override;
+    void numberTaken(StreamKind kind, int32_t number, int32_t idByte, int32_t takenBy) override;
     void systemHeaderRead(ScanState& scan) override;
     void payloadChunk(const PayloadChunk& chunk, ScanState& scan) override;
     void copyControlPacket(size_t offset, ScanState& scan) override;
@@ -30,12 +34,16 @@ private:
     void videoDetails(const PayloadChunk& chunk, const ScanState& scan);
     void subpictureDetails(const PayloadChunk& chunk, const ScanState& scan);
     void firstLines(uint32_t pts, int32_t idByte);
+    // Reports a stream's first lines once, from a packet that carries a PTS; true when it did.
+    bool firstReport(bool& reported, uint32_t pts, int32_t idByte, const ScanState& scan);
 
     SharedState& state_;
     Reporter& reporter_;
     const PassOptions& options_;
     HeaderAnalysers& analysers_;
     FrameCounter frames_;
+    // Streams already reported as having no box, per kind and identifying byte.
+    std::array<std::bitset<256>, 3> withoutBox_;
 };
 
 }  // namespace tolvane

@@ -3,6 +3,7 @@
 #include <array>
 #include <cstdint>
 #include <memory>
+#include <optional>
 #include <string>
 
 #include "core/input_source.h"
@@ -25,8 +26,19 @@ struct JobState {
     uint32_t minPts = 0;
     uint32_t firstPtm = 0;
     uint32_t lastPtm = 0;
+    // A pass of the current source met a DSI: firstPtm and lastPtm are its times.
+    bool ptmKnown = false;
     double spanDays = 0;
     double totalSeconds = 0;
+    // The VOB whose span was last added to totalSeconds: a continuation file that starts
+    // inside the same VOB (a DVD title split at 1 GiB) must not add it again.
+    struct VobSpan {
+        uint32_t number = 0;
+        uint32_t startPtm = 0;
+        uint32_t endPtm = 0;
+        bool operator==(const VobSpan&) const = default;
+    };
+    std::optional<VobSpan> countedVob;
     std::string timeFormat;
     LocaleSettings formatSettings;
 };

@@ -107,11 +107,16 @@ void analyseDsi(const NavigationContext& context, size_t offset, ScanState& scan
     }
     const uint32_t end = bigEndian(q + kDsiEndPtm, 4);
     job.lastPtm = end;
+    job.ptmKnown = true;
     if (context.detectionPass) {
         out.log("PTM of last video frame = " + hexUpper(end, 8));
     }
     const uint32_t span = end - start;  // wraps when the end lies before the start
-    job.totalSeconds += span / 90000.0;
+    const JobState::VobSpan vobSpan{vob, start, end};
+    if (job.countedVob != vobSpan) {
+        job.totalSeconds += span / 90000.0;
+        job.countedVob = vobSpan;
+    }
     job.spanDays = span / 90000.0 / 86400.0;
     if (context.detectionPass) {
         out.log("Duration = [b]" + formatDayTime(job.spanDays, "h:mm:ss.zzz", job.formatSettings) +

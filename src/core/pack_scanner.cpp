@@ -11,21 +11,6 @@ bool handsOver(PacketKind kind) {
            kind == PacketKind::MpegAudio || kind == PacketKind::Subpicture;
 }
 
-// Private-stream-1 audio: how each sub-stream id range is numbered and how many header bytes
-// follow the four of the sub-stream header before the payload starts.
-struct AudioRange {
-    uint8_t first;
-    uint8_t last;
-    AudioCoding coding;
-    uint8_t numberMask;
-};
-
-constexpr AudioRange kAudioRanges[] = {
-    {0x80, 0x87, AudioCoding::Ac3, 7},    {0x88, 0x8F, AudioCoding::Dts, 7},
-    {0xC0, 0xCF, AudioCoding::Eac3, 15},  {0xA0, 0xA7, AudioCoding::Lpcm, 15},
-    {0xB0, 0xB7, AudioCoding::TrueHd, 7},
-};
-
 }  // namespace
 
 bool PackScanner::registerStream(StreamKind kind, int32_t number, int32_t idByte) {
@@ -42,6 +27,9 @@ bool PackScanner::registerStream(StreamKind kind, int32_t number, int32_t idByte
             break;
     }
     if (*entry != kStreamAbsent) {
+        if (*entry != idByte) {
+            hooks_.numberTaken(kind, number, idByte, *entry);
+        }
         return false;
     }
     *entry = idByte;
@@ -57,15 +45,11 @@ void PackScanner::passOverRest() {
 bool PackScanner::startCode(uint8_t streamId) {
     ScanState& s = state_;
     PacketKind kind;
-    if (streamId == 0xE0 || streamId == 0xE1 || streamId == 0xE2 || streamId == 0xE3) {
-        const bool h264 = streamId >= 0xE2;
+    if (isVideoStreamId(streamId)) {
         s.videoNo = streamId & 1;
         s.videoIdByte = streamId;
-        s.videoType = h264 ? VideoType::H264 : VideoType::Mpeg2;
+        s.videoType = streamId >= 0xE2 ? VideoType::H264 : VideoType::Mpeg2;
         if (registerStream(StreamKind::Video, s.videoNo, streamId)) {
-            if (!h264) {
-                s.videoPts = s.heldPts;
-            }
             hooks_.streamRegistered(StreamKind::Video, s.videoNo, streamId, s);
         }
         kind = PacketKind::Video;
@@ -73,6 +57,7 @@ bool PackScanner::startCode(uint8_t streamId) {
         s.videoType = VideoType::Vc1;
         kind = PacketKind::Video;
     } else if (streamId >= 0xC0 && streamId <= 0xCF) {
+        s.mpegAudioIdByte = streamId;
         kind = PacketKind::MpegAudio;
     } else if (streamId == 0xBC || streamId == 0xBE) {
         kind = PacketKind::SkipPacket;
@@ -85,7 +70,18 @@ bool PackScanner::startCode(uint8_t streamId) {
     }
     s.packetKind = kind;
     s.lengthBytes = 2;
+    // A time stamp belongs to its own packet: none is carried over into this one.
+    s.dropHeldPts();
+    s.packetHasPts = false;
     return true;
+}
+
+void PackScanner::holdPts() {
+    ScanState& s = state_;
+    s.heldPts = s.ptsAcc;
+    s.ptsHeld = true;
+    s.packetPts = s.ptsAcc;
+    s.packetHasPts = true;
 }
 
 void PackScanner::timeStampByte(int index, uint8_t b) {
@@ -119,13 +115,7 @@ void PackScanner::headerEnd() {
 
 void PackScanner::audioSubStream(uint8_t id) {
     ScanState& s = state_;
-    const AudioRange* range = nullptr;
-    for (const AudioRange& r : kAudioRanges) {
-        if (id >= r.first && id <= r.last) {
-            range = &r;
-            break;
-        }
-    }
+    const AudioRange* range = audioRangeOf(id);
     if (range == nullptr) {
         s.packetKind = PacketKind::SkipPayload;
         s.inPayload = true;
@@ -134,7 +124,6 @@ void PackScanner::audioSubStream(uint8_t id) {
         s.audioNo = id & range->numberMask;
         s.audioCoding = range->coding;
         if (registerStream(StreamKind::Audio, s.audioNo, id)) {
-            s.audioFirstPts = s.heldPts;
             hooks_.streamRegistered(StreamKind::Audio, s.audioNo, id, s);
         }
         if (range->coding == AudioCoding::Lpcm) {
@@ -146,7 +135,7 @@ void PackScanner::audioSubStream(uint8_t id) {
             s.packetKind = PacketKind::Audio;
         }
     }
-    s.heldPts = 0;
+    s.dropHeldPts();
 }
 
 void PackScanner::subStreamByte(uint8_t b) {
@@ -154,19 +143,11 @@ void PackScanner::subStreamByte(uint8_t b) {
     --s.remaining;
     --s.subHeaderBytes;
     if (s.subHeaderBytes == 3) {
-        const uint8_t group = b & 0xE0;
-        if (group == 0x20 || group == 0x60) {
+        if (isSubpictureId(b)) {
             s.subNo = b & 31;
             s.subIdByte = b;
-            const bool detection = mode_ == PassMode::Detection;
             if (registerStream(StreamKind::Subpicture, s.subNo, b)) {
-                if (detection) {
-                    s.subFirstPts = s.heldPts;
-                }
                 hooks_.streamRegistered(StreamKind::Subpicture, s.subNo, b, s);
-            }
-            if (detection && group == 0x20) {
-                s.heldPts = 0;
             }
             s.subHeaderBytes = 0;
             s.packetKind = PacketKind::Subpicture;
@@ -286,7 +267,7 @@ void PackScanner::scanBlock(const uint8_t* block, size_t length) {
                 --s.ptsBytes;
                 timeStampByte(5 - s.ptsBytes, b);
                 if (s.ptsBytes == 0) {
-                    s.heldPts = s.ptsAcc;
+                    holdPts();
                     fieldDone = true;
                 }
             } else {
@@ -294,8 +275,7 @@ void PackScanner::scanBlock(const uint8_t* block, size_t length) {
                 const int index = 10 - s.ptsDtsBytes;
                 timeStampByte(index > 5 ? index - 5 : index, b);
                 if (index == 5) {
-                    s.heldPts = s.ptsAcc;
-                    s.videoPts = s.ptsAcc;
+                    holdPts();
                 } else if (index == 10) {
                     s.videoDts = s.ptsAcc;
                     fieldDone = true;
@@ -335,12 +315,11 @@ void PackScanner::scanBlock(const uint8_t* block, size_t length) {
             --s.remaining;
             --s.headerBytes;
             if (--s.ext2Bytes == 0) {
-                const int32_t extension = b & 0x7F;
-                if (extension == 0x55 || extension == 0x56) {
-                    s.videoNo = extension - 0x55;
+                const auto extension = static_cast<uint8_t>(b & 0x7F);
+                if (isVc1Extension(extension)) {
+                    s.videoNo = extension - kVc1FirstExtension;
                     s.videoIdByte = extension;
                     if (registerStream(StreamKind::Video, s.videoNo, extension)) {
-                        s.videoPts = s.heldPts;
                         hooks_.streamRegistered(StreamKind::Video, s.videoNo, extension, s);
                     }
                     s.packetKind = PacketKind::Video;

@@ -25,6 +25,7 @@ public:
 
 private:
     bool startCode(uint8_t streamId);
+    void holdPts();
     void timeStampByte(int index, uint8_t b);
     void headerEnd();
     void subStreamByte(uint8_t b);

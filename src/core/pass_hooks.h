@@ -4,10 +4,9 @@
 #include <optional>
 
 #include "core/scan_state.h"
+#include "core/stream_ids.h"
 
 namespace tolvane {
-
-enum class StreamKind : uint8_t { Video, Audio, Subpicture };
 
 enum class PassMode : uint8_t { Detection = 0, Demux = 1 };
 
@@ -29,6 +28,10 @@ public:
     virtual std::optional<int64_t> fastCheckLimit() { return std::nullopt; }
     // The first identifying byte of a stream number was stored in the stream table.
     virtual void streamRegistered(StreamKind, int32_t /*number*/, int32_t /*idByte*/, ScanState&) {}
+    // A stream whose number is taken by a stream of another coding: it cannot be registered.
+    // Called for each of its packets.
+    virtual void numberTaken(StreamKind, int32_t /*number*/, int32_t /*idByte*/,
+                             int32_t /*takenBy*/) {}
     virtual void payloadChunk(const PayloadChunk&, ScanState&) {}
     // The first copy-control or DSI packet of the pass; `offset` is that of the byte after
     // its sub-stream id, which may lie anywhere in or past the end of the read block.

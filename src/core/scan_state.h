@@ -44,17 +44,21 @@ struct ScanState {
     int truehdExtraBytes = 0;
     int ps2IdBytes = 0;
     uint32_t ptsAcc = 0;
+    // The PTS of the last header that carried one, until a pass uses it. `ptsHeld` says that
+    // one is held: a PTS of 0 is a time like any other.
     uint32_t heldPts = 0;
-    uint32_t videoPts = 0;
+    bool ptsHeld = false;
+    // The current packet's own PTS; cleared at every packet start, never consumed.
+    uint32_t packetPts = 0;
+    bool packetHasPts = false;
     uint32_t videoDts = 0;
-    uint32_t audioFirstPts = 0;
-    uint32_t subFirstPts = 0;
     int32_t videoNo = -1;
     int32_t audioNo = -1;
     int32_t subNo = -1;
     int32_t videoIdByte = 0;
     int32_t audioIdByte = 0;
     int32_t subIdByte = 0;
+    int32_t mpegAudioIdByte = 0;
     VideoType videoType = VideoType::Mpeg2;
     AudioCoding audioCoding = AudioCoding::Ac3;
     bool firstDsi = true;
@@ -63,6 +67,11 @@ struct ScanState {
     bool controlPending = false;
     uint8_t videoBound = 0;
     uint8_t audioBound = 0;
+
+    void dropHeldPts() {
+        heldPts = 0;
+        ptsHeld = false;
+    }
 };
 
 }  // namespace tolvane

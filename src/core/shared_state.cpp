@@ -14,19 +14,52 @@ void fillLabelTables(LabelTables& tables) {
     tables.apsText = labels::kApsText;
 }
 
+int32_t* boxIdEntry(StreamTable& streams, StreamKind kind, int32_t number) {
+    const auto at = [number](auto& ids) -> int32_t* {
+        return number >= 0 && number < static_cast<int32_t>(ids.size())
+                   ? &ids[static_cast<size_t>(number)]
+                   : nullptr;
+    };
+    switch (kind) {
+        case StreamKind::Video:
+            return at(streams.videoBoxId);
+        case StreamKind::Audio:
+            return at(streams.audioBoxId);
+        case StreamKind::Subpicture:
+            break;
+    }
+    return at(streams.subBoxId);
+}
+
+bool belongsToBox(StreamTable& streams, StreamKind kind, int32_t number, int32_t idByte) {
+    int32_t* box = boxIdEntry(streams, kind, number);
+    if (box == nullptr) {
+        return false;
+    }
+    if (*box == kStreamAnnounced) {
+        *box = idByte;
+    }
+    return *box == idByte;
+}
+
 void resetForReadJob(SharedState& state) {
     state.streams.frameCount[0] = 0;
     state.streams.frameCount[1] = 0;
+    state.streams.frameRate.fill(0);
     state.job.minPts = 0xFFFFFFFFu;
     state.job.firstPtm = 0;
+    state.job.ptmKnown = false;
     state.job.totalSeconds = 0;
+    state.job.countedVob.reset();
 }
 
 void resetForDemuxJob(SharedState& state) {
     state.streams.frameCount[0] = 0;
     state.streams.frameCount[1] = 0;
     state.job.totalSeconds = 0;
+    state.job.countedVob.reset();
     state.job.writing = true;
+    state.streams.withoutBoxReported = {};
 }
 
 void resetForPassStart(SharedState& state, bool demuxPass) {

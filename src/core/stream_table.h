@@ -1,9 +1,11 @@
 #pragma once
 
 #include <array>
+#include <bitset>
 #include <cstdint>
 
 #include "core/output_sink.h"
+#include "core/stream_ids.h"
 
 namespace tolvane {
 
@@ -11,6 +13,13 @@ namespace tolvane {
 inline constexpr int32_t kStreamAbsent = -1;
 // Set by the playlist reader for a stream its title announces; counts as present.
 inline constexpr int32_t kStreamAnnounced = 1;
+
+template <size_t N>
+constexpr std::array<int32_t, N> absentIds() {
+    std::array<int32_t, N> ids{};
+    ids.fill(kStreamAbsent);
+    return ids;
+}
 
 // What was found for every stream of the file that a pass reads, per stream number.
 struct StreamTable {
@@ -22,11 +31,28 @@ struct StreamTable {
     std::array<bool, 32> subReported{};
     std::array<int32_t, 16> frameCount{};
     std::array<double, 16> frameRate{};
+    // The stream each box stands for: the identifying byte the read job labelled it with,
+    // kStreamAnnounced for a box the playlist reader filled, kStreamAbsent for an empty box.
+    // Set when the boxes are labelled; the passes leave it alone. A writing job pins an
+    // announced box to the first coding it meets under that number.
+    std::array<int32_t, 2> videoBoxId = absentIds<2>();
+    std::array<int32_t, 16> audioBoxId = absentIds<16>();
+    std::array<int32_t, 32> subBoxId = absentIds<32>();
+    // Streams a writing job met without a box and has said so, per kind (and MPEG audio last)
+    // and identifying byte.
+    std::array<std::bitset<256>, 4> withoutBoxReported;
     // Outputs of the ticked streams during a demux job; owned by that job, null otherwise.
     std::array<OutputSink*, 2> videoOut{};
     std::array<OutputSink*, 16> audioOut{};
     std::array<OutputSink*, 32> subOut{};
 };
+
+// The entry of `number` in the box-id table of `kind`; null for a number without a box.
+int32_t* boxIdEntry(StreamTable& streams, StreamKind kind, int32_t number);
+
+// Whether a packet of `idByte` under `number` belongs to that number's box. An announced box
+// takes the first coding it is asked about and keeps it.
+bool belongsToBox(StreamTable& streams, StreamKind kind, int32_t number, int32_t idByte);
 
 inline bool isPresent(int32_t idEntry) {
     return idEntry != kStreamAbsent;

@@ -1,5 +1,6 @@
 // The demux job: one elementary-stream file per ticked stream box, filled by the demux pass
 // over the source and the second feature file.
+#include "core/platform_error.h"
 #include "ui/model/main_form.h"
 
 namespace tolvane {
@@ -14,23 +15,40 @@ void MainForm::dropOutputs() {
 void MainForm::createOutputs(const std::string& prefix,
                              std::vector<std::unique_ptr<FileOutput>>& outputs) {
     StreamTable& streams = state_->streams;
-    const auto create = [&](Control box, Control extension, OutputSink*& slot) {
-        if (!ticked(box)) {
-            return;
+    struct Planned {
+        std::string name;
+        OutputSink** slot;
+    };
+    std::vector<Planned> planned;
+    const auto plan = [&](Control box, Control extension, OutputSink*& slot) {
+        if (ticked(box)) {
+            // Captions may come from playlist text: they must not name another folder.
+            planned.push_back({prefix + "." + safeFileNamePart(control(box).caption) + "." +
+                                   safeFileNamePart(text(extension)),
+                               &slot});
         }
-        const std::string name = prefix + "." + control(box).caption + "." + text(extension);
-        outputs.push_back(std::make_unique<FileOutput>(name));
-        slot = outputs.back().get();
-        log_.log("Creating " + name);
     };
     for (int n = 0; n < 2; ++n) {
-        create(videoBox(n), Control::eVideoExt, streams.videoOut[static_cast<size_t>(n)]);
+        plan(videoBox(n), Control::eVideoExt, streams.videoOut[static_cast<size_t>(n)]);
     }
     for (int n = 0; n < kAudioBoxes; ++n) {
-        create(audioBox(n), Control::eAudioExt, streams.audioOut[static_cast<size_t>(n)]);
+        plan(audioBox(n), Control::eAudioExt, streams.audioOut[static_cast<size_t>(n)]);
     }
     for (int n = 0; n < kSubBoxes; ++n) {
-        create(subBox(n), Control::eSubExt, streams.subOut[static_cast<size_t>(n)]);
+        plan(subBox(n), Control::eSubExt, streams.subOut[static_cast<size_t>(n)]);
+    }
+    // Every name is checked before the first file is created, so that a bad one cannot leave
+    // the others truncated.
+    for (const Planned& output : planned) {
+        if (fileNamePart(output.name, style_).size() > kMaxFileNameBytes) {
+            throw JobError("Cannot create \"" + output.name + "\": the file name is longer than " +
+                           std::to_string(kMaxFileNameBytes) + " bytes.");
+        }
+    }
+    for (const Planned& output : planned) {
+        outputs.push_back(std::make_unique<FileOutput>(output.name));
+        *output.slot = outputs.back().get();
+        log_.log("Creating " + escapeMarkup(output.name));
     }
 }
 
@@ -46,7 +64,7 @@ void MainForm::demuxJob(std::vector<std::unique_ptr<FileOutput>>& outputs) {
     paths_.baseName = names.baseName;
     const std::string prefix = outputPrefix(text(Control::eWorkdir), names.baseName, style_);
 
-    log_.log("Opening file " + paths_.sourceName);
+    log_.log("Opening file " + escapeMarkup(paths_.sourceName));
     log_.slog("Opening", StatusPanel::Job);
     openSource(sourcePath);
     log_.log(sizeReport(state_->job.source->size()));
@@ -78,9 +96,8 @@ void MainForm::bDemuxClick() {
                                  resetForWritingJobEnd(*state_);
                              });
     if (done) {
-        setEnabled(Control::bDemux, true);
-        setEnabled(Control::bRebuild, true);
         resetForWritingJobEnd(*state_);
+        cbVideoClick();  // the command rule decides, as after every job
     }
 }
 

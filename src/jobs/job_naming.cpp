@@ -49,16 +49,32 @@ std::string CutExt(std::string_view name, PathStyle style) {
 
 std::string getsecond(std::string_view path, PathStyle style, const FileExists& exists) {
     const std::string folder = folderPart(path, style);
-    std::string name = fileNamePart(path, style);
-    if (const size_t at = name.find("_1"); at != std::string::npos) {
-        name.replace(at, 2, "_2");
-    } else if (const size_t zero = name.find("0_"); zero != std::string::npos) {
-        name.replace(zero, 2, "1_");
+    const std::string name = fileNamePart(path, style);
+    const std::string extension = extensionOf(name, style);
+    std::string stem = name.substr(0, name.size() - extension.size());
+    // The last "_1" is the file's number within its title set: VTS_10_1 goes on in VTS_10_2,
+    // not in VTS_20_1, which is another title set.
+    if (const size_t at = stem.rfind("_1"); at != std::string::npos) {
+        stem.replace(at, 2, "_2");
+    } else if (const size_t zero = stem.find("0_"); zero != std::string::npos) {
+        stem.replace(zero, 2, "1_");
     } else {
         return {};
     }
-    std::string candidate = folder + name;
+    std::string candidate = folder + stem + extension;
     return exists(candidate) ? candidate : std::string();
+}
+
+std::string safeFileNamePart(std::string_view text) {
+    std::string safe(text);
+    for (char& c : safe) {
+        const auto u = static_cast<unsigned char>(c);
+        if (u < 32 || u == 127 ||
+            std::string_view("/\\:*?\"<>|").find(c) != std::string_view::npos) {
+            c = '_';
+        }
+    }
+    return safe;
 }
 
 JobNames formJobNames(std::string_view sourceName, std::string_view sourcePath, bool continueOn,

@@ -33,6 +33,12 @@ std::string CutExt(std::string_view name, PathStyle style = PathStyle::native())
 // VTS_01_2.VOB), or empty when there is no candidate or it does not exist.
 std::string getsecond(std::string_view path, PathStyle style, const FileExists& exists);
 
+// `text` made fit to stand inside a file name: path separators, characters that common file
+// systems refuse and control characters become "_".
+std::string safeFileNamePart(std::string_view text);
+// The longest file name (without its folder) that common file systems take, in bytes.
+inline constexpr size_t kMaxFileNameBytes = 255;
+
 struct JobNames {
     std::string baseName;
     std::string secondPath;

@@ -33,6 +33,28 @@ Rgb colourFromDigits(std::string_view digits) {
                static_cast<uint8_t>((value >> 16) & 0xFF)};
 }
 
+// The next "[" that opens a tag; "[[" is an escaped "[" and opens none.
+size_t nextTagOpen(std::string_view text, size_t from) {
+    size_t at = text.find('[', from);
+    while (at != std::string_view::npos && at + 1 < text.size() && text[at + 1] == '[') {
+        at = text.find('[', at + 2);
+    }
+    return at;
+}
+
+// Plain text as it is shown: every "[[" stands for one "[".
+std::string unescape(std::string_view plain) {
+    std::string shown;
+    shown.reserve(plain.size());
+    for (size_t k = 0; k < plain.size(); ++k) {
+        shown += plain[k];
+        if (plain[k] == '[' && k + 1 < plain.size() && plain[k + 1] == '[') {
+            ++k;
+        }
+    }
+    return shown;
+}
+
 void addRun(LogLine& line, std::string_view shown, const CharFormat& format) {
     if (shown.empty()) {
         return;
@@ -46,14 +68,16 @@ void addRun(LogLine& line, std::string_view shown, const CharFormat& format) {
 class ClosingTags {
 public:
     explicit ClosingTags(std::string_view text) {
-        size_t pos = text.find("[/");
+        size_t pos = nextTagOpen(text, 0);
         while (pos != std::string_view::npos) {
-            const size_t close = text.find(']', pos + 2);
-            if (close == std::string_view::npos) {
-                break;
+            if (pos + 1 < text.size() && text[pos + 1] == '/') {
+                const size_t close = text.find(']', pos + 2);
+                if (close == std::string_view::npos) {
+                    break;
+                }
+                positions_[text.substr(pos + 2, close - pos - 2)].push_back(pos);
             }
-            positions_[text.substr(pos + 2, close - pos - 2)].push_back(pos);
-            pos = text.find("[/", pos + 1);
+            pos = nextTagOpen(text, pos + 1);
         }
     }
 
@@ -99,18 +123,30 @@ CharFormat formatForTag(std::string_view name) {
     return format;
 }
 
+std::string escapeMarkup(std::string_view text) {
+    std::string escaped;
+    escaped.reserve(text.size());
+    for (char c : text) {
+        escaped += c;
+        if (c == '[') {
+            escaped += '[';
+        }
+    }
+    return escaped;
+}
+
 std::string stripTags(std::string_view text) {
     std::string shown;
     shown.reserve(text.size());
     size_t pos = 0;
     while (pos < text.size()) {
-        const size_t open = text.find('[', pos);
+        const size_t open = nextTagOpen(text, pos);
         const size_t close = open == std::string_view::npos ? open : text.find(']', open + 1);
         if (close == std::string_view::npos) {
-            shown += text.substr(pos);
+            shown += unescape(text.substr(pos));
             break;
         }
-        shown += text.substr(pos, open - pos);
+        shown += unescape(text.substr(pos, open - pos));
         pos = close + 1;
     }
     return shown;
@@ -124,14 +160,14 @@ LogLine parseMarkup(std::string_view text) {
     const ClosingTags closingTags(text);
     size_t pos = 0;
     while (pos < text.size()) {
-        const size_t open = text.find('[', pos);
+        const size_t open = nextTagOpen(text, pos);
         const size_t close = open == std::string_view::npos ? open : text.find(']', open + 1);
         if (close == std::string_view::npos) {
             // No further complete tag: the rest, stray "[" included, is plain text.
-            addRun(line, text.substr(pos), plain);
+            addRun(line, unescape(text.substr(pos)), plain);
             break;
         }
-        addRun(line, text.substr(pos, open - pos), plain);
+        addRun(line, unescape(text.substr(pos, open - pos)), plain);
         const std::string_view name = text.substr(open + 1, close - open - 1);
         const size_t end = closingTags.find(name, close + 1);
         if (end == std::string_view::npos) {

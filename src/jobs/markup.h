@@ -46,8 +46,13 @@ struct LogLine {
 CharFormat formatForTag(std::string_view name);
 
 // Parses one marked-up text into a log line. Well-formed markup ("[b]x[/b]") gives the runs
-// its tags name; stray brackets, unclosed and nested tags always give a finished line.
+// its tags name; "[[" is a plain "["; stray brackets, unclosed and nested tags always give a
+// finished line.
 LogLine parseMarkup(std::string_view text);
+
+// `text` shown as it is: every "[" doubled, so that no part of it is taken as a tag. Names of
+// files and texts from the playlist go through this; only the program's own markup does not.
+std::string escapeMarkup(std::string_view text);
 
 // The text with every complete tag ("[" ... "]") removed; a "[" without a "]" after it stays.
 std::string stripTags(std::string_view text);

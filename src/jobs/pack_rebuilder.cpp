@@ -2,6 +2,8 @@
 
 #include <cstring>
 
+#include "core/stream_ids.h"
+
 namespace tolvane {
 
 namespace {
@@ -20,6 +22,8 @@ constexpr size_t kLastPtm = 1342;
 constexpr size_t kAudioEntries = 1824;
 constexpr size_t kSubEntries = 1840;
 constexpr size_t kDsiEnd = 1968;
+constexpr uint8_t kAdvancedPack = 0x80;
+constexpr size_t kMpegAudioSlot = 3;
 
 void putBigEndian(uint8_t* at, uint32_t value) {
     at[0] = static_cast<uint8_t>(value >> 24);
@@ -28,155 +32,149 @@ void putBigEndian(uint8_t* at, uint32_t value) {
     at[3] = static_cast<uint8_t>(value);
 }
 
+template <size_t N>
+int numberTicked(std::array<int32_t, N>& numbers, bool (PassOptions::*ticked)(int32_t) const,
+                 const PassOptions& boxes) {
+    int count = 0;
+    for (size_t n = 0; n < N; ++n) {
+        numbers[n] = (boxes.*ticked)(static_cast<int32_t>(n)) ? count++ : -1;
+    }
+    return count;
+}
+
 }  // namespace
 
-void PackRebuilder::reset() {
-    newStreamId_.fill(kNoId);
-    videoCount_ = 0;
-    audioCount_ = 0;
-    subCount_ = 0;
+std::optional<std::string> PackRebuilder::start() {
+    selection_ = {};
+    selection_.videoCount = numberTicked(selection_.video, &PassOptions::videoTicked, boxes_);
+    selection_.audioCount = numberTicked(selection_.audio, &PassOptions::audioTicked, boxes_);
+    selection_.subpictureCount =
+        numberTicked(selection_.subpicture, &PassOptions::subTicked, boxes_);
+    streams_.withoutBoxReported = {};
+    if (selection_.audioCount > kMaxAudioStreams) {
+        return "A rebuilt file holds at most " + std::to_string(kMaxAudioStreams) +
+               " audio streams; " + std::to_string(selection_.audioCount) +
+               " are chosen. Untick some and rebuild again.";
+    }
+    return std::nullopt;
 }
 
-void PackRebuilder::giveId(Kind kind, int32_t key) {
-    if (key < 0 || key > 255) {
-        return;  // a box without a stream of its own
-    }
-    uint8_t& id = newStreamId_[static_cast<size_t>(key)];
-    if (id != kNoId) {
-        return;
-    }
-    const auto k = static_cast<uint8_t>(key);
-    switch (kind) {
-        case Kind::Video:
-            id = k == 0x55 || k == 0x56 ? static_cast<uint8_t>(0x55 + videoCount_)
-                                        : static_cast<uint8_t>((k & 0xFE) | videoCount_);
-            ++videoCount_;
-            break;
-        case Kind::Audio:
-            id = (k & 0xF0) == 0xC0 ? static_cast<uint8_t>(0xC0 | audioCount_)
-                                    : static_cast<uint8_t>((k & 0xF8) | audioCount_);
-            ++audioCount_;
-            break;
-        case Kind::Subpicture:
-            id = static_cast<uint8_t>((k & 0xE0) | subCount_);
-            ++subCount_;
-            break;
-    }
-}
-
-bool PackRebuilder::keep(Kind kind, int32_t key) const {
-    const auto find = [&](const auto& ids, int count, auto ticked) {
-        for (int n = 0; n < count; ++n) {
-            if (ids[static_cast<size_t>(n)] == key) {
-                return ticked(n);
-            }
-        }
-        return true;  // a stream the read job did not find is kept
+int32_t PackRebuilder::newNumber(StreamKind kind, int32_t number) const {
+    const auto at = [number](const auto& numbers) {
+        return number >= 0 && number < static_cast<int32_t>(numbers.size())
+                   ? numbers[static_cast<size_t>(number)]
+                   : -1;
     };
     switch (kind) {
-        case Kind::Video:
-            return find(streams_.videoId, 2, [&](int n) { return boxes_.videoTicked(n); });
-        case Kind::Audio:
-            return find(streams_.audioId, 16, [&](int n) { return boxes_.audioTicked(n); });
-        case Kind::Subpicture:
+        case StreamKind::Video:
+            return at(selection_.video);
+        case StreamKind::Audio:
+            return at(selection_.audio);
+        case StreamKind::Subpicture:
             break;
     }
-    return find(streams_.subId, 32, [&](int n) { return boxes_.subTicked(n); });
+    return at(selection_.subpicture);
 }
 
-void PackRebuilder::patchNavigationPack(uint8_t* pack, size_t length, Times times) {
+void PackRebuilder::leftOut(size_t slot, const std::string& stream, uint8_t idByte) {
+    std::bitset<256>& reported = streams_.withoutBoxReported[slot];
+    if (!reported.test(idByte)) {
+        reported.set(idByte);
+        reporter_.log(stream + " has no stream box: left out.");
+    }
+}
+
+bool PackRebuilder::keepStream(uint8_t* pack, size_t idOffset, uint8_t bitsKept, StreamKind kind,
+                               int32_t number, uint8_t idByte) {
+    if (!belongsToBox(streams_, kind, number, idByte)) {
+        leftOut(static_cast<size_t>(kind), streamText(kind, idByte), idByte);
+        return false;
+    }
+    const int32_t renumbered = newNumber(kind, number);
+    if (renumbered < 0) {
+        return false;  // its box is not ticked
+    }
+    pack[idOffset] =
+        static_cast<uint8_t>((pack[idOffset] & bitsKept) | renumberedId(kind, idByte, renumbered));
+    return true;
+}
+
+void PackRebuilder::patchNavigationPack(uint8_t* pack, size_t length,
+                                        std::optional<Times> times) const {
     if (length <= kVideoBound) {
         return;  // too short to hold a system header
     }
-    uint8_t video = pack[kVideoBound] & 0xE0;
-    for (int n = 0; n < 2; ++n) {
-        if (boxes_.videoTicked(n)) {
-            ++video;
-            giveId(Kind::Video, streams_.videoId[static_cast<size_t>(n)]);
-        }
-    }
-    pack[kVideoBound] = video;
-    uint8_t audio = pack[kAudioBound] & 0x03;
-    for (int n = 0; n < 16; ++n) {
-        if (boxes_.audioTicked(n)) {
-            audio = static_cast<uint8_t>(audio + 4);
-            giveId(Kind::Audio, streams_.audioId[static_cast<size_t>(n)]);
-        }
-    }
-    pack[kAudioBound] = audio;
-    const int audioCount = audio >> 2;
-    int subCount = 0;
-    for (int n = 0; n < 32; ++n) {
-        if (boxes_.subTicked(n)) {
-            ++subCount;
-            giveId(Kind::Subpicture, streams_.subId[static_cast<size_t>(n)]);
-        }
-    }
+    pack[kVideoBound] = static_cast<uint8_t>((pack[kVideoBound] & 0xE0) + selection_.videoCount);
+    pack[kAudioBound] =
+        static_cast<uint8_t>((pack[kAudioBound] & 0x03) + 4 * selection_.audioCount);
     if (length < kDsiEnd ||
         std::memcmp(pack + kDsiMarker, kDsiMarkerBytes, sizeof kDsiMarkerBytes) != 0) {
         return;
     }
-    putBigEndian(pack + kFirstPtm, times.firstPtm);
-    putBigEndian(pack + kLastPtm, times.lastPtm);
-    if (audioCount < 8) {
-        std::memset(pack + kAudioEntries + 2 * audioCount, 0,
-                    2 * (8 - static_cast<size_t>(audioCount)));
+    if (times) {
+        putBigEndian(pack + kFirstPtm, times->firstPtm);
+        putBigEndian(pack + kLastPtm, times->lastPtm);
     }
+    const auto audioCount = static_cast<size_t>(selection_.audioCount);
+    if (audioCount < 8) {
+        std::memset(pack + kAudioEntries + 2 * audioCount, 0, 2 * (8 - audioCount));
+    }
+    const auto subCount = static_cast<size_t>(selection_.subpictureCount);
     if (subCount < 32) {
-        std::memset(pack + kSubEntries + 4 * subCount, 0, 4 * (32 - static_cast<size_t>(subCount)));
+        std::memset(pack + kSubEntries + 4 * subCount, 0, 4 * (32 - subCount));
     }
 }
 
-bool PackRebuilder::process(uint8_t* pack, size_t length, bool advancedPacks, Times times) {
-    // Only bytes that were read are looked at: a field past them is absent.
-    const auto at = [&](size_t offset) -> int32_t { return offset < length ? pack[offset] : -1; };
-    const int32_t b = at(kStreamId);
-    int32_t p = -1;
-    size_t keyOffset = 0;
-    if (b == 0xBB) {
-        patchNavigationPack(pack, length, times);
-    } else if (b == 0xBD && at(kHeaderLength) >= 0) {
-        keyOffset = kHeaderData + static_cast<size_t>(at(kHeaderLength));
-        p = at(keyOffset);
-    } else if (b == 0xBF) {
-        p = at(kPs2SubStreamId);
-    } else if (b == 0xFD && at(kFlags2) >= 0) {
-        const int32_t flags = at(kFlags2);
-        const size_t d = ((flags & 0x80) != 0 ? 5 : 0) + ((flags & 0x40) != 0 ? 5 : 0);
-        const int32_t extensionFlags = at(kHeaderData + d);
-        if (extensionFlags >= 0) {
-            keyOffset = 25 + d + ((extensionFlags & 0x10) != 0 ? 2 : 0);
-            p = at(keyOffset);
-        }
-    }
+bool PackRebuilder::process(uint8_t* pack, size_t length, bool advancedPacks,
+                            std::optional<Times> times) {
     if (length < 4 || pack[0] != 0x00 || pack[1] != 0x00 || pack[2] != 0x01 || pack[3] != 0xBA) {
         return false;
     }
-
-    bool kept = true;
-    if (b == 0xBD && p >= 0) {
-        if ((p >= 0x80 && p <= 0x8F) || (p >= 0xA0 && p <= 0xAF) || (p >= 0xB0 && p <= 0xB7) ||
-            (p >= 0xC0 && p <= 0xC8)) {
-            kept = keep(Kind::Audio, p);
-        } else if ((p >= 0x20 && p <= 0x2F) || (p >= 0x60 && p <= 0x6F)) {
-            kept = keep(Kind::Subpicture, p);
+    // Only bytes that were read are looked at: a field past them is absent.
+    const auto at = [&](size_t offset) -> int32_t { return offset < length ? pack[offset] : -1; };
+    const int32_t streamId = at(kStreamId);
+    if (streamId == 0xBB) {
+        patchNavigationPack(pack, length, times);
+        return true;
+    }
+    if (streamId == 0xBD && at(kHeaderLength) >= 0) {
+        const size_t idOffset = kHeaderData + static_cast<size_t>(at(kHeaderLength));
+        const int32_t subStreamId = at(idOffset);
+        if (subStreamId < 0) {
+            return true;
         }
-    } else if (b == 0xFD && p >= 0x55 && p <= 0x56) {
-        kept = keep(Kind::Video, p);
-    } else if (b >= 0xE0 && b <= 0xE3) {
-        kept = keep(Kind::Video, b);
-    } else if (b >= 0xC0 && b <= 0xDF) {
-        kept = keep(Kind::Audio, b);
-    } else if (b == 0xBF && p == 0x80) {
-        kept = advancedPacks;
+        const std::optional<StreamRef> ref = privateStreamOf(static_cast<uint8_t>(subStreamId));
+        // A sub-stream the program does not know is no stream of the boxes: it stays.
+        return !ref || keepStream(pack, idOffset, 0, ref->kind, ref->number, ref->idByte);
     }
-
-    if ((b == 0xBD || b == 0xFD) && p >= 0) {
-        pack[keyOffset] = newStreamId_[static_cast<size_t>(p)];
-    } else if ((b >= 0xE0 && b <= 0xE3) || (b >= 0xC0 && b <= 0xDF)) {
-        pack[kStreamId] = newStreamId_[static_cast<size_t>(b)];
+    if (streamId == 0xFD && at(kFlags2) >= 0) {
+        const int32_t flags = at(kFlags2);
+        const size_t d = ((flags & 0x80) != 0 ? 5 : 0) + ((flags & 0x40) != 0 ? 5 : 0);
+        const int32_t extensionFlags = at(kHeaderData + d);
+        if (extensionFlags < 0) {
+            return true;
+        }
+        const size_t idOffset = 25 + d + ((extensionFlags & 0x10) != 0 ? 2 : 0);
+        const int32_t extension = at(idOffset);
+        if (extension < 0 || !isVc1Extension(static_cast<uint8_t>(extension & 0x7F))) {
+            return true;
+        }
+        const auto id = static_cast<uint8_t>(extension & 0x7F);
+        return keepStream(pack, idOffset, 0x80, StreamKind::Video, id - kVc1FirstExtension, id);
     }
-    return kept;
+    if (streamId >= 0 && isVideoStreamId(static_cast<uint8_t>(streamId))) {
+        const auto id = static_cast<uint8_t>(streamId);
+        return keepStream(pack, kStreamId, 0, StreamKind::Video, id & 1, id);
+    }
+    if (streamId >= 0xC0 && streamId <= 0xDF) {
+        leftOut(kMpegAudioSlot, "MPEG audio stream " + idText(streamId),
+                static_cast<uint8_t>(streamId));
+        return false;
+    }
+    if (streamId == 0xBF && at(kPs2SubStreamId) == kAdvancedPack) {
+        return advancedPacks;
+    }
+    return true;
 }
 
 }  // namespace tolvane

@@ -3,49 +3,60 @@
 #include <array>
 #include <cstddef>
 #include <cstdint>
+#include <optional>
+#include <string>
 
 #include "core/pass_options.h"
+#include "core/reporter.h"
 #include "core/stream_table.h"
 
 namespace tolvane {
 
 // Decides, pack by pack, what a rebuilt file keeps, renumbers the kept streams without gaps in
-// the order of the stream boxes and patches the navigation packs to match. The renumbering
-// lives for one rebuild command, across both files of a feature.
+// the order of the stream boxes and patches the navigation packs to match. The selection and
+// the numbering are fixed when the rebuild starts and live across both files of a feature.
 class PackRebuilder {
 public:
     static constexpr size_t kPackSize = 2048;
-    static constexpr uint8_t kNoId = 0xFF;
+    // A DSI has eight audio entries, and three codings have only eight audio numbers.
+    static constexpr int kMaxAudioStreams = 8;
 
     struct Times {
         uint32_t firstPtm;
         uint32_t lastPtm;
     };
 
-    PackRebuilder(const StreamTable& streams, const PassOptions& boxes)
-        : streams_(streams), boxes_(boxes) {
-        reset();
-    }
+    PackRebuilder(StreamTable& streams, const PassOptions& boxes, Reporter& reporter)
+        : streams_(streams), boxes_(boxes), reporter_(reporter) {}
 
-    void reset();
+    // Takes the ticked boxes as the selection and numbers them. Returns why the selection
+    // cannot be rebuilt, or nothing when it can.
+    std::optional<std::string> start();
     // Patches and renumbers the `length` bytes of `pack` in place; true when they are to be
-    // written. The boxes are read afresh on every call.
-    bool process(uint8_t* pack, size_t length, bool advancedPacks, Times times);
-
-    uint8_t newId(uint8_t key) const { return newStreamId_[key]; }
+    // written. Without `times` the DSI time fields are left as they are.
+    bool process(uint8_t* pack, size_t length, bool advancedPacks, std::optional<Times> times);
 
 private:
-    enum class Kind { Video, Audio, Subpicture };
-    void giveId(Kind kind, int32_t key);
-    bool keep(Kind kind, int32_t key) const;
-    void patchNavigationPack(uint8_t* pack, size_t length, Times times);
+    struct Selection {
+        std::array<int32_t, 2> video;
+        std::array<int32_t, 16> audio;
+        std::array<int32_t, 32> subpicture;
+        int videoCount = 0;
+        int audioCount = 0;
+        int subpictureCount = 0;
+    };
+    // The new number of a stream's box, or -1 when the box is not kept.
+    int32_t newNumber(StreamKind kind, int32_t number) const;
+    // Whether the pack of stream `ref`, whose id byte lies at `idOffset`, is kept; renumbers it.
+    bool keepStream(uint8_t* pack, size_t idOffset, uint8_t bitsKept, StreamKind kind,
+                    int32_t number, uint8_t idByte);
+    void leftOut(size_t slot, const std::string& stream, uint8_t idByte);
+    void patchNavigationPack(uint8_t* pack, size_t length, std::optional<Times> times) const;
 
-    const StreamTable& streams_;
+    StreamTable& streams_;
     const PassOptions& boxes_;
-    std::array<uint8_t, 256> newStreamId_{};
-    uint8_t videoCount_ = 0;
-    uint8_t audioCount_ = 0;
-    uint8_t subCount_ = 0;
+    Reporter& reporter_;
+    Selection selection_{};
 };
 
 }  // namespace tolvane

@@ -61,7 +61,7 @@ bool MainForm::runJob(const std::function<void()>& job, const std::function<void
     const Buttons before = buttons();
     try {
         job();
-    } catch (const PlatformError& error) {
+    } catch (const JobError& error) {
         cleanUp();
         endWithPlatformError(error.what(), before);
         return false;
@@ -88,7 +88,7 @@ void MainForm::continueOnSecondFile(const JobNames& names, PassMode mode) {
     const std::string secondName = fileNamePart(names.secondPath, style_);
     const std::string verb = mode == PassMode::Detection ? "Reading" : "Demuxing";
     log_.log("");
-    log_.log("Continue on [b]" + secondName + "[/b]");
+    log_.log("Continue on [b]" + escapeMarkup(secondName) + "[/b]");
     log_.log(verb + "...");
     log_.slog(verb + " " + secondName, StatusPanel::Job);
     demux(mode);
@@ -112,9 +112,10 @@ void MainForm::openSource(const std::string& path) {
 }
 
 void MainForm::labelStreamBoxes() {
-    const StreamTable& streams = state_->streams;
+    StreamTable& streams = state_->streams;
     const auto label = [&](Control box, StreamKind kind, int n, int32_t entry) {
         const bool present = entry != kStreamAbsent;
+        *boxIdEntry(streams, kind, n) = entry;
         setEnabled(box, present);
         setTicked(box, present);
         if (present) {
@@ -152,7 +153,7 @@ void MainForm::readJob(bool& readXplWasEnabled) {
                                         style_, fileExists_);
     paths_.baseName = names.baseName;
 
-    log_.log("Opening file [b]" + paths_.sourceName + "[/b]");
+    log_.log("Opening file [b]" + escapeMarkup(paths_.sourceName) + "[/b]");
     openSource(sourcePath);
     log_.log("Reading...");
     log_.slog("Reading " + fileNamePart(sourcePath, style_) + " ", StatusPanel::Job);
@@ -177,10 +178,14 @@ void MainForm::bReadEVOClick() {
     setEnabled(Control::bbXPL, true);
     cbVideoClick();
 
-    if (ticked(Control::rbAutoDemux)) {
-        bDemuxClick();
+    // A cancelled read or a closing window starts nothing more, and neither does a command
+    // that the window would not offer.
+    if (state_->job.cancelled || closing_) {
+        return;
     }
-    if (ticked(Control::rbAutoRebuild)) {
+    if (ticked(Control::rbAutoDemux) && enabled(Control::bDemux)) {
+        bDemuxClick();
+    } else if (ticked(Control::rbAutoRebuild) && enabled(Control::bRebuild)) {
         bRebuildClick();
     }
 }

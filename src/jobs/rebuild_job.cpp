@@ -1,6 +1,7 @@
 // The rebuild job: a new .EVO file that keeps only the ticked streams, renumbered, with its
 // navigation packs patched to match.
 #include "core/pack_engine.h"
+#include "core/platform_error.h"
 #include "core/progress.h"
 #include "jobs/pack_rebuilder.h"
 #include "ui/model/main_form.h"
@@ -14,6 +15,10 @@ void MainForm::Rebuild(PackRebuilder& rebuilder, OutputSink& output) {
     InputSource& source = *job.source;
     const int64_t size = source.size();
     const double start = os_.now();
+    // Without a DSI met by a read of this source there are no times to write.
+    const std::optional<PackRebuilder::Times> times =
+        job.ptmKnown ? std::optional(PackRebuilder::Times{job.firstPtm, job.lastPtm})
+                     : std::nullopt;
     bool stop = false;
     while (!stop && source.position() < size && !job.cancelled) {
         const int64_t blockStart = source.position();
@@ -33,8 +38,7 @@ void MainForm::Rebuild(PackRebuilder& rebuilder, OutputSink& output) {
                 os_.processEvents();
             }
             uint8_t* pack = job.buffer.data() + at;
-            if (rebuilder.process(pack, n, ticked(Control::cbRBAdvanced),
-                                  {job.firstPtm, job.lastPtm})) {
+            if (rebuilder.process(pack, n, ticked(Control::cbRBAdvanced), times)) {
                 output.append(pack, n);
             }
             stop = job.cancelled;
@@ -48,7 +52,10 @@ void MainForm::rebuildJob(std::unique_ptr<FileOutput>& output) {
     setEnabled(Control::bRebuild, false);
     showPage(0);
     state_->job.writing = true;
-    PackRebuilder rebuilder(state_->streams, *this);
+    PackRebuilder rebuilder(state_->streams, *this, log_);
+    if (const std::optional<std::string> refused = rebuilder.start()) {
+        throw JobError(*refused);
+    }
 
     const std::string& sourcePath = text(Control::eEVOfile);
     const JobNames names = formJobNames(paths_.sourceName, sourcePath, ticked(Control::cbContinue),
@@ -56,13 +63,13 @@ void MainForm::rebuildJob(std::unique_ptr<FileOutput>& output) {
     paths_.baseName = names.baseName;
     const std::string prefix = outputPrefix(text(Control::eWorkdir), names.baseName, style_);
 
-    log_.log("Opening file [b]" + paths_.sourceName + "[/b]");
+    log_.log("Opening file [b]" + escapeMarkup(paths_.sourceName) + "[/b]");
     log_.slog("Opening", StatusPanel::Job);
     openSource(sourcePath);
     log_.log(sizeReport(state_->job.source->size()));
     const std::string outputName = prefix + ".rebuilt.EVO";
     output = std::make_unique<FileOutput>(outputName);
-    log_.log("Creating " + outputName);
+    log_.log("Creating " + escapeMarkup(outputName));
     log_.log("Rebuilding...");
     rebuildName_ = paths_.sourceName;
     log_.slog("Rebuilding " + rebuildName_, StatusPanel::Job);
@@ -71,7 +78,7 @@ void MainForm::rebuildJob(std::unique_ptr<FileOutput>& output) {
     if (ticked(Control::cbContinue) && !state_->job.cancelled && names.second) {
         openSource(names.secondPath);
         rebuildName_ = fileNamePart(names.secondPath, style_);
-        log_.log("Continue on [b]" + rebuildName_ + "[/b]");
+        log_.log("Continue on [b]" + escapeMarkup(rebuildName_) + "[/b]");
         log_.log("Rebuilding...");
         log_.slog("Rebuilding " + rebuildName_, StatusPanel::Job);
         Rebuild(rebuilder, *output);
@@ -94,9 +101,8 @@ void MainForm::bRebuildClick() {
                                  resetForWritingJobEnd(*state_);
                              });
     if (done) {
-        setEnabled(Control::bRebuild, true);
-        setEnabled(Control::bDemux, true);
         resetForWritingJobEnd(*state_);
+        cbVideoClick();  // the command rule decides, as after every job
     }
 }
 

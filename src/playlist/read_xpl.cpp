@@ -19,8 +19,8 @@ const std::string& tableText(const std::array<std::string, 9>& table, int32_t in
 
 }  // namespace
 
-void MainForm::announceTrack(int32_t* entry, std::optional<Control> box, bool withHint,
-                             const std::string& text, TreeNode& node) {
+void MainForm::announceTrack(int32_t* entry, std::optional<Control> box, int32_t* boxId,
+                             bool withHint, const std::string& text, TreeNode& node) {
     if (entry != nullptr) {
         if (*entry != kStreamAbsent) {
             return;  // reported already
@@ -28,8 +28,11 @@ void MainForm::announceTrack(int32_t* entry, std::optional<Control> box, bool wi
         *entry = kStreamAnnounced;
     }
     node.children.push_back(TreeNode{text, {}});
-    log_.log(text + " found!");
+    log_.log(escapeMarkup(text) + " found!");
     if (box) {
+        if (boxId != nullptr) {
+            *boxId = kStreamAnnounced;  // the demux or rebuild pins it to what it meets
+        }
         setEnabled(*box, true);
         setTicked(*box, true);
         setCaption(*box, text);
@@ -65,8 +68,8 @@ void MainForm::buildXplTree(const XplValues& values) {
             const std::string text = tableText(xplTables_.video, GetAttrInt(line, "mediaAttr")) +
                                      trackSuffix(track - 1, false);
             announceTrack(entry(streams.videoId, track),
-                          track == 1 ? std::optional<Control>(videoBox(0)) : std::nullopt, false,
-                          text, tree[1]);
+                          track == 1 ? std::optional<Control>(videoBox(0)) : std::nullopt,
+                          &streams.videoBoxId[0], false, text, tree[1]);
         }
         if (u.find("<AUDIO ") != std::string::npos) {
             const int32_t n = GetAttrInt(line, "streamNumber");
@@ -76,7 +79,7 @@ void MainForm::buildXplTree(const XplValues& values) {
             int32_t* slot = entry(streams.audioId, n);
             announceTrack(slot,
                           slot != nullptr ? std::optional<Control>(audioBox(n - 1)) : std::nullopt,
-                          true, text, tree[2]);
+                          entry(streams.audioBoxId, n), true, text, tree[2]);
         }
         if (u.find("<SUBTITLE ") != std::string::npos) {
             const int32_t n = GetAttrInt(line, "streamNumber");
@@ -86,7 +89,7 @@ void MainForm::buildXplTree(const XplValues& values) {
             int32_t* slot = entry(streams.subId, n);
             announceTrack(slot,
                           slot != nullptr ? std::optional<Control>(subBox(n - 1)) : std::nullopt,
-                          true, text, tree[3]);
+                          entry(streams.subBoxId, n), true, text, tree[3]);
         }
         if (u.find("<CHAPTER ") != std::string::npos) {
             tree[4].children.push_back({GetAttr(line, "titleTimeBegin").value_or("") + ": " +
@@ -110,7 +113,7 @@ void MainForm::readXplJob(bool& readEvoWasEnabled) {
 
     JobState& job = state_->job;
     openSource(text(Control::eXPLfile));
-    log_.log("Open " + paths_.playlistName);
+    log_.log("Open " + escapeMarkup(paths_.playlistName));
     const int64_t size = job.source->size();
     log_.log("Filesize: " + std::to_string(size) + " bytes");
     xplMemo_.clear();
@@ -137,6 +140,8 @@ void MainForm::readXplJob(bool& readEvoWasEnabled) {
     if (title > 0) {
         cutToTitle(xplMemo_, title);
         buildXplTree(scanner.values());
+    } else if (!key.empty()) {
+        log_.log("No title of the playlist plays " + escapeMarkup(key) + ".");
     }
     memoVisible_ = true;
     if (view_ != nullptr) {

@@ -47,8 +47,25 @@ int32_t GetAttrInt(std::string_view tag, std::string_view name) {
     return error == std::errc() && end == digits.data() + digits.size() ? value : 0;
 }
 
+namespace {
+
+// The element name of a tag line: "Playlist" for "  <Playlist xmlns=...>".
+std::string_view elementName(std::string_view line) {
+    const size_t open = line.find('<');
+    if (open == std::string_view::npos) {
+        return {};
+    }
+    const size_t start = open + 1;
+    const size_t end = line.find_first_of(" />", start);
+    return line.substr(start, end == std::string_view::npos ? end : end - start);
+}
+
+}  // namespace
+
 void XplScanner::lookForValues(const std::string& line) {
-    if (line.find("Playlist") != std::string::npos) {
+    // Only the playlist element names the playlist: an application element or any other
+    // element whose name holds "Playlist" does not.
+    if (elementName(line) == "Playlist") {
         if (auto name = GetAttr(line, "displayName")) {
             values_.displayName = *name;
         }

@@ -12,7 +12,8 @@ struct TreeNode {
 };
 
 // The line of the title that plays `key` (the source's name without extension): the first memo
-// line holding it, when that is not line 0. -1 when there is none.
+// line after line 0 with an attribute that names that file (any folder, any extension, any
+// case). -1 when there is none.
 int findTitleLine(const std::vector<std::string>& memo, const std::string& key);
 
 // Cuts the memo down to the title element around line `found`.

@@ -112,8 +112,9 @@ TEST(Cli, RebuildKeepsTheSelectedStreams) {
 
     const std::string vob = f.dir.write("VTS_01_1.VOB", smallFeature(1));
     result = fixture::runProcess(kCli, {"rebuild", vob}, f.dir.path().string());
-    EXPECT_EQ(result.status, 1);
-    EXPECT_NE(result.err.find("rebuild needs an .EVO source"), std::string::npos);
+    EXPECT_EQ(result.status, 2);
+    EXPECT_NE(result.err.find("takes an .EVO source"), std::string::npos);
+    EXPECT_EQ(result.out, "") << "refused before anything is read";
     result = fixture::runProcess(kCli, {"demux", vob, "--adv-packs"}, f.dir.path().string());
     EXPECT_EQ(result.status, 2);
 }

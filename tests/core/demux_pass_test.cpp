@@ -36,14 +36,28 @@ struct DemuxRun {
     std::array<MemorySink, 32> sub;
 
     DemuxRun() { runner.job().minPts = 0xFFFFFFFFu; }
-    void withVideo(int n) {
+    // A box for stream `id` under number `n`; an announced box takes the first coding met.
+    void box(StreamKind kind, int n, int32_t id = kStreamAnnounced) {
+        *boxIdEntry(runner.streams(), kind, n) = id;
+    }
+    void withVideo(int n, int32_t id = kStreamAnnounced) {
+        box(StreamKind::Video, n, id);
         runner.streams().videoOut[static_cast<size_t>(n)] = &video[static_cast<size_t>(n)];
     }
-    void withAudio(int n) {
+    void withAudio(int n, int32_t id = kStreamAnnounced) {
+        box(StreamKind::Audio, n, id);
         runner.streams().audioOut[static_cast<size_t>(n)] = &audio[static_cast<size_t>(n)];
     }
-    void withSub(int n) {
+    void withSub(int n, int32_t id = kStreamAnnounced) {
+        box(StreamKind::Subpicture, n, id);
         runner.streams().subOut[static_cast<size_t>(n)] = &sub[static_cast<size_t>(n)];
+    }
+    std::vector<std::string> logText() const {
+        std::vector<std::string> lines;
+        for (const LogLine& line : runner.log.lines()) {
+            lines.push_back(line.text);
+        }
+        return lines;
     }
     void run(const Bytes& stream) {
         DemuxPass pass(*runner.state, runner.log, options);
@@ -88,21 +102,31 @@ TEST(DemuxPass, WritesEachCodingsPayloadWithoutAnyHeaderByte) {
     EXPECT_EQ(run.video[0].bytes, joined({v2, v1})) << "VC-1 without its PES extension";
 }
 
-TEST(DemuxPass, KeepsOtherCodingsOfTheSameNumberAndMpegAudioOutOfTheOutputs) {
+TEST(DemuxPass, WritesOnlyTheCodingOfEachBoxAndNamesEveryStreamLeftOut) {
     const Bytes ac3 = filled(500, 5);
     ProgramStreamBuilder ps;
-    ps.pack({fixture::privateStream1Packet(0x80, {}, ac3)});
     ps.pack({fixture::privateStream1Packet(0x88, {}, filled(400, 6))});
+    ps.pack({fixture::privateStream1Packet(0x80, {}, ac3)});
     ps.pack({fixture::pesPacket(0xC0, {.pts = 5}, filled(300, 7))});
     ps.pack({fixture::privateStream1Packet(0x80, {}, ac3)});
+    ps.pack({fixture::privateStream1Packet(0x88, {}, filled(400, 6))});
     ps.pack({fixture::pesPacket(0xE0, {}, filled(200, 8))});
     ps.pack({fixture::pesPacket(0xFD, {.streamIdExtension = 0x55}, filled(100, 9))});
+    ps.pack({fixture::privateStream1Packet(0x8B, {}, filled(100, 9))});
+    ps.pack({fixture::privateStream1Packet(0x83, {}, filled(100, 9))});
     DemuxRun run;
-    run.withAudio(0);
-    run.withVideo(0);
+    run.withAudio(0, 0x80);               // DTS 0x88 was met first in this file, AC-3 has the box
+    run.withVideo(0);                     // announced: MPEG-2, met first, pins it
+    run.box(StreamKind::Audio, 3, 0x83);  // a box left unticked: nothing to say
     run.run(ps.bytes());
     EXPECT_EQ(run.audio[0].bytes, joined({ac3, ac3}));
     EXPECT_EQ(run.video[0].bytes, filled(200, 8));
+    EXPECT_EQ(run.logText(), (std::vector<std::string>{
+                                 "Audio stream 0x88 has no stream box: not written.",
+                                 "MPEG audio stream 0xC0 has no stream box: not written.",
+                                 "Video stream 0x55 has no stream box: not written.",
+                                 "Audio stream 0x8B has no stream box: not written.",
+                             }));
 }
 
 TEST(DemuxPass, WrapsSubpictureUnitsInSupRecords) {
@@ -112,27 +136,33 @@ TEST(DemuxPass, WrapsSubpictureUnitsInSupRecords) {
     const Bytes d = filled(50, 13);
     const Bytes e = filled(60, 14);
     ProgramStreamBuilder ps;
+    ps.pack({fixture::privateStream1Packet(0x25, {.pts = 0x1000}, d)});  // PTS equal to minPts
     ps.pack({fixture::privateStream1Packet(0x25, {.pts = 0x10000}, a)});
     ps.pack({fixture::privateStream1Packet(0x25, {}, b)});
-    ps.pack({fixture::privateStream1Packet(0x65, {}, c)});  // extended subpicture 5 shares it
-    ps.pack({fixture::privateStream1Packet(0x25, {.pts = 0x1000}, d)});  // PTS equal to minPts
+    ps.pack({fixture::privateStream1Packet(0x65, {}, c)});  // extended subpicture 5: not ours
+    ps.pack({fixture::privateStream1Packet(0x25, {}, c)});
     ps.pack({fixture::privateStream1Packet(0x26, {.pts = 0x20000}, e)});
+    ps.pack({fixture::privateStream1Packet(0x26, {.pts = 0x800}, e)});  // before minPts: wraps
     DemuxRun run;
     run.runner.job().minPts = 0x1000;
-    run.withSub(5);
-    run.withSub(6);
+    run.withSub(5, 0x25);
+    run.withSub(6, 0x26);
     run.run(ps.bytes());
+    // A subtitle that starts with the programme has relative PTS 0: its unit is a record too.
+    const Bytes header0 = {'S', 'P', 0x00, 0x00, 0x00, 0x00, 0, 0, 0, 0};
     const Bytes header5 = {'S', 'P', 0x00, 0xF0, 0x00, 0x00, 0, 0, 0, 0};
-    EXPECT_EQ(run.sub[5].bytes, joined({header5, a, b, c, d}));
+    EXPECT_EQ(run.sub[5].bytes, joined({header0, d, header5, a, b, c}));
     const Bytes header6 = {'S', 'P', 0x00, 0xF0, 0x01, 0x00, 0, 0, 0, 0};
-    EXPECT_EQ(run.sub[6].bytes, joined({header6, e}));
+    const Bytes wrapped = {'S', 'P', 0x00, 0xF8, 0xFF, 0xFF, 0, 0, 0, 0};
+    EXPECT_EQ(run.sub[6].bytes, joined({header6, e, wrapped, e}));
 
     // Without details the read job leaves minPts at its reset: each PTS goes up by one.
     DemuxRun noDetails;
     noDetails.withSub(6);
     noDetails.run(ps.bytes());
     const Bytes plusOne = {'S', 'P', 0x01, 0x00, 0x02, 0x00, 0, 0, 0, 0};
-    EXPECT_EQ(noDetails.sub[6].bytes, joined({plusOne, e}));
+    const Bytes smallPlusOne = {'S', 'P', 0x01, 0x08, 0x00, 0x00, 0, 0, 0, 0};
+    EXPECT_EQ(noDetails.sub[6].bytes, joined({plusOne, e, smallPlusOne, e}));
 }
 
 TEST(DemuxPass, CountsTheFramesOfWrittenVideoOnlyAndReportsCopyControl) {
@@ -142,6 +172,7 @@ TEST(DemuxPass, CountsTheFramesOfWrittenVideoOnlyAndReportsCopyControl) {
              fixture::dsiPacket({.startPtm = 0, .endPtm = 900000})});
     ps.pack({fixture::pesPacket(0xE0, {}, frames), fixture::pesPacket(0xE1, {}, frames)});
     DemuxRun run;
+    run.box(StreamKind::Video, 0, 0xE0);
     run.withVideo(1);
     run.run(ps.bytes());
     EXPECT_EQ(run.runner.streams().frameCount[0], 0);

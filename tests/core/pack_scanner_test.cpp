@@ -1,5 +1,7 @@
 #include <gtest/gtest.h>
 
+#include <optional>
+
 #include <numeric>
 
 #include "core/pack_scanner.h"
@@ -57,10 +59,10 @@ public:
     using RecordingHooks::RecordingHooks;
     void payloadChunk(const PayloadChunk& chunk, ScanState& s) override {
         RecordingHooks::payloadChunk(chunk, s);
-        videoPts.push_back(s.videoPts);
+        packetPts.push_back(s.packetHasPts ? std::optional(s.packetPts) : std::nullopt);
         videoDts.push_back(s.videoDts);
     }
-    std::vector<uint32_t> videoPts;
+    std::vector<std::optional<uint32_t>> packetPts;
     std::vector<uint32_t> videoDts;
 };
 
@@ -79,7 +81,7 @@ TEST(PackScanner, ReadsTimeStampsAboveTwoToTheThirtyAlikeInBothHeaderForms) {
     EXPECT_EQ(hooks.registrations[0].heldPts, 0xC0DE1235u);  // audio: a PTS-only header
     ASSERT_EQ(hooks.chunks.size(), 2u);
     EXPECT_EQ(hooks.chunks[1].heldPts, 0xC0DE1235u);  // video: PTS of a PTS-and-DTS header
-    EXPECT_EQ(hooks.videoPts[1], 0xC0DE1235u);
+    EXPECT_EQ(hooks.packetPts[1], 0xC0DE1235u);
     EXPECT_EQ(hooks.videoDts[1], 0xBEEF0001u);
 }
 
@@ -99,7 +101,7 @@ TEST(PackScanner, ParsesPacketsWhoseHeaderOrPayloadStraddlesTheBlockEnd) {
 
         EXPECT_EQ(hooks.payloadOf(PacketKind::Video, 1), payload);
         ASSERT_FALSE(hooks.chunks.empty());
-        EXPECT_EQ(hooks.videoPts.front(), 0x23456789u);
+        EXPECT_EQ(hooks.packetPts.front(), 0x23456789u);
         EXPECT_EQ(hooks.videoDts.front(), 0x12345000u);
         // A header that ends in the first block leaves the payload in two chunks.
         if (back > 6 + 3 + 10) {
@@ -234,44 +236,33 @@ TEST(PackScanner, HandsMpegAudioOverUnregisteredWithTheLastAudioNumber) {
     EXPECT_EQ(runner.hooks.registrations.size(), 1u);
 }
 
-TEST(PackScanner, TakesFirstTimeStampsAtRegistrationAsEachPassNeedsThem) {
+TEST(PackScanner, GivesEveryPacketItsOwnPtsInEitherHeaderFormAndPass) {
     ProgramStreamBuilder ps;
+    // PTS-only headers are what most muxers write for MPEG-2 and H.264: they count as well.
     ps.pack({fixture::pesPacket(0xE2, PesHeader{.pts = 4000}, counting(10))});
     ps.pack({fixture::pesPacket(0xFD, PesHeader{.pts = 4500, .streamIdExtension = 0x56},
                                 counting(10))});
     ps.pack({fixture::privateStream1Packet(0x25, PesHeader{.pts = 7000}, counting(10))});
-    ps.pack({fixture::privateStream1Packet(0x66, PesHeader{.pts = 8000}, counting(10))});
-
-    PassRunner detection;
-    VideoStampHooks hooks(detection.job().buffer.data());
-    detection.job().source = std::make_unique<fixture::MemorySource>(ps.bytes());
-    PackEngine(*detection.state, detection.os, detection.log).demux(PassMode::Detection, hooks);
-    ASSERT_EQ(hooks.chunks.size(), 4u);
-    // H.264 takes its PTS only from PTS-and-DTS headers; VC-1 registers after its own PTS.
-    EXPECT_EQ(hooks.videoPts[0], 0u);
-    EXPECT_EQ(hooks.videoPts[1], 4500u);
-    // Detection clears the PTS of a subpicture but not of an extended subpicture.
-    EXPECT_EQ(hooks.chunks[2].heldPts, 0u);
-    EXPECT_EQ(hooks.chunks[3].heldPts, 8000u);
-
-    PassRunner demux;
-    demux.run(ps.bytes(), PassMode::Demux);
-    ASSERT_EQ(demux.hooks.chunks.size(), 4u);
-    EXPECT_EQ(demux.hooks.chunks[2].heldPts, 7000u);
-}
-
-TEST(PackScanner, RegistersMpeg2VideoWithThePtsHeldAtItsStartCode) {
-    ProgramStreamBuilder ps;
+    ps.pack({fixture::privateStream1Packet(0x66, PesHeader{.pts = 0}, counting(10))});
     ps.pack({fixture::pesPacket(0xE1, PesHeader{.pts = 5000}, counting(10))});
-    ps.pack({fixture::pesPacket(0xE0, PesHeader{.pts = 6000}, counting(10))});
-    PassRunner runner;
-    VideoStampHooks hooks(runner.job().buffer.data());
-    runner.job().source = std::make_unique<fixture::MemorySource>(ps.bytes());
-    PackEngine(*runner.state, runner.os, runner.log).demux(PassMode::Detection, hooks);
-    ASSERT_EQ(hooks.chunks.size(), 2u);
-    // The start code comes before the packet's own PTS: the one held then is taken.
-    EXPECT_EQ(hooks.videoPts[0], 0u);
-    EXPECT_EQ(hooks.videoPts[1], 5000u);
+    // No PTS: nothing of the packets before may stick to it.
+    ps.pack({fixture::pesPacket(0xE0, PesHeader{}, counting(10))});
+    ps.pack({fixture::privateStream1Packet(0x25, PesHeader{}, counting(10))});
+
+    for (PassMode mode : {PassMode::Detection, PassMode::Demux}) {
+        PassRunner runner;
+        VideoStampHooks hooks(runner.job().buffer.data());
+        runner.job().source = std::make_unique<fixture::MemorySource>(ps.bytes());
+        PackEngine(*runner.state, runner.os, runner.log).demux(mode, hooks);
+        ASSERT_EQ(hooks.chunks.size(), 7u);
+        const std::vector<std::optional<uint32_t>> expected = {4000u, 4500u,        7000u,       0u,
+                                                               5000u, std::nullopt, std::nullopt};
+        EXPECT_EQ(hooks.packetPts, expected);
+        // A PTS of 0 is held like any other; a packet without one holds none.
+        EXPECT_TRUE(hooks.chunks[3].ptsHeld);
+        EXPECT_EQ(hooks.chunks[2].heldPts, 7000u);
+        EXPECT_FALSE(hooks.chunks[6].ptsHeld);
+    }
 }
 
 }  // namespace

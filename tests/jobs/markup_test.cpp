@@ -106,8 +106,18 @@ TEST(Markup, StrayUnclosedAndNestedTagsStillGiveAFinishedLine) {
     EXPECT_EQ(nested.text, "abcd");
     runsOf(nested);
     EXPECT_EQ(parseMarkup("[/b]x[b]").text, "x");
-    EXPECT_EQ(parseMarkup("[[[").text, "[[[");
+    EXPECT_EQ(parseMarkup("[[[").text, "[[") << "an escaped bracket, then a stray one";
     EXPECT_EQ(parseMarkup("]]][").text, "]]][");
+}
+
+TEST(Markup, EscapedNamesAreShownAsTheyAreInsideAndOutsideTags) {
+    for (const std::string name : {"Movie [1080p] [b]x.vob", "[/b]", "a[[b]]", "[", "x[b"}) {
+        SCOPED_TRACE(name);
+        EXPECT_EQ(parseMarkup(escapeMarkup(name)).text, name);
+        EXPECT_EQ(stripTags(escapeMarkup(name)), name);
+        const LogLine line = parseMarkup("Opening file [b]" + escapeMarkup(name) + "[/b] ok");
+        EXPECT_EQ(runsOf(line), (Runs{{"Opening file ", {}}, {name, bold()}, {" ok", {}}}));
+    }
 }
 
 TEST(Markup, ManyUnclosedTagsInAHugeLineFinishQuickly) {

@@ -4,6 +4,7 @@
 
 #include "core/pack_engine.h"
 #include "form_fixture.h"
+#include "jobs/message_log.h"
 #include "jobs/pack_rebuilder.h"
 
 namespace tolvane {
@@ -83,9 +84,9 @@ TEST(RebuildJob, KeepsTheTickedStreamsRenumberedAndPatchesTheNavigationPack) {
     Rebuilt r(feature(0x1000, 0x9000));
     r.only({audioBox(1), subBox(5), Control::cbVideo0});
     const Bytes out = r.run();
-    // Audio 0x81 becomes 0x80, subpicture 0x25 becomes 0x20; DD+ 0xC9 is kept though unticked
-    // and, having no new id, is marked 0xFF; the advanced pack is left out.
-    EXPECT_EQ(ids(out), (std::vector<int>{0xBB, 0xE0, 0x80, 0x20, 0xFF}));
+    // Audio 0x81 becomes 0x80, subpicture 0x25 becomes 0x20; the unticked DD+ 0xC9 and the
+    // advanced pack are left out.
+    EXPECT_EQ(ids(out), (std::vector<int>{0xBB, 0xE0, 0x80, 0x20}));
     ASSERT_GE(out.size(), kPack);
     EXPECT_EQ(out[23] >> 2, 1) << "audio bound";
     EXPECT_EQ(out[24] & 0x1F, 1) << "video bound";
@@ -168,9 +169,13 @@ TEST(PackRebuilder, LooksOnlyAtTheBytesOfEachPack) {
     streams.videoId.fill(kStreamAbsent);
     streams.audioId.fill(0x80);
     streams.subId.fill(0x20);
+    streams.audioBoxId.fill(kStreamAnnounced);
+    streams.subBoxId.fill(0x20);
     fixture::FixedOptions boxes;
     boxes.ticked = [](int32_t n) { return n % 2 == 0; };
-    PackRebuilder rebuilder(streams, boxes);
+    MessageLog log;
+    PackRebuilder rebuilder(streams, boxes, log);
+    ASSERT_EQ(rebuilder.start(), std::nullopt);
     std::mt19937 random(7);
     std::uniform_int_distribution<int> byte(0, 255);
     const uint8_t ids[] = {0xBB, 0xBD, 0xBF, 0xFD, 0xE0, 0xC0};
@@ -186,7 +191,7 @@ TEST(PackRebuilder, LooksOnlyAtTheBytesOfEachPack) {
         if (length > 17) {
             pack[17] = ids[round % 6];
         }
-        rebuilder.process(pack.get(), length, round % 2 == 0, {1, 2});
+        rebuilder.process(pack.get(), length, round % 2 == 0, PackRebuilder::Times{1, 2});
     }
 }
 

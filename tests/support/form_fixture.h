@@ -18,10 +18,7 @@ struct FormFixture {
     FormFixture() { form.FormActivate(); }
 
     // Chooses a source file as the browse button would, without reading it.
-    void chooseSource(const std::string& path) {
-        form.setText(Control::eEVOfile, path);
-        form.EVOadj();
-    }
+    void chooseSource(const std::string& path) { form.chooseSource(path); }
 
     // The log as it was written, markup included, one entry per line.
     std::vector<std::string> logMarkup() const {

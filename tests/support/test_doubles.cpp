@@ -39,7 +39,7 @@ void RecordingHooks::streamRegistered(StreamKind kind, int32_t number, int32_t i
 }
 
 void RecordingHooks::payloadChunk(const PayloadChunk& chunk, ScanState& s) {
-    Chunk copy{chunk.kind, chunk.number, chunk.offset, {}, s.heldPts};
+    Chunk copy{chunk.kind, chunk.number, chunk.offset, {}, s.heldPts, s.ptsHeld};
     if (buffer_ != nullptr) {
         copy.data.assign(buffer_ + chunk.offset, buffer_ + chunk.offset + chunk.length);
     }

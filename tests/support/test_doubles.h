@@ -100,6 +100,7 @@ public:
         size_t offset;
         Bytes data;
         uint32_t heldPts;
+        bool ptsHeld;
     };
 
     explicit RecordingHooks(const uint8_t* buffer = nullptr) : buffer_(buffer) {}
@@ -107,6 +108,9 @@ public:
 
     std::optional<int64_t> fastCheckLimit() override { return limit; }
     void streamRegistered(StreamKind kind, int32_t number, int32_t idByte, ScanState& s) override;
+    void numberTaken(StreamKind kind, int32_t number, int32_t idByte, int32_t takenBy) override {
+        taken.push_back({kind, number, idByte, static_cast<uint32_t>(takenBy)});
+    }
     void payloadChunk(const PayloadChunk& chunk, ScanState& s) override;
     void copyControlPacket(size_t offset, ScanState&) override { controlOffsets.push_back(offset); }
     void dsiPacket(size_t offset, ScanState&) override { dsiOffsets.push_back(offset); }
@@ -117,6 +121,8 @@ public:
 
     std::optional<int64_t> limit;
     std::vector<Registration> registrations;
+    // Streams that met a number taken by another coding; `heldPts` holds the id that took it.
+    std::vector<Registration> taken;
     std::vector<Chunk> chunks;
     std::vector<size_t> controlOffsets;
     std::vector<size_t> dsiOffsets;

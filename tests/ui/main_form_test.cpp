@@ -56,13 +56,14 @@ TEST(MainForm, EnablesDemuxForAnyTickedBoxAndRebuildOnlyForEvoSources) {
     EXPECT_FALSE(form.enabled(Control::bDemux));
     EXPECT_FALSE(form.enabled(Control::bRebuild));
 
+    form.setTicked(audioBox(4), true);
     f.chooseSource("/dvd/VIDEO_TS/VTS_01_1.VOB");
+    EXPECT_FALSE(form.ticked(audioBox(4))) << "another source resets the boxes";
+    EXPECT_FALSE(form.enabled(Control::bRebuild));
+    form.setEnabled(subBox(2), true);
     form.setTicked(subBox(2), true);
     EXPECT_TRUE(form.enabled(Control::bDemux));
-    EXPECT_FALSE(form.enabled(Control::bRebuild)) << "a VOB source leaves Rebuild as it was";
-    form.setEnabled(Control::bRebuild, true);
-    form.setTicked(subBox(2), false);
-    EXPECT_TRUE(form.enabled(Control::bRebuild));
+    EXPECT_FALSE(form.enabled(Control::bRebuild)) << "Rebuild writes .EVO files only";
 
     form.setTicked(audioBox(1), true);
     form.Resetcbs();

@@ -9,12 +9,10 @@ void MainForm::bbEVOClick(const std::optional<std::string>& chosen) {
     if (!chosen) {
         return;  // the dialog was cancelled
     }
-    setText(Control::eEVOfile, *chosen);
-    EVOadj();
+    chooseSource(*chosen);
     if (enabled(Control::bReadEVO) && view_ != nullptr) {
         view_->focus(Control::bReadEVO);
     }
-    Resetcbs();
     if (ticked(Control::cbAutoRead)) {
         bReadEVOClick();
     }
@@ -41,15 +39,26 @@ void MainForm::bbWorkdirClick(const std::optional<std::string>& chosen) {
     setText(Control::eWorkdir, chosen ? *chosen : workdirDialogStart());
 }
 
+void MainForm::chooseSource(const std::string& path) {
+    setText(Control::eEVOfile, path);
+    EVOadj();
+    Resetcbs();
+    JobState& job = state_->job;
+    job.minPts = 0xFFFFFFFFu;
+    job.firstPtm = 0;
+    job.lastPtm = 0;
+    job.ptmKnown = false;
+}
+
 void MainForm::WMDropFiles(const std::vector<std::string>& paths) {
-    if (paths.empty()) {
+    // Like the browse buttons, a drop cannot change the source of a running job.
+    if (paths.empty() || busy_) {
         return;
     }
     const std::string& path = paths.front();  // only the first of several files
     const std::string extension = upperCase(extensionOf(path, style_));
     if (extension == ".EVO" || extension == ".VOB") {
-        setText(Control::eEVOfile, path);
-        EVOadj();
+        chooseSource(path);
         if (ticked(Control::cbAutoRead)) {
             bReadEVOClick();
         }

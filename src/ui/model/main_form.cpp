@@ -132,9 +132,11 @@ void MainForm::FormActivate() {
 bool MainForm::FormCloseQuery() {
     if (state_->job.writing) {
         bCancelClick();
-        return state_->job.cancelled;
+        closing_ = state_->job.cancelled;
+        return closing_;
     }
     state_->job.cancelled = true;
+    closing_ = true;
     return true;
 }
 
@@ -169,6 +171,10 @@ void MainForm::Resetcbs() {
             }
         }
     }
+    StreamTable& streams = state_->streams;
+    streams.videoBoxId.fill(kStreamAbsent);
+    streams.audioBoxId.fill(kStreamAbsent);
+    streams.subBoxId.fill(kStreamAbsent);
     cbVideoClick();
 }
 
@@ -184,9 +190,11 @@ void MainForm::cbVideoClick() {
         }
     }
     setEnabled(Control::bDemux, anyTicked);
-    if (upperCase(extensionOf(text(Control::eEVOfile), style_)) == ".EVO") {
-        setEnabled(Control::bRebuild, enabled(Control::bDemux));
-    }
+    setEnabled(Control::bRebuild, anyTicked && sourceIsEvo());
+}
+
+bool MainForm::sourceIsEvo() const {
+    return upperCase(extensionOf(text(Control::eEVOfile), style_)) == ".EVO";
 }
 
 void MainForm::cbFastCheckClick() {

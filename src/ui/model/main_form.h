@@ -107,6 +107,9 @@ public:
     // Where the folder dialog opens: the output folder, or nothing when it does not exist.
     std::string workdirDialogStart() const;
     void WMDropFiles(const std::vector<std::string>& paths);
+    // A new source: its path adjusted, and nothing of the previous file's boxes and times left
+    // for Demux or Rebuild to run on.
+    void chooseSource(const std::string& path);
 
     // Settings: read at start-up, written when the window closes.
     void setSettingsStore(SettingsStore* store) { settings_ = store; }
@@ -132,6 +135,7 @@ public:
     bool details() const override { return ticked(Control::cbDetails); }
     bool sourceIsAob() const override;
     bool sourceIsVob() const override;
+    bool sourceIsEvo() const;
     bool videoTicked(int32_t number) const override;
     bool audioTicked(int32_t number) const override;
     bool subTicked(int32_t number) const override;
@@ -163,7 +167,7 @@ private:
     void rebuildJob(std::unique_ptr<FileOutput>& output);
     void readXplJob(bool& readEvoWasEnabled);
     void buildXplTree(const XplValues& values);
-    void announceTrack(int32_t* entry, std::optional<Control> box, bool withHint,
+    void announceTrack(int32_t* entry, std::optional<Control> box, int32_t* boxId, bool withHint,
                        const std::string& text, TreeNode& node);
     void changed(Control c);
 
@@ -190,6 +194,7 @@ private:
     std::string rebuildName_;  // the file the rebuild pass works on, for its progress line
     bool activated_ = false;
     bool busy_ = false;
+    bool closing_ = false;
 };
 
 }  // namespace tolvane
