@@ -164,6 +164,14 @@ TEST(Cli, ReportsUsageErrorsAndPlatformErrorsWithTheirOwnStatus) {
     result = fixture::runProcess(kCli, {"--help"}, cwd);
     EXPECT_EQ(result.status, 0);
     EXPECT_NE(result.out.find("--select LIST"), std::string::npos);
+
+    // The sample-disc maker takes options for options, not for folders to create.
+    result = fixture::runProcess(TOLVANE_SAMPLE_DISC, {"--help"}, cwd);
+    EXPECT_EQ(result.status, 0);
+    EXPECT_EQ(result.out.rfind("Usage: make_sample_disc FOLDER", 0), 0u);
+    result = fixture::runProcess(TOLVANE_SAMPLE_DISC, {"-x"}, cwd);
+    EXPECT_EQ(result.status, 2);
+    EXPECT_EQ(filesIn(f.dir.path()), std::vector<std::string>{"A.EVO"});
 }
 
 TEST(Cli, RendersTheMarkupAsTerminalColoursOnlyWhenAsked) {

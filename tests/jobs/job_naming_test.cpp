@@ -28,6 +28,13 @@ TEST(JobNaming, FindsTheSecondFeatureFileOnlyWhenItExists) {
     EXPECT_EQ(getsecond("C:\\F\\FEATURE_1.EVO", kWin, files), "C:\\F\\FEATURE_2.EVO");
     EXPECT_EQ(getsecond("C:\\F\\VTS_01_1.VOB", kWin, files), "C:\\F\\VTS_01_2.VOB");
     EXPECT_EQ(getsecond("C:\\F\\FEATURE_10.EVO", kWin, files), "C:\\F\\FEATURE_20.EVO");
+    // The file's own number is the last "_1": title set 10 goes on in its own second file,
+    // never in title set 20.
+    const FileExists titleSets = existing({"C:\\V\\VTS_10_2.VOB", "C:\\V\\VTS_20_1.VOB"});
+    EXPECT_EQ(getsecond("C:\\V\\VTS_10_1.VOB", kWin, titleSets), "C:\\V\\VTS_10_2.VOB");
+    EXPECT_EQ(getsecond("C:\\V\\VTS_10_1.VOB", kWin, existing({"C:\\V\\VTS_20_1.VOB"})), "");
+    // Nor is the extension ever changed.
+    EXPECT_EQ(getsecond("C:\\V\\A.X_1", kWin, [](const std::string&) { return true; }), "");
     EXPECT_EQ(getsecond("C:\\F\\X0_A.EVO", kWin, files), "C:\\F\\X1_A.EVO");
     // "_1" decides even when the "0_" rule would find a file.
     EXPECT_EQ(getsecond("C:\\F\\X0_A_1.EVO", kWin, existing({"C:\\F\\X1_A_1.EVO"})), "");
@@ -53,6 +60,17 @@ TEST(JobNaming, FormsBaseNamesAndOutputPrefixes) {
     EXPECT_EQ(outputPrefix("D:\\out\\", "F", kWin), "D:\\out\\F");
     EXPECT_EQ(outputPrefix("", "F", kWin), "F");
     EXPECT_EQ(outputPrefix("/tmp/out", "F", PathStyle::native()), "/tmp/out/F");
+}
+
+TEST(JobNaming, MakesPlaylistTextSafeInsideAFileName) {
+    EXPECT_EQ(safeFileNamePart("DD+.6ch.s01.French/Commentary"), "DD+.6ch.s01.French_Commentary");
+    EXPECT_EQ(safeFileNamePart("a\\b:c*d?e\"f<g>h|i\tj"), "a_b_c_d_e_f_g_h_i_j");
+    EXPECT_EQ(safeFileNamePart("Ext.Subpicture.31"), "Ext.Subpicture.31");
+    EXPECT_EQ(safeFileNamePart("Fran\xC3\xA7"
+                               "ais"),
+              "Fran\xC3\xA7"
+              "ais")
+        << "UTF-8 stays";
 }
 
 TEST(JobNaming, ReportsTheSizeInWholeMebibytes) {

@@ -1,5 +1,6 @@
 #include <gtest/gtest.h>
 
+#include <filesystem>
 #include <random>
 
 #include "core/pack_engine.h"
@@ -136,6 +137,138 @@ TEST(RebuildJob, GivesBothFilesOfAFeatureTheSameNewIdsInOneOutput) {
     EXPECT_EQ(ids(out), twice);
     const std::vector<std::string> log = f.logMarkup();
     EXPECT_NE(std::find(log.begin(), log.end(), "Continue on [b]FEATURE_2.EVO[/b]"), log.end());
+}
+
+// One pack of each stream; the payload of each is its own id repeated.
+Bytes everyCoding() {
+    ProgramStreamBuilder ps;
+    ps.raw(fixture::evoNavigationPack(8, 2, dsiOf(0x1000, 0x9000)));
+    ps.pack({fixture::pesPacket(0xE2, PesHeader{.pts = 9000}, Bytes(900, 0xE2))});
+    ps.pack({fixture::pesPacket(0xFD, PesHeader{.pts = 9000, .streamIdExtension = 0x56},
+                                Bytes(900, 0x56))});
+    for (uint8_t id : {0x89, 0xA2, 0xB3, 0xCB, 0x3A, 0x72}) {
+        ps.pack({fixture::privateStream1Packet(id, PesHeader{.pts = 9000}, Bytes(500, id))});
+    }
+    return ps.bytes();
+}
+
+// Where each pack of everyCoding() keeps the byte that names its stream.
+size_t idOffset(const uint8_t* pack) {
+    if (pack[17] == 0xBD) {
+        return 23 + pack[22];
+    }
+    return pack[17] == 0xFD ? 25u + 5u : 17u;
+}
+
+TEST(RebuildJob, RenumbersEveryCodingByItsBoxAndChangesNoOtherByte) {
+    struct Case {
+        std::vector<Control> boxes;
+        // New id per source pack (after the navigation pack); -1 for a pack left out.
+        std::vector<int> newIds;
+    };
+    const Case cases[] = {
+        {{videoBox(1), audioBox(2), audioBox(11), subBox(18)},
+         {-1, 0x55, -1, 0xA0, -1, 0xC1, -1, 0x60}},
+        {{videoBox(0), videoBox(1), audioBox(1), audioBox(2), audioBox(3), audioBox(11), subBox(18),
+          subBox(26)},
+         {0xE2, 0x56, 0x88, 0xA1, 0xB2, 0xC3, 0x21, 0x60}},
+        {{audioBox(3), subBox(26)}, {-1, -1, -1, -1, 0xB0, -1, 0x20, -1}},
+    };
+    const Bytes source = everyCoding();
+    for (const Case& c : cases) {
+        Rebuilt r(source);
+        r.only({});
+        for (Control box : c.boxes) {
+            r.f.form.setTicked(box, true);
+        }
+        const Bytes out = r.run();
+        size_t written = 1;
+        for (size_t k = 0; k < c.newIds.size(); ++k) {
+            if (c.newIds[k] < 0) {
+                continue;
+            }
+            SCOPED_TRACE(testing::Message() << "source pack " << k + 1);
+            ASSERT_GE(out.size(), (written + 1) * kPack);
+            Bytes expected(source.begin() + static_cast<long>((k + 1) * kPack),
+                           source.begin() + static_cast<long>((k + 2) * kPack));
+            expected[idOffset(expected.data())] = static_cast<uint8_t>(c.newIds[k]);
+            EXPECT_EQ(Bytes(out.begin() + static_cast<long>(written * kPack),
+                            out.begin() + static_cast<long>((written + 1) * kPack)),
+                      expected);
+            ++written;
+        }
+        EXPECT_EQ(out.size(), written * kPack);
+        EXPECT_EQ(out[23] >> 2, std::count_if(c.boxes.begin(), c.boxes.end(), [](Control box) {
+                      return box >= Control::cbAudio00 && box < Control::cbSub00;
+                  }));
+    }
+}
+
+TEST(RebuildJob, LeavesOutWhatNoBoxCouldChooseAndSaysSo) {
+    ProgramStreamBuilder ps;
+    ps.raw(fixture::evoNavigationPack(2, 1, dsiOf(0x1000, 0x9000)));
+    ps.pack({fixture::privateStream1Packet(0x80, PesHeader{.pts = 9000}, Bytes(500, 0x80))});
+    ps.pack({fixture::privateStream1Packet(0x88, PesHeader{.pts = 9000}, Bytes(500, 0x88))});
+    ps.pack({fixture::pesPacket(0xC0, PesHeader{.pts = 9000}, Bytes(500, 0xC0))});
+    ps.fillTo(3 * kMebibyte / 2);
+    ps.pack({fixture::privateStream1Packet(0x8B, PesHeader{.pts = 9000}, Bytes(500, 0x8B))});
+    ps.pack({fixture::privateStream1Packet(0x88, PesHeader{.pts = 9000}, Bytes(500, 0x88))});
+    FormFixture f;
+    f.chooseSource(f.dir.write("MOVIE.EVO", ps.bytes()));
+    f.form.setText(Control::ieFastSize, "1");
+    f.form.setText(Control::eWorkdir, f.dir.path().string());
+    f.form.bReadEVOClick();
+    f.form.messageLog().clear();
+    f.form.bRebuildClick();
+    const Bytes out = readFile(f.dir.path() / "MOVIE.rebuilt.EVO");
+    EXPECT_EQ(ids(out), (std::vector<int>{0xBB, 0x80}));
+    const std::vector<std::string> log = f.logMarkup();
+    for (const char* line : {"Audio stream 0x88 has no stream box: left out.",
+                             "MPEG audio stream 0xC0 has no stream box: left out.",
+                             "Audio stream 0x8B has no stream box: left out."}) {
+        EXPECT_EQ(std::count(log.begin(), log.end(), line), 1) << line;
+    }
+}
+
+TEST(RebuildJob, AfterReadXplGivesValidIdsOrRefusesWhatItCannotWrite) {
+    FormFixture f;
+    const std::string playlist = R"(<Playlist displayName="D"><TitleSet timeBase="60fps">
+<Title displayName="Main"><PrimaryAudioVideoClip src="file:///dvddisc/HVDVD_TS/FEATURE_1.MAP">
+<Video track="1" mediaAttr="1"/>
+<Audio track="1" streamNumber="2" mediaAttr="1" description="English"/>
+<Subtitle track="1" streamNumber="6" mediaAttr="1" description="French"/>
+</PrimaryAudioVideoClip></Title></TitleSet></Playlist>)";
+    f.dir.write("ADV_OBJ/VPLST000.XPL", Bytes(playlist.begin(), playlist.end()));
+    const Bytes source = feature(0x1000, 0x9000);
+    f.chooseSource(f.dir.write("HVDVD_TS/FEATURE_1.EVO", source));
+    f.form.setText(Control::eWorkdir, f.dir.path().string());
+    f.form.setTicked(Control::cbContinue, false);
+    f.form.bReadXPLClick();
+    f.form.bRebuildClick();
+    const Bytes out = readFile(f.dir.path() / "FEATURE_1.rebuilt.EVO");
+    // Video 0, audio 1 (0x81) and subpicture 5 (0x25) were announced; they come out as the
+    // first of their kind, and no read has given times to write into the DSI.
+    EXPECT_EQ(ids(out), (std::vector<int>{0xBB, 0xE0, 0x80, 0x20}));
+    EXPECT_EQ(Bytes(out.begin() + 1338, out.begin() + 1346),
+              Bytes(source.begin() + 1338, source.begin() + 1346));
+
+    // Nine audio streams cannot be renumbered into a DSI of eight: nothing is written.
+    ProgramStreamBuilder nine;
+    for (uint8_t id = 0xC0; id <= 0xC8; ++id) {
+        nine.pack({fixture::privateStream1Packet(id, PesHeader{.pts = 9000}, Bytes(100, id))});
+    }
+    FormFixture g;
+    g.chooseSource(g.dir.write("NINE.EVO", nine.bytes()));
+    g.form.setText(Control::eWorkdir, g.dir.path().string());
+    const std::filesystem::path earlier = g.dir.path() / "NINE.rebuilt.EVO";
+    fixture::writeFile(earlier, Bytes(5, 5));
+    g.form.bReadEVOClick();
+    g.form.bRebuildClick();
+    ASSERT_EQ(g.os.errors.size(), 1u);
+    EXPECT_NE(g.os.errors[0].find("at most 8 audio streams; 9 are chosen"), std::string::npos);
+    EXPECT_EQ(readFile(earlier), Bytes(5, 5));
+    EXPECT_FALSE(g.form.state().job.writing);
+    EXPECT_TRUE(g.form.enabled(Control::bRebuild));
 }
 
 TEST(RebuildJob, CancelInTheFirstFileSkipsTheSecond) {

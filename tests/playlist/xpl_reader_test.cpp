@@ -128,6 +128,39 @@ TEST(ReadXpl, ShowsTheTitleOfTheSourceAndTicksItsTracks) {
     EXPECT_EQ(f.form.pageIndex(), 4);
 }
 
+constexpr const char* kTwoTitles = R"(<?xml version="1.0"?>
+<Playlist displayName="Disc">
+  <PlaylistApplication displayName="Menu" src="file:///dvddisc/ADV_OBJ/MENU.XMF"/>
+  <TitleSet timeBase="50fps" tickBase="24fps">
+    <Title id="T10" displayName="Bonus" titleDuration="00:01:00:00">
+      <PrimaryAudioVideoClip src="file:///dvddisc/HVDVD_TS/FEATURE_10.MAP"/>
+    </Title>
+    <Title id="T1" displayName="Film" titleDuration="02:00:00:00">
+      <PrimaryAudioVideoClip src="file:///dvddisc/HVDVD_TS/FEATURE_1.MAP"/>
+    </Title>
+  </TitleSet>
+</Playlist>
+)";
+
+TEST(ReadXpl, FindsTheTitleWhoseClipNamesTheSourceWhateverItsCase) {
+    FormFixture f;
+    const std::string playlist = kTwoTitles;
+    f.dir.write("ADV_OBJ/VPLST000.XPL", Bytes(playlist.begin(), playlist.end()));
+    // A name that another clip's name begins with, in lower case.
+    f.chooseSource((f.dir.path() / "HVDVD_TS" / "feature_1.evo").string());
+    f.form.bReadXPLClick();
+    ASSERT_FALSE(f.form.xplTree().empty());
+    const std::vector<TreeNode>& info = f.form.xplTree()[0].children;
+    ASSERT_GE(info.size(), 2u);
+    EXPECT_EQ(info[0].text, "Title: Disc") << "the application's name is not the playlist's";
+    EXPECT_EQ(info[1].text, "Name: Film");
+
+    f.chooseSource((f.dir.path() / "HVDVD_TS" / "FEATURE_3.EVO").string());
+    f.form.messageLog().clear();
+    f.form.bReadXPLClick();
+    EXPECT_EQ(f.logMarkup()[2], "No title of the playlist plays FEATURE_3.");
+}
+
 TEST(ReadXpl, WithoutATitleKeepsTheWholeFileAndTheTree) {
     FormFixture f;
     const std::string playlist = kPlaylist;

@@ -1,0 +1,276 @@
+// Jobs over files laid out as real disc copies are: titles split over two files, subtitles that
+// start with the film, streams past the fast check, names that are not the program's own.
+#include <gtest/gtest.h>
+
+#include <algorithm>
+#include <filesystem>
+
+#include "core/pack_engine.h"
+#include "form_fixture.h"
+
+namespace tolvane {
+namespace {
+
+using fixture::Bytes;
+using fixture::FormFixture;
+using fixture::PesHeader;
+using fixture::ProgramStreamBuilder;
+using fixture::readFile;
+
+constexpr uint32_t kStart = 90000;  // one second, where many discs start their clock
+
+// An MPEG-2 sequence header at 25 frames per second, then a picture.
+Bytes sequenceStart() {
+    return {0x00, 0x00, 0x01, 0xB3, 0x2D, 0x01, 0xE0, 0x33, 0xFF, 0xFF,
+            0xE0, 0x00, 0x00, 0x00, 0x01, 0x00, 0x00, 0x08, 0x00, 0x00};
+}
+
+Bytes joined(std::initializer_list<Bytes> parts) {
+    Bytes all;
+    for (const Bytes& part : parts) {
+        all.insert(all.end(), part.begin(), part.end());
+    }
+    return all;
+}
+
+Bytes supHeader(uint32_t relativePts) {
+    return {'S',
+            'P',
+            static_cast<uint8_t>(relativePts),
+            static_cast<uint8_t>(relativePts >> 8),
+            static_cast<uint8_t>(relativePts >> 16),
+            static_cast<uint8_t>(relativePts >> 24),
+            0,
+            0,
+            0,
+            0};
+}
+
+std::vector<std::string> logText(const FormFixture& f) {
+    std::vector<std::string> lines;
+    for (const LogLine& line : f.form.messageLog().lines()) {
+        lines.push_back(line.text);
+    }
+    return lines;
+}
+
+bool logged(const FormFixture& f, const std::string& text) {
+    const std::vector<std::string> lines = logText(f);
+    return std::count(lines.begin(), lines.end(), text) == 1;
+}
+
+void tickOnly(MainForm& form, std::initializer_list<Control> boxes) {
+    for (size_t k = static_cast<size_t>(Control::cbVideo0); k < kControlCount; ++k) {
+        form.setTicked(static_cast<Control>(k), false);
+    }
+    for (Control box : boxes) {
+        form.setTicked(box, true);
+    }
+}
+
+// One VOB of a title: MPEG-2 video with PTS-only headers, as most muxers write it, and a
+// subtitle whose first unit starts with the film.
+Bytes titleFile(const Bytes& unit, uint16_t vob, uint32_t vobStart, uint32_t vobEnd) {
+    ProgramStreamBuilder ps;
+    fixture::DsiFields dsi{.vobNumber = vob, .startPtm = vobStart, .endPtm = vobEnd};
+    ps.pack({fixture::dsiPacket(dsi)});
+    ps.pack({fixture::pesPacket(0xE0, PesHeader{.pts = kStart}, sequenceStart())});
+    ps.pack({fixture::privateStream1Packet(0x20, PesHeader{.pts = kStart}, unit)});
+    ps.pack({fixture::privateStream1Packet(0x80, PesHeader{.pts = kStart + 3600}, Bytes(64, 1))});
+    ps.pack({fixture::privateStream1Packet(0x20, PesHeader{.pts = kStart + 45000}, unit)});
+    return ps.bytes();
+}
+
+TEST(RealDisc, ASubtitleThatStartsWithTheFilmGetsItsRecordInEveryFile) {
+    FormFixture f;
+    const Bytes unit = {0x00, 0x10, 0x00, 0x08, 0xAA, 0xBB, 0xCC, 0xDD};
+    const std::string first = f.dir.write("FEATURE_1.EVO", titleFile(unit, 1, kStart, 900000));
+    f.dir.write("FEATURE_2.EVO", titleFile(unit, 2, kStart, 900000));
+    f.chooseSource(first);
+    f.form.setText(Control::eWorkdir, f.dir.path().string());
+    f.form.bReadEVOClick();
+    // The first PTS of PTS-only video is its own, so minPts is the start of the film.
+    const std::vector<std::string> lines = logText(f);
+    EXPECT_EQ(std::count(lines.begin(), lines.end(), "   First PTS = 00015F90"), 4);
+    EXPECT_EQ(f.form.state().job.minPts, kStart);
+
+    tickOnly(f.form, {subBox(0)});
+    f.form.bDemuxClick();
+    const Bytes sup = readFile(f.dir.path() / "FEATURE_1_FEATURE_2.Subpicture.00.sup");
+    const Bytes oneFile = joined({supHeader(0), unit, supHeader(45000), unit});
+    EXPECT_EQ(sup, joined({oneFile, oneFile}));
+}
+
+TEST(RealDisc, ATitleSplitInsideOneVobCountsItsRunningTimeOnce) {
+    FormFixture f;
+    const Bytes unit(8, 0x11);
+    // A DVD title split at 1 GiB: both files' first navigation packs describe VOB 1.
+    const std::string first =
+        f.dir.write("VTS_10_1.VOB", titleFile(unit, 1, kStart, kStart + 90000 * 60));
+    f.dir.write("VTS_10_2.VOB", titleFile(unit, 1, kStart, kStart + 90000 * 60));
+    f.dir.write("VTS_20_1.VOB", titleFile(unit, 1, kStart, kStart + 90000 * 600));
+    f.chooseSource(first);
+    f.form.bReadEVOClick();
+    EXPECT_TRUE(logged(f, "Continue on VTS_10_2.VOB"));
+    EXPECT_DOUBLE_EQ(f.form.state().job.totalSeconds, 60.0);
+    const std::vector<std::string> lines = logText(f);
+    EXPECT_TRUE(std::any_of(lines.begin(), lines.end(), [](const std::string& line) {
+        return line.rfind("1500 calculated frames", 0) == 0;
+    }));
+
+    // The next VOB of the title adds its own span.
+    f.dir.write("VTS_10_2.VOB", titleFile(unit, 2, kStart, kStart + 90000 * 30));
+    f.form.setText(Control::eWorkdir, f.dir.path().string());
+    f.form.bDemuxClick();
+    EXPECT_DOUBLE_EQ(f.form.state().job.totalSeconds, 90.0);
+}
+
+TEST(RealDisc, StreamsWithoutABoxAreNamedInTheLogAndWrittenNowhere) {
+    FormFixture f;
+    ProgramStreamBuilder ps;
+    ps.pack({fixture::privateStream1Packet(0x80, PesHeader{.pts = kStart}, Bytes(100, 0x80))});
+    // A second coding on a taken number.
+    ps.pack({fixture::privateStream1Packet(0x88, PesHeader{.pts = kStart}, Bytes(100, 0x88))});
+    ps.pack({fixture::privateStream1Packet(0x88, PesHeader{.pts = kStart}, Bytes(100, 0x88))});
+    // A stream that begins past the fast check.
+    ps.fillTo(3 * kMebibyte / 2);
+    ps.pack({fixture::privateStream1Packet(0x8A, PesHeader{.pts = kStart}, Bytes(100, 0x8A))});
+    ps.pack({fixture::privateStream1Packet(0x80, {}, Bytes(100, 0x80))});
+    f.chooseSource(f.dir.write("MOVIE.EVO", ps.bytes()));
+    f.form.setText(Control::ieFastSize, "1");
+    f.form.setText(Control::eWorkdir, f.dir.path().string());
+    f.form.bReadEVOClick();
+    EXPECT_TRUE(
+        logged(f, "Audio stream 0x88 has no stream box: number 0 is taken by stream 0x80."));
+    EXPECT_FALSE(f.form.enabled(audioBox(2)));
+
+    f.form.messageLog().clear();
+    f.form.bDemuxClick();
+    EXPECT_TRUE(logged(f, "Audio stream 0x88 has no stream box: not written."));
+    EXPECT_TRUE(logged(f, "Audio stream 0x8A has no stream box: not written."));
+    EXPECT_EQ(readFile(f.dir.path() / "MOVIE.DD.stream.00.mpa"), Bytes(200, 0x80));
+    size_t files = 0;
+    for ([[maybe_unused]] const auto& entry : std::filesystem::directory_iterator(f.dir.path())) {
+        ++files;
+    }
+    EXPECT_EQ(files, 2u) << "the source and the one output";
+}
+
+TEST(RealDisc, EachOutputHoldsOneCodingAcrossBothFiles) {
+    FormFixture f;
+    ProgramStreamBuilder one;
+    one.pack({fixture::privateStream1Packet(0x80, PesHeader{.pts = kStart}, Bytes(300, 0x80))});
+    ProgramStreamBuilder two;
+    two.pack({fixture::privateStream1Packet(0x88, PesHeader{.pts = kStart}, Bytes(300, 0x88))});
+    const std::string first = f.dir.write("FEATURE_1.EVO", one.bytes());
+    f.dir.write("FEATURE_2.EVO", two.bytes());
+    f.chooseSource(first);
+    f.form.setText(Control::eWorkdir, f.dir.path().string());
+    f.form.bReadEVOClick();
+    ASSERT_EQ(f.form.control(audioBox(0)).caption, "DTSHD.stream.00");
+    f.form.bDemuxClick();
+    EXPECT_EQ(readFile(f.dir.path() / "FEATURE_1_FEATURE_2.DTSHD.stream.00.mpa"), Bytes(300, 0x88));
+    EXPECT_TRUE(logged(f, "Audio stream 0x80 has no stream box: not written."));
+}
+
+TEST(RealDisc, CommandsFollowTheRuleAfterEveryJobAndEveryNewSource) {
+    FormFixture f;
+    ProgramStreamBuilder ps;
+    ps.pack({fixture::pesPacket(0xE0, PesHeader{.pts = kStart}, sequenceStart())});
+    ps.pack({fixture::privateStream1Packet(0x80, PesHeader{.pts = kStart}, Bytes(100, 1))});
+    const std::string vob = f.dir.write("VTS_01_1.VOB", ps.bytes());
+    f.chooseSource(vob);
+    f.form.setText(Control::eWorkdir, f.dir.path().string());
+    f.form.bReadEVOClick();
+    EXPECT_DOUBLE_EQ(f.form.state().streams.frameRate[0], 25.0);
+    f.form.bDemuxClick();
+    EXPECT_TRUE(f.form.enabled(Control::bDemux));
+    EXPECT_FALSE(f.form.enabled(Control::bRebuild)) << "Rebuild writes .EVO files only";
+
+    // Another source dropped: nothing of the previous file is left to demux.
+    ProgramStreamBuilder audioOnly;
+    audioOnly.pack({fixture::privateStream1Packet(0x81, PesHeader{.pts = 5}, Bytes(100, 1))});
+    const std::string evo = f.dir.write("AUDIO.EVO", audioOnly.bytes());
+    f.form.setTicked(Control::cbAutoRead, false);
+    f.form.WMDropFiles({evo});
+    EXPECT_FALSE(f.form.ticked(Control::cbVideo0));
+    EXPECT_FALSE(f.form.enabled(Control::bDemux));
+    EXPECT_FALSE(f.form.enabled(Control::bRebuild));
+    EXPECT_EQ(f.form.state().job.minPts, 0xFFFFFFFFu);
+
+    // A read starts without the previous file's frame rates.
+    f.form.bReadEVOClick();
+    EXPECT_EQ(f.form.state().streams.frameRate[0], 0.0);
+    EXPECT_TRUE(f.form.enabled(Control::bRebuild));
+
+    // A drop while a job runs changes nothing.
+    ProgramStreamBuilder big;
+    big.raw(audioOnly.bytes()).fillTo(5 * kMebibyte);
+    f.chooseSource(f.dir.write("BIG.EVO", big.bytes()));
+    f.os.onEvents = [&] { f.form.WMDropFiles({vob}); };
+    f.form.bReadEVOClick();
+    EXPECT_EQ(f.form.text(Control::eEVOfile), (f.dir.path() / "BIG.EVO").string());
+    EXPECT_TRUE(f.form.ticked(audioBox(1)));
+}
+
+TEST(RealDisc, AutomaticJobsStartOnlyWhereTheirButtonWouldAndNeverAfterCancel) {
+    FormFixture f;
+    f.form.setText(Control::eWorkdir, f.dir.path().string());
+    ProgramStreamBuilder ps;
+    ps.pack({fixture::privateStream1Packet(0x80, PesHeader{.pts = 5}, Bytes(100, 1))});
+
+    f.form.setTicked(Control::rbAutoRebuild, true);
+    f.chooseSource(f.dir.write("x.VOB", ps.bytes()));
+    f.form.bReadEVOClick();
+    EXPECT_FALSE(std::filesystem::exists(f.dir.path() / "x.rebuilt.EVO"));
+    f.chooseSource(f.dir.write("empty.EVO", Bytes(4096, 0)));
+    f.form.bReadEVOClick();
+    EXPECT_FALSE(std::filesystem::exists(f.dir.path() / "empty.rebuilt.EVO"));
+
+    f.form.setTicked(Control::rbAutoDemux, true);
+    ProgramStreamBuilder big;
+    big.raw(ps.bytes()).fillTo(5 * kMebibyte);
+    f.chooseSource(f.dir.write("big.EVO", big.bytes()));
+    f.os.onEvents = [&] { f.form.bCancelClick(); };
+    f.form.bReadEVOClick();
+    EXPECT_FALSE(std::filesystem::exists(f.dir.path() / "big.DD.stream.00.mpa"));
+
+    // Closing the window during the read: the same.
+    f.os.onEvents = [&] { f.form.FormCloseQuery(); };
+    f.form.bReadEVOClick();
+    EXPECT_FALSE(std::filesystem::exists(f.dir.path() / "big.DD.stream.00.mpa"));
+}
+
+TEST(RealDisc, NamesAreLoggedAsTheyAreAndPlaylistCaptionsMakeSafeFileNames) {
+    FormFixture f;
+    ProgramStreamBuilder ps;
+    ps.pack({fixture::privateStream1Packet(0x80, PesHeader{.pts = 5}, Bytes(100, 1)),
+             fixture::privateStream1Packet(0x81, PesHeader{.pts = 5}, Bytes(100, 2))});
+    const std::string name = "Movie [1080p] [b]x.EVO";
+    f.chooseSource(f.dir.write(name, ps.bytes()));
+    f.form.setText(Control::eWorkdir, f.dir.path().string());
+    f.form.bReadEVOClick();
+    EXPECT_TRUE(logged(f, "Opening file " + name));
+
+    // Captions as the playlist reader makes them, from the playlist's text.
+    f.form.setCaption(audioBox(0), "DD.s00.French/Commentary");
+    f.form.setCaption(audioBox(1), "DD.s01." + std::string(300, 'x'));
+    const std::filesystem::path first =
+        f.dir.path() / "Movie [1080p] [b]x.DD.s00.French_Commentary.mpa";
+    fixture::writeFile(first, Bytes(10, 7));
+    f.form.messageLog().clear();
+    f.form.bDemuxClick();
+    // One name too long: the job ends before it creates or empties any file.
+    ASSERT_EQ(f.os.errors.size(), 1u);
+    EXPECT_NE(f.os.errors[0].find("longer than 255 bytes"), std::string::npos);
+    EXPECT_EQ(readFile(first), Bytes(10, 7));
+    EXPECT_TRUE(f.form.enabled(Control::bDemux));
+
+    f.form.setTicked(audioBox(1), false);
+    f.form.bDemuxClick();
+    EXPECT_EQ(readFile(first), Bytes(100, 1));
+    EXPECT_TRUE(logged(f, "Creating " + first.string()));
+}
+
+}  // namespace
+}  // namespace tolvane
