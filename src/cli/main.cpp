@@ -95,8 +95,7 @@ int run(const CliOptions& options) {
 
     if (options.command == Command::Xpl) {
         if (!options.xplSource.empty()) {
-            form.setText(Control::eEVOfile, options.xplSource);
-            form.EVOadj();
+            form.chooseSource(options.xplSource);
         }
         form.setText(Control::eXPLfile, options.source);
         form.XPLadj();

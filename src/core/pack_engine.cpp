@@ -19,7 +19,7 @@ void PackEngine::showProgress(int64_t position, int64_t size, double startTime) 
 void PackEngine::demux(PassMode mode, PassHooks& hooks) {
     const bool detection = mode == PassMode::Detection;
     resetForPassStart(state_, !detection);
-    PackScanner scanner(state_.streams, hooks, mode);
+    PackScanner scanner(state_.streams, hooks);
     JobState& job = state_.job;
     InputSource& source = *job.source;
     const double startTime = os_.now();

@@ -15,8 +15,7 @@ namespace tolvane {
 // and never moves backwards; all state is carried from one block to the next.
 class PackScanner {
 public:
-    PackScanner(StreamTable& streams, PassHooks& hooks, PassMode mode)
-        : streams_(streams), hooks_(hooks), mode_(mode) {}
+    PackScanner(StreamTable& streams, PassHooks& hooks) : streams_(streams), hooks_(hooks) {}
 
     void scanBlock(const uint8_t* block, size_t length);
 
@@ -35,7 +34,6 @@ private:
 
     StreamTable& streams_;
     PassHooks& hooks_;
-    PassMode mode_;
     ScanState state_;
 };
 
