@@ -2,6 +2,7 @@
 // read by the read job; the analysers' lines are checked against what ffprobe reports.
 #include <gtest/gtest.h>
 
+#include <cstdio>
 #include <cstdlib>
 #include <map>
 #include <sstream>
@@ -197,6 +198,27 @@ TEST_F(Interop, Mpeg2VideoAsFfprobeSeesIt) {
         EXPECT_EQ(f_.form.state().streams.frameRate[0], c.frameRate);
         EXPECT_TRUE(has(lines, "  Sequence header bitrate = [bl]8000[/bl] kbps"));
     }
+}
+
+TEST_F(Interop, FirstPtsOfVideoMuxedByFfmpegIsTheOneFfprobeStartsAt) {
+    // Without B-frames ffmpeg's DVD muxer writes PTS-only headers, as most muxers do.
+    const std::string file = make(
+        "testsrc2=size=720x576:rate=25:duration=1[out0];"
+        "sine=frequency=440:sample_rate=48000:duration=1[out1]",
+        {"-c:v", "mpeg2video", "-bf", "0", "-c:a", "ac3", "-f", "dvd"}, "VTS_01_1.VOB");
+    const auto hex8 = [](const std::string& ticks) {
+        char text[9];
+        std::snprintf(text, sizeof text, "%08lX", std::stoul(ticks) & 0xFFFFFFFFul);
+        return std::string(text);
+    };
+    const std::string video = probe(file, "mpeg2video")["start_pts"];
+    const std::string audio = probe(file, "ac3")["start_pts"];
+    const Lines lines = read(file);
+    SCOPED_TRACE(testing::PrintToString(lines));
+    ASSERT_NE(video, "0");
+    EXPECT_TRUE(has(lines, "   First PTS = [re]" + hex8(video) + "[/re]"));
+    EXPECT_TRUE(has(lines, "   First PTS = [re]" + hex8(audio) + "[/re]"));
+    EXPECT_EQ(f_.form.state().job.minPts, std::min(std::stoul(video), std::stoul(audio)));
 }
 
 TEST_F(Interop, LpcmMuxedByFfmpegAsFfprobeSeesIt) {
