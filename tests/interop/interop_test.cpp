@@ -201,11 +201,13 @@ TEST_F(Interop, Mpeg2VideoAsFfprobeSeesIt) {
 }
 
 TEST_F(Interop, FirstPtsOfVideoMuxedByFfmpegIsTheOneFfprobeStartsAt) {
-    // Without B-frames ffmpeg's DVD muxer writes PTS-only headers, as most muxers do.
+    // Low delay (no B-frames, DTS equal to PTS): ffmpeg's DVD muxer writes PTS-only headers,
+    // as many muxers do.
     const std::string file = make(
         "testsrc2=size=720x576:rate=25:duration=1[out0];"
         "sine=frequency=440:sample_rate=48000:duration=1[out1]",
-        {"-c:v", "mpeg2video", "-bf", "0", "-c:a", "ac3", "-f", "dvd"}, "VTS_01_1.VOB");
+        {"-c:v", "mpeg2video", "-bf", "0", "-flags", "+low_delay", "-c:a", "ac3", "-f", "dvd"},
+        "VTS_01_1.VOB");
     const auto hex8 = [](const std::string& ticks) {
         char text[9];
         std::snprintf(text, sizeof text, "%08lX", std::stoul(ticks) & 0xFFFFFFFFul);
