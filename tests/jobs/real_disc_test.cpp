@@ -101,6 +101,26 @@ TEST(RealDisc, ASubtitleThatStartsWithTheFilmGetsItsRecordInEveryFile) {
     EXPECT_EQ(sup, joined({oneFile, oneFile}));
 }
 
+TEST(RealDisc, EveryStreamIsReportedFromItsFirstPacketThatCarriesAPts) {
+    FormFixture f;
+    ProgramStreamBuilder ps;
+    // A file cut in the middle of a stream: its first packets carry no PTS.
+    ps.pack({fixture::pesPacket(0xE0, {}, Bytes(50, 0))});
+    ps.pack({fixture::privateStream1Packet(0x80, {}, Bytes(50, 0))});
+    ps.pack({fixture::privateStream1Packet(0x21, {}, Bytes(50, 0))});
+    ps.pack({fixture::pesPacket(0xE0, PesHeader{.pts = kStart + 100}, sequenceStart())});
+    ps.pack({fixture::privateStream1Packet(0x80, PesHeader{.pts = kStart}, Bytes(50, 0))});
+    ps.pack({fixture::privateStream1Packet(0x21, PesHeader{.pts = kStart + 200}, Bytes(50, 0))});
+    f.chooseSource(f.dir.write("CUT.EVO", ps.bytes()));
+    f.form.bReadEVOClick();
+    const std::vector<std::string> lines = logText(f);
+    for (const char* line : {"   First PTS = 00015FF4", "   First PTS = 00015F90",
+                             "   First PTS = 00016058", "   size = 720x480"}) {
+        EXPECT_EQ(std::count(lines.begin(), lines.end(), line), 1) << line;
+    }
+    EXPECT_EQ(f.form.state().job.minPts, kStart);
+}
+
 TEST(RealDisc, ATitleSplitInsideOneVobCountsItsRunningTimeOnce) {
     FormFixture f;
     const Bytes unit(8, 0x11);
