@@ -10,6 +10,9 @@ namespace tolvane {
 namespace {
 
 constexpr std::array<uint32_t, 4> kAc3Blocks = {1, 2, 3, 6};
+// Dolby Digital Plus with fscod 3 codes a reduced rate in fscod2, always with six blocks.
+constexpr std::array<uint32_t, 4> kReducedSampleRate = {24000, 22050, 16000, 0};
+constexpr uint32_t kSamplesPerBlock = 256;
 
 constexpr std::array<const char*, 8> kAcmodText = {
     "dual mono", "mono",          "L + R",           "L + R + C",
@@ -24,7 +27,24 @@ struct Ac3Header {
     uint32_t lfeon = 0;
     uint32_t bsid = 0;
     uint32_t bsmod = 0;
+    uint32_t fscodByte = 0;  // frame byte 4, read again once the coding is known
 };
+
+// Dolby Digital's lfeon follows acmod and the mix-level fields that acmod calls for (A/52
+// 5.4.2); with at most 7 bits before it, it always lies in the byte that starts with acmod.
+uint32_t dolbyDigitalLfeOn(uint32_t byte6, uint32_t acmod) {
+    uint32_t before = 3;
+    if ((acmod & 1) != 0 && acmod != 1) {
+        before += 2;  // cmixlev
+    }
+    if ((acmod & 4) != 0) {
+        before += 2;  // surmixlev
+    }
+    if (acmod == 2) {
+        before += 2;  // dsurmod
+    }
+    return (byte6 >> (7 - before)) & 1;
+}
 
 }  // namespace
 
@@ -58,6 +78,7 @@ void AnalyseAC3(const AnalyserContext& context, size_t offset, size_t length, in
                 h.frmsiz |= b;
                 break;
             case 2: {
+                h.fscodByte = b;
                 h.sampleRate = static_cast<uint32_t>(labels.ac3SampleRate[b >> 6]);
                 const uint32_t rateIndex = (b & 0x3F) >> 1;
                 h.bitRate = rateIndex < labels.ac3BitRate.size()
@@ -75,13 +96,21 @@ void AnalyseAC3(const AnalyserContext& context, size_t offset, size_t length, in
             default: {
                 const bool plus = h.bsid >= 11 && h.bsid <= 16;
                 if (plus) {
+                    if (h.fscodByte >> 6 == 3) {
+                        h.sampleRate = kReducedSampleRate[(h.fscodByte >> 4) & 3];
+                        h.blocks = 6;
+                    }
                     if (h.sampleRate == 0) {
                         locked = false;
                     } else {
-                        h.bitRate = ((750 / h.blocks) * ((h.frmsiz + 1) * 16)) / 4;
+                        // The frame's bits times frames per second at the real sampling rate.
+                        const uint64_t frameBits = (h.frmsiz + 1) * 16ull;
+                        h.bitRate = static_cast<uint32_t>(frameBits * h.sampleRate /
+                                                          (kSamplesPerBlock * h.blocks));
                     }
                 } else {
                     h.acmod = b >> 5;
+                    h.lfeon = dolbyDigitalLfeOn(b, h.acmod);
                     if (h.sampleRate == 0 || h.bitRate == 0) {
                         locked = false;
                     }
@@ -96,8 +125,10 @@ void AnalyseAC3(const AnalyserContext& context, size_t offset, size_t length, in
                 log.log("   Sampling frequency = [bl]" + rate + "[/bl] kHz");
                 log.log("   Transmission bitrate = [bl]" + std::to_string(h.bitRate / 1000) +
                         "[/bl] kbit/s");
+                // Dolby Digital names its LFE channel here; Plus has a line of its own.
+                const char* lfe = !plus && h.lfeon == 1 ? " + LFE" : "";
                 std::string arrangement = "   Channel arrangement = [bl]" +
-                                          std::string(kAcmodText[h.acmod]) +
+                                          std::string(kAcmodText[h.acmod]) + lfe +
                                           "[/bl], bsid = " + std::to_string(h.bsid);
                 if (plus) {
                     log.log(arrangement);

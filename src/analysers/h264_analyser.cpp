@@ -20,11 +20,38 @@ struct Profile {
     const char* line;
 };
 constexpr Profile kProfiles[] = {
-    {66, "   Profile = Baseline "},   {77, "   Profile = Main"},
-    {88, "   Profile = Extended"},    {100, "   Profile = High"},
-    {110, "   Profile = High 10"},    {122, "   Profile = High 4:2:2"},
+    {66, "   Profile = Baseline "},
+    {77, "   Profile = Main"},
+    {88, "   Profile = Extended"},
+    {100, "   Profile = High"},
+    {110, "   Profile = High 10"},
+    {122, "   Profile = High 4:2:2"},
     {144, "   Profile = High 4:4:4"},
+    {244, "   Profile = High 4:4:4 Predictive"},
+    {44, "   Profile = CAVLC 4:4:4 Intra"},
+    {83, "   Profile = Scalable Baseline"},
+    {86, "   Profile = Scalable High"},
+    {118, "   Profile = Multiview High"},
+    {128, "   Profile = Stereo High"},
+    {134, "   Profile = MFC High"},
+    {135, "   Profile = MFC Depth High"},
+    {138, "   Profile = Multiview Depth High"},
+    {139, "   Profile = Enhanced Multiview Depth High"},
 };
+
+// The profiles whose SPS carries chroma_format_idc, the bit depths and the scaling lists
+// (H.264 7.3.2.1.1), with the High 4:4:4 of the 2005 edition.
+constexpr uint32_t kHighProfiles[] = {100, 110, 122, 244, 44,  83,  86,
+                                      118, 128, 138, 139, 134, 135, 144};
+
+bool hasHighProfileFields(uint32_t idc) {
+    for (uint32_t high : kHighProfiles) {
+        if (high == idc) {
+            return true;
+        }
+    }
+    return false;
+}
 
 constexpr uint32_t kSpsRefIdc1 = 0x00000127;
 constexpr uint32_t kSpsRefIdc3 = 0x00000167;
@@ -93,10 +120,11 @@ void AnalyseH264(const AnalyserContext& context, size_t offset, size_t length, i
     reader.ReadUE();  // seq_parameter_set_id
 
     uint32_t chroma = 1;
-    if (std::string("100 110 122 144").find(std::to_string(profile)) != std::string::npos) {
+    uint32_t separateColourPlanes = 0;
+    if (hasHighProfileFields(profile)) {
         chroma = reader.ReadUE();
         if (chroma == 3) {
-            reader.Read(1);
+            separateColourPlanes = reader.Read(1);
         }
         const uint32_t lumaDepth = reader.ReadUE();
         const uint32_t chromaDepth = reader.ReadUE();
@@ -128,23 +156,28 @@ void AnalyseH264(const AnalyserContext& context, size_t offset, size_t length, i
     }
     reader.ReadUE();  // num_ref_frames
     reader.Read(1);   // gaps_in_frame_num_value_allowed_flag
-    const uint64_t width = (static_cast<uint64_t>(reader.ReadUE()) + 1) * 16;
-    const uint64_t heightInMapUnits = static_cast<uint64_t>(reader.ReadUE()) + 1;
+    int64_t width = (static_cast<int64_t>(reader.ReadUE()) + 1) * 16;
+    const int64_t heightInMapUnits = static_cast<int64_t>(reader.ReadUE()) + 1;
     const uint32_t frameMbsOnly = reader.Read(1);
     if (frameMbsOnly == 0) {
         reader.Read(1);
     }
     reader.Read(1);  // direct_8x8_inference_flag
-    int64_t height = static_cast<int64_t>((2 - frameMbsOnly) * heightInMapUnits * 16);
+    int64_t height = (2 - frameMbsOnly) * heightInMapUnits * 16;
     if (reader.Read(1) == 1) {
-        reader.ReadUE();
-        reader.ReadUE();
-        reader.ReadUE();
+        const int64_t left = reader.ReadUE();
+        const int64_t right = reader.ReadUE();
+        const int64_t top = reader.ReadUE();
         const int64_t bottom = reader.ReadUE();
-        // An invalid chroma_format_idc crops as 4:2:0 does.
+        // Crop units (7.4.2.1.1): none for monochrome or separate colour planes, else the
+        // chroma subsampling; an invalid chroma_format_idc crops as 4:2:0 does.
+        const bool chromaArray = chroma != 0 && separateColourPlanes == 0;
+        const int64_t subWidth = chroma == 3 ? 1 : 2;
         const int64_t subHeight = chroma == 2 || chroma == 3 ? 1 : 2;
-        const int64_t unit = chroma == 0 ? (2 - frameMbsOnly) : subHeight * (2 - frameMbsOnly);
-        height -= unit * bottom;
+        const int64_t unitX = chromaArray ? subWidth : 1;
+        const int64_t unitY = (chromaArray ? subHeight : 1) * (2 - frameMbsOnly);
+        width -= unitX * (left + right);
+        height -= unitY * (top + bottom);
     }
     log.log("   Size = [bl]" + std::to_string(width) + "[/bl]x[bl]" + std::to_string(height) +
             "[/bl]");

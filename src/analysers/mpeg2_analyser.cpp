@@ -44,9 +44,65 @@ constexpr std::array<const char*, 16> kAspectRatios = {
     "   Aspect ratio = reserved",        "   Aspect ratio = reserved",
 };
 
+// MPEG-1 has no sequence extension; its aspect code is the pixel aspect ratio, height over
+// width (ISO/IEC 11172-2, 2.4.3.2).
+constexpr std::array<const char*, 16> kMpeg1PixelAspects = {
+    "   Aspect ratio = forbidden",
+    "   Aspect ratio = [bl]1:1[/bl] (square samples)",
+    "   Aspect ratio = [bl]0.6735[/bl] (pixel height/width)",
+    "   Aspect ratio = [bl]0.7031[/bl] (pixel height/width, 16:9 625 lines)",
+    "   Aspect ratio = [bl]0.7615[/bl] (pixel height/width)",
+    "   Aspect ratio = [bl]0.8055[/bl] (pixel height/width)",
+    "   Aspect ratio = [bl]0.8437[/bl] (pixel height/width, 16:9 525 lines)",
+    "   Aspect ratio = [bl]0.8935[/bl] (pixel height/width)",
+    "   Aspect ratio = [bl]0.9157[/bl] (pixel height/width, 4:3 625 lines)",
+    "   Aspect ratio = [bl]0.9815[/bl] (pixel height/width)",
+    "   Aspect ratio = [bl]1.0255[/bl] (pixel height/width)",
+    "   Aspect ratio = [bl]1.0695[/bl] (pixel height/width)",
+    "   Aspect ratio = [bl]1.095[/bl] (pixel height/width, 4:3 525 lines)",
+    "   Aspect ratio = [bl]1.1575[/bl] (pixel height/width)",
+    "   Aspect ratio = [bl]1.2015[/bl] (pixel height/width)",
+    "   Aspect ratio = reserved",
+};
+
+// bit_rate_value of all ones: the rate is not given (variable).
+constexpr uint32_t kVariableBitRate = 0x3FFFF;
+
 constexpr uint32_t kPictureStart = 0x00000100;
 constexpr uint32_t kSequenceHeader = 0x000001B3;
 constexpr uint32_t kExtensionStart = 0x000001B5;
+
+// What follows a sequence header in the payload: its sequence extension (MPEG-2), another start
+// code first (MPEG-1), or the payload's end before either.
+struct Continuation {
+    enum class Kind { Extension, Mpeg1, Unknown } kind = Kind::Unknown;
+    uint32_t bitRateExtension = 0;
+};
+
+Continuation afterSequenceHeader(const uint8_t* block, size_t from, size_t end) {
+    uint32_t code = 0xFFFFFFFF;
+    for (size_t p = from; p < end; ++p) {
+        code = code << 8 | block[p];
+        if ((code & 0xFFFFFF00) != 0x00000100) {
+            continue;
+        }
+        // A start code: the sequence extension, or MPEG-1 going on with its stream.
+        if (code != kExtensionStart) {
+            return {Continuation::Kind::Mpeg1, 0};
+        }
+        if (p + 4 >= end) {
+            return {};
+        }
+        if (block[p + 1] >> 4 != 1) {
+            return {Continuation::Kind::Mpeg1, 0};
+        }
+        const uint32_t fields = static_cast<uint32_t>(block[p + 1]) << 24 |
+                                static_cast<uint32_t>(block[p + 2]) << 16 |
+                                static_cast<uint32_t>(block[p + 3]) << 8 | block[p + 4];
+        return {Continuation::Kind::Extension, (fields >> 1) & 0xFFF};
+    }
+    return {};
+}
 
 }  // namespace
 
@@ -63,6 +119,7 @@ void AnalyseMPEG2(const AnalyserContext& context, size_t offset, size_t length, 
     int pictureExtensionCountdown = 0;
     int sequenceExtensionCountdown = 0;
     int ptsCountdown = 0;
+    Continuation next;
     for (size_t p = offset; p < offset + length; ++p) {
         const uint32_t b = context.block[p];
         code = code << 8 | b;
@@ -70,6 +127,7 @@ void AnalyseMPEG2(const AnalyserContext& context, size_t offset, size_t length, 
             pictureCountdown = 2;
         } else if (code == kSequenceHeader) {
             sequenceCountdown = 7;
+            next = afterSequenceHeader(context.block, p + 1, offset + length);
             if (!sequenceFound) {
                 log.log("   Sequence Header found");
                 if (picturesBefore > 0) {
@@ -89,7 +147,8 @@ void AnalyseMPEG2(const AnalyserContext& context, size_t offset, size_t length, 
                 log.log("   size = [bl]" + std::to_string((code >> 12) & 0xFFF) + "[/bl]x[bl]" +
                         std::to_string(code & 0xFFF) + "[/bl]");
             } else if (sequenceCountdown == 3) {
-                log.log(kAspectRatios[b >> 4]);
+                const bool mpeg1 = next.kind == Continuation::Kind::Mpeg1;
+                log.log((mpeg1 ? kMpeg1PixelAspects : kAspectRatios)[b >> 4]);
                 const FrameRate& rate = kFrameRates[b & 15];
                 log.log(rate.line);
                 if (videoNo >= 0 &&
@@ -98,8 +157,15 @@ void AnalyseMPEG2(const AnalyserContext& context, size_t offset, size_t length, 
                 }
             } else if (sequenceCountdown == 0) {
                 const uint32_t bitRateValue = (code >> 6) & 0x3FFFF;
-                log.log("  Sequence header bitrate = [bl]" +
-                        std::to_string(bitRateValue * 400 / 1000) + "[/bl] kbps");
+                if (bitRateValue == kVariableBitRate && next.bitRateExtension == 0) {
+                    log.log("  Sequence header bitrate = [bl]variable[/bl]");
+                } else {
+                    // In 400 bit/s units; the sequence extension holds the upper 12 bits.
+                    const uint64_t units =
+                        static_cast<uint64_t>(next.bitRateExtension) << 18 | bitRateValue;
+                    log.log("  Sequence header bitrate = [bl]" +
+                            std::to_string(units * 400 / 1000) + "[/bl] kbps");
+                }
             }
         } else if (pictureCountdown > 0) {
             if (--pictureCountdown == 0) {

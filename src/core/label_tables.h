@@ -16,34 +16,30 @@ inline constexpr std::array<int32_t, 19> kAc3BitRate = {
     32000,  40000,  48000,  56000,  64000,  80000,  96000,  112000, 128000, 160000,
     192000, 224000, 256000, 320000, 384000, 448000, 512000, 576000, 640000};
 
+// DVD-Audio channel assignments 0 to 20, named in one order whatever the assignment's
+// channel groups: L, R, C, LFE, Ls, Rs, S.
 inline constexpr std::array<std::string_view, 32> kChAssignText = {
-    "C (mono)",
+    "mono",
     "L + R",
-    "Lf + Rf + S",
-    "Lf + Rf + Ls + Rs",
-    "Lf + Rf + LFE",
-    "Lf + Rf + LFE + S",
-    "Lf + Rf + LFE + Ls + Rs",
-    "Lf + Rf + C",
-    "Lf + Rf + C + S",
-    "Lf + Rf + C + Ls + Rs",
-    "Lf + Rf + C + LFE",
-    "Lf + Rf + C + LFE + S",
-    "Lf + Rf + C + LFE + Ls + Rs",
-    "Lf + Rf + C + S",
-    "Lf + Rf + C + Ls + Rs",
-    "Lf + Rf + C + LFE",
-    "Lf + Rf + C + LFE + S",
-    "Lf + Rf + C + LFE + Ls + Rs",
-    "Lf + Rf + Ls + Rs + LFE",
-    "Lf + Rf + Ls + Rs + C",
-    "Lf + Rf + Ls + Rs + C + LFE",
-};
-
-inline constexpr std::array<std::string_view, 32> kMlpChText = {
-    "???0",  "???1",  "???2",  "???3",  "???4",  "???5",  "???6",  "???7",
-    "???8",  "???9",  "???10", "???11", "???12", "???13", "???14", "Lf + Rf + Ls + Rs + C + LFE",
-    "???16", "???17", "???18", "???19", "???20", "???21",
+    "L + R + S",
+    "L + R + Ls + Rs",
+    "L + R + LFE",
+    "L + R + LFE + S",
+    "L + R + LFE + Ls + Rs",
+    "L + R + C",
+    "L + R + C + S",
+    "L + R + C + Ls + Rs",
+    "L + R + C + LFE",
+    "L + R + C + LFE + S",
+    "L + R + C + LFE + Ls + Rs",
+    "L + R + C + S",
+    "L + R + C + Ls + Rs",
+    "L + R + C + LFE",
+    "L + R + C + LFE + S",
+    "L + R + C + LFE + Ls + Rs",
+    "L + R + LFE + Ls + Rs",
+    "L + R + C + Ls + Rs",
+    "L + R + C + LFE + Ls + Rs",
 };
 
 inline constexpr std::array<std::string_view, 16> kWordLengthText = {"16", "20", "24"};
@@ -97,7 +93,6 @@ struct LabelTables {
     std::array<int32_t, 4> ac3SampleRate{};
     std::array<int32_t, 19> ac3BitRate{};
     std::array<std::string_view, 32> chAssignText{};
-    std::array<std::string_view, 32> mlpChText{};
     std::array<std::string_view, 16> wordLengthText{};
     std::array<std::string_view, 16> rateText{};
     std::array<std::string_view, 16> sarText{};

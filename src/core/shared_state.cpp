@@ -6,7 +6,6 @@ void fillLabelTables(LabelTables& tables) {
     tables.ac3SampleRate = labels::kAc3SampleRate;
     tables.ac3BitRate = labels::kAc3BitRate;
     tables.chAssignText = labels::kChAssignText;
-    tables.mlpChText = labels::kMlpChText;
     tables.wordLengthText = labels::kWordLengthText;
     tables.rateText = labels::kRateText;
     tables.sarText = labels::kSarText;

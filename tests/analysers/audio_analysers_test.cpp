@@ -1,5 +1,7 @@
 #include <gtest/gtest.h>
 
+#include <tuple>
+
 #include "analyser_fixture.h"
 #include "analysers/ac3_analyser.h"
 #include "analysers/lpcm_analyser.h"
@@ -69,6 +71,45 @@ TEST(AnalyseAC3, ReportsDolbyDigitalPlusWithItsComputedBitRate) {
     }
 }
 
+TEST(AnalyseAC3, NamesTheLfeChannelOfDolbyDigitalWhereverAcmodPutsIt) {
+    // lfeon follows acmod and the mix-level fields acmod calls for.
+    const std::pair<uint8_t, const char*> cases[] = {
+        {0xE1, "L + R + C + Ls + Rs + LFE"},  // 3/2: cmixlev, surmixlev
+        {0xE2, "L + R + C + Ls + Rs"},        // the bit after lfeon
+        {0xC4, "L + R + Ls + Rs + LFE"},      // 2/2: surmixlev
+        {0x64, "L + R + C + LFE"},            // 3/0: cmixlev
+        {0x44, "L + R + LFE"},                // 2/0: dsurmod
+        {0x48, "L + R"},
+        {0x30, "mono + LFE"},  // 1/0: nothing between
+    };
+    for (const auto& [byte6, text] : cases) {
+        EXPECT_EQ(
+            ac3(withTail({0x0B, 0x77, 0x12, 0x34, 0x1E, 0x40, byte6}), 0).at(3),
+            std::string("   Channel arrangement = [bl]") + text + "[/bl], bsid = 8, bsmod =0");
+    }
+}
+
+TEST(AnalyseAC3, ComputesTheDolbyDigitalPlusBitRateAtItsOwnSamplingFrequency) {
+    // 768-word frames of six blocks.
+    const std::tuple<uint8_t, const char*, const char*> cases[] = {
+        {0x3F, "48", "384"},
+        {0x7F, "44.1", "352"},
+        {0xBF, "32", "256"},
+        // fscod 3: a reduced rate from fscod2, six blocks whatever the next two bits say.
+        {0xCF, "24", "192"},
+        {0xDF, "22.05", "176"},
+        {0xEF, "16", "128"},
+    };
+    for (const auto& [byte4, kHz, kbps] : cases) {
+        const Lines lines = ac3(withTail({0x0B, 0x77, 0x02, 0xFF, byte4, 0x80, 0x00}), 1);
+        ASSERT_EQ(lines.size(), 6u);
+        EXPECT_EQ(lines[2], std::string("   Sampling frequency = [bl]") + kHz + "[/bl] kHz");
+        EXPECT_EQ(lines[3], std::string("   Transmission bitrate = [bl]") + kbps + "[/bl] kbit/s");
+    }
+    EXPECT_EQ(ac3(withTail({0x0B, 0x77, 0x02, 0xFF, 0xFF, 0x80, 0x00}), 1).at(2),
+              "   Sampling frequency = [bl]0[/bl] kHz");
+}
+
 TEST(AnalyseAC3, FindsSyncWordsOnlyInsideThePayload) {
     // The byte before the payload does not make a sync word with its first byte.
     AnalyserFixture f;
@@ -92,38 +133,67 @@ Lines mlp(const Bytes& payload, LocaleSettings locale = {}) {
 }
 
 TEST(AnalyseMLP, ReportsStandardMlpAndTrueHdMajorSyncs) {
-    EXPECT_EQ(mlp(withTail({0xF8, 0x72, 0x6F, 0xBB, 0x00, 0x80, 0x00, 0x14, 0x80, 0x00})),
+    // Real major syncs go on with the signature B7 52: it is no value of the stream.
+    EXPECT_EQ(mlp(withTail({0xF8, 0x72, 0x6F, 0xBB, 0x00, 0x80, 0x00, 0x14, 0xB7, 0x52})),
               (Lines{"   [b]Standard MLP[/b] stream (up to 6 channels) ",
                      "   Quantization length = [bl]16[/bl] bits",
                      "   Sampling frequency = [bl]44.1[/bl] kHz",
-                     "   Channel arrangement = [bl]Lf + Rf + Ls + Rs + C + LFE[/bl]"}));
+                     "   Channel arrangement = [bl]L + R + C + LFE + Ls + Rs[/bl]"}));
     const Lines truehd = {"   [b]TrueHD[/b] stream (up to 8 channels)",
                           "   Sampling frequency = [bl]48[/bl] kHz",
                           "   2 ch. decoder",
                           "      channel modifier = 0",
                           "   6 ch. decoder",
                           "      channel modifier = 0",
-                          "      channel arrangement = [bl]Lf + Rf + Ls + Rs + C + LFE[/bl]",
+                          "      channel arrangement = [bl]L + R + C + LFE + Ls + Rs[/bl]",
                           "   8 ch. decoder",
                           "      channel modifier = 0",
-                          "      channel arrangement = [bl]Lf + Rf + Ls + Rs + C + LFE[/bl]",
-                          "   Dynamic range control = -0.2015 dB .. 24.082 dB"};
-    const Bytes unit = {0xF8, 0x72, 0x6F, 0xBA, 0x00, 0x07, 0x80, 0x0F, 0x7F, 0x00};
+                          "      channel arrangement = [bl]L + R + C + LFE + Ls + Rs[/bl]"};
+    const Bytes unit = {0xF8, 0x72, 0x6F, 0xBA, 0x00, 0x07, 0x80, 0x0F, 0xB7, 0x52};
     EXPECT_EQ(mlp(withTail(unit)), truehd);
     Bytes twice = withTail(unit, 3);
     twice.insert(twice.end(), unit.begin(), unit.end());
     EXPECT_EQ(mlp(withTail(twice)).size(), 2 * truehd.size());
 }
 
+TEST(AnalyseMLP, NamesTheChannelsOfEveryPresentationAndDvdAudioAssignment) {
+    // 6-channel assignment in the low nibble of byte 2 and the top bit of byte 3, the
+    // 8-channel one in the low 5 bits of byte 3 and byte 4.
+    const auto presentations = [](uint8_t byte2, uint8_t byte3, uint8_t byte4) {
+        const Lines lines = mlp(withTail({0xF8, 0x72, 0x6F, 0xBA, 0x00, byte2, byte3, byte4}));
+        return std::pair{lines.at(6), lines.at(9)};
+    };
+    const std::string six = "      channel arrangement = [bl]";
+    EXPECT_EQ(presentations(0x00, 0x80, 0x01).first, six + "L + R[/bl]");
+    EXPECT_EQ(presentations(0x05, 0x80, 0x0B).first, six + "L + R + C + Ls + Rs[/bl]");
+    EXPECT_EQ(presentations(0x05, 0x80, 0x0B).second, six + "L + R + C + Ls + Rs[/bl]");
+    // 7.1: the rear surrounds are a group of the 8-channel presentation only.
+    EXPECT_EQ(presentations(0x07, 0x80, 0x4F).second,
+              six + "L + R + C + LFE + Ls + Rs + Lrs + Rrs[/bl]");
+    EXPECT_EQ(presentations(0x00, 0x1F, 0xFF).second,
+              six +
+                  "L + R + C + LFE + Ls + Rs + Lvh + Rvh + Lc + Rc + Lrs + Rrs + Cs + Ts + Lsd + "
+                  "Rsd + Lw + Rw + Cvh + LFE2[/bl]");
+    EXPECT_EQ(trueHdChannels(0), "");
+
+    const auto dvdAudio = [](uint8_t assignment) {
+        return mlp(withTail({0xF8, 0x72, 0x6F, 0xBB, 0x00, 0x00, 0x00, assignment})).at(3);
+    };
+    const std::string arrangement = "   Channel arrangement = [bl]";
+    EXPECT_EQ(dvdAudio(0), arrangement + "mono[/bl]");
+    EXPECT_EQ(dvdAudio(1), arrangement + "L + R[/bl]");
+    EXPECT_EQ(dvdAudio(2), arrangement + "L + R + S[/bl]");
+    EXPECT_EQ(dvdAudio(12), arrangement + "L + R + C + LFE + Ls + Rs[/bl]");
+    EXPECT_EQ(dvdAudio(18), arrangement + "L + R + LFE + Ls + Rs[/bl]");
+    EXPECT_EQ(dvdAudio(21), arrangement + "[/bl]");
+}
+
 TEST(AnalyseMLP, GivesEmptyTextsForCodesWithoutOneAndStopsAtThePayloadsEnd) {
-    const Lines lines = mlp(withTail({0xF8, 0x72, 0x6F, 0xBA, 0x00, 0x06, 0x80, 0x1F, 0x80, 0}));
-    EXPECT_EQ(lines[6], "      channel arrangement = [bl]???13[/bl]");
-    EXPECT_EQ(mlp(withTail({0xF8, 0x72, 0x6F, 0xBA, 0x00, 0x0F, 0x80, 0x1F, 0x80, 0}))[6],
-              "      channel arrangement = [bl][/bl]");
     EXPECT_EQ(mlp(withTail({0xF8, 0x72, 0x6F, 0xBB, 0xF0, 0x30, 0, 0x1F, 0x80, 0}))[1],
               "   Quantization length = [bl][/bl] bits");
-    EXPECT_EQ(mlp(withTail({0xF8, 0x72, 0x6F, 0xBB, 0, 0, 0, 0, 0x9F, 0x00}), {':', ','}).back(),
-              "   Dynamic range control = -6,2221 dB .. 24,082 dB");
+    // No dynamic-range line from the signature, whatever the locale.
+    EXPECT_EQ(mlp(withTail({0xF8, 0x72, 0x6F, 0xBB, 0, 0, 0, 0, 0x9F, 0x00}), {':', ','}).size(),
+              4u);
     // A sync word that ends on the last byte is never taken in.
     EXPECT_TRUE(mlp({0x00, 0xF8, 0x72, 0x6F, 0xBA}).empty());
     // A header cut by the end of the block reports what lies inside it.

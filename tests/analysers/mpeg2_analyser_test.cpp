@@ -43,7 +43,7 @@ TEST(AnalyseMPEG2, ReportsTheSequenceHeaderAndSetsTheFrameRate) {
     EXPECT_EQ(r.lines,
               (Lines{"   Sequence Header found", "   size = [bl]1920[/bl]x[bl]1080[/bl]",
                      "   Aspect ratio = [bl]16:9[/bl]", "   Frame rate = [bl]29.97[/bl] fps",
-                     "  Sequence header bitrate = [bl]104857[/bl] kbps"}));
+                     "  Sequence header bitrate = [bl]variable[/bl]"}));
     EXPECT_EQ(r.frameRate, 30000.0 / 1001.0);
     EXPECT_EQ(mpeg2(sequenceHeader(0x37)).frameRate, 60000.0 / 1001.0);
     EXPECT_EQ(mpeg2(sequenceHeader(0x30)).frameRate, 1.0);
@@ -54,6 +54,41 @@ TEST(AnalyseMPEG2, ReportsTheSequenceHeaderAndSetsTheFrameRate) {
     // Cut after the fourth byte: no bitrate line.
     const Bytes header = sequenceHeader();
     EXPECT_EQ(mpeg2(Bytes(header.begin(), header.begin() + 8)).lines.size(), 4u);
+}
+
+// A sequence header whose bit_rate_value is `value`, marker and flags set as encoders write them.
+Bytes withBitRate(uint32_t value) {
+    Bytes header = sequenceHeader();
+    header[8] = static_cast<uint8_t>(value >> 10);
+    header[9] = static_cast<uint8_t>(value >> 2);
+    header[10] = static_cast<uint8_t>((value & 3) << 6 | 0x20 | 0x07);
+    return header;
+}
+
+TEST(AnalyseMPEG2, TakesTheBitRateExtensionAndTheMpeg1AspectFromWhatFollowsTheHeader) {
+    const auto bitRateLine = [](const Bytes& payload) { return mpeg2(payload).lines.at(4); };
+    // 120 Mbit/s is 300000 units of 400 bit/s: 18 bits in the header, the rest in the extension.
+    Bytes extension = kSequenceExtension;
+    extension[7] |= 0x02;  // bit_rate_extension = 1
+    EXPECT_EQ(bitRateLine(join({withBitRate(300000 & 0x3FFFF), extension})),
+              "  Sequence header bitrate = [bl]120000[/bl] kbps");
+    EXPECT_EQ(bitRateLine(join({withBitRate(20000), kSequenceExtension})),
+              "  Sequence header bitrate = [bl]8000[/bl] kbps");
+    EXPECT_EQ(bitRateLine(join({withBitRate(0x3FFFE), kSequenceExtension})),
+              "  Sequence header bitrate = [bl]104856[/bl] kbps");
+    EXPECT_EQ(bitRateLine(join({withBitRate(0x3FFFF), kSequenceExtension})),
+              "  Sequence header bitrate = [bl]variable[/bl]");
+
+    // MPEG-1 goes on with a group of pictures: its aspect code is a pixel aspect ratio.
+    const Bytes group = {0x00, 0x00, 0x01, 0xB8, 0x00, 0x08, 0x00, 0x00};
+    Bytes mpeg1 = join({sequenceHeader(0x84), group});
+    EXPECT_EQ(mpeg2(mpeg1).lines.at(2),
+              "   Aspect ratio = [bl]0.9157[/bl] (pixel height/width, 4:3 625 lines)");
+    mpeg1 = join({sequenceHeader(0xC4), group});
+    EXPECT_EQ(mpeg2(mpeg1).lines.at(2),
+              "   Aspect ratio = [bl]1.095[/bl] (pixel height/width, 4:3 525 lines)");
+    EXPECT_EQ(mpeg2(join({sequenceHeader(0x34), kSequenceExtension})).lines.at(2),
+              "   Aspect ratio = [bl]16:9[/bl]");
 }
 
 TEST(AnalyseMPEG2, CountsPicturesBeforeTheFirstSequenceHeaderAndReportsTheFirstPts) {

@@ -1,5 +1,7 @@
 #include <gtest/gtest.h>
 
+#include <set>
+
 #include "analyser_fixture.h"
 #include "analysers/h264_analyser.h"
 #include "analysers/vc1_analyser.h"
@@ -165,7 +167,7 @@ struct Sps {
     uint32_t nal = 0x67, profile = 100, constraint3 = 0, level = 41, chroma = 1;
     uint32_t pocType = 0, widthMbs = 119, heightUnits = 67, frameMbsOnly = 1;
     bool crop = true;
-    uint32_t cropBottom = 4;
+    uint32_t cropLeft = 0, cropRight = 0, cropTop = 0, cropBottom = 4;
     bool vui = true;
     uint32_t aspect = 1, sarW = 0, sarH = 0, videoFormat = 5;
     bool timing = true;
@@ -181,7 +183,9 @@ struct Sps {
             .bits(0, 4)
             .bits(level, 8)
             .ue(0);
-        if (profile == 100 || profile == 110 || profile == 122 || profile == 144 || profile == 44) {
+        const std::set<uint32_t> high = {100, 110, 122, 244, 44,  83,  86,
+                                         118, 128, 138, 139, 134, 135, 144};
+        if (high.count(profile) > 0) {
             w.ue(chroma);
             if (chroma == 3) {
                 w.bit(0);
@@ -204,7 +208,7 @@ struct Sps {
         }
         w.bit(1).bit(crop ? 1 : 0);
         if (crop) {
-            w.ue(0).ue(0).ue(0).ue(cropBottom);
+            w.ue(cropLeft).ue(cropRight).ue(cropTop).ue(cropBottom);
         }
         w.bit(vui ? 1 : 0);
         if (vui) {
@@ -308,6 +312,45 @@ TEST(AnalyseH264, AppliesTheCropUnitOfEachLayout) {
     scaling.scalingLists = true;
     scaling.pocType = 1;
     EXPECT_EQ(h264(scaling).lines[3], "   Size = [bl]1920[/bl]x[bl]1080[/bl]");
+
+    // Every side is cropped, in chroma units: 864x480 coded, 854x480 shown.
+    Sps narrow;
+    narrow.widthMbs = 53;
+    narrow.heightUnits = 29;
+    narrow.cropLeft = 2;
+    narrow.cropRight = 3;
+    narrow.cropTop = 1;
+    narrow.cropBottom = 1;
+    EXPECT_EQ(h264(narrow).lines[3], "   Size = [bl]854[/bl]x[bl]476[/bl]");
+    // 4:4:4 crops whole samples; 4:2:2 halves only the width.
+    Sps full = narrow;
+    full.profile = 244;
+    full.chroma = 3;
+    EXPECT_EQ(h264(full).lines[3], "   Size = [bl]859[/bl]x[bl]478[/bl]");
+    Sps half = narrow;
+    half.profile = 122;
+    half.chroma = 2;
+    EXPECT_EQ(h264(half).lines[3], "   Size = [bl]854[/bl]x[bl]478[/bl]");
+}
+
+TEST(AnalyseH264, ReadsTheHighProfileFieldsOfExactlyTheProfilesThatCarryThem) {
+    // 244 was missed and 10 taken by a search for the number in a text.
+    for (const auto& [idc, name] :
+         {std::pair{244u, "High 4:4:4 Predictive"}, std::pair{118u, "Multiview High"},
+          std::pair{128u, "Stereo High"}}) {
+        Sps sps;
+        sps.profile = idc;
+        sps.chroma = 3;
+        const Result r = h264(sps);
+        EXPECT_EQ(r.lines[0], std::string("   Profile = ") + name);
+        EXPECT_EQ(r.lines[2], "   Chroma format = [bl]4:4:4[/bl]  (l, c) = 8, 8 bit");
+        EXPECT_EQ(r.lines[3], "   Size = [bl]1920[/bl]x[bl]1084[/bl]");
+    }
+    Sps ten;
+    ten.profile = 10;
+    const Result r = h264(ten);
+    EXPECT_EQ(r.lines[0], "   Profile = Unknown");
+    EXPECT_EQ(r.lines[2], "   Size = [bl]1920[/bl]x[bl]1080[/bl]");
 }
 
 TEST(AnalyseH264, WritesProfileLevelAndAspectTexts) {
@@ -328,7 +371,7 @@ TEST(AnalyseH264, WritesProfileLevelAndAspectTexts) {
     odd.level = 9;
     odd.aspect = 100;
     r = h264(odd);
-    EXPECT_EQ(r.lines[0], "   Profile = Unknown");
+    EXPECT_EQ(r.lines[0], "   Profile = CAVLC 4:4:4 Intra");
     EXPECT_EQ(r.lines[1], "   Level = 0.9");
     EXPECT_EQ(r.lines[2].rfind("   Chroma format", 0), 0u);
     EXPECT_EQ(r.lines[4], "   Video format = Unspecified") << "idc 100 writes no aspect line";

@@ -2,6 +2,7 @@
 // read by the read job; the analysers' lines are checked against what ffprobe reports.
 #include <gtest/gtest.h>
 
+#include <algorithm>
 #include <cstdio>
 #include <cstdlib>
 #include <map>
@@ -116,30 +117,55 @@ std::string sine(int rate) {
     return "sine=frequency=440:sample_rate=" + std::to_string(rate) + ":duration=1";
 }
 
-// The Dolby Digital arrangement text of ffprobe's channel layout (LFE is reported apart).
-std::string arrangement(const std::string& layout) {
-    static const std::map<std::string, std::string> texts = {{"mono", "mono"},
-                                                             {"stereo", "L + R"},
-                                                             {"5.1(side)", "L + R + C + Ls + Rs"},
-                                                             {"5.1", "L + R + C + Ls + Rs"},
-                                                             {"5.0(side)", "L + R + C + Ls + Rs"}};
+struct LayoutTexts {
+    const char* dolby;  // acmod text, LFE apart
+    bool lfe;
+    const char* channels;  // TrueHD and MLP: the channel groups in their order
+};
+
+// ffprobe's channel layout as the analysers name it.
+const LayoutTexts& layoutTexts(const std::string& layout) {
+    static const std::map<std::string, LayoutTexts> texts = {
+        {"mono", {"mono", false, "mono"}},
+        {"stereo", {"L + R", false, "L + R"}},
+        {"2.1", {"L + R", true, "L + R + LFE"}},
+        {"5.0", {"L + R + C + Ls + Rs", false, "L + R + C + Ls + Rs"}},
+        {"5.0(side)", {"L + R + C + Ls + Rs", false, "L + R + C + Ls + Rs"}},
+        {"5.1", {"L + R + C + Ls + Rs", true, "L + R + C + LFE + Ls + Rs"}},
+        {"5.1(side)", {"L + R + C + Ls + Rs", true, "L + R + C + LFE + Ls + Rs"}},
+        {"7.1", {"L + R + C + Ls + Rs", true, "L + R + C + LFE + Ls + Rs + Lrs + Rrs"}},
+    };
+    static const LayoutTexts unknown = {"?", false, "?"};
     const auto found = texts.find(layout);
-    return found == texts.end() ? "?" + layout : found->second;
+    return found == texts.end() ? unknown : found->second;
+}
+
+// The Dolby Digital arrangement text of ffprobe's layout: the acmod text, LFE last.
+std::string arrangement(const std::string& layout) {
+    const LayoutTexts& texts = layoutTexts(layout);
+    return std::string(texts.dolby) + (texts.lfe ? " + LFE" : "");
+}
+
+std::string withLayout(const std::string& layout) {
+    return "aformat=channel_layouts=" + layout;
 }
 
 TEST_F(Interop, DolbyDigitalAsFfprobeSeesIt) {
     struct Case {
         int rate;
-        int channels;
+        const char* layout;
         const char* bitRate;
     };
-    for (const Case c : {Case{48000, 6, "448k"}, Case{44100, 2, "192k"}, Case{32000, 1, "96k"}}) {
+    for (const Case c :
+         {Case{48000, "5.1(side)", "448k"}, Case{48000, "5.0(side)", "384k"},
+          Case{48000, "2.1", "256k"}, Case{44100, "stereo", "192k"}, Case{32000, "mono", "96k"}}) {
         const std::string file =
-            make(sine(c.rate),
-                 {"-ac", std::to_string(c.channels), "-c:a", "ac3", "-b:a", c.bitRate}, "dd.ac3");
+            make(sine(c.rate), {"-af", withLayout(c.layout), "-c:a", "ac3", "-b:a", c.bitRate},
+                 "dd.ac3");
         auto p = probe(file, "ac3");
         const Lines lines = readWrapped(file, 0xBD, 0x80, "DD.EVO");
         SCOPED_TRACE(testing::PrintToString(lines));
+        EXPECT_EQ(p["channel_layout"], c.layout);
         EXPECT_TRUE(has(lines, "   Stream 0 is [b]Dolby Digital[/b]"));
         EXPECT_TRUE(
             has(lines, "   Sampling frequency = [bl]" + kHz(p["sample_rate"]) + "[/bl] kHz"));
@@ -155,18 +181,23 @@ TEST_F(Interop, DolbyDigitalAsFfprobeSeesIt) {
 }
 
 TEST_F(Interop, DolbyDigitalPlusAsFfprobeSeesIt) {
-    const std::string file =
-        make(sine(48000), {"-ac", "6", "-c:a", "eac3", "-b:a", "640k"}, "a.eac3");
-    auto p = probe(file, "eac3");
-    const Lines lines = readWrapped(file, 0xBD, 0xC2, "DDP.EVO");
-    SCOPED_TRACE(testing::PrintToString(lines));
-    EXPECT_TRUE(has(lines, "   Stream 2 is [b]Dolby Digital Plus[/b]"));
-    EXPECT_TRUE(has(lines, "   Sampling frequency = [bl]48[/bl] kHz"));
-    EXPECT_TRUE(has(lines, "   Transmission bitrate = [bl]" +
-                               std::to_string(std::stoi(p["bit_rate"]) / 1000) + "[/bl] kbit/s"));
-    EXPECT_TRUE(has(lines, "   Channel arrangement = [bl]" + arrangement(p["channel_layout"]) +
-                               "[/bl], bsid = 16"));
-    EXPECT_TRUE(has(lines, "   LFE channel = [bl]present[/bl]"));
+    for (const int rate : {48000, 44100, 32000}) {
+        const std::string file =
+            make(sine(rate), {"-ac", "6", "-c:a", "eac3", "-b:a", "448k"}, "a.eac3");
+        auto p = probe(file, "eac3");
+        const Lines lines = readWrapped(file, 0xBD, 0xC2, "DDP.EVO");
+        SCOPED_TRACE(testing::PrintToString(lines));
+        EXPECT_TRUE(has(lines, "   Stream 2 is [b]Dolby Digital Plus[/b]"));
+        EXPECT_TRUE(
+            has(lines, "   Sampling frequency = [bl]" + kHz(p["sample_rate"]) + "[/bl] kHz"));
+        EXPECT_TRUE(has(lines, "   Transmission bitrate = [bl]" +
+                                   std::to_string(std::stoi(p["bit_rate"]) / 1000) +
+                                   "[/bl] kbit/s"));
+        EXPECT_TRUE(has(lines, "   Channel arrangement = [bl]" +
+                                   std::string(layoutTexts(p["channel_layout"]).dolby) +
+                                   "[/bl], bsid = 16"));
+        EXPECT_TRUE(has(lines, "   LFE channel = [bl]present[/bl]"));
+    }
 }
 
 TEST_F(Interop, Mpeg2VideoAsFfprobeSeesIt) {
@@ -197,6 +228,43 @@ TEST_F(Interop, Mpeg2VideoAsFfprobeSeesIt) {
         EXPECT_EQ(p["r_frame_rate"], c.probedRate);
         EXPECT_EQ(f_.form.state().streams.frameRate[0], c.frameRate);
         EXPECT_TRUE(has(lines, "  Sequence header bitrate = [bl]8000[/bl] kbps"));
+    }
+}
+
+TEST_F(Interop, MpegVideoBitRatesAndMpeg1AspectsAsFfprobeSeesThem) {
+    // The maximum rate is the sequence header's rate, with its upper bits in the extension.
+    for (const char* maxRate : {"120M", "8M", ""}) {
+        std::vector<std::string> encode = {"-c:v", "mpeg2video", "-b:v", "6M"};
+        if (*maxRate != 0) {
+            encode.insert(encode.end(), {"-maxrate", maxRate, "-bufsize", "9000k"});
+        }
+        const std::string file =
+            make("testsrc2=size=1920x1080:rate=25:duration=0.2", encode, "v.m2v");
+        auto p = probe(file, "mpeg2video");
+        const Lines lines = readWrapped(file, 0xE0, std::nullopt, "VIDEO.EVO");
+        SCOPED_TRACE(testing::PrintToString(lines));
+        const long long max = std::stoll(p["max_bitrate"]);
+        EXPECT_TRUE(has(lines, max == 0 ? "  Sequence header bitrate = [bl]variable[/bl]"
+                                        : "  Sequence header bitrate = [bl]" +
+                                              std::to_string(max / 1000) + "[/bl] kbps"));
+    }
+    // MPEG-1 gives the pixel's height over its width; ffprobe its width over its height.
+    for (const char* aspect : {"4:3", "16:9"}) {
+        const std::string file =
+            make("testsrc2=size=352x288:rate=25:duration=0.2",
+                 {"-c:v", "mpeg1video", "-aspect", aspect, "-f", "mpeg1video"}, "v.m1v");
+        auto p = probe(file, "mpeg1video");
+        const Lines lines = readWrapped(file, 0xE0, std::nullopt, "VIDEO.VOB");
+        SCOPED_TRACE(testing::PrintToString(lines));
+        const std::string sar = p["sample_aspect_ratio"];
+        const double heightOverWidth =
+            std::stod(sar.substr(sar.find(':') + 1)) / std::stod(sar.substr(0, sar.find(':')));
+        const auto line = std::find_if(lines.begin(), lines.end(), [](const std::string& l) {
+            return l.rfind("   Aspect ratio = [bl]", 0) == 0;
+        });
+        ASSERT_NE(line, lines.end());
+        EXPECT_NEAR(std::stod(line->substr(22)), heightOverWidth, 0.0005) << *line;
+        EXPECT_NE(line->find("(pixel height/width"), std::string::npos);
     }
 }
 
@@ -241,29 +309,69 @@ TEST_F(Interop, LpcmMuxedByFfmpegAsFfprobeSeesIt) {
 }
 
 TEST_F(Interop, TrueHdAsFfprobeSeesIt) {
-    const std::string file =
-        make(sine(48000), {"-ac", "6", "-c:a", "truehd", "-strict", "experimental"}, "a.thd");
-    auto p = probe(file, "truehd");
-    const Lines lines = readWrapped(file, 0xBD, 0xB1, "THD.EVO");
-    SCOPED_TRACE(testing::PrintToString(lines));
-    EXPECT_EQ(p["channels"], "6");
-    EXPECT_TRUE(has(lines, "   [b]TrueHD[/b] stream (up to 8 channels)"));
-    EXPECT_TRUE(has(lines, "   Sampling frequency = [bl]" + kHz(p["sample_rate"]) + "[/bl] kHz"));
-    EXPECT_TRUE(has(lines, "      channel arrangement = [bl]Lf + Rf + Ls + Rs + C + LFE[/bl]"));
+    for (const char* layout : {"stereo", "5.0(side)", "5.1(side)"}) {
+        const std::string file =
+            make(sine(48000),
+                 {"-af", withLayout(layout), "-c:a", "truehd", "-strict", "experimental"}, "a.thd");
+        auto p = probe(file, "truehd");
+        const Lines lines = readWrapped(file, 0xBD, 0xB1, "THD.EVO");
+        SCOPED_TRACE(testing::PrintToString(lines));
+        EXPECT_EQ(p["channel_layout"], layout);
+        EXPECT_TRUE(has(lines, "   [b]TrueHD[/b] stream (up to 8 channels)"));
+        EXPECT_TRUE(
+            has(lines, "   Sampling frequency = [bl]" + kHz(p["sample_rate"]) + "[/bl] kHz"));
+        // Both presentations of every major sync in the packet name the same channels.
+        const std::string expected = "      channel arrangement = [bl]" +
+                                     std::string(layoutTexts(p["channel_layout"]).channels) +
+                                     "[/bl]";
+        EXPECT_TRUE(has(lines, expected));
+        EXPECT_TRUE(std::all_of(lines.begin(), lines.end(), [&](const std::string& line) {
+            return line.find("channel arrangement") == std::string::npos || line == expected;
+        }));
+        EXPECT_TRUE(std::none_of(lines.begin(), lines.end(), [](const std::string& line) {
+            return line.find("Dynamic range") != std::string::npos;
+        }));
+    }
+
+    // ffmpeg encodes at most six channels: an eight-channel presentation is the 5.1 header with
+    // its 13-bit assignment given the rear surrounds, as a 7.1 stream carries it.
+    const std::string file = make(
+        sine(48000), {"-af", withLayout("5.1(side)"), "-c:a", "truehd", "-strict", "experimental"},
+        "a.thd");
+    Bytes data = fixture::readFile(file);
+    const Bytes sync = {0xF8, 0x72, 0x6F, 0xBA};
+    const auto at = std::search(data.begin(), data.end(), sync.begin(), sync.end());
+    ASSERT_NE(at, data.end());
+    const auto assignment = static_cast<size_t>(at - data.begin()) + 6;
+    data[assignment + 1] |= 0x40;  // bit 6 of the 8-channel assignment: Lrs + Rrs
+    ProgramStreamBuilder ps;
+    ps.elementaryStream(0xBD, 0xB1, data, 90000);
+    const Lines lines = read(f_.dir.write("THD8.EVO", ps.bytes()));
+    EXPECT_TRUE(has(lines, "      channel arrangement = [bl]" +
+                               std::string(layoutTexts("7.1").channels) + "[/bl]"));
+    EXPECT_TRUE(has(lines, "      channel arrangement = [bl]" +
+                               std::string(layoutTexts("5.1").channels) + "[/bl]"));
 }
 
 TEST_F(Interop, DvdAudioMlpAsFfprobeSeesIt) {
-    const std::string file =
-        make(sine(48000), {"-ac", "2", "-c:a", "mlp", "-strict", "experimental"}, "a.mlp");
-    auto p = probe(file, "mlp");
-    const Lines lines = readWrapped(file, 0xBD, 0xA1, "ATS_01_1.AOB");
-    SCOPED_TRACE(testing::PrintToString(lines));
-    EXPECT_TRUE(has(lines, "[b]MLP[/b] audio stream 1 found!"));
-    EXPECT_TRUE(has(lines, "   [b]Standard MLP[/b] stream (up to 6 channels) "));
-    EXPECT_TRUE(
-        has(lines, "   Quantization length = [bl]" + p["bits_per_raw_sample"] + "[/bl] bits"));
-    EXPECT_TRUE(has(lines, "   Sampling frequency = [bl]" + kHz(p["sample_rate"]) + "[/bl] kHz"));
-    EXPECT_TRUE(has(lines, "   Channel arrangement = [bl]L + R[/bl]"));
+    for (const char* layout : {"stereo", "5.1"}) {
+        const std::string file =
+            make(sine(48000), {"-af", withLayout(layout), "-c:a", "mlp", "-strict", "experimental"},
+                 "a.mlp");
+        auto p = probe(file, "mlp");
+        const Lines lines = readWrapped(file, 0xBD, 0xA1, "ATS_01_1.AOB");
+        SCOPED_TRACE(testing::PrintToString(lines));
+        EXPECT_EQ(p["channel_layout"], layout);
+        EXPECT_TRUE(has(lines, "[b]MLP[/b] audio stream 1 found!"));
+        EXPECT_TRUE(has(lines, "   [b]Standard MLP[/b] stream (up to 6 channels) "));
+        EXPECT_TRUE(
+            has(lines, "   Quantization length = [bl]" + p["bits_per_raw_sample"] + "[/bl] bits"));
+        EXPECT_TRUE(
+            has(lines, "   Sampling frequency = [bl]" + kHz(p["sample_rate"]) + "[/bl] kHz"));
+        EXPECT_TRUE(has(lines, "   Channel arrangement = [bl]" +
+                                   std::string(layoutTexts(p["channel_layout"]).channels) +
+                                   "[/bl]"));
+    }
 }
 
 TEST_F(Interop, H264FromX264AsFfprobeSeesIt) {
@@ -308,6 +416,36 @@ TEST_F(Interop, H264FromX264AsFfprobeSeesIt) {
         if (p["profile"] == "High") {
             EXPECT_TRUE(has(lines, "   Chroma format = [bl]4:2:0[/bl]  (l, c) = 8, 8 bit"));
         }
+    }
+}
+
+TEST_F(Interop, H264HighProfilesAndCroppedSizesAsFfprobeSeesThem) {
+    struct Case {
+        const char* source;
+        const char* pixelFormat;
+        const char* chromaLine;
+    };
+    const Case cases[] = {
+        // ffmpeg's default for RGB input: High 4:4:4 Predictive.
+        {"testsrc2=size=1920x1080:rate=25:duration=0.2", "yuv444p",
+         "   Chroma format = [bl]4:4:4[/bl]  (l, c) = 8, 8 bit"},
+        // 854 is not a whole number of macroblocks: the SPS crops 864 to it.
+        {"testsrc2=size=854x480:rate=25:duration=0.2", "yuv420p",
+         "   Chroma format = [bl]4:2:0[/bl]  (l, c) = 8, 8 bit"},
+        {"testsrc2=size=718x574:rate=25:duration=0.2", "yuv422p",
+         "   Chroma format = [bl]4:2:2[/bl]  (l, c) = 8, 8 bit"},
+    };
+    for (const Case& c : cases) {
+        const std::string file =
+            make(c.source, {"-pix_fmt", c.pixelFormat, "-c:v", "libx264", "-preset", "veryfast"},
+                 "v.264");
+        auto p = probe(file, "h264");
+        const Lines lines = readWrapped(file, 0xE2, std::nullopt, "AVC.EVO");
+        SCOPED_TRACE(testing::PrintToString(lines));
+        EXPECT_TRUE(has(lines, "   Profile = " + p["profile"]));
+        EXPECT_TRUE(
+            has(lines, "   Size = [bl]" + p["width"] + "[/bl]x[bl]" + p["height"] + "[/bl]"));
+        EXPECT_TRUE(has(lines, c.chromaLine));
     }
 }
 
