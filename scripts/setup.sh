@@ -3,10 +3,10 @@
 # when they are missing.
 set -euo pipefail
 
-packages=(g++ cmake make libgtest-dev libgmock-dev qt6-base-dev)
-# The tests also make real bitstreams with ffmpeg and check them against ffprobe.
+# ffmpeg encodes the streams of the sample disc; the tests also check against ffprobe.
+packages=(g++ cmake make libgtest-dev libgmock-dev qt6-base-dev ffmpeg)
 if [ "${1:-}" = "--with-test-tools" ]; then
-    packages+=(ffmpeg)
+    packages+=()
 fi
 
 missing=()

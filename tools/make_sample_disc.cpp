@@ -1,208 +1,358 @@
-// Makes a small HD DVD sample disc: DISC/HVDVD_TS/FEATURE_1.EVO and FEATURE_2.EVO with
-// navigation packs, MPEG-2 video, Dolby Digital, Dolby Digital Plus, DTS, LPCM and TrueHD audio
-// and two subpicture streams, and the playlist DISC/ADV_OBJ/VPLST000.XPL.
+// Makes a small HD DVD sample disc from streams that ffmpeg encodes when the disc is made:
+// DISC/HVDVD_TS/FEATURE_1.EVO and FEATURE_2.EVO (MPEG-2 video, Dolby Digital, Dolby Digital Plus,
+// DTS, TrueHD and LPCM audio, two subpicture streams), TRAILER_1.EVO, and the playlist
+// DISC/ADV_OBJ/VPLST000.XPL with a title for each.
 // Usage: make_sample_disc FOLDER
+#include <cmath>
+#include <cstdio>
 #include <filesystem>
 #include <fstream>
 #include <iostream>
+#include <optional>
+#include <stdexcept>
+#include <string>
+#include <vector>
 
 #include "bit_writer.h"
+#include "child_process.h"
 #include "program_stream_builder.h"
 #include "temp_dir.h"
 
 namespace {
 
-using tolvane::fixture::BitWriter;
-using tolvane::fixture::Bytes;
-using tolvane::fixture::writeFile;
+namespace fs = std::filesystem;
 namespace fx = tolvane::fixture;
+using fx::BitWriter;
+using fx::Bytes;
 
-constexpr uint64_t kFrameTicks = 3754;  // 90 kHz ticks of a 23.976 fps frame
+constexpr uint64_t kClock = 90000;
+constexpr uint64_t kStartPts = kClock;  // the film starts one second into the clock
+constexpr double kFrameRate = 24000.0 / 1001.0;
+constexpr int kGop = 12;  // half a second: one navigation pack a GOP
+constexpr size_t kMaxPesPacket = fx::kPackSize - fx::kPackHeaderSize;
 
-Bytes operator+(Bytes a, const Bytes& b) {
-    a.insert(a.end(), b.begin(), b.end());
-    return a;
+uint64_t ticksOfFrames(uint64_t frames) {
+    return static_cast<uint64_t>(std::llround(static_cast<double>(frames) * kClock / kFrameRate));
 }
 
-// Sequence header (1920x1080, 16:9, 23.976 fps, 25 Mbit/s), sequence extension, GOP header,
-// then one picture; later frames carry only their picture header.
-Bytes mpeg2Frame(bool withSequence, size_t size) {
-    Bytes frame;
-    if (withSequence) {
-        frame = Bytes{0x00, 0x00, 0x01, 0xB3} + BitWriter{}
-                                                    .bits(1920, 12)
-                                                    .bits(1080, 12)
-                                                    .bits(3, 4)
-                                                    .bits(1, 4)
-                                                    .bits(62500, 18)
-                                                    .bit(1)
-                                                    .bits(597, 10)
-                                                    .bit(0)
-                                                    .bit(0)
-                                                    .bit(0)
-                                                    .bytes();
-        frame = frame + Bytes{0x00, 0x00, 0x01, 0xB5} +
-                BitWriter{}
-                    .bits(1, 4)
-                    .bits(0x44, 8)
-                    .bit(1)
-                    .bits(1, 2)
-                    .bits(0, 2)
-                    .bits(0, 2)
-                    .bits(0, 12)
-                    .bit(1)
-                    .bits(0, 8)
-                    .bit(0)
-                    .bits(0, 2)
-                    .bits(0, 5)
-                    .bytes();
-        frame = frame + Bytes{0x00, 0x00, 0x01, 0xB8, 0x00, 0x08, 0x00, 0x00};
+// One access unit of an elementary stream: where it starts and when it is presented.
+struct Unit {
+    size_t offset;
+    uint64_t pts;
+};
+
+struct Stream {
+    uint8_t streamId;              // 0xE0 for video, 0xBD for private stream 1
+    std::optional<uint8_t> subId;  // the sub-stream id of private stream 1
+    Bytes headerTail;              // sub-stream header bytes after the id
+    Bytes data;
+    std::vector<Unit> units;
+    size_t written = 0;
+    size_t nextUnit = 0;  // the first unit not yet wholly written
+};
+
+uint32_t bigEndian(const Bytes& data, size_t at, int bytes) {
+    uint32_t value = 0;
+    for (int k = 0; k < bytes; ++k) {
+        value = value << 8 | data[at + static_cast<size_t>(k)];
     }
-    frame = frame + Bytes{0x00, 0x00, 0x01, 0x00, 0x00, 0x0F, 0xFF, 0xF8};
-    frame.resize(size, 0x55);
-    return frame;
+    return value;
 }
 
-// Dolby Digital: 48 kHz, 448 kbit/s, 3/2 with LFE.
-Bytes ac3Frame() {
-    Bytes frame = Bytes{0x0B, 0x77, 0x00, 0x00} + BitWriter{}
-                                                      .bits(0, 2)
-                                                      .bits(30, 6)
-                                                      .bits(8, 5)
-                                                      .bits(0, 3)
-                                                      .bits(7, 3)
-                                                      .bits(0, 2)
-                                                      .bits(0, 2)
-                                                      .bit(1)
-                                                      .bits(27, 5)
-                                                      .bit(0)
-                                                      .bit(0)
-                                                      .bit(0)
-                                                      .bit(1)
-                                                      .bit(1)
-                                                      .bits(0, 2)
-                                                      .bit(0)
-                                                      .bit(0)
-                                                      .bytes();
-    frame.resize(1792, 0x00);
-    return frame;
+// MPEG-2 without B-frames: one unit a picture, the sequence and GOP headers before it included.
+std::vector<Unit> videoUnits(const Bytes& data) {
+    std::vector<Unit> units;
+    std::optional<size_t> headers;
+    uint64_t frame = 0;
+    for (size_t p = 0; p + 3 < data.size(); ++p) {
+        if (data[p] != 0 || data[p + 1] != 0 || data[p + 2] != 1) {
+            continue;
+        }
+        const uint8_t code = data[p + 3];
+        if ((code == 0xB3 || code == 0xB8) && !headers) {
+            headers = p;
+        } else if (code == 0x00) {
+            units.push_back({headers.value_or(p), kStartPts + ticksOfFrames(frame++)});
+            headers.reset();
+        }
+    }
+    return units;
 }
 
-// Dolby Digital Plus: independent substream, 48 kHz, six blocks, 3/2 with LFE.
-Bytes eac3Frame() {
-    Bytes frame = Bytes{0x0B, 0x77} + BitWriter{}
-                                          .bits(0, 2)
-                                          .bits(0, 3)
-                                          .bits(767, 11)
-                                          .bits(0, 2)
-                                          .bits(3, 2)
-                                          .bits(7, 3)
-                                          .bit(1)
-                                          .bits(16, 5)
-                                          .bits(27, 5)
-                                          .bit(0)
-                                          .bytes();
-    frame.resize(1536, 0x00);
-    return frame;
+// Units whose size each header gives, of `samples` samples at 48 kHz each.
+template <typename UnitSize>
+std::vector<Unit> audioUnits(const Bytes& data, UnitSize unitSize) {
+    std::vector<Unit> units;
+    uint64_t samples = 0;
+    size_t at = 0;
+    while (at + 16 <= data.size()) {
+        const auto [size, unitSamples] = unitSize(data, at);
+        if (size == 0) {
+            throw std::runtime_error("an encoder wrote a unit this tool cannot size");
+        }
+        units.push_back({at, kStartPts + samples * kClock / 48000});
+        samples += unitSamples;
+        at += size;
+    }
+    return units;
 }
 
-// DTS core: 48 kHz, 3/2 with LFE, 1536 kbit/s, 24-bit source.
-Bytes dtsFrame() {
-    Bytes frame = Bytes{0x7F, 0xFE, 0x80, 0x01} + BitWriter{}
-                                                      .bit(1)          // normal frame
-                                                      .bits(31, 5)     // 32 core samples
-                                                      .bit(0)          // no header CRC
-                                                      .bits(15, 7)     // 16 sample blocks
-                                                      .bits(2012, 14)  // 2013 bytes
-                                                      .bits(9, 6)      // C L R Ls Rs
-                                                      .bits(13, 4)     // 48 kHz
-                                                      .bits(24, 5)     // 1536 kbit/s
-                                                      .bits(0, 5)      // MIX .. HDCD
-                                                      .bits(0, 3)      // extension id
-                                                      .bit(0)          // no extension
-                                                      .bit(0)          // ASPF
-                                                      .bits(1, 2)      // LFE (IF:128)
-                                                      .bit(0)          // HFLAG
-                                                      .bit(0)          // FILTS
-                                                      .bits(7, 4)      // current encoder
-                                                      .bits(0, 2)      // CHIST
-                                                      .bits(6, 3)      // 24-bit source
-                                                      .bits(0, 6)
-                                                      .bytes();
-    frame.resize(2013, 0x00);
-    return frame;
+std::pair<size_t, uint64_t> dolbyUnit(const Bytes& data, size_t at) {
+    if (bigEndian(data, at, 2) != 0x0B77) {
+        return {0, 0};
+    }
+    const uint32_t bsid = data[at + 5] >> 3;
+    if (bsid > 10) {  // Dolby Digital Plus: frmsiz in 16-bit words, minus one
+        return {(((data[at + 2] & 7u) << 8 | data[at + 3]) + 1) * 2, 1536};
+    }
+    // Dolby Digital at 48 kHz: two words per kbit/s of the frmsizecod's rate.
+    static constexpr uint32_t kRates[] = {32,  40,  48,  56,  64,  80,  96,  112, 128, 160,
+                                          192, 224, 256, 320, 384, 448, 512, 576, 640};
+    const uint32_t code = (data[at + 4] & 0x3Fu) >> 1;
+    return {code < 19 ? kRates[code] * 4 : 0, 1536};
 }
 
-// TrueHD access unit with a major sync: 48 kHz, 5.1.
-Bytes truehdUnit() {
-    Bytes unit = Bytes{0x10, 0x00, 0x00, 0x00, 0xF8, 0x72, 0x6F, 0xBA} +
-                 BitWriter{}
-                     .bits(0, 4)    // 48 kHz
-                     .bits(0, 4)    // multichannel types, reserved
-                     .bits(0, 2)    // 2-channel presentation modifier
-                     .bits(0, 2)    // 6-channel presentation modifier
-                     .bits(15, 5)   // 6-channel assignment: L R C LFE Ls Rs
-                     .bits(0, 2)    // 8-channel presentation modifier
-                     .bits(15, 13)  // 8-channel assignment
-                     .bits(0xB752, 16)
-                     .bits(0, 16)
-                     .bits(0, 16)
-                     .bit(1)
-                     .bits(1500, 15)
-                     .bits(1, 4)
-                     .bytes();
-    unit.resize(1600, 0x00);
+std::pair<size_t, uint64_t> dtsUnit(const Bytes& data, size_t at) {
+    if (bigEndian(data, at, 4) != 0x7FFE8001) {
+        return {0, 0};
+    }
+    const uint32_t blocks = ((data[at + 4] & 1u) << 6 | data[at + 5] >> 2) + 1;
+    const uint32_t size = ((data[at + 5] & 3u) << 12 | data[at + 6] << 4 | data[at + 7] >> 4) + 1;
+    return {size, blocks * 32};
+}
+
+std::pair<size_t, uint64_t> trueHdUnit(const Bytes& data, size_t at) {
+    // Access unit length in 16-bit words, after a 4-bit check nibble; 40 samples a unit.
+    return {(((data[at] & 0x0Fu) << 8) | data[at + 1]) * 2, 40};
+}
+
+std::vector<Unit> lpcmUnits(const Bytes& data) {
+    constexpr size_t kUnitBytes = 640;  // 160 stereo samples of 16 bits: 1/300 s
+    std::vector<Unit> units;
+    for (size_t at = 0; at < data.size(); at += kUnitBytes) {
+        units.push_back({at, kStartPts + at / kUnitBytes * kClock / 300});
+    }
+    return units;
+}
+
+// A DVD subpicture unit: a 200x40 box, two fields of 2-bit run-length lines, shown from its
+// PTS for `frames` 1/90000-s ticks times 1024 (the control sequence's delay unit).
+Bytes subpictureUnit(int colour) {
+    const auto field = [&](int lines) {
+        BitWriter w;
+        for (int line = 0; line < lines; ++line) {
+            // 16 pixels of the border colour, 168 of the fill, then the border to the line end.
+            w.bits(16, 10).bits(1, 2);
+            w.bits(168, 14).bits(static_cast<uint64_t>(colour), 2);
+            w.bits(0, 14).bits(1, 2);
+            w.bits(0, 4);  // each line ends on a byte
+        }
+        return w.bytes();
+    };
+    const Bytes top = field(20);
+    const Bytes bottom = field(20);
+    const size_t topAt = 4;
+    const size_t bottomAt = topAt + top.size();
+    const size_t controlAt = bottomAt + bottom.size();
+    const size_t stopAt = controlAt + 24;
+    Bytes unit(4, 0);
+    unit.insert(unit.end(), top.begin(), top.end());
+    unit.insert(unit.end(), bottom.begin(), bottom.end());
+    const auto be16 = [](size_t v) {
+        return Bytes{static_cast<uint8_t>(v >> 8), static_cast<uint8_t>(v)};
+    };
+    const auto add = [&](const Bytes& bytes) {
+        unit.insert(unit.end(), bytes.begin(), bytes.end());
+    };
+    // Start: delay 0, next sequence, colours, contrast, area 760..959 x 900..939, field starts.
+    add(be16(0));
+    add(be16(stopAt));
+    add({0x03, 0x32, 0x10, 0x04, 0xFF, 0xF0, 0x05, 0x2F, 0x83, 0xBF, 0x38, 0x43, 0xAB});
+    add(Bytes{0x06});
+    add(be16(topAt));
+    add(be16(bottomAt));
+    add({0x01, 0xFF});
+    // Stop after 1.5 s (delay units of 1024/90000 s).
+    add(be16(132));
+    add(be16(stopAt));
+    add({0x02, 0xFF});
+    unit[0] = static_cast<uint8_t>(unit.size() >> 8);
+    unit[1] = static_cast<uint8_t>(unit.size());
+    unit[2] = static_cast<uint8_t>(controlAt >> 8);
+    unit[3] = static_cast<uint8_t>(controlAt);
     return unit;
 }
 
-// LPCM sub-stream header after the id: frames, first access unit, then emphasis and frame
-// number, 16-bit 48 kHz stereo, dynamic range.
-const Bytes kLpcmHeader = {0x01, 0x00, 0x04, 0x00, 0x01, 0x80};
+class Encoder {
+public:
+    explicit Encoder(const fs::path& folder) : folder_(folder) {}
 
-// A subpicture unit: size, control sequence offset, 2-bit run-length data, control sequence.
-Bytes subpictureUnit() {
-    Bytes unit = {0x00, 0x40, 0x00, 0x30};
-    unit.resize(0x30, 0x11);
-    unit = unit + Bytes{0x00, 0x00, 0x00, 0x30, 0x01, 0x03, 0x01, 0x23, 0x04, 0x45, 0x67, 0xFF};
-    unit.resize(0x40, 0xFF);
-    return unit;
+    Bytes encode(const std::string& source, std::vector<std::string> codec,
+                 const std::string& name) {
+        std::vector<std::string> args = {"-v", "error", "-nostdin", "-f", "lavfi", "-i", source};
+        args.insert(args.end(), codec.begin(), codec.end());
+        const fs::path out = folder_ / name;
+        args.insert(args.end(), {"-y", out.string()});
+        const fx::ProcessResult result = fx::runProcess("ffmpeg", args, folder_.string());
+        if (result.status != 0) {
+            throw std::runtime_error("ffmpeg could not make " + name +
+                                     " (is ffmpeg installed?): " + result.err.substr(0, 500));
+        }
+        return fx::readFile(out);
+    }
+
+private:
+    fs::path folder_;
+};
+
+std::string seconds(double duration) {
+    char text[32];
+    std::snprintf(text, sizeof text, "%.3f", duration);
+    return text;
 }
 
-Bytes feature(uint16_t vob, int frames) {
+std::string sine(int frequency, double duration, const char* layout) {
+    return "sine=frequency=" + std::to_string(frequency) +
+           ":sample_rate=48000:duration=" + seconds(duration) +
+           ",aformat=channel_layouts=" + layout;
+}
+
+struct Feature {
+    uint16_t vob;
+    int frames;
+    bool allStreams;
+};
+
+// The streams of one feature file, encoded for it.
+std::vector<Stream> encodeStreams(Encoder& encoder, const Feature& feature) {
+    const double duration = feature.frames / kFrameRate;
+    std::vector<Stream> streams;
+    const Bytes video =
+        encoder.encode("testsrc2=size=1920x1080:rate=24000/1001:duration=" + seconds(duration),
+                       {"-c:v", "mpeg2video", "-b:v", "8M", "-maxrate", "15M", "-bufsize", "9000k",
+                        "-g", std::to_string(kGop), "-bf", "0", "-flags", "+low_delay", "-aspect",
+                        "16:9", "-f", "mpeg2video"},
+                       "video.m2v");
+    streams.push_back({0xE0, std::nullopt, {}, video, videoUnits(video)});
+    const auto audio = [&](uint8_t subId, Bytes tail, const std::string& source,
+                           std::vector<std::string> codec, const std::string& name, auto units) {
+        const Bytes data = encoder.encode(source, std::move(codec), name);
+        streams.push_back({0xBD, subId, std::move(tail), data, units(data)});
+    };
+    const auto sized = [](auto unitSize) {
+        return [unitSize](const Bytes& data) { return audioUnits(data, unitSize); };
+    };
+    audio(0x80, {}, sine(440, duration, "5.1(side)"), {"-c:a", "ac3", "-b:a", "448k", "-f", "ac3"},
+          "audio.ac3", sized(dolbyUnit));
+    if (!feature.allStreams) {
+        return streams;
+    }
+    audio(0xC1, {}, sine(550, duration, "5.1(side)"),
+          {"-c:a", "eac3", "-b:a", "640k", "-f", "eac3"}, "audio.eac3", sized(dolbyUnit));
+    audio(0x8A, {}, sine(660, duration, "5.1(side)"),
+          {"-c:a", "dca", "-strict", "experimental", "-b:a", "1536k", "-f", "dts"}, "audio.dts",
+          sized(dtsUnit));
+    audio(0xB3, {}, sine(770, duration, "5.1(side)"),
+          {"-c:a", "truehd", "-strict", "experimental", "-f", "truehd"}, "audio.thd",
+          sized(trueHdUnit));
+    // LPCM: 16 bits, 48 kHz, two channels, as its sub-stream header says.
+    audio(0xA4, {0x01, 0x00, 0x04, 0x00, 0x01, 0x80}, sine(880, duration, "stereo"),
+          {"-c:a", "pcm_s16be", "-f", "s16be"}, "audio.pcm", lpcmUnits);
+    for (const auto& [subId, colour] : {std::pair{0x20, 2}, std::pair{0x21, 3}}) {
+        Stream subtitles{0xBD, static_cast<uint8_t>(subId), {}, {}, {}};
+        // One subtitle every two seconds, the first with the film.
+        for (uint64_t at = 0; at < static_cast<uint64_t>(duration * kClock); at += 2 * kClock) {
+            subtitles.units.push_back({subtitles.data.size(), kStartPts + at});
+            const Bytes unit = subpictureUnit(colour);
+            subtitles.data.insert(subtitles.data.end(), unit.begin(), unit.end());
+        }
+        streams.push_back(std::move(subtitles));
+    }
+    return streams;
+}
+
+size_t headerBytes(const Stream& stream) {
+    // Start code and length, the fixed header bytes, a PTS, and the sub-stream header.
+    return 6 + 3 + 5 + (stream.subId ? fx::subStreamHeaderSize(*stream.subId) : 0);
+}
+
+// Interleaves the streams by time, one PES packet a pack, with a navigation pack (and its
+// copy-control packet) before every GOP.
+Bytes multiplex(std::vector<Stream>& streams, const Feature& feature) {
+    const auto endPtm =
+        static_cast<uint32_t>(kStartPts + ticksOfFrames(static_cast<uint64_t>(feature.frames)));
+    fx::DsiFields dsi{
+        .vobNumber = feature.vob, .startPtm = static_cast<uint32_t>(kStartPts), .endPtm = endPtm};
+    int audioCount = 0;
+    int subCount = 0;
+    for (const Stream& s : streams) {
+        if (s.subId && fx::subStreamHeaderSize(*s.subId) == 1) {
+            dsi.subSync[static_cast<size_t>(subCount++)] = 0x80000000u;
+        } else if (s.subId) {
+            dsi.audioSync[static_cast<size_t>(audioCount++)] = 0x8000;
+        }
+    }
     fx::ProgramStreamBuilder ps;
-    const uint64_t start = 90000;
-    const uint32_t endPtm =
-        static_cast<uint32_t>(start + kFrameTicks * static_cast<uint64_t>(frames));
-    fx::DsiFields dsi{.vobNumber = vob, .startPtm = static_cast<uint32_t>(start), .endPtm = endPtm};
-    dsi.audioSync = {1, 1, 1, 1, 1};
-    dsi.subSync[0] = dsi.subSync[1] = 1;
-    for (int k = 0; k < frames; ++k) {
-        const uint64_t pts = start + kFrameTicks * static_cast<uint64_t>(k);
-        if (k % 24 == 0) {
-            ps.systemPack(
-                5, 1,
-                {fx::copyControlPacket({.applies = 0xC0, .codes = 0x44}), fx::dsiPacket(dsi)});
+    size_t gopsStarted = 0;
+    while (true) {
+        Stream* next = nullptr;
+        for (Stream& s : streams) {
+            if (s.written < s.data.size() &&
+                (next == nullptr || s.units[s.nextUnit].pts < next->units[next->nextUnit].pts)) {
+                next = &s;
+            }
         }
-        ps.pack({fx::pesPacket(0xE0, {.pts = pts + kFrameTicks, .dts = pts},
-                               mpeg2Frame(k % 24 == 0, 1900))});
-        if (k % 2 == 0) {
-            ps.pack({fx::privateStream1Packet(0x80, {.pts = pts}, ac3Frame())});
-            ps.pack({fx::privateStream1Packet(0xC1, {.pts = pts}, eac3Frame())});
+        if (next == nullptr) {
+            break;
         }
-        if (k % 3 == 0) {
-            ps.pack({fx::privateStream1Packet(0x8A, {.pts = pts}, dtsFrame())});
-            ps.pack({fx::privateStream1Packet(0xB3, {.pts = pts}, truehdUnit())});
-            ps.pack({fx::privateStream1Packet(0xA4, {.pts = pts}, Bytes(1920, 0x00), kLpcmHeader)});
+        Stream& s = *next;
+        const bool video = s.streamId == 0xE0;
+        if (video && s.written == s.units[s.nextUnit].offset && s.nextUnit / kGop == gopsStarted &&
+            s.nextUnit % kGop == 0) {
+            ps.raw(fx::evoNavigationPack(audioCount, 1, dsi,
+                                         fx::CopyControlFields{.applies = 0xC0, .codes = 0x44},
+                                         ps.size() / fx::kPackSize * 300));
+            ++gopsStarted;
         }
-        if (k % 48 == 0) {
-            ps.pack({fx::privateStream1Packet(0x20, {.pts = pts}, subpictureUnit()),
-                     fx::privateStream1Packet(0x21, {.pts = pts}, subpictureUnit())});
+        // Subpicture units go one to a packet; everything else fills its packet.
+        const bool subpicture = s.subId && fx::subStreamHeaderSize(*s.subId) == 1;
+        size_t take = std::min(kMaxPesPacket - headerBytes(s), s.data.size() - s.written);
+        if (subpicture && s.nextUnit + 1 < s.units.size()) {
+            take = std::min(take, s.units[s.nextUnit + 1].offset - s.written);
+        }
+        // The PTS is that of the first unit that starts in the packet.
+        std::optional<uint64_t> pts;
+        size_t unit = s.nextUnit;
+        while (unit < s.units.size() && s.units[unit].offset < s.written + take) {
+            if (!pts && s.units[unit].offset >= s.written) {
+                pts = s.units[unit].pts;
+            }
+            ++unit;
+        }
+        const std::span<const uint8_t> part(s.data.data() + s.written, take);
+        const fx::PesHeader header{.pts = pts};
+        ps.pack({s.subId ? fx::privateStream1Packet(*s.subId, header, part, s.headerTail)
+                         : fx::pesPacket(s.streamId, header, part)});
+        s.written += take;
+        while (s.nextUnit + 1 < s.units.size() && s.units[s.nextUnit + 1].offset <= s.written) {
+            ++s.nextUnit;
         }
     }
     return ps.bytes();
 }
 
-const char* const kPlaylist = R"(<?xml version="1.0" encoding="UTF-8"?>
+// "HH:MM:SS:FF" at the title set's 60 fps time base.
+std::string titleTime(int filmFrames) {
+    const auto ticks = static_cast<long long>(std::llround(filmFrames / kFrameRate * 60.0));
+    char text[32];
+    std::snprintf(text, sizeof text, "%02lld:%02lld:%02lld:%02lld", ticks / 216000,
+                  ticks / 3600 % 60, ticks / 60 % 60, ticks % 60);
+    return text;
+}
+
+std::string playlist(const Feature& one, const Feature& two, const Feature& trailer) {
+    const int both = one.frames + two.frames;
+    return R"(<?xml version="1.0" encoding="UTF-8"?>
 <Playlist xmlns="http://www.dvdforum.org/2005/HDDVDVideo/Playlist" majorVersion="1" minorVersion="0" displayName="Tolvane Sample">
   <!-- made by make_sample_disc -->
   <Configuration>
@@ -219,8 +369,10 @@ const char* const kPlaylist = R"(<?xml version="1.0" encoding="UTF-8"?>
   </MediaAttributeList>
   <TitleSet timeBase="60fps" tickBase="24fps" defaultLanguage="en">
     <FirstPlayTitle titleDuration="00:00:00:00"/>
-    <Title id="Title1" titleNumber="1" displayName="Sample Feature" titleDuration="00:00:25:00">
-      <PrimaryAudioVideoClip src="file:///dvddisc/HVDVD_TS/FEATURE_1.MAP" titleTimeBegin="00:00:00:00" titleTimeEnd="00:00:15:00">
+    <Title id="Title1" titleNumber="1" displayName="Sample Feature" titleDuration=")" +
+           titleTime(both) + R"(">
+      <PrimaryAudioVideoClip src="file:///dvddisc/HVDVD_TS/FEATURE_1.MAP" titleTimeBegin="00:00:00:00" titleTimeEnd=")" +
+           titleTime(one.frames) + R"(">
         <Video track="1" mediaAttr="1"/>
         <Audio track="1" streamNumber="1" mediaAttr="1" description="English"/>
         <Audio track="2" streamNumber="2" mediaAttr="2" description="English"/>
@@ -230,23 +382,38 @@ const char* const kPlaylist = R"(<?xml version="1.0" encoding="UTF-8"?>
         <Subtitle track="1" streamNumber="1" mediaAttr="1" description="English"/>
         <Subtitle track="2" streamNumber="2" mediaAttr="1" description="French"/>
       </PrimaryAudioVideoClip>
-      <PrimaryAudioVideoClip src="file:///dvddisc/HVDVD_TS/FEATURE_2.MAP" titleTimeBegin="00:00:15:00" titleTimeEnd="00:00:25:00"/>
+      <PrimaryAudioVideoClip src="file:///dvddisc/HVDVD_TS/FEATURE_2.MAP" titleTimeBegin=")" +
+           titleTime(one.frames) + R"(" titleTimeEnd=")" + titleTime(both) + R"("/>
       <ChapterList>
         <Chapter titleTimeBegin="00:00:00:00" displayName="Opening"/>
-        <Chapter titleTimeBegin="00:00:15:00" displayName="Second file"/>
+        <Chapter titleTimeBegin="00:00:02:00" displayName="The Middle"/>
+        <Chapter titleTimeBegin=")" +
+           titleTime(one.frames) + R"(" displayName="Second file"/>
+      </ChapterList>
+    </Title>
+    <Title id="Title2" titleNumber="2" displayName="Trailer" titleDuration=")" +
+           titleTime(trailer.frames) + R"(">
+      <PrimaryAudioVideoClip src="file:///dvddisc/HVDVD_TS/TRAILER_1.MAP" titleTimeBegin="00:00:00:00" titleTimeEnd=")" +
+           titleTime(trailer.frames) + R"(">
+        <Video track="1" mediaAttr="1"/>
+        <Audio track="1" streamNumber="1" mediaAttr="1" description="English"/>
+      </PrimaryAudioVideoClip>
+      <ChapterList>
+        <Chapter titleTimeBegin="00:00:00:00" displayName="Trailer"/>
       </ChapterList>
     </Title>
   </TitleSet>
 </Playlist>
 )";
+}
 
 }  // namespace
 
 int main(int argc, char** argv) {
     constexpr const char* kUsage =
         "Usage: make_sample_disc FOLDER\n"
-        "Writes a sample disc to FOLDER/DISC: HVDVD_TS/FEATURE_1.EVO, HVDVD_TS/FEATURE_2.EVO\n"
-        "and ADV_OBJ/VPLST000.XPL.\n";
+        "Writes a sample disc to FOLDER/DISC: HVDVD_TS/FEATURE_1.EVO, HVDVD_TS/FEATURE_2.EVO,\n"
+        "HVDVD_TS/TRAILER_1.EVO and ADV_OBJ/VPLST000.XPL, from streams that ffmpeg encodes.\n";
     const std::string argument = argc == 2 ? argv[1] : "";
     if (argument == "-h" || argument == "--help") {
         std::cout << kUsage;
@@ -257,14 +424,23 @@ int main(int argc, char** argv) {
         std::cerr << kUsage;
         return 2;
     }
-    const std::filesystem::path disc = std::filesystem::path(argv[1]) / "DISC";
+    const fs::path disc = fs::path(argument) / "DISC";
+    const Feature one{1, 144, true};
+    const Feature two{2, 72, true};
+    const Feature trailer{1, 48, false};
     try {
-        writeFile(disc / "HVDVD_TS" / "FEATURE_1.EVO", feature(1, 360));
-        writeFile(disc / "HVDVD_TS" / "FEATURE_2.EVO", feature(2, 240));
-        const std::string playlist = kPlaylist;
-        writeFile(disc / "ADV_OBJ" / "VPLST000.XPL", Bytes(playlist.begin(), playlist.end()));
+        const fx::TempDir work;
+        Encoder encoder(work.path());
+        for (const auto& [feature, name] :
+             {std::pair{one, "FEATURE_1.EVO"}, std::pair{two, "FEATURE_2.EVO"},
+              std::pair{trailer, "TRAILER_1.EVO"}}) {
+            std::vector<Stream> streams = encodeStreams(encoder, feature);
+            fx::writeFile(disc / "HVDVD_TS" / name, multiplex(streams, feature));
+        }
+        const std::string xpl = playlist(one, two, trailer);
+        fx::writeFile(disc / "ADV_OBJ" / "VPLST000.XPL", Bytes(xpl.begin(), xpl.end()));
     } catch (const std::exception& error) {
-        std::cerr << error.what() << '\n';
+        std::cerr << "make_sample_disc: " << error.what() << '\n';
         return 1;
     }
     std::cout << "Sample disc written to " << disc.string() << '\n';

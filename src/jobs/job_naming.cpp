@@ -85,7 +85,7 @@ JobNames formJobNames(std::string_view sourceName, std::string_view sourcePath, 
         names.secondPath = getsecond(sourcePath, style, exists);
         names.second = !names.secondPath.empty();
         if (names.second) {
-            names.baseName += "_" + CutExt(fileNamePart(names.secondPath, style), style);
+            names.baseName.append("_").append(CutExt(fileNamePart(names.secondPath, style), style));
         }
     }
     return names;

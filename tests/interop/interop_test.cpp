@@ -465,5 +465,72 @@ TEST_F(Interop, DtsFromItsEncoderAsFfprobeSeesIt) {
                                std::to_string(std::stoi(p["bit_rate"]) / 1000) + "[/bl] kbit/s"));
 }
 
+TEST_F(Interop, SampleDiscDemuxesToStreamsThatDecodeAsItsReadSaid) {
+    const fixture::ProcessResult made =
+        fixture::runProcess(TOLVANE_SAMPLE_DISC, {f_.dir.path().string()}, "/");
+    ASSERT_EQ(made.status, 0) << made.err;
+    const std::filesystem::path disc = f_.dir.path() / "DISC";
+    const Lines lines = read((disc / "HVDVD_TS" / "FEATURE_1.EVO").string());
+    SCOPED_TRACE(testing::PrintToString(lines));
+    const std::filesystem::path out = f_.dir.path() / "out";
+    std::filesystem::create_directory(out);
+    f_.form.setText(Control::eWorkdir, out.string());
+    f_.form.bDemuxClick();
+    ASSERT_TRUE(f_.os.errors.empty());
+
+    struct Output {
+        const char* name;
+        std::vector<std::string> format;  // ffmpeg's input options for the raw stream
+        const char* codec;
+    };
+    const Output outputs[] = {
+        {"MPEG-2.stream.0.mpv", {"-f", "mpegvideo"}, "mpeg2video"},
+        {"DD.stream.00.mpa", {"-f", "ac3"}, "ac3"},
+        {"DD+.stream.01.mpa", {"-f", "eac3"}, "eac3"},
+        {"DTSHD.stream.02.mpa", {"-f", "dts"}, "dts"},
+        {"MLP.stream.03.mpa", {"-f", "truehd"}, "truehd"},
+        {"LPCM.stream.04.mpa", {"-f", "s16be", "-ar", "48000", "-ac", "2"}, "pcm_s16be"},
+    };
+    for (const Output& o : outputs) {
+        SCOPED_TRACE(o.name);
+        const std::string path = (out / (std::string("FEATURE_1_FEATURE_2.") + o.name)).string();
+        std::vector<std::string> args = {"-v", "error"};
+        args.insert(args.end(), o.format.begin(), o.format.end());
+        args.insert(args.end(), {"-i", path, "-f", "null", "-"});
+        const fixture::ProcessResult decoded = fixture::runProcess(ffmpeg_, args, "/");
+        EXPECT_EQ(decoded.status, 0);
+        EXPECT_EQ(decoded.err, "") << "ffmpeg found errors in the demuxed stream";
+
+        args = {"-v", "error", "-count_frames", "-show_streams", "-of", "default=nw=1"};
+        args.insert(args.end(), o.format.begin(), o.format.end());
+        args.push_back(path);
+        const fixture::ProcessResult probed = fixture::runProcess(ffprobe_, args, "/");
+        std::map<std::string, std::string> p;
+        std::istringstream in(probed.out);
+        for (std::string line; std::getline(in, line);) {
+            if (const size_t eq = line.find('='); eq != std::string::npos) {
+                p.emplace(line.substr(0, eq), line.substr(eq + 1));
+            }
+        }
+        EXPECT_EQ(p["codec_name"], o.codec);
+        EXPECT_GE(std::stoi(p["nb_read_frames"]), 1);
+        if (p["codec_type"] == "video") {
+            EXPECT_TRUE(
+                has(lines, "   size = [bl]" + p["width"] + "[/bl]x[bl]" + p["height"] + "[/bl]"));
+            EXPECT_EQ(p["r_frame_rate"], "24000/1001");
+            EXPECT_TRUE(has(lines, "   Frame rate = [bl]23.976[/bl] fps"));
+        } else {
+            EXPECT_TRUE(
+                has(lines, "   Sampling frequency = [bl]" + kHz(p["sample_rate"]) + "[/bl] kHz"));
+        }
+    }
+    // The channels each analyser names are ffprobe's.
+    EXPECT_TRUE(has(lines, "   Channel arrangement = [bl]" + arrangement("5.1(side)") +
+                               "[/bl], bsid = 8, bsmod =0"));
+    EXPECT_TRUE(has(lines, "      channel arrangement = [bl]" +
+                               std::string(layoutTexts("5.1(side)").channels) + "[/bl]"));
+    EXPECT_TRUE(has(lines, "   Number of audio channels = [bl]2[/bl]"));
+}
+
 }  // namespace
 }  // namespace tolvane

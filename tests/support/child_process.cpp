@@ -55,7 +55,7 @@ ChildProcess::ChildProcess(const std::string& program, const std::vector<std::st
             dup2(in, 0) < 0 || chdir(workDir.c_str()) != 0) {
             _exit(127);
         }
-        execv(program.c_str(), argv.data());
+        execvp(program.c_str(), argv.data());  // a bare name is looked up on PATH
         _exit(127);
     }
 }

@@ -180,10 +180,14 @@ Bytes dsiPacket(const DsiFields& fields) {
     return privateStream2Packet(0x01, body);
 }
 
-Bytes evoNavigationPack(int audioBound, int videoBound, DsiFields dsi) {
+Bytes evoNavigationPack(int audioBound, int videoBound, DsiFields dsi,
+                        std::optional<CopyControlFields> copyControl, uint64_t scr) {
     dsi.packetLength = 755;
-    Bytes pack = packHeader(0);
+    Bytes pack = packHeader(scr);
     append(pack, systemHeader(audioBound, videoBound));
+    if (copyControl) {
+        append(pack, copyControlPacket(*copyControl));
+    }
     const size_t dsiStart = 1287;
     append(pack, privateStream2Packet(0x00, Bytes(dsiStart - pack.size() - 7, 0x00)));
     append(pack, dsiPacket(dsi));

@@ -60,9 +60,6 @@ struct DsiFields {
     size_t packetLength = 1018;   // PES_packet_length: 1018 on DVD-Video, 755 in an EVO
 };
 
-// A navigation pack as an enhanced video object lays it out: pack header, system header, a
-// PCI packet and a 755-byte DSI packet whose start code ends at byte 1289.
-Bytes evoNavigationPack(int audioBound, int videoBound, DsiFields dsi);
 Bytes dsiPacket(const DsiFields& fields);
 
 struct CopyControlFields {
@@ -71,6 +68,13 @@ struct CopyControlFields {
     uint8_t codes = 0;       // p[27]
 };
 Bytes copyControlPacket(const CopyControlFields& fields);
+
+// A navigation pack as an enhanced video object lays it out: pack header, system header, the
+// copy-control packet when one is given, a PCI packet and a 755-byte DSI packet whose start
+// code ends at byte 1289.
+Bytes evoNavigationPack(int audioBound, int videoBound, DsiFields dsi,
+                        std::optional<CopyControlFields> copyControl = std::nullopt,
+                        uint64_t scr = 0);
 
 // Writes a program stream in memory, pack by pack or byte by byte.
 class ProgramStreamBuilder {
