@@ -5,8 +5,10 @@ set -euo pipefail
 
 # ffmpeg encodes the streams of the sample disc; the tests also check against ffprobe.
 packages=(g++ cmake make libgtest-dev libgmock-dev qt6-base-dev ffmpeg)
+# The test command also checks the install tree and the Debian package with the desktop's own
+# validators.
 if [ "${1:-}" = "--with-test-tools" ]; then
-    packages+=()
+    packages+=(desktop-file-utils appstream shared-mime-info dpkg-dev)
 fi
 
 missing=()
