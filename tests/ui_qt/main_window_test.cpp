@@ -6,11 +6,14 @@
 #include <QKeyEvent>
 #include <QLabel>
 #include <QLineEdit>
+#include <QProgressBar>
 #include <QPushButton>
 #include <QRadioButton>
+#include <QTabWidget>
 #include <QTextBlock>
 #include <QTextEdit>
 #include <QTreeWidget>
+#include <QtTest/QTest>
 
 #include "form_fixture.h"
 #include "ui/qt/main_window.h"
@@ -29,7 +32,12 @@ T* widgetOf(Main& window, Control c) {
 TEST(QtWindow, MirrorsTheModelAndHandsClicksToIt) {
     fixture::FakeOs os;
     Main window(os, nullptr);
-    EXPECT_EQ(widgetOf<QPushButton>(window, Control::bReadEVO)->text(), "Read EVO");
+    EXPECT_EQ(widgetOf<QPushButton>(window, Control::bReadEVO)->text(), "&Read EVO");
+    EXPECT_EQ(widgetOf<QPushButton>(window, Control::bRebuild)->text(), "Re&build");
+    EXPECT_FALSE(window.windowIcon().isNull());
+    EXPECT_TRUE(Main::aboutText().contains(TOLVANE_VERSION_TEXT));
+    EXPECT_TRUE(Main::aboutText().contains("MIT licence"));
+    EXPECT_TRUE(Main::aboutText().contains("README.md"));
     EXPECT_FALSE(widgetOf<QPushButton>(window, Control::bDemux)->isEnabled());
     EXPECT_EQ(widgetOf<QCheckBox>(window, audioBox(3))->text(), "No audio stream");
     EXPECT_EQ(widgetOf<QLineEdit>(window, Control::eEVOfile)->toolTip(),
@@ -102,6 +110,88 @@ TEST(QtWindow, KeepsTheSettingsBetweenRuns) {
     EXPECT_EQ(widgetOf<QLineEdit>(again, Control::eAudioExt)->text(), "ac3");
     EXPECT_TRUE(widgetOf<QRadioButton>(again, Control::rbAutoRebuild)->isChecked());
     EXPECT_TRUE(store.exists("Install"));
+}
+
+TEST(QtWindow, EveryFieldOfTheOptionsTabIsWholeAtTheDesignedSize) {
+    fixture::FakeOs os;
+    Main window(os, nullptr);
+    window.show();
+    auto* tabs = window.findChild<QTabWidget*>();
+    ASSERT_NE(tabs, nullptr);
+    tabs->setCurrentIndex(5);
+    QApplication::processEvents();
+    QWidget* options = tabs->currentWidget();
+
+    if (const char* grab = std::getenv("TOLVANE_GRAB")) {
+        window.grab().save(QString::fromLocal8Bit(grab));
+    }
+    for (QWidget* field : options->findChildren<QWidget*>()) {
+        if (qobject_cast<QLabel*>(field) || qobject_cast<QAbstractButton*>(field) ||
+            qobject_cast<QLineEdit*>(field)) {
+            EXPECT_GE(field->height(), field->minimumSizeHint().height())
+                << field->metaObject()->className();
+            EXPECT_GE(field->width(), field->minimumSizeHint().width())
+                << field->metaObject()->className() << " "
+                << (qobject_cast<QAbstractButton*>(field)
+                        ? qobject_cast<QAbstractButton*>(field)->text().toStdString()
+                        : std::string());
+        }
+    }
+    // The fast-check field shows six digits whole.
+    auto* size = widgetOf<QLineEdit>(window, Control::ieFastSize);
+    EXPECT_GE(size->width(), size->fontMetrics().horizontalAdvance("000000"));
+}
+
+TEST(QtWindow, ComesBackWhereItWasClosedAfterTenRestarts) {
+    fixture::TempDir dir;
+    const QString file = QString::fromStdString((dir.path() / "Tolvane.conf").string());
+    fixture::FakeOs os;
+    const QRect placed(120, 90, 760, 560);
+    {
+        QtSettingsStore store(file);
+        Main window(os, &store);
+        window.show();
+        window.setGeometry(placed);
+        window.form().setText(Control::ieFastSize, "1000");
+        window.close();
+    }
+    for (int start = 0; start < 10; ++start) {
+        QtSettingsStore store(file);
+        Main window(os, &store);
+        window.show();
+        EXPECT_EQ(window.geometry(), placed) << "start " << start;
+        // A stored fast-check size is shown whole.
+        EXPECT_EQ(widgetOf<QLineEdit>(window, Control::ieFastSize)->text(), "1000");
+        window.close();
+    }
+}
+
+TEST(QtWindow, EnterReadsTheChosenSourceAndTheBarFollowsTheProgressLine) {
+    fixture::FakeOs os;
+    fixture::TempDir dir;
+    Main window(os, nullptr);
+    window.show();
+    QApplication::setActiveWindow(&window);
+    ASSERT_TRUE(QTest::qWaitForWindowActive(&window));
+    QTest::keyClick(&window, Qt::Key_Return);
+    EXPECT_TRUE(window.form().messageLog().lines().empty()) << "no source: nothing to read";
+
+    fixture::ProgramStreamBuilder ps;
+    ps.pack({fixture::privateStream1Packet(0x80, {.pts = 0x1234}, Bytes(100, 0))});
+    ps.fillTo(5 * 1048576);
+    window.form().setTicked(Control::cbAutoRead, false);
+    window.form().WMDropFiles({dir.write("MOVIE.EVO", ps.bytes())});
+    std::vector<int> seen;
+    os.onEvents = [&] {
+        if (window.progressBar()->isVisible()) {
+            seen.push_back(window.progressBar()->value());
+        }
+    };
+    QTest::keyClick(&window, Qt::Key_Return);
+    ASSERT_FALSE(window.form().messageLog().lines().empty());
+    EXPECT_EQ(window.form().messageLog().lines()[0].text, "Opening file MOVIE.EVO");
+    EXPECT_EQ(seen, std::vector<int>{800}) << "4 of 5 MiB when events were processed";
+    EXPECT_FALSE(window.progressBar()->isVisible()) << "hidden once the job is done";
 }
 
 }  // namespace

@@ -10,11 +10,15 @@
 #include <QHBoxLayout>
 #include <QLabel>
 #include <QLineEdit>
+#include <QMenuBar>
 #include <QMessageBox>
 #include <QMimeData>
 #include <QPlainTextEdit>
+#include <QProgressBar>
 #include <QPushButton>
 #include <QRadioButton>
+#include <QRegularExpression>
+#include <QShortcut>
 #include <QSplitter>
 #include <QStatusBar>
 #include <QTabWidget>
@@ -35,15 +39,44 @@ QString qs(const std::string& text) {
     return QString::fromStdString(text);
 }
 
+// Keyboard mnemonics of the command buttons: Alt and the underlined letter presses them.
+QString withMnemonic(Control c, const std::string& caption) {
+    struct Mnemonic {
+        Control control;
+        const char* text;
+    };
+    static constexpr Mnemonic kMnemonics[] = {
+        {Control::bReadEVO, "Read EVO"}, {Control::bReadXPL, "Read XPL"},
+        {Control::bDemux, "Demux"},      {Control::bRebuild, "Rebuild"},
+        {Control::bCancel, "Cancel"},    {Control::bClear, "Clear"},
+    };
+    static constexpr const char* kMarked[] = {"&Read EVO", "Read &XPL", "&Demux",
+                                              "Re&build",  "&Cancel",   "C&lear"};
+    for (size_t k = 0; k < std::size(kMnemonics); ++k) {
+        if (kMnemonics[k].control == c && caption == kMnemonics[k].text) {
+            return QString::fromLatin1(kMarked[k]);
+        }
+    }
+    QString text = qs(caption);
+    return text.replace('&', QStringLiteral("&&"));
+}
+
 QPushButton* button(Control c, MainForm& form) {
-    auto* b = new QPushButton(qs(form.control(c).caption));
-    return b;
+    return new QPushButton(withMnemonic(c, form.control(c).caption));
+}
+
+QIcon applicationIcon() {
+    QIcon icon;
+    for (int size : {16, 24, 32, 48, 64, 128, 256}) {
+        icon.addFile(QStringLiteral(":/hicolor/%1x%1/apps/org.quendle.Tolvane.png").arg(size));
+    }
+    return icon;
 }
 
 QToolButton* browseButton() {
     auto* b = new QToolButton;
     b->setText(QStringLiteral("…"));
-    b->setFixedSize(25, 25);
+    b->setMinimumSize(25, 25);
     return b;
 }
 
@@ -68,6 +101,23 @@ Main::Main(OsServices& os, SettingsStore* settings) : form_(os) {
         panel = new QLabel;
         statusBar()->addWidget(panel);
     }
+    // The progress line's "position/size" drawn as a bar; the text stays in its panel.
+    progress_ = new QProgressBar;
+    progress_->setTextVisible(false);
+    progress_->setMaximumWidth(160);
+    progress_->hide();
+    statusBar()->addPermanentWidget(progress_);
+    setWindowIcon(applicationIcon());
+    buildMenu();
+    // Enter starts Read EVO once a source is chosen, as the default button of the form did.
+    for (const QKeySequence& key : {QKeySequence(Qt::Key_Return), QKeySequence(Qt::Key_Enter)}) {
+        auto* enter = new QShortcut(key, this);
+        QObject::connect(enter, &QShortcut::activated, [this] {
+            if (form_.enabled(Control::bReadEVO) && !form_.jobRunning()) {
+                form_.bReadEVOClick();
+            }
+        });
+    }
     setMinimumSize(661, 427);
     resize(661, 427);
 
@@ -85,6 +135,45 @@ Main::Main(OsServices& os, SettingsStore* settings) : form_(os) {
     // Start-up before the user can act: settings, empty stream boxes, locale.
     form_.FormActivate();
     applyGeometry();
+}
+
+QString Main::aboutText() {
+    return QStringLiteral(
+               "<h3>Tolvane %1</h3>"
+               "<p>Takes apart the program streams of HD DVD, DVD-Video and DVD-Audio discs: "
+               "reports every stream, demuxes the chosen ones and rebuilds a new .EVO.</p>"
+               "<p>Copyright &copy; 2026 Quendle Software. Released under the MIT licence.</p>"
+               "<p>The README, with the command line and its options, is at<br><tt>%2</tt></p>")
+        .arg(QStringLiteral(TOLVANE_VERSION), QStringLiteral(TOLVANE_README));
+}
+
+void Main::buildMenu() {
+    QMenu* help = menuBar()->addMenu(QStringLiteral("&Help"));
+    QAction* about = help->addAction(QStringLiteral("&About Tolvane"));
+    about->setShortcut(QKeySequence::HelpContents);
+    QObject::connect(about, &QAction::triggered, [this] {
+        QMessageBox box(QMessageBox::NoIcon, QStringLiteral("About Tolvane"), aboutText(),
+                        QMessageBox::Ok, this);
+        box.setIconPixmap(windowIcon().pixmap(64, 64));
+        box.exec();
+    });
+}
+
+void Main::showProgress(const std::string& progressText) {
+    // "512/8190 Mbytes, ..." or "40960/81920 bytes": a position over a size.
+    static const QRegularExpression fraction(QStringLiteral("(\\d+)/(\\d+) (M?bytes)"));
+    const QRegularExpressionMatch match = fraction.match(qs(progressText));
+    if (!match.hasMatch()) {
+        progress_->hide();
+        return;
+    }
+    const qint64 size = match.captured(2).toLongLong();
+    const qint64 position = match.captured(1).toLongLong();
+    // The bar counts in thousandths, so sizes past an int's range still fit.
+    progress_->setRange(0, 1000);
+    progress_->setValue(size > 0 ? static_cast<int>(std::min<qint64>(1000, position * 1000 / size))
+                                 : 0);
+    progress_->show();
 }
 
 Main::~Main() {
@@ -259,8 +348,10 @@ QWidget* Main::buildOptions() {
         if (c == Control::cbFastCheck) {
             auto* sizeRow = new QHBoxLayout;
             auto* fastSize = new NumEdit;
-            fastSize->setMaxLength(3);
-            fastSize->setFixedWidth(40);
+            // Room for any size a user may store, shown whole.
+            fastSize->setMaxLength(6);
+            fastSize->setMinimumWidth(
+                fastSize->fontMetrics().horizontalAdvance(QStringLiteral("0000000")) + 12);
             sizeRow->addWidget(new QLabel(QStringLiteral("check only the first")));
             sizeRow->addWidget(fastSize);
             sizeRow->addWidget(new QLabel(QStringLiteral("MB")));
@@ -269,7 +360,7 @@ QWidget* Main::buildOptions() {
             bind(Control::ieFastSize, fastSize);
         }
     }
-    layout->addWidget(job, 0, 1, 2, 1);
+    layout->addWidget(job, 0, 1);
 
     auto* automatic = new QGroupBox;
     auto* autoLayout = new QVBoxLayout(automatic);
@@ -285,8 +376,9 @@ QWidget* Main::buildOptions() {
     auto* advanced = new QCheckBox;
     rebuildLayout->addWidget(advanced);
     bind(Control::cbRBAdvanced, advanced);
-    layout->addWidget(rebuild, 2, 0);
-    layout->setRowStretch(3, 1);
+    // Two columns of two boxes each, so that every field keeps its height at the designed size.
+    layout->addWidget(rebuild, 1, 1);
+    layout->setRowStretch(2, 1);
     return page;
 }
 
@@ -300,7 +392,8 @@ QWidget* Main::buildBottomRow() {
     demux->setFont(bold);
     auto* rebuild = button(Control::bRebuild, form_);
     auto* cancel = button(Control::bCancel, form_);
-    logo_ = new QLabel(QStringLiteral("<b>HD DVD</b>"));
+    logo_ = new QLabel;
+    logo_->setPixmap(applicationIcon().pixmap(40, 40));
     logo_->setToolTip(QStringLiteral("HD DVD logo :-)"));
     logo_->setAlignment(Qt::AlignCenter);
     layout->addWidget(demux);
@@ -329,8 +422,11 @@ void Main::controlChanged(Control c) {
     widget->setToolTip(qs(state.hint.substr(0, state.hint.find('|'))));
     const QSignalBlocker quiet(widget);
     if (auto* box = qobject_cast<QAbstractButton*>(widget)) {
-        if (!state.caption.empty() || qobject_cast<QCheckBox*>(widget) != nullptr) {
-            box->setText(qs(state.caption));
+        if (qobject_cast<QPushButton*>(widget) != nullptr && !state.caption.empty()) {
+            box->setText(withMnemonic(c, state.caption));
+        } else if (!state.caption.empty() || qobject_cast<QCheckBox*>(widget) != nullptr) {
+            // A caption may come from playlist text: an "&" in it is shown, not a mnemonic.
+            box->setText(qs(state.caption).replace('&', QStringLiteral("&&")));
         }
         if (box->isCheckable()) {
             box->setChecked(state.ticked);
@@ -411,9 +507,15 @@ void Main::statusChanged(StatusPanel panel) {
         label->setMinimumWidth(state.width);
     }
     statusBar()->setToolTip(qs(form_.messageLog().hint()));
+    if (panel == StatusPanel::Progress) {
+        showProgress(state.text);
+        progress_->repaint();
+    }
     label->repaint();  // long passes keep the window from idle painting
 }
 
+// The stored geometry is the client area's, read and written alike: mixing the frame's
+// position with the client's size moved the window by its title bar at every start.
 void Main::applyGeometry() {
     const WindowGeometry& g = form_.geometry();
     if (g.width > 0 && g.height > 0) {
@@ -429,10 +531,11 @@ void Main::keepGeometry() {
     WindowGeometry& g = form_.geometry();
     g.state = isMaximized() ? 2 : isMinimized() ? 1 : 0;
     if (g.state == 0) {
-        g.top = y();
-        g.left = x();
-        g.width = width();
-        g.height = height();
+        const QRect client = geometry();
+        g.top = client.y();
+        g.left = client.x();
+        g.width = client.width();
+        g.height = client.height();
     }
     g.treeWidth = tree_->width();
 }
@@ -452,6 +555,11 @@ void Main::closeEvent(QCloseEvent* event) {
 }
 
 void Main::showEvent(QShowEvent* event) {
+    // The designed 661x427 grows where this platform's fonts and the menu need more, so that
+    // every tab's fields are whole; the sizes are known once the widgets are polished.
+    const QSize needed = minimumSizeHint().expandedTo(QSize(661, 427));
+    setMinimumSize(needed);
+    resize(size().expandedTo(needed));
     setAcceptDrops(true);  // files may be dropped once the window is shown
     QMainWindow::showEvent(event);
 }

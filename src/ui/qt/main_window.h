@@ -7,6 +7,7 @@
 
 class QLabel;
 class QPlainTextEdit;
+class QProgressBar;
 class QSplitter;
 class QTabWidget;
 class QTextEdit;
@@ -26,6 +27,9 @@ public:
     QTextEdit* logView() const { return log_; }
     QLabel* statusPanel(StatusPanel panel) const { return panels_[static_cast<size_t>(panel)]; }
     QTreeWidget* playlistTree() const { return tree_; }
+    QProgressBar* progressBar() const { return progress_; }
+    // The About box's text: version, licence and where the README is.
+    static QString aboutText();
 
     // FormView
     void controlChanged(Control control) override;
@@ -54,6 +58,8 @@ private:
     void bind(Control c, QWidget* widget);
     void applyGeometry();
     void keepGeometry();
+    void buildMenu();
+    void showProgress(const std::string& progressText);
 
     MainForm form_;
     std::array<QWidget*, kControlCount> widgets_{};
@@ -64,6 +70,7 @@ private:
     QSplitter* splitter_ = nullptr;
     QLabel* logo_ = nullptr;
     std::array<QLabel*, 2> panels_{};
+    QProgressBar* progress_ = nullptr;
     bool logEmpty_ = true;
 };
 
