@@ -5,7 +5,7 @@
 namespace tolvane::cli {
 
 const char* const kUsage = R"(Usage: tolvane-cli COMMAND SOURCE [options]
-       tolvane-cli xpl PLAYLIST [--source SOURCE]
+       tolvane-cli xpl PLAYLIST [--source SOURCE [--chapters FILE]]
 
 Takes apart the MPEG-2 program streams of HD DVD (.EVO), DVD-Video (.VOB) and
 DVD-Audio (.AOB) discs. Every command prints the message log, one line per line.
@@ -28,6 +28,13 @@ Options:
   --no-continue      do not go on with the second feature file (FEATURE_2.EVO)
   --adv-packs        rebuild: keep the advanced packs too
   --source SOURCE    xpl: the source file whose title is shown
+  --chapters FILE    xpl: write the title's chapters to FILE, as Matroska XML
+                     when FILE ends in .xml, as OGM text (CHAPTER01=...)
+                     otherwise
+  --delay-names      demux: append " DELAY <n>ms" (the delay to the video)
+                     to each audio file's name, before the extension
+  --ext-by-coding    demux: name each file with its coding's extension (.m2v,
+                     .h264, .vc1, .ac3, .eac3, .dts, .thd, .mlp, .lpcm, .sup)
   --fast-check MB    read only the first MB mebibytes when reading (default 300)
   --full             read the whole file (no fast check)
   --no-count-frames  do not count video frames
@@ -116,6 +123,12 @@ CliOptions parseArguments(const std::vector<std::string>& args) {
             options.xplSource = value();
         } else if (name == "--adv-packs") {
             options.advancedPacks = true;
+        } else if (name == "--delay-names") {
+            options.delayNames = true;
+        } else if (name == "--ext-by-coding") {
+            options.extByCoding = true;
+        } else if (name == "--chapters") {
+            options.chapters = value();
         } else if (name == "--no-continue") {
             options.continueOn = false;
         } else if (name == "--fast-check") {
@@ -184,6 +197,14 @@ CliOptions parseArguments(const std::vector<std::string>& args) {
     }
     if (options.command == Command::Xpl && options.select) {
         throw UsageError{"--select belongs to demux and rebuild"};
+    }
+    if (options.command != Command::Demux && (options.delayNames || options.extByCoding)) {
+        throw UsageError{std::string(options.delayNames ? "--delay-names" : "--ext-by-coding") +
+                         " belongs to demux"};
+    }
+    if (!options.chapters.empty() &&
+        (options.command != Command::Xpl || options.xplSource.empty())) {
+        throw UsageError{"--chapters belongs to xpl with --source"};
     }
     if (options.command != Command::Rebuild && options.advancedPacks) {
         throw UsageError{"--adv-packs belongs to rebuild"};

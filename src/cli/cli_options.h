@@ -17,6 +17,9 @@ struct CliOptions {
     std::optional<std::vector<std::string>> select;
     bool continueOn = true;
     bool advancedPacks = false;
+    bool delayNames = false;
+    bool extByCoding = false;
+    std::string chapters;  // xpl: where the title's chapters are written
     bool fastCheck = true;
     std::string fastCheckMb = "300";
     bool countFrames = true;

@@ -5,6 +5,7 @@
 
 #include "cli/cli_options.h"
 #include "cli/console.h"
+#include "core/platform_error.h"
 #include "ui/model/main_form.h"
 
 namespace {
@@ -26,6 +27,8 @@ int usageError(const std::string& message) {
 void applyOptions(MainForm& form, const CliOptions& options) {
     form.setTicked(Control::cbContinue, options.continueOn);
     form.setTicked(Control::cbRBAdvanced, options.advancedPacks);
+    form.setTicked(Control::cbDelayNames, options.delayNames);
+    form.setTicked(Control::cbExtByCoding, options.extByCoding);
     form.setTicked(Control::cbFastCheck, options.fastCheck);
     form.setText(Control::ieFastSize, options.fastCheckMb);
     form.setTicked(Control::cbCountFr, options.countFrames);
@@ -104,6 +107,14 @@ int run(const CliOptions& options) {
             return kFailed;
         }
         printTree(form.xplTree(), 0);
+        if (!options.chapters.empty()) {
+            try {
+                form.saveChapters(options.chapters);
+            } catch (const JobError& error) {
+                std::cerr << "tolvane-cli: " << error.what() << std::endl;
+                return kFailed;
+            }
+        }
         return kDone;
     }
     form.chooseSource(options.source);

@@ -81,14 +81,17 @@ void DetectionPass::firstLines(uint32_t pts, int32_t idByte) {
     reporter_.log("   Substream id = " + hexUpper(static_cast<uint32_t>(idByte), 2));
 }
 
-bool DetectionPass::firstReport(bool& reported, uint32_t pts, int32_t idByte,
-                                const ScanState& scan) {
+bool DetectionPass::firstReport(bool& reported, std::optional<uint32_t>& jobFirstPts, uint32_t pts,
+                                int32_t idByte, const ScanState& scan) {
     // A stream is reported from its first packet that carries a PTS, so that its first PTS
     // and the job's minPts are real times.
     if (reported || !scan.packetHasPts) {
         return false;
     }
     reported = true;
+    if (!jobFirstPts) {
+        jobFirstPts = pts;  // the first file's, when both files carry the stream
+    }
     firstLines(pts, idByte);
     if (pts < state_.job.minPts) {
         state_.job.minPts = pts;
@@ -97,7 +100,8 @@ bool DetectionPass::firstReport(bool& reported, uint32_t pts, int32_t idByte,
 }
 
 void DetectionPass::audioDetails(const PayloadChunk& chunk, const ScanState& scan) {
-    if (!firstReport(state_.streams.audioReported[static_cast<size_t>(chunk.number)],
+    const auto n = static_cast<size_t>(chunk.number);
+    if (!firstReport(state_.streams.audioReported[n], state_.streams.audioFirstPts[n],
                      scan.packetPts, scan.audioIdByte, scan)) {
         return;
     }
@@ -124,7 +128,8 @@ void DetectionPass::audioDetails(const PayloadChunk& chunk, const ScanState& sca
 
 void DetectionPass::videoDetails(const PayloadChunk& chunk, const ScanState& scan) {
     const uint32_t pts = scan.packetPts;
-    if (!firstReport(state_.streams.videoReported[static_cast<size_t>(chunk.number)], pts,
+    const auto n = static_cast<size_t>(chunk.number);
+    if (!firstReport(state_.streams.videoReported[n], state_.streams.videoFirstPts[n], pts,
                      scan.videoIdByte, scan)) {
         return;
     }
@@ -142,7 +147,8 @@ void DetectionPass::videoDetails(const PayloadChunk& chunk, const ScanState& sca
 }
 
 void DetectionPass::subpictureDetails(const PayloadChunk& chunk, const ScanState& scan) {
-    if (!firstReport(state_.streams.subReported[static_cast<size_t>(chunk.number)], scan.packetPts,
+    const auto n = static_cast<size_t>(chunk.number);
+    if (!firstReport(state_.streams.subReported[n], state_.streams.subFirstPts[n], scan.packetPts,
                      scan.subIdByte, scan)) {
         return;
     }

@@ -2,6 +2,7 @@
 
 #include <array>
 #include <bitset>
+#include <optional>
 
 #include "core/frame_counter.h"
 #include "core/header_analysers.h"
@@ -35,7 +36,8 @@ private:
     void subpictureDetails(const PayloadChunk& chunk, const ScanState& scan);
     void firstLines(uint32_t pts, int32_t idByte);
     // Reports a stream's first lines once, from a packet that carries a PTS; true when it did.
-    bool firstReport(bool& reported, uint32_t pts, int32_t idByte, const ScanState& scan);
+    bool firstReport(bool& reported, std::optional<uint32_t>& jobFirstPts, uint32_t pts,
+                     int32_t idByte, const ScanState& scan);
 
     SharedState& state_;
     Reporter& reporter_;

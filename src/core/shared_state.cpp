@@ -45,6 +45,9 @@ void resetForReadJob(SharedState& state) {
     state.streams.frameCount[0] = 0;
     state.streams.frameCount[1] = 0;
     state.streams.frameRate.fill(0);
+    state.streams.videoFirstPts.fill(std::nullopt);
+    state.streams.audioFirstPts.fill(std::nullopt);
+    state.streams.subFirstPts.fill(std::nullopt);
     state.job.minPts = 0xFFFFFFFFu;
     state.job.firstPtm = 0;
     state.job.ptmKnown = false;

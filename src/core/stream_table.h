@@ -3,6 +3,7 @@
 #include <array>
 #include <bitset>
 #include <cstdint>
+#include <optional>
 
 #include "core/output_sink.h"
 #include "core/stream_ids.h"
@@ -38,6 +39,11 @@ struct StreamTable {
     std::array<int32_t, 2> videoBoxId = absentIds<2>();
     std::array<int32_t, 16> audioBoxId = absentIds<16>();
     std::array<int32_t, 32> subBoxId = absentIds<32>();
+    // The first PTS of each stream in the current read job, the first file's before the
+    // second's: what its delay against the video is measured from.
+    std::array<std::optional<uint32_t>, 2> videoFirstPts{};
+    std::array<std::optional<uint32_t>, 16> audioFirstPts{};
+    std::array<std::optional<uint32_t>, 32> subFirstPts{};
     // Streams a writing job met without a box and has said so, per kind (and MPEG audio last)
     // and identifying byte.
     std::array<std::bitset<256>, 4> withoutBoxReported;

@@ -46,4 +46,43 @@ std::string streamBoxSuffix(StreamKind kind, int number) {
     return suffix;
 }
 
+std::optional<std::string> codingExtension(StreamKind kind, int32_t idValue, bool aobSource) {
+    if (idValue < 0 || idValue > 0xFF) {
+        return std::nullopt;
+    }
+    const auto id = static_cast<uint8_t>(idValue);
+    switch (kind) {
+        case StreamKind::Video:
+            if (isVc1Extension(id)) {
+                return "vc1";
+            }
+            if (isVideoStreamId(id)) {
+                return id >= 0xE2 ? "h264" : "m2v";
+            }
+            return std::nullopt;
+        case StreamKind::Subpicture:
+            return isSubpictureId(id) ? std::optional<std::string>("sup") : std::nullopt;
+        case StreamKind::Audio:
+            break;
+    }
+    const AudioRange* range = audioRangeOf(id);
+    if (range == nullptr) {
+        return std::nullopt;
+    }
+    switch (range->coding) {
+        case AudioCoding::Ac3:
+            return "ac3";
+        case AudioCoding::Eac3:
+            return "eac3";
+        case AudioCoding::Dts:
+            return "dts";
+        case AudioCoding::TrueHd:
+            return "thd";
+        case AudioCoding::Lpcm:
+            break;
+    }
+    // DVD-Audio carries MLP where video discs carry LPCM.
+    return id == 0xA1 && aobSource ? "mlp" : "lpcm";
+}
+
 }  // namespace tolvane

@@ -1,6 +1,7 @@
 #pragma once
 
 #include <cstdint>
+#include <optional>
 #include <string>
 
 #include "core/pass_hooks.h"
@@ -11,5 +12,10 @@ namespace tolvane {
 // "MPEG-2.stream.0", "DD+.stream.03", "Ext.Subpicture.12", "No audio stream.07".
 std::string streamLabel(StreamKind kind, int32_t idValue);
 std::string streamBoxSuffix(StreamKind kind, int number);
+
+// The usual file extension of a stream's coding, without its dot ("m2v", "h264", "vc1", "ac3",
+// "eac3", "dts", "thd", "mlp", "lpcm", "sup"); none for an identifying value of no known coding
+// (a box the playlist announced and no stream has pinned yet).
+std::optional<std::string> codingExtension(StreamKind kind, int32_t idValue, bool aobSource);
 
 }  // namespace tolvane

@@ -1,5 +1,8 @@
 // The playlist reader: the disc's VPLST000.XPL shown as tags, the title that plays the source
 // as a tree, and the stream boxes of its tracks ticked.
+#include "core/file_output.h"
+#include "core/platform_error.h"
+#include "playlist/xpl_chapters.h"
 #include "playlist/xpl_scanner.h"
 #include "ui/model/main_form.h"
 
@@ -137,6 +140,8 @@ void MainForm::readXplJob(bool& readEvoWasEnabled) {
 
     const std::string key = CutExt(fileNamePart(text(Control::eEVOfile), style_), style_);
     const int title = findTitleLine(xplMemo_, key);
+    xplTitleFound_ = title > 0;
+    xplTimeBase_ = scanner.values().timeBase;
     if (title > 0) {
         cutToTitle(xplMemo_, title);
         buildXplTree(scanner.values());
@@ -148,6 +153,30 @@ void MainForm::readXplJob(bool& readEvoWasEnabled) {
         view_->playlistChanged();
     }
     logDone();
+}
+
+std::vector<ChapterMark> MainForm::xplChapters() const {
+    if (!xplTitleFound_) {
+        return {};
+    }
+    // A title set without a time base counts frames at HD DVD's usual 60 a second.
+    return titleChapters(xplMemo_, framesPerSecond(xplTimeBase_).value_or(60));
+}
+
+void MainForm::saveChapters(const std::string& path) {
+    if (!xplTitleFound_) {
+        throw JobError("No chapters saved: no title of the playlist plays the source.");
+    }
+    const std::vector<ChapterMark> chapters = xplChapters();
+    if (chapters.empty()) {
+        throw JobError("No chapters saved: the title has no chapters.");
+    }
+    const bool matroska = upperCase(extensionOf(path, style_)) == ".XML";
+    const std::string text = matroska ? matroskaChapterXml(chapters) : ogmChapters(chapters);
+    FileOutput file(path);
+    file.append(reinterpret_cast<const uint8_t*>(text.data()), text.size());
+    file.close();
+    log_.log("Chapters saved to " + escapeMarkup(path));
 }
 
 void MainForm::bReadXPLClick() {

@@ -3,6 +3,7 @@
 #include <gtest/gtest.h>
 
 #include <algorithm>
+#include <cmath>
 #include <cstdio>
 #include <cstdlib>
 #include <map>
@@ -463,6 +464,114 @@ TEST_F(Interop, DtsFromItsEncoderAsFfprobeSeesIt) {
     EXPECT_TRUE(has(lines, "   Sampling frequency = [bl]" + kHz(p["sample_rate"]) + "[/bl] kHz"));
     EXPECT_TRUE(has(lines, "   Transmission bitrate = [bl]" +
                                std::to_string(std::stoi(p["bit_rate"]) / 1000) + "[/bl] kbit/s"));
+}
+
+TEST_F(Interop, DelayNamesAreTheFirstPtsDifferencesFfprobeReports) {
+    const std::string file = (f_.dir.path() / "VTS_01_1.VOB").string();
+    for (const char* offset : {"0.24", "-0.1"}) {
+        const fixture::ProcessResult made = fixture::runProcess(
+            ffmpeg_, {"-v",         "error",      "-f",
+                      "lavfi",      "-i",         "testsrc2=size=720x576:rate=25:duration=2",
+                      "-itsoffset", offset,       "-f",
+                      "lavfi",      "-i",         sine(48000),
+                      "-c:v",       "mpeg2video", "-c:a",
+                      "ac3",        "-f",         "dvd",
+                      "-y",         file},
+            "/");
+        ASSERT_EQ(made.status, 0) << made.err;
+        const double video = std::stod(probe(file, "mpeg2video")["start_time"]);
+        const double audio = std::stod(probe(file, "ac3")["start_time"]);
+        const long expected = std::lround((audio - video) * 1000);
+        read(file);
+        const std::filesystem::path out = f_.dir.path() / ("out" + std::string(offset));
+        std::filesystem::create_directory(out);
+        f_.form.setText(Control::eWorkdir, out.string());
+        f_.form.setTicked(Control::cbDelayNames, true);
+        f_.form.bDemuxClick();
+        const std::string name =
+            "VTS_01_1.DD.stream.00 DELAY " + std::to_string(expected) + "ms.mpa";
+        EXPECT_TRUE(std::filesystem::exists(out / name)) << name;
+    }
+}
+
+TEST_F(Interop, ChaptersReadBackThroughMkvmergeAtEveryTimeBase) {
+    const std::string mkvmerge = findProgram("mkvmerge");
+    const std::string mkvextract = findProgram("mkvextract");
+    if (mkvmerge.empty() || mkvextract.empty()) {
+        GTEST_SKIP() << "mkvtoolnix is not installed";
+    }
+    const std::string media =
+        make(sine(48000).replace(sine(48000).find("duration=1"), 10, "duration=3"), {"-c:a", "ac3"},
+             "a.ac3");
+    for (const int fps : {60, 50, 24}) {
+        SCOPED_TRACE(fps);
+        const std::string last = std::to_string(fps - 1);
+        const std::string third = std::to_string(fps / 3);
+        // A byte-order mark, CRLF line ends, a comment, a tag split over lines, character
+        // references and UTF-8 in names, and a title whose clip's name starts like the source's.
+        const std::string playlist =
+            "\xEF\xBB\xBF<?xml version=\"1.0\" encoding=\"UTF-8\"?>\r\n"
+            "<Playlist displayName=\"Disc\">\r\n<!-- FEATURE_1 is the film -->\r\n"
+            "<TitleSet timeBase=\"" +
+            std::to_string(fps) +
+            "fps\"\r\n  tickBase=\"24fps\">\r\n"
+            "<Title displayName=\"Bonus\"><PrimaryAudioVideoClip "
+            "src=\"file:///dvddisc/HVDVD_TS/FEATURE_10.MAP\"/>\r\n<ChapterList><Chapter "
+            "titleTimeBegin=\"00:00:02:00\" displayName=\"Wrong\"/></ChapterList></Title>\r\n"
+            "<Title displayName=\"Film\"><PrimaryAudioVideoClip "
+            "src=\"file:///dvddisc/HVDVD_TS/FEATURE_1.MAP\"/>\r\n<ChapterList>\r\n"
+            "<Chapter titleTimeBegin=\"00:00:00:00\" displayName=\"Caf&#233; &amp; "
+            "Cr\xC3\xA8me\"/>\r\n"
+            "<Chapter\r\n   titleTimeBegin=\"00:00:00:" +
+            last +
+            "\"\r\n   displayName=\"&#x4E2D;&#x6587;\"/>\r\n"
+            "<!-- <Chapter titleTimeBegin=\"00:00:02:00\" displayName=\"Commented\"/> -->\r\n"
+            "<Chapter titleTimeBegin=\"00:00:01:" +
+            third +
+            "\" displayName=\"Third\"/>\r\n"
+            "</ChapterList></Title></TitleSet></Playlist>\r\n";
+        const std::string xpl =
+            f_.dir.write("ADV_OBJ/VPLST000.XPL", Bytes(playlist.begin(), playlist.end()));
+        const std::string source = (f_.dir.path() / "HVDVD_TS" / "FEATURE_1.EVO").string();
+        const auto ms = [fps](int frames) {
+            return std::to_string(std::lround(frames * 1000.0 / fps));
+        };
+        const std::string expected =
+            "CHAPTER01=00:00:00.000\nCHAPTER01NAME=Caf\xC3\xA9 & Cr\xC3\xA8me\n"
+            "CHAPTER02=00:00:00." +
+            ms(fps - 1) +
+            "\nCHAPTER02NAME=\xE4\xB8\xAD\xE6\x96\x87\n"
+            "CHAPTER03=00:00:01." +
+            ms(fps / 3) + "\nCHAPTER03NAME=Third\n";
+        for (const char* format : {"chapters.xml", "chapters.txt"}) {
+            SCOPED_TRACE(format);
+            const std::string chapters = (f_.dir.path() / format).string();
+            const fixture::ProcessResult exported = fixture::runProcess(
+                TOLVANE_CLI, {"xpl", xpl, "--source", source, "--chapters", chapters}, "/");
+            ASSERT_EQ(exported.status, 0) << exported.err;
+            const std::string mkv = (f_.dir.path() / "film.mkv").string();
+            const fixture::ProcessResult muxed = fixture::runProcess(
+                mkvmerge,
+                {"-q", "-o", mkv, "--chapter-charset", "UTF-8", "--chapters", chapters, media},
+                "/");
+            ASSERT_EQ(muxed.status, 0) << muxed.out << muxed.err;
+            const std::string back = (f_.dir.path() / "back.txt").string();
+            const fixture::ProcessResult extracted =
+                fixture::runProcess(mkvextract, {mkv, "chapters", "--simple", back}, "/");
+            ASSERT_EQ(extracted.status, 0) << extracted.out << extracted.err;
+            const Bytes read = fixture::readFile(back);
+            EXPECT_EQ(std::string(read.begin(), read.end()), expected);
+        }
+    }
+    // No title plays the source: nothing is written and the status is 1.
+    const fixture::ProcessResult missing = fixture::runProcess(
+        TOLVANE_CLI,
+        {"xpl", (f_.dir.path() / "ADV_OBJ" / "VPLST000.XPL").string(), "--source", "FEATURE_3.EVO",
+         "--chapters", (f_.dir.path() / "none.xml").string()},
+        "/");
+    EXPECT_EQ(missing.status, 1);
+    EXPECT_NE(missing.err.find("no title of the playlist plays the source"), std::string::npos);
+    EXPECT_FALSE(std::filesystem::exists(f_.dir.path() / "none.xml"));
 }
 
 TEST_F(Interop, SampleDiscDemuxesToStreamsThatDecodeAsItsReadSaid) {

@@ -292,5 +292,46 @@ TEST(RealDisc, NamesAreLoggedAsTheyAreAndPlaylistCaptionsMakeSafeFileNames) {
     EXPECT_TRUE(logged(f, "Creating " + first.string()));
 }
 
+TEST(RealDisc, NamesOutputsByCodingAndAudioByItsDelayWhenAsked) {
+    FormFixture f;
+    ProgramStreamBuilder ps;
+    ps.pack({fixture::pesPacket(0xE0, PesHeader{.pts = kStart}, sequenceStart())});
+    ps.pack({fixture::privateStream1Packet(0x80, PesHeader{.pts = kStart + 3600}, Bytes(10, 1))});
+    ps.pack({fixture::privateStream1Packet(0x89, PesHeader{.pts = kStart - 2250}, Bytes(10, 1))});
+    ps.pack({fixture::privateStream1Packet(0xC2, PesHeader{.pts = kStart + 44}, Bytes(10, 1))});
+    ps.pack({fixture::privateStream1Packet(0xB3, PesHeader{.pts = kStart + 46}, Bytes(10, 1))});
+    ps.pack({fixture::privateStream1Packet(0xA4, PesHeader{.pts = kStart}, Bytes(10, 1))});
+    ps.pack({fixture::privateStream1Packet(0x65, PesHeader{.pts = kStart + 900}, Bytes(10, 1))});
+    f.chooseSource(f.dir.write("MOVIE.EVO", ps.bytes()));
+    f.form.setText(Control::eWorkdir, f.dir.path().string());
+    f.form.bReadEVOClick();
+    EXPECT_EQ(f.form.streamDelayMs(StreamKind::Audio, 0), 40);
+    EXPECT_EQ(f.form.streamDelayMs(StreamKind::Audio, 1), -25);
+    EXPECT_EQ(f.form.streamDelayMs(StreamKind::Subpicture, 5), 10);
+    EXPECT_EQ(f.form.streamDelayMs(StreamKind::Audio, 7), std::nullopt);
+
+    f.form.setTicked(Control::cbDelayNames, true);
+    f.form.setTicked(Control::cbExtByCoding, true);
+    f.form.bDemuxClick();
+    std::vector<std::string> names;
+    for (const auto& entry : std::filesystem::directory_iterator(f.dir.path())) {
+        names.push_back(entry.path().filename().string());
+    }
+    std::sort(names.begin(), names.end());
+    // 44 and 46 ticks are 0.49 and 0.51 ms: each rounds to its nearest millisecond.
+    EXPECT_EQ(names, (std::vector<std::string>{
+                         "MOVIE.DD+.stream.02 DELAY 0ms.eac3", "MOVIE.DD.stream.00 DELAY 40ms.ac3",
+                         "MOVIE.DTSHD.stream.01 DELAY -25ms.dts", "MOVIE.EVO",
+                         "MOVIE.Ext.Subpicture.05.sup", "MOVIE.LPCM.stream.04 DELAY 0ms.lpcm",
+                         "MOVIE.MLP.stream.03 DELAY 1ms.thd", "MOVIE.MPEG-2.stream.0.m2v"}));
+
+    // Without the options the names are as ever.
+    f.form.setTicked(Control::cbDelayNames, false);
+    f.form.setTicked(Control::cbExtByCoding, false);
+    f.form.bDemuxClick();
+    EXPECT_TRUE(std::filesystem::exists(f.dir.path() / "MOVIE.DD.stream.00.mpa"));
+    EXPECT_TRUE(std::filesystem::exists(f.dir.path() / "MOVIE.MPEG-2.stream.0.mpv"));
+}
+
 }  // namespace
 }  // namespace tolvane

@@ -1,6 +1,7 @@
 #include <gtest/gtest.h>
 
 #include "form_fixture.h"
+#include "playlist/xpl_chapters.h"
 #include "playlist/xpl_scanner.h"
 
 namespace tolvane {
@@ -36,6 +37,51 @@ TEST(GetAttr, FindsValuesAsTheTagSpellsThem) {
     EXPECT_EQ(GetAttr(tag, "track"), "2");
     EXPECT_EQ(GetAttr(R"(<A b="open)", "b"), "");
     EXPECT_EQ(GetAttr("<A b='x'>", "b"), "");
+}
+
+TEST(XplChapters, TurnsTitleTimesIntoExactTimesAtEveryTimeBase) {
+    EXPECT_EQ(framesPerSecond("60fps"), 60);
+    EXPECT_EQ(framesPerSecond("50fps"), 50);
+    EXPECT_EQ(framesPerSecond("24"), 24);
+    EXPECT_EQ(framesPerSecond("fps"), std::nullopt);
+    EXPECT_EQ(framesPerSecond("0fps"), std::nullopt);
+    // Frames count at the time base: 30 of 60 is half a second, 25 of 50 too, 1 of 24 is 41.667 ms.
+    EXPECT_EQ(titleTimeNs("01:02:03:30", 60), ((62 * 60 + 3) * 1000 + 500) * 1000000ll);
+    EXPECT_EQ(titleTimeNs("00:00:00:25", 50), 500000000);
+    EXPECT_EQ(titleTimeNs("00:00:00:01", 24), 41666667);
+    EXPECT_EQ(titleTimeNs("00:00:00:59", 60), 983333333);
+    EXPECT_EQ(titleTimeNs("00:00:00:60", 60), std::nullopt) << "no 61st frame in a second";
+    EXPECT_EQ(titleTimeNs("00:60:00:00", 60), std::nullopt);
+    EXPECT_EQ(titleTimeNs("00:00:00", 60), std::nullopt);
+    EXPECT_EQ(titleTimeNs("00:00:0x:00", 60), std::nullopt);
+}
+
+TEST(XplChapters, DecodesNamesAndWritesBothFormats) {
+    EXPECT_EQ(decodeCharacterReferences("Caf&#233; &amp; Cr&#xE8;me &lt;1&gt; &quot;x&apos;"),
+              "Caf\xC3\xA9 & Cr\xC3\xA8me <1> \"x'");
+    EXPECT_EQ(decodeCharacterReferences("&#128512;"), "\xF0\x9F\x98\x80");
+    EXPECT_EQ(decodeCharacterReferences("a & b &bogus; &#xD800; &#;"),
+              "a & b &bogus; &#xD800; &#;");
+
+    const Lines memo = {"<Title displayName=\"Main\">",
+                        "  <!-- <Chapter titleTimeBegin=\"00:00:09:00\"/> -->",
+                        "  <ChapterList>",
+                        "    <Chapter titleTimeBegin=\"00:00:00:00\" displayName=\"R&amp;D\"/>",
+                        "    <Chapter titleTimeBegin=\"00:01:02:12\" displayName=\"\"/>",
+                        "    <Chapter titleTimeBegin=\"broken\" displayName=\"x\"/>",
+                        "  </ChapterList>"};
+    const std::vector<ChapterMark> chapters = titleChapters(memo, 24);
+    ASSERT_EQ(chapters.size(), 2u);
+    EXPECT_EQ(chapters[1].startNs, 62500000000);
+    EXPECT_EQ(ogmChapters(chapters),
+              "CHAPTER01=00:00:00.000\nCHAPTER01NAME=R&D\n"
+              "CHAPTER02=00:01:02.500\nCHAPTER02NAME=Chapter 02\n");
+    const std::string xml = matroskaChapterXml(chapters);
+    EXPECT_NE(xml.find("<ChapterTimeStart>00:01:02.500000000</ChapterTimeStart>"),
+              std::string::npos);
+    EXPECT_NE(xml.find("<ChapterString>R&amp;D</ChapterString>"), std::string::npos);
+    // Milliseconds round to the nearest: frame 1 of 60 is 16.667 ms.
+    EXPECT_EQ(ogmChapters({{16666667, "a"}}).substr(0, 22), "CHAPTER01=00:00:00.017");
 }
 
 TEST(XplScanner, ShowsOneTagALineIndentedByNesting) {

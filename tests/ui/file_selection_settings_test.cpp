@@ -93,7 +93,9 @@ TEST(Settings, FirstRunShowsTheDefaultsAndClosingStoresEveryValueOnce) {
     form.FormActivate();
     EXPECT_EQ(form.text(Control::eVideoExt), "mpv");
     form.RegWrite();
-    EXPECT_EQ(store.values.size(), 23u);
+    EXPECT_EQ(store.values.size(), 25u);
+    EXPECT_EQ(std::get<int32_t>(store.values["DelayNames"]), 0);
+    EXPECT_EQ(std::get<int32_t>(store.values["ExtByCoding"]), 0);
     EXPECT_EQ(std::get<int32_t>(store.values["Continue"]), 1);
     EXPECT_EQ(std::get<int32_t>(store.values["FastSize"]), 300);
     EXPECT_EQ(std::get<std::string>(store.values["SubExt"]), "sup");

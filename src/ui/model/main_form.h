@@ -15,6 +15,7 @@
 #include "core/shared_state.h"
 #include "jobs/job_naming.h"
 #include "jobs/message_log.h"
+#include "playlist/xpl_chapters.h"
 #include "playlist/xpl_scanner.h"
 #include "playlist/xpl_title.h"
 #include "ui/model/controls.h"
@@ -120,11 +121,19 @@ public:
     // Jobs.
     void bReadEVOClick();
     void bReadXPLClick();
+    // The chapters of the title Read XPL found; none without a title.
+    std::vector<ChapterMark> xplChapters() const;
+    // Writes them to `path`: Matroska chapter XML for ".xml", the OGM text otherwise. Throws
+    // JobError, writing nothing, when there is no title or it has no chapters.
+    void saveChapters(const std::string& path);
     void bDemuxClick();
     void bRebuildClick();
     // One rebuild pass over `source` into `output`.
     void Rebuild(PackRebuilder& rebuilder, OutputSink& output);
     void logframes(bool two);
+    // An audio or subpicture stream's delay to the first video stream of the last read, in
+    // milliseconds (its first PTS minus the video's); none without either.
+    std::optional<int32_t> streamDelayMs(StreamKind kind, int number) const;
     // One pass of the engine over `source`.
     void demux(PassMode mode);
 
@@ -191,6 +200,8 @@ private:
         {"Video", {}}, {"Audio", {}}, {"Subpicture", {}}, {"Chapter", {}}};
     XplAttributeTables xplTables_;  // kept from one playlist to the next
     bool memoVisible_ = true;
+    bool xplTitleFound_ = false;
+    std::string xplTimeBase_;
     std::string rebuildName_;  // the file the rebuild pass works on, for its progress line
     bool activated_ = false;
     bool busy_ = false;

@@ -18,6 +18,7 @@ constexpr BoxSetting kBoxSettings[] = {
     {"CountFrames", Control::cbCountFr},     {"Details", Control::cbDetails},
     {"AutoRead", Control::cbAutoRead},       {"AutoDemux", Control::rbAutoDemux},
     {"AutoRebuild", Control::rbAutoRebuild}, {"AutoClear", Control::cbAutoClear},
+    {"DelayNames", Control::cbDelayNames},   {"ExtByCoding", Control::cbExtByCoding},
 };
 
 constexpr BoxSetting kTextSettings[] = {

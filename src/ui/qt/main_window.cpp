@@ -301,7 +301,30 @@ QWidget* Main::buildTabs() {
     splitter_->addWidget(tree_);
     splitter_->addWidget(memo_);
     splitter_->setSizes({96, 500});
-    tabs_->addTab(splitter_, QStringLiteral("XPL"));
+    auto* playlistPage = new QWidget;
+    auto* playlistLayout = new QVBoxLayout(playlistPage);
+    auto* chapterRow = new QHBoxLayout;
+    auto* saveChapters = button(Control::bSaveChapters, form_);
+    chapterRow->addStretch(1);
+    chapterRow->addWidget(saveChapters);
+    bind(Control::bSaveChapters, saveChapters);
+    QObject::connect(saveChapters, &QPushButton::clicked, [this] {
+        const QString path = QFileDialog::getSaveFileName(
+            this, QStringLiteral("Save chapters"),
+            qs(form_.paths().playlistDialogFolder + form_.paths().baseName + ".chapters.xml"),
+            QStringLiteral("Matroska chapters (*.xml);;OGM chapters (*.txt)"));
+        if (path.isEmpty()) {
+            return;
+        }
+        try {
+            form_.saveChapters(path.toStdString());
+        } catch (const JobError& error) {
+            QMessageBox::warning(this, QApplication::applicationName(), qs(error.what()));
+        }
+    });
+    playlistLayout->addLayout(chapterRow);
+    playlistLayout->addWidget(splitter_, 1);
+    tabs_->addTab(playlistPage, QStringLiteral("XPL"));
     playlistChanged();
     tabs_->addTab(buildOptions(), QStringLiteral("Options"));
     return tabs_;
@@ -329,6 +352,12 @@ QWidget* Main::buildOptions() {
     fileLayout->addWidget(browseWorkdir, 3, 2);
     bind(Control::eWorkdir, workdir);
     bind(Control::bbWorkdir, browseWorkdir);
+    int naming = 4;
+    for (Control c : {Control::cbExtByCoding, Control::cbDelayNames}) {
+        auto* check = new QCheckBox;
+        fileLayout->addWidget(check, naming++, 0, 1, 3);
+        bind(c, check);
+    }
     QObject::connect(browseWorkdir, &QToolButton::clicked, [this] {
         const QString folder = QFileDialog::getExistingDirectory(
             this, QStringLiteral("Select a directory"), qs(form_.workdirDialogStart()));
