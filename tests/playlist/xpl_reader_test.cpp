@@ -1,5 +1,8 @@
 #include <gtest/gtest.h>
 
+#include <filesystem>
+
+#include "core/platform_error.h"
 #include "form_fixture.h"
 #include "playlist/xpl_chapters.h"
 #include "playlist/xpl_scanner.h"
@@ -205,6 +208,29 @@ TEST(ReadXpl, FindsTheTitleWhoseClipNamesTheSourceWhateverItsCase) {
     f.form.messageLog().clear();
     f.form.bReadXPLClick();
     EXPECT_EQ(f.logMarkup()[2], "No title of the playlist plays FEATURE_3.");
+}
+
+TEST(ReadXpl, SavesTheChaptersOfTheFoundTitleOnly) {
+    FormFixture f;
+    const std::string playlist = kPlaylist;
+    f.dir.write("ADV_OBJ/VPLST000.XPL", Bytes(playlist.begin(), playlist.end()));
+    f.chooseSource((f.dir.path() / "HVDVD_TS" / "FEATURE_1.EVO").string());
+    f.form.bReadXPLClick();
+    const auto saved = [&](const std::string& name) {
+        f.form.saveChapters((f.dir.path() / name).string());
+        const Bytes bytes = fixture::readFile(f.dir.path() / name);
+        return std::string(bytes.begin(), bytes.end());
+    };
+    // 00:10:00:00 at 60fps.
+    EXPECT_EQ(saved("c.txt"), "CHAPTER01=00:10:00.000\nCHAPTER01NAME=Intro\n");
+    EXPECT_NE(saved("c.XML").find("<ChapterTimeStart>00:10:00.000000000</ChapterTimeStart>"),
+              std::string::npos);
+    EXPECT_EQ(f.logMarkup().back(), "Chapters saved to " + (f.dir.path() / "c.XML").string());
+
+    f.chooseSource((f.dir.path() / "HVDVD_TS" / "OTHER.EVO").string());
+    f.form.bReadXPLClick();
+    EXPECT_THROW(f.form.saveChapters((f.dir.path() / "none.txt").string()), JobError);
+    EXPECT_FALSE(std::filesystem::exists(f.dir.path() / "none.txt"));
 }
 
 TEST(ReadXpl, WithoutATitleKeepsTheWholeFileAndTheTree) {
