@@ -17,4 +17,18 @@ public:
     virtual size_t read(uint8_t* data, size_t length) = 0;
 };
 
+// Reads until `length` bytes are in or the source is at its end, so that what a pass sees does
+// not depend on how the source hands its bytes over.
+inline size_t readBlock(InputSource& source, uint8_t* data, size_t length) {
+    size_t total = 0;
+    while (total < length) {
+        const size_t got = source.read(data + total, length - total);
+        if (got == 0) {
+            break;
+        }
+        total += got;
+    }
+    return total;
+}
+
 }  // namespace tolvane

@@ -27,7 +27,7 @@ void PackEngine::demux(PassMode mode, PassHooks& hooks) {
 
     const int64_t size = source.size();
     while (source.position() < size && !job.cancelled && !job.fastStop) {
-        const size_t n = source.read(job.buffer.data(), job.buffer.size());
+        const size_t n = readBlock(source, job.buffer.data(), job.buffer.size());
         job.bufferLength = n;
         if (n == 0) {
             break;  // the file is shorter than its size said: nothing more to read

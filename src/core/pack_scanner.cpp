@@ -158,12 +158,29 @@ void PackScanner::subStreamByte(uint8_t b) {
     }
 }
 
+void PackScanner::passOver(int64_t& i, int64_t n) {
+    // The rest of the packet may run past the block: what is left is passed over in the next.
+    ScanState& s = state_;
+    const int64_t a = std::max<int64_t>(1, std::min<int64_t>(s.remaining, n - i));
+    i += a - 1;
+    s.remaining -= static_cast<int32_t>(a);
+    s.skipRest = s.remaining > 0;
+    if (!s.skipRest) {
+        s.remaining = 0;
+    }
+}
+
 void PackScanner::scanBlock(const uint8_t* block, size_t length) {
     ScanState& s = state_;
     const int64_t n = static_cast<int64_t>(length);
+    // A payload or a passed-over packet that goes on from the last block takes its first byte
+    // here as it would have had the block not ended: not into the window.
+    const bool runGoesOn = (s.inPayload && s.remaining > 0) || s.skipRest;
     for (int64_t i = 0; i < n; ++i) {
         const uint8_t b = block[i];
-        s.window = (s.window << 8) | b;
+        if (i > 0 || !runGoesOn) {
+            s.window = (s.window << 8) | b;
+        }
 
         if (s.inPayload) {
             if (s.remaining > 0) {
@@ -192,9 +209,7 @@ void PackScanner::scanBlock(const uint8_t* block, size_t length) {
             s.inPayload = false;
         }
         if (s.skipRest) {
-            i += s.remaining - 1;
-            s.remaining = 0;
-            s.skipRest = false;
+            passOver(i, n);
             continue;
         }
         if (s.ps2IdBytes > 0) {
@@ -220,8 +235,7 @@ void PackScanner::scanBlock(const uint8_t* block, size_t length) {
                 hooks_.dsiPacket(static_cast<size_t>(i), s);
                 s.dsiPending = false;
             }
-            i += s.remaining - 1;
-            s.remaining = 0;
+            passOver(i, n);
             continue;
         }
         if ((s.window & 0xFFFFFF00u) == 0x00000100u && startCode(b)) {

@@ -30,6 +30,8 @@ private:
     void subStreamByte(uint8_t b);
     void audioSubStream(uint8_t id);
     void passOverRest();
+    // Passes over the rest of the current packet from position i of a block of n bytes.
+    void passOver(int64_t& i, int64_t n);
     bool registerStream(StreamKind kind, int32_t number, int32_t idByte);
 
     StreamTable& streams_;

@@ -22,7 +22,7 @@ void MainForm::Rebuild(PackRebuilder& rebuilder, OutputSink& output) {
     bool stop = false;
     while (!stop && source.position() < size && !job.cancelled) {
         const int64_t blockStart = source.position();
-        const size_t read = source.read(job.buffer.data(), job.buffer.size());
+        const size_t read = readBlock(source, job.buffer.data(), job.buffer.size());
         job.bufferLength = read;
         if (read == 0) {
             break;

@@ -1,7 +1,10 @@
 #include <gtest/gtest.h>
 
+#include <map>
 #include <random>
 
+#include "core/pack_scanner.h"
+#include "form_fixture.h"
 #include "pass_runner.h"
 
 namespace tolvane {
@@ -96,6 +99,116 @@ TEST(ScannerRobustness, DamagedAndTruncatedStreamsNeverLeadOutsideTheBlock) {
     // Cut in the middle of each kind of header.
     for (size_t cut = 2048; cut < 2048 + 64; ++cut) {
         runBothPasses(Bytes(original.begin(), original.begin() + static_cast<long>(cut)));
+    }
+}
+
+// What the scanner hands over, in file terms: every event with its absolute position, and the
+// payload of every stream joined.
+class FileOrderHooks : public PassHooks {
+public:
+    void atBlock(const uint8_t* block, int64_t start) {
+        block_ = block;
+        start_ = start;
+    }
+    void streamRegistered(StreamKind kind, int32_t number, int32_t idByte, ScanState&) override {
+        events.push_back("register " + std::to_string(static_cast<int>(kind)) + "/" +
+                         std::to_string(number) + "/" + std::to_string(idByte));
+    }
+    void payloadChunk(const PayloadChunk& chunk, ScanState& s) override {
+        Bytes& joined = payload[{static_cast<int>(chunk.kind), chunk.number}];
+        joined.insert(joined.end(), block_ + chunk.offset, block_ + chunk.offset + chunk.length);
+        if (s.ptsHeld) {
+            events.push_back("pts " + std::to_string(s.heldPts));
+            s.dropHeldPts();
+        }
+    }
+    void copyControlPacket(size_t offset, ScanState&) override {
+        events.push_back("control at " + std::to_string(start_ + static_cast<int64_t>(offset)));
+    }
+    void dsiPacket(size_t offset, ScanState&) override {
+        events.push_back("dsi at " + std::to_string(start_ + static_cast<int64_t>(offset)));
+    }
+
+    std::vector<std::string> events;
+    std::map<std::pair<int, int32_t>, Bytes> payload;
+
+private:
+    const uint8_t* block_ = nullptr;
+    int64_t start_ = 0;
+};
+
+FileOrderHooks scanInBlocksOf(const Bytes& stream, size_t blockSize) {
+    StreamTable streams;
+    FileOrderHooks hooks;
+    PackScanner scanner(streams, hooks);
+    for (size_t at = 0; at < stream.size(); at += blockSize) {
+        hooks.atBlock(stream.data() + at, static_cast<int64_t>(at));
+        scanner.scanBlock(stream.data() + at, std::min(blockSize, stream.size() - at));
+    }
+    return hooks;
+}
+
+TEST(ScannerRobustness, HandsOverTheSameWhereverTheBlocksEnd) {
+    // Junk before the first pack puts every pack, padding and navigation packet across block
+    // ends somewhere, as in a cut file.
+    Bytes stream(1001, 0xA5);
+    const Bytes packs = wellFormedStream();
+    stream.insert(stream.end(), packs.begin(), packs.end());
+    const FileOrderHooks whole = scanInBlocksOf(stream, stream.size());
+    ASSERT_FALSE(whole.payload.empty());
+    for (const size_t blockSize : {size_t{1}, size_t{7}, size_t{2047}, size_t{4099}, kBlockSize}) {
+        SCOPED_TRACE(blockSize);
+        const FileOrderHooks cut = scanInBlocksOf(stream, blockSize);
+        EXPECT_EQ(cut.events, whole.events);
+        EXPECT_EQ(cut.payload, whole.payload);
+    }
+    // No byte of a padding packet ever reaches a stream: the audio is its packets' payloads.
+    EXPECT_EQ(whole.payload.at({static_cast<int>(PacketKind::Audio), 0}),
+              Bytes(600 * 67, 0x0B));
+}
+
+// A source that hands over at most `most` bytes a read, as pipes and network files do.
+class TricklingSource : public fixture::MemorySource {
+public:
+    TricklingSource(Bytes data, size_t most) : MemorySource(std::move(data)), most_(most) {}
+    size_t read(uint8_t* out, size_t length) override {
+        return MemorySource::read(out, std::min(length, most_));
+    }
+
+private:
+    size_t most_;
+};
+
+TEST(ScannerRobustness, JobsWriteTheSameWhateverTheSizesOfTheReads) {
+    Bytes stream(333, 0x00);
+    const Bytes packs = wellFormedStream();
+    stream.insert(stream.end(), packs.begin(), packs.end());
+    std::vector<std::string> firstLog;
+    Bytes firstAudio;
+    for (const size_t most : {kBlockSize, size_t{1}, size_t{777}, size_t{65537}}) {
+        SCOPED_TRACE(most);
+        fixture::FormFixture f;
+        f.form.setInputOpener([&](const std::string&) {
+            return std::make_unique<TricklingSource>(stream, most);
+        });
+        f.chooseSource((f.dir.path() / "MOVIE.EVO").string());
+        f.form.setText(Control::eWorkdir, f.dir.path().string());
+        f.form.bReadEVOClick();
+        f.form.bDemuxClick();
+        const Bytes audio = fixture::readFile(f.dir.path() / "MOVIE.DD.stream.00.mpa");
+        std::vector<std::string> log = f.logMarkup();
+        for (std::string& line : log) {
+            if (const size_t at = line.find(f.dir.path().string()); at != std::string::npos) {
+                line.replace(at, f.dir.path().string().size(), "DIR");
+            }
+        }
+        if (firstLog.empty()) {
+            firstLog = log;
+            firstAudio = audio;
+            ASSERT_FALSE(audio.empty());
+        }
+        EXPECT_EQ(log, firstLog);
+        EXPECT_EQ(audio, firstAudio);
     }
 }
 
