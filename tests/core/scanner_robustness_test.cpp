@@ -148,11 +148,27 @@ FileOrderHooks scanInBlocksOf(const Bytes& stream, size_t blockSize) {
     return hooks;
 }
 
+// Navigation packets whose bodies hold what looks like an audio packet: passed over whole, it
+// is nothing; parsed from the middle, its payload would land in audio stream 0.
+Bytes withDecoyPackets(const Bytes& packs) {
+    ProgramStreamBuilder ps;
+    ps.raw(packs);
+    const Bytes decoy = fixture::privateStream1Packet(0x80, {}, Bytes(40, 0xEE));
+    for (int k = 0; k < 300; ++k) {
+        Bytes body;
+        for (int copy = 0; copy < 9; ++copy) {
+            body.insert(body.end(), decoy.begin(), decoy.end());
+        }
+        ps.pack({fixture::privateStream2Packet(0x00, body)});
+    }
+    return ps.bytes();
+}
+
 TEST(ScannerRobustness, HandsOverTheSameWhereverTheBlocksEnd) {
     // Junk before the first pack puts every pack, padding and navigation packet across block
     // ends somewhere, as in a cut file.
     Bytes stream(1001, 0xA5);
-    const Bytes packs = wellFormedStream();
+    const Bytes packs = withDecoyPackets(wellFormedStream());
     stream.insert(stream.end(), packs.begin(), packs.end());
     const FileOrderHooks whole = scanInBlocksOf(stream, stream.size());
     ASSERT_FALSE(whole.payload.empty());
