@@ -54,15 +54,14 @@ keeps what was written).
 
 namespace {
 
-bool integerText(const std::string& text) {
+// A whole number of at least 1 that the fast-check field can hold.
+bool positiveSize(const std::string& text) {
     int value = 0;
     const char* begin = text.data();
     const char* end = begin + text.size();
-    if (begin != end && *begin == '+') {
-        ++begin;
-    }
     const auto result = std::from_chars(begin, end, value);
-    return !text.empty() && result.ec == std::errc() && result.ptr == end;
+    return !text.empty() && result.ec == std::errc() && result.ptr == end && value >= 1 &&
+           value <= 999999;
 }
 
 std::vector<std::string> splitList(const std::string& list) {
@@ -88,8 +87,18 @@ std::vector<std::string> splitList(const std::string& list) {
 CliOptions parseArguments(const std::vector<std::string>& args) {
     CliOptions options;
     std::vector<std::string> positional;
+    bool optionsEnded = false;
     for (size_t k = 0; k < args.size(); ++k) {
         const std::string& arg = args[k];
+        // After "--" every argument is a file, whatever it starts with.
+        if (optionsEnded || (arg != "--" && (arg.empty() || arg[0] != '-'))) {
+            positional.push_back(arg);
+            continue;
+        }
+        if (arg == "--") {
+            optionsEnded = true;
+            continue;
+        }
         std::string inlineValue;
         std::string name = arg;
         bool hasInline = false;
@@ -134,9 +143,11 @@ CliOptions parseArguments(const std::vector<std::string>& args) {
         } else if (name == "--fast-check") {
             options.fastCheckMb = value();
             options.fastCheck = true;
-            if (!integerText(options.fastCheckMb)) {
-                throw UsageError{"--fast-check needs a whole number of mebibytes, not '" +
-                                 options.fastCheckMb + "'"};
+            if (!positiveSize(options.fastCheckMb)) {
+                throw UsageError{
+                    "--fast-check needs a whole number of mebibytes from 1 to "
+                    "999999, not '" +
+                    options.fastCheckMb + "'"};
             }
         } else if (name == "--full") {
             options.fastCheck = false;

@@ -12,8 +12,8 @@ volatile std::sig_atomic_t interrupted = 0;
 
 namespace {
 
-void onInterrupt(int) {
-    interrupted = 1;
+void onInterrupt(int signal) {
+    interrupted = signal;
 }
 
 }  // namespace
@@ -22,7 +22,11 @@ void installInterruptHandler() {
     struct sigaction action {};
     action.sa_handler = onInterrupt;
     sigemptyset(&action.sa_mask);
-    sigaction(SIGINT, &action, nullptr);
+    // A terminal closed or a system shutting down stops the job as Ctrl-C does: every output
+    // is flushed and closed with what was written.
+    for (int signal : {SIGINT, SIGTERM, SIGHUP}) {
+        sigaction(signal, &action, nullptr);
+    }
 }
 
 void ConsoleOs::processEvents() {

@@ -13,7 +13,8 @@ class MainForm;
 
 namespace tolvane::cli {
 
-// Set by the SIGINT handler; read where the window would handle its events.
+// The signal that asked to stop (SIGINT, SIGTERM or SIGHUP), 0 for none; read where the window
+// would handle its events.
 extern volatile std::sig_atomic_t interrupted;
 void installInterruptHandler();
 

@@ -16,7 +16,11 @@ using namespace tolvane::cli;
 constexpr int kDone = 0;
 constexpr int kFailed = 1;
 constexpr int kUsageError = 2;
-constexpr int kInterrupted = 130;
+
+// 128 and the signal, as shells report a program that a signal stopped: 130 for Ctrl-C.
+int interruptedStatus() {
+    return 128 + static_cast<int>(interrupted);
+}
 
 int usageError(const std::string& message) {
     std::cerr << "tolvane-cli: " << message << "\nTry 'tolvane-cli --help' for more information."
@@ -127,7 +131,7 @@ int run(const CliOptions& options) {
         return kFailed;
     }
     if (interrupted != 0) {
-        return kInterrupted;
+        return interruptedStatus();
     }
     if (options.command == Command::Demux || options.command == Command::Rebuild) {
         if (options.select) {
@@ -153,7 +157,7 @@ int run(const CliOptions& options) {
         }
     }
     std::cout.flush();
-    return interrupted != 0 ? kInterrupted : kDone;
+    return interrupted != 0 ? interruptedStatus() : kDone;
 }
 
 }  // namespace

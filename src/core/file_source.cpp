@@ -11,6 +11,14 @@
 namespace tolvane {
 
 FileSource::FileSource(std::string path) : path_(std::move(path)) {
+    // A pipe, device or socket has no size to read to and may block the open: refused before
+    // it is opened.
+    struct stat before {};
+    if (::stat(path_.c_str(), &before) == 0 && !S_ISREG(before.st_mode) &&
+        !S_ISDIR(before.st_mode)) {
+        throw PlatformError("Cannot open file \"" + path_ +
+                            "\". It is not a regular file (a pipe, a device or a socket)");
+    }
     fd_ = ::open(path_.c_str(), O_RDONLY | O_CLOEXEC);
     if (fd_ < 0) {
         throw PlatformError::fromErrno("Cannot open file", path_, errno);

@@ -15,7 +15,7 @@ constexpr uint8_t kFrameCode[] = {
 }  // namespace
 
 void FrameCounter::count(const uint8_t* chunk, size_t length, VideoType videoType, int32_t videoNo,
-                         int32_t& count) {
+                         int64_t& count) {
     if (videoNo < 0 || videoNo >= static_cast<int32_t>(windows_.size()) || length == 0) {
         return;
     }

@@ -15,7 +15,7 @@ class FrameCounter {
 public:
     // Adds the codes of `videoType` that complete inside the chunk to `count`.
     void count(const uint8_t* chunk, size_t length, VideoType videoType, int32_t videoNo,
-               int32_t& count);
+               int64_t& count);
 
 private:
     // No bytes seen yet: nothing may pass for the zeros in front of a code.

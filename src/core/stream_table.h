@@ -30,7 +30,7 @@ struct StreamTable {
     std::array<bool, 8> videoReported{};
     std::array<bool, 16> audioReported{};
     std::array<bool, 32> subReported{};
-    std::array<int32_t, 16> frameCount{};
+    std::array<int64_t, 16> frameCount{};  // 64 bits: no file can hold more codes
     std::array<double, 16> frameRate{};
     // The stream each box stands for: the identifying byte the read job labelled it with,
     // kStreamAnnounced for a box the playlist reader filled, kStreamAbsent for an empty box.

@@ -11,7 +11,7 @@ void MainForm::logframes(bool two) {
     const JobState& job = state_->job;
     for (size_t n = 0; n < 2; ++n) {
         const std::string stream = " in video stream " + std::to_string(n) + ".";
-        const int32_t counted = streams.frameCount[n];
+        const int64_t counted = streams.frameCount[n];
         const double rate = streams.frameRate[n];
         if (counted > 0) {
             if (rate > 0) {

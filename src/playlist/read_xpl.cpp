@@ -10,8 +10,9 @@ namespace tolvane {
 
 namespace {
 
-// ".s" and the track number, with two digits when `twoDigits` asks for them.
-std::string trackSuffix(int32_t number, bool twoDigits) {
+// ".s" and the track number, with two digits when `twoDigits` asks for them. The number is a
+// playlist's value minus one, taken in 64 bits so that no value can overflow.
+std::string trackSuffix(int64_t number, bool twoDigits) {
     return ".s" + std::string(twoDigits && number < 10 ? "0" : "") + std::to_string(number);
 }
 
@@ -69,7 +70,7 @@ void MainForm::buildXplTree(const XplValues& values) {
         if (u.find("<VIDEO ") != std::string::npos) {
             const int32_t track = GetAttrInt(line, "track");
             const std::string text = tableText(xplTables_.video, GetAttrInt(line, "mediaAttr")) +
-                                     trackSuffix(track - 1, false);
+                                     trackSuffix(int64_t{track} - 1, false);
             announceTrack(entry(streams.videoId, track),
                           track == 1 ? std::optional<Control>(videoBox(0)) : std::nullopt,
                           &streams.videoBoxId[0], false, text, tree[1]);
@@ -77,7 +78,7 @@ void MainForm::buildXplTree(const XplValues& values) {
         if (u.find("<AUDIO ") != std::string::npos) {
             const int32_t n = GetAttrInt(line, "streamNumber");
             const std::string text = tableText(xplTables_.audio, GetAttrInt(line, "mediaAttr")) +
-                                     trackSuffix(n - 1, true) + "." +
+                                     trackSuffix(int64_t{n} - 1, true) + "." +
                                      GetAttr(line, "description").value_or("");
             int32_t* slot = entry(streams.audioId, n);
             announceTrack(slot,
@@ -88,7 +89,7 @@ void MainForm::buildXplTree(const XplValues& values) {
             const int32_t n = GetAttrInt(line, "streamNumber");
             const std::string text =
                 tableText(xplTables_.subpicture, GetAttrInt(line, "mediaAttr")) +
-                trackSuffix(n - 1, true) + "." + GetAttr(line, "description").value_or("");
+                trackSuffix(int64_t{n} - 1, true) + "." + GetAttr(line, "description").value_or("");
             int32_t* slot = entry(streams.subId, n);
             announceTrack(slot,
                           slot != nullptr ? std::optional<Control>(subBox(n - 1)) : std::nullopt,

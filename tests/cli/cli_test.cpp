@@ -1,5 +1,7 @@
 #include <gtest/gtest.h>
 
+#include <sys/stat.h>
+
 #include <chrono>
 #include <csignal>
 #include <fstream>
@@ -206,23 +208,52 @@ TEST(Cli, CtrlCStopsADemuxAndKeepsWhatWasWritten) {
     std::filesystem::create_directory(out);
     const std::filesystem::path video = out / "BIG.MPEG-2.stream.0.mpv";
 
-    fixture::ChildProcess child(kCli, {"demux", source, "-o", out.string()}, f.dir.path().string());
-    const auto deadline = std::chrono::steady_clock::now() + std::chrono::seconds(60);
-    while (!std::filesystem::exists(video) && child.running() &&
-           std::chrono::steady_clock::now() < deadline) {
-        std::this_thread::sleep_for(std::chrono::microseconds(200));
+    // Ctrl-C, a closed terminal and a shutdown all stop the job as Cancel does.
+    for (const int signal : {SIGINT, SIGTERM, SIGHUP}) {
+        SCOPED_TRACE(signal);
+        std::filesystem::remove(video);
+        fixture::ChildProcess child(kCli, {"demux", source, "-o", out.string()},
+                                    f.dir.path().string());
+        const auto deadline = std::chrono::steady_clock::now() + std::chrono::seconds(60);
+        while (!std::filesystem::exists(video) && child.running() &&
+               std::chrono::steady_clock::now() < deadline) {
+            std::this_thread::sleep_for(std::chrono::microseconds(200));
+        }
+        child.signal(signal);
+        const ProcessResult result = child.wait();
+        EXPECT_EQ(result.status, 128 + signal) << result.out << result.err;
+        const std::vector<std::string> lines = linesOf(result.out);
+        EXPECT_NE(std::find(lines.begin(), lines.end(), "Cancelled."), lines.end());
+        EXPECT_NE(std::find(lines.begin(), lines.end(), "Done."), lines.end());
+        EXPECT_EQ(filesIn(out), std::vector<std::string>{"BIG.MPEG-2.stream.0.mpv"});
+        const auto written = std::filesystem::file_size(video);
+        EXPECT_GT(written, 0u);
+        EXPECT_LT(written, kBlocks * block.size() / 2) << "the demux should have stopped early";
+        EXPECT_EQ(written % 1900, 0u) << "whole packets only: the buffer was flushed";
     }
-    child.signal(SIGINT);
-    const ProcessResult result = child.wait();
-    EXPECT_EQ(result.status, 130) << result.out << result.err;
-    const std::vector<std::string> lines = linesOf(result.out);
-    EXPECT_NE(std::find(lines.begin(), lines.end(), "Cancelled."), lines.end());
-    EXPECT_NE(std::find(lines.begin(), lines.end(), "Done."), lines.end());
-    EXPECT_EQ(filesIn(out), std::vector<std::string>{"BIG.MPEG-2.stream.0.mpv"});
-    const auto written = std::filesystem::file_size(video);
-    EXPECT_GT(written, 0u);
-    EXPECT_LT(written, kBlocks * block.size() / 2) << "the demux should have stopped early";
-    EXPECT_EQ(written % 1900, 0u) << "whole packets only";
+}
+
+TEST(Cli, RefusesWhatItCannotReadAndValuesItCannotUse) {
+    FormFixture f;
+    const std::string cwd = f.dir.path().string();
+    // A pipe without a writer would block the open and then read as empty: refused at once.
+    const std::string fifo = (f.dir.path() / "PIPE.EVO").string();
+    ASSERT_EQ(mkfifo(fifo.c_str(), 0600), 0);
+    ProcessResult result = fixture::runProcess(kCli, {"read", fifo}, cwd);
+    EXPECT_EQ(result.status, 1);
+    EXPECT_NE(result.err.find("not a regular file"), std::string::npos) << result.err;
+    EXPECT_EQ(result.out.find("Done."), std::string::npos);
+
+    for (const char* size : {"-5", "0", "+0", "1000000", "x"}) {
+        result = fixture::runProcess(kCli, {"read", "A.EVO", "--fast-check", size}, cwd);
+        EXPECT_EQ(result.status, 2) << size;
+        EXPECT_NE(result.err.find("--fast-check needs"), std::string::npos) << size;
+    }
+    // "--" ends the options: a file may start with "-".
+    f.dir.write("-odd.EVO", smallFeature(3));
+    result = fixture::runProcess(kCli, {"read", "--no-details", "--", "-odd.EVO"}, cwd);
+    EXPECT_EQ(result.status, 0) << result.err;
+    EXPECT_EQ(linesOf(result.out).front(), "Opening file -odd.EVO");
 }
 
 }  // namespace

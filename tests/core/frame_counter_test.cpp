@@ -10,7 +10,7 @@ using fixture::Bytes;
 
 int32_t countChunks(const std::vector<Bytes>& chunks, VideoType type, int32_t number = 0) {
     FrameCounter counter;
-    int32_t count = 0;
+    int64_t count = 0;
     for (const Bytes& chunk : chunks) {
         counter.count(chunk.data(), chunk.size(), type, number, count);
     }
@@ -41,8 +41,8 @@ TEST(FrameCounter, CountsEachCodingsOwnCodeAndKeepsStreamsApart) {
     EXPECT_EQ(countChunks({{0x01, 0x00, 0x33}, {0x01, 0x09}}, VideoType::Mpeg2), 0);
 
     FrameCounter counter;
-    int32_t zero = 0;
-    int32_t one = 0;
+    int64_t zero = 0;
+    int64_t one = 0;
     const Bytes head = {0x00, 0x00};
     const Bytes tail = {0x01, 0x00};
     counter.count(head.data(), head.size(), VideoType::Mpeg2, 0, zero);

@@ -179,8 +179,7 @@ TEST(ScannerRobustness, HandsOverTheSameWhereverTheBlocksEnd) {
         EXPECT_EQ(cut.payload, whole.payload);
     }
     // No byte of a padding packet ever reaches a stream: the audio is its packets' payloads.
-    EXPECT_EQ(whole.payload.at({static_cast<int>(PacketKind::Audio), 0}),
-              Bytes(600 * 67, 0x0B));
+    EXPECT_EQ(whole.payload.at({static_cast<int>(PacketKind::Audio), 0}), Bytes(600 * 67, 0x0B));
 }
 
 // A source that hands over at most `most` bytes a read, as pipes and network files do.
@@ -204,9 +203,8 @@ TEST(ScannerRobustness, JobsWriteTheSameWhateverTheSizesOfTheReads) {
     for (const size_t most : {kBlockSize, size_t{1}, size_t{777}, size_t{65537}}) {
         SCOPED_TRACE(most);
         fixture::FormFixture f;
-        f.form.setInputOpener([&](const std::string&) {
-            return std::make_unique<TricklingSource>(stream, most);
-        });
+        f.form.setInputOpener(
+            [&](const std::string&) { return std::make_unique<TricklingSource>(stream, most); });
         f.chooseSource((f.dir.path() / "MOVIE.EVO").string());
         f.form.setText(Control::eWorkdir, f.dir.path().string());
         f.form.bReadEVOClick();

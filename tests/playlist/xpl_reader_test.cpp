@@ -210,6 +210,25 @@ TEST(ReadXpl, FindsTheTitleWhoseClipNamesTheSourceWhateverItsCase) {
     EXPECT_EQ(f.logMarkup()[2], "No title of the playlist plays FEATURE_3.");
 }
 
+TEST(ReadXpl, TakesTrackNumbersAtTheEndsOfTheirRange) {
+    FormFixture f;
+    const std::string playlist = R"(<Playlist><TitleSet><Title displayName="T">
+<PrimaryAudioVideoClip src="file:///dvddisc/HVDVD_TS/A.MAP">
+<Video track="-2147483648" mediaAttr="1"/>
+<Audio track="1" streamNumber="-2147483648" mediaAttr="1" description="x"/>
+<Subtitle track="1" streamNumber="2147483647" mediaAttr="1" description="y"/>
+</PrimaryAudioVideoClip></Title></TitleSet></Playlist>)";
+    f.dir.write("ADV_OBJ/VPLST000.XPL", Bytes(playlist.begin(), playlist.end()));
+    f.chooseSource((f.dir.path() / "HVDVD_TS" / "A.EVO").string());
+    f.form.bReadXPLClick();
+    const std::vector<TreeNode>& tree = f.form.xplTree();
+    ASSERT_EQ(tree.size(), 5u);
+    EXPECT_EQ(tree[1].children.at(0).text, ".s-2147483649");
+    EXPECT_EQ(tree[2].children.at(0).text, ".s0-2147483649.x");
+    EXPECT_EQ(tree[3].children.at(0).text, ".s2147483646.y");
+    EXPECT_FALSE(f.form.enabled(Control::cbVideo0));
+}
+
 TEST(ReadXpl, SavesTheChaptersOfTheFoundTitleOnly) {
     FormFixture f;
     const std::string playlist = kPlaylist;
