@@ -1,7 +1,11 @@
 #include "core/file_output.h"
 
 #include <fcntl.h>
+#include <sys/stat.h>
 #include <unistd.h>
+
+#include <cstdio>
+#include <cstdlib>
 
 #include <cerrno>
 #include <cstring>
@@ -10,12 +14,29 @@
 
 namespace tolvane {
 
+namespace {
+
+// A name of its own beside `path`, hidden, for the bytes until the output is complete.
+std::string partName(const std::string& path) {
+    const size_t slash = path.rfind('/');
+    const size_t nameStart = slash == std::string::npos ? 0 : slash + 1;
+    return path.substr(0, nameStart) + "." + path.substr(nameStart) + ".part-XXXXXX";
+}
+
+}  // namespace
+
 FileOutput::FileOutput(std::string path)
-    : path_(std::move(path)), buffer_(std::make_unique<uint8_t[]>(kBufferSize)) {
-    fd_ = ::open(path_.c_str(), O_WRONLY | O_CREAT | O_TRUNC | O_CLOEXEC, 0666);
+    : path_(std::move(path)),
+      partPath_(partName(path_)),
+      buffer_(std::make_unique<uint8_t[]>(kBufferSize)) {
+    fd_ = ::mkostemp(partPath_.data(), O_CLOEXEC);
     if (fd_ < 0) {
         throw PlatformError::fromErrno("Cannot create file", path_, errno);
     }
+    // The finished file gets the permissions a plain create would have given it.
+    const mode_t mask = ::umask(0);
+    ::umask(mask);
+    ::fchmod(fd_, 0666 & ~mask);
 }
 
 FileOutput::~FileOutput() {
@@ -73,13 +94,24 @@ void FileOutput::close() {
     } catch (...) {
         ::close(fd_);
         fd_ = -1;
+        moveIntoPlace();
         throw;
     }
     const int result = ::close(fd_);
     fd_ = -1;
     if (result != 0) {
-        throw PlatformError::fromErrno("Stream write error", path_, errno);
+        const int error = errno;
+        moveIntoPlace();
+        throw PlatformError::fromErrno("Stream write error", path_, error);
     }
+    if (!moveIntoPlace()) {
+        throw PlatformError::fromErrno("Cannot create file", path_, errno);
+    }
+}
+
+bool FileOutput::moveIntoPlace() noexcept {
+    // One step: the final name holds the whole output or what it held before, never a part.
+    return ::rename(partPath_.c_str(), path_.c_str()) == 0;
 }
 
 void FileOutput::closeQuietly() noexcept {
@@ -95,6 +127,7 @@ void FileOutput::closeQuietly() noexcept {
     }
     ::close(fd_);
     fd_ = -1;
+    moveIntoPlace();  // what was written is kept, under the name the user was told
 }
 
 }  // namespace tolvane

@@ -7,9 +7,11 @@
 
 namespace tolvane {
 
-// An output file created (or emptied) for writing, with a buffer of its own so that small
-// appends cost no system call. Every failure throws PlatformError naming the file: a write
-// that fails, and the flush and close at the end.
+// An output file written under a hidden name of its own beside the final one and renamed into
+// place when it is closed, also after a failure or a cancel: two runs never write into one file,
+// and a crash never leaves a part of an output under its name (a file of that name is replaced
+// only then). It has a buffer of its own so that small appends cost no system call. Every failure
+// throws PlatformError naming the file: a write that fails, and the flush and close at the end.
 class FileOutput : public OutputSink {
 public:
     static constexpr size_t kBufferSize = 1 << 20;
@@ -29,8 +31,10 @@ public:
 private:
     void writeAll(const uint8_t* data, size_t length);
     void flush();
+    bool moveIntoPlace() noexcept;
 
     std::string path_;
+    std::string partPath_;
     int fd_ = -1;
     std::unique_ptr<uint8_t[]> buffer_;
     size_t used_ = 0;

@@ -215,7 +215,8 @@ TEST(Cli, CtrlCStopsADemuxAndKeepsWhatWasWritten) {
         fixture::ChildProcess child(kCli, {"demux", source, "-o", out.string()},
                                     f.dir.path().string());
         const auto deadline = std::chrono::steady_clock::now() + std::chrono::seconds(60);
-        while (!std::filesystem::exists(video) && child.running() &&
+        // The output is written under a name of its own until the job ends.
+        while (std::filesystem::is_empty(out) && child.running() &&
                std::chrono::steady_clock::now() < deadline) {
             std::this_thread::sleep_for(std::chrono::microseconds(200));
         }
@@ -231,6 +232,30 @@ TEST(Cli, CtrlCStopsADemuxAndKeepsWhatWasWritten) {
         EXPECT_LT(written, kBlocks * block.size() / 2) << "the demux should have stopped early";
         EXPECT_EQ(written % 1900, 0u) << "whole packets only: the buffer was flushed";
     }
+}
+
+TEST(Cli, TwoRunsIntoOneFolderNeverMixTheirOutputs) {
+    FormFixture f;
+    const auto feature = [&](const std::string& folder, uint8_t fill) {
+        ProgramStreamBuilder ps;
+        for (int k = 0; k < 6000; ++k) {
+            ps.pack({fixture::pesPacket(0xE0, {}, Bytes(1900, fill))});
+        }
+        return f.dir.write(folder + "/MOVIE.EVO", ps.bytes());
+    };
+    const std::string first = feature("a", 0x11);
+    const std::string second = feature("b", 0x22);
+    const std::filesystem::path out = f.dir.path() / "out";
+    std::filesystem::create_directory(out);
+    fixture::ChildProcess one(kCli, {"demux", first, "-o", out.string()}, f.dir.path().string());
+    fixture::ChildProcess two(kCli, {"demux", second, "-o", out.string()}, f.dir.path().string());
+    EXPECT_EQ(one.wait().status, 0);
+    EXPECT_EQ(two.wait().status, 0);
+    EXPECT_EQ(filesIn(out), std::vector<std::string>{"MOVIE.MPEG-2.stream.0.mpv"});
+    const Bytes video = fixture::readFile(out / "MOVIE.MPEG-2.stream.0.mpv");
+    ASSERT_EQ(video.size(), 6000u * 1900u);
+    // One run's output whole, never a mix of both.
+    EXPECT_TRUE(std::all_of(video.begin(), video.end(), [&](uint8_t b) { return b == video[0]; }));
 }
 
 TEST(Cli, RefusesWhatItCannotReadAndValuesItCannotUse) {

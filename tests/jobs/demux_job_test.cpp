@@ -4,9 +4,12 @@
 #include <unistd.h>
 
 #include <csignal>
+#include <filesystem>
 #include <fstream>
 
+#include "core/file_output.h"
 #include "core/pack_engine.h"
+#include "core/platform_error.h"
 #include "form_fixture.h"
 
 namespace tolvane {
@@ -70,6 +73,34 @@ void tickOnly(MainForm& form, std::initializer_list<Control> boxes) {
     for (Control box : boxes) {
         form.setTicked(box, true);
     }
+}
+
+TEST(FileOutput, AppearsUnderItsNameOnlyWhenClosedAndReplacesWhatWasThere) {
+    fixture::TempDir dir;
+    const std::filesystem::path path = dir.path() / "out.mpa";
+    fixture::writeFile(path, Bytes(3, 9));
+    {
+        FileOutput output(path.string());
+        const Bytes data(5000, 1);
+        const Bytes big(FileOutput::kBufferSize, 1);
+        output.append(data.data(), data.size());
+        output.append(big.data(), big.size());  // past the buffer: written now
+        EXPECT_EQ(readFile(path), Bytes(3, 9)) << "the old file stays whole while writing";
+        output.close();
+    }
+    EXPECT_EQ(readFile(path).size(), 5000 + FileOutput::kBufferSize);
+    size_t entries = 0;
+    for ([[maybe_unused]] const auto& entry : std::filesystem::directory_iterator(dir.path())) {
+        ++entries;
+    }
+    EXPECT_EQ(entries, 1u) << "no part file is left behind";
+    {
+        FileOutput dropped(path.string());
+        const Bytes data(10, 2);
+        dropped.append(data.data(), data.size());
+    }  // closed without close(): what was written is still kept under the name
+    EXPECT_EQ(readFile(path), Bytes(10, 2));
+    EXPECT_THROW(FileOutput((dir.path() / "missing" / "x").string()), PlatformError);
 }
 
 TEST(DemuxJob, WritesOneFilePerTickedBoxIntoTheOutputFolder) {
