@@ -6,9 +6,11 @@ set -euo pipefail
 # ffmpeg encodes the streams of the sample disc; the tests also check against ffprobe.
 packages=(g++ cmake make libgtest-dev libgmock-dev qt6-base-dev ffmpeg)
 # The test command also checks the install tree and the Debian package with the desktop's own
-# validators, and reads exported chapters back through mkvmerge and mkvextract.
+# validators, reads exported chapters back through mkvmerge and mkvextract, and builds and runs
+# the fuzz targets with clang's libFuzzer.
 if [ "${1:-}" = "--with-test-tools" ]; then
-    packages+=(desktop-file-utils appstream shared-mime-info dpkg-dev mkvtoolnix)
+    packages+=(desktop-file-utils appstream shared-mime-info dpkg-dev mkvtoolnix clang
+        libclang-rt-14-dev)
 fi
 
 missing=()

@@ -14,6 +14,9 @@ ctest --test-dir "$root/build/release" --output-on-failure -j "$jobs"
 echo "== Install tree and Debian package"
 "$root/scripts/check-install.sh" "$root/build/release" --deb
 
+echo "== Fuzz targets, 30 s each"
+"$root/scripts/fuzz.sh" 30
+
 echo "== Sanitizer build"
 "$root/scripts/build.sh" sanitize -DTOLVANE_SANITIZE=ON -DTOLVANE_BUILD_BENCH=OFF
 ASAN_OPTIONS=halt_on_error=1:abort_on_error=1:detect_leaks=1 \

@@ -1,0 +1,58 @@
+// Each header analyser on a payload that ends the block exactly, so that the sanitizers see any
+// read past it.
+#include <cstddef>
+#include <cstdint>
+#include <memory>
+
+#include "analysers/ac3_analyser.h"
+#include "analysers/dts_analyser.h"
+#include "analysers/h264_analyser.h"
+#include "analysers/lpcm_analyser.h"
+#include "analysers/mlp_analyser.h"
+#include "analysers/mpeg2_analyser.h"
+#include "analysers/vc1_analyser.h"
+#include "core/shared_state.h"
+#include "jobs/message_log.h"
+
+extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
+    using namespace tolvane;
+    if (size < 2) {
+        return 0;
+    }
+    const uint8_t which = data[0] % 7;
+    // The payload starts `before` bytes into the block, as a sub-stream header puts it.
+    const size_t before = std::min<size_t>(data[1] % 8, size - 2);
+    const size_t length = size - 2;
+    std::unique_ptr<uint8_t[]> block(new uint8_t[length]);
+    std::copy_n(data + 2, length, block.get());
+    auto state = std::make_unique<SharedState>();
+    fillLabelTables(state->labels);
+    MessageLog log;
+    const AnalyserContext context{block.get(), length, log, state->labels, state->streams, {}};
+    const size_t offset = before;
+    const size_t payload = length - before;
+    switch (which) {
+        case 0:
+            AnalyseAC3(context, offset, payload, 1);
+            break;
+        case 1:
+            AnalyseDTS(context, offset, payload);
+            break;
+        case 2:
+            AnalyseH264(context, offset, payload, 1);
+            break;
+        case 3:
+            AnalyseLPCM(context, offset, payload);
+            break;
+        case 4:
+            AnalyseMLP(context, offset, payload);
+            break;
+        case 5:
+            AnalyseMPEG2(context, offset, payload, 0x1234, 0);
+            break;
+        default:
+            AnalyseVC1(context, offset, payload, 1);
+            break;
+    }
+    return 0;
+}

@@ -1,0 +1,96 @@
+// The read, demux and rebuild passes over one or two files of arbitrary bytes, read in short
+// pieces: nothing may crash, hang or read outside the block.
+#include <algorithm>
+#include <cstddef>
+#include <cstdint>
+#include <memory>
+
+#include "analysers/stream_analysers.h"
+#include "core/demux_pass.h"
+#include "core/detection_pass.h"
+#include "core/pack_engine.h"
+#include "jobs/message_log.h"
+#include "jobs/pack_rebuilder.h"
+#include "test_doubles.h"
+
+namespace {
+
+using namespace tolvane;
+using fixture::Bytes;
+
+class ShortReads : public fixture::MemorySource {
+public:
+    ShortReads(Bytes data, size_t most) : MemorySource(std::move(data)), most_(most) {}
+    size_t read(uint8_t* out, size_t length) override {
+        return MemorySource::read(out, std::min(length, most_));
+    }
+
+private:
+    size_t most_;
+};
+
+}  // namespace
+
+extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
+    if (size < 2) {
+        return 0;
+    }
+    const size_t most = 1 + data[0] * 97u;
+    const bool aob = (data[1] & 1) != 0;
+    const bool vob = (data[1] & 2) != 0;
+    // A second file after the first 0x00 0xFF 0x00 0xFF, when there is one.
+    const Bytes all(data + 2, data + size);
+    const Bytes marker = {0x00, 0xFF, 0x00, 0xFF};
+    const auto split = std::search(all.begin(), all.end(), marker.begin(), marker.end());
+    const std::vector<Bytes> files = {Bytes(all.begin(), split),
+                                      split == all.end() ? Bytes() : Bytes(split + 4, all.end())};
+
+    auto state = std::make_unique<SharedState>();
+    fixture::FakeOs os;
+    MessageLog log;
+    fixture::FixedOptions options;
+    options.aob = aob;
+    options.vob = vob;
+    options.fast = true;
+    options.fastMb = 1;
+    StreamAnalysers analysers(*state, log);
+    for (const Bytes& file : files) {
+        state->job.source = std::make_unique<ShortReads>(file, most);
+        DetectionPass detection(*state, log, options, analysers);
+        PackEngine(*state, os, log).demux(PassMode::Detection, detection);
+    }
+    // The boxes as the read job labels them.
+    state->streams.videoBoxId = {state->streams.videoId[0], state->streams.videoId[1]};
+    std::copy_n(state->streams.audioId.begin(), 16, state->streams.audioBoxId.begin());
+    std::copy_n(state->streams.subId.begin(), 32, state->streams.subBoxId.begin());
+    std::array<fixture::MemorySink, 50> sinks;
+    for (size_t n = 0; n < 2; ++n) {
+        state->streams.videoOut[n] = &sinks[n];
+    }
+    for (size_t n = 0; n < 16; ++n) {
+        state->streams.audioOut[n] = &sinks[2 + n];
+    }
+    for (size_t n = 0; n < 32; n += 2) {
+        state->streams.subOut[n] = &sinks[18 + n];
+    }
+    for (const Bytes& file : files) {
+        state->job.source = std::make_unique<ShortReads>(file, most);
+        DemuxPass demux(*state, log, options);
+        PackEngine(*state, os, log).demux(PassMode::Demux, demux);
+    }
+    options.ticked = [](int32_t n) { return n % 3 != 1; };
+    PackRebuilder rebuilder(state->streams, options, log);
+    if (!rebuilder.start()) {
+        for (const Bytes& file : files) {
+            for (size_t at = 0; at < file.size(); at += PackRebuilder::kPackSize) {
+                // An exact-size copy, so that the sanitizers see any read past the pack.
+                const size_t length = std::min(PackRebuilder::kPackSize, file.size() - at);
+                std::unique_ptr<uint8_t[]> pack(new uint8_t[length]);
+                std::copy_n(file.data() + at, length, pack.get());
+                rebuilder.process(pack.get(), length, (data[1] & 4) != 0,
+                                  PackRebuilder::Times{1, 2});
+            }
+        }
+    }
+    return 0;
+}

@@ -1,0 +1,30 @@
+// The playlist scanner, title finding and cutting, and the chapter export on arbitrary bytes,
+// fed in two chunks.
+#include <cstddef>
+#include <cstdint>
+#include <string>
+#include <vector>
+
+#include "playlist/xpl_chapters.h"
+#include "playlist/xpl_scanner.h"
+#include "playlist/xpl_title.h"
+
+extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
+    using namespace tolvane;
+    std::vector<std::string> memo;
+    XplAttributeTables tables;
+    XplScanner scanner(memo, tables);
+    const size_t half = size / 2;
+    scanner.scan(data, half);
+    scanner.scan(data + half, size - half);
+    const int title = findTitleLine(memo, "FEATURE_1");
+    if (title > 0) {
+        cutToTitle(memo, title);
+    }
+    const std::vector<ChapterMark> chapters =
+        titleChapters(memo, framesPerSecond(scanner.values().timeBase).value_or(60));
+    matroskaChapterXml(chapters);
+    ogmChapters(chapters);
+    decodeCharacterReferences(std::string(reinterpret_cast<const char*>(data), size));
+    return 0;
+}
