@@ -11,7 +11,7 @@
 
 extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
     using namespace tolvane;
-    std::vector<std::string> memo;
+    PlaylistMemo memo;
     XplAttributeTables tables;
     XplScanner scanner(memo, tables);
     const size_t half = size / 2;

@@ -54,7 +54,8 @@ void MainForm::buildXplTree(const XplValues& values) {
         info.children.push_back({"Title: " + values.displayName, {}});
     }
     StreamTable& streams = state_->streams;
-    for (const std::string& line : xplMemo_) {
+    for (size_t k = 0; k < xplMemo_.size(); ++k) {
+        const std::string_view line = xplMemo_.bare(k);
         const std::string u = upperCase(line);
         if (u.find("<TITLE ") != std::string::npos) {
             info.children.push_back({"Name: " + GetAttr(line, "displayName").value_or(""), {}});

@@ -157,12 +157,13 @@ std::string decodeCharacterReferences(std::string_view text) {
     return out;
 }
 
-std::vector<ChapterMark> titleChapters(const std::vector<std::string>& titleMemo, int fps) {
+std::vector<ChapterMark> titleChapters(const PlaylistMemo& titleMemo, int fps) {
     std::vector<ChapterMark> chapters;
-    for (const std::string& line : titleMemo) {
+    for (size_t k = 0; k < titleMemo.size(); ++k) {
+        const std::string_view line = titleMemo.bare(k);
         // The element's own name: a comment that mentions a chapter is no chapter.
         const size_t open = line.find('<');
-        if (open == std::string::npos || line.compare(open + 1, 8, "Chapter ") != 0) {
+        if (open == std::string_view::npos || line.substr(open + 1, 8) != "Chapter ") {
             continue;
         }
         const std::optional<std::string> begin = GetAttr(line, "titleTimeBegin");

@@ -6,6 +6,8 @@
 #include <string_view>
 #include <vector>
 
+#include "playlist/xpl_scanner.h"
+
 namespace tolvane {
 
 // One chapter of a title, as muxing tools take it.
@@ -27,7 +29,7 @@ std::string decodeCharacterReferences(std::string_view text);
 
 // The chapters of the title cut out of a playlist's memo (its <Chapter> elements, comments
 // passed over), in memo order.
-std::vector<ChapterMark> titleChapters(const std::vector<std::string>& titleMemo, int fps);
+std::vector<ChapterMark> titleChapters(const PlaylistMemo& titleMemo, int fps);
 
 // Matroska chapter XML, as mkvmerge --chapters reads it.
 std::string matroskaChapterXml(const std::vector<ChapterMark>& chapters);

@@ -10,7 +10,6 @@ namespace tolvane {
 namespace {
 
 constexpr size_t kAttributeWindow = 255;
-constexpr const char* kIndent = "  ";
 // Deeper nesting than this is indented no further: a file of unmatched "<" must not make
 // every memo line grow without limit.
 constexpr int64_t kMaxIndentLevels = 64;
@@ -100,10 +99,58 @@ void XplScanner::lookForValues(const std::string& line) {
     item("SubpictureAttributeItem", tables_.subpicture, false);
 }
 
+void PlaylistMemo::add(std::string_view bareLine, int64_t depth) {
+    text_ += bareLine;
+    ends_.push_back(text_.size());
+    depths_.push_back(static_cast<uint8_t>(std::clamp<int64_t>(depth, 0, kMaxIndentLevels)));
+}
+
+void PlaylistMemo::clear() {
+    text_.clear();
+    ends_.clear();
+    depths_.clear();
+}
+
+std::string_view PlaylistMemo::bare(size_t k) const {
+    const size_t start = k == 0 ? 0 : ends_[k - 1];
+    return std::string_view(text_).substr(start, ends_[k] - start);
+}
+
+std::string PlaylistMemo::line(size_t k) const {
+    std::string shown(2 * static_cast<size_t>(depths_[k]), ' ');
+    shown += bare(k);
+    return shown;
+}
+
+void PlaylistMemo::keep(size_t first, size_t last) {
+    if (first > last || last >= size()) {
+        return;
+    }
+    const size_t start = first == 0 ? 0 : ends_[first - 1];
+    text_ = text_.substr(start, ends_[last] - start);
+    std::vector<size_t> ends;
+    for (size_t k = first; k <= last; ++k) {
+        ends.push_back(ends_[k] - start);
+    }
+    ends_ = std::move(ends);
+    depths_ = std::vector<uint8_t>(depths_.begin() + static_cast<long>(first),
+                                   depths_.begin() + static_cast<long>(last) + 1);
+}
+
+std::vector<std::string> PlaylistMemo::lines() const {
+    std::vector<std::string> shown;
+    shown.reserve(size());
+    for (size_t k = 0; k < size(); ++k) {
+        shown.push_back(line(k));
+    }
+    return shown;
+}
+
 void XplScanner::finishLine() {
-    memo_.push_back(line_);
+    memo_.add(line_, lineIndent_);
     lookForValues(line_);
     line_.clear();
+    lineIndent_ = 0;
 }
 
 void XplScanner::scan(const uint8_t* data, size_t length) {
@@ -117,13 +164,19 @@ void XplScanner::scan(const uint8_t* data, size_t length) {
         if (inTag_) {
             if (data[k] > 31) {
                 line_ += x;
-            } else if (line_.empty() || line_.back() != ' ') {
+            } else if (line_.empty() ? lineIndent_ == 0 : line_.back() != ' ') {
                 line_ += ' ';
             }
         }
         if (x == '/' && previous == '<') {
             depth_ -= 2;
-            line_.erase(0, std::min<size_t>(2, line_.size()));
+            // A closing tag stands one level out: one unit of indentation goes, or, without
+            // any, the line's first two characters.
+            if (lineIndent_ > 0) {
+                --lineIndent_;
+            } else {
+                line_.erase(0, std::min<size_t>(2, line_.size()));
+            }
         }
         if (x == '>') {
             inTag_ = false;
@@ -137,9 +190,7 @@ void XplScanner::scan(const uint8_t* data, size_t length) {
             if ((last_ & 0xFFFF) == 0x2D2D) {
                 --depth_;
             }
-            for (int64_t level = 0; level < std::min(depth_, kMaxIndentLevels); ++level) {
-                line_ += kIndent;
-            }
+            lineIndent_ = std::clamp<int64_t>(depth_, 0, kMaxIndentLevels);
         }
         last_ = last_ << 8 | data[k];
     }

@@ -30,12 +30,32 @@ struct XplValues {
     std::string tickBase;
 };
 
+// The playlist's tags, one a line, each with its nesting depth. Lines are kept without their
+// indentation, in one text, so that memory grows with the file and not with its nesting.
+class PlaylistMemo {
+public:
+    void add(std::string_view bareLine, int64_t depth);
+    void clear();
+    size_t size() const { return depths_.size(); }
+    bool empty() const { return depths_.empty(); }
+    // A line as it is shown: two blanks a level (64 at the most), then the tag.
+    std::string line(size_t k) const;
+    std::string_view bare(size_t k) const;
+    // Keeps the lines from `first` to `last`, both included.
+    void keep(size_t first, size_t last);
+    std::vector<std::string> lines() const;
+
+private:
+    std::string text_;
+    std::vector<size_t> ends_;
+    std::vector<uint8_t> depths_;
+};
+
 // Turns the bytes of a playlist into memo lines, one per tag, indented two blanks a level, and
 // picks up the playlist's values and attribute tables on the way. Bytes may come in chunks.
 class XplScanner {
 public:
-    XplScanner(std::vector<std::string>& memo, XplAttributeTables& tables)
-        : memo_(memo), tables_(tables) {}
+    XplScanner(PlaylistMemo& memo, XplAttributeTables& tables) : memo_(memo), tables_(tables) {}
 
     void scan(const uint8_t* data, size_t length);
     const XplValues& values() const { return values_; }
@@ -44,10 +64,11 @@ private:
     void finishLine();
     void lookForValues(const std::string& line);
 
-    std::vector<std::string>& memo_;
+    PlaylistMemo& memo_;
     XplAttributeTables& tables_;
     XplValues values_;
-    std::string line_;
+    std::string line_;        // the current tag, without its indentation
+    int64_t lineIndent_ = 0;  // indentation units in front of it
     bool inTag_ = false;
     int64_t depth_ = 0;
     uint32_t last_ = 0;

@@ -6,7 +6,7 @@ namespace tolvane {
 
 namespace {
 
-bool containsUpper(const std::string& line, const char* text) {
+bool containsUpper(std::string_view line, const char* text) {
     return upperCase(line).find(text) != std::string::npos;
 }
 
@@ -35,29 +35,31 @@ bool refersTo(std::string_view line, const std::string& upperKey) {
 
 }  // namespace
 
-int findTitleLine(const std::vector<std::string>& memo, const std::string& key) {
+int findTitleLine(const PlaylistMemo& memo, const std::string& key) {
     if (key.empty()) {
         return -1;
     }
     const std::string upperKey = upperCase(key);
     for (size_t k = 1; k < memo.size(); ++k) {
-        if (refersTo(memo[k], upperKey)) {
+        if (refersTo(memo.bare(k), upperKey)) {
             return static_cast<int>(k);
         }
     }
     return -1;
 }
 
-void cutToTitle(std::vector<std::string>& memo, int found) {
+void cutToTitle(PlaylistMemo& memo, int found) {
+    size_t first = 0;
     for (int k = found - 1; k >= 0; --k) {
-        if (containsUpper(memo[static_cast<size_t>(k)], "<TITLE ")) {
-            memo.erase(memo.begin(), memo.begin() + k);
+        if (containsUpper(memo.bare(static_cast<size_t>(k)), "<TITLE ")) {
+            first = static_cast<size_t>(k);
             break;
         }
     }
+    memo.keep(first, memo.size() - 1);
     for (size_t k = 1; k < memo.size(); ++k) {
-        if (containsUpper(memo[k], "</TITLE")) {
-            memo.erase(memo.begin() + static_cast<long>(k) + 1, memo.end());
+        if (containsUpper(memo.bare(k), "</TITLE")) {
+            memo.keep(0, k);
             break;
         }
     }

@@ -3,6 +3,8 @@
 #include <string>
 #include <vector>
 
+#include "playlist/xpl_scanner.h"
+
 namespace tolvane {
 
 struct TreeNode {
@@ -14,9 +16,9 @@ struct TreeNode {
 // The line of the title that plays `key` (the source's name without extension): the first memo
 // line after line 0 with an attribute that names that file (any folder, any extension, any
 // case). -1 when there is none.
-int findTitleLine(const std::vector<std::string>& memo, const std::string& key);
+int findTitleLine(const PlaylistMemo& memo, const std::string& key);
 
 // Cuts the memo down to the title element around line `found`.
-void cutToTitle(std::vector<std::string>& memo, int found);
+void cutToTitle(PlaylistMemo& memo, int found);
 
 }  // namespace tolvane

@@ -1,5 +1,9 @@
 #include <gtest/gtest.h>
 
+#include <sys/resource.h>
+#include <sys/wait.h>
+#include <unistd.h>
+
 #include <filesystem>
 
 #include "core/platform_error.h"
@@ -15,7 +19,7 @@ using fixture::FormFixture;
 using Lines = std::vector<std::string>;
 
 Lines memoOf(const std::string& xml, XplValues* values = nullptr) {
-    Lines memo;
+    PlaylistMemo memo;
     XplAttributeTables tables;
     XplScanner scanner(memo, tables);
     // In two chunks, to show that a tag may straddle them.
@@ -25,7 +29,7 @@ Lines memoOf(const std::string& xml, XplValues* values = nullptr) {
     if (values != nullptr) {
         *values = scanner.values();
     }
-    return memo;
+    return memo.lines();
 }
 
 TEST(GetAttr, FindsValuesAsTheTagSpellsThem) {
@@ -66,13 +70,15 @@ TEST(XplChapters, DecodesNamesAndWritesBothFormats) {
     EXPECT_EQ(decodeCharacterReferences("a & b &bogus; &#xD800; &#;"),
               "a & b &bogus; &#xD800; &#;");
 
-    const Lines memo = {"<Title displayName=\"Main\">",
-                        "  <!-- <Chapter titleTimeBegin=\"00:00:09:00\"/> -->",
-                        "  <ChapterList>",
-                        "    <Chapter titleTimeBegin=\"00:00:00:00\" displayName=\"R&amp;D\"/>",
-                        "    <Chapter titleTimeBegin=\"00:01:02:12\" displayName=\"\"/>",
-                        "    <Chapter titleTimeBegin=\"broken\" displayName=\"x\"/>",
-                        "  </ChapterList>"};
+    PlaylistMemo memo;
+    for (const char* line :
+         {"<Title displayName=\"Main\">", "  <!-- <Chapter titleTimeBegin=\"00:00:09:00\"/> -->",
+          "  <ChapterList>",
+          "    <Chapter titleTimeBegin=\"00:00:00:00\" displayName=\"R&amp;D\"/>",
+          "    <Chapter titleTimeBegin=\"00:01:02:12\" displayName=\"\"/>",
+          "    <Chapter titleTimeBegin=\"broken\" displayName=\"x\"/>", "  </ChapterList>"}) {
+        memo.add(line, 0);
+    }
     const std::vector<ChapterMark> chapters = titleChapters(memo, 24);
     ASSERT_EQ(chapters.size(), 2u);
     EXPECT_EQ(chapters[1].startNs, 62500000000);
@@ -85,6 +91,44 @@ TEST(XplChapters, DecodesNamesAndWritesBothFormats) {
     EXPECT_NE(xml.find("<ChapterString>R&amp;D</ChapterString>"), std::string::npos);
     // Milliseconds round to the nearest: frame 1 of 60 is 16.667 ms.
     EXPECT_EQ(ogmChapters({{16666667, "a"}}).substr(0, 22), "CHAPTER01=00:00:00.017");
+}
+
+TEST(XplScanner, KeepsMemoryLinearInTheFileWhateverItsNesting) {
+    // 2 MiB of "<": every line one level deeper, and every line shown with its indentation.
+    const std::string deep(2 * 1024 * 1024, '<');
+    std::string hostile;
+    for (size_t k = 0; k < deep.size() / 2; ++k) {
+        hostile += "<>";
+    }
+    for (const std::string& xml : {deep, hostile}) {
+        // In a process of its own, whose peak memory is the scan's.
+        const pid_t child = fork();
+        ASSERT_GE(child, 0);
+        if (child == 0) {
+            PlaylistMemo memo;
+            XplAttributeTables tables;
+            XplScanner scanner(memo, tables);
+            scanner.scan(reinterpret_cast<const uint8_t*>(xml.data()), xml.size());
+            if (!memo.empty() && memo.line(memo.size() - 1).size() > 130) {
+                _exit(255);
+            }
+            rusage usage{};
+            getrusage(RUSAGE_SELF, &usage);
+            _exit(static_cast<int>(std::min<long>(usage.ru_maxrss / 1024, 254)));  // MiB
+        }
+        int status = 0;
+        waitpid(child, &status, 0);
+        ASSERT_TRUE(WIFEXITED(status));
+#if !defined(__SANITIZE_ADDRESS__)
+        // Was 355 MiB for the "<>" file; the process itself takes a few.
+        EXPECT_LT(WEXITSTATUS(status), 64) << "MiB at the peak";
+#endif
+    }
+    // Lines keep no indentation of their own: a deep line costs what its tag does.
+    PlaylistMemo memo;
+    memo.add("<a>", 64);
+    EXPECT_EQ(memo.bare(0), "<a>");
+    EXPECT_EQ(memo.line(0).size(), 131u);
 }
 
 TEST(XplScanner, ShowsOneTagALineIndentedByNesting) {
@@ -156,7 +200,7 @@ TEST(ReadXpl, ShowsTheTitleOfTheSourceAndTicksItsTracks) {
         {"Chapter", {{"00:10:00:00: Intro", {}}}},
     };
     EXPECT_EQ(f.form.xplTree(), expected);
-    const Lines memo = f.form.xplMemo();
+    const Lines memo = f.form.xplMemo().lines();
     ASSERT_FALSE(memo.empty());
     EXPECT_EQ(memo.front(),
               "    <Title id=\"Main\" displayName=\"Main\" titleDuration=\"01:02:03:04\">");
@@ -262,7 +306,7 @@ TEST(ReadXpl, WithoutATitleKeepsTheWholeFileAndTheTree) {
     EXPECT_EQ(f.form.xplTree().size(), 4u) << "the design's nodes stay";
     EXPECT_EQ(f.form.xplMemo().size(),
               static_cast<size_t>(std::count(playlist.begin(), playlist.end(), '>')));
-    EXPECT_EQ(f.form.xplMemo().front(), "<?xml version=\"1.0\"?>");
+    EXPECT_EQ(f.form.xplMemo().line(0), "<?xml version=\"1.0\"?>");
     EXPECT_EQ(f.logMarkup().back(), "");
     EXPECT_EQ(f.logMarkup()[f.logMarkup().size() - 2], "Done.");
 

@@ -85,7 +85,7 @@ public:
     void setAnalysers(HeaderAnalysers* analysers);
     bool jobRunning() const { return busy_; }
     // The playlist tab: the tags of the playlist (cut to the title) and the title's tree.
-    const std::vector<std::string>& xplMemo() const { return xplMemo_; }
+    const PlaylistMemo& xplMemo() const { return xplMemo_; }
     const std::vector<TreeNode>& xplTree() const { return xplTree_; }
     bool memoVisible() const { return memoVisible_; }
 
@@ -195,7 +195,7 @@ private:
     int logoLeft_ = 326;
     SettingsStore* settings_ = nullptr;
     WindowGeometry geometry_;
-    std::vector<std::string> xplMemo_;
+    PlaylistMemo xplMemo_;
     std::vector<TreeNode> xplTree_ = {
         {"Video", {}}, {"Audio", {}}, {"Subpicture", {}}, {"Chapter", {}}};
     XplAttributeTables xplTables_;  // kept from one playlist to the next

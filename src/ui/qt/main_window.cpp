@@ -483,7 +483,7 @@ void Main::playlistChanged() {
     }
     tree_->expandAll();
     QStringList lines;
-    for (const std::string& line : form_.xplMemo()) {
+    for (const std::string& line : form_.xplMemo().lines()) {
         lines.append(qs(line));
     }
     memo_->setPlainText(lines.join('\n'));
