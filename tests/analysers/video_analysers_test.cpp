@@ -173,6 +173,7 @@ struct Sps {
     bool timing = true;
     uint32_t unitsInTick = 1001, timeScale = 48000;
     bool scalingLists = false;
+    bool fullScalingLists = false;  // a 4x4 and an 8x8 list with every delta given
 
     Bytes bytes() const {
         BitWriter w;
@@ -190,10 +191,20 @@ struct Sps {
             if (chroma == 3) {
                 w.bit(0);
             }
-            w.ue(0).ue(0).bit(0).bit(scalingLists ? 1 : 0);
+            w.ue(0).ue(0).bit(0).bit(scalingLists || fullScalingLists ? 1 : 0);
             if (scalingLists) {
                 // List 0 present with deltas that end it early, the other seven absent.
                 w.bit(1).se(-8).bits(0, 7);
+            } else if (fullScalingLists) {
+                w.bit(1);
+                for (int k = 0; k < 16; ++k) {
+                    w.se(k % 2 == 0 ? 3 : -1);
+                }
+                w.bits(0, 5).bit(1);
+                for (int k = 0; k < 64; ++k) {
+                    w.se(k % 3 == 0 ? 5 : -2);
+                }
+                w.bit(0);
             }
         }
         w.ue(0).ue(pocType);
@@ -312,6 +323,11 @@ TEST(AnalyseH264, AppliesTheCropUnitOfEachLayout) {
     scaling.scalingLists = true;
     scaling.pocType = 1;
     EXPECT_EQ(h264(scaling).lines[3], "   Size = [bl]1920[/bl]x[bl]1080[/bl]");
+    // Lists read to their last entry, 16 and 64 deltas: the fields after them still line up.
+    Sps lists;
+    lists.fullScalingLists = true;
+    EXPECT_EQ(h264(lists).lines[3], "   Size = [bl]1920[/bl]x[bl]1080[/bl]");
+    EXPECT_EQ(h264(lists).lines.back(), "   Frame rate = 23.976 fps");
 
     // Every side is cropped, in chroma units: 864x480 coded, 854x480 shown.
     Sps narrow;

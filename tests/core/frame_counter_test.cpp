@@ -8,7 +8,7 @@ namespace {
 
 using fixture::Bytes;
 
-int32_t countChunks(const std::vector<Bytes>& chunks, VideoType type, int32_t number = 0) {
+int64_t countChunks(const std::vector<Bytes>& chunks, VideoType type, int32_t number = 0) {
     FrameCounter counter;
     int64_t count = 0;
     for (const Bytes& chunk : chunks) {
@@ -35,8 +35,9 @@ TEST(FrameCounter, CountsEveryCodeOnceWhereverTheChunksSplitIt) {
 TEST(FrameCounter, CountsEachCodingsOwnCodeAndKeepsStreamsApart) {
     const Bytes h264 = {0x00, 0x00, 0x01, 0x09, 0x10, 0x00, 0x00, 0x01, 0x00, 0x00, 0x01, 0x09};
     EXPECT_EQ(countChunks({h264}, VideoType::H264), 2);
-    const Bytes vc1 = {0x00, 0x00, 0x01, 0x0D, 0x00, 0x00, 0x01, 0x0F};
-    EXPECT_EQ(countChunks({vc1}, VideoType::Vc1), 1);
+    // Two frames and a sequence header: only the frame start code counts.
+    const Bytes vc1 = {0x00, 0x00, 0x01, 0x0D, 0x00, 0x00, 0x01, 0x0F, 0x00, 0x00, 0x01, 0x0D};
+    EXPECT_EQ(countChunks({vc1}, VideoType::Vc1), 2);
     // A chunk that only begins like the end of a code counts nothing.
     EXPECT_EQ(countChunks({{0x01, 0x00, 0x33}, {0x01, 0x09}}, VideoType::Mpeg2), 0);
 

@@ -61,7 +61,9 @@ public:
         RecordingHooks::payloadChunk(chunk, s);
         packetPts.push_back(s.packetHasPts ? std::optional(s.packetPts) : std::nullopt);
         videoDts.push_back(s.videoDts);
+        videoTypes.push_back(s.videoType);
     }
+    std::vector<VideoType> videoTypes;
     std::vector<std::optional<uint32_t>> packetPts;
     std::vector<uint32_t> videoDts;
 };
@@ -258,6 +260,11 @@ TEST(PackScanner, GivesEveryPacketItsOwnPtsInEitherHeaderFormAndPass) {
         const std::vector<std::optional<uint32_t>> expected = {4000u, 4500u,        7000u,       0u,
                                                                5000u, std::nullopt, std::nullopt};
         EXPECT_EQ(hooks.packetPts, expected);
+        // Each video packet is taken for its own coding, also after packets of the others.
+        EXPECT_EQ(hooks.videoTypes[0], VideoType::H264);
+        EXPECT_EQ(hooks.videoTypes[1], VideoType::Vc1);
+        EXPECT_EQ(hooks.videoTypes[4], VideoType::Mpeg2);
+        EXPECT_EQ(hooks.videoTypes[5], VideoType::Mpeg2);
         // A PTS of 0 is held like any other; a packet without one holds none.
         EXPECT_TRUE(hooks.chunks[3].ptsHeld);
         EXPECT_EQ(hooks.chunks[2].heldPts, 7000u);

@@ -155,6 +155,7 @@ const char* const kPlaylist = R"(<?xml version="1.0"?>
     <VideoAttributeItem index="1" codec="VC-1"/>
     <AudioAttributeItem index="1" codec="DD+" channels="6"/>
     <AudioAttributeItem index="2" codec="MLP"/>
+    <AudioAttributeItem index="8" codec="DTS-HD" channels="8"/>
     <AudioAttributeItem index="9" codec="never"/>
     <SubpictureAttributeItem index="1" codec="2bitRLE"/>
   </MediaAttributeList>
@@ -168,7 +169,7 @@ const char* const kPlaylist = R"(<?xml version="1.0"?>
         <Audio track="1" streamNumber="2" mediaAttr="1" description="English"/>
         <Audio track="2" streamNumber="2" mediaAttr="1" description="English"/>
         <Audio track="3" streamNumber="12" mediaAttr="2" description="Commentary"/>
-        <Audio track="4" streamNumber="40" mediaAttr="7" description="Out of range"/>
+        <Audio track="4" streamNumber="40" mediaAttr="8" description="Out of range"/>
         <Subtitle track="1" streamNumber="1" mediaAttr="1" description="French"/>
       </PrimaryAudioVideoClip>
       <ChapterList>
@@ -195,7 +196,9 @@ TEST(ReadXpl, ShowsTheTitleOfTheSourceAndTicksItsTracks) {
           {"TickBase: 24fps", {}}}},
         {"Video", {{"VC-1.s0", {}}}},
         {"Audio",
-         {{"DD+.6ch.s01.English", {}}, {"MLP.s11.Commentary", {}}, {".s39.Out of range", {}}}},
+         {{"DD+.6ch.s01.English", {}},
+          {"MLP.s11.Commentary", {}},
+          {"DTS-HD.8ch.s39.Out of range", {}}}},
         {"Subtitle", {{"2bitRLE.s00.French", {}}}},
         {"Chapter", {{"00:10:00:00: Intro", {}}}},
     };
@@ -205,10 +208,11 @@ TEST(ReadXpl, ShowsTheTitleOfTheSourceAndTicksItsTracks) {
     EXPECT_EQ(memo.front(),
               "    <Title id=\"Main\" displayName=\"Main\" titleDuration=\"01:02:03:04\">");
     EXPECT_EQ(memo.back(), "    </Title>");
-    EXPECT_EQ(f.logMarkup(),
-              (Lines{"Open VPLST000.XPL", "Filesize: " + std::to_string(playlist.size()) + " bytes",
-                     "VC-1.s0 found!", "DD+.6ch.s01.English found!", "MLP.s11.Commentary found!",
-                     ".s39.Out of range found!", "2bitRLE.s00.French found!", "Done.", ""}));
+    EXPECT_EQ(
+        f.logMarkup(),
+        (Lines{"Open VPLST000.XPL", "Filesize: " + std::to_string(playlist.size()) + " bytes",
+               "VC-1.s0 found!", "DD+.6ch.s01.English found!", "MLP.s11.Commentary found!",
+               "DTS-HD.8ch.s39.Out of range found!", "2bitRLE.s00.French found!", "Done.", ""}));
     EXPECT_TRUE(f.form.ticked(Control::cbVideo0));
     EXPECT_EQ(f.form.control(audioBox(1)).caption, "DD+.6ch.s01.English");
     EXPECT_EQ(f.form.control(audioBox(1)).hint, "DD+.6ch.s01.English");
