@@ -13,25 +13,9 @@
 #include "jobs/pack_rebuilder.h"
 #include "test_doubles.h"
 
-namespace {
-
-using namespace tolvane;
-using fixture::Bytes;
-
-class ShortReads : public fixture::MemorySource {
-public:
-    ShortReads(Bytes data, size_t most) : MemorySource(std::move(data)), most_(most) {}
-    size_t read(uint8_t* out, size_t length) override {
-        return MemorySource::read(out, std::min(length, most_));
-    }
-
-private:
-    size_t most_;
-};
-
-}  // namespace
-
 extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
+    using namespace tolvane;
+    using fixture::Bytes;
     if (size < 2) {
         return 0;
     }
@@ -55,7 +39,7 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
     options.fastMb = 1;
     StreamAnalysers analysers(*state, log);
     for (const Bytes& file : files) {
-        state->job.source = std::make_unique<ShortReads>(file, most);
+        state->job.source = std::make_unique<fixture::TricklingSource>(file, most);
         DetectionPass detection(*state, log, options, analysers);
         PackEngine(*state, os, log).demux(PassMode::Detection, detection);
     }
@@ -74,7 +58,7 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
         state->streams.subOut[n] = &sinks[18 + n];
     }
     for (const Bytes& file : files) {
-        state->job.source = std::make_unique<ShortReads>(file, most);
+        state->job.source = std::make_unique<fixture::TricklingSource>(file, most);
         DemuxPass demux(*state, log, options);
         PackEngine(*state, os, log).demux(PassMode::Demux, demux);
     }

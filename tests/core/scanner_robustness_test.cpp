@@ -182,18 +182,6 @@ TEST(ScannerRobustness, HandsOverTheSameWhereverTheBlocksEnd) {
     EXPECT_EQ(whole.payload.at({static_cast<int>(PacketKind::Audio), 0}), Bytes(600 * 67, 0x0B));
 }
 
-// A source that hands over at most `most` bytes a read, as pipes and network files do.
-class TricklingSource : public fixture::MemorySource {
-public:
-    TricklingSource(Bytes data, size_t most) : MemorySource(std::move(data)), most_(most) {}
-    size_t read(uint8_t* out, size_t length) override {
-        return MemorySource::read(out, std::min(length, most_));
-    }
-
-private:
-    size_t most_;
-};
-
 TEST(ScannerRobustness, JobsWriteTheSameWhateverTheSizesOfTheReads) {
     Bytes stream(333, 0x00);
     const Bytes packs = wellFormedStream();
@@ -203,8 +191,9 @@ TEST(ScannerRobustness, JobsWriteTheSameWhateverTheSizesOfTheReads) {
     for (const size_t most : {kBlockSize, size_t{1}, size_t{777}, size_t{65537}}) {
         SCOPED_TRACE(most);
         fixture::FormFixture f;
-        f.form.setInputOpener(
-            [&](const std::string&) { return std::make_unique<TricklingSource>(stream, most); });
+        f.form.setInputOpener([&](const std::string&) {
+            return std::make_unique<fixture::TricklingSource>(stream, most);
+        });
         f.chooseSource((f.dir.path() / "MOVIE.EVO").string());
         f.form.setText(Control::eWorkdir, f.dir.path().string());
         f.form.bReadEVOClick();

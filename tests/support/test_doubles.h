@@ -1,5 +1,6 @@
 #pragma once
 
+#include <algorithm>
 #include <functional>
 #include <string>
 #include <vector>
@@ -26,6 +27,18 @@ public:
 private:
     Bytes data_;
     int64_t position_ = 0;
+};
+
+// A source that hands over at most `most` bytes a read, as pipes and network files do.
+class TricklingSource : public MemorySource {
+public:
+    TricklingSource(Bytes data, size_t most) : MemorySource(std::move(data)), most_(most) {}
+    size_t read(uint8_t* out, size_t length) override {
+        return MemorySource::read(out, std::min(length, most_));
+    }
+
+private:
+    size_t most_;
 };
 
 // Pass options set by the test; every stream box ticked unless `ticked` says otherwise.
