@@ -7,14 +7,11 @@ namespace tolvane {
 namespace {
 
 constexpr size_t kSupHeaderSize = 10;
-constexpr size_t kMpegAudioSlot = 3;  // after the three stream kinds
 
 }  // namespace
 
 void DemuxPass::reportWithoutBox(size_t slot, const std::string& stream, int32_t idByte) {
-    std::bitset<256>& reported = state_.streams.withoutBoxReported[slot];
-    if (!reported.test(static_cast<size_t>(idByte & 0xFF))) {
-        reported.set(static_cast<size_t>(idByte & 0xFF));
+    if (firstMention(state_.streams.withoutBoxReported[slot], idByte)) {
         reporter_.log(stream + " has no stream box: not written.");
     }
 }

@@ -54,11 +54,9 @@ void DetectionPass::streamRegistered(StreamKind kind, int32_t number, int32_t id
 }
 
 void DetectionPass::numberTaken(StreamKind kind, int32_t number, int32_t idByte, int32_t takenBy) {
-    std::bitset<256>& seen = withoutBox_[static_cast<size_t>(kind)];
-    if (seen.test(static_cast<size_t>(idByte & 0xFF))) {
+    if (!firstMention(withoutBox_[static_cast<size_t>(kind)], idByte)) {
         return;
     }
-    seen.set(static_cast<size_t>(idByte & 0xFF));
     reporter_.log(streamText(kind, idByte) + " has no stream box: number " +
                   std::to_string(number) + " is taken by stream " + idText(takenBy) + ".");
 }

@@ -53,6 +53,19 @@ struct StreamTable {
     std::array<OutputSink*, 32> subOut{};
 };
 
+// The slot of withoutBoxReported that MPEG audio uses, after the three stream kinds.
+inline constexpr size_t kMpegAudioSlot = 3;
+
+// True the first time `idByte` is marked in `said`: a stream without a box is named once.
+inline bool firstMention(std::bitset<256>& said, int32_t idByte) {
+    const auto bit = static_cast<size_t>(idByte & 0xFF);
+    if (said.test(bit)) {
+        return false;
+    }
+    said.set(bit);
+    return true;
+}
+
 // The entry of `number` in the box-id table of `kind`; null for a number without a box.
 int32_t* boxIdEntry(StreamTable& streams, StreamKind kind, int32_t number);
 

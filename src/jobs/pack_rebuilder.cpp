@@ -23,7 +23,6 @@ constexpr size_t kAudioEntries = 1824;
 constexpr size_t kSubEntries = 1840;
 constexpr size_t kDsiEnd = 1968;
 constexpr uint8_t kAdvancedPack = 0x80;
-constexpr size_t kMpegAudioSlot = 3;
 
 void putBigEndian(uint8_t* at, uint32_t value) {
     at[0] = static_cast<uint8_t>(value >> 24);
@@ -77,9 +76,7 @@ int32_t PackRebuilder::newNumber(StreamKind kind, int32_t number) const {
 }
 
 void PackRebuilder::leftOut(size_t slot, const std::string& stream, uint8_t idByte) {
-    std::bitset<256>& reported = streams_.withoutBoxReported[slot];
-    if (!reported.test(idByte)) {
-        reported.set(idByte);
+    if (firstMention(streams_.withoutBoxReported[slot], idByte)) {
         reporter_.log(stream + " has no stream box: left out.");
     }
 }
