@@ -3,8 +3,9 @@
 # when they are missing.
 set -euo pipefail
 
-# ffmpeg encodes the streams of the sample disc; the tests also check against ffprobe.
-packages=(g++ cmake make libgtest-dev libgmock-dev qt6-base-dev ffmpeg)
+# CLI11 parses the command line and nlohmann-json writes its reports. ffmpeg encodes the
+# streams of the sample disc; the tests also check against ffprobe.
+packages=(g++ cmake make libgtest-dev libgmock-dev qt6-base-dev libcli11-dev nlohmann-json3-dev ffmpeg)
 # The test command also checks the install tree and the Debian package with the desktop's own
 # validators, reads exported chapters back through mkvmerge and mkvextract, and builds and runs
 # the fuzz targets with clang's libFuzzer.

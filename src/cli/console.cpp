@@ -4,7 +4,7 @@
 #include <clocale>
 #include <iostream>
 
-#include "ui/model/main_form.h"
+#include "jobs/job_context.h"
 
 namespace tolvane::cli {
 
@@ -30,9 +30,9 @@ void installInterruptHandler() {
 }
 
 void ConsoleOs::processEvents() {
-    if (interrupted != 0 && !cancelSent_ && form_ != nullptr) {
+    if (interrupted != 0 && !cancelSent_ && state_ != nullptr && log_ != nullptr) {
         cancelSent_ = true;
-        form_->bCancelClick();
+        cancelJob(*state_, *log_);
     }
 }
 

@@ -5,11 +5,8 @@
 #include <string>
 
 #include "core/os_services.h"
+#include "core/shared_state.h"
 #include "jobs/message_log.h"
-
-namespace tolvane {
-class MainForm;
-}
 
 namespace tolvane::cli {
 
@@ -18,11 +15,14 @@ namespace tolvane::cli {
 extern volatile std::sig_atomic_t interrupted;
 void installInterruptHandler();
 
-// OS services of the command line: Ctrl-C is the Cancel button, whose question is answered
-// Yes; errors go to standard error.
+// OS services of the command line: Ctrl-C stops the running job as the window's Cancel button
+// does, answered Yes; errors go to standard error.
 class ConsoleOs : public OsServices {
 public:
-    void attach(MainForm* form) { form_ = form; }
+    void attach(SharedState* state, Reporter* log) {
+        state_ = state;
+        log_ = log;
+    }
     void processEvents() override;
     void repaint() override {}
     bool askYesNo(const std::string&) override { return true; }
@@ -34,7 +34,8 @@ public:
     bool failed() const { return failed_; }
 
 private:
-    MainForm* form_ = nullptr;
+    SharedState* state_ = nullptr;
+    Reporter* log_ = nullptr;
     bool cancelSent_ = false;
     bool failed_ = false;
 };

@@ -1,12 +1,17 @@
-// tolvane-cli: the read and demux jobs of the window model, driven from a shell.
+// tolvane-cli: the read, demux, rebuild and playlist jobs, run from a shell.
 #include <unistd.h>
 
+#include <algorithm>
 #include <iostream>
 
+#include "analysers/stream_analysers.h"
 #include "cli/cli_options.h"
 #include "cli/console.h"
 #include "core/platform_error.h"
-#include "ui/model/main_form.h"
+#include "jobs/demux_job.h"
+#include "jobs/read_job.h"
+#include "jobs/rebuild_job.h"
+#include "playlist/xpl_job.h"
 
 namespace {
 
@@ -28,54 +33,39 @@ int usageError(const std::string& message) {
     return kUsageError;
 }
 
-void applyOptions(MainForm& form, const CliOptions& options) {
-    form.setTicked(Control::cbContinue, options.continueOn);
-    form.setTicked(Control::cbRBAdvanced, options.advancedPacks);
-    form.setTicked(Control::cbDelayNames, options.delayNames);
-    form.setTicked(Control::cbExtByCoding, options.extByCoding);
-    form.setTicked(Control::cbFastCheck, options.fastCheck);
-    form.setText(Control::ieFastSize, options.fastCheckMb);
-    form.setTicked(Control::cbCountFr, options.countFrames);
-    form.setTicked(Control::cbDetails, options.details);
-    form.setText(Control::eWorkdir, options.outputFolder);
-    if (options.videoExt) {
-        form.setText(Control::eVideoExt, *options.videoExt);
+// The window's name of a stream box: cbVideo0, cbAudio03, cbSub12.
+std::string boxName(const StreamBox& box) {
+    const std::string number = std::to_string(box.number);
+    switch (box.kind) {
+        case StreamKind::Video:
+            return "cbVideo" + number;
+        case StreamKind::Audio:
+            return "cbAudio" + std::string(number.size() < 2 ? "0" : "") + number;
+        case StreamKind::Subpicture:
+            break;
     }
-    if (options.audioExt) {
-        form.setText(Control::eAudioExt, *options.audioExt);
-    }
-    if (options.subExt) {
-        form.setText(Control::eSubExt, *options.subExt);
-    }
+    return "cbSub" + std::string(number.size() < 2 ? "0" : "") + number;
 }
 
-// The labelled stream box that `name` names, by its control name or by its caption.
-bool findLabelledBox(const MainForm& form, const std::string& name, Control& found) {
-    for (size_t k = static_cast<size_t>(Control::cbVideo0); k < kControlCount; ++k) {
-        const Control c = static_cast<Control>(k);
-        if (form.enabled(c) && (controlName(c) == name || form.control(c).caption == name)) {
-            found = c;
-            return true;
-        }
-    }
-    return false;
-}
-
-// Ticks exactly the boxes the list names; returns the first name that fits no labelled box.
-std::optional<std::string> applySelection(MainForm& form, const std::vector<std::string>& names) {
-    std::vector<Control> chosen;
+// Chooses exactly the boxes the list names, by box name or caption; returns the first name
+// that fits no box.
+std::optional<std::string> applySelection(std::vector<StreamBox>& boxes,
+                                          const std::vector<std::string>& names) {
+    std::vector<bool> chosen(boxes.size(), false);
     for (const std::string& name : names) {
-        Control box = Control::cbVideo0;
-        if (!findLabelledBox(form, name, box)) {
+        bool found = false;
+        for (size_t k = 0; k < boxes.size() && !found; ++k) {
+            if (boxName(boxes[k]) == name || boxes[k].label == name) {
+                chosen[k] = true;
+                found = true;
+            }
+        }
+        if (!found) {
             return name;
         }
-        chosen.push_back(box);
     }
-    for (size_t k = static_cast<size_t>(Control::cbVideo0); k < kControlCount; ++k) {
-        form.setTicked(static_cast<Control>(k), false);
-    }
-    for (Control box : chosen) {
-        form.setTicked(box, true);
+    for (size_t k = 0; k < boxes.size(); ++k) {
+        boxes[k].chosen = chosen[k];
     }
     return std::nullopt;
 }
@@ -87,60 +77,75 @@ void printTree(const std::vector<TreeNode>& nodes, int depth) {
     }
 }
 
-int run(const CliOptions& options) {
-    const bool terminalOut = isatty(STDOUT_FILENO) != 0;
-    const bool color =
-        options.color == ColorMode::Always || (options.color == ColorMode::Auto && terminalOut);
-    ConsoleOs os;
-    MainForm form(os);
-    os.attach(&form);
-    ConsoleView view(form.messageLog(), color, isatty(STDERR_FILENO) != 0);
-    form.messageLog().setView(&view);
-    form.FormActivate();
-    applyOptions(form, options);
-    installInterruptHandler();
+PassSettings passSettings(const CliOptions& options) {
+    return PassSettings{
+        .fastCheck = options.fastCheck,
+        .fastCheckMb = std::stoll(options.fastCheckMb),
+        .countFrames = options.countFrames,
+        .details = options.details,
+        .continueOnSecondFile = options.continueOn,
+    };
+}
 
-    if (options.command == Command::Xpl) {
-        if (!options.xplSource.empty()) {
-            form.chooseSource(options.xplSource);
-        }
-        form.setText(Control::eXPLfile, options.source);
-        form.XPLadj();
-        form.bReadXPLClick();
-        if (os.failed()) {
+// The program: its records, its log and the jobs it runs over them.
+class Program {
+public:
+    explicit Program(const CliOptions& options)
+        : options_(options),
+          analysers_(state_, log_),
+          context_{.state = state_, .log = log_, .os = os_, .analysers = analysers_} {
+        const bool color = options.color == ColorMode::Always ||
+                           (options.color == ColorMode::Auto && isatty(STDOUT_FILENO) != 0);
+        view_ = std::make_unique<ConsoleView>(log_, color, isatty(STDERR_FILENO) != 0);
+        log_.setView(view_.get());
+        os_.attach(&state_, &log_);
+        state_.job.formatSettings = os_.locale();
+        state_.job.timeFormat = "h:mm:ss";
+    }
+
+    int run() {
+        try {
+            return options_.command == Command::Xpl ? readPlaylist() : takeApart();
+        } catch (const JobError& error) {
+            os_.showError(error.what());
             return kFailed;
         }
-        printTree(form.xplTree(), 0);
-        if (!options.chapters.empty()) {
-            try {
-                form.saveChapters(options.chapters);
-            } catch (const JobError& error) {
-                std::cerr << "tolvane-cli: " << error.what() << std::endl;
-                return kFailed;
-            }
+    }
+
+private:
+    int readPlaylist() {
+        XplAttributeTables tables;
+        XplJob job(context_, tables);
+        const XplResult playlist = job.run(XplInput{options_.source, options_.xplSource});
+        printTree(playlist.titleFound ? playlist.tree : emptyTitleTree(), 0);
+        if (!options_.chapters.empty()) {
+            saveChapters(playlist, options_.chapters, PathStyle::native(), log_);
         }
         return kDone;
     }
-    form.chooseSource(options.source);
-    if (options.command == Command::Rebuild && !form.sourceIsEvo()) {
-        return usageError("rebuild writes .EVO files and takes an .EVO source: '" + options.source +
-                          "' is not one");
-    }
-    form.bReadEVOClick();
-    if (os.failed()) {
-        return kFailed;
-    }
-    if (interrupted != 0) {
-        return interruptedStatus();
-    }
-    if (options.command == Command::Demux || options.command == Command::Rebuild) {
-        if (options.select) {
-            if (const std::optional<std::string> unknown = applySelection(form, *options.select)) {
+
+    int takeApart() {
+        const bool rebuild = options_.command == Command::Rebuild;
+        if (rebuild && upperCase(extensionOf(options_.source, PathStyle::native())) != ".EVO") {
+            return usageError("rebuild writes .EVO files and takes an .EVO source: '" +
+                              options_.source + "' is not one");
+        }
+        const PassSettings settings = passSettings(options_);
+        ReadJob read(context_);
+        ReadResult found = read.run(ReadInput{options_.source, settings});
+        if (interrupted != 0) {
+            return interruptedStatus();
+        }
+        if (options_.command == Command::Read) {
+            return kDone;
+        }
+        std::vector<StreamBox>& boxes = found.streams;
+        if (options_.select) {
+            if (const std::optional<std::string> unknown = applySelection(boxes, *options_.select)) {
                 return usageError("--select: no stream box '" + *unknown + "' was labelled");
             }
         }
-        const bool rebuild = options.command == Command::Rebuild;
-        if (!form.enabled(rebuild ? Control::bRebuild : Control::bDemux)) {
+        if (std::none_of(boxes.begin(), boxes.end(), [](const StreamBox& b) { return b.chosen; })) {
             std::cerr << (rebuild ? "tolvane-cli: rebuild needs an .EVO source with a stream "
                                     "selected"
                                   : "tolvane-cli: no stream is selected: nothing to demux")
@@ -148,17 +153,46 @@ int run(const CliOptions& options) {
             return kFailed;
         }
         if (rebuild) {
-            form.bRebuildClick();
+            RebuildInput input{
+                .sourcePath = options_.source,
+                .settings = settings,
+                .boxes = boxes,
+                .outputFolder = options_.outputFolder,
+                .advancedPacks = options_.advancedPacks,
+            };
+            if (state_.job.ptmKnown) {
+                input.times = PackRebuilder::Times{state_.job.firstPtm, state_.job.lastPtm};
+            }
+            RebuildJob job(context_);
+            job.run(input);
         } else {
-            form.bDemuxClick();
+            DemuxInput input{
+                .sourcePath = options_.source,
+                .settings = settings,
+                .boxes = boxes,
+                .naming = {.folder = options_.outputFolder,
+                           .delayNames = options_.delayNames,
+                           .extensionByCoding = options_.extByCoding},
+            };
+            OutputNaming& naming = input.naming;
+            naming.videoExtension = options_.videoExt.value_or(naming.videoExtension);
+            naming.audioExtension = options_.audioExt.value_or(naming.audioExtension);
+            naming.subpictureExtension = options_.subExt.value_or(naming.subpictureExtension);
+            DemuxJob job(context_);
+            job.run(input);
         }
-        if (os.failed()) {
-            return kFailed;
-        }
+        std::cout.flush();
+        return interrupted != 0 ? interruptedStatus() : kDone;
     }
-    std::cout.flush();
-    return interrupted != 0 ? interruptedStatus() : kDone;
-}
+
+    const CliOptions& options_;
+    SharedState state_;
+    MessageLog log_;
+    ConsoleOs os_;
+    StreamAnalysers analysers_;
+    JobContext context_;
+    std::unique_ptr<ConsoleView> view_;
+};
 
 }  // namespace
 
@@ -178,5 +212,8 @@ int main(int argc, char** argv) {
         std::cout << "tolvane-cli " << TOLVANE_VERSION << '\n';
         return kDone;
     }
-    return run(options);
+    installInterruptHandler();
+    // The records hold a read block: they live on the heap, not on the stack.
+    auto program = std::make_unique<Program>(options);
+    return program->run();
 }

@@ -71,6 +71,7 @@ void FileOutput::flush() {
 }
 
 void FileOutput::append(const uint8_t* data, size_t length) {
+    appended_ += length;
     if (used_ + length <= kBufferSize) {
         std::memcpy(buffer_.get() + used_, data, length);
         used_ += length;

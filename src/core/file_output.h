@@ -27,6 +27,8 @@ public:
     // Closes after a failure elsewhere: keeps on disk what can still be written, reports nothing.
     void closeQuietly() noexcept;
     const std::string& path() const { return path_; }
+    // Bytes appended so far; all of them are on disk once close() has returned.
+    uint64_t bytesWritten() const { return appended_; }
 
 private:
     void writeAll(const uint8_t* data, size_t length);
@@ -38,6 +40,7 @@ private:
     int fd_ = -1;
     std::unique_ptr<uint8_t[]> buffer_;
     size_t used_ = 0;
+    uint64_t appended_ = 0;
     bool failed_ = false;
 };
 

@@ -30,6 +30,10 @@ int32_t* boxIdEntry(StreamTable& streams, StreamKind kind, int32_t number) {
     return at(streams.subBoxId);
 }
 
+const int32_t* boxIdEntry(const StreamTable& streams, StreamKind kind, int32_t number) {
+    return boxIdEntry(const_cast<StreamTable&>(streams), kind, number);
+}
+
 bool belongsToBox(StreamTable& streams, StreamKind kind, int32_t number, int32_t idByte) {
     int32_t* box = boxIdEntry(streams, kind, number);
     if (box == nullptr) {

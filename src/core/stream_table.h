@@ -68,6 +68,7 @@ inline bool firstMention(std::bitset<256>& said, int32_t idByte) {
 
 // The entry of `number` in the box-id table of `kind`; null for a number without a box.
 int32_t* boxIdEntry(StreamTable& streams, StreamKind kind, int32_t number);
+const int32_t* boxIdEntry(const StreamTable& streams, StreamKind kind, int32_t number);
 
 // Whether a packet of `idByte` under `number` belongs to that number's box. An announced box
 // takes the first coding it is asked about and keeps it.

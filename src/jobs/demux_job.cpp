@@ -1,143 +1,142 @@
-// The demux job: one elementary-stream file per ticked stream box, filled by the demux pass
-// over the source and the second feature file.
-#include <cmath>
+#include "jobs/demux_job.h"
 
+#include "core/file_output.h"
 #include "core/platform_error.h"
+#include "jobs/markup.h"
 #include "jobs/stream_labels.h"
-#include "ui/model/main_form.h"
 
 namespace tolvane {
 
-std::optional<int32_t> MainForm::streamDelayMs(StreamKind kind, int number) const {
-    const StreamTable& streams = state_->streams;
-    // Measured from the first video stream the read reported.
-    const std::optional<uint32_t> video =
-        streams.videoFirstPts[0] ? streams.videoFirstPts[0] : streams.videoFirstPts[1];
-    if (!video || number < 0) {
-        return std::nullopt;
-    }
-    const auto n = static_cast<size_t>(number);
-    std::optional<uint32_t> first;
-    if (kind == StreamKind::Audio && n < streams.audioFirstPts.size()) {
-        first = streams.audioFirstPts[n];
-    } else if (kind == StreamKind::Subpicture && n < streams.subFirstPts.size()) {
-        first = streams.subFirstPts[n];
-    }
-    if (!first) {
-        return std::nullopt;
-    }
-    const auto ticks = static_cast<int32_t>(*first - *video);  // wraps across the 32-bit clock
-    return static_cast<int32_t>(std::lround(ticks / 90.0));
-}
+struct DemuxJob::Output {
+    const StreamBox* box;
+    std::unique_ptr<FileOutput> file;
+};
 
-void MainForm::dropOutputs() {
-    StreamTable& streams = state_->streams;
+namespace {
+
+void dropOutputs(StreamTable& streams) {
     streams.videoOut.fill(nullptr);
     streams.audioOut.fill(nullptr);
     streams.subOut.fill(nullptr);
 }
 
-void MainForm::createOutputs(const std::string& prefix,
-                             std::vector<std::unique_ptr<FileOutput>>& outputs) {
-    StreamTable& streams = state_->streams;
+OutputSink** outputSlot(StreamTable& streams, StreamKind kind, int number) {
+    const auto at = [number](auto& slots) -> OutputSink** {
+        return number >= 0 && number < static_cast<int>(slots.size())
+                   ? &slots[static_cast<size_t>(number)]
+                   : nullptr;
+    };
+    switch (kind) {
+        case StreamKind::Video:
+            return at(streams.videoOut);
+        case StreamKind::Audio:
+            return at(streams.audioOut);
+        case StreamKind::Subpicture:
+            break;
+    }
+    return at(streams.subOut);
+}
+
+}  // namespace
+
+void DemuxJob::createOutputs(const DemuxInput& input, const std::string& prefix, bool aobSource,
+                             std::vector<Output>& outputs) {
+    const OutputNaming& naming = input.naming;
     struct Planned {
+        const StreamBox* box;
         std::string name;
-        OutputSink** slot;
     };
     std::vector<Planned> planned;
-    const auto plan = [&](StreamKind kind, int n, Control box, Control extension,
-                          OutputSink*& slot) {
-        if (!ticked(box)) {
-            return;
+    for (const StreamBox& box : input.boxes) {
+        if (!box.chosen || outputSlot(context_.state.streams, box.kind, box.number) == nullptr) {
+            continue;
         }
-        std::string name = prefix + "." + safeFileNamePart(control(box).caption);
-        if (kind == StreamKind::Audio && ticked(Control::cbDelayNames)) {
+        std::string name = prefix + "." + safeFileNamePart(box.label);
+        if (box.kind == StreamKind::Audio && naming.delayNames && box.delayMs) {
             // The convention muxing front ends read a track's delay from.
-            if (const std::optional<int32_t> delay = streamDelayMs(kind, n)) {
-                name += " DELAY " + std::to_string(*delay) + "ms";
-            }
+            name += " DELAY " + std::to_string(*box.delayMs) + "ms";
         }
-        std::optional<std::string> ext;
-        if (ticked(Control::cbExtByCoding)) {
-            ext = codingExtension(kind, *boxIdEntry(streams, kind, n), sourceIsAob());
+        std::optional<std::string> extension;
+        if (naming.extensionByCoding) {
+            extension = codingExtension(box.kind, box.id, aobSource);
+        }
+        if (!extension) {
+            extension = box.kind == StreamKind::Video   ? naming.videoExtension
+                        : box.kind == StreamKind::Audio ? naming.audioExtension
+                                                        : naming.subpictureExtension;
         }
         // Captions may come from playlist text: they must not name another folder.
-        planned.push_back({name + "." + safeFileNamePart(ext.value_or(text(extension))), &slot});
-    };
-    for (int n = 0; n < 2; ++n) {
-        plan(StreamKind::Video, n, videoBox(n), Control::eVideoExt,
-             streams.videoOut[static_cast<size_t>(n)]);
-    }
-    for (int n = 0; n < kAudioBoxes; ++n) {
-        plan(StreamKind::Audio, n, audioBox(n), Control::eAudioExt,
-             streams.audioOut[static_cast<size_t>(n)]);
-    }
-    for (int n = 0; n < kSubBoxes; ++n) {
-        plan(StreamKind::Subpicture, n, subBox(n), Control::eSubExt,
-             streams.subOut[static_cast<size_t>(n)]);
+        planned.push_back({&box, name + "." + safeFileNamePart(*extension)});
     }
     // Every name is checked before the first file is created, so that a bad one cannot leave
     // the others truncated.
     for (const Planned& output : planned) {
-        if (fileNamePart(output.name, style_).size() > kMaxFileNameBytes) {
+        if (fileNamePart(output.name, context_.style).size() > kMaxFileNameBytes) {
             throw JobError("Cannot create \"" + output.name + "\": the file name is longer than " +
                            std::to_string(kMaxFileNameBytes) + " bytes.");
         }
     }
     for (const Planned& output : planned) {
-        outputs.push_back(std::make_unique<FileOutput>(output.name));
-        *output.slot = outputs.back().get();
-        log_.log("Creating " + escapeMarkup(output.name));
+        outputs.push_back(Output{output.box, std::make_unique<FileOutput>(output.name)});
+        *outputSlot(context_.state.streams, output.box->kind, output.box->number) =
+            outputs.back().file.get();
+        context_.log.log("Creating " + escapeMarkup(output.name));
     }
 }
 
-void MainForm::demuxJob(std::vector<std::unique_ptr<FileOutput>>& outputs) {
-    setEnabled(Control::bDemux, false);
-    setEnabled(Control::bRebuild, false);
-    showPage(0);
+DemuxResult DemuxJob::run(const DemuxInput& input) {
+    SharedState& state = context_.state;
+    Reporter& log = context_.log;
+    const PathStyle style = context_.style;
+    const JobPassOptions options(input.settings, input.sourcePath, style, input.boxes);
+    const bool continueOn = input.settings.continueOnSecondFile;
+    const std::string sourceName = fileNamePart(input.sourcePath, style);
+    std::vector<Output> outputs;
+    DemuxResult result;
+    try {
+        resetForDemuxJob(state);
+        storeBoxIds(state.streams, input.boxes);
+        const JobNames names =
+            formJobNames(sourceName, input.sourcePath, continueOn, style, context_.fileExists);
+        result.baseName = names.baseName;
+        const std::string prefix = outputPrefix(input.naming.folder, names.baseName, style);
 
-    resetForDemuxJob(*state_);
-    const std::string& sourcePath = text(Control::eEVOfile);
-    const JobNames names = formJobNames(paths_.sourceName, sourcePath, ticked(Control::cbContinue),
-                                        style_, fileExists_);
-    paths_.baseName = names.baseName;
-    const std::string prefix = outputPrefix(text(Control::eWorkdir), names.baseName, style_);
+        log.log("Opening file " + escapeMarkup(sourceName));
+        log.slog("Opening", StatusPanel::Job);
+        openSource(input.sourcePath);
+        log.log(sizeReport(state.job.source->size()));
+        createOutputs(input, prefix, options.sourceIsAob(), outputs);
+        log.log("Demuxing...");
+        log.slog("Demuxing " + sourceName, StatusPanel::Job);
+        runPass(PassMode::Demux, options);
 
-    log_.log("Opening file " + escapeMarkup(paths_.sourceName));
-    log_.slog("Opening", StatusPanel::Job);
-    openSource(sourcePath);
-    log_.log(sizeReport(state_->job.source->size()));
-    createOutputs(prefix, outputs);
-    log_.log("Demuxing...");
-    log_.slog("Demuxing " + fileNamePart(sourcePath, style_), StatusPanel::Job);
-    demux(PassMode::Demux);
+        continueOnSecondFile(names, continueOn, PassMode::Demux, options);
 
-    continueOnSecondFile(names, PassMode::Demux);
+        closeSource();
+        dropOutputs(state.streams);
+        for (Output& output : outputs) {
+            output.file->close();  // what is still buffered is written now, and may fail
+            result.outputs.push_back(OutputWritten{output.box->kind, output.box->number,
+                                                   output.file->path(),
+                                                   output.file->bytesWritten()});
+        }
+        result.frames = frameTally(state);
+        result.files = files_;
+        result.cancelled = state.job.cancelled;
 
-    state_->job.source.reset();
-    dropOutputs();
-    for (std::unique_ptr<FileOutput>& output : outputs) {
-        output->close();  // what is still buffered is written now, and may fail
+        logDone();
+        reportFrames(state, log, names.second);
+    } catch (const JobError&) {
+        dropOutputs(state.streams);
+        for (Output& output : outputs) {
+            output.file->closeQuietly();
+        }
+        resetForWritingJobEnd(state);
+        endAfterError();
+        throw;
     }
-    outputs.clear();
-
-    finishJob(names.second);
-}
-
-void MainForm::bDemuxClick() {
-    std::vector<std::unique_ptr<FileOutput>> outputs;
-    const bool done = runJob([&] { demuxJob(outputs); },
-                             [&] {
-                                 dropOutputs();
-                                 for (std::unique_ptr<FileOutput>& output : outputs) {
-                                     output->closeQuietly();
-                                 }
-                                 resetForWritingJobEnd(*state_);
-                             });
-    if (done) {
-        resetForWritingJobEnd(*state_);
-        cbVideoClick();  // the command rule decides, as after every job
-    }
+    resetForWritingJobEnd(state);
+    return result;
 }
 
 }  // namespace tolvane

@@ -1,24 +1,21 @@
-// The rebuild job: a new .EVO file that keeps only the ticked streams, renumbered, with its
-// navigation packs patched to match.
+#include "jobs/rebuild_job.h"
+
+#include "core/file_output.h"
 #include "core/pack_engine.h"
 #include "core/platform_error.h"
 #include "core/progress.h"
-#include "jobs/pack_rebuilder.h"
-#include "ui/model/main_form.h"
+#include "jobs/markup.h"
 
 namespace tolvane {
 
-void MainForm::Rebuild(PackRebuilder& rebuilder, OutputSink& output) {
-    setEnabled(Control::bCancel, true);
-    JobState& job = state_->job;
+void RebuildJob::rebuildSource(PackRebuilder& rebuilder, OutputSink& output,
+                               const std::string& name, const RebuildInput& input) {
+    context_.cancellable(true);
+    JobState& job = context_.state.job;
     job.cancelled = false;
     InputSource& source = *job.source;
     const int64_t size = source.size();
-    const double start = os_.now();
-    // Without a DSI met by a read of this source there are no times to write.
-    const std::optional<PackRebuilder::Times> times =
-        job.ptmKnown ? std::optional(PackRebuilder::Times{job.firstPtm, job.lastPtm})
-                     : std::nullopt;
+    const double start = context_.os.now();
     bool stop = false;
     while (!stop && source.position() < size && !job.cancelled) {
         const int64_t blockStart = source.position();
@@ -32,78 +29,78 @@ void MainForm::Rebuild(PackRebuilder& rebuilder, OutputSink& output) {
             const size_t n = std::min(PackRebuilder::kPackSize, read - at);
             const int64_t position = blockStart + static_cast<int64_t>(at + n);
             if (position % kProgressStep == 0) {
-                log_.slog("Rebuilding " + rebuildName_ + " " +
-                              progressText(position, size, os_.now() - start, job),
-                          StatusPanel::Progress);
-                os_.processEvents();
+                context_.log.slog("Rebuilding " + name + " " +
+                                      progressText(position, size, context_.os.now() - start, job),
+                                  StatusPanel::Progress);
+                context_.os.processEvents();
             }
             uint8_t* pack = job.buffer.data() + at;
-            if (rebuilder.process(pack, n, ticked(Control::cbRBAdvanced), times)) {
+            if (rebuilder.process(pack, n, input.advancedPacks, input.times)) {
                 output.append(pack, n);
             }
             stop = job.cancelled;
         }
     }
-    setEnabled(Control::bCancel, false);
+    context_.cancellable(false);
 }
 
-void MainForm::rebuildJob(std::unique_ptr<FileOutput>& output) {
-    setEnabled(Control::bDemux, false);
-    setEnabled(Control::bRebuild, false);
-    showPage(0);
-    state_->job.writing = true;
-    PackRebuilder rebuilder(state_->streams, *this, log_);
-    if (const std::optional<std::string> refused = rebuilder.start()) {
-        throw JobError(*refused);
-    }
-
-    const std::string& sourcePath = text(Control::eEVOfile);
-    const JobNames names = formJobNames(paths_.sourceName, sourcePath, ticked(Control::cbContinue),
-                                        style_, fileExists_);
-    paths_.baseName = names.baseName;
-    const std::string prefix = outputPrefix(text(Control::eWorkdir), names.baseName, style_);
-
-    log_.log("Opening file [b]" + escapeMarkup(paths_.sourceName) + "[/b]");
-    log_.slog("Opening", StatusPanel::Job);
-    openSource(sourcePath);
-    log_.log(sizeReport(state_->job.source->size()));
-    const std::string outputName = prefix + ".rebuilt.EVO";
-    output = std::make_unique<FileOutput>(outputName);
-    log_.log("Creating " + escapeMarkup(outputName));
-    log_.log("Rebuilding...");
-    rebuildName_ = paths_.sourceName;
-    log_.slog("Rebuilding " + rebuildName_, StatusPanel::Job);
-    Rebuild(rebuilder, *output);
-
-    if (ticked(Control::cbContinue) && !state_->job.cancelled && names.second) {
-        openSource(names.secondPath);
-        rebuildName_ = fileNamePart(names.secondPath, style_);
-        log_.log("Continue on [b]" + escapeMarkup(rebuildName_) + "[/b]");
-        log_.log("Rebuilding...");
-        log_.slog("Rebuilding " + rebuildName_, StatusPanel::Job);
-        Rebuild(rebuilder, *output);
-    }
-    state_->job.source.reset();
-    output->close();
-    output.reset();
-
-    logDone();
-}
-
-void MainForm::bRebuildClick() {
+RebuildResult RebuildJob::run(const RebuildInput& input) {
+    SharedState& state = context_.state;
+    Reporter& log = context_.log;
+    const PathStyle style = context_.style;
+    const JobPassOptions options(input.settings, input.sourcePath, style, input.boxes);
+    const bool continueOn = input.settings.continueOnSecondFile;
+    const std::string sourceName = fileNamePart(input.sourcePath, style);
     std::unique_ptr<FileOutput> output;
-    const bool done = runJob([&] { rebuildJob(output); },
-                             [&] {
-                                 if (output) {
-                                     output->closeQuietly();
-                                 }
-                                 setEnabled(Control::bCancel, false);
-                                 resetForWritingJobEnd(*state_);
-                             });
-    if (done) {
-        resetForWritingJobEnd(*state_);
-        cbVideoClick();  // the command rule decides, as after every job
+    RebuildResult result;
+    try {
+        state.job.writing = true;
+        storeBoxIds(state.streams, input.boxes);
+        PackRebuilder rebuilder(state.streams, options, log);
+        if (const std::optional<std::string> refused = rebuilder.start()) {
+            throw JobError(*refused);
+        }
+        const JobNames names =
+            formJobNames(sourceName, input.sourcePath, continueOn, style, context_.fileExists);
+        result.baseName = names.baseName;
+        const std::string prefix = outputPrefix(input.outputFolder, names.baseName, style);
+
+        log.log("Opening file [b]" + escapeMarkup(sourceName) + "[/b]");
+        log.slog("Opening", StatusPanel::Job);
+        openSource(input.sourcePath);
+        log.log(sizeReport(state.job.source->size()));
+        const std::string outputName = prefix + ".rebuilt.EVO";
+        output = std::make_unique<FileOutput>(outputName);
+        log.log("Creating " + escapeMarkup(outputName));
+        log.log("Rebuilding...");
+        log.slog("Rebuilding " + sourceName, StatusPanel::Job);
+        rebuildSource(rebuilder, *output, sourceName, input);
+
+        if (continueOn && !state.job.cancelled && names.second) {
+            openSource(names.secondPath);
+            const std::string secondName = fileNamePart(names.secondPath, style);
+            log.log("Continue on [b]" + escapeMarkup(secondName) + "[/b]");
+            log.log("Rebuilding...");
+            log.slog("Rebuilding " + secondName, StatusPanel::Job);
+            rebuildSource(rebuilder, *output, secondName, input);
+        }
+        closeSource();
+        output->close();
+        result.output = OutputWritten{std::nullopt, 0, output->path(), output->bytesWritten()};
+        result.files = files_;
+        result.cancelled = state.job.cancelled;
+        logDone();
+    } catch (const JobError&) {
+        if (output) {
+            output->closeQuietly();
+        }
+        context_.cancellable(false);
+        resetForWritingJobEnd(state);
+        endAfterError();
+        throw;
     }
+    resetForWritingJobEnd(state);
+    return result;
 }
 
 }  // namespace tolvane

@@ -5,7 +5,6 @@
 #include "analysers/stream_analysers.h"
 #include "core/file_source.h"
 #include "core/platform_error.h"
-#include "ui/model/int_edit.h"
 
 namespace tolvane {
 
@@ -32,9 +31,11 @@ MainForm::MainForm(OsServices& os, PathStyle style)
       }),
       openInput_([](const std::string& path) { return std::make_unique<FileSource>(path); }),
       ownAnalysers_(std::make_unique<StreamAnalysers>(*state_, log_)),
-      analysers_(ownAnalysers_.get()) {}
+      analysers_(ownAnalysers_.get()),
+      xplTree_(emptyTitleTree()) {}
 
 MainForm::~MainForm() = default;
+
 
 void MainForm::changed(Control c) {
     if (view_ != nullptr) {
@@ -202,15 +203,10 @@ void MainForm::cbFastCheckClick() {
 }
 
 void MainForm::bCancelClick() {
-    JobState& job = state_->job;
-    if (job.writing) {
-        if (os_.askYesNo("Are you sure to stop demuxing?")) {
-            job.cancelled = true;
-            log_.log("Cancelled.");
-        }
-        return;
+    // Stopping a writing job leaves its outputs short: the user is asked first.
+    if (!state_->job.writing || os_.askYesNo("Are you sure to stop demuxing?")) {
+        cancelJob(*state_, log_);
     }
-    job.cancelled = true;
 }
 
 void MainForm::EVOadj() {
@@ -248,28 +244,8 @@ void MainForm::XPLadj() {
     }
 }
 
-int64_t MainForm::fastSizeMb() const {
-    return intEditValue(text(Control::ieFastSize));
-}
-
 bool MainForm::sourceIsAob() const {
     return upperCase(extensionOf(text(Control::eEVOfile), style_)) == ".AOB";
-}
-
-bool MainForm::sourceIsVob() const {
-    return upperCase(extensionOf(text(Control::eEVOfile), style_)) == ".VOB";
-}
-
-bool MainForm::videoTicked(int32_t number) const {
-    return number >= 0 && number < kVideoBoxes && ticked(videoBox(number));
-}
-
-bool MainForm::audioTicked(int32_t number) const {
-    return number >= 0 && number < kAudioBoxes && ticked(audioBox(number));
-}
-
-bool MainForm::subTicked(int32_t number) const {
-    return number >= 0 && number < kSubBoxes && ticked(subBox(number));
 }
 
 }  // namespace tolvane

@@ -6,24 +6,18 @@
 #include <string>
 #include <vector>
 
-#include "core/file_output.h"
 #include "core/header_analysers.h"
 #include "core/input_source.h"
 #include "core/os_services.h"
-#include "core/pass_hooks.h"
-#include "core/pass_options.h"
 #include "core/shared_state.h"
+#include "jobs/job_context.h"
 #include "jobs/job_naming.h"
 #include "jobs/message_log.h"
-#include "playlist/xpl_chapters.h"
-#include "playlist/xpl_scanner.h"
-#include "playlist/xpl_title.h"
+#include "playlist/xpl_job.h"
 #include "ui/model/controls.h"
 #include "ui/model/settings_store.h"
 
 namespace tolvane {
-
-class PackRebuilder;
 
 // Whatever shows the window: the Qt adapter mirrors every change it is told of.
 class FormView {
@@ -49,14 +43,13 @@ struct PathValues {
     std::string playlistDialogName;
 };
 
-// The main window without a toolkit: every control as abstract state, every handler and job as
-// a method. The Qt window, the command-line front end and the tests all drive this one model.
-class MainForm : public PassOptions {
+// The main window without a toolkit: every control as abstract state, every handler a method.
+// A job's handler turns the controls into the job's input and its result into the controls.
+// The Qt window and the tests drive this one model.
+class MainForm {
 public:
-    using InputOpener = std::function<std::unique_ptr<InputSource>(const std::string&)>;
-
     explicit MainForm(OsServices& os, PathStyle style = PathStyle::native());
-    ~MainForm() override;
+    ~MainForm();
 
     // Controls. Ticking a stream box from the program runs cbVideoClick as a click does;
     // setting a control to the state it has changes nothing and tells no one.
@@ -85,8 +78,10 @@ public:
     void setAnalysers(HeaderAnalysers* analysers);
     bool jobRunning() const { return busy_; }
     // The playlist tab: the tags of the playlist (cut to the title) and the title's tree.
-    const PlaylistMemo& xplMemo() const { return xplMemo_; }
+    const PlaylistMemo& xplMemo() const { return playlist_.memo; }
     const std::vector<TreeNode>& xplTree() const { return xplTree_; }
+    // What the last Read XPL found.
+    const XplResult& playlist() const { return playlist_; }
     bool memoVisible() const { return memoVisible_; }
 
     // Life events and handlers of the window.
@@ -128,26 +123,18 @@ public:
     void saveChapters(const std::string& path);
     void bDemuxClick();
     void bRebuildClick();
-    // One rebuild pass over `source` into `output`.
-    void Rebuild(PackRebuilder& rebuilder, OutputSink& output);
     void logframes(bool two);
     // An audio or subpicture stream's delay to the first video stream of the last read, in
     // milliseconds (its first PTS minus the video's); none without either.
     std::optional<int32_t> streamDelayMs(StreamKind kind, int number) const;
-    // One pass of the engine over `source`.
-    void demux(PassMode mode);
 
-    // PassOptions, read from the controls each time.
-    bool fastCheck() const override { return ticked(Control::cbFastCheck); }
-    int64_t fastSizeMb() const override;
-    bool countFrames() const override { return ticked(Control::cbCountFr); }
-    bool details() const override { return ticked(Control::cbDetails); }
-    bool sourceIsAob() const override;
-    bool sourceIsVob() const override;
+    // What the controls give a job.
+    int64_t fastSizeMb() const;
+    PassSettings passSettings() const;
+    // Every stream box that is labelled or ticked, with its caption and whether it is ticked.
+    std::vector<StreamBox> streamBoxes() const;
+    bool sourceIsAob() const;
     bool sourceIsEvo() const;
-    bool videoTicked(int32_t number) const override;
-    bool audioTicked(int32_t number) const override;
-    bool subTicked(int32_t number) const override;
 
 private:
     struct Buttons {
@@ -155,29 +142,11 @@ private:
     };
     Buttons buttons() const;
     void restore(const Buttons& before);
-    void readJob(bool& readXplWasEnabled);
-    void openSource(const std::string& path);
-    // The pass over the second feature file, when the job has one and was not cancelled.
-    void continueOnSecondFile(const JobNames& names, PassMode mode);
-    // "Done.", an empty line and the idle status panels that end every job.
-    void logDone();
-    // logDone and the frame-count report that end the read and demux jobs.
-    void finishJob(bool secondFile);
-    void labelStreamBoxes();
-    // Runs `job` as the one running job. A platform error ends it: `cleanUp` closes what it
-    // opened, the buttons come back as they were and the message is shown. True when the job
-    // ran to its end.
-    bool runJob(const std::function<void()>& job, const std::function<void()>& cleanUp);
-    void endWithPlatformError(const std::string& message, const Buttons& before);
-    void demuxJob(std::vector<std::unique_ptr<FileOutput>>& outputs);
-    void createOutputs(const std::string& prefix,
-                       std::vector<std::unique_ptr<FileOutput>>& outputs);
-    void dropOutputs();
-    void rebuildJob(std::unique_ptr<FileOutput>& output);
-    void readXplJob(bool& readEvoWasEnabled);
-    void buildXplTree(const XplValues& values);
-    void announceTrack(int32_t* entry, std::optional<Control> box, int32_t* boxId, bool withHint,
-                       const std::string& text, TreeNode& node);
+    // Runs `job` as the one running job. A job error ends it: the buttons come back as they
+    // were and the message is shown. True when the job ran to its end.
+    bool runJob(const std::function<void()>& job);
+    JobContext jobContext();
+    void labelStreamBoxes(const std::vector<StreamBox>& found);
     void changed(Control c);
 
     OsServices& os_;
@@ -195,14 +164,10 @@ private:
     int logoLeft_ = 326;
     SettingsStore* settings_ = nullptr;
     WindowGeometry geometry_;
-    PlaylistMemo xplMemo_;
-    std::vector<TreeNode> xplTree_ = {
-        {"Video", {}}, {"Audio", {}}, {"Subpicture", {}}, {"Chapter", {}}};
+    std::vector<TreeNode> xplTree_;
+    XplResult playlist_;
     XplAttributeTables xplTables_;  // kept from one playlist to the next
     bool memoVisible_ = true;
-    bool xplTitleFound_ = false;
-    std::string xplTimeBase_;
-    std::string rebuildName_;  // the file the rebuild pass works on, for its progress line
     bool activated_ = false;
     bool busy_ = false;
     bool closing_ = false;

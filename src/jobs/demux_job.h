@@ -1,0 +1,65 @@
+#pragma once
+
+#include <array>
+#include <cstdint>
+#include <optional>
+#include <string>
+#include <vector>
+
+#include "jobs/job_context.h"
+
+namespace tolvane {
+
+// How the demux job names its outputs.
+struct OutputNaming {
+    std::string folder;  // empty: the current folder
+    std::string videoExtension = "mpv";
+    std::string audioExtension = "mpa";
+    std::string subpictureExtension = "sup";
+    // Append " DELAY <n>ms" to each audio file's name, the delay to the first video stream.
+    bool delayNames = false;
+    // Take each file's extension from its coding instead of the three above.
+    bool extensionByCoding = false;
+};
+
+struct DemuxInput {
+    std::string sourcePath;
+    PassSettings settings;
+    // Every labelled box; the chosen ones get a file each.
+    std::vector<StreamBox> boxes;
+    OutputNaming naming;
+};
+
+// One file a job wrote.
+struct OutputWritten {
+    // The stream's box; none for a rebuilt program stream.
+    std::optional<StreamKind> kind;
+    int number = 0;
+    std::string path;
+    uint64_t bytes = 0;
+};
+
+struct DemuxResult {
+    std::vector<FileRead> files;
+    std::vector<OutputWritten> outputs;
+    std::array<FrameTally, 2> frames;
+    std::string baseName;
+    bool cancelled = false;
+};
+
+// The demux job: one elementary-stream file per chosen box, filled by a demux pass over the
+// source and the second feature file.
+class DemuxJob : SourceJob {
+public:
+    explicit DemuxJob(const JobContext& context) : SourceJob(context) {}
+    // Throws JobError when a file cannot be opened, created or written; what was written until
+    // then is kept.
+    DemuxResult run(const DemuxInput& input);
+
+private:
+    struct Output;
+    void createOutputs(const DemuxInput& input, const std::string& prefix, bool aobSource,
+                       std::vector<Output>& outputs);
+};
+
+}  // namespace tolvane

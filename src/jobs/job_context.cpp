@@ -1,0 +1,234 @@
+#include "jobs/job_context.h"
+
+#include <cmath>
+#include <filesystem>
+
+#include "core/demux_pass.h"
+#include "core/detection_pass.h"
+#include "core/file_source.h"
+#include "core/pack_engine.h"
+#include "core/time_format.h"
+#include "jobs/markup.h"
+#include "jobs/stream_labels.h"
+
+namespace tolvane {
+
+JobContext completed(JobContext context) {
+    if (!context.fileExists) {
+        context.fileExists = [](const std::string& path) {
+            std::error_code error;
+            return std::filesystem::is_regular_file(path, error);
+        };
+    }
+    if (!context.openInput) {
+        context.openInput = [](const std::string& path) {
+            return std::make_unique<FileSource>(path);
+        };
+    }
+    if (!context.cancellable) {
+        context.cancellable = [](bool) {};
+    }
+    return context;
+}
+
+std::vector<StreamBox> labelledBoxes(const StreamTable& streams) {
+    std::vector<StreamBox> boxes;
+    const auto add = [&](StreamKind kind, const auto& ids, const auto& firstPts) {
+        for (size_t n = 0; n < ids.size(); ++n) {
+            if (ids[n] == kStreamAbsent) {
+                continue;
+            }
+            const int number = static_cast<int>(n);
+            boxes.push_back(StreamBox{
+                .kind = kind,
+                .number = number,
+                .id = ids[n],
+                .label = streamLabel(kind, ids[n]) + streamBoxSuffix(kind, number),
+                .firstPts = firstPts[n],
+                .delayMs = kind == StreamKind::Video ? std::nullopt
+                                                     : streamDelayMs(streams, kind, number),
+            });
+        }
+    };
+    add(StreamKind::Video, streams.videoBoxId, streams.videoFirstPts);
+    add(StreamKind::Audio, streams.audioBoxId, streams.audioFirstPts);
+    add(StreamKind::Subpicture, streams.subBoxId, streams.subFirstPts);
+    return boxes;
+}
+
+void storeBoxIds(StreamTable& streams, const std::vector<StreamBox>& boxes) {
+    streams.videoBoxId.fill(kStreamAbsent);
+    streams.audioBoxId.fill(kStreamAbsent);
+    streams.subBoxId.fill(kStreamAbsent);
+    for (const StreamBox& box : boxes) {
+        if (int32_t* entry = boxIdEntry(streams, box.kind, box.number)) {
+            *entry = box.id;
+        }
+    }
+}
+
+std::optional<int32_t> streamDelayMs(const StreamTable& streams, StreamKind kind, int number) {
+    // Measured from the first video stream the read reported.
+    const std::optional<uint32_t> video =
+        streams.videoFirstPts[0] ? streams.videoFirstPts[0] : streams.videoFirstPts[1];
+    if (!video || number < 0) {
+        return std::nullopt;
+    }
+    const auto n = static_cast<size_t>(number);
+    std::optional<uint32_t> first;
+    if (kind == StreamKind::Audio && n < streams.audioFirstPts.size()) {
+        first = streams.audioFirstPts[n];
+    } else if (kind == StreamKind::Subpicture && n < streams.subFirstPts.size()) {
+        first = streams.subFirstPts[n];
+    }
+    if (!first) {
+        return std::nullopt;
+    }
+    const auto ticks = static_cast<int32_t>(*first - *video);  // wraps across the 32-bit clock
+    return static_cast<int32_t>(std::lround(ticks / 90.0));
+}
+
+JobPassOptions::JobPassOptions(const PassSettings& settings, const std::string& sourcePath,
+                               PathStyle style, const std::vector<StreamBox>& boxes)
+    : settings_(settings) {
+    const std::string extension = upperCase(extensionOf(sourcePath, style));
+    aob_ = extension == ".AOB";
+    vob_ = extension == ".VOB";
+    for (const StreamBox& box : boxes) {
+        if (!box.chosen || box.number < 0) {
+            continue;
+        }
+        const auto n = static_cast<size_t>(box.number);
+        switch (box.kind) {
+            case StreamKind::Video:
+                if (n < video_.size()) {
+                    video_.set(n);
+                }
+                break;
+            case StreamKind::Audio:
+                if (n < audio_.size()) {
+                    audio_.set(n);
+                }
+                break;
+            case StreamKind::Subpicture:
+                if (n < sub_.size()) {
+                    sub_.set(n);
+                }
+                break;
+        }
+    }
+}
+
+void cancelJob(SharedState& state, Reporter& log) {
+    if (state.job.writing) {
+        log.log("Cancelled.");
+    }
+    state.job.cancelled = true;
+}
+
+void SourceJob::openSource(const std::string& path) {
+    JobState& job = context_.state.job;
+    job.source.reset();
+    job.source = context_.openInput(path);
+    files_.push_back(FileRead{path, job.source->size()});
+}
+
+void SourceJob::closeSource() {
+    context_.state.job.source.reset();
+}
+
+void SourceJob::runPass(PassMode mode, const PassOptions& options) {
+    // The Cancel button is offered while the pass runs, also when it ends by an error.
+    struct Cancellable {
+        const std::function<void(bool)>& tell;
+        explicit Cancellable(const std::function<void(bool)>& t) : tell(t) { tell(true); }
+        ~Cancellable() { tell(false); }
+    } cancellable(context_.cancellable);
+    SharedState& state = context_.state;
+    PackEngine engine(state, context_.os, context_.log);
+    if (mode == PassMode::Detection) {
+        DetectionPass pass(state, context_.log, options, context_.analysers);
+        engine.demux(mode, pass);
+    } else {
+        DemuxPass pass(state, context_.log, options);
+        engine.demux(mode, pass);
+    }
+}
+
+void SourceJob::continueOnSecondFile(const JobNames& names, bool continueOn, PassMode mode,
+                                     const PassOptions& options) {
+    if (!continueOn || context_.state.job.cancelled || !names.second) {
+        return;
+    }
+    openSource(names.secondPath);
+    const std::string secondName = fileNamePart(names.secondPath, context_.style);
+    const std::string verb = mode == PassMode::Detection ? "Reading" : "Demuxing";
+    Reporter& log = context_.log;
+    log.log("");
+    log.log("Continue on [b]" + escapeMarkup(secondName) + "[/b]");
+    log.log(verb + "...");
+    log.slog(verb + " " + secondName, StatusPanel::Job);
+    runPass(mode, options);
+}
+
+void SourceJob::logDone() {
+    Reporter& log = context_.log;
+    log.log("Done.");
+    log.log("");
+    log.slog("Ready", StatusPanel::Job);
+    log.slog("", StatusPanel::Progress);
+}
+
+std::array<FrameTally, 2> frameTally(const SharedState& state) {
+    const StreamTable& streams = state.streams;
+    std::array<FrameTally, 2> tally;
+    for (size_t n = 0; n < tally.size(); ++n) {
+        tally[n].counted = streams.frameCount[n];
+        tally[n].frameRate = streams.frameRate[n];
+        if (tally[n].frameRate > 0) {
+            // nearbyint rounds a half to the even neighbour.
+            tally[n].calculated = static_cast<int64_t>(
+                std::nearbyint(state.job.totalSeconds * tally[n].frameRate));
+        }
+    }
+    return tally;
+}
+
+void reportFrames(const SharedState& state, Reporter& log, bool twoFiles) {
+    const JobState& job = state.job;
+    const std::array<FrameTally, 2> tally = frameTally(state);
+    for (size_t n = 0; n < tally.size(); ++n) {
+        const std::string stream = " in video stream " + std::to_string(n) + ".";
+        const FrameTally& video = tally[n];
+        if (video.counted > 0) {
+            if (video.frameRate > 0) {
+                const double days = static_cast<double>(video.counted) / 86400.0 / video.frameRate;
+                log.log(std::to_string(video.counted) + " counted frames ([b]" +
+                        formatDayTime(days, "h:mm:ss.zzz", job.formatSettings) + "[/b])" + stream);
+            } else {
+                log.log(std::to_string(video.counted) + " frames count" + stream);
+            }
+        }
+        if (video.frameRate > 0) {
+            std::string line = std::to_string(video.calculated) + " calculated frames";
+            if (twoFiles) {
+                line +=
+                    " ([b]" +
+                    formatDayTime(job.totalSeconds / 86400.0, "h:mm:ss:zzzz", job.formatSettings) +
+                    "[/b])";
+            }
+            log.log(line + stream);
+        }
+    }
+    if (tally[0].counted + tally[1].counted > 0) {
+        log.log("");
+    }
+}
+
+void SourceJob::endAfterError() {
+    closeSource();
+    context_.log.slog("Ready", StatusPanel::Job);
+    context_.log.slog("", StatusPanel::Progress);
+}
+
+}  // namespace tolvane

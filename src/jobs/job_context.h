@@ -1,0 +1,153 @@
+#pragma once
+
+#include <bitset>
+#include <functional>
+#include <memory>
+#include <optional>
+#include <string>
+#include <vector>
+
+#include "core/header_analysers.h"
+#include "core/input_source.h"
+#include "core/os_services.h"
+#include "core/pass_hooks.h"
+#include "core/pass_options.h"
+#include "core/reporter.h"
+#include "core/shared_state.h"
+#include "jobs/job_naming.h"
+
+namespace tolvane {
+
+using InputOpener = std::function<std::unique_ptr<InputSource>(const std::string&)>;
+
+// What every job works with and reports to. The engine's records stay with the caller from one
+// job to the next: a read's stream boxes are what a later demux or rebuild writes.
+struct JobContext {
+    SharedState& state;
+    Reporter& log;
+    OsServices& os;
+    HeaderAnalysers& analysers;
+    PathStyle style = PathStyle::native();
+    // Whether a second feature file exists; a regular file by default.
+    FileExists fileExists;
+    // Opens a source for reading; a FileSource by default.
+    InputOpener openInput;
+    // Told true when a pass starts and false when it ends, however it ends: a window enables
+    // its Cancel button meanwhile.
+    std::function<void(bool)> cancellable;
+};
+
+// A context with the defaults filled in where the caller left them empty.
+JobContext completed(JobContext context);
+
+// The settings the passes of every job read.
+struct PassSettings {
+    bool fastCheck = true;
+    int64_t fastCheckMb = 300;
+    bool countFrames = true;
+    bool details = true;
+    // Go on with the second feature file (FEATURE_2.EVO, VTS_01_2.VOB) when there is one.
+    bool continueOnSecondFile = true;
+};
+
+// A labelled stream box: what a read found (or a playlist announced) under one number, and
+// whether the user chose it for a demux or rebuild.
+struct StreamBox {
+    StreamKind kind = StreamKind::Video;
+    int number = 0;
+    // The identifying byte; kStreamAnnounced for a box a playlist filled.
+    int32_t id = 0;
+    std::string label;
+    // The first PTS the read met, 90 kHz ticks.
+    std::optional<uint32_t> firstPts;
+    // First PTS minus the first video stream's, in milliseconds.
+    std::optional<int32_t> delayMs;
+    bool chosen = true;
+};
+
+// The boxes that `streams` holds ids for, in box order (video, audio, subpicture), with the
+// captions the read gives them and their first times.
+std::vector<StreamBox> labelledBoxes(const StreamTable& streams);
+
+// Stores the boxes' ids in the stream table, every other box empty.
+void storeBoxIds(StreamTable& streams, const std::vector<StreamBox>& boxes);
+
+// An audio or subpicture stream's delay to the first video stream, in milliseconds; none
+// without either first time.
+std::optional<int32_t> streamDelayMs(const StreamTable& streams, StreamKind kind, int number);
+
+// The pass options of one job: its settings, its source's kind and its chosen boxes.
+class JobPassOptions : public PassOptions {
+public:
+    JobPassOptions(const PassSettings& settings, const std::string& sourcePath, PathStyle style,
+                   const std::vector<StreamBox>& boxes = {});
+
+    bool fastCheck() const override { return settings_.fastCheck; }
+    int64_t fastSizeMb() const override { return settings_.fastCheckMb; }
+    bool countFrames() const override { return settings_.countFrames; }
+    bool details() const override { return settings_.details; }
+    bool sourceIsAob() const override { return aob_; }
+    bool sourceIsVob() const override { return vob_; }
+    bool videoTicked(int32_t number) const override { return chosen(video_, number); }
+    bool audioTicked(int32_t number) const override { return chosen(audio_, number); }
+    bool subTicked(int32_t number) const override { return chosen(sub_, number); }
+
+private:
+    template <size_t N>
+    static bool chosen(const std::bitset<N>& boxes, int32_t number) {
+        return number >= 0 && number < static_cast<int32_t>(N) &&
+               boxes.test(static_cast<size_t>(number));
+    }
+
+    PassSettings settings_;
+    bool aob_ = false;
+    bool vob_ = false;
+    std::bitset<8> video_;
+    std::bitset<16> audio_;
+    std::bitset<32> sub_;
+};
+
+// The frames of one video stream at the end of a read or demux.
+struct FrameTally {
+    int64_t counted = 0;
+    int64_t calculated = 0;  // running time times frame rate; 0 without a rate
+    double frameRate = 0;
+};
+
+// Stops the running job after its current block; a writing job says so in the log.
+void cancelJob(SharedState& state, Reporter& log);
+
+// The frames of both video streams, as the last read or demux left them.
+std::array<FrameTally, 2> frameTally(const SharedState& state);
+// The frame-count report that ends the read and demux jobs.
+void reportFrames(const SharedState& state, Reporter& log, bool twoFiles);
+
+// One file a job read.
+struct FileRead {
+    std::string path;
+    int64_t size = 0;
+};
+
+// The steps every job over a source shares.
+class SourceJob {
+protected:
+    explicit SourceJob(const JobContext& context) : context_(completed(context)) {}
+
+    // Opens `path` as the job's source and remembers it among the files read.
+    void openSource(const std::string& path);
+    void closeSource();
+    // One pass of the engine over the open source.
+    void runPass(PassMode mode, const PassOptions& options);
+    // The pass over the second feature file, when the job has one and was not cancelled.
+    void continueOnSecondFile(const JobNames& names, bool continueOn, PassMode mode,
+                              const PassOptions& options);
+    // "Done.", an empty line and the idle status panels that end every job.
+    void logDone();
+    // The status panels back to idle and the source closed, after a platform error.
+    void endAfterError();
+
+    JobContext context_;
+    std::vector<FileRead> files_;
+};
+
+}  // namespace tolvane

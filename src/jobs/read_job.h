@@ -1,0 +1,35 @@
+#pragma once
+
+#include <array>
+#include <string>
+#include <vector>
+
+#include "jobs/job_context.h"
+
+namespace tolvane {
+
+struct ReadInput {
+    std::string sourcePath;
+    PassSettings settings;
+};
+
+struct ReadResult {
+    std::vector<FileRead> files;
+    // Every stream found, one box each, in box order.
+    std::vector<StreamBox> streams;
+    std::array<FrameTally, 2> frames;
+    // The source's base name, joined with the second file's when the job went on to it.
+    std::string baseName;
+    bool cancelled = false;
+};
+
+// The read job: a detection pass over the source (and the second feature file) that reports
+// every stream and gives each a box.
+class ReadJob : SourceJob {
+public:
+    explicit ReadJob(const JobContext& context) : SourceJob(context) {}
+    // Throws JobError when a file cannot be opened or read.
+    ReadResult run(const ReadInput& input);
+};
+
+}  // namespace tolvane

@@ -1,0 +1,186 @@
+#include "playlist/xpl_job.h"
+
+#include "core/file_output.h"
+#include "core/platform_error.h"
+#include "jobs/markup.h"
+
+namespace tolvane {
+
+namespace {
+
+// ".s" and the track number, with two digits when `twoDigits` asks for them. The number is a
+// playlist's value minus one, taken in 64 bits so that no value can overflow.
+std::string trackSuffix(int64_t number, bool twoDigits) {
+    return ".s" + std::string(twoDigits && number < 10 ? "0" : "") + std::to_string(number);
+}
+
+const std::string& tableText(const std::array<std::string, 9>& table, int32_t index) {
+    static const std::string none;
+    return index >= 1 && index <= 8 ? table[static_cast<size_t>(index)] : none;
+}
+
+}  // namespace
+
+void XplJob::announceTrack(int32_t* entry, StreamKind kind, std::optional<int> box,
+                           int32_t* boxId, bool withHint, const std::string& text, TreeNode& node,
+                           XplResult& result) {
+    if (entry != nullptr) {
+        if (*entry != kStreamAbsent) {
+            return;  // reported already
+        }
+        *entry = kStreamAnnounced;
+    }
+    node.children.push_back(TreeNode{text, {}});
+    context_.log.log(escapeMarkup(text) + " found!");
+    if (box) {
+        if (boxId != nullptr) {
+            *boxId = kStreamAnnounced;  // the demux or rebuild pins it to what it meets
+        }
+        result.tracks.push_back(AnnouncedTrack{kind, *box, text, withHint});
+    }
+}
+
+void XplJob::buildTree(XplResult& result) {
+    std::vector<TreeNode> tree = {
+        {"Info", {}}, {"Video", {}}, {"Audio", {}}, {"Subtitle", {}}, {"Chapter", {}}};
+    TreeNode& info = tree[0];
+    const XplValues& values = result.values;
+    if (!values.displayName.empty()) {
+        info.children.push_back({"Title: " + values.displayName, {}});
+    }
+    StreamTable& streams = context_.state.streams;
+    const PlaylistMemo& memo = result.memo;
+    for (size_t k = 0; k < memo.size(); ++k) {
+        const std::string_view line = memo.bare(k);
+        const std::string u = upperCase(line);
+        if (u.find("<TITLE ") != std::string::npos) {
+            info.children.push_back({"Name: " + GetAttr(line, "displayName").value_or(""), {}});
+            info.children.push_back(
+                {"Duration: " + GetAttr(line, "titleDuration").value_or(""), {}});
+        }
+        // A track number outside the stream table is shown but marks nothing.
+        const auto entry = [](auto& ids, int32_t number) -> int32_t* {
+            return number >= 1 && number <= static_cast<int32_t>(ids.size())
+                       ? &ids[static_cast<size_t>(number - 1)]
+                       : nullptr;
+        };
+        if (u.find("<VIDEO ") != std::string::npos) {
+            const int32_t track = GetAttrInt(line, "track");
+            const std::string text = tableText(tables_.video, GetAttrInt(line, "mediaAttr")) +
+                                     trackSuffix(int64_t{track} - 1, false);
+            announceTrack(entry(streams.videoId, track), StreamKind::Video,
+                          track == 1 ? std::optional<int>(0) : std::nullopt,
+                          &streams.videoBoxId[0], false, text, tree[1], result);
+        }
+        if (u.find("<AUDIO ") != std::string::npos) {
+            const int32_t n = GetAttrInt(line, "streamNumber");
+            const std::string text = tableText(tables_.audio, GetAttrInt(line, "mediaAttr")) +
+                                     trackSuffix(int64_t{n} - 1, true) + "." +
+                                     GetAttr(line, "description").value_or("");
+            int32_t* slot = entry(streams.audioId, n);
+            announceTrack(slot, StreamKind::Audio,
+                          slot != nullptr ? std::optional<int>(n - 1) : std::nullopt,
+                          entry(streams.audioBoxId, n), true, text, tree[2], result);
+        }
+        if (u.find("<SUBTITLE ") != std::string::npos) {
+            const int32_t n = GetAttrInt(line, "streamNumber");
+            const std::string text =
+                tableText(tables_.subpicture, GetAttrInt(line, "mediaAttr")) +
+                trackSuffix(int64_t{n} - 1, true) + "." + GetAttr(line, "description").value_or("");
+            int32_t* slot = entry(streams.subId, n);
+            announceTrack(slot, StreamKind::Subpicture,
+                          slot != nullptr ? std::optional<int>(n - 1) : std::nullopt,
+                          entry(streams.subBoxId, n), true, text, tree[3], result);
+        }
+        if (u.find("<CHAPTER ") != std::string::npos) {
+            tree[4].children.push_back({GetAttr(line, "titleTimeBegin").value_or("") + ": " +
+                                            GetAttr(line, "displayName").value_or(""),
+                                        {}});
+        }
+    }
+    info.children.push_back({"TimeBase: " + values.timeBase, {}});
+    info.children.push_back({"TickBase: " + values.tickBase, {}});
+    result.tree = std::move(tree);
+}
+
+XplResult XplJob::run(const XplInput& input) {
+    SharedState& state = context_.state;
+    JobState& job = state.job;
+    Reporter& log = context_.log;
+    const PathStyle style = context_.style;
+    XplResult result;
+    try {
+        StreamTable& streams = state.streams;
+        streams.videoBoxId.fill(kStreamAbsent);
+        streams.audioBoxId.fill(kStreamAbsent);
+        streams.subBoxId.fill(kStreamAbsent);
+        job.source.reset();
+        job.source = context_.openInput(input.playlistPath);
+        log.log("Open " + escapeMarkup(fileNamePart(input.playlistPath, style)));
+        const int64_t size = job.source->size();
+        log.log("Filesize: " + std::to_string(size) + " bytes");
+        XplScanner scanner(result.memo, tables_);
+        while (job.source->position() < size) {
+            const size_t read = job.source->read(job.buffer.data(), job.buffer.size());
+            job.bufferLength = read;
+            if (read == 0) {
+                break;
+            }
+            log.slog(std::to_string(job.source->position()) + "/" + std::to_string(size) +
+                         " bytes",
+                     StatusPanel::Progress);
+            scanner.scan(job.buffer.data(), read);
+        }
+        job.source.reset();
+        result.values = scanner.values();
+        streams.videoId.fill(kStreamAbsent);
+        streams.audioId.fill(kStreamAbsent);
+        streams.subId.fill(kStreamAbsent);
+
+        const std::string key = CutExt(fileNamePart(input.sourcePath, style), style);
+        const int title = findTitleLine(result.memo, key);
+        result.titleFound = title > 0;
+        if (title > 0) {
+            cutToTitle(result.memo, title);
+            buildTree(result);
+            // A title set without a time base counts frames at HD DVD's usual 60 a second.
+            result.chapters =
+                titleChapters(result.memo, framesPerSecond(result.values.timeBase).value_or(60));
+        } else if (!key.empty()) {
+            log.log("No title of the playlist plays " + escapeMarkup(key) + ".");
+        }
+        log.log("Done.");
+        log.log("");
+        log.slog("Ready", StatusPanel::Job);
+        log.slog("", StatusPanel::Progress);
+    } catch (const JobError&) {
+        job.source.reset();
+        log.slog("Ready", StatusPanel::Job);
+        log.slog("", StatusPanel::Progress);
+        throw;
+    }
+    return result;
+}
+
+std::vector<TreeNode> emptyTitleTree() {
+    return {{"Video", {}}, {"Audio", {}}, {"Subpicture", {}}, {"Chapter", {}}};
+}
+
+void saveChapters(const XplResult& playlist, const std::string& path, PathStyle style,
+                  Reporter& log) {
+    if (!playlist.titleFound) {
+        throw JobError("No chapters saved: no title of the playlist plays the source.");
+    }
+    if (playlist.chapters.empty()) {
+        throw JobError("No chapters saved: the title has no chapters.");
+    }
+    const bool matroska = upperCase(extensionOf(path, style)) == ".XML";
+    const std::string text =
+        matroska ? matroskaChapterXml(playlist.chapters) : ogmChapters(playlist.chapters);
+    FileOutput file(path);
+    file.append(reinterpret_cast<const uint8_t*>(text.data()), text.size());
+    file.close();
+    log.log("Chapters saved to " + escapeMarkup(path));
+}
+
+}  // namespace tolvane

@@ -1,0 +1,68 @@
+#pragma once
+
+#include <optional>
+#include <string>
+#include <vector>
+
+#include "jobs/job_context.h"
+#include "playlist/xpl_chapters.h"
+#include "playlist/xpl_scanner.h"
+#include "playlist/xpl_title.h"
+
+namespace tolvane {
+
+struct XplInput {
+    std::string playlistPath;
+    // The source whose title is looked for; its name without extension is the key.
+    std::string sourcePath;
+};
+
+// A track of the found title that gives a stream box its caption.
+struct AnnouncedTrack {
+    StreamKind kind = StreamKind::Video;
+    int number = 0;  // the box number
+    std::string caption;
+    // The caption is also the box's hint (audio and subpicture tracks).
+    bool hint = false;
+};
+
+struct XplResult {
+    // The playlist's tags, cut to the title when one was found.
+    PlaylistMemo memo;
+    bool titleFound = false;
+    // The title as a tree: Info, Video, Audio, Subtitle and Chapter; empty without a title.
+    std::vector<TreeNode> tree;
+    std::vector<AnnouncedTrack> tracks;
+    std::vector<ChapterMark> chapters;
+    XplValues values;
+};
+
+// The playlist reader: the disc's VPLST000.XPL read as tags, and the title that plays the
+// source as a tree, its tracks and chapters.
+class XplJob {
+public:
+    // The attribute tables last from one playlist to the next, as the caller keeps them.
+    XplJob(const JobContext& context, XplAttributeTables& tables)
+        : context_(completed(context)), tables_(tables) {}
+    // Throws JobError when the playlist cannot be opened or read.
+    XplResult run(const XplInput& input);
+
+private:
+    void buildTree(XplResult& result);
+    void announceTrack(int32_t* entry, StreamKind kind, std::optional<int> box, int32_t* boxId,
+                       bool withHint, const std::string& text, TreeNode& node, XplResult& result);
+
+    JobContext context_;
+    XplAttributeTables& tables_;
+};
+
+// The groups of a title's tree before a title was found.
+std::vector<TreeNode> emptyTitleTree();
+
+// Writes the title's chapters to `path`: Matroska chapter XML for ".xml", the OGM text
+// otherwise, and says so in the log. Throws JobError, writing nothing, when there is no title or
+// it has no chapters.
+void saveChapters(const XplResult& playlist, const std::string& path, PathStyle style,
+                  Reporter& log);
+
+}  // namespace tolvane

@@ -1,0 +1,262 @@
+// The job handlers: each turns the controls into its job's input, runs the job and shows its
+// result in the controls.
+#include "core/platform_error.h"
+#include "jobs/demux_job.h"
+#include "jobs/read_job.h"
+#include "jobs/rebuild_job.h"
+#include "ui/model/int_edit.h"
+#include "ui/model/main_form.h"
+
+namespace tolvane {
+
+JobContext MainForm::jobContext() {
+    return JobContext{
+        .state = *state_,
+        .log = log_,
+        .os = os_,
+        .analysers = *analysers_,
+        .style = style_,
+        .fileExists = fileExists_,
+        .openInput = openInput_,
+        .cancellable = [this](bool offered) { setEnabled(Control::bCancel, offered); },
+    };
+}
+
+int64_t MainForm::fastSizeMb() const {
+    return intEditValue(text(Control::ieFastSize));
+}
+
+PassSettings MainForm::passSettings() const {
+    return PassSettings{
+        .fastCheck = ticked(Control::cbFastCheck),
+        .fastCheckMb = fastSizeMb(),
+        .countFrames = ticked(Control::cbCountFr),
+        .details = ticked(Control::cbDetails),
+        .continueOnSecondFile = ticked(Control::cbContinue),
+    };
+}
+
+std::vector<StreamBox> MainForm::streamBoxes() const {
+    std::vector<StreamBox> boxes;
+    const StreamTable& streams = state_->streams;
+    const auto add = [&](StreamKind kind, int count, Control (*box)(int)) {
+        for (int n = 0; n < count; ++n) {
+            const int32_t* id = boxIdEntry(streams, kind, n);
+            const bool labelled = id != nullptr && *id != kStreamAbsent;
+            if (!labelled && !ticked(box(n))) {
+                continue;
+            }
+            boxes.push_back(StreamBox{
+                .kind = kind,
+                .number = n,
+                .id = id != nullptr ? *id : kStreamAbsent,
+                .label = control(box(n)).caption,
+                .delayMs = streamDelayMs(kind, n),
+                .chosen = ticked(box(n)),
+            });
+        }
+    };
+    add(StreamKind::Video, kVideoBoxes, videoBox);
+    add(StreamKind::Audio, kAudioBoxes, audioBox);
+    add(StreamKind::Subpicture, kSubBoxes, subBox);
+    return boxes;
+}
+
+std::optional<int32_t> MainForm::streamDelayMs(StreamKind kind, int number) const {
+    return tolvane::streamDelayMs(state_->streams, kind, number);
+}
+
+void MainForm::logframes(bool two) {
+    reportFrames(*state_, log_, two);
+}
+
+MainForm::Buttons MainForm::buttons() const {
+    return Buttons{enabled(Control::bReadEVO), enabled(Control::bReadXPL), enabled(Control::bDemux),
+                   enabled(Control::bRebuild), enabled(Control::bbEVO),    enabled(Control::bbXPL)};
+}
+
+void MainForm::restore(const Buttons& before) {
+    setEnabled(Control::bReadEVO, before.readEvo);
+    setEnabled(Control::bReadXPL, before.readXpl);
+    setEnabled(Control::bDemux, before.demux);
+    setEnabled(Control::bRebuild, before.rebuild);
+    setEnabled(Control::bbEVO, before.browseEvo);
+    setEnabled(Control::bbXPL, before.browseXpl);
+}
+
+bool MainForm::runJob(const std::function<void()>& job) {
+    if (busy_) {
+        return false;  // one job at a time
+    }
+    busy_ = true;
+    const Buttons before = buttons();
+    try {
+        job();
+    } catch (const JobError& error) {
+        // The user must be able to correct the path and try again.
+        restore(before);
+        busy_ = false;
+        os_.showError(error.what());
+        return false;
+    }
+    busy_ = false;
+    return true;
+}
+
+void MainForm::labelStreamBoxes(const std::vector<StreamBox>& found) {
+    for (const StreamBox& stream : found) {
+        const Control box = stream.kind == StreamKind::Video   ? videoBox(stream.number)
+                            : stream.kind == StreamKind::Audio ? audioBox(stream.number)
+                                                               : subBox(stream.number);
+        setEnabled(box, true);
+        setTicked(box, true);
+        setCaption(box, stream.label);
+    }
+}
+
+void MainForm::bReadEVOClick() {
+    bool readXplWasEnabled = enabled(Control::bReadXPL);
+    const bool done = runJob([&] {
+        if (ticked(Control::cbAutoClear)) {
+            log_.clear();
+        }
+        setEnabled(Control::bReadEVO, false);
+        readXplWasEnabled = enabled(Control::bReadXPL);
+        setEnabled(Control::bReadXPL, false);
+        setEnabled(Control::bDemux, false);
+        setEnabled(Control::bRebuild, false);
+        setEnabled(Control::bbEVO, false);
+        setEnabled(Control::bbXPL, false);
+        Resetcbs();
+        showPage(0);
+        ReadJob job(jobContext());
+        const ReadResult result = job.run(ReadInput{text(Control::eEVOfile), passSettings()});
+        paths_.baseName = result.baseName;
+        labelStreamBoxes(result.streams);
+    });
+    if (!done) {
+        return;
+    }
+    setEnabled(Control::bReadEVO, true);
+    setEnabled(Control::bReadXPL, readXplWasEnabled);
+    setEnabled(Control::bbEVO, true);
+    setEnabled(Control::bbXPL, true);
+    cbVideoClick();
+
+    // A cancelled read or a closing window starts nothing more, and neither does a command
+    // that the window would not offer.
+    if (state_->job.cancelled || closing_) {
+        return;
+    }
+    if (ticked(Control::rbAutoDemux) && enabled(Control::bDemux)) {
+        bDemuxClick();
+    } else if (ticked(Control::rbAutoRebuild) && enabled(Control::bRebuild)) {
+        bRebuildClick();
+    }
+}
+
+void MainForm::bDemuxClick() {
+    const bool done = runJob([&] {
+        setEnabled(Control::bDemux, false);
+        setEnabled(Control::bRebuild, false);
+        showPage(0);
+        DemuxInput input{
+            .sourcePath = text(Control::eEVOfile),
+            .settings = passSettings(),
+            .boxes = streamBoxes(),
+            .naming =
+                OutputNaming{
+                    .folder = text(Control::eWorkdir),
+                    .videoExtension = text(Control::eVideoExt),
+                    .audioExtension = text(Control::eAudioExt),
+                    .subpictureExtension = text(Control::eSubExt),
+                    .delayNames = ticked(Control::cbDelayNames),
+                    .extensionByCoding = ticked(Control::cbExtByCoding),
+                },
+        };
+        DemuxJob job(jobContext());
+        paths_.baseName = job.run(input).baseName;
+    });
+    if (done) {
+        cbVideoClick();  // the command rule decides, as after every job
+    }
+}
+
+void MainForm::bRebuildClick() {
+    const bool done = runJob([&] {
+        setEnabled(Control::bDemux, false);
+        setEnabled(Control::bRebuild, false);
+        showPage(0);
+        const JobState& state = state_->job;
+        RebuildInput input{
+            .sourcePath = text(Control::eEVOfile),
+            .settings = passSettings(),
+            .boxes = streamBoxes(),
+            .outputFolder = text(Control::eWorkdir),
+            .advancedPacks = ticked(Control::cbRBAdvanced),
+        };
+        // Without a DSI met by a read of this source there are no times to write.
+        if (state.ptmKnown) {
+            input.times = PackRebuilder::Times{state.firstPtm, state.lastPtm};
+        }
+        RebuildJob job(jobContext());
+        paths_.baseName = job.run(input).baseName;
+    });
+    if (done) {
+        cbVideoClick();  // the command rule decides, as after every job
+    }
+}
+
+void MainForm::bReadXPLClick() {
+    bool readEvoWasEnabled = enabled(Control::bReadEVO);
+    const bool done = runJob([&] {
+        Resetcbs();
+        setEnabled(Control::bReadXPL, false);
+        readEvoWasEnabled = enabled(Control::bReadEVO);
+        setEnabled(Control::bReadEVO, false);
+        setEnabled(Control::bbEVO, false);
+        setEnabled(Control::bbXPL, false);
+        showPage(4);
+        memoVisible_ = false;
+        XplJob job(jobContext(), xplTables_);
+        try {
+            playlist_ = job.run(XplInput{text(Control::eXPLfile), text(Control::eEVOfile)});
+        } catch (const JobError&) {
+            memoVisible_ = true;
+            throw;
+        }
+        for (const AnnouncedTrack& track : playlist_.tracks) {
+            const Control box = track.kind == StreamKind::Video   ? videoBox(track.number)
+                                : track.kind == StreamKind::Audio ? audioBox(track.number)
+                                                                  : subBox(track.number);
+            setEnabled(box, true);
+            setTicked(box, true);
+            setCaption(box, track.caption);
+            if (track.hint) {
+                setHint(box, track.caption);
+            }
+        }
+        // A playlist without the source's title shows no other title's tree.
+        xplTree_ = playlist_.titleFound ? playlist_.tree : emptyTitleTree();
+        memoVisible_ = true;
+        if (view_ != nullptr) {
+            view_->playlistChanged();
+        }
+    });
+    if (done) {
+        setEnabled(Control::bReadXPL, true);
+        setEnabled(Control::bbEVO, true);
+        setEnabled(Control::bbXPL, true);
+        setEnabled(Control::bReadEVO, readEvoWasEnabled);
+    }
+}
+
+std::vector<ChapterMark> MainForm::xplChapters() const {
+    return playlist_.chapters;
+}
+
+void MainForm::saveChapters(const std::string& path) {
+    tolvane::saveChapters(playlist_, path, style_, log_);
+}
+
+}  // namespace tolvane
