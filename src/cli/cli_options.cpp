@@ -1,6 +1,9 @@
 #include "cli/cli_options.h"
 
+#include <algorithm>
 #include <charconv>
+
+#include <CLI/CLI.hpp>
 
 namespace tolvane::cli {
 
@@ -82,100 +85,99 @@ std::vector<std::string> splitList(const std::string& list) {
     return items;
 }
 
+// Whether `later` was given after `earlier` on the command line (the last of two wins).
+bool givenAfter(const CLI::App& app, const CLI::Option* later, const CLI::Option* earlier) {
+    const std::vector<CLI::Option*> order = app.parse_order();
+    const auto last = [&](const CLI::Option* option) {
+        const auto found = std::find(order.rbegin(), order.rend(), option);
+        return found == order.rend() ? -1 : static_cast<long>(order.rend() - found);
+    };
+    return last(later) > last(earlier);
+}
+
 }  // namespace
 
 CliOptions parseArguments(const std::vector<std::string>& args) {
     CliOptions options;
+    CLI::App app("tolvane-cli");
+    // The usage text is our own, and the last of a repeated option wins.
+    app.set_help_flag();
+    app.option_defaults()->multi_option_policy(CLI::MultiOptionPolicy::TakeLast);
+    app.allow_extras(false);
+
+    bool help = false;
+    bool version = false;
+    bool full = false;
+    std::string select;
+    std::string color;
     std::vector<std::string> positional;
-    bool optionsEnded = false;
-    for (size_t k = 0; k < args.size(); ++k) {
-        const std::string& arg = args[k];
-        // After "--" every argument is a file, whatever it starts with.
-        if (optionsEnded || (arg != "--" && (arg.empty() || arg[0] != '-'))) {
-            positional.push_back(arg);
-            continue;
+    app.add_flag("-h,--help", help);
+    app.add_flag("--version", version);
+    app.add_option("-o,--output", options.outputFolder);
+    CLI::Option* selectOption = app.add_option("--select", select);
+    app.add_option("--source", options.xplSource);
+    app.add_flag("--adv-packs", options.advancedPacks);
+    app.add_flag("--delay-names", options.delayNames);
+    app.add_flag("--ext-by-coding", options.extByCoding);
+    app.add_option("--chapters", options.chapters);
+    CLI::Option* noContinue = app.add_flag("--no-continue");
+    CLI::Option* fastCheck = app.add_option("--fast-check", options.fastCheckMb);
+    CLI::Option* fullOption = app.add_flag("--full", full);
+    CLI::Option* noCount = app.add_flag("--no-count-frames");
+    CLI::Option* noDetails = app.add_flag("--no-details");
+    app.add_option("--video-ext", options.videoExt);
+    app.add_option("--audio-ext", options.audioExt);
+    app.add_option("--sub-ext", options.subExt);
+    CLI::Option* colorOption = app.add_option("--color,--colour", color);
+    app.add_option("arguments", positional);
+
+    // CLI11 takes the arguments last first.
+    std::vector<std::string> reversed(args.rbegin(), args.rend());
+    try {
+        app.parse(reversed);
+    } catch (const CLI::ExtrasError&) {
+        const std::vector<std::string> extras = app.remaining();
+        throw UsageError{"unknown option '" + (extras.empty() ? std::string() : extras.front()) +
+                         "'"};
+    } catch (const CLI::ArgumentMismatch& error) {
+        // "--output: 1 required TEXT missing": an option given without its value.
+        const std::string text = error.what();
+        throw UsageError{"option '" + text.substr(0, text.find(':')) + "' needs a value"};
+    } catch (const CLI::ParseError& error) {
+        throw UsageError{error.what()};
+    }
+    if (help) {
+        options.command = Command::Help;
+        return options;
+    }
+    if (version) {
+        options.command = Command::Version;
+        return options;
+    }
+    if (*selectOption) {
+        options.select = splitList(select);
+    }
+    options.continueOn = !*noContinue;
+    options.countFrames = !*noCount;
+    options.details = !*noDetails;
+    if (*fastCheck) {
+        if (!positiveSize(options.fastCheckMb)) {
+            throw UsageError{
+                "--fast-check needs a whole number of mebibytes from 1 to "
+                "999999, not '" +
+                options.fastCheckMb + "'"};
         }
-        if (arg == "--") {
-            optionsEnded = true;
-            continue;
-        }
-        std::string inlineValue;
-        std::string name = arg;
-        bool hasInline = false;
-        if (arg.rfind("--", 0) == 0) {
-            if (const size_t eq = arg.find('='); eq != std::string::npos) {
-                name = arg.substr(0, eq);
-                inlineValue = arg.substr(eq + 1);
-                hasInline = true;
-            }
-        }
-        const auto value = [&]() -> std::string {
-            if (hasInline) {
-                return inlineValue;
-            }
-            if (k + 1 >= args.size()) {
-                throw UsageError{"option '" + name + "' needs a value"};
-            }
-            return args[++k];
-        };
-        if (name == "-h" || name == "--help") {
-            options.command = Command::Help;
-            return options;
-        } else if (name == "--version") {
-            options.command = Command::Version;
-            return options;
-        } else if (name == "-o" || name == "--output") {
-            options.outputFolder = value();
-        } else if (name == "--select") {
-            options.select = splitList(value());
-        } else if (name == "--source") {
-            options.xplSource = value();
-        } else if (name == "--adv-packs") {
-            options.advancedPacks = true;
-        } else if (name == "--delay-names") {
-            options.delayNames = true;
-        } else if (name == "--ext-by-coding") {
-            options.extByCoding = true;
-        } else if (name == "--chapters") {
-            options.chapters = value();
-        } else if (name == "--no-continue") {
-            options.continueOn = false;
-        } else if (name == "--fast-check") {
-            options.fastCheckMb = value();
-            options.fastCheck = true;
-            if (!positiveSize(options.fastCheckMb)) {
-                throw UsageError{
-                    "--fast-check needs a whole number of mebibytes from 1 to "
-                    "999999, not '" +
-                    options.fastCheckMb + "'"};
-            }
-        } else if (name == "--full") {
-            options.fastCheck = false;
-        } else if (name == "--no-count-frames") {
-            options.countFrames = false;
-        } else if (name == "--no-details") {
-            options.details = false;
-        } else if (name == "--video-ext") {
-            options.videoExt = value();
-        } else if (name == "--audio-ext") {
-            options.audioExt = value();
-        } else if (name == "--sub-ext") {
-            options.subExt = value();
-        } else if (name == "--color" || name == "--colour") {
-            const std::string when = value();
-            if (when == "auto") {
-                options.color = ColorMode::Auto;
-            } else if (when == "always") {
-                options.color = ColorMode::Always;
-            } else if (when == "never") {
-                options.color = ColorMode::Never;
-            } else {
-                throw UsageError{"--color takes auto, always or never, not '" + when + "'"};
-            }
-        } else if (arg.size() > 1 && arg[0] == '-') {
-            throw UsageError{"unknown option '" + arg + "'"};
+    }
+    options.fastCheck = !full || (*fastCheck && givenAfter(app, fastCheck, fullOption));
+    if (*colorOption) {
+        if (color == "auto") {
+            options.color = ColorMode::Auto;
+        } else if (color == "always") {
+            options.color = ColorMode::Always;
+        } else if (color == "never") {
+            options.color = ColorMode::Never;
         } else {
-            positional.push_back(arg);
+            throw UsageError{"--color takes auto, always or never, not '" + color + "'"};
         }
     }
     if (positional.empty()) {

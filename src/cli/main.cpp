@@ -141,7 +141,8 @@ private:
         }
         std::vector<StreamBox>& boxes = found.streams;
         if (options_.select) {
-            if (const std::optional<std::string> unknown = applySelection(boxes, *options_.select)) {
+            if (const std::optional<std::string> unknown =
+                    applySelection(boxes, *options_.select)) {
                 return usageError("--select: no stream box '" + *unknown + "' was labelled");
             }
         }

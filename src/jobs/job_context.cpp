@@ -45,8 +45,8 @@ std::vector<StreamBox> labelledBoxes(const StreamTable& streams) {
                 .id = ids[n],
                 .label = streamLabel(kind, ids[n]) + streamBoxSuffix(kind, number),
                 .firstPts = firstPts[n],
-                .delayMs = kind == StreamKind::Video ? std::nullopt
-                                                     : streamDelayMs(streams, kind, number),
+                .delayMs =
+                    kind == StreamKind::Video ? std::nullopt : streamDelayMs(streams, kind, number),
             });
         }
     };
@@ -187,8 +187,8 @@ std::array<FrameTally, 2> frameTally(const SharedState& state) {
         tally[n].frameRate = streams.frameRate[n];
         if (tally[n].frameRate > 0) {
             // nearbyint rounds a half to the even neighbour.
-            tally[n].calculated = static_cast<int64_t>(
-                std::nearbyint(state.job.totalSeconds * tally[n].frameRate));
+            tally[n].calculated =
+                static_cast<int64_t>(std::nearbyint(state.job.totalSeconds * tally[n].frameRate));
         }
     }
     return tally;

@@ -21,8 +21,8 @@ const std::string& tableText(const std::array<std::string, 9>& table, int32_t in
 
 }  // namespace
 
-void XplJob::announceTrack(int32_t* entry, StreamKind kind, std::optional<int> box,
-                           int32_t* boxId, bool withHint, const std::string& text, TreeNode& node,
+void XplJob::announceTrack(int32_t* entry, StreamKind kind, std::optional<int> box, int32_t* boxId,
+                           bool withHint, const std::string& text, TreeNode& node,
                            XplResult& result) {
     if (entry != nullptr) {
         if (*entry != kStreamAbsent) {
@@ -69,8 +69,8 @@ void XplJob::buildTree(XplResult& result) {
             const std::string text = tableText(tables_.video, GetAttrInt(line, "mediaAttr")) +
                                      trackSuffix(int64_t{track} - 1, false);
             announceTrack(entry(streams.videoId, track), StreamKind::Video,
-                          track == 1 ? std::optional<int>(0) : std::nullopt,
-                          &streams.videoBoxId[0], false, text, tree[1], result);
+                          track == 1 ? std::optional<int>(0) : std::nullopt, &streams.videoBoxId[0],
+                          false, text, tree[1], result);
         }
         if (u.find("<AUDIO ") != std::string::npos) {
             const int32_t n = GetAttrInt(line, "streamNumber");
@@ -84,9 +84,9 @@ void XplJob::buildTree(XplResult& result) {
         }
         if (u.find("<SUBTITLE ") != std::string::npos) {
             const int32_t n = GetAttrInt(line, "streamNumber");
-            const std::string text =
-                tableText(tables_.subpicture, GetAttrInt(line, "mediaAttr")) +
-                trackSuffix(int64_t{n} - 1, true) + "." + GetAttr(line, "description").value_or("");
+            const std::string text = tableText(tables_.subpicture, GetAttrInt(line, "mediaAttr")) +
+                                     trackSuffix(int64_t{n} - 1, true) + "." +
+                                     GetAttr(line, "description").value_or("");
             int32_t* slot = entry(streams.subId, n);
             announceTrack(slot, StreamKind::Subpicture,
                           slot != nullptr ? std::optional<int>(n - 1) : std::nullopt,
@@ -126,8 +126,7 @@ XplResult XplJob::run(const XplInput& input) {
             if (read == 0) {
                 break;
             }
-            log.slog(std::to_string(job.source->position()) + "/" + std::to_string(size) +
-                         " bytes",
+            log.slog(std::to_string(job.source->position()) + "/" + std::to_string(size) + " bytes",
                      StatusPanel::Progress);
             scanner.scan(job.buffer.data(), read);
         }

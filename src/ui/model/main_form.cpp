@@ -36,7 +36,6 @@ MainForm::MainForm(OsServices& os, PathStyle style)
 
 MainForm::~MainForm() = default;
 
-
 void MainForm::changed(Control c) {
     if (view_ != nullptr) {
         view_->controlChanged(c);
