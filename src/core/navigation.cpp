@@ -1,4 +1,5 @@
 #include "core/navigation.h"
+#include "core/program_stream_layout.h"
 
 #include "core/number_format.h"
 #include "core/time_format.h"
@@ -7,16 +8,7 @@ namespace tolvane {
 
 namespace {
 
-constexpr size_t kCopyControlFieldsEnd = 27;  // p[27] is the last byte read
-constexpr size_t kDsiVobNumber = 24;
-constexpr size_t kDsiStartPtm = 44;
-constexpr size_t kDsiEndPtm = 48;
-constexpr size_t kDsiAudioSyncVob = 402;
-constexpr size_t kDsiAudioSyncEvo = 530;
-constexpr size_t kDsiSubSyncVob = 418;
-constexpr size_t kDsiSubSyncEvo = 546;
-constexpr size_t kAudioSyncEntries = 8;
-constexpr size_t kSubSyncEntries = 32;
+using namespace layout;
 
 // True when the bytes p[1] .. p[1 + needed - 1] are inside both the packet and the block.
 bool readable(const NavigationContext& context, size_t offset, const ScanState& scan,
@@ -37,18 +29,18 @@ uint32_t bigEndian(const uint8_t* p, int size) {
 }  // namespace
 
 void analyseCopyControl(const NavigationContext& context, size_t offset, const ScanState& scan) {
-    if (!readable(context, offset, scan, kCopyControlFieldsEnd)) {
+    if (!readable(context, offset, scan, kCopyControlCodes)) {
         return;
     }
     // p[k] lies at offset + k - 1.
     const uint8_t* p = context.state.job.buffer.data() + offset - 1;
     const LabelTables& labels = context.state.labels;
     Reporter& out = context.reporter;
-    if ((p[13] & 0xC0) != 0) {
+    if ((p[kCopyControlScrambling] & 0xC0) != 0) {
         out.log("[b]This file is ENCRYPTED![/b] Decrypt it before any process.");
     }
-    const uint8_t applies = p[25];
-    const uint8_t codes = p[27];
+    const uint8_t applies = p[kCopyControlApplies];
+    const uint8_t codes = p[kCopyControlCodes];
     if ((applies & 0x80) != 0 && (codes & 0xE0) != 0) {
         out.log("[b]" + std::string(labels.cgmsText[(codes >> 5) & 7]) + "[/b]");
     }
@@ -66,7 +58,7 @@ void analyseCopyControl(const NavigationContext& context, size_t offset, const S
 void analyseDsi(const NavigationContext& context, size_t offset, ScanState& scan) {
     const size_t audioAt = context.dvdVideoSource ? kDsiAudioSyncVob : kDsiAudioSyncEvo;
     const size_t subAt = context.dvdVideoSource ? kDsiSubSyncVob : kDsiSubSyncEvo;
-    if (!readable(context, offset, scan, subAt + 4 * kSubSyncEntries)) {
+    if (!readable(context, offset, scan, subAt + 4 * kDsiSubSyncEntries)) {
         return;
     }
     const uint8_t* q = context.state.job.buffer.data() + offset;  // q[k] is p[1 + k]
@@ -75,13 +67,13 @@ void analyseDsi(const NavigationContext& context, size_t offset, ScanState& scan
 
     if (scan.audioBound == 0) {
         int present = 0;
-        for (size_t k = 0; k < kAudioSyncEntries; ++k) {
+        for (size_t k = 0; k < kDsiAudioSyncEntries; ++k) {
             present += bigEndian(q + audioAt + 2 * k, 2) != 0 ? 1 : 0;
         }
         scan.audioBound = static_cast<uint8_t>(present);
     }
     int subpictures = 0;
-    for (size_t k = 0; k < kSubSyncEntries; ++k) {
+    for (size_t k = 0; k < kDsiSubSyncEntries; ++k) {
         subpictures += bigEndian(q + subAt + 4 * k, 4) != 0 ? 1 : 0;
     }
     const uint32_t vob = bigEndian(q + kDsiVobNumber, 2);
@@ -98,14 +90,14 @@ void analyseDsi(const NavigationContext& context, size_t offset, ScanState& scan
         out.log(line);
     }
 
-    const uint32_t start = bigEndian(q + kDsiStartPtm, 4);
+    const uint32_t start = bigEndian(q + kDsiFirstPtm, 4);
     if (job.firstPtm == 0) {
         job.firstPtm = start;
     }
     if (context.detectionPass) {
         out.log("PTM of first video frame = [re]" + hexUpper(start, 8) + "[/re]");
     }
-    const uint32_t end = bigEndian(q + kDsiEndPtm, 4);
+    const uint32_t end = bigEndian(q + kDsiLastPtm, 4);
     job.lastPtm = end;
     job.ptmKnown = true;
     if (context.detectionPass) {

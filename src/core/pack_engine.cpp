@@ -1,4 +1,5 @@
 #include "core/pack_engine.h"
+#include "core/program_stream_layout.h"
 
 #include "core/pack_scanner.h"
 #include "core/progress.h"
@@ -46,11 +47,12 @@ void PackEngine::demux(PassMode mode, PassHooks& hooks) {
         if (position % kRepaintStep == 0) {
             os_.repaint();
         }
-        if (detection && position == kSystemHeaderBlockEnd && job.buffer[16] == 0x01 &&
-            job.buffer[17] == 0xBB) {
+        if (detection && position == kSystemHeaderBlockEnd &&
+            job.buffer[layout::kFirstPacketStreamId - 1] == 0x01 &&
+            job.buffer[layout::kFirstPacketStreamId] == layout::kSystemHeaderId) {
             ScanState& s = scanner.state();
-            s.videoBound = job.buffer[24] & 0x1F;
-            s.audioBound = static_cast<uint8_t>(job.buffer[23] >> 2);
+            s.videoBound = job.buffer[layout::kSystemHeaderVideoBound] & 0x1F;
+            s.audioBound = static_cast<uint8_t>(job.buffer[layout::kSystemHeaderAudioBound] >> 2);
             hooks.systemHeaderRead(s);
         }
         scanner.scanBlock(job.buffer.data(), n);

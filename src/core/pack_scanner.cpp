@@ -1,4 +1,5 @@
 #include "core/pack_scanner.h"
+#include "core/program_stream_layout.h"
 
 #include <algorithm>
 
@@ -48,22 +49,23 @@ bool PackScanner::startCode(uint8_t streamId) {
     if (isVideoStreamId(streamId)) {
         s.videoNo = streamId & 1;
         s.videoIdByte = streamId;
-        s.videoType = streamId >= 0xE2 ? VideoType::H264 : VideoType::Mpeg2;
+        s.videoType = streamId >= layout::kH264FirstId ? VideoType::H264 : VideoType::Mpeg2;
         if (registerStream(StreamKind::Video, s.videoNo, streamId)) {
             hooks_.streamRegistered(StreamKind::Video, s.videoNo, streamId, s);
         }
         kind = PacketKind::Video;
-    } else if (streamId == 0xFD) {
+    } else if (streamId == layout::kExtendedStreamId) {
         s.videoType = VideoType::Vc1;
         kind = PacketKind::Video;
-    } else if (streamId >= 0xC0 && streamId <= 0xCF) {
+    } else if (streamId >= layout::kMpegAudioFirstId &&
+               streamId <= layout::kMpegAudioScannedLastId) {
         s.mpegAudioIdByte = streamId;
         kind = PacketKind::MpegAudio;
-    } else if (streamId == 0xBC || streamId == 0xBE) {
+    } else if (streamId == layout::kProgramStreamMapId || streamId == layout::kPaddingStreamId) {
         kind = PacketKind::SkipPacket;
-    } else if (streamId == 0xBD) {
+    } else if (streamId == layout::kPrivateStream1Id) {
         kind = PacketKind::PrivateStream1;
-    } else if (streamId == 0xBF) {
+    } else if (streamId == layout::kPrivateStream2Id) {
         kind = PacketKind::PrivateStream2;
     } else {
         return false;

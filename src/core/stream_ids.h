@@ -4,6 +4,7 @@
 #include <optional>
 #include <string>
 
+#include "core/program_stream_layout.h"
 #include "core/scan_state.h"
 
 namespace tolvane {
@@ -40,15 +41,14 @@ inline bool isSubpictureId(uint8_t subStreamId) {
     return group == 0x20 || group == 0x60;
 }
 
-// VC-1 is carried under the extended stream id with these stream_id_extension values.
-inline constexpr uint8_t kVc1FirstExtension = 0x55;
+using layout::kVc1FirstExtension;
 inline bool isVc1Extension(uint8_t extension) {
-    return extension == 0x55 || extension == 0x56;
+    return extension >= layout::kVc1FirstExtension && extension <= layout::kVc1LastExtension;
 }
 
-// MPEG-2 (0xE0, 0xE1) and H.264 (0xE2, 0xE3) video stream ids.
+// MPEG-2 and H.264 video stream ids.
 inline bool isVideoStreamId(uint8_t streamId) {
-    return streamId >= 0xE0 && streamId <= 0xE3;
+    return streamId >= layout::kVideoFirstId && streamId <= layout::kVideoLastId;
 }
 
 // One stream as the stream boxes know it: its kind, its box number and its identifying byte.

@@ -2,27 +2,28 @@
 
 #include <cstring>
 
+#include "core/program_stream_layout.h"
 #include "core/stream_ids.h"
 
 namespace tolvane {
 
 namespace {
 
-constexpr size_t kStreamId = 17;
-constexpr size_t kPs2SubStreamId = 20;
-constexpr size_t kFlags2 = 21;
-constexpr size_t kHeaderLength = 22;
-constexpr size_t kHeaderData = 23;
-constexpr size_t kAudioBound = 23;
-constexpr size_t kVideoBound = 24;
-constexpr size_t kDsiMarker = 1289;
-constexpr uint8_t kDsiMarkerBytes[] = {0x01, 0xBF, 0x02, 0xF3, 0x01};
-constexpr size_t kFirstPtm = 1338;
-constexpr size_t kLastPtm = 1342;
-constexpr size_t kAudioEntries = 1824;
-constexpr size_t kSubEntries = 1840;
-constexpr size_t kDsiEnd = 1968;
-constexpr uint8_t kAdvancedPack = 0x80;
+using namespace layout;
+constexpr size_t kStreamId = kFirstPacketStreamId;
+constexpr size_t kFlags2 = kFirstPacketFlags2;
+constexpr size_t kHeaderLength = kFirstPacketHeaderLength;
+constexpr size_t kHeaderData = kFirstPacketHeaderData;
+constexpr size_t kAudioBound = kSystemHeaderAudioBound;
+constexpr size_t kVideoBound = kSystemHeaderVideoBound;
+// The DSI's start code, length and sub-stream id, from the 01 of 00 00 01.
+constexpr size_t kDsiMarker = kEvoDsiPacketStart + 2;
+constexpr uint8_t kDsiMarkerBytes[] = {0x01, kPrivateStream2Id, kEvoDsiPacketLength >> 8,
+                                       kEvoDsiPacketLength & 0xFF, kDsiSubStreamId};
+constexpr size_t kFirstPtm = kEvoDsiData + kDsiFirstPtm;
+constexpr size_t kLastPtm = kEvoDsiData + kDsiLastPtm;
+constexpr size_t kAudioEntries = kEvoDsiData + kDsiAudioSyncEvo;
+constexpr size_t kSubEntries = kEvoDsiData + kDsiSubSyncEvo;
 
 void putBigEndian(uint8_t* at, uint32_t value) {
     at[0] = static_cast<uint8_t>(value >> 24);
@@ -104,7 +105,7 @@ void PackRebuilder::patchNavigationPack(uint8_t* pack, size_t length,
     pack[kVideoBound] = static_cast<uint8_t>((pack[kVideoBound] & 0xE0) + selection_.videoCount);
     pack[kAudioBound] =
         static_cast<uint8_t>((pack[kAudioBound] & 0x03) + 4 * selection_.audioCount);
-    if (length < kDsiEnd ||
+    if (length < kEvoDsiEnd ||
         std::memcmp(pack + kDsiMarker, kDsiMarkerBytes, sizeof kDsiMarkerBytes) != 0) {
         return;
     }
@@ -113,28 +114,30 @@ void PackRebuilder::patchNavigationPack(uint8_t* pack, size_t length,
         putBigEndian(pack + kLastPtm, times->lastPtm);
     }
     const auto audioCount = static_cast<size_t>(selection_.audioCount);
-    if (audioCount < 8) {
-        std::memset(pack + kAudioEntries + 2 * audioCount, 0, 2 * (8 - audioCount));
+    if (audioCount < kDsiAudioSyncEntries) {
+        std::memset(pack + kAudioEntries + 2 * audioCount, 0,
+                    2 * (kDsiAudioSyncEntries - audioCount));
     }
     const auto subCount = static_cast<size_t>(selection_.subpictureCount);
-    if (subCount < 32) {
-        std::memset(pack + kSubEntries + 4 * subCount, 0, 4 * (32 - subCount));
+    if (subCount < kDsiSubSyncEntries) {
+        std::memset(pack + kSubEntries + 4 * subCount, 0, 4 * (kDsiSubSyncEntries - subCount));
     }
 }
 
 bool PackRebuilder::process(uint8_t* pack, size_t length, bool advancedPacks,
                             std::optional<Times> times) {
-    if (length < 4 || pack[0] != 0x00 || pack[1] != 0x00 || pack[2] != 0x01 || pack[3] != 0xBA) {
+    if (length < 4 || pack[0] != 0x00 || pack[1] != 0x00 || pack[2] != 0x01 ||
+        pack[3] != kPackStartId) {
         return false;
     }
     // Only bytes that were read are looked at: a field past them is absent.
     const auto at = [&](size_t offset) -> int32_t { return offset < length ? pack[offset] : -1; };
     const int32_t streamId = at(kStreamId);
-    if (streamId == 0xBB) {
+    if (streamId == kSystemHeaderId) {
         patchNavigationPack(pack, length, times);
         return true;
     }
-    if (streamId == 0xBD && at(kHeaderLength) >= 0) {
+    if (streamId == kPrivateStream1Id && at(kHeaderLength) >= 0) {
         const size_t idOffset = kHeaderData + static_cast<size_t>(at(kHeaderLength));
         const int32_t subStreamId = at(idOffset);
         if (subStreamId < 0) {
@@ -144,7 +147,7 @@ bool PackRebuilder::process(uint8_t* pack, size_t length, bool advancedPacks,
         // A sub-stream the program does not know is no stream of the boxes: it stays.
         return !ref || keepStream(pack, idOffset, 0, ref->kind, ref->number, ref->idByte);
     }
-    if (streamId == 0xFD && at(kFlags2) >= 0) {
+    if (streamId == kExtendedStreamId && at(kFlags2) >= 0) {
         const int32_t flags = at(kFlags2);
         const size_t d = ((flags & 0x80) != 0 ? 5 : 0) + ((flags & 0x40) != 0 ? 5 : 0);
         const int32_t extensionFlags = at(kHeaderData + d);
@@ -163,12 +166,13 @@ bool PackRebuilder::process(uint8_t* pack, size_t length, bool advancedPacks,
         const auto id = static_cast<uint8_t>(streamId);
         return keepStream(pack, kStreamId, 0, StreamKind::Video, id & 1, id);
     }
-    if (streamId >= 0xC0 && streamId <= 0xDF) {
+    if (streamId >= kMpegAudioFirstId && streamId <= kMpegAudioLastId) {
         leftOut(kMpegAudioSlot, "MPEG audio stream " + idText(streamId),
                 static_cast<uint8_t>(streamId));
         return false;
     }
-    if (streamId == 0xBF && at(kPs2SubStreamId) == kAdvancedPack) {
+    if (streamId == kPrivateStream2Id &&
+        at(kFirstPacketPs2SubStreamId) == kAdvancedPackSubStreamId) {
         return advancedPacks;
     }
     return true;

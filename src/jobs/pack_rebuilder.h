@@ -7,6 +7,7 @@
 #include <string>
 
 #include "core/pass_options.h"
+#include "core/program_stream_layout.h"
 #include "core/reporter.h"
 #include "core/stream_table.h"
 
@@ -17,7 +18,7 @@ namespace tolvane {
 // the numbering are fixed when the rebuild starts and live across both files of a feature.
 class PackRebuilder {
 public:
-    static constexpr size_t kPackSize = 2048;
+    static constexpr size_t kPackSize = layout::kPackSize;
     // A DSI has eight audio entries, and three codings have only eight audio numbers.
     static constexpr int kMaxAudioStreams = 8;
 

@@ -166,39 +166,42 @@ void putBigEndian(Bytes& body, size_t at, uint32_t value, int size) {
 Bytes dsiPacket(const DsiFields& fields) {
     // body[k] is p[k + 1]; the packet length counts the id too.
     Bytes body(fields.packetLength - 1, 0x00);
-    putBigEndian(body, 24, fields.vobNumber, 2);
-    putBigEndian(body, 44, fields.startPtm, 4);
-    putBigEndian(body, 48, fields.endPtm, 4);
-    const size_t audioAt = fields.dvdVideoLayout ? 402 : 530;
-    const size_t subAt = fields.dvdVideoLayout ? 418 : 546;
+    putBigEndian(body, layout::kDsiVobNumber, fields.vobNumber, 2);
+    putBigEndian(body, layout::kDsiFirstPtm, fields.startPtm, 4);
+    putBigEndian(body, layout::kDsiLastPtm, fields.endPtm, 4);
+    const size_t audioAt =
+        fields.dvdVideoLayout ? layout::kDsiAudioSyncVob : layout::kDsiAudioSyncEvo;
+    const size_t subAt = fields.dvdVideoLayout ? layout::kDsiSubSyncVob : layout::kDsiSubSyncEvo;
     for (size_t k = 0; k < fields.audioSync.size(); ++k) {
         putBigEndian(body, audioAt + 2 * k, fields.audioSync[k], 2);
     }
     for (size_t k = 0; k < fields.subSync.size(); ++k) {
         putBigEndian(body, subAt + 4 * k, fields.subSync[k], 4);
     }
-    return privateStream2Packet(0x01, body);
+    return privateStream2Packet(layout::kDsiSubStreamId, body);
 }
 
 Bytes evoNavigationPack(int audioBound, int videoBound, DsiFields dsi,
                         std::optional<CopyControlFields> copyControl, uint64_t scr) {
-    dsi.packetLength = 755;
+    dsi.packetLength = layout::kEvoDsiPacketLength;
     Bytes pack = packHeader(scr);
     append(pack, systemHeader(audioBound, videoBound));
     if (copyControl) {
         append(pack, copyControlPacket(*copyControl));
     }
-    const size_t dsiStart = 1287;
-    append(pack, privateStream2Packet(0x00, Bytes(dsiStart - pack.size() - 7, 0x00)));
+    const size_t dsiStart = layout::kEvoDsiPacketStart;
+    append(pack, privateStream2Packet(layout::kCopyControlSubStreamId,
+                                      Bytes(dsiStart - pack.size() - 7, 0x00)));
     append(pack, dsiPacket(dsi));
     return pack;
 }
 
 Bytes copyControlPacket(const CopyControlFields& fields) {
     Bytes body(64, 0x00);
-    body[12] = fields.scrambling;
-    body[24] = fields.applies;
-    body[26] = fields.codes;
+    // body[k] is p[k + 1], as for the DSI.
+    body[layout::kCopyControlScrambling - 1] = fields.scrambling;
+    body[layout::kCopyControlApplies - 1] = fields.applies;
+    body[layout::kCopyControlCodes - 1] = fields.codes;
     return privateStream2Packet(0x04, body);
 }
 

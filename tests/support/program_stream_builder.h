@@ -8,12 +8,14 @@
 #include <span>
 #include <vector>
 
+#include "core/program_stream_layout.h"
+
 namespace tolvane::fixture {
 
 using Bytes = std::vector<uint8_t>;
 
-inline constexpr size_t kPackSize = 2048;
-inline constexpr size_t kPackHeaderSize = 14;
+inline constexpr size_t kPackSize = layout::kPackSize;
+inline constexpr size_t kPackHeaderSize = layout::kPackHeaderSize;
 
 // The optional fields of a PES header, in the order they are written.
 struct PesHeader {
