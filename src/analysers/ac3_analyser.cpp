@@ -18,7 +18,7 @@ constexpr std::array<const char*, 8> kAcmodText = {
     "dual mono", "mono",          "L + R",           "L + R + C",
     "L + R + S", "L + R + C + S", "L + R + Ls + Rs", "L + R + C + Ls + Rs"};
 
-struct Ac3Header {
+struct Ac3Fields {
     uint32_t frmsiz = 0;
     uint32_t sampleRate = 0;
     uint32_t bitRate = 0;
@@ -29,6 +29,9 @@ struct Ac3Header {
     uint32_t bsmod = 0;
     uint32_t fscodByte = 0;  // frame byte 4, read again once the coding is known
 };
+
+// Full-bandwidth channels of each acmod.
+constexpr std::array<uint32_t, 8> kAcmodChannels = {2, 1, 2, 3, 3, 4, 4, 5};
 
 // Dolby Digital's lfeon follows acmod and the mix-level fields that acmod calls for (A/52
 // 5.4.2); with at most 7 bits before it, it always lies in the byte that starts with acmod.
@@ -48,16 +51,15 @@ uint32_t dolbyDigitalLfeOn(uint32_t byte6, uint32_t acmod) {
 
 }  // namespace
 
-void AnalyseAC3(const AnalyserContext& context, size_t offset, size_t length, int32_t streamNo) {
-    const LabelTables& labels = context.labels;
-    Reporter& log = context.log;
-    const std::string stream = std::to_string(streamNo);
+std::vector<Ac3Frame> decodeAc3(const uint8_t* block, size_t offset, size_t length,
+                                const LabelTables& labels) {
+    std::vector<Ac3Frame> frames;
     uint32_t previous = 0;  // the byte before the payload counts as 0x00
     bool locked = false;
     int countdown = 0;
-    Ac3Header h;
+    Ac3Fields h;
     for (size_t p = offset; p < offset + length; ++p) {
-        const uint32_t b = context.block[p];
+        const uint32_t b = block[p];
         const uint32_t pair = previous << 8 | b;
         previous = b;
         if (pair == 0x0B77) {
@@ -115,31 +117,73 @@ void AnalyseAC3(const AnalyserContext& context, size_t offset, size_t length, in
                         locked = false;
                     }
                 }
-                const std::string rate = formatGeneral(h.sampleRate / 1000.0, context.locale);
-                log.log("   Stream " + stream + " is [b]Dolby Digital" + (plus ? " Plus" : "") +
-                        "[/b]");
-                if (plus) {
-                    log.log("   frame size = " + std::to_string((h.frmsiz + 1) * 2) +
-                            " bytes, number of blocks per frame = " + std::to_string(h.blocks));
-                }
-                log.log("   Sampling frequency = [bl]" + rate + "[/bl] kHz");
-                log.log("   Transmission bitrate = [bl]" + std::to_string(h.bitRate / 1000) +
-                        "[/bl] kbit/s");
-                // Dolby Digital names its LFE channel here; Plus has a line of its own.
-                const char* lfe = !plus && h.lfeon == 1 ? " + LFE" : "";
-                std::string arrangement = "   Channel arrangement = [bl]" +
-                                          std::string(kAcmodText[h.acmod]) + lfe +
-                                          "[/bl], bsid = " + std::to_string(h.bsid);
-                if (plus) {
-                    log.log(arrangement);
-                    log.log(std::string("   LFE channel = [bl]") +
-                            (h.lfeon == 1 ? "present" : "not present") + "[/bl]");
-                } else {
-                    log.log(arrangement + ", bsmod =" + std::to_string(h.bsmod));
-                }
+                frames.push_back(Ac3Frame{
+                    .plus = plus,
+                    .frameBytes = (h.frmsiz + 1) * 2,
+                    .blocks = h.blocks,
+                    .sampleRate = h.sampleRate,
+                    .bitRate = h.bitRate,
+                    .acmod = h.acmod,
+                    .lfe = h.lfeon == 1,
+                    .bsid = h.bsid,
+                    .bsmod = h.bsmod,
+                });
                 break;
             }
         }
+    }
+    return frames;
+}
+
+void printAc3(const std::vector<Ac3Frame>& frames, int32_t streamNumber, Reporter& log,
+              const LocaleSettings& locale) {
+    const std::string stream = std::to_string(streamNumber);
+    for (const Ac3Frame& h : frames) {
+        const std::string rate = formatGeneral(h.sampleRate / 1000.0, locale);
+        log.log("   Stream " + stream + " is [b]Dolby Digital" + (h.plus ? " Plus" : "") + "[/b]");
+        if (h.plus) {
+            log.log("   frame size = " + std::to_string(h.frameBytes) +
+                    " bytes, number of blocks per frame = " + std::to_string(h.blocks));
+        }
+        log.log("   Sampling frequency = [bl]" + rate + "[/bl] kHz");
+        log.log("   Transmission bitrate = [bl]" + std::to_string(h.bitRate / 1000) +
+                "[/bl] kbit/s");
+        // Dolby Digital names its LFE channel here; Plus has a line of its own.
+        const char* lfe = !h.plus && h.lfe ? " + LFE" : "";
+        std::string arrangement = "   Channel arrangement = [bl]" +
+                                  std::string(kAcmodText[h.acmod]) + lfe +
+                                  "[/bl], bsid = " + std::to_string(h.bsid);
+        if (h.plus) {
+            log.log(arrangement);
+            log.log(std::string("   LFE channel = [bl]") + (h.lfe ? "present" : "not present") +
+                    "[/bl]");
+        } else {
+            log.log(arrangement + ", bsmod =" + std::to_string(h.bsmod));
+        }
+    }
+}
+
+StreamHeader ac3Values(const Ac3Frame& frame) {
+    StreamHeader values;
+    if (frame.sampleRate != 0) {
+        values.sampleRate = frame.sampleRate;
+    }
+    if (frame.bitRate != 0) {
+        values.bitRate = frame.bitRate;
+    }
+    values.channels = kAcmodChannels[frame.acmod] + (frame.lfe ? 1 : 0);
+    values.lfe = frame.lfe;
+    return values;
+}
+
+void AnalyseAC3(const AnalyserContext& context, const HeaderPayload& payload) {
+    const std::vector<Ac3Frame> frames =
+        decodeAc3(context.block, payload.offset, payload.length, context.labels);
+    printAc3(frames, payload.streamNumber, context.log, context.locale);
+    if (StreamHeader* header =
+            headerEntry(context.streams, StreamKind::Audio, payload.streamNumber);
+        header != nullptr && !frames.empty()) {
+        *header = ac3Values(frames.front());
     }
 }
 

@@ -3,6 +3,7 @@
 #include <cstddef>
 #include <cstdint>
 
+#include "core/header_analysers.h"
 #include "core/label_tables.h"
 #include "core/locale_settings.h"
 #include "core/reporter.h"
@@ -20,6 +21,12 @@ struct AnalyserContext {
     StreamTable& streams;
     LocaleSettings locale;
 };
+
+// Where the values decoded for stream `number` of `kind` are kept; none for a number without
+// an entry.
+StreamHeader* headerEntry(StreamTable& streams, StreamKind kind, int32_t number);
+// The frame rate entry of video stream `number`; none for a number without one.
+double* frameRateEntry(StreamTable& streams, int32_t number);
 
 // A gain of the dynamic-range codes of MLP and LPCM: 24.082 - 6.0206 x (d shr 5) - 0.2007 x
 // (d and 31) dB, written as the exact decimal it is.

@@ -71,62 +71,140 @@ std::string revisionSuffix(uint32_t vernum) {
     return vernum == 7 ? ", Current" : ", Future rev. (incompatible";
 }
 
-// Reads and reports one core frame header from `at`; leaves the reader after its last field.
-void coreHeader(const AnalyserContext& context, BitReader& reader, int32_t at) {
-    Reporter& log = context.log;
+constexpr std::array<uint32_t, 16> kSfreqHz = {0, 8000, 16000, 32000, 0,     0, 11025, 22050, 44100,
+                                               0, 0,    12000, 24000, 48000, 0, 0};
+// Transmission rates in bit/s; 0 for open, variable and lossless.
+constexpr std::array<uint32_t, 32> kRateBits = {
+    32000,   56000,   64000,   96000,   112000,  128000,  192000,  224000,
+    256000,  320000,  384000,  448000,  512000,  576000,  640000,  768000,
+    960000,  1024000, 1152000, 1280000, 1344000, 1408000, 1411200, 1472000,
+    1536000, 1920000, 2048000, 3072000, 3840000, 0,       0,       0};
+constexpr std::array<uint32_t, 16> kAmodeChannels = {1, 2, 2, 2, 2, 3, 3, 4,
+                                                     4, 5, 6, 6, 6, 7, 8, 8};
+constexpr std::array<uint32_t, 8> kPcmrBits = {16, 16, 20, 20, 0, 24, 24, 0};
+
+// Reads one core frame header from `at`; leaves the reader after its last field.
+DtsCoreHeader coreHeader(BitReader& reader, int32_t at) {
+    DtsCoreHeader h;
     reader.Start(at);
     reader.Skip(1);  // FTYPE
-    log.log("   PCM core samples = " + std::to_string(reader.Read(5) + 1));
+    h.samples = reader.Read(5) + 1;
     const bool crcPresent = reader.Read(1) == 1;
-    log.log("   PCM sample blocks = " + std::to_string(reader.Read(7) + 1));
-    log.log("   Primary frame byte size = " + std::to_string(reader.Read(14) + 1));
-    const uint32_t amode = reader.Read(6);
-    log.log("   Channel arrangement = [bl]" +
-            std::string(amode < kAmodeText.size() ? kAmodeText[amode] : "User defined") + "[/bl]");
-    log.log("   Sampling frequency = [bl]" + std::string(kSfreqText[reader.Read(4)]) + "[/bl] kHz");
-    log.log("   Transmission bitrate = [bl]" + std::string(kRateText[reader.Read(5)]) +
-            "[/bl] kbit/s");
+    h.blocks = reader.Read(7) + 1;
+    h.frameBytes = reader.Read(14) + 1;
+    h.amode = reader.Read(6);
+    h.sfreq = reader.Read(4);
+    h.rate = reader.Read(5);
     reader.Skip(5);  // MIX, DYNF, TIMEF, AUXF, HDCD
     const uint32_t extension = reader.Read(3);
     if (reader.Read(1) == 1) {
-        log.log("   Extension audio = " + std::string(kExtText[extension]));
+        h.extension = extension;
     }
     reader.Skip(1);  // ASPF
-    log.log("   LFE channel = " + std::string(kLfeText[reader.Read(2)]));
+    h.lff = reader.Read(2);
     reader.Skip(1);  // HFLAG
     if (crcPresent) {
-        log.log("   Header CRC = " + hexUpper(reader.Read(16), 4));
+        h.headerCrc = reader.Read(16);
     }
     reader.Skip(1);  // FILTS
-    const uint32_t vernum = reader.Read(4);
-    log.log("   Encoder software rev. = " + std::to_string(vernum) + revisionSuffix(vernum));
+    h.vernum = reader.Read(4);
     reader.Skip(2);  // CHIST
-    log.log("   Source PCM resolution = " + std::string(kPcmrText[reader.Read(3)]));
+    h.pcmr = reader.Read(3);
+    return h;
+}
+
+void printCore(const DtsCoreHeader& h, Reporter& log) {
+    log.log("   PCM core samples = " + std::to_string(h.samples));
+    log.log("   PCM sample blocks = " + std::to_string(h.blocks));
+    log.log("   Primary frame byte size = " + std::to_string(h.frameBytes));
+    log.log("   Channel arrangement = [bl]" +
+            std::string(h.amode < kAmodeText.size() ? kAmodeText[h.amode] : "User defined") +
+            "[/bl]");
+    log.log("   Sampling frequency = [bl]" + std::string(kSfreqText[h.sfreq]) + "[/bl] kHz");
+    log.log("   Transmission bitrate = [bl]" + std::string(kRateText[h.rate]) + "[/bl] kbit/s");
+    if (h.extension) {
+        log.log("   Extension audio = " + std::string(kExtText[*h.extension]));
+    }
+    log.log("   LFE channel = " + std::string(kLfeText[h.lff]));
+    if (h.headerCrc) {
+        log.log("   Header CRC = " + hexUpper(*h.headerCrc, 4));
+    }
+    log.log("   Encoder software rev. = " + std::to_string(h.vernum) + revisionSuffix(h.vernum));
+    log.log("   Source PCM resolution = " + std::string(kPcmrText[h.pcmr]));
 }
 
 }  // namespace
 
-void AnalyseDTS(const AnalyserContext& context, size_t offset, size_t length) {
+std::vector<DtsUnit> decodeDts(const uint8_t* block, size_t blockLength, size_t offset,
+                               size_t length) {
+    std::vector<DtsUnit> units;
     if (length == 0) {
-        return;
+        return units;
     }
-    BitReader reader(context.block, context.blockLength);
+    BitReader reader(block, blockLength);
     uint32_t reg = 0;
     const int64_t last = static_cast<int64_t>(offset) + static_cast<int64_t>(length) - 1;
     int64_t p = static_cast<int64_t>(offset);
     // The payload's last byte is never taken in.
     while (p < last) {
-        reg = reg << 8 | context.block[p];
+        reg = reg << 8 | block[p];
         ++p;
         if (reg == kCoreSync) {
-            coreHeader(context, reader, static_cast<int32_t>(p));
+            units.emplace_back(coreHeader(reader, static_cast<int32_t>(p)));
             // The search goes on from where the reader stopped.
             reg = reader.Peek();
             p = reader.pos();
         } else if (reg == kXchSync) {
-            context.log.log("   Channel extension found");
+            units.emplace_back(DtsChannelExtension{});
         } else if (reg == kX96Sync) {
-            context.log.log("   Frequency extensiond found ([bl]96[/bl] kHz)");
+            units.emplace_back(DtsFrequencyExtension{});
+        }
+    }
+    return units;
+}
+
+void printDts(const std::vector<DtsUnit>& units, Reporter& log) {
+    for (const DtsUnit& unit : units) {
+        if (const auto* core = std::get_if<DtsCoreHeader>(&unit)) {
+            printCore(*core, log);
+        } else if (std::holds_alternative<DtsChannelExtension>(unit)) {
+            log.log("   Channel extension found");
+        } else {
+            log.log("   Frequency extensiond found ([bl]96[/bl] kHz)");
+        }
+    }
+}
+
+StreamHeader dtsValues(const DtsCoreHeader& h) {
+    StreamHeader values;
+    if (kSfreqHz[h.sfreq] != 0) {
+        values.sampleRate = kSfreqHz[h.sfreq];
+    }
+    if (kRateBits[h.rate] != 0) {
+        values.bitRate = kRateBits[h.rate];
+    }
+    const bool lfe = h.lff == 1 || h.lff == 2;
+    values.lfe = lfe;
+    if (h.amode < kAmodeChannels.size()) {
+        values.channels = kAmodeChannels[h.amode] + (lfe ? 1 : 0);
+    }
+    if (kPcmrBits[h.pcmr] != 0) {
+        values.bitsPerSample = kPcmrBits[h.pcmr];
+    }
+    return values;
+}
+
+void AnalyseDTS(const AnalyserContext& context, const HeaderPayload& payload) {
+    const std::vector<DtsUnit> units =
+        decodeDts(context.block, context.blockLength, payload.offset, payload.length);
+    printDts(units, context.log);
+    StreamHeader* header = headerEntry(context.streams, StreamKind::Audio, payload.streamNumber);
+    for (const DtsUnit& unit : units) {
+        if (const auto* core = std::get_if<DtsCoreHeader>(&unit); core != nullptr) {
+            if (header != nullptr) {
+                *header = dtsValues(*core);
+            }
+            break;
         }
     }
 }

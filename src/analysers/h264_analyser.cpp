@@ -3,6 +3,7 @@
 #include <array>
 #include <cmath>
 #include <string>
+#include <string_view>
 
 #include "analysers/bit_reader.h"
 #include "core/number_format.h"
@@ -80,15 +81,9 @@ void skipScalingList(BitReader& reader, int size) {
 
 }  // namespace
 
-void AnalyseH264(const AnalyserContext& context, size_t offset, size_t length, int32_t videoNo) {
-    const bool validVideo =
-        videoNo >= 0 && videoNo < static_cast<int32_t>(context.streams.frameRate.size());
-    double* frameRate =
-        validVideo ? &context.streams.frameRate[static_cast<size_t>(videoNo)] : nullptr;
-    if (frameRate != nullptr) {
-        *frameRate = 24000.0 / 1001.0;
-    }
-    BitReader reader(context.block, context.blockLength);
+std::optional<H264Sps> decodeH264(const uint8_t* block, size_t blockLength, size_t offset,
+                                  size_t length) {
+    BitReader reader(block, blockLength);
     const auto start = static_cast<int32_t>(offset);
     const auto end = static_cast<int64_t>(offset) + static_cast<int64_t>(length) - 1;
     reader.Start(start);
@@ -100,37 +95,29 @@ void AnalyseH264(const AnalyserContext& context, size_t offset, size_t length, i
         }
     }
     if (!found) {
-        return;  // no SPS in the searched range
+        return std::nullopt;  // no SPS in the searched range
     }
     reader.Skip(32);
     reader.dropEmulationPrevention();
-    Reporter& log = context.log;
 
-    const uint32_t profile = reader.Read(8);
-    log.log(profileLine(profile));
+    H264Sps sps;
+    sps.profileIdc = reader.Read(8);
     reader.Skip(3);
-    const uint32_t constraint3 = reader.Read(1);
+    sps.constraintSet3 = reader.Read(1) == 1;
     reader.Skip(4);
-    const uint32_t level = reader.Read(8);
-    if (level == 11 && constraint3 == 1) {
-        log.log("   Level = 1b");
-    } else {
-        log.log("   Level = " + std::to_string(level / 10) + "." + std::to_string(level % 10));
-    }
+    sps.levelIdc = reader.Read(8);
     reader.ReadUE();  // seq_parameter_set_id
 
     uint32_t chroma = 1;
     uint32_t separateColourPlanes = 0;
-    if (hasHighProfileFields(profile)) {
+    if (hasHighProfileFields(sps.profileIdc)) {
         chroma = reader.ReadUE();
         if (chroma == 3) {
             separateColourPlanes = reader.Read(1);
         }
         const uint32_t lumaDepth = reader.ReadUE();
         const uint32_t chromaDepth = reader.ReadUE();
-        log.log("   Chroma format = [bl]" + std::string(chroma < 4 ? kChromaText[chroma] : "") +
-                "[/bl]  (l, c) = " + std::to_string(lumaDepth + 8) + ", " +
-                std::to_string(chromaDepth + 8) + " bit");
+        sps.chroma = H264Sps::ChromaFormat{chroma, lumaDepth + 8, chromaDepth + 8};
         reader.Read(1);  // qpprime_y_zero_transform_bypass_flag
         if (reader.Read(1) == 1) {
             const int lists = chroma != 3 ? 8 : 12;
@@ -179,27 +166,24 @@ void AnalyseH264(const AnalyserContext& context, size_t offset, size_t length, i
         width -= unitX * (left + right);
         height -= unitY * (top + bottom);
     }
-    log.log("   Size = [bl]" + std::to_string(width) + "[/bl]x[bl]" + std::to_string(height) +
-            "[/bl]");
+    sps.width = width;
+    sps.height = height;
     if (reader.Read(1) == 0) {
-        return;
+        return sps;  // no VUI
     }
+    H264Sps::Vui& vui = sps.vui.emplace();
     if (reader.Read(1) == 1) {
-        const uint32_t aspect = reader.Read(8);
-        if (aspect < 16) {
-            log.log("   Aspect ratio = " + std::string(context.labels.sarText[aspect]));
-        } else if (aspect == 255) {
-            const uint32_t sarWidth = reader.Read(16);
-            const uint32_t sarHeight = reader.Read(16);
-            log.log("   Aspect ratio = " + std::to_string(sarWidth) + ":" +
-                    std::to_string(sarHeight));
+        vui.aspectIdc = reader.Read(8);
+        if (vui.aspectIdc == 255u) {
+            vui.sarWidth = reader.Read(16);
+            vui.sarHeight = reader.Read(16);
         }
     }
     if (reader.Read(1) == 1) {
         reader.Read(1);
     }
     if (reader.Read(1) == 1) {
-        log.log("   Video format = " + std::string(kVideoFormatText[reader.Read(3)]));
+        vui.videoFormat = reader.Read(3);
         reader.Read(1);
         if (reader.Read(1) == 1) {
             reader.Read(8);
@@ -212,22 +196,115 @@ void AnalyseH264(const AnalyserContext& context, size_t offset, size_t length, i
         reader.ReadUE();
     }
     if (reader.Read(1) == 1) {
-        const auto unitsInTick = static_cast<int32_t>(reader.Read(32));
-        const auto timeScale = static_cast<int32_t>(reader.Read(32));
-        log.log("   Time scale = " + std::to_string(timeScale / 1000000) + " MHz");
-        // A frame lasts two ticks: the field rate is time_scale / num_units_in_tick.
-        double rate = 0;
-        if (unitsInTick != 0) {
-            rate = timeScale / (2.0 * unitsInTick);
-            if (frameRate != nullptr) {
-                *frameRate = rate;
-            }
-        }
-        log.log("   Frame rate = " +
-                formatGeneral(std::nearbyint(rate * 1000) / 1000, context.locale) + " fps");
-        reader.Read(1);
+        H264Sps::Vui::Timing& timing = vui.timing.emplace();
+        timing.unitsInTick = static_cast<int32_t>(reader.Read(32));
+        timing.timeScale = static_cast<int32_t>(reader.Read(32));
     }
-    reader.Read(1);
+    return sps;
+}
+
+std::optional<double> h264FrameRate(const H264Sps& sps) {
+    if (!sps.vui || !sps.vui->timing || sps.vui->timing->unitsInTick == 0) {
+        return std::nullopt;
+    }
+    const H264Sps::Vui::Timing& timing = *sps.vui->timing;
+    return timing.timeScale / (2.0 * timing.unitsInTick);
+}
+
+namespace {
+
+std::string levelText(const H264Sps& sps) {
+    if (sps.levelIdc == 11 && sps.constraintSet3) {
+        return "1b";
+    }
+    return std::to_string(sps.levelIdc / 10) + "." + std::to_string(sps.levelIdc % 10);
+}
+
+}  // namespace
+
+void printH264(const H264Sps& sps, const LabelTables& labels, const LocaleSettings& locale,
+               Reporter& log) {
+    log.log(profileLine(sps.profileIdc));
+    log.log("   Level = " + levelText(sps));
+    if (sps.chroma) {
+        const uint32_t chroma = sps.chroma->idc;
+        log.log("   Chroma format = [bl]" + std::string(chroma < 4 ? kChromaText[chroma] : "") +
+                "[/bl]  (l, c) = " + std::to_string(sps.chroma->lumaBits) + ", " +
+                std::to_string(sps.chroma->chromaBits) + " bit");
+    }
+    log.log("   Size = [bl]" + std::to_string(sps.width) + "[/bl]x[bl]" +
+            std::to_string(sps.height) + "[/bl]");
+    if (!sps.vui) {
+        return;
+    }
+    const H264Sps::Vui& vui = *sps.vui;
+    if (vui.aspectIdc) {
+        if (*vui.aspectIdc < 16) {
+            log.log("   Aspect ratio = " + std::string(labels.sarText[*vui.aspectIdc]));
+        } else if (*vui.aspectIdc == 255) {
+            log.log("   Aspect ratio = " + std::to_string(vui.sarWidth) + ":" +
+                    std::to_string(vui.sarHeight));
+        }
+    }
+    if (vui.videoFormat) {
+        log.log("   Video format = " + std::string(kVideoFormatText[*vui.videoFormat]));
+    }
+    if (vui.timing) {
+        log.log("   Time scale = " + std::to_string(vui.timing->timeScale / 1000000) + " MHz");
+        const double rate = h264FrameRate(sps).value_or(0);
+        log.log("   Frame rate = " + formatGeneral(std::nearbyint(rate * 1000) / 1000, locale) +
+                " fps");
+    }
+}
+
+StreamHeader h264Values(const H264Sps& sps) {
+    StreamHeader values;
+    if (sps.width > 0 && sps.height > 0) {
+        values.width = static_cast<uint32_t>(sps.width);
+        values.height = static_cast<uint32_t>(sps.height);
+    }
+    const std::string_view profile = std::string_view(profileLine(sps.profileIdc)).substr(13);
+    if (profile != "Unknown") {
+        // The texts carry the log's blanks; the value has none at its end.
+        values.profile = std::string(profile.substr(0, profile.find_last_not_of(' ') + 1));
+    }
+    values.level = levelText(sps);
+    if (sps.vui && sps.vui->aspectIdc) {
+        static constexpr std::array<const char*, 17> kSampleAspect = {
+            nullptr, "1:1",   "12:11", "10:11", "16:11",  "40:33", "24:11", "20:11", "32:11",
+            "80:33", "18:11", "15:11", "64:33", "160:99", "4:3",   "3:2",   "2:1"};
+        const uint32_t idc = *sps.vui->aspectIdc;
+        if (idc < kSampleAspect.size() && kSampleAspect[idc] != nullptr) {
+            values.aspectRatio = kSampleAspect[idc];
+        } else if (idc == 255 && sps.vui->sarWidth != 0 && sps.vui->sarHeight != 0) {
+            values.aspectRatio =
+                std::to_string(sps.vui->sarWidth) + ":" + std::to_string(sps.vui->sarHeight);
+        }
+    }
+    if (const std::optional<double> rate = h264FrameRate(sps); rate && *rate > 0) {
+        values.frameRate = rate;
+    }
+    return values;
+}
+
+void AnalyseH264(const AnalyserContext& context, const HeaderPayload& payload) {
+    double* frameRate = frameRateEntry(context.streams, payload.streamNumber);
+    if (frameRate != nullptr) {
+        *frameRate = 24000.0 / 1001.0;
+    }
+    const std::optional<H264Sps> sps =
+        decodeH264(context.block, context.blockLength, payload.offset, payload.length);
+    if (!sps) {
+        return;
+    }
+    printH264(*sps, context.labels, context.locale, context.log);
+    if (const std::optional<double> rate = h264FrameRate(*sps); rate && frameRate != nullptr) {
+        *frameRate = *rate;
+    }
+    if (StreamHeader* entry =
+            headerEntry(context.streams, StreamKind::Video, payload.streamNumber)) {
+        *entry = h264Values(*sps);
+    }
 }
 
 }  // namespace tolvane

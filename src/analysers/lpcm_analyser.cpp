@@ -1,5 +1,6 @@
 #include "analysers/lpcm_analyser.h"
 
+#include <array>
 #include <string>
 
 #include "core/number_format.h"
@@ -9,34 +10,78 @@ namespace tolvane {
 namespace {
 
 constexpr size_t kHeaderBytes = 7;
+// As the log names the codes: 48, 96 and 192 kHz.
+constexpr std::array<uint32_t, 4> kRateHz = {48000, 96000, 192000, 0};
+constexpr std::array<uint32_t, 4> kWordBits = {16, 20, 24, 0};
 
 }  // namespace
 
-void AnalyseLPCM(const AnalyserContext& context, size_t offset, size_t length) {
+std::optional<LpcmHeader> decodeLpcm(const uint8_t* block, size_t blockLength, size_t offset,
+                                     size_t length) {
     // The header must lie wholly inside the block, before the payload.
-    if (length == 0 || offset < kHeaderBytes || offset > context.blockLength) {
-        return;
+    if (length == 0 || offset < kHeaderBytes || offset > blockLength) {
+        return std::nullopt;
     }
-    const uint8_t* header = context.block + offset - kHeaderBytes;  // header[k] is byte k + 1
-    const uint8_t frames = header[1];
-    const uint32_t pointer = static_cast<uint32_t>(header[2]) << 8 | header[3];
+    const uint8_t* header = block + offset - kHeaderBytes;  // header[k] is byte k + 1
     const uint8_t flags = header[4];
     const uint8_t format = header[5];
-    const uint8_t range = header[6];
-    Reporter& log = context.log;
-    log.log("   Number of frame headers = " + std::to_string(frames));
-    log.log("   First acces unit pointer = " + hexUpper(pointer, 4));
-    log.log(std::string("   Emphasis = ") + ((flags & 0x80) != 0 ? "on" : "off") +
-            ", mute = " + ((flags & 0x40) != 0 ? "on" : "off"));
-    log.log("   Frame number = " + std::to_string(flags & 31));
-    log.log("   Quantization length = [bl]" +
-            std::string(context.labels.wordLengthText[format >> 6]) + "[/bl] bits");
-    log.log("   Sampling frequency = [bl]" +
-            std::string(context.labels.rateText[(format >> 4) & 3]) + "[/bl] kHz");
-    // Three bits hold the number of channels minus one: 1 to 8 channels.
-    log.log("   Number of audio channels = [bl]" + std::to_string((format & 7) + 1) + "[/bl]");
-    if (range != 0x80) {
-        log.log("   Dynamic range = " + dynamicRangeGain(range, context.locale) + " dB");
+    return LpcmHeader{
+        .frameHeaders = header[1],
+        .firstAccessUnit = static_cast<uint16_t>(header[2] << 8 | header[3]),
+        .emphasis = (flags & 0x80) != 0,
+        .mute = (flags & 0x40) != 0,
+        .frameNumber = static_cast<uint8_t>(flags & 31),
+        .quantization = static_cast<uint8_t>(format >> 6),
+        .rate = static_cast<uint8_t>((format >> 4) & 3),
+        // Three bits hold the number of channels minus one: 1 to 8 channels.
+        .channels = static_cast<uint8_t>((format & 7) + 1),
+        .dynamicRange = header[6],
+    };
+}
+
+void printLpcm(const LpcmHeader& h, const LabelTables& labels, const LocaleSettings& locale,
+               Reporter& log) {
+    log.log("   Number of frame headers = " + std::to_string(h.frameHeaders));
+    log.log("   First acces unit pointer = " + hexUpper(h.firstAccessUnit, 4));
+    log.log(std::string("   Emphasis = ") + (h.emphasis ? "on" : "off") +
+            ", mute = " + (h.mute ? "on" : "off"));
+    log.log("   Frame number = " + std::to_string(h.frameNumber));
+    log.log("   Quantization length = [bl]" + std::string(labels.wordLengthText[h.quantization]) +
+            "[/bl] bits");
+    log.log("   Sampling frequency = [bl]" + std::string(labels.rateText[h.rate]) + "[/bl] kHz");
+    log.log("   Number of audio channels = [bl]" + std::to_string(h.channels) + "[/bl]");
+    if (h.dynamicRange != 0x80) {
+        log.log("   Dynamic range = " + dynamicRangeGain(h.dynamicRange, locale) + " dB");
+    }
+}
+
+StreamHeader lpcmValues(const LpcmHeader& h) {
+    StreamHeader values;
+    values.channels = h.channels;
+    const uint32_t rate = kRateHz[h.rate];
+    const uint32_t bits = kWordBits[h.quantization];
+    if (rate != 0) {
+        values.sampleRate = rate;
+    }
+    if (bits != 0) {
+        values.bitsPerSample = bits;
+    }
+    if (rate != 0 && bits != 0) {
+        values.bitRate = rate * h.channels * bits;
+    }
+    return values;
+}
+
+void AnalyseLPCM(const AnalyserContext& context, const HeaderPayload& payload) {
+    const std::optional<LpcmHeader> header =
+        decodeLpcm(context.block, context.blockLength, payload.offset, payload.length);
+    if (!header) {
+        return;
+    }
+    printLpcm(*header, context.labels, context.locale, context.log);
+    if (StreamHeader* entry =
+            headerEntry(context.streams, StreamKind::Audio, payload.streamNumber)) {
+        *entry = lpcmValues(*header);
     }
 }
 

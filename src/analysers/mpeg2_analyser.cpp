@@ -1,6 +1,7 @@
 #include "analysers/mpeg2_analyser.h"
 
 #include <array>
+#include <optional>
 #include <string>
 
 #include "core/number_format.h"
@@ -68,6 +69,56 @@ constexpr std::array<const char*, 16> kMpeg1PixelAspects = {
 // bit_rate_value of all ones: the rate is not given (variable).
 constexpr uint32_t kVariableBitRate = 0x3FFFF;
 
+// The display aspect ratio of an MPEG-2 aspect_ratio_information, or the sample aspect of
+// MPEG-1's square-sample code; none for the other codes.
+const char* displayAspect(const mpeg2::AspectAndRate& aspect) {
+    static constexpr std::array<const char*, 5> kMpeg2 = {nullptr, "1:1", "4:3", "16:9", "2.21:1"};
+    const uint8_t code = aspect.aspectCode & 15;
+    if (aspect.mpeg1) {
+        return code == 1 ? "1:1" : nullptr;
+    }
+    return code < kMpeg2.size() ? kMpeg2[code] : nullptr;
+}
+
+// profile_and_level_indication (6.3.5, table 8-1): an escape bit, the profile and the level.
+std::optional<std::string> profileName(uint8_t indication) {
+    if ((indication & 0x80) != 0) {
+        return std::nullopt;  // the escaped (4:2:2 and multi-view) ones
+    }
+    switch ((indication >> 4) & 7) {
+        case 1:
+            return "High";
+        case 2:
+            return "Spatially Scalable";
+        case 3:
+            return "SNR Scalable";
+        case 4:
+            return "Main";
+        case 5:
+            return "Simple";
+        default:
+            return std::nullopt;
+    }
+}
+
+std::optional<std::string> levelName(uint8_t indication) {
+    if ((indication & 0x80) != 0) {
+        return std::nullopt;
+    }
+    switch (indication & 15) {
+        case 4:
+            return "High";
+        case 6:
+            return "High 1440";
+        case 8:
+            return "Main";
+        case 10:
+            return "Low";
+        default:
+            return std::nullopt;
+    }
+}
+
 constexpr uint32_t kPictureStart = 0x00000100;
 constexpr uint32_t kSequenceHeader = 0x000001B3;
 constexpr uint32_t kExtensionStart = 0x000001B5;
@@ -77,6 +128,7 @@ constexpr uint32_t kExtensionStart = 0x000001B5;
 struct Continuation {
     enum class Kind { Extension, Mpeg1, Unknown } kind = Kind::Unknown;
     uint32_t bitRateExtension = 0;
+    uint8_t profileAndLevel = 0;
 };
 
 Continuation afterSequenceHeader(const uint8_t* block, size_t from, size_t end) {
@@ -99,16 +151,18 @@ Continuation afterSequenceHeader(const uint8_t* block, size_t from, size_t end) 
         const uint32_t fields = static_cast<uint32_t>(block[p + 1]) << 24 |
                                 static_cast<uint32_t>(block[p + 2]) << 16 |
                                 static_cast<uint32_t>(block[p + 3]) << 8 | block[p + 4];
-        return {Continuation::Kind::Extension, (fields >> 1) & 0xFFF};
+        return {Continuation::Kind::Extension, (fields >> 1) & 0xFFF,
+                static_cast<uint8_t>(fields >> 20)};
     }
     return {};
 }
 
 }  // namespace
 
-void AnalyseMPEG2(const AnalyserContext& context, size_t offset, size_t length, uint32_t pts,
-                  int32_t videoNo) {
-    Reporter& log = context.log;
+std::vector<mpeg2::Event> decodeMpeg2(const uint8_t* block, size_t offset, size_t length,
+                                      uint32_t pts) {
+    using namespace mpeg2;
+    std::vector<Event> events;
     uint32_t code = 0;
     bool sequenceFound = false;
     bool extensionDone = false;
@@ -121,21 +175,20 @@ void AnalyseMPEG2(const AnalyserContext& context, size_t offset, size_t length, 
     int ptsCountdown = 0;
     Continuation next;
     for (size_t p = offset; p < offset + length; ++p) {
-        const uint32_t b = context.block[p];
+        const uint32_t b = block[p];
         code = code << 8 | b;
         if (code == kPictureStart) {
             pictureCountdown = 2;
         } else if (code == kSequenceHeader) {
             sequenceCountdown = 7;
-            next = afterSequenceHeader(context.block, p + 1, offset + length);
+            next = afterSequenceHeader(block, p + 1, offset + length);
             if (!sequenceFound) {
-                log.log("   Sequence Header found");
-                if (picturesBefore > 0) {
-                    log.log("   " + std::to_string(picturesBefore) +
-                            " frames before first Sequence Header");
-                }
+                events.emplace_back(SequenceFound{picturesBefore});
                 sequenceFound = true;
                 ptsCountdown = 2;
+                if (next.kind == Continuation::Kind::Extension) {
+                    events.emplace_back(SequenceExtension{next.profileAndLevel});
+                }
             }
             picturesBefore = 0;
         } else if (sequenceCountdown > 0) {
@@ -144,34 +197,23 @@ void AnalyseMPEG2(const AnalyserContext& context, size_t offset, size_t length, 
                 continue;
             }
             if (sequenceCountdown == 4) {
-                log.log("   size = [bl]" + std::to_string((code >> 12) & 0xFFF) + "[/bl]x[bl]" +
-                        std::to_string(code & 0xFFF) + "[/bl]");
+                events.emplace_back(Size{(code >> 12) & 0xFFF, code & 0xFFF});
             } else if (sequenceCountdown == 3) {
-                const bool mpeg1 = next.kind == Continuation::Kind::Mpeg1;
-                log.log((mpeg1 ? kMpeg1PixelAspects : kAspectRatios)[b >> 4]);
-                const FrameRate& rate = kFrameRates[b & 15];
-                log.log(rate.line);
-                if (videoNo >= 0 &&
-                    videoNo < static_cast<int32_t>(context.streams.frameRate.size())) {
-                    context.streams.frameRate[static_cast<size_t>(videoNo)] = rate.rate;
-                }
+                events.emplace_back(AspectAndRate{next.kind == Continuation::Kind::Mpeg1,
+                                                  static_cast<uint8_t>(b >> 4),
+                                                  static_cast<uint8_t>(b & 15)});
             } else if (sequenceCountdown == 0) {
                 const uint32_t bitRateValue = (code >> 6) & 0x3FFFF;
-                if (bitRateValue == kVariableBitRate && next.bitRateExtension == 0) {
-                    log.log("  Sequence header bitrate = [bl]variable[/bl]");
-                } else {
-                    // In 400 bit/s units; the sequence extension holds the upper 12 bits.
-                    const uint64_t units =
-                        static_cast<uint64_t>(next.bitRateExtension) << 18 | bitRateValue;
-                    log.log("  Sequence header bitrate = [bl]" +
-                            std::to_string(units * 400 / 1000) + "[/bl] kbps");
-                }
+                // In 400 bit/s units; the sequence extension holds the upper 12 bits.
+                events.emplace_back(
+                    BitRate{bitRateValue == kVariableBitRate && next.bitRateExtension == 0,
+                            static_cast<uint64_t>(next.bitRateExtension) << 18 | bitRateValue});
             }
         } else if (pictureCountdown > 0) {
             if (--pictureCountdown == 0) {
                 const uint32_t type = (b >> 3) & 7;
                 if (type == 0 || type > 3) {
-                    log.log("   illegal picture_coding_type = " + std::to_string(type));
+                    events.emplace_back(IllegalPictureType{type});
                 }
             }
         } else if (code == kExtensionStart) {
@@ -189,16 +231,102 @@ void AnalyseMPEG2(const AnalyserContext& context, size_t offset, size_t length, 
         } else if (pictureExtensionCountdown > 0) {
             if (--pictureExtensionCountdown == 1 && ptsCountdown > 0) {
                 if (--ptsCountdown == 0) {
-                    log.log("   First Video PTS = " + hexUpper(pts, 8));
+                    events.emplace_back(FirstPts{pts});
                 }
             }
         } else if (sequenceExtensionCountdown > 0) {
             sequenceExtensionCountdown = 0;
             if (!extensionDone) {
-                log.log("   Progressive Sequence = " + std::to_string((b >> 3) & 1));
+                events.emplace_back(Progressive{((b >> 3) & 1) != 0});
                 extensionDone = true;
             }
         }
+    }
+    return events;
+}
+
+double mpeg2FrameRate(uint8_t rateCode) {
+    return kFrameRates[rateCode & 15].rate;
+}
+
+void printMpeg2(const std::vector<mpeg2::Event>& events, Reporter& log) {
+    using namespace mpeg2;
+    for (const Event& event : events) {
+        if (const auto* found = std::get_if<SequenceFound>(&event)) {
+            log.log("   Sequence Header found");
+            if (found->picturesBefore > 0) {
+                log.log("   " + std::to_string(found->picturesBefore) +
+                        " frames before first Sequence Header");
+            }
+        } else if (const auto* size = std::get_if<Size>(&event)) {
+            log.log("   size = [bl]" + std::to_string(size->width) + "[/bl]x[bl]" +
+                    std::to_string(size->height) + "[/bl]");
+        } else if (const auto* aspect = std::get_if<AspectAndRate>(&event)) {
+            log.log((aspect->mpeg1 ? kMpeg1PixelAspects : kAspectRatios)[aspect->aspectCode & 15]);
+            log.log(kFrameRates[aspect->rateCode & 15].line);
+        } else if (const auto* rate = std::get_if<BitRate>(&event)) {
+            if (rate->variable) {
+                log.log("  Sequence header bitrate = [bl]variable[/bl]");
+            } else {
+                log.log("  Sequence header bitrate = [bl]" +
+                        std::to_string(rate->units * 400 / 1000) + "[/bl] kbps");
+            }
+        } else if (const auto* picture = std::get_if<IllegalPictureType>(&event)) {
+            log.log("   illegal picture_coding_type = " + std::to_string(picture->type));
+        } else if (const auto* first = std::get_if<FirstPts>(&event)) {
+            log.log("   First Video PTS = " + hexUpper(first->pts, 8));
+        } else if (const auto* progressive = std::get_if<Progressive>(&event)) {
+            log.log("   Progressive Sequence = " +
+                    std::to_string(progressive->progressive ? 1 : 0));
+        }
+    }
+}
+
+StreamHeader mpeg2Values(const std::vector<mpeg2::Event>& events) {
+    using namespace mpeg2;
+    StreamHeader values;
+    bool aspectSeen = false;
+    for (const Event& event : events) {
+        if (const auto* size = std::get_if<Size>(&event); size != nullptr && !values.width) {
+            values.width = size->width;
+            values.height = size->height;
+        } else if (const auto* aspect = std::get_if<AspectAndRate>(&event);
+                   aspect != nullptr && !aspectSeen) {
+            aspectSeen = true;
+            if (const char* ratio = displayAspect(*aspect)) {
+                values.aspectRatio = ratio;
+            }
+            const uint8_t rateCode = aspect->rateCode & 15;
+            if (rateCode >= 1 && rateCode <= 8) {
+                values.frameRate = kFrameRates[rateCode].rate;
+            }
+        } else if (const auto* rate = std::get_if<BitRate>(&event);
+                   rate != nullptr && !values.bitRate && !rate->variable) {
+            values.bitRate = static_cast<uint32_t>(rate->units * 400);
+        } else if (const auto* extension = std::get_if<SequenceExtension>(&event);
+                   extension != nullptr && !values.profile) {
+            values.profile = profileName(extension->profileAndLevel);
+            values.level = levelName(extension->profileAndLevel);
+        }
+    }
+    return values;
+}
+
+void AnalyseMPEG2(const AnalyserContext& context, const HeaderPayload& payload) {
+    const std::vector<mpeg2::Event> events =
+        decodeMpeg2(context.block, payload.offset, payload.length, payload.pts);
+    printMpeg2(events, context.log);
+    // Each sequence header up to the first sequence extension sets the rate.
+    double* frameRate = frameRateEntry(context.streams, payload.streamNumber);
+    for (const mpeg2::Event& event : events) {
+        if (const auto* aspect = std::get_if<mpeg2::AspectAndRate>(&event);
+            aspect != nullptr && frameRate != nullptr) {
+            *frameRate = mpeg2FrameRate(aspect->rateCode);
+        }
+    }
+    StreamHeader* header = headerEntry(context.streams, StreamKind::Video, payload.streamNumber);
+    if (header != nullptr && !events.empty()) {
+        *header = mpeg2Values(events);
     }
 }
 

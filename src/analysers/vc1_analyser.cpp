@@ -16,49 +16,45 @@ constexpr std::array<uint32_t, 8> kFrameRateNumerator = {0,     24000, 25000, 30
                                                          50000, 60000, 48000, 72000};
 constexpr std::array<uint32_t, 3> kFrameRateDenominator = {0, 1000, 1001};
 
-void frameRate(const AnalyserContext& context, BitReader& reader, bool pulldown, double* stored) {
-    Reporter& log = context.log;
-    if (reader.Read(1) == 1) {
-        const double rate = (reader.Read(16) + 1) / 32.0;
-        log.log("   Frame Rate = [bl]" + formatGeneral(rate, context.locale) + "[/bl]");
-        if (stored != nullptr) {
-            *stored = rate;
+// The numerator and denominator of a coded rate, with the lines that name what is wrong.
+struct CodedRate {
+    uint32_t numerator;
+    uint32_t denominator;
+};
+
+CodedRate codedRate(const Vc1SequenceHeader::FrameRate& rate, bool pulldown, Reporter* log) {
+    uint32_t numerator = rate.numeratorCode;
+    uint32_t denominator = rate.denominatorCode;
+    const auto say = [log](const char* line) {
+        if (log != nullptr) {
+            log->log(line);
         }
-        return;
-    }
-    uint32_t numerator = reader.Read(8);
-    uint32_t denominator = reader.Read(4);
+    };
     if (numerator == 0) {
-        log.log("   Forbidden Frame Rate!");
+        say("   Forbidden Frame Rate!");
     } else if (numerator < kFrameRateNumerator.size()) {
         numerator = kFrameRateNumerator[numerator];
     } else {
-        log.log("   Reserved Frame Rate!");
+        say("   Reserved Frame Rate!");
     }
     if (denominator == 0) {
-        log.log("   Forbidden Frame Rate!");
+        say("   Forbidden Frame Rate!");
     } else if (denominator < kFrameRateDenominator.size()) {
         denominator = kFrameRateDenominator[denominator];
     } else {
-        log.log("   Reserved Frame Rate!");
+        say("   Reserved Frame Rate!");
     }
     if (pulldown && numerator == 30000) {
         numerator = 24000;
     }
-    // A forbidden denominator of 0 shows a rate of 0 and stores nothing.
-    const double rate = denominator == 0 ? 0.0 : static_cast<double>(numerator) / denominator;
-    log.log("   Frame Rate = [bl]" +
-            formatGeneral(std::nearbyint(rate * 1000) / 1000, context.locale) + "[/bl] (" +
-            std::to_string(numerator) + "/" + std::to_string(denominator) + ")");
-    if (stored != nullptr && denominator != 0) {
-        *stored = rate;
-    }
+    return {numerator, denominator};
 }
 
 }  // namespace
 
-void AnalyseVC1(const AnalyserContext& context, size_t offset, size_t length, int32_t videoNo) {
-    BitReader reader(context.block, context.blockLength);
+std::optional<Vc1SequenceHeader> decodeVc1(const uint8_t* block, size_t blockLength, size_t offset,
+                                           size_t length) {
+    BitReader reader(block, blockLength);
     const auto end = static_cast<int64_t>(offset) + static_cast<int64_t>(length) - 1;
     reader.Start(static_cast<int32_t>(offset));
     bool found = false;
@@ -69,60 +65,150 @@ void AnalyseVC1(const AnalyserContext& context, size_t offset, size_t length, in
         }
     }
     if (!found) {
-        return;  // no sequence header in the searched range
+        return std::nullopt;  // no sequence header in the searched range
     }
     reader.Skip(32);
-    Reporter& log = context.log;
-    double* stored =
-        videoNo >= 0 && videoNo < static_cast<int32_t>(context.streams.frameRate.size())
-            ? &context.streams.frameRate[static_cast<size_t>(videoNo)]
-            : nullptr;
-
-    log.log(reader.Read(2) == 3 ? "   Profile = Advanced" : "   Profile = Reserved");
-    const uint32_t level = reader.Read(3);
-    log.log(level <= 4 ? "   Level = " + std::to_string(level) : "   Level = Reserved");
-    log.log(reader.Read(2) == 1 ? "   Chroma Format = [bl]4:2:0[/bl]"
-                                : "   Chroma Format = Reserved");
+    Vc1SequenceHeader h;
+    h.profile = reader.Read(2);
+    h.level = reader.Read(3);
+    h.chromaFormat = reader.Read(2);
     reader.Read(3);  // FRMRTQ_POSTPROC
     reader.Read(5);  // BITRTQ_POSTPROC
     reader.Read(1);  // POSTPROCFLAG
-    const uint32_t width = reader.Read(12);
-    const uint32_t height = reader.Read(12);
-    log.log("   Size = [bl]" + std::to_string(2 * width + 2) + "[/bl]x[bl]" +
-            std::to_string(2 * height + 2) + "[/bl]");
-    const bool pulldown = reader.Read(1) == 1;
+    h.codedWidth = reader.Read(12);
+    h.codedHeight = reader.Read(12);
+    h.pulldown = reader.Read(1) == 1;
     reader.Read(1);  // INTERLACE
     reader.Read(1);  // TFCNTRFLAG
     reader.Read(1);  // FINTERPFLAG
     reader.Read(1);  // reserved
-    if (reader.Read(1) == 1) {
-        log.log("  Progressive segmented frames.");
-    }
+    h.progressiveSegmented = reader.Read(1) == 1;
     if (reader.Read(1) == 0) {
-        return;
+        return h;  // no display extension
     }
-    const uint32_t displayWidth = reader.Read(14);
-    const uint32_t displayHeight = reader.Read(14);
-    log.log("   Display size = [bl]" + std::to_string(displayWidth + 1) + "[/bl]x[bl]" +
-            std::to_string(displayHeight + 1) + "[/bl]");
+    Vc1SequenceHeader::Display& display = h.display.emplace();
+    display.width = reader.Read(14);
+    display.height = reader.Read(14);
     if (reader.Read(1) == 1) {
-        const uint32_t aspect = reader.Read(4);
-        if (aspect == 15) {
-            const uint32_t horizontal = reader.Read(8);
-            const uint32_t vertical = reader.Read(8);
-            log.log("   Aspect ratio = " + std::to_string(horizontal) + ":" +
-                    std::to_string(vertical));
-        } else {
-            log.log("   Aspect ratio = " + std::string(context.labels.sarText[aspect]));
+        display.aspectCode = reader.Read(4);
+        if (display.aspectCode == 15u) {
+            display.aspectHorizontal = reader.Read(8);
+            display.aspectVertical = reader.Read(8);
         }
     }
     if (reader.Read(1) == 1) {
-        frameRate(context, reader, pulldown, stored);
+        Vc1SequenceHeader::FrameRate& rate = display.frameRate.emplace();
+        if (reader.Read(1) == 1) {
+            rate.explicitRate = reader.Read(16);
+        } else {
+            rate.numeratorCode = reader.Read(8);
+            rate.denominatorCode = reader.Read(4);
+        }
     }
-    if (reader.Read(1) == 1) {
-        reader.Read(8);
-        reader.Read(8);
-        reader.Read(8);
+    return h;
+}
+
+void printVc1(const Vc1SequenceHeader& h, const LabelTables& labels, const LocaleSettings& locale,
+              Reporter& log) {
+    log.log(h.profile == 3 ? "   Profile = Advanced" : "   Profile = Reserved");
+    log.log(h.level <= 4 ? "   Level = " + std::to_string(h.level) : "   Level = Reserved");
+    log.log(h.chromaFormat == 1 ? "   Chroma Format = [bl]4:2:0[/bl]"
+                                : "   Chroma Format = Reserved");
+    log.log("   Size = [bl]" + std::to_string(2 * h.codedWidth + 2) + "[/bl]x[bl]" +
+            std::to_string(2 * h.codedHeight + 2) + "[/bl]");
+    if (h.progressiveSegmented) {
+        log.log("  Progressive segmented frames.");
+    }
+    if (!h.display) {
+        return;
+    }
+    const Vc1SequenceHeader::Display& display = *h.display;
+    log.log("   Display size = [bl]" + std::to_string(display.width + 1) + "[/bl]x[bl]" +
+            std::to_string(display.height + 1) + "[/bl]");
+    if (display.aspectCode) {
+        if (*display.aspectCode == 15) {
+            log.log("   Aspect ratio = " + std::to_string(display.aspectHorizontal) + ":" +
+                    std::to_string(display.aspectVertical));
+        } else {
+            log.log("   Aspect ratio = " + std::string(labels.sarText[*display.aspectCode]));
+        }
+    }
+    if (!display.frameRate) {
+        return;
+    }
+    const Vc1SequenceHeader::FrameRate& rate = *display.frameRate;
+    if (rate.explicitRate) {
+        const double value = (*rate.explicitRate + 1) / 32.0;
+        log.log("   Frame Rate = [bl]" + formatGeneral(value, locale) + "[/bl]");
+        return;
+    }
+    const CodedRate coded = codedRate(rate, h.pulldown, &log);
+    // A forbidden denominator of 0 shows a rate of 0.
+    const double value =
+        coded.denominator == 0 ? 0.0 : static_cast<double>(coded.numerator) / coded.denominator;
+    log.log("   Frame Rate = [bl]" + formatGeneral(std::nearbyint(value * 1000) / 1000, locale) +
+            "[/bl] (" + std::to_string(coded.numerator) + "/" + std::to_string(coded.denominator) +
+            ")");
+}
+
+std::optional<double> vc1FrameRate(const Vc1SequenceHeader& h) {
+    if (!h.display || !h.display->frameRate) {
+        return std::nullopt;
+    }
+    const Vc1SequenceHeader::FrameRate& rate = *h.display->frameRate;
+    if (rate.explicitRate) {
+        return (*rate.explicitRate + 1) / 32.0;
+    }
+    const CodedRate coded = codedRate(rate, h.pulldown, nullptr);
+    if (coded.denominator == 0) {
+        return std::nullopt;
+    }
+    return static_cast<double>(coded.numerator) / coded.denominator;
+}
+
+StreamHeader vc1Values(const Vc1SequenceHeader& h) {
+    StreamHeader values;
+    values.width = 2 * h.codedWidth + 2;
+    values.height = 2 * h.codedHeight + 2;
+    if (h.profile == 3) {
+        values.profile = "Advanced";
+    }
+    if (h.level <= 4) {
+        values.level = std::to_string(h.level);
+    }
+    if (h.display && h.display->aspectCode) {
+        const uint32_t code = *h.display->aspectCode;
+        if (code == 15) {
+            values.aspectRatio = std::to_string(h.display->aspectHorizontal) + ":" +
+                                 std::to_string(h.display->aspectVertical);
+        } else if (code >= 1 && code <= 13) {
+            static constexpr std::array<const char*, 14> kSampleAspect = {
+                nullptr, "1:1",   "12:11", "10:11", "16:11", "40:33", "24:11",
+                "20:11", "32:11", "80:33", "18:11", "15:11", "64:33", "160:99"};
+            values.aspectRatio = kSampleAspect[code];
+        }
+    }
+    if (const std::optional<double> rate = vc1FrameRate(h); rate && *rate > 0) {
+        values.frameRate = rate;
+    }
+    return values;
+}
+
+void AnalyseVC1(const AnalyserContext& context, const HeaderPayload& payload) {
+    const std::optional<Vc1SequenceHeader> header =
+        decodeVc1(context.block, context.blockLength, payload.offset, payload.length);
+    if (!header) {
+        return;
+    }
+    printVc1(*header, context.labels, context.locale, context.log);
+    if (double* rate = frameRateEntry(context.streams, payload.streamNumber)) {
+        if (const std::optional<double> value = vc1FrameRate(*header)) {
+            *rate = *value;
+        }
+    }
+    if (StreamHeader* entry =
+            headerEntry(context.streams, StreamKind::Video, payload.streamNumber)) {
+        *entry = vc1Values(*header);
     }
 }
 

@@ -103,23 +103,24 @@ void DetectionPass::audioDetails(const PayloadChunk& chunk, const ScanState& sca
                      scan.packetPts, scan.audioIdByte, scan)) {
         return;
     }
+    const HeaderPayload payload{chunk.offset, chunk.length, scan.audioNo, scan.packetPts, 0};
     switch (scan.audioCoding) {
         case AudioCoding::Ac3:
         case AudioCoding::Eac3:
-            analysers_.ac3(chunk.offset, chunk.length, scan.audioNo);
+            analysers_.analyse(HeaderCoding::Ac3, payload);
             break;
         case AudioCoding::Dts:
-            analysers_.dts(chunk.offset, chunk.length, scan.audioNo);
+            analysers_.analyse(HeaderCoding::Dts, payload);
             break;
         case AudioCoding::TrueHd:
-            analysers_.mlp(chunk.offset, chunk.length);
+            analysers_.analyse(HeaderCoding::Mlp, payload);
             break;
         case AudioCoding::Lpcm:
-            if (scan.audioIdByte == 0xA1 && options_.sourceIsAob()) {
-                analysers_.mlp(chunk.offset, chunk.length);
-            } else {
-                analysers_.lpcm(chunk.offset, chunk.length);
-            }
+            // A DVD-Audio disc carries MLP under the first LPCM id.
+            analysers_.analyse(scan.audioIdByte == 0xA1 && options_.sourceIsAob()
+                                   ? HeaderCoding::Mlp
+                                   : HeaderCoding::Lpcm,
+                               payload);
             break;
     }
 }
@@ -131,15 +132,16 @@ void DetectionPass::videoDetails(const PayloadChunk& chunk, const ScanState& sca
                      scan.videoIdByte, scan)) {
         return;
     }
+    const HeaderPayload payload{chunk.offset, chunk.length, scan.videoNo, pts, scan.videoDts};
     switch (scan.videoType) {
         case VideoType::Mpeg2:
-            analysers_.mpeg2(chunk.offset, chunk.length, pts, scan.videoDts, scan.videoNo);
+            analysers_.analyse(HeaderCoding::Mpeg2, payload);
             break;
         case VideoType::H264:
-            analysers_.h264(chunk.offset, chunk.length, pts, scan.videoDts, scan.videoNo);
+            analysers_.analyse(HeaderCoding::H264, payload);
             break;
         case VideoType::Vc1:
-            analysers_.vc1(chunk.offset, chunk.length, scan.videoDts, pts, scan.videoNo);
+            analysers_.analyse(HeaderCoding::Vc1, payload);
             break;
     }
 }

@@ -5,22 +5,26 @@
 
 namespace tolvane {
 
+// The codings whose headers the detection pass has analysed. Dolby Digital and Dolby Digital
+// Plus share one analyser, as TrueHD and DVD-Audio MLP do.
+enum class HeaderCoding : uint8_t { Ac3, Dts, Mlp, Lpcm, Mpeg2, H264, Vc1 };
+
+// The first payload chunk of a stream, where its header is looked for.
+struct HeaderPayload {
+    size_t offset = 0;  // in the read block
+    size_t length = 0;
+    int32_t streamNumber = 0;
+    uint32_t pts = 0;  // of the packet; 0 when it carries none
+    uint32_t dts = 0;
+};
+
 // The header analysers that the detection pass calls on the first payload chunk of a stream.
-// Each reads the read block from `offset` on and only adds log lines (and, for video, sets the
-// stream's frame rate); the pass uses no result. Until an analyser exists its call does nothing.
+// Each decodes the header from the read block into values, adds its log lines from them,
+// records them for the stream and, for video, sets the stream's frame rate.
 class HeaderAnalysers {
 public:
     virtual ~HeaderAnalysers() = default;
-    virtual void ac3(size_t /*offset*/, size_t /*length*/, int32_t /*audioNo*/) {}
-    virtual void dts(size_t /*offset*/, size_t /*length*/, int32_t /*audioNo*/) {}
-    virtual void mlp(size_t /*offset*/, size_t /*length*/) {}
-    virtual void lpcm(size_t /*offset*/, size_t /*length*/) {}
-    virtual void mpeg2(size_t /*offset*/, size_t /*length*/, uint32_t /*pts*/, uint32_t /*dts*/,
-                       int32_t /*videoNo*/) {}
-    virtual void h264(size_t /*offset*/, size_t /*length*/, uint32_t /*pts*/, uint32_t /*dts*/,
-                      int32_t /*videoNo*/) {}
-    virtual void vc1(size_t /*offset*/, size_t /*length*/, uint32_t /*dts*/, uint64_t /*pts*/,
-                     int32_t /*videoNo*/) {}
+    virtual void analyse(HeaderCoding /*coding*/, const HeaderPayload& /*payload*/) {}
 };
 
 }  // namespace tolvane

@@ -52,6 +52,8 @@ void resetForReadJob(SharedState& state) {
     state.streams.videoFirstPts.fill(std::nullopt);
     state.streams.audioFirstPts.fill(std::nullopt);
     state.streams.subFirstPts.fill(std::nullopt);
+    state.streams.videoHeader.fill({});
+    state.streams.audioHeader.fill({});
     state.job.minPts = 0xFFFFFFFFu;
     state.job.firstPtm = 0;
     state.job.ptmKnown = false;

@@ -6,6 +6,7 @@
 #include <optional>
 
 #include "core/output_sink.h"
+#include "core/stream_header.h"
 #include "core/stream_ids.h"
 
 namespace tolvane {
@@ -44,6 +45,9 @@ struct StreamTable {
     std::array<std::optional<uint32_t>, 2> videoFirstPts{};
     std::array<std::optional<uint32_t>, 16> audioFirstPts{};
     std::array<std::optional<uint32_t>, 32> subFirstPts{};
+    // The header values of each stream the read job analysed, the last file's.
+    std::array<StreamHeader, 2> videoHeader{};
+    std::array<StreamHeader, 16> audioHeader{};
     // Streams a writing job met without a box and has said so, per kind (and MPEG audio last)
     // and identifying byte.
     std::array<std::bitset<256>, 4> withoutBoxReported;

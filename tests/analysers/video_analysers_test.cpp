@@ -87,7 +87,9 @@ struct Vc1Header {
 Result vc1(const Bytes& payload, LocaleSettings locale = {}) {
     return analyse(
         payload,
-        [](const AnalyserContext& c, size_t at, size_t length) { AnalyseVC1(c, at, length, 1); },
+        [](const AnalyserContext& c, size_t at, size_t length) {
+            AnalyseVC1(c, HeaderPayload{at, length, 1});
+        },
         locale);
 }
 
@@ -257,7 +259,9 @@ Bytes escaped(const Bytes& raw) {
 Result h264(const Sps& sps, LocaleSettings locale = {}) {
     return analyse(
         escaped(sps.bytes()),
-        [](const AnalyserContext& c, size_t at, size_t length) { AnalyseH264(c, at, length, 1); },
+        [](const AnalyserContext& c, size_t at, size_t length) {
+            AnalyseH264(c, HeaderPayload{at, length, 1});
+        },
         locale);
 }
 
