@@ -47,6 +47,9 @@ Options:
   --sub-ext EXT      extension of subpicture outputs (default sup)
   --color WHEN       auto, always or never: markup as terminal colours
                      (default auto: only on a terminal)
+  --json             print one JSON document instead of the log: the files,
+                     navigation data, streams with their header values, frame
+                     counts and, for demux and rebuild, the files written
   -h, --help         show this help and exit
   --version          show the version and exit
 
@@ -129,6 +132,7 @@ CliOptions parseArguments(const std::vector<std::string>& args) {
     app.add_option("--audio-ext", options.audioExt);
     app.add_option("--sub-ext", options.subExt);
     CLI::Option* colorOption = app.add_option("--color,--colour", color);
+    app.add_flag("--json", options.json);
     app.add_option("arguments", positional);
 
     // CLI11 takes the arguments last first.

@@ -28,6 +28,8 @@ struct CliOptions {
     std::optional<std::string> audioExt;
     std::optional<std::string> subExt;
     ColorMode color = ColorMode::Auto;
+    // One JSON document on standard output instead of the log.
+    bool json = false;
 };
 
 // Thrown for a command line that cannot be used; its text says what is wrong.

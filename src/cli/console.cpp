@@ -104,6 +104,9 @@ void ConsoleView::eraseProgress() {
 }
 
 void ConsoleView::lineAppended(const LogLine& line) {
+    if (!lines_) {
+        return;
+    }
     eraseProgress();
     std::cout << (color_ ? ansiLine(line) : line.text) << '\n';
 }

@@ -44,8 +44,9 @@ private:
 // the progress panel on standard error when that is a terminal.
 class ConsoleView : public MessageLogView {
 public:
-    ConsoleView(const MessageLog& log, bool color, bool progress)
-        : log_(log), color_(color), progress_(progress) {}
+    // Without `lines` only the progress panel is shown.
+    ConsoleView(const MessageLog& log, bool color, bool progress, bool lines = true)
+        : log_(log), color_(color), progress_(progress), lines_(lines) {}
     ~ConsoleView() override;
     void lineAppended(const LogLine& line) override;
     void cleared() override {}
@@ -57,6 +58,7 @@ private:
     const MessageLog& log_;
     bool color_;
     bool progress_;
+    bool lines_;
     bool progressShown_ = false;
 };
 

@@ -7,6 +7,7 @@
 #include "analysers/stream_analysers.h"
 #include "cli/cli_options.h"
 #include "cli/console.h"
+#include "cli/json_report.h"
 #include "core/platform_error.h"
 #include "jobs/demux_job.h"
 #include "jobs/read_job.h"
@@ -87,6 +88,10 @@ PassSettings passSettings(const CliOptions& options) {
     };
 }
 
+void printJson(const Json& report) {
+    std::cout << report.dump(2) << '\n';
+}
+
 // The program: its records, its log and the jobs it runs over them.
 class Program {
 public:
@@ -96,7 +101,8 @@ public:
           context_{.state = state_, .log = log_, .os = os_, .analysers = analysers_} {
         const bool color = options.color == ColorMode::Always ||
                            (options.color == ColorMode::Auto && isatty(STDOUT_FILENO) != 0);
-        view_ = std::make_unique<ConsoleView>(log_, color, isatty(STDERR_FILENO) != 0);
+        view_ =
+            std::make_unique<ConsoleView>(log_, color, isatty(STDERR_FILENO) != 0, !options.json);
         log_.setView(view_.get());
         os_.attach(&state_, &log_);
         state_.job.formatSettings = os_.locale();
@@ -117,9 +123,14 @@ private:
         XplAttributeTables tables;
         XplJob job(context_, tables);
         const XplResult playlist = job.run(XplInput{options_.source, options_.xplSource});
-        printTree(playlist.titleFound ? playlist.tree : emptyTitleTree(), 0);
+        if (!options_.json) {
+            printTree(playlist.titleFound ? playlist.tree : emptyTitleTree(), 0);
+        }
         if (!options_.chapters.empty()) {
             saveChapters(playlist, options_.chapters, PathStyle::native(), log_);
+        }
+        if (options_.json) {
+            printJson(playlistReport(playlist, options_.source));
         }
         return kDone;
     }
@@ -133,11 +144,12 @@ private:
         const PassSettings settings = passSettings(options_);
         ReadJob read(context_);
         ReadResult found = read.run(ReadInput{options_.source, settings});
-        if (interrupted != 0) {
-            return interruptedStatus();
-        }
-        if (options_.command == Command::Read) {
-            return kDone;
+        Json report = readReport(found);
+        if (interrupted != 0 || options_.command == Command::Read) {
+            if (options_.json) {
+                printJson(report);
+            }
+            return interrupted != 0 ? interruptedStatus() : kDone;
         }
         std::vector<StreamBox>& boxes = found.streams;
         if (options_.select) {
@@ -165,7 +177,7 @@ private:
                 input.times = PackRebuilder::Times{state_.job.firstPtm, state_.job.lastPtm};
             }
             RebuildJob job(context_);
-            job.run(input);
+            report["outputs"] = outputsReport({job.run(input).output});
         } else {
             DemuxInput input{
                 .sourcePath = options_.source,
@@ -180,7 +192,10 @@ private:
             naming.audioExtension = options_.audioExt.value_or(naming.audioExtension);
             naming.subpictureExtension = options_.subExt.value_or(naming.subpictureExtension);
             DemuxJob job(context_);
-            job.run(input);
+            report["outputs"] = outputsReport(job.run(input).outputs);
+        }
+        if (options_.json) {
+            printJson(report);
         }
         std::cout.flush();
         return interrupted != 0 ? interruptedStatus() : kDone;

@@ -39,6 +39,17 @@ struct JobState {
         bool operator==(const VobSpan&) const = default;
     };
     std::optional<VobSpan> countedVob;
+    // What the read job's navigation packs said: the VOB number of its first DSI, and the state
+    // of its first copy-control packet.
+    std::optional<uint32_t> firstVobNumber;
+    struct CopyControl {
+        bool scrambled = false;
+        std::optional<uint8_t> cgms;  // when the packet says the code applies
+        std::optional<uint8_t> aps;
+        bool ict = false;  // constrained analog output
+        bool dot = false;  // no analog output
+    };
+    std::optional<CopyControl> copyControl;
     std::string timeFormat;
     LocaleSettings formatSettings;
 };

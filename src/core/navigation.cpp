@@ -41,6 +41,19 @@ void analyseCopyControl(const NavigationContext& context, size_t offset, const S
     }
     const uint8_t applies = p[kCopyControlApplies];
     const uint8_t codes = p[kCopyControlCodes];
+    JobState& job = context.state.job;
+    if (context.detectionPass && !job.copyControl) {
+        JobState::CopyControl& state = job.copyControl.emplace();
+        state.scrambled = (p[kCopyControlScrambling] & 0xC0) != 0;
+        if ((applies & 0x80) != 0) {
+            state.cgms = static_cast<uint8_t>((codes >> 5) & 7);
+        }
+        if ((applies & 0x40) != 0) {
+            state.aps = static_cast<uint8_t>((codes >> 2) & 7);
+        }
+        state.ict = (applies & 0x20) != 0 && (codes & 0x02) != 0;
+        state.dot = (applies & 0x10) != 0 && (codes & 0x01) != 0;
+    }
     if ((applies & 0x80) != 0 && (codes & 0xE0) != 0) {
         out.log("[b]" + std::string(labels.cgmsText[(codes >> 5) & 7]) + "[/b]");
     }
@@ -77,6 +90,9 @@ void analyseDsi(const NavigationContext& context, size_t offset, ScanState& scan
         subpictures += bigEndian(q + subAt + 4 * k, 4) != 0 ? 1 : 0;
     }
     const uint32_t vob = bigEndian(q + kDsiVobNumber, 2);
+    if (context.detectionPass && !job.firstVobNumber) {
+        job.firstVobNumber = vob;
+    }
     if (context.detectionPass) {
         std::string line = "VOB number " + std::to_string(vob) + " contains [b]" +
                            std::to_string(scan.videoBound) + "[/b] video " +

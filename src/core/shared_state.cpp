@@ -59,6 +59,8 @@ void resetForReadJob(SharedState& state) {
     state.job.ptmKnown = false;
     state.job.totalSeconds = 0;
     state.job.countedVob.reset();
+    state.job.firstVobNumber.reset();
+    state.job.copyControl.reset();
 }
 
 void resetForDemuxJob(SharedState& state) {

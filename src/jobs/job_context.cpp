@@ -31,9 +31,10 @@ JobContext completed(JobContext context) {
     return context;
 }
 
-std::vector<StreamBox> labelledBoxes(const StreamTable& streams) {
+std::vector<StreamBox> labelledBoxes(const StreamTable& streams, bool aobSource) {
     std::vector<StreamBox> boxes;
-    const auto add = [&](StreamKind kind, const auto& ids, const auto& firstPts) {
+    const auto add = [&](StreamKind kind, const auto& ids, const auto& firstPts,
+                         const StreamHeader* headers) {
         for (size_t n = 0; n < ids.size(); ++n) {
             if (ids[n] == kStreamAbsent) {
                 continue;
@@ -47,12 +48,14 @@ std::vector<StreamBox> labelledBoxes(const StreamTable& streams) {
                 .firstPts = firstPts[n],
                 .delayMs =
                     kind == StreamKind::Video ? std::nullopt : streamDelayMs(streams, kind, number),
+                .coding = streamCoding(kind, ids[n], aobSource),
+                .header = headers != nullptr ? headers[n] : StreamHeader{},
             });
         }
     };
-    add(StreamKind::Video, streams.videoBoxId, streams.videoFirstPts);
-    add(StreamKind::Audio, streams.audioBoxId, streams.audioFirstPts);
-    add(StreamKind::Subpicture, streams.subBoxId, streams.subFirstPts);
+    add(StreamKind::Video, streams.videoBoxId, streams.videoFirstPts, streams.videoHeader.data());
+    add(StreamKind::Audio, streams.audioBoxId, streams.audioFirstPts, streams.audioHeader.data());
+    add(StreamKind::Subpicture, streams.subBoxId, streams.subFirstPts, nullptr);
     return boxes;
 }
 

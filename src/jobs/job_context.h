@@ -15,6 +15,7 @@
 #include "core/reporter.h"
 #include "core/shared_state.h"
 #include "jobs/job_naming.h"
+#include "jobs/stream_labels.h"
 
 namespace tolvane {
 
@@ -62,12 +63,15 @@ struct StreamBox {
     std::optional<uint32_t> firstPts;
     // First PTS minus the first video stream's, in milliseconds.
     std::optional<int32_t> delayMs;
+    std::optional<StreamCoding> coding;
+    // What the header analyser decoded.
+    StreamHeader header;
     bool chosen = true;
 };
 
 // The boxes that `streams` holds ids for, in box order (video, audio, subpicture), with the
 // captions the read gives them and their first times.
-std::vector<StreamBox> labelledBoxes(const StreamTable& streams);
+std::vector<StreamBox> labelledBoxes(const StreamTable& streams, bool aobSource);
 
 // Stores the boxes' ids in the stream table, every other box empty.
 void storeBoxIds(StreamTable& streams, const std::vector<StreamBox>& boxes);

@@ -43,7 +43,18 @@ ReadResult ReadJob::run(const ReadInput& input) {
         for (size_t n = 0; n < streams.subBoxId.size(); ++n) {
             streams.subBoxId[n] = streams.subId[n];
         }
-        result.streams = labelledBoxes(streams);
+        result.streams = labelledBoxes(streams, options.sourceIsAob());
+        const JobState& job = state.job;
+        if (job.ptmKnown || job.copyControl || job.firstVobNumber) {
+            NavigationSummary& navigation = result.navigation.emplace();
+            navigation.vobNumber = job.firstVobNumber;
+            if (job.ptmKnown) {
+                navigation.firstPtm = job.firstPtm;
+                navigation.lastPtm = job.lastPtm;
+            }
+            navigation.durationSeconds = job.totalSeconds;
+            navigation.copyControl = job.copyControl;
+        }
         result.frames = frameTally(state);
         result.files = files_;
         result.cancelled = state.job.cancelled;

@@ -1,6 +1,7 @@
 #pragma once
 
 #include <array>
+#include <optional>
 #include <string>
 #include <vector>
 
@@ -13,8 +14,18 @@ struct ReadInput {
     PassSettings settings;
 };
 
+// What the navigation packs of a read said.
+struct NavigationSummary {
+    std::optional<uint32_t> vobNumber;  // of the first DSI
+    std::optional<uint32_t> firstPtm;   // 90 kHz, of the first DSI
+    std::optional<uint32_t> lastPtm;    // of the last DSI
+    double durationSeconds = 0;         // the running time, each VOB counted once
+    std::optional<JobState::CopyControl> copyControl;
+};
+
 struct ReadResult {
     std::vector<FileRead> files;
+    std::optional<NavigationSummary> navigation;
     // Every stream found, one box each, in box order.
     std::vector<StreamBox> streams;
     std::array<FrameTally, 2> frames;

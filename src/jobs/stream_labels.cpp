@@ -46,7 +46,7 @@ std::string streamBoxSuffix(StreamKind kind, int number) {
     return suffix;
 }
 
-std::optional<std::string> codingExtension(StreamKind kind, int32_t idValue, bool aobSource) {
+std::optional<StreamCoding> streamCoding(StreamKind kind, int32_t idValue, bool aobSource) {
     if (idValue < 0 || idValue > 0xFF) {
         return std::nullopt;
     }
@@ -54,14 +54,14 @@ std::optional<std::string> codingExtension(StreamKind kind, int32_t idValue, boo
     switch (kind) {
         case StreamKind::Video:
             if (isVc1Extension(id)) {
-                return "vc1";
+                return StreamCoding::Vc1;
             }
             if (isVideoStreamId(id)) {
-                return id >= 0xE2 ? "h264" : "m2v";
+                return id >= 0xE2 ? StreamCoding::H264 : StreamCoding::Mpeg2;
             }
             return std::nullopt;
         case StreamKind::Subpicture:
-            return isSubpictureId(id) ? std::optional<std::string>("sup") : std::nullopt;
+            return isSubpictureId(id) ? std::optional(StreamCoding::Subpicture) : std::nullopt;
         case StreamKind::Audio:
             break;
     }
@@ -71,18 +71,34 @@ std::optional<std::string> codingExtension(StreamKind kind, int32_t idValue, boo
     }
     switch (range->coding) {
         case AudioCoding::Ac3:
-            return "ac3";
+            return StreamCoding::Ac3;
         case AudioCoding::Eac3:
-            return "eac3";
+            return StreamCoding::Eac3;
         case AudioCoding::Dts:
-            return "dts";
+            return StreamCoding::Dts;
         case AudioCoding::TrueHd:
-            return "thd";
+            return StreamCoding::TrueHd;
         case AudioCoding::Lpcm:
             break;
     }
     // DVD-Audio carries MLP where video discs carry LPCM.
-    return id == 0xA1 && aobSource ? "mlp" : "lpcm";
+    return id == 0xA1 && aobSource ? StreamCoding::Mlp : StreamCoding::Lpcm;
+}
+
+std::optional<std::string> codingExtension(StreamKind kind, int32_t idValue, bool aobSource) {
+    static constexpr const char* kExtensions[] = {"m2v", "h264", "vc1", "ac3",  "eac3",
+                                                  "dts", "thd",  "mlp", "lpcm", "sup"};
+    const std::optional<StreamCoding> coding = streamCoding(kind, idValue, aobSource);
+    if (!coding) {
+        return std::nullopt;
+    }
+    return kExtensions[static_cast<size_t>(*coding)];
+}
+
+const char* codingName(StreamCoding coding) {
+    static constexpr const char* kNames[] = {"mpeg2video", "h264",   "vc1", "ac3",  "eac3",
+                                             "dts",        "truehd", "mlp", "lpcm", "subpicture"};
+    return kNames[static_cast<size_t>(coding)];
 }
 
 }  // namespace tolvane

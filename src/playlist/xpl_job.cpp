@@ -32,12 +32,10 @@ void XplJob::announceTrack(int32_t* entry, StreamKind kind, std::optional<int> b
     }
     node.children.push_back(TreeNode{text, {}});
     context_.log.log(escapeMarkup(text) + " found!");
-    if (box) {
-        if (boxId != nullptr) {
-            *boxId = kStreamAnnounced;  // the demux or rebuild pins it to what it meets
-        }
-        result.tracks.push_back(AnnouncedTrack{kind, *box, text, withHint});
+    if (box && boxId != nullptr) {
+        *boxId = kStreamAnnounced;  // the demux or rebuild pins it to what it meets
     }
+    result.tracks.push_back(AnnouncedTrack{kind, box, text, withHint});
 }
 
 void XplJob::buildTree(XplResult& result) {
@@ -54,9 +52,10 @@ void XplJob::buildTree(XplResult& result) {
         const std::string_view line = memo.bare(k);
         const std::string u = upperCase(line);
         if (u.find("<TITLE ") != std::string::npos) {
-            info.children.push_back({"Name: " + GetAttr(line, "displayName").value_or(""), {}});
-            info.children.push_back(
-                {"Duration: " + GetAttr(line, "titleDuration").value_or(""), {}});
+            result.titleName = GetAttr(line, "displayName").value_or("");
+            result.titleDuration = GetAttr(line, "titleDuration").value_or("");
+            info.children.push_back({"Name: " + result.titleName, {}});
+            info.children.push_back({"Duration: " + result.titleDuration, {}});
         }
         // A track number outside the stream table is shown but marks nothing.
         const auto entry = [](auto& ids, int32_t number) -> int32_t* {

@@ -17,10 +17,10 @@ struct XplInput {
     std::string sourcePath;
 };
 
-// A track of the found title that gives a stream box its caption.
+// A track of the found title; one with a box gives that box its caption.
 struct AnnouncedTrack {
     StreamKind kind = StreamKind::Video;
-    int number = 0;  // the box number
+    std::optional<int> box;  // the box number
     std::string caption;
     // The caption is also the box's hint (audio and subpicture tracks).
     bool hint = false;
@@ -35,6 +35,9 @@ struct XplResult {
     std::vector<AnnouncedTrack> tracks;
     std::vector<ChapterMark> chapters;
     XplValues values;
+    // The title element's displayName and titleDuration.
+    std::string titleName;
+    std::string titleDuration;
 };
 
 // The playlist reader: the disc's VPLST000.XPL read as tags, and the title that plays the

@@ -226,9 +226,12 @@ void MainForm::bReadXPLClick() {
             throw;
         }
         for (const AnnouncedTrack& track : playlist_.tracks) {
-            const Control box = track.kind == StreamKind::Video   ? videoBox(track.number)
-                                : track.kind == StreamKind::Audio ? audioBox(track.number)
-                                                                  : subBox(track.number);
+            if (!track.box) {
+                continue;  // a track number no box has
+            }
+            const Control box = track.kind == StreamKind::Video   ? videoBox(*track.box)
+                                : track.kind == StreamKind::Audio ? audioBox(*track.box)
+                                                                  : subBox(*track.box);
             setEnabled(box, true);
             setTicked(box, true);
             setCaption(box, track.caption);

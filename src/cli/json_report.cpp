@@ -1,0 +1,142 @@
+#include "cli/json_report.h"
+
+namespace tolvane::cli {
+
+namespace {
+
+template <typename T>
+void put(Json& object, const char* key, const std::optional<T>& value) {
+    if (value) {
+        object[key] = *value;
+    }
+}
+
+Json streamReport(const StreamBox& stream) {
+    Json out;
+    out["kind"] = streamKindName(stream.kind);
+    out["number"] = stream.number;
+    out["id"] = stream.id;
+    if (stream.coding) {
+        out["coding"] = codingName(*stream.coding);
+    }
+    out["label"] = stream.label;
+    put(out, "first_pts", stream.firstPts);
+    put(out, "delay_ms", stream.delayMs);
+    const StreamHeader& header = stream.header;
+    put(out, "width", header.width);
+    put(out, "height", header.height);
+    put(out, "frame_rate", header.frameRate);
+    put(out, "aspect_ratio", header.aspectRatio);
+    put(out, "profile", header.profile);
+    put(out, "level", header.level);
+    put(out, "sample_rate", header.sampleRate);
+    put(out, "channels", header.channels);
+    put(out, "lfe", header.lfe);
+    put(out, "bit_rate", header.bitRate);
+    put(out, "bits_per_sample", header.bitsPerSample);
+    return out;
+}
+
+Json navigationReport(const NavigationSummary& navigation) {
+    Json out = Json::object();
+    put(out, "vob_number", navigation.vobNumber);
+    put(out, "first_ptm", navigation.firstPtm);
+    put(out, "last_ptm", navigation.lastPtm);
+    out["duration"] = navigation.durationSeconds;
+    if (const auto& control = navigation.copyControl) {
+        Json copy;
+        copy["scrambled"] = control->scrambled;
+        put(copy, "cgms", control->cgms);
+        put(copy, "aps", control->aps);
+        copy["ict"] = control->ict;
+        copy["dot"] = control->dot;
+        out["copy_control"] = copy;
+    }
+    return out;
+}
+
+}  // namespace
+
+Json readReport(const ReadResult& read) {
+    Json report;
+    Json files = Json::array();
+    for (const FileRead& file : read.files) {
+        files.push_back(Json{{"path", file.path}, {"size", file.size}});
+    }
+    report["files"] = files;
+    if (read.navigation) {
+        report["navigation"] = navigationReport(*read.navigation);
+    }
+    Json streams = Json::array();
+    Json frames = Json::array();
+    for (const StreamBox& stream : read.streams) {
+        streams.push_back(streamReport(stream));
+        if (stream.kind == StreamKind::Video &&
+            stream.number < static_cast<int>(read.frames.size())) {
+            const FrameTally& tally = read.frames[static_cast<size_t>(stream.number)];
+            Json entry{{"number", stream.number}, {"counted", tally.counted}};
+            if (tally.frameRate > 0) {
+                entry["calculated"] = tally.calculated;
+            }
+            frames.push_back(entry);
+        }
+    }
+    report["streams"] = streams;
+    report["frames"] = frames;
+    if (read.cancelled) {
+        report["cancelled"] = true;
+    }
+    return report;
+}
+
+Json outputsReport(const std::vector<OutputWritten>& outputs) {
+    Json out = Json::array();
+    for (const OutputWritten& output : outputs) {
+        Json entry;
+        if (output.kind) {
+            entry["kind"] = streamKindName(*output.kind);
+            entry["number"] = output.number;
+        } else {
+            entry["kind"] = "program";
+        }
+        entry["path"] = output.path;
+        entry["bytes"] = output.bytes;
+        out.push_back(entry);
+    }
+    return out;
+}
+
+Json playlistReport(const XplResult& playlist, const std::string& playlistPath) {
+    Json report;
+    report["playlist"] = playlistPath;
+    report["title_found"] = playlist.titleFound;
+    if (!playlist.titleFound) {
+        return report;
+    }
+    const XplValues& values = playlist.values;
+    Json title;
+    title["name"] = playlist.titleName;
+    if (!values.displayName.empty()) {
+        title["display_name"] = values.displayName;
+    }
+    title["duration"] = playlist.titleDuration;
+    title["time_base"] = values.timeBase;
+    title["tick_base"] = values.tickBase;
+    report["title"] = title;
+    Json tracks = Json::array();
+    for (const AnnouncedTrack& track : playlist.tracks) {
+        Json entry{{"kind", streamKindName(track.kind)}};
+        put(entry, "number", track.box);
+        entry["caption"] = track.caption;
+        tracks.push_back(entry);
+    }
+    report["tracks"] = tracks;
+    Json chapters = Json::array();
+    for (const ChapterMark& chapter : playlist.chapters) {
+        chapters.push_back(Json{{"start_ns", chapter.startNs}, {"name", chapter.name}});
+    }
+    report["chapters"] = chapters;
+    return report;
+}
+
+}  // namespace tolvane::cli
