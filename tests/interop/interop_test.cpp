@@ -7,7 +7,10 @@
 #include <cstdio>
 #include <cstdlib>
 #include <map>
+#include <set>
 #include <sstream>
+
+#include <nlohmann/json.hpp>
 
 #include "child_process.h"
 #include "form_fixture.h"
@@ -107,6 +110,51 @@ protected:
         return rate % 1000 == 0
                    ? std::to_string(rate / 1000)
                    : std::to_string(rate / 1000) + "." + std::to_string(rate % 1000 / 100);
+    }
+
+    // ffprobe's view of every stream of `path`, with `format` as its input options.
+    std::vector<std::map<std::string, std::string>> probeAll(const std::string& path,
+                                                             std::vector<std::string> format = {}) {
+        std::vector<std::string> args = {"-v", "error", "-show_streams", "-of", "default=nw=1"};
+        args.insert(args.end(), format.begin(), format.end());
+        args.push_back(path);
+        const fixture::ProcessResult result = fixture::runProcess(ffprobe_, args, "/");
+        std::vector<std::map<std::string, std::string>> streams;
+        std::istringstream in(result.out);
+        for (std::string line; std::getline(in, line);) {
+            const size_t eq = line.find('=');
+            if (eq == std::string::npos) {
+                continue;
+            }
+            if (line.substr(0, eq) == "index") {
+                streams.emplace_back();
+            }
+            if (!streams.empty()) {
+                streams.back()[line.substr(0, eq)] = line.substr(eq + 1);
+            }
+        }
+        return streams;
+    }
+
+    // The --json report of tolvane-cli.
+    static nlohmann::json report(std::vector<std::string> args) {
+        args.push_back("--json");
+        const fixture::ProcessResult result = fixture::runProcess(TOLVANE_CLI, args, "/");
+        EXPECT_EQ(result.status, 0) << result.err;
+        return nlohmann::json::parse(result.out);
+    }
+
+    // The values the report and ffprobe both give for a stream agree.
+    static void expectSameValues(const nlohmann::json& stream,
+                                 std::map<std::string, std::string>& probed) {
+        SCOPED_TRACE(stream.dump());
+        if (probed["codec_type"] == "video") {
+            EXPECT_EQ(stream.at("width"), std::stoi(probed["width"]));
+            EXPECT_EQ(stream.at("height"), std::stoi(probed["height"]));
+        } else {
+            EXPECT_EQ(stream.at("sample_rate"), std::stoi(probed["sample_rate"]));
+            EXPECT_EQ(stream.at("channels"), std::stoi(probed["channels"]));
+        }
     }
 
     FormFixture f_;
@@ -639,6 +687,142 @@ TEST_F(Interop, SampleDiscDemuxesToStreamsThatDecodeAsItsReadSaid) {
     EXPECT_TRUE(has(lines, "      channel arrangement = [bl]" +
                                std::string(layoutTexts("5.1(side)").channels) + "[/bl]"));
     EXPECT_TRUE(has(lines, "   Number of audio channels = [bl]2[/bl]"));
+}
+
+TEST_F(Interop, JsonReportOfAVobMuxedByFfmpegHasFfprobesValuesAndStartTimes) {
+    const std::string file = make(
+        "testsrc2=size=720x576:rate=25:duration=2[out0];"
+        "sine=frequency=440:sample_rate=48000:duration=2[out1];"
+        "sine=frequency=660:sample_rate=44100:duration=2[out2]",
+        {"-map",    "0:0",        "-map",    "0:1", "-map",    "0:2",         // all three
+         "-c:v",    "mpeg2video", "-bf",     "0",   "-flags",  "+low_delay",  // PTS-only headers
+         "-c:a",    "ac3",        "-ac:a:0", "6",   "-ac:a:1", "2",
+         "-ar:a:1", "48000",  // 5.1 and stereo
+         "-f",      "dvd"},
+        "VTS_01_1.VOB");
+    const nlohmann::json read = report({"read", file, "--full"});
+    int compared = 0;
+    for (auto& probed : probeAll(file)) {
+        if (probed["codec_type"] != "video" && probed["codec_type"] != "audio") {
+            continue;  // the navigation packets
+        }
+        // ffprobe names a private-stream-1 stream by its sub-stream id, others by 0x1xx.
+        const int id = std::stoi(probed["id"], nullptr, 16) & 0xFF;
+        const auto found = std::find_if(read["streams"].begin(), read["streams"].end(),
+                                        [&](const nlohmann::json& s) { return s["id"] == id; });
+        ASSERT_NE(found, read["streams"].end()) << "no stream " << probed["id"];
+        expectSameValues(*found, probed);
+        EXPECT_EQ(found->at("first_pts"), std::stoll(probed["start_pts"]));
+        ++compared;
+    }
+    EXPECT_EQ(compared, 3);
+}
+
+TEST_F(Interop, JsonReportOfH264HasFfprobesSizeProfileAndRate) {
+    const std::string file =
+        make("testsrc2=size=854x480:rate=30000/1001:duration=1",
+             {"-c:v", "libx264", "-profile:v", "high", "-preset", "veryfast"}, "v.264");
+    auto p = probe(file, "h264");
+    ProgramStreamBuilder ps;
+    ps.elementaryStream(0xE2, std::nullopt, fixture::readFile(file), 90000);
+    const nlohmann::json read = report({"read", f_.dir.write("AVC.EVO", ps.bytes())});
+    ASSERT_EQ(read["streams"].size(), 1u);
+    const nlohmann::json& video = read["streams"][0];
+    expectSameValues(video, p);
+    EXPECT_EQ(video.at("coding"), "h264");
+    EXPECT_EQ(video.at("profile"), p["profile"]);
+    EXPECT_EQ(video.at("first_pts"), 90000);
+    EXPECT_NEAR(video.at("frame_rate").get<double>(), 30000.0 / 1001.0, 1e-9);
+}
+
+TEST_F(Interop, JsonReportOfTheSampleDiscHasWhatFfprobeFindsInEachDemuxedFile) {
+    const fixture::ProcessResult made =
+        fixture::runProcess(TOLVANE_SAMPLE_DISC, {f_.dir.path().string()}, "/");
+    ASSERT_EQ(made.status, 0) << made.err;
+    const std::string source = (f_.dir.path() / "DISC" / "HVDVD_TS" / "FEATURE_1.EVO").string();
+    const std::filesystem::path out = f_.dir.path() / "out";
+    std::filesystem::create_directory(out);
+    const nlohmann::json demux =
+        report({"demux", source, "--no-continue", "--ext-by-coding", "-o", out.string()});
+    // ffmpeg's raw demuxers for the files, by their extension.
+    const std::map<std::string, std::vector<std::string>> formats = {
+        {".m2v", {"-f", "mpegvideo"}}, {".ac3", {"-f", "ac3"}},
+        {".eac3", {"-f", "eac3"}},     {".dts", {"-f", "dts"}},
+        {".thd", {"-f", "truehd"}},    {".lpcm", {"-f", "s16be", "-ar", "48000", "-ac", "2"}}};
+    int compared = 0;
+    for (const nlohmann::json& output : demux.at("outputs")) {
+        const std::string path = output.at("path");
+        const auto format = formats.find(std::filesystem::path(path).extension().string());
+        if (format == formats.end()) {
+            continue;  // subpictures: no ffprobe demuxer reads them
+        }
+        SCOPED_TRACE(path);
+        auto probed = probeAll(path, format->second);
+        ASSERT_EQ(probed.size(), 1u);
+        for (const nlohmann::json& stream : demux.at("streams")) {
+            if (stream["kind"] == output["kind"] && stream["number"] == output["number"]) {
+                if (format->first == ".lpcm") {
+                    // Raw LPCM carries no header: ffprobe takes what it is told.
+                    EXPECT_EQ(stream.at("bits_per_sample"), 16);
+                }
+                expectSameValues(stream, probed[0]);
+                ++compared;
+            }
+        }
+    }
+    EXPECT_EQ(compared, 6);
+    // Every subpicture of the disc starts with the film.
+    for (const nlohmann::json& stream : demux.at("streams")) {
+        if (stream["kind"] == "subpicture") {
+            EXPECT_EQ(stream.at("delay_ms"), 0);
+        }
+    }
+}
+
+// Every key path of a report, arrays written as "[]": "streams[].kind".
+void keyPaths(const nlohmann::json& value, const std::string& path, std::set<std::string>& paths) {
+    if (value.is_object()) {
+        for (const auto& [key, child] : value.items()) {
+            const std::string childPath = path.empty() ? key : path + "." + key;
+            paths.insert(childPath);
+            keyPaths(child, childPath, paths);
+        }
+    } else if (value.is_array()) {
+        for (const nlohmann::json& child : value) {
+            keyPaths(child, path + "[]", paths);
+        }
+    }
+}
+
+TEST_F(Interop, EveryKeyOfTheReportsIsDocumentedAndTheDocumentsExamplesParse) {
+    const fixture::ProcessResult made =
+        fixture::runProcess(TOLVANE_SAMPLE_DISC, {f_.dir.path().string()}, "/");
+    ASSERT_EQ(made.status, 0) << made.err;
+    const std::filesystem::path disc = f_.dir.path() / "DISC";
+    const std::string source = (disc / "HVDVD_TS" / "FEATURE_1.EVO").string();
+    const std::string out = f_.dir.path().string();
+    std::set<std::string> paths;
+    keyPaths(report({"demux", source, "-o", out}), "", paths);
+    keyPaths(report({"rebuild", source, "-o", out}), "", paths);
+    keyPaths(report({"xpl", (disc / "ADV_OBJ" / "VPLST000.XPL").string(), "--source", source}), "",
+             paths);
+    EXPECT_GT(paths.size(), 50u);
+
+    const Bytes bytes = fixture::readFile(TOLVANE_REPORT_FORMAT);
+    const std::string document(bytes.begin(), bytes.end());
+    for (const std::string& path : paths) {
+        EXPECT_NE(document.find("| `" + path + "` |"), std::string::npos)
+            << path << " is not in docs/report-format.md";
+    }
+    int examples = 0;
+    for (size_t at = document.find("```json\n"); at != std::string::npos;
+         at = document.find("```json\n", at + 1)) {
+        const size_t start = at + 8;
+        const std::string example = document.substr(start, document.find("```", start) - start);
+        EXPECT_TRUE(nlohmann::json::accept(example)) << example;
+        ++examples;
+    }
+    EXPECT_EQ(examples, 2);
 }
 
 }  // namespace
