@@ -117,7 +117,7 @@ std::optional<H264Sps> decodeH264(const uint8_t* block, size_t blockLength, size
         }
         const uint32_t lumaDepth = reader.ReadUE();
         const uint32_t chromaDepth = reader.ReadUE();
-        sps.chroma = H264Sps::ChromaFormat{chroma, lumaDepth + 8, chromaDepth + 8};
+        sps.chroma = H264ChromaFormat{chroma, lumaDepth + 8, chromaDepth + 8};
         reader.Read(1);  // qpprime_y_zero_transform_bypass_flag
         if (reader.Read(1) == 1) {
             const int lists = chroma != 3 ? 8 : 12;
@@ -171,7 +171,7 @@ std::optional<H264Sps> decodeH264(const uint8_t* block, size_t blockLength, size
     if (reader.Read(1) == 0) {
         return sps;  // no VUI
     }
-    H264Sps::Vui& vui = sps.vui.emplace();
+    H264Vui& vui = sps.vui.emplace();
     if (reader.Read(1) == 1) {
         vui.aspectIdc = reader.Read(8);
         if (vui.aspectIdc == 255u) {
@@ -196,7 +196,7 @@ std::optional<H264Sps> decodeH264(const uint8_t* block, size_t blockLength, size
         reader.ReadUE();
     }
     if (reader.Read(1) == 1) {
-        H264Sps::Vui::Timing& timing = vui.timing.emplace();
+        H264Timing& timing = vui.timing.emplace();
         timing.unitsInTick = static_cast<int32_t>(reader.Read(32));
         timing.timeScale = static_cast<int32_t>(reader.Read(32));
     }
@@ -207,7 +207,7 @@ std::optional<double> h264FrameRate(const H264Sps& sps) {
     if (!sps.vui || !sps.vui->timing || sps.vui->timing->unitsInTick == 0) {
         return std::nullopt;
     }
-    const H264Sps::Vui::Timing& timing = *sps.vui->timing;
+    const H264Timing& timing = *sps.vui->timing;
     return timing.timeScale / (2.0 * timing.unitsInTick);
 }
 
@@ -237,7 +237,7 @@ void printH264(const H264Sps& sps, const LabelTables& labels, const LocaleSettin
     if (!sps.vui) {
         return;
     }
-    const H264Sps::Vui& vui = *sps.vui;
+    const H264Vui& vui = *sps.vui;
     if (vui.aspectIdc) {
         if (*vui.aspectIdc < 16) {
             log.log("   Aspect ratio = " + std::string(labels.sarText[*vui.aspectIdc]));

@@ -7,31 +7,35 @@
 
 namespace tolvane {
 
+struct H264ChromaFormat {
+    uint32_t idc = 1;
+    uint32_t lumaBits = 8;
+    uint32_t chromaBits = 8;
+};
+
+struct H264Timing {
+    int32_t unitsInTick = 0;
+    int32_t timeScale = 0;
+};
+
+// The video usability information the report shows.
+struct H264Vui {
+    std::optional<uint32_t> aspectIdc;
+    uint32_t sarWidth = 0;  // for aspect_ratio_idc 255
+    uint32_t sarHeight = 0;
+    std::optional<uint32_t> videoFormat;
+    std::optional<H264Timing> timing;
+};
+
 // The fields of an H.264 sequence parameter set (ITU-T H.264, 7.3.2.1) that the report shows.
 struct H264Sps {
     uint32_t profileIdc = 0;
     bool constraintSet3 = false;
     uint32_t levelIdc = 0;
-    struct ChromaFormat {
-        uint32_t idc = 1;
-        uint32_t lumaBits = 8;
-        uint32_t chromaBits = 8;
-    };
-    std::optional<ChromaFormat> chroma;  // in the high profiles only
-    int64_t width = 0;                   // cropped
+    std::optional<H264ChromaFormat> chroma;  // in the high profiles only
+    int64_t width = 0;                       // cropped
     int64_t height = 0;
-    struct Vui {
-        std::optional<uint32_t> aspectIdc;
-        uint32_t sarWidth = 0;  // for aspect_ratio_idc 255
-        uint32_t sarHeight = 0;
-        std::optional<uint32_t> videoFormat;
-        struct Timing {
-            int32_t unitsInTick = 0;
-            int32_t timeScale = 0;
-        };
-        std::optional<Timing> timing;
-    };
-    std::optional<Vui> vui;
+    std::optional<H264Vui> vui;
 };
 
 // The first sequence parameter set of the payload; none when it holds none.

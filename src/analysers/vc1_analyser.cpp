@@ -22,7 +22,7 @@ struct CodedRate {
     uint32_t denominator;
 };
 
-CodedRate codedRate(const Vc1SequenceHeader::FrameRate& rate, bool pulldown, Reporter* log) {
+CodedRate codedRate(const Vc1FrameRate& rate, bool pulldown, Reporter* log) {
     uint32_t numerator = rate.numeratorCode;
     uint32_t denominator = rate.denominatorCode;
     const auto say = [log](const char* line) {
@@ -86,7 +86,7 @@ std::optional<Vc1SequenceHeader> decodeVc1(const uint8_t* block, size_t blockLen
     if (reader.Read(1) == 0) {
         return h;  // no display extension
     }
-    Vc1SequenceHeader::Display& display = h.display.emplace();
+    Vc1Display& display = h.display.emplace();
     display.width = reader.Read(14);
     display.height = reader.Read(14);
     if (reader.Read(1) == 1) {
@@ -97,7 +97,7 @@ std::optional<Vc1SequenceHeader> decodeVc1(const uint8_t* block, size_t blockLen
         }
     }
     if (reader.Read(1) == 1) {
-        Vc1SequenceHeader::FrameRate& rate = display.frameRate.emplace();
+        Vc1FrameRate& rate = display.frameRate.emplace();
         if (reader.Read(1) == 1) {
             rate.explicitRate = reader.Read(16);
         } else {
@@ -122,7 +122,7 @@ void printVc1(const Vc1SequenceHeader& h, const LabelTables& labels, const Local
     if (!h.display) {
         return;
     }
-    const Vc1SequenceHeader::Display& display = *h.display;
+    const Vc1Display& display = *h.display;
     log.log("   Display size = [bl]" + std::to_string(display.width + 1) + "[/bl]x[bl]" +
             std::to_string(display.height + 1) + "[/bl]");
     if (display.aspectCode) {
@@ -136,7 +136,7 @@ void printVc1(const Vc1SequenceHeader& h, const LabelTables& labels, const Local
     if (!display.frameRate) {
         return;
     }
-    const Vc1SequenceHeader::FrameRate& rate = *display.frameRate;
+    const Vc1FrameRate& rate = *display.frameRate;
     if (rate.explicitRate) {
         const double value = (*rate.explicitRate + 1) / 32.0;
         log.log("   Frame Rate = [bl]" + formatGeneral(value, locale) + "[/bl]");
@@ -155,7 +155,7 @@ std::optional<double> vc1FrameRate(const Vc1SequenceHeader& h) {
     if (!h.display || !h.display->frameRate) {
         return std::nullopt;
     }
-    const Vc1SequenceHeader::FrameRate& rate = *h.display->frameRate;
+    const Vc1FrameRate& rate = *h.display->frameRate;
     if (rate.explicitRate) {
         return (*rate.explicitRate + 1) / 32.0;
     }

@@ -7,6 +7,22 @@
 
 namespace tolvane {
 
+struct Vc1FrameRate {
+    std::optional<uint32_t> explicitRate;  // FRAMERATEEXP
+    uint32_t numeratorCode = 0;
+    uint32_t denominatorCode = 0;
+};
+
+// The display extension of a sequence header.
+struct Vc1Display {
+    uint32_t width = 0;  // minus one
+    uint32_t height = 0;
+    std::optional<uint32_t> aspectCode;
+    uint32_t aspectHorizontal = 0;  // for code 15
+    uint32_t aspectVertical = 0;
+    std::optional<Vc1FrameRate> frameRate;
+};
+
 // An advanced-profile VC-1 sequence header (SMPTE 421M, 6.1), its codes as the stream gives
 // them.
 struct Vc1SequenceHeader {
@@ -17,20 +33,7 @@ struct Vc1SequenceHeader {
     uint32_t codedHeight = 0;
     bool pulldown = false;
     bool progressiveSegmented = false;
-    struct FrameRate {
-        std::optional<uint32_t> explicitRate;  // FRAMERATEEXP
-        uint32_t numeratorCode = 0;
-        uint32_t denominatorCode = 0;
-    };
-    struct Display {
-        uint32_t width = 0;  // minus one
-        uint32_t height = 0;
-        std::optional<uint32_t> aspectCode;
-        uint32_t aspectHorizontal = 0;  // for code 15
-        uint32_t aspectVertical = 0;
-        std::optional<FrameRate> frameRate;
-    };
-    std::optional<Display> display;
+    std::optional<Vc1Display> display;
 };
 
 // The first sequence header of the payload; none when it holds none.

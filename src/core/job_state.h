@@ -13,6 +13,15 @@ namespace tolvane {
 
 inline constexpr size_t kBlockSize = 262144;
 
+// What a copy-control packet says.
+struct CopyControlState {
+    bool scrambled = false;
+    std::optional<uint8_t> cgms;  // when the packet says the code applies
+    std::optional<uint8_t> aps;
+    bool ict = false;  // constrained analog output
+    bool dot = false;  // no analog output
+};
+
 // The open source, the one shared read block, the stop flags and the timing of the running or
 // last job.
 struct JobState {
@@ -42,14 +51,7 @@ struct JobState {
     // What the read job's navigation packs said: the VOB number of its first DSI, and the state
     // of its first copy-control packet.
     std::optional<uint32_t> firstVobNumber;
-    struct CopyControl {
-        bool scrambled = false;
-        std::optional<uint8_t> cgms;  // when the packet says the code applies
-        std::optional<uint8_t> aps;
-        bool ict = false;  // constrained analog output
-        bool dot = false;  // no analog output
-    };
-    std::optional<CopyControl> copyControl;
+    std::optional<CopyControlState> copyControl;
     std::string timeFormat;
     LocaleSettings formatSettings;
 };

@@ -43,7 +43,7 @@ void analyseCopyControl(const NavigationContext& context, size_t offset, const S
     const uint8_t codes = p[kCopyControlCodes];
     JobState& job = context.state.job;
     if (context.detectionPass && !job.copyControl) {
-        JobState::CopyControl& state = job.copyControl.emplace();
+        CopyControlState& state = job.copyControl.emplace();
         state.scrambled = (p[kCopyControlScrambling] & 0xC0) != 0;
         if ((applies & 0x80) != 0) {
             state.cgms = static_cast<uint8_t>((codes >> 5) & 7);

@@ -20,7 +20,7 @@ struct NavigationSummary {
     std::optional<uint32_t> firstPtm;   // 90 kHz, of the first DSI
     std::optional<uint32_t> lastPtm;    // of the last DSI
     double durationSeconds = 0;         // the running time, each VOB counted once
-    std::optional<JobState::CopyControl> copyControl;
+    std::optional<CopyControlState> copyControl;
 };
 
 struct ReadResult {
