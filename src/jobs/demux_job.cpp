@@ -120,12 +120,7 @@ DemuxResult DemuxJob::run(const DemuxInput& input) {
                                                    output.file->path(),
                                                    output.file->bytesWritten()});
         }
-        result.frames = frameTally(state);
-        result.files = files_;
-        result.cancelled = state.job.cancelled;
-
-        logDone();
-        reportFrames(state, log, names.second);
+        finish(result, true, names.second);
     } catch (const JobError&) {
         dropOutputs(state.streams);
         for (Output& output : outputs) {

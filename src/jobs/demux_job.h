@@ -39,12 +39,8 @@ struct OutputWritten {
     uint64_t bytes = 0;
 };
 
-struct DemuxResult {
-    std::vector<FileRead> files;
+struct DemuxResult : PassesResult {
     std::vector<OutputWritten> outputs;
-    std::array<FrameTally, 2> frames;
-    std::string baseName;
-    bool cancelled = false;
 };
 
 // The demux job: one elementary-stream file per chosen box, filled by a demux pass over the

@@ -228,6 +228,16 @@ void reportFrames(const SharedState& state, Reporter& log, bool twoFiles) {
     }
 }
 
+void SourceJob::finish(PassesResult& result, bool reportFrameCounts, bool twoFiles) {
+    result.frames = frameTally(context_.state);
+    result.files = files_;
+    result.cancelled = context_.state.job.cancelled;
+    logDone();
+    if (reportFrameCounts) {
+        reportFrames(context_.state, context_.log, twoFiles);
+    }
+}
+
 void SourceJob::endAfterError() {
     closeSource();
     context_.log.slog("Ready", StatusPanel::Job);

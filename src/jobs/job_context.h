@@ -132,6 +132,15 @@ struct FileRead {
     int64_t size = 0;
 };
 
+// What every job over a source ends with.
+struct PassesResult {
+    std::vector<FileRead> files;
+    std::array<FrameTally, 2> frames;
+    // The source's base name, joined with the second file's when the job went on to it.
+    std::string baseName;
+    bool cancelled = false;
+};
+
 // The steps every job over a source shares.
 class SourceJob {
 protected:
@@ -147,6 +156,9 @@ protected:
                               const PassOptions& options);
     // "Done.", an empty line and the idle status panels that end every job.
     void logDone();
+    // Fills in what every job ends with and logs "Done.", then, for the read and demux jobs,
+    // the frame-count report.
+    void finish(PassesResult& result, bool reportFrameCounts, bool twoFiles);
     // The status panels back to idle and the source closed, after a platform error.
     void endAfterError();
 

@@ -55,12 +55,7 @@ ReadResult ReadJob::run(const ReadInput& input) {
             navigation.durationSeconds = job.totalSeconds;
             navigation.copyControl = job.copyControl;
         }
-        result.frames = frameTally(state);
-        result.files = files_;
-        result.cancelled = state.job.cancelled;
-
-        logDone();
-        reportFrames(state, log, names.second);
+        finish(result, true, names.second);
     } catch (const JobError&) {
         endAfterError();
         throw;

@@ -23,15 +23,10 @@ struct NavigationSummary {
     std::optional<CopyControlState> copyControl;
 };
 
-struct ReadResult {
-    std::vector<FileRead> files;
+struct ReadResult : PassesResult {
     std::optional<NavigationSummary> navigation;
     // Every stream found, one box each, in box order.
     std::vector<StreamBox> streams;
-    std::array<FrameTally, 2> frames;
-    // The source's base name, joined with the second file's when the job went on to it.
-    std::string baseName;
-    bool cancelled = false;
 };
 
 // The read job: a detection pass over the source (and the second feature file) that reports

@@ -87,9 +87,7 @@ RebuildResult RebuildJob::run(const RebuildInput& input) {
         closeSource();
         output->close();
         result.output = OutputWritten{std::nullopt, 0, output->path(), output->bytesWritten()};
-        result.files = files_;
-        result.cancelled = state.job.cancelled;
-        logDone();
+        finish(result, false, names.second);
     } catch (const JobError&) {
         if (output) {
             output->closeQuietly();

@@ -23,11 +23,8 @@ struct RebuildInput {
     std::optional<PackRebuilder::Times> times;
 };
 
-struct RebuildResult {
-    std::vector<FileRead> files;
+struct RebuildResult : PassesResult {
     OutputWritten output;
-    std::string baseName;
-    bool cancelled = false;
 };
 
 // The rebuild job: a new .EVO file that keeps only the chosen streams, renumbered, with its
