@@ -1,0 +1,120 @@
+// The values the analysers record for a stream: what the reports give, and nothing a header did
+// not say.
+#include <gtest/gtest.h>
+
+#include "analyser_fixture.h"
+#include "analysers/h264_analyser.h"
+#include "analysers/mlp_analyser.h"
+#include "analysers/mpeg2_analyser.h"
+#include "analysers/vc1_analyser.h"
+
+namespace tolvane {
+namespace {
+
+using fixture::AnalyserFixture;
+using fixture::Bytes;
+
+// The values recorded for audio stream 2 or video stream 1 after `analyse` ran on `payload`.
+template <typename Analyse>
+StreamHeader recorded(const Bytes& payload, StreamKind kind, Analyse analyse) {
+    AnalyserFixture f;
+    const int32_t number = kind == StreamKind::Audio ? 2 : 1;
+    const size_t at = f.place(payload, 100, 100 + payload.size() + 16);
+    analyse(f.context(), HeaderPayload{at, payload.size(), number, 0x1234});
+    return kind == StreamKind::Audio ? f.state->streams.audioHeader[2]
+                                     : f.state->streams.videoHeader[1];
+}
+
+StreamHeader mlp(const Bytes& payload) {
+    return recorded(payload, StreamKind::Audio, AnalyseMLP);
+}
+
+TEST(HeaderValues, TrueHdCountsTheChannelsOfItsWidestWholePresentation) {
+    // 48 kHz; the 6-channel presentation 5.1, the 8-channel one 7.1 (0x4F).
+    StreamHeader values = mlp({0xF8, 0x72, 0x6F, 0xBA, 0x00, 0x07, 0x80, 0x4F, 0xB7, 0x52});
+    EXPECT_EQ(values.sampleRate, 48000u);
+    EXPECT_EQ(values.channels, 8u);
+    EXPECT_EQ(values.lfe, true);
+    // The payload ends inside the 8-channel assignment: the 6-channel one counts.
+    values = mlp({0xF8, 0x72, 0x6F, 0xBA, 0x00, 0x05, 0x80, 0x4F});
+    EXPECT_EQ(values.channels, 5u);
+    EXPECT_EQ(values.lfe, false);
+    // A second major sync of another rate does not overwrite the first one's values.
+    values = mlp({0xF8, 0x72, 0x6F, 0xBA, 0x00, 0x07, 0x80, 0x0F, 0xB7, 0x52,
+                  0xF8, 0x72, 0x6F, 0xBA, 0x80, 0x01, 0x80, 0x01, 0xB7, 0x52});
+    EXPECT_EQ(values.sampleRate, 48000u);
+    EXPECT_EQ(values.channels, 6u);
+}
+
+TEST(HeaderValues, DvdAudioMlpTakesItsWordLengthRateAndChannelsFromTheAssignment) {
+    // 24 bits, 96 kHz, assignment 17: L + R + C + LFE + Ls + Rs.
+    StreamHeader values = mlp({0xF8, 0x72, 0x6F, 0xBB, 0x20, 0x10, 0x00, 0x11, 0xB7, 0x52});
+    EXPECT_EQ(values.bitsPerSample, 24u);
+    EXPECT_EQ(values.sampleRate, 96000u);
+    EXPECT_EQ(values.channels, 6u);
+    EXPECT_EQ(values.lfe, true);
+    // 88.2 kHz, mono; codes without a meaning give no value.
+    values = mlp({0xF8, 0x72, 0x6F, 0xBB, 0x00, 0x90, 0x00, 0x00, 0xB7, 0x52});
+    EXPECT_EQ(values.sampleRate, 88200u);
+    EXPECT_EQ(values.channels, 1u);
+    values = mlp({0xF8, 0x72, 0x6F, 0xBB, 0xF0, 0x30, 0x00, 0x1F, 0xB7, 0x52});
+    EXPECT_FALSE(values.bitsPerSample);
+    EXPECT_FALSE(values.sampleRate);
+    EXPECT_FALSE(values.channels);
+}
+
+// profile_and_level_indication 0x44: Main profile at High level.
+const Bytes kSequenceExtension = {0x00, 0x00, 0x01, 0xB5, 0x14, 0x42, 0x00, 0x01, 0x00, 0x00};
+
+Bytes sequenceHeader(uint8_t aspectAndRate, uint8_t bitRateHigh) {
+    // 1920x1080, then the bit rate's upper bits.
+    return {0x00, 0x00, 0x01, 0xB3, 0x78, 0x04, 0x38, aspectAndRate, bitRateHigh, 0xFF, 0xE0, 0x00};
+}
+
+StreamHeader mpeg2(const Bytes& payload) {
+    return recorded(payload, StreamKind::Video, AnalyseMPEG2);
+}
+
+TEST(HeaderValues, MpegVideoGivesItsProfileAspectAndRateAndNoVariableBitRate) {
+    Bytes payload = sequenceHeader(0x34, 0xFF);
+    payload.insert(payload.end(), kSequenceExtension.begin(), kSequenceExtension.end());
+    StreamHeader values = mpeg2(payload);
+    EXPECT_EQ(values.width, 1920u);
+    EXPECT_EQ(values.height, 1080u);
+    EXPECT_EQ(values.aspectRatio, "16:9");
+    EXPECT_EQ(values.frameRate, 30000.0 / 1001.0);
+    EXPECT_EQ(values.profile, "Main");
+    EXPECT_EQ(values.level, "High");
+    EXPECT_FALSE(values.bitRate) << "all ones: the rate is variable";
+
+    // MPEG-1: another start code follows. Its pixel aspects have no display ratio to give, and
+    // it has no profile.
+    payload = sequenceHeader(0x83, 0x00);
+    const Bytes picture = {0x00, 0x00, 0x01, 0x00, 0x00, 0x08};
+    payload.insert(payload.end(), picture.begin(), picture.end());
+    values = mpeg2(payload);
+    EXPECT_FALSE(values.aspectRatio);
+    EXPECT_EQ(values.frameRate, 25.0);
+    EXPECT_FALSE(values.profile);
+    EXPECT_TRUE(values.bitRate);
+}
+
+TEST(HeaderValues, H264AndVc1GiveARateOnlyWhereTheirHeaderHasOne) {
+    // Baseline, level 1b (level_idc 11 with constraint_set3), 176x144, no VUI.
+    const Bytes sps = {0x00, 0x00, 0x01, 0x67, 0x42, 0x10, 0x0B, 0xF4, 0x0B, 0x13, 0x20};
+    StreamHeader values = recorded(sps, StreamKind::Video, AnalyseH264);
+    EXPECT_EQ(values.profile, "Baseline") << "the log's trailing blank is not part of it";
+    EXPECT_EQ(values.level, "1b");
+    EXPECT_FALSE(values.frameRate);
+
+    // VC-1 advanced profile 1920x1080 with a display extension whose frame rate has the
+    // forbidden numerator 0: no rate.
+    const Bytes vc1 = {0x00, 0x00, 0x01, 0x0F, 0xCA, 0x86, 0x7F, 0xF0, 0x43, 0x7E, 0x07,
+                       0xFF, 0xF8, 0x7F, 0x00, 0x00, 0x01, 0x00, 0x00, 0x00, 0x00, 0x00};
+    values = recorded(vc1, StreamKind::Video, AnalyseVC1);
+    EXPECT_EQ(values.profile, "Advanced");
+    EXPECT_FALSE(values.frameRate);
+}
+
+}  // namespace
+}  // namespace tolvane

@@ -1,0 +1,146 @@
+// The jobs as an engine without a window: a caller gives each job its input and takes its result.
+#include <gtest/gtest.h>
+
+#include <filesystem>
+#include <map>
+
+#include "analysers/stream_analysers.h"
+#include "core/platform_error.h"
+#include "jobs/demux_job.h"
+#include "jobs/message_log.h"
+#include "jobs/read_job.h"
+#include "jobs/rebuild_job.h"
+#include "program_stream_builder.h"
+#include "temp_dir.h"
+#include "test_doubles.h"
+
+namespace tolvane {
+namespace {
+
+using fixture::Bytes;
+using fixture::ProgramStreamBuilder;
+
+// An EVO feature: MPEG-2 video, AC-3 under 0x80, DTS under 0x89 (number 1, 30 ms late) and a
+// subpicture, behind a navigation pack.
+Bytes feature(uint8_t seed) {
+    ProgramStreamBuilder ps;
+    ps.pack({fixture::dsiPacket({.vobNumber = 3, .startPtm = 9000, .endPtm = 99000})});
+    for (int k = 0; k < 10; ++k) {
+        const uint64_t pts = 9000 + 3003u * static_cast<uint64_t>(k);
+        ps.pack({fixture::pesPacket(0xE0, {.pts = pts}, Bytes(400, seed))});
+        ps.pack({fixture::privateStream1Packet(0x80, {.pts = pts}, Bytes(200, seed)),
+                 fixture::privateStream1Packet(0x89, {.pts = pts + 2700}, Bytes(100, seed))});
+        ps.pack({fixture::privateStream1Packet(0x21, {.pts = pts}, Bytes(50, seed))});
+    }
+    return ps.bytes();
+}
+
+// The records, log and services a caller of the jobs keeps, with files held in memory.
+struct Engine {
+    std::unique_ptr<SharedState> state = std::make_unique<SharedState>();
+    MessageLog log;
+    fixture::FakeOs os;
+    StreamAnalysers analysers{*state, log};
+    std::map<std::string, Bytes> files;
+    JobContext context{
+        .state = *state,
+        .log = log,
+        .os = os,
+        .analysers = analysers,
+        .fileExists = [this](const std::string& path) { return files.count(path) > 0; },
+        .openInput = [this](const std::string& path) -> std::unique_ptr<InputSource> {
+            const auto found = files.find(path);
+            if (found == files.end()) {
+                throw PlatformError("Cannot open file \"" + path + "\". No such file or directory");
+            }
+            return std::make_unique<fixture::MemorySource>(found->second);
+        },
+    };
+};
+
+const StreamBox* find(const std::vector<StreamBox>& boxes, StreamKind kind, int number) {
+    for (const StreamBox& box : boxes) {
+        if (box.kind == kind && box.number == number) {
+            return &box;
+        }
+    }
+    return nullptr;
+}
+
+TEST(JobClasses, ReadGivesEveryStreamItsBoxLabelTimesAndNavigation) {
+    Engine engine;
+    engine.files["d/FEATURE_1.EVO"] = feature(1);
+    engine.files["d/FEATURE_2.EVO"] = feature(2);
+    ReadJob job(engine.context);
+    const ReadResult read = job.run(ReadInput{"d/FEATURE_1.EVO", PassSettings{}});
+
+    EXPECT_EQ(read.baseName, "FEATURE_1_FEATURE_2");
+    ASSERT_EQ(read.files.size(), 2u);
+    EXPECT_EQ(read.files[1].path, "d/FEATURE_2.EVO");
+    EXPECT_EQ(read.files[1].size, static_cast<int64_t>(engine.files["d/FEATURE_2.EVO"].size()));
+    ASSERT_EQ(read.streams.size(), 4u);
+    const StreamBox* dts = find(read.streams, StreamKind::Audio, 1);
+    ASSERT_NE(dts, nullptr);
+    EXPECT_EQ(dts->id, 0x89);
+    EXPECT_EQ(dts->label, "DTSHD.stream.01");
+    EXPECT_EQ(dts->coding, StreamCoding::Dts);
+    EXPECT_EQ(dts->firstPts, 11700u);
+    EXPECT_EQ(dts->delayMs, 30);
+    EXPECT_TRUE(dts->chosen);
+    ASSERT_TRUE(read.navigation);
+    EXPECT_EQ(read.navigation->vobNumber, 3u);
+    EXPECT_EQ(read.navigation->lastPtm, 99000u);
+    // The same VOB in both files: its second of running time is counted once.
+    EXPECT_DOUBLE_EQ(read.navigation->durationSeconds, 1.0);
+    EXPECT_EQ(engine.log.lines().back().text, "");
+    EXPECT_FALSE(read.cancelled);
+
+    engine.files.erase("d/FEATURE_1.EVO");
+    EXPECT_THROW(job.run(ReadInput{"d/FEATURE_1.EVO", PassSettings{}}), JobError);
+    EXPECT_FALSE(engine.state->job.source) << "a failed job leaves no source open";
+}
+
+TEST(JobClasses, DemuxAndRebuildTakeTheChosenBoxesOfTheirInputOnly) {
+    fixture::TempDir dir;
+    Engine engine;
+    engine.files["MOVIE.EVO"] = feature(1);
+    std::vector<StreamBox> boxes =
+        ReadJob(engine.context).run(ReadInput{"MOVIE.EVO", PassSettings{}}).streams;
+    for (StreamBox& box : boxes) {
+        box.chosen = box.kind == StreamKind::Audio;
+    }
+
+    DemuxJob demux(engine.context);
+    const DemuxResult demuxed = demux.run(DemuxInput{
+        .sourcePath = "MOVIE.EVO",
+        .boxes = boxes,
+        .naming = {.folder = dir.path().string(), .delayNames = true, .extensionByCoding = true},
+    });
+    ASSERT_EQ(demuxed.outputs.size(), 2u);
+    EXPECT_EQ(std::filesystem::path(demuxed.outputs[1].path).filename(),
+              "MOVIE.DTSHD.stream.01 DELAY 30ms.dts");
+    EXPECT_EQ(demuxed.outputs[1].bytes, 10u * 100);
+    EXPECT_EQ(std::filesystem::file_size(demuxed.outputs[1].path), 10u * 100);
+    EXPECT_FALSE(engine.state->job.writing);
+
+    RebuildJob rebuild(engine.context);
+    const RebuildResult rebuilt = rebuild.run(RebuildInput{
+        .sourcePath = "MOVIE.EVO", .boxes = boxes, .outputFolder = dir.path().string()});
+    EXPECT_FALSE(rebuilt.output.kind);
+    // The navigation pack and the audio packs stay; video and subpicture packs go.
+    EXPECT_EQ(rebuilt.output.bytes, (1 + 10) * fixture::kPackSize);
+    EXPECT_EQ(std::filesystem::file_size(rebuilt.output.path), rebuilt.output.bytes);
+
+    // A source that cannot be opened ends the job before its output is created.
+    std::filesystem::remove(rebuilt.output.path);
+    engine.files.clear();
+    EXPECT_THROW(
+        rebuild.run(RebuildInput{
+            .sourcePath = "MOVIE.EVO", .boxes = boxes, .outputFolder = dir.path().string()}),
+        JobError);
+    EXPECT_FALSE(std::filesystem::exists(rebuilt.output.path));
+    EXPECT_FALSE(engine.state->job.writing);
+}
+
+}  // namespace
+}  // namespace tolvane
