@@ -33,25 +33,25 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
     const size_t payload = length - before;
     switch (which) {
         case 0:
-            AnalyseAC3(context, HeaderPayload{offset, payload, 1});
+            analyseAc3(context, HeaderPayload{offset, payload, 1});
             break;
         case 1:
-            AnalyseDTS(context, HeaderPayload{offset, payload});
+            analyseDts(context, HeaderPayload{offset, payload});
             break;
         case 2:
-            AnalyseH264(context, HeaderPayload{offset, payload, 1});
+            analyseH264(context, HeaderPayload{offset, payload, 1});
             break;
         case 3:
-            AnalyseLPCM(context, HeaderPayload{offset, payload});
+            analyseLpcm(context, HeaderPayload{offset, payload});
             break;
         case 4:
-            AnalyseMLP(context, HeaderPayload{offset, payload});
+            analyseMlp(context, HeaderPayload{offset, payload});
             break;
         case 5:
-            AnalyseMPEG2(context, HeaderPayload{offset, payload, 0, 0x1234});
+            analyseMpeg2(context, HeaderPayload{offset, payload, 0, 0x1234});
             break;
         default:
-            AnalyseVC1(context, HeaderPayload{offset, payload, 1});
+            analyseVc1(context, HeaderPayload{offset, payload, 1});
             break;
     }
     return 0;

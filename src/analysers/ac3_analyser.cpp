@@ -176,7 +176,7 @@ StreamHeader ac3Values(const Ac3Frame& frame) {
     return values;
 }
 
-void AnalyseAC3(const AnalyserContext& context, const HeaderPayload& payload) {
+void analyseAc3(const AnalyserContext& context, const HeaderPayload& payload) {
     const std::vector<Ac3Frame> frames =
         decodeAc3(context.block, payload.offset, payload.length, context.labels);
     printAc3(frames, payload.streamNumber, context.log, context.locale);

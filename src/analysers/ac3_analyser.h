@@ -29,6 +29,6 @@ void printAc3(const std::vector<Ac3Frame>& frames, int32_t streamNumber, Reporte
 StreamHeader ac3Values(const Ac3Frame& frame);
 
 // Decodes, reports and records the header of a Dolby Digital or Dolby Digital Plus payload.
-void AnalyseAC3(const AnalyserContext& context, const HeaderPayload& payload);
+void analyseAc3(const AnalyserContext& context, const HeaderPayload& payload);
 
 }  // namespace tolvane

@@ -9,7 +9,7 @@ constexpr int kMaxLeadingZeros = 32;
 
 }  // namespace
 
-void BitReader::Start(int32_t byteIndex) {
+void BitReader::start(int32_t byteIndex) {
     pending_ = 0;
     lookahead_ = static_cast<uint32_t>(byteAt(byteIndex)) << 24 |
                  static_cast<uint32_t>(byteAt(byteIndex + 1)) << 16 |
@@ -17,7 +17,7 @@ void BitReader::Start(int32_t byteIndex) {
     pos_ = byteIndex + 4;
 }
 
-void BitReader::Skip(int bits) {
+void BitReader::skip(int bits) {
     if (bits <= 0) {
         return;
     }
@@ -43,7 +43,7 @@ void BitReader::Skip(int bits) {
     }
 }
 
-uint32_t BitReader::Read(int bits) {
+uint32_t BitReader::read(int bits) {
     if (bits <= 0) {
         return 0;
     }
@@ -56,13 +56,13 @@ uint32_t BitReader::Read(int bits) {
         // The low bits come from the top of the byte not yet taken in.
         value |= static_cast<uint32_t>(nextByte()) >> (8 - beyond);
     }
-    Skip(bits);
+    skip(bits);
     return value;
 }
 
-uint32_t BitReader::ReadUE() {
+uint32_t BitReader::readUe() {
     int zeros = 0;
-    while (Read(1) == 0) {
+    while (read(1) == 0) {
         if (++zeros == kMaxLeadingZeros) {
             return 0xFFFFFFFFu;
         }
@@ -70,11 +70,11 @@ uint32_t BitReader::ReadUE() {
     if (zeros == 0) {
         return 0;
     }
-    return Read(zeros) + ((uint32_t{1} << zeros) - 1);
+    return read(zeros) + ((uint32_t{1} << zeros) - 1);
 }
 
-int32_t BitReader::ReadSE() {
-    const uint64_t k = ReadUE();
+int32_t BitReader::readSe() {
+    const uint64_t k = readUe();
     const auto m = static_cast<int64_t>((k + 1) / 2);
     return static_cast<int32_t>((k & 1) != 0 ? m : -m);
 }

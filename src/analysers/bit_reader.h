@@ -12,12 +12,12 @@ class BitReader {
 public:
     BitReader(const uint8_t* block, size_t blockLength) : block_(block), length_(blockLength) {}
 
-    void Start(int32_t byteIndex);
-    uint32_t Peek() const { return lookahead_; }
-    void Skip(int bits);
-    uint32_t Read(int bits);
-    uint32_t ReadUE();
-    int32_t ReadSE();
+    void start(int32_t byteIndex);
+    uint32_t peek() const { return lookahead_; }
+    void skip(int bits);
+    uint32_t read(int bits);
+    uint32_t readUe();
+    int32_t readSe();
 
     // From now on a 0x03 byte after two zero bytes is an emulation-prevention byte of an H.264
     // NAL unit and is dropped, so the fields after it come out as the encoder wrote them.

@@ -86,30 +86,30 @@ constexpr std::array<uint32_t, 8> kPcmrBits = {16, 16, 20, 20, 0, 24, 24, 0};
 // Reads one core frame header from `at`; leaves the reader after its last field.
 DtsCoreHeader coreHeader(BitReader& reader, int32_t at) {
     DtsCoreHeader h;
-    reader.Start(at);
-    reader.Skip(1);  // FTYPE
-    h.samples = reader.Read(5) + 1;
-    const bool crcPresent = reader.Read(1) == 1;
-    h.blocks = reader.Read(7) + 1;
-    h.frameBytes = reader.Read(14) + 1;
-    h.amode = reader.Read(6);
-    h.sfreq = reader.Read(4);
-    h.rate = reader.Read(5);
-    reader.Skip(5);  // MIX, DYNF, TIMEF, AUXF, HDCD
-    const uint32_t extension = reader.Read(3);
-    if (reader.Read(1) == 1) {
+    reader.start(at);
+    reader.skip(1);  // FTYPE
+    h.samples = reader.read(5) + 1;
+    const bool crcPresent = reader.read(1) == 1;
+    h.blocks = reader.read(7) + 1;
+    h.frameBytes = reader.read(14) + 1;
+    h.amode = reader.read(6);
+    h.sfreq = reader.read(4);
+    h.rate = reader.read(5);
+    reader.skip(5);  // MIX, DYNF, TIMEF, AUXF, HDCD
+    const uint32_t extension = reader.read(3);
+    if (reader.read(1) == 1) {
         h.extension = extension;
     }
-    reader.Skip(1);  // ASPF
-    h.lff = reader.Read(2);
-    reader.Skip(1);  // HFLAG
+    reader.skip(1);  // ASPF
+    h.lff = reader.read(2);
+    reader.skip(1);  // HFLAG
     if (crcPresent) {
-        h.headerCrc = reader.Read(16);
+        h.headerCrc = reader.read(16);
     }
-    reader.Skip(1);  // FILTS
-    h.vernum = reader.Read(4);
-    reader.Skip(2);  // CHIST
-    h.pcmr = reader.Read(3);
+    reader.skip(1);  // FILTS
+    h.vernum = reader.read(4);
+    reader.skip(2);  // CHIST
+    h.pcmr = reader.read(3);
     return h;
 }
 
@@ -152,7 +152,7 @@ std::vector<DtsUnit> decodeDts(const uint8_t* block, size_t blockLength, size_t 
         if (reg == kCoreSync) {
             units.emplace_back(coreHeader(reader, static_cast<int32_t>(p)));
             // The search goes on from where the reader stopped.
-            reg = reader.Peek();
+            reg = reader.peek();
             p = reader.pos();
         } else if (reg == kXchSync) {
             units.emplace_back(DtsChannelExtension{});
@@ -194,7 +194,7 @@ StreamHeader dtsValues(const DtsCoreHeader& h) {
     return values;
 }
 
-void AnalyseDTS(const AnalyserContext& context, const HeaderPayload& payload) {
+void analyseDts(const AnalyserContext& context, const HeaderPayload& payload) {
     const std::vector<DtsUnit> units =
         decodeDts(context.block, context.blockLength, payload.offset, payload.length);
     printDts(units, context.log);

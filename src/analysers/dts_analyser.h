@@ -35,6 +35,6 @@ void printDts(const std::vector<DtsUnit>& units, Reporter& log);
 StreamHeader dtsValues(const DtsCoreHeader& header);
 
 // Decodes, reports and records the headers of a DTS payload.
-void AnalyseDTS(const AnalyserContext& context, const HeaderPayload& payload);
+void analyseDts(const AnalyserContext& context, const HeaderPayload& payload);
 
 }  // namespace tolvane

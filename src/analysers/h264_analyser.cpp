@@ -72,7 +72,7 @@ void skipScalingList(BitReader& reader, int size) {
     int32_t next = 8;
     for (int j = 0; j < size; ++j) {
         if (next != 0) {
-            const int32_t delta = reader.ReadSE();
+            const int32_t delta = reader.readSe();
             next = static_cast<int32_t>((last + static_cast<int64_t>(delta) + 256) % 256);
         }
         last = next == 0 ? last : next;
@@ -86,76 +86,76 @@ std::optional<H264Sps> decodeH264(const uint8_t* block, size_t blockLength, size
     BitReader reader(block, blockLength);
     const auto start = static_cast<int32_t>(offset);
     const auto end = static_cast<int64_t>(offset) + static_cast<int64_t>(length) - 1;
-    reader.Start(start);
+    reader.start(start);
     bool found = false;
     while (!found && reader.pos() < end) {
-        found = reader.Peek() == kSpsRefIdc1 || reader.Peek() == kSpsRefIdc3;
+        found = reader.peek() == kSpsRefIdc1 || reader.peek() == kSpsRefIdc3;
         if (!found) {
-            reader.Skip(8);
+            reader.skip(8);
         }
     }
     if (!found) {
         return std::nullopt;  // no SPS in the searched range
     }
-    reader.Skip(32);
+    reader.skip(32);
     reader.dropEmulationPrevention();
 
     H264Sps sps;
-    sps.profileIdc = reader.Read(8);
-    reader.Skip(3);
-    sps.constraintSet3 = reader.Read(1) == 1;
-    reader.Skip(4);
-    sps.levelIdc = reader.Read(8);
-    reader.ReadUE();  // seq_parameter_set_id
+    sps.profileIdc = reader.read(8);
+    reader.skip(3);
+    sps.constraintSet3 = reader.read(1) == 1;
+    reader.skip(4);
+    sps.levelIdc = reader.read(8);
+    reader.readUe();  // seq_parameter_set_id
 
     uint32_t chroma = 1;
     uint32_t separateColourPlanes = 0;
     if (hasHighProfileFields(sps.profileIdc)) {
-        chroma = reader.ReadUE();
+        chroma = reader.readUe();
         if (chroma == 3) {
-            separateColourPlanes = reader.Read(1);
+            separateColourPlanes = reader.read(1);
         }
-        const uint32_t lumaDepth = reader.ReadUE();
-        const uint32_t chromaDepth = reader.ReadUE();
+        const uint32_t lumaDepth = reader.readUe();
+        const uint32_t chromaDepth = reader.readUe();
         sps.chroma = H264ChromaFormat{chroma, lumaDepth + 8, chromaDepth + 8};
-        reader.Read(1);  // qpprime_y_zero_transform_bypass_flag
-        if (reader.Read(1) == 1) {
+        reader.read(1);  // qpprime_y_zero_transform_bypass_flag
+        if (reader.read(1) == 1) {
             const int lists = chroma != 3 ? 8 : 12;
             for (int k = 0; k < lists; ++k) {
-                if (reader.Read(1) == 1) {
+                if (reader.read(1) == 1) {
                     skipScalingList(reader, k < 6 ? 16 : 64);
                 }
             }
         }
     }
-    reader.ReadUE();  // log2_max_frame_num_minus4
-    const uint32_t pocType = reader.ReadUE();
+    reader.readUe();  // log2_max_frame_num_minus4
+    const uint32_t pocType = reader.readUe();
     if (pocType == 0) {
-        reader.ReadUE();
+        reader.readUe();
     } else if (pocType == 1) {
-        reader.Read(1);
-        reader.ReadSE();
-        reader.ReadSE();
-        const uint32_t cycle = reader.ReadUE();
+        reader.read(1);
+        reader.readSe();
+        reader.readSe();
+        const uint32_t cycle = reader.readUe();
         for (uint32_t k = 0; k < cycle && k < 256; ++k) {
-            reader.ReadSE();
+            reader.readSe();
         }
     }
-    reader.ReadUE();  // num_ref_frames
-    reader.Read(1);   // gaps_in_frame_num_value_allowed_flag
-    int64_t width = (static_cast<int64_t>(reader.ReadUE()) + 1) * 16;
-    const int64_t heightInMapUnits = static_cast<int64_t>(reader.ReadUE()) + 1;
-    const uint32_t frameMbsOnly = reader.Read(1);
+    reader.readUe();  // num_ref_frames
+    reader.read(1);   // gaps_in_frame_num_value_allowed_flag
+    int64_t width = (static_cast<int64_t>(reader.readUe()) + 1) * 16;
+    const int64_t heightInMapUnits = static_cast<int64_t>(reader.readUe()) + 1;
+    const uint32_t frameMbsOnly = reader.read(1);
     if (frameMbsOnly == 0) {
-        reader.Read(1);
+        reader.read(1);
     }
-    reader.Read(1);  // direct_8x8_inference_flag
+    reader.read(1);  // direct_8x8_inference_flag
     int64_t height = (2 - frameMbsOnly) * heightInMapUnits * 16;
-    if (reader.Read(1) == 1) {
-        const int64_t left = reader.ReadUE();
-        const int64_t right = reader.ReadUE();
-        const int64_t top = reader.ReadUE();
-        const int64_t bottom = reader.ReadUE();
+    if (reader.read(1) == 1) {
+        const int64_t left = reader.readUe();
+        const int64_t right = reader.readUe();
+        const int64_t top = reader.readUe();
+        const int64_t bottom = reader.readUe();
         // Crop units (7.4.2.1.1): none for monochrome or separate colour planes, else the
         // chroma subsampling; an invalid chroma_format_idc crops as 4:2:0 does.
         const bool chromaArray = chroma != 0 && separateColourPlanes == 0;
@@ -168,37 +168,37 @@ std::optional<H264Sps> decodeH264(const uint8_t* block, size_t blockLength, size
     }
     sps.width = width;
     sps.height = height;
-    if (reader.Read(1) == 0) {
+    if (reader.read(1) == 0) {
         return sps;  // no VUI
     }
     H264Vui& vui = sps.vui.emplace();
-    if (reader.Read(1) == 1) {
-        vui.aspectIdc = reader.Read(8);
+    if (reader.read(1) == 1) {
+        vui.aspectIdc = reader.read(8);
         if (vui.aspectIdc == 255u) {
-            vui.sarWidth = reader.Read(16);
-            vui.sarHeight = reader.Read(16);
+            vui.sarWidth = reader.read(16);
+            vui.sarHeight = reader.read(16);
         }
     }
-    if (reader.Read(1) == 1) {
-        reader.Read(1);
+    if (reader.read(1) == 1) {
+        reader.read(1);
     }
-    if (reader.Read(1) == 1) {
-        vui.videoFormat = reader.Read(3);
-        reader.Read(1);
-        if (reader.Read(1) == 1) {
-            reader.Read(8);
-            reader.Read(8);
-            reader.Read(8);
+    if (reader.read(1) == 1) {
+        vui.videoFormat = reader.read(3);
+        reader.read(1);
+        if (reader.read(1) == 1) {
+            reader.read(8);
+            reader.read(8);
+            reader.read(8);
         }
     }
-    if (reader.Read(1) == 1) {
-        reader.ReadUE();
-        reader.ReadUE();
+    if (reader.read(1) == 1) {
+        reader.readUe();
+        reader.readUe();
     }
-    if (reader.Read(1) == 1) {
+    if (reader.read(1) == 1) {
         H264Timing& timing = vui.timing.emplace();
-        timing.unitsInTick = static_cast<int32_t>(reader.Read(32));
-        timing.timeScale = static_cast<int32_t>(reader.Read(32));
+        timing.unitsInTick = static_cast<int32_t>(reader.read(32));
+        timing.timeScale = static_cast<int32_t>(reader.read(32));
     }
     return sps;
 }
@@ -287,7 +287,7 @@ StreamHeader h264Values(const H264Sps& sps) {
     return values;
 }
 
-void AnalyseH264(const AnalyserContext& context, const HeaderPayload& payload) {
+void analyseH264(const AnalyserContext& context, const HeaderPayload& payload) {
     double* frameRate = frameRateEntry(context.streams, payload.streamNumber);
     if (frameRate != nullptr) {
         *frameRate = 24000.0 / 1001.0;

@@ -49,6 +49,6 @@ StreamHeader h264Values(const H264Sps& sps);
 
 // Decodes, reports and records the first SPS of an H.264 payload, and sets the stream's frame
 // rate (24000/1001 unless the SPS gives its timing).
-void AnalyseH264(const AnalyserContext& context, const HeaderPayload& payload);
+void analyseH264(const AnalyserContext& context, const HeaderPayload& payload);
 
 }  // namespace tolvane

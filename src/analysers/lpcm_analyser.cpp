@@ -72,7 +72,7 @@ StreamHeader lpcmValues(const LpcmHeader& h) {
     return values;
 }
 
-void AnalyseLPCM(const AnalyserContext& context, const HeaderPayload& payload) {
+void analyseLpcm(const AnalyserContext& context, const HeaderPayload& payload) {
     const std::optional<LpcmHeader> header =
         decodeLpcm(context.block, context.blockLength, payload.offset, payload.length);
     if (!header) {

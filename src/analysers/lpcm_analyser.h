@@ -28,6 +28,6 @@ void printLpcm(const LpcmHeader& header, const LabelTables& labels, const Locale
 StreamHeader lpcmValues(const LpcmHeader& header);
 
 // Decodes, reports and records the header of an LPCM payload.
-void AnalyseLPCM(const AnalyserContext& context, const HeaderPayload& payload);
+void analyseLpcm(const AnalyserContext& context, const HeaderPayload& payload);
 
 }  // namespace tolvane

@@ -186,7 +186,7 @@ StreamHeader mlpValues(const std::vector<mlp::Field>& fields) {
     return values;
 }
 
-void AnalyseMLP(const AnalyserContext& context, const HeaderPayload& payload) {
+void analyseMlp(const AnalyserContext& context, const HeaderPayload& payload) {
     const std::vector<mlp::Field> fields = decodeMlp(context.block, payload.offset, payload.length);
     printMlp(fields, context.labels, context.log);
     StreamHeader* header = headerEntry(context.streams, StreamKind::Audio, payload.streamNumber);

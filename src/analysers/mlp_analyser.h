@@ -47,6 +47,6 @@ void printMlp(const std::vector<mlp::Field>& fields, const LabelTables& labels, 
 StreamHeader mlpValues(const std::vector<mlp::Field>& fields);
 
 // Decodes, reports and records every major sync of a TrueHD or DVD-Audio MLP payload.
-void AnalyseMLP(const AnalyserContext& context, const HeaderPayload& payload);
+void analyseMlp(const AnalyserContext& context, const HeaderPayload& payload);
 
 }  // namespace tolvane

@@ -312,7 +312,7 @@ StreamHeader mpeg2Values(const std::vector<mpeg2::Event>& events) {
     return values;
 }
 
-void AnalyseMPEG2(const AnalyserContext& context, const HeaderPayload& payload) {
+void analyseMpeg2(const AnalyserContext& context, const HeaderPayload& payload) {
     const std::vector<mpeg2::Event> events =
         decodeMpeg2(context.block, payload.offset, payload.length, payload.pts);
     printMpeg2(events, context.log);

@@ -52,6 +52,6 @@ double mpeg2FrameRate(uint8_t rateCode);
 
 // Decodes, reports and records the sequence header of an MPEG-1 or MPEG-2 video payload, and
 // sets the stream's frame rate.
-void AnalyseMPEG2(const AnalyserContext& context, const HeaderPayload& payload);
+void analyseMpeg2(const AnalyserContext& context, const HeaderPayload& payload);
 
 }  // namespace tolvane

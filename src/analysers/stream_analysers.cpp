@@ -16,25 +16,25 @@ void StreamAnalysers::analyse(HeaderCoding coding, const HeaderPayload& payload)
         state_.streams,           state_.job.formatSettings};
     switch (coding) {
         case HeaderCoding::Ac3:
-            AnalyseAC3(context, payload);
+            analyseAc3(context, payload);
             break;
         case HeaderCoding::Dts:
-            AnalyseDTS(context, payload);
+            analyseDts(context, payload);
             break;
         case HeaderCoding::Mlp:
-            AnalyseMLP(context, payload);
+            analyseMlp(context, payload);
             break;
         case HeaderCoding::Lpcm:
-            AnalyseLPCM(context, payload);
+            analyseLpcm(context, payload);
             break;
         case HeaderCoding::Mpeg2:
-            AnalyseMPEG2(context, payload);
+            analyseMpeg2(context, payload);
             break;
         case HeaderCoding::H264:
-            AnalyseH264(context, payload);
+            analyseH264(context, payload);
             break;
         case HeaderCoding::Vc1:
-            AnalyseVC1(context, payload);
+            analyseVc1(context, payload);
             break;
     }
 }

@@ -56,53 +56,53 @@ std::optional<Vc1SequenceHeader> decodeVc1(const uint8_t* block, size_t blockLen
                                            size_t length) {
     BitReader reader(block, blockLength);
     const auto end = static_cast<int64_t>(offset) + static_cast<int64_t>(length) - 1;
-    reader.Start(static_cast<int32_t>(offset));
+    reader.start(static_cast<int32_t>(offset));
     bool found = false;
     while (!found && reader.pos() < end) {
-        found = reader.Peek() == kSequenceHeader;
+        found = reader.peek() == kSequenceHeader;
         if (!found) {
-            reader.Skip(8);
+            reader.skip(8);
         }
     }
     if (!found) {
         return std::nullopt;  // no sequence header in the searched range
     }
-    reader.Skip(32);
+    reader.skip(32);
     Vc1SequenceHeader h;
-    h.profile = reader.Read(2);
-    h.level = reader.Read(3);
-    h.chromaFormat = reader.Read(2);
-    reader.Read(3);  // FRMRTQ_POSTPROC
-    reader.Read(5);  // BITRTQ_POSTPROC
-    reader.Read(1);  // POSTPROCFLAG
-    h.codedWidth = reader.Read(12);
-    h.codedHeight = reader.Read(12);
-    h.pulldown = reader.Read(1) == 1;
-    reader.Read(1);  // INTERLACE
-    reader.Read(1);  // TFCNTRFLAG
-    reader.Read(1);  // FINTERPFLAG
-    reader.Read(1);  // reserved
-    h.progressiveSegmented = reader.Read(1) == 1;
-    if (reader.Read(1) == 0) {
+    h.profile = reader.read(2);
+    h.level = reader.read(3);
+    h.chromaFormat = reader.read(2);
+    reader.read(3);  // FRMRTQ_POSTPROC
+    reader.read(5);  // BITRTQ_POSTPROC
+    reader.read(1);  // POSTPROCFLAG
+    h.codedWidth = reader.read(12);
+    h.codedHeight = reader.read(12);
+    h.pulldown = reader.read(1) == 1;
+    reader.read(1);  // INTERLACE
+    reader.read(1);  // TFCNTRFLAG
+    reader.read(1);  // FINTERPFLAG
+    reader.read(1);  // reserved
+    h.progressiveSegmented = reader.read(1) == 1;
+    if (reader.read(1) == 0) {
         return h;  // no display extension
     }
     Vc1Display& display = h.display.emplace();
-    display.width = reader.Read(14);
-    display.height = reader.Read(14);
-    if (reader.Read(1) == 1) {
-        display.aspectCode = reader.Read(4);
+    display.width = reader.read(14);
+    display.height = reader.read(14);
+    if (reader.read(1) == 1) {
+        display.aspectCode = reader.read(4);
         if (display.aspectCode == 15u) {
-            display.aspectHorizontal = reader.Read(8);
-            display.aspectVertical = reader.Read(8);
+            display.aspectHorizontal = reader.read(8);
+            display.aspectVertical = reader.read(8);
         }
     }
-    if (reader.Read(1) == 1) {
+    if (reader.read(1) == 1) {
         Vc1FrameRate& rate = display.frameRate.emplace();
-        if (reader.Read(1) == 1) {
-            rate.explicitRate = reader.Read(16);
+        if (reader.read(1) == 1) {
+            rate.explicitRate = reader.read(16);
         } else {
-            rate.numeratorCode = reader.Read(8);
-            rate.denominatorCode = reader.Read(4);
+            rate.numeratorCode = reader.read(8);
+            rate.denominatorCode = reader.read(4);
         }
     }
     return h;
@@ -194,7 +194,7 @@ StreamHeader vc1Values(const Vc1SequenceHeader& h) {
     return values;
 }
 
-void AnalyseVC1(const AnalyserContext& context, const HeaderPayload& payload) {
+void analyseVc1(const AnalyserContext& context, const HeaderPayload& payload) {
     const std::optional<Vc1SequenceHeader> header =
         decodeVc1(context.block, context.blockLength, payload.offset, payload.length);
     if (!header) {

@@ -47,6 +47,6 @@ StreamHeader vc1Values(const Vc1SequenceHeader& header);
 
 // Decodes, reports and records the sequence header of a VC-1 payload, and sets the stream's
 // frame rate when the header gives one.
-void AnalyseVC1(const AnalyserContext& context, const HeaderPayload& payload);
+void analyseVc1(const AnalyserContext& context, const HeaderPayload& payload);
 
 }  // namespace tolvane

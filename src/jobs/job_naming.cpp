@@ -43,11 +43,11 @@ std::string upperCase(std::string_view text) {
     return out;
 }
 
-std::string CutExt(std::string_view name, PathStyle style) {
+std::string withoutExtension(std::string_view name, PathStyle style) {
     return std::string(name.substr(0, name.size() - extensionOf(name, style).size()));
 }
 
-std::string getsecond(std::string_view path, PathStyle style, const FileExists& exists) {
+std::string secondFeatureFile(std::string_view path, PathStyle style, const FileExists& exists) {
     const std::string folder = folderPart(path, style);
     const std::string name = fileNamePart(path, style);
     const std::string extension = extensionOf(name, style);
@@ -80,12 +80,13 @@ std::string safeFileNamePart(std::string_view text) {
 JobNames formJobNames(std::string_view sourceName, std::string_view sourcePath, bool continueOn,
                       PathStyle style, const FileExists& exists) {
     JobNames names;
-    names.baseName = CutExt(sourceName, style);
+    names.baseName = withoutExtension(sourceName, style);
     if (continueOn) {
-        names.secondPath = getsecond(sourcePath, style, exists);
+        names.secondPath = secondFeatureFile(sourcePath, style, exists);
         names.second = !names.secondPath.empty();
         if (names.second) {
-            names.baseName.append("_").append(CutExt(fileNamePart(names.secondPath, style), style));
+            names.baseName.append("_").append(
+                withoutExtension(fileNamePart(names.secondPath, style), style));
         }
     }
     return names;

@@ -27,11 +27,11 @@ std::string extensionOf(std::string_view path, PathStyle style);
 std::string upperCase(std::string_view text);
 
 // `name` without its extension.
-std::string CutExt(std::string_view name, PathStyle style = PathStyle::native());
+std::string withoutExtension(std::string_view name, PathStyle style = PathStyle::native());
 
 // The second feature file beside `path` (FEATURE_1.EVO -> FEATURE_2.EVO, VTS_01_1.VOB ->
 // VTS_01_2.VOB), or empty when there is no candidate or it does not exist.
-std::string getsecond(std::string_view path, PathStyle style, const FileExists& exists);
+std::string secondFeatureFile(std::string_view path, PathStyle style, const FileExists& exists);
 
 // `text` made fit to stand inside a file name: path separators, characters that common file
 // systems refuse and control characters become "_".

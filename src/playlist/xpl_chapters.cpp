@@ -166,13 +166,13 @@ std::vector<ChapterMark> titleChapters(const PlaylistMemo& titleMemo, int fps) {
         if (open == std::string_view::npos || line.substr(open + 1, 8) != "Chapter ") {
             continue;
         }
-        const std::optional<std::string> begin = GetAttr(line, "titleTimeBegin");
+        const std::optional<std::string> begin = attributeValue(line, "titleTimeBegin");
         const std::optional<int64_t> ns = begin ? titleTimeNs(*begin, fps) : std::nullopt;
         if (!ns) {
             continue;
         }
         chapters.push_back(
-            {*ns, decodeCharacterReferences(GetAttr(line, "displayName").value_or(""))});
+            {*ns, decodeCharacterReferences(attributeValue(line, "displayName").value_or(""))});
     }
     return chapters;
 }

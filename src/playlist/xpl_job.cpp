@@ -52,8 +52,8 @@ void XplJob::buildTree(XplResult& result) {
         const std::string_view line = memo.bare(k);
         const std::string u = upperCase(line);
         if (u.find("<TITLE ") != std::string::npos) {
-            result.titleName = GetAttr(line, "displayName").value_or("");
-            result.titleDuration = GetAttr(line, "titleDuration").value_or("");
+            result.titleName = attributeValue(line, "displayName").value_or("");
+            result.titleDuration = attributeValue(line, "titleDuration").value_or("");
             info.children.push_back({"Name: " + result.titleName, {}});
             info.children.push_back({"Duration: " + result.titleDuration, {}});
         }
@@ -64,36 +64,37 @@ void XplJob::buildTree(XplResult& result) {
                        : nullptr;
         };
         if (u.find("<VIDEO ") != std::string::npos) {
-            const int32_t track = GetAttrInt(line, "track");
-            const std::string text = tableText(tables_.video, GetAttrInt(line, "mediaAttr")) +
+            const int32_t track = attributeInt(line, "track");
+            const std::string text = tableText(tables_.video, attributeInt(line, "mediaAttr")) +
                                      trackSuffix(int64_t{track} - 1, false);
             announceTrack(entry(streams.videoId, track), StreamKind::Video,
                           track == 1 ? std::optional<int>(0) : std::nullopt, &streams.videoBoxId[0],
                           false, text, tree[1], result);
         }
         if (u.find("<AUDIO ") != std::string::npos) {
-            const int32_t n = GetAttrInt(line, "streamNumber");
-            const std::string text = tableText(tables_.audio, GetAttrInt(line, "mediaAttr")) +
+            const int32_t n = attributeInt(line, "streamNumber");
+            const std::string text = tableText(tables_.audio, attributeInt(line, "mediaAttr")) +
                                      trackSuffix(int64_t{n} - 1, true) + "." +
-                                     GetAttr(line, "description").value_or("");
+                                     attributeValue(line, "description").value_or("");
             int32_t* slot = entry(streams.audioId, n);
             announceTrack(slot, StreamKind::Audio,
                           slot != nullptr ? std::optional<int>(n - 1) : std::nullopt,
                           entry(streams.audioBoxId, n), true, text, tree[2], result);
         }
         if (u.find("<SUBTITLE ") != std::string::npos) {
-            const int32_t n = GetAttrInt(line, "streamNumber");
-            const std::string text = tableText(tables_.subpicture, GetAttrInt(line, "mediaAttr")) +
-                                     trackSuffix(int64_t{n} - 1, true) + "." +
-                                     GetAttr(line, "description").value_or("");
+            const int32_t n = attributeInt(line, "streamNumber");
+            const std::string text =
+                tableText(tables_.subpicture, attributeInt(line, "mediaAttr")) +
+                trackSuffix(int64_t{n} - 1, true) + "." +
+                attributeValue(line, "description").value_or("");
             int32_t* slot = entry(streams.subId, n);
             announceTrack(slot, StreamKind::Subpicture,
                           slot != nullptr ? std::optional<int>(n - 1) : std::nullopt,
                           entry(streams.subBoxId, n), true, text, tree[3], result);
         }
         if (u.find("<CHAPTER ") != std::string::npos) {
-            tree[4].children.push_back({GetAttr(line, "titleTimeBegin").value_or("") + ": " +
-                                            GetAttr(line, "displayName").value_or(""),
+            tree[4].children.push_back({attributeValue(line, "titleTimeBegin").value_or("") + ": " +
+                                            attributeValue(line, "displayName").value_or(""),
                                         {}});
         }
     }
@@ -135,7 +136,7 @@ XplResult XplJob::run(const XplInput& input) {
         streams.audioId.fill(kStreamAbsent);
         streams.subId.fill(kStreamAbsent);
 
-        const std::string key = CutExt(fileNamePart(input.sourcePath, style), style);
+        const std::string key = withoutExtension(fileNamePart(input.sourcePath, style), style);
         const int title = findTitleLine(result.memo, key);
         result.titleFound = title > 0;
         if (title > 0) {

@@ -16,7 +16,7 @@ constexpr int64_t kMaxIndentLevels = 64;
 
 }  // namespace
 
-std::optional<std::string> GetAttr(std::string_view tag, std::string_view name) {
+std::optional<std::string> attributeValue(std::string_view tag, std::string_view name) {
     const size_t at = upperCase(tag).find(upperCase(name));
     if (at == std::string::npos) {
         return std::nullopt;
@@ -32,8 +32,8 @@ std::optional<std::string> GetAttr(std::string_view tag, std::string_view name) 
     return close == std::string_view::npos ? std::string() : std::string(rest.substr(0, close));
 }
 
-int32_t GetAttrInt(std::string_view tag, std::string_view name) {
-    const std::optional<std::string> text = GetAttr(tag, name);
+int32_t attributeInt(std::string_view tag, std::string_view name) {
+    const std::optional<std::string> text = attributeValue(tag, name);
     if (!text || text->empty()) {
         return 0;
     }
@@ -65,15 +65,15 @@ void XplScanner::lookForValues(const std::string& line) {
     // Only the playlist element names the playlist: an application element or any other
     // element whose name holds "Playlist" does not.
     if (elementName(line) == "Playlist") {
-        if (auto name = GetAttr(line, "displayName")) {
+        if (auto name = attributeValue(line, "displayName")) {
             values_.displayName = *name;
         }
     }
     if (line.find("TitleSet") != std::string::npos) {
-        if (auto base = GetAttr(line, "timeBase")) {
+        if (auto base = attributeValue(line, "timeBase")) {
             values_.timeBase = *base;
         }
-        if (auto tick = GetAttr(line, "tickBase")) {
+        if (auto tick = attributeValue(line, "tickBase")) {
             values_.tickBase = *tick;
         }
     }
@@ -81,13 +81,13 @@ void XplScanner::lookForValues(const std::string& line) {
         if (line.find(element) == std::string::npos) {
             return;
         }
-        const int32_t index = GetAttrInt(line, "index");
+        const int32_t index = attributeInt(line, "index");
         if (index < 1 || index > 8) {
             return;  // the tables have eight entries
         }
-        std::string codec = GetAttr(line, "codec").value_or("");
+        std::string codec = attributeValue(line, "codec").value_or("");
         if (audio) {
-            const std::string channels = GetAttr(line, "channels").value_or("");
+            const std::string channels = attributeValue(line, "channels").value_or("");
             if (!channels.empty()) {
                 codec += "." + channels + "ch";
             }

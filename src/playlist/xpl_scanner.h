@@ -13,9 +13,9 @@ namespace tolvane {
 // The value of attribute `name` in the text of a tag: found case-insensitively anywhere in the
 // tag, then the text between the double quotes after the next "=". None when `name` does not
 // occur; empty when no closing quote follows.
-std::optional<std::string> GetAttr(std::string_view tag, std::string_view name);
-// GetAttr read as a signed 32-bit integer; 0 when missing or not a number.
-int32_t GetAttrInt(std::string_view tag, std::string_view name);
+std::optional<std::string> attributeValue(std::string_view tag, std::string_view name);
+// attributeValue read as a signed 32-bit integer; 0 when missing or not a number.
+int32_t attributeInt(std::string_view tag, std::string_view name);
 
 // Codec texts of the playlist's attribute items, by their index 1 to 8 (entry 0 unused).
 struct XplAttributeTables {

@@ -22,7 +22,7 @@ Bytes withTail(Bytes head, size_t tail = 16) {
 Lines ac3(const Bytes& payload, int32_t stream, LocaleSettings locale = {}) {
     AnalyserFixture f;
     const size_t at = f.place(payload, 100);
-    AnalyseAC3(f.context(locale), HeaderPayload{at, payload.size(), stream});
+    analyseAc3(f.context(locale), HeaderPayload{at, payload.size(), stream});
     return f.lines();
 }
 
@@ -116,7 +116,7 @@ TEST(AnalyseAC3, FindsSyncWordsOnlyInsideThePayload) {
     const Bytes payload = withTail({0x77, 0x12, 0x34, 0x1E, 0x40, 0xE0});
     f.place({0x0B}, 99);
     f.place(payload, 100);
-    AnalyseAC3(f.context(), HeaderPayload{100, payload.size(), 0});
+    analyseAc3(f.context(), HeaderPayload{100, payload.size(), 0});
     EXPECT_TRUE(f.lines().empty());
     // 0B 77 in the header bytes: the 77 is passed over and the fields shift by one.
     EXPECT_EQ(ac3(withTail({0x0B, 0x77, 0x0B, 0x77, 0x34, 0x1E, 0x40, 0xE0}), 0), kDolbyDigital);
@@ -128,7 +128,7 @@ TEST(AnalyseAC3, FindsSyncWordsOnlyInsideThePayload) {
 Lines mlp(const Bytes& payload, LocaleSettings locale = {}) {
     AnalyserFixture f;
     const size_t at = f.place(payload, kBlockSize - payload.size());
-    AnalyseMLP(f.context(locale), HeaderPayload{at, payload.size()});
+    analyseMlp(f.context(locale), HeaderPayload{at, payload.size()});
     return f.lines();
 }
 
@@ -204,7 +204,7 @@ Lines lpcm(const Bytes& header, size_t payloadLength = 20, LocaleSettings locale
     AnalyserFixture f;
     f.place(header, 200);
     f.place(Bytes(payloadLength, 0x55), 207);
-    AnalyseLPCM(f.context(locale), HeaderPayload{207, payloadLength});
+    analyseLpcm(f.context(locale), HeaderPayload{207, payloadLength});
     return f.lines();
 }
 
@@ -239,7 +239,7 @@ TEST(AnalyseLPCM, NeverReadsBeforeTheBlock) {
     AnalyserFixture f;
     f.place(Bytes(20, 0x55), 0);
     for (size_t offset = 0; offset < 7; ++offset) {
-        AnalyseLPCM(f.context(), HeaderPayload{offset, 10});
+        analyseLpcm(f.context(), HeaderPayload{offset, 10});
     }
     EXPECT_TRUE(f.lines().empty());
 }

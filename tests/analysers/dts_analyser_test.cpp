@@ -55,7 +55,7 @@ Lines dts(Bytes payload, size_t tail = 8) {
     payload.insert(payload.end(), tail, 0x00);
     AnalyserFixture f;
     const size_t at = f.place(payload, kBlockSize - payload.size());
-    AnalyseDTS(f.context(), HeaderPayload{at, payload.size()});
+    analyseDts(f.context(), HeaderPayload{at, payload.size()});
     return f.lines();
 }
 

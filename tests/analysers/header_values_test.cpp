@@ -26,7 +26,7 @@ StreamHeader recorded(const Bytes& payload, StreamKind kind, Analyse analyse) {
 }
 
 StreamHeader mlp(const Bytes& payload) {
-    return recorded(payload, StreamKind::Audio, AnalyseMLP);
+    return recorded(payload, StreamKind::Audio, analyseMlp);
 }
 
 TEST(HeaderValues, TrueHdCountsTheChannelsOfItsWidestWholePresentation) {
@@ -72,7 +72,7 @@ Bytes sequenceHeader(uint8_t aspectAndRate, uint8_t bitRateHigh) {
 }
 
 StreamHeader mpeg2(const Bytes& payload) {
-    return recorded(payload, StreamKind::Video, AnalyseMPEG2);
+    return recorded(payload, StreamKind::Video, analyseMpeg2);
 }
 
 TEST(HeaderValues, MpegVideoGivesItsProfileAspectAndRateAndNoVariableBitRate) {
@@ -102,7 +102,7 @@ TEST(HeaderValues, MpegVideoGivesItsProfileAspectAndRateAndNoVariableBitRate) {
 TEST(HeaderValues, H264AndVc1GiveARateOnlyWhereTheirHeaderHasOne) {
     // Baseline, level 1b (level_idc 11 with constraint_set3), 176x144, no VUI.
     const Bytes sps = {0x00, 0x00, 0x01, 0x67, 0x42, 0x10, 0x0B, 0xF4, 0x0B, 0x13, 0x20};
-    StreamHeader values = recorded(sps, StreamKind::Video, AnalyseH264);
+    StreamHeader values = recorded(sps, StreamKind::Video, analyseH264);
     EXPECT_EQ(values.profile, "Baseline") << "the log's trailing blank is not part of it";
     EXPECT_EQ(values.level, "1b");
     EXPECT_FALSE(values.frameRate);
@@ -111,7 +111,7 @@ TEST(HeaderValues, H264AndVc1GiveARateOnlyWhereTheirHeaderHasOne) {
     // forbidden numerator 0: no rate.
     const Bytes vc1 = {0x00, 0x00, 0x01, 0x0F, 0xCA, 0x86, 0x7F, 0xF0, 0x43, 0x7E, 0x07,
                        0xFF, 0xF8, 0x7F, 0x00, 0x00, 0x01, 0x00, 0x00, 0x00, 0x00, 0x00};
-    values = recorded(vc1, StreamKind::Video, AnalyseVC1);
+    values = recorded(vc1, StreamKind::Video, analyseVc1);
     EXPECT_EQ(values.profile, "Advanced");
     EXPECT_FALSE(values.frameRate);
 }

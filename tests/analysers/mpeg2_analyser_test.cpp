@@ -34,7 +34,7 @@ Result mpeg2(const Bytes& payload, uint32_t pts = 0, int32_t videoNo = 1) {
     AnalyserFixture f;
     f.state->streams.frameRate[1] = -5;
     const size_t at = f.place(payload, kBlockSize - payload.size());
-    AnalyseMPEG2(f.context(), HeaderPayload{at, payload.size(), videoNo, pts});
+    analyseMpeg2(f.context(), HeaderPayload{at, payload.size(), videoNo, pts});
     return {f.lines(), f.state->streams.frameRate[1]};
 }
 

@@ -88,7 +88,7 @@ Result vc1(const Bytes& payload, LocaleSettings locale = {}) {
     return analyse(
         payload,
         [](const AnalyserContext& c, size_t at, size_t length) {
-            AnalyseVC1(c, HeaderPayload{at, length, 1});
+            analyseVc1(c, HeaderPayload{at, length, 1});
         },
         locale);
 }
@@ -260,7 +260,7 @@ Result h264(const Sps& sps, LocaleSettings locale = {}) {
     return analyse(
         escaped(sps.bytes()),
         [](const AnalyserContext& c, size_t at, size_t length) {
-            AnalyseH264(c, HeaderPayload{at, length, 1});
+            analyseH264(c, HeaderPayload{at, length, 1});
         },
         locale);
 }

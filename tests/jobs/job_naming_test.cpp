@@ -14,33 +14,36 @@ FileExists existing(std::set<std::string> files) {
 }
 
 TEST(JobNaming, CutsOnlyTheLastComponentsExtension) {
-    EXPECT_EQ(CutExt("FEATURE_1.EVO", kWin), "FEATURE_1");
-    EXPECT_EQ(CutExt("A.B.EVO", kWin), "A.B");
-    EXPECT_EQ(CutExt("NODOT", kWin), "NODOT");
-    EXPECT_EQ(CutExt("C:\\A.B\\NODOT", kWin), "C:\\A.B\\NODOT");
-    EXPECT_EQ(CutExt("/a.b/name"), "/a.b/name");
+    EXPECT_EQ(withoutExtension("FEATURE_1.EVO", kWin), "FEATURE_1");
+    EXPECT_EQ(withoutExtension("A.B.EVO", kWin), "A.B");
+    EXPECT_EQ(withoutExtension("NODOT", kWin), "NODOT");
+    EXPECT_EQ(withoutExtension("C:\\A.B\\NODOT", kWin), "C:\\A.B\\NODOT");
+    EXPECT_EQ(withoutExtension("/a.b/name"), "/a.b/name");
     EXPECT_EQ(extensionOf("C:\\X\\F.evo", kWin), ".evo");
 }
 
 TEST(JobNaming, FindsTheSecondFeatureFileOnlyWhenItExists) {
     const FileExists files = existing({"C:\\F\\FEATURE_2.EVO", "C:\\F\\VTS_01_2.VOB",
                                        "C:\\F\\FEATURE_20.EVO", "C:\\F\\X1_A.EVO"});
-    EXPECT_EQ(getsecond("C:\\F\\FEATURE_1.EVO", kWin, files), "C:\\F\\FEATURE_2.EVO");
-    EXPECT_EQ(getsecond("C:\\F\\VTS_01_1.VOB", kWin, files), "C:\\F\\VTS_01_2.VOB");
-    EXPECT_EQ(getsecond("C:\\F\\FEATURE_10.EVO", kWin, files), "C:\\F\\FEATURE_20.EVO");
+    EXPECT_EQ(secondFeatureFile("C:\\F\\FEATURE_1.EVO", kWin, files), "C:\\F\\FEATURE_2.EVO");
+    EXPECT_EQ(secondFeatureFile("C:\\F\\VTS_01_1.VOB", kWin, files), "C:\\F\\VTS_01_2.VOB");
+    EXPECT_EQ(secondFeatureFile("C:\\F\\FEATURE_10.EVO", kWin, files), "C:\\F\\FEATURE_20.EVO");
     // The file's own number is the last "_1": title set 10 goes on in its own second file,
     // never in title set 20.
     const FileExists titleSets = existing({"C:\\V\\VTS_10_2.VOB", "C:\\V\\VTS_20_1.VOB"});
-    EXPECT_EQ(getsecond("C:\\V\\VTS_10_1.VOB", kWin, titleSets), "C:\\V\\VTS_10_2.VOB");
-    EXPECT_EQ(getsecond("C:\\V\\VTS_10_1.VOB", kWin, existing({"C:\\V\\VTS_20_1.VOB"})), "");
+    EXPECT_EQ(secondFeatureFile("C:\\V\\VTS_10_1.VOB", kWin, titleSets), "C:\\V\\VTS_10_2.VOB");
+    EXPECT_EQ(secondFeatureFile("C:\\V\\VTS_10_1.VOB", kWin, existing({"C:\\V\\VTS_20_1.VOB"})),
+              "");
     // Nor is the extension ever changed.
-    EXPECT_EQ(getsecond("C:\\V\\A.X_1", kWin, [](const std::string&) { return true; }), "");
-    EXPECT_EQ(getsecond("C:\\F\\X0_A.EVO", kWin, files), "C:\\F\\X1_A.EVO");
+    EXPECT_EQ(secondFeatureFile("C:\\V\\A.X_1", kWin, [](const std::string&) { return true; }), "");
+    EXPECT_EQ(secondFeatureFile("C:\\F\\X0_A.EVO", kWin, files), "C:\\F\\X1_A.EVO");
     // "_1" decides even when the "0_" rule would find a file.
-    EXPECT_EQ(getsecond("C:\\F\\X0_A_1.EVO", kWin, existing({"C:\\F\\X1_A_1.EVO"})), "");
-    EXPECT_EQ(getsecond("C:\\F\\MAIN.EVO", kWin, [](const std::string&) { return true; }), "");
+    EXPECT_EQ(secondFeatureFile("C:\\F\\X0_A_1.EVO", kWin, existing({"C:\\F\\X1_A_1.EVO"})), "");
+    EXPECT_EQ(secondFeatureFile("C:\\F\\MAIN.EVO", kWin, [](const std::string&) { return true; }),
+              "");
     // Only the file name is looked at, not the folders.
-    EXPECT_EQ(getsecond("C:\\F_1\\MAIN.EVO", kWin, [](const std::string&) { return true; }), "");
+    EXPECT_EQ(secondFeatureFile("C:\\F_1\\MAIN.EVO", kWin, [](const std::string&) { return true; }),
+              "");
 }
 
 TEST(JobNaming, FormsBaseNamesAndOutputPrefixes) {

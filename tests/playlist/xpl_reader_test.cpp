@@ -34,16 +34,16 @@ Lines memoOf(const std::string& xml, XplValues* values = nullptr) {
 
 TEST(GetAttr, FindsValuesAsTheTagSpellsThem) {
     const std::string tag = R"(<Audio track="2" streamNumber="12" description="English"/>)";
-    EXPECT_EQ(GetAttr(tag, "description"), "English");
-    EXPECT_EQ(GetAttr(tag, "STREAMNUMBER"), "12");
-    EXPECT_EQ(GetAttrInt(tag, "streamNumber"), 12);
-    EXPECT_FALSE(GetAttr(tag, "mediaAttr"));
-    EXPECT_EQ(GetAttrInt(tag, "mediaAttr"), 0);
-    EXPECT_EQ(GetAttrInt(tag, "description"), 0);
+    EXPECT_EQ(attributeValue(tag, "description"), "English");
+    EXPECT_EQ(attributeValue(tag, "STREAMNUMBER"), "12");
+    EXPECT_EQ(attributeInt(tag, "streamNumber"), 12);
+    EXPECT_FALSE(attributeValue(tag, "mediaAttr"));
+    EXPECT_EQ(attributeInt(tag, "mediaAttr"), 0);
+    EXPECT_EQ(attributeInt(tag, "description"), 0);
     // The search may hit inside another name; a value without its closing quote is empty.
-    EXPECT_EQ(GetAttr(tag, "track"), "2");
-    EXPECT_EQ(GetAttr(R"(<A b="open)", "b"), "");
-    EXPECT_EQ(GetAttr("<A b='x'>", "b"), "");
+    EXPECT_EQ(attributeValue(tag, "track"), "2");
+    EXPECT_EQ(attributeValue(R"(<A b="open)", "b"), "");
+    EXPECT_EQ(attributeValue("<A b='x'>", "b"), "");
 }
 
 TEST(XplChapters, TurnsTitleTimesIntoExactTimesAtEveryTimeBase) {

@@ -212,7 +212,7 @@ void MainForm::EVOadj() {
     const std::string& source = text(Control::eEVOfile);
     setEnabled(Control::bReadEVO, !source.empty());
     paths_.sourceName = fileNamePart(source, style_);
-    paths_.baseName = CutExt(paths_.sourceName, style_);
+    paths_.baseName = withoutExtension(paths_.sourceName, style_);
     paths_.sourceFolder = folderPart(source, style_);
     paths_.sourceDialogFolder = paths_.sourceFolder;
     setText(Control::eXPLfile, kPlaylistName);
