@@ -32,6 +32,39 @@ TEST(FrameCounter, CountsEveryCodeOnceWhereverTheChunksSplitIt) {
     }
 }
 
+TEST(FrameCounter, CountsInLongChunksWhatAByteByByteSearchFinds) {
+    // Bytes drawn mostly from 00, 01 and the code byte, so that near misses lie everywhere, in
+    // chunks of every length up to a few lanes and at every offset.
+    uint32_t seed = 12345;
+    const auto next = [&seed] {
+        seed = seed * 1103515245u + 12345u;
+        return seed >> 16;
+    };
+    for (const VideoType type : {VideoType::Mpeg2, VideoType::H264}) {
+        const uint8_t codeByte = type == VideoType::Mpeg2 ? 0x00 : 0x09;
+        Bytes stream(20000);
+        for (uint8_t& byte : stream) {
+            const uint32_t pick = next() % 8;
+            byte = pick < 3 ? 0x00 : pick < 5 ? 0x01 : pick < 6 ? codeByte : next() & 0xFF;
+        }
+        int64_t expected = 0;
+        for (size_t at = 0; at + 4 <= stream.size(); ++at) {
+            expected += stream[at] == 0 && stream[at + 1] == 0 && stream[at + 2] == 1 &&
+                        stream[at + 3] == codeByte;
+        }
+        ASSERT_GT(expected, 50);
+        std::vector<Bytes> chunks;
+        for (size_t at = 0; at < stream.size();) {
+            const size_t length = std::min<size_t>(next() % 70, stream.size() - at);
+            chunks.emplace_back(stream.begin() + static_cast<long>(at),
+                                stream.begin() + static_cast<long>(at + length));
+            at += length;
+        }
+        EXPECT_EQ(countChunks(chunks, type), expected);
+        EXPECT_EQ(countChunks({stream}, type), expected);
+    }
+}
+
 TEST(FrameCounter, CountsEachCodingsOwnCodeAndKeepsStreamsApart) {
     const Bytes h264 = {0x00, 0x00, 0x01, 0x09, 0x10, 0x00, 0x00, 0x01, 0x00, 0x00, 0x01, 0x09};
     EXPECT_EQ(countChunks({h264}, VideoType::H264), 2);

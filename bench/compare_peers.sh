@@ -1,0 +1,94 @@
+#!/usr/bin/env bash
+# Times tolvane-cli against its peers on a title of about MIB mebibytes (default 1024) made from
+# real streams by ffmpeg: cat against `read --full`, cp against `demux --full` and `rebuild`,
+# and ffmpeg's stream copy to the same two files against `demux --full`. Every round runs each
+# command once on the same file, in the page cache, with sync between runs; the medians of the
+# ROUNDS rounds (default 3) give the ratios, each the peer's time over tolvane-cli's (above 1:
+# tolvane-cli is faster). Prints the peak memory of each tolvane-cli command too.
+# Usage: bench/compare_peers.sh [MIB] [ROUNDS]
+set -euo pipefail
+root="$(cd "$(dirname "$0")/.." && pwd)"
+mib="${1:-1024}"
+rounds="${2:-3}"
+
+"$root/scripts/setup.sh" --with-bench-tools
+"$root/scripts/build.sh" release >/dev/null
+cli="$root/build/release/bin/tolvane-cli"
+data="$root/build/peers-data"
+out="$data/out"
+mkdir -p "$data" "$out"
+
+# A minute of MPEG-2 (720x576, 25 fps, 9 Mbit/s, GOP 12) and AC-3 5.1 at 448 kbit/s, muxed by
+# ffmpeg's DVD muxer with its navigation packs, then repeated by stream copy up to the size.
+title="$data/VTS_01_1.VOB"
+want=$((mib * 1048576))
+if [ ! -f "$title" ] || [ "$(stat -c %s "$title")" -lt $((want * 9 / 10)) ]; then
+    echo "Making a title of about $mib MiB with ffmpeg..."
+    ffmpeg -v fatal -f lavfi -i "testsrc2=size=720x576:rate=25:duration=60" \
+        -f lavfi -i "sine=frequency=440:sample_rate=48000:duration=60" \
+        -c:v mpeg2video -b:v 9M -maxrate 9.5M -bufsize 1835k -g 12 \
+        -c:a ac3 -ac 6 -b:a 448k -f dvd -y "$data/minute.vob"
+    minute=$(stat -c %s "$data/minute.vob")
+    loops=$(((want + minute - 1) / minute - 1))
+    ffmpeg -v fatal -stream_loop "$loops" -i "$data/minute.vob" -map 0:v -map 0:a -c copy \
+        -f dvd -y "$title"
+    rm -f "$data/minute.vob"
+fi
+# The rebuild writes .EVO files and takes an .EVO source: the same bytes under that name.
+ln -f "$title" "$data/TITLE.EVO"
+size=$(stat -c %s "$title")
+cat "$title" >/dev/null  # into the page cache
+
+# Runs a command once; prints its seconds and peak memory in KiB.
+timed() {
+    rm -rf "$out" && mkdir -p "$out"
+    sync
+    local start end
+    start=$(date +%s%N)
+    /usr/bin/time -f "%M" -o "$data/peak" "$@" >/dev/null 2>"$data/stderr" ||
+        { cat "$data/stderr"; exit 1; }
+    end=$(date +%s%N)
+    echo "$(((end - start) / 1000)) $(tail -n 1 "$data/peak")"
+}
+
+declare -A times peaks
+commands=(cat read cp demux rebuild ffmpeg)
+for ((round = 1; round <= rounds; round++)); do
+    for name in "${commands[@]}"; do
+        case "$name" in
+            cat) result=$(timed cat "$title") ;;
+            read) result=$(timed "$cli" read "$title" --full) ;;
+            cp) result=$(timed cp "$title" "$out/copy.vob") ;;
+            demux) result=$(timed "$cli" demux "$title" --full -o "$out") ;;
+            rebuild) result=$(timed "$cli" rebuild "$data/TITLE.EVO" --full -o "$out") ;;
+            ffmpeg) result=$(timed ffmpeg -v error -i "$title" -map 0:v:0 -c copy -f mpeg2video \
+                "$out/video.m2v" -map 0:a:0 -c copy -f ac3 "$out/audio.ac3") ;;
+        esac
+        times[$name]+="${result% *} "
+        peaks[$name]=$(( ${peaks[$name]:-0} > ${result#* } ? ${peaks[$name]:-0} : ${result#* } ))
+    done
+done
+rm -rf "$out"
+
+median() {
+    tr ' ' '\n' <<<"$1" | grep . | sort -n | awk '{ v[NR] = $1 } END { print v[int((NR + 1) / 2)] }'
+}
+declare -A med
+for name in "${commands[@]}"; do
+    med[$name]=$(median "${times[$name]}")
+done
+ratio() {
+    awk -v peer="${med[$1]}" -v own="${med[$2]}" 'BEGIN { printf "%.2f", peer / own }'
+}
+
+echo "File: $title, $((size / 1048576)) MiB, $rounds rounds; $(nproc) cores, $(uname -r)"
+for name in "${commands[@]}"; do
+    printf "%-8s median %8.3f s  (rounds: %s)  peak %d MiB\n" "$name" \
+        "$(awk -v us="${med[$name]}" 'BEGIN { print us / 1e6 }')" \
+        "$(for t in ${times[$name]}; do awk -v us="$t" 'BEGIN { printf "%.3f ", us / 1e6 }'; done)" \
+        "$((peaks[$name] / 1024))"
+done
+echo "read --full  : $(ratio cat read) x cat"
+echo "demux --full : $(ratio cp demux) x cp, $(ratio ffmpeg demux) x ffmpeg stream copy"
+echo "rebuild      : $(ratio cp rebuild) x cp"
+echo "peak memory  : read $((peaks[read] / 1024)) MiB, demux $((peaks[demux] / 1024)) MiB, rebuild $((peaks[rebuild] / 1024)) MiB"
