@@ -3,7 +3,7 @@
 # real streams by ffmpeg: cat against `read --full`, cp against `demux --full` and `rebuild`,
 # and ffmpeg's stream copy to the same two files against `demux --full`. Every round runs each
 # command once on the same file, in the page cache, with sync between runs; the medians of the
-# ROUNDS rounds (default 3) give the ratios, each the peer's time over tolvane-cli's (above 1:
+# ROUNDS rounds (default 3), after one that warms up, give the ratios, each the peer's time over tolvane-cli's (above 1:
 # tolvane-cli is faster). Prints the peak memory of each tolvane-cli command too.
 # Usage: bench/compare_peers.sh [MIB] [ROUNDS]
 set -euo pipefail
@@ -53,7 +53,9 @@ timed() {
 
 declare -A times peaks
 commands=(cat read cp demux rebuild ffmpeg)
-for ((round = 1; round <= rounds; round++)); do
+# Round 0 is not counted: it warms the caches, and on a virtual machine it makes the host back
+# the memory that new page-cache pages take, which the first writes pay for many times over.
+for ((round = 0; round <= rounds; round++)); do
     for name in "${commands[@]}"; do
         case "$name" in
             cat) result=$(timed cat "$title") ;;
@@ -64,7 +66,9 @@ for ((round = 1; round <= rounds; round++)); do
             ffmpeg) result=$(timed ffmpeg -v error -i "$title" -map 0:v:0 -c copy -f mpeg2video \
                 "$out/video.m2v" -map 0:a:0 -c copy -f ac3 "$out/audio.ac3") ;;
         esac
-        times[$name]+="${result% *} "
+        if ((round > 0)); then
+            times[$name]+="${result% *} "
+        fi
         peaks[$name]=$(( ${peaks[$name]:-0} > ${result#* } ? ${peaks[$name]:-0} : ${result#* } ))
     done
 done

@@ -34,20 +34,35 @@ bool codeAt(const uint8_t* at, uint8_t codeByte) {
     return at[0] == 0 && at[1] == 0 && at[2] == 1 && at[3] == codeByte;
 }
 
-// The codes 00 00 01 `codeByte` that lie wholly inside the chunk. Sixteen starting positions
-// are tested at a time: frame codes are rare, so nearly every test finds none.
+// Whether a frame code starts at one of the sixteen positions from `p`.
+bool codeInLanes(const uint8_t* p, Lanes zero, Lanes one, Lanes code) {
+    return anyLane((lanesAt(p) == zero) & (lanesAt(p + 1) == zero) & (lanesAt(p + 2) == one) &
+                   (lanesAt(p + 3) == code));
+}
+
+// The codes 00 00 01 `codeByte` that lie wholly inside the chunk. Thirty-two starting positions
+// are tested at a time, first by their second and third bytes only. A 00 01 pair is rare in
+// coded video, so nearly every test ends there; a frame code is rarer still, so the few that
+// pass are tested whole before any byte is looked at alone.
 int64_t codesWithin(const uint8_t* chunk, size_t length, uint8_t codeByte) {
+    constexpr size_t kStep = 2 * sizeof(Lanes);
     int64_t found = 0;
     size_t at = 0;
     const Lanes zero = {};
     const Lanes one = zero + 1;
     const Lanes code = zero + codeByte;
-    for (; at + sizeof(Lanes) + 3 <= length; at += sizeof(Lanes)) {
-        const auto match = (lanesAt(chunk + at) == zero) & (lanesAt(chunk + at + 1) == zero) &
-                           (lanesAt(chunk + at + 2) == one) & (lanesAt(chunk + at + 3) == code);
-        if (anyLane(match)) {
-            for (size_t k = 0; k < sizeof(Lanes); ++k) {
-                found += codeAt(chunk + at + k, codeByte) ? 1 : 0;
+    for (; at + kStep + 3 <= length; at += kStep) {
+        const uint8_t* p = chunk + at;
+        const auto pairs = ((lanesAt(p + 1) == zero) & (lanesAt(p + 2) == one)) |
+                           ((lanesAt(p + 17) == zero) & (lanesAt(p + 18) == one));
+        if (!anyLane(pairs)) {
+            continue;
+        }
+        for (const uint8_t* half : {p, p + sizeof(Lanes)}) {
+            if (codeInLanes(half, zero, one, code)) {
+                for (size_t k = 0; k < sizeof(Lanes); ++k) {
+                    found += codeAt(half + k, codeByte) ? 1 : 0;
+                }
             }
         }
     }
