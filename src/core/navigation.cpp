@@ -1,7 +1,7 @@
 #include "core/navigation.h"
-#include "core/program_stream_layout.h"
 
 #include "core/number_format.h"
+#include "core/program_stream_layout.h"
 #include "core/time_format.h"
 
 namespace tolvane {

@@ -1,7 +1,7 @@
 #include "core/pack_engine.h"
-#include "core/program_stream_layout.h"
 
 #include "core/pack_scanner.h"
+#include "core/program_stream_layout.h"
 #include "core/progress.h"
 
 namespace tolvane {

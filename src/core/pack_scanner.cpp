@@ -1,7 +1,8 @@
 #include "core/pack_scanner.h"
-#include "core/program_stream_layout.h"
 
 #include <algorithm>
+
+#include "core/program_stream_layout.h"
 
 namespace tolvane {
 

@@ -13,7 +13,7 @@
 
 namespace tolvane {
 
-JobContext completed(JobContext context) {
+JobContext withDefaults(JobContext context) {
     if (!context.fileExists) {
         context.fileExists = [](const std::string& path) {
             std::error_code error;

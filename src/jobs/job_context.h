@@ -39,7 +39,7 @@ struct JobContext {
 };
 
 // A context with the defaults filled in where the caller left them empty.
-JobContext completed(JobContext context);
+JobContext withDefaults(JobContext context);
 
 // The settings the passes of every job read.
 struct PassSettings {
@@ -144,7 +144,7 @@ struct PassesResult {
 // The steps every job over a source shares.
 class SourceJob {
 protected:
-    explicit SourceJob(const JobContext& context) : context_(completed(context)) {}
+    explicit SourceJob(const JobContext& context) : context_(withDefaults(context)) {}
 
     // Opens `path` as the job's source and remembers it among the files read.
     void openSource(const std::string& path);

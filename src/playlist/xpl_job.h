@@ -46,7 +46,7 @@ class XplJob {
 public:
     // The attribute tables last from one playlist to the next, as the caller keeps them.
     XplJob(const JobContext& context, XplAttributeTables& tables)
-        : context_(completed(context)), tables_(tables) {}
+        : context_(withDefaults(context)), tables_(tables) {}
     // Throws JobError when the playlist cannot be opened or read.
     XplResult run(const XplInput& input);
 
