@@ -70,6 +70,44 @@ void FileOutput::flush() {
     }
 }
 
+size_t FileOutput::appendFromFile(int descriptor, int64_t offset, size_t length) {
+#ifdef __linux__
+    if (!systemCopies_ || descriptor < 0) {
+        return 0;
+    }
+    flush();  // what was appended before comes first
+    size_t copied = 0;
+    loff_t from = offset;
+    while (copied < length) {
+        const ssize_t done = ::copy_file_range(descriptor, &from, fd_, nullptr, length - copied, 0);
+        if (done < 0) {
+            if (errno == EINTR) {
+                continue;
+            }
+            // Files on two file systems, or a system without the call: the caller copies.
+            if (errno == EXDEV || errno == ENOSYS || errno == EINVAL || errno == EOPNOTSUPP ||
+                errno == EBADF) {
+                systemCopies_ = false;
+                break;
+            }
+            failed_ = true;
+            throw PlatformError::fromErrno("Stream write error", path_, errno);
+        }
+        if (done == 0) {
+            break;  // the source ended early: the caller copies what it holds
+        }
+        copied += static_cast<size_t>(done);
+    }
+    appended_ += copied;
+    return copied;
+#else
+    static_cast<void>(descriptor);
+    static_cast<void>(offset);
+    static_cast<void>(length);
+    return 0;
+#endif
+}
+
 void FileOutput::append(const uint8_t* data, size_t length) {
     appended_ += length;
     if (used_ + length <= kBufferSize) {

@@ -22,6 +22,8 @@ public:
     FileOutput& operator=(const FileOutput&) = delete;
 
     void append(const uint8_t* data, size_t length) override;
+    // With copy_file_range: the system copies, and shares the data where its file system can.
+    size_t appendFromFile(int descriptor, int64_t offset, size_t length) override;
     // Writes what is buffered and closes the file; throws when either fails.
     void close();
     // Closes after a failure elsewhere: keeps on disk what can still be written, reports nothing.
@@ -42,6 +44,7 @@ private:
     size_t used_ = 0;
     uint64_t appended_ = 0;
     bool failed_ = false;
+    bool systemCopies_ = true;  // until the system says it cannot copy between these files
 };
 
 }  // namespace tolvane

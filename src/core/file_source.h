@@ -19,6 +19,7 @@ public:
     int64_t position() const override { return position_; }
     void seek(int64_t position) override;
     size_t read(uint8_t* data, size_t length) override;
+    int descriptor() const override { return fd_; }
     const std::string& path() const { return path_; }
 
 private:

@@ -15,6 +15,8 @@ public:
     // Reads up to `length` bytes; returns the count read, 0 only at the end of the file.
     // Throws PlatformError when the system reports a read error.
     virtual size_t read(uint8_t* data, size_t length) = 0;
+    // The open file behind the source, for copies the system makes itself; -1 for none.
+    virtual int descriptor() const { return -1; }
 };
 
 // Reads until `length` bytes are in or the source is at its end, so that what a pass sees does

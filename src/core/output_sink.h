@@ -11,6 +11,12 @@ class OutputSink {
 public:
     virtual ~OutputSink() = default;
     virtual void append(const uint8_t* data, size_t length) = 0;
+    // Appends `length` bytes of the open file `descriptor` from `offset` without bringing them
+    // through the program, as far as the system can; returns how many it appended. The caller
+    // appends the rest itself.
+    virtual size_t appendFromFile(int /*descriptor*/, int64_t /*offset*/, size_t /*length*/) {
+        return 0;
+    }
 };
 
 }  // namespace tolvane

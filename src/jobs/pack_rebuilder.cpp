@@ -92,16 +92,18 @@ bool PackRebuilder::keepStream(uint8_t* pack, size_t idOffset, uint8_t bitsKept,
     if (renumbered < 0) {
         return false;  // its box is not ticked
     }
-    pack[idOffset] =
+    const auto id =
         static_cast<uint8_t>((pack[idOffset] & bitsKept) | renumberedId(kind, idByte, renumbered));
+    changed_ = changed_ || id != pack[idOffset];
+    pack[idOffset] = id;
     return true;
 }
 
-void PackRebuilder::patchNavigationPack(uint8_t* pack, size_t length,
-                                        std::optional<Times> times) const {
+void PackRebuilder::patchNavigationPack(uint8_t* pack, size_t length, std::optional<Times> times) {
     if (length <= kVideoBound) {
         return;  // too short to hold a system header
     }
+    changed_ = true;
     pack[kVideoBound] = static_cast<uint8_t>((pack[kVideoBound] & 0xE0) + selection_.videoCount);
     pack[kAudioBound] =
         static_cast<uint8_t>((pack[kAudioBound] & 0x03) + 4 * selection_.audioCount);
@@ -126,6 +128,7 @@ void PackRebuilder::patchNavigationPack(uint8_t* pack, size_t length,
 
 bool PackRebuilder::process(uint8_t* pack, size_t length, bool advancedPacks,
                             std::optional<Times> times) {
+    changed_ = false;
     if (length < 4 || pack[0] != 0x00 || pack[1] != 0x00 || pack[2] != 0x01 ||
         pack[3] != kPackStartId) {
         return false;

@@ -36,6 +36,8 @@ public:
     // Patches and renumbers the `length` bytes of `pack` in place; true when they are to be
     // written. Without `times` the DSI time fields are left as they are.
     bool process(uint8_t* pack, size_t length, bool advancedPacks, std::optional<Times> times);
+    // Whether the last pack process() kept had any byte changed.
+    bool lastPackChanged() const { return changed_; }
 
 private:
     struct Selection {
@@ -52,12 +54,13 @@ private:
     bool keepStream(uint8_t* pack, size_t idOffset, uint8_t bitsKept, StreamKind kind,
                     int32_t number, uint8_t idByte);
     void leftOut(size_t slot, const std::string& stream, uint8_t idByte);
-    void patchNavigationPack(uint8_t* pack, size_t length, std::optional<Times> times) const;
+    void patchNavigationPack(uint8_t* pack, size_t length, std::optional<Times> times);
 
     StreamTable& streams_;
     const PassOptions& boxes_;
     Reporter& reporter_;
     Selection selection_{};
+    bool changed_ = false;
 };
 
 }  // namespace tolvane

@@ -8,6 +8,46 @@
 
 namespace tolvane {
 
+namespace {
+
+// Kept packs that stay as they are, one after another in the source: the system copies them
+// from the source file to the output itself, as cp does, and from the block only what it cannot.
+class UnchangedPacks {
+public:
+    UnchangedPacks(OutputSink& output, const InputSource& source)
+        : output_(output), descriptor_(source.descriptor()) {}
+
+    void add(const uint8_t* pack, int64_t offset, size_t length) {
+        if (length_ == 0) {
+            first_ = pack;
+            offset_ = offset;
+        }
+        length_ += length;
+    }
+
+    // Appends the packs gathered so far; done before anything else is appended and before the
+    // block they lie in is read over.
+    void flush() {
+        if (length_ == 0) {
+            return;
+        }
+        const size_t copied = output_.appendFromFile(descriptor_, offset_, length_);
+        if (copied < length_) {
+            output_.append(first_ + copied, length_ - copied);
+        }
+        length_ = 0;
+    }
+
+private:
+    OutputSink& output_;
+    int descriptor_;
+    const uint8_t* first_ = nullptr;
+    int64_t offset_ = 0;
+    size_t length_ = 0;
+};
+
+}  // namespace
+
 void RebuildJob::rebuildSource(PackRebuilder& rebuilder, OutputSink& output,
                                const std::string& name, const RebuildInput& input) {
     context_.cancellable(true);
@@ -17,6 +57,7 @@ void RebuildJob::rebuildSource(PackRebuilder& rebuilder, OutputSink& output,
     const int64_t size = source.size();
     const double start = context_.os.now();
     bool stop = false;
+    UnchangedPacks unchanged(output, source);
     while (!stop && source.position() < size && !job.cancelled) {
         const int64_t blockStart = source.position();
         const size_t read = readBlock(source, job.buffer.data(), job.buffer.size());
@@ -35,11 +76,18 @@ void RebuildJob::rebuildSource(PackRebuilder& rebuilder, OutputSink& output,
                 context_.os.processEvents();
             }
             uint8_t* pack = job.buffer.data() + at;
-            if (rebuilder.process(pack, n, input.advancedPacks, input.times)) {
-                output.append(pack, n);
+            const bool kept = rebuilder.process(pack, n, input.advancedPacks, input.times);
+            if (kept && !rebuilder.lastPackChanged()) {
+                unchanged.add(pack, blockStart + static_cast<int64_t>(at), n);
+            } else {
+                unchanged.flush();
+                if (kept) {
+                    output.append(pack, n);
+                }
             }
             stop = job.cancelled;
         }
+        unchanged.flush();
     }
     context_.cancellable(false);
 }

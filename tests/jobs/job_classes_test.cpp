@@ -142,5 +142,44 @@ TEST(JobClasses, DemuxAndRebuildTakeTheChosenBoxesOfTheirInputOnly) {
     EXPECT_FALSE(engine.state->job.writing);
 }
 
+TEST(JobClasses, RebuildFromAFileWritesWhatItWritesFromMemory) {
+    // From a file the system copies the unchanged packs itself; from memory every pack comes
+    // through the program. The files written must not differ by a byte.
+    fixture::TempDir dir;
+    const std::string first = dir.write("in/FEATURE_1.EVO", feature(1));
+    const std::string second = dir.write("in/FEATURE_2.EVO", feature(2));
+    for (const bool renumber : {false, true}) {
+        SCOPED_TRACE(renumber ? "DTS renumbered, AC-3 left out" : "every stream kept");
+        std::vector<Bytes> written;
+        for (const bool fromFile : {true, false}) {
+            Engine engine;
+            engine.files[first] = fixture::readFile(first);
+            engine.files[second] = fixture::readFile(second);
+            if (fromFile) {
+                engine.context.openInput = nullptr;  // the default: the file itself
+            }
+            std::vector<StreamBox> boxes =
+                ReadJob(engine.context).run(ReadInput{first, PassSettings{}}).streams;
+            for (StreamBox& box : boxes) {
+                box.chosen = !renumber || box.kind == StreamKind::Video ||
+                             (box.kind == StreamKind::Audio && box.number == 1);
+            }
+            const std::string out = (dir.path() / (fromFile ? "file" : "memory")).string();
+            std::filesystem::create_directories(out);
+            const RebuildResult result =
+                RebuildJob(engine.context)
+                    .run(RebuildInput{.sourcePath = first,
+                                      .boxes = boxes,
+                                      .outputFolder = out,
+                                      .times = PackRebuilder::Times{1, 2}});
+            written.push_back(fixture::readFile(result.output.path));
+            EXPECT_EQ(result.output.bytes, written.back().size());
+        }
+        EXPECT_EQ(written[0], written[1]);
+        EXPECT_EQ(written[0].size() % fixture::kPackSize, 0u);
+        EXPECT_GT(written[0].size(), 20 * fixture::kPackSize);
+    }
+}
+
 }  // namespace
 }  // namespace tolvane
