@@ -244,6 +244,14 @@ void PackScanner::scanBlock(const uint8_t* block, size_t length) {
         if ((s.window & 0xFFFFFF00u) == 0x00000100u && startCode(b)) {
             continue;
         }
+        if (s.idle()) {
+            // Pack headers, system headers, bytes of unknown packets: they only move the window,
+            // up to the byte before the one that completes the next start code.
+            while (i + 1 < n && (s.window & 0x00FFFFFFu) != 0x00000001u) {
+                s.window = (s.window << 8) | block[++i];
+            }
+            continue;
+        }
         if (s.lengthBytes == 2) {
             s.lengthBytes = 1;
         } else if (s.lengthBytes == 1) {

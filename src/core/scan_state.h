@@ -72,6 +72,15 @@ struct ScanState {
         heldPts = 0;
         ptsHeld = false;
     }
+
+    // Nothing is being read: no payload, header field, length or packet to pass over. Until the
+    // next start code a byte only moves the window.
+    bool idle() const {
+        return !inPayload && !skipRest && ps2IdBytes == 0 && !dsiPending && !controlPending &&
+               lengthBytes == 0 && fixedBytes == 0 && ptsBytes == 0 && ptsDtsBytes == 0 &&
+               extFlagBytes == 0 && pstdBytes == 0 && ext2Bytes == 0 && headerBytes == 0 &&
+               subHeaderBytes == 0 && lpcmExtraBytes == 0 && truehdExtraBytes == 0;
+    }
 };
 
 }  // namespace tolvane
