@@ -5,20 +5,13 @@
 namespace tolvane {
 
 StreamHeader* headerEntry(StreamTable& streams, StreamKind kind, int32_t number) {
-    const auto at = [number](auto& headers) -> StreamHeader* {
-        return number >= 0 && number < static_cast<int32_t>(headers.size())
-                   ? &headers[static_cast<size_t>(number)]
-                   : nullptr;
-    };
-    return kind == StreamKind::Video   ? at(streams.videoHeader)
-           : kind == StreamKind::Audio ? at(streams.audioHeader)
+    return kind == StreamKind::Video   ? entryAt(streams.videoHeader, number)
+           : kind == StreamKind::Audio ? entryAt(streams.audioHeader, number)
                                        : nullptr;
 }
 
 double* frameRateEntry(StreamTable& streams, int32_t number) {
-    return number >= 0 && number < static_cast<int32_t>(streams.frameRate.size())
-               ? &streams.frameRate[static_cast<size_t>(number)]
-               : nullptr;
+    return entryAt(streams.frameRate, number);
 }
 
 std::string dynamicRangeGain(uint8_t code, const LocaleSettings& locale) {

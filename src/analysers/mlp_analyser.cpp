@@ -32,10 +32,6 @@ uint32_t channelCount(std::string_view channels) {
     return count;
 }
 
-// DVD-Audio channel assignments 0 to 20 by their channels, for counting; the log's texts are
-// the label tables'.
-constexpr std::array<std::string_view, 32> kMlpChannelNames = labels::kChAssignText;
-
 }  // namespace
 
 std::string trueHdChannels(uint32_t assignment) {
@@ -164,7 +160,7 @@ StreamHeader mlpValues(const std::vector<mlp::Field>& fields) {
             }
         } else if (const auto* assignment = std::get_if<MlpAssignment>(&field)) {
             // DVD-Audio assignments 0 to 20 name their channels; count them by the " + ".
-            const std::string_view channels = kMlpChannelNames[assignment->code];
+            const std::string_view channels = labels::kChAssignText[assignment->code];
             if (!channels.empty()) {
                 values.channels = channelCount(channels);
                 values.lfe = channels.find("LFE") != std::string_view::npos;

@@ -124,7 +124,7 @@ private:
         XplJob job(context_, tables);
         const XplResult playlist = job.run(XplInput{options_.source, options_.xplSource});
         if (!options_.json) {
-            printTree(playlist.titleFound ? playlist.tree : emptyTitleTree(), 0);
+            printTree(playlist.tree, 0);
         }
         if (!options_.chapters.empty()) {
             saveChapters(playlist, options_.chapters, PathStyle::native(), log_);

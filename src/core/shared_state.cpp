@@ -14,20 +14,15 @@ void fillLabelTables(LabelTables& tables) {
 }
 
 int32_t* boxIdEntry(StreamTable& streams, StreamKind kind, int32_t number) {
-    const auto at = [number](auto& ids) -> int32_t* {
-        return number >= 0 && number < static_cast<int32_t>(ids.size())
-                   ? &ids[static_cast<size_t>(number)]
-                   : nullptr;
-    };
     switch (kind) {
         case StreamKind::Video:
-            return at(streams.videoBoxId);
+            return entryAt(streams.videoBoxId, number);
         case StreamKind::Audio:
-            return at(streams.audioBoxId);
+            return entryAt(streams.audioBoxId, number);
         case StreamKind::Subpicture:
             break;
     }
-    return at(streams.subBoxId);
+    return entryAt(streams.subBoxId, number);
 }
 
 const int32_t* boxIdEntry(const StreamTable& streams, StreamKind kind, int32_t number) {

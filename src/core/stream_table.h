@@ -57,6 +57,14 @@ struct StreamTable {
     std::array<OutputSink*, 32> subOut{};
 };
 
+// The entry of stream `number` in a per-number table; null for a number outside it.
+template <typename Table>
+auto* entryAt(Table& table, int32_t number) {
+    return number >= 0 && number < static_cast<int32_t>(table.size())
+               ? &table[static_cast<size_t>(number)]
+               : nullptr;
+}
+
 // The slot of withoutBoxReported that MPEG audio uses, after the three stream kinds.
 inline constexpr size_t kMpegAudioSlot = 3;
 

@@ -21,20 +21,15 @@ void dropOutputs(StreamTable& streams) {
 }
 
 OutputSink** outputSlot(StreamTable& streams, StreamKind kind, int number) {
-    const auto at = [number](auto& slots) -> OutputSink** {
-        return number >= 0 && number < static_cast<int>(slots.size())
-                   ? &slots[static_cast<size_t>(number)]
-                   : nullptr;
-    };
     switch (kind) {
         case StreamKind::Video:
-            return at(streams.videoOut);
+            return entryAt(streams.videoOut, number);
         case StreamKind::Audio:
-            return at(streams.audioOut);
+            return entryAt(streams.audioOut, number);
         case StreamKind::Subpicture:
             break;
     }
-    return at(streams.subOut);
+    return entryAt(streams.subOut, number);
 }
 
 }  // namespace

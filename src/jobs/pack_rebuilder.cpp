@@ -61,9 +61,8 @@ std::optional<std::string> PackRebuilder::start() {
 
 int32_t PackRebuilder::newNumber(StreamKind kind, int32_t number) const {
     const auto at = [number](const auto& numbers) {
-        return number >= 0 && number < static_cast<int32_t>(numbers.size())
-                   ? numbers[static_cast<size_t>(number)]
-                   : -1;
+        const int32_t* entry = entryAt(numbers, number);
+        return entry != nullptr ? *entry : -1;
     };
     switch (kind) {
         case StreamKind::Video:

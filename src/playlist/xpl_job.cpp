@@ -145,8 +145,12 @@ XplResult XplJob::run(const XplInput& input) {
             // A title set without a time base counts frames at HD DVD's usual 60 a second.
             result.chapters =
                 titleChapters(result.memo, framesPerSecond(result.values.timeBase).value_or(60));
-        } else if (!key.empty()) {
-            log.log("No title of the playlist plays " + escapeMarkup(key) + ".");
+        } else {
+            // A playlist without the source's title shows no other title's tree.
+            result.tree = emptyTitleTree();
+            if (!key.empty()) {
+                log.log("No title of the playlist plays " + escapeMarkup(key) + ".");
+            }
         }
         log.log("Done.");
         log.log("");

@@ -30,7 +30,8 @@ struct XplResult {
     // The playlist's tags, cut to the title when one was found.
     PlaylistMemo memo;
     bool titleFound = false;
-    // The title as a tree: Info, Video, Audio, Subtitle and Chapter; empty without a title.
+    // The title as a tree: Info, Video, Audio, Subtitle and Chapter; without a title, the empty
+    // groups of emptyTitleTree().
     std::vector<TreeNode> tree;
     std::vector<AnnouncedTrack> tracks;
     std::vector<ChapterMark> chapters;

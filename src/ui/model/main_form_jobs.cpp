@@ -239,8 +239,7 @@ void MainForm::bReadXPLClick() {
                 setHint(box, track.caption);
             }
         }
-        // A playlist without the source's title shows no other title's tree.
-        xplTree_ = playlist_.titleFound ? playlist_.tree : emptyTitleTree();
+        xplTree_ = playlist_.tree;
         memoVisible_ = true;
         if (view_ != nullptr) {
             view_->playlistChanged();
