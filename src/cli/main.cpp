@@ -10,6 +10,7 @@
 #include "cli/json_report.h"
 #include "core/platform_error.h"
 #include "jobs/demux_job.h"
+#include "jobs/read_and_demux_job.h"
 #include "jobs/read_job.h"
 #include "jobs/rebuild_job.h"
 #include "playlist/xpl_job.h"
@@ -135,6 +136,32 @@ private:
         return kDone;
     }
 
+    OutputNaming outputNaming() const {
+        OutputNaming naming{.folder = options_.outputFolder,
+                            .delayNames = options_.delayNames,
+                            .extensionByCoding = options_.extByCoding};
+        naming.videoExtension = options_.videoExt.value_or(naming.videoExtension);
+        naming.audioExtension = options_.audioExt.value_or(naming.audioExtension);
+        naming.subpictureExtension = options_.subExt.value_or(naming.subpictureExtension);
+        return naming;
+    }
+
+    // The end of a job: its report, when asked for, and its exit status.
+    int done(const Json& report) {
+        if (options_.json) {
+            printJson(report);
+        }
+        std::cout.flush();
+        return interrupted != 0 ? interruptedStatus() : kDone;
+    }
+
+    int nothingChosen(bool rebuild) {
+        std::cerr << (rebuild ? "tolvane-cli: rebuild needs an .EVO source with a stream selected"
+                              : "tolvane-cli: no stream is selected: nothing to demux")
+                  << std::endl;
+        return kFailed;
+    }
+
     int takeApart() {
         const bool rebuild = options_.command == Command::Rebuild;
         if (rebuild && upperCase(extensionOf(options_.source, PathStyle::native())) != ".EVO") {
@@ -142,14 +169,29 @@ private:
                               options_.source + "' is not one");
         }
         const PassSettings settings = passSettings(options_);
+        if (options_.command == Command::Demux && !options_.select) {
+            // Every stream is demuxed: where one pass gives what the read and the demux give,
+            // the file is read once.
+            const ReadAndDemuxInput input{options_.source, settings, outputNaming()};
+            ReadAndDemuxJob job(context_);
+            if (job.fits(input)) {
+                const ReadAndDemuxResult found = job.run(input);
+                Json report = readReport(found.read);
+                if (interrupted != 0) {
+                    return done(report);
+                }
+                if (!found.demux) {
+                    return nothingChosen(false);
+                }
+                report["outputs"] = outputsReport(found.demux->outputs);
+                return done(report);
+            }
+        }
         ReadJob read(context_);
         ReadResult found = read.run(ReadInput{options_.source, settings});
         Json report = readReport(found);
         if (interrupted != 0 || options_.command == Command::Read) {
-            if (options_.json) {
-                printJson(report);
-            }
-            return interrupted != 0 ? interruptedStatus() : kDone;
+            return done(report);
         }
         std::vector<StreamBox>& boxes = found.streams;
         if (options_.select) {
@@ -159,11 +201,7 @@ private:
             }
         }
         if (std::none_of(boxes.begin(), boxes.end(), [](const StreamBox& b) { return b.chosen; })) {
-            std::cerr << (rebuild ? "tolvane-cli: rebuild needs an .EVO source with a stream "
-                                    "selected"
-                                  : "tolvane-cli: no stream is selected: nothing to demux")
-                      << std::endl;
-            return kFailed;
+            return nothingChosen(rebuild);
         }
         if (rebuild) {
             RebuildInput input{
@@ -179,26 +217,11 @@ private:
             RebuildJob job(context_);
             report["outputs"] = outputsReport({job.run(input).output});
         } else {
-            DemuxInput input{
-                .sourcePath = options_.source,
-                .settings = settings,
-                .boxes = boxes,
-                .naming = {.folder = options_.outputFolder,
-                           .delayNames = options_.delayNames,
-                           .extensionByCoding = options_.extByCoding},
-            };
-            OutputNaming& naming = input.naming;
-            naming.videoExtension = options_.videoExt.value_or(naming.videoExtension);
-            naming.audioExtension = options_.audioExt.value_or(naming.audioExtension);
-            naming.subpictureExtension = options_.subExt.value_or(naming.subpictureExtension);
             DemuxJob job(context_);
-            report["outputs"] = outputsReport(job.run(input).outputs);
+            report["outputs"] = outputsReport(
+                job.run(DemuxInput{options_.source, settings, boxes, outputNaming()}).outputs);
         }
-        if (options_.json) {
-            printJson(report);
-        }
-        std::cout.flush();
-        return interrupted != 0 ? interruptedStatus() : kDone;
+        return done(report);
     }
 
     const CliOptions& options_;

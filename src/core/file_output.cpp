@@ -169,4 +169,14 @@ void FileOutput::closeQuietly() noexcept {
     moveIntoPlace();  // what was written is kept, under the name the user was told
 }
 
+void FileOutput::discard() noexcept {
+    if (fd_ < 0) {
+        return;
+    }
+    ::close(fd_);
+    fd_ = -1;
+    used_ = 0;
+    ::unlink(partPath_.c_str());
+}
+
 }  // namespace tolvane

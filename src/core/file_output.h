@@ -28,6 +28,10 @@ public:
     void close();
     // Closes after a failure elsewhere: keeps on disk what can still be written, reports nothing.
     void closeQuietly() noexcept;
+    // Closes and removes what was written: the final name is left as it was.
+    void discard() noexcept;
+    // The name the output takes when it is closed, if it is not closed yet.
+    void setPath(std::string path) { path_ = std::move(path); }
     const std::string& path() const { return path_; }
     // Bytes appended so far; all of them are on disk once close() has returned.
     uint64_t bytesWritten() const { return appended_; }

@@ -12,8 +12,6 @@ struct DemuxJob::Output {
     std::unique_ptr<FileOutput> file;
 };
 
-namespace {
-
 void dropOutputs(StreamTable& streams) {
     streams.videoOut.fill(nullptr);
     streams.audioOut.fill(nullptr);
@@ -32,11 +30,35 @@ OutputSink** outputSlot(StreamTable& streams, StreamKind kind, int number) {
     return entryAt(streams.subOut, number);
 }
 
-}  // namespace
+std::string outputFileName(const StreamBox& box, const std::string& prefix,
+                           const OutputNaming& naming, bool aobSource) {
+    std::string name = prefix + "." + safeFileNamePart(box.label);
+    if (box.kind == StreamKind::Audio && naming.delayNames && box.delayMs) {
+        // The convention muxing front ends read a track's delay from.
+        name += " DELAY " + std::to_string(*box.delayMs) + "ms";
+    }
+    std::optional<std::string> extension;
+    if (naming.extensionByCoding) {
+        extension = codingExtension(box.kind, box.id, aobSource);
+    }
+    if (!extension) {
+        extension = box.kind == StreamKind::Video   ? naming.videoExtension
+                    : box.kind == StreamKind::Audio ? naming.audioExtension
+                                                    : naming.subpictureExtension;
+    }
+    // Captions may come from playlist text: they must not name another folder.
+    return name + "." + safeFileNamePart(*extension);
+}
+
+void checkOutputFileName(const std::string& name, PathStyle style) {
+    if (fileNamePart(name, style).size() > kMaxFileNameBytes) {
+        throw JobError("Cannot create \"" + name + "\": the file name is longer than " +
+                       std::to_string(kMaxFileNameBytes) + " bytes.");
+    }
+}
 
 void DemuxJob::createOutputs(const DemuxInput& input, const std::string& prefix, bool aobSource,
                              std::vector<Output>& outputs) {
-    const OutputNaming& naming = input.naming;
     struct Planned {
         const StreamBox* box;
         std::string name;
@@ -46,30 +68,12 @@ void DemuxJob::createOutputs(const DemuxInput& input, const std::string& prefix,
         if (!box.chosen || outputSlot(context_.state.streams, box.kind, box.number) == nullptr) {
             continue;
         }
-        std::string name = prefix + "." + safeFileNamePart(box.label);
-        if (box.kind == StreamKind::Audio && naming.delayNames && box.delayMs) {
-            // The convention muxing front ends read a track's delay from.
-            name += " DELAY " + std::to_string(*box.delayMs) + "ms";
-        }
-        std::optional<std::string> extension;
-        if (naming.extensionByCoding) {
-            extension = codingExtension(box.kind, box.id, aobSource);
-        }
-        if (!extension) {
-            extension = box.kind == StreamKind::Video   ? naming.videoExtension
-                        : box.kind == StreamKind::Audio ? naming.audioExtension
-                                                        : naming.subpictureExtension;
-        }
-        // Captions may come from playlist text: they must not name another folder.
-        planned.push_back({&box, name + "." + safeFileNamePart(*extension)});
+        planned.push_back({&box, outputFileName(box, prefix, input.naming, aobSource)});
     }
     // Every name is checked before the first file is created, so that a bad one cannot leave
     // the others truncated.
     for (const Planned& output : planned) {
-        if (fileNamePart(output.name, context_.style).size() > kMaxFileNameBytes) {
-            throw JobError("Cannot create \"" + output.name + "\": the file name is longer than " +
-                           std::to_string(kMaxFileNameBytes) + " bytes.");
-        }
+        checkOutputFileName(output.name, context_.style);
     }
     for (const Planned& output : planned) {
         outputs.push_back(Output{output.box, std::make_unique<FileOutput>(output.name)});

@@ -43,6 +43,17 @@ struct DemuxResult : PassesResult {
     std::vector<OutputWritten> outputs;
 };
 
+// The file a box's stream is demuxed to: `prefix`, the box's caption, its delay when the naming
+// asks for it, and the extension.
+std::string outputFileName(const StreamBox& box, const std::string& prefix,
+                           const OutputNaming& naming, bool aobSource);
+// Throws JobError for a name longer than file systems take.
+void checkOutputFileName(const std::string& name, PathStyle style);
+// The stream table's output of a stream; null for a number outside the table.
+OutputSink** outputSlot(StreamTable& streams, StreamKind kind, int number);
+// No stream has an output any more.
+void dropOutputs(StreamTable& streams);
+
 // The demux job: one elementary-stream file per chosen box, filled by a demux pass over the
 // source and the second feature file.
 class DemuxJob : SourceJob {

@@ -140,21 +140,25 @@ void SourceJob::closeSource() {
     context_.state.job.source.reset();
 }
 
-void SourceJob::runPass(PassMode mode, const PassOptions& options) {
+void SourceJob::runPass(PassMode mode, PassHooks& hooks) {
     // The Cancel button is offered while the pass runs, also when it ends by an error.
     struct Cancellable {
         const std::function<void(bool)>& tell;
         explicit Cancellable(const std::function<void(bool)>& t) : tell(t) { tell(true); }
         ~Cancellable() { tell(false); }
     } cancellable(context_.cancellable);
+    PackEngine engine(context_.state, context_.os, context_.log);
+    engine.demux(mode, hooks);
+}
+
+void SourceJob::runPass(PassMode mode, const PassOptions& options) {
     SharedState& state = context_.state;
-    PackEngine engine(state, context_.os, context_.log);
     if (mode == PassMode::Detection) {
         DetectionPass pass(state, context_.log, options, context_.analysers);
-        engine.demux(mode, pass);
+        runPass(mode, pass);
     } else {
         DemuxPass pass(state, context_.log, options);
-        engine.demux(mode, pass);
+        runPass(mode, pass);
     }
 }
 

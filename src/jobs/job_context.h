@@ -151,6 +151,8 @@ protected:
     void closeSource();
     // One pass of the engine over the open source.
     void runPass(PassMode mode, const PassOptions& options);
+    // One pass of the engine with hooks of the job's own.
+    void runPass(PassMode mode, PassHooks& hooks);
     // The pass over the second feature file, when the job has one and was not cancelled.
     void continueOnSecondFile(const JobNames& names, bool continueOn, PassMode mode,
                               const PassOptions& options);

@@ -5,6 +5,32 @@
 
 namespace tolvane {
 
+void takeReadFindings(SharedState& state, bool aobSource, ReadResult& result) {
+    // Every stream of the last file read gets the box of its number.
+    StreamTable& streams = state.streams;
+    for (size_t n = 0; n < streams.videoBoxId.size(); ++n) {
+        streams.videoBoxId[n] = streams.videoId[n];
+    }
+    for (size_t n = 0; n < streams.audioBoxId.size(); ++n) {
+        streams.audioBoxId[n] = streams.audioId[n];
+    }
+    for (size_t n = 0; n < streams.subBoxId.size(); ++n) {
+        streams.subBoxId[n] = streams.subId[n];
+    }
+    result.streams = labelledBoxes(streams, aobSource);
+    const JobState& job = state.job;
+    if (job.ptmKnown || job.copyControl || job.firstVobNumber) {
+        NavigationSummary& navigation = result.navigation.emplace();
+        navigation.vobNumber = job.firstVobNumber;
+        if (job.ptmKnown) {
+            navigation.firstPtm = job.firstPtm;
+            navigation.lastPtm = job.lastPtm;
+        }
+        navigation.durationSeconds = job.totalSeconds;
+        navigation.copyControl = job.copyControl;
+    }
+}
+
 ReadResult ReadJob::run(const ReadInput& input) {
     SharedState& state = context_.state;
     Reporter& log = context_.log;
@@ -32,29 +58,7 @@ ReadResult ReadJob::run(const ReadInput& input) {
         continueOnSecondFile(names, continueOn, PassMode::Detection, options);
         closeSource();
 
-        // Every stream of the last file read gets the box of its number.
-        StreamTable& streams = state.streams;
-        for (size_t n = 0; n < streams.videoBoxId.size(); ++n) {
-            streams.videoBoxId[n] = streams.videoId[n];
-        }
-        for (size_t n = 0; n < streams.audioBoxId.size(); ++n) {
-            streams.audioBoxId[n] = streams.audioId[n];
-        }
-        for (size_t n = 0; n < streams.subBoxId.size(); ++n) {
-            streams.subBoxId[n] = streams.subId[n];
-        }
-        result.streams = labelledBoxes(streams, options.sourceIsAob());
-        const JobState& job = state.job;
-        if (job.ptmKnown || job.copyControl || job.firstVobNumber) {
-            NavigationSummary& navigation = result.navigation.emplace();
-            navigation.vobNumber = job.firstVobNumber;
-            if (job.ptmKnown) {
-                navigation.firstPtm = job.firstPtm;
-                navigation.lastPtm = job.lastPtm;
-            }
-            navigation.durationSeconds = job.totalSeconds;
-            navigation.copyControl = job.copyControl;
-        }
+        takeReadFindings(state, options.sourceIsAob(), result);
         finish(result, true, names.second);
     } catch (const JobError&) {
         endAfterError();

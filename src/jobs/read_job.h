@@ -29,6 +29,9 @@ struct ReadResult : PassesResult {
     std::vector<StreamBox> streams;
 };
 
+// What the read's pass found, taken into `result`: every stream gets the box of its number.
+void takeReadFindings(SharedState& state, bool aobSource, ReadResult& result);
+
 // The read job: a detection pass over the source (and the second feature file) that reports
 // every stream and gives each a box.
 class ReadJob : SourceJob {

@@ -1,0 +1,308 @@
+#include "jobs/read_and_demux_job.h"
+
+#include <functional>
+#include <limits>
+
+#include "core/demux_pass.h"
+#include "core/detection_pass.h"
+#include "core/file_output.h"
+#include "core/platform_error.h"
+#include "jobs/markup.h"
+#include "jobs/stream_labels.h"
+
+namespace tolvane {
+
+struct ReadAndDemuxJob::Output {
+    StreamKind kind;
+    int number;
+    std::unique_ptr<FileOutput> file;
+};
+
+namespace {
+
+// The demux job's log lines, held while the read's are still being written.
+class HeldLines : public Reporter {
+public:
+    void log(std::string text) override { lines.push_back(std::move(text)); }
+    void slog(std::string, StatusPanel) override {}
+
+    std::vector<std::string> lines;
+};
+
+// A job's options with frame counting left to the caller: both passes count the same chunks.
+class FramesCountedElsewhere : public PassOptions {
+public:
+    explicit FramesCountedElsewhere(const PassOptions& options) : options_(options) {}
+    bool fastCheck() const override { return options_.fastCheck(); }
+    int64_t fastSizeMb() const override { return options_.fastSizeMb(); }
+    bool countFrames() const override { return false; }
+    bool details() const override { return options_.details(); }
+    bool sourceIsAob() const override { return options_.sourceIsAob(); }
+    bool sourceIsVob() const override { return options_.sourceIsVob(); }
+    bool videoTicked(int32_t number) const override { return options_.videoTicked(number); }
+    bool audioTicked(int32_t number) const override { return options_.audioTicked(number); }
+    bool subTicked(int32_t number) const override { return options_.subTicked(number); }
+
+private:
+    const PassOptions& options_;
+};
+
+// The read's detection pass and the demux pass over the same chunks. Each stream gets its box
+// and its output the moment it is registered, as the read would have given them.
+class ReadAndDemuxPass : public PassHooks {
+public:
+    using CreateOutput = std::function<void(StreamKind, int32_t number, int32_t idByte)>;
+
+    ReadAndDemuxPass(SharedState& state, Reporter& log, Reporter& demuxLog,
+                     const PassOptions& options, HeaderAnalysers& analysers,
+                     CreateOutput createOutput)
+        : state_(state),
+          countFrames_(options.countFrames()),
+          withoutFrames_(options),
+          detection_(state, log, withoutFrames_, analysers),
+          demux_(state, demuxLog, withoutFrames_),
+          createOutput_(std::move(createOutput)) {}
+
+    std::optional<int64_t> fastCheckLimit() override { return detection_.fastCheckLimit(); }
+
+    void streamRegistered(StreamKind kind, int32_t number, int32_t idByte,
+                          ScanState& scan) override {
+        detection_.streamRegistered(kind, number, idByte, scan);
+        if (int32_t* box = boxIdEntry(state_.streams, kind, number)) {
+            *box = idByte;
+            createOutput_(kind, number, idByte);
+        }
+    }
+
+    void numberTaken(StreamKind kind, int32_t number, int32_t idByte, int32_t takenBy) override {
+        detection_.numberTaken(kind, number, idByte, takenBy);
+    }
+
+    void payloadChunk(const PayloadChunk& chunk, ScanState& scan) override {
+        if (countFrames_ && chunk.kind == PacketKind::Video && chunk.number >= 0) {
+            countFrames(chunk, scan);
+        }
+        detection_.payloadChunk(chunk, scan);
+        if (chunk.kind == PacketKind::Subpicture && !minPtsOfFirstRecord_) {
+            minPtsOfFirstRecord_ = state_.job.minPts;
+        }
+        demux_.payloadChunk(chunk, scan);
+    }
+
+    void copyControlPacket(size_t offset, ScanState& scan) override {
+        detection_.copyControlPacket(offset, scan);
+        demux_.copyControlPacket(offset, scan);
+    }
+
+    void dsiPacket(size_t offset, ScanState& scan) override {
+        detection_.dsiPacket(offset, scan);
+        demux_.dsiPacket(offset, scan);
+    }
+
+    void systemHeaderRead(ScanState& scan) override { detection_.systemHeaderRead(scan); }
+
+    // The frames the demux would have counted: those of the video chunks it wrote.
+    const std::array<int64_t, 2>& demuxFrames() const { return demuxFrames_; }
+
+    // A .sup record's time counts from the earliest first PTS of the whole read. When that
+    // came down after the first record was written, the records written so far are wrong.
+    bool subpictureTimesStale() const {
+        return minPtsOfFirstRecord_ && *minPtsOfFirstRecord_ != state_.job.minPts;
+    }
+
+private:
+    void countFrames(const PayloadChunk& chunk, const ScanState& scan) {
+        const auto n = static_cast<size_t>(chunk.number);
+        const uint8_t* data = state_.job.buffer.data() + chunk.offset;
+        int64_t& readCount = state_.streams.frameCount[n];
+        const int32_t* box = boxIdEntry(state_.streams, StreamKind::Video, chunk.number);
+        const bool written =
+            box != nullptr && *box == scan.videoIdByte && state_.streams.videoOut[n] != nullptr;
+        // While the demux has written every video chunk the read counted, one count serves
+        // both. From the first chunk it passes over on, each keeps a counter of its own.
+        if (written && !apart_) {
+            const int64_t before = readCount;
+            readFrames_.count(data, chunk.length, scan.videoType, chunk.number, readCount);
+            demuxFrames_[n] += readCount - before;
+            return;
+        }
+        if (!apart_) {
+            demuxCounter_ = readFrames_;
+            apart_ = true;
+        }
+        readFrames_.count(data, chunk.length, scan.videoType, chunk.number, readCount);
+        if (written) {
+            demuxCounter_.count(data, chunk.length, scan.videoType, chunk.number, demuxFrames_[n]);
+        }
+    }
+
+    SharedState& state_;
+    const bool countFrames_;
+    FramesCountedElsewhere withoutFrames_;
+    DetectionPass detection_;
+    DemuxPass demux_;
+    CreateOutput createOutput_;
+    FrameCounter readFrames_;
+    FrameCounter demuxCounter_;
+    bool apart_ = false;
+    std::array<int64_t, 2> demuxFrames_{};
+    std::optional<uint32_t> minPtsOfFirstRecord_;
+};
+
+constexpr size_t kBoxesPerKind[] = {2, 16, 32};  // video, audio, subpicture
+
+}  // namespace
+
+bool ReadAndDemuxJob::fits(const ReadAndDemuxInput& input) const {
+    const PassSettings& settings = input.settings;
+    if (settings.fastCheck) {
+        return false;  // the demux reads the whole file, the read only its start
+    }
+    const PathStyle style = context_.style;
+    const JobNames names = formJobNames(fileNamePart(input.sourcePath, style), input.sourcePath,
+                                        settings.continueOnSecondFile, style, context_.fileExists);
+    if (names.second) {
+        return false;  // the demux of each file takes the boxes of the last one read
+    }
+    // The names are checked before any file is created: here, the name of every stream that
+    // could turn up.
+    const std::string prefix = outputPrefix(input.naming.folder, names.baseName, style);
+    const bool aob = upperCase(extensionOf(input.sourcePath, style)) == ".AOB";
+    for (const StreamKind kind : {StreamKind::Video, StreamKind::Audio, StreamKind::Subpicture}) {
+        for (size_t number = 0; number < kBoxesPerKind[static_cast<size_t>(kind)]; ++number) {
+            for (int32_t id = 0; id < 256; ++id) {
+                StreamBox box{.kind = kind,
+                              .number = static_cast<int>(number),
+                              .id = id,
+                              .label = streamLabel(kind, id) +
+                                       streamBoxSuffix(kind, static_cast<int>(number)),
+                              .delayMs = std::numeric_limits<int32_t>::min()};
+                const std::string name = outputFileName(box, prefix, input.naming, aob);
+                if (fileNamePart(name, style).size() > kMaxFileNameBytes) {
+                    return false;
+                }
+            }
+        }
+    }
+    return true;
+}
+
+ReadAndDemuxResult ReadAndDemuxJob::run(const ReadAndDemuxInput& input) {
+    SharedState& state = context_.state;
+    StreamTable& streams = state.streams;
+    Reporter& log = context_.log;
+    const PathStyle style = context_.style;
+    const JobPassOptions options(input.settings, input.sourcePath, style);
+    const std::string sourceName = fileNamePart(input.sourcePath, style);
+    const bool aob = options.sourceIsAob();
+    std::vector<Output> outputs;
+    ReadAndDemuxResult result;
+    ReadResult& read = result.read;
+    const auto discardOutputs = [&] {
+        dropOutputs(streams);
+        for (Output& output : outputs) {
+            output.file->discard();
+        }
+        outputs.clear();
+    };
+    try {
+        resetForReadJob(state);
+        streams.videoBoxId.fill(kStreamAbsent);
+        streams.audioBoxId.fill(kStreamAbsent);
+        streams.subBoxId.fill(kStreamAbsent);
+        streams.withoutBoxReported = {};
+        const JobNames names = formJobNames(sourceName, input.sourcePath, false, style, {});
+        read.baseName = names.baseName;
+        const std::string prefix = outputPrefix(input.naming.folder, names.baseName, style);
+
+        log.log("Opening file [b]" + escapeMarkup(sourceName) + "[/b]");
+        openSource(input.sourcePath);
+        const int64_t size = state.job.source->size();
+        log.log("Reading...");
+        log.slog("Reading " + sourceName + " ", StatusPanel::Job);
+        log.log(sizeReport(size));
+
+        HeldLines demuxLog;
+        ReadAndDemuxPass pass(
+            state, log, demuxLog, options, context_.analysers,
+            [&](StreamKind kind, int32_t number, int32_t idByte) {
+                // Named without a delay for now: the delay is known only at the end.
+                const StreamBox box{
+                    .kind = kind,
+                    .number = number,
+                    .id = idByte,
+                    .label = streamLabel(kind, idByte) + streamBoxSuffix(kind, number)};
+                outputs.push_back(Output{
+                    kind, number,
+                    std::make_unique<FileOutput>(outputFileName(box, prefix, input.naming, aob))});
+                *outputSlot(streams, kind, number) = outputs.back().file.get();
+            });
+        runPass(PassMode::Detection, pass);
+        closeSource();
+        dropOutputs(streams);
+
+        takeReadFindings(state, aob, read);
+        finish(read, true, false);
+        if (read.cancelled || read.streams.empty()) {
+            discardOutputs();
+            return result;
+        }
+        if (pass.subpictureTimesStale()) {
+            // Rare enough to pay a second pass for: the demux job writes every file again.
+            discardOutputs();
+            DemuxJob demux(context_);
+            result.demux = demux.run(DemuxInput{
+                .sourcePath = input.sourcePath,
+                .settings = input.settings,
+                .boxes = read.streams,
+                .naming = input.naming,
+            });
+            return result;
+        }
+
+        // The demux job's part of the log, as it would have written it.
+        state.job.writing = true;
+        streams.frameCount[0] = pass.demuxFrames()[0];
+        streams.frameCount[1] = pass.demuxFrames()[1];
+        log.log("Opening file " + escapeMarkup(sourceName));
+        log.slog("Opening", StatusPanel::Job);
+        log.log(sizeReport(size));
+        DemuxResult& demux = result.demux.emplace();
+        demux.baseName = read.baseName;
+        for (const StreamBox& box : read.streams) {
+            for (Output& output : outputs) {
+                if (output.kind == box.kind && output.number == box.number) {
+                    output.file->setPath(outputFileName(box, prefix, input.naming, aob));
+                    log.log("Creating " + escapeMarkup(output.file->path()));
+                }
+            }
+        }
+        log.log("Demuxing...");
+        log.slog("Demuxing " + sourceName, StatusPanel::Job);
+        for (std::string& line : demuxLog.lines) {
+            log.log(std::move(line));
+        }
+        for (const StreamBox& box : read.streams) {
+            for (Output& output : outputs) {
+                if (output.kind == box.kind && output.number == box.number) {
+                    output.file->close();  // what is still buffered is written now
+                    demux.outputs.push_back(OutputWritten{box.kind, box.number, output.file->path(),
+                                                          output.file->bytesWritten()});
+                }
+            }
+        }
+        finish(demux, true, false);
+    } catch (const JobError&) {
+        dropOutputs(streams);
+        for (Output& output : outputs) {
+            output.file->closeQuietly();
+        }
+        resetForWritingJobEnd(state);
+        endAfterError();
+        throw;
+    }
+    resetForWritingJobEnd(state);
+    return result;
+}
+
+}  // namespace tolvane
