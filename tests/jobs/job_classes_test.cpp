@@ -10,6 +10,7 @@
 #include "jobs/message_log.h"
 #include "jobs/read_job.h"
 #include "jobs/rebuild_job.h"
+#include "job_engine.h"
 #include "program_stream_builder.h"
 #include "temp_dir.h"
 #include "test_doubles.h"
@@ -18,6 +19,7 @@ namespace tolvane {
 namespace {
 
 using fixture::Bytes;
+using fixture::Engine;
 using fixture::ProgramStreamBuilder;
 
 // An EVO feature: MPEG-2 video, AC-3 under 0x80, DTS under 0x89 (number 1, 30 ms late) and a
@@ -34,29 +36,6 @@ Bytes feature(uint8_t seed) {
     }
     return ps.bytes();
 }
-
-// The records, log and services a caller of the jobs keeps, with files held in memory.
-struct Engine {
-    std::unique_ptr<SharedState> state = std::make_unique<SharedState>();
-    MessageLog log;
-    fixture::FakeOs os;
-    StreamAnalysers analysers{*state, log};
-    std::map<std::string, Bytes> files;
-    JobContext context{
-        .state = *state,
-        .log = log,
-        .os = os,
-        .analysers = analysers,
-        .fileExists = [this](const std::string& path) { return files.count(path) > 0; },
-        .openInput = [this](const std::string& path) -> std::unique_ptr<InputSource> {
-            const auto found = files.find(path);
-            if (found == files.end()) {
-                throw PlatformError("Cannot open file \"" + path + "\". No such file or directory");
-            }
-            return std::make_unique<fixture::MemorySource>(found->second);
-        },
-    };
-};
 
 const StreamBox* find(const std::vector<StreamBox>& boxes, StreamKind kind, int number) {
     for (const StreamBox& box : boxes) {

@@ -1,0 +1,243 @@
+// The read and the demux of every stream in one pass must leave what the read job followed by
+// the demux job leaves: the same log, results and files.
+#include "jobs/read_and_demux_job.h"
+
+#include <gtest/gtest.h>
+
+#include <filesystem>
+#include <map>
+
+#include "job_engine.h"
+#include "program_stream_builder.h"
+#include "temp_dir.h"
+
+namespace tolvane {
+namespace {
+
+using fixture::Bytes;
+using fixture::Engine;
+
+// Video payload with `codes` frame start codes (MPEG-2 pictures, or H.264 access unit
+// delimiters for `code` 9), and a code split over its end: its last byte starts the next packet.
+Bytes videoPayload(int codes, uint8_t fill, uint8_t code = 0) {
+    Bytes payload(300, fill);
+    for (int k = 0; k < codes; ++k) {
+        const size_t at = 10 + 40 * static_cast<size_t>(k);
+        payload[at] = 0;
+        payload[at + 1] = 0;
+        payload[at + 2] = 1;
+        payload[at + 3] = code;
+    }
+    payload[297] = 0;
+    payload[298] = 0;
+    payload[299] = 1;
+    return payload;
+}
+
+struct TitleShape {
+    // A subpicture before every other stream, then an audio stream whose first time is the
+    // earliest: the .sup times count from a start known only later.
+    bool lateEarliestStream = false;
+};
+
+// What makes a demux differ from a read: a navigation pack with copy control, a DTS stream
+// under the number AC-3 holds, H.264 under the number MPEG-2 holds (its frames counted by the
+// read, not written), MPEG audio, a late audio stream and subpictures.
+Bytes title(const TitleShape& shape) {
+    fixture::ProgramStreamBuilder ps;
+    ps.raw(fixture::evoNavigationPack(
+        2, 1, {.vobNumber = 4, .startPtm = 9000, .endPtm = 189000},
+        fixture::CopyControlFields{.applies = 0xC0, .codes = 0x64}));
+    if (shape.lateEarliestStream) {
+        ps.pack({fixture::privateStream1Packet(0x20, {.pts = 90000}, Bytes(60, 0x11))});
+    }
+    for (int k = 0; k < 12; ++k) {
+        const uint64_t pts = 9000 + 3600u * static_cast<uint64_t>(k);
+        Bytes first = videoPayload(k % 3, 0x22);
+        first[0] = static_cast<uint8_t>(k == 0 ? 0x5A : 0x00);  // the split code's last byte
+        ps.pack({fixture::pesPacket(0xE0, {.pts = pts, .dts = pts - 3000}, first)});
+        ps.pack({fixture::privateStream1Packet(0x80, {.pts = pts + 2700}, Bytes(200, 0x33)),
+                 fixture::privateStream1Packet(0x89, {.pts = pts + 900}, Bytes(100, 0x44))});
+        if (k % 4 == 1) {
+            ps.pack({fixture::privateStream1Packet(0x88, {.pts = pts}, Bytes(90, 0x55)),
+                     fixture::pesPacket(0xC0, {.pts = pts}, Bytes(80, 0x66)),
+                     fixture::pesPacket(0xE2, {.pts = pts}, videoPayload(2, 0x77, 9))});
+        }
+        if (k % 3 == 2) {
+            ps.pack({fixture::privateStream1Packet(0x21, {.pts = pts}, Bytes(70, 0x88)),
+                     fixture::privateStream1Packet(0x21, {}, Bytes(30, 0x99))});
+        }
+        if (shape.lateEarliestStream && k == 6) {
+            ps.pack({fixture::privateStream1Packet(0x82, {.pts = 1000}, Bytes(64, 0xAA))});
+        }
+    }
+    return ps.bytes();
+}
+
+struct Outcome {
+    std::vector<std::string> log;
+    ReadResult read;
+    std::optional<DemuxResult> demux;
+    std::map<std::string, Bytes> files;  // by name
+};
+
+// Runs the read and demux jobs, one after the other (`onePass` false) or in one pass, and
+// gathers what they leave, with the output folder left out of the log.
+Outcome demuxEverything(const Bytes& source, bool onePass, PassSettings settings,
+                        OutputNaming naming) {
+    fixture::TempDir dir;
+    Engine engine;
+    engine.files["TITLE.EVO"] = source;
+    naming.folder = dir.path().string();
+    settings.fastCheck = false;
+    Outcome outcome;
+    if (onePass) {
+        ReadAndDemuxJob job(engine.context);
+        const ReadAndDemuxInput input{"TITLE.EVO", settings, naming};
+        EXPECT_TRUE(job.fits(input));
+        ReadAndDemuxResult result = job.run(input);
+        outcome.read = std::move(result.read);
+        outcome.demux = std::move(result.demux);
+    } else {
+        outcome.read = ReadJob(engine.context).run(ReadInput{"TITLE.EVO", settings});
+        if (!outcome.read.streams.empty() && !outcome.read.cancelled) {
+            outcome.demux = DemuxJob(engine.context)
+                                .run(DemuxInput{"TITLE.EVO", settings, outcome.read.streams,
+                                                naming});
+        }
+    }
+    for (const LogLine& line : engine.log.lines()) {
+        std::string text = line.text;
+        if (const size_t at = text.find(naming.folder); at != std::string::npos) {
+            text.replace(at, naming.folder.size(), "OUT");
+        }
+        outcome.log.push_back(text);
+    }
+    for (const auto& entry : std::filesystem::directory_iterator(dir.path())) {
+        outcome.files[entry.path().filename().string()] = fixture::readFile(entry.path());
+    }
+    if (outcome.demux) {
+        for (OutputWritten& output : outcome.demux->outputs) {
+            output.path = std::filesystem::path(output.path).filename().string();
+        }
+    }
+    return outcome;
+}
+
+void expectSameOutcome(const Outcome& two, const Outcome& one) {
+    EXPECT_EQ(two.log, one.log);
+    EXPECT_EQ(two.files, one.files);
+    ASSERT_EQ(two.read.streams.size(), one.read.streams.size());
+    for (size_t k = 0; k < two.read.streams.size(); ++k) {
+        EXPECT_EQ(two.read.streams[k].label, one.read.streams[k].label);
+        EXPECT_EQ(two.read.streams[k].delayMs, one.read.streams[k].delayMs);
+        EXPECT_EQ(two.read.streams[k].header.width, one.read.streams[k].header.width);
+    }
+    EXPECT_EQ(two.read.navigation.has_value(), one.read.navigation.has_value());
+    ASSERT_EQ(two.demux.has_value(), one.demux.has_value());
+    for (size_t n = 0; n < 2; ++n) {
+        EXPECT_EQ(two.read.frames[n].counted, one.read.frames[n].counted);
+        if (two.demux) {
+            EXPECT_EQ(two.demux->frames[n].counted, one.demux->frames[n].counted);
+            EXPECT_EQ(two.demux->frames[n].calculated, one.demux->frames[n].calculated);
+        }
+    }
+    if (two.demux) {
+        ASSERT_EQ(two.demux->outputs.size(), one.demux->outputs.size());
+        for (size_t k = 0; k < two.demux->outputs.size(); ++k) {
+            EXPECT_EQ(two.demux->outputs[k].path, one.demux->outputs[k].path);
+            EXPECT_EQ(two.demux->outputs[k].bytes, one.demux->outputs[k].bytes);
+            EXPECT_EQ(two.demux->outputs[k].kind, one.demux->outputs[k].kind);
+        }
+        EXPECT_EQ(two.demux->files.size(), one.demux->files.size());
+    }
+}
+
+TEST(ReadAndDemuxJob, LeavesWhatTheReadAndDemuxJobsLeaveWithEverySetting) {
+    struct Case {
+        const char* name;
+        TitleShape shape;
+        PassSettings settings;
+        OutputNaming naming;
+    };
+    const Case cases[] = {
+        {"usual settings", {}, {}, {}},
+        {"delays in names, extensions by coding, no frames, no details",
+         {},
+         {.countFrames = false, .details = false},
+         {.delayNames = true, .extensionByCoding = true}},
+        {".sup times from a start found late", {.lateEarliestStream = true}, {}, {}},
+    };
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.name);
+        const Bytes source = title(c.shape);
+        const Outcome two = demuxEverything(source, false, c.settings, c.naming);
+        const Outcome one = demuxEverything(source, true, c.settings, c.naming);
+        expectSameOutcome(two, one);
+
+        // The title has what the comparison is meant to catch.
+        ASSERT_TRUE(two.demux);
+        EXPECT_GE(two.files.size(), 4u);
+        const auto logged = [&](const std::string& text) {
+            return std::count(two.log.begin(), two.log.end(), text);
+        };
+        EXPECT_EQ(logged("Audio stream 0x88 has no stream box: not written."), 1);
+        EXPECT_EQ(logged("Video stream 0xE2 has no stream box: not written."), 1);
+        EXPECT_EQ(logged("MPEG audio stream 0xC0 has no stream box: not written."), 1);
+        EXPECT_EQ(logged("Encryption Plus Non-Assertion"), 2) << "by the read and by the demux";
+        if (c.settings.countFrames) {
+            EXPECT_GT(two.read.frames[0].counted, two.demux->frames[0].counted)
+                << "the read counts the H.264 chunks the demux does not write";
+            EXPECT_GT(two.demux->frames[0].counted, 0);
+        }
+    }
+}
+
+TEST(ReadAndDemuxJob, WritesNothingWhenTheReadFindsNothingOrIsCancelled) {
+    // Nothing to demux: the read's log alone, and no file.
+    fixture::ProgramStreamBuilder empty;
+    empty.pack({fixture::paddingPacket(100)});
+    const Outcome none = demuxEverything(empty.bytes(), true, {}, {});
+    EXPECT_FALSE(none.demux);
+    EXPECT_TRUE(none.files.empty());
+    EXPECT_EQ(none.log, demuxEverything(empty.bytes(), false, {}, {}).log);
+
+    // Cancelled at the first 4 MiB: as a cancelled read, no file is left, half-written or not.
+    fixture::ProgramStreamBuilder big;
+    for (int k = 0; k < 3000; ++k) {
+        big.pack({fixture::pesPacket(0xE0, {}, Bytes(1800, 0x22)),
+                  fixture::privateStream1Packet(0x80, {}, Bytes(100, 0x33))});
+    }
+    fixture::TempDir dir;
+    Engine engine;
+    engine.files["BIG.EVO"] = big.bytes();
+    engine.os.onEvents = [&] { cancelJob(*engine.state, engine.log); };
+    ReadAndDemuxJob job(engine.context);
+    const ReadAndDemuxResult result = job.run(ReadAndDemuxInput{
+        "BIG.EVO", {.fastCheck = false}, {.folder = dir.path().string()}});
+    EXPECT_TRUE(result.read.cancelled);
+    EXPECT_FALSE(result.demux);
+    EXPECT_TRUE(std::filesystem::is_empty(dir.path()));
+    EXPECT_FALSE(engine.state->job.writing);
+}
+
+TEST(ReadAndDemuxJob, FitsOnlyWhereOnePassGivesWhatTwoJobsGive) {
+    Engine engine;
+    engine.files["d/FEATURE_1.EVO"] = title({});
+    engine.files["d/FEATURE_2.EVO"] = title({});
+    engine.files["d/TRAILER.EVO"] = title({});
+    const ReadAndDemuxJob job(engine.context);
+    const PassSettings whole{.fastCheck = false};
+    EXPECT_TRUE(job.fits({"d/TRAILER.EVO", whole, {}}));
+    EXPECT_FALSE(job.fits({"d/TRAILER.EVO", PassSettings{}, {}})) << "the read stops early";
+    EXPECT_FALSE(job.fits({"d/FEATURE_1.EVO", whole, {}})) << "a second file follows";
+    PassSettings alone = whole;
+    alone.continueOnSecondFile = false;
+    EXPECT_TRUE(job.fits({"d/FEATURE_1.EVO", alone, {}}));
+    // A name the longest caption would take past 255 bytes: the demux job says which.
+    EXPECT_TRUE(job.fits({"d/TRAILER.EVO", whole, {.audioExtension = std::string(180, 'x')}}));
+    EXPECT_FALSE(job.fits({"d/TRAILER.EVO", whole, {.audioExtension = std::string(240, 'x')}}));
+}
+
+}  // namespace
+}  // namespace tolvane

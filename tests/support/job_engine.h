@@ -1,0 +1,38 @@
+#pragma once
+
+#include <map>
+#include <memory>
+#include <string>
+
+#include "analysers/stream_analysers.h"
+#include "core/platform_error.h"
+#include "jobs/job_context.h"
+#include "jobs/message_log.h"
+#include "test_doubles.h"
+
+namespace tolvane::fixture {
+
+// The records, log and services a caller of the jobs keeps, with files held in memory.
+struct Engine {
+    std::unique_ptr<SharedState> state = std::make_unique<SharedState>();
+    MessageLog log;
+    fixture::FakeOs os;
+    StreamAnalysers analysers{*state, log};
+    std::map<std::string, Bytes> files;
+    JobContext context{
+        .state = *state,
+        .log = log,
+        .os = os,
+        .analysers = analysers,
+        .fileExists = [this](const std::string& path) { return files.count(path) > 0; },
+        .openInput = [this](const std::string& path) -> std::unique_ptr<InputSource> {
+            const auto found = files.find(path);
+            if (found == files.end()) {
+                throw PlatformError("Cannot open file \"" + path + "\". No such file or directory");
+            }
+            return std::make_unique<fixture::MemorySource>(found->second);
+        },
+    };
+};
+
+}  // namespace tolvane::fixture
