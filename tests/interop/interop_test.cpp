@@ -542,6 +542,69 @@ TEST_F(Interop, DelayNamesAreTheFirstPtsDifferencesFfprobeReports) {
     }
 }
 
+TEST_F(Interop, DemuxOfEveryStreamInOnePassWritesWhatTheReadThenTheDemuxWrite) {
+    // Without --select the file is read once; with every box selected the read job and the
+    // demux job each go over it. Log and files must not differ by a byte.
+    const std::string file = (f_.dir.path() / "VTS_01_1.VOB").string();
+    const fixture::ProcessResult made = fixture::runProcess(
+        ffmpeg_, {"-v",         "error",      "-f",
+                  "lavfi",      "-i",         "testsrc2=size=720x576:rate=25:duration=4",
+                  "-itsoffset", "0.24",       "-f",
+                  "lavfi",      "-i",         sine(48000),
+                  "-itsoffset", "-0.1",       "-f",
+                  "lavfi",      "-i",         sine(48000),
+                  "-map",       "0",          "-map",
+                  "1",          "-map",       "2",
+                  "-c:v",       "mpeg2video", "-c:a",
+                  "ac3",        "-ac:a:0",    "6",
+                  "-f",         "dvd",        "-y",
+                  file},
+        "/");
+    ASSERT_EQ(made.status, 0) << made.err;
+    std::map<std::string, std::string> logs;
+    std::map<std::string, std::map<std::string, Bytes>> written;
+    for (const std::string mode : {"one pass", "two jobs"}) {
+        const std::filesystem::path out = f_.dir.path() / mode;
+        std::filesystem::create_directory(out);
+        std::vector<std::string> args = {"demux", file,         "--full",  "--delay-names",
+                                         "-o",    out.string(), "--color", "never"};
+        if (mode == "two jobs") {
+            args.insert(args.end(), {"--select", "cbVideo0,cbAudio00,cbAudio01"});
+        }
+        const fixture::ProcessResult result = fixture::runProcess(TOLVANE_CLI, args, "/");
+        ASSERT_EQ(result.status, 0) << result.err;
+        std::string log = result.out;
+        for (size_t at; (at = log.find(out.string())) != std::string::npos;) {
+            log.replace(at, out.string().size(), "OUT");
+        }
+        logs[mode] = log;
+        for (const auto& entry : std::filesystem::directory_iterator(out)) {
+            written[mode][entry.path().filename().string()] = fixture::readFile(entry.path());
+        }
+    }
+    EXPECT_EQ(logs["one pass"], logs["two jobs"]);
+    EXPECT_EQ(written["one pass"], written["two jobs"]);
+    ASSERT_EQ(written["one pass"].size(), 3u);
+    // The early stream's name takes its delay, known only once the file was read.
+    EXPECT_NE(written["one pass"].lower_bound("VTS_01_1.DD.stream.01 DELAY -"),
+              written["one pass"].lower_bound("VTS_01_1.DD.stream.01 DELAY 0"));
+
+    // The demux's frame count is that of the pictures ffprobe decodes from its file.
+    const fixture::ProcessResult counted = fixture::runProcess(
+        ffprobe_,
+        {"-v", "error", "-count_frames", "-select_streams", "v:0", "-show_entries",
+         "stream=nb_read_frames", "-of", "default=nw=1:nk=1", "-f", "mpegvideo",
+         (f_.dir.path() / "one pass" / "VTS_01_1.MPEG-2.stream.0.mpv").string()},
+        "/");
+    const std::string& log = logs["one pass"];
+    const size_t demuxPart = log.find("Demuxing...");
+    ASSERT_NE(demuxPart, std::string::npos);
+    const size_t line = log.find(" counted frames", demuxPart);
+    ASSERT_NE(line, std::string::npos);
+    const size_t start = log.rfind('\n', line) + 1;
+    EXPECT_EQ(log.substr(start, line - start) + "\n", counted.out);
+}
+
 TEST_F(Interop, ChaptersReadBackThroughMkvmergeAtEveryTimeBase) {
     const std::string mkvmerge = findProgram("mkvmerge");
     const std::string mkvextract = findProgram("mkvextract");

@@ -6,11 +6,11 @@
 
 #include "analysers/stream_analysers.h"
 #include "core/platform_error.h"
+#include "job_engine.h"
 #include "jobs/demux_job.h"
 #include "jobs/message_log.h"
 #include "jobs/read_job.h"
 #include "jobs/rebuild_job.h"
-#include "job_engine.h"
 #include "program_stream_builder.h"
 #include "temp_dir.h"
 #include "test_doubles.h"

@@ -45,9 +45,8 @@ struct TitleShape {
 // read, not written), MPEG audio, a late audio stream and subpictures.
 Bytes title(const TitleShape& shape) {
     fixture::ProgramStreamBuilder ps;
-    ps.raw(fixture::evoNavigationPack(
-        2, 1, {.vobNumber = 4, .startPtm = 9000, .endPtm = 189000},
-        fixture::CopyControlFields{.applies = 0xC0, .codes = 0x64}));
+    ps.raw(fixture::evoNavigationPack(2, 1, {.vobNumber = 4, .startPtm = 9000, .endPtm = 189000},
+                                      fixture::CopyControlFields{.applies = 0xC0, .codes = 0x64}));
     if (shape.lateEarliestStream) {
         ps.pack({fixture::privateStream1Packet(0x20, {.pts = 90000}, Bytes(60, 0x11))});
     }
@@ -101,9 +100,9 @@ Outcome demuxEverything(const Bytes& source, bool onePass, PassSettings settings
     } else {
         outcome.read = ReadJob(engine.context).run(ReadInput{"TITLE.EVO", settings});
         if (!outcome.read.streams.empty() && !outcome.read.cancelled) {
-            outcome.demux = DemuxJob(engine.context)
-                                .run(DemuxInput{"TITLE.EVO", settings, outcome.read.streams,
-                                                naming});
+            outcome.demux =
+                DemuxJob(engine.context)
+                    .run(DemuxInput{"TITLE.EVO", settings, outcome.read.streams, naming});
         }
     }
     for (const LogLine& line : engine.log.lines()) {
@@ -213,8 +212,8 @@ TEST(ReadAndDemuxJob, WritesNothingWhenTheReadFindsNothingOrIsCancelled) {
     engine.files["BIG.EVO"] = big.bytes();
     engine.os.onEvents = [&] { cancelJob(*engine.state, engine.log); };
     ReadAndDemuxJob job(engine.context);
-    const ReadAndDemuxResult result = job.run(ReadAndDemuxInput{
-        "BIG.EVO", {.fastCheck = false}, {.folder = dir.path().string()}});
+    const ReadAndDemuxResult result = job.run(
+        ReadAndDemuxInput{"BIG.EVO", {.fastCheck = false}, {.folder = dir.path().string()}});
     EXPECT_TRUE(result.read.cancelled);
     EXPECT_FALSE(result.demux);
     EXPECT_TRUE(std::filesystem::is_empty(dir.path()));
