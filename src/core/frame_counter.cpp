@@ -1,8 +1,12 @@
 #include "core/frame_counter.h"
 
-#include <cstring>
+#include "core/frame_code_search.h"
 
 namespace tolvane {
+
+#if defined(TOLVANE_AVX2_SEARCH)
+int64_t frameCodesWithinAvx2(const uint8_t* chunk, size_t length, uint8_t codeByte);
+#endif
 
 namespace {
 
@@ -12,67 +16,21 @@ constexpr uint8_t kFrameCode[] = {
     0x0D,  // VC-1: frame start code
 };
 
-// Sixteen bytes at once, as the compiler's vector unit (SSE2, NEON) takes them.
-using Lanes = uint8_t __attribute__((vector_size(16)));
-
-Lanes lanesAt(const uint8_t* at) {
-    Lanes lanes;
-    std::memcpy(&lanes, at, sizeof lanes);
-    return lanes;
-}
-
-// Whether any lane of a comparison's result is set.
-template <typename Result>
-bool anyLane(Result lanes) {
-    static_assert(sizeof lanes == 2 * sizeof(uint64_t));
-    uint64_t halves[2];
-    std::memcpy(halves, &lanes, sizeof halves);
-    return (halves[0] | halves[1]) != 0;
-}
-
-bool codeAt(const uint8_t* at, uint8_t codeByte) {
-    return at[0] == 0 && at[1] == 0 && at[2] == 1 && at[3] == codeByte;
-}
-
-// Whether a frame code starts at one of the sixteen positions from `p`.
-bool codeInLanes(const uint8_t* p, Lanes zero, Lanes one, Lanes code) {
-    return anyLane((lanesAt(p) == zero) & (lanesAt(p + 1) == zero) & (lanesAt(p + 2) == one) &
-                   (lanesAt(p + 3) == code));
-}
-
-// The codes 00 00 01 `codeByte` that lie wholly inside the chunk. Thirty-two starting positions
-// are tested at a time, first by their second and third bytes only. A 00 01 pair is rare in
-// coded video, so nearly every test ends there; a frame code is rarer still, so the few that
-// pass are tested whole before any byte is looked at alone.
-int64_t codesWithin(const uint8_t* chunk, size_t length, uint8_t codeByte) {
-    constexpr size_t kStep = 2 * sizeof(Lanes);
-    int64_t found = 0;
-    size_t at = 0;
-    const Lanes zero = {};
-    const Lanes one = zero + 1;
-    const Lanes code = zero + codeByte;
-    for (; at + kStep + 3 <= length; at += kStep) {
-        const uint8_t* p = chunk + at;
-        const auto pairs = ((lanesAt(p + 1) == zero) & (lanesAt(p + 2) == one)) |
-                           ((lanesAt(p + 17) == zero) & (lanesAt(p + 18) == one));
-        if (!anyLane(pairs)) {
-            continue;
-        }
-        for (const uint8_t* half : {p, p + sizeof(Lanes)}) {
-            if (codeInLanes(half, zero, one, code)) {
-                for (size_t k = 0; k < sizeof(Lanes); ++k) {
-                    found += codeAt(half + k, codeByte) ? 1 : 0;
-                }
-            }
-        }
-    }
-    for (; at + 4 <= length; ++at) {
-        found += codeAt(chunk + at, codeByte) ? 1 : 0;
-    }
-    return found;
-}
-
 }  // namespace
+
+int64_t frameCodesWithin(const uint8_t* chunk, size_t length, uint8_t codeByte, bool portable) {
+    // SSE2 and NEON take sixteen bytes at once, AVX2 thirty-two.
+#if defined(TOLVANE_AVX2_SEARCH)
+    static const bool avx2 = __builtin_cpu_supports("avx2");
+    if (avx2 && !portable) {
+        return frameCodesWithinAvx2(chunk, length, codeByte);
+    }
+#else
+    static_cast<void>(portable);
+#endif
+    typedef uint8_t Lanes __attribute__((vector_size(16)));
+    return FrameCodeSearch<Lanes>::codesWithin(chunk, length, codeByte);
+}
 
 void FrameCounter::count(const uint8_t* chunk, size_t length, VideoType videoType, int32_t videoNo,
                          int64_t& count) {
@@ -90,7 +48,7 @@ void FrameCounter::count(const uint8_t* chunk, size_t length, VideoType videoTyp
         }
     }
     // The rest lies wholly inside the chunk.
-    count += codesWithin(chunk, length, static_cast<uint8_t>(code));
+    count += frameCodesWithin(chunk, length, static_cast<uint8_t>(code));
     if (length >= 4) {
         const uint8_t* last = chunk + length - 4;
         window = static_cast<uint32_t>(last[0]) << 24 | static_cast<uint32_t>(last[1]) << 16 |

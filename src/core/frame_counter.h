@@ -8,6 +8,11 @@
 
 namespace tolvane {
 
+// The codes 00 00 01 `codeByte` that lie wholly inside `chunk`, found with the widest vectors
+// the processor has; `portable` asks for the search every processor runs.
+int64_t frameCodesWithin(const uint8_t* chunk, size_t length, uint8_t codeByte,
+                         bool portable = false);
+
 // Counts the frame start codes of video streams 0 and 1 over the payload chunks of one pass.
 // Each stream keeps its own window of the last four bytes from chunk to chunk, so a code split
 // between two packets is counted once and a chunk that merely begins with its last bytes is not.

@@ -62,6 +62,20 @@ TEST(FrameCounter, CountsInLongChunksWhatAByteByByteSearchFinds) {
         }
         EXPECT_EQ(countChunks(chunks, type), expected);
         EXPECT_EQ(countChunks({stream}, type), expected);
+
+        // The search inside a chunk, with the widest vectors and with those every processor
+        // has, over slices a few vector steps long at every alignment.
+        for (int slice = 0; slice < 400; ++slice) {
+            const size_t length = next() % 300;
+            const size_t at = next() % (stream.size() - length);
+            const uint8_t* p = stream.data() + at;
+            int64_t inSlice = 0;
+            for (size_t k = 0; k + 4 <= length; ++k) {
+                inSlice += p[k] == 0 && p[k + 1] == 0 && p[k + 2] == 1 && p[k + 3] == codeByte;
+            }
+            ASSERT_EQ(frameCodesWithin(p, length, codeByte), inSlice) << at << "+" << length;
+            ASSERT_EQ(frameCodesWithin(p, length, codeByte, true), inSlice) << at << "+" << length;
+        }
     }
 }
 
