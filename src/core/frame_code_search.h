@@ -9,6 +9,10 @@
 #include <cstring>
 #include <initializer_list>
 
+#if defined(__SSE2__) || defined(__AVX2__)
+#include <immintrin.h>
+#endif
+
 namespace tolvane {
 namespace {
 
@@ -24,9 +28,24 @@ struct FrameCodeSearch {
         return lanes;
     }
 
-    // Whether any lane of a comparison's result is set.
+    // Whether any lane of a comparison's result is set: one instruction's mask where the
+    // compiler may use one.
     template <typename Result>
     static bool anyLane(Result lanes) {
+#if defined(__AVX2__)
+        if constexpr (sizeof lanes == sizeof(__m256i)) {
+            __m256i all;
+            std::memcpy(&all, &lanes, sizeof all);
+            return _mm256_movemask_epi8(all) != 0;
+        }
+#endif
+#if defined(__SSE2__)
+        if constexpr (sizeof lanes == sizeof(__m128i)) {
+            __m128i all;
+            std::memcpy(&all, &lanes, sizeof all);
+            return _mm_movemask_epi8(all) != 0;
+        }
+#endif
         uint64_t words[sizeof lanes / sizeof(uint64_t)];
         std::memcpy(words, &lanes, sizeof words);
         uint64_t any = 0;
