@@ -28,7 +28,7 @@ std::string partName(const std::string& path) {
 FileOutput::FileOutput(std::string path)
     : path_(std::move(path)),
       partPath_(partName(path_)),
-      buffer_(std::make_unique<uint8_t[]>(kBufferSize)) {
+      buffer_(std::make_unique_for_overwrite<uint8_t[]>(kBufferSize)) {
     fd_ = ::mkostemp(partPath_.data(), O_CLOEXEC);
     if (fd_ < 0) {
         throw PlatformError::fromErrno("Cannot create file", path_, errno);

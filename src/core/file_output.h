@@ -14,7 +14,7 @@ namespace tolvane {
 // throws PlatformError naming the file: a write that fails, and the flush and close at the end.
 class FileOutput : public OutputSink {
 public:
-    static constexpr size_t kBufferSize = 1 << 20;
+    static constexpr size_t kBufferSize = 1 << 18;
 
     explicit FileOutput(std::string path);
     ~FileOutput() override;
