@@ -70,7 +70,13 @@ public:
         detection_.streamRegistered(kind, number, idByte, scan);
         if (int32_t* box = boxIdEntry(state_.streams, kind, number)) {
             *box = idByte;
-            createOutput_(kind, number, idByte);
+            if (!demuxFailed_) {
+                try {
+                    createOutput_(kind, number, idByte);
+                } catch (const JobError&) {
+                    demuxFailed();
+                }
+            }
         }
     }
 
@@ -86,7 +92,13 @@ public:
         if (chunk.kind == PacketKind::Subpicture && !minPtsOfFirstRecord_) {
             minPtsOfFirstRecord_ = state_.job.minPts;
         }
-        demux_.payloadChunk(chunk, scan);
+        if (!demuxFailed_) {
+            try {
+                demux_.payloadChunk(chunk, scan);
+            } catch (const JobError&) {
+                demuxFailed();
+            }
+        }
     }
 
     void copyControlPacket(size_t offset, ScanState& scan) override {
@@ -104,6 +116,10 @@ public:
     // The frames the demux would have counted: those of the video chunks it wrote.
     const std::array<int64_t, 2>& demuxFrames() const { return demuxFrames_; }
 
+    // An output could not be created or written. The read goes on, and the demux is left to
+    // the demux job, which fails (or not) as it would have after the read.
+    bool demuxFailedDuringPass() const { return demuxFailed_; }
+
     // A .sup record's time counts from the earliest first PTS of the whole read. When that
     // came down after the first record was written, the records written so far are wrong.
     bool subpictureTimesStale() const {
@@ -111,6 +127,11 @@ public:
     }
 
 private:
+    void demuxFailed() {
+        demuxFailed_ = true;
+        dropOutputs(state_.streams);
+    }
+
     void countFrames(const PayloadChunk& chunk, const ScanState& scan) {
         const auto n = static_cast<size_t>(chunk.number);
         const uint8_t* data = state_.job.buffer.data() + chunk.offset;
@@ -145,6 +166,7 @@ private:
     FrameCounter readFrames_;
     FrameCounter demuxCounter_;
     bool apart_ = false;
+    bool demuxFailed_ = false;
     std::array<int64_t, 2> demuxFrames_{};
     std::optional<uint32_t> minPtsOfFirstRecord_;
 };
@@ -247,7 +269,7 @@ ReadAndDemuxResult ReadAndDemuxJob::run(const ReadAndDemuxInput& input) {
             discardOutputs();
             return result;
         }
-        if (pass.subpictureTimesStale()) {
+        if (pass.subpictureTimesStale() || pass.demuxFailedDuringPass()) {
             // Rare enough to pay a second pass for: the demux job writes every file again.
             discardOutputs();
             DemuxJob demux(context_);

@@ -4,6 +4,9 @@
 
 #include <gtest/gtest.h>
 
+#include <sys/resource.h>
+
+#include <csignal>
 #include <filesystem>
 #include <map>
 
@@ -80,6 +83,17 @@ struct Outcome {
     std::map<std::string, Bytes> files;  // by name
 };
 
+// What the jobs left when they failed, and the message.
+struct OutcomeOfAFailure {
+    Outcome outcome;
+    std::string what;
+};
+
+void runJobs(Engine& engine, Outcome& outcome, bool onePass, const PassSettings& settings,
+             const OutputNaming& naming);
+void gather(const Engine& engine, const fixture::TempDir& dir, const OutputNaming& naming,
+            Outcome& outcome);
+
 // Runs the read and demux jobs, one after the other (`onePass` false) or in one pass, and
 // gathers what they leave, with the output folder left out of the log.
 Outcome demuxEverything(const Bytes& source, bool onePass, PassSettings settings,
@@ -90,6 +104,20 @@ Outcome demuxEverything(const Bytes& source, bool onePass, PassSettings settings
     naming.folder = dir.path().string();
     settings.fastCheck = false;
     Outcome outcome;
+    try {
+        runJobs(engine, outcome, onePass, settings, naming);
+    } catch (const JobError& error) {
+        gather(engine, dir, naming, outcome);
+        std::string what = error.what();
+        what.replace(what.find(naming.folder), naming.folder.size(), "OUT");
+        throw OutcomeOfAFailure{outcome, what};
+    }
+    gather(engine, dir, naming, outcome);
+    return outcome;
+}
+
+void runJobs(Engine& engine, Outcome& outcome, bool onePass, const PassSettings& settings,
+             const OutputNaming& naming) {
     if (onePass) {
         ReadAndDemuxJob job(engine.context);
         const ReadAndDemuxInput input{"TITLE.EVO", settings, naming};
@@ -105,6 +133,10 @@ Outcome demuxEverything(const Bytes& source, bool onePass, PassSettings settings
                     .run(DemuxInput{"TITLE.EVO", settings, outcome.read.streams, naming});
         }
     }
+}
+
+void gather(const Engine& engine, const fixture::TempDir& dir, const OutputNaming& naming,
+            Outcome& outcome) {
     for (const LogLine& line : engine.log.lines()) {
         std::string text = line.text;
         if (const size_t at = text.find(naming.folder); at != std::string::npos) {
@@ -120,7 +152,6 @@ Outcome demuxEverything(const Bytes& source, bool onePass, PassSettings settings
             output.path = std::filesystem::path(output.path).filename().string();
         }
     }
-    return outcome;
 }
 
 void expectSameOutcome(const Outcome& two, const Outcome& one) {
@@ -218,6 +249,87 @@ TEST(ReadAndDemuxJob, WritesNothingWhenTheReadFindsNothingOrIsCancelled) {
     EXPECT_FALSE(result.demux);
     EXPECT_TRUE(std::filesystem::is_empty(dir.path()));
     EXPECT_FALSE(engine.state->job.writing);
+}
+
+TEST(ReadAndDemuxJob, AnOutputThatCannotBeCreatedFailsAfterTheWholeReadAsTheDemuxJobWould) {
+    // The read's report is still worth having: the failure comes where the demux job meets it,
+    // with the same message and the same log before it.
+    fixture::TempDir dir;
+    const std::string folder = (dir.path() / "missing").string();
+    std::vector<std::vector<std::string>> logs;
+    std::vector<std::string> errors;
+    for (const bool onePass : {false, true}) {
+        Engine engine;
+        engine.files["TITLE.EVO"] = title({});
+        const PassSettings settings{.fastCheck = false};
+        try {
+            if (onePass) {
+                ReadAndDemuxJob(engine.context)
+                    .run(ReadAndDemuxInput{"TITLE.EVO", settings, {.folder = folder}});
+            } else {
+                const ReadResult read =
+                    ReadJob(engine.context).run(ReadInput{"TITLE.EVO", settings});
+                DemuxJob(engine.context)
+                    .run(DemuxInput{"TITLE.EVO", settings, read.streams, {.folder = folder}});
+            }
+            ADD_FAILURE() << "the job went on without its outputs";
+        } catch (const JobError& error) {
+            errors.emplace_back(error.what());
+        }
+        EXPECT_FALSE(engine.state->job.source);
+        EXPECT_FALSE(engine.state->job.writing);
+        EXPECT_EQ(engine.state->streams.videoOut[0], nullptr) << "no output left in the table";
+        logs.emplace_back();
+        for (const LogLine& line : engine.log.lines()) {
+            logs.back().push_back(line.text);
+        }
+    }
+    ASSERT_EQ(errors.size(), 2u);
+    EXPECT_EQ(errors[0], errors[1]);
+    EXPECT_NE(errors[1].find(folder + "/TITLE.MPEG-2.stream.0.mpv"), std::string::npos);
+    EXPECT_EQ(logs[0], logs[1]);
+    EXPECT_TRUE(std::filesystem::is_empty(dir.path()));
+}
+
+TEST(ReadAndDemuxJob, AWriteThatFailsMidwayFailsAfterTheWholeReadAsTheDemuxJobWould) {
+    // Files may grow to 1 MiB only: the video output's fifth write fails, well inside the pass.
+    fixture::ProgramStreamBuilder big;
+    for (int k = 0; k < 1500; ++k) {
+        big.pack({fixture::pesPacket(0xE0, {.pts = 9000}, Bytes(1800, 0x22)),
+                  fixture::privateStream1Packet(0x80, {.pts = 9000}, Bytes(100, 0x33))});
+    }
+    struct FileSizeLimit {
+        rlimit before{};
+        FileSizeLimit() {
+            std::signal(SIGXFSZ, SIG_IGN);  // a write past the limit fails instead
+            getrlimit(RLIMIT_FSIZE, &before);
+            rlimit limit = before;
+            limit.rlim_cur = 1 << 20;
+            setrlimit(RLIMIT_FSIZE, &limit);
+        }
+        ~FileSizeLimit() {
+            setrlimit(RLIMIT_FSIZE, &before);
+            std::signal(SIGXFSZ, SIG_DFL);
+        }
+    };
+    std::vector<Outcome> outcomes;
+    std::vector<std::string> errors;
+    for (const bool onePass : {false, true}) {
+        const FileSizeLimit limit;
+        try {
+            outcomes.push_back(demuxEverything(big.bytes(), onePass, {}, {}));
+            ADD_FAILURE() << "a failed write went unreported";
+        } catch (const OutcomeOfAFailure& failure) {
+            outcomes.push_back(failure.outcome);
+            errors.push_back(failure.what);
+        }
+    }
+    ASSERT_EQ(errors.size(), 2u);
+    EXPECT_EQ(errors[0], errors[1]);
+    EXPECT_NE(errors[1].find("Stream write error"), std::string::npos) << errors[1];
+    EXPECT_EQ(outcomes[0].log, outcomes[1].log);
+    EXPECT_EQ(outcomes[0].files, outcomes[1].files) << "what was written is kept, as before";
+    EXPECT_EQ(outcomes[1].files.size(), 2u);
 }
 
 TEST(ReadAndDemuxJob, FitsOnlyWhereOnePassGivesWhatTwoJobsGive) {
