@@ -21,6 +21,7 @@ public:
     void payloadChunk(const PayloadChunk& chunk, ScanState& scan) override;
     void copyControlPacket(size_t offset, ScanState& scan) override;
     void dsiPacket(size_t offset, ScanState& scan) override;
+    void blockEnded() override;
 
 private:
     void subpicture(const PayloadChunk& chunk, const ScanState& scan);

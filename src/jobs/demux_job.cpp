@@ -7,15 +7,18 @@
 
 namespace tolvane {
 
-struct DemuxJob::Output {
-    const StreamBox* box;
-    std::unique_ptr<FileOutput> file;
-};
-
 void dropOutputs(StreamTable& streams) {
     streams.videoOut.fill(nullptr);
     streams.audioOut.fill(nullptr);
     streams.subOut.fill(nullptr);
+}
+
+void closeOutputsAfterError(SharedState& state, std::vector<OpenOutput>& outputs) {
+    dropOutputs(state.streams);
+    for (OpenOutput& output : outputs) {
+        output.file->closeQuietly();
+    }
+    resetForWritingJobEnd(state);
 }
 
 OutputSink** outputSlot(StreamTable& streams, StreamKind kind, int number) {
@@ -58,7 +61,7 @@ void checkOutputFileName(const std::string& name, PathStyle style) {
 }
 
 void DemuxJob::createOutputs(const DemuxInput& input, const std::string& prefix, bool aobSource,
-                             std::vector<Output>& outputs) {
+                             std::vector<OpenOutput>& outputs) {
     struct Planned {
         const StreamBox* box;
         std::string name;
@@ -76,7 +79,8 @@ void DemuxJob::createOutputs(const DemuxInput& input, const std::string& prefix,
         checkOutputFileName(output.name, context_.style);
     }
     for (const Planned& output : planned) {
-        outputs.push_back(Output{output.box, std::make_unique<FileOutput>(output.name)});
+        outputs.push_back(OpenOutput{output.box->kind, output.box->number,
+                                     std::make_unique<FileOutput>(output.name)});
         *outputSlot(context_.state.streams, output.box->kind, output.box->number) =
             outputs.back().file.get();
         context_.log.log("Creating " + escapeMarkup(output.name));
@@ -90,7 +94,7 @@ DemuxResult DemuxJob::run(const DemuxInput& input) {
     const JobPassOptions options(input.settings, input.sourcePath, style, input.boxes);
     const bool continueOn = input.settings.continueOnSecondFile;
     const std::string sourceName = fileNamePart(input.sourcePath, style);
-    std::vector<Output> outputs;
+    std::vector<OpenOutput> outputs;
     DemuxResult result;
     try {
         resetForDemuxJob(state);
@@ -113,19 +117,14 @@ DemuxResult DemuxJob::run(const DemuxInput& input) {
 
         closeSource();
         dropOutputs(state.streams);
-        for (Output& output : outputs) {
+        for (OpenOutput& output : outputs) {
             output.file->close();  // what is still buffered is written now, and may fail
-            result.outputs.push_back(OutputWritten{output.box->kind, output.box->number,
-                                                   output.file->path(),
+            result.outputs.push_back(OutputWritten{output.kind, output.number, output.file->path(),
                                                    output.file->bytesWritten()});
         }
         finish(result, true, names.second);
     } catch (const JobError&) {
-        dropOutputs(state.streams);
-        for (Output& output : outputs) {
-            output.file->closeQuietly();
-        }
-        resetForWritingJobEnd(state);
+        closeOutputsAfterError(state, outputs);
         endAfterError();
         throw;
     }

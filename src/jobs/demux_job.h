@@ -6,6 +6,7 @@
 #include <string>
 #include <vector>
 
+#include "core/file_output.h"
 #include "jobs/job_context.h"
 
 namespace tolvane {
@@ -49,6 +50,16 @@ std::string outputFileName(const StreamBox& box, const std::string& prefix,
                            const OutputNaming& naming, bool aobSource);
 // Throws JobError for a name longer than file systems take.
 void checkOutputFileName(const std::string& name, PathStyle style);
+// A stream's output file while a job writes it.
+struct OpenOutput {
+    StreamKind kind;
+    int number;
+    std::unique_ptr<FileOutput> file;
+};
+// After a failure: no stream has an output any more, each file keeps what could be written,
+// and the job no longer writes.
+void closeOutputsAfterError(SharedState& state, std::vector<OpenOutput>& outputs);
+
 // The stream table's output of a stream; null for a number outside the table.
 OutputSink** outputSlot(StreamTable& streams, StreamKind kind, int number);
 // No stream has an output any more.
@@ -64,9 +75,8 @@ public:
     DemuxResult run(const DemuxInput& input);
 
 private:
-    struct Output;
     void createOutputs(const DemuxInput& input, const std::string& prefix, bool aobSource,
-                       std::vector<Output>& outputs);
+                       std::vector<OpenOutput>& outputs);
 };
 
 }  // namespace tolvane

@@ -12,12 +12,6 @@
 
 namespace tolvane {
 
-struct ReadAndDemuxJob::Output {
-    StreamKind kind;
-    int number;
-    std::unique_ptr<FileOutput> file;
-};
-
 namespace {
 
 // The demux job's log lines, held while the read's are still being written.
@@ -95,6 +89,16 @@ public:
         if (!demuxFailed_) {
             try {
                 demux_.payloadChunk(chunk, scan);
+            } catch (const JobError&) {
+                demuxFailed();
+            }
+        }
+    }
+
+    void blockEnded() override {
+        if (!demuxFailed_) {
+            try {
+                demux_.blockEnded();
             } catch (const JobError&) {
                 demuxFailed();
             }
@@ -217,12 +221,12 @@ ReadAndDemuxResult ReadAndDemuxJob::run(const ReadAndDemuxInput& input) {
     const JobPassOptions options(input.settings, input.sourcePath, style);
     const std::string sourceName = fileNamePart(input.sourcePath, style);
     const bool aob = options.sourceIsAob();
-    std::vector<Output> outputs;
+    std::vector<OpenOutput> outputs;
     ReadAndDemuxResult result;
     ReadResult& read = result.read;
     const auto discardOutputs = [&] {
         dropOutputs(streams);
-        for (Output& output : outputs) {
+        for (OpenOutput& output : outputs) {
             output.file->discard();
         }
         outputs.clear();
@@ -254,7 +258,7 @@ ReadAndDemuxResult ReadAndDemuxJob::run(const ReadAndDemuxInput& input) {
                     .number = number,
                     .id = idByte,
                     .label = streamLabel(kind, idByte) + streamBoxSuffix(kind, number)};
-                outputs.push_back(Output{
+                outputs.push_back(OpenOutput{
                     kind, number,
                     std::make_unique<FileOutput>(outputFileName(box, prefix, input.naming, aob))});
                 *outputSlot(streams, kind, number) = outputs.back().file.get();
@@ -292,7 +296,7 @@ ReadAndDemuxResult ReadAndDemuxJob::run(const ReadAndDemuxInput& input) {
         DemuxResult& demux = result.demux.emplace();
         demux.baseName = read.baseName;
         for (const StreamBox& box : read.streams) {
-            for (Output& output : outputs) {
+            for (OpenOutput& output : outputs) {
                 if (output.kind == box.kind && output.number == box.number) {
                     output.file->setPath(outputFileName(box, prefix, input.naming, aob));
                     log.log("Creating " + escapeMarkup(output.file->path()));
@@ -305,7 +309,7 @@ ReadAndDemuxResult ReadAndDemuxJob::run(const ReadAndDemuxInput& input) {
             log.log(std::move(line));
         }
         for (const StreamBox& box : read.streams) {
-            for (Output& output : outputs) {
+            for (OpenOutput& output : outputs) {
                 if (output.kind == box.kind && output.number == box.number) {
                     output.file->close();  // what is still buffered is written now
                     demux.outputs.push_back(OutputWritten{box.kind, box.number, output.file->path(),
@@ -315,11 +319,7 @@ ReadAndDemuxResult ReadAndDemuxJob::run(const ReadAndDemuxInput& input) {
         }
         finish(demux, true, false);
     } catch (const JobError&) {
-        dropOutputs(streams);
-        for (Output& output : outputs) {
-            output.file->closeQuietly();
-        }
-        resetForWritingJobEnd(state);
+        closeOutputsAfterError(state, outputs);
         endAfterError();
         throw;
     }

@@ -34,9 +34,6 @@ public:
     // Throws JobError when a file cannot be opened, read, created or written; what was written
     // until then is kept.
     ReadAndDemuxResult run(const ReadAndDemuxInput& input);
-
-private:
-    struct Output;
 };
 
 }  // namespace tolvane
