@@ -49,7 +49,7 @@ void DemuxPass::subpicture(const PayloadChunk& chunk, const ScanState& scan) {
         };
         out->append(header, sizeof header);
     }
-    out->appendFromBlock(state_.job.buffer.data() + chunk.offset, chunk.length);
+    out->append(state_.job.buffer.data() + chunk.offset, chunk.length);
 }
 
 void DemuxPass::payloadChunk(const PayloadChunk& chunk, ScanState& scan) {
@@ -70,7 +70,7 @@ void DemuxPass::payloadChunk(const PayloadChunk& chunk, ScanState& scan) {
                 frames_.count(data, chunk.length, scan.videoType, chunk.number,
                               streams.frameCount[n]);
             }
-            out->appendFromBlock(data, chunk.length);
+            out->append(data, chunk.length);
             break;
         }
         case PacketKind::Audio: {
@@ -78,7 +78,7 @@ void DemuxPass::payloadChunk(const PayloadChunk& chunk, ScanState& scan) {
                 break;
             }
             if (OutputSink* out = streams.audioOut[static_cast<size_t>(chunk.number)]) {
-                out->appendFromBlock(data, chunk.length);
+                out->append(data, chunk.length);
             }
             break;
         }
@@ -94,25 +94,6 @@ void DemuxPass::payloadChunk(const PayloadChunk& chunk, ScanState& scan) {
             break;
     }
     scan.dropHeldPts();
-}
-
-void DemuxPass::blockEnded() {
-    StreamTable& streams = state_.streams;
-    for (OutputSink* out : streams.videoOut) {
-        if (out != nullptr) {
-            out->blockEnded();
-        }
-    }
-    for (OutputSink* out : streams.audioOut) {
-        if (out != nullptr) {
-            out->blockEnded();
-        }
-    }
-    for (OutputSink* out : streams.subOut) {
-        if (out != nullptr) {
-            out->blockEnded();
-        }
-    }
 }
 
 void DemuxPass::copyControlPacket(size_t offset, ScanState& scan) {

@@ -21,7 +21,6 @@ public:
     void payloadChunk(const PayloadChunk& chunk, ScanState& scan) override;
     void copyControlPacket(size_t offset, ScanState& scan) override;
     void dsiPacket(size_t offset, ScanState& scan) override;
-    void blockEnded() override;
 
 private:
     void subpicture(const PayloadChunk& chunk, const ScanState& scan);

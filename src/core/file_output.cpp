@@ -4,11 +4,9 @@
 #include <sys/stat.h>
 #include <unistd.h>
 
-#include <climits>
 #include <cstdio>
 #include <cstdlib>
 
-#include <algorithm>
 #include <cerrno>
 #include <cstring>
 
@@ -45,11 +43,9 @@ FileOutput::~FileOutput() {
     closeQuietly();
 }
 
-void FileOutput::flush() {
-    size_t first = 0;
-    while (first < runs_.size()) {
-        const int count = static_cast<int>(std::min<size_t>(runs_.size() - first, IOV_MAX));
-        const ssize_t written = ::writev(fd_, runs_.data() + first, count);
+void FileOutput::writeAll(const uint8_t* data, size_t length) {
+    while (length > 0) {
+        const ssize_t written = ::write(fd_, data, length);
         if (written < 0) {
             if (errno == EINTR) {
                 continue;
@@ -61,71 +57,17 @@ void FileOutput::flush() {
             failed_ = true;
             throw PlatformError::fromErrno("Stream write error", path_, ENOSPC);
         }
-        // A short write: what is left starts inside a run.
-        auto left = static_cast<size_t>(written);
-        while (left > 0 && left >= runs_[first].iov_len) {
-            left -= runs_[first].iov_len;
-            ++first;
-        }
-        if (left > 0) {
-            runs_[first].iov_base = static_cast<uint8_t*>(runs_[first].iov_base) + left;
-            runs_[first].iov_len -= left;
-        }
-    }
-    runs_.clear();
-    runBytes_ = 0;
-    runsInBlock_ = false;
-    used_ = 0;
-}
-
-void FileOutput::addRun(const uint8_t* data, size_t length) {
-    if (!runs_.empty()) {
-        iovec& last = runs_.back();
-        if (static_cast<const uint8_t*>(last.iov_base) + last.iov_len == data) {
-            last.iov_len += length;
-            runBytes_ += length;
-            return;
-        }
-    }
-    runs_.push_back(iovec{const_cast<uint8_t*>(data), length});
-    runBytes_ += length;
-}
-
-void FileOutput::appendFromBlock(const uint8_t* data, size_t length) {
-    if (length == 0) {
-        return;
-    }
-    appended_ += length;
-    addRun(data, length);
-    runsInBlock_ = true;
-    if (runs_.size() >= IOV_MAX) {
-        flush();
+        data += written;
+        length -= static_cast<size_t>(written);
     }
 }
 
-void FileOutput::blockEnded() {
-    if (!runsInBlock_) {
-        return;
+void FileOutput::flush() {
+    if (used_ > 0) {
+        const size_t pending = used_;
+        used_ = 0;
+        writeAll(buffer_.get(), pending);
     }
-    if (runBytes_ >= kWriteAtLeast) {
-        flush();
-        return;
-    }
-    // Too little for a call of its own: copied out of the block, in order, to be written with
-    // what follows. The runs already in the buffer move to its start first.
-    if (!scratch_) {
-        scratch_ = std::make_unique_for_overwrite<uint8_t[]>(kWriteAtLeast);
-    }
-    size_t at = 0;
-    for (const iovec& run : runs_) {
-        std::memcpy(scratch_.get() + at, run.iov_base, run.iov_len);
-        at += run.iov_len;
-    }
-    std::memcpy(buffer_.get(), scratch_.get(), at);
-    used_ = at;
-    runs_.clear();
-    runs_.push_back(iovec{buffer_.get(), at});
-    runsInBlock_ = false;
 }
 
 size_t FileOutput::appendFromFile(int descriptor, int64_t offset, size_t length) {
@@ -168,17 +110,18 @@ size_t FileOutput::appendFromFile(int descriptor, int64_t offset, size_t length)
 
 void FileOutput::append(const uint8_t* data, size_t length) {
     appended_ += length;
-    if (length >= kBufferSize) {
-        addRun(data, length);  // after what was appended before, in the same call
-        flush();
+    if (used_ + length <= kBufferSize) {
+        std::memcpy(buffer_.get() + used_, data, length);
+        used_ += length;
         return;
     }
-    if (used_ + length > kBufferSize) {
-        flush();
+    flush();
+    if (length >= kBufferSize) {
+        writeAll(data, length);
+    } else {
+        std::memcpy(buffer_.get(), data, length);
+        used_ = length;
     }
-    std::memcpy(buffer_.get() + used_, data, length);
-    addRun(buffer_.get() + used_, length);
-    used_ += length;
 }
 
 void FileOutput::close() {
@@ -232,7 +175,6 @@ void FileOutput::discard() noexcept {
     }
     ::close(fd_);
     fd_ = -1;
-    runs_.clear();
     used_ = 0;
     ::unlink(partPath_.c_str());
 }

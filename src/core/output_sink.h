@@ -11,12 +11,6 @@ class OutputSink {
 public:
     virtual ~OutputSink() = default;
     virtual void append(const uint8_t* data, size_t length) = 0;
-    // Appends bytes of the pass's read block. They stay where they are until blockEnded(), so
-    // a sink may write them from there rather than copy them first.
-    virtual void appendFromBlock(const uint8_t* data, size_t length) { append(data, length); }
-    // The read block is about to be read over: what was appended from it must be written or
-    // copied now.
-    virtual void blockEnded() {}
     // Appends `length` bytes of the open file `descriptor` from `offset` without bringing them
     // through the program, as far as the system can; returns how many it appended. The caller
     // appends the rest itself.

@@ -56,7 +56,6 @@ void PackEngine::demux(PassMode mode, PassHooks& hooks) {
             hooks.systemHeaderRead(s);
         }
         scanner.scanBlock(job.buffer.data(), n);
-        hooks.blockEnded();
     }
 
     resetForPassEnd(state_);

@@ -39,8 +39,6 @@ public:
     virtual void dsiPacket(size_t /*offset*/, ScanState&) {}
     // The system header of the file's first block was read into videoBound and audioBound.
     virtual void systemHeaderRead(ScanState&) {}
-    // The scanner is done with the read block: the next read overwrites it.
-    virtual void blockEnded() {}
     virtual void passStarted() {}
     virtual void passEnded() {}
 };

@@ -95,16 +95,6 @@ public:
         }
     }
 
-    void blockEnded() override {
-        if (!demuxFailed_) {
-            try {
-                demux_.blockEnded();
-            } catch (const JobError&) {
-                demuxFailed();
-            }
-        }
-    }
-
     void copyControlPacket(size_t offset, ScanState& scan) override {
         detection_.copyControlPacket(offset, scan);
         demux_.copyControlPacket(offset, scan);

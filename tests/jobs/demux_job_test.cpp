@@ -103,51 +103,6 @@ TEST(FileOutput, AppearsUnderItsNameOnlyWhenClosedAndReplacesWhatWasThere) {
     EXPECT_THROW(FileOutput((dir.path() / "missing" / "x").string()), PlatformError);
 }
 
-TEST(FileOutput, WritesRunsOfTheBlockAndItsOwnCopiesInTheOrderTheyCame) {
-    // Runs of a block that is read over once it ends, between small copies (a .sup header) and
-    // copies larger than the buffer; every block end that leaves too little to write keeps it.
-    fixture::TempDir dir;
-    const std::filesystem::path path = dir.path() / "out.sup";
-    uint32_t seed = 7;
-    const auto next = [&seed] {
-        seed = seed * 1103515245u + 12345u;
-        return seed >> 16;
-    };
-    Bytes block(65536);
-    Bytes expected;
-    {
-        FileOutput output(path.string());
-        for (int round = 0; round < 300; ++round) {
-            for (uint8_t& byte : block) {
-                byte = static_cast<uint8_t>(next());
-            }
-            size_t at = 0;
-            while (at < block.size()) {
-                const uint32_t pick = next() % 16;
-                const size_t length = std::min<size_t>(
-                    pick < 12 ? next() % 3000 : next() % block.size(), block.size() - at);
-                if (pick == 0) {
-                    const Bytes own =
-                        filled(pick == 0 && next() % 8 == 0 ? FileOutput::kBufferSize + 10 : 10,
-                               static_cast<uint8_t>(round));
-                    output.append(own.data(), own.size());
-                    expected.insert(expected.end(), own.begin(), own.end());
-                }
-                output.appendFromBlock(block.data() + at, length);
-                expected.insert(expected.end(), block.begin() + static_cast<long>(at),
-                                block.begin() + static_cast<long>(at + length));
-                at += length + next() % 40;  // the packet headers between runs
-            }
-            output.blockEnded();
-        }
-        EXPECT_EQ(output.bytesWritten(), expected.size());
-        output.close();
-    }
-    const Bytes written = readFile(path);
-    ASSERT_EQ(written.size(), expected.size());
-    EXPECT_TRUE(written == expected);
-}
-
 TEST(DemuxJob, WritesOneFilePerTickedBoxIntoTheOutputFolder) {
     FormFixture f;
     f.form.setTicked(Control::cbContinue, false);
