@@ -13,6 +13,16 @@ void dropOutputs(StreamTable& streams) {
     streams.subOut.fill(nullptr);
 }
 
+std::vector<OutputWritten> closeOutputs(std::vector<OpenOutput>& outputs) {
+    std::vector<OutputWritten> written;
+    for (OpenOutput& output : outputs) {
+        output.file->close();
+        written.push_back(OutputWritten{output.kind, output.number, output.file->path(),
+                                        output.file->bytesWritten()});
+    }
+    return written;
+}
+
 void closeOutputsAfterError(SharedState& state, std::vector<OpenOutput>& outputs) {
     dropOutputs(state.streams);
     for (OpenOutput& output : outputs) {
@@ -117,11 +127,7 @@ DemuxResult DemuxJob::run(const DemuxInput& input) {
 
         closeSource();
         dropOutputs(state.streams);
-        for (OpenOutput& output : outputs) {
-            output.file->close();  // what is still buffered is written now, and may fail
-            result.outputs.push_back(OutputWritten{output.kind, output.number, output.file->path(),
-                                                   output.file->bytesWritten()});
-        }
+        result.outputs = closeOutputs(outputs);
         finish(result, true, names.second);
     } catch (const JobError&) {
         closeOutputsAfterError(state, outputs);

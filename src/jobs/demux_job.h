@@ -56,6 +56,9 @@ struct OpenOutput {
     int number;
     std::unique_ptr<FileOutput> file;
 };
+// Closes every output, in order, writing what is still buffered (which may fail), and tells what
+// each one wrote.
+std::vector<OutputWritten> closeOutputs(std::vector<OpenOutput>& outputs);
 // After a failure: no stream has an output any more, each file keeps what could be written,
 // and the job no longer writes.
 void closeOutputsAfterError(SharedState& state, std::vector<OpenOutput>& outputs);

@@ -285,28 +285,24 @@ ReadAndDemuxResult ReadAndDemuxJob::run(const ReadAndDemuxInput& input) {
         log.log(sizeReport(size));
         DemuxResult& demux = result.demux.emplace();
         demux.baseName = read.baseName;
+        // In box order, as the demux job creates them; each takes its name with its delay.
+        std::vector<OpenOutput> inBoxOrder;
         for (const StreamBox& box : read.streams) {
             for (OpenOutput& output : outputs) {
-                if (output.kind == box.kind && output.number == box.number) {
+                if (output.file && output.kind == box.kind && output.number == box.number) {
                     output.file->setPath(outputFileName(box, prefix, input.naming, aob));
                     log.log("Creating " + escapeMarkup(output.file->path()));
+                    inBoxOrder.push_back(std::move(output));
                 }
             }
         }
+        outputs = std::move(inBoxOrder);
         log.log("Demuxing...");
         log.slog("Demuxing " + sourceName, StatusPanel::Job);
         for (std::string& line : demuxLog.lines) {
             log.log(std::move(line));
         }
-        for (const StreamBox& box : read.streams) {
-            for (OpenOutput& output : outputs) {
-                if (output.kind == box.kind && output.number == box.number) {
-                    output.file->close();  // what is still buffered is written now
-                    demux.outputs.push_back(OutputWritten{box.kind, box.number, output.file->path(),
-                                                          output.file->bytesWritten()});
-                }
-            }
-        }
+        demux.outputs = closeOutputs(outputs);
         finish(demux, true, false);
     } catch (const JobError&) {
         closeOutputsAfterError(state, outputs);
