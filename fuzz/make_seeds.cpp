@@ -61,6 +61,11 @@ int main(int argc, char** argv) {
     two.insert(two.end(), {0x00, 0xFF, 0x00, 0xFF});
     two.insert(two.end(), stream.begin(), stream.end());
     seed(root / "passes", "two-files", two);
+    Bytes onePass = {0x00};
+    onePass.insert(onePass.end(), stream.begin(), stream.end());
+    seed(root / "one_pass", "evo", onePass);
+    onePass[0] = 0x32;  // a VOB, delays in names, extensions by coding
+    seed(root / "one_pass", "vob", onePass);
 
     seed(root / "analysers", "ac3", {0, 0, 0x0B, 0x77, 0x12, 0x34, 0x1E, 0x40, 0xE1, 0, 0, 0});
     seed(root / "analysers", "eac3", {0, 0, 0x0B, 0x77, 0x02, 0xFF, 0x7F, 0x80, 0, 0, 0});

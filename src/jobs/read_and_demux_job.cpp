@@ -1,5 +1,6 @@
 #include "jobs/read_and_demux_job.h"
 
+#include <algorithm>
 #include <functional>
 #include <limits>
 
@@ -180,23 +181,23 @@ bool ReadAndDemuxJob::fits(const ReadAndDemuxInput& input) const {
     if (names.second) {
         return false;  // the demux of each file takes the boxes of the last one read
     }
-    // The names are checked before any file is created: here, the name of every stream that
-    // could turn up.
+    // The names are checked before any file is created: here, the longest name any stream
+    // that could turn up would take, its caption's number suffix counted at its longest.
     const std::string prefix = outputPrefix(input.naming.folder, names.baseName, style);
     const bool aob = upperCase(extensionOf(input.sourcePath, style)) == ".AOB";
     for (const StreamKind kind : {StreamKind::Video, StreamKind::Audio, StreamKind::Subpicture}) {
+        size_t suffix = 0;
         for (size_t number = 0; number < kBoxesPerKind[static_cast<size_t>(kind)]; ++number) {
-            for (int32_t id = 0; id < 256; ++id) {
-                StreamBox box{.kind = kind,
-                              .number = static_cast<int>(number),
-                              .id = id,
-                              .label = streamLabel(kind, id) +
-                                       streamBoxSuffix(kind, static_cast<int>(number)),
-                              .delayMs = std::numeric_limits<int32_t>::min()};
-                const std::string name = outputFileName(box, prefix, input.naming, aob);
-                if (fileNamePart(name, style).size() > kMaxFileNameBytes) {
-                    return false;
-                }
+            suffix = std::max(suffix, streamBoxSuffix(kind, static_cast<int>(number)).size());
+        }
+        for (int32_t id = 0; id < 256; ++id) {
+            const StreamBox box{.kind = kind,
+                                .id = id,
+                                .label = streamLabel(kind, id),
+                                .delayMs = std::numeric_limits<int32_t>::min()};
+            const std::string name = outputFileName(box, prefix, input.naming, aob);
+            if (fileNamePart(name, style).size() + suffix > kMaxFileNameBytes) {
+                return false;
             }
         }
     }

@@ -10,6 +10,7 @@
 #include <filesystem>
 #include <map>
 
+#include "demux_modes.h"
 #include "job_engine.h"
 #include "program_stream_builder.h"
 #include "temp_dir.h"
@@ -76,82 +77,14 @@ Bytes title(const TitleShape& shape) {
     return ps.bytes();
 }
 
-struct Outcome {
-    std::vector<std::string> log;
-    ReadResult read;
-    std::optional<DemuxResult> demux;
-    std::map<std::string, Bytes> files;  // by name
-};
+using Outcome = fixture::DemuxOutcome;
 
-// What the jobs left when they failed, and the message.
-struct OutcomeOfAFailure {
-    Outcome outcome;
-    std::string what;
-};
-
-void runJobs(Engine& engine, Outcome& outcome, bool onePass, const PassSettings& settings,
-             const OutputNaming& naming);
-void gather(const Engine& engine, const fixture::TempDir& dir, const OutputNaming& naming,
-            Outcome& outcome);
-
-// Runs the read and demux jobs, one after the other (`onePass` false) or in one pass, and
-// gathers what they leave, with the output folder left out of the log.
+// The read and demux jobs over a title held as TITLE.EVO, one after the other or in one pass.
 Outcome demuxEverything(const Bytes& source, bool onePass, PassSettings settings,
                         OutputNaming naming) {
-    fixture::TempDir dir;
-    Engine engine;
-    engine.files["TITLE.EVO"] = source;
-    naming.folder = dir.path().string();
-    settings.fastCheck = false;
-    Outcome outcome;
-    try {
-        runJobs(engine, outcome, onePass, settings, naming);
-    } catch (const JobError& error) {
-        gather(engine, dir, naming, outcome);
-        std::string what = error.what();
-        what.replace(what.find(naming.folder), naming.folder.size(), "OUT");
-        throw OutcomeOfAFailure{outcome, what};
-    }
-    gather(engine, dir, naming, outcome);
+    Outcome outcome = fixture::demuxEveryStream(source, "TITLE.EVO", onePass, settings, naming);
+    EXPECT_EQ(outcome.fitted, onePass);
     return outcome;
-}
-
-void runJobs(Engine& engine, Outcome& outcome, bool onePass, const PassSettings& settings,
-             const OutputNaming& naming) {
-    if (onePass) {
-        ReadAndDemuxJob job(engine.context);
-        const ReadAndDemuxInput input{"TITLE.EVO", settings, naming};
-        EXPECT_TRUE(job.fits(input));
-        ReadAndDemuxResult result = job.run(input);
-        outcome.read = std::move(result.read);
-        outcome.demux = std::move(result.demux);
-    } else {
-        outcome.read = ReadJob(engine.context).run(ReadInput{"TITLE.EVO", settings});
-        if (!outcome.read.streams.empty() && !outcome.read.cancelled) {
-            outcome.demux =
-                DemuxJob(engine.context)
-                    .run(DemuxInput{"TITLE.EVO", settings, outcome.read.streams, naming});
-        }
-    }
-}
-
-void gather(const Engine& engine, const fixture::TempDir& dir, const OutputNaming& naming,
-            Outcome& outcome) {
-    for (const LogLine& line : engine.log.lines()) {
-        std::string text = line.text;
-        if (const size_t at = text.find(naming.folder); at != std::string::npos) {
-            text.replace(at, naming.folder.size(), "OUT");
-        }
-        outcome.log.push_back(text);
-    }
-    for (const auto& entry : std::filesystem::directory_iterator(dir.path())) {
-        outcome.files[entry.path().filename().string()] = fixture::readFile(entry.path());
-    }
-    if (outcome.demux) {
-        for (OutputWritten& output : outcome.demux->outputs) {
-            output.path = std::filesystem::path(output.path).filename().string();
-        }
-    }
 }
 
 void expectSameOutcome(const Outcome& two, const Outcome& one) {
@@ -313,20 +246,13 @@ TEST(ReadAndDemuxJob, AWriteThatFailsMidwayFailsAfterTheWholeReadAsTheDemuxJobWo
         }
     };
     std::vector<Outcome> outcomes;
-    std::vector<std::string> errors;
     for (const bool onePass : {false, true}) {
         const FileSizeLimit limit;
-        try {
-            outcomes.push_back(demuxEverything(big.bytes(), onePass, {}, {}));
-            ADD_FAILURE() << "a failed write went unreported";
-        } catch (const OutcomeOfAFailure& failure) {
-            outcomes.push_back(failure.outcome);
-            errors.push_back(failure.what);
-        }
+        outcomes.push_back(demuxEverything(big.bytes(), onePass, {}, {}));
     }
-    ASSERT_EQ(errors.size(), 2u);
-    EXPECT_EQ(errors[0], errors[1]);
-    EXPECT_NE(errors[1].find("Stream write error"), std::string::npos) << errors[1];
+    ASSERT_TRUE(outcomes[1].error) << "a failed write went unreported";
+    EXPECT_EQ(outcomes[0].error, outcomes[1].error);
+    EXPECT_NE(outcomes[1].error->find("Stream write error"), std::string::npos);
     EXPECT_EQ(outcomes[0].log, outcomes[1].log);
     EXPECT_EQ(outcomes[0].files, outcomes[1].files) << "what was written is kept, as before";
     EXPECT_EQ(outcomes[1].files.size(), 2u);
