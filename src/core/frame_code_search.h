@@ -20,7 +20,7 @@ namespace {
 // where it is used, as GCC mistakes a width that depends on a template parameter.
 template <typename Lanes>
 struct FrameCodeSearch {
-    static constexpr size_t Width = sizeof(Lanes);
+    static constexpr size_t kWidth = sizeof(Lanes);
 
     static Lanes lanesAt(const uint8_t* at) {
         Lanes lanes;
@@ -59,18 +59,18 @@ struct FrameCodeSearch {
         return at[0] == 0 && at[1] == 0 && at[2] == 1 && at[3] == codeByte;
     }
 
-    // Whether a frame code starts at one of the Width positions from `p`.
+    // Whether a frame code starts at one of the kWidth positions from `p`.
     static bool codeInLanes(const uint8_t* p, Lanes zero, Lanes one, Lanes code) {
         return anyLane((lanesAt(p) == zero) & (lanesAt(p + 1) == zero) & (lanesAt(p + 2) == one) &
                        (lanesAt(p + 3) == code));
     }
 
-    // The codes 00 00 01 `codeByte` that lie wholly inside the chunk. Twice Width starting
+    // The codes 00 00 01 `codeByte` that lie wholly inside the chunk. Twice kWidth starting
     // positions are tested at a time, first by their second and third bytes only. A 00 01 pair
     // is rare in coded video, so nearly every test ends there; a frame code is rarer still, so
     // the few that pass are tested whole before any byte is looked at alone.
     static int64_t codesWithin(const uint8_t* chunk, size_t length, uint8_t codeByte) {
-        constexpr size_t kStep = 2 * Width;
+        constexpr size_t kStep = 2 * kWidth;
         int64_t found = 0;
         size_t at = 0;
         const Lanes zero = {};
@@ -78,14 +78,15 @@ struct FrameCodeSearch {
         const Lanes code = zero + codeByte;
         for (; at + kStep + 3 <= length; at += kStep) {
             const uint8_t* p = chunk + at;
-            const auto pairs = ((lanesAt(p + 1) == zero) & (lanesAt(p + 2) == one)) |
-                               ((lanesAt(p + Width + 1) == zero) & (lanesAt(p + Width + 2) == one));
+            const auto pairs =
+                ((lanesAt(p + 1) == zero) & (lanesAt(p + 2) == one)) |
+                ((lanesAt(p + kWidth + 1) == zero) & (lanesAt(p + kWidth + 2) == one));
             if (!anyLane(pairs)) {
                 continue;
             }
-            for (const uint8_t* half : {p, p + Width}) {
+            for (const uint8_t* half : {p, p + kWidth}) {
                 if (codeInLanes(half, zero, one, code)) {
-                    for (size_t k = 0; k < Width; ++k) {
+                    for (size_t k = 0; k < kWidth; ++k) {
                         found += codeAt(half + k, codeByte) ? 1 : 0;
                     }
                 }

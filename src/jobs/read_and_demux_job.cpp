@@ -3,6 +3,7 @@
 #include <algorithm>
 #include <functional>
 #include <limits>
+#include <tuple>
 
 #include "core/demux_pass.h"
 #include "core/detection_pass.h"
@@ -166,7 +167,12 @@ private:
     std::optional<uint32_t> minPtsOfFirstRecord_;
 };
 
-constexpr size_t kBoxesPerKind[] = {2, 16, 32};  // video, audio, subpicture
+// The boxes of each kind, in StreamKind order: video, audio, subpicture.
+constexpr size_t kBoxesPerKind[] = {
+    std::tuple_size_v<decltype(StreamTable::videoBoxId)>,
+    std::tuple_size_v<decltype(StreamTable::audioBoxId)>,
+    std::tuple_size_v<decltype(StreamTable::subBoxId)>,
+};
 
 }  // namespace
 
