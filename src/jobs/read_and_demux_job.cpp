@@ -219,6 +219,9 @@ ReadAndDemuxResult ReadAndDemuxJob::run(const ReadAndDemuxInput& input) {
     const std::string sourceName = fileNamePart(input.sourcePath, style);
     const bool aob = options.sourceIsAob();
     std::vector<OpenOutput> outputs;
+    // Until the demux's part of the log begins, a failure is the read job's: it ends with no
+    // output, as the read would have.
+    bool demuxReported = false;
     ReadAndDemuxResult result;
     ReadResult& read = result.read;
     const auto discardOutputs = [&] {
@@ -284,6 +287,7 @@ ReadAndDemuxResult ReadAndDemuxJob::run(const ReadAndDemuxInput& input) {
         }
 
         // The demux job's part of the log, as it would have written it.
+        demuxReported = true;
         state.job.writing = true;
         streams.frameCount[0] = pass.demuxFrames()[0];
         streams.frameCount[1] = pass.demuxFrames()[1];
@@ -312,6 +316,9 @@ ReadAndDemuxResult ReadAndDemuxJob::run(const ReadAndDemuxInput& input) {
         demux.outputs = closeOutputs(outputs);
         finish(demux, true, false);
     } catch (const JobError&) {
+        if (!demuxReported) {
+            discardOutputs();
+        }
         closeOutputsAfterError(state, outputs);
         endAfterError();
         throw;

@@ -139,20 +139,10 @@ TEST(PackEngine, ScansFromTheSourcesCurrentPosition) {
     EXPECT_EQ(runner.streams().videoId[1], 0xE1);
 }
 
-class FailingSource : public fixture::MemorySource {
-public:
-    using MemorySource::MemorySource;
-    size_t read(uint8_t* out, size_t length) override {
-        if (position() >= static_cast<int64_t>(kBlockSize)) {
-            throw PlatformError("Cannot read file \"x.EVO\". Input/output error");
-        }
-        return MemorySource::read(out, length);
-    }
-};
-
 TEST(PackEngine, PassesAReadErrorOnToTheJob) {
     PassRunner runner;
-    runner.job().source = std::make_unique<FailingSource>(Bytes(3 * kBlockSize, 0xFF));
+    runner.job().source = std::make_unique<fixture::FailingSource>(
+        Bytes(3 * kBlockSize, 0xFF), static_cast<int64_t>(kBlockSize));
     PackEngine engine(*runner.state, runner.os, runner.log);
     EXPECT_THROW(engine.demux(PassMode::Detection, runner.hooks), PlatformError);
 }

@@ -258,6 +258,45 @@ TEST(ReadAndDemuxJob, AWriteThatFailsMidwayFailsAfterTheWholeReadAsTheDemuxJobWo
     EXPECT_EQ(outcomes[1].files.size(), 2u);
 }
 
+TEST(ReadAndDemuxJob, ASourceThatFailsMidwayEndsAsTheReadWouldWithNoFileLeft) {
+    fixture::ProgramStreamBuilder big;
+    for (int k = 0; k < 1500; ++k) {
+        big.pack({fixture::pesPacket(0xE0, {.pts = 9000}, Bytes(1800, 0x22)),
+                  fixture::privateStream1Packet(0x80, {.pts = 9000}, Bytes(100, 0x33))});
+    }
+    fixture::TempDir dir;
+    std::vector<std::vector<std::string>> logs;
+    std::vector<std::string> errors;
+    for (const bool onePass : {false, true}) {
+        Engine engine;
+        engine.context.openInput = [&](const std::string&) -> std::unique_ptr<InputSource> {
+            return std::make_unique<fixture::FailingSource>(big.bytes(), 2 << 20);
+        };
+        const PassSettings settings{.fastCheck = false};
+        const OutputNaming naming{.folder = dir.path().string()};
+        try {
+            if (onePass) {
+                ReadAndDemuxJob(engine.context).run({"TITLE.EVO", settings, naming});
+            } else {
+                const ReadResult read = ReadJob(engine.context).run({"TITLE.EVO", settings});
+                DemuxJob(engine.context).run({"TITLE.EVO", settings, read.streams, naming});
+            }
+            ADD_FAILURE() << "a failed read went unreported";
+        } catch (const JobError& error) {
+            errors.emplace_back(error.what());
+        }
+        EXPECT_FALSE(engine.state->job.source);
+        logs.emplace_back();
+        for (const LogLine& line : engine.log.lines()) {
+            logs.back().push_back(line.text);
+        }
+    }
+    ASSERT_EQ(errors.size(), 2u);
+    EXPECT_EQ(errors[0], errors[1]);
+    EXPECT_EQ(logs[0], logs[1]);
+    EXPECT_TRUE(std::filesystem::is_empty(dir.path())) << "no file the read never announced";
+}
+
 TEST(ReadAndDemuxJob, FitsOnlyWhereOnePassGivesWhatTwoJobsGive) {
     Engine engine;
     engine.files["d/FEATURE_1.EVO"] = title({});

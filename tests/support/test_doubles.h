@@ -29,6 +29,21 @@ private:
     int64_t position_ = 0;
 };
 
+// A source whose reads fail from `failAt` on, as a scratched disc's do.
+class FailingSource : public MemorySource {
+public:
+    FailingSource(Bytes data, int64_t failAt) : MemorySource(std::move(data)), failAt_(failAt) {}
+    size_t read(uint8_t* out, size_t length) override {
+        if (position() >= failAt_) {
+            throw PlatformError("Cannot read file \"x.EVO\". Input/output error");
+        }
+        return MemorySource::read(out, length);
+    }
+
+private:
+    int64_t failAt_;
+};
+
 // A source that hands over at most `most` bytes a read, as pipes and network files do.
 class TricklingSource : public MemorySource {
 public:
