@@ -25,38 +25,20 @@ public:
     std::vector<std::string> lines;
 };
 
-// A job's options with frame counting left to the caller: both passes count the same chunks.
-class FramesCountedElsewhere : public PassOptions {
-public:
-    explicit FramesCountedElsewhere(const PassOptions& options) : options_(options) {}
-    bool fastCheck() const override { return options_.fastCheck(); }
-    int64_t fastSizeMb() const override { return options_.fastSizeMb(); }
-    bool countFrames() const override { return false; }
-    bool details() const override { return options_.details(); }
-    bool sourceIsAob() const override { return options_.sourceIsAob(); }
-    bool sourceIsVob() const override { return options_.sourceIsVob(); }
-    bool videoTicked(int32_t number) const override { return options_.videoTicked(number); }
-    bool audioTicked(int32_t number) const override { return options_.audioTicked(number); }
-    bool subTicked(int32_t number) const override { return options_.subTicked(number); }
-
-private:
-    const PassOptions& options_;
-};
-
 // The read's detection pass and the demux pass over the same chunks. Each stream gets its box
 // and its output the moment it is registered, as the read would have given them.
 class ReadAndDemuxPass : public PassHooks {
 public:
     using CreateOutput = std::function<void(StreamKind, int32_t number, int32_t idByte)>;
 
+    // `options` leave frame counting out: this pass counts once for both.
     ReadAndDemuxPass(SharedState& state, Reporter& log, Reporter& demuxLog,
-                     const PassOptions& options, HeaderAnalysers& analysers,
+                     const PassOptions& options, bool countFrames, HeaderAnalysers& analysers,
                      CreateOutput createOutput)
         : state_(state),
-          countFrames_(options.countFrames()),
-          withoutFrames_(options),
-          detection_(state, log, withoutFrames_, analysers),
-          demux_(state, demuxLog, withoutFrames_),
+          countFrames_(countFrames),
+          detection_(state, log, options, analysers),
+          demux_(state, demuxLog, options),
           createOutput_(std::move(createOutput)) {}
 
     std::optional<int64_t> fastCheckLimit() override { return detection_.fastCheckLimit(); }
@@ -155,7 +137,6 @@ private:
 
     SharedState& state_;
     const bool countFrames_;
-    FramesCountedElsewhere withoutFrames_;
     DetectionPass detection_;
     DemuxPass demux_;
     CreateOutput createOutput_;
@@ -216,6 +197,9 @@ ReadAndDemuxResult ReadAndDemuxJob::run(const ReadAndDemuxInput& input) {
     Reporter& log = context_.log;
     const PathStyle style = context_.style;
     const JobPassOptions options(input.settings, input.sourcePath, style);
+    PassSettings framesCountedOnce = input.settings;
+    framesCountedOnce.countFrames = false;
+    const JobPassOptions passOptions(framesCountedOnce, input.sourcePath, style);
     const std::string sourceName = fileNamePart(input.sourcePath, style);
     const bool aob = options.sourceIsAob();
     std::vector<OpenOutput> outputs;
@@ -250,7 +234,7 @@ ReadAndDemuxResult ReadAndDemuxJob::run(const ReadAndDemuxInput& input) {
 
         HeldLines demuxLog;
         ReadAndDemuxPass pass(
-            state, log, demuxLog, options, context_.analysers,
+            state, log, demuxLog, passOptions, input.settings.countFrames, context_.analysers,
             [&](StreamKind kind, int32_t number, int32_t idByte) {
                 // Named without a delay for now: the delay is known only at the end.
                 const StreamBox box{
