@@ -75,7 +75,7 @@ int main(int argc, char** argv) {
         streams.audioId.fill(kStreamAbsent);
         streams.subId.fill(kStreamAbsent);
         CountingHooks hooks;
-        PackScanner scanner(streams, hooks);
+        PackScanner scanner(streams, hooks, true);
         for (size_t at = 0; at < stream.size(); at += kBlockSize) {
             scanner.scanBlock(stream.data() + at, std::min(kBlockSize, stream.size() - at));
         }

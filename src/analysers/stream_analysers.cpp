@@ -6,6 +6,7 @@
 #include "analysers/lpcm_analyser.h"
 #include "analysers/mlp_analyser.h"
 #include "analysers/mpeg2_analyser.h"
+#include "analysers/mpeg_audio_analyser.h"
 #include "analysers/vc1_analyser.h"
 
 namespace tolvane {
@@ -35,6 +36,9 @@ void StreamAnalysers::analyse(HeaderCoding coding, const HeaderPayload& payload)
             break;
         case HeaderCoding::Vc1:
             analyseVc1(context, payload);
+            break;
+        case HeaderCoding::MpegAudio:
+            analyseMpegAudio(context, payload);
             break;
     }
 }

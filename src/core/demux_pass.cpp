@@ -10,24 +10,13 @@ constexpr size_t kSupHeaderSize = 10;
 
 }  // namespace
 
-void DemuxPass::reportWithoutBox(size_t slot, const std::string& stream, int32_t idByte) {
-    if (firstMention(state_.streams.withoutBoxReported[slot], idByte)) {
-        reporter_.log(stream + " has no stream box: not written.");
+void DemuxPass::withoutBox(StreamKind kind, int32_t key) {
+    if (firstMention(state_.streams, kind, key)) {
+        reporter_.log(notWrittenLine(kind, key));
     }
-}
-
-bool DemuxPass::inItsBox(StreamKind kind, int32_t number, int32_t idByte) {
-    if (belongsToBox(state_.streams, kind, number, idByte)) {
-        return true;
-    }
-    reportWithoutBox(static_cast<size_t>(kind), streamText(kind, idByte), idByte);
-    return false;
 }
 
 void DemuxPass::subpicture(const PayloadChunk& chunk, const ScanState& scan) {
-    if (!inItsBox(StreamKind::Subpicture, chunk.number, scan.subIdByte)) {
-        return;
-    }
     OutputSink* out = state_.streams.subOut[static_cast<size_t>(chunk.number)];
     if (out == nullptr) {
         return;
@@ -57,10 +46,6 @@ void DemuxPass::payloadChunk(const PayloadChunk& chunk, ScanState& scan) {
     const uint8_t* data = state_.job.buffer.data() + chunk.offset;
     switch (chunk.kind) {
         case PacketKind::Video: {
-            // A VC-1 candidate seen before its extension has no number: nothing to write.
-            if (chunk.number < 0 || !inItsBox(StreamKind::Video, chunk.number, scan.videoIdByte)) {
-                break;
-            }
             const auto n = static_cast<size_t>(chunk.number);
             OutputSink* out = streams.videoOut[n];
             if (out == nullptr) {
@@ -73,19 +58,10 @@ void DemuxPass::payloadChunk(const PayloadChunk& chunk, ScanState& scan) {
             out->append(data, chunk.length);
             break;
         }
-        case PacketKind::Audio: {
-            if (!inItsBox(StreamKind::Audio, chunk.number, scan.audioIdByte)) {
-                break;
-            }
+        case PacketKind::Audio:
             if (OutputSink* out = streams.audioOut[static_cast<size_t>(chunk.number)]) {
                 out->append(data, chunk.length);
             }
-            break;
-        }
-        case PacketKind::MpegAudio:
-            // MPEG audio has no stream box and so no output of its own.
-            reportWithoutBox(kMpegAudioSlot, "MPEG audio stream " + idText(scan.mpegAudioIdByte),
-                             scan.mpegAudioIdByte);
             break;
         case PacketKind::Subpicture:
             subpicture(chunk, scan);
@@ -94,6 +70,10 @@ void DemuxPass::payloadChunk(const PayloadChunk& chunk, ScanState& scan) {
             break;
     }
     scan.dropHeldPts();
+}
+
+bool DemuxPass::aobSource() const {
+    return options_.sourceIsAob();
 }
 
 void DemuxPass::copyControlPacket(size_t offset, ScanState& scan) {

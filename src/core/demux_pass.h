@@ -10,6 +10,11 @@
 
 namespace tolvane {
 
+// What a writing job's log says of a stream it met that has none of its boxes.
+inline std::string notWrittenLine(StreamKind kind, int32_t key) {
+    return streamText(kind, key) + " has no stream box: not written.";
+}
+
 // What the demux job's pass does with what the scanner finds: appends the payload of every
 // stream that has an output to it, wraps subpictures in .sup records and counts the frames of
 // the video streams written. The outputs in the stream table are the job's fixed selection.
@@ -19,15 +24,13 @@ public:
         : state_(state), reporter_(reporter), options_(options) {}
 
     void payloadChunk(const PayloadChunk& chunk, ScanState& scan) override;
+    void withoutBox(StreamKind kind, int32_t key) override;
+    bool aobSource() const override;
     void copyControlPacket(size_t offset, ScanState& scan) override;
     void dsiPacket(size_t offset, ScanState& scan) override;
 
 private:
     void subpicture(const PayloadChunk& chunk, const ScanState& scan);
-    // Whether the packet belongs to the stream its number's box stands for; a stream without
-    // a box is said once per job.
-    bool inItsBox(StreamKind kind, int32_t number, int32_t idByte);
-    void reportWithoutBox(size_t slot, const std::string& stream, int32_t idByte);
 
     SharedState& state_;
     Reporter& reporter_;

@@ -10,33 +10,38 @@ namespace tolvane {
 
 namespace {
 
-const char* registrationPrefix(StreamKind kind, int32_t idByte, bool aobSource) {
-    switch (kind) {
-        case StreamKind::Video:
-            if (idByte == 0x55 || idByte == 0x56) {
-                return "[b]VC-1[/b] video stream ";
-            }
-            return idByte >= 0xE2 ? "[b]H.264 (AVC)[/b] video stream "
-                                  : "[b]MPEG-2[/b] video stream ";
-        case StreamKind::Subpicture:
-            return idByte < 0x40 ? "[b]Subpicture[/b] stream "
-                                 : "[b]Extended subpicture[/b] stream ";
-        case StreamKind::Audio:
+const char* registrationPrefix(StreamCoding coding, int32_t key) {
+    switch (coding) {
+        case StreamCoding::Mpeg2:
+            return "[b]MPEG-2[/b] video stream ";
+        case StreamCoding::Mpeg1:
+            return "[b]MPEG-1[/b] video stream ";
+        case StreamCoding::H264:
+            return "[b]H.264 (AVC)[/b] video stream ";
+        case StreamCoding::Vc1:
+            return "[b]VC-1[/b] video stream ";
+        case StreamCoding::Subpicture:
+            return key < 0x40 ? "[b]Subpicture[/b] stream " : "[b]Extended subpicture[/b] stream ";
+        case StreamCoding::Ac3:
+            return "[b]Dolby Digital[/b] audio stream ";
+        case StreamCoding::Dts:
+            return "[b]DTS HD (DTS)[/b] audio stream ";
+        case StreamCoding::Eac3:
+            return "[b]Dolby Digital[/b] Plus audio stream ";
+        case StreamCoding::TrueHd:
+            return "[b]Dolby TrueHD[/b] audio stream ";
+        case StreamCoding::Mlp:
+            return "[b]MLP[/b] audio stream ";
+        case StreamCoding::Lpcm:
+            return "[b]LPCM[/b] audio stream ";
+        case StreamCoding::Mp1:
+            return "[b]MPEG Layer I[/b] audio stream ";
+        case StreamCoding::Mp2:
+            return "[b]MPEG Layer II[/b] audio stream ";
+        case StreamCoding::Mp3:
             break;
     }
-    if (idByte <= 0x87) {
-        return "[b]Dolby Digital[/b] audio stream ";
-    }
-    if (idByte <= 0x8F) {
-        return "[b]DTS HD (DTS)[/b] audio stream ";
-    }
-    if (idByte >= 0xC0) {
-        return "[b]Dolby Digital[/b] Plus audio stream ";
-    }
-    if (idByte >= 0xB0) {
-        return "[b]Dolby TrueHD[/b] audio stream ";
-    }
-    return idByte == 0xA1 && aobSource ? "[b]MLP[/b] audio stream " : "[b]LPCM[/b] audio stream ";
+    return "[b]MPEG Layer III[/b] audio stream ";
 }
 
 }  // namespace
@@ -48,17 +53,19 @@ std::optional<int64_t> DetectionPass::fastCheckLimit() {
     return options_.fastSizeMb() * kMebibyte;
 }
 
-void DetectionPass::streamRegistered(StreamKind kind, int32_t number, int32_t idByte, ScanState&) {
-    reporter_.log(registrationPrefix(kind, idByte, options_.sourceIsAob()) +
+void DetectionPass::streamRegistered(StreamKind kind, int32_t number, int32_t key, ScanState&) {
+    reporter_.log(registrationPrefix(boxCoding(state_.streams, kind, number), key) +
                   std::to_string(number) + " found!");
 }
 
-void DetectionPass::numberTaken(StreamKind kind, int32_t number, int32_t idByte, int32_t takenBy) {
-    if (!firstMention(withoutBox_[static_cast<size_t>(kind)], idByte)) {
+void DetectionPass::withoutBox(StreamKind kind, int32_t key) {
+    if (!firstMention(state_.streams, kind, key)) {
         return;
     }
-    reporter_.log(streamText(kind, idByte) + " has no stream box: number " +
-                  std::to_string(number) + " is taken by stream " + idText(takenBy) + ".");
+    const std::string line =
+        streamText(kind, key) + " has no stream box: every " + streamKindName(kind) + " box is taken.";
+    reporter_.log(line);
+    state_.streams.warnings.push_back(line);
 }
 
 void DetectionPass::systemHeaderRead(ScanState& scan) {
@@ -76,7 +83,7 @@ void DetectionPass::systemHeaderRead(ScanState& scan) {
 
 void DetectionPass::firstLines(uint32_t pts, int32_t idByte) {
     reporter_.log("   First PTS = [re]" + hexUpper(pts, 8) + "[/re]");
-    reporter_.log("   Substream id = " + hexUpper(static_cast<uint32_t>(idByte), 2));
+    reporter_.log("   Substream id = " + hexUpper(static_cast<uint32_t>(idByteOf(idByte)), 2));
 }
 
 bool DetectionPass::firstReport(bool& reported, std::optional<uint32_t>& jobFirstPts, uint32_t pts,
@@ -104,23 +111,27 @@ void DetectionPass::audioDetails(const PayloadChunk& chunk, const ScanState& sca
         return;
     }
     const HeaderPayload payload{chunk.offset, chunk.length, scan.audioNo, scan.packetPts, 0};
-    switch (scan.audioCoding) {
-        case AudioCoding::Ac3:
-        case AudioCoding::Eac3:
+    switch (state_.streams.audioCoding[n]) {
+        case StreamCoding::Ac3:
+        case StreamCoding::Eac3:
             analysers_.analyse(HeaderCoding::Ac3, payload);
             break;
-        case AudioCoding::Dts:
+        case StreamCoding::Dts:
             analysers_.analyse(HeaderCoding::Dts, payload);
             break;
-        case AudioCoding::TrueHd:
+        case StreamCoding::TrueHd:
+        case StreamCoding::Mlp:
             analysers_.analyse(HeaderCoding::Mlp, payload);
             break;
-        case AudioCoding::Lpcm:
-            // A DVD-Audio disc carries MLP under the first LPCM id.
-            analysers_.analyse(scan.audioIdByte == 0xA1 && options_.sourceIsAob()
-                                   ? HeaderCoding::Mlp
-                                   : HeaderCoding::Lpcm,
-                               payload);
+        case StreamCoding::Lpcm:
+            analysers_.analyse(HeaderCoding::Lpcm, payload);
+            break;
+        case StreamCoding::Mp1:
+        case StreamCoding::Mp2:
+        case StreamCoding::Mp3:
+            analysers_.analyse(HeaderCoding::MpegAudio, payload);
+            break;
+        default:
             break;
     }
 }
@@ -133,15 +144,15 @@ void DetectionPass::videoDetails(const PayloadChunk& chunk, const ScanState& sca
         return;
     }
     const HeaderPayload payload{chunk.offset, chunk.length, scan.videoNo, pts, scan.videoDts};
-    switch (scan.videoType) {
-        case VideoType::Mpeg2:
-            analysers_.analyse(HeaderCoding::Mpeg2, payload);
-            break;
-        case VideoType::H264:
+    switch (state_.streams.videoCoding[n]) {
+        case StreamCoding::H264:
             analysers_.analyse(HeaderCoding::H264, payload);
             break;
-        case VideoType::Vc1:
+        case StreamCoding::Vc1:
             analysers_.analyse(HeaderCoding::Vc1, payload);
+            break;
+        default:
+            analysers_.analyse(HeaderCoding::Mpeg2, payload);  // MPEG-1 headers are a subset
             break;
     }
 }
@@ -159,8 +170,7 @@ void DetectionPass::subpictureDetails(const PayloadChunk& chunk, const ScanState
 }
 
 void DetectionPass::payloadChunk(const PayloadChunk& chunk, ScanState& scan) {
-    // A VC-1 candidate seen before any video stream has no number yet: nothing to count.
-    const bool video = chunk.kind == PacketKind::Video && chunk.number >= 0;
+    const bool video = chunk.kind == PacketKind::Video;
     if (video && options_.countFrames()) {
         frames_.count(state_.job.buffer.data() + chunk.offset, chunk.length, scan.videoType,
                       chunk.number, state_.streams.frameCount[static_cast<size_t>(chunk.number)]);
@@ -175,6 +185,10 @@ void DetectionPass::payloadChunk(const PayloadChunk& chunk, ScanState& scan) {
     } else if (chunk.kind == PacketKind::Subpicture) {
         subpictureDetails(chunk, scan);
     }
+}
+
+bool DetectionPass::aobSource() const {
+    return options_.sourceIsAob();
 }
 
 void DetectionPass::copyControlPacket(size_t offset, ScanState& scan) {

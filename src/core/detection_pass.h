@@ -23,8 +23,9 @@ public:
         : state_(state), reporter_(reporter), options_(options), analysers_(analysers) {}
 
     std::optional<int64_t> fastCheckLimit() override;
-    void streamRegistered(StreamKind kind, int32_t number, int32_t idByte, ScanState&) override;
-    void numberTaken(StreamKind kind, int32_t number, int32_t idByte, int32_t takenBy) override;
+    void streamRegistered(StreamKind kind, int32_t number, int32_t key, ScanState&) override;
+    void withoutBox(StreamKind kind, int32_t key) override;
+    bool aobSource() const override;
     void systemHeaderRead(ScanState& scan) override;
     void payloadChunk(const PayloadChunk& chunk, ScanState& scan) override;
     void copyControlPacket(size_t offset, ScanState& scan) override;
@@ -44,8 +45,6 @@ private:
     const PassOptions& options_;
     HeaderAnalysers& analysers_;
     FrameCounter frames_;
-    // Streams already reported as having no box, per kind and identifying byte.
-    std::array<std::bitset<256>, 3> withoutBox_;
 };
 
 }  // namespace tolvane

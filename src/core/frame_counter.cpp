@@ -1,5 +1,7 @@
 #include "core/frame_counter.h"
 
+#include <cstring>
+
 #include "core/frame_code_search.h"
 
 namespace tolvane {
@@ -32,9 +34,67 @@ int64_t frameCodesWithin(const uint8_t* chunk, size_t length, uint8_t codeByte, 
     return FrameCodeSearch<Lanes>::codesWithin(chunk, length, codeByte);
 }
 
+void FrameCounter::countAccessUnits(const uint8_t* chunk, size_t length, NalSearch& search,
+                                    int64_t& count) {
+    constexpr int kAccessUnitDelimiter = 9;
+    size_t i = 0;
+    while (i < length) {
+        if (search.next == NalSearch::NalHeader) {
+            const int type = chunk[i++] & 0x1F;
+            search.zeros = 0;
+            search.next = NalSearch::Scan;
+            if (type == kAccessUnitDelimiter) {
+                ++count;
+                search.delimited = true;
+            } else if (type == 1 || type == 5) {
+                search.next = NalSearch::SliceStart;  // a coded slice
+            }
+            continue;
+        }
+        if (search.next == NalSearch::SliceStart) {
+            const uint8_t first = chunk[i++];
+            // first_mb_in_slice is 0, a one-bit ue(v), only in a picture's first slice.
+            if ((first & 0x80) != 0) {
+                if (!search.delimited) {
+                    ++count;
+                }
+                search.delimited = false;
+            }
+            search.zeros = first == 0 ? 1 : 0;
+            search.next = NalSearch::Scan;
+            continue;
+        }
+        const auto* one = static_cast<const uint8_t*>(std::memchr(chunk + i, 1, length - i));
+        if (one == nullptr) {
+            const size_t rest = length - i;
+            const uint8_t last = chunk[length - 1];
+            if (last != 0) {
+                search.zeros = 0;
+            } else if (rest >= 2) {
+                search.zeros = chunk[length - 2] == 0 ? 2 : 1;
+            } else {
+                search.zeros = static_cast<uint8_t>(search.zeros >= 1 ? 2 : 1);
+            }
+            return;
+        }
+        const auto k = static_cast<size_t>(one - chunk);
+        const size_t before = k - i;  // bytes of this search before the 01
+        const bool twoZeros = before >= 2   ? chunk[k - 1] == 0 && chunk[k - 2] == 0
+                              : before == 1 ? chunk[k - 1] == 0 && search.zeros >= 1
+                                            : search.zeros >= 2;
+        search.zeros = 0;
+        search.next = twoZeros ? NalSearch::NalHeader : NalSearch::Scan;
+        i = k + 1;
+    }
+}
+
 void FrameCounter::count(const uint8_t* chunk, size_t length, VideoType videoType, int32_t videoNo,
                          int64_t& count) {
     if (videoNo < 0 || videoNo >= static_cast<int32_t>(windows_.size()) || length == 0) {
+        return;
+    }
+    if (videoType == VideoType::H264) {
+        countAccessUnits(chunk, length, nalSearches_[static_cast<size_t>(videoNo)], count);
         return;
     }
     uint32_t& window = windows_[static_cast<size_t>(videoNo)];

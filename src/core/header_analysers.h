@@ -7,7 +7,7 @@ namespace tolvane {
 
 // The codings whose headers the detection pass has analysed. Dolby Digital and Dolby Digital
 // Plus share one analyser, as TrueHD and DVD-Audio MLP do.
-enum class HeaderCoding : uint8_t { Ac3, Dts, Mlp, Lpcm, Mpeg2, H264, Vc1 };
+enum class HeaderCoding : uint8_t { Ac3, Dts, Mlp, Lpcm, Mpeg2, H264, Vc1, MpegAudio };
 
 // The first payload chunk of a stream, where its header is looked for.
 struct HeaderPayload {

@@ -17,10 +17,10 @@ void PackEngine::showProgress(int64_t position, int64_t size, double startTime) 
                    StatusPanel::Progress);
 }
 
-void PackEngine::demux(PassMode mode, PassHooks& hooks) {
+PassOutcome PackEngine::demux(PassMode mode, PassHooks& hooks) {
     const bool detection = mode == PassMode::Detection;
     resetForPassStart(state_, !detection);
-    PackScanner scanner(state_.streams, hooks);
+    PackScanner scanner(state_.streams, hooks, detection);
     JobState& job = state_.job;
     InputSource& source = *job.source;
     const double startTime = os_.now();
@@ -60,6 +60,7 @@ void PackEngine::demux(PassMode mode, PassHooks& hooks) {
 
     resetForPassEnd(state_);
     hooks.passEnded();
+    return PassOutcome{scanner.state().packFound};
 }
 
 }  // namespace tolvane

@@ -2,6 +2,7 @@
 
 #include <algorithm>
 
+#include "core/coding_sniff.h"
 #include "core/program_stream_layout.h"
 
 namespace tolvane {
@@ -10,32 +11,61 @@ namespace {
 
 bool handsOver(PacketKind kind) {
     return kind == PacketKind::Video || kind == PacketKind::Audio ||
-           kind == PacketKind::MpegAudio || kind == PacketKind::Subpicture;
+           kind == PacketKind::Subpicture;
+}
+
+VideoType videoTypeOf(StreamCoding coding) {
+    switch (coding) {
+        case StreamCoding::H264:
+            return VideoType::H264;
+        case StreamCoding::Vc1:
+            return VideoType::Vc1;
+        default:
+            return VideoType::Mpeg2;  // MPEG-1 marks its pictures alike
+    }
 }
 
 }  // namespace
 
-bool PackScanner::registerStream(StreamKind kind, int32_t number, int32_t idByte) {
-    int32_t* entry = nullptr;
-    switch (kind) {
-        case StreamKind::Video:
-            entry = &streams_.videoId[static_cast<size_t>(number)];
-            break;
-        case StreamKind::Audio:
-            entry = &streams_.audioId[static_cast<size_t>(number)];
-            break;
-        case StreamKind::Subpicture:
-            entry = &streams_.subId[static_cast<size_t>(number)];
-            break;
+int32_t PackScanner::boxOf(StreamKind kind, int32_t key) {
+    const int32_t number = boxFor(streams_, kind, key, assignsBoxes_, hooks_.aobSource());
+    if (number < 0) {
+        hooks_.withoutBox(kind, key);
     }
-    if (*entry != kStreamAbsent) {
-        if (*entry != idByte) {
-            hooks_.numberTaken(kind, number, idByte, *entry);
+    return number;
+}
+
+void PackScanner::firstPayload(StreamKind kind, int32_t number, const uint8_t* data,
+                               size_t length) {
+    ScanState& s = state_;
+    const auto n = static_cast<size_t>(number);
+    int32_t* registered = kind == StreamKind::Video   ? &streams_.videoId[n]
+                          : kind == StreamKind::Audio ? &streams_.audioId[n]
+                                                      : &streams_.subId[n];
+    if (*registered != kStreamAbsent) {
+        return;
+    }
+    int32_t key = s.subIdByte;
+    if (kind == StreamKind::Video) {
+        key = s.videoIdByte;
+        if (!streams_.videoCodingSeen[n] && !isVc1Extension(static_cast<uint8_t>(key))) {
+            if (const std::optional<StreamCoding> coding = sniffVideoCoding(data, length)) {
+                streams_.videoCoding[n] = *coding;
+                streams_.videoCodingSeen[n] = true;
+                s.videoType = videoTypeOf(*coding);
+            }
         }
-        return false;
+    } else if (kind == StreamKind::Audio) {
+        key = s.audioIdByte;
+        if (!streams_.audioCodingSeen[n] && isMpegAudioKey(key)) {
+            if (const std::optional<StreamCoding> layer = sniffMpegAudioLayer(data, length)) {
+                streams_.audioCoding[n] = *layer;
+                streams_.audioCodingSeen[n] = true;
+            }
+        }
     }
-    *entry = idByte;
-    return true;
+    *registered = key;
+    hooks_.streamRegistered(kind, number, key, s);
 }
 
 void PackScanner::passOverRest() {
@@ -47,21 +77,25 @@ void PackScanner::passOverRest() {
 bool PackScanner::startCode(uint8_t streamId) {
     ScanState& s = state_;
     PacketKind kind;
+    s.extendedStream = false;
     if (isVideoStreamId(streamId)) {
-        s.videoNo = streamId & 1;
         s.videoIdByte = streamId;
-        s.videoType = streamId >= layout::kH264FirstId ? VideoType::H264 : VideoType::Mpeg2;
-        if (registerStream(StreamKind::Video, s.videoNo, streamId)) {
-            hooks_.streamRegistered(StreamKind::Video, s.videoNo, streamId, s);
+        s.videoNo = boxOf(StreamKind::Video, streamId);
+        if (s.videoNo >= 0) {
+            s.videoType = videoTypeOf(streams_.videoCoding[static_cast<size_t>(s.videoNo)]);
+            kind = PacketKind::Video;
+        } else {
+            kind = PacketKind::SkipPayload;
         }
-        kind = PacketKind::Video;
     } else if (streamId == layout::kExtendedStreamId) {
-        s.videoType = VideoType::Vc1;
-        kind = PacketKind::Video;
-    } else if (streamId >= layout::kMpegAudioFirstId &&
-               streamId <= layout::kMpegAudioScannedLastId) {
-        s.mpegAudioIdByte = streamId;
-        kind = PacketKind::MpegAudio;
+        // VC-1 only once its extension says so.
+        s.extendedStream = true;
+        kind = PacketKind::SkipPayload;
+    } else if (isMpegAudioStreamId(streamId)) {
+        s.audioIdByte = kMpegAudioKey | streamId;
+        s.audioCoding = AudioCoding::MpegAudio;
+        s.audioNo = boxOf(StreamKind::Audio, s.audioIdByte);
+        kind = s.audioNo >= 0 ? PacketKind::Audio : PacketKind::SkipPayload;
     } else if (streamId == layout::kProgramStreamMapId || streamId == layout::kPaddingStreamId) {
         kind = PacketKind::SkipPacket;
     } else if (streamId == layout::kPrivateStream1Id) {
@@ -69,10 +103,15 @@ bool PackScanner::startCode(uint8_t streamId) {
     } else if (streamId == layout::kPrivateStream2Id) {
         kind = PacketKind::PrivateStream2;
     } else {
+        if (streamId == layout::kPackStartId) {
+            s.packFound = true;
+        }
         return false;
     }
     s.packetKind = kind;
     s.lengthBytes = 2;
+    s.mpeg1Header = false;
+    s.mpeg1BufferBytes = 0;
     // A time stamp belongs to its own packet: none is carried over into this one.
     s.dropHeldPts();
     s.packetHasPts = false;
@@ -108,6 +147,66 @@ void PackScanner::timeStampByte(int index, uint8_t b) {
     }
 }
 
+void PackScanner::timeStampFieldByte(uint8_t b) {
+    ScanState& s = state_;
+    --s.headerBytes;
+    bool fieldDone = false;
+    if (s.ptsBytes > 0) {
+        --s.ptsBytes;
+        timeStampByte(5 - s.ptsBytes, b);
+        if (s.ptsBytes == 0) {
+            holdPts();
+            fieldDone = true;
+        }
+    } else {
+        --s.ptsDtsBytes;
+        const int index = 10 - s.ptsDtsBytes;
+        timeStampByte(index > 5 ? index - 5 : index, b);
+        if (index == 5) {
+            holdPts();
+        } else if (index == 10) {
+            s.videoDts = s.ptsAcc;
+            fieldDone = true;
+        }
+    }
+    if (fieldDone) {
+        if (s.headerBytes == 0) {
+            headerEnd();
+        } else if (s.extendedStream && (s.flags2 & 0x01) != 0) {
+            s.extFlagBytes = 1;
+        }
+    }
+}
+
+void PackScanner::mpeg1HeaderByte(uint8_t b) {
+    // ISO/IEC 11172-1 2.4.3.3: stuffing bytes, the buffer scale and size, then the time
+    // stamps, whose first byte carries their prefix.
+    ScanState& s = state_;
+    --s.remaining;
+    if (s.mpeg1BufferBytes > 0) {
+        --s.mpeg1BufferBytes;
+        return;
+    }
+    if (b == 0xFF && s.remaining > 0) {
+        return;
+    }
+    if ((b & 0xC0) == 0x40 && s.remaining > 0) {
+        s.mpeg1BufferBytes = 1;
+        return;
+    }
+    s.mpeg1Header = false;
+    const int prefix = b >> 4;
+    if (prefix == 2 || prefix == 3) {
+        s.flags2 = 0;
+        s.ptsBytes = prefix == 2 ? 5 : 0;
+        s.ptsDtsBytes = prefix == 3 ? 10 : 0;
+        s.headerBytes = prefix == 2 ? 5 : 10;
+        timeStampFieldByte(b);
+        return;
+    }
+    headerEnd();  // 0x0F: no time stamps
+}
+
 void PackScanner::headerEnd() {
     if (state_.packetKind == PacketKind::PrivateStream1) {
         state_.subHeaderBytes = 4;
@@ -124,12 +223,12 @@ void PackScanner::audioSubStream(uint8_t id) {
         s.inPayload = true;
     } else {
         s.audioIdByte = id;
-        s.audioNo = id & range->numberMask;
+        s.audioNo = boxOf(StreamKind::Audio, id);
         s.audioCoding = range->coding;
-        if (registerStream(StreamKind::Audio, s.audioNo, id)) {
-            hooks_.streamRegistered(StreamKind::Audio, s.audioNo, id, s);
-        }
-        if (range->coding == AudioCoding::Lpcm) {
+        if (s.audioNo < 0) {
+            s.packetKind = PacketKind::SkipPayload;
+            s.inPayload = true;
+        } else if (range->coding == AudioCoding::Lpcm) {
             s.lpcmExtraBytes = 3;
         } else if (range->coding == AudioCoding::TrueHd) {
             s.truehdExtraBytes = 1;
@@ -147,13 +246,10 @@ void PackScanner::subStreamByte(uint8_t b) {
     --s.subHeaderBytes;
     if (s.subHeaderBytes == 3) {
         if (isSubpictureId(b)) {
-            s.subNo = b & 31;
             s.subIdByte = b;
-            if (registerStream(StreamKind::Subpicture, s.subNo, b)) {
-                hooks_.streamRegistered(StreamKind::Subpicture, s.subNo, b, s);
-            }
+            s.subNo = boxOf(StreamKind::Subpicture, b);
             s.subHeaderBytes = 0;
-            s.packetKind = PacketKind::Subpicture;
+            s.packetKind = s.subNo >= 0 ? PacketKind::Subpicture : PacketKind::SkipPayload;
             s.inPayload = true;
         }
     } else if (s.subHeaderBytes == 0) {
@@ -190,12 +286,15 @@ void PackScanner::scanBlock(const uint8_t* block, size_t length) {
                 const int64_t a = std::min<int64_t>(s.remaining, n - i);
                 if (handsOver(s.packetKind)) {
                     int32_t number = s.videoNo;
-                    if (s.packetKind == PacketKind::Audio ||
-                        s.packetKind == PacketKind::MpegAudio) {
+                    StreamKind kind = StreamKind::Video;
+                    if (s.packetKind == PacketKind::Audio) {
                         number = s.audioNo;
+                        kind = StreamKind::Audio;
                     } else if (s.packetKind == PacketKind::Subpicture) {
                         number = s.subNo;
+                        kind = StreamKind::Subpicture;
                     }
+                    firstPayload(kind, number, block + i, static_cast<size_t>(a));
                     hooks_.payloadChunk(PayloadChunk{s.packetKind, number, static_cast<size_t>(i),
                                                      static_cast<size_t>(a)},
                                         s);
@@ -264,7 +363,16 @@ void PackScanner::scanBlock(const uint8_t* block, size_t length) {
             } else {
                 s.fixedBytes = 3;
             }
+        } else if (s.mpeg1Header || s.mpeg1BufferBytes > 0) {
+            mpeg1HeaderByte(b);
         } else if (s.fixedBytes > 0) {
+            if (s.fixedBytes == 3 && (b & 0xC0) != 0x80) {
+                // No MPEG-2 marker bits: the header of an MPEG-1 system stream.
+                s.fixedBytes = 0;
+                s.mpeg1Header = true;
+                mpeg1HeaderByte(b);
+                continue;
+            }
             --s.remaining;
             --s.fixedBytes;
             if (s.fixedBytes == 1) {
@@ -286,33 +394,7 @@ void PackScanner::scanBlock(const uint8_t* block, size_t length) {
             }
         } else if (s.ptsBytes > 0 || s.ptsDtsBytes > 0) {
             --s.remaining;
-            --s.headerBytes;
-            bool fieldDone = false;
-            if (s.ptsBytes > 0) {
-                --s.ptsBytes;
-                timeStampByte(5 - s.ptsBytes, b);
-                if (s.ptsBytes == 0) {
-                    holdPts();
-                    fieldDone = true;
-                }
-            } else {
-                --s.ptsDtsBytes;
-                const int index = 10 - s.ptsDtsBytes;
-                timeStampByte(index > 5 ? index - 5 : index, b);
-                if (index == 5) {
-                    holdPts();
-                } else if (index == 10) {
-                    s.videoDts = s.ptsAcc;
-                    fieldDone = true;
-                }
-            }
-            if (fieldDone) {
-                if (s.headerBytes == 0) {
-                    headerEnd();
-                } else if (s.packetKind == PacketKind::Video && (s.flags2 & 0x01) != 0) {
-                    s.extFlagBytes = 1;
-                }
-            }
+            timeStampFieldByte(b);
         } else if (s.extFlagBytes > 0) {
             --s.remaining;
             --s.headerBytes;
@@ -323,7 +405,7 @@ void PackScanner::scanBlock(const uint8_t* block, size_t length) {
                 } else if ((b & 0x01) != 0) {
                     s.ext2Bytes = 2;
                 } else if (s.headerBytes == 0) {
-                    s.inPayload = true;
+                    headerEnd();
                 }
             }
         } else if (s.pstdBytes > 0) {
@@ -333,7 +415,7 @@ void PackScanner::scanBlock(const uint8_t* block, size_t length) {
                 if ((s.extFlags & 0x01) != 0) {
                     s.ext2Bytes = 2;
                 } else if (s.headerBytes == 0) {
-                    s.inPayload = true;
+                    headerEnd();
                 }
             }
         } else if (s.ext2Bytes > 0) {
@@ -341,18 +423,16 @@ void PackScanner::scanBlock(const uint8_t* block, size_t length) {
             --s.headerBytes;
             if (--s.ext2Bytes == 0) {
                 const auto extension = static_cast<uint8_t>(b & 0x7F);
-                if (isVc1Extension(extension)) {
-                    s.videoNo = extension - kVc1FirstExtension;
+                if (s.extendedStream && isVc1Extension(extension)) {
                     s.videoIdByte = extension;
-                    if (registerStream(StreamKind::Video, s.videoNo, extension)) {
-                        hooks_.streamRegistered(StreamKind::Video, s.videoNo, extension, s);
+                    s.videoNo = boxOf(StreamKind::Video, extension);
+                    if (s.videoNo >= 0) {
+                        s.videoType = VideoType::Vc1;
+                        s.packetKind = PacketKind::Video;
                     }
-                    s.packetKind = PacketKind::Video;
-                } else {
-                    s.packetKind = PacketKind::SkipPayload;
                 }
                 if (s.headerBytes == 0) {
-                    s.inPayload = true;
+                    headerEnd();
                 }
             }
         } else if (s.headerBytes > 0) {

@@ -15,7 +15,10 @@ namespace tolvane {
 // and never moves backwards; all state is carried from one block to the next.
 class PackScanner {
 public:
-    PackScanner(StreamTable& streams, PassHooks& hooks) : streams_(streams), hooks_(hooks) {}
+    // A scanner that `assignsBoxes` gives a box to each new stream it meets (a read); one that
+    // does not leaves a stream without one of the boxes it was handed out (a writing job).
+    PackScanner(StreamTable& streams, PassHooks& hooks, bool assignsBoxes)
+        : streams_(streams), hooks_(hooks), assignsBoxes_(assignsBoxes) {}
 
     void scanBlock(const uint8_t* block, size_t length);
 
@@ -32,10 +35,16 @@ private:
     void passOverRest();
     // Passes over the rest of the current packet from position i of a block of n bytes.
     void passOver(int64_t& i, int64_t n);
-    bool registerStream(StreamKind kind, int32_t number, int32_t idByte);
+    void mpeg1HeaderByte(uint8_t b);
+    void timeStampFieldByte(uint8_t b);
+    // The box of stream `key`; -1, said to the hooks, when it has none.
+    int32_t boxOf(StreamKind kind, int32_t key);
+    // The stream's first payload of the pass: its coding is looked for, then it is registered.
+    void firstPayload(StreamKind kind, int32_t number, const uint8_t* data, size_t length);
 
     StreamTable& streams_;
     PassHooks& hooks_;
+    const bool assignsBoxes_;
     ScanState state_;
 };
 

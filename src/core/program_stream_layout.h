@@ -18,12 +18,10 @@ inline constexpr uint8_t kPaddingStreamId = 0xBE;
 inline constexpr uint8_t kPrivateStream2Id = 0xBF;
 inline constexpr uint8_t kMpegAudioFirstId = 0xC0;
 inline constexpr uint8_t kMpegAudioLastId = 0xDF;
-// MPEG audio ids the scanner takes as streams; 0xD0..0xDF are left to the rebuilder to drop.
-inline constexpr uint8_t kMpegAudioScannedLastId = 0xCF;
-// MPEG-2 video 0xE0, 0xE1; H.264 0xE2, 0xE3.
+// Video 0xE0..0xEF; on HD DVD MPEG-2 is 0xE0, 0xE1 and H.264 0xE2, 0xE3.
 inline constexpr uint8_t kVideoFirstId = 0xE0;
 inline constexpr uint8_t kH264FirstId = 0xE2;
-inline constexpr uint8_t kVideoLastId = 0xE3;
+inline constexpr uint8_t kVideoLastId = 0xEF;
 inline constexpr uint8_t kExtendedStreamId = 0xFD;
 // VC-1 under the extended stream id: stream_id_extension 0x55 and 0x56.
 inline constexpr uint8_t kVc1FirstExtension = 0x55;

@@ -10,7 +10,7 @@ enum class PacketKind : uint8_t {
     Audio = 1,        // private stream 1 audio
     SkipPayload = 2,  // payload to pass over
     SkipPacket = 3,   // whole packet to pass over
-    MpegAudio = 4,
+    // 4 was MPEG audio, which is audio like the others now.
     PrivateStream1 = 5,  // before its sub-stream is known
     Subpicture = 6,
     PrivateStream2 = 7,
@@ -19,7 +19,7 @@ enum class PacketKind : uint8_t {
 
 enum class VideoType : uint8_t { Mpeg2 = 0, H264 = 1, Vc1 = 2 };
 
-enum class AudioCoding : uint8_t { Ac3 = 0, Eac3 = 1, Dts = 2, Lpcm = 3, TrueHd = 4 };
+enum class AudioCoding : uint8_t { Ac3 = 0, Eac3 = 1, Dts = 2, Lpcm = 3, TrueHd = 4, MpegAudio = 5 };
 
 // The byte scanner's state for one pass. It is carried from block to block, so a header that
 // straddles two blocks is read correctly.
@@ -43,6 +43,13 @@ struct ScanState {
     int lpcmExtraBytes = 0;
     int truehdExtraBytes = 0;
     int ps2IdBytes = 0;
+    // An MPEG-1 packet header is being read: stuffing, buffer size, then its time stamps.
+    bool mpeg1Header = false;
+    int mpeg1BufferBytes = 0;
+    // The packet is of the extended stream id, whose extension may name VC-1.
+    bool extendedStream = false;
+    // A pack header was met: the source is a program stream.
+    bool packFound = false;
     uint32_t ptsAcc = 0;
     // The PTS of the last header that carried one, until a pass uses it. `ptsHeld` says that
     // one is held: a PTS of 0 is a time like any other.
@@ -56,9 +63,8 @@ struct ScanState {
     int32_t audioNo = -1;
     int32_t subNo = -1;
     int32_t videoIdByte = 0;
-    int32_t audioIdByte = 0;
+    int32_t audioIdByte = 0;  // the stream's key: kMpegAudioKey set for MPEG audio
     int32_t subIdByte = 0;
-    int32_t mpegAudioIdByte = 0;
     VideoType videoType = VideoType::Mpeg2;
     AudioCoding audioCoding = AudioCoding::Ac3;
     bool firstDsi = true;
@@ -78,7 +84,7 @@ struct ScanState {
     bool idle() const {
         return !inPayload && !skipRest && ps2IdBytes == 0 && !dsiPending && !controlPending &&
                lengthBytes == 0 && fixedBytes == 0 && ptsBytes == 0 && ptsDtsBytes == 0 &&
-               extFlagBytes == 0 && pstdBytes == 0 && ext2Bytes == 0 && headerBytes == 0 &&
+               extFlagBytes == 0 && pstdBytes == 0 && !mpeg1Header && mpeg1BufferBytes == 0 && ext2Bytes == 0 && headerBytes == 0 &&
                subHeaderBytes == 0 && lpcmExtraBytes == 0 && truehdExtraBytes == 0;
     }
 };

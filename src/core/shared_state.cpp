@@ -29,15 +29,65 @@ const int32_t* boxIdEntry(const StreamTable& streams, StreamKind kind, int32_t n
     return boxIdEntry(const_cast<StreamTable&>(streams), kind, number);
 }
 
-bool belongsToBox(StreamTable& streams, StreamKind kind, int32_t number, int32_t idByte) {
-    int32_t* box = boxIdEntry(streams, kind, number);
-    if (box == nullptr) {
-        return false;
+namespace {
+
+template <size_t N>
+int32_t boxIn(std::array<int32_t, N>& boxes, int32_t key, int32_t natural, bool assign) {
+    for (size_t n = 0; n < N; ++n) {
+        if (boxes[n] == key) {
+            return static_cast<int32_t>(n);
+        }
     }
-    if (*box == kStreamAnnounced) {
-        *box = idByte;
+    const bool naturalInside = natural >= 0 && natural < static_cast<int32_t>(N);
+    if (naturalInside && boxes[static_cast<size_t>(natural)] == kStreamAnnounced) {
+        boxes[static_cast<size_t>(natural)] = key;
+        return natural;
     }
-    return *box == idByte;
+    if (!assign) {
+        return -1;
+    }
+    const size_t start = naturalInside ? static_cast<size_t>(natural) : 0;
+    for (size_t k = 0; k < N; ++k) {
+        const size_t n = (start + k) % N;
+        if (boxes[n] == kStreamAbsent) {
+            boxes[n] = key;
+            return static_cast<int32_t>(n);
+        }
+    }
+    return -1;
+}
+
+}  // namespace
+
+int32_t boxFor(StreamTable& streams, StreamKind kind, int32_t key, bool assign, bool aobSource) {
+    const int32_t natural = naturalNumber(kind, key);
+    switch (kind) {
+        case StreamKind::Video: {
+            const int32_t n = boxIn(streams.videoBoxId, key, natural, assign);
+            if (n >= 0 && !streams.videoCodingSeen[static_cast<size_t>(n)]) {
+                streams.videoCoding[static_cast<size_t>(n)] = nominalCoding(kind, key, aobSource);
+            }
+            return n;
+        }
+        case StreamKind::Audio: {
+            const int32_t n = boxIn(streams.audioBoxId, key, natural, assign);
+            if (n >= 0 && !streams.audioCodingSeen[static_cast<size_t>(n)]) {
+                streams.audioCoding[static_cast<size_t>(n)] = nominalCoding(kind, key, aobSource);
+            }
+            return n;
+        }
+        case StreamKind::Subpicture:
+            break;
+    }
+    return boxIn(streams.subBoxId, key, natural, assign);
+}
+
+void clearBoxes(StreamTable& streams) {
+    streams.videoBoxId.fill(kStreamAbsent);
+    streams.audioBoxId.fill(kStreamAbsent);
+    streams.subBoxId.fill(kStreamAbsent);
+    streams.videoCodingSeen.fill(false);
+    streams.audioCodingSeen.fill(false);
 }
 
 void resetForReadJob(SharedState& state) {
@@ -56,6 +106,9 @@ void resetForReadJob(SharedState& state) {
     state.job.countedVob.reset();
     state.job.firstVobNumber.reset();
     state.job.copyControl.reset();
+    clearBoxes(state.streams);
+    state.streams.withoutBoxReported = {};
+    state.streams.warnings.clear();
 }
 
 void resetForDemuxJob(SharedState& state) {

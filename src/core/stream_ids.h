@@ -11,6 +11,38 @@ namespace tolvane {
 
 enum class StreamKind : uint8_t { Video, Audio, Subpicture };
 
+// What a stream holds, as far as the program tells codings apart.
+enum class StreamCoding : uint8_t {
+    Mpeg2,
+    H264,
+    Vc1,
+    Ac3,
+    Eac3,
+    Dts,
+    TrueHd,
+    Mlp,
+    Lpcm,
+    Subpicture,
+    Mpeg1,
+    Mp1,
+    Mp2,
+    Mp3,
+};
+
+// MPEG audio streams are told apart from private-stream-1 sub-streams of the same byte (E-AC-3
+// 0xC0 against MPEG audio 0xC0) by this bit above their stream id.
+inline constexpr int32_t kMpegAudioKey = 0x100;
+
+inline bool isMpegAudioKey(int32_t key) {
+    return (key & kMpegAudioKey) != 0;
+}
+
+// The byte a stream is known by in reports and on disc: the stream id, sub-stream id or
+// stream_id_extension.
+inline int32_t idByteOf(int32_t key) {
+    return key & 0xFF;
+}
+
 // Private-stream-1 audio: the sub-stream id ranges, their coding, and the mask that turns an id
 // into its stream number.
 struct AudioRange {
@@ -46,9 +78,68 @@ inline bool isVc1Extension(uint8_t extension) {
     return extension >= layout::kVc1FirstExtension && extension <= layout::kVc1LastExtension;
 }
 
-// MPEG-2 and H.264 video stream ids.
+// Video stream ids: MPEG-1, MPEG-2 or H.264, told apart by the stream's first payload.
 inline bool isVideoStreamId(uint8_t streamId) {
     return streamId >= layout::kVideoFirstId && streamId <= layout::kVideoLastId;
+}
+
+inline bool isMpegAudioStreamId(uint8_t streamId) {
+    return streamId >= layout::kMpegAudioFirstId && streamId <= layout::kMpegAudioLastId;
+}
+
+// The coding a stream's id stands for until its payload says otherwise.
+inline StreamCoding nominalCoding(StreamKind kind, int32_t key, bool aobSource) {
+    const auto id = static_cast<uint8_t>(idByteOf(key));
+    switch (kind) {
+        case StreamKind::Video:
+            if (isVc1Extension(id)) {
+                return StreamCoding::Vc1;
+            }
+            return id == layout::kH264FirstId || id == layout::kH264FirstId + 1
+                       ? StreamCoding::H264
+                       : StreamCoding::Mpeg2;
+        case StreamKind::Subpicture:
+            return StreamCoding::Subpicture;
+        case StreamKind::Audio:
+            break;
+    }
+    if (isMpegAudioKey(key)) {
+        return StreamCoding::Mp2;
+    }
+    const AudioRange* range = audioRangeOf(id);
+    switch (range != nullptr ? range->coding : AudioCoding::Lpcm) {
+        case AudioCoding::Ac3:
+            return StreamCoding::Ac3;
+        case AudioCoding::Eac3:
+            return StreamCoding::Eac3;
+        case AudioCoding::Dts:
+            return StreamCoding::Dts;
+        case AudioCoding::TrueHd:
+            return StreamCoding::TrueHd;
+        case AudioCoding::Lpcm:
+        case AudioCoding::MpegAudio:
+            break;
+    }
+    // DVD-Audio carries MLP where video discs carry LPCM.
+    return id == 0xA1 && aobSource ? StreamCoding::Mlp : StreamCoding::Lpcm;
+}
+
+// The number a stream's id gives it, the box it takes when that box is free.
+inline int32_t naturalNumber(StreamKind kind, int32_t key) {
+    const auto id = static_cast<uint8_t>(idByteOf(key));
+    switch (kind) {
+        case StreamKind::Video:
+            return isVc1Extension(id) ? id - layout::kVc1FirstExtension : id & 15;
+        case StreamKind::Subpicture:
+            return id & 31;
+        case StreamKind::Audio:
+            break;
+    }
+    if (isMpegAudioKey(key)) {
+        return id & 31;
+    }
+    const AudioRange* range = audioRangeOf(id);
+    return range != nullptr ? id & range->numberMask : 0;
 }
 
 // One stream as the stream boxes know it: its kind, its box number and its identifying byte.
@@ -58,7 +149,8 @@ struct StreamRef {
     uint8_t idByte;
 };
 
-// The stream of a private-stream-1 sub-stream id, when it is one the program knows.
+// The stream of a private-stream-1 sub-stream id, when it is one the program knows. Its number is
+// the natural one, which the box table may have moved.
 inline std::optional<StreamRef> privateStreamOf(uint8_t subStreamId) {
     if (isSubpictureId(subStreamId)) {
         return StreamRef{StreamKind::Subpicture, subStreamId & 31, subStreamId};
@@ -69,14 +161,18 @@ inline std::optional<StreamRef> privateStreamOf(uint8_t subStreamId) {
     return std::nullopt;
 }
 
-// The identifying byte that the stream of coding `idByte` gets under stream number `number`.
-inline uint8_t renumberedId(StreamKind kind, uint8_t idByte, int32_t number) {
+// The identifying byte that the stream `key` gets under stream number `number`.
+inline uint8_t renumberedId(StreamKind kind, int32_t key, int32_t number) {
     const auto n = static_cast<uint8_t>(number);
+    const auto idByte = static_cast<uint8_t>(idByteOf(key));
     switch (kind) {
         case StreamKind::Video:
             return isVc1Extension(idByte) ? static_cast<uint8_t>(kVc1FirstExtension + n)
                                           : static_cast<uint8_t>((idByte & 0xFE) | n);
         case StreamKind::Audio: {
+            if (isMpegAudioKey(key)) {
+                return static_cast<uint8_t>(layout::kMpegAudioFirstId | n);
+            }
             const AudioRange* range = audioRangeOf(idByte);
             return static_cast<uint8_t>((range != nullptr ? range->first : idByte) | n);
         }
@@ -104,11 +200,15 @@ inline std::string idText(int32_t idByte) {
     return std::string("0x") + kDigits[(idByte >> 4) & 15] + kDigits[idByte & 15];
 }
 
-// "Audio stream 0x88": how the log names a stream that has no box to name it by.
-inline std::string streamText(StreamKind kind, int32_t idByte) {
+// "Audio stream 0x88", "MPEG audio stream 0xC0": how the log names a stream that has no box
+// to name it by.
+inline std::string streamText(StreamKind kind, int32_t key) {
+    if (isMpegAudioKey(key)) {
+        return "MPEG audio stream " + idText(idByteOf(key));
+    }
     std::string text = streamKindName(kind);
     text[0] = static_cast<char>(text[0] - 'a' + 'A');
-    return text + " stream " + idText(idByte);
+    return text + " stream " + idText(key);
 }
 
 }  // namespace tolvane

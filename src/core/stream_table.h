@@ -4,6 +4,8 @@
 #include <bitset>
 #include <cstdint>
 #include <optional>
+#include <string>
+#include <vector>
 
 #include "core/output_sink.h"
 #include "core/stream_header.h"
@@ -33,13 +35,20 @@ struct StreamTable {
     std::array<bool, 32> subReported{};
     std::array<int64_t, 16> frameCount{};  // 64 bits: no file can hold more codes
     std::array<double, 16> frameRate{};
-    // The stream each box stands for: the identifying byte the read job labelled it with,
-    // kStreamAnnounced for a box the playlist reader filled, kStreamAbsent for an empty box.
-    // Set when the boxes are labelled; the passes leave it alone. A writing job pins an
-    // announced box to the first coding it meets under that number.
+    // The stream each box stands for across the files of a job: the stream's key (its
+    // identifying byte, kMpegAudioKey added for MPEG audio), kStreamAnnounced for a box the
+    // playlist reader filled, kStreamAbsent for an empty box. A read gives each new stream a
+    // box as it meets it; a writing job takes the boxes it is handed and pins an announced box
+    // to the first coding it meets under that number.
     std::array<int32_t, 2> videoBoxId = absentIds<2>();
     std::array<int32_t, 16> audioBoxId = absentIds<16>();
     std::array<int32_t, 32> subBoxId = absentIds<32>();
+    // The coding each box's stream holds: its id's, until its first payload showed another.
+    std::array<StreamCoding, 2> videoCoding{};
+    std::array<StreamCoding, 16> audioCoding{};
+    // Whether that coding came from the stream's payload, and so is not looked for again.
+    std::array<bool, 2> videoCodingSeen{};
+    std::array<bool, 16> audioCodingSeen{};
     // The first PTS of each stream in the current read job, the first file's before the
     // second's: what its delay against the video is measured from.
     std::array<std::optional<uint32_t>, 2> videoFirstPts{};
@@ -48,9 +57,11 @@ struct StreamTable {
     // The header values of each stream the read job analysed, the last file's.
     std::array<StreamHeader, 2> videoHeader{};
     std::array<StreamHeader, 16> audioHeader{};
-    // Streams a writing job met without a box and has said so, per kind (and MPEG audio last)
-    // and identifying byte.
+    // Streams a job met without a box and has said so, per kind (and MPEG audio last) and
+    // identifying byte.
     std::array<std::bitset<256>, 4> withoutBoxReported;
+    // What the read said of streams it had to leave out, for reports.
+    std::vector<std::string> warnings;
     // Outputs of the ticked streams during a demux job; owned by that job, null otherwise.
     std::array<OutputSink*, 2> videoOut{};
     std::array<OutputSink*, 16> audioOut{};
@@ -78,13 +89,35 @@ inline bool firstMention(std::bitset<256>& said, int32_t idByte) {
     return true;
 }
 
+// The same for the stream `key` of `kind`, MPEG audio in a slot of its own.
+inline bool firstMention(StreamTable& streams, StreamKind kind, int32_t key) {
+    const size_t slot = isMpegAudioKey(key) ? kMpegAudioSlot : static_cast<size_t>(kind);
+    return firstMention(streams.withoutBoxReported[slot], key);
+}
+
+// The coding of the stream in box `number` of `kind`.
+inline StreamCoding boxCoding(const StreamTable& streams, StreamKind kind, int32_t number) {
+    if (kind == StreamKind::Video && number >= 0 && number < 2) {
+        return streams.videoCoding[static_cast<size_t>(number)];
+    }
+    if (kind == StreamKind::Audio && number >= 0 && number < 16) {
+        return streams.audioCoding[static_cast<size_t>(number)];
+    }
+    return StreamCoding::Subpicture;
+}
+
 // The entry of `number` in the box-id table of `kind`; null for a number without a box.
 int32_t* boxIdEntry(StreamTable& streams, StreamKind kind, int32_t number);
 const int32_t* boxIdEntry(const StreamTable& streams, StreamKind kind, int32_t number);
 
-// Whether a packet of `idByte` under `number` belongs to that number's box. An announced box
-// takes the first coding it is asked about and keeps it.
-bool belongsToBox(StreamTable& streams, StreamKind kind, int32_t number, int32_t idByte);
+// The box of the stream `key` of `kind`, or -1 when it has none. An announced box under the
+// stream's natural number takes it. With `assign`, a stream without a box takes its natural
+// number when that box is free, otherwise the next free box of its kind (its coding set from
+// its id); -1 only when every box of the kind is taken.
+int32_t boxFor(StreamTable& streams, StreamKind kind, int32_t key, bool assign, bool aobSource);
+
+// Every box of every kind empty.
+void clearBoxes(StreamTable& streams);
 
 inline bool isPresent(int32_t idEntry) {
     return idEntry != kStreamAbsent;

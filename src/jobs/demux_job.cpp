@@ -44,15 +44,15 @@ OutputSink** outputSlot(StreamTable& streams, StreamKind kind, int number) {
 }
 
 std::string outputFileName(const StreamBox& box, const std::string& prefix,
-                           const OutputNaming& naming, bool aobSource) {
+                           const OutputNaming& naming) {
     std::string name = prefix + "." + safeFileNamePart(box.label);
     if (box.kind == StreamKind::Audio && naming.delayNames && box.delayMs) {
         // The convention muxing front ends read a track's delay from.
         name += " DELAY " + std::to_string(*box.delayMs) + "ms";
     }
     std::optional<std::string> extension;
-    if (naming.extensionByCoding) {
-        extension = codingExtension(box.kind, box.id, aobSource);
+    if (naming.extensionByCoding && box.coding) {
+        extension = codingExtension(*box.coding);
     }
     if (!extension) {
         extension = box.kind == StreamKind::Video   ? naming.videoExtension
@@ -70,7 +70,7 @@ void checkOutputFileName(const std::string& name, PathStyle style) {
     }
 }
 
-void DemuxJob::createOutputs(const DemuxInput& input, const std::string& prefix, bool aobSource,
+void DemuxJob::createOutputs(const DemuxInput& input, const std::string& prefix,
                              std::vector<OpenOutput>& outputs) {
     struct Planned {
         const StreamBox* box;
@@ -81,7 +81,7 @@ void DemuxJob::createOutputs(const DemuxInput& input, const std::string& prefix,
         if (!box.chosen || outputSlot(context_.state.streams, box.kind, box.number) == nullptr) {
             continue;
         }
-        planned.push_back({&box, outputFileName(box, prefix, input.naming, aobSource)});
+        planned.push_back({&box, outputFileName(box, prefix, input.naming)});
     }
     // Every name is checked before the first file is created, so that a bad one cannot leave
     // the others truncated.
@@ -118,7 +118,7 @@ DemuxResult DemuxJob::run(const DemuxInput& input) {
         log.slog("Opening", StatusPanel::Job);
         openSource(input.sourcePath);
         log.log(sizeReport(state.job.source->size()));
-        createOutputs(input, prefix, options.sourceIsAob(), outputs);
+        createOutputs(input, prefix, outputs);
         log.log("Demuxing...");
         log.slog("Demuxing " + sourceName, StatusPanel::Job);
         runPass(PassMode::Demux, options);

@@ -47,7 +47,7 @@ struct DemuxResult : PassesResult {
 // The file a box's stream is demuxed to: `prefix`, the box's caption, its delay when the naming
 // asks for it, and the extension.
 std::string outputFileName(const StreamBox& box, const std::string& prefix,
-                           const OutputNaming& naming, bool aobSource);
+                           const OutputNaming& naming);
 // Throws JobError for a name longer than file systems take.
 void checkOutputFileName(const std::string& name, PathStyle style);
 // A stream's output file while a job writes it.
@@ -78,7 +78,7 @@ public:
     DemuxResult run(const DemuxInput& input);
 
 private:
-    void createOutputs(const DemuxInput& input, const std::string& prefix, bool aobSource,
+    void createOutputs(const DemuxInput& input, const std::string& prefix,
                        std::vector<OpenOutput>& outputs);
 };
 

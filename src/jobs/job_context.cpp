@@ -31,7 +31,7 @@ JobContext withDefaults(JobContext context) {
     return context;
 }
 
-std::vector<StreamBox> labelledBoxes(const StreamTable& streams, bool aobSource) {
+std::vector<StreamBox> labelledBoxes(const StreamTable& streams) {
     std::vector<StreamBox> boxes;
     const auto add = [&](StreamKind kind, const auto& ids, const auto& firstPts,
                          const StreamHeader* headers) {
@@ -40,15 +40,21 @@ std::vector<StreamBox> labelledBoxes(const StreamTable& streams, bool aobSource)
                 continue;
             }
             const int number = static_cast<int>(n);
+            // A box the playlist announced and no stream took has no coding yet.
+            std::optional<StreamCoding> coding;
+            if (ids[n] != kStreamAnnounced) {
+                coding = boxCoding(streams, kind, number);
+            }
             boxes.push_back(StreamBox{
                 .kind = kind,
                 .number = number,
                 .id = ids[n],
-                .label = streamLabel(kind, ids[n]) + streamBoxSuffix(kind, number),
+                .label = (coding ? streamLabel(*coding, ids[n]) : streamLabel(kind, ids[n])) +
+                         streamBoxSuffix(kind, number),
                 .firstPts = firstPts[n],
                 .delayMs =
                     kind == StreamKind::Video ? std::nullopt : streamDelayMs(streams, kind, number),
-                .coding = streamCoding(kind, ids[n], aobSource),
+                .coding = coding,
                 .header = headers != nullptr ? headers[n] : StreamHeader{},
             });
         }
@@ -60,12 +66,19 @@ std::vector<StreamBox> labelledBoxes(const StreamTable& streams, bool aobSource)
 }
 
 void storeBoxIds(StreamTable& streams, const std::vector<StreamBox>& boxes) {
-    streams.videoBoxId.fill(kStreamAbsent);
-    streams.audioBoxId.fill(kStreamAbsent);
-    streams.subBoxId.fill(kStreamAbsent);
+    clearBoxes(streams);
     for (const StreamBox& box : boxes) {
         if (int32_t* entry = boxIdEntry(streams, box.kind, box.number)) {
             *entry = box.id;
+            // The read's coding stands: a writing job does not look for it again.
+            const auto n = static_cast<size_t>(box.number);
+            if (box.coding && box.kind == StreamKind::Video) {
+                streams.videoCoding[n] = *box.coding;
+                streams.videoCodingSeen[n] = true;
+            } else if (box.coding && box.kind == StreamKind::Audio) {
+                streams.audioCoding[n] = *box.coding;
+                streams.audioCodingSeen[n] = true;
+            }
         }
     }
 }

@@ -56,7 +56,8 @@ struct PassSettings {
 struct StreamBox {
     StreamKind kind = StreamKind::Video;
     int number = 0;
-    // The identifying byte; kStreamAnnounced for a box a playlist filled.
+    // The stream's key: its identifying byte, kMpegAudioKey added for MPEG audio;
+    // kStreamAnnounced for a box a playlist filled.
     int32_t id = 0;
     std::string label;
     // The first PTS the read met, 90 kHz ticks.
@@ -71,7 +72,7 @@ struct StreamBox {
 
 // The boxes that `streams` holds ids for, in box order (video, audio, subpicture), with the
 // captions the read gives them and their first times.
-std::vector<StreamBox> labelledBoxes(const StreamTable& streams, bool aobSource);
+std::vector<StreamBox> labelledBoxes(const StreamTable& streams);
 
 // Stores the boxes' ids in the stream table, every other box empty.
 void storeBoxIds(StreamTable& streams, const std::vector<StreamBox>& boxes);

@@ -75,16 +75,13 @@ int32_t PackRebuilder::newNumber(StreamKind kind, int32_t number) const {
     return at(selection_.subpicture);
 }
 
-void PackRebuilder::leftOut(size_t slot, const std::string& stream, uint8_t idByte) {
-    if (firstMention(streams_.withoutBoxReported[slot], idByte)) {
-        reporter_.log(stream + " has no stream box: left out.");
-    }
-}
-
 bool PackRebuilder::keepStream(uint8_t* pack, size_t idOffset, uint8_t bitsKept, StreamKind kind,
-                               int32_t number, uint8_t idByte) {
-    if (!belongsToBox(streams_, kind, number, idByte)) {
-        leftOut(static_cast<size_t>(kind), streamText(kind, idByte), idByte);
+                               int32_t key) {
+    const int32_t number = boxFor(streams_, kind, key, false, false);
+    if (number < 0) {
+        if (firstMention(streams_, kind, key)) {
+            reporter_.log(streamText(kind, key) + " has no stream box: left out.");
+        }
         return false;
     }
     const int32_t renumbered = newNumber(kind, number);
@@ -92,7 +89,7 @@ bool PackRebuilder::keepStream(uint8_t* pack, size_t idOffset, uint8_t bitsKept,
         return false;  // its box is not ticked
     }
     const auto id =
-        static_cast<uint8_t>((pack[idOffset] & bitsKept) | renumberedId(kind, idByte, renumbered));
+        static_cast<uint8_t>((pack[idOffset] & bitsKept) | renumberedId(kind, key, renumbered));
     changed_ = changed_ || id != pack[idOffset];
     pack[idOffset] = id;
     return true;
@@ -147,7 +144,7 @@ bool PackRebuilder::process(uint8_t* pack, size_t length, bool advancedPacks,
         }
         const std::optional<StreamRef> ref = privateStreamOf(static_cast<uint8_t>(subStreamId));
         // A sub-stream the program does not know is no stream of the boxes: it stays.
-        return !ref || keepStream(pack, idOffset, 0, ref->kind, ref->number, ref->idByte);
+        return !ref || keepStream(pack, idOffset, 0, ref->kind, ref->idByte);
     }
     if (streamId == kExtendedStreamId && at(kFlags2) >= 0) {
         const int32_t flags = at(kFlags2);
@@ -162,16 +159,13 @@ bool PackRebuilder::process(uint8_t* pack, size_t length, bool advancedPacks,
             return true;
         }
         const auto id = static_cast<uint8_t>(extension & 0x7F);
-        return keepStream(pack, idOffset, 0x80, StreamKind::Video, id - kVc1FirstExtension, id);
+        return keepStream(pack, idOffset, 0x80, StreamKind::Video, id);
     }
     if (streamId >= 0 && isVideoStreamId(static_cast<uint8_t>(streamId))) {
-        const auto id = static_cast<uint8_t>(streamId);
-        return keepStream(pack, kStreamId, 0, StreamKind::Video, id & 1, id);
+        return keepStream(pack, kStreamId, 0, StreamKind::Video, streamId);
     }
-    if (streamId >= kMpegAudioFirstId && streamId <= kMpegAudioLastId) {
-        leftOut(kMpegAudioSlot, "MPEG audio stream " + idText(streamId),
-                static_cast<uint8_t>(streamId));
-        return false;
+    if (streamId >= 0 && isMpegAudioStreamId(static_cast<uint8_t>(streamId))) {
+        return keepStream(pack, kStreamId, 0, StreamKind::Audio, kMpegAudioKey | streamId);
     }
     if (streamId == kPrivateStream2Id &&
         at(kFirstPacketPs2SubStreamId) == kAdvancedPackSubStreamId) {

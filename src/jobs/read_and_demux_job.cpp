@@ -29,7 +29,7 @@ public:
 // and its output the moment it is registered, as the read would have given them.
 class ReadAndDemuxPass : public PassHooks {
 public:
-    using CreateOutput = std::function<void(StreamKind, int32_t number, int32_t idByte)>;
+    using CreateOutput = std::function<void(StreamKind, int32_t number, int32_t key)>;
 
     // `options` leave frame counting out: this pass counts once for both.
     ReadAndDemuxPass(SharedState& state, Reporter& log, Reporter& demuxLog,
@@ -39,28 +39,32 @@ public:
           countFrames_(countFrames),
           detection_(state, log, options, analysers),
           demux_(state, demuxLog, options),
+          demuxLog_(demuxLog),
           createOutput_(std::move(createOutput)) {}
 
     std::optional<int64_t> fastCheckLimit() override { return detection_.fastCheckLimit(); }
 
-    void streamRegistered(StreamKind kind, int32_t number, int32_t idByte,
-                          ScanState& scan) override {
-        detection_.streamRegistered(kind, number, idByte, scan);
-        if (int32_t* box = boxIdEntry(state_.streams, kind, number)) {
-            *box = idByte;
-            if (!demuxFailed_) {
-                try {
-                    createOutput_(kind, number, idByte);
-                } catch (const JobError&) {
-                    demuxFailed();
-                }
+    void streamRegistered(StreamKind kind, int32_t number, int32_t key, ScanState& scan) override {
+        detection_.streamRegistered(kind, number, key, scan);
+        if (!demuxFailed_ && *outputSlot(state_.streams, kind, number) == nullptr) {
+            try {
+                createOutput_(kind, number, key);
+            } catch (const JobError&) {
+                demuxFailed();
             }
         }
     }
 
-    void numberTaken(StreamKind kind, int32_t number, int32_t idByte, int32_t takenBy) override {
-        detection_.numberTaken(kind, number, idByte, takenBy);
+    void withoutBox(StreamKind kind, int32_t key) override {
+        detection_.withoutBox(kind, key);
+        // The demux job, handed the read's boxes, would say so in its own part of the log.
+        const size_t slot = isMpegAudioKey(key) ? kMpegAudioSlot : static_cast<size_t>(kind);
+        if (firstMention(demuxWithoutBox_[slot], key)) {
+            demuxLog_.log(notWrittenLine(kind, key));
+        }
     }
+
+    bool aobSource() const override { return detection_.aobSource(); }
 
     void payloadChunk(const PayloadChunk& chunk, ScanState& scan) override {
         if (countFrames_ && chunk.kind == PacketKind::Video && chunk.number >= 0) {
@@ -114,9 +118,7 @@ private:
         const auto n = static_cast<size_t>(chunk.number);
         const uint8_t* data = state_.job.buffer.data() + chunk.offset;
         int64_t& readCount = state_.streams.frameCount[n];
-        const int32_t* box = boxIdEntry(state_.streams, StreamKind::Video, chunk.number);
-        const bool written =
-            box != nullptr && *box == scan.videoIdByte && state_.streams.videoOut[n] != nullptr;
+        const bool written = state_.streams.videoOut[n] != nullptr;
         // While the demux has written every video chunk the read counted, one count serves
         // both. From the first chunk it passes over on, each keeps a counter of its own.
         if (written && !apart_) {
@@ -139,6 +141,8 @@ private:
     const bool countFrames_;
     DetectionPass detection_;
     DemuxPass demux_;
+    Reporter& demuxLog_;
+    std::array<std::bitset<256>, 4> demuxWithoutBox_;
     CreateOutput createOutput_;
     FrameCounter readFrames_;
     FrameCounter demuxCounter_;
@@ -171,20 +175,29 @@ bool ReadAndDemuxJob::fits(const ReadAndDemuxInput& input) const {
     // The names are checked before any file is created: here, the longest name any stream
     // that could turn up would take, its caption's number suffix counted at its longest.
     const std::string prefix = outputPrefix(input.naming.folder, names.baseName, style);
-    const bool aob = upperCase(extensionOf(input.sourcePath, style)) == ".AOB";
+    constexpr StreamCoding kCodings[] = {
+        StreamCoding::Mpeg2, StreamCoding::H264, StreamCoding::Vc1,    StreamCoding::Ac3,
+        StreamCoding::Eac3,  StreamCoding::Dts,  StreamCoding::TrueHd, StreamCoding::Mlp,
+        StreamCoding::Lpcm,  StreamCoding::Subpicture, StreamCoding::Mpeg1, StreamCoding::Mp1,
+        StreamCoding::Mp2,   StreamCoding::Mp3,
+    };
     for (const StreamKind kind : {StreamKind::Video, StreamKind::Audio, StreamKind::Subpicture}) {
         size_t suffix = 0;
         for (size_t number = 0; number < kBoxesPerKind[static_cast<size_t>(kind)]; ++number) {
             suffix = std::max(suffix, streamBoxSuffix(kind, static_cast<int>(number)).size());
         }
-        for (int32_t id = 0; id < 256; ++id) {
-            const StreamBox box{.kind = kind,
-                                .id = id,
-                                .label = streamLabel(kind, id),
-                                .delayMs = std::numeric_limits<int32_t>::min()};
-            const std::string name = outputFileName(box, prefix, input.naming, aob);
-            if (fileNamePart(name, style).size() + suffix > kMaxFileNameBytes) {
-                return false;
+        for (const StreamCoding coding : kCodings) {
+            // Both subpicture captions: the plain and the extended one.
+            for (const int32_t id : {0x20, 0x60}) {
+                const StreamBox box{.kind = kind,
+                                    .id = id,
+                                    .label = streamLabel(coding, id),
+                                    .delayMs = std::numeric_limits<int32_t>::min(),
+                                    .coding = coding};
+                const std::string name = outputFileName(box, prefix, input.naming);
+                if (fileNamePart(name, style).size() + suffix > kMaxFileNameBytes) {
+                    return false;
+                }
             }
         }
     }
@@ -201,7 +214,6 @@ ReadAndDemuxResult ReadAndDemuxJob::run(const ReadAndDemuxInput& input) {
     framesCountedOnce.countFrames = false;
     const JobPassOptions passOptions(framesCountedOnce, input.sourcePath, style);
     const std::string sourceName = fileNamePart(input.sourcePath, style);
-    const bool aob = options.sourceIsAob();
     std::vector<OpenOutput> outputs;
     // Until the demux's part of the log begins, a failure is the read job's: it ends with no
     // output, as the read would have.
@@ -217,10 +229,6 @@ ReadAndDemuxResult ReadAndDemuxJob::run(const ReadAndDemuxInput& input) {
     };
     try {
         resetForReadJob(state);
-        streams.videoBoxId.fill(kStreamAbsent);
-        streams.audioBoxId.fill(kStreamAbsent);
-        streams.subBoxId.fill(kStreamAbsent);
-        streams.withoutBoxReported = {};
         const JobNames names = formJobNames(sourceName, input.sourcePath, false, style, {});
         read.baseName = names.baseName;
         const std::string prefix = outputPrefix(input.naming.folder, names.baseName, style);
@@ -235,23 +243,25 @@ ReadAndDemuxResult ReadAndDemuxJob::run(const ReadAndDemuxInput& input) {
         HeldLines demuxLog;
         ReadAndDemuxPass pass(
             state, log, demuxLog, passOptions, input.settings.countFrames, context_.analysers,
-            [&](StreamKind kind, int32_t number, int32_t idByte) {
+            [&](StreamKind kind, int32_t number, int32_t key) {
                 // Named without a delay for now: the delay is known only at the end.
+                const StreamCoding coding = boxCoding(streams, kind, number);
                 const StreamBox box{
                     .kind = kind,
                     .number = number,
-                    .id = idByte,
-                    .label = streamLabel(kind, idByte) + streamBoxSuffix(kind, number)};
+                    .id = key,
+                    .label = streamLabel(coding, key) + streamBoxSuffix(kind, number),
+                    .coding = coding};
                 outputs.push_back(OpenOutput{
                     kind, number,
-                    std::make_unique<FileOutput>(outputFileName(box, prefix, input.naming, aob))});
+                    std::make_unique<FileOutput>(outputFileName(box, prefix, input.naming))});
                 *outputSlot(streams, kind, number) = outputs.back().file.get();
             });
         runPass(PassMode::Detection, pass);
         closeSource();
         dropOutputs(streams);
 
-        takeReadFindings(state, aob, read);
+        takeReadFindings(state, read);
         finish(read, true, false);
         if (read.cancelled || read.streams.empty()) {
             discardOutputs();
@@ -285,7 +295,7 @@ ReadAndDemuxResult ReadAndDemuxJob::run(const ReadAndDemuxInput& input) {
         for (const StreamBox& box : read.streams) {
             for (OpenOutput& output : outputs) {
                 if (output.file && output.kind == box.kind && output.number == box.number) {
-                    output.file->setPath(outputFileName(box, prefix, input.naming, aob));
+                    output.file->setPath(outputFileName(box, prefix, input.naming));
                     log.log("Creating " + escapeMarkup(output.file->path()));
                     inBoxOrder.push_back(std::move(output));
                 }

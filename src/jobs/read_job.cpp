@@ -5,19 +5,11 @@
 
 namespace tolvane {
 
-void takeReadFindings(SharedState& state, bool aobSource, ReadResult& result) {
-    // Every stream of the last file read gets the box of its number.
+void takeReadFindings(SharedState& state, ReadResult& result) {
+    // The passes gave every stream of both files its box as they met it.
     StreamTable& streams = state.streams;
-    for (size_t n = 0; n < streams.videoBoxId.size(); ++n) {
-        streams.videoBoxId[n] = streams.videoId[n];
-    }
-    for (size_t n = 0; n < streams.audioBoxId.size(); ++n) {
-        streams.audioBoxId[n] = streams.audioId[n];
-    }
-    for (size_t n = 0; n < streams.subBoxId.size(); ++n) {
-        streams.subBoxId[n] = streams.subId[n];
-    }
-    result.streams = labelledBoxes(streams, aobSource);
+    result.streams = labelledBoxes(streams);
+    result.warnings = streams.warnings;
     const JobState& job = state.job;
     if (job.ptmKnown || job.copyControl || job.firstVobNumber) {
         NavigationSummary& navigation = result.navigation.emplace();
@@ -41,9 +33,6 @@ ReadResult ReadJob::run(const ReadInput& input) {
     ReadResult result;
     try {
         resetForReadJob(state);
-        state.streams.videoBoxId.fill(kStreamAbsent);
-        state.streams.audioBoxId.fill(kStreamAbsent);
-        state.streams.subBoxId.fill(kStreamAbsent);
         const JobNames names =
             formJobNames(sourceName, input.sourcePath, continueOn, style, context_.fileExists);
         result.baseName = names.baseName;
@@ -58,7 +47,7 @@ ReadResult ReadJob::run(const ReadInput& input) {
         continueOnSecondFile(names, continueOn, PassMode::Detection, options);
         closeSource();
 
-        takeReadFindings(state, options.sourceIsAob(), result);
+        takeReadFindings(state, result);
         finish(result, true, names.second);
     } catch (const JobError&) {
         endAfterError();

@@ -27,10 +27,12 @@ struct ReadResult : PassesResult {
     std::optional<NavigationSummary> navigation;
     // Every stream found, one box each, in box order.
     std::vector<StreamBox> streams;
+    // The streams left out because every box of their kind was taken, as the log said them.
+    std::vector<std::string> warnings;
 };
 
-// What the read's pass found, taken into `result`: every stream gets the box of its number.
-void takeReadFindings(SharedState& state, bool aobSource, ReadResult& result);
+// What the read's passes found, taken into `result`: every stream with the box it was given.
+void takeReadFindings(SharedState& state, ReadResult& result);
 
 // The read job: a detection pass over the source (and the second feature file) that reports
 // every stream and gives each a box.

@@ -46,59 +46,62 @@ std::string streamBoxSuffix(StreamKind kind, int number) {
     return suffix;
 }
 
-std::optional<StreamCoding> streamCoding(StreamKind kind, int32_t idValue, bool aobSource) {
-    if (idValue < 0 || idValue > 0xFF) {
-        return std::nullopt;
-    }
-    const auto id = static_cast<uint8_t>(idValue);
-    switch (kind) {
-        case StreamKind::Video:
-            if (isVc1Extension(id)) {
-                return StreamCoding::Vc1;
-            }
-            if (isVideoStreamId(id)) {
-                return id >= 0xE2 ? StreamCoding::H264 : StreamCoding::Mpeg2;
-            }
-            return std::nullopt;
-        case StreamKind::Subpicture:
-            return isSubpictureId(id) ? std::optional(StreamCoding::Subpicture) : std::nullopt;
-        case StreamKind::Audio:
+std::string streamLabel(StreamCoding coding, int32_t idValue) {
+    switch (coding) {
+        case StreamCoding::Mpeg1:
+            return "MPEG-1.stream";
+        case StreamCoding::Mpeg2:
+            return "MPEG-2.stream";
+        case StreamCoding::H264:
+            return "H.264.stream";
+        case StreamCoding::Vc1:
+            return "VC-1.stream";
+        case StreamCoding::Subpicture:
+            return streamLabel(StreamKind::Subpicture, idValue);
+        case StreamCoding::Mp1:
+            return "MP1.stream";
+        case StreamCoding::Mp2:
+            return "MP2.stream";
+        case StreamCoding::Mp3:
+            return "MP3.stream";
+        case StreamCoding::Ac3:
+            return "DD.stream";
+        case StreamCoding::Eac3:
+            return "DD+.stream";
+        case StreamCoding::Dts:
+            return "DTSHD.stream";
+        case StreamCoding::Lpcm:
+            return "LPCM.stream";
+        case StreamCoding::TrueHd:
+        case StreamCoding::Mlp:
             break;
     }
-    const AudioRange* range = audioRangeOf(id);
-    if (range == nullptr) {
-        return std::nullopt;
-    }
-    switch (range->coding) {
-        case AudioCoding::Ac3:
-            return StreamCoding::Ac3;
-        case AudioCoding::Eac3:
-            return StreamCoding::Eac3;
-        case AudioCoding::Dts:
-            return StreamCoding::Dts;
-        case AudioCoding::TrueHd:
-            return StreamCoding::TrueHd;
-        case AudioCoding::Lpcm:
-            break;
-    }
-    // DVD-Audio carries MLP where video discs carry LPCM.
-    return id == 0xA1 && aobSource ? StreamCoding::Mlp : StreamCoding::Lpcm;
+    return "MLP.stream";
 }
 
-std::optional<std::string> codingExtension(StreamKind kind, int32_t idValue, bool aobSource) {
-    static constexpr const char* kExtensions[] = {"m2v", "h264", "vc1", "ac3",  "eac3",
-                                                  "dts", "thd",  "mlp", "lpcm", "sup"};
-    const std::optional<StreamCoding> coding = streamCoding(kind, idValue, aobSource);
-    if (!coding) {
-        return std::nullopt;
-    }
-    return kExtensions[static_cast<size_t>(*coding)];
+namespace {
+
+struct CodingNames {
+    const char* name;
+    const char* extension;
+};
+
+// In StreamCoding order.
+constexpr CodingNames kCodingNames[] = {
+    {"mpeg2video", "m2v"}, {"h264", "h264"},   {"vc1", "vc1"},          {"ac3", "ac3"},
+    {"eac3", "eac3"},      {"dts", "dts"},     {"truehd", "thd"},       {"mlp", "mlp"},
+    {"pcm_dvd", "lpcm"},   {"dvd_subtitle", "sup"}, {"mpeg1video", "m1v"}, {"mp1", "mp1"},
+    {"mp2", "mp2"},        {"mp3", "mp3"},
+};
+
+}  // namespace
+
+const char* codingExtension(StreamCoding coding) {
+    return kCodingNames[static_cast<size_t>(coding)].extension;
 }
 
 const char* codingName(StreamCoding coding) {
-    static constexpr const char* kNames[] = {"mpeg2video", "h264",   "vc1", "ac3",  "eac3",
-                                             "dts",        "truehd", "mlp", "lpcm", "subpicture"};
-    return kNames[static_cast<size_t>(coding)];
+    return kCodingNames[static_cast<size_t>(coding)].name;
 }
 
 }  // namespace tolvane

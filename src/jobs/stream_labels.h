@@ -13,29 +13,16 @@ namespace tolvane {
 std::string streamLabel(StreamKind kind, int32_t idValue);
 std::string streamBoxSuffix(StreamKind kind, int number);
 
-enum class StreamCoding : uint8_t {
-    Mpeg2,
-    H264,
-    Vc1,
-    Ac3,
-    Eac3,
-    Dts,
-    TrueHd,
-    Mlp,
-    Lpcm,
-    Subpicture
-};
+// The caption of a box that holds a stream of `coding` with the identifying value `idValue`:
+// "MPEG-2.stream", "H.264.stream", "DD+.stream", "MP2.stream", "Ext.Subpicture".
+std::string streamLabel(StreamCoding coding, int32_t idValue);
 
-// The coding of a stream by its kind and identifying value; none for a value of no known coding
-// (a box the playlist announced and no stream has pinned yet).
-std::optional<StreamCoding> streamCoding(StreamKind kind, int32_t idValue, bool aobSource);
-// The coding's name in reports, as ffprobe names its codec: "mpeg2video" (MPEG-1 too), "h264",
-// "vc1", "ac3", "eac3", "dts", "truehd", "mlp", "lpcm", "subpicture".
+// The coding's name in reports, as ffprobe names its codec: "mpeg2video", "mpeg1video", "h264",
+// "vc1", "ac3", "eac3", "dts", "truehd", "mlp", "pcm_dvd", "dvd_subtitle", "mp1", "mp2", "mp3".
 const char* codingName(StreamCoding coding);
 
-// The usual file extension of a stream's coding, without its dot ("m2v", "h264", "vc1", "ac3",
-// "eac3", "dts", "thd", "mlp", "lpcm", "sup"); none for an identifying value of no known coding
-// (a box the playlist announced and no stream has pinned yet).
-std::optional<std::string> codingExtension(StreamKind kind, int32_t idValue, bool aobSource);
+// The usual file extension of a stream's coding, without its dot ("m2v", "m1v", "h264", "vc1",
+// "ac3", "eac3", "dts", "thd", "mlp", "lpcm", "sup", "mp1", "mp2", "mp3").
+const char* codingExtension(StreamCoding coding);
 
 }  // namespace tolvane

@@ -223,19 +223,21 @@ TEST(PackScanner, NeverTakesAStartCodeInsidePayloadForAPacket) {
     EXPECT_EQ(runner.streams().videoId[1], kStreamAbsent);
 }
 
-TEST(PackScanner, HandsMpegAudioOverUnregisteredWithTheLastAudioNumber) {
+TEST(PackScanner, GivesMpegAudioBoxesOfItsOwnBesideTheSubStreamsOfTheSameByte) {
     ProgramStreamBuilder ps;
     ps.pack({fixture::pesPacket(0xC0, PesHeader{.pts = 1}, counting(10))});
-    ps.pack({fixture::privateStream1Packet(0x83, {}, counting(10))});
-    ps.pack({fixture::pesPacket(0xC1, {}, counting(10))});
+    ps.pack({fixture::privateStream1Packet(0xC0, {}, counting(10))});  // E-AC-3, not MPEG audio
+    ps.pack({fixture::pesPacket(0xD1, {}, counting(10))});
     PassRunner runner;
     runner.run(ps.bytes());
 
     ASSERT_EQ(runner.hooks.chunks.size(), 3u);
-    EXPECT_EQ(runner.hooks.chunks[0].kind, PacketKind::MpegAudio);
-    EXPECT_EQ(runner.hooks.chunks[0].number, -1);
-    EXPECT_EQ(runner.hooks.chunks[2].number, 3);
-    EXPECT_EQ(runner.hooks.registrations.size(), 1u);
+    EXPECT_EQ(runner.hooks.chunks[0].kind, PacketKind::Audio);
+    EXPECT_EQ(runner.hooks.chunks[0].number, 0);
+    EXPECT_EQ(runner.hooks.chunks[1].number, 1);  // box 0 is the MPEG audio's
+    EXPECT_EQ(runner.hooks.chunks[2].number, 2);  // 0xD1 has no box 17: the first free one
+    EXPECT_EQ(runner.hooks.registrations.size(), 3u);
+    EXPECT_EQ(runner.streams().audioBoxId[0], kMpegAudioKey | 0xC0);
 }
 
 TEST(PackScanner, GivesEveryPacketItsOwnPtsInEitherHeaderFormAndPass) {
@@ -254,6 +256,12 @@ TEST(PackScanner, GivesEveryPacketItsOwnPtsInEitherHeaderFormAndPass) {
     for (PassMode mode : {PassMode::Detection, PassMode::Demux}) {
         PassRunner runner;
         VideoStampHooks hooks(runner.job().buffer.data());
+        if (mode == PassMode::Demux) {
+            // A demux keeps to the boxes a read gave out.
+            runner.job().source = std::make_unique<fixture::MemorySource>(ps.bytes());
+            PackEngine(*runner.state, runner.os, runner.log).demux(PassMode::Detection, hooks);
+            hooks = VideoStampHooks(runner.job().buffer.data());
+        }
         runner.job().source = std::make_unique<fixture::MemorySource>(ps.bytes());
         PackEngine(*runner.state, runner.os, runner.log).demux(mode, hooks);
         ASSERT_EQ(hooks.chunks.size(), 7u);

@@ -140,7 +140,7 @@ private:
 FileOrderHooks scanInBlocksOf(const Bytes& stream, size_t blockSize) {
     StreamTable streams;
     FileOrderHooks hooks;
-    PackScanner scanner(streams, hooks);
+    PackScanner scanner(streams, hooks, true);
     for (size_t at = 0; at < stream.size(); at += blockSize) {
         hooks.atBlock(stream.data() + at, static_cast<int64_t>(at));
         scanner.scanBlock(stream.data() + at, std::min(blockSize, stream.size() - at));

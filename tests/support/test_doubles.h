@@ -136,9 +136,7 @@ public:
 
     std::optional<int64_t> fastCheckLimit() override { return limit; }
     void streamRegistered(StreamKind kind, int32_t number, int32_t idByte, ScanState& s) override;
-    void numberTaken(StreamKind kind, int32_t number, int32_t idByte, int32_t takenBy) override {
-        taken.push_back({kind, number, idByte, static_cast<uint32_t>(takenBy)});
-    }
+    void withoutBox(StreamKind kind, int32_t key) override { taken.push_back({kind, -1, key, 0}); }
     void payloadChunk(const PayloadChunk& chunk, ScanState& s) override;
     void copyControlPacket(size_t offset, ScanState&) override { controlOffsets.push_back(offset); }
     void dsiPacket(size_t offset, ScanState&) override { dsiOffsets.push_back(offset); }
@@ -149,7 +147,7 @@ public:
 
     std::optional<int64_t> limit;
     std::vector<Registration> registrations;
-    // Streams that met a number taken by another coding; `heldPts` holds the id that took it.
+    // Packets of streams that found no box.
     std::vector<Registration> taken;
     std::vector<Chunk> chunks;
     std::vector<size_t> controlOffsets;

@@ -1,0 +1,91 @@
+#include "analysers/mpeg_audio_analyser.h"
+
+#include <algorithm>
+#include <string>
+
+namespace tolvane {
+
+namespace {
+
+// kbit/s by bitrate_index 1 to 14: MPEG-1 layers I, II, III, then MPEG-2 (and 2.5) layer I,
+// and layers II and III.
+constexpr uint16_t kBitRates[5][14] = {
+    {32, 64, 96, 128, 160, 192, 224, 256, 288, 320, 352, 384, 416, 448},
+    {32, 48, 56, 64, 80, 96, 112, 128, 160, 192, 224, 256, 320, 384},
+    {32, 40, 48, 56, 64, 80, 96, 112, 128, 160, 192, 224, 256, 320},
+    {32, 48, 56, 64, 80, 96, 112, 128, 144, 160, 176, 192, 224, 256},
+    {8, 16, 24, 32, 40, 48, 56, 64, 80, 96, 112, 128, 144, 160},
+};
+constexpr uint32_t kMpeg1Rates[3] = {44100, 48000, 32000};
+constexpr const char* kChannelModes[4] = {"stereo", "joint stereo", "dual channel",
+                                          "single channel"};
+constexpr const char* kLayerNames[4] = {"", "I", "II", "III"};
+
+}  // namespace
+
+std::optional<MpegAudioHeader> decodeMpegAudio(const uint8_t* data, size_t length) {
+    for (size_t i = 0; i + 3 < length; ++i) {
+        if (data[i] != 0xFF || (data[i + 1] & 0xE0) != 0xE0) {
+            continue;
+        }
+        const int versionBits = (data[i + 1] >> 3) & 3;  // 0 MPEG-2.5, 2 MPEG-2, 3 MPEG-1
+        const int layerBits = (data[i + 1] >> 1) & 3;    // 3 layer I, 2 layer II, 1 layer III
+        const int bitRateIndex = data[i + 2] >> 4;
+        const int rateIndex = (data[i + 2] >> 2) & 3;
+        if (versionBits == 1 || layerBits == 0 || bitRateIndex == 15 || rateIndex == 3) {
+            continue;
+        }
+        MpegAudioHeader header;
+        header.version = versionBits == 3 ? 1 : versionBits == 2 ? 2 : 25;
+        header.layer = 4 - layerBits;
+        if (bitRateIndex != 0) {
+            const int table = header.version == 1 ? header.layer - 1 : header.layer == 1 ? 3 : 4;
+            header.bitRate = 1000u * kBitRates[table][bitRateIndex - 1];
+        }
+        const uint32_t divisor = header.version == 1 ? 1 : header.version == 2 ? 2 : 4;
+        header.sampleRate = kMpeg1Rates[rateIndex] / divisor;
+        header.channelMode = static_cast<uint8_t>(data[i + 3] >> 6);
+        return header;
+    }
+    return std::nullopt;
+}
+
+void printMpegAudio(const MpegAudioHeader& h, Reporter& log) {
+    const std::string version = h.version == 25 ? "2.5" : std::to_string(h.version);
+    log.log("   MPEG-" + version + " audio, layer [bl]" + kLayerNames[h.layer] + "[/bl]");
+    log.log("   Sampling frequency = [bl]" + std::to_string(h.sampleRate) + "[/bl] Hz");
+    log.log(h.bitRate != 0 ? "   Bitrate = [bl]" + std::to_string(h.bitRate / 1000) + "[/bl] kbit/s"
+                           : std::string("   Bitrate = free format"));
+    log.log(std::string("   Channel mode = [bl]") + kChannelModes[h.channelMode] + "[/bl]");
+}
+
+StreamHeader mpegAudioValues(const MpegAudioHeader& h) {
+    StreamHeader values;
+    values.sampleRate = h.sampleRate;
+    values.channels = h.channelMode == 3 ? 1 : 2;
+    values.lfe = false;
+    if (h.bitRate != 0) {
+        values.bitRate = h.bitRate;
+    }
+    return values;
+}
+
+void analyseMpegAudio(const AnalyserContext& context, const HeaderPayload& payload) {
+    if (payload.offset >= context.blockLength) {
+        return;
+    }
+    const size_t length = std::min(payload.length, context.blockLength - payload.offset);
+    const std::optional<MpegAudioHeader> header =
+        decodeMpegAudio(context.block + payload.offset, length);
+    if (!header) {
+        context.log.log("   No MPEG audio frame header found");
+        return;
+    }
+    printMpegAudio(*header, context.log);
+    if (StreamHeader* entry =
+            headerEntry(context.streams, StreamKind::Audio, payload.streamNumber)) {
+        *entry = mpegAudioValues(*header);
+    }
+}
+
+}  // namespace tolvane
