@@ -36,22 +36,25 @@ bool isH264Profile(uint8_t profile) {
 }  // namespace
 
 std::optional<StreamCoding> sniffVideoCoding(const uint8_t* data, size_t length) {
-    // After a sequence or picture header, MPEG-2 always puts its extension next.
-    bool mpegHeaderBefore = false;
+    // After a sequence or picture header, MPEG-2 always puts its extension next. MPEG-1 is only
+    // told from a sequence header without one: a payload that starts at a picture says less.
+    bool sequenceBefore = false;
+    bool pictureBefore = false;
+    bool mpegCodeSeen = false;  // then slices follow, whose codes H.264 headers may look like
     for (size_t i = 0; i + 3 < length; ++i) {
         if (data[i] != 0 || data[i + 1] != 0 || data[i + 2] != 1) {
             continue;
         }
         const uint8_t code = data[i + 3];
         const int next = i + 4 < length ? data[i + 4] : -1;
-        if (mpegHeaderBefore) {
+        if (sequenceBefore || (pictureBefore && code == kExtensionStart)) {
             return code == kExtensionStart ? StreamCoding::Mpeg2 : StreamCoding::Mpeg1;
         }
-        if (code == kSequenceHeader || code == kPictureStart) {
-            mpegHeaderBefore = true;
-        } else if (code == kGroupStart || code >= 0xB9) {
-            // A group of pictures, or a system code inside the payload: MPEG video, version
-            // still open.
+        pictureBefore = code == kPictureStart;
+        if (code == kSequenceHeader || code == kPictureStart || code >= kGroupStart) {
+            sequenceBefore = code == kSequenceHeader;
+            mpegCodeSeen = true;
+        } else if (mpegCodeSeen) {
             continue;
         } else if ((code & 0x9F) == 0x09 && next >= 0 && (next & 0x1F) == 0x10) {
             return StreamCoding::H264;  // access unit delimiter: primary_pic_type, stop bit

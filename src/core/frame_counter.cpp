@@ -40,8 +40,9 @@ void FrameCounter::countAccessUnits(const uint8_t* chunk, size_t length, NalSear
     size_t i = 0;
     while (i < length) {
         if (search.next == NalSearch::NalHeader) {
-            const int type = chunk[i++] & 0x1F;
-            search.zeros = 0;
+            const uint8_t header = chunk[i++];
+            const int type = header & 0x1F;
+            search.zeros = header == 0 ? 1 : 0;
             search.next = NalSearch::Scan;
             if (type == kAccessUnitDelimiter) {
                 ++count;

@@ -129,7 +129,7 @@ inline int32_t naturalNumber(StreamKind kind, int32_t key) {
     const auto id = static_cast<uint8_t>(idByteOf(key));
     switch (kind) {
         case StreamKind::Video:
-            return isVc1Extension(id) ? id - layout::kVc1FirstExtension : id & 15;
+            return isVc1Extension(id) ? id - layout::kVc1FirstExtension : id & 1;
         case StreamKind::Subpicture:
             return id & 31;
         case StreamKind::Audio:

@@ -85,7 +85,7 @@ TEST(JsonReport, ReadGivesFilesNavigationStreamsAndFramesInsteadOfTheLog) {
     EXPECT_EQ(late.at("first_pts"), 4600);
     EXPECT_EQ(late.at("delay_ms"), 40);
     EXPECT_EQ(stream(report, "audio", 0).at("delay_ms"), 0);
-    EXPECT_EQ(stream(report, "subpicture", 2).at("coding"), "subpicture");
+    EXPECT_EQ(stream(report, "subpicture", 2).at("coding"), "dvd_subtitle");
 
     ASSERT_EQ(report.at("frames").size(), 1u);
     EXPECT_EQ(report["frames"][0]["number"], 0);

@@ -48,9 +48,22 @@ TEST(FrameCounter, CountsInLongChunksWhatAByteByByteSearchFinds) {
             byte = pick < 3 ? 0x00 : pick < 5 ? 0x01 : pick < 6 ? codeByte : next() & 0xFF;
         }
         int64_t expected = 0;
+        bool delimited = false;
         for (size_t at = 0; at + 4 <= stream.size(); ++at) {
-            expected += stream[at] == 0 && stream[at + 1] == 0 && stream[at + 2] == 1 &&
-                        stream[at + 3] == codeByte;
+            if (stream[at] != 0 || stream[at + 1] != 0 || stream[at + 2] != 1) {
+                continue;
+            }
+            const int nal = stream[at + 3] & 0x1F;
+            if (type == VideoType::Mpeg2) {
+                expected += stream[at + 3] == codeByte;
+            } else if (nal == 9) {
+                ++expected;  // an access unit delimiter
+                delimited = true;
+            } else if ((nal == 1 || nal == 5) && at + 4 < stream.size() &&
+                       (stream[at + 4] & 0x80) != 0) {
+                expected += delimited ? 0 : 1;  // a picture's first slice
+                delimited = false;
+            }
         }
         ASSERT_GT(expected, 50);
         std::vector<Bytes> chunks;
@@ -82,6 +95,11 @@ TEST(FrameCounter, CountsInLongChunksWhatAByteByByteSearchFinds) {
 TEST(FrameCounter, CountsEachCodingsOwnCodeAndKeepsStreamsApart) {
     const Bytes h264 = {0x00, 0x00, 0x01, 0x09, 0x10, 0x00, 0x00, 0x01, 0x00, 0x00, 0x01, 0x09};
     EXPECT_EQ(countChunks({h264}, VideoType::H264), 2);
+    // Without delimiters (x264's default) each picture's first slice starts an access unit:
+    // an IDR picture of two slices, SEI and a parameter set, then a picture of one slice.
+    const Bytes undelimited = {0, 0, 1, 0x06, 0x05, 0, 0, 1, 0x68, 0xCE, 0, 0, 1, 0x65, 0x88,
+                               0, 0, 1, 0x65, 0x2A, 0, 0, 1, 0x41, 0x9A};
+    EXPECT_EQ(countChunks({undelimited}, VideoType::H264), 2);
     // Two frames and a sequence header: only the frame start code counts.
     const Bytes vc1 = {0x00, 0x00, 0x01, 0x0D, 0x00, 0x00, 0x01, 0x0F, 0x00, 0x00, 0x01, 0x0D};
     EXPECT_EQ(countChunks({vc1}, VideoType::Vc1), 2);

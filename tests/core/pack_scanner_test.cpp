@@ -159,7 +159,7 @@ TEST(PackScanner, TellsVc1ExtensionsFromOtherExtendedStreams) {
         0xFD, PesHeader{.pts = 900, .pstdBuffer = true, .streamIdExtension = 0x56},
         counting(30, 0x50))});
     ps.pack({fixture::pesPacket(0xE0, PesHeader{.pts = 1800}, counting(30, 0x60))});
-    // Without an extension the packet stays video of the last number.
+    // Without an extension the packet is no video: nothing of it may join the last stream.
     ps.pack({fixture::pesPacket(0xFD, PesHeader{.pts = 2700}, counting(30, 0x70))});
     PassRunner runner;
     runner.run(ps.bytes());
@@ -169,31 +169,40 @@ TEST(PackScanner, TellsVc1ExtensionsFromOtherExtendedStreams) {
     EXPECT_EQ(runner.hooks.registrations[0].idByte, 0x56);
     EXPECT_EQ(runner.streams().videoId[1], 0x56);
     EXPECT_EQ(runner.streams().videoId[0], 0xE0);
-    ASSERT_EQ(runner.hooks.chunks.size(), 3u);
+    ASSERT_EQ(runner.hooks.chunks.size(), 2u);
     EXPECT_EQ(runner.hooks.chunks[0].data, counting(30, 0x50));
     EXPECT_EQ(runner.hooks.chunks[1].number, 0);
-    EXPECT_EQ(runner.hooks.chunks[2].number, 0);
-    EXPECT_EQ(runner.hooks.chunks[2].data, counting(30, 0x70));
 }
 
-TEST(PackScanner, KeepsOnlyTheFirstIdentifyingByteOfAStreamNumber) {
+TEST(PackScanner, GivesASecondCodingOnATakenNumberTheNextFreeBoxUntilNoneIsLeft) {
     ProgramStreamBuilder ps;
     ps.pack({fixture::privateStream1Packet(0x80, {}, counting(10))});
     ps.pack({fixture::privateStream1Packet(0x88, {}, counting(10))});
+    ps.pack({fixture::privateStream1Packet(0x81, {}, counting(10))});
     ps.pack({fixture::privateStream1Packet(0x21, {}, counting(10))});
     ps.pack({fixture::privateStream1Packet(0x61, {}, counting(10))});
     ps.pack({fixture::pesPacket(0xE0, {}, counting(10))});
     ps.pack({fixture::pesPacket(0xFD, PesHeader{.streamIdExtension = 0x55}, counting(10))});
+    ps.pack({fixture::pesPacket(0xE1, {}, counting(10))});  // both video boxes are taken
+    ps.pack({fixture::privateStream1Packet(0x88, {}, counting(10))});
     PassRunner runner;
     runner.run(ps.bytes());
 
-    EXPECT_EQ(runner.hooks.registrations.size(), 3u);
-    EXPECT_EQ(runner.streams().audioId[0], 0x80);
-    EXPECT_EQ(runner.streams().subId[1], 0x21);
-    EXPECT_EQ(runner.streams().videoId[0], 0xE0);
-    // The payload of the later coding is still handed over under the same number.
-    EXPECT_EQ(runner.hooks.chunks.size(), 6u);
-    EXPECT_EQ(runner.hooks.chunks[1].number, 0);
+    EXPECT_EQ(runner.hooks.registrations.size(), 7u);
+    const StreamTable& streams = runner.streams();
+    EXPECT_EQ(streams.audioBoxId[0], 0x80);
+    EXPECT_EQ(streams.audioBoxId[1], 0x88);
+    EXPECT_EQ(streams.audioBoxId[2], 0x81);  // its own number went to the DTS
+    EXPECT_EQ(streams.subBoxId[1], 0x21);
+    EXPECT_EQ(streams.subBoxId[2], 0x61);
+    EXPECT_EQ(streams.videoBoxId[0], 0xE0);
+    EXPECT_EQ(streams.videoBoxId[1], 0x55);
+    ASSERT_EQ(runner.hooks.taken.size(), 1u);
+    EXPECT_EQ(runner.hooks.taken[0].idByte, 0xE1);
+    // Each coding's payload goes to its own box; none of the stream left out is handed over.
+    ASSERT_EQ(runner.hooks.chunks.size(), 8u);
+    EXPECT_EQ(runner.hooks.chunks[1].number, 1);
+    EXPECT_EQ(runner.hooks.chunks[7].number, 1);
 }
 
 TEST(PackScanner, NeverReadsPayloadOfAHeaderThatOverrunsItsPacket) {
@@ -248,9 +257,9 @@ TEST(PackScanner, GivesEveryPacketItsOwnPtsInEitherHeaderFormAndPass) {
                                 counting(10))});
     ps.pack({fixture::privateStream1Packet(0x25, PesHeader{.pts = 7000}, counting(10))});
     ps.pack({fixture::privateStream1Packet(0x66, PesHeader{.pts = 0}, counting(10))});
-    ps.pack({fixture::pesPacket(0xE1, PesHeader{.pts = 5000}, counting(10))});
+    ps.pack({fixture::pesPacket(0xE2, PesHeader{.pts = 5000}, counting(10))});
     // No PTS: nothing of the packets before may stick to it.
-    ps.pack({fixture::pesPacket(0xE0, PesHeader{}, counting(10))});
+    ps.pack({fixture::pesPacket(0xE2, PesHeader{}, counting(10))});
     ps.pack({fixture::privateStream1Packet(0x25, PesHeader{}, counting(10))});
 
     for (PassMode mode : {PassMode::Detection, PassMode::Demux}) {
@@ -271,8 +280,8 @@ TEST(PackScanner, GivesEveryPacketItsOwnPtsInEitherHeaderFormAndPass) {
         // Each video packet is taken for its own coding, also after packets of the others.
         EXPECT_EQ(hooks.videoTypes[0], VideoType::H264);
         EXPECT_EQ(hooks.videoTypes[1], VideoType::Vc1);
-        EXPECT_EQ(hooks.videoTypes[4], VideoType::Mpeg2);
-        EXPECT_EQ(hooks.videoTypes[5], VideoType::Mpeg2);
+        EXPECT_EQ(hooks.videoTypes[4], VideoType::H264);
+        EXPECT_EQ(hooks.videoTypes[5], VideoType::H264);
         // A PTS of 0 is held like any other; a packet without one holds none.
         EXPECT_TRUE(hooks.chunks[3].ptsHeld);
         EXPECT_EQ(hooks.chunks[2].heldPts, 7000u);

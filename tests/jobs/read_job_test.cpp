@@ -56,7 +56,7 @@ Bytes featureTwo() {
     return ps.bytes();
 }
 
-TEST(ReadJob, ReportsBothFeatureFilesAndLabelsTheBoxesOfTheSecond) {
+TEST(ReadJob, ReportsBothFeatureFilesAndLabelsTheStreamsOfBoth) {
     FormFixture f;
     const std::string first = f.dir.write("HVDVD_TS/FEATURE_1.EVO", featureOne());
     f.dir.write("HVDVD_TS/FEATURE_2.EVO", featureTwo());
@@ -116,14 +116,17 @@ TEST(ReadJob, ReportsBothFeatureFilesAndLabelsTheBoxesOfTheSecond) {
     EXPECT_EQ(form.control(Control::cbVideo0).caption, "MPEG-2.stream.0");
     EXPECT_TRUE(form.ticked(Control::cbVideo0));
     EXPECT_TRUE(form.enabled(Control::cbVideo0));
+    // A stream of the first file only keeps its box: it is written from the first file.
     EXPECT_EQ(form.control(Control::cbAudio00).caption, "DD.stream.00");
-    EXPECT_TRUE(form.ticked(Control::cbAudio00));
-    for (int n = 1; n < kAudioBoxes; ++n) {
+    EXPECT_EQ(form.control(audioBox(2)).caption, "DTSHD.stream.02");
+    EXPECT_TRUE(form.ticked(audioBox(2)));
+    for (int n = 3; n < kAudioBoxes; ++n) {
         EXPECT_FALSE(form.enabled(audioBox(n))) << n;
         EXPECT_FALSE(form.ticked(audioBox(n))) << n;
         EXPECT_EQ(form.control(audioBox(n)).caption, "No audio stream");
     }
-    for (int n = 0; n < kSubBoxes; ++n) {
+    EXPECT_EQ(form.control(subBox(1)).caption, "Subpicture.01");
+    for (int n = 2; n < kSubBoxes; ++n) {
         EXPECT_FALSE(form.ticked(subBox(n))) << n;
         EXPECT_EQ(form.control(subBox(n)).caption, "No subpicture");
     }
@@ -218,7 +221,7 @@ TEST(ReadJob, ReportsDvdAudioAndDvdVideoSourcesInTheirOwnWays) {
                         "It contains [b]1[/b] video stream and [b]2[/b] audio streams."),
               log.end());
     EXPECT_NE(std::find(log.begin(), log.end(), "[b]MLP[/b] audio stream 1 found!"), log.end());
-    EXPECT_EQ(f.form.control(audioBox(1)).caption, "LPCM.stream.01");
+    EXPECT_EQ(f.form.control(audioBox(1)).caption, "MLP.stream.01");  // named for what it is
 
     // A DVD-Video source has no such line and takes its audio count from the DSI at 402.
     FormFixture g;

@@ -20,9 +20,11 @@ using fixture::readFile;
 constexpr uint32_t kStart = 90000;  // one second, where many discs start their clock
 
 // An MPEG-2 sequence header at 25 frames per second, then a picture.
+// An MPEG-2 sequence header and its extension, then a picture.
 Bytes sequenceStart() {
-    return {0x00, 0x00, 0x01, 0xB3, 0x2D, 0x01, 0xE0, 0x33, 0xFF, 0xFF,
-            0xE0, 0x00, 0x00, 0x00, 0x01, 0x00, 0x00, 0x08, 0x00, 0x00};
+    return {0x00, 0x00, 0x01, 0xB3, 0x2D, 0x01, 0xE0, 0x33, 0xFF, 0xFF, 0xE0, 0x00,
+            0x00, 0x00, 0x01, 0xB5, 0x14, 0x8A, 0x00, 0x01, 0x00, 0x00,
+            0x00, 0x00, 0x01, 0x00, 0x00, 0x08, 0x00, 0x00};
 }
 
 Bytes joined(std::initializer_list<Bytes> parts) {
@@ -145,11 +147,11 @@ TEST(RealDisc, ATitleSplitInsideOneVobCountsItsRunningTimeOnce) {
     EXPECT_DOUBLE_EQ(f.form.state().job.totalSeconds, 90.0);
 }
 
-TEST(RealDisc, StreamsWithoutABoxAreNamedInTheLogAndWrittenNowhere) {
+TEST(RealDisc, ASecondCodingOnATakenNumberIsWrittenAndALateStreamNamedInTheLog) {
     FormFixture f;
     ProgramStreamBuilder ps;
     ps.pack({fixture::privateStream1Packet(0x80, PesHeader{.pts = kStart}, Bytes(100, 0x80))});
-    // A second coding on a taken number.
+    // A second coding on a taken number: the next free box.
     ps.pack({fixture::privateStream1Packet(0x88, PesHeader{.pts = kStart}, Bytes(100, 0x88))});
     ps.pack({fixture::privateStream1Packet(0x88, PesHeader{.pts = kStart}, Bytes(100, 0x88))});
     // A stream that begins past the fast check.
@@ -160,37 +162,44 @@ TEST(RealDisc, StreamsWithoutABoxAreNamedInTheLogAndWrittenNowhere) {
     f.form.setText(Control::ieFastSize, "1");
     f.form.setText(Control::eWorkdir, f.dir.path().string());
     f.form.bReadEVOClick();
-    EXPECT_TRUE(
-        logged(f, "Audio stream 0x88 has no stream box: number 0 is taken by stream 0x80."));
+    EXPECT_EQ(f.form.control(audioBox(1)).caption, "DTSHD.stream.01");
     EXPECT_FALSE(f.form.enabled(audioBox(2)));
 
     f.form.messageLog().clear();
     f.form.bDemuxClick();
-    EXPECT_TRUE(logged(f, "Audio stream 0x88 has no stream box: not written."));
     EXPECT_TRUE(logged(f, "Audio stream 0x8A has no stream box: not written."));
     EXPECT_EQ(readFile(f.dir.path() / "MOVIE.DD.stream.00.mpa"), Bytes(200, 0x80));
+    EXPECT_EQ(readFile(f.dir.path() / "MOVIE.DTSHD.stream.01.mpa"), Bytes(200, 0x88));
     size_t files = 0;
     for ([[maybe_unused]] const auto& entry : std::filesystem::directory_iterator(f.dir.path())) {
         ++files;
     }
-    EXPECT_EQ(files, 2u) << "the source and the one output";
+    EXPECT_EQ(files, 3u) << "the source and the two outputs";
 }
 
-TEST(RealDisc, EachOutputHoldsOneCodingAcrossBothFiles) {
+TEST(RealDisc, AStreamOfEitherFileAloneKeepsItsBoxAndOutput) {
     FormFixture f;
     ProgramStreamBuilder one;
     one.pack({fixture::privateStream1Packet(0x80, PesHeader{.pts = kStart}, Bytes(300, 0x80))});
+    one.pack({fixture::privateStream1Packet(0x81, PesHeader{.pts = kStart}, Bytes(300, 0x81))});
     ProgramStreamBuilder two;
     two.pack({fixture::privateStream1Packet(0x88, PesHeader{.pts = kStart}, Bytes(300, 0x88))});
+    two.pack({fixture::privateStream1Packet(0x81, PesHeader{.pts = kStart}, Bytes(300, 0x82))});
     const std::string first = f.dir.write("FEATURE_1.EVO", one.bytes());
     f.dir.write("FEATURE_2.EVO", two.bytes());
     f.chooseSource(first);
     f.form.setText(Control::eWorkdir, f.dir.path().string());
     f.form.bReadEVOClick();
-    ASSERT_EQ(f.form.control(audioBox(0)).caption, "DTSHD.stream.00");
+    ASSERT_EQ(f.form.control(audioBox(0)).caption, "DD.stream.00");
+    ASSERT_EQ(f.form.control(audioBox(2)).caption, "DTSHD.stream.02");
     f.form.bDemuxClick();
-    EXPECT_EQ(readFile(f.dir.path() / "FEATURE_1_FEATURE_2.DTSHD.stream.00.mpa"), Bytes(300, 0x88));
-    EXPECT_TRUE(logged(f, "Audio stream 0x80 has no stream box: not written."));
+    EXPECT_EQ(readFile(f.dir.path() / "FEATURE_1_FEATURE_2.DD.stream.00.mpa"), Bytes(300, 0x80));
+    EXPECT_EQ(readFile(f.dir.path() / "FEATURE_1_FEATURE_2.DTSHD.stream.02.mpa"),
+              Bytes(300, 0x88));
+    Bytes both(300, 0x81);
+    both.insert(both.end(), 300, 0x82);
+    EXPECT_EQ(readFile(f.dir.path() / "FEATURE_1_FEATURE_2.DD.stream.01.mpa"), both);
+    EXPECT_FALSE(logged(f, "Audio stream 0x80 has no stream box: not written."));
 }
 
 TEST(RealDisc, CommandsFollowTheRuleAfterEveryJobAndEveryNewSource) {

@@ -221,13 +221,11 @@ TEST(RebuildJob, LeavesOutWhatNoBoxCouldChooseAndSaysSo) {
     f.form.messageLog().clear();
     f.form.bRebuildClick();
     const Bytes out = readFile(f.dir.path() / "MOVIE.rebuilt.EVO");
-    EXPECT_EQ(ids(out), (std::vector<int>{0xBB, 0x80}));
+    // The DTS and the MPEG audio have boxes of their own, renumbered in box order.
+    EXPECT_EQ(ids(out), (std::vector<int>{0xBB, 0x80, 0x89, 0xC2, 0x89}));
     const std::vector<std::string> log = f.logMarkup();
-    for (const char* line : {"Audio stream 0x88 has no stream box: left out.",
-                             "MPEG audio stream 0xC0 has no stream box: left out.",
-                             "Audio stream 0x8B has no stream box: left out."}) {
-        EXPECT_EQ(std::count(log.begin(), log.end(), line), 1) << line;
-    }
+    EXPECT_EQ(std::count(log.begin(), log.end(), "Audio stream 0x8B has no stream box: left out."),
+              1);
 }
 
 TEST(RebuildJob, AfterReadXplGivesValidIdsOrRefusesWhatItCannotWrite) {

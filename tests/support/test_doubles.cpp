@@ -35,7 +35,7 @@ double FakeOs::now() {
 
 void RecordingHooks::streamRegistered(StreamKind kind, int32_t number, int32_t idByte,
                                       ScanState& s) {
-    registrations.push_back(Registration{kind, number, idByte, s.heldPts});
+    registrations.push_back(Registration{kind, number, idByte, s.packetPts});
 }
 
 void RecordingHooks::payloadChunk(const PayloadChunk& chunk, ScanState& s) {

@@ -120,7 +120,7 @@ public:
         StreamKind kind;
         int32_t number;
         int32_t idByte;
-        uint32_t heldPts;
+        uint32_t heldPts;  // the registering packet's own PTS
     };
     struct Chunk {
         PacketKind kind;

@@ -46,12 +46,17 @@ std::vector<StreamBox> MainForm::streamBoxes() const {
             if (!labelled && !ticked(box(n))) {
                 continue;
             }
+            std::optional<StreamCoding> coding;
+            if (labelled && *id != kStreamAnnounced) {
+                coding = boxCoding(streams, kind, n);
+            }
             boxes.push_back(StreamBox{
                 .kind = kind,
                 .number = n,
                 .id = id != nullptr ? *id : kStreamAbsent,
                 .label = control(box(n)).caption,
                 .delayMs = streamDelayMs(kind, n),
+                .coding = coding,
                 .chosen = ticked(box(n)),
             });
         }
