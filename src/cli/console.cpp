@@ -32,7 +32,7 @@ void installInterruptHandler() {
 void ConsoleOs::processEvents() {
     if (interrupted != 0 && !cancelSent_ && state_ != nullptr && log_ != nullptr) {
         cancelSent_ = true;
-        cancelJob(*state_, *log_);
+        cancelJob(*state_);
     }
 }
 

@@ -15,7 +15,7 @@ Json streamReport(const StreamBox& stream) {
     Json out;
     out["kind"] = streamKindName(stream.kind);
     out["number"] = stream.number;
-    out["id"] = stream.id;
+    out["id"] = idByteOf(stream.id);
     if (stream.coding) {
         out["coding"] = codingName(*stream.coding);
     }
@@ -75,8 +75,11 @@ Json readReport(const ReadResult& read) {
             stream.number < static_cast<int>(read.frames.size())) {
             const FrameTally& tally = read.frames[static_cast<size_t>(stream.number)];
             Json entry{{"number", stream.number}, {"counted", tally.counted}};
-            if (tally.frameRate > 0) {
-                entry["calculated"] = tally.calculated;
+            if (tally.calculated) {
+                entry["calculated"] = *tally.calculated;
+            }
+            if (tally.partial) {
+                entry["partial"] = true;
             }
             frames.push_back(entry);
         }

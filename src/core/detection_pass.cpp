@@ -81,33 +81,44 @@ void DetectionPass::systemHeaderRead(ScanState& scan) {
     reporter_.log(line);
 }
 
-void DetectionPass::firstLines(uint32_t pts, int32_t idByte) {
-    reporter_.log("   First PTS = [re]" + hexUpper(pts, 8) + "[/re]");
-    reporter_.log("   Substream id = " + hexUpper(static_cast<uint32_t>(idByteOf(idByte)), 2));
-}
-
-bool DetectionPass::firstReport(bool& reported, std::optional<uint32_t>& jobFirstPts, uint32_t pts,
-                                int32_t idByte, const ScanState& scan) {
-    // A stream is reported from its first packet that carries a PTS, so that its first PTS
-    // and the job's minPts are real times.
-    if (reported || !scan.packetHasPts) {
+bool DetectionPass::firstReport(StreamKind kind, size_t n, bool& reported,
+                                std::optional<uint32_t>& jobFirstPts, int32_t key,
+                                const ScanState& scan, bool beginsAccessUnit) {
+    // The first packet of the stream that carries a PTS gives its first time (the first
+    // file's, when both files carry the stream) and may lower the job's minPts.
+    std::bitset<32>& timed = timed_[static_cast<size_t>(kind)];
+    if (scan.packetHasPts && !timed.test(n)) {
+        timed.set(n);
+        if (!jobFirstPts) {
+            jobFirstPts = scan.packetPts;
+        }
+        if (scan.packetPts < state_.job.minPts) {
+            state_.job.minPts = scan.packetPts;
+        }
+    }
+    // Its details come from its first packet that carries a PTS: a file cut inside a stream
+    // begins with the rest of a frame. A stream whose packets carry none is reported at a
+    // packet that begins a picture, or at its 32nd packet.
+    if (reported) {
         return false;
     }
+    if (!scan.packetHasPts) {
+        uint8_t& waited = untimedPackets_[static_cast<size_t>(kind)][n];
+        if (!beginsAccessUnit && ++waited < kUntimedPacketsAwaited) {
+            return false;
+        }
+    }
     reported = true;
-    if (!jobFirstPts) {
-        jobFirstPts = pts;  // the first file's, when both files carry the stream
-    }
-    firstLines(pts, idByte);
-    if (pts < state_.job.minPts) {
-        state_.job.minPts = pts;
-    }
+    reporter_.log(scan.packetHasPts ? "   First PTS = [re]" + hexUpper(scan.packetPts, 8) + "[/re]"
+                                    : std::string("   First PTS = none"));
+    reporter_.log("   Substream id = " + hexUpper(static_cast<uint32_t>(idByteOf(key)), 2));
     return true;
 }
 
 void DetectionPass::audioDetails(const PayloadChunk& chunk, const ScanState& scan) {
     const auto n = static_cast<size_t>(chunk.number);
-    if (!firstReport(state_.streams.audioReported[n], state_.streams.audioFirstPts[n],
-                     scan.packetPts, scan.audioIdByte, scan)) {
+    if (!firstReport(StreamKind::Audio, n, state_.streams.audioReported[n],
+                     state_.streams.audioFirstPts[n], scan.audioIdByte, scan, false)) {
         return;
     }
     const HeaderPayload payload{chunk.offset, chunk.length, scan.audioNo, scan.packetPts, 0};
@@ -139,8 +150,11 @@ void DetectionPass::audioDetails(const PayloadChunk& chunk, const ScanState& sca
 void DetectionPass::videoDetails(const PayloadChunk& chunk, const ScanState& scan) {
     const uint32_t pts = scan.packetPts;
     const auto n = static_cast<size_t>(chunk.number);
-    if (!firstReport(state_.streams.videoReported[n], state_.streams.videoFirstPts[n], pts,
-                     scan.videoIdByte, scan)) {
+    const uint8_t* data = state_.job.buffer.data() + chunk.offset;
+    const bool startCode = chunk.length >= 4 && data[0] == 0 && data[1] == 0 &&
+                           (data[2] == 1 || (data[2] == 0 && data[3] == 1));
+    if (!firstReport(StreamKind::Video, n, state_.streams.videoReported[n],
+                     state_.streams.videoFirstPts[n], scan.videoIdByte, scan, startCode)) {
         return;
     }
     const HeaderPayload payload{chunk.offset, chunk.length, scan.videoNo, pts, scan.videoDts};
@@ -159,8 +173,8 @@ void DetectionPass::videoDetails(const PayloadChunk& chunk, const ScanState& sca
 
 void DetectionPass::subpictureDetails(const PayloadChunk& chunk, const ScanState& scan) {
     const auto n = static_cast<size_t>(chunk.number);
-    if (!firstReport(state_.streams.subReported[n], state_.streams.subFirstPts[n], scan.packetPts,
-                     scan.subIdByte, scan)) {
+    if (!firstReport(StreamKind::Subpicture, n, state_.streams.subReported[n],
+                     state_.streams.subFirstPts[n], scan.subIdByte, scan, false)) {
         return;
     }
     // Only the chunk's own bytes are looked at: a one-byte chunk counts as 2-bit.

@@ -35,16 +35,23 @@ private:
     void audioDetails(const PayloadChunk& chunk, const ScanState& scan);
     void videoDetails(const PayloadChunk& chunk, const ScanState& scan);
     void subpictureDetails(const PayloadChunk& chunk, const ScanState& scan);
-    void firstLines(uint32_t pts, int32_t idByte);
-    // Reports a stream's first lines once, from a packet that carries a PTS; true when it did.
-    bool firstReport(bool& reported, std::optional<uint32_t>& jobFirstPts, uint32_t pts,
-                     int32_t idByte, const ScanState& scan);
+    // Takes a stream's first time from its first packet that carries one, and reports its
+    // first lines once, at its first packet; true when it did.
+    bool firstReport(StreamKind kind, size_t n, bool& reported,
+                     std::optional<uint32_t>& jobFirstPts, int32_t key, const ScanState& scan,
+                     bool beginsAccessUnit);
+
+    static constexpr uint8_t kUntimedPacketsAwaited = 32;
 
     SharedState& state_;
     Reporter& reporter_;
     const PassOptions& options_;
     HeaderAnalysers& analysers_;
     FrameCounter frames_;
+    // The streams of this pass whose first time was taken, per kind and box.
+    std::array<std::bitset<32>, 3> timed_;
+    // Packets without a PTS met before a stream was reported, per kind and box.
+    std::array<std::array<uint8_t, 32>, 3> untimedPackets_{};
 };
 
 }  // namespace tolvane

@@ -32,6 +32,9 @@ struct JobState {
     bool cancelled = false;
     bool writing = false;
     bool fastStop = false;
+    // The fast-check limit in bytes, once a pass of the job stopped at it: the frames counted
+    // are those of the part read.
+    std::optional<int64_t> countStoppedAt;
     uint32_t minPts = 0;
     uint32_t firstPtm = 0;
     uint32_t lastPtm = 0;

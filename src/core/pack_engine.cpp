@@ -42,6 +42,7 @@ PassOutcome PackEngine::demux(PassMode mode, PassHooks& hooks) {
             if (const std::optional<int64_t> limit = hooks.fastCheckLimit();
                 limit && position > *limit) {
                 job.fastStop = true;
+                job.countStoppedAt = *limit;
             }
         }
         if (position % kRepaintStep == 0) {

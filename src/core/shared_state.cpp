@@ -91,6 +91,7 @@ void clearBoxes(StreamTable& streams) {
 }
 
 void resetForReadJob(SharedState& state) {
+    state.job.countStoppedAt.reset();
     state.streams.frameCount[0] = 0;
     state.streams.frameCount[1] = 0;
     state.streams.frameRate.fill(0);
@@ -112,6 +113,7 @@ void resetForReadJob(SharedState& state) {
 }
 
 void resetForDemuxJob(SharedState& state) {
+    state.job.countStoppedAt.reset();
     state.streams.frameCount[0] = 0;
     state.streams.frameCount[1] = 0;
     state.job.totalSeconds = 0;

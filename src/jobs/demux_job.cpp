@@ -129,6 +129,16 @@ DemuxResult DemuxJob::run(const DemuxInput& input) {
         dropOutputs(state.streams);
         result.outputs = closeOutputs(outputs);
         finish(result, true, names.second);
+    } catch (const NoProgramStream&) {
+        // Nothing was a stream: no file is left behind.
+        dropOutputs(state.streams);
+        for (OpenOutput& output : outputs) {
+            output.file->discard();
+        }
+        outputs.clear();
+        closeOutputsAfterError(state, outputs);
+        endAfterError();
+        throw;
     } catch (const JobError&) {
         closeOutputsAfterError(state, outputs);
         endAfterError();

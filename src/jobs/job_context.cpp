@@ -135,10 +135,8 @@ JobPassOptions::JobPassOptions(const PassSettings& settings, const std::string& 
     }
 }
 
-void cancelJob(SharedState& state, Reporter& log) {
-    if (state.job.writing) {
-        log.log("Cancelled.");
-    }
+void cancelJob(SharedState& state) {
+    // The job says so where it ends, instead of "Done.".
     state.job.cancelled = true;
 }
 
@@ -161,7 +159,11 @@ void SourceJob::runPass(PassMode mode, PassHooks& hooks) {
         ~Cancellable() { tell(false); }
     } cancellable(context_.cancellable);
     PackEngine engine(context_.state, context_.os, context_.log);
-    engine.demux(mode, hooks);
+    const PassOutcome outcome = engine.demux(mode, hooks);
+    if (!outcome.packFound && !context_.state.job.cancelled) {
+        throw NoProgramStream("No program stream found in " + files_.back().path +
+                              ": it holds no MPEG pack header.");
+    }
 }
 
 void SourceJob::runPass(PassMode mode, const PassOptions& options) {
@@ -193,7 +195,7 @@ void SourceJob::continueOnSecondFile(const JobNames& names, bool continueOn, Pas
 
 void SourceJob::logDone() {
     Reporter& log = context_.log;
-    log.log("Done.");
+    log.log(context_.state.job.cancelled ? "Cancelled." : "Done.");
     log.log("");
     log.slog("Ready", StatusPanel::Job);
     log.slog("", StatusPanel::Progress);
@@ -205,7 +207,9 @@ std::array<FrameTally, 2> frameTally(const SharedState& state) {
     for (size_t n = 0; n < tally.size(); ++n) {
         tally[n].counted = streams.frameCount[n];
         tally[n].frameRate = streams.frameRate[n];
-        if (tally[n].frameRate > 0) {
+        tally[n].partial = state.job.countStoppedAt.has_value();
+        // Without navigation packs there is no running time to calculate from.
+        if (tally[n].frameRate > 0 && state.job.totalSeconds > 0) {
             // nearbyint rounds a half to the even neighbour.
             tally[n].calculated =
                 static_cast<int64_t>(std::nearbyint(state.job.totalSeconds * tally[n].frameRate));
@@ -218,19 +222,25 @@ void reportFrames(const SharedState& state, Reporter& log, bool twoFiles) {
     const JobState& job = state.job;
     const std::array<FrameTally, 2> tally = frameTally(state);
     for (size_t n = 0; n < tally.size(); ++n) {
-        const std::string stream = " in video stream " + std::to_string(n) + ".";
         const FrameTally& video = tally[n];
+        const std::string stream = " in video stream " + std::to_string(n) + ".";
+        std::string countedIn = stream;
+        if (video.partial) {
+            countedIn = " in video stream " + std::to_string(n) + " (fast check: first " +
+                        std::to_string(*job.countStoppedAt / kMebibyte) + " Mbytes only).";
+        }
         if (video.counted > 0) {
             if (video.frameRate > 0) {
                 const double days = static_cast<double>(video.counted) / 86400.0 / video.frameRate;
                 log.log(std::to_string(video.counted) + " counted frames ([b]" +
-                        formatDayTime(days, "h:mm:ss.zzz", job.formatSettings) + "[/b])" + stream);
+                        formatDayTime(days, "h:mm:ss.zzz", job.formatSettings) + "[/b])" +
+                        countedIn);
             } else {
-                log.log(std::to_string(video.counted) + " frames count" + stream);
+                log.log(std::to_string(video.counted) + " frames count" + countedIn);
             }
         }
-        if (video.frameRate > 0) {
-            std::string line = std::to_string(video.calculated) + " calculated frames";
+        if (video.calculated) {
+            std::string line = std::to_string(*video.calculated) + " calculated frames";
             if (twoFiles) {
                 line +=
                     " ([b]" +
@@ -250,7 +260,7 @@ void SourceJob::finish(PassesResult& result, bool reportFrameCounts, bool twoFil
     result.files = files_;
     result.cancelled = context_.state.job.cancelled;
     logDone();
-    if (reportFrameCounts) {
+    if (reportFrameCounts && !result.cancelled) {
         reportFrames(context_.state, context_.log, twoFiles);
     }
 }

@@ -8,6 +8,7 @@
 #include <vector>
 
 #include "core/header_analysers.h"
+#include "core/platform_error.h"
 #include "core/input_source.h"
 #include "core/os_services.h"
 #include "core/pass_hooks.h"
@@ -115,12 +116,21 @@ private:
 // The frames of one video stream at the end of a read or demux.
 struct FrameTally {
     int64_t counted = 0;
-    int64_t calculated = 0;  // running time times frame rate; 0 without a rate
+    // Running time times frame rate; none without a rate or a running time.
+    std::optional<int64_t> calculated;
     double frameRate = 0;
+    // The fast check stopped the read: `counted` covers the part read.
+    bool partial = false;
 };
 
-// Stops the running job after its current block; a writing job says so in the log.
-void cancelJob(SharedState& state, Reporter& log);
+// Stops the running job after its current block; its log ends with "Cancelled.".
+void cancelJob(SharedState& state);
+
+// A source in which a pass found no pack header: no program stream at all.
+class NoProgramStream : public JobError {
+public:
+    using JobError::JobError;
+};
 
 // The frames of both video streams, as the last read or demux left them.
 std::array<FrameTally, 2> frameTally(const SharedState& state);
@@ -150,7 +160,8 @@ protected:
     // Opens `path` as the job's source and remembers it among the files read.
     void openSource(const std::string& path);
     void closeSource();
-    // One pass of the engine over the open source.
+    // One pass of the engine over the open source. Throws NoProgramStream when the pass, not
+    // cancelled, met no pack header.
     void runPass(PassMode mode, const PassOptions& options);
     // One pass of the engine with hooks of the job's own.
     void runPass(PassMode mode, PassHooks& hooks);

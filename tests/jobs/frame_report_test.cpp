@@ -37,7 +37,8 @@ TEST(FrameReport, RoundsCalculatedFramesHalfToEven) {
     EXPECT_EQ(report(0, 25, 1.5, false), Lines{"38 calculated frames in video stream 0."});
     EXPECT_EQ(report(0, 24000.0 / 1001.0, 5400, false),
               Lines{"129471 calculated frames in video stream 0."});
-    EXPECT_EQ(report(0, 25, 0, false), Lines{"0 calculated frames in video stream 0."});
+    // No running time (no navigation pack): nothing to calculate from.
+    EXPECT_TRUE(report(0, 25, 0, false).empty());
 }
 
 TEST(FrameReport, WritesOnlyTheLinesItHasValuesFor) {

@@ -179,7 +179,7 @@ TEST(ReadAndDemuxJob, WritesNothingWhenTheReadFindsNothingOrIsCancelled) {
     fixture::TempDir dir;
     Engine engine;
     engine.files["BIG.EVO"] = big.bytes();
-    engine.os.onEvents = [&] { cancelJob(*engine.state, engine.log); };
+    engine.os.onEvents = [&] { cancelJob(*engine.state); };
     ReadAndDemuxJob job(engine.context);
     const ReadAndDemuxResult result = job.run(
         ReadAndDemuxInput{"BIG.EVO", {.fastCheck = false}, {.folder = dir.path().string()}});

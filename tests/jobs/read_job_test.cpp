@@ -180,7 +180,7 @@ TEST(ReadJob, CancelInTheFirstFileSkipsTheSecondAndDropsTheCounts) {
     const std::vector<std::string> log = f.logMarkup();
     EXPECT_EQ(std::count(log.begin(), log.end(), "Continue on [b]FEATURE_2.EVO[/b]"), 0);
     ASSERT_GE(log.size(), 2u);
-    EXPECT_EQ(log[log.size() - 2], "Done.");
+    EXPECT_EQ(log[log.size() - 2], "Cancelled.");  // where "Done." would stand
     EXPECT_EQ(f.form.state().streams.frameCount[0], 0);
     EXPECT_TRUE(f.os.questions.empty()) << "a read job cancels without a question";
     EXPECT_EQ(f.os.eventRounds, 1);

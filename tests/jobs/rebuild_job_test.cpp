@@ -284,7 +284,7 @@ TEST(RebuildJob, CancelInTheFirstFileSkipsTheSecond) {
     f.form.bRebuildClick();
     const std::vector<std::string> log = f.logMarkup();
     EXPECT_EQ(std::count(log.begin(), log.end(), "Continue on [b]FEATURE_2.EVO[/b]"), 0);
-    EXPECT_EQ(log[log.size() - 2], "Done.");
+    EXPECT_EQ(log[log.size() - 2], "Cancelled.");  // where "Done." would stand
     EXPECT_EQ(f.os.questions, std::vector<std::string>{"Are you sure to stop demuxing?"});
     EXPECT_EQ(f.form.messageLog().panel(StatusPanel::Job).text, " Ready");
 }

@@ -115,7 +115,7 @@ TEST(MainForm, AsksBeforeCancellingOrClosingOnlyWhileWriting) {
     f.os.answer = true;
     EXPECT_TRUE(form.FormCloseQuery());
     EXPECT_TRUE(form.state().job.cancelled);
-    EXPECT_EQ(f.logMarkup(), std::vector<std::string>{"Cancelled."});
+    EXPECT_TRUE(f.logMarkup().empty()) << "the job says so where it ends";
 
     form.state().job.writing = false;
     form.state().job.cancelled = false;

@@ -204,7 +204,7 @@ void MainForm::cbFastCheckClick() {
 void MainForm::bCancelClick() {
     // Stopping a writing job leaves its outputs short: the user is asked first.
     if (!state_->job.writing || os_.askYesNo("Are you sure to stop demuxing?")) {
-        cancelJob(*state_, log_);
+        cancelJob(*state_);
     }
 }
 
