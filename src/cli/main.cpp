@@ -8,6 +8,7 @@
 #include "cli/cli_options.h"
 #include "cli/console.h"
 #include "cli/json_report.h"
+#include "core/file_output.h"
 #include "core/platform_error.h"
 #include "jobs/demux_job.h"
 #include "jobs/read_and_demux_job.h"
@@ -49,15 +50,16 @@ std::string boxName(const StreamBox& box) {
     return "cbSub" + std::string(number.size() < 2 ? "0" : "") + number;
 }
 
-// Chooses exactly the boxes the list names, by box name or caption; returns the first name
-// that fits no box.
+// Chooses exactly the boxes the list names, by box name or caption in any case; returns the
+// first name that fits no box.
 std::optional<std::string> applySelection(std::vector<StreamBox>& boxes,
                                           const std::vector<std::string>& names) {
     std::vector<bool> chosen(boxes.size(), false);
     for (const std::string& name : names) {
         bool found = false;
+        const std::string wanted = upperCase(name);
         for (size_t k = 0; k < boxes.size() && !found; ++k) {
-            if (boxName(boxes[k]) == name || boxes[k].label == name) {
+            if (upperCase(boxName(boxes[k])) == wanted || upperCase(boxes[k].label) == wanted) {
                 chosen[k] = true;
                 found = true;
             }
@@ -169,6 +171,10 @@ private:
                               options_.source + "' is not one");
         }
         const PassSettings settings = passSettings(options_);
+        if (options_.command != Command::Read) {
+            // A folder that cannot take the outputs is refused before the source is read.
+            prepareOutputFolder(options_.outputFolder);
+        }
         if (options_.command == Command::Demux && !options_.select) {
             // Every stream is demuxed: where one pass gives what the read and the demux give,
             // the file is read once.
@@ -197,7 +203,13 @@ private:
         if (options_.select) {
             if (const std::optional<std::string> unknown =
                     applySelection(boxes, *options_.select)) {
-                return usageError("--select: no stream box '" + *unknown + "' was labelled");
+                std::string labelled;
+                for (const StreamBox& box : boxes) {
+                    labelled += (labelled.empty() ? "" : ", ") + box.label + " (" + boxName(box) + ")";
+                }
+                return usageError("--select: no stream box '" + *unknown + "' was labelled; " +
+                                  (labelled.empty() ? "the read labelled none"
+                                                    : "the read labelled " + labelled));
             }
         }
         if (std::none_of(boxes.begin(), boxes.end(), [](const StreamBox& b) { return b.chosen; })) {
@@ -211,9 +223,7 @@ private:
                 .outputFolder = options_.outputFolder,
                 .advancedPacks = options_.advancedPacks,
             };
-            if (state_.job.ptmKnown) {
-                input.times = PackRebuilder::Times{state_.job.firstPtm, state_.job.lastPtm};
-            }
+            input.times = PackRebuilder::rebuiltTimes(state_.job);
             RebuildJob job(context_);
             report["outputs"] = outputsReport({job.run(input).output});
         } else {

@@ -9,6 +9,7 @@
 
 #include <cerrno>
 #include <cstring>
+#include <filesystem>
 
 #include "core/platform_error.h"
 
@@ -20,7 +21,13 @@ namespace {
 std::string partName(const std::string& path) {
     const size_t slash = path.rfind('/');
     const size_t nameStart = slash == std::string::npos ? 0 : slash + 1;
-    return path.substr(0, nameStart) + "." + path.substr(nameStart) + ".part-XXXXXX";
+    // The part name must fit where the final name fits: a long name is cut short in it.
+    constexpr size_t kNameMax = 255;
+    const std::string dot = ".";
+    const std::string suffix = ".part-XXXXXX";
+    const std::string name =
+        path.substr(nameStart, kNameMax - dot.size() - suffix.size());
+    return path.substr(0, nameStart) + dot + name + suffix;
 }
 
 }  // namespace
@@ -177,6 +184,23 @@ void FileOutput::discard() noexcept {
     fd_ = -1;
     used_ = 0;
     ::unlink(partPath_.c_str());
+}
+
+void prepareOutputFolder(const std::string& folder) {
+    const std::string path = folder.empty() ? "." : folder;
+    std::error_code error;
+    std::filesystem::create_directories(path, error);
+    if (error) {
+        throw PlatformError::fromErrno("Cannot create folder", path, error.value());
+    }
+    // What a demux or rebuild will do there: a hidden part file, made and removed.
+    std::string probe = path + "/.tolvane-probe-XXXXXX";
+    const int fd = ::mkostemp(probe.data(), O_CLOEXEC);
+    if (fd < 0) {
+        throw PlatformError::fromErrno("Cannot write into folder", path, errno);
+    }
+    ::close(fd);
+    ::unlink(probe.c_str());
 }
 
 }  // namespace tolvane

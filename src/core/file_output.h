@@ -51,4 +51,9 @@ private:
     bool systemCopies_ = true;  // until the system says it cannot copy between these files
 };
 
+// Makes `folder` and its parents as `mkdir -p` does, then proves it takes a new file: a job
+// refuses a folder it could not write into before it reads anything. An empty folder is the
+// current one. Throws PlatformError naming the folder and the reason.
+void prepareOutputFolder(const std::string& folder);
+
 }  // namespace tolvane

@@ -114,6 +114,7 @@ DemuxResult DemuxJob::run(const DemuxInput& input) {
         result.baseName = names.baseName;
         const std::string prefix = outputPrefix(input.naming.folder, names.baseName, style);
 
+        prepareOutputFolder(input.naming.folder);
         log.log("Opening file " + escapeMarkup(sourceName));
         log.slog("Opening", StatusPanel::Job);
         openSource(input.sourcePath);

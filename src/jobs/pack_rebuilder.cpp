@@ -1,5 +1,6 @@
 #include "jobs/pack_rebuilder.h"
 
+#include <cmath>
 #include <cstring>
 
 #include "core/program_stream_layout.h"
@@ -43,6 +44,14 @@ int numberTicked(std::array<int32_t, N>& numbers, bool (PassOptions::*ticked)(in
 }
 
 }  // namespace
+
+std::optional<PackRebuilder::Times> PackRebuilder::rebuiltTimes(const JobState& read) {
+    if (!read.ptmKnown) {
+        return std::nullopt;
+    }
+    const auto ticks = static_cast<uint32_t>(std::llround(read.totalSeconds * 90000.0));
+    return Times{read.firstPtm, read.firstPtm + ticks};  // wraps with the 32-bit clock
+}
 
 std::optional<std::string> PackRebuilder::start() {
     selection_ = {};

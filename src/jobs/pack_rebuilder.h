@@ -6,6 +6,7 @@
 #include <optional>
 #include <string>
 
+#include "core/job_state.h"
 #include "core/pass_options.h"
 #include "core/program_stream_layout.h"
 #include "core/reporter.h"
@@ -26,6 +27,10 @@ public:
         uint32_t firstPtm;
         uint32_t lastPtm;
     };
+    // The times of the navigation packs of a file rebuilt from what a read met: the first
+    // file's start and the running time of every file read, so that a feature of two files
+    // reads back as long as it plays. None when the read met no navigation pack.
+    static std::optional<Times> rebuiltTimes(const JobState& read);
 
     PackRebuilder(StreamTable& streams, const PassOptions& boxes, Reporter& reporter)
         : streams_(streams), boxes_(boxes), reporter_(reporter) {}

@@ -233,6 +233,7 @@ ReadAndDemuxResult ReadAndDemuxJob::run(const ReadAndDemuxInput& input) {
         read.baseName = names.baseName;
         const std::string prefix = outputPrefix(input.naming.folder, names.baseName, style);
 
+        prepareOutputFolder(input.naming.folder);
         log.log("Opening file [b]" + escapeMarkup(sourceName) + "[/b]");
         openSource(input.sourcePath);
         const int64_t size = state.job.source->size();

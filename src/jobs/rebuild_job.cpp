@@ -113,6 +113,7 @@ RebuildResult RebuildJob::run(const RebuildInput& input) {
         result.baseName = names.baseName;
         const std::string prefix = outputPrefix(input.outputFolder, names.baseName, style);
 
+        prepareOutputFolder(input.outputFolder);
         log.log("Opening file [b]" + escapeMarkup(sourceName) + "[/b]");
         log.slog("Opening", StatusPanel::Job);
         openSource(input.sourcePath);

@@ -201,9 +201,7 @@ void MainForm::bRebuildClick() {
             .advancedPacks = ticked(Control::cbRBAdvanced),
         };
         // Without a DSI met by a read of this source there are no times to write.
-        if (state.ptmKnown) {
-            input.times = PackRebuilder::Times{state.firstPtm, state.lastPtm};
-        }
+        input.times = PackRebuilder::rebuiltTimes(state);
         RebuildJob job(jobContext());
         paths_.baseName = job.run(input).baseName;
     });
