@@ -7,15 +7,15 @@ set -euo pipefail
 # streams of the sample disc; the tests also check against ffprobe.
 packages=(g++ cmake make libgtest-dev libgmock-dev qt6-base-dev libcli11-dev nlohmann-json3-dev ffmpeg)
 # The test command also checks the install tree and the Debian package with the desktop's own
-# validators, reads exported chapters back through mkvmerge and mkvextract, and builds and runs
-# the fuzz targets with clang's libFuzzer.
+# validators, reads exported chapters back through mkvmerge and mkvextract, muxes H.264 at 0xE0
+# with GStreamer as other muxers do, and builds and runs the fuzz targets with clang's libFuzzer.
 # bench/compare_peers.sh reads the peak memory of each run with GNU time.
 if [ "${1:-}" = "--with-bench-tools" ]; then
     packages+=(time)
 fi
 if [ "${1:-}" = "--with-test-tools" ]; then
     packages+=(desktop-file-utils appstream shared-mime-info dpkg-dev mkvtoolnix clang
-        libclang-rt-14-dev)
+        libclang-rt-14-dev gstreamer1.0-tools gstreamer1.0-plugins-good gstreamer1.0-plugins-bad)
 fi
 
 missing=()

@@ -605,6 +605,144 @@ TEST_F(Interop, DemuxOfEveryStreamInOnePassWritesWhatTheReadThenTheDemuxWrite) {
     EXPECT_EQ(log.substr(start, line - start) + "\n", counted.out);
 }
 
+// How ffmpeg copies one stream out of a program stream into its elementary-stream file: the
+// stream as the demux must write it. DVD LPCM is big-endian samples behind its header.
+std::vector<std::string> copyOut(const std::string& codec) {
+    if (codec == "pcm_dvd") {
+        return {"-c:a", "pcm_s16be", "-f", "s16be"};
+    }
+    if (codec == "mp3") {
+        return {"-c", "copy", "-id3v2_version", "0", "-write_xing", "0", "-f", "mp3"};
+    }
+    return {"-c", "copy", "-f", codec};  // mpeg2video, mpeg1video, h264, ac3, dts, mp2
+}
+
+TEST_F(Interop, EveryStreamOfRealMuxersIsWrittenOnceByteForByteAndNamedAsFfprobeNamesIt) {
+    struct Title {
+        const char* name;
+        // ffmpeg's inputs, encoders and muxer; empty for the GStreamer title.
+        std::vector<std::string> ffmpeg;
+        const char* file;
+        // Cut into FILE_1 and FILE_2 at a pack inside an access unit, read as one title.
+        bool cut = false;
+    };
+    const std::string video = "testsrc2=size=720x480:rate=30000/1001:duration=3";
+    const auto tone = [](int hz) {
+        return "sine=frequency=" + std::to_string(hz) + ":sample_rate=48000:duration=3";
+    };
+    const std::vector<Title> titles = {
+        {"AC-3 beside DTS, LPCM and MPEG audio, numbered by ffmpeg from each coding's base",
+         {"-f", "lavfi", "-i", video, "-f", "lavfi", "-i", tone(440), "-f", "lavfi", "-i",
+          tone(550), "-f", "lavfi", "-i", tone(660), "-f", "lavfi", "-i", tone(770), "-map", "0",
+          "-map", "1", "-map", "2", "-map", "3", "-map", "4", "-c:v", "mpeg2video", "-c:a:0",
+          "ac3", "-c:a:1", "dts", "-strict", "-2", "-c:a:2", "pcm_s16be", "-c:a:3", "mp2",
+          "-f", "dvd"},
+         "MIX.VOB"},
+        {"H.264 from x264 (no access unit delimiters) beside AC-3, in ffmpeg's vob muxer",
+         {"-f", "lavfi", "-i", video, "-f", "lavfi", "-i", tone(440), "-c:v", "libx264",
+          "-preset", "veryfast", "-pix_fmt", "yuv420p", "-c:a", "ac3", "-f", "vob"},
+         "AVC.VOB"},
+        {"an MPEG-1 system stream: MPEG-1 video, Layer II, Layer III and AC-3",
+         {"-f", "lavfi", "-i", "testsrc2=size=352x240:rate=30000/1001:duration=3", "-f",
+          "lavfi", "-i", tone(440), "-f", "lavfi", "-i", tone(550), "-f", "lavfi", "-i",
+          tone(660), "-map", "0", "-map", "1", "-map", "2", "-map", "3", "-c:v", "mpeg1video",
+          "-c:a:0", "mp2", "-c:a:1", "libmp3lame", "-c:a:2", "ac3", "-f", "mpeg"},
+         "SYSTEM.MPG"},
+        {"a DVD title of AC-3 and DTS cut into two files inside an access unit",
+         {"-f", "lavfi", "-i", video, "-f", "lavfi", "-i", tone(440), "-f", "lavfi", "-i",
+          tone(550), "-map", "0", "-map", "1", "-map", "2", "-c:v", "mpeg2video", "-b:v", "6M",
+          "-c:a:0", "ac3", "-c:a:1", "dts", "-strict", "-2", "-f", "dvd"},
+         "CUT.VOB", true},
+        {"H.264 at 0xE0 with MPEG audio, muxed by GStreamer", {}, "GST.MPG"},
+    };
+    for (const Title& title : titles) {
+        SCOPED_TRACE(title.name);
+        const std::filesystem::path folder = f_.dir.path() / title.file;
+        std::filesystem::create_directories(folder / "out");
+        const std::string whole = (folder / title.file).string();
+        if (!title.ffmpeg.empty()) {
+            std::vector<std::string> args = {"-v", "error"};
+            args.insert(args.end(), title.ffmpeg.begin(), title.ffmpeg.end());
+            args.insert(args.end(), {"-y", whole});
+            const fixture::ProcessResult made = fixture::runProcess(ffmpeg_, args, "/");
+            ASSERT_EQ(made.status, 0) << made.err.substr(0, 2000);
+        } else {
+            const std::string gst = findProgram("gst-launch-1.0");
+            if (gst.empty()) {
+                ADD_FAILURE() << "gst-launch-1.0 is not installed";
+                continue;
+            }
+            const std::string h264 = make(video, {"-c:v", "libx264", "-pix_fmt", "yuv420p"},
+                                          "gst.h264");
+            const std::string mp2 = make(tone(440), {"-c:a", "mp2"}, "gst.mp2");
+            const fixture::ProcessResult muxed = fixture::runProcess(
+                gst, {"-q", "mpegpsmux", "name=mux", "!", "filesink", "location=" + whole,
+                      "filesrc", "location=" + h264, "!", "h264parse", "!", "mux.", "filesrc",
+                      "location=" + mp2, "!", "mpegaudioparse", "!", "mux."},
+                "/");
+            ASSERT_EQ(muxed.status, 0) << muxed.err;
+        }
+        std::string source = whole;
+        if (title.cut) {
+            const Bytes bytes = fixture::readFile(whole);
+            const auto half = static_cast<long>(bytes.size() / 2 / 2048 * 2048);
+            source = f_.dir.write(std::string(title.file) + "/PART_1.VOB",
+                                  Bytes(bytes.begin(), bytes.begin() + half));
+            f_.dir.write(std::string(title.file) + "/PART_2.VOB",
+                         Bytes(bytes.begin() + half, bytes.end()));
+        }
+        const nlohmann::json demux = report({"demux", source, "--full", "--ext-by-coding", "-o",
+                                             (folder / "out").string()});
+        std::vector<Bytes> outputs;
+        for (const auto& output : demux["outputs"]) {
+            outputs.push_back(fixture::readFile(output["path"].get<std::string>()));
+        }
+
+        int compared = 0;
+        const auto probed = probeAll(whole, {"-count_frames"});
+        for (size_t k = 0; k < probed.size(); ++k) {
+            std::map<std::string, std::string> stream = probed[k];
+            const std::string codec = stream["codec_name"];
+            if (stream["codec_type"] != "video" && stream["codec_type"] != "audio") {
+                continue;  // DVD navigation packets
+            }
+            SCOPED_TRACE(codec + " " + stream["id"]);
+            // ffprobe names a private-stream-1 stream by its sub-stream id, others by 0x1xx.
+            const int id = std::stoi(stream["id"], nullptr, 16) & 0xFF;
+            const auto found =
+                std::find_if(demux["streams"].begin(), demux["streams"].end(), [&](const auto& s) {
+                    return s["id"] == id && s["kind"] == stream["codec_type"];
+                });
+            ASSERT_NE(found, demux["streams"].end()) << "the report lists every stream";
+            EXPECT_EQ(found->at("coding"), codec);
+
+            const std::string reference = (folder / ("ffmpeg." + std::to_string(k))).string();
+            std::vector<std::string> args = {"-v", "error", "-i", whole, "-map",
+                                             "0:" + std::to_string(k)};
+            const std::vector<std::string> out = copyOut(codec);
+            args.insert(args.end(), out.begin(), out.end());
+            args.insert(args.end(), {"-y", reference});
+            ASSERT_EQ(fixture::runProcess(ffmpeg_, args, "/").status, 0);
+            const Bytes expected = fixture::readFile(reference);
+            ASSERT_FALSE(expected.empty());
+            EXPECT_EQ(std::count(outputs.begin(), outputs.end(), expected), 1)
+                << "exactly one output holds the stream, byte for byte";
+
+            if (codec != "mpeg1video" && codec != "mpeg2video" && codec != "h264") {
+                ++compared;
+                continue;
+            }
+            const auto frames = std::find_if(
+                demux["frames"].begin(), demux["frames"].end(),
+                [&](const auto& entry) { return entry["number"] == found->at("number"); });
+            ASSERT_NE(frames, demux["frames"].end());
+            EXPECT_EQ(frames->at("counted"), std::stoll(stream["nb_read_frames"]));
+            ++compared;
+        }
+        EXPECT_EQ(static_cast<size_t>(compared), outputs.size()) << "and no output besides";
+    }
+}
+
 TEST_F(Interop, ChaptersReadBackThroughMkvmergeAtEveryTimeBase) {
     const std::string mkvmerge = findProgram("mkvmerge");
     const std::string mkvextract = findProgram("mkvextract");
