@@ -86,6 +86,9 @@ Json readReport(const ReadResult& read) {
     }
     report["streams"] = streams;
     report["frames"] = frames;
+    if (!read.warnings.empty()) {
+        report["warnings"] = read.warnings;
+    }
     if (read.cancelled) {
         report["cancelled"] = true;
     }

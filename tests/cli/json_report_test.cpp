@@ -92,6 +92,50 @@ TEST(JsonReport, ReadGivesFilesNavigationStreamsAndFramesInsteadOfTheLog) {
     EXPECT_TRUE(report["frames"][0].contains("counted"));
 }
 
+TEST(JsonReport, ATwoPartFeatureReportsItsFirstFileLeftOutStreamsAndCountsCutByTheFastCheck) {
+    fixture::TempDir dir;
+    ProgramStreamBuilder one;
+    // APS type 2 (codes bits 4..2 = 2) besides CGMS "Copy Never".
+    one.pack({fixture::copyControlPacket({.applies = 0xC0, .codes = 0xA8}),
+              fixture::dsiPacket({.vobNumber = 3, .startPtm = 1000, .endPtm = 91000})});
+    // Three video streams for two video boxes: the third is left out, and says so.
+    for (const uint8_t id : {0xE0, 0xE2, 0xE1}) {
+        one.pack({fixture::pesPacket(id, {.pts = 1000}, Bytes{0x00, 0x00, 0x01, 0x00, 0x11})});
+    }
+    one.fillTo(1536 * 1024);
+    one.pack({fixture::pesPacket(0xE0, {.pts = 4000}, Bytes{0x00, 0x00, 0x01, 0x00, 0x22})});
+    ProgramStreamBuilder two;
+    two.pack({fixture::dsiPacket({.vobNumber = 4, .startPtm = 1000, .endPtm = 46000})});
+    const std::string source = dir.write("MOVIE_1.EVO", one.bytes());
+    dir.write("MOVIE_2.EVO", two.bytes());
+
+    const ProcessResult logged =
+        fixture::runProcess(kCli, {"read", source, "--fast-check", "1"}, dir.path().string());
+    const json report = parsed(
+        fixture::runProcess(kCli, {"read", source, "--fast-check", "1", "--json"}, "/"));
+    EXPECT_EQ(report.at("navigation").at("vob_number"), 3) << "the first file's VOB";
+    EXPECT_DOUBLE_EQ(report["navigation"]["duration"].get<double>(), 1.5);
+    // The report's APS is the code whose text the log shows.
+    EXPECT_EQ(report["navigation"]["copy_control"]["aps"], 2);
+    EXPECT_NE(logged.out.find("Type 2 of APS1 is ON"), std::string::npos);
+
+    const std::string leftOut = "Video stream 0xE1 has no stream box: every video box is taken.";
+    EXPECT_EQ(report.at("warnings"), json::array({leftOut}));
+    EXPECT_NE(logged.out.find(leftOut), std::string::npos);
+    EXPECT_EQ(report.at("streams").size(), 2u);
+
+    // The counted frames stop at the fast check, and both the log and the report say so.
+    ASSERT_EQ(report.at("frames").size(), 2u);
+    EXPECT_EQ(report["frames"][0]["counted"], 1);
+    EXPECT_EQ(report["frames"][0]["partial"], true);
+    EXPECT_NE(logged.out.find("in video stream 0 (fast check: first 1 Mbytes only)."),
+              std::string::npos);
+    const json whole =
+        parsed(fixture::runProcess(kCli, {"read", source, "--full", "--json"}, "/"));
+    EXPECT_EQ(whole["frames"][0]["counted"], 2);
+    EXPECT_FALSE(whole["frames"][0].contains("partial"));
+}
+
 TEST(JsonReport, DemuxAndRebuildListEveryFileWrittenWithItsBytes) {
     fixture::TempDir dir;
     const std::string source = dir.write("MOVIE.EVO", feature());

@@ -34,13 +34,21 @@ TEST(PackScanner, HandsOverEachCodingsPayloadFromWhereItStarts) {
         {0xA2, PacketKind::Audio, 2},      {0xB3, PacketKind::Audio, 3},
         {0xCC, PacketKind::Audio, 12},
     };
+    // Discs start many packets with the P-STD buffer field after the PTS, or without one.
+    const PesHeader headers[] = {{.pts = 1000},
+                                 {.pts = 1000, .pstdBuffer = true},
+                                 {.pts = 1000, .dts = 900, .pstdBuffer = true},
+                                 {.pstdBuffer = true}};
     for (const Case& c : cases) {
-        SCOPED_TRACE(testing::Message() << "sub-stream id 0x" << std::hex << int{c.subId});
+      for (const PesHeader& header : headers) {
+        SCOPED_TRACE(testing::Message() << "sub-stream id 0x" << std::hex << int{c.subId}
+                                        << (header.pts ? " PTS" : "")
+                                        << (header.pstdBuffer ? " P-STD" : ""));
         const Bytes payload = counting(100, c.subId);
         // Header bytes of the coding that must not show up in the payload.
         const Bytes tail = {0xEE, 0xEE, 0xEE, 0xEE, 0xEE, 0xEE};
         ProgramStreamBuilder ps;
-        ps.pack({fixture::privateStream1Packet(c.subId, PesHeader{.pts = 1000}, payload, tail)});
+        ps.pack({fixture::privateStream1Packet(c.subId, header, payload, tail)});
         PassRunner runner;
         runner.run(ps.bytes());
 
@@ -50,6 +58,7 @@ TEST(PackScanner, HandsOverEachCodingsPayloadFromWhereItStarts) {
         EXPECT_EQ(runner.hooks.chunks[0].data, payload);
         ASSERT_EQ(runner.hooks.registrations.size(), 1u);
         EXPECT_EQ(runner.hooks.registrations[0].idByte, c.subId);
+      }
     }
 }
 
@@ -286,6 +295,62 @@ TEST(PackScanner, GivesEveryPacketItsOwnPtsInEitherHeaderFormAndPass) {
         EXPECT_TRUE(hooks.chunks[3].ptsHeld);
         EXPECT_EQ(hooks.chunks[2].heldPts, 7000u);
         EXPECT_FALSE(hooks.chunks[6].ptsHeld);
+    }
+}
+
+// An MPEG-1 system stream's packet: stuffing, the STD buffer field, then the time stamps.
+Bytes mpeg1Packet(uint8_t streamId, const Bytes& fields, const Bytes& payload) {
+    Bytes packet = {0x00, 0x00, 0x01, streamId, 0, 0};
+    packet.insert(packet.end(), fields.begin(), fields.end());
+    packet.insert(packet.end(), payload.begin(), payload.end());
+    const size_t length = packet.size() - 6;
+    packet[4] = static_cast<uint8_t>(length >> 8);
+    packet[5] = static_cast<uint8_t>(length);
+    return packet;
+}
+
+TEST(PackScanner, ReadsMpeg1PacketHeadersWithTheirStuffingBufferAndTimeStamps) {
+    const Bytes pts = fixture::timeStampField(2, 0x12345);
+    Bytes ptsDts = fixture::timeStampField(3, 0x23456);
+    const Bytes dts = fixture::timeStampField(1, 0x22222);
+    ptsDts.insert(ptsDts.end(), dts.begin(), dts.end());
+    const Bytes buffer = {0x60, 0x2E};
+    const auto joined = [](std::initializer_list<Bytes> parts) {
+        Bytes all;
+        for (const Bytes& part : parts) {
+            all.insert(all.end(), part.begin(), part.end());
+        }
+        return all;
+    };
+    // An MPEG-1 pack header is 12 bytes long.
+    const Bytes mpeg1Pack = {0x00, 0x00, 0x01, 0xBA, 0x21, 0x00, 0x01, 0x00, 0x01, 0x80, 0x1B, 0x91};
+    Bytes stream = mpeg1Pack;
+    const Bytes video = joined({{0xFF, 0xFF}, buffer, ptsDts});
+    const Bytes ac3 = joined({buffer, pts, {0x80, 0x01, 0x00, 0x01}});  // sub-stream header
+    const Bytes audio = joined({{0xFF}, pts});
+    for (const Bytes& packet :
+         {mpeg1Packet(0xE0, video, counting(40, 0x20)), mpeg1Packet(0xBD, ac3, counting(30, 0x40)),
+          mpeg1Packet(0xC0, audio, counting(20, 0x60)),
+          mpeg1Packet(0xE0, {0x0F}, counting(10, 0x70))}) {
+        stream.insert(stream.end(), packet.begin(), packet.end());
+    }
+    // Whatever the block boundaries, the same chunks and times.
+    for (const size_t blockEnd : {size_t{1}, size_t{20}, size_t{75}, stream.size() - 5}) {
+        SCOPED_TRACE(blockEnd);
+        ProgramStreamBuilder ps;
+        ps.fillTo(kBlockSize - blockEnd).raw(stream);
+        PassRunner runner;
+        VideoStampHooks hooks(runner.job().buffer.data());
+        runner.job().source = std::make_unique<fixture::MemorySource>(ps.bytes());
+        PackEngine(*runner.state, runner.os, runner.log).demux(PassMode::Detection, hooks);
+        EXPECT_EQ(hooks.payloadOf(PacketKind::Video, 0), joined({counting(40, 0x20), counting(10, 0x70)}));
+        EXPECT_EQ(hooks.payloadOf(PacketKind::Audio, 0), counting(30, 0x40));
+        EXPECT_EQ(hooks.payloadOf(PacketKind::Audio, 1), counting(20, 0x60));
+        ASSERT_FALSE(hooks.packetPts.empty());
+        EXPECT_EQ(hooks.packetPts.front(), 0x23456u);
+        EXPECT_EQ(hooks.videoDts.front(), 0x22222u);
+        EXPECT_EQ(hooks.packetPts.back(), std::nullopt);
+        EXPECT_EQ(runner.streams().audioBoxId[1], kMpegAudioKey | 0xC0);
     }
 }
 
