@@ -36,9 +36,13 @@ TEST(HeaderValues, TrueHdCountsTheChannelsOfItsWidestWholePresentation) {
     EXPECT_EQ(values.channels, 8u);
     EXPECT_EQ(values.lfe, true);
     // The payload ends inside the 8-channel assignment: the 6-channel one counts.
+    // LFE is its own group, not the centre's: a centre without LFE, then LFE without a centre.
     values = mlp({0xF8, 0x72, 0x6F, 0xBA, 0x00, 0x05, 0x80, 0x4F});
     EXPECT_EQ(values.channels, 5u);
     EXPECT_EQ(values.lfe, false);
+    values = mlp({0xF8, 0x72, 0x6F, 0xBA, 0x00, 0x06, 0x80, 0x4F});
+    EXPECT_EQ(values.channels, 5u);
+    EXPECT_EQ(values.lfe, true);
     // A second major sync of another rate does not overwrite the first one's values.
     values = mlp({0xF8, 0x72, 0x6F, 0xBA, 0x00, 0x07, 0x80, 0x0F, 0xB7, 0x52,
                   0xF8, 0x72, 0x6F, 0xBA, 0x80, 0x01, 0x80, 0x01, 0xB7, 0x52});

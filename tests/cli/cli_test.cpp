@@ -289,5 +289,67 @@ TEST(Cli, RefusesWhatItCannotReadAndValuesItCannotUse) {
     EXPECT_EQ(linesOf(result.out).front(), "Opening file -odd.EVO");
 }
 
+TEST(Cli, RefusesWhatIsNoProgramStreamAndWhatCannotBeWrittenBeforeItReads) {
+    FormFixture f;
+    const std::string cwd = f.dir.path().string();
+    Bytes noise(200000);
+    uint32_t seed = 7;
+    for (uint8_t& byte : noise) {
+        seed = seed * 1103515245u + 12345u;
+        byte = static_cast<uint8_t>(seed >> 16);
+    }
+    // Nothing a pack header starts: an error, no "Done." and no file, whichever job.
+    for (const auto& [name, bytes] : {std::pair{"EMPTY.EVO", Bytes{}},
+                                      std::pair{"TEXT.EVO", Bytes{'h', 'e', 'l', 'l', 'o', '\n'}},
+                                      std::pair{"NOISE.EVO", noise}}) {
+        const std::string source = f.dir.write(std::string("in/") + name, bytes);
+        for (const char* command : {"read", "demux"}) {
+            SCOPED_TRACE(std::string(command) + " " + name);
+            const std::string out = (f.dir.path() / "out" / name).string();
+            const ProcessResult result =
+                fixture::runProcess(kCli, {command, source, "--full", "-o", out}, cwd);
+            EXPECT_EQ(result.status, 1);
+            EXPECT_NE(result.err.find("No program stream found in " + source), std::string::npos)
+                << result.err;
+            EXPECT_EQ(result.out.find("Done."), std::string::npos);
+            if (std::string(command) == "demux") {
+                EXPECT_TRUE(std::filesystem::is_empty(out));
+            }
+        }
+    }
+
+    // A missing output folder is made; one under a file is refused before the source is read.
+    const std::string source = f.dir.write("MOVIE.EVO", smallFeature(1));
+    ProcessResult result = fixture::runProcess(
+        kCli, {"demux", source, "-o", (f.dir.path() / "new" / "deeper").string()}, cwd);
+    EXPECT_EQ(result.status, 0) << result.err;
+    EXPECT_EQ(filesIn(f.dir.path() / "new" / "deeper").size(), 4u);
+    result = fixture::runProcess(kCli, {"rebuild", source, "-o", source + "/out"}, cwd);
+    EXPECT_EQ(result.status, 1);
+    EXPECT_NE(result.err.find("Cannot create folder \"" + source + "/out\". Not a directory"),
+              std::string::npos)
+        << result.err;
+    EXPECT_EQ(result.out, "") << "nothing was read";
+
+    // Names in any case; an unknown one is refused with the names the read gave.
+    result = fixture::runProcess(
+        kCli, {"demux", source, "-o", "sel", "--select", "dd.STREAM.03,cbsub02"}, cwd);
+    EXPECT_EQ(result.status, 0) << result.err;
+    EXPECT_EQ(filesIn(f.dir.path() / "sel"),
+              (std::vector<std::string>{"MOVIE.DD.stream.03.mpa", "MOVIE.Subpicture.02.sup"}));
+    result = fixture::runProcess(kCli, {"demux", source, "--select", "DD.stream.04"}, cwd);
+    EXPECT_EQ(result.status, 2);
+    EXPECT_NE(result.err.find("MPEG-2.stream.0 (cbVideo0), DD.stream.00 (cbAudio00), "
+                              "DD.stream.03 (cbAudio03), Subpicture.02 (cbSub02)"),
+              std::string::npos)
+        << result.err;
+
+    for (const char* option : {"--video-ext", "--audio-ext", "--sub-ext"}) {
+        result = fixture::runProcess(kCli, {"demux", source, option, ""}, cwd);
+        EXPECT_EQ(result.status, 2) << option;
+        EXPECT_NE(result.err.find(std::string(option) + " needs an extension"), std::string::npos);
+    }
+}
+
 }  // namespace
 }  // namespace tolvane

@@ -82,9 +82,16 @@ struct Rebuilt {
 };
 
 TEST(RebuildJob, KeepsTheTickedStreamsRenumberedAndPatchesTheNavigationPack) {
-    Rebuilt r(feature(0x1000, 0x9000));
+    Bytes source = feature(0x1000, 0x9000);
+    source[23] |= 0x03;  // the fixed and CSPS flags beside the audio bound
+    Rebuilt r(source);
     r.only({audioBox(1), subBox(5), Control::cbVideo0});
     const Bytes out = r.run();
+    // The system header keeps every bit but those of the audio bound.
+    ASSERT_GE(out.size(), kPack);
+    for (size_t at = 14; at < 14 + 6 + 6; ++at) {
+        EXPECT_EQ(out[at], at == 23 ? (source[at] & 0x03) | (1 << 2) : source[at]) << at;
+    }
     // Audio 0x81 becomes 0x80, subpicture 0x25 becomes 0x20; the unticked DD+ 0xC9 and the
     // advanced pack are left out.
     EXPECT_EQ(ids(out), (std::vector<int>{0xBB, 0xE0, 0x80, 0x20}));
@@ -158,6 +165,37 @@ size_t idOffset(const uint8_t* pack) {
         return 23 + pack[22];
     }
     return pack[17] == 0xFD ? 25u + 5u : 17u;
+}
+
+TEST(RebuildJob, NavigationPacksOfATwoPartFeatureSpanBothParts) {
+    // Two VOBs of 60 s and 15 s from the same start: the rebuilt file is one of 75 s, as a
+    // read of it says.
+    FormFixture f;
+    for (const auto& [name, seconds] : {std::pair{"FEATURE_1.EVO", 60u}, {"FEATURE_2.EVO", 15u}}) {
+        ProgramStreamBuilder ps;
+        ps.raw(fixture::evoNavigationPack(1, 1, dsiOf(0x1000, 0x1000 + 90000 * seconds)));
+        ps.pack({fixture::pesPacket(0xE0, PesHeader{.pts = 9000}, Bytes(100, 0xE0))});
+        ps.raw(fixture::evoNavigationPack(1, 1, dsiOf(0x1000, 0x1000 + 90000 * seconds)));
+        f.dir.write(name, ps.bytes());
+    }
+    f.chooseSource((f.dir.path() / "FEATURE_1.EVO").string());
+    f.form.bReadEVOClick();
+    f.form.setText(Control::eWorkdir, (f.dir.path() / "out").string());
+    f.form.bRebuildClick();
+    const std::filesystem::path rebuilt = f.dir.path() / "out" / "FEATURE_1_FEATURE_2.rebuilt.EVO";
+    const Bytes out = readFile(rebuilt);
+    int navigationPacks = 0;
+    for (size_t at = 0; at + kPack <= out.size(); at += kPack) {
+        if (out[at + 17] == 0xBB) {
+            EXPECT_EQ(bigEndian(out.data() + at + 1338), 0x1000u);
+            EXPECT_EQ(bigEndian(out.data() + at + 1342), 0x1000u + 90000 * 75);
+            ++navigationPacks;
+        }
+    }
+    EXPECT_EQ(navigationPacks, 4);
+    f.chooseSource(rebuilt.string());
+    f.form.bReadEVOClick();
+    EXPECT_DOUBLE_EQ(f.form.state().job.totalSeconds, 75.0);
 }
 
 TEST(RebuildJob, RenumbersEveryCodingByItsBoxAndChangesNoOtherByte) {
