@@ -715,6 +715,7 @@ TEST_F(Interop, EveryStreamOfRealMuxersIsWrittenOnceByteForByteAndNamedAsFfprobe
                 });
             ASSERT_NE(found, demux["streams"].end()) << "the report lists every stream";
             EXPECT_EQ(found->at("coding"), codec);
+            expectSameValues(*found, stream);  // analysed, also without any PTS
 
             const std::string reference = (folder / ("ffmpeg." + std::to_string(k))).string();
             std::vector<std::string> args = {"-v", "error", "-i", whole, "-map",
