@@ -10,6 +10,7 @@
 #include "analysers/lpcm_analyser.h"
 #include "analysers/mlp_analyser.h"
 #include "analysers/mpeg2_analyser.h"
+#include "analysers/mpeg_audio_analyser.h"
 #include "analysers/vc1_analyser.h"
 #include "core/shared_state.h"
 #include "jobs/message_log.h"
@@ -19,7 +20,7 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
     if (size < 2) {
         return 0;
     }
-    const uint8_t which = data[0] % 7;
+    const uint8_t which = data[0] % 8;
     // The payload starts `before` bytes into the block, as a sub-stream header puts it.
     const size_t before = std::min<size_t>(data[1] % 8, size - 2);
     const size_t length = size - 2;
@@ -49,6 +50,9 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
             break;
         case 5:
             analyseMpeg2(context, HeaderPayload{offset, payload, 0, 0x1234});
+            break;
+        case 6:
+            analyseMpegAudio(context, HeaderPayload{offset, payload, 1});
             break;
         default:
             analyseVc1(context, HeaderPayload{offset, payload, 1});

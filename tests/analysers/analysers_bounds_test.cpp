@@ -9,6 +9,7 @@
 #include "analysers/lpcm_analyser.h"
 #include "analysers/mlp_analyser.h"
 #include "analysers/mpeg2_analyser.h"
+#include "analysers/mpeg_audio_analyser.h"
 #include "analysers/vc1_analyser.h"
 #include "core/shared_state.h"
 #include "jobs/message_log.h"
@@ -58,6 +59,10 @@ TEST(AnalyserBounds, EveryHeaderCutAtTheBlockEndIsReadInsideTheBlock) {
               0xF8, 0x72, 0x6F, 0xBB, 0x00, 0x80, 0x00, 0x14, 0x7F, 0x00},
              [](const AnalyserContext& c, size_t at, size_t length) {
                  analyseMlp(c, HeaderPayload{at, length});
+             });
+    everyCut({0x00, 0xFF, 0xFD, 0x94, 0x00, 0xFF, 0xF3},
+             [](const AnalyserContext& c, size_t at, size_t length) {
+                 analyseMpegAudio(c, HeaderPayload{at, length, 0});
              });
 }
 

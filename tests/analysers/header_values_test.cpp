@@ -5,6 +5,7 @@
 #include "analyser_fixture.h"
 #include "analysers/h264_analyser.h"
 #include "analysers/mlp_analyser.h"
+#include "analysers/mpeg_audio_analyser.h"
 #include "analysers/mpeg2_analyser.h"
 #include "analysers/vc1_analyser.h"
 
@@ -48,6 +49,30 @@ TEST(HeaderValues, TrueHdCountsTheChannelsOfItsWidestWholePresentation) {
                   0xF8, 0x72, 0x6F, 0xBA, 0x80, 0x01, 0x80, 0x01, 0xB7, 0x52});
     EXPECT_EQ(values.sampleRate, 48000u);
     EXPECT_EQ(values.channels, 6u);
+}
+
+TEST(HeaderValues, MpegAudioTakesItsRateFromTheVersionAndItsBitRateFromTheLayersTable) {
+    struct Case {
+        Bytes frame;
+        uint32_t sampleRate;
+        uint32_t bitRate;
+        uint32_t channels;
+    };
+    const Case cases[] = {
+        {{0xFF, 0xFD, 0x94, 0x00}, 48000, 160000, 2},  // MPEG-1 Layer II, stereo
+        {{0xFF, 0xFB, 0x94, 0xC0}, 48000, 128000, 1},  // MPEG-1 Layer III, one channel
+        {{0xFF, 0xFF, 0x94, 0x40}, 48000, 288000, 2},  // MPEG-1 Layer I, joint stereo
+        {{0xFF, 0xF3, 0x84, 0xC0}, 24000, 64000, 1},   // MPEG-2 Layer III, half rates
+        {{0xFF, 0xE3, 0x84, 0x80}, 12000, 64000, 2},   // MPEG-2.5, dual channel
+        // A reserved layer, then a frame after it.
+        {{0x12, 0xFF, 0xF9, 0x94, 0x00, 0xFF, 0xFD, 0x10, 0x00}, 44100, 32000, 2},
+    };
+    for (const Case& c : cases) {
+        const StreamHeader values = recorded(c.frame, StreamKind::Audio, analyseMpegAudio);
+        EXPECT_EQ(values.sampleRate, c.sampleRate);
+        EXPECT_EQ(values.bitRate, c.bitRate);
+        EXPECT_EQ(values.channels, c.channels);
+    }
 }
 
 TEST(HeaderValues, DvdAudioMlpTakesItsWordLengthRateAndChannelsFromTheAssignment) {
