@@ -28,9 +28,28 @@ VideoType videoTypeOf(StreamCoding coding) {
 }  // namespace
 
 int32_t PackScanner::boxOf(StreamKind kind, int32_t key) {
-    const int32_t number = boxFor(streams_, kind, key, assignsBoxes_, hooks_.aobSource());
+    return boxFor(streams_, kind, key, false, hooks_.aobSource());
+}
+
+int32_t PackScanner::boxForPayload(StreamKind kind) {
+    ScanState& s = state_;
+    int32_t& number = kind == StreamKind::Video   ? s.videoNo
+                      : kind == StreamKind::Audio ? s.audioNo
+                                                  : s.subNo;
+    if (number >= 0) {
+        return number;
+    }
+    // A stream takes a box with its first payload: a packet without any takes none.
+    const int32_t key = kind == StreamKind::Video   ? s.videoIdByte
+                        : kind == StreamKind::Audio ? s.audioIdByte
+                                                    : s.subIdByte;
+    if (assignsBoxes_) {
+        number = boxFor(streams_, kind, key, true, hooks_.aobSource());
+    }
     if (number < 0) {
         hooks_.withoutBox(kind, key);
+    } else if (kind == StreamKind::Video) {
+        s.videoType = videoTypeOf(streams_.videoCoding[static_cast<size_t>(number)]);
     }
     return number;
 }
@@ -83,10 +102,8 @@ bool PackScanner::startCode(uint8_t streamId) {
         s.videoNo = boxOf(StreamKind::Video, streamId);
         if (s.videoNo >= 0) {
             s.videoType = videoTypeOf(streams_.videoCoding[static_cast<size_t>(s.videoNo)]);
-            kind = PacketKind::Video;
-        } else {
-            kind = PacketKind::SkipPayload;
         }
+        kind = PacketKind::Video;
     } else if (streamId == layout::kExtendedStreamId) {
         // VC-1 only once its extension says so.
         s.extendedStream = true;
@@ -95,7 +112,7 @@ bool PackScanner::startCode(uint8_t streamId) {
         s.audioIdByte = kMpegAudioKey | streamId;
         s.audioCoding = AudioCoding::MpegAudio;
         s.audioNo = boxOf(StreamKind::Audio, s.audioIdByte);
-        kind = s.audioNo >= 0 ? PacketKind::Audio : PacketKind::SkipPayload;
+        kind = PacketKind::Audio;
     } else if (streamId == layout::kProgramStreamMapId || streamId == layout::kPaddingStreamId) {
         kind = PacketKind::SkipPacket;
     } else if (streamId == layout::kPrivateStream1Id) {
@@ -225,10 +242,7 @@ void PackScanner::audioSubStream(uint8_t id) {
         s.audioIdByte = id;
         s.audioNo = boxOf(StreamKind::Audio, id);
         s.audioCoding = range->coding;
-        if (s.audioNo < 0) {
-            s.packetKind = PacketKind::SkipPayload;
-            s.inPayload = true;
-        } else if (range->coding == AudioCoding::Lpcm) {
+        if (range->coding == AudioCoding::Lpcm) {
             s.lpcmExtraBytes = 3;
         } else if (range->coding == AudioCoding::TrueHd) {
             s.truehdExtraBytes = 1;
@@ -249,7 +263,7 @@ void PackScanner::subStreamByte(uint8_t b) {
             s.subIdByte = b;
             s.subNo = boxOf(StreamKind::Subpicture, b);
             s.subHeaderBytes = 0;
-            s.packetKind = s.subNo >= 0 ? PacketKind::Subpicture : PacketKind::SkipPayload;
+            s.packetKind = PacketKind::Subpicture;
             s.inPayload = true;
         }
     } else if (s.subHeaderBytes == 0) {
@@ -284,16 +298,12 @@ void PackScanner::scanBlock(const uint8_t* block, size_t length) {
         if (s.inPayload) {
             if (s.remaining > 0) {
                 const int64_t a = std::min<int64_t>(s.remaining, n - i);
-                if (handsOver(s.packetKind)) {
-                    int32_t number = s.videoNo;
-                    StreamKind kind = StreamKind::Video;
-                    if (s.packetKind == PacketKind::Audio) {
-                        number = s.audioNo;
-                        kind = StreamKind::Audio;
-                    } else if (s.packetKind == PacketKind::Subpicture) {
-                        number = s.subNo;
-                        kind = StreamKind::Subpicture;
-                    }
+                const StreamKind kind = s.packetKind == PacketKind::Audio ? StreamKind::Audio
+                                        : s.packetKind == PacketKind::Subpicture
+                                            ? StreamKind::Subpicture
+                                            : StreamKind::Video;
+                const int32_t number = handsOver(s.packetKind) ? boxForPayload(kind) : -1;
+                if (number >= 0) {
                     firstPayload(kind, number, block + i, static_cast<size_t>(a));
                     hooks_.payloadChunk(PayloadChunk{s.packetKind, number, static_cast<size_t>(i),
                                                      static_cast<size_t>(a)},
@@ -426,10 +436,8 @@ void PackScanner::scanBlock(const uint8_t* block, size_t length) {
                 if (s.extendedStream && isVc1Extension(extension)) {
                     s.videoIdByte = extension;
                     s.videoNo = boxOf(StreamKind::Video, extension);
-                    if (s.videoNo >= 0) {
-                        s.videoType = VideoType::Vc1;
-                        s.packetKind = PacketKind::Video;
-                    }
+                    s.videoType = VideoType::Vc1;
+                    s.packetKind = PacketKind::Video;
                 }
                 if (s.headerBytes == 0) {
                     headerEnd();

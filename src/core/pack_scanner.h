@@ -37,8 +37,11 @@ private:
     void passOver(int64_t& i, int64_t n);
     void mpeg1HeaderByte(uint8_t b);
     void timeStampFieldByte(uint8_t b);
-    // The box of stream `key`; -1, said to the hooks, when it has none.
+    // The box stream `key` has been given; -1 when it has none yet.
     int32_t boxOf(StreamKind kind, int32_t key);
+    // The box of the current packet's stream, given now by a pass that gives boxes; -1, said
+    // to the hooks, when it has none.
+    int32_t boxForPayload(StreamKind kind);
     // The stream's first payload of the pass: its coding is looked for, then it is registered.
     void firstPayload(StreamKind kind, int32_t number, const uint8_t* data, size_t length);
 

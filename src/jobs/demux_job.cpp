@@ -23,6 +23,14 @@ std::vector<OutputWritten> closeOutputs(std::vector<OpenOutput>& outputs) {
     return written;
 }
 
+void discardOutputs(StreamTable& streams, std::vector<OpenOutput>& outputs) {
+    dropOutputs(streams);
+    for (OpenOutput& output : outputs) {
+        output.file->discard();
+    }
+    outputs.clear();
+}
+
 void closeOutputsAfterError(SharedState& state, std::vector<OpenOutput>& outputs) {
     dropOutputs(state.streams);
     for (OpenOutput& output : outputs) {
@@ -132,11 +140,7 @@ DemuxResult DemuxJob::run(const DemuxInput& input) {
         finish(result, true, names.second);
     } catch (const NoProgramStream&) {
         // Nothing was a stream: no file is left behind.
-        dropOutputs(state.streams);
-        for (OpenOutput& output : outputs) {
-            output.file->discard();
-        }
-        outputs.clear();
+        discardOutputs(state.streams, outputs);
         closeOutputsAfterError(state, outputs);
         endAfterError();
         throw;

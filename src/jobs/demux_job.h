@@ -59,6 +59,8 @@ struct OpenOutput {
 // Closes every output, in order, writing what is still buffered (which may fail), and tells what
 // each one wrote.
 std::vector<OutputWritten> closeOutputs(std::vector<OpenOutput>& outputs);
+// No stream has an output any more, and no file is left of any: nothing was worth keeping.
+void discardOutputs(StreamTable& streams, std::vector<OpenOutput>& outputs);
 // After a failure: no stream has an output any more, each file keeps what could be written,
 // and the job no longer writes.
 void closeOutputsAfterError(SharedState& state, std::vector<OpenOutput>& outputs);

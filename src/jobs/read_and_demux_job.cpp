@@ -220,13 +220,6 @@ ReadAndDemuxResult ReadAndDemuxJob::run(const ReadAndDemuxInput& input) {
     bool demuxReported = false;
     ReadAndDemuxResult result;
     ReadResult& read = result.read;
-    const auto discardOutputs = [&] {
-        dropOutputs(streams);
-        for (OpenOutput& output : outputs) {
-            output.file->discard();
-        }
-        outputs.clear();
-    };
     try {
         resetForReadJob(state);
         const JobNames names = formJobNames(sourceName, input.sourcePath, false, style, {});
@@ -265,12 +258,12 @@ ReadAndDemuxResult ReadAndDemuxJob::run(const ReadAndDemuxInput& input) {
         takeReadFindings(state, read);
         finish(read, true, false);
         if (read.cancelled || read.streams.empty()) {
-            discardOutputs();
+            discardOutputs(streams, outputs);
             return result;
         }
         if (pass.subpictureTimesStale() || pass.demuxFailedDuringPass()) {
             // Rare enough to pay a second pass for: the demux job writes every file again.
-            discardOutputs();
+            discardOutputs(streams, outputs);
             DemuxJob demux(context_);
             result.demux = demux.run(DemuxInput{
                 .sourcePath = input.sourcePath,
@@ -312,7 +305,7 @@ ReadAndDemuxResult ReadAndDemuxJob::run(const ReadAndDemuxInput& input) {
         finish(demux, true, false);
     } catch (const JobError&) {
         if (!demuxReported) {
-            discardOutputs();
+            discardOutputs(streams, outputs);
         }
         closeOutputsAfterError(state, outputs);
         endAfterError();

@@ -185,6 +185,8 @@ TEST(PackScanner, TellsVc1ExtensionsFromOtherExtendedStreams) {
 
 TEST(PackScanner, GivesASecondCodingOnATakenNumberTheNextFreeBoxUntilNoneIsLeft) {
     ProgramStreamBuilder ps;
+    // A packet without payload takes no box: its stream is nowhere to be written.
+    ps.pack({fixture::pesPacket(0xE3, {}, Bytes{})});
     ps.pack({fixture::privateStream1Packet(0x80, {}, counting(10))});
     ps.pack({fixture::privateStream1Packet(0x88, {}, counting(10))});
     ps.pack({fixture::privateStream1Packet(0x81, {}, counting(10))});
