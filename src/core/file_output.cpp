@@ -17,20 +17,66 @@ namespace tolvane {
 
 namespace {
 
-// A name of its own beside `path`, hidden, for the bytes until the output is complete.
-std::string partName(const std::string& path) {
+constexpr size_t kNameMax = 255;
+
+// `path` with `prefix` and `suffix` around its file name, the name cut short where the whole
+// would not fit where the name itself fits.
+std::string besideName(const std::string& path, const std::string& prefix,
+                       const std::string& suffix) {
     const size_t slash = path.rfind('/');
     const size_t nameStart = slash == std::string::npos ? 0 : slash + 1;
-    // The part name must fit where the final name fits: a long name is cut short in it.
-    constexpr size_t kNameMax = 255;
-    const std::string dot = ".";
-    const std::string suffix = ".part-XXXXXX";
-    const std::string name =
-        path.substr(nameStart, kNameMax - dot.size() - suffix.size());
-    return path.substr(0, nameStart) + dot + name + suffix;
+    const std::string name = path.substr(nameStart, kNameMax - prefix.size() - suffix.size());
+    return path.substr(0, nameStart) + prefix + name + suffix;
+}
+
+// A name of its own beside `path`, hidden, for the bytes until the output is complete.
+std::string partName(const std::string& path) {
+    return besideName(path, ".", ".part-XXXXXX");
+}
+
+// Makes the last rename into `path`'s folder last through a power cut.
+void syncFolderOf(const std::string& path) {
+    const size_t slash = path.rfind('/');
+    const std::string folder = slash == std::string::npos ? "." : path.substr(0, slash + 1);
+    const int fd = ::open(folder.c_str(), O_RDONLY | O_DIRECTORY | O_CLOEXEC);
+    if (fd >= 0) {
+        ::fsync(fd);
+        ::close(fd);
+    }
+}
+
+const char* unfitTarget(const struct stat& info) {
+    if (S_ISDIR(info.st_mode)) {
+        return "it is a folder";
+    }
+    if (S_ISLNK(info.st_mode)) {
+        return "it is a symbolic link";
+    }
+    if (!S_ISREG(info.st_mode)) {
+        return "it is not a regular file (a device, a pipe or a socket)";
+    }
+    return nullptr;
 }
 
 }  // namespace
+
+void checkOutputTarget(const std::string& path, const std::vector<std::string>& inputs) {
+    struct stat target {};
+    if (::lstat(path.c_str(), &target) != 0) {
+        return;  // nothing there yet
+    }
+    if (const char* why = unfitTarget(target)) {
+        throw PlatformError("Cannot write \"" + path + "\": " + why + ".");
+    }
+    for (const std::string& input : inputs) {
+        struct stat read {};
+        if (::stat(input.c_str(), &read) == 0 && read.st_dev == target.st_dev &&
+            read.st_ino == target.st_ino) {
+            throw PlatformError("Cannot write \"" + path + "\": it is " + input +
+                                ", which this job reads.");
+        }
+    }
+}
 
 FileOutput::FileOutput(std::string path)
     : path_(std::move(path)),
@@ -47,7 +93,7 @@ FileOutput::FileOutput(std::string path)
 }
 
 FileOutput::~FileOutput() {
-    closeQuietly();
+    closeIncomplete();
 }
 
 void FileOutput::writeAll(const uint8_t* data, size_t length) {
@@ -132,56 +178,80 @@ void FileOutput::append(const uint8_t* data, size_t length) {
 }
 
 void FileOutput::close() {
-    if (fd_ < 0) {
+    if (settled_) {
         return;
     }
     try {
         flush();
     } catch (...) {
-        ::close(fd_);
-        fd_ = -1;
-        moveIntoPlace();
+        closeIncomplete();
         throw;
     }
-    const int result = ::close(fd_);
+    // On disk before it takes the name: a power cut never leaves it empty under that name.
+    int error = ::fsync(fd_) != 0 && errno != EINVAL && errno != EROFS ? errno : 0;
+    if (::close(fd_) != 0 && error == 0) {
+        error = errno;
+    }
     fd_ = -1;
-    if (result != 0) {
-        const int error = errno;
-        moveIntoPlace();
+    if (error != 0) {
+        failed_ = true;
+        closeIncomplete();
         throw PlatformError::fromErrno("Stream write error", path_, error);
     }
-    if (!moveIntoPlace()) {
-        throw PlatformError::fromErrno("Cannot create file", path_, errno);
+    settled_ = true;
+    if (::rename(partPath_.c_str(), path_.c_str()) != 0) {
+        error = errno;
+        ::unlink(partPath_.c_str());
+        throw PlatformError::fromErrno("Cannot create file", path_, error);
     }
+    syncFolderOf(path_);
 }
 
-bool FileOutput::moveIntoPlace() noexcept {
-    // One step: the final name holds the whole output or what it held before, never a part.
-    return ::rename(partPath_.c_str(), path_.c_str()) == 0;
-}
-
-void FileOutput::closeQuietly() noexcept {
-    if (fd_ < 0) {
+void FileOutput::closeIncomplete() noexcept {
+    if (settled_) {
         return;
     }
-    if (!failed_) {
-        try {
-            flush();
-        } catch (...) {
-            // The job already ends with an error of its own.
+    settled_ = true;
+    if (fd_ >= 0) {
+        if (!failed_) {
+            try {
+                flush();
+            } catch (...) {
+                // The job already ends with an error of its own.
+            }
         }
+        ::fsync(fd_);
+        ::close(fd_);
+        fd_ = -1;
     }
-    ::close(fd_);
-    fd_ = -1;
-    moveIntoPlace();  // what was written is kept, under the name the user was told
+    if (appended_ == 0) {
+        ::unlink(partPath_.c_str());  // nothing worth a file
+        return;
+    }
+    // What was written is kept, but never in place of a file that may be whole: beside it.
+    struct stat existing {};
+    std::string kept = path_;
+    if (::lstat(path_.c_str(), &existing) == 0) {
+        kept = besideName(path_, "", ".incomplete");
+    }
+    if (::rename(partPath_.c_str(), kept.c_str()) == 0) {
+        path_ = kept;
+        complete_ = false;
+        syncFolderOf(path_);
+    } else {
+        ::unlink(partPath_.c_str());
+    }
 }
 
 void FileOutput::discard() noexcept {
-    if (fd_ < 0) {
+    if (settled_) {
         return;
     }
-    ::close(fd_);
-    fd_ = -1;
+    settled_ = true;
+    if (fd_ >= 0) {
+        ::close(fd_);
+        fd_ = -1;
+    }
     used_ = 0;
     ::unlink(partPath_.c_str());
 }

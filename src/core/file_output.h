@@ -2,16 +2,19 @@
 
 #include <memory>
 #include <string>
+#include <vector>
 
 #include "core/output_sink.h"
 
 namespace tolvane {
 
-// An output file written under a hidden name of its own beside the final one and renamed into
-// place when it is closed, also after a failure or a cancel: two runs never write into one file,
-// and a crash never leaves a part of an output under its name (a file of that name is replaced
-// only then). It has a buffer of its own so that small appends cost no system call. Every failure
-// throws PlatformError naming the file: a write that fails, and the flush and close at the end.
+// An output file written under a hidden name of its own beside the final one, and given that name
+// only when it is whole: two runs never write into one file, and a crash never leaves a part of
+// an output under its name. An output that did not end normally (a failure, a cancel) keeps what
+// was written under its name when no file had it, and beside it as NAME.incomplete when one had:
+// nothing whole is ever replaced by a part. It has a buffer of its own so that small appends cost
+// no system call. Every failure throws PlatformError naming the file: a write that fails, and the
+// flush, sync and close at the end.
 class FileOutput : public OutputSink {
 public:
     static constexpr size_t kBufferSize = 1 << 18;
@@ -24,22 +27,27 @@ public:
     void append(const uint8_t* data, size_t length) override;
     // With copy_file_range: the system copies, and shares the data where its file system can.
     size_t appendFromFile(int descriptor, int64_t offset, size_t length) override;
-    // Writes what is buffered and closes the file; throws when either fails.
+    // Writes what is buffered, syncs it and gives it its name, replacing a file of that name;
+    // throws when any step fails, the output then kept as closeIncomplete() keeps it.
     void close();
-    // Closes after a failure elsewhere: keeps on disk what can still be written, reports nothing.
-    void closeQuietly() noexcept;
+    // Closes an output that did not end normally: what can still be written is kept, under its
+    // name or as NAME.incomplete beside a file of that name (path() says which); nothing at all
+    // when nothing was appended. Reports nothing.
+    void closeIncomplete() noexcept;
     // Closes and removes what was written: the final name is left as it was.
     void discard() noexcept;
-    // The name the output takes when it is closed, if it is not closed yet.
+    // The name the output takes when it is closed, if it is not closed yet; after closing, the
+    // name it has.
     void setPath(std::string path) { path_ = std::move(path); }
     const std::string& path() const { return path_; }
     // Bytes appended so far; all of them are on disk once close() has returned.
     uint64_t bytesWritten() const { return appended_; }
+    // False once closeIncomplete() kept it beside a file of its name.
+    bool complete() const { return complete_; }
 
 private:
     void writeAll(const uint8_t* data, size_t length);
     void flush();
-    bool moveIntoPlace() noexcept;
 
     std::string path_;
     std::string partPath_;
@@ -48,8 +56,15 @@ private:
     size_t used_ = 0;
     uint64_t appended_ = 0;
     bool failed_ = false;
+    bool complete_ = true;
+    bool settled_ = false;  // the part file was renamed or removed
     bool systemCopies_ = true;  // until the system says it cannot copy between these files
 };
+
+// Refuses (PlatformError) to write an output at `path` when what is there must not be replaced:
+// a folder, a symbolic link, a device, a pipe or a socket, or any of the files `inputs` that the
+// job reads, told by device and inode, whatever name reaches it. Nothing there is fine.
+void checkOutputTarget(const std::string& path, const std::vector<std::string>& inputs);
 
 // Makes `folder` and its parents as `mkdir -p` does, then proves it takes a new file: a job
 // refuses a folder it could not write into before it reads anything. An empty folder is the

@@ -13,10 +13,17 @@ void dropOutputs(StreamTable& streams) {
     streams.subOut.fill(nullptr);
 }
 
-std::vector<OutputWritten> closeOutputs(std::vector<OpenOutput>& outputs) {
+std::vector<OutputWritten> closeOutputs(std::vector<OpenOutput>& outputs, bool complete) {
     std::vector<OutputWritten> written;
     for (OpenOutput& output : outputs) {
-        output.file->close();
+        if (!complete) {
+            output.file->closeIncomplete();
+            if (output.file->bytesWritten() == 0) {
+                continue;  // no file was left for it
+            }
+        } else {
+            output.file->close();
+        }
         written.push_back(OutputWritten{output.kind, output.number, output.file->path(),
                                         output.file->bytesWritten()});
     }
@@ -34,7 +41,7 @@ void discardOutputs(StreamTable& streams, std::vector<OpenOutput>& outputs) {
 void closeOutputsAfterError(SharedState& state, std::vector<OpenOutput>& outputs) {
     dropOutputs(state.streams);
     for (OpenOutput& output : outputs) {
-        output.file->closeQuietly();
+        output.file->closeIncomplete();
     }
     resetForWritingJobEnd(state);
 }
@@ -136,7 +143,7 @@ DemuxResult DemuxJob::run(const DemuxInput& input) {
 
         closeSource();
         dropOutputs(state.streams);
-        result.outputs = closeOutputs(outputs);
+        result.outputs = closeOutputs(outputs, !state.job.cancelled);
         finish(result, true, names.second);
     } catch (const NoProgramStream&) {
         // Nothing was a stream: no file is left behind.

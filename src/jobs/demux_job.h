@@ -57,8 +57,9 @@ struct OpenOutput {
     std::unique_ptr<FileOutput> file;
 };
 // Closes every output, in order, writing what is still buffered (which may fail), and tells what
-// each one wrote.
-std::vector<OutputWritten> closeOutputs(std::vector<OpenOutput>& outputs);
+// each one wrote and where it is. Outputs that are not `complete` (a cancelled job) never replace
+// a file of their name: they are kept as FileOutput::closeIncomplete() keeps them.
+std::vector<OutputWritten> closeOutputs(std::vector<OpenOutput>& outputs, bool complete);
 // No stream has an output any more, and no file is left of any: nothing was worth keeping.
 void discardOutputs(StreamTable& streams, std::vector<OpenOutput>& outputs);
 // After a failure: no stream has an output any more, each file keeps what could be written,

@@ -257,6 +257,31 @@ ReadAndDemuxResult ReadAndDemuxJob::run(const ReadAndDemuxInput& input) {
 
         takeReadFindings(state, read);
         finish(read, true, false);
+        // In box order, as the demux job creates them; each takes its name with its delay.
+        const auto namedInBoxOrder = [&](bool logged) {
+            std::vector<OpenOutput> inBoxOrder;
+            for (const StreamBox& box : read.streams) {
+                for (OpenOutput& output : outputs) {
+                    if (output.file && output.kind == box.kind && output.number == box.number) {
+                        output.file->setPath(outputFileName(box, prefix, input.naming));
+                        if (logged) {
+                            log.log("Creating " + escapeMarkup(output.file->path()));
+                        }
+                        inBoxOrder.push_back(std::move(output));
+                    }
+                }
+            }
+            outputs = std::move(inBoxOrder);
+        };
+        if (read.cancelled && !outputs.empty()) {
+            // What was written is kept, as after a cancelled demux job, never over a whole file.
+            namedInBoxOrder(false);
+            DemuxResult& kept = result.demux.emplace();
+            kept.baseName = read.baseName;
+            kept.cancelled = true;
+            kept.outputs = closeOutputs(outputs, false);
+            return result;
+        }
         if (read.cancelled || read.streams.empty()) {
             discardOutputs(streams, outputs);
             return result;
@@ -284,24 +309,13 @@ ReadAndDemuxResult ReadAndDemuxJob::run(const ReadAndDemuxInput& input) {
         log.log(sizeReport(size));
         DemuxResult& demux = result.demux.emplace();
         demux.baseName = read.baseName;
-        // In box order, as the demux job creates them; each takes its name with its delay.
-        std::vector<OpenOutput> inBoxOrder;
-        for (const StreamBox& box : read.streams) {
-            for (OpenOutput& output : outputs) {
-                if (output.file && output.kind == box.kind && output.number == box.number) {
-                    output.file->setPath(outputFileName(box, prefix, input.naming));
-                    log.log("Creating " + escapeMarkup(output.file->path()));
-                    inBoxOrder.push_back(std::move(output));
-                }
-            }
-        }
-        outputs = std::move(inBoxOrder);
+        namedInBoxOrder(true);
         log.log("Demuxing...");
         log.slog("Demuxing " + sourceName, StatusPanel::Job);
         for (std::string& line : demuxLog.lines) {
             log.log(std::move(line));
         }
-        demux.outputs = closeOutputs(outputs);
+        demux.outputs = closeOutputs(outputs, true);
         finish(demux, true, false);
     } catch (const JobError&) {
         if (!demuxReported) {

@@ -134,12 +134,16 @@ RebuildResult RebuildJob::run(const RebuildInput& input) {
             rebuildSource(rebuilder, *output, secondName, input);
         }
         closeSource();
-        output->close();
+        if (state.job.cancelled) {
+            output->closeIncomplete();  // never in place of a whole file of its name
+        } else {
+            output->close();
+        }
         result.output = OutputWritten{std::nullopt, 0, output->path(), output->bytesWritten()};
         finish(result, false, names.second);
     } catch (const JobError&) {
         if (output) {
-            output->closeQuietly();
+            output->closeIncomplete();
         }
         context_.cancellable(false);
         resetForWritingJobEnd(state);

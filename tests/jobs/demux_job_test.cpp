@@ -98,8 +98,27 @@ TEST(FileOutput, AppearsUnderItsNameOnlyWhenClosedAndReplacesWhatWasThere) {
         FileOutput dropped(path.string());
         const Bytes data(10, 2);
         dropped.append(data.data(), data.size());
-    }  // closed without close(): what was written is still kept under the name
-    EXPECT_EQ(readFile(path), Bytes(10, 2));
+    }  // closed without close(): kept, but beside the whole file of its name
+    EXPECT_EQ(readFile(path).size(), 5000 + FileOutput::kBufferSize);
+    EXPECT_EQ(readFile(path.string() + ".incomplete"), Bytes(10, 2));
+    {
+        FileOutput nothing(path.string());
+    }  // nothing written: no file at all
+    const std::filesystem::path fresh = dir.path() / "fresh.mpa";
+    {
+        FileOutput first(fresh.string());
+        first.append(Bytes(4, 3).data(), 4);
+        first.closeIncomplete();
+        EXPECT_EQ(first.path(), fresh.string()) << "no file had the name: it takes it";
+        EXPECT_FALSE(first.complete());
+    }
+    EXPECT_EQ(readFile(fresh), Bytes(4, 3));
+    std::vector<std::string> names;
+    for (const auto& entry : std::filesystem::directory_iterator(dir.path())) {
+        names.push_back(entry.path().filename().string());
+    }
+    std::sort(names.begin(), names.end());
+    EXPECT_EQ(names, (std::vector<std::string>{"fresh.mpa", "out.mpa", "out.mpa.incomplete"}));
     EXPECT_THROW(FileOutput((dir.path() / "missing" / "x").string()), PlatformError);
 }
 

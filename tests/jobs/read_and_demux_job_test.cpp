@@ -20,6 +20,7 @@ namespace {
 
 using fixture::Bytes;
 using fixture::Engine;
+using fixture::readFile;
 
 // Video payload with `codes` frame start codes (MPEG-2 pictures, or H.264 access unit
 // delimiters for `code` 9), and a code split over its end: its last byte starts the next packet.
@@ -161,7 +162,7 @@ TEST(ReadAndDemuxJob, LeavesWhatTheReadAndDemuxJobsLeaveWithEverySetting) {
     }
 }
 
-TEST(ReadAndDemuxJob, WritesNothingWhenTheReadFindsNothingOrIsCancelled) {
+TEST(ReadAndDemuxJob, WritesNothingWhenTheReadFindsNothingAndKeepsWhatItWroteWhenCancelled) {
     // Nothing to demux: the read's log alone, and no file.
     fixture::ProgramStreamBuilder empty;
     empty.pack({fixture::paddingPacket(100)});
@@ -170,13 +171,16 @@ TEST(ReadAndDemuxJob, WritesNothingWhenTheReadFindsNothingOrIsCancelled) {
     EXPECT_TRUE(none.files.empty());
     EXPECT_EQ(none.log, demuxEverything(empty.bytes(), false, {}, {}).log);
 
-    // Cancelled at the first 4 MiB: as a cancelled read, no file is left, half-written or not.
+    // Cancelled at the first 4 MiB: what was written is kept, as after a cancelled demux, and a
+    // whole file of an output's name stays as it was.
     fixture::ProgramStreamBuilder big;
     for (int k = 0; k < 3000; ++k) {
         big.pack({fixture::pesPacket(0xE0, {}, Bytes(1800, 0x22)),
                   fixture::privateStream1Packet(0x80, {}, Bytes(100, 0x33))});
     }
     fixture::TempDir dir;
+    const std::filesystem::path audio = dir.path() / "BIG.DD.stream.00.mpa";
+    fixture::writeFile(audio, Bytes(7, 1));
     Engine engine;
     engine.files["BIG.EVO"] = big.bytes();
     engine.os.onEvents = [&] { cancelJob(*engine.state); };
@@ -184,8 +188,15 @@ TEST(ReadAndDemuxJob, WritesNothingWhenTheReadFindsNothingOrIsCancelled) {
     const ReadAndDemuxResult result = job.run(
         ReadAndDemuxInput{"BIG.EVO", {.fastCheck = false}, {.folder = dir.path().string()}});
     EXPECT_TRUE(result.read.cancelled);
-    EXPECT_FALSE(result.demux);
-    EXPECT_TRUE(std::filesystem::is_empty(dir.path()));
+    ASSERT_TRUE(result.demux);
+    ASSERT_EQ(result.demux->outputs.size(), 2u);
+    EXPECT_EQ(engine.log.lines().back().text, "");
+    EXPECT_EQ(engine.log.lines()[engine.log.lines().size() - 2].text, "Cancelled.");
+    EXPECT_EQ(readFile(audio), Bytes(7, 1));
+    const Bytes video = readFile(dir.path() / "BIG.MPEG-2.stream.0.mpv");
+    EXPECT_GT(video.size(), 0u);
+    EXPECT_LT(video.size(), 3000u * 1800u);
+    EXPECT_EQ(readFile(audio.string() + ".incomplete").size(), result.demux->outputs[1].bytes);
     EXPECT_FALSE(engine.state->job.writing);
 }
 
