@@ -1,5 +1,7 @@
 #include "cli/console.h"
 
+#include <csignal>
+
 #include <chrono>
 #include <clocale>
 #include <iostream>
@@ -27,6 +29,9 @@ void installInterruptHandler() {
     for (int signal : {SIGINT, SIGTERM, SIGHUP}) {
         sigaction(signal, &action, nullptr);
     }
+    // A file-size limit makes the write fail with EFBIG, an error like a full disk, instead of
+    // killing the program with its outputs still hidden part files.
+    std::signal(SIGXFSZ, SIG_IGN);
 }
 
 void ConsoleOs::processEvents() {

@@ -184,6 +184,9 @@ private:
                 const ReadAndDemuxResult found = job.run(input);
                 Json report = readReport(found.read);
                 if (interrupted != 0) {
+                    if (found.demux) {
+                        report["outputs"] = outputsReport(found.demux->outputs);
+                    }
                     return done(report);
                 }
                 if (!found.demux) {

@@ -86,6 +86,7 @@ void checkOutputFileName(const std::string& name, PathStyle style) {
 }
 
 void DemuxJob::createOutputs(const DemuxInput& input, const std::string& prefix,
+                             const std::vector<std::string>& inputs,
                              std::vector<OpenOutput>& outputs) {
     struct Planned {
         const StreamBox* box;
@@ -102,6 +103,7 @@ void DemuxJob::createOutputs(const DemuxInput& input, const std::string& prefix,
     // the others truncated.
     for (const Planned& output : planned) {
         checkOutputFileName(output.name, context_.style);
+        checkOutputTarget(output.name, inputs);
     }
     for (const Planned& output : planned) {
         outputs.push_back(OpenOutput{output.box->kind, output.box->number,
@@ -134,7 +136,7 @@ DemuxResult DemuxJob::run(const DemuxInput& input) {
         log.slog("Opening", StatusPanel::Job);
         openSource(input.sourcePath);
         log.log(sizeReport(state.job.source->size()));
-        createOutputs(input, prefix, outputs);
+        createOutputs(input, prefix, names.inputs(input.sourcePath), outputs);
         log.log("Demuxing...");
         log.slog("Demuxing " + sourceName, StatusPanel::Job);
         runPass(PassMode::Demux, options);

@@ -82,7 +82,7 @@ public:
 
 private:
     void createOutputs(const DemuxInput& input, const std::string& prefix,
-                       std::vector<OpenOutput>& outputs);
+                       const std::vector<std::string>& inputs, std::vector<OpenOutput>& outputs);
 };
 
 }  // namespace tolvane

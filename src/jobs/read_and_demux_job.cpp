@@ -246,9 +246,10 @@ ReadAndDemuxResult ReadAndDemuxJob::run(const ReadAndDemuxInput& input) {
                     .id = key,
                     .label = streamLabel(coding, key) + streamBoxSuffix(kind, number),
                     .coding = coding};
-                outputs.push_back(OpenOutput{
-                    kind, number,
-                    std::make_unique<FileOutput>(outputFileName(box, prefix, input.naming))});
+                const std::string name = outputFileName(box, prefix, input.naming);
+                checkOutputTarget(name, {input.sourcePath});
+                outputs.push_back(
+                    OpenOutput{kind, number, std::make_unique<FileOutput>(name)});
                 *outputSlot(streams, kind, number) = outputs.back().file.get();
             });
         runPass(PassMode::Detection, pass);

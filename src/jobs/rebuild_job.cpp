@@ -4,6 +4,7 @@
 #include "core/pack_engine.h"
 #include "core/platform_error.h"
 #include "core/progress.h"
+#include "jobs/demux_job.h"
 #include "jobs/markup.h"
 
 namespace tolvane {
@@ -119,6 +120,8 @@ RebuildResult RebuildJob::run(const RebuildInput& input) {
         openSource(input.sourcePath);
         log.log(sizeReport(state.job.source->size()));
         const std::string outputName = prefix + ".rebuilt.EVO";
+        checkOutputFileName(outputName, style);
+        checkOutputTarget(outputName, names.inputs(input.sourcePath));
         output = std::make_unique<FileOutput>(outputName);
         log.log("Creating " + escapeMarkup(outputName));
         log.log("Rebuilding...");

@@ -114,6 +114,10 @@ XplResult XplJob::run(const XplInput& input) {
         streams.videoBoxId.fill(kStreamAbsent);
         streams.audioBoxId.fill(kStreamAbsent);
         streams.subBoxId.fill(kStreamAbsent);
+        result.filesRead = {input.playlistPath};
+        if (!input.sourcePath.empty()) {
+            result.filesRead.push_back(input.sourcePath);
+        }
         job.source.reset();
         job.source = context_.openInput(input.playlistPath);
         log.log("Open " + escapeMarkup(fileNamePart(input.playlistPath, style)));
@@ -177,6 +181,7 @@ void saveChapters(const XplResult& playlist, const std::string& path, PathStyle 
     if (playlist.chapters.empty()) {
         throw JobError("No chapters saved: the title has no chapters.");
     }
+    checkOutputTarget(path, playlist.filesRead);
     const bool matroska = upperCase(extensionOf(path, style)) == ".XML";
     const std::string text =
         matroska ? matroskaChapterXml(playlist.chapters) : ogmChapters(playlist.chapters);

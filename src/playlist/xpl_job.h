@@ -39,6 +39,8 @@ struct XplResult {
     // The title element's displayName and titleDuration.
     std::string titleName;
     std::string titleDuration;
+    // The playlist and the source it was asked about: chapters are never written over them.
+    std::vector<std::string> filesRead;
 };
 
 // The playlist reader: the disc's VPLST000.XPL read as tags, and the title that plays the

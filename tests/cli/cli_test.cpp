@@ -1,6 +1,7 @@
 #include <gtest/gtest.h>
 
 #include <sys/stat.h>
+#include <sys/sysmacros.h>
 
 #include <chrono>
 #include <csignal>
@@ -348,6 +349,70 @@ TEST(Cli, RefusesWhatIsNoProgramStreamAndWhatCannotBeWrittenBeforeItReads) {
         result = fixture::runProcess(kCli, {"demux", source, option, ""}, cwd);
         EXPECT_EQ(result.status, 2) << option;
         EXPECT_NE(result.err.find(std::string(option) + " needs an extension"), std::string::npos);
+    }
+}
+
+TEST(Cli, NeverWritesOverWhatItReadsNorOverWhatIsNoRegularFile) {
+    FormFixture f;
+    const std::string cwd = f.dir.path().string();
+    const std::string playlist =
+        R"(<Playlist displayName="D"><TitleSet timeBase="60fps" tickBase="24fps">)"
+        R"(<Title displayName="Main" titleDuration="00:01:00:00"><Clip src="HVDVD_TS/MOVIE.MAP">)"
+        R"(<Chapter titleTimeBegin="00:00:10:00" displayName="One"/></Clip></Title>)"
+        R"(</TitleSet></Playlist>)";
+    const std::string xpl = f.dir.write("VPLST000.XPL", Bytes(playlist.begin(), playlist.end()));
+    const Bytes movie = smallFeature(1);
+    const std::string source = f.dir.write("MOVIE.EVO", movie);
+    const std::filesystem::path dir = f.dir.path();
+    std::filesystem::create_directories(dir / "out" / "MOVIE.DD.stream.00.mpa");  // a folder
+    ASSERT_EQ(mkfifo((dir / "fifo").c_str(), 0600), 0);
+    std::filesystem::create_symlink(dir / "elsewhere.txt", dir / "link.xml");
+    // The source again under the name of an output: a hard link, the same inode.
+    std::filesystem::create_directories(dir / "linked");
+    std::filesystem::create_hard_link(source, dir / "linked" / "MOVIE.rebuilt.EVO");
+    const bool device = mknod((dir / "null").c_str(), S_IFCHR | 0666, makedev(1, 3)) == 0;
+
+    struct Case {
+        std::vector<std::string> args;
+        std::string refused;  // the path named in the refusal
+        std::string why;
+    };
+    std::vector<Case> cases = {
+        {{"xpl", xpl, "--source", source, "--chapters", source}, source, "which this job reads"},
+        {{"xpl", xpl, "--source", source, "--chapters", xpl}, xpl, "which this job reads"},
+        {{"xpl", xpl, "--source", source, "--chapters", (dir / "fifo").string()},
+         (dir / "fifo").string(), "not a regular file"},
+        {{"xpl", xpl, "--source", source, "--chapters", (dir / "link.xml").string()},
+         (dir / "link.xml").string(), "symbolic link"},
+        {{"xpl", xpl, "--source", source, "--chapters", dir.string()}, dir.string(), "folder"},
+        {{"demux", source, "-o", (dir / "out").string(), "--select", "cbAudio00"},
+         (dir / "out" / "MOVIE.DD.stream.00.mpa").string(), "folder"},
+        {{"rebuild", source, "-o", (dir / "linked").string()},
+         (dir / "linked" / "MOVIE.rebuilt.EVO").string(), "which this job reads"},
+    };
+    if (device) {
+        cases.push_back({{"xpl", xpl, "--source", source, "--chapters", (dir / "null").string()},
+                         (dir / "null").string(), "not a regular file"});
+    }
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.args[0] + " " + c.refused);
+        const ProcessResult result = fixture::runProcess(kCli, c.args, cwd);
+        EXPECT_EQ(result.status, 1);
+        EXPECT_NE(result.err.find("Cannot write \"" + c.refused + "\": "), std::string::npos)
+            << result.err;
+        EXPECT_NE(result.err.find(c.why), std::string::npos) << result.err;
+    }
+    // All as it was: the source, the playlist, the FIFO, the link, the device; no part file.
+    EXPECT_EQ(fixture::readFile(source), movie);
+    EXPECT_EQ(fixture::readFile(xpl), Bytes(playlist.begin(), playlist.end()));
+    EXPECT_TRUE(std::filesystem::is_fifo(dir / "fifo"));
+    EXPECT_TRUE(std::filesystem::is_symlink(dir / "link.xml"));
+    EXPECT_TRUE(!device || std::filesystem::is_character_file(dir / "null"));
+    EXPECT_TRUE(std::filesystem::is_empty(dir / "out" / "MOVIE.DD.stream.00.mpa"));
+    EXPECT_EQ(filesIn(dir / "linked"), std::vector<std::string>{"MOVIE.rebuilt.EVO"});
+    for (const auto& entry : std::filesystem::recursive_directory_iterator(dir)) {
+        EXPECT_EQ(entry.path().filename().string().find(".part-"), std::string::npos)
+            << entry.path();
     }
 }
 

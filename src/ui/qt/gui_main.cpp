@@ -1,4 +1,6 @@
 // Tolvane's desktop window.
+#include <csignal>
+
 #include <QApplication>
 
 #include "ui/qt/main_window.h"
@@ -6,6 +8,8 @@
 #include "ui/qt/qt_settings_store.h"
 
 int main(int argc, char** argv) {
+    // A file-size limit fails the write with its message instead of killing the window.
+    std::signal(SIGXFSZ, SIG_IGN);
     QApplication app(argc, argv);
     QApplication::setApplicationName(QStringLiteral("HD DVD Tolvane"));
     tolvane::QtOsServices os;
