@@ -5,6 +5,7 @@
 #include <unistd.h>
 
 #include <cerrno>
+#include <string>
 
 #include "core/platform_error.h"
 
@@ -34,6 +35,8 @@ FileSource::FileSource(std::string path) : path_(std::move(path)) {
         throw PlatformError::fromErrno("Cannot open file", path_, EISDIR);
     }
     size_ = info.st_size;
+    device_ = info.st_dev;
+    inode_ = info.st_ino;
     // Read from start to end: the system may read further ahead than it would by default.
     ::posix_fadvise(fd_, 0, 0, POSIX_FADV_SEQUENTIAL);
 }
@@ -62,12 +65,37 @@ size_t FileSource::read(uint8_t* data, size_t length) {
             throw PlatformError::fromErrno("Cannot read file", path_, errno);
         }
         if (got == 0) {
+            if (position_ + static_cast<int64_t>(total) < size_) {
+                throw changed(position_ + static_cast<int64_t>(total));
+            }
             break;
         }
         total += static_cast<size_t>(got);
     }
     position_ += static_cast<int64_t>(total);
     return total;
+}
+
+PlatformError FileSource::changed(int64_t bytesNow) const {
+    return PlatformError("File \"" + path_ + "\" changed while it was read: " +
+                         (bytesNow >= 0 ? "it had " + std::to_string(size_) + " bytes, now " +
+                                              std::to_string(bytesNow)
+                                        : std::string("another file took its name")) +
+                         ".");
+}
+
+void FileSource::checkUnchanged() const {
+    struct stat now {};
+    if (::fstat(fd_, &now) != 0) {
+        throw PlatformError::fromErrno("Cannot read file", path_, errno);
+    }
+    if (now.st_size != size_) {
+        throw changed(now.st_size);
+    }
+    struct stat named {};
+    if (::stat(path_.c_str(), &named) != 0 || named.st_dev != device_ || named.st_ino != inode_) {
+        throw changed(-1);
+    }
 }
 
 }  // namespace tolvane

@@ -17,6 +17,9 @@ public:
     virtual size_t read(uint8_t* data, size_t length) = 0;
     // The open file behind the source, for copies the system makes itself; -1 for none.
     virtual int descriptor() const { return -1; }
+    // Throws PlatformError when the source is no longer what was opened: its size changed, or
+    // another file took its name. Asked when a job is done with it.
+    virtual void checkUnchanged() const {}
 };
 
 // Reads until `length` bytes are in or the source is at its end, so that what a pass sees does

@@ -31,7 +31,7 @@ PassOutcome PackEngine::demux(PassMode mode, PassHooks& hooks) {
         const size_t n = readBlock(source, job.buffer.data(), job.buffer.size());
         job.bufferLength = n;
         if (n == 0) {
-            break;  // the file is shorter than its size said: nothing more to read
+            break;  // a source whose end comes early says so itself
         }
         const int64_t position = source.position();
         if (position % kProgressStep == 0) {
@@ -59,6 +59,9 @@ PassOutcome PackEngine::demux(PassMode mode, PassHooks& hooks) {
         scanner.scanBlock(job.buffer.data(), n);
     }
 
+    if (!job.cancelled) {
+        source.checkUnchanged();  // what was read is the file as it is
+    }
     resetForPassEnd(state_);
     hooks.passEnded();
     return PassOutcome{scanner.state().packFound};

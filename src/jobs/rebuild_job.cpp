@@ -90,6 +90,9 @@ void RebuildJob::rebuildSource(PackRebuilder& rebuilder, OutputSink& output,
         }
         unchanged.flush();
     }
+    if (!job.cancelled) {
+        source.checkUnchanged();
+    }
     context_.cancellable(false);
 }
 

@@ -1,5 +1,7 @@
 #include <gtest/gtest.h>
 
+#include <functional>
+
 #include "core/pack_engine.h"
 #include "form_fixture.h"
 
@@ -268,6 +270,49 @@ TEST(ReadJob, KeepsOrClearsEarlierLinesAsAutoClearSays) {
     f.form.setTicked(Control::cbAutoClear, true);
     f.form.bReadEVOClick();
     EXPECT_EQ(f.logMarkup().size(), once);
+}
+
+TEST(ReadJob, ASourceThatChangesWhileItIsReadEndsTheJobWithAnError) {
+    struct Case {
+        const char* name;
+        std::function<void(const std::filesystem::path&)> change;
+        const char* says;
+    };
+    const Case cases[] = {
+        {"shrinks", [](const auto& path) { std::filesystem::resize_file(path, 5 * kMebibyte); },
+         "it had 12582912 bytes, now 5242880."},
+        {"grows", [](const auto& path) { std::filesystem::resize_file(path, 13 * kMebibyte); },
+         "it had 12582912 bytes, now 13631488."},
+        {"is replaced",
+         [](const auto& path) {
+             const auto other = path.string() + ".new";
+             fixture::writeFile(other, Bytes(12 * kMebibyte, 0xFF));
+             std::filesystem::rename(other, path);
+         },
+         "another file took its name."},
+    };
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.name);
+        FormFixture f;
+        ProgramStreamBuilder ps;
+        ps.pack({fixture::pesPacket(0xE0, {}, pictures(10))}).fillTo(12 * kMebibyte);
+        const std::string source = f.dir.write("MOVIE.EVO", ps.bytes());
+        f.form.setTicked(Control::cbFastCheck, false);
+        f.chooseSource(source);
+        bool changed = false;
+        f.os.onEvents = [&] {
+            if (!changed) {
+                changed = true;
+                c.change(source);
+            }
+        };
+        f.form.bReadEVOClick();
+        ASSERT_EQ(f.os.errors.size(), 1u);
+        EXPECT_EQ(f.os.errors[0],
+                  "File \"" + source + "\" changed while it was read: " + std::string(c.says));
+        const std::vector<std::string> log = f.logMarkup();
+        EXPECT_EQ(std::count(log.begin(), log.end(), "Done."), 0);
+    }
 }
 
 }  // namespace
