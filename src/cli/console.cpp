@@ -6,6 +6,7 @@
 #include <clocale>
 #include <iostream>
 
+#include "core/text_escape.h"
 #include "jobs/job_context.h"
 
 namespace tolvane::cli {
@@ -44,7 +45,7 @@ void ConsoleOs::processEvents() {
 void ConsoleOs::showError(const std::string& message) {
     failed_ = true;
     std::cout.flush();
-    std::cerr << "tolvane-cli: " << message << std::endl;
+    std::cerr << "tolvane-cli: " << terminalSafe(message) << std::endl;
 }
 
 double ConsoleOs::now() {
@@ -87,7 +88,7 @@ std::string ansiLine(const LogLine& line) {
             add("38;2;" + std::to_string(f.colour.red) + ";" + std::to_string(f.colour.green) +
                 ";" + std::to_string(f.colour.blue));
         }
-        const std::string text = line.text.substr(run.start, run.length);
+        const std::string text = terminalSafe(line.text.substr(run.start, run.length));
         if (codes.empty()) {
             out += text;
         } else {
@@ -113,7 +114,8 @@ void ConsoleView::lineAppended(const LogLine& line) {
         return;
     }
     eraseProgress();
-    std::cout << (color_ ? ansiLine(line) : line.text) << '\n';
+    // Names and playlist texts reach the terminal: none of their bytes may act on it.
+    std::cout << (color_ ? ansiLine(line) : terminalSafe(line.text)) << '\n';
 }
 
 void ConsoleView::statusChanged(StatusPanel panel) {
@@ -122,7 +124,7 @@ void ConsoleView::statusChanged(StatusPanel panel) {
     }
     std::cout.flush();
     const std::string& text = log_.panel(StatusPanel::Progress).text;
-    std::cerr << "\r\x1b[K" << text << std::flush;
+    std::cerr << "\r\x1b[K" << terminalSafe(text) << std::flush;
     progressShown_ = text.size() > 1;
 }
 

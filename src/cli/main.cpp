@@ -10,6 +10,7 @@
 #include "cli/json_report.h"
 #include "core/file_output.h"
 #include "core/platform_error.h"
+#include "core/text_escape.h"
 #include "jobs/demux_job.h"
 #include "jobs/read_and_demux_job.h"
 #include "jobs/read_job.h"
@@ -76,7 +77,8 @@ std::optional<std::string> applySelection(std::vector<StreamBox>& boxes,
 
 void printTree(const std::vector<TreeNode>& nodes, int depth) {
     for (const TreeNode& node : nodes) {
-        std::cout << std::string(static_cast<size_t>(2 * depth), ' ') << node.text << '\n';
+        std::cout << std::string(static_cast<size_t>(2 * depth), ' ') << terminalSafe(node.text)
+                  << '\n';
         printTree(node.children, depth + 1);
     }
 }
@@ -91,7 +93,19 @@ PassSettings passSettings(const CliOptions& options) {
     };
 }
 
-void printJson(const Json& report) {
+// Names need not be UTF-8, a JSON document must be: their other bytes are written as \xHH.
+void makeValidUtf8(Json& value) {
+    if (value.is_string()) {
+        value = validUtf8(value.get_ref<const std::string&>());
+    } else if (value.is_structured()) {
+        for (Json& item : value) {
+            makeValidUtf8(item);
+        }
+    }
+}
+
+void printJson(Json report) {
+    makeValidUtf8(report);
     std::cout << report.dump(2) << '\n';
 }
 

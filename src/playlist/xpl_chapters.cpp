@@ -3,6 +3,7 @@
 #include <charconv>
 #include <cstdio>
 
+#include "core/text_escape.h"
 #include "playlist/xpl_scanner.h"
 
 namespace tolvane {
@@ -187,7 +188,7 @@ std::string matroskaChapterXml(const std::vector<ChapterMark>& chapters) {
         xml += "    <ChapterAtom>\n      <ChapterTimeStart>" +
                clockText(chapters[k].startNs, 1, 9) +
                "</ChapterTimeStart>\n      <ChapterDisplay>\n        <ChapterString>" +
-               escapeXml(chapterName(chapters[k], k)) +
+               escapeXml(validUtf8(singleLine(chapterName(chapters[k], k)))) +
                "</ChapterString>\n        <ChapterLanguage>und</ChapterLanguage>\n"
                "      </ChapterDisplay>\n    </ChapterAtom>\n";
     }
@@ -202,7 +203,8 @@ std::string ogmChapters(const std::vector<ChapterMark>& chapters) {
         // Milliseconds, rounded to the nearest.
         const int64_t ns = (chapters[k].startNs + 500000) / 1000000 * 1000000;
         text += std::string(key) + "=" + clockText(ns, 1000000, 3) + "\n";
-        text += std::string(key) + "NAME=" + chapterName(chapters[k], k) + "\n";
+        // A line break in a name would start a line of its own: a chapter of the text's making.
+        text += std::string(key) + "NAME=" + singleLine(chapterName(chapters[k], k)) + "\n";
     }
     return text;
 }

@@ -9,6 +9,8 @@
 #include <sstream>
 #include <thread>
 
+#include <nlohmann/json.hpp>
+
 #include "child_process.h"
 #include "core/pack_engine.h"
 #include "form_fixture.h"
@@ -414,6 +416,55 @@ TEST(Cli, NeverWritesOverWhatItReadsNorOverWhatIsNoRegularFile) {
         EXPECT_EQ(entry.path().filename().string().find(".part-"), std::string::npos)
             << entry.path();
     }
+}
+
+TEST(Cli, TextThatLeavesTheProgramCannotActOnTheTerminalOrBreakADocument) {
+    FormFixture f;
+    const std::string cwd = f.dir.path().string();
+    // A name that would retitle the terminal and clear it, and one that is not UTF-8.
+    const std::string hostile = f.dir.write("a\x1b]0;owned\x07\x1b[2J_1.EVO", smallFeature(1));
+    const std::string latin1 = f.dir.write("caf\xe9\xff_1.EVO", smallFeature(2));
+    for (const char* color : {"never", "always"}) {
+        const ProcessResult result =
+            fixture::runProcess(kCli, {"read", hostile, "--color", color}, cwd);
+        EXPECT_EQ(result.status, 0) << result.err;
+        EXPECT_NE(result.out.find("a\\x1b]0;owned\\x07\\x1b[2J_1.EVO"), std::string::npos);
+        if (std::string(color) == "never") {
+            EXPECT_EQ(result.out.find('\x1b'), std::string::npos) << "no escape byte at all";
+        } else {
+            EXPECT_EQ(result.out.find("\x1b]"), std::string::npos);
+            EXPECT_EQ(result.out.find("\x1b[2J"), std::string::npos);
+        }
+    }
+    ProcessResult result = fixture::runProcess(kCli, {"demux", hostile, "-o", "x\x1b[2J"}, cwd);
+    EXPECT_EQ(result.err.find('\x1b'), std::string::npos) << "nor in an error";
+
+    result = fixture::runProcess(kCli, {"read", latin1, "--json"}, cwd);
+    ASSERT_EQ(result.status, 0) << result.err;
+    const nlohmann::json report = nlohmann::json::parse(result.out);
+    EXPECT_NE(report["files"][0]["path"].get<std::string>().find("caf\\xe9\\xff_1.EVO"),
+              std::string::npos);
+
+    // A chapter name cannot add lines of its own to the OGM text, nor break the XML.
+    const std::string playlist =
+        R"(<Playlist><TitleSet timeBase="60fps"><Title displayName="T" titleDuration="00:01:00:00">)"
+        R"(<Clip src="HVDVD_TS/MOVIE.MAP"/>)"
+        R"(<Chapter titleTimeBegin="00:00:10:00" displayName="One&#10;CHAPTER99=00:00:00.000"/>)"
+        "<Chapter titleTimeBegin=\"00:00:20:00\" displayName=\"Two\x01\xff\"/>"
+        R"(</Title></TitleSet></Playlist>)";
+    const std::string xpl = f.dir.write("VPLST000.XPL", Bytes(playlist.begin(), playlist.end()));
+    for (const char* name : {"chapters.txt", "chapters.xml"}) {
+        result = fixture::runProcess(
+            kCli, {"xpl", xpl, "--source", "MOVIE.EVO", "--chapters", name}, cwd);
+        ASSERT_EQ(result.status, 0) << result.err;
+    }
+    const Bytes ogm = fixture::readFile(f.dir.path() / "chapters.txt");
+    EXPECT_EQ(std::string(ogm.begin(), ogm.end()),
+              "CHAPTER01=00:00:10.000\nCHAPTER01NAME=One CHAPTER99=00:00:00.000\n"
+              "CHAPTER02=00:00:20.000\nCHAPTER02NAME=Two \xff\n");
+    const Bytes xml = fixture::readFile(f.dir.path() / "chapters.xml");
+    EXPECT_NE(std::string(xml.begin(), xml.end()).find("<ChapterString>Two \\xff</ChapterString>"),
+              std::string::npos);
 }
 
 }  // namespace
