@@ -467,5 +467,47 @@ TEST(Cli, TextThatLeavesTheProgramCannotActOnTheTerminalOrBreakADocument) {
               std::string::npos);
 }
 
+TEST(Cli, ARunThatFailsOrIsRefusedNeverReplacesTheWholeOutputsOfAnEarlierOne) {
+    FormFixture f;
+    const std::string cwd = f.dir.path().string();
+    ProgramStreamBuilder ps;
+    for (int k = 0; k < 1500; ++k) {
+        ps.pack({fixture::pesPacket(0xE0, {.pts = 9000}, Bytes(1800, 0x22)),
+                 fixture::privateStream1Packet(0x80, {.pts = 9000}, Bytes(100, 0x33))});
+    }
+    const std::string source = f.dir.write("BIG.EVO", ps.bytes());
+    const std::filesystem::path out = f.dir.path() / "out";
+    ProcessResult result = fixture::runProcess(kCli, {"demux", source, "-o", out.string()}, cwd);
+    ASSERT_EQ(result.status, 0) << result.err;
+    const std::vector<std::string> whole = filesIn(out);
+    const Bytes video = fixture::readFile(out / "BIG.MPEG-2.stream.0.mpv");
+    ASSERT_EQ(video.size(), 1500u * 1800u);
+
+    // Files may not grow past 1 MiB: the write fails with its message (no SIGXFSZ), and what
+    // was written lies beside the whole file, not over it.
+    result = fixture::runProcess(
+        "/bin/sh", {"-c", "ulimit -f 1024; exec \"$0\" demux \"$1\" -o \"$2\"", kCli, source,
+                    out.string()},
+        cwd);
+    EXPECT_EQ(result.status, 1) << result.err;
+    EXPECT_NE(result.err.find("File too large"), std::string::npos) << result.err;
+    EXPECT_EQ(fixture::readFile(out / "BIG.MPEG-2.stream.0.mpv"), video);
+    const auto cut = std::filesystem::file_size(out / "BIG.MPEG-2.stream.0.mpv.incomplete");
+    EXPECT_GT(cut, 0u);
+    EXPECT_LE(cut, 1024u * 1024u);
+
+    // A name the file system refuses ends the run before any file is touched.
+    result = fixture::runProcess(
+        kCli, {"demux", source, "-o", out.string(), "--audio-ext", std::string(250, 'a')}, cwd);
+    EXPECT_EQ(result.status, 1);
+    EXPECT_EQ(fixture::readFile(out / "BIG.MPEG-2.stream.0.mpv"), video);
+    EXPECT_EQ(std::filesystem::file_size(out / "BIG.DD.stream.00.mpa"), 1500u * 100u);
+    std::vector<std::string> expected = whole;
+    expected.push_back("BIG.MPEG-2.stream.0.mpv.incomplete");
+    expected.push_back("BIG.DD.stream.00.mpa.incomplete");
+    std::sort(expected.begin(), expected.end());
+    EXPECT_EQ(filesIn(out), expected) << "no part file outlives a run";
+}
+
 }  // namespace
 }  // namespace tolvane
