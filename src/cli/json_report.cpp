@@ -1,5 +1,7 @@
 #include "cli/json_report.h"
 
+#include "core/text_escape.h"
+
 namespace tolvane::cli {
 
 namespace {
@@ -112,7 +114,7 @@ Json outputsReport(const std::vector<OutputWritten>& outputs) {
     return out;
 }
 
-Json playlistReport(const XplResult& playlist, const std::string& playlistPath) {
+Json playlistReport(const XplResult& playlist, const std::string& playlistPath, bool chapters) {
     Json report;
     report["playlist"] = playlistPath;
     report["title_found"] = playlist.titleFound;
@@ -137,12 +139,43 @@ Json playlistReport(const XplResult& playlist, const std::string& playlistPath) 
         tracks.push_back(entry);
     }
     report["tracks"] = tracks;
-    Json chapters = Json::array();
-    for (const ChapterMark& chapter : playlist.chapters) {
-        chapters.push_back(Json{{"start_ns", chapter.startNs}, {"name", chapter.name}});
+    if (chapters) {
+        Json marks = Json::array();
+        for (const ChapterMark& chapter : playlist.chapters) {
+            marks.push_back(Json{{"start_ns", chapter.startNs}, {"name", chapter.name}});
+        }
+        report["chapters"] = marks;
     }
-    report["chapters"] = chapters;
     return report;
+}
+
+void makeValidUtf8(Json& value) {
+    if (value.is_string()) {
+        value = validUtf8(value.get_ref<const std::string&>());
+    } else if (value.is_structured()) {
+        for (Json& item : value) {
+            makeValidUtf8(item);
+        }
+    }
+}
+
+void writePlaylistReport(const XplResult& playlist, const std::string& playlistPath,
+                         std::ostream& out) {
+    Json report = playlistReport(playlist, playlistPath, false);
+    makeValidUtf8(report);
+    std::string text = report.dump(2);
+    if (!playlist.titleFound) {
+        out << text << '\n';
+        return;
+    }
+    text.pop_back();  // the closing brace: the chapters go last
+    out << text << ",\n  \"chapters\": [";
+    for (size_t k = 0; k < playlist.chapters.size(); ++k) {
+        const ChapterMark& chapter = playlist.chapters[k];
+        out << (k == 0 ? "\n    " : ",\n    ")
+            << Json{{"start_ns", chapter.startNs}, {"name", validUtf8(chapter.name)}}.dump();
+    }
+    out << (playlist.chapters.empty() ? "]\n}\n" : "\n  ]\n}\n");
 }
 
 }  // namespace tolvane::cli

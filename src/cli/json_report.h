@@ -1,5 +1,6 @@
 #pragma once
 
+#include <ostream>
 #include <string>
 #include <vector>
 
@@ -20,6 +21,15 @@ Json readReport(const ReadResult& read);
 // The files a demux or rebuild wrote, with the bytes written.
 Json outputsReport(const std::vector<OutputWritten>& outputs);
 // The playlist's title that plays the source: its values, tracks and chapters.
-Json playlistReport(const XplResult& playlist, const std::string& playlistPath);
+// Without `chapters`, the report leaves them out for writePlaylistReport to stream.
+Json playlistReport(const XplResult& playlist, const std::string& playlistPath,
+                    bool chapters = true);
+// The playlist report as printed: the chapters are written one at a time, so that a playlist of
+// many chapters takes no more memory for its document than for its own lines. Names that are not
+// UTF-8 have their other bytes written as \xHH.
+void writePlaylistReport(const XplResult& playlist, const std::string& playlistPath,
+                         std::ostream& out);
+// Makes every text of `value` valid UTF-8, as validUtf8 does.
+void makeValidUtf8(Json& value);
 
 }  // namespace tolvane::cli

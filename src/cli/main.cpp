@@ -94,16 +94,6 @@ PassSettings passSettings(const CliOptions& options) {
 }
 
 // Names need not be UTF-8, a JSON document must be: their other bytes are written as \xHH.
-void makeValidUtf8(Json& value) {
-    if (value.is_string()) {
-        value = validUtf8(value.get_ref<const std::string&>());
-    } else if (value.is_structured()) {
-        for (Json& item : value) {
-            makeValidUtf8(item);
-        }
-    }
-}
-
 void printJson(Json report) {
     makeValidUtf8(report);
     std::cout << report.dump(2) << '\n';
@@ -147,7 +137,7 @@ private:
             saveChapters(playlist, options_.chapters, PathStyle::native(), log_);
         }
         if (options_.json) {
-            printJson(playlistReport(playlist, options_.source));
+            writePlaylistReport(playlist, options_.source, std::cout);
         }
         return kDone;
     }

@@ -178,34 +178,48 @@ std::vector<ChapterMark> titleChapters(const PlaylistMemo& titleMemo, int fps) {
     return chapters;
 }
 
-std::string matroskaChapterXml(const std::vector<ChapterMark>& chapters) {
-    std::string xml =
-        "<?xml version=\"1.0\" encoding=\"UTF-8\"?>\n"
-        "<!DOCTYPE Chapters SYSTEM \"matroskachapters.dtd\">\n"
-        "<Chapters>\n"
-        "  <EditionEntry>\n";
-    for (size_t k = 0; k < chapters.size(); ++k) {
-        xml += "    <ChapterAtom>\n      <ChapterTimeStart>" +
-               clockText(chapters[k].startNs, 1, 9) +
-               "</ChapterTimeStart>\n      <ChapterDisplay>\n        <ChapterString>" +
-               escapeXml(validUtf8(singleLine(chapterName(chapters[k], k)))) +
-               "</ChapterString>\n        <ChapterLanguage>und</ChapterLanguage>\n"
-               "      </ChapterDisplay>\n    </ChapterAtom>\n";
+void writeChapters(const std::vector<ChapterMark>& chapters, bool matroska,
+                   const std::function<void(std::string_view)>& write) {
+    if (matroska) {
+        write(
+            "<?xml version=\"1.0\" encoding=\"UTF-8\"?>\n"
+            "<!DOCTYPE Chapters SYSTEM \"matroskachapters.dtd\">\n"
+            "<Chapters>\n"
+            "  <EditionEntry>\n");
     }
-    return xml + "  </EditionEntry>\n</Chapters>\n";
-}
-
-std::string ogmChapters(const std::vector<ChapterMark>& chapters) {
-    std::string text;
+    // A chapter at a time: the text is never whole in memory, however many chapters there are.
     for (size_t k = 0; k < chapters.size(); ++k) {
+        if (matroska) {
+            write("    <ChapterAtom>\n      <ChapterTimeStart>" +
+                  clockText(chapters[k].startNs, 1, 9) +
+                  "</ChapterTimeStart>\n      <ChapterDisplay>\n        <ChapterString>" +
+                  escapeXml(validUtf8(singleLine(chapterName(chapters[k], k)))) +
+                  "</ChapterString>\n        <ChapterLanguage>und</ChapterLanguage>\n"
+                  "      </ChapterDisplay>\n    </ChapterAtom>\n");
+            continue;
+        }
         char key[32];
         std::snprintf(key, sizeof key, "CHAPTER%02zu", k + 1);
         // Milliseconds, rounded to the nearest.
         const int64_t ns = (chapters[k].startNs + 500000) / 1000000 * 1000000;
-        text += std::string(key) + "=" + clockText(ns, 1000000, 3) + "\n";
         // A line break in a name would start a line of its own: a chapter of the text's making.
-        text += std::string(key) + "NAME=" + singleLine(chapterName(chapters[k], k)) + "\n";
+        write(std::string(key) + "=" + clockText(ns, 1000000, 3) + "\n" + key + "NAME=" +
+              singleLine(chapterName(chapters[k], k)) + "\n");
     }
+    if (matroska) {
+        write("  </EditionEntry>\n</Chapters>\n");
+    }
+}
+
+std::string matroskaChapterXml(const std::vector<ChapterMark>& chapters) {
+    std::string xml;
+    writeChapters(chapters, true, [&](std::string_view part) { xml += part; });
+    return xml;
+}
+
+std::string ogmChapters(const std::vector<ChapterMark>& chapters) {
+    std::string text;
+    writeChapters(chapters, false, [&](std::string_view part) { text += part; });
     return text;
 }
 

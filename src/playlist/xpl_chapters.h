@@ -2,6 +2,7 @@
 
 #include <cstdint>
 #include <optional>
+#include <functional>
 #include <string>
 #include <string_view>
 #include <vector>
@@ -33,6 +34,9 @@ std::vector<ChapterMark> titleChapters(const PlaylistMemo& titleMemo, int fps);
 
 // Matroska chapter XML, as mkvmerge --chapters reads it.
 std::string matroskaChapterXml(const std::vector<ChapterMark>& chapters);
+// Either form, handed to `write` a piece at a time.
+void writeChapters(const std::vector<ChapterMark>& chapters, bool matroska,
+                   const std::function<void(std::string_view)>& write);
 // The simple OGM chapter format: CHAPTER01=00:05:30.500 and CHAPTER01NAME=...
 std::string ogmChapters(const std::vector<ChapterMark>& chapters);
 

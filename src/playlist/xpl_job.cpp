@@ -183,10 +183,10 @@ void saveChapters(const XplResult& playlist, const std::string& path, PathStyle 
     }
     checkOutputTarget(path, playlist.filesRead);
     const bool matroska = upperCase(extensionOf(path, style)) == ".XML";
-    const std::string text =
-        matroska ? matroskaChapterXml(playlist.chapters) : ogmChapters(playlist.chapters);
     FileOutput file(path);
-    file.append(reinterpret_cast<const uint8_t*>(text.data()), text.size());
+    writeChapters(playlist.chapters, matroska, [&](std::string_view part) {
+        file.append(reinterpret_cast<const uint8_t*>(part.data()), part.size());
+    });
     file.close();
     log.log("Chapters saved to " + escapeMarkup(path));
 }

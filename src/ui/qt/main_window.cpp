@@ -482,11 +482,16 @@ void Main::playlistChanged() {
         addTreeNodes(item, node.children);
     }
     tree_->expandAll();
-    QStringList lines;
-    for (const std::string& line : form_.xplMemo().lines()) {
-        lines.append(qs(line));
+    // One text built line by line: no second copy of the playlist as a list of lines.
+    const PlaylistMemo& memo = form_.xplMemo();
+    QString text;
+    for (size_t k = 0; k < memo.size(); ++k) {
+        if (k > 0) {
+            text += QLatin1Char('\n');
+        }
+        text += qs(memo.line(k));
     }
-    memo_->setPlainText(lines.join('\n'));
+    memo_->setPlainText(text);
 }
 
 void Main::focus(Control control) {
