@@ -9,10 +9,10 @@ build="$root/build/fuzz"
 CC=clang CXX=clang++ cmake -S "$root" -B "$build" -DCMAKE_BUILD_TYPE=RelWithDebInfo \
     -DTOLVANE_FUZZ=ON -DTOLVANE_WERROR=ON >/dev/null
 cmake --build "$build" -j "$(nproc)" --target fuzz_passes fuzz_one_pass fuzz_analysers \
-    fuzz_playlist fuzz_markup fuzz_cli make_seeds >/dev/null
+    fuzz_playlist fuzz_markup fuzz_cli fuzz_outputs make_seeds >/dev/null
 corpus="$build/corpus"
 "$build/bin/make_seeds" "$corpus"
-for name in passes one_pass analysers playlist markup cli; do
+for name in passes one_pass analysers playlist markup cli outputs; do
     mkdir -p "$corpus/$name"
     log="$build/fuzz_$name.log"
     # The seeds stay as they are: what the run finds goes to a folder of its own.
