@@ -211,12 +211,17 @@ TEST(Cli, CtrlCStopsADemuxAndKeepsWhatWasWritten) {
     std::filesystem::create_directory(out);
     const std::filesystem::path video = out / "BIG.MPEG-2.stream.0.mpv";
 
-    // Ctrl-C, a closed terminal and a shutdown all stop the job as Cancel does.
-    for (const int signal : {SIGINT, SIGTERM, SIGHUP}) {
-        SCOPED_TRACE(signal);
+    // Ctrl-C, a closed terminal and a shutdown all stop the job as Cancel does, the demux of
+    // every stream in one pass (--full) too.
+    for (const auto& [signal, full] :
+         {std::pair{SIGINT, false}, {SIGTERM, false}, {SIGHUP, false}, {SIGINT, true}}) {
+        SCOPED_TRACE(testing::Message() << signal << (full ? " one pass" : ""));
         std::filesystem::remove(video);
-        fixture::ChildProcess child(kCli, {"demux", source, "-o", out.string()},
-                                    f.dir.path().string());
+        std::vector<std::string> args = {"demux", source, "-o", out.string()};
+        if (full) {
+            args.push_back("--full");
+        }
+        fixture::ChildProcess child(kCli, args, f.dir.path().string());
         const auto deadline = std::chrono::steady_clock::now() + std::chrono::seconds(60);
         // The output is written under a name of its own until the job ends.
         const auto partWritten = [&] {
