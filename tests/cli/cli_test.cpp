@@ -501,6 +501,15 @@ TEST(Cli, ARunThatFailsOrIsRefusedNeverReplacesTheWholeOutputsOfAnEarlierOne) {
     EXPECT_GT(cut, 0u);
     EXPECT_LE(cut, 1024u * 1024u);
 
+    // Every name the file system takes is taken, though the hidden part name is longer: a
+    // rebuild of a source whose name is 235 bytes long.
+    const std::string longName = std::string(231, 'L') + ".EVO";
+    const std::string longSource = f.dir.write(longName, smallFeature(1));
+    result = fixture::runProcess(kCli, {"rebuild", longSource, "-o", "long"}, cwd);
+    EXPECT_EQ(result.status, 0) << result.err;
+    EXPECT_EQ(filesIn(f.dir.path() / "long"),
+              std::vector<std::string>{std::string(231, 'L') + ".rebuilt.EVO"});
+
     // A name the file system refuses ends the run before any file is touched.
     result = fixture::runProcess(
         kCli, {"demux", source, "-o", out.string(), "--audio-ext", std::string(250, 'a')}, cwd);
