@@ -132,8 +132,8 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
     for (const auto& entry : std::filesystem::recursive_directory_iterator(dir.path(), error)) {
         const std::string file = entry.path().filename().string();
         const size_t part = file.rfind(".part-");
-        const bool partFile = file[0] == '.' && part != std::string::npos &&
-                              part + 12 == file.size();
+        const bool partFile =
+            file[0] == '.' && part != std::string::npos && part + 12 == file.size();
         check(!partFile || entry.path().string().rfind(name, 0) == 0);
     }
 

@@ -162,9 +162,9 @@ CliOptions parseArguments(const std::vector<std::string>& args) {
         options.select = splitList(select);
     }
     // An empty extension would give names that end in a dot.
-    for (const auto& [name, extension] : {std::pair{"--video-ext", &options.videoExt},
-                                          std::pair{"--audio-ext", &options.audioExt},
-                                          std::pair{"--sub-ext", &options.subExt}}) {
+    for (const auto& [name, extension] :
+         {std::pair{"--video-ext", &options.videoExt}, std::pair{"--audio-ext", &options.audioExt},
+          std::pair{"--sub-ext", &options.subExt}}) {
         if (*extension && extension->value().empty()) {
             throw UsageError{std::string(name) + " needs an extension, not an empty text"};
         }

@@ -212,7 +212,8 @@ private:
                     applySelection(boxes, *options_.select)) {
                 std::string labelled;
                 for (const StreamBox& box : boxes) {
-                    labelled += (labelled.empty() ? "" : ", ") + box.label + " (" + boxName(box) + ")";
+                    labelled +=
+                        (labelled.empty() ? "" : ", ") + box.label + " (" + boxName(box) + ")";
                 }
                 return usageError("--select: no stream box '" + *unknown + "' was labelled; " +
                                   (labelled.empty() ? "the read labelled none"

@@ -58,7 +58,8 @@ std::optional<StreamCoding> sniffVideoCoding(const uint8_t* data, size_t length)
             continue;
         } else if ((code & 0x9F) == 0x09 && next >= 0 && (next & 0x1F) == 0x10) {
             return StreamCoding::H264;  // access unit delimiter: primary_pic_type, stop bit
-        } else if ((code & 0x9F) == 0x07 && next >= 0 && isH264Profile(static_cast<uint8_t>(next))) {
+        } else if ((code & 0x9F) == 0x07 && next >= 0 &&
+                   isH264Profile(static_cast<uint8_t>(next))) {
             return StreamCoding::H264;  // sequence parameter set
         }
         i += 2;
@@ -71,9 +72,9 @@ std::optional<StreamCoding> sniffMpegAudioLayer(const uint8_t* data, size_t leng
         if (data[i] != 0xFF || (data[i + 1] & 0xE0) != 0xE0) {
             continue;
         }
-        const int version = (data[i + 1] >> 3) & 3;  // 1 is reserved
-        const int layer = (data[i + 1] >> 1) & 3;    // 0 is reserved
-        const int bitRate = data[i + 2] >> 4;        // 15 is not allowed
+        const int version = (data[i + 1] >> 3) & 3;   // 1 is reserved
+        const int layer = (data[i + 1] >> 1) & 3;     // 0 is reserved
+        const int bitRate = data[i + 2] >> 4;         // 15 is not allowed
         const int sampling = (data[i + 2] >> 2) & 3;  // 3 is reserved
         if (version == 1 || layer == 0 || bitRate == 15 || sampling == 3) {
             continue;

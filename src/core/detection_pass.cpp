@@ -62,8 +62,8 @@ void DetectionPass::withoutBox(StreamKind kind, int32_t key) {
     if (!firstMention(state_.streams, kind, key)) {
         return;
     }
-    const std::string line =
-        streamText(kind, key) + " has no stream box: every " + streamKindName(kind) + " box is taken.";
+    const std::string line = streamText(kind, key) + " has no stream box: every " +
+                             streamKindName(kind) + " box is taken.";
     reporter_.log(line);
     state_.streams.warnings.push_back(line);
 }

@@ -57,7 +57,7 @@ private:
     uint64_t appended_ = 0;
     bool failed_ = false;
     bool complete_ = true;
-    bool settled_ = false;  // the part file was renamed or removed
+    bool settled_ = false;      // the part file was renamed or removed
     bool systemCopies_ = true;  // until the system says it cannot copy between these files
 };
 

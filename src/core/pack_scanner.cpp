@@ -10,8 +10,7 @@ namespace tolvane {
 namespace {
 
 bool handsOver(PacketKind kind) {
-    return kind == PacketKind::Video || kind == PacketKind::Audio ||
-           kind == PacketKind::Subpicture;
+    return kind == PacketKind::Video || kind == PacketKind::Audio || kind == PacketKind::Subpicture;
 }
 
 VideoType videoTypeOf(StreamCoding coding) {

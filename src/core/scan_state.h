@@ -19,7 +19,14 @@ enum class PacketKind : uint8_t {
 
 enum class VideoType : uint8_t { Mpeg2 = 0, H264 = 1, Vc1 = 2 };
 
-enum class AudioCoding : uint8_t { Ac3 = 0, Eac3 = 1, Dts = 2, Lpcm = 3, TrueHd = 4, MpegAudio = 5 };
+enum class AudioCoding : uint8_t {
+    Ac3 = 0,
+    Eac3 = 1,
+    Dts = 2,
+    Lpcm = 3,
+    TrueHd = 4,
+    MpegAudio = 5
+};
 
 // The byte scanner's state for one pass. It is carried from block to block, so a header that
 // straddles two blocks is read correctly.
@@ -84,8 +91,9 @@ struct ScanState {
     bool idle() const {
         return !inPayload && !skipRest && ps2IdBytes == 0 && !dsiPending && !controlPending &&
                lengthBytes == 0 && fixedBytes == 0 && ptsBytes == 0 && ptsDtsBytes == 0 &&
-               extFlagBytes == 0 && pstdBytes == 0 && !mpeg1Header && mpeg1BufferBytes == 0 && ext2Bytes == 0 && headerBytes == 0 &&
-               subHeaderBytes == 0 && lpcmExtraBytes == 0 && truehdExtraBytes == 0;
+               extFlagBytes == 0 && pstdBytes == 0 && !mpeg1Header && mpeg1BufferBytes == 0 &&
+               ext2Bytes == 0 && headerBytes == 0 && subHeaderBytes == 0 && lpcmExtraBytes == 0 &&
+               truehdExtraBytes == 0;
     }
 };
 

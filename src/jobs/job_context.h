@@ -8,11 +8,11 @@
 #include <vector>
 
 #include "core/header_analysers.h"
-#include "core/platform_error.h"
 #include "core/input_source.h"
 #include "core/os_services.h"
 #include "core/pass_hooks.h"
 #include "core/pass_options.h"
+#include "core/platform_error.h"
 #include "core/reporter.h"
 #include "core/shared_state.h"
 #include "jobs/job_naming.h"

@@ -3,8 +3,8 @@
 #include <cstdint>
 #include <functional>
 #include <string>
-#include <vector>
 #include <string_view>
+#include <vector>
 
 namespace tolvane {
 

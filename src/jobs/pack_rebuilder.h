@@ -56,8 +56,7 @@ private:
     // The new number of a stream's box, or -1 when the box is not kept.
     int32_t newNumber(StreamKind kind, int32_t number) const;
     // Whether the pack of stream `key`, whose id byte lies at `idOffset`, is kept; renumbers it.
-    bool keepStream(uint8_t* pack, size_t idOffset, uint8_t bitsKept, StreamKind kind,
-                    int32_t key);
+    bool keepStream(uint8_t* pack, size_t idOffset, uint8_t bitsKept, StreamKind kind, int32_t key);
     void patchNavigationPack(uint8_t* pack, size_t length, std::optional<Times> times);
 
     StreamTable& streams_;

@@ -176,9 +176,9 @@ bool ReadAndDemuxJob::fits(const ReadAndDemuxInput& input) const {
     // that could turn up would take, its caption's number suffix counted at its longest.
     const std::string prefix = outputPrefix(input.naming.folder, names.baseName, style);
     constexpr StreamCoding kCodings[] = {
-        StreamCoding::Mpeg2, StreamCoding::H264, StreamCoding::Vc1,    StreamCoding::Ac3,
-        StreamCoding::Eac3,  StreamCoding::Dts,  StreamCoding::TrueHd, StreamCoding::Mlp,
-        StreamCoding::Lpcm,  StreamCoding::Subpicture, StreamCoding::Mpeg1, StreamCoding::Mp1,
+        StreamCoding::Mpeg2, StreamCoding::H264,       StreamCoding::Vc1,    StreamCoding::Ac3,
+        StreamCoding::Eac3,  StreamCoding::Dts,        StreamCoding::TrueHd, StreamCoding::Mlp,
+        StreamCoding::Lpcm,  StreamCoding::Subpicture, StreamCoding::Mpeg1,  StreamCoding::Mp1,
         StreamCoding::Mp2,   StreamCoding::Mp3,
     };
     for (const StreamKind kind : {StreamKind::Video, StreamKind::Audio, StreamKind::Subpicture}) {
@@ -248,8 +248,7 @@ ReadAndDemuxResult ReadAndDemuxJob::run(const ReadAndDemuxInput& input) {
                     .coding = coding};
                 const std::string name = outputFileName(box, prefix, input.naming);
                 checkOutputTarget(name, {input.sourcePath});
-                outputs.push_back(
-                    OpenOutput{kind, number, std::make_unique<FileOutput>(name)});
+                outputs.push_back(OpenOutput{kind, number, std::make_unique<FileOutput>(name)});
                 *outputSlot(streams, kind, number) = outputs.back().file.get();
             });
         runPass(PassMode::Detection, pass);

@@ -88,8 +88,8 @@ struct CodingNames {
 
 // In StreamCoding order.
 constexpr CodingNames kCodingNames[] = {
-    {"mpeg2video", "m2v"}, {"h264", "h264"},   {"vc1", "vc1"},          {"ac3", "ac3"},
-    {"eac3", "eac3"},      {"dts", "dts"},     {"truehd", "thd"},       {"mlp", "mlp"},
+    {"mpeg2video", "m2v"}, {"h264", "h264"},        {"vc1", "vc1"},        {"ac3", "ac3"},
+    {"eac3", "eac3"},      {"dts", "dts"},          {"truehd", "thd"},     {"mlp", "mlp"},
     {"pcm_dvd", "lpcm"},   {"dvd_subtitle", "sup"}, {"mpeg1video", "m1v"}, {"mp1", "mp1"},
     {"mp2", "mp2"},        {"mp3", "mp3"},
 };

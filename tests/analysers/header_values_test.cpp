@@ -5,8 +5,8 @@
 #include "analyser_fixture.h"
 #include "analysers/h264_analyser.h"
 #include "analysers/mlp_analyser.h"
-#include "analysers/mpeg_audio_analyser.h"
 #include "analysers/mpeg2_analyser.h"
+#include "analysers/mpeg_audio_analyser.h"
 #include "analysers/vc1_analyser.h"
 
 namespace tolvane {

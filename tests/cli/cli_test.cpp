@@ -388,18 +388,23 @@ TEST(Cli, NeverWritesOverWhatItReadsNorOverWhatIsNoRegularFile) {
         {{"xpl", xpl, "--source", source, "--chapters", source}, source, "which this job reads"},
         {{"xpl", xpl, "--source", source, "--chapters", xpl}, xpl, "which this job reads"},
         {{"xpl", xpl, "--source", source, "--chapters", (dir / "fifo").string()},
-         (dir / "fifo").string(), "not a regular file"},
+         (dir / "fifo").string(),
+         "not a regular file"},
         {{"xpl", xpl, "--source", source, "--chapters", (dir / "link.xml").string()},
-         (dir / "link.xml").string(), "symbolic link"},
+         (dir / "link.xml").string(),
+         "symbolic link"},
         {{"xpl", xpl, "--source", source, "--chapters", dir.string()}, dir.string(), "folder"},
         {{"demux", source, "-o", (dir / "out").string(), "--select", "cbAudio00"},
-         (dir / "out" / "MOVIE.DD.stream.00.mpa").string(), "folder"},
+         (dir / "out" / "MOVIE.DD.stream.00.mpa").string(),
+         "folder"},
         {{"rebuild", source, "-o", (dir / "linked").string()},
-         (dir / "linked" / "MOVIE.rebuilt.EVO").string(), "which this job reads"},
+         (dir / "linked" / "MOVIE.rebuilt.EVO").string(),
+         "which this job reads"},
     };
     if (device) {
         cases.push_back({{"xpl", xpl, "--source", source, "--chapters", (dir / "null").string()},
-                         (dir / "null").string(), "not a regular file"});
+                         (dir / "null").string(),
+                         "not a regular file"});
     }
     for (const Case& c : cases) {
         SCOPED_TRACE(c.args[0] + " " + c.refused);
@@ -491,8 +496,8 @@ TEST(Cli, ARunThatFailsOrIsRefusedNeverReplacesTheWholeOutputsOfAnEarlierOne) {
     // Files may not grow past 1 MiB: the write fails with its message (no SIGXFSZ), and what
     // was written lies beside the whole file, not over it.
     result = fixture::runProcess(
-        "/bin/sh", {"-c", "ulimit -f 1024; exec \"$0\" demux \"$1\" -o \"$2\"", kCli, source,
-                    out.string()},
+        "/bin/sh",
+        {"-c", "ulimit -f 1024; exec \"$0\" demux \"$1\" -o \"$2\"", kCli, source, out.string()},
         cwd);
     EXPECT_EQ(result.status, 1) << result.err;
     EXPECT_NE(result.err.find("File too large"), std::string::npos) << result.err;

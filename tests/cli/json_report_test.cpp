@@ -111,8 +111,8 @@ TEST(JsonReport, ATwoPartFeatureReportsItsFirstFileLeftOutStreamsAndCountsCutByT
 
     const ProcessResult logged =
         fixture::runProcess(kCli, {"read", source, "--fast-check", "1"}, dir.path().string());
-    const json report = parsed(
-        fixture::runProcess(kCli, {"read", source, "--fast-check", "1", "--json"}, "/"));
+    const json report =
+        parsed(fixture::runProcess(kCli, {"read", source, "--fast-check", "1", "--json"}, "/"));
     EXPECT_EQ(report.at("navigation").at("vob_number"), 3) << "the first file's VOB";
     EXPECT_DOUBLE_EQ(report["navigation"]["duration"].get<double>(), 1.5);
     // The report's APS is the code whose text the log shows.
@@ -130,8 +130,7 @@ TEST(JsonReport, ATwoPartFeatureReportsItsFirstFileLeftOutStreamsAndCountsCutByT
     EXPECT_EQ(report["frames"][0]["partial"], true);
     EXPECT_NE(logged.out.find("in video stream 0 (fast check: first 1 Mbytes only)."),
               std::string::npos);
-    const json whole =
-        parsed(fixture::runProcess(kCli, {"read", source, "--full", "--json"}, "/"));
+    const json whole = parsed(fixture::runProcess(kCli, {"read", source, "--full", "--json"}, "/"));
     EXPECT_EQ(whole["frames"][0]["counted"], 2);
     EXPECT_FALSE(whole["frames"][0].contains("partial"));
 }

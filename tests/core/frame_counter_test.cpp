@@ -97,8 +97,8 @@ TEST(FrameCounter, CountsEachCodingsOwnCodeAndKeepsStreamsApart) {
     EXPECT_EQ(countChunks({h264}, VideoType::H264), 2);
     // Without delimiters (x264's default) each picture's first slice starts an access unit:
     // an IDR picture of two slices, SEI and a parameter set, then a picture of one slice.
-    const Bytes undelimited = {0, 0, 1, 0x06, 0x05, 0, 0, 1, 0x68, 0xCE, 0, 0, 1, 0x65, 0x88,
-                               0, 0, 1, 0x65, 0x2A, 0, 0, 1, 0x41, 0x9A};
+    const Bytes undelimited = {0,    0,    1, 0x06, 0x05, 0,    0,    1, 0x68, 0xCE, 0,    0,   1,
+                               0x65, 0x88, 0, 0,    1,    0x65, 0x2A, 0, 0,    1,    0x41, 0x9A};
     EXPECT_EQ(countChunks({undelimited}, VideoType::H264), 2);
     // Two frames and a sequence header: only the frame start code counts.
     const Bytes vc1 = {0x00, 0x00, 0x01, 0x0D, 0x00, 0x00, 0x01, 0x0F, 0x00, 0x00, 0x01, 0x0D};

@@ -40,25 +40,25 @@ TEST(PackScanner, HandsOverEachCodingsPayloadFromWhereItStarts) {
                                  {.pts = 1000, .dts = 900, .pstdBuffer = true},
                                  {.pstdBuffer = true}};
     for (const Case& c : cases) {
-      for (const PesHeader& header : headers) {
-        SCOPED_TRACE(testing::Message() << "sub-stream id 0x" << std::hex << int{c.subId}
-                                        << (header.pts ? " PTS" : "")
-                                        << (header.pstdBuffer ? " P-STD" : ""));
-        const Bytes payload = counting(100, c.subId);
-        // Header bytes of the coding that must not show up in the payload.
-        const Bytes tail = {0xEE, 0xEE, 0xEE, 0xEE, 0xEE, 0xEE};
-        ProgramStreamBuilder ps;
-        ps.pack({fixture::privateStream1Packet(c.subId, header, payload, tail)});
-        PassRunner runner;
-        runner.run(ps.bytes());
+        for (const PesHeader& header : headers) {
+            SCOPED_TRACE(testing::Message()
+                         << "sub-stream id 0x" << std::hex << int{c.subId}
+                         << (header.pts ? " PTS" : "") << (header.pstdBuffer ? " P-STD" : ""));
+            const Bytes payload = counting(100, c.subId);
+            // Header bytes of the coding that must not show up in the payload.
+            const Bytes tail = {0xEE, 0xEE, 0xEE, 0xEE, 0xEE, 0xEE};
+            ProgramStreamBuilder ps;
+            ps.pack({fixture::privateStream1Packet(c.subId, header, payload, tail)});
+            PassRunner runner;
+            runner.run(ps.bytes());
 
-        ASSERT_EQ(runner.hooks.chunks.size(), 1u);
-        EXPECT_EQ(runner.hooks.chunks[0].kind, c.kind);
-        EXPECT_EQ(runner.hooks.chunks[0].number, c.number);
-        EXPECT_EQ(runner.hooks.chunks[0].data, payload);
-        ASSERT_EQ(runner.hooks.registrations.size(), 1u);
-        EXPECT_EQ(runner.hooks.registrations[0].idByte, c.subId);
-      }
+            ASSERT_EQ(runner.hooks.chunks.size(), 1u);
+            EXPECT_EQ(runner.hooks.chunks[0].kind, c.kind);
+            EXPECT_EQ(runner.hooks.chunks[0].number, c.number);
+            EXPECT_EQ(runner.hooks.chunks[0].data, payload);
+            ASSERT_EQ(runner.hooks.registrations.size(), 1u);
+            EXPECT_EQ(runner.hooks.registrations[0].idByte, c.subId);
+        }
     }
 }
 
@@ -325,7 +325,8 @@ TEST(PackScanner, ReadsMpeg1PacketHeadersWithTheirStuffingBufferAndTimeStamps) {
         return all;
     };
     // An MPEG-1 pack header is 12 bytes long.
-    const Bytes mpeg1Pack = {0x00, 0x00, 0x01, 0xBA, 0x21, 0x00, 0x01, 0x00, 0x01, 0x80, 0x1B, 0x91};
+    const Bytes mpeg1Pack = {0x00, 0x00, 0x01, 0xBA, 0x21, 0x00,
+                             0x01, 0x00, 0x01, 0x80, 0x1B, 0x91};
     Bytes stream = mpeg1Pack;
     const Bytes video = joined({{0xFF, 0xFF}, buffer, ptsDts});
     const Bytes ac3 = joined({buffer, pts, {0x80, 0x01, 0x00, 0x01}});  // sub-stream header
@@ -345,7 +346,8 @@ TEST(PackScanner, ReadsMpeg1PacketHeadersWithTheirStuffingBufferAndTimeStamps) {
         VideoStampHooks hooks(runner.job().buffer.data());
         runner.job().source = std::make_unique<fixture::MemorySource>(ps.bytes());
         PackEngine(*runner.state, runner.os, runner.log).demux(PassMode::Detection, hooks);
-        EXPECT_EQ(hooks.payloadOf(PacketKind::Video, 0), joined({counting(40, 0x20), counting(10, 0x70)}));
+        EXPECT_EQ(hooks.payloadOf(PacketKind::Video, 0),
+                  joined({counting(40, 0x20), counting(10, 0x70)}));
         EXPECT_EQ(hooks.payloadOf(PacketKind::Audio, 0), counting(30, 0x40));
         EXPECT_EQ(hooks.payloadOf(PacketKind::Audio, 1), counting(20, 0x60));
         ASSERT_FALSE(hooks.packetPts.empty());

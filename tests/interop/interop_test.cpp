@@ -632,27 +632,35 @@ TEST_F(Interop, EveryStreamOfRealMuxersIsWrittenOnceByteForByteAndNamedAsFfprobe
     };
     const std::vector<Title> titles = {
         {"AC-3 beside DTS, LPCM and MPEG audio, numbered by ffmpeg from each coding's base",
-         {"-f", "lavfi", "-i", video, "-f", "lavfi", "-i", tone(440), "-f", "lavfi", "-i",
-          tone(550), "-f", "lavfi", "-i", tone(660), "-f", "lavfi", "-i", tone(770), "-map", "0",
-          "-map", "1", "-map", "2", "-map", "3", "-map", "4", "-c:v", "mpeg2video", "-c:a:0",
-          "ac3", "-c:a:1", "dts", "-strict", "-2", "-c:a:2", "pcm_s16be", "-c:a:3", "mp2",
-          "-f", "dvd"},
+         {"-f",     "lavfi", "-i",     video,     "-f",      "lavfi", "-i",     tone(440),
+          "-f",     "lavfi", "-i",     tone(550), "-f",      "lavfi", "-i",     tone(660),
+          "-f",     "lavfi", "-i",     tone(770), "-map",    "0",     "-map",   "1",
+          "-map",   "2",     "-map",   "3",       "-map",    "4",     "-c:v",   "mpeg2video",
+          "-c:a:0", "ac3",   "-c:a:1", "dts",     "-strict", "-2",    "-c:a:2", "pcm_s16be",
+          "-c:a:3", "mp2",   "-f",     "dvd"},
          "MIX.VOB"},
         {"H.264 from x264 (no access unit delimiters) beside AC-3, in ffmpeg's vob muxer",
-         {"-f", "lavfi", "-i", video, "-f", "lavfi", "-i", tone(440), "-c:v", "libx264",
-          "-preset", "veryfast", "-pix_fmt", "yuv420p", "-c:a", "ac3", "-f", "vob"},
+         {"-f", "lavfi", "-i", video, "-f", "lavfi", "-i", tone(440), "-c:v", "libx264", "-preset",
+          "veryfast", "-pix_fmt", "yuv420p", "-c:a", "ac3", "-f", "vob"},
          "AVC.VOB"},
         {"an MPEG-1 system stream: MPEG-1 video, Layer II, Layer III and AC-3",
-         {"-f", "lavfi", "-i", "testsrc2=size=352x240:rate=30000/1001:duration=3", "-f",
-          "lavfi", "-i", tone(440), "-f", "lavfi", "-i", tone(550), "-f", "lavfi", "-i",
-          tone(660), "-map", "0", "-map", "1", "-map", "2", "-map", "3", "-c:v", "mpeg1video",
-          "-c:a:0", "mp2", "-c:a:1", "libmp3lame", "-c:a:2", "ac3", "-f", "mpeg"},
+         {"-f",     "lavfi",      "-i",     "testsrc2=size=352x240:rate=30000/1001:duration=3",
+          "-f",     "lavfi",      "-i",     tone(440),
+          "-f",     "lavfi",      "-i",     tone(550),
+          "-f",     "lavfi",      "-i",     tone(660),
+          "-map",   "0",          "-map",   "1",
+          "-map",   "2",          "-map",   "3",
+          "-c:v",   "mpeg1video", "-c:a:0", "mp2",
+          "-c:a:1", "libmp3lame", "-c:a:2", "ac3",
+          "-f",     "mpeg"},
          "SYSTEM.MPG"},
         {"a DVD title of AC-3 and DTS cut into two files inside an access unit",
-         {"-f", "lavfi", "-i", video, "-f", "lavfi", "-i", tone(440), "-f", "lavfi", "-i",
-          tone(550), "-map", "0", "-map", "1", "-map", "2", "-c:v", "mpeg2video", "-b:v", "6M",
-          "-c:a:0", "ac3", "-c:a:1", "dts", "-strict", "-2", "-f", "dvd"},
-         "CUT.VOB", true},
+         {"-f",     "lavfi", "-i",      video,        "-f",   "lavfi", "-i",     tone(440),
+          "-f",     "lavfi", "-i",      tone(550),    "-map", "0",     "-map",   "1",
+          "-map",   "2",     "-c:v",    "mpeg2video", "-b:v", "6M",    "-c:a:0", "ac3",
+          "-c:a:1", "dts",   "-strict", "-2",         "-f",   "dvd"},
+         "CUT.VOB",
+         true},
         {"H.264 at 0xE0 with MPEG audio, muxed by GStreamer", {}, "GST.MPG"},
     };
     for (const Title& title : titles) {
@@ -672,13 +680,14 @@ TEST_F(Interop, EveryStreamOfRealMuxersIsWrittenOnceByteForByteAndNamedAsFfprobe
                 ADD_FAILURE() << "gst-launch-1.0 is not installed";
                 continue;
             }
-            const std::string h264 = make(video, {"-c:v", "libx264", "-pix_fmt", "yuv420p"},
-                                          "gst.h264");
+            const std::string h264 =
+                make(video, {"-c:v", "libx264", "-pix_fmt", "yuv420p"}, "gst.h264");
             const std::string mp2 = make(tone(440), {"-c:a", "mp2"}, "gst.mp2");
             const fixture::ProcessResult muxed = fixture::runProcess(
-                gst, {"-q", "mpegpsmux", "name=mux", "!", "filesink", "location=" + whole,
-                      "filesrc", "location=" + h264, "!", "h264parse", "!", "mux.", "filesrc",
-                      "location=" + mp2, "!", "mpegaudioparse", "!", "mux."},
+                gst,
+                {"-q", "mpegpsmux", "name=mux", "!", "filesink", "location=" + whole, "filesrc",
+                 "location=" + h264, "!", "h264parse", "!", "mux.", "filesrc", "location=" + mp2,
+                 "!", "mpegaudioparse", "!", "mux."},
                 "/");
             ASSERT_EQ(muxed.status, 0) << muxed.err;
         }
@@ -691,8 +700,8 @@ TEST_F(Interop, EveryStreamOfRealMuxersIsWrittenOnceByteForByteAndNamedAsFfprobe
             f_.dir.write(std::string(title.file) + "/PART_2.VOB",
                          Bytes(bytes.begin() + half, bytes.end()));
         }
-        const nlohmann::json demux = report({"demux", source, "--full", "--ext-by-coding", "-o",
-                                             (folder / "out").string()});
+        const nlohmann::json demux =
+            report({"demux", source, "--full", "--ext-by-coding", "-o", (folder / "out").string()});
         std::vector<Bytes> outputs;
         for (const auto& output : demux["outputs"]) {
             outputs.push_back(fixture::readFile(output["path"].get<std::string>()));
@@ -709,17 +718,16 @@ TEST_F(Interop, EveryStreamOfRealMuxersIsWrittenOnceByteForByteAndNamedAsFfprobe
             SCOPED_TRACE(codec + " " + stream["id"]);
             // ffprobe names a private-stream-1 stream by its sub-stream id, others by 0x1xx.
             const int id = std::stoi(stream["id"], nullptr, 16) & 0xFF;
-            const auto found =
-                std::find_if(demux["streams"].begin(), demux["streams"].end(), [&](const auto& s) {
-                    return s["id"] == id && s["kind"] == stream["codec_type"];
-                });
+            const auto found = std::find_if(
+                demux["streams"].begin(), demux["streams"].end(),
+                [&](const auto& s) { return s["id"] == id && s["kind"] == stream["codec_type"]; });
             ASSERT_NE(found, demux["streams"].end()) << "the report lists every stream";
             EXPECT_EQ(found->at("coding"), codec);
             expectSameValues(*found, stream);  // analysed, also without any PTS
 
             const std::string reference = (folder / ("ffmpeg." + std::to_string(k))).string();
-            std::vector<std::string> args = {"-v", "error", "-i", whole, "-map",
-                                             "0:" + std::to_string(k)};
+            std::vector<std::string> args = {"-v",  "error", "-i",
+                                             whole, "-map",  "0:" + std::to_string(k)};
             const std::vector<std::string> out = copyOut(codec);
             args.insert(args.end(), out.begin(), out.end());
             args.insert(args.end(), {"-y", reference});

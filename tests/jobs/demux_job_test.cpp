@@ -101,9 +101,7 @@ TEST(FileOutput, AppearsUnderItsNameOnlyWhenClosedAndReplacesWhatWasThere) {
     }  // closed without close(): kept, but beside the whole file of its name
     EXPECT_EQ(readFile(path).size(), 5000 + FileOutput::kBufferSize);
     EXPECT_EQ(readFile(path.string() + ".incomplete"), Bytes(10, 2));
-    {
-        FileOutput nothing(path.string());
-    }  // nothing written: no file at all
+    { FileOutput nothing(path.string()); }  // nothing written: no file at all
     const std::filesystem::path fresh = dir.path() / "fresh.mpa";
     {
         FileOutput first(fresh.string());

@@ -22,9 +22,9 @@ constexpr uint32_t kStart = 90000;  // one second, where many discs start their 
 // An MPEG-2 sequence header at 25 frames per second, then a picture.
 // An MPEG-2 sequence header and its extension, then a picture.
 Bytes sequenceStart() {
-    return {0x00, 0x00, 0x01, 0xB3, 0x2D, 0x01, 0xE0, 0x33, 0xFF, 0xFF, 0xE0, 0x00,
-            0x00, 0x00, 0x01, 0xB5, 0x14, 0x8A, 0x00, 0x01, 0x00, 0x00,
-            0x00, 0x00, 0x01, 0x00, 0x00, 0x08, 0x00, 0x00};
+    return {0x00, 0x00, 0x01, 0xB3, 0x2D, 0x01, 0xE0, 0x33, 0xFF, 0xFF,
+            0xE0, 0x00, 0x00, 0x00, 0x01, 0xB5, 0x14, 0x8A, 0x00, 0x01,
+            0x00, 0x00, 0x00, 0x00, 0x01, 0x00, 0x00, 0x08, 0x00, 0x00};
 }
 
 Bytes joined(std::initializer_list<Bytes> parts) {
@@ -194,8 +194,7 @@ TEST(RealDisc, AStreamOfEitherFileAloneKeepsItsBoxAndOutput) {
     ASSERT_EQ(f.form.control(audioBox(2)).caption, "DTSHD.stream.02");
     f.form.bDemuxClick();
     EXPECT_EQ(readFile(f.dir.path() / "FEATURE_1_FEATURE_2.DD.stream.00.mpa"), Bytes(300, 0x80));
-    EXPECT_EQ(readFile(f.dir.path() / "FEATURE_1_FEATURE_2.DTSHD.stream.02.mpa"),
-              Bytes(300, 0x88));
+    EXPECT_EQ(readFile(f.dir.path() / "FEATURE_1_FEATURE_2.DTSHD.stream.02.mpa"), Bytes(300, 0x88));
     Bytes both(300, 0x81);
     both.insert(both.end(), 300, 0x82);
     EXPECT_EQ(readFile(f.dir.path() / "FEATURE_1_FEATURE_2.DD.stream.01.mpa"), both);
