@@ -1,0 +1,87 @@
+#!/usr/bin/env bash
+# Builds two commits of tolvane-cli and runs both over the same command lines: the sample disc
+# and titles that ffmpeg's dvd, vob and mpeg muxers write. Compares standard output, standard
+# error, exit status and every file written, and prints what differs.
+#   scripts/compare-builds.sh OLD NEW     (commits, branches or tags; NEW may be a work tree path)
+set -euo pipefail
+root="$(cd "$(dirname "$0")/.." && pwd)"
+if (($# != 2)); then
+    echo "usage: scripts/compare-builds.sh OLD NEW" >&2
+    exit 2
+fi
+work="$root/build/compare"
+rm -rf "$work/run-old" "$work/run-new"
+mkdir -p "$work/inputs"
+
+build() {  # build NAME REV: the CLI and the sample disc maker of REV in $work/NAME
+    local name="$1" rev="$2" source="$work/src-$1"
+    if [ -d "$rev" ]; then
+        source="$(cd "$rev" && pwd)"
+    else
+        rm -rf "$source"
+        mkdir -p "$source"
+        git -C "$root" archive "$rev" | tar -x -C "$source"
+    fi
+    cmake -S "$source" -B "$work/build-$name" -DCMAKE_BUILD_TYPE=RelWithDebInfo \
+        -DTOLVANE_BUILD_TESTS=OFF -DTOLVANE_BUILD_BENCH=OFF >/dev/null
+    cmake --build "$work/build-$name" -j "$(nproc)" --target tolvane-cli make_sample_disc \
+        >/dev/null
+}
+build old "$1"
+build new "$2"
+
+inputs="$work/inputs"
+if [ ! -d "$inputs/sample/DISC" ]; then
+    "$work/build-new/bin/make_sample_disc" "$inputs/sample" >/dev/null
+fi
+mux() {  # mux FILE ARGS...: a title from ffmpeg's test sources, made once
+    local file="$inputs/$1"
+    shift
+    [ -f "$file" ] || ffmpeg -v error -y "$@" "$file"
+}
+video=(-f lavfi -i "testsrc2=size=720x480:rate=30000/1001:duration=3")
+tone() { echo "sine=frequency=$1:sample_rate=48000:duration=3"; }
+mux MIX.VOB "${video[@]}" -f lavfi -i "$(tone 440)" -f lavfi -i "$(tone 550)" \
+    -f lavfi -i "$(tone 660)" -f lavfi -i "$(tone 770)" -map 0 -map 1 -map 2 -map 3 -map 4 \
+    -c:v mpeg2video -c:a:0 ac3 -c:a:1 dts -strict -2 -c:a:2 pcm_s16be -c:a:3 mp2 -f dvd
+mux AVC.VOB "${video[@]}" -f lavfi -i "$(tone 440)" -c:v libx264 -preset veryfast \
+    -pix_fmt yuv420p -c:a ac3 -f vob
+mux SYSTEM.MPG -f lavfi -i "testsrc2=size=352x240:rate=25:duration=3" -f lavfi -i "$(tone 440)" \
+    -f lavfi -i "$(tone 550)" -map 0 -map 1 -map 2 -c:v mpeg1video -c:a:0 mp2 -c:a:1 ac3 \
+    -f mpeg
+
+disc="$inputs/sample/DISC"
+feature="$disc/HVDVD_TS/FEATURE_1.EVO"
+commands=(
+    "read $feature"
+    "read $feature --full --json"
+    "read $feature --no-continue --no-details"
+    "demux $feature -o out"
+    "demux $feature --full --no-continue -o out --delay-names --ext-by-coding"
+    "demux $feature -o out --select cbVideo0,DD.stream.00 --json"
+    "rebuild $feature -o out --select cbVideo0,cbAudio02"
+    "xpl $disc/ADV_OBJ/VPLST000.XPL --source $feature --chapters out/chapters.xml"
+    "xpl $disc/ADV_OBJ/VPLST000.XPL --source $feature --json"
+)
+for title in MIX.VOB AVC.VOB SYSTEM.MPG; do
+    commands+=("read $inputs/$title --full --json" "demux $inputs/$title --full -o out --ext-by-coding")
+done
+
+differing=0
+for k in "${!commands[@]}"; do
+    for name in old new; do
+        run="$work/run-$name/$k"
+        mkdir -p "$run/out"
+        # shellcheck disable=SC2086 # the command lines are split into words on purpose
+        (cd "$run" && set +e && "$work/build-$name/bin/tolvane-cli" ${commands[$k]} --color never \
+            >stdout 2>stderr; echo $? >status) || true
+    done
+    if diff -r "$work/run-old/$k" "$work/run-new/$k" >"$work/diff-$k.txt"; then
+        echo "identical: ${commands[$k]}"
+    else
+        differing=$((differing + 1))
+        echo "DIFFERS:   ${commands[$k]}"
+        sed 's/^/    /' "$work/diff-$k.txt" | head -n 40
+    fi
+done
+echo "$differing of ${#commands[@]} command lines differ"
