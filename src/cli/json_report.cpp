@@ -168,12 +168,17 @@ void writePlaylistReport(const XplResult& playlist, const std::string& playlistP
         out << text << '\n';
         return;
     }
-    text.pop_back();  // the closing brace: the chapters go last
+    text.resize(text.rfind('\n'));  // the closing brace: the chapters go last
     out << text << ",\n  \"chapters\": [";
     for (size_t k = 0; k < playlist.chapters.size(); ++k) {
         const ChapterMark& chapter = playlist.chapters[k];
-        out << (k == 0 ? "\n    " : ",\n    ")
-            << Json{{"start_ns", chapter.startNs}, {"name", validUtf8(chapter.name)}}.dump();
+        // As dump(2) lays out an object two levels down.
+        std::string entry =
+            Json{{"start_ns", chapter.startNs}, {"name", validUtf8(chapter.name)}}.dump(2);
+        for (size_t at = entry.find('\n'); at != std::string::npos; at = entry.find('\n', at + 1)) {
+            entry.insert(at + 1, "    ");
+        }
+        out << (k == 0 ? "\n    " : ",\n    ") << entry;
     }
     out << (playlist.chapters.empty() ? "]\n}\n" : "\n  ]\n}\n");
 }
