@@ -5,6 +5,8 @@
 # `demux --full`. Every round runs each command once on the same file, in the page cache, with
 # sync between runs; the medians of the ROUNDS rounds (default 3), after one that warms up,
 # give the ratios, each the peer's time over tolvane-cli's (above 1: tolvane-cli is faster).
+# tolvane-cli syncs every output to disk before it gives it its name, so cp and ffmpeg sync the
+# files they write too: the same work, the same promise after a power cut.
 # Prints the peak memory of each tolvane-cli command too.
 # Usage: bench/compare_peers.sh [MIB] [ROUNDS]
 set -euo pipefail
@@ -61,11 +63,12 @@ for ((round = 0; round <= rounds; round++)); do
         case "$name" in
             cat) result=$(timed cat "$title") ;;
             read) result=$(timed "$cli" read "$title" --full) ;;
-            cp) result=$(timed cp "$title" "$out/copy.vob") ;;
+            cp) result=$(timed sh -c 'cp "$0" "$1" && sync "$1"' "$title" "$out/copy.vob") ;;
             demux) result=$(timed "$cli" demux "$title" --full -o "$out") ;;
             rebuild) result=$(timed "$cli" rebuild "$data/TITLE.EVO" -o "$out") ;;
-            ffmpeg) result=$(timed ffmpeg -v error -i "$title" -map 0:v:0 -c copy -f mpeg2video \
-                "$out/video.m2v" -map 0:a:0 -c copy -f ac3 "$out/audio.ac3") ;;
+            ffmpeg) result=$(timed sh -c 'ffmpeg -v error -i "$0" -map 0:v:0 -c copy \
+                -f mpeg2video "$1/video.m2v" -map 0:a:0 -c copy -f ac3 "$1/audio.ac3" &&
+                sync "$1/video.m2v" "$1/audio.ac3"' "$title" "$out") ;;
         esac
         if ((round > 0)); then
             times[$name]+="${result% *} "
