@@ -12,6 +12,8 @@
 namespace tolvane {
 
 inline constexpr size_t kBlockSize = 262144;
+// What the reports call a Mbyte.
+inline constexpr int64_t kMebibyte = 1048576;
 
 // What a copy-control packet says.
 struct CopyControlState {

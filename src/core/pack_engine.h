@@ -9,7 +9,6 @@ namespace tolvane {
 
 inline constexpr int64_t kProgressStep = 4194304;  // 4 MiB
 inline constexpr int64_t kRepaintStep = 67108864;  // 64 MiB
-inline constexpr int64_t kMebibyte = 1048576;
 
 // What a pass met besides its streams.
 struct PassOutcome {

@@ -4,17 +4,11 @@
 
 namespace tolvane {
 
-namespace {
-
-constexpr int64_t kMebibyteBytes = 1048576;
-
-}  // namespace
-
 std::string progressText(int64_t position, int64_t size, double elapsedDays, const JobState& job) {
     const double remaining =
         elapsedDays * static_cast<double>(size) / static_cast<double>(position) - elapsedDays +
         1.0 / 86400.0;
-    return std::to_string(position / kMebibyteBytes) + "/" + std::to_string(size / kMebibyteBytes) +
+    return std::to_string(position / kMebibyte) + "/" + std::to_string(size / kMebibyte) +
            " Mbytes, Remaining time: " +
            formatDayTime(remaining, job.timeFormat, job.formatSettings);
 }

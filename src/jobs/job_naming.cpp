@@ -2,6 +2,8 @@
 
 #include <cctype>
 
+#include "core/job_state.h"
+
 namespace tolvane {
 
 namespace {
@@ -105,7 +107,7 @@ std::string outputPrefix(std::string_view outputFolder, std::string_view baseNam
 }
 
 std::string sizeReport(int64_t bytes) {
-    return "File size: " + std::to_string(bytes / 1048576) + " Mbytes.";
+    return "File size: " + std::to_string(bytes / kMebibyte) + " Mbytes.";
 }
 
 }  // namespace tolvane
