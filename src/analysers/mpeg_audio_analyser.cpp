@@ -3,6 +3,8 @@
 #include <algorithm>
 #include <string>
 
+#include "core/coding_sniff.h"
+
 namespace tolvane {
 
 namespace {
@@ -24,30 +26,24 @@ constexpr const char* kLayerNames[4] = {"", "I", "II", "III"};
 }  // namespace
 
 std::optional<MpegAudioHeader> decodeMpegAudio(const uint8_t* data, size_t length) {
-    for (size_t i = 0; i + 3 < length; ++i) {
-        if (data[i] != 0xFF || (data[i + 1] & 0xE0) != 0xE0) {
-            continue;
-        }
-        const int versionBits = (data[i + 1] >> 3) & 3;  // 0 MPEG-2.5, 2 MPEG-2, 3 MPEG-1
-        const int layerBits = (data[i + 1] >> 1) & 3;    // 3 layer I, 2 layer II, 1 layer III
-        const int bitRateIndex = data[i + 2] >> 4;
-        const int rateIndex = (data[i + 2] >> 2) & 3;
-        if (versionBits == 1 || layerBits == 0 || bitRateIndex == 15 || rateIndex == 3) {
-            continue;
-        }
-        MpegAudioHeader header;
-        header.version = versionBits == 3 ? 1 : versionBits == 2 ? 2 : 25;
-        header.layer = 4 - layerBits;
-        if (bitRateIndex != 0) {
-            const int table = header.version == 1 ? header.layer - 1 : header.layer == 1 ? 3 : 4;
-            header.bitRate = 1000u * kBitRates[table][bitRateIndex - 1];
-        }
-        const uint32_t divisor = header.version == 1 ? 1 : header.version == 2 ? 2 : 4;
-        header.sampleRate = kMpeg1Rates[rateIndex] / divisor;
-        header.channelMode = static_cast<uint8_t>(data[i + 3] >> 6);
-        return header;
+    const std::optional<size_t> at = mpegAudioHeaderAt(data, length);
+    if (!at) {
+        return std::nullopt;
     }
-    return std::nullopt;
+    const uint8_t* h = data + *at;
+    const int versionBits = (h[1] >> 3) & 3;  // 0 MPEG-2.5, 2 MPEG-2, 3 MPEG-1
+    const int bitRateIndex = h[2] >> 4;
+    MpegAudioHeader header;
+    header.version = versionBits == 3 ? 1 : versionBits == 2 ? 2 : 25;
+    header.layer = 4 - ((h[1] >> 1) & 3);  // 3 layer I, 2 layer II, 1 layer III
+    if (bitRateIndex != 0) {
+        const int table = header.version == 1 ? header.layer - 1 : header.layer == 1 ? 3 : 4;
+        header.bitRate = 1000u * kBitRates[table][bitRateIndex - 1];
+    }
+    const uint32_t divisor = header.version == 1 ? 1 : header.version == 2 ? 2 : 4;
+    header.sampleRate = kMpeg1Rates[(h[2] >> 2) & 3] / divisor;
+    header.channelMode = static_cast<uint8_t>(h[3] >> 6);
+    return header;
 }
 
 void printMpegAudio(const MpegAudioHeader& h, Reporter& log) {

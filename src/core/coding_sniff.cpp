@@ -67,8 +67,8 @@ std::optional<StreamCoding> sniffVideoCoding(const uint8_t* data, size_t length)
     return std::nullopt;
 }
 
-std::optional<StreamCoding> sniffMpegAudioLayer(const uint8_t* data, size_t length) {
-    for (size_t i = 0; i + 2 < length; ++i) {
+std::optional<size_t> mpegAudioHeaderAt(const uint8_t* data, size_t length) {
+    for (size_t i = 0; i + 3 < length; ++i) {
         if (data[i] != 0xFF || (data[i + 1] & 0xE0) != 0xE0) {
             continue;
         }
@@ -76,12 +76,20 @@ std::optional<StreamCoding> sniffMpegAudioLayer(const uint8_t* data, size_t leng
         const int layer = (data[i + 1] >> 1) & 3;     // 0 is reserved
         const int bitRate = data[i + 2] >> 4;         // 15 is not allowed
         const int sampling = (data[i + 2] >> 2) & 3;  // 3 is reserved
-        if (version == 1 || layer == 0 || bitRate == 15 || sampling == 3) {
-            continue;
+        if (version != 1 && layer != 0 && bitRate != 15 && sampling != 3) {
+            return i;
         }
-        return layer == 3 ? StreamCoding::Mp1 : layer == 2 ? StreamCoding::Mp2 : StreamCoding::Mp3;
     }
     return std::nullopt;
+}
+
+std::optional<StreamCoding> sniffMpegAudioLayer(const uint8_t* data, size_t length) {
+    const std::optional<size_t> at = mpegAudioHeaderAt(data, length);
+    if (!at) {
+        return std::nullopt;
+    }
+    const int layer = (data[*at + 1] >> 1) & 3;
+    return layer == 3 ? StreamCoding::Mp1 : layer == 2 ? StreamCoding::Mp2 : StreamCoding::Mp3;
 }
 
 }  // namespace tolvane

@@ -14,6 +14,10 @@ namespace tolvane {
 // when the bytes settle nothing (a payload that starts inside a picture).
 std::optional<StreamCoding> sniffVideoCoding(const uint8_t* data, size_t length);
 
+// Where the first valid MPEG audio frame header (all four bytes of it) lies in `data`: sync,
+// no reserved version, layer, bit rate or sampling frequency.
+std::optional<size_t> mpegAudioHeaderAt(const uint8_t* data, size_t length);
+
 // The layer of the first MPEG audio frame header in `data`: Mp1, Mp2 or Mp3; none when no
 // valid header is there.
 std::optional<StreamCoding> sniffMpegAudioLayer(const uint8_t* data, size_t length);

@@ -11,7 +11,7 @@ constexpr size_t kSupHeaderSize = 10;
 }  // namespace
 
 void DemuxPass::withoutBox(StreamKind kind, int32_t key) {
-    if (firstMention(state_.streams, kind, key)) {
+    if (firstMention(state_.streams.withoutBoxReported, kind, key)) {
         reporter_.log(notWrittenLine(kind, key));
     }
 }

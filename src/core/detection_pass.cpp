@@ -59,7 +59,7 @@ void DetectionPass::streamRegistered(StreamKind kind, int32_t number, int32_t ke
 }
 
 void DetectionPass::withoutBox(StreamKind kind, int32_t key) {
-    if (!firstMention(state_.streams, kind, key)) {
+    if (!firstMention(state_.streams.withoutBoxReported, kind, key)) {
         return;
     }
     const std::string line = streamText(kind, key) + " has no stream box: every " +

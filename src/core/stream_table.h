@@ -59,7 +59,7 @@ struct StreamTable {
     std::array<StreamHeader, 16> audioHeader{};
     // Streams a job met without a box and has said so, per kind (and MPEG audio last) and
     // identifying byte.
-    std::array<std::bitset<256>, 4> withoutBoxReported;
+    std::array<std::bitset<256>, 4> withoutBoxReported;  // a MentionedStreams
     // What the read said of streams it had to leave out, for reports.
     std::vector<std::string> warnings;
     // Outputs of the ticked streams during a demux job; owned by that job, null otherwise.
@@ -89,10 +89,11 @@ inline bool firstMention(std::bitset<256>& said, int32_t idByte) {
     return true;
 }
 
-// The same for the stream `key` of `kind`, MPEG audio in a slot of its own.
-inline bool firstMention(StreamTable& streams, StreamKind kind, int32_t key) {
+// The same for the stream `key` of `kind`, per kind, MPEG audio in a slot of its own.
+using MentionedStreams = std::array<std::bitset<256>, 4>;
+inline bool firstMention(MentionedStreams& said, StreamKind kind, int32_t key) {
     const size_t slot = isMpegAudioKey(key) ? kMpegAudioSlot : static_cast<size_t>(kind);
-    return firstMention(streams.withoutBoxReported[slot], key);
+    return firstMention(said[slot], key);
 }
 
 // The coding of the stream in box `number` of `kind`.

@@ -88,7 +88,7 @@ bool PackRebuilder::keepStream(uint8_t* pack, size_t idOffset, uint8_t bitsKept,
                                int32_t key) {
     const int32_t number = boxFor(streams_, kind, key, false, false);
     if (number < 0) {
-        if (firstMention(streams_, kind, key)) {
+        if (firstMention(streams_.withoutBoxReported, kind, key)) {
             reporter_.log(streamText(kind, key) + " has no stream box: left out.");
         }
         return false;

@@ -58,8 +58,7 @@ public:
     void withoutBox(StreamKind kind, int32_t key) override {
         detection_.withoutBox(kind, key);
         // The demux job, handed the read's boxes, would say so in its own part of the log.
-        const size_t slot = isMpegAudioKey(key) ? kMpegAudioSlot : static_cast<size_t>(kind);
-        if (firstMention(demuxWithoutBox_[slot], key)) {
+        if (firstMention(demuxWithoutBox_, kind, key)) {
             demuxLog_.log(notWrittenLine(kind, key));
         }
     }
@@ -142,7 +141,7 @@ private:
     DetectionPass detection_;
     DemuxPass demux_;
     Reporter& demuxLog_;
-    std::array<std::bitset<256>, 4> demuxWithoutBox_;
+    MentionedStreams demuxWithoutBox_;
     CreateOutput createOutput_;
     FrameCounter readFrames_;
     FrameCounter demuxCounter_;
