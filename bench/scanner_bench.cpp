@@ -83,7 +83,8 @@ int main(int argc, char** argv) {
     });
 
     fixture::PassRunner runner;
-    runner.job().source = std::make_unique<fixture::MemorySource>(stream);
+    runner.job().source =
+        SpanSource::single("x.EVO", std::make_unique<fixture::MemorySource>(stream));
     const double passSeconds = bestSeconds([&] {
         CountingHooks hooks;
         runner.job().source->seek(0);

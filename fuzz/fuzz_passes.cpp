@@ -39,7 +39,8 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
     options.fastMb = 1;
     StreamAnalysers analysers(*state, log);
     for (const Bytes& file : files) {
-        state->job.source = std::make_unique<fixture::TricklingSource>(file, most);
+        state->job.source =
+            SpanSource::single("x.EVO", std::make_unique<fixture::TricklingSource>(file, most));
         DetectionPass detection(*state, log, options, analysers);
         PackEngine(*state, os, log).demux(PassMode::Detection, detection);
     }
@@ -58,7 +59,8 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
         state->streams.subOut[n] = &sinks[18 + n];
     }
     for (const Bytes& file : files) {
-        state->job.source = std::make_unique<fixture::TricklingSource>(file, most);
+        state->job.source =
+            SpanSource::single("x.EVO", std::make_unique<fixture::TricklingSource>(file, most));
         DemuxPass demux(*state, log, options);
         PackEngine(*state, os, log).demux(PassMode::Demux, demux);
     }

@@ -22,6 +22,11 @@ build() {  # build NAME REV: the CLI and the sample disc maker of REV in $work/N
         mkdir -p "$source"
         git -C "$root" archive "$rev" | tar -x -C "$source"
     fi
+    # A build folder made from another source tree is made anew.
+    if ! grep -qx "CMAKE_HOME_DIRECTORY:INTERNAL=$source" "$work/build-$name/CMakeCache.txt" \
+        2>/dev/null; then
+        rm -rf "$work/build-$name"
+    fi
     cmake -S "$source" -B "$work/build-$name" -DCMAKE_BUILD_TYPE=RelWithDebInfo \
         -DTOLVANE_BUILD_TESTS=OFF -DTOLVANE_BUILD_BENCH=OFF >/dev/null
     cmake --build "$work/build-$name" -j "$(nproc)" --target tolvane-cli make_sample_disc \

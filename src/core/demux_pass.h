@@ -23,6 +23,7 @@ public:
     DemuxPass(SharedState& state, Reporter& reporter, const PassOptions& options)
         : state_(state), reporter_(reporter), options_(options) {}
 
+    void spanStarted(size_t /*span*/) override { frames_ = FrameCounter{}; }
     void payloadChunk(const PayloadChunk& chunk, ScanState& scan) override;
     void withoutBox(StreamKind kind, int32_t key) override;
     bool aobSource() const override;

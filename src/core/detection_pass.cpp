@@ -53,6 +53,13 @@ std::optional<int64_t> DetectionPass::fastCheckLimit() {
     return options_.fastSizeMb() * kMebibyte;
 }
 
+void DetectionPass::spanStarted(size_t /*span*/) {
+    // Each file of a feature reports its streams and counts its frames anew.
+    frames_ = FrameCounter{};
+    timed_ = {};
+    untimedPackets_ = {};
+}
+
 void DetectionPass::streamRegistered(StreamKind kind, int32_t number, int32_t key, ScanState&) {
     reporter_.log(registrationPrefix(boxCoding(state_.streams, kind, number), key) +
                   std::to_string(number) + " found!");

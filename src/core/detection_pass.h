@@ -23,6 +23,7 @@ public:
         : state_(state), reporter_(reporter), options_(options), analysers_(analysers) {}
 
     std::optional<int64_t> fastCheckLimit() override;
+    void spanStarted(size_t span) override;
     void streamRegistered(StreamKind kind, int32_t number, int32_t key, ScanState&) override;
     void withoutBox(StreamKind kind, int32_t key) override;
     bool aobSource() const override;

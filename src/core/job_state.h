@@ -6,8 +6,8 @@
 #include <optional>
 #include <string>
 
-#include "core/input_source.h"
 #include "core/locale_settings.h"
+#include "core/span_source.h"
 
 namespace tolvane {
 
@@ -27,13 +27,12 @@ struct CopyControlState {
 // The open source, the one shared read block, the stop flags and the timing of the running or
 // last job.
 struct JobState {
-    std::unique_ptr<InputSource> source;
+    std::unique_ptr<SpanSource> source;
     std::array<uint8_t, kBlockSize> buffer{};
     // Bytes of `buffer` filled by the last read: nothing may be read at or past this index.
     size_t bufferLength = 0;
     bool cancelled = false;
     bool writing = false;
-    bool fastStop = false;
     // The fast-check limit in bytes, once a pass of the job stopped at it: the frames counted
     // are those of the part read.
     std::optional<int64_t> countStoppedAt;

@@ -1,70 +1,56 @@
 #include "core/pack_engine.h"
 
-#include "core/pack_scanner.h"
 #include "core/program_stream_layout.h"
-#include "core/progress.h"
 
 namespace tolvane {
 
-namespace {
-
-constexpr int64_t kSystemHeaderBlockEnd = static_cast<int64_t>(kBlockSize);
-
-}  // namespace
-
-void PackEngine::showProgress(int64_t position, int64_t size, double startTime) {
-    reporter_.slog(progressText(position, size, os_.now() - startTime, state_.job),
-                   StatusPanel::Progress);
+void PackEngine::demux(PassMode mode, PassHooks& hooks, const SpanEvents& events) {
+    detection_ = mode == PassMode::Detection;
+    hooks_ = &hooks;
+    events_ = &events;
+    resetForPassStart(state_, !detection_);
+    readSpans(state_.job, os_, reporter_, *this);
+    if (state_.job.cancelled) {
+        state_.streams.frameCount[0] = 0;
+        state_.streams.frameCount[1] = 0;
+    }
 }
 
-PassOutcome PackEngine::demux(PassMode mode, PassHooks& hooks) {
-    const bool detection = mode == PassMode::Detection;
-    resetForPassStart(state_, !detection);
-    PackScanner scanner(state_.streams, hooks, detection);
-    JobState& job = state_.job;
-    InputSource& source = *job.source;
-    const double startTime = os_.now();
-    hooks.passStarted();
+void PackEngine::spanStarted(size_t span) {
+    if (span > 0 && events_->starting) {
+        events_->starting(span);
+    }
+    resetForSpanStart(state_);
+    scanner_.emplace(state_.streams, *hooks_, detection_);
+    hooks_->spanStarted(span);
+}
 
-    const int64_t size = source.size();
-    while (source.position() < size && !job.cancelled && !job.fastStop) {
-        const size_t n = readBlock(source, job.buffer.data(), job.buffer.size());
-        job.bufferLength = n;
-        if (n == 0) {
-            break;  // a source whose end comes early says so itself
+bool PackEngine::block(size_t /*span*/, int64_t offset, size_t length) {
+    JobState& job = state_.job;
+    const int64_t end = offset + static_cast<int64_t>(length);
+    bool more = true;
+    if (detection_) {
+        if (const std::optional<int64_t> limit = hooks_->fastCheckLimit(); limit && end > *limit) {
+            more = false;
+            job.countStoppedAt = *limit;
         }
-        const int64_t position = source.position();
-        if (position % kProgressStep == 0) {
-            showProgress(position, size, startTime);
-            os_.processEvents();
-        }
-        if (detection) {
-            if (const std::optional<int64_t> limit = hooks.fastCheckLimit();
-                limit && position > *limit) {
-                job.fastStop = true;
-                job.countStoppedAt = *limit;
-            }
-        }
-        if (position % kRepaintStep == 0) {
-            os_.repaint();
-        }
-        if (detection && position == kSystemHeaderBlockEnd &&
+        if (end == static_cast<int64_t>(kBlockSize) &&
             job.buffer[layout::kFirstPacketStreamId - 1] == 0x01 &&
             job.buffer[layout::kFirstPacketStreamId] == layout::kSystemHeaderId) {
-            ScanState& s = scanner.state();
+            ScanState& s = scanner_->state();
             s.videoBound = job.buffer[layout::kSystemHeaderVideoBound] & 0x1F;
             s.audioBound = static_cast<uint8_t>(job.buffer[layout::kSystemHeaderAudioBound] >> 2);
-            hooks.systemHeaderRead(s);
+            hooks_->systemHeaderRead(s);
         }
-        scanner.scanBlock(job.buffer.data(), n);
     }
+    scanner_->scanBlock(job.buffer.data(), length);
+    return more;
+}
 
-    if (!job.cancelled) {
-        source.checkUnchanged();  // what was read is the file as it is
+void PackEngine::spanEnded(size_t span) {
+    if (events_->ended) {
+        events_->ended(span, scanner_->state().packFound);
     }
-    resetForPassEnd(state_);
-    hooks.passEnded();
-    return PassOutcome{scanner.state().packFound};
 }
 
 }  // namespace tolvane

@@ -1,39 +1,56 @@
 #pragma once
 
+#include <functional>
+#include <optional>
+
+#include "core/block_loop.h"
 #include "core/os_services.h"
+#include "core/pack_scanner.h"
 #include "core/pass_hooks.h"
+#include "core/platform_error.h"
 #include "core/reporter.h"
 #include "core/shared_state.h"
 
 namespace tolvane {
 
-inline constexpr int64_t kProgressStep = 4194304;  // 4 MiB
-inline constexpr int64_t kRepaintStep = 67108864;  // 64 MiB
-
-// What a pass met besides its streams.
-struct PassOutcome {
-    bool packFound = false;  // a pack header: the source is a program stream
+// A span in which a pass found no pack header: no program stream at all.
+class NoProgramStream : public JobError {
+public:
+    using JobError::JobError;
 };
 
-// The block loop that every pass runs over the open source: reads it block by block into the
-// shared buffer, shows progress, lets the window handle input, applies the fast check and
-// feeds each block to the byte scanner.
-class PackEngine {
+// One pass over the open source: its blocks go to the byte scanner, which hands what it finds
+// to the pass's hooks; the fast check ends each span of a detection pass at its limit.
+class PackEngine : BlockConsumer {
 public:
+    // What a job is told of the spans: `starting` of each one after the first, before it is
+    // read (a job logs its continuation there), and `ended` of each, with whether it held a
+    // pack header.
+    struct SpanEvents {
+        std::function<void(size_t span)> starting;
+        std::function<void(size_t span, bool packFound)> ended;
+    };
+
     PackEngine(SharedState& state, OsServices& os, Reporter& reporter)
         : state_(state), os_(os), reporter_(reporter) {}
 
-    // One pass over `source` from its position to its end, or until cancelled or (detection
-    // only) stopped by the fast check. Platform errors and those of the hooks propagate. A
-    // detection pass gives each new stream a box; a demux pass keeps to the boxes it has.
-    PassOutcome demux(PassMode mode, PassHooks& hooks);
+    // One pass over the source from its position to its end, or until cancelled. Platform
+    // errors and those of the hooks and events propagate. A detection pass gives each new
+    // stream a box; a demux pass keeps to the boxes it has.
+    void demux(PassMode mode, PassHooks& hooks, const SpanEvents& events = {});
 
 private:
-    void showProgress(int64_t position, int64_t size, double startTime);
+    void spanStarted(size_t span) override;
+    bool block(size_t span, int64_t offset, size_t length) override;
+    void spanEnded(size_t span) override;
 
     SharedState& state_;
     OsServices& os_;
     Reporter& reporter_;
+    bool detection_ = true;
+    PassHooks* hooks_ = nullptr;
+    const SpanEvents* events_ = nullptr;
+    std::optional<PackScanner> scanner_;
 };
 
 }  // namespace tolvane

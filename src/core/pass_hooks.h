@@ -41,8 +41,9 @@ public:
     virtual void dsiPacket(size_t /*offset*/, ScanState&) {}
     // The system header of the file's first block was read into videoBound and audioBound.
     virtual void systemHeaderRead(ScanState&) {}
-    virtual void passStarted() {}
-    virtual void passEnded() {}
+    // A span of the source begins: the scanner starts afresh there, and so do a pass's records
+    // of what it has reported of the streams.
+    virtual void spanStarted(size_t /*span*/) {}
 };
 
 }  // namespace tolvane

@@ -123,6 +123,12 @@ void resetForDemuxJob(SharedState& state) {
 }
 
 void resetForPassStart(SharedState& state, bool demuxPass) {
+    state.job.cancelled = false;
+    state.job.writing = demuxPass;
+    fillLabelTables(state.labels);
+}
+
+void resetForSpanStart(SharedState& state) {
     StreamTable& streams = state.streams;
     streams.videoId.fill(kStreamAbsent);
     streams.audioId.fill(kStreamAbsent);
@@ -131,10 +137,6 @@ void resetForPassStart(SharedState& state, bool demuxPass) {
     streams.videoReported[1] = false;
     streams.audioReported.fill(false);
     streams.subReported.fill(false);
-    state.job.cancelled = false;
-    state.job.fastStop = false;
-    state.job.writing = demuxPass;
-    fillLabelTables(state.labels);
 }
 
 void resetForPassEnd(SharedState& state) {

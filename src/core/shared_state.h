@@ -18,6 +18,7 @@ struct SharedState {
 void resetForReadJob(SharedState& state);
 void resetForDemuxJob(SharedState& state);
 void resetForPassStart(SharedState& state, bool demuxPass);
+void resetForSpanStart(SharedState& state);
 void resetForPassEnd(SharedState& state);
 void resetForWritingJobEnd(SharedState& state);
 

@@ -134,15 +134,11 @@ DemuxResult DemuxJob::run(const DemuxInput& input) {
         prepareOutputFolder(input.naming.folder);
         log.log("Opening file " + escapeMarkup(sourceName));
         log.slog("Opening", StatusPanel::Job);
-        openSource(input.sourcePath);
-        log.log(sizeReport(state.job.source->size()));
+        log.log(sizeReport(openSource(input.sourcePath, names)));
         createOutputs(input, prefix, names.inputs(input.sourcePath), outputs);
         log.log("Demuxing...");
         log.slog("Demuxing " + sourceName, StatusPanel::Job);
         runPass(PassMode::Demux, options);
-
-        continueOnSecondFile(names, continueOn, PassMode::Demux, options);
-
         closeSource();
         dropOutputs(state.streams);
         result.outputs = closeOutputs(outputs, !state.job.cancelled);

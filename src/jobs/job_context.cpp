@@ -140,11 +140,19 @@ void cancelJob(SharedState& state) {
     state.job.cancelled = true;
 }
 
-void SourceJob::openSource(const std::string& path) {
+int64_t SourceJob::openSource(const std::string& path, const JobNames& names) {
     JobState& job = context_.state.job;
     job.source.reset();
-    job.source = context_.openInput(path);
-    files_.push_back(FileRead{path, job.source->size()});
+    std::vector<SourceSpan> spans;
+    spans.push_back(SourceSpan{path, context_.openInput(path)});
+    if (names.second) {
+        spans.push_back(SourceSpan{names.secondPath, context_.openInput(names.secondPath)});
+    }
+    for (const SourceSpan& span : spans) {
+        files_.push_back(FileRead{span.path, span.input->size()});
+    }
+    job.source = std::make_unique<SpanSource>(std::move(spans));
+    return job.source->spanLength(0);
 }
 
 void SourceJob::closeSource() {
@@ -158,12 +166,18 @@ void SourceJob::runPass(PassMode mode, PassHooks& hooks) {
         explicit Cancellable(const std::function<void(bool)>& t) : tell(t) { tell(true); }
         ~Cancellable() { tell(false); }
     } cancellable(context_.cancellable);
+    const std::string verb = mode == PassMode::Detection ? "Reading" : "Demuxing";
     PackEngine engine(context_.state, context_.os, context_.log);
-    const PassOutcome outcome = engine.demux(mode, hooks);
-    if (!outcome.packFound && !context_.state.job.cancelled) {
-        throw NoProgramStream("No program stream found in " + files_.back().path +
-                              ": it holds no MPEG pack header.");
-    }
+    PackEngine::SpanEvents events;
+    events.starting = [&](size_t span) { announceSpan(span, verb); };
+    events.ended = [this](size_t span, bool packFound) {
+        if (!packFound && !context_.state.job.cancelled) {
+            throw NoProgramStream("No program stream found in " +
+                                  context_.state.job.source->span(span).path +
+                                  ": it holds no MPEG pack header.");
+        }
+    };
+    engine.demux(mode, hooks, events);
 }
 
 void SourceJob::runPass(PassMode mode, const PassOptions& options) {
@@ -177,20 +191,16 @@ void SourceJob::runPass(PassMode mode, const PassOptions& options) {
     }
 }
 
-void SourceJob::continueOnSecondFile(const JobNames& names, bool continueOn, PassMode mode,
-                                     const PassOptions& options) {
-    if (!continueOn || context_.state.job.cancelled || !names.second) {
-        return;
-    }
-    openSource(names.secondPath);
-    const std::string secondName = fileNamePart(names.secondPath, context_.style);
-    const std::string verb = mode == PassMode::Detection ? "Reading" : "Demuxing";
+void SourceJob::announceSpan(size_t span, const std::string& verb, bool blankLine) {
+    const std::string name =
+        fileNamePart(context_.state.job.source->span(span).path, context_.style);
     Reporter& log = context_.log;
-    log.log("");
-    log.log("Continue on [b]" + escapeMarkup(secondName) + "[/b]");
+    if (blankLine) {
+        log.log("");
+    }
+    log.log("Continue on [b]" + escapeMarkup(name) + "[/b]");
     log.log(verb + "...");
-    log.slog(verb + " " + secondName, StatusPanel::Job);
-    runPass(mode, options);
+    log.slog(verb + " " + name, StatusPanel::Job);
 }
 
 void SourceJob::logDone() {

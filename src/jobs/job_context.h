@@ -10,6 +10,7 @@
 #include "core/header_analysers.h"
 #include "core/input_source.h"
 #include "core/os_services.h"
+#include "core/pack_engine.h"
 #include "core/pass_hooks.h"
 #include "core/pass_options.h"
 #include "core/platform_error.h"
@@ -126,12 +127,6 @@ struct FrameTally {
 // Stops the running job after its current block; its log ends with "Cancelled.".
 void cancelJob(SharedState& state);
 
-// A source in which a pass found no pack header: no program stream at all.
-class NoProgramStream : public JobError {
-public:
-    using JobError::JobError;
-};
-
 // The frames of both video streams, as the last read or demux left them.
 std::array<FrameTally, 2> frameTally(const SharedState& state);
 // The frame-count report that ends the read and demux jobs.
@@ -157,17 +152,18 @@ class SourceJob {
 protected:
     explicit SourceJob(const JobContext& context) : context_(withDefaults(context)) {}
 
-    // Opens `path` as the job's source and remembers it among the files read.
-    void openSource(const std::string& path);
+    // Opens the job's source: `path`, followed by the second feature file when `names` has one,
+    // and remembers them among the files read. Returns the first file's size.
+    int64_t openSource(const std::string& path, const JobNames& names);
     void closeSource();
-    // One pass of the engine over the open source. Throws NoProgramStream when the pass, not
-    // cancelled, met no pack header.
+    // One pass of the engine over the open source. Throws NoProgramStream when a span, not
+    // cancelled, holds no pack header.
     void runPass(PassMode mode, const PassOptions& options);
     // One pass of the engine with hooks of the job's own.
     void runPass(PassMode mode, PassHooks& hooks);
-    // The pass over the second feature file, when the job has one and was not cancelled.
-    void continueOnSecondFile(const JobNames& names, bool continueOn, PassMode mode,
-                              const PassOptions& options);
+    // What the log says where the source goes on into span `span`: an empty line (unless
+    // `blankLine` is false), "Continue on" the file, and "`verb`...".
+    void announceSpan(size_t span, const std::string& verb, bool blankLine = true);
     // "Done.", an empty line and the idle status panels that end every job.
     void logDone();
     // Fills in what every job ends with and logs "Done.", then, for the read and demux jobs,

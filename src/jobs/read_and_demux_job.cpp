@@ -227,8 +227,7 @@ ReadAndDemuxResult ReadAndDemuxJob::run(const ReadAndDemuxInput& input) {
 
         prepareOutputFolder(input.naming.folder);
         log.log("Opening file [b]" + escapeMarkup(sourceName) + "[/b]");
-        openSource(input.sourcePath);
-        const int64_t size = state.job.source->size();
+        const int64_t size = openSource(input.sourcePath, names);
         log.log("Reading...");
         log.slog("Reading " + sourceName + " ", StatusPanel::Job);
         log.log(sizeReport(size));

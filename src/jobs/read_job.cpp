@@ -38,13 +38,11 @@ ReadResult ReadJob::run(const ReadInput& input) {
         result.baseName = names.baseName;
 
         log.log("Opening file [b]" + escapeMarkup(sourceName) + "[/b]");
-        openSource(input.sourcePath);
+        const int64_t size = openSource(input.sourcePath, names);
         log.log("Reading...");
         log.slog("Reading " + sourceName + " ", StatusPanel::Job);
-        log.log(sizeReport(state.job.source->size()));
+        log.log(sizeReport(size));
         runPass(PassMode::Detection, options);
-
-        continueOnSecondFile(names, continueOn, PassMode::Detection, options);
         closeSource();
 
         takeReadFindings(state, result);

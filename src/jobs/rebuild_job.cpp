@@ -1,9 +1,8 @@
 #include "jobs/rebuild_job.h"
 
+#include "core/block_loop.h"
 #include "core/file_output.h"
-#include "core/pack_engine.h"
 #include "core/platform_error.h"
-#include "core/progress.h"
 #include "jobs/demux_job.h"
 #include "jobs/markup.h"
 
@@ -11,17 +10,16 @@ namespace tolvane {
 
 namespace {
 
-// Kept packs that stay as they are, one after another in the source: the system copies them
-// from the source file to the output itself, as cp does, and from the block only what it cannot.
+// Kept packs that stay as they are, one after another in a file: the system copies them from
+// the source file to the output itself, as cp does, and from the block only what it cannot.
 class UnchangedPacks {
 public:
-    UnchangedPacks(OutputSink& output, const InputSource& source)
-        : output_(output), descriptor_(source.descriptor()) {}
+    explicit UnchangedPacks(OutputSink& output) : output_(output) {}
 
-    void add(const uint8_t* pack, int64_t offset, size_t length) {
+    void add(const uint8_t* pack, FileRange from, size_t length) {
         if (length_ == 0) {
             first_ = pack;
-            offset_ = offset;
+            from_ = from;
         }
         length_ += length;
     }
@@ -32,7 +30,7 @@ public:
         if (length_ == 0) {
             return;
         }
-        const size_t copied = output_.appendFromFile(descriptor_, offset_, length_);
+        const size_t copied = output_.appendFromFile(from_.descriptor, from_.offset, length_);
         if (copied < length_) {
             output_.append(first_ + copied, length_ - copied);
         }
@@ -41,57 +39,77 @@ public:
 
 private:
     OutputSink& output_;
-    int descriptor_;
     const uint8_t* first_ = nullptr;
-    int64_t offset_ = 0;
+    FileRange from_;
     size_t length_ = 0;
+};
+
+// The rebuild's pass: each block taken pack by pack, as if each pack had been read on its own.
+class RebuildBlocks : public BlockConsumer {
+public:
+    RebuildBlocks(JobState& job, PackRebuilder& rebuilder, OutputSink& output,
+                  const RebuildInput& input, PathStyle style, std::function<void(size_t)> announce)
+        : job_(job),
+          style_(style),
+          rebuilder_(rebuilder),
+          output_(output),
+          input_(input),
+          unchanged_(output),
+          announce_(std::move(announce)) {}
+
+    void spanStarted(size_t span) override {
+        if (span > 0) {
+            announce_(span);
+        }
+    }
+
+    bool block(size_t span, int64_t offset, size_t length) override {
+        for (size_t at = 0; at < length; at += PackRebuilder::kPackSize) {
+            const size_t n = std::min(PackRebuilder::kPackSize, length - at);
+            uint8_t* pack = job_.buffer.data() + at;
+            const bool kept = rebuilder_.process(pack, n, input_.advancedPacks, input_.times);
+            if (kept && !rebuilder_.lastPackChanged()) {
+                const int64_t from = offset + static_cast<int64_t>(at);
+                unchanged_.add(pack, job_.source->fileRange(span, from), n);
+            } else {
+                unchanged_.flush();
+                if (kept) {
+                    output_.append(pack, n);
+                }
+            }
+        }
+        unchanged_.flush();
+        return true;
+    }
+
+    std::string progressPrefix(size_t span) const override {
+        return "Rebuilding " + fileNamePart(job_.source->span(span).path, style_) + " ";
+    }
+
+private:
+    JobState& job_;
+    PathStyle style_;
+    PackRebuilder& rebuilder_;
+    OutputSink& output_;
+    const RebuildInput& input_;
+    UnchangedPacks unchanged_;
+    std::function<void(size_t)> announce_;
 };
 
 }  // namespace
 
 void RebuildJob::rebuildSource(PackRebuilder& rebuilder, OutputSink& output,
-                               const std::string& name, const RebuildInput& input) {
+                               const RebuildInput& input) {
     context_.cancellable(true);
     JobState& job = context_.state.job;
     job.cancelled = false;
-    InputSource& source = *job.source;
-    const int64_t size = source.size();
-    const double start = context_.os.now();
-    bool stop = false;
-    UnchangedPacks unchanged(output, source);
-    while (!stop && source.position() < size && !job.cancelled) {
-        const int64_t blockStart = source.position();
-        const size_t read = readBlock(source, job.buffer.data(), job.buffer.size());
-        job.bufferLength = read;
-        if (read == 0) {
-            break;
-        }
-        // The block is taken pack by pack, as if each pack had been read on its own.
-        for (size_t at = 0; at < read && !stop; at += PackRebuilder::kPackSize) {
-            const size_t n = std::min(PackRebuilder::kPackSize, read - at);
-            const int64_t position = blockStart + static_cast<int64_t>(at + n);
-            if (position % kProgressStep == 0) {
-                context_.log.slog("Rebuilding " + name + " " +
-                                      progressText(position, size, context_.os.now() - start, job),
-                                  StatusPanel::Progress);
-                context_.os.processEvents();
-            }
-            uint8_t* pack = job.buffer.data() + at;
-            const bool kept = rebuilder.process(pack, n, input.advancedPacks, input.times);
-            if (kept && !rebuilder.lastPackChanged()) {
-                unchanged.add(pack, blockStart + static_cast<int64_t>(at), n);
-            } else {
-                unchanged.flush();
-                if (kept) {
-                    output.append(pack, n);
-                }
-            }
-            stop = job.cancelled;
-        }
-        unchanged.flush();
-    }
-    if (!job.cancelled) {
-        source.checkUnchanged();
+    RebuildBlocks blocks(job, rebuilder, output, input, context_.style,
+                         [this](size_t span) { announceSpan(span, "Rebuilding", false); });
+    try {
+        readSpans(job, context_.os, context_.log, blocks);
+    } catch (...) {
+        context_.cancellable(false);
+        throw;
     }
     context_.cancellable(false);
 }
@@ -120,8 +138,7 @@ RebuildResult RebuildJob::run(const RebuildInput& input) {
         prepareOutputFolder(input.outputFolder);
         log.log("Opening file [b]" + escapeMarkup(sourceName) + "[/b]");
         log.slog("Opening", StatusPanel::Job);
-        openSource(input.sourcePath);
-        log.log(sizeReport(state.job.source->size()));
+        log.log(sizeReport(openSource(input.sourcePath, names)));
         const std::string outputName = prefix + ".rebuilt.EVO";
         checkOutputFileName(outputName, style);
         checkOutputTarget(outputName, names.inputs(input.sourcePath));
@@ -129,16 +146,7 @@ RebuildResult RebuildJob::run(const RebuildInput& input) {
         log.log("Creating " + escapeMarkup(outputName));
         log.log("Rebuilding...");
         log.slog("Rebuilding " + sourceName, StatusPanel::Job);
-        rebuildSource(rebuilder, *output, sourceName, input);
-
-        if (continueOn && !state.job.cancelled && names.second) {
-            openSource(names.secondPath);
-            const std::string secondName = fileNamePart(names.secondPath, style);
-            log.log("Continue on [b]" + escapeMarkup(secondName) + "[/b]");
-            log.log("Rebuilding...");
-            log.slog("Rebuilding " + secondName, StatusPanel::Job);
-            rebuildSource(rebuilder, *output, secondName, input);
-        }
+        rebuildSource(rebuilder, *output, input);
         closeSource();
         if (state.job.cancelled) {
             output->closeIncomplete();  // never in place of a whole file of its name
@@ -151,7 +159,6 @@ RebuildResult RebuildJob::run(const RebuildInput& input) {
         if (output) {
             output->closeIncomplete();
         }
-        context_.cancellable(false);
         resetForWritingJobEnd(state);
         endAfterError();
         throw;

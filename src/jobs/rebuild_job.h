@@ -37,8 +37,7 @@ public:
     RebuildResult run(const RebuildInput& input);
 
 private:
-    void rebuildSource(PackRebuilder& rebuilder, OutputSink& output, const std::string& name,
-                       const RebuildInput& input);
+    void rebuildSource(PackRebuilder& rebuilder, OutputSink& output, const RebuildInput& input);
 };
 
 }  // namespace tolvane

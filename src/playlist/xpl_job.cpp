@@ -1,5 +1,7 @@
 #include "playlist/xpl_job.h"
 
+#include "core/block_loop.h"
+
 #include "core/file_output.h"
 #include "core/platform_error.h"
 #include "jobs/markup.h"
@@ -119,21 +121,27 @@ XplResult XplJob::run(const XplInput& input) {
             result.filesRead.push_back(input.sourcePath);
         }
         job.source.reset();
-        job.source = context_.openInput(input.playlistPath);
+        job.source = SpanSource::single(input.playlistPath, context_.openInput(input.playlistPath));
         log.log("Open " + escapeMarkup(fileNamePart(input.playlistPath, style)));
         const int64_t size = job.source->size();
         log.log("Filesize: " + std::to_string(size) + " bytes");
         XplScanner scanner(result.memo, tables_);
-        while (job.source->position() < size) {
-            const size_t read = job.source->read(job.buffer.data(), job.buffer.size());
-            job.bufferLength = read;
-            if (read == 0) {
-                break;
+        // The playlist is small: its progress is shown in bytes, after every block.
+        struct PlaylistBlocks : BlockConsumer {
+            JobState& job;
+            Reporter& log;
+            XplScanner& scanner;
+            PlaylistBlocks(JobState& j, Reporter& l, XplScanner& s) : job(j), log(l), scanner(s) {}
+            bool block(size_t, int64_t offset, size_t length) override {
+                log.slog(std::to_string(offset + static_cast<int64_t>(length)) + "/" +
+                             std::to_string(job.source->size()) + " bytes",
+                         StatusPanel::Progress);
+                scanner.scan(job.buffer.data(), length);
+                return true;
             }
-            log.slog(std::to_string(job.source->position()) + "/" + std::to_string(size) + " bytes",
-                     StatusPanel::Progress);
-            scanner.scan(job.buffer.data(), read);
-        }
+        } blocks(job, log, scanner);
+        job.cancelled = false;
+        readSpans(job, context_.os, log, blocks);
         job.source.reset();
         result.values = scanner.values();
         streams.videoId.fill(kStreamAbsent);

@@ -61,7 +61,8 @@ TEST(AnalyserFuzz, RandomPayloadsOfEveryCodingStayInsideTheBlock) {
         options.aob = round % 2 == 0;
         options.vob = !options.aob;
         DetectionPass pass(*runner.state, log, options, analysers);
-        runner.job().source = std::make_unique<fixture::MemorySource>(stream);
+        runner.job().source =
+            SpanSource::single("x.EVO", std::make_unique<fixture::MemorySource>(stream));
         PackEngine(*runner.state, runner.os, log).demux(PassMode::Detection, pass);
         EXPECT_GE(log.lines().size(), 9u);
     }

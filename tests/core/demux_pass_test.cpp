@@ -61,7 +61,8 @@ struct DemuxRun {
     }
     void run(const Bytes& stream) {
         DemuxPass pass(*runner.state, runner.log, options);
-        runner.job().source = std::make_unique<fixture::MemorySource>(stream);
+        runner.job().source =
+            SpanSource::single("x.EVO", std::make_unique<fixture::MemorySource>(stream));
         PackEngine(*runner.state, runner.os, runner.log).demux(PassMode::Demux, pass);
     }
 };

@@ -26,7 +26,8 @@ private:
 std::vector<std::string> run(fixture::PassRunner& runner, const Bytes& stream,
                              bool detection = true, bool vob = false) {
     NavigationHooks hooks(*runner.state, runner.log, detection, vob);
-    runner.job().source = std::make_unique<fixture::MemorySource>(stream);
+    runner.job().source =
+        SpanSource::single("x.EVO", std::make_unique<fixture::MemorySource>(stream));
     PackEngine(*runner.state, runner.os, runner.log)
         .demux(detection ? PassMode::Detection : PassMode::Demux, hooks);
     std::vector<std::string> lines;

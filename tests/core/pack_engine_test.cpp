@@ -78,7 +78,7 @@ TEST(PackEngine, StopsAfterTheBlockThatPassesTheFastCheckLimit) {
     runner.run(ps.bytes());
     // 1 MiB is not past the limit; the block that ends at 1.25 MiB is, and is still scanned.
     EXPECT_EQ(runner.job().source->position(), static_cast<int64_t>(kMebibyte + kBlockSize));
-    EXPECT_TRUE(runner.job().fastStop);
+    EXPECT_EQ(runner.job().countStoppedAt, kMebibyte);
     EXPECT_EQ(runner.streams().videoId[0], 0xE0);
     EXPECT_EQ(runner.streams().videoId[1], kStreamAbsent);
 
@@ -132,7 +132,8 @@ TEST(PackEngine, ScansFromTheSourcesCurrentPosition) {
     ps.pack({fixture::pesPacket(0xE0, {}, Bytes(10, 1))});
     ps.pack({fixture::pesPacket(0xE1, {}, Bytes(10, 1))});
     PassRunner runner;
-    runner.job().source = std::make_unique<fixture::MemorySource>(ps.bytes());
+    runner.job().source =
+        SpanSource::single("x.EVO", std::make_unique<fixture::MemorySource>(ps.bytes()));
     runner.job().source->seek(fixture::kPackSize);
     PackEngine(*runner.state, runner.os, runner.log).demux(PassMode::Detection, runner.hooks);
     EXPECT_EQ(runner.streams().videoId[0], kStreamAbsent);
@@ -141,10 +142,59 @@ TEST(PackEngine, ScansFromTheSourcesCurrentPosition) {
 
 TEST(PackEngine, PassesAReadErrorOnToTheJob) {
     PassRunner runner;
-    runner.job().source = std::make_unique<fixture::FailingSource>(
-        Bytes(3 * kBlockSize, 0xFF), static_cast<int64_t>(kBlockSize));
+    runner.job().source = SpanSource::single(
+        "x.EVO", std::make_unique<fixture::FailingSource>(Bytes(3 * kBlockSize, 0xFF),
+                                                          static_cast<int64_t>(kBlockSize)));
     PackEngine engine(*runner.state, runner.os, runner.log);
     EXPECT_THROW(engine.demux(PassMode::Detection, runner.hooks), PlatformError);
+}
+
+TEST(PackEngine, ReadsTheSpansOfASourceOneAfterAnotherEachAsAFileOfItsOwn) {
+    // Span 0 takes a file from its second pack on; the fast check ends it after the block past
+    // 1 MiB, before its last pack. Span 1 is a whole file; span 2 an empty one.
+    ProgramStreamBuilder first;
+    first.pack({videoPacket(0xE1)}).pack({videoPacket(0xE0)}).fillTo(2 * kMebibyte);
+    first.pack({videoPacket(0xE1)});
+    ProgramStreamBuilder second;
+    second.pack({videoPacket(0xE0)});
+    std::vector<SourceSpan> spans;
+    spans.push_back(
+        {"A.EVO", std::make_unique<fixture::MemorySource>(first.bytes()), fixture::kPackSize, -1});
+    spans.push_back({"B.EVO", std::make_unique<fixture::MemorySource>(second.bytes())});
+    spans.push_back({"C.EVO", std::make_unique<fixture::MemorySource>(Bytes{})});
+    PassRunner runner;
+    runner.hooks.limit = kMebibyte;
+    runner.job().source = std::make_unique<SpanSource>(std::move(spans));
+    SpanSource& source = *runner.job().source;
+    ASSERT_EQ(source.size(), static_cast<int64_t>(first.size() + second.size()) - 2048);
+    EXPECT_EQ(source.spanStart(1), static_cast<int64_t>(first.size()) - 2048);
+    EXPECT_EQ(source.fileRange(0, 5).offset, 2048 + 5);
+
+    std::vector<std::string> told;
+    PackEngine::SpanEvents events;
+    events.starting = [&](size_t span) { told.push_back("start " + std::to_string(span)); };
+    events.ended = [&](size_t span, bool packs) {
+        told.push_back("end " + std::to_string(span) + (packs ? " packs" : " none"));
+    };
+    PackEngine(*runner.state, runner.os, runner.log)
+        .demux(PassMode::Detection, runner.hooks, events);
+    EXPECT_EQ(told, (std::vector<std::string>{"end 0 packs", "start 1", "end 1 packs", "start 2",
+                                              "end 2 none"}));
+    // Each span registers its streams anew; the one before span 0 and the one past its limit
+    // are never seen.
+    ASSERT_EQ(runner.hooks.registrations.size(), 2u);
+    EXPECT_EQ(runner.hooks.registrations[0].idByte, 0xE0);
+    EXPECT_EQ(runner.hooks.registrations[1].idByte, 0xE0);
+    EXPECT_EQ(runner.job().countStoppedAt, kMebibyte);
+    EXPECT_EQ(source.position(), source.size());
+
+    // A read never crosses into the next span, which reads from its own offset.
+    Bytes block(kBlockSize);
+    source.seek(source.spanStart(1) - 10);
+    EXPECT_EQ(source.read(block.data(), block.size()), 10u);
+    EXPECT_EQ(source.read(block.data(), 4), 4u);
+    EXPECT_EQ(Bytes(block.begin(), block.begin() + 4),
+              Bytes(second.bytes().begin(), second.bytes().begin() + 4));
 }
 
 }  // namespace

@@ -85,7 +85,8 @@ TEST(PackScanner, ReadsTimeStampsAboveTwoToTheThirtyAlikeInBothHeaderForms) {
     ps.pack({fixture::pesPacket(0xE2, PesHeader{.pts = pts, .dts = dts}, counting(20))});
     PassRunner runner;
     VideoStampHooks hooks(runner.job().buffer.data());
-    runner.job().source = std::make_unique<fixture::MemorySource>(ps.bytes());
+    runner.job().source =
+        SpanSource::single("x.EVO", std::make_unique<fixture::MemorySource>(ps.bytes()));
     PackEngine(*runner.state, runner.os, runner.log).demux(PassMode::Detection, hooks);
 
     ASSERT_EQ(hooks.registrations.size(), 2u);
@@ -107,7 +108,8 @@ TEST(PackScanner, ParsesPacketsWhoseHeaderOrPayloadStraddlesTheBlockEnd) {
         ps.fillTo(kBlockSize - back).raw(packet).fillTo(kBlockSize + 4096);
         fixture::PassRunner runner;
         VideoStampHooks hooks(runner.job().buffer.data());
-        runner.job().source = std::make_unique<fixture::MemorySource>(ps.bytes());
+        runner.job().source =
+            SpanSource::single("x.EVO", std::make_unique<fixture::MemorySource>(ps.bytes()));
         PackEngine(*runner.state, runner.os, runner.log).demux(PassMode::Detection, hooks);
 
         EXPECT_EQ(hooks.payloadOf(PacketKind::Video, 1), payload);
@@ -278,11 +280,13 @@ TEST(PackScanner, GivesEveryPacketItsOwnPtsInEitherHeaderFormAndPass) {
         VideoStampHooks hooks(runner.job().buffer.data());
         if (mode == PassMode::Demux) {
             // A demux keeps to the boxes a read gave out.
-            runner.job().source = std::make_unique<fixture::MemorySource>(ps.bytes());
+            runner.job().source =
+                SpanSource::single("x.EVO", std::make_unique<fixture::MemorySource>(ps.bytes()));
             PackEngine(*runner.state, runner.os, runner.log).demux(PassMode::Detection, hooks);
             hooks = VideoStampHooks(runner.job().buffer.data());
         }
-        runner.job().source = std::make_unique<fixture::MemorySource>(ps.bytes());
+        runner.job().source =
+            SpanSource::single("x.EVO", std::make_unique<fixture::MemorySource>(ps.bytes()));
         PackEngine(*runner.state, runner.os, runner.log).demux(mode, hooks);
         ASSERT_EQ(hooks.chunks.size(), 7u);
         const std::vector<std::optional<uint32_t>> expected = {4000u, 4500u,        7000u,       0u,
@@ -344,7 +348,8 @@ TEST(PackScanner, ReadsMpeg1PacketHeadersWithTheirStuffingBufferAndTimeStamps) {
         ps.fillTo(kBlockSize - blockEnd).raw(stream);
         PassRunner runner;
         VideoStampHooks hooks(runner.job().buffer.data());
-        runner.job().source = std::make_unique<fixture::MemorySource>(ps.bytes());
+        runner.job().source =
+            SpanSource::single("x.EVO", std::make_unique<fixture::MemorySource>(ps.bytes()));
         PackEngine(*runner.state, runner.os, runner.log).demux(PassMode::Detection, hooks);
         EXPECT_EQ(hooks.payloadOf(PacketKind::Video, 0),
                   joined({counting(40, 0x20), counting(10, 0x70)}));

@@ -43,7 +43,8 @@ void runBothPasses(const Bytes& stream) {
     for (PassMode mode : {PassMode::Detection, PassMode::Demux}) {
         fixture::PassRunner runner;
         BoundsCheckingHooks hooks(runner.job());
-        runner.job().source = std::make_unique<fixture::MemorySource>(stream);
+        runner.job().source =
+            SpanSource::single("x.EVO", std::make_unique<fixture::MemorySource>(stream));
         PackEngine(*runner.state, runner.os, runner.log).demux(mode, hooks);
         EXPECT_EQ(runner.job().source->position(), static_cast<int64_t>(stream.size()));
     }

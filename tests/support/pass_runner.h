@@ -22,7 +22,7 @@ struct PassRunner {
     }
 
     void run(const Bytes& stream, PassMode mode = PassMode::Detection) {
-        state->job.source = std::make_unique<MemorySource>(stream);
+        state->job.source = SpanSource::single("x.EVO", std::make_unique<MemorySource>(stream));
         PackEngine(*state, os, log).demux(mode, hooks);
     }
 

@@ -1,0 +1,51 @@
+#include "core/block_loop.h"
+
+#include <algorithm>
+
+#include "core/progress.h"
+#include "core/span_source.h"
+
+namespace tolvane {
+
+void readSpans(JobState& job, OsServices& os, Reporter& reporter, BlockConsumer& consumer) {
+    SpanSource& source = *job.source;
+    // From the start, every span is read, an empty one too: a job is told of each.
+    for (size_t span = source.position() == 0 ? 0 : source.spanAt(source.position());
+         span < source.spanCount() && !job.cancelled; ++span) {
+        const int64_t start = source.spanStart(span);
+        const int64_t length = source.spanLength(span);
+        if (source.position() < start) {
+            source.seek(start);
+        }
+        const double startTime = os.now();
+        consumer.spanStarted(span);
+        bool more = true;
+        while (more && !job.cancelled && source.position() < start + length) {
+            const int64_t offset = source.position() - start;
+            const auto wanted = static_cast<size_t>(
+                std::min<int64_t>(static_cast<int64_t>(job.buffer.size()), length - offset));
+            const size_t n = readBlock(source, job.buffer.data(), wanted);
+            job.bufferLength = n;
+            if (n == 0) {
+                break;
+            }
+            const int64_t done = offset + static_cast<int64_t>(n);
+            if (done % kProgressStep == 0) {
+                reporter.slog(consumer.progressPrefix(span) +
+                                  progressText(done, length, os.now() - startTime, job),
+                              StatusPanel::Progress);
+                os.processEvents();
+            }
+            if (done % kRepaintStep == 0) {
+                os.repaint();
+            }
+            more = consumer.block(span, offset, n);
+        }
+        if (!job.cancelled) {
+            source.span(span).input->checkUnchanged();  // what was read is the file as it is
+        }
+        consumer.spanEnded(span);
+    }
+}
+
+}  // namespace tolvane
