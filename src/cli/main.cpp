@@ -15,6 +15,7 @@
 #include "jobs/read_and_demux_job.h"
 #include "jobs/read_job.h"
 #include "jobs/rebuild_job.h"
+#include "jobs/stream_selection.h"
 #include "playlist/xpl_job.h"
 
 namespace {
@@ -35,44 +36,6 @@ int usageError(const std::string& message) {
     std::cerr << "tolvane-cli: " << message << "\nTry 'tolvane-cli --help' for more information."
               << std::endl;
     return kUsageError;
-}
-
-// The window's name of a stream box: cbVideo0, cbAudio03, cbSub12.
-std::string boxName(const StreamBox& box) {
-    const std::string number = std::to_string(box.number);
-    switch (box.kind) {
-        case StreamKind::Video:
-            return "cbVideo" + number;
-        case StreamKind::Audio:
-            return "cbAudio" + std::string(number.size() < 2 ? "0" : "") + number;
-        case StreamKind::Subpicture:
-            break;
-    }
-    return "cbSub" + std::string(number.size() < 2 ? "0" : "") + number;
-}
-
-// Chooses exactly the boxes the list names, by box name or caption in any case; returns the
-// first name that fits no box.
-std::optional<std::string> applySelection(std::vector<StreamBox>& boxes,
-                                          const std::vector<std::string>& names) {
-    std::vector<bool> chosen(boxes.size(), false);
-    for (const std::string& name : names) {
-        bool found = false;
-        const std::string wanted = upperCase(name);
-        for (size_t k = 0; k < boxes.size() && !found; ++k) {
-            if (upperCase(boxName(boxes[k])) == wanted || upperCase(boxes[k].label) == wanted) {
-                chosen[k] = true;
-                found = true;
-            }
-        }
-        if (!found) {
-            return name;
-        }
-    }
-    for (size_t k = 0; k < boxes.size(); ++k) {
-        boxes[k].chosen = chosen[k];
-    }
-    return std::nullopt;
 }
 
 void printTree(const std::vector<TreeNode>& nodes, int depth) {
@@ -179,26 +142,22 @@ private:
             // A folder that cannot take the outputs is refused before the source is read.
             prepareOutputFolder(options_.outputFolder);
         }
-        if (options_.command == Command::Demux && !options_.select) {
-            // Every stream is demuxed: where one pass gives what the read and the demux give,
-            // the file is read once.
-            const ReadAndDemuxInput input{options_.source, settings, outputNaming()};
+        if (options_.command == Command::Demux) {
+            // The streams are written as the source is read: it is read once.
             ReadAndDemuxJob job(context_);
-            if (job.fits(input)) {
-                const ReadAndDemuxResult found = job.run(input);
-                Json report = readReport(found.read);
-                if (interrupted != 0) {
-                    if (found.demux) {
-                        report["outputs"] = outputsReport(found.demux->outputs);
-                    }
-                    return done(report);
-                }
-                if (!found.demux) {
-                    return nothingChosen(false);
-                }
-                report["outputs"] = outputsReport(found.demux->outputs);
-                return done(report);
+            ReadAndDemuxResult found;
+            try {
+                found = job.run(
+                    ReadAndDemuxInput{options_.source, settings, outputNaming(), options_.select});
+            } catch (const SelectionError& error) {
+                return usageError(error.what());
             }
+            Json report = readReport(found.read);
+            if (interrupted == 0 && found.outputs.empty()) {
+                return nothingChosen(false);
+            }
+            report["outputs"] = outputsReport(found.outputs);
+            return done(report);
         }
         ReadJob read(context_);
         ReadResult found = read.run(ReadInput{options_.source, settings});
@@ -210,14 +169,7 @@ private:
         if (options_.select) {
             if (const std::optional<std::string> unknown =
                     applySelection(boxes, *options_.select)) {
-                std::string labelled;
-                for (const StreamBox& box : boxes) {
-                    labelled +=
-                        (labelled.empty() ? "" : ", ") + box.label + " (" + boxName(box) + ")";
-                }
-                return usageError("--select: no stream box '" + *unknown + "' was labelled; " +
-                                  (labelled.empty() ? "the read labelled none"
-                                                    : "the read labelled " + labelled));
+                return usageError(SelectionError(*unknown, boxes).what());
             }
         }
         if (std::none_of(boxes.begin(), boxes.end(), [](const StreamBox& b) { return b.chosen; })) {

@@ -17,7 +17,8 @@ void DemuxPass::withoutBox(StreamKind kind, int32_t key) {
 }
 
 void DemuxPass::subpicture(const PayloadChunk& chunk, const ScanState& scan) {
-    OutputSink* out = state_.streams.subOut[static_cast<size_t>(chunk.number)];
+    const auto n = static_cast<size_t>(chunk.number);
+    OutputSink* out = state_.streams.subOut[n];
     if (out == nullptr) {
         return;
     }
@@ -36,9 +37,15 @@ void DemuxPass::subpicture(const PayloadChunk& chunk, const ScanState& scan) {
             0,
             0,
         };
+        if (records_ != nullptr) {
+            records_->push_back(
+                SupRecord{chunk.number, subBytes_[n] + 2, scan.heldPts, state_.job.minPts});
+        }
         out->append(header, sizeof header);
+        subBytes_[n] += sizeof header;
     }
     out->append(state_.job.buffer.data() + chunk.offset, chunk.length);
+    subBytes_[n] += chunk.length;
 }
 
 void DemuxPass::payloadChunk(const PayloadChunk& chunk, ScanState& scan) {

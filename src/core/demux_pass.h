@@ -1,6 +1,8 @@
 #pragma once
 
+#include <array>
 #include <string>
+#include <vector>
 
 #include "core/frame_counter.h"
 #include "core/pass_hooks.h"
@@ -15,6 +17,14 @@ inline std::string notWrittenLine(StreamKind kind, int32_t key) {
     return streamText(kind, key) + " has no stream box: not written.";
 }
 
+// A .sup record's time as a pass wrote it, for a job whose time base may still come down.
+struct SupRecord {
+    int32_t number;   // the stream's box
+    uint64_t offset;  // of the time field in the stream's output
+    uint32_t pts;     // the packet's own
+    uint32_t minPts;  // the time base it was written against
+};
+
 // What the demux job's pass does with what the scanner finds: appends the payload of every
 // stream that has an output to it, wraps subpictures in .sup records and counts the frames of
 // the video streams written. The outputs in the stream table are the job's fixed selection.
@@ -22,6 +32,10 @@ class DemuxPass : public PassHooks {
 public:
     DemuxPass(SharedState& state, Reporter& reporter, const PassOptions& options)
         : state_(state), reporter_(reporter), options_(options) {}
+
+    // Notes each .sup record written in `records`: a pass that learns the time base as it goes
+    // corrects the records at the end.
+    void noteRecords(std::vector<SupRecord>* records) { records_ = records; }
 
     void spanStarted(size_t /*span*/) override { frames_ = FrameCounter{}; }
     void payloadChunk(const PayloadChunk& chunk, ScanState& scan) override;
@@ -37,6 +51,9 @@ private:
     Reporter& reporter_;
     const PassOptions& options_;
     FrameCounter frames_;
+    std::vector<SupRecord>* records_ = nullptr;
+    // Bytes written to each subpicture output, while records are noted.
+    std::array<uint64_t, 32> subBytes_{};
 };
 
 }  // namespace tolvane

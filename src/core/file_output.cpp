@@ -177,6 +177,24 @@ void FileOutput::append(const uint8_t* data, size_t length) {
     }
 }
 
+void FileOutput::overwrite(uint64_t offset, const uint8_t* data, size_t length) {
+    flush();
+    while (length > 0) {
+        const ssize_t written = ::pwrite(fd_, data, length, static_cast<off_t>(offset));
+        if (written <= 0) {
+            if (written < 0 && errno == EINTR) {
+                continue;
+            }
+            failed_ = true;
+            throw PlatformError::fromErrno("Stream write error", path_,
+                                           written < 0 ? errno : ENOSPC);
+        }
+        data += written;
+        offset += static_cast<uint64_t>(written);
+        length -= static_cast<size_t>(written);
+    }
+}
+
 void FileOutput::close() {
     if (settled_) {
         return;

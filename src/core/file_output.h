@@ -27,6 +27,8 @@ public:
     void append(const uint8_t* data, size_t length) override;
     // With copy_file_range: the system copies, and shares the data where its file system can.
     size_t appendFromFile(int descriptor, int64_t offset, size_t length) override;
+    // Writes `length` bytes over what was appended at `offset`; throws as append() does.
+    void overwrite(uint64_t offset, const uint8_t* data, size_t length);
     // Writes what is buffered, syncs it and gives it its name, replacing a file of that name;
     // throws when any step fails, the output then kept as closeIncomplete() keeps it.
     void close();

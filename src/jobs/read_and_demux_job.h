@@ -2,6 +2,7 @@
 
 #include <optional>
 #include <string>
+#include <vector>
 
 #include "jobs/demux_job.h"
 #include "jobs/read_job.h"
@@ -12,27 +13,28 @@ struct ReadAndDemuxInput {
     std::string sourcePath;
     PassSettings settings;
     OutputNaming naming;
+    // The streams to write, by box name or caption in any case; none: every stream.
+    std::optional<std::vector<std::string>> select;
 };
 
 struct ReadAndDemuxResult {
     ReadResult read;
-    // None when the read found no stream or was cancelled: then no file is written.
-    std::optional<DemuxResult> demux;
+    // The files written, in box order: none when no stream was found or chosen. A cancelled
+    // job keeps what it wrote, as FileOutput::closeIncomplete() keeps it.
+    std::vector<OutputWritten> outputs;
 };
 
-// A read job followed by a demux job of every stream it finds, in one pass over the source:
-// the log, the results and the files are those of the two jobs run one after the other, and
-// the file is read once. The demux job's part of the log is held until the read's part ends;
-// the outputs are created as their streams are met and take their final names at the end.
+// A read that writes every chosen stream as it goes: one pass over the source, both files of a
+// feature included. Each stream's output is made when the stream is met and takes its final
+// name, with its delay, when the pass is done; its log is the read's, then the files made.
+// The whole source is read, so frames are counted over all of it whatever the fast check says.
 class ReadAndDemuxJob : SourceJob {
 public:
     explicit ReadAndDemuxJob(const JobContext& context) : SourceJob(context) {}
 
-    // Whether one pass gives what the two jobs give: a whole read (no fast check) of a source
-    // that has no second feature file to go on to, and names that any stream's file fits in.
-    bool fits(const ReadAndDemuxInput& input) const;
-    // Throws JobError when a file cannot be opened, read, created or written; what was written
-    // until then is kept.
+    // Throws JobError when a file cannot be opened, read, created or written, at once and
+    // keeping what was written; SelectionError, writing nothing, when `select` names a box the
+    // read did not label.
     ReadAndDemuxResult run(const ReadAndDemuxInput& input);
 };
 

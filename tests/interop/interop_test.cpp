@@ -542,10 +542,14 @@ TEST_F(Interop, DelayNamesAreTheFirstPtsDifferencesFfprobeReports) {
     }
 }
 
-TEST_F(Interop, DemuxOfEveryStreamInOnePassWritesWhatTheReadThenTheDemuxWrite) {
-    // Without --select the file is read once; with every box selected the read job and the
-    // demux job each go over it. Log and files must not differ by a byte.
-    const std::string file = (f_.dir.path() / "VTS_01_1.VOB").string();
+TEST_F(Interop, ADemuxReadsATitleCutInTwoFilesAsOneAndCountsTheFramesFfprobeDecodes) {
+    // The same title whole, and cut at a pack in its middle into VTS_01_1.VOB and VTS_01_2.VOB:
+    // each demux reads its source once and writes the same streams.
+    const std::filesystem::path whole = f_.dir.path() / "whole";
+    const std::filesystem::path cut = f_.dir.path() / "cut";
+    std::filesystem::create_directories(whole);
+    std::filesystem::create_directories(cut);
+    const std::string file = (whole / "VTS_01_1.VOB").string();
     const fixture::ProcessResult made = fixture::runProcess(
         ffmpeg_, {"-v",         "error",      "-f",
                   "lavfi",      "-i",         "testsrc2=size=720x576:rate=25:duration=4",
@@ -561,48 +565,51 @@ TEST_F(Interop, DemuxOfEveryStreamInOnePassWritesWhatTheReadThenTheDemuxWrite) {
                   file},
         "/");
     ASSERT_EQ(made.status, 0) << made.err;
+    const Bytes title = fixture::readFile(file);
+    const size_t middle = title.size() / 2 / 2048 * 2048;
+    fixture::writeFile(cut / "VTS_01_1.VOB", Bytes(title.begin(), title.begin() + middle));
+    fixture::writeFile(cut / "VTS_01_2.VOB", Bytes(title.begin() + middle, title.end()));
+
     std::map<std::string, std::string> logs;
     std::map<std::string, std::map<std::string, Bytes>> written;
-    for (const std::string mode : {"one pass", "two jobs"}) {
-        const std::filesystem::path out = f_.dir.path() / mode;
-        std::filesystem::create_directory(out);
-        std::vector<std::string> args = {"demux", file,         "--full",  "--delay-names",
-                                         "-o",    out.string(), "--color", "never"};
-        if (mode == "two jobs") {
-            args.insert(args.end(), {"--select", "cbVideo0,cbAudio00,cbAudio01"});
-        }
-        const fixture::ProcessResult result = fixture::runProcess(TOLVANE_CLI, args, "/");
+    for (const std::filesystem::path& folder : {whole, cut}) {
+        const std::filesystem::path out = folder / "out";
+        const fixture::ProcessResult result =
+            fixture::runProcess(TOLVANE_CLI,
+                                {"demux", (folder / "VTS_01_1.VOB").string(), "--delay-names", "-o",
+                                 out.string(), "--color", "never"},
+                                "/");
         ASSERT_EQ(result.status, 0) << result.err;
-        std::string log = result.out;
-        for (size_t at; (at = log.find(out.string())) != std::string::npos;) {
-            log.replace(at, out.string().size(), "OUT");
-        }
-        logs[mode] = log;
+        logs[folder.filename()] = result.out;
         for (const auto& entry : std::filesystem::directory_iterator(out)) {
-            written[mode][entry.path().filename().string()] = fixture::readFile(entry.path());
+            // The two-file title's names begin with both files' names: from the caption on.
+            const std::string name = entry.path().filename().string();
+            written[folder.filename()]
+                   [name.substr(std::min(name.find(".DD."), name.find(".MPEG")))] =
+                       fixture::readFile(entry.path());
         }
     }
-    EXPECT_EQ(logs["one pass"], logs["two jobs"]);
-    EXPECT_EQ(written["one pass"], written["two jobs"]);
-    ASSERT_EQ(written["one pass"].size(), 3u);
+    EXPECT_NE(logs["cut"].find("Continue on VTS_01_2.VOB"), std::string::npos) << logs["cut"];
+    EXPECT_EQ(written["whole"], written["cut"]);
+    ASSERT_EQ(written["whole"].size(), 3u);
     // The early stream's name takes its delay, known only once the file was read.
-    EXPECT_NE(written["one pass"].lower_bound("VTS_01_1.DD.stream.01 DELAY -"),
-              written["one pass"].lower_bound("VTS_01_1.DD.stream.01 DELAY 0"));
+    EXPECT_NE(written["whole"].lower_bound(".DD.stream.01 DELAY -"),
+              written["whole"].lower_bound(".DD.stream.01 DELAY 0"));
 
-    // The demux's frame count is that of the pictures ffprobe decodes from its file.
+    // The frame count is that of the pictures ffprobe decodes from the written stream.
     const fixture::ProcessResult counted = fixture::runProcess(
         ffprobe_,
         {"-v", "error", "-count_frames", "-select_streams", "v:0", "-show_entries",
          "stream=nb_read_frames", "-of", "default=nw=1:nk=1", "-f", "mpegvideo",
-         (f_.dir.path() / "one pass" / "VTS_01_1.MPEG-2.stream.0.mpv").string()},
+         (whole / "out" / "VTS_01_1.MPEG-2.stream.0.mpv").string()},
         "/");
-    const std::string& log = logs["one pass"];
-    const size_t demuxPart = log.find("Demuxing...");
-    ASSERT_NE(demuxPart, std::string::npos);
-    const size_t line = log.find(" counted frames", demuxPart);
-    ASSERT_NE(line, std::string::npos);
-    const size_t start = log.rfind('\n', line) + 1;
-    EXPECT_EQ(log.substr(start, line - start) + "\n", counted.out);
+    for (const auto& [name, log] : logs) {
+        SCOPED_TRACE(name);
+        const size_t line = log.find(" counted frames");
+        ASSERT_NE(line, std::string::npos);
+        const size_t start = log.rfind('\n', line) + 1;
+        EXPECT_EQ(log.substr(start, line - start) + "\n", counted.out);
+    }
 }
 
 // How ffmpeg copies one stream out of a program stream into its elementary-stream file: the

@@ -1,5 +1,5 @@
-// The read and the demux of every stream in one pass must leave what the read job followed by
-// the demux job leaves: the same log, results and files.
+// A read that writes the chosen streams as it goes must leave the files and findings that the
+// read job followed by the demux job leave, with the read's log and the files it made.
 #include "jobs/read_and_demux_job.h"
 
 #include <gtest/gtest.h>
@@ -10,8 +10,8 @@
 #include <filesystem>
 #include <map>
 
-#include "demux_modes.h"
 #include "job_engine.h"
+#include "jobs/stream_selection.h"
 #include "program_stream_builder.h"
 #include "temp_dir.h"
 
@@ -44,6 +44,81 @@ struct TitleShape {
     // earliest: the .sup times count from a start known only later.
     bool lateEarliestStream = false;
 };
+
+void leaveOut(std::string& text, const std::string& folder) {
+    if (const size_t at = text.find(folder); at != std::string::npos) {
+        text.replace(at, folder.size(), "OUT");
+    }
+}
+
+// What a run of the jobs leaves, the output folder left out of its texts.
+struct Outcome {
+    std::vector<std::string> log;
+    ReadResult read;
+    std::vector<OutputWritten> outputs;
+    std::map<std::string, Bytes> files;  // by name
+    std::optional<std::string> error;
+};
+
+struct JobRun {
+    std::map<std::string, Bytes> files;  // the source files, by name
+    std::string source = "TITLE.EVO";
+    PassSettings settings{.fastCheck = false};
+    OutputNaming naming;
+    std::optional<std::vector<std::string>> select;
+};
+
+// The read job, then the demux job of the chosen streams (`onePass` false), or the one job.
+Outcome runJobs(JobRun run, bool onePass) {
+    fixture::TempDir dir;
+    Engine engine;
+    engine.files = run.files;
+    run.naming.folder = dir.path().string();
+    Outcome outcome;
+    try {
+        if (onePass) {
+            ReadAndDemuxResult result =
+                ReadAndDemuxJob(engine.context)
+                    .run({run.source, run.settings, run.naming, run.select});
+            outcome.read = std::move(result.read);
+            outcome.outputs = std::move(result.outputs);
+        } else {
+            outcome.read = ReadJob(engine.context).run(ReadInput{run.source, run.settings});
+            std::vector<StreamBox> boxes = outcome.read.streams;
+            if (run.select) {
+                applySelection(boxes, *run.select);
+            }
+            outcome.outputs =
+                DemuxJob(engine.context).run({run.source, run.settings, boxes, run.naming}).outputs;
+        }
+    } catch (const JobError& error) {
+        outcome.error = error.what();
+        leaveOut(*outcome.error, run.naming.folder);
+    }
+    for (const LogLine& line : engine.log.lines()) {
+        outcome.log.push_back(line.text);
+        leaveOut(outcome.log.back(), run.naming.folder);
+    }
+    for (const auto& entry : std::filesystem::directory_iterator(dir.path())) {
+        outcome.files[entry.path().filename().string()] = readFile(entry.path());
+    }
+    for (OutputWritten& output : outcome.outputs) {
+        output.path = std::filesystem::path(output.path).filename().string();
+    }
+    return outcome;
+}
+
+// The read job's log alone, up to its "Done.".
+std::vector<std::string> readLog(const JobRun& run) {
+    Engine engine;
+    engine.files = run.files;
+    ReadJob(engine.context).run(ReadInput{run.source, run.settings});
+    std::vector<std::string> log;
+    for (const LogLine& line : engine.log.lines()) {
+        log.push_back(line.text);
+    }
+    return log;
+}
 
 // What makes a demux differ from a read: a navigation pack with copy control, a DTS stream
 // under the number AC-3 holds, H.264 under the number MPEG-2 holds, a third video stream that
@@ -81,167 +156,110 @@ Bytes title(const TitleShape& shape) {
     return ps.bytes();
 }
 
-using Outcome = fixture::DemuxOutcome;
-
-// The read and demux jobs over a title held as TITLE.EVO, one after the other or in one pass.
-Outcome demuxEverything(const Bytes& source, bool onePass, PassSettings settings,
-                        OutputNaming naming) {
-    Outcome outcome = fixture::demuxEveryStream(source, "TITLE.EVO", onePass, settings, naming);
-    EXPECT_EQ(outcome.fitted, onePass);
-    return outcome;
+// 3000 packs, each with a picture of 1800 bytes and 100 bytes of AC-3.
+Bytes bigTitle() {
+    Bytes picture(1800, 0x22);
+    picture[12] = 1;  // a picture start code at 10
+    picture[10] = picture[11] = picture[13] = 0;
+    fixture::ProgramStreamBuilder big;
+    for (int k = 0; k < 3000; ++k) {
+        big.pack({fixture::pesPacket(0xE0, {.pts = 9000}, picture),
+                  fixture::privateStream1Packet(0x80, {.pts = 9000}, Bytes(100, 0x33))});
+    }
+    return big.bytes();
 }
 
-void expectSameOutcome(const Outcome& two, const Outcome& one) {
-    EXPECT_EQ(two.log, one.log);
-    EXPECT_EQ(two.files, one.files);
-    ASSERT_EQ(two.read.streams.size(), one.read.streams.size());
-    for (size_t k = 0; k < two.read.streams.size(); ++k) {
-        EXPECT_EQ(two.read.streams[k].label, one.read.streams[k].label);
-        EXPECT_EQ(two.read.streams[k].delayMs, one.read.streams[k].delayMs);
-        EXPECT_EQ(two.read.streams[k].header.width, one.read.streams[k].header.width);
-    }
-    EXPECT_EQ(two.read.navigation.has_value(), one.read.navigation.has_value());
-    ASSERT_EQ(two.demux.has_value(), one.demux.has_value());
-    for (size_t n = 0; n < 2; ++n) {
-        EXPECT_EQ(two.read.frames[n].counted, one.read.frames[n].counted);
-        if (two.demux) {
-            EXPECT_EQ(two.demux->frames[n].counted, one.demux->frames[n].counted);
-            EXPECT_EQ(two.demux->frames[n].calculated, one.demux->frames[n].calculated);
-        }
-    }
-    if (two.demux) {
-        ASSERT_EQ(two.demux->outputs.size(), one.demux->outputs.size());
-        for (size_t k = 0; k < two.demux->outputs.size(); ++k) {
-            EXPECT_EQ(two.demux->outputs[k].path, one.demux->outputs[k].path);
-            EXPECT_EQ(two.demux->outputs[k].bytes, one.demux->outputs[k].bytes);
-            EXPECT_EQ(two.demux->outputs[k].kind, one.demux->outputs[k].kind);
-        }
-        EXPECT_EQ(two.demux->files.size(), one.demux->files.size());
-    }
-}
-
-TEST(ReadAndDemuxJob, LeavesWhatTheReadAndDemuxJobsLeaveWithEverySetting) {
+TEST(ReadAndDemuxJob, WritesWhatTheReadAndDemuxJobsWriteWithTheReadsLogInOnePass) {
     struct Case {
         const char* name;
-        TitleShape shape;
-        PassSettings settings;
-        OutputNaming naming;
+        JobRun run;
     };
+    const Bytes plain = title({});
+    const Bytes late = title({.lateEarliestStream = true});
     const Case cases[] = {
-        {"usual settings", {}, {}, {}},
+        {"usual settings", {.files = {{"TITLE.EVO", plain}}}},
         {"delays in names, extensions by coding, no frames, no details",
-         {},
-         {.countFrames = false, .details = false},
-         {.delayNames = true, .extensionByCoding = true}},
-        {".sup times from a start found late", {.lateEarliestStream = true}, {}, {}},
+         {.files = {{"TITLE.EVO", plain}},
+          .settings = {.fastCheck = false, .countFrames = false, .details = false},
+          .naming = {.delayNames = true, .extensionByCoding = true}}},
+        {".sup times from a start found late", {.files = {{"TITLE.EVO", late}}}},
+        {"a feature in two files, its earliest start in the second",
+         {.files = {{"FEATURE_1.EVO", plain}, {"FEATURE_2.EVO", late}}, .source = "FEATURE_1.EVO"}},
+        {"chosen streams",
+         {.files = {{"TITLE.EVO", late}}, .select = {{"cbvideo1", "DTSHD.STREAM.02", "cbSub01"}}}},
     };
     for (const Case& c : cases) {
         SCOPED_TRACE(c.name);
-        const Bytes source = title(c.shape);
-        const Outcome two = demuxEverything(source, false, c.settings, c.naming);
-        const Outcome one = demuxEverything(source, true, c.settings, c.naming);
-        expectSameOutcome(two, one);
-
-        // The title has what the comparison is meant to catch.
-        ASSERT_TRUE(two.demux);
-        EXPECT_GE(two.files.size(), 4u);
-        const auto logged = [&](const std::string& text) {
-            return std::count(two.log.begin(), two.log.end(), text);
-        };
-        EXPECT_EQ(logged("Video stream 0xE1 has no stream box: every video box is taken."), 1);
-        EXPECT_EQ(logged("Video stream 0xE1 has no stream box: not written."), 1);
-        EXPECT_EQ(logged("Encryption Plus Non-Assertion"), 2) << "by the read and by the demux";
-        EXPECT_EQ(std::count_if(two.read.streams.begin(), two.read.streams.end(),
-                                [](const StreamBox& box) { return box.kind == StreamKind::Audio; }),
-                  c.shape.lateEarliestStream ? 5 : 4)
-            << "AC-3, both DTS streams, MPEG audio and the late AC-3 each in a box";
-        if (c.settings.countFrames) {
-            EXPECT_GT(two.demux->frames[0].counted, 0);
-            EXPECT_GT(two.demux->frames[1].counted, 0) << "the H.264 stream in the second box";
+        const Outcome two = runJobs(c.run, false);
+        const Outcome one = runJobs(c.run, true);
+        ASSERT_FALSE(two.error.has_value()) << *two.error;
+        ASSERT_FALSE(one.error.has_value()) << *one.error;
+        EXPECT_EQ(two.files, one.files);
+        EXPECT_GE(one.files.size(), c.run.select ? 3u : 5u);
+        ASSERT_EQ(two.read.streams.size(), one.read.streams.size());
+        for (size_t k = 0; k < two.read.streams.size(); ++k) {
+            EXPECT_EQ(two.read.streams[k].label, one.read.streams[k].label);
+            EXPECT_EQ(two.read.streams[k].delayMs, one.read.streams[k].delayMs);
         }
+        EXPECT_EQ(two.read.warnings, one.read.warnings);
+        for (size_t n = 0; n < 2; ++n) {
+            EXPECT_EQ(two.read.frames[n].counted, one.read.frames[n].counted);
+        }
+        ASSERT_EQ(two.outputs.size(), one.outputs.size());
+        std::vector<std::string> log = readLog(c.run);
+        auto done = std::find(log.begin(), log.end(), "Done.");
+        for (size_t k = 0; k < two.outputs.size(); ++k) {
+            EXPECT_EQ(two.outputs[k].path, one.outputs[k].path);
+            EXPECT_EQ(two.outputs[k].bytes, one.outputs[k].bytes);
+            done = log.insert(done, "Creating OUT/" + one.outputs[k].path) + 1;
+        }
+        EXPECT_EQ(one.log, log);
     }
 }
 
-TEST(ReadAndDemuxJob, WritesNothingWhenTheReadFindsNothingAndKeepsWhatItWroteWhenCancelled) {
+TEST(ReadAndDemuxJob, ReadsTheWholeSourceWhateverTheFastCheckAndKeepsWhatItWroteWhenCancelled) {
     // Nothing to demux: the read's log alone, and no file.
     fixture::ProgramStreamBuilder empty;
     empty.pack({fixture::paddingPacket(100)});
-    const Outcome none = demuxEverything(empty.bytes(), true, {}, {});
-    EXPECT_FALSE(none.demux);
+    const Outcome none = runJobs({.files = {{"TITLE.EVO", empty.bytes()}}}, true);
+    EXPECT_TRUE(none.outputs.empty());
     EXPECT_TRUE(none.files.empty());
-    EXPECT_EQ(none.log, demuxEverything(empty.bytes(), false, {}, {}).log);
+    EXPECT_EQ(none.log, readLog({.files = {{"TITLE.EVO", empty.bytes()}}}));
 
-    // Cancelled at the first 4 MiB: what was written is kept, as after a cancelled demux, and a
-    // whole file of an output's name stays as it was.
-    fixture::ProgramStreamBuilder big;
-    for (int k = 0; k < 3000; ++k) {
-        big.pack({fixture::pesPacket(0xE0, {}, Bytes(1800, 0x22)),
-                  fixture::privateStream1Packet(0x80, {}, Bytes(100, 0x33))});
-    }
+    // The fast check would stop a read after 1 MiB: every frame is still written and counted.
+    const Bytes big = bigTitle();
+    const Outcome whole = runJobs({.files = {{"BIG.EVO", big}},
+                                   .source = "BIG.EVO",
+                                   .settings = {.fastCheck = true, .fastCheckMb = 1}},
+                                  true);
+    EXPECT_EQ(whole.read.frames[0].counted, 3000);
+    EXPECT_FALSE(whole.read.frames[0].partial);
+    EXPECT_EQ(whole.files.at("BIG.DD.stream.00.mpa").size(), 300000u);
+
+    // Cancelled at the first 4 MiB: what was written is kept, and a whole file of an output's
+    // name stays as it was.
     fixture::TempDir dir;
     const std::filesystem::path audio = dir.path() / "BIG.DD.stream.00.mpa";
     fixture::writeFile(audio, Bytes(7, 1));
     Engine engine;
-    engine.files["BIG.EVO"] = big.bytes();
+    engine.files["BIG.EVO"] = big;
     engine.os.onEvents = [&] { cancelJob(*engine.state); };
-    ReadAndDemuxJob job(engine.context);
-    const ReadAndDemuxResult result = job.run(
-        ReadAndDemuxInput{"BIG.EVO", {.fastCheck = false}, {.folder = dir.path().string()}});
+    const ReadAndDemuxResult result =
+        ReadAndDemuxJob(engine.context).run({"BIG.EVO", {}, {.folder = dir.path().string()}});
     EXPECT_TRUE(result.read.cancelled);
-    ASSERT_TRUE(result.demux);
-    ASSERT_EQ(result.demux->outputs.size(), 2u);
-    EXPECT_EQ(engine.log.lines().back().text, "");
+    ASSERT_EQ(result.outputs.size(), 2u);
     EXPECT_EQ(engine.log.lines()[engine.log.lines().size() - 2].text, "Cancelled.");
     EXPECT_EQ(readFile(audio), Bytes(7, 1));
     const Bytes video = readFile(dir.path() / "BIG.MPEG-2.stream.0.mpv");
     EXPECT_GT(video.size(), 0u);
     EXPECT_LT(video.size(), 3000u * 1800u);
-    EXPECT_EQ(readFile(audio.string() + ".incomplete").size(), result.demux->outputs[1].bytes);
+    EXPECT_EQ(readFile(audio.string() + ".incomplete").size(), result.outputs[1].bytes);
     EXPECT_FALSE(engine.state->job.writing);
 }
 
-TEST(ReadAndDemuxJob, AFolderThatCannotBeMadeIsRefusedBeforeTheSourceIsOpened) {
-    fixture::TempDir dir;
-    fixture::writeFile(dir.path() / "file", Bytes(3, 0));
-    const std::string folder = (dir.path() / "file" / "out").string();
-    std::vector<std::string> errors;
-    for (const bool onePass : {false, true}) {
-        Engine engine;
-        engine.files["TITLE.EVO"] = title({});
-        const PassSettings settings{.fastCheck = false};
-        try {
-            if (onePass) {
-                ReadAndDemuxJob(engine.context)
-                    .run(ReadAndDemuxInput{"TITLE.EVO", settings, {.folder = folder}});
-                EXPECT_TRUE(engine.log.lines().empty()) << "nothing was read";
-            } else {
-                const ReadResult read =
-                    ReadJob(engine.context).run(ReadInput{"TITLE.EVO", settings});
-                engine.log.clear();
-                DemuxJob(engine.context)
-                    .run(DemuxInput{"TITLE.EVO", settings, read.streams, {.folder = folder}});
-            }
-            ADD_FAILURE() << "the job went on without its outputs";
-        } catch (const JobError& error) {
-            errors.emplace_back(error.what());
-            EXPECT_TRUE(engine.log.lines().empty()) << "refused before the source is opened";
-        }
-        EXPECT_FALSE(engine.state->job.source);
-        EXPECT_FALSE(engine.state->job.writing);
-    }
-    ASSERT_EQ(errors.size(), 2u);
-    EXPECT_EQ(errors[0], errors[1]);
-    EXPECT_NE(errors[1].find("Cannot create folder \"" + folder + "\""), std::string::npos);
-    EXPECT_NE(errors[1].find("Not a directory"), std::string::npos);
-}
-
-TEST(ReadAndDemuxJob, AWriteThatFailsMidwayFailsAfterTheWholeReadAsTheDemuxJobWould) {
-    // Files may grow to 1 MiB only: the video output's fifth write fails, well inside the pass.
-    fixture::ProgramStreamBuilder big;
-    for (int k = 0; k < 1500; ++k) {
-        big.pack({fixture::pesPacket(0xE0, {.pts = 9000}, Bytes(1800, 0x22)),
-                  fixture::privateStream1Packet(0x80, {.pts = 9000}, Bytes(100, 0x33))});
-    }
+TEST(ReadAndDemuxJob, EndsAtOnceOnAFailureAndWritesNothingForAMistakenChoice) {
+    // Files may grow to 1 MiB only: the video output's write fails inside the pass, which ends
+    // there with what was written kept.
     struct FileSizeLimit {
         rlimit before{};
         FileSizeLimit() {
@@ -256,74 +274,40 @@ TEST(ReadAndDemuxJob, AWriteThatFailsMidwayFailsAfterTheWholeReadAsTheDemuxJobWo
             std::signal(SIGXFSZ, SIG_DFL);
         }
     };
-    std::vector<Outcome> outcomes;
-    for (const bool onePass : {false, true}) {
+    std::optional<Outcome> failed;
+    {
         const FileSizeLimit limit;
-        outcomes.push_back(demuxEverything(big.bytes(), onePass, {}, {}));
+        failed = runJobs({.files = {{"BIG.EVO", bigTitle()}}, .source = "BIG.EVO"}, true);
     }
-    ASSERT_TRUE(outcomes[1].error) << "a failed write went unreported";
-    EXPECT_EQ(outcomes[0].error, outcomes[1].error);
-    EXPECT_NE(outcomes[1].error->find("Stream write error"), std::string::npos);
-    EXPECT_EQ(outcomes[0].log, outcomes[1].log);
-    EXPECT_EQ(outcomes[0].files, outcomes[1].files) << "what was written is kept, as before";
-    EXPECT_EQ(outcomes[1].files.size(), 2u);
-}
+    ASSERT_TRUE(failed->error) << "a failed write went unreported";
+    EXPECT_NE(failed->error->find("Stream write error"), std::string::npos);
+    EXPECT_EQ(std::count(failed->log.begin(), failed->log.end(), "Done."), 0);
+    EXPECT_EQ(failed->files.size(), 2u) << "what was written is kept";
+    EXPECT_EQ(failed->files.at("BIG.MPEG-2.stream.0.mpv").size(), 1u << 20);
 
-TEST(ReadAndDemuxJob, ASourceThatFailsMidwayEndsAsTheReadWouldWithNoFileLeft) {
-    fixture::ProgramStreamBuilder big;
-    for (int k = 0; k < 1500; ++k) {
-        big.pack({fixture::pesPacket(0xE0, {.pts = 9000}, Bytes(1800, 0x22)),
-                  fixture::privateStream1Packet(0x80, {.pts = 9000}, Bytes(100, 0x33))});
-    }
+    // A name the read did not label: the caller's mistake, and nothing written.
+    const Outcome mistaken =
+        runJobs({.files = {{"TITLE.EVO", title({})}}, .select = {{"cbVideo0", "cbSub07"}}}, true);
+    EXPECT_EQ(mistaken.error.value_or("").rfind("--select: no stream box 'cbSub07' was labelled; "
+                                                "the read labelled MPEG-2.stream.0 (cbVideo0)",
+                                                0),
+              0u);
+    EXPECT_TRUE(mistaken.files.empty());
+
+    // A folder that cannot be made is refused before the source is opened.
     fixture::TempDir dir;
-    std::vector<std::vector<std::string>> logs;
-    std::vector<std::string> errors;
-    for (const bool onePass : {false, true}) {
-        Engine engine;
-        engine.context.openInput = [&](const std::string&) -> std::unique_ptr<InputSource> {
-            return std::make_unique<fixture::FailingSource>(big.bytes(), 2 << 20);
-        };
-        const PassSettings settings{.fastCheck = false};
-        const OutputNaming naming{.folder = dir.path().string()};
-        try {
-            if (onePass) {
-                ReadAndDemuxJob(engine.context).run({"TITLE.EVO", settings, naming});
-            } else {
-                const ReadResult read = ReadJob(engine.context).run({"TITLE.EVO", settings});
-                DemuxJob(engine.context).run({"TITLE.EVO", settings, read.streams, naming});
-            }
-            ADD_FAILURE() << "a failed read went unreported";
-        } catch (const JobError& error) {
-            errors.emplace_back(error.what());
-        }
-        EXPECT_FALSE(engine.state->job.source);
-        logs.emplace_back();
-        for (const LogLine& line : engine.log.lines()) {
-            logs.back().push_back(line.text);
-        }
-    }
-    ASSERT_EQ(errors.size(), 2u);
-    EXPECT_EQ(errors[0], errors[1]);
-    EXPECT_EQ(logs[0], logs[1]);
-    EXPECT_TRUE(std::filesystem::is_empty(dir.path())) << "no file the read never announced";
-}
-
-TEST(ReadAndDemuxJob, FitsOnlyWhereOnePassGivesWhatTwoJobsGive) {
+    fixture::writeFile(dir.path() / "file", Bytes(3, 0));
+    const std::string folder = (dir.path() / "file" / "out").string();
     Engine engine;
-    engine.files["d/FEATURE_1.EVO"] = title({});
-    engine.files["d/FEATURE_2.EVO"] = title({});
-    engine.files["d/TRAILER.EVO"] = title({});
-    const ReadAndDemuxJob job(engine.context);
-    const PassSettings whole{.fastCheck = false};
-    EXPECT_TRUE(job.fits({"d/TRAILER.EVO", whole, {}}));
-    EXPECT_FALSE(job.fits({"d/TRAILER.EVO", PassSettings{}, {}})) << "the read stops early";
-    EXPECT_FALSE(job.fits({"d/FEATURE_1.EVO", whole, {}})) << "a second file follows";
-    PassSettings alone = whole;
-    alone.continueOnSecondFile = false;
-    EXPECT_TRUE(job.fits({"d/FEATURE_1.EVO", alone, {}}));
-    // A name the longest caption would take past 255 bytes: the demux job says which.
-    EXPECT_TRUE(job.fits({"d/TRAILER.EVO", whole, {.audioExtension = std::string(180, 'x')}}));
-    EXPECT_FALSE(job.fits({"d/TRAILER.EVO", whole, {.audioExtension = std::string(240, 'x')}}));
+    engine.files["TITLE.EVO"] = title({});
+    try {
+        ReadAndDemuxJob(engine.context).run({"TITLE.EVO", {}, {.folder = folder}});
+        ADD_FAILURE() << "the job went on without its outputs";
+    } catch (const JobError& error) {
+        EXPECT_NE(std::string(error.what()).find("Not a directory"), std::string::npos);
+    }
+    EXPECT_TRUE(engine.log.lines().empty()) << "nothing was read";
+    EXPECT_FALSE(engine.state->job.source);
 }
 
 }  // namespace

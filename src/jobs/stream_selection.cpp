@@ -1,0 +1,60 @@
+#include "jobs/stream_selection.h"
+
+namespace tolvane {
+
+std::string boxName(StreamKind kind, int number) {
+    const std::string digits = std::to_string(number);
+    const std::string twoDigits = (digits.size() < 2 ? "0" : "") + digits;
+    switch (kind) {
+        case StreamKind::Video:
+            return "cbVideo" + digits;
+        case StreamKind::Audio:
+            return "cbAudio" + twoDigits;
+        case StreamKind::Subpicture:
+            break;
+    }
+    return "cbSub" + twoDigits;
+}
+
+bool namesBox(const std::string& name, const StreamBox& box) {
+    const std::string wanted = upperCase(name);
+    return upperCase(boxName(box.kind, box.number)) == wanted || upperCase(box.label) == wanted;
+}
+
+std::optional<std::string> applySelection(std::vector<StreamBox>& boxes,
+                                          const std::vector<std::string>& names) {
+    std::vector<bool> chosen(boxes.size(), false);
+    for (const std::string& name : names) {
+        bool found = false;
+        for (size_t k = 0; k < boxes.size() && !found; ++k) {
+            found = namesBox(name, boxes[k]);
+            chosen[k] = chosen[k] || found;
+        }
+        if (!found) {
+            return name;
+        }
+    }
+    for (size_t k = 0; k < boxes.size(); ++k) {
+        boxes[k].chosen = chosen[k];
+    }
+    return std::nullopt;
+}
+
+namespace {
+
+std::string selectionMessage(const std::string& unknown, const std::vector<StreamBox>& labelled) {
+    std::string names;
+    for (const StreamBox& box : labelled) {
+        names +=
+            (names.empty() ? "" : ", ") + box.label + " (" + boxName(box.kind, box.number) + ")";
+    }
+    return "--select: no stream box '" + unknown + "' was labelled; " +
+           (names.empty() ? "the read labelled none" : "the read labelled " + names);
+}
+
+}  // namespace
+
+SelectionError::SelectionError(const std::string& unknown, const std::vector<StreamBox>& labelled)
+    : JobError(selectionMessage(unknown, labelled)) {}
+
+}  // namespace tolvane
