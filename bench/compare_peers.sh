@@ -7,8 +7,11 @@
 # give the ratios, each the peer's time over tolvane-cli's (above 1: tolvane-cli is faster).
 # tolvane-cli syncs every output to disk before it gives it its name, so cp and ffmpeg sync the
 # files they write too: the same work, the same promise after a power cut.
+# The same title cut in two at a pack in its middle (VTS_02_1.VOB, VTS_02_2.VOB) is demuxed with
+# the usual settings against cp of both files. With BEFORE set to another build's tolvane-cli,
+# its read, demux and rebuild run in the same rounds, for a comparison in one run.
 # Prints the peak memory of each tolvane-cli command too.
-# Usage: bench/compare_peers.sh [MIB] [ROUNDS]
+# Usage: [BEFORE=OLD/tolvane-cli] bench/compare_peers.sh [MIB] [ROUNDS]
 set -euo pipefail
 root="$(cd "$(dirname "$0")/.." && pwd)"
 mib="${1:-1024}"
@@ -40,6 +43,13 @@ fi
 # The rebuild writes .EVO files and takes an .EVO source: the same bytes under that name.
 ln -f "$title" "$data/TITLE.EVO"
 size=$(stat -c %s "$title")
+half=$((size / 2 / 2048 * 2048))
+if [ ! -f "$data/VTS_02_2.VOB" ] || [ $(($(stat -c %s "$data/VTS_02_1.VOB") + \
+    $(stat -c %s "$data/VTS_02_2.VOB"))) -ne "$size" ]; then
+    head -c "$half" "$title" >"$data/VTS_02_1.VOB"
+    tail -c +$((half + 1)) "$title" >"$data/VTS_02_2.VOB"
+fi
+cat "$data/VTS_02_1.VOB" "$data/VTS_02_2.VOB" >/dev/null
 cat "$title" >/dev/null  # into the page cache
 
 # Runs a command once; prints its seconds and peak memory in KiB.
@@ -55,17 +65,28 @@ timed() {
 }
 
 declare -A times peaks
-commands=(cat read cp demux rebuild ffmpeg)
+commands=(cat read cp demux rebuild ffmpeg cp2 demux2)
+before="${BEFORE:-}"
+if [ -n "$before" ]; then
+    commands+=(read-before demux-before rebuild-before demux2-before)
+fi
 # Round 0 is not counted: it warms the caches, and on a virtual machine it makes the host back
 # the memory that new page-cache pages take, which the first writes pay for many times over.
 for ((round = 0; round <= rounds; round++)); do
     for name in "${commands[@]}"; do
-        case "$name" in
+        program="$cli"
+        if [[ "$name" == *-before ]]; then
+            program="$before"
+        fi
+        case "${name%-before}" in
             cat) result=$(timed cat "$title") ;;
-            read) result=$(timed "$cli" read "$title" --full) ;;
+            read) result=$(timed "$program" read "$title" --full) ;;
             cp) result=$(timed sh -c 'cp "$0" "$1" && sync "$1"' "$title" "$out/copy.vob") ;;
-            demux) result=$(timed "$cli" demux "$title" --full -o "$out") ;;
-            rebuild) result=$(timed "$cli" rebuild "$data/TITLE.EVO" -o "$out") ;;
+            demux) result=$(timed "$program" demux "$title" --full -o "$out") ;;
+            rebuild) result=$(timed "$program" rebuild "$data/TITLE.EVO" -o "$out") ;;
+            cp2) result=$(timed sh -c 'cp "$0" "$1" "$2" && sync "$2"/*' "$data/VTS_02_1.VOB" \
+                "$data/VTS_02_2.VOB" "$out") ;;
+            demux2) result=$(timed "$program" demux "$data/VTS_02_1.VOB" -o "$out") ;;
             ffmpeg) result=$(timed sh -c 'ffmpeg -v error -i "$0" -map 0:v:0 -c copy \
                 -f mpeg2video "$1/video.m2v" -map 0:a:0 -c copy -f ac3 "$1/audio.ac3" &&
                 sync "$1/video.m2v" "$1/audio.ac3"' "$title" "$out") ;;
@@ -99,4 +120,12 @@ done
 echo "read --full  : $(ratio cat read) x cat"
 echo "demux --full : $(ratio cp demux) x cp, $(ratio ffmpeg demux) x ffmpeg stream copy"
 echo "rebuild      : $(ratio cp rebuild) x cp"
+echo "demux, 2 files: $(ratio cp2 demux2) x cp of both files (usual settings)"
+if [ -n "$before" ]; then
+    echo "before ($before):"
+    echo "  read --full  : $(ratio cat read-before) x cat"
+    echo "  demux --full : $(ratio cp demux-before) x cp, $(ratio ffmpeg demux-before) x ffmpeg"
+    echo "  rebuild      : $(ratio cp rebuild-before) x cp"
+    echo "  demux, 2 files: $(ratio cp2 demux2-before) x cp of both files"
+fi
 echo "peak memory  : read $((peaks[read] / 1024)) MiB, demux $((peaks[demux] / 1024)) MiB, rebuild $((peaks[rebuild] / 1024)) MiB"

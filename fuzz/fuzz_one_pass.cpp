@@ -1,5 +1,7 @@
-// The read and demux of every stream in one pass against the read job and then the demux job,
-// over a file of arbitrary bytes: both ways must leave the same log, error and files.
+// The demux that writes every stream as it reads against the read job and then the demux job,
+// over a file of arbitrary bytes: both ways must leave the same error, files and frame counts,
+// and the one pass the read's log with the files it made.
+#include <algorithm>
 #include <cstddef>
 #include <cstdint>
 #include <cstdlib>
@@ -12,22 +14,31 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
         return 0;
     }
     const uint8_t flags = data[0];
-    const char* name = (flags & 3) == 1   ? "ATS_01_1.AOB"
-                       : (flags & 3) == 2 ? "VTS_01_1.VOB"
-                                          : "TITLE.EVO";
-    const fixture::Bytes source(data + 1, data + size);
-    const PassSettings settings{.countFrames = (flags & 4) == 0, .details = (flags & 8) == 0};
-    const OutputNaming naming{.delayNames = (flags & 16) != 0,
-                              .extensionByCoding = (flags & 32) != 0};
-    const fixture::DemuxOutcome two =
-        fixture::demuxEveryStream(source, name, false, settings, naming);
-    const fixture::DemuxOutcome one =
-        fixture::demuxEveryStream(source, name, true, settings, naming);
-    if (!one.fitted || one.log != two.log || one.error != two.error || one.files != two.files ||
+    fixture::JobRun run;
+    run.source = (flags & 3) == 1   ? "ATS_01_1.AOB"
+                 : (flags & 3) == 2 ? "VTS_01_1.VOB"
+                                    : "TITLE.EVO";
+    run.files[run.source] = fixture::Bytes(data + 1, data + size);
+    run.settings.countFrames = (flags & 4) == 0;
+    run.settings.details = (flags & 8) == 0;
+    run.naming.delayNames = (flags & 16) != 0;
+    run.naming.extensionByCoding = (flags & 32) != 0;
+    const fixture::Outcome two = fixture::runJobs(run, false);
+    const fixture::Outcome one = fixture::runJobs(run, true);
+    if (one.error != two.error || one.files != two.files ||
         one.read.frames[0].counted != two.read.frames[0].counted ||
-        one.demux.has_value() != two.demux.has_value() ||
-        (one.demux && one.demux->frames[0].counted != two.demux->frames[0].counted)) {
+        one.outputs.size() != two.outputs.size()) {
         std::abort();
+    }
+    if (!one.error) {
+        std::vector<std::string> log = fixture::readLog(run);
+        auto done = std::find(log.begin(), log.end(), "Done.");
+        for (const OutputWritten& output : one.outputs) {
+            done = log.insert(done, "Creating OUT/" + output.path) + 1;
+        }
+        if (one.log != log) {
+            std::abort();
+        }
     }
     return 0;
 }

@@ -16,7 +16,8 @@ DVD-Audio (.AOB) discs. Every command prints the message log, one line per line.
 Commands:
   read SOURCE        report every stream of SOURCE (and of its second feature
                      file); nothing is written
-  demux SOURCE       read, then write every selected stream to a file of its own
+  demux SOURCE       write every selected stream to a file of its own as SOURCE
+                     (and its second feature file) is read, once
   rebuild SOURCE     read, then write SOURCE.rebuilt.EVO with only the selected
                      streams, renumbered without gaps (.EVO sources only)
   xpl PLAYLIST       read the disc's VPLST000.XPL and show the title that plays
@@ -38,7 +39,8 @@ Options:
                      to each audio file's name, before the extension
   --ext-by-coding    demux: name each file with its coding's extension (.m2v,
                      .h264, .vc1, .ac3, .eac3, .dts, .thd, .mlp, .lpcm, .sup)
-  --fast-check MB    read only the first MB mebibytes when reading (default 300)
+  --fast-check MB    read and rebuild: read only the first MB mebibytes when
+                     labelling (default 300); demux reads the whole source
   --full             read the whole file (no fast check)
   --no-count-frames  do not count video frames
   --no-details       do not print the details of each stream

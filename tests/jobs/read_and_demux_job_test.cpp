@@ -10,8 +10,8 @@
 #include <filesystem>
 #include <map>
 
+#include "demux_modes.h"
 #include "job_engine.h"
-#include "jobs/stream_selection.h"
 #include "program_stream_builder.h"
 #include "temp_dir.h"
 
@@ -20,7 +20,11 @@ namespace {
 
 using fixture::Bytes;
 using fixture::Engine;
+using fixture::JobRun;
+using fixture::Outcome;
 using fixture::readFile;
+using fixture::readLog;
+using fixture::runJobs;
 
 // Video payload with `codes` frame start codes (MPEG-2 pictures, or H.264 access unit
 // delimiters for `code` 9), and a code split over its end: its last byte starts the next packet.
@@ -44,81 +48,6 @@ struct TitleShape {
     // earliest: the .sup times count from a start known only later.
     bool lateEarliestStream = false;
 };
-
-void leaveOut(std::string& text, const std::string& folder) {
-    if (const size_t at = text.find(folder); at != std::string::npos) {
-        text.replace(at, folder.size(), "OUT");
-    }
-}
-
-// What a run of the jobs leaves, the output folder left out of its texts.
-struct Outcome {
-    std::vector<std::string> log;
-    ReadResult read;
-    std::vector<OutputWritten> outputs;
-    std::map<std::string, Bytes> files;  // by name
-    std::optional<std::string> error;
-};
-
-struct JobRun {
-    std::map<std::string, Bytes> files;  // the source files, by name
-    std::string source = "TITLE.EVO";
-    PassSettings settings{.fastCheck = false};
-    OutputNaming naming;
-    std::optional<std::vector<std::string>> select;
-};
-
-// The read job, then the demux job of the chosen streams (`onePass` false), or the one job.
-Outcome runJobs(JobRun run, bool onePass) {
-    fixture::TempDir dir;
-    Engine engine;
-    engine.files = run.files;
-    run.naming.folder = dir.path().string();
-    Outcome outcome;
-    try {
-        if (onePass) {
-            ReadAndDemuxResult result =
-                ReadAndDemuxJob(engine.context)
-                    .run({run.source, run.settings, run.naming, run.select});
-            outcome.read = std::move(result.read);
-            outcome.outputs = std::move(result.outputs);
-        } else {
-            outcome.read = ReadJob(engine.context).run(ReadInput{run.source, run.settings});
-            std::vector<StreamBox> boxes = outcome.read.streams;
-            if (run.select) {
-                applySelection(boxes, *run.select);
-            }
-            outcome.outputs =
-                DemuxJob(engine.context).run({run.source, run.settings, boxes, run.naming}).outputs;
-        }
-    } catch (const JobError& error) {
-        outcome.error = error.what();
-        leaveOut(*outcome.error, run.naming.folder);
-    }
-    for (const LogLine& line : engine.log.lines()) {
-        outcome.log.push_back(line.text);
-        leaveOut(outcome.log.back(), run.naming.folder);
-    }
-    for (const auto& entry : std::filesystem::directory_iterator(dir.path())) {
-        outcome.files[entry.path().filename().string()] = readFile(entry.path());
-    }
-    for (OutputWritten& output : outcome.outputs) {
-        output.path = std::filesystem::path(output.path).filename().string();
-    }
-    return outcome;
-}
-
-// The read job's log alone, up to its "Done.".
-std::vector<std::string> readLog(const JobRun& run) {
-    Engine engine;
-    engine.files = run.files;
-    ReadJob(engine.context).run(ReadInput{run.source, run.settings});
-    std::vector<std::string> log;
-    for (const LogLine& line : engine.log.lines()) {
-        log.push_back(line.text);
-    }
-    return log;
-}
 
 // What makes a demux differ from a read: a navigation pack with copy control, a DTS stream
 // under the number AC-3 holds, H.264 under the number MPEG-2 holds, a third video stream that
