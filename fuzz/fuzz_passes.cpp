@@ -65,7 +65,7 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
         PackEngine(*state, os, log).demux(PassMode::Demux, demux);
     }
     options.ticked = [](int32_t n) { return n % 3 != 1; };
-    PackRebuilder rebuilder(state->streams, options, log);
+    PackRebuilder rebuilder(state->streams, options.chosen(), log);
     if (!rebuilder.start()) {
         for (const Bytes& file : files) {
             for (size_t at = 0; at < file.size(); at += PackRebuilder::kPackSize) {

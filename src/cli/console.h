@@ -25,9 +25,8 @@ public:
     }
     void processEvents() override;
     void repaint() override {}
-    bool askYesNo(const std::string&) override { return true; }
-    void beep() override {}
-    void showError(const std::string& message) override;
+    // Prints the message of the error that ended a job.
+    void showError(const std::string& message);
     double now() override;
     LocaleSettings locale() override;
 

@@ -4,7 +4,7 @@
 
 namespace tolvane {
 
-// The options a pass reads from the window each time it needs them.
+// The options a pass asks for each time it needs them.
 class PassOptions {
 public:
     virtual ~PassOptions() = default;
@@ -15,10 +15,6 @@ public:
     // The extension of the source named in the window, compared in upper case.
     virtual bool sourceIsAob() const = 0;
     virtual bool sourceIsVob() const = 0;
-    // Ticked stream boxes: video 0..1 (and the unused 2..7), audio 0..15, subpicture 0..31.
-    virtual bool videoTicked(int32_t number) const = 0;
-    virtual bool audioTicked(int32_t number) const = 0;
-    virtual bool subTicked(int32_t number) const = 0;
 };
 
 }  // namespace tolvane

@@ -62,7 +62,7 @@ struct StreamTable {
     std::array<std::bitset<256>, 4> withoutBoxReported;  // a MentionedStreams
     // What the read said of streams it had to leave out, for reports.
     std::vector<std::string> warnings;
-    // Outputs of the ticked streams during a demux job; owned by that job, null otherwise.
+    // Outputs of the chosen streams during a demux job; owned by that job, null otherwise.
     std::array<OutputSink*, 2> videoOut{};
     std::array<OutputSink*, 16> audioOut{};
     std::array<OutputSink*, 32> subOut{};

@@ -95,9 +95,12 @@ public:
     bool details() const override { return settings_.details; }
     bool sourceIsAob() const override { return aob_; }
     bool sourceIsVob() const override { return vob_; }
-    bool videoTicked(int32_t number) const override { return chosen(video_, number); }
-    bool audioTicked(int32_t number) const override { return chosen(audio_, number); }
-    bool subTicked(int32_t number) const override { return chosen(sub_, number); }
+    // Whether the stream numbered `number` of `kind` was chosen.
+    bool chosen(StreamKind kind, int32_t number) const {
+        return kind == StreamKind::Video   ? chosen(video_, number)
+               : kind == StreamKind::Audio ? chosen(audio_, number)
+                                           : chosen(sub_, number);
+    }
 
 private:
     template <size_t N>

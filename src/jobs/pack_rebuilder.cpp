@@ -34,11 +34,11 @@ void putBigEndian(uint8_t* at, uint32_t value) {
 }
 
 template <size_t N>
-int numberTicked(std::array<int32_t, N>& numbers, bool (PassOptions::*ticked)(int32_t) const,
-                 const PassOptions& boxes) {
+int numberChosen(std::array<int32_t, N>& numbers, StreamKind kind,
+                 const PackRebuilder::Chosen& chosen) {
     int count = 0;
     for (size_t n = 0; n < N; ++n) {
-        numbers[n] = (boxes.*ticked)(static_cast<int32_t>(n)) ? count++ : -1;
+        numbers[n] = chosen(kind, static_cast<int32_t>(n)) ? count++ : -1;
     }
     return count;
 }
@@ -55,10 +55,10 @@ std::optional<PackRebuilder::Times> PackRebuilder::rebuiltTimes(const JobState& 
 
 std::optional<std::string> PackRebuilder::start() {
     selection_ = {};
-    selection_.videoCount = numberTicked(selection_.video, &PassOptions::videoTicked, boxes_);
-    selection_.audioCount = numberTicked(selection_.audio, &PassOptions::audioTicked, boxes_);
+    selection_.videoCount = numberChosen(selection_.video, StreamKind::Video, chosen_);
+    selection_.audioCount = numberChosen(selection_.audio, StreamKind::Audio, chosen_);
     selection_.subpictureCount =
-        numberTicked(selection_.subpicture, &PassOptions::subTicked, boxes_);
+        numberChosen(selection_.subpicture, StreamKind::Subpicture, chosen_);
     streams_.withoutBoxReported = {};
     if (selection_.audioCount > kMaxAudioStreams) {
         return "A rebuilt file holds at most " + std::to_string(kMaxAudioStreams) +
@@ -95,7 +95,7 @@ bool PackRebuilder::keepStream(uint8_t* pack, size_t idOffset, uint8_t bitsKept,
     }
     const int32_t renumbered = newNumber(kind, number);
     if (renumbered < 0) {
-        return false;  // its box is not ticked
+        return false;  // its stream is not chosen
     }
     const auto id =
         static_cast<uint8_t>((pack[idOffset] & bitsKept) | renumberedId(kind, key, renumbered));

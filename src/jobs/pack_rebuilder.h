@@ -3,6 +3,7 @@
 #include <array>
 #include <cstddef>
 #include <cstdint>
+#include <functional>
 #include <optional>
 #include <string>
 
@@ -32,8 +33,11 @@ public:
     // reads back as long as it plays. None when the read met no navigation pack.
     static std::optional<Times> rebuiltTimes(const JobState& read);
 
-    PackRebuilder(StreamTable& streams, const PassOptions& boxes, Reporter& reporter)
-        : streams_(streams), boxes_(boxes), reporter_(reporter) {}
+    // Whether the stream numbered `number` of a kind is kept.
+    using Chosen = std::function<bool(StreamKind, int32_t number)>;
+
+    PackRebuilder(StreamTable& streams, Chosen chosen, Reporter& reporter)
+        : streams_(streams), chosen_(std::move(chosen)), reporter_(reporter) {}
 
     // Takes the ticked boxes as the selection and numbers them. Returns why the selection
     // cannot be rebuilt, or nothing when it can.
@@ -60,7 +64,7 @@ private:
     void patchNavigationPack(uint8_t* pack, size_t length, std::optional<Times> times);
 
     StreamTable& streams_;
-    const PassOptions& boxes_;
+    Chosen chosen_;
     Reporter& reporter_;
     Selection selection_{};
     bool changed_ = false;

@@ -126,7 +126,10 @@ RebuildResult RebuildJob::run(const RebuildInput& input) {
     try {
         state.job.writing = true;
         storeBoxIds(state.streams, input.boxes);
-        PackRebuilder rebuilder(state.streams, options, log);
+        PackRebuilder rebuilder(
+            state.streams,
+            [&options](StreamKind kind, int32_t number) { return options.chosen(kind, number); },
+            log);
         if (const std::optional<std::string> refused = rebuilder.start()) {
             throw JobError(*refused);
         }

@@ -343,7 +343,7 @@ TEST(PackRebuilder, LooksOnlyAtTheBytesOfEachPack) {
     fixture::FixedOptions boxes;
     boxes.ticked = [](int32_t n) { return n % 2 == 0; };
     MessageLog log;
-    PackRebuilder rebuilder(streams, boxes, log);
+    PackRebuilder rebuilder(streams, boxes.chosen(), log);
     ASSERT_EQ(rebuilder.start(), std::nullopt);
     std::mt19937 random(7);
     std::uniform_int_distribution<int> byte(0, 255);

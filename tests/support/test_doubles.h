@@ -6,12 +6,13 @@
 #include <vector>
 
 #include "core/input_source.h"
-#include "core/os_services.h"
 #include "core/output_sink.h"
 #include "core/pass_hooks.h"
 #include "core/pass_options.h"
 #include "core/platform_error.h"
+#include "jobs/pack_rebuilder.h"
 #include "program_stream_builder.h"
+#include "ui/model/window_services.h"
 
 namespace tolvane::fixture {
 
@@ -64,9 +65,10 @@ struct FixedOptions : PassOptions {
     bool details() const override { return detailed; }
     bool sourceIsAob() const override { return aob; }
     bool sourceIsVob() const override { return vob; }
-    bool videoTicked(int32_t n) const override { return ticked(n); }
-    bool audioTicked(int32_t n) const override { return ticked(n); }
-    bool subTicked(int32_t n) const override { return ticked(n); }
+    // The rebuilder's choice: every kind by `ticked`.
+    PackRebuilder::Chosen chosen() const {
+        return [this](StreamKind, int32_t n) { return ticked(n); };
+    }
 
     bool fast = false;
     int64_t fastMb = 0;
@@ -91,12 +93,11 @@ public:
 };
 
 // OS services with a clock the test moves and a hook run where the window would handle input.
-class FakeOs : public OsServices {
+class FakeOs : public WindowServices {
 public:
     void processEvents() override;
     void repaint() override { ++repaints; }
     bool askYesNo(const std::string& question) override;
-    void beep() override { ++beeps; }
     void showError(const std::string& message) override { errors.push_back(message); }
     double now() override;
     LocaleSettings locale() override { return localeSettings; }
@@ -109,7 +110,6 @@ public:
     std::vector<std::string> errors;
     int eventRounds = 0;
     int repaints = 0;
-    int beeps = 0;
     LocaleSettings localeSettings;
 };
 

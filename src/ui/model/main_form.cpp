@@ -20,7 +20,7 @@ bool endsWith(std::string_view text, std::string_view tail) {
 
 }  // namespace
 
-MainForm::MainForm(OsServices& os, PathStyle style)
+MainForm::MainForm(WindowServices& os, PathStyle style)
     : os_(os),
       style_(style),
       state_(std::make_unique<SharedState>()),

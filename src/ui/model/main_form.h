@@ -8,7 +8,6 @@
 
 #include "core/header_analysers.h"
 #include "core/input_source.h"
-#include "core/os_services.h"
 #include "core/shared_state.h"
 #include "jobs/job_context.h"
 #include "jobs/job_naming.h"
@@ -16,6 +15,7 @@
 #include "playlist/xpl_job.h"
 #include "ui/model/controls.h"
 #include "ui/model/settings_store.h"
+#include "ui/model/window_services.h"
 
 namespace tolvane {
 
@@ -48,7 +48,7 @@ struct PathValues {
 // The Qt window and the tests drive this one model.
 class MainForm {
 public:
-    explicit MainForm(OsServices& os, PathStyle style = PathStyle::native());
+    explicit MainForm(WindowServices& os, PathStyle style = PathStyle::native());
     ~MainForm();
 
     // Controls. Ticking a stream box from the program runs cbVideoClick as a click does;
@@ -149,7 +149,7 @@ private:
     void labelStreamBoxes(const std::vector<StreamBox>& found);
     void changed(Control c);
 
-    OsServices& os_;
+    WindowServices& os_;
     PathStyle style_;
     std::unique_ptr<SharedState> state_;
     MessageLog log_;

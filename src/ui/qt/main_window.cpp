@@ -89,7 +89,7 @@ void addTreeNodes(QTreeWidgetItem* parent, const std::vector<TreeNode>& nodes) {
 
 }  // namespace
 
-Main::Main(OsServices& os, SettingsStore* settings) : form_(os) {
+Main::Main(WindowServices& os, SettingsStore* settings) : form_(os) {
     setWindowTitle(QStringLiteral("Tolvane ") + QStringLiteral(TOLVANE_VERSION));
     auto* central = new QWidget;
     auto* layout = new QVBoxLayout(central);

@@ -19,7 +19,7 @@ namespace tolvane {
 // it. All logic lives in MainForm.
 class Main : public QMainWindow, public FormView, public MessageLogView {
 public:
-    Main(OsServices& os, SettingsStore* settings);
+    Main(WindowServices& os, SettingsStore* settings);
     ~Main() override;
 
     MainForm& form() { return form_; }

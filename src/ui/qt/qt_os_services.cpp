@@ -24,10 +24,6 @@ bool QtOsServices::askYesNo(const std::string& question) {
                QMessageBox::Yes | QMessageBox::No, QMessageBox::No) == QMessageBox::Yes;
 }
 
-void QtOsServices::beep() {
-    QApplication::beep();
-}
-
 void QtOsServices::showError(const std::string& message) {
     QMessageBox::critical(window_, QApplication::applicationName(),
                           QString::fromStdString(message));

@@ -1,0 +1,18 @@
+#pragma once
+
+#include <string>
+
+#include "core/os_services.h"
+
+namespace tolvane {
+
+// What the window adds to the services the jobs need: its dialogs.
+class WindowServices : public OsServices {
+public:
+    // A modal Yes/No question whose default answer is No; true for Yes.
+    virtual bool askYesNo(const std::string& question) = 0;
+    // Shows the message of a platform error that ended a job.
+    virtual void showError(const std::string& message) = 0;
+};
+
+}  // namespace tolvane
