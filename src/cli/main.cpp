@@ -183,7 +183,7 @@ private:
                 .outputFolder = options_.outputFolder,
                 .advancedPacks = options_.advancedPacks,
             };
-            input.times = PackRebuilder::rebuiltTimes(state_.job);
+            input.times = PackRebuilder::rebuiltTimes(found.navigation);
             RebuildJob job(context_);
             report["outputs"] = outputsReport({job.run(input).output});
         } else {

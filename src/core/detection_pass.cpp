@@ -88,11 +88,18 @@ void DetectionPass::systemHeaderRead(ScanState& scan) {
     reporter_.log(line);
 }
 
-bool DetectionPass::firstReport(StreamKind kind, size_t n, bool& reported,
-                                std::optional<uint32_t>& jobFirstPts, int32_t key,
-                                const ScanState& scan, bool beginsAccessUnit) {
+void DetectionPass::takeFirstTime(const PayloadChunk& chunk, const ScanState& scan) {
     // The first packet of the stream that carries a PTS gives its first time (the first
-    // file's, when both files carry the stream) and may lower the job's minPts.
+    // file's, when both files carry the stream) and may lower the job's minPts, whether or
+    // not details are shown: delays and .sup times count from them.
+    const auto n = static_cast<size_t>(chunk.number);
+    StreamTable& streams = state_.streams;
+    const StreamKind kind = chunk.kind == PacketKind::Video   ? StreamKind::Video
+                            : chunk.kind == PacketKind::Audio ? StreamKind::Audio
+                                                              : StreamKind::Subpicture;
+    std::optional<uint32_t>& jobFirstPts = kind == StreamKind::Video   ? streams.videoFirstPts[n]
+                                           : kind == StreamKind::Audio ? streams.audioFirstPts[n]
+                                                                       : streams.subFirstPts[n];
     std::bitset<32>& timed = timed_[static_cast<size_t>(kind)];
     if (scan.packetHasPts && !timed.test(n)) {
         timed.set(n);
@@ -103,6 +110,10 @@ bool DetectionPass::firstReport(StreamKind kind, size_t n, bool& reported,
             state_.job.minPts = scan.packetPts;
         }
     }
+}
+
+bool DetectionPass::firstReport(StreamKind kind, size_t n, bool& reported, int32_t key,
+                                const ScanState& scan, bool beginsAccessUnit) {
     // Its details come from its first packet that carries a PTS: a file cut inside a stream
     // begins with the rest of a frame. A stream whose packets carry none is reported at a
     // packet that begins a picture, or at its 32nd packet.
@@ -124,8 +135,8 @@ bool DetectionPass::firstReport(StreamKind kind, size_t n, bool& reported,
 
 void DetectionPass::audioDetails(const PayloadChunk& chunk, const ScanState& scan) {
     const auto n = static_cast<size_t>(chunk.number);
-    if (!firstReport(StreamKind::Audio, n, state_.streams.audioReported[n],
-                     state_.streams.audioFirstPts[n], scan.audioIdByte, scan, false)) {
+    if (!firstReport(StreamKind::Audio, n, state_.streams.audioReported[n], scan.audioIdByte, scan,
+                     false)) {
         return;
     }
     const HeaderPayload payload{chunk.offset, chunk.length, scan.audioNo, scan.packetPts, 0};
@@ -160,8 +171,8 @@ void DetectionPass::videoDetails(const PayloadChunk& chunk, const ScanState& sca
     const uint8_t* data = state_.job.buffer.data() + chunk.offset;
     const bool startCode = chunk.length >= 4 && data[0] == 0 && data[1] == 0 &&
                            (data[2] == 1 || (data[2] == 0 && data[3] == 1));
-    if (!firstReport(StreamKind::Video, n, state_.streams.videoReported[n],
-                     state_.streams.videoFirstPts[n], scan.videoIdByte, scan, startCode)) {
+    if (!firstReport(StreamKind::Video, n, state_.streams.videoReported[n], scan.videoIdByte, scan,
+                     startCode)) {
         return;
     }
     const HeaderPayload payload{chunk.offset, chunk.length, scan.videoNo, pts, scan.videoDts};
@@ -180,8 +191,8 @@ void DetectionPass::videoDetails(const PayloadChunk& chunk, const ScanState& sca
 
 void DetectionPass::subpictureDetails(const PayloadChunk& chunk, const ScanState& scan) {
     const auto n = static_cast<size_t>(chunk.number);
-    if (!firstReport(StreamKind::Subpicture, n, state_.streams.subReported[n],
-                     state_.streams.subFirstPts[n], scan.subIdByte, scan, false)) {
+    if (!firstReport(StreamKind::Subpicture, n, state_.streams.subReported[n], scan.subIdByte, scan,
+                     false)) {
         return;
     }
     // Only the chunk's own bytes are looked at: a one-byte chunk counts as 2-bit.
@@ -195,6 +206,9 @@ void DetectionPass::payloadChunk(const PayloadChunk& chunk, ScanState& scan) {
     if (video && options_.countFrames()) {
         frames_.count(state_.job.buffer.data() + chunk.offset, chunk.length, scan.videoType,
                       chunk.number, state_.streams.frameCount[static_cast<size_t>(chunk.number)]);
+    }
+    if (chunk.kind == PacketKind::Audio || video || chunk.kind == PacketKind::Subpicture) {
+        takeFirstTime(chunk, scan);
     }
     if (!options_.details()) {
         return;

@@ -36,10 +36,10 @@ private:
     void audioDetails(const PayloadChunk& chunk, const ScanState& scan);
     void videoDetails(const PayloadChunk& chunk, const ScanState& scan);
     void subpictureDetails(const PayloadChunk& chunk, const ScanState& scan);
-    // Takes a stream's first time from its first packet that carries one, and reports its
-    // first lines once, at its first packet; true when it did.
-    bool firstReport(StreamKind kind, size_t n, bool& reported,
-                     std::optional<uint32_t>& jobFirstPts, int32_t key, const ScanState& scan,
+    // Takes a stream's first time from its first packet that carries one.
+    void takeFirstTime(const PayloadChunk& chunk, const ScanState& scan);
+    // Reports a stream's first lines once, at its first packet; true when it did.
+    bool firstReport(StreamKind kind, size_t n, bool& reported, int32_t key, const ScanState& scan,
                      bool beginsAccessUnit);
 
     static constexpr uint8_t kUntimedPacketsAwaited = 32;

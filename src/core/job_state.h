@@ -15,6 +15,9 @@ inline constexpr size_t kBlockSize = 262144;
 // What the reports call a Mbyte.
 inline constexpr int64_t kMebibyte = 1048576;
 
+// The time base of a job that has met no PTS yet: every PTS lies at or below it.
+inline constexpr uint32_t kNoPts = 0xFFFFFFFFu;
+
 // What a copy-control packet says.
 struct CopyControlState {
     bool scrambled = false;

@@ -100,7 +100,7 @@ void resetForReadJob(SharedState& state) {
     state.streams.subFirstPts.fill(std::nullopt);
     state.streams.videoHeader.fill({});
     state.streams.audioHeader.fill({});
-    state.job.minPts = 0xFFFFFFFFu;
+    state.job.minPts = kNoPts;
     state.job.firstPtm = 0;
     state.job.ptmKnown = false;
     state.job.totalSeconds = 0;

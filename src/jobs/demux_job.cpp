@@ -126,6 +126,7 @@ DemuxResult DemuxJob::run(const DemuxInput& input) {
     try {
         resetForDemuxJob(state);
         storeBoxIds(state.streams, input.boxes);
+        state.job.minPts = input.earliestPts.value_or(0);
         const JobNames names =
             formJobNames(sourceName, input.sourcePath, continueOn, style, context_.fileExists);
         result.baseName = names.baseName;

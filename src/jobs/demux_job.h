@@ -29,6 +29,8 @@ struct DemuxInput {
     // Every labelled box; the chosen ones get a file each.
     std::vector<StreamBox> boxes;
     OutputNaming naming;
+    // What the .sup times count from: the earliest first PTS the read of this source met.
+    std::optional<uint32_t> earliestPts;
 };
 
 // One file a job wrote.

@@ -45,12 +45,13 @@ int numberChosen(std::array<int32_t, N>& numbers, StreamKind kind,
 
 }  // namespace
 
-std::optional<PackRebuilder::Times> PackRebuilder::rebuiltTimes(const JobState& read) {
-    if (!read.ptmKnown) {
+std::optional<PackRebuilder::Times> PackRebuilder::rebuiltTimes(
+    const std::optional<NavigationSummary>& read) {
+    if (!read || !read->firstPtm) {
         return std::nullopt;
     }
-    const auto ticks = static_cast<uint32_t>(std::llround(read.totalSeconds * 90000.0));
-    return Times{read.firstPtm, read.firstPtm + ticks};  // wraps with the 32-bit clock
+    const auto ticks = static_cast<uint32_t>(std::llround(read->durationSeconds * 90000.0));
+    return Times{*read->firstPtm, *read->firstPtm + ticks};  // wraps with the 32-bit clock
 }
 
 std::optional<std::string> PackRebuilder::start() {

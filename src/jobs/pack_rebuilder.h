@@ -12,6 +12,7 @@
 #include "core/program_stream_layout.h"
 #include "core/reporter.h"
 #include "core/stream_table.h"
+#include "jobs/read_job.h"
 
 namespace tolvane {
 
@@ -31,7 +32,7 @@ public:
     // The times of the navigation packs of a file rebuilt from what a read met: the first
     // file's start and the running time of every file read, so that a feature of two files
     // reads back as long as it plays. None when the read met no navigation pack.
-    static std::optional<Times> rebuiltTimes(const JobState& read);
+    static std::optional<Times> rebuiltTimes(const std::optional<NavigationSummary>& read);
 
     // Whether the stream numbered `number` of a kind is kept.
     using Chosen = std::function<bool(StreamKind, int32_t number)>;

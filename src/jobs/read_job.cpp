@@ -11,6 +11,9 @@ void takeReadFindings(SharedState& state, ReadResult& result) {
     result.streams = labelledBoxes(streams);
     result.warnings = streams.warnings;
     const JobState& job = state.job;
+    if (job.minPts != kNoPts) {
+        result.earliestPts = job.minPts;
+    }
     if (job.ptmKnown || job.copyControl || job.firstVobNumber) {
         NavigationSummary& navigation = result.navigation.emplace();
         navigation.vobNumber = job.firstVobNumber;

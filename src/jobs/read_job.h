@@ -29,6 +29,8 @@ struct ReadResult : PassesResult {
     std::vector<StreamBox> streams;
     // The streams left out because every box of their kind was taken, as the log said them.
     std::vector<std::string> warnings;
+    // The earliest first PTS of the streams read: what a demux's .sup times count from.
+    std::optional<uint32_t> earliestPts;
 };
 
 // What the read's passes found, taken into `result`: every stream with the box it was given.

@@ -23,20 +23,16 @@ const std::string& tableText(const std::array<std::string, 9>& table, int32_t in
 
 }  // namespace
 
-void XplJob::announceTrack(int32_t* entry, StreamKind kind, std::optional<int> box, int32_t* boxId,
-                           bool withHint, const std::string& text, TreeNode& node,
-                           XplResult& result) {
-    if (entry != nullptr) {
-        if (*entry != kStreamAbsent) {
+void XplJob::announceTrack(bool* seen, StreamKind kind, std::optional<int> box, bool withHint,
+                           const std::string& text, TreeNode& node, XplResult& result) {
+    if (seen != nullptr) {
+        if (*seen) {
             return;  // reported already
         }
-        *entry = kStreamAnnounced;
+        *seen = true;
     }
     node.children.push_back(TreeNode{text, {}});
     context_.log.log(escapeMarkup(text) + " found!");
-    if (box && boxId != nullptr) {
-        *boxId = kStreamAnnounced;  // the demux or rebuild pins it to what it meets
-    }
     result.tracks.push_back(AnnouncedTrack{kind, box, text, withHint});
 }
 
@@ -48,7 +44,12 @@ void XplJob::buildTree(XplResult& result) {
     if (!values.displayName.empty()) {
         info.children.push_back({"Title: " + values.displayName, {}});
     }
-    StreamTable& streams = context_.state.streams;
+    // The track numbers announced, per kind: a number is announced once.
+    struct Seen {
+        std::array<bool, 16> video{};
+        std::array<bool, 16> audio{};
+        std::array<bool, 32> sub{};
+    } seen;
     const PlaylistMemo& memo = result.memo;
     for (size_t k = 0; k < memo.size(); ++k) {
         const std::string_view line = memo.bare(k);
@@ -60,7 +61,7 @@ void XplJob::buildTree(XplResult& result) {
             info.children.push_back({"Duration: " + result.titleDuration, {}});
         }
         // A track number outside the stream table is shown but marks nothing.
-        const auto entry = [](auto& ids, int32_t number) -> int32_t* {
+        const auto entry = [](auto& ids, int32_t number) -> bool* {
             return number >= 1 && number <= static_cast<int32_t>(ids.size())
                        ? &ids[static_cast<size_t>(number - 1)]
                        : nullptr;
@@ -69,19 +70,19 @@ void XplJob::buildTree(XplResult& result) {
             const int32_t track = attributeInt(line, "track");
             const std::string text = tableText(tables_.video, attributeInt(line, "mediaAttr")) +
                                      trackSuffix(int64_t{track} - 1, false);
-            announceTrack(entry(streams.videoId, track), StreamKind::Video,
-                          track == 1 ? std::optional<int>(0) : std::nullopt, &streams.videoBoxId[0],
-                          false, text, tree[1], result);
+            announceTrack(entry(seen.video, track), StreamKind::Video,
+                          track == 1 ? std::optional<int>(0) : std::nullopt, false, text, tree[1],
+                          result);
         }
         if (u.find("<AUDIO ") != std::string::npos) {
             const int32_t n = attributeInt(line, "streamNumber");
             const std::string text = tableText(tables_.audio, attributeInt(line, "mediaAttr")) +
                                      trackSuffix(int64_t{n} - 1, true) + "." +
                                      attributeValue(line, "description").value_or("");
-            int32_t* slot = entry(streams.audioId, n);
+            bool* slot = entry(seen.audio, n);
             announceTrack(slot, StreamKind::Audio,
-                          slot != nullptr ? std::optional<int>(n - 1) : std::nullopt,
-                          entry(streams.audioBoxId, n), true, text, tree[2], result);
+                          slot != nullptr ? std::optional<int>(n - 1) : std::nullopt, true, text,
+                          tree[2], result);
         }
         if (u.find("<SUBTITLE ") != std::string::npos) {
             const int32_t n = attributeInt(line, "streamNumber");
@@ -89,10 +90,10 @@ void XplJob::buildTree(XplResult& result) {
                 tableText(tables_.subpicture, attributeInt(line, "mediaAttr")) +
                 trackSuffix(int64_t{n} - 1, true) + "." +
                 attributeValue(line, "description").value_or("");
-            int32_t* slot = entry(streams.subId, n);
+            bool* slot = entry(seen.sub, n);
             announceTrack(slot, StreamKind::Subpicture,
-                          slot != nullptr ? std::optional<int>(n - 1) : std::nullopt,
-                          entry(streams.subBoxId, n), true, text, tree[3], result);
+                          slot != nullptr ? std::optional<int>(n - 1) : std::nullopt, true, text,
+                          tree[3], result);
         }
         if (u.find("<CHAPTER ") != std::string::npos) {
             tree[4].children.push_back({attributeValue(line, "titleTimeBegin").value_or("") + ": " +
@@ -112,10 +113,6 @@ XplResult XplJob::run(const XplInput& input) {
     const PathStyle style = context_.style;
     XplResult result;
     try {
-        StreamTable& streams = state.streams;
-        streams.videoBoxId.fill(kStreamAbsent);
-        streams.audioBoxId.fill(kStreamAbsent);
-        streams.subBoxId.fill(kStreamAbsent);
         result.filesRead = {input.playlistPath};
         if (!input.sourcePath.empty()) {
             result.filesRead.push_back(input.sourcePath);
@@ -144,9 +141,6 @@ XplResult XplJob::run(const XplInput& input) {
         readSpans(job, context_.os, log, blocks);
         job.source.reset();
         result.values = scanner.values();
-        streams.videoId.fill(kStreamAbsent);
-        streams.audioId.fill(kStreamAbsent);
-        streams.subId.fill(kStreamAbsent);
 
         const std::string key = withoutExtension(fileNamePart(input.sourcePath, style), style);
         const int title = findTitleLine(result.memo, key);

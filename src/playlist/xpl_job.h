@@ -55,8 +55,10 @@ public:
 
 private:
     void buildTree(XplResult& result);
-    void announceTrack(int32_t* entry, StreamKind kind, std::optional<int> box, int32_t* boxId,
-                       bool withHint, const std::string& text, TreeNode& node, XplResult& result);
+    // Logs a track and adds it to the tree and the result, once per track number (`seen`,
+    // null for a number no stream can have).
+    void announceTrack(bool* seen, StreamKind kind, std::optional<int> box, bool withHint,
+                       const std::string& text, TreeNode& node, XplResult& result);
 
     JobContext context_;
     XplAttributeTables& tables_;

@@ -1,21 +1,29 @@
 #include <gtest/gtest.h>
 
-#include "form_fixture.h"
+#include "core/shared_state.h"
+#include "jobs/job_context.h"
+#include "jobs/message_log.h"
 
 namespace tolvane {
 namespace {
 
 std::vector<std::string> report(int32_t count0, double rate0, double seconds, bool two,
                                 int32_t count1 = 0, double rate1 = 0) {
-    fixture::FormFixture f;
-    StreamTable& streams = f.form.state().streams;
+    auto state = std::make_unique<SharedState>();
+    state->job.formatSettings.timeSeparator = ':';
+    StreamTable& streams = state->streams;
     streams.frameCount[0] = count0;
     streams.frameRate[0] = rate0;
     streams.frameCount[1] = count1;
     streams.frameRate[1] = rate1;
-    f.form.state().job.totalSeconds = seconds;
-    f.form.logframes(two);
-    return f.logMarkup();
+    state->job.totalSeconds = seconds;
+    MessageLog log;
+    reportFrames(*state, log, two);
+    std::vector<std::string> lines;
+    for (const LogLine& line : log.lines()) {
+        lines.push_back(line.markup);
+    }
+    return lines;
 }
 
 using Lines = std::vector<std::string>;

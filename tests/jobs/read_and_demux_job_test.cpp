@@ -131,6 +131,11 @@ TEST(ReadAndDemuxJob, WritesWhatTheReadAndDemuxJobsWriteWithTheReadsLogInOnePass
             EXPECT_EQ(two.read.streams[k].delayMs, one.read.streams[k].delayMs);
         }
         EXPECT_EQ(two.read.warnings, one.read.warnings);
+        // Without details too: delays and .sup times count from the earliest first PTS.
+        EXPECT_EQ(one.read.earliestPts,
+                  c.run.files.count("FEATURE_2.EVO") > 0 || c.run.files.begin()->second == late
+                      ? 1000u
+                      : 9000u);
         for (size_t n = 0; n < 2; ++n) {
             EXPECT_EQ(two.read.frames[n].counted, one.read.frames[n].counted);
         }

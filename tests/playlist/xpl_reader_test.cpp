@@ -1,5 +1,7 @@
 #include <gtest/gtest.h>
 
+#include <algorithm>
+
 #include <sys/resource.h>
 #include <sys/wait.h>
 #include <unistd.h>
@@ -218,7 +220,10 @@ TEST(ReadXpl, ShowsTheTitleOfTheSourceAndTicksItsTracks) {
     EXPECT_EQ(f.form.control(audioBox(1)).hint, "DD+.6ch.s01.English");
     EXPECT_TRUE(f.form.ticked(audioBox(11)));
     EXPECT_TRUE(f.form.ticked(subBox(0)));
-    EXPECT_EQ(f.form.state().streams.audioId[1], kStreamAnnounced);
+    const std::vector<StreamBox> boxes = f.form.streamBoxes();
+    EXPECT_TRUE(std::any_of(boxes.begin(), boxes.end(), [](const StreamBox& box) {
+        return box.kind == StreamKind::Audio && box.number == 1 && box.id == kStreamAnnounced;
+    })) << "a demux is handed the announced track";
     EXPECT_TRUE(f.form.enabled(Control::bDemux));
     EXPECT_TRUE(f.form.enabled(Control::bReadXPL));
     EXPECT_TRUE(f.form.enabled(Control::bReadEVO));

@@ -39,7 +39,9 @@ Outcome runJobs(JobRun run, bool onePass) {
                 applySelection(boxes, *run.select);
             }
             outcome.outputs =
-                DemuxJob(engine.context).run({run.source, run.settings, boxes, run.naming}).outputs;
+                DemuxJob(engine.context)
+                    .run({run.source, run.settings, boxes, run.naming, outcome.read.earliestPts})
+                    .outputs;
         }
     } catch (const JobError& error) {
         outcome.error = error.what();

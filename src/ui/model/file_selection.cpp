@@ -43,11 +43,8 @@ void MainForm::chooseSource(const std::string& path) {
     setText(Control::eEVOfile, path);
     EVOadj();
     Resetcbs();
-    JobState& job = state_->job;
-    job.minPts = 0xFFFFFFFFu;
-    job.firstPtm = 0;
-    job.lastPtm = 0;
-    job.ptmKnown = false;
+    earliestPts_.reset();
+    navigation_.reset();
 }
 
 void MainForm::WMDropFiles(const std::vector<std::string>& paths) {

@@ -171,10 +171,7 @@ void MainForm::Resetcbs() {
             }
         }
     }
-    StreamTable& streams = state_->streams;
-    streams.videoBoxId.fill(kStreamAbsent);
-    streams.audioBoxId.fill(kStreamAbsent);
-    streams.subBoxId.fill(kStreamAbsent);
+    labelled_.clear();
     cbVideoClick();
 }
 

@@ -12,6 +12,7 @@
 #include "jobs/job_context.h"
 #include "jobs/job_naming.h"
 #include "jobs/message_log.h"
+#include "jobs/read_job.h"
 #include "playlist/xpl_job.h"
 #include "ui/model/controls.h"
 #include "ui/model/settings_store.h"
@@ -123,7 +124,6 @@ public:
     void saveChapters(const std::string& path);
     void bDemuxClick();
     void bRebuildClick();
-    void logframes(bool two);
     // An audio or subpicture stream's delay to the first video stream of the last read, in
     // milliseconds (its first PTS minus the video's); none without either.
     std::optional<int32_t> streamDelayMs(StreamKind kind, int number) const;
@@ -166,6 +166,11 @@ private:
     WindowGeometry geometry_;
     std::vector<TreeNode> xplTree_;
     XplResult playlist_;
+    // What the last read (or the playlist) labelled, box by box, and what the last read met
+    // of the source's times: the window's record, handed to the writing jobs.
+    std::vector<StreamBox> labelled_;
+    std::optional<uint32_t> earliestPts_;
+    std::optional<NavigationSummary> navigation_;
     XplAttributeTables xplTables_;  // kept from one playlist to the next
     bool memoVisible_ = true;
     bool activated_ = false;

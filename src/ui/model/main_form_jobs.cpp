@@ -1,5 +1,7 @@
 // The job handlers: each turns the controls into its job's input, runs the job and shows its
 // result in the controls.
+#include <algorithm>
+
 #include "core/platform_error.h"
 #include "jobs/demux_job.h"
 #include "jobs/read_job.h"
@@ -38,27 +40,20 @@ PassSettings MainForm::passSettings() const {
 
 std::vector<StreamBox> MainForm::streamBoxes() const {
     std::vector<StreamBox> boxes;
-    const StreamTable& streams = state_->streams;
     const auto add = [&](StreamKind kind, int count, Control (*box)(int)) {
         for (int n = 0; n < count; ++n) {
-            const int32_t* id = boxIdEntry(streams, kind, n);
-            const bool labelled = id != nullptr && *id != kStreamAbsent;
-            if (!labelled && !ticked(box(n))) {
+            const auto found = std::find_if(labelled_.begin(), labelled_.end(), [&](const auto& b) {
+                return b.kind == kind && b.number == n;
+            });
+            if (found == labelled_.end() && !ticked(box(n))) {
                 continue;
             }
-            std::optional<StreamCoding> coding;
-            if (labelled && *id != kStreamAnnounced) {
-                coding = boxCoding(streams, kind, n);
-            }
-            boxes.push_back(StreamBox{
-                .kind = kind,
-                .number = n,
-                .id = id != nullptr ? *id : kStreamAbsent,
-                .label = control(box(n)).caption,
-                .delayMs = streamDelayMs(kind, n),
-                .coding = coding,
-                .chosen = ticked(box(n)),
-            });
+            StreamBox stream = found != labelled_.end()
+                                   ? *found
+                                   : StreamBox{.kind = kind, .number = n, .id = kStreamAbsent};
+            stream.label = control(box(n)).caption;
+            stream.chosen = ticked(box(n));
+            boxes.push_back(std::move(stream));
         }
     };
     add(StreamKind::Video, kVideoBoxes, videoBox);
@@ -68,11 +63,12 @@ std::vector<StreamBox> MainForm::streamBoxes() const {
 }
 
 std::optional<int32_t> MainForm::streamDelayMs(StreamKind kind, int number) const {
-    return tolvane::streamDelayMs(state_->streams, kind, number);
-}
-
-void MainForm::logframes(bool two) {
-    reportFrames(*state_, log_, two);
+    for (const StreamBox& box : labelled_) {
+        if (box.kind == kind && box.number == number) {
+            return box.delayMs;
+        }
+    }
+    return std::nullopt;
 }
 
 MainForm::Buttons MainForm::buttons() const {
@@ -109,6 +105,7 @@ bool MainForm::runJob(const std::function<void()>& job) {
 }
 
 void MainForm::labelStreamBoxes(const std::vector<StreamBox>& found) {
+    labelled_ = found;
     for (const StreamBox& stream : found) {
         const Control box = stream.kind == StreamKind::Video   ? videoBox(stream.number)
                             : stream.kind == StreamKind::Audio ? audioBox(stream.number)
@@ -137,6 +134,8 @@ void MainForm::bReadEVOClick() {
         ReadJob job(jobContext());
         const ReadResult result = job.run(ReadInput{text(Control::eEVOfile), passSettings()});
         paths_.baseName = result.baseName;
+        earliestPts_ = result.earliestPts;
+        navigation_ = result.navigation;
         labelStreamBoxes(result.streams);
     });
     if (!done) {
@@ -178,6 +177,7 @@ void MainForm::bDemuxClick() {
                     .delayNames = ticked(Control::cbDelayNames),
                     .extensionByCoding = ticked(Control::cbExtByCoding),
                 },
+            .earliestPts = earliestPts_,
         };
         DemuxJob job(jobContext());
         paths_.baseName = job.run(input).baseName;
@@ -192,7 +192,6 @@ void MainForm::bRebuildClick() {
         setEnabled(Control::bDemux, false);
         setEnabled(Control::bRebuild, false);
         showPage(0);
-        const JobState& state = state_->job;
         RebuildInput input{
             .sourcePath = text(Control::eEVOfile),
             .settings = passSettings(),
@@ -201,7 +200,7 @@ void MainForm::bRebuildClick() {
             .advancedPacks = ticked(Control::cbRBAdvanced),
         };
         // Without a DSI met by a read of this source there are no times to write.
-        input.times = PackRebuilder::rebuiltTimes(state);
+        input.times = PackRebuilder::rebuiltTimes(navigation_);
         RebuildJob job(jobContext());
         paths_.baseName = job.run(input).baseName;
     });
@@ -238,6 +237,10 @@ void MainForm::bReadXPLClick() {
             setEnabled(box, true);
             setTicked(box, true);
             setCaption(box, track.caption);
+            labelled_.push_back(StreamBox{.kind = track.kind,
+                                          .number = *track.box,
+                                          .id = kStreamAnnounced,
+                                          .label = track.caption});
             if (track.hint) {
                 setHint(box, track.caption);
             }
