@@ -27,9 +27,8 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
     std::unique_ptr<uint8_t[]> block(new uint8_t[length]);
     std::copy_n(data + 2, length, block.get());
     auto state = std::make_unique<SharedState>();
-    fillLabelTables(state->labels);
     MessageLog log;
-    const AnalyserContext context{block.get(), length, log, state->labels, state->streams, {}};
+    const AnalyserContext context{block.get(), length, log, kLabelTables, state->streams, {}};
     const size_t offset = before;
     const size_t payload = length - before;
     switch (which) {

@@ -6,9 +6,9 @@
 #include <memory>
 
 #include "analysers/stream_analysers.h"
-#include "core/demux_pass.h"
-#include "core/detection_pass.h"
 #include "core/pack_engine.h"
+#include "jobs/demux_pass.h"
+#include "jobs/detection_pass.h"
 #include "jobs/message_log.h"
 #include "jobs/pack_rebuilder.h"
 #include "test_doubles.h"

@@ -3,8 +3,8 @@
 #include <cstddef>
 #include <cstdint>
 
+#include "analysers/label_tables.h"
 #include "core/header_analysers.h"
-#include "core/label_tables.h"
 #include "core/locale_settings.h"
 #include "core/reporter.h"
 #include "core/stream_table.h"

@@ -13,7 +13,7 @@ namespace tolvane {
 
 void StreamAnalysers::analyse(HeaderCoding coding, const HeaderPayload& payload) {
     const AnalyserContext context{
-        state_.job.buffer.data(), state_.job.bufferLength,  log_, state_.labels,
+        state_.job.buffer.data(), state_.job.bufferLength,  log_, kLabelTables,
         state_.streams,           state_.job.formatSettings};
     switch (coding) {
         case HeaderCoding::Ac3:

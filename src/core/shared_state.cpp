@@ -2,17 +2,6 @@
 
 namespace tolvane {
 
-void fillLabelTables(LabelTables& tables) {
-    tables.ac3SampleRate = labels::kAc3SampleRate;
-    tables.ac3BitRate = labels::kAc3BitRate;
-    tables.chAssignText = labels::kChAssignText;
-    tables.wordLengthText = labels::kWordLengthText;
-    tables.rateText = labels::kRateText;
-    tables.sarText = labels::kSarText;
-    tables.cgmsText = labels::kCgmsText;
-    tables.apsText = labels::kApsText;
-}
-
 int32_t* boxIdEntry(StreamTable& streams, StreamKind kind, int32_t number) {
     switch (kind) {
         case StreamKind::Video:
@@ -125,7 +114,6 @@ void resetForDemuxJob(SharedState& state) {
 void resetForPassStart(SharedState& state, bool demuxPass) {
     state.job.cancelled = false;
     state.job.writing = demuxPass;
-    fillLabelTables(state.labels);
 }
 
 void resetForSpanStart(SharedState& state) {

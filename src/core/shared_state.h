@@ -1,7 +1,6 @@
 #pragma once
 
 #include "core/job_state.h"
-#include "core/label_tables.h"
 #include "core/stream_table.h"
 
 namespace tolvane {
@@ -11,7 +10,6 @@ namespace tolvane {
 struct SharedState {
     StreamTable streams;
     JobState job;
-    LabelTables labels;
 };
 
 // The reset rules, in the order in which a job applies them.

@@ -3,11 +3,11 @@
 #include <cmath>
 #include <filesystem>
 
-#include "core/demux_pass.h"
-#include "core/detection_pass.h"
 #include "core/file_source.h"
 #include "core/pack_engine.h"
 #include "core/time_format.h"
+#include "jobs/demux_pass.h"
+#include "jobs/detection_pass.h"
 #include "jobs/markup.h"
 #include "jobs/stream_labels.h"
 

@@ -3,9 +3,9 @@
 #include <algorithm>
 #include <limits>
 
-#include "core/demux_pass.h"
-#include "core/detection_pass.h"
 #include "core/file_output.h"
+#include "jobs/demux_pass.h"
+#include "jobs/detection_pass.h"
 #include "jobs/markup.h"
 #include "jobs/stream_labels.h"
 #include "jobs/stream_selection.h"

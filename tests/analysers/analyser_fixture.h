@@ -17,7 +17,7 @@ struct AnalyserFixture {
     std::unique_ptr<SharedState> state = std::make_unique<SharedState>();
     MessageLog log;
 
-    AnalyserFixture() { fillLabelTables(state->labels); }
+    AnalyserFixture() = default;
 
     // Puts `bytes` at `at`; the block then ends right after them unless `blockEnd` is larger.
     size_t place(const Bytes& bytes, size_t at, size_t blockEnd = 0) {
@@ -30,7 +30,7 @@ struct AnalyserFixture {
         return AnalyserContext{state->job.buffer.data(),
                                state->job.bufferLength,
                                log,
-                               state->labels,
+                               kLabelTables,
                                state->streams,
                                locale};
     }

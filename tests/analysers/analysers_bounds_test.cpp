@@ -26,10 +26,9 @@ struct ExactBlock {
     std::vector<uint8_t> bytes;
 
     explicit ExactBlock(Bytes content) : bytes(std::move(content)) {
-        fillLabelTables(state->labels);
     }
     AnalyserContext context() {
-        return AnalyserContext{bytes.data(), bytes.size(), log, state->labels, state->streams, {}};
+        return AnalyserContext{bytes.data(), bytes.size(), log, kLabelTables, state->streams, {}};
     }
 };
 

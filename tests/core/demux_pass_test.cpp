@@ -1,6 +1,6 @@
 #include <gtest/gtest.h>
 
-#include "core/demux_pass.h"
+#include "jobs/demux_pass.h"
 #include "pass_runner.h"
 
 namespace tolvane {

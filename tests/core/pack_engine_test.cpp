@@ -122,7 +122,6 @@ TEST(PackEngine, StartsEveryPassFromAFreshTableButKeepsTheJobsCounters) {
     EXPECT_EQ(runner.job().minPts, 77u);
     EXPECT_FALSE(runner.job().cancelled);
     EXPECT_TRUE(runner.job().writing);
-    EXPECT_EQ(runner.state->labels.sarText[1], "[bl]1:1[/bl] (square samples)");
     runner.run(Bytes(100, 0xFF), PassMode::Detection);
     EXPECT_FALSE(runner.job().writing);
 }

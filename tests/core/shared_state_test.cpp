@@ -2,14 +2,14 @@
 
 #include <memory>
 
+#include "analysers/label_tables.h"
 #include "core/shared_state.h"
 
 namespace tolvane {
 namespace {
 
 TEST(LabelTables, HoldTheTextsExactlyAsTheyArePrinted) {
-    LabelTables tables;
-    fillLabelTables(tables);
+    const LabelTables& tables = kLabelTables;
     EXPECT_EQ(tables.sarText[15], "[bl]3:2[/bl]\"");
     EXPECT_EQ(tables.sarText[10], "[bl]18:11[/bl] (48$576 4:3)");
     EXPECT_EQ(tables.sarText[11], "[bl]15:11[/bl] (48$480 4:3)");

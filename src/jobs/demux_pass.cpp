@@ -1,6 +1,6 @@
-#include "core/demux_pass.h"
+#include "jobs/demux_pass.h"
 
-#include "core/navigation.h"
+#include "jobs/navigation.h"
 
 namespace tolvane {
 

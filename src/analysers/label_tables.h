@@ -87,19 +87,21 @@ inline constexpr std::array<std::string_view, 8> kApsText = {"off",
 
 }  // namespace labels
 
-// The tables as the passes hand them to the analysers. Every pass refills them at its start;
-// the texts are views of the constant data above, so a refill costs no allocation.
+// The tables together, as the analysers and the navigation reports index them.
 struct LabelTables {
-    std::array<int32_t, 4> ac3SampleRate{};
-    std::array<int32_t, 19> ac3BitRate{};
-    std::array<std::string_view, 32> chAssignText{};
-    std::array<std::string_view, 16> wordLengthText{};
-    std::array<std::string_view, 16> rateText{};
-    std::array<std::string_view, 16> sarText{};
-    std::array<std::string_view, 8> cgmsText{};
-    std::array<std::string_view, 8> apsText{};
+    std::array<int32_t, 4> ac3SampleRate;
+    std::array<int32_t, 19> ac3BitRate;
+    std::array<std::string_view, 32> chAssignText;
+    std::array<std::string_view, 16> wordLengthText;
+    std::array<std::string_view, 16> rateText;
+    std::array<std::string_view, 16> sarText;
+    std::array<std::string_view, 8> cgmsText;
+    std::array<std::string_view, 8> apsText;
 };
 
-void fillLabelTables(LabelTables& tables);
+inline constexpr LabelTables kLabelTables{
+    labels::kAc3SampleRate, labels::kAc3BitRate, labels::kChAssignText, labels::kWordLengthText,
+    labels::kRateText,      labels::kSarText,    labels::kCgmsText,     labels::kApsText,
+};
 
 }  // namespace tolvane

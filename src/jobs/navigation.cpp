@@ -1,5 +1,6 @@
-#include "core/navigation.h"
+#include "jobs/navigation.h"
 
+#include "analysers/label_tables.h"
 #include "core/number_format.h"
 #include "core/program_stream_layout.h"
 #include "core/time_format.h"
@@ -34,7 +35,7 @@ void analyseCopyControl(const NavigationContext& context, size_t offset, const S
     }
     // p[k] lies at offset + k - 1.
     const uint8_t* p = context.state.job.buffer.data() + offset - 1;
-    const LabelTables& labels = context.state.labels;
+    const LabelTables& labels = kLabelTables;
     Reporter& out = context.reporter;
     if ((p[kCopyControlScrambling] & 0xC0) != 0) {
         out.log("[b]This file is ENCRYPTED![/b] Decrypt it before any process.");

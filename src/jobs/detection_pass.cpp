@@ -1,10 +1,10 @@
-#include "core/detection_pass.h"
+#include "jobs/detection_pass.h"
 
 #include <string>
 
-#include "core/navigation.h"
 #include "core/number_format.h"
 #include "core/pack_engine.h"
+#include "jobs/navigation.h"
 
 namespace tolvane {
 
