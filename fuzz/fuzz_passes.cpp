@@ -45,9 +45,9 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
         PackEngine(*state, os, log).demux(PassMode::Detection, detection);
     }
     // The boxes as the read job labels them.
-    state->streams.videoBoxId = {state->streams.videoId[0], state->streams.videoId[1]};
-    std::copy_n(state->streams.audioId.begin(), 16, state->streams.audioBoxId.begin());
-    std::copy_n(state->streams.subId.begin(), 32, state->streams.subBoxId.begin());
+    state->streams.videoKeys = {state->streams.videoId[0], state->streams.videoId[1]};
+    std::copy_n(state->streams.audioId.begin(), 16, state->streams.audioKeys.begin());
+    std::copy_n(state->streams.subId.begin(), 32, state->streams.subKeys.begin());
     std::array<fixture::MemorySink, 50> sinks;
     for (size_t n = 0; n < 2; ++n) {
         state->streams.videoOut[n] = &sinks[n];

@@ -36,7 +36,7 @@ public:
 
     // One pass over the source from its position to its end, or until cancelled. Platform
     // errors and those of the hooks and events propagate. A detection pass gives each new
-    // stream a box; a demux pass keeps to the boxes it has.
+    // stream a number; a demux pass keeps to the numbers it has.
     void demux(PassMode mode, PassHooks& hooks, const SpanEvents& events = {});
 
 private:

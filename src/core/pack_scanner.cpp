@@ -26,11 +26,11 @@ VideoType videoTypeOf(StreamCoding coding) {
 
 }  // namespace
 
-int32_t PackScanner::boxOf(StreamKind kind, int32_t key) {
-    return boxFor(streams_, kind, key, false, hooks_.aobSource());
+int32_t PackScanner::numberOf(StreamKind kind, int32_t key) {
+    return numberFor(streams_, kind, key, false, hooks_.aobSource());
 }
 
-int32_t PackScanner::boxForPayload(StreamKind kind) {
+int32_t PackScanner::numberForPayload(StreamKind kind) {
     ScanState& s = state_;
     int32_t& number = kind == StreamKind::Video   ? s.videoNo
                       : kind == StreamKind::Audio ? s.audioNo
@@ -38,15 +38,15 @@ int32_t PackScanner::boxForPayload(StreamKind kind) {
     if (number >= 0) {
         return number;
     }
-    // A stream takes a box with its first payload: a packet without any takes none.
+    // A stream takes a number with its first payload: a packet without any takes none.
     const int32_t key = kind == StreamKind::Video   ? s.videoIdByte
                         : kind == StreamKind::Audio ? s.audioIdByte
                                                     : s.subIdByte;
-    if (assignsBoxes_) {
-        number = boxFor(streams_, kind, key, true, hooks_.aobSource());
+    if (assignsNumbers_) {
+        number = numberFor(streams_, kind, key, true, hooks_.aobSource());
     }
     if (number < 0) {
-        hooks_.withoutBox(kind, key);
+        hooks_.withoutNumber(kind, key);
     } else if (kind == StreamKind::Video) {
         s.videoType = videoTypeOf(streams_.videoCoding[static_cast<size_t>(number)]);
     }
@@ -98,7 +98,7 @@ bool PackScanner::startCode(uint8_t streamId) {
     s.extendedStream = false;
     if (isVideoStreamId(streamId)) {
         s.videoIdByte = streamId;
-        s.videoNo = boxOf(StreamKind::Video, streamId);
+        s.videoNo = numberOf(StreamKind::Video, streamId);
         if (s.videoNo >= 0) {
             s.videoType = videoTypeOf(streams_.videoCoding[static_cast<size_t>(s.videoNo)]);
         }
@@ -110,7 +110,7 @@ bool PackScanner::startCode(uint8_t streamId) {
     } else if (isMpegAudioStreamId(streamId)) {
         s.audioIdByte = kMpegAudioKey | streamId;
         s.audioCoding = AudioCoding::MpegAudio;
-        s.audioNo = boxOf(StreamKind::Audio, s.audioIdByte);
+        s.audioNo = numberOf(StreamKind::Audio, s.audioIdByte);
         kind = PacketKind::Audio;
     } else if (streamId == layout::kProgramStreamMapId || streamId == layout::kPaddingStreamId) {
         kind = PacketKind::SkipPacket;
@@ -239,7 +239,7 @@ void PackScanner::audioSubStream(uint8_t id) {
         s.inPayload = true;
     } else {
         s.audioIdByte = id;
-        s.audioNo = boxOf(StreamKind::Audio, id);
+        s.audioNo = numberOf(StreamKind::Audio, id);
         s.audioCoding = range->coding;
         if (range->coding == AudioCoding::Lpcm) {
             s.lpcmExtraBytes = 3;
@@ -260,7 +260,7 @@ void PackScanner::subStreamByte(uint8_t b) {
     if (s.subHeaderBytes == 3) {
         if (isSubpictureId(b)) {
             s.subIdByte = b;
-            s.subNo = boxOf(StreamKind::Subpicture, b);
+            s.subNo = numberOf(StreamKind::Subpicture, b);
             s.subHeaderBytes = 0;
             s.packetKind = PacketKind::Subpicture;
             s.inPayload = true;
@@ -301,7 +301,7 @@ void PackScanner::scanBlock(const uint8_t* block, size_t length) {
                                         : s.packetKind == PacketKind::Subpicture
                                             ? StreamKind::Subpicture
                                             : StreamKind::Video;
-                const int32_t number = handsOver(s.packetKind) ? boxForPayload(kind) : -1;
+                const int32_t number = handsOver(s.packetKind) ? numberForPayload(kind) : -1;
                 if (number >= 0) {
                     firstPayload(kind, number, block + i, static_cast<size_t>(a));
                     hooks_.payloadChunk(PayloadChunk{s.packetKind, number, static_cast<size_t>(i),
@@ -434,7 +434,7 @@ void PackScanner::scanBlock(const uint8_t* block, size_t length) {
                 const auto extension = static_cast<uint8_t>(b & 0x7F);
                 if (s.extendedStream && isVc1Extension(extension)) {
                     s.videoIdByte = extension;
-                    s.videoNo = boxOf(StreamKind::Video, extension);
+                    s.videoNo = numberOf(StreamKind::Video, extension);
                     s.videoType = VideoType::Vc1;
                     s.packetKind = PacketKind::Video;
                 }

@@ -15,10 +15,10 @@ namespace tolvane {
 // and never moves backwards; all state is carried from one block to the next.
 class PackScanner {
 public:
-    // A scanner that `assignsBoxes` gives a box to each new stream it meets (a read); one that
-    // does not leaves a stream without one of the boxes it was handed out (a writing job).
-    PackScanner(StreamTable& streams, PassHooks& hooks, bool assignsBoxes)
-        : streams_(streams), hooks_(hooks), assignsBoxes_(assignsBoxes) {}
+    // A scanner that `assignsNumbers` gives a number to each new stream it meets (a read); one
+    // that does not leaves a stream without one of the numbers it was handed out (a writing job).
+    PackScanner(StreamTable& streams, PassHooks& hooks, bool assignsNumbers)
+        : streams_(streams), hooks_(hooks), assignsNumbers_(assignsNumbers) {}
 
     void scanBlock(const uint8_t* block, size_t length);
 
@@ -37,17 +37,17 @@ private:
     void passOver(int64_t& i, int64_t n);
     void mpeg1HeaderByte(uint8_t b);
     void timeStampFieldByte(uint8_t b);
-    // The box stream `key` has been given; -1 when it has none yet.
-    int32_t boxOf(StreamKind kind, int32_t key);
-    // The box of the current packet's stream, given now by a pass that gives boxes; -1, said
+    // The number stream `key` has been given; -1 when it has none yet.
+    int32_t numberOf(StreamKind kind, int32_t key);
+    // The number of the current packet's stream, given now by a pass that gives numbers; -1, said
     // to the hooks, when it has none.
-    int32_t boxForPayload(StreamKind kind);
+    int32_t numberForPayload(StreamKind kind);
     // The stream's first payload of the pass: its coding is looked for, then it is registered.
     void firstPayload(StreamKind kind, int32_t number, const uint8_t* data, size_t length);
 
     StreamTable& streams_;
     PassHooks& hooks_;
-    const bool assignsBoxes_;
+    const bool assignsNumbers_;
     ScanState state_;
 };
 

@@ -13,7 +13,7 @@ enum class PassMode : uint8_t { Detection = 0, Demux = 1 };
 // A run of payload bytes of one packet inside the read block.
 struct PayloadChunk {
     PacketKind kind;  // Video, Audio or Subpicture
-    int32_t number;   // the stream's box
+    int32_t number;   // the stream's number in its kind
     size_t offset;    // start in the read block
     size_t length;
 };
@@ -26,12 +26,13 @@ public:
 
     // The fast-check limit in bytes, asked once per block; none when the check is off.
     virtual std::optional<int64_t> fastCheckLimit() { return std::nullopt; }
-    // A stream's first payload in this pass is about to be handed over; its box's coding is
+    // A stream's first payload in this pass is about to be handed over; its number's coding is
     // settled from it as far as the bytes tell. `key` is the stream's key (stream_ids.h).
     virtual void streamRegistered(StreamKind, int32_t /*number*/, int32_t /*key*/, ScanState&) {}
-    // A stream that has no box (a read gave every box of its kind away, or the boxes a writing
-    // job was handed do not hold it). Called for each of its packets; its payload is passed over.
-    virtual void withoutBox(StreamKind, int32_t /*key*/) {}
+    // A stream that has no number (a read gave every number of its kind away, or the numbers a
+    // writing job was handed do not hold it). Called for each of its packets; its payload is passed
+    // over.
+    virtual void withoutNumber(StreamKind, int32_t /*key*/) {}
     // Whether the source is a DVD-Audio object, where 0xA1 is MLP.
     virtual bool aobSource() const { return false; }
     virtual void payloadChunk(const PayloadChunk&, ScanState&) {}

@@ -2,34 +2,34 @@
 
 namespace tolvane {
 
-int32_t* boxIdEntry(StreamTable& streams, StreamKind kind, int32_t number) {
+int32_t* keyEntry(StreamTable& streams, StreamKind kind, int32_t number) {
     switch (kind) {
         case StreamKind::Video:
-            return entryAt(streams.videoBoxId, number);
+            return entryAt(streams.videoKeys, number);
         case StreamKind::Audio:
-            return entryAt(streams.audioBoxId, number);
+            return entryAt(streams.audioKeys, number);
         case StreamKind::Subpicture:
             break;
     }
-    return entryAt(streams.subBoxId, number);
+    return entryAt(streams.subKeys, number);
 }
 
-const int32_t* boxIdEntry(const StreamTable& streams, StreamKind kind, int32_t number) {
-    return boxIdEntry(const_cast<StreamTable&>(streams), kind, number);
+const int32_t* keyEntry(const StreamTable& streams, StreamKind kind, int32_t number) {
+    return keyEntry(const_cast<StreamTable&>(streams), kind, number);
 }
 
 namespace {
 
 template <size_t N>
-int32_t boxIn(std::array<int32_t, N>& boxes, int32_t key, int32_t natural, bool assign) {
+int32_t numberIn(std::array<int32_t, N>& keys, int32_t key, int32_t natural, bool assign) {
     for (size_t n = 0; n < N; ++n) {
-        if (boxes[n] == key) {
+        if (keys[n] == key) {
             return static_cast<int32_t>(n);
         }
     }
     const bool naturalInside = natural >= 0 && natural < static_cast<int32_t>(N);
-    if (naturalInside && boxes[static_cast<size_t>(natural)] == kStreamAnnounced) {
-        boxes[static_cast<size_t>(natural)] = key;
+    if (naturalInside && keys[static_cast<size_t>(natural)] == kStreamAnnounced) {
+        keys[static_cast<size_t>(natural)] = key;
         return natural;
     }
     if (!assign) {
@@ -38,8 +38,8 @@ int32_t boxIn(std::array<int32_t, N>& boxes, int32_t key, int32_t natural, bool 
     const size_t start = naturalInside ? static_cast<size_t>(natural) : 0;
     for (size_t k = 0; k < N; ++k) {
         const size_t n = (start + k) % N;
-        if (boxes[n] == kStreamAbsent) {
-            boxes[n] = key;
+        if (keys[n] == kStreamAbsent) {
+            keys[n] = key;
             return static_cast<int32_t>(n);
         }
     }
@@ -48,18 +48,18 @@ int32_t boxIn(std::array<int32_t, N>& boxes, int32_t key, int32_t natural, bool 
 
 }  // namespace
 
-int32_t boxFor(StreamTable& streams, StreamKind kind, int32_t key, bool assign, bool aobSource) {
+int32_t numberFor(StreamTable& streams, StreamKind kind, int32_t key, bool assign, bool aobSource) {
     const int32_t natural = naturalNumber(kind, key);
     switch (kind) {
         case StreamKind::Video: {
-            const int32_t n = boxIn(streams.videoBoxId, key, natural, assign);
+            const int32_t n = numberIn(streams.videoKeys, key, natural, assign);
             if (n >= 0 && !streams.videoCodingSeen[static_cast<size_t>(n)]) {
                 streams.videoCoding[static_cast<size_t>(n)] = nominalCoding(kind, key, aobSource);
             }
             return n;
         }
         case StreamKind::Audio: {
-            const int32_t n = boxIn(streams.audioBoxId, key, natural, assign);
+            const int32_t n = numberIn(streams.audioKeys, key, natural, assign);
             if (n >= 0 && !streams.audioCodingSeen[static_cast<size_t>(n)]) {
                 streams.audioCoding[static_cast<size_t>(n)] = nominalCoding(kind, key, aobSource);
             }
@@ -68,13 +68,13 @@ int32_t boxFor(StreamTable& streams, StreamKind kind, int32_t key, bool assign, 
         case StreamKind::Subpicture:
             break;
     }
-    return boxIn(streams.subBoxId, key, natural, assign);
+    return numberIn(streams.subKeys, key, natural, assign);
 }
 
-void clearBoxes(StreamTable& streams) {
-    streams.videoBoxId.fill(kStreamAbsent);
-    streams.audioBoxId.fill(kStreamAbsent);
-    streams.subBoxId.fill(kStreamAbsent);
+void clearNumbers(StreamTable& streams) {
+    streams.videoKeys.fill(kStreamAbsent);
+    streams.audioKeys.fill(kStreamAbsent);
+    streams.subKeys.fill(kStreamAbsent);
     streams.videoCodingSeen.fill(false);
     streams.audioCodingSeen.fill(false);
 }
@@ -96,8 +96,8 @@ void resetForReadJob(SharedState& state) {
     state.job.countedVob.reset();
     state.job.firstVobNumber.reset();
     state.job.copyControl.reset();
-    clearBoxes(state.streams);
-    state.streams.withoutBoxReported = {};
+    clearNumbers(state.streams);
+    state.streams.withoutNumberReported = {};
     state.streams.warnings.clear();
 }
 
@@ -108,7 +108,7 @@ void resetForDemuxJob(SharedState& state) {
     state.job.totalSeconds = 0;
     state.job.countedVob.reset();
     state.job.writing = true;
-    state.streams.withoutBoxReported = {};
+    state.streams.withoutNumberReported = {};
 }
 
 void resetForPassStart(SharedState& state, bool demuxPass) {

@@ -124,7 +124,7 @@ inline StreamCoding nominalCoding(StreamKind kind, int32_t key, bool aobSource) 
     return id == 0xA1 && aobSource ? StreamCoding::Mlp : StreamCoding::Lpcm;
 }
 
-// The number a stream's id gives it, the box it takes when that box is free.
+// The number a stream's id gives it, the one it takes when that number is free.
 inline int32_t naturalNumber(StreamKind kind, int32_t key) {
     const auto id = static_cast<uint8_t>(idByteOf(key));
     switch (kind) {
@@ -142,7 +142,7 @@ inline int32_t naturalNumber(StreamKind kind, int32_t key) {
     return range != nullptr ? id & range->numberMask : 0;
 }
 
-// One stream as the stream boxes know it: its kind, its box number and its identifying byte.
+// One stream as the job knows it: its kind, its number and its identifying byte.
 struct StreamRef {
     StreamKind kind;
     int32_t number;
@@ -150,7 +150,7 @@ struct StreamRef {
 };
 
 // The stream of a private-stream-1 sub-stream id, when it is one the program knows. Its number is
-// the natural one, which the box table may have moved.
+// the natural one, which the key table may have moved.
 inline std::optional<StreamRef> privateStreamOf(uint8_t subStreamId) {
     if (isSubpictureId(subStreamId)) {
         return StreamRef{StreamKind::Subpicture, subStreamId & 31, subStreamId};
@@ -200,7 +200,7 @@ inline std::string idText(int32_t idByte) {
     return std::string("0x") + kDigits[(idByte >> 4) & 15] + kDigits[idByte & 15];
 }
 
-// "Audio stream 0x88", "MPEG audio stream 0xC0": how the log names a stream that has no box
+// "Audio stream 0x88", "MPEG audio stream 0xC0": how the log names a stream that has no number
 // to name it by.
 inline std::string streamText(StreamKind kind, int32_t key) {
     if (isMpegAudioKey(key)) {

@@ -35,15 +35,15 @@ struct StreamTable {
     std::array<bool, 32> subReported{};
     std::array<int64_t, 16> frameCount{};  // 64 bits: no file can hold more codes
     std::array<double, 16> frameRate{};
-    // The stream each box stands for across the files of a job: the stream's key (its
-    // identifying byte, kMpegAudioKey added for MPEG audio), kStreamAnnounced for a box the
-    // playlist reader filled, kStreamAbsent for an empty box. A read gives each new stream a
-    // box as it meets it; a writing job takes the boxes it is handed and pins an announced box
+    // The stream each number stands for across the files of a job: the stream's key (its
+    // identifying byte, kMpegAudioKey added for MPEG audio), kStreamAnnounced for a number a
+    // playlist announced, kStreamAbsent for a free number. A read gives each new stream a
+    // number as it meets it; a writing job takes the numbers it is handed and pins an announced one
     // to the first coding it meets under that number.
-    std::array<int32_t, 2> videoBoxId = absentIds<2>();
-    std::array<int32_t, 16> audioBoxId = absentIds<16>();
-    std::array<int32_t, 32> subBoxId = absentIds<32>();
-    // The coding each box's stream holds: its id's, until its first payload showed another.
+    std::array<int32_t, 2> videoKeys = absentIds<2>();
+    std::array<int32_t, 16> audioKeys = absentIds<16>();
+    std::array<int32_t, 32> subKeys = absentIds<32>();
+    // The coding each number's stream holds: its id's, until its first payload showed another.
     std::array<StreamCoding, 2> videoCoding{};
     std::array<StreamCoding, 16> audioCoding{};
     // Whether that coding came from the stream's payload, and so is not looked for again.
@@ -57,9 +57,9 @@ struct StreamTable {
     // The header values of each stream the read job analysed, the last file's.
     std::array<StreamHeader, 2> videoHeader{};
     std::array<StreamHeader, 16> audioHeader{};
-    // Streams a job met without a box and has said so, per kind (and MPEG audio last) and
+    // Streams a job met without a number and has said so, per kind (and MPEG audio last) and
     // identifying byte.
-    std::array<std::bitset<256>, 4> withoutBoxReported;  // a MentionedStreams
+    std::array<std::bitset<256>, 4> withoutNumberReported;  // a MentionedStreams
     // What the read said of streams it had to leave out, for reports.
     std::vector<std::string> warnings;
     // Outputs of the chosen streams during a demux job; owned by that job, null otherwise.
@@ -76,10 +76,10 @@ auto* entryAt(Table& table, int32_t number) {
                : nullptr;
 }
 
-// The slot of withoutBoxReported that MPEG audio uses, after the three stream kinds.
+// The slot of withoutNumberReported that MPEG audio uses, after the three stream kinds.
 inline constexpr size_t kMpegAudioSlot = 3;
 
-// True the first time `idByte` is marked in `said`: a stream without a box is named once.
+// True the first time `idByte` is marked in `said`: a stream without a number is named once.
 inline bool firstMention(std::bitset<256>& said, int32_t idByte) {
     const auto bit = static_cast<size_t>(idByte & 0xFF);
     if (said.test(bit)) {
@@ -96,8 +96,8 @@ inline bool firstMention(MentionedStreams& said, StreamKind kind, int32_t key) {
     return firstMention(said[slot], key);
 }
 
-// The coding of the stream in box `number` of `kind`.
-inline StreamCoding boxCoding(const StreamTable& streams, StreamKind kind, int32_t number) {
+// The coding of the stream numbered `number` of `kind`.
+inline StreamCoding numberCoding(const StreamTable& streams, StreamKind kind, int32_t number) {
     if (kind == StreamKind::Video && number >= 0 && number < 2) {
         return streams.videoCoding[static_cast<size_t>(number)];
     }
@@ -107,18 +107,18 @@ inline StreamCoding boxCoding(const StreamTable& streams, StreamKind kind, int32
     return StreamCoding::Subpicture;
 }
 
-// The entry of `number` in the box-id table of `kind`; null for a number without a box.
-int32_t* boxIdEntry(StreamTable& streams, StreamKind kind, int32_t number);
-const int32_t* boxIdEntry(const StreamTable& streams, StreamKind kind, int32_t number);
+// The entry of `number` in the key table of `kind`; null for a number outside it.
+int32_t* keyEntry(StreamTable& streams, StreamKind kind, int32_t number);
+const int32_t* keyEntry(const StreamTable& streams, StreamKind kind, int32_t number);
 
-// The box of the stream `key` of `kind`, or -1 when it has none. An announced box under the
-// stream's natural number takes it. With `assign`, a stream without a box takes its natural
-// number when that box is free, otherwise the next free box of its kind (its coding set from
-// its id); -1 only when every box of the kind is taken.
-int32_t boxFor(StreamTable& streams, StreamKind kind, int32_t key, bool assign, bool aobSource);
+// The number of the stream `key` of `kind`, or -1 when it has none. A number announced under
+// the stream's natural number takes it. With `assign`, a stream without a number takes its
+// natural number when that is free, otherwise the next free number of its kind (its coding set
+// from its id); -1 only when every number of the kind is taken.
+int32_t numberFor(StreamTable& streams, StreamKind kind, int32_t key, bool assign, bool aobSource);
 
-// Every box of every kind empty.
-void clearBoxes(StreamTable& streams);
+// Every number of every kind free.
+void clearNumbers(StreamTable& streams);
 
 inline bool isPresent(int32_t idEntry) {
     return idEntry != kStreamAbsent;

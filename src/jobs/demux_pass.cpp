@@ -10,8 +10,8 @@ constexpr size_t kSupHeaderSize = 10;
 
 }  // namespace
 
-void DemuxPass::withoutBox(StreamKind kind, int32_t key) {
-    if (firstMention(state_.streams.withoutBoxReported, kind, key)) {
+void DemuxPass::withoutNumber(StreamKind kind, int32_t key) {
+    if (firstMention(state_.streams.withoutNumberReported, kind, key)) {
         reporter_.log(notWrittenLine(kind, key));
     }
 }

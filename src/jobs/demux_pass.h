@@ -39,7 +39,7 @@ public:
 
     void spanStarted(size_t /*span*/) override { frames_ = FrameCounter{}; }
     void payloadChunk(const PayloadChunk& chunk, ScanState& scan) override;
-    void withoutBox(StreamKind kind, int32_t key) override;
+    void withoutNumber(StreamKind kind, int32_t key) override;
     bool aobSource() const override;
     void copyControlPacket(size_t offset, ScanState& scan) override;
     void dsiPacket(size_t offset, ScanState& scan) override;

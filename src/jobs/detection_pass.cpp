@@ -61,12 +61,12 @@ void DetectionPass::spanStarted(size_t /*span*/) {
 }
 
 void DetectionPass::streamRegistered(StreamKind kind, int32_t number, int32_t key, ScanState&) {
-    reporter_.log(registrationPrefix(boxCoding(state_.streams, kind, number), key) +
+    reporter_.log(registrationPrefix(numberCoding(state_.streams, kind, number), key) +
                   std::to_string(number) + " found!");
 }
 
-void DetectionPass::withoutBox(StreamKind kind, int32_t key) {
-    if (!firstMention(state_.streams.withoutBoxReported, kind, key)) {
+void DetectionPass::withoutNumber(StreamKind kind, int32_t key) {
+    if (!firstMention(state_.streams.withoutNumberReported, kind, key)) {
         return;
     }
     const std::string line = streamText(kind, key) + " has no stream box: every " +

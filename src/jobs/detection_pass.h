@@ -25,7 +25,7 @@ public:
     std::optional<int64_t> fastCheckLimit() override;
     void spanStarted(size_t span) override;
     void streamRegistered(StreamKind kind, int32_t number, int32_t key, ScanState&) override;
-    void withoutBox(StreamKind kind, int32_t key) override;
+    void withoutNumber(StreamKind kind, int32_t key) override;
     bool aobSource() const override;
     void systemHeaderRead(ScanState& scan) override;
     void payloadChunk(const PayloadChunk& chunk, ScanState& scan) override;

@@ -43,7 +43,7 @@ std::vector<StreamBox> labelledBoxes(const StreamTable& streams) {
             // A box the playlist announced and no stream took has no coding yet.
             std::optional<StreamCoding> coding;
             if (ids[n] != kStreamAnnounced) {
-                coding = boxCoding(streams, kind, number);
+                coding = numberCoding(streams, kind, number);
             }
             boxes.push_back(StreamBox{
                 .kind = kind,
@@ -59,16 +59,16 @@ std::vector<StreamBox> labelledBoxes(const StreamTable& streams) {
             });
         }
     };
-    add(StreamKind::Video, streams.videoBoxId, streams.videoFirstPts, streams.videoHeader.data());
-    add(StreamKind::Audio, streams.audioBoxId, streams.audioFirstPts, streams.audioHeader.data());
-    add(StreamKind::Subpicture, streams.subBoxId, streams.subFirstPts, nullptr);
+    add(StreamKind::Video, streams.videoKeys, streams.videoFirstPts, streams.videoHeader.data());
+    add(StreamKind::Audio, streams.audioKeys, streams.audioFirstPts, streams.audioHeader.data());
+    add(StreamKind::Subpicture, streams.subKeys, streams.subFirstPts, nullptr);
     return boxes;
 }
 
 void storeBoxIds(StreamTable& streams, const std::vector<StreamBox>& boxes) {
-    clearBoxes(streams);
+    clearNumbers(streams);
     for (const StreamBox& box : boxes) {
-        if (int32_t* entry = boxIdEntry(streams, box.kind, box.number)) {
+        if (int32_t* entry = keyEntry(streams, box.kind, box.number)) {
             *entry = box.id;
             // The read's coding stands: a writing job does not look for it again.
             const auto n = static_cast<size_t>(box.number);

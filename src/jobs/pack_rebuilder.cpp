@@ -60,7 +60,7 @@ std::optional<std::string> PackRebuilder::start() {
     selection_.audioCount = numberChosen(selection_.audio, StreamKind::Audio, chosen_);
     selection_.subpictureCount =
         numberChosen(selection_.subpicture, StreamKind::Subpicture, chosen_);
-    streams_.withoutBoxReported = {};
+    streams_.withoutNumberReported = {};
     if (selection_.audioCount > kMaxAudioStreams) {
         return "A rebuilt file holds at most " + std::to_string(kMaxAudioStreams) +
                " audio streams; " + std::to_string(selection_.audioCount) +
@@ -87,9 +87,9 @@ int32_t PackRebuilder::newNumber(StreamKind kind, int32_t number) const {
 
 bool PackRebuilder::keepStream(uint8_t* pack, size_t idOffset, uint8_t bitsKept, StreamKind kind,
                                int32_t key) {
-    const int32_t number = boxFor(streams_, kind, key, false, false);
+    const int32_t number = numberFor(streams_, kind, key, false, false);
     if (number < 0) {
-        if (firstMention(streams_.withoutBoxReported, kind, key)) {
+        if (firstMention(streams_.withoutNumberReported, kind, key)) {
             reporter_.log(streamText(kind, key) + " has no stream box: left out.");
         }
         return false;

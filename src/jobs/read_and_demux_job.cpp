@@ -42,7 +42,7 @@ public:
         }
     }
 
-    void withoutBox(StreamKind kind, int32_t key) override { detection_.withoutBox(kind, key); }
+    void withoutNumber(StreamKind kind, int32_t key) override { detection_.withoutNumber(kind, key); }
     bool aobSource() const override { return detection_.aobSource(); }
 
     void payloadChunk(const PayloadChunk& chunk, ScanState& scan) override {
@@ -125,7 +125,7 @@ ReadAndDemuxResult ReadAndDemuxJob::run(const ReadAndDemuxInput& input) {
         ReadAndDemuxPass pass(
             state, log, readOptions, demuxOptions, context_.analysers, records,
             [&](StreamKind kind, int32_t number, int32_t key) {
-                const StreamCoding coding = boxCoding(streams, kind, number);
+                const StreamCoding coding = numberCoding(streams, kind, number);
                 StreamBox box{.kind = kind,
                               .number = number,
                               .id = key,

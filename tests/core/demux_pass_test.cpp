@@ -38,7 +38,7 @@ struct DemuxRun {
     DemuxRun() { runner.job().minPts = 0xFFFFFFFFu; }
     // A box for stream `id` under number `n`; an announced box takes the first coding met.
     void box(StreamKind kind, int n, int32_t id = kStreamAnnounced) {
-        *boxIdEntry(runner.streams(), kind, n) = id;
+        *keyEntry(runner.streams(), kind, n) = id;
     }
     void withVideo(int n, int32_t id = kStreamAnnounced) {
         box(StreamKind::Video, n, id);

@@ -338,8 +338,8 @@ TEST(PackRebuilder, LooksOnlyAtTheBytesOfEachPack) {
     streams.videoId.fill(kStreamAbsent);
     streams.audioId.fill(0x80);
     streams.subId.fill(0x20);
-    streams.audioBoxId.fill(kStreamAnnounced);
-    streams.subBoxId.fill(0x20);
+    streams.audioKeys.fill(kStreamAnnounced);
+    streams.subKeys.fill(0x20);
     fixture::FixedOptions boxes;
     boxes.ticked = [](int32_t n) { return n % 2 == 0; };
     MessageLog log;
