@@ -173,24 +173,19 @@ private:
             }
         }
         if (std::none_of(boxes.begin(), boxes.end(), [](const StreamBox& b) { return b.chosen; })) {
-            return nothingChosen(rebuild);
+            return nothingChosen(true);
         }
-        if (rebuild) {
-            RebuildInput input{
-                .sourcePath = options_.source,
-                .settings = settings,
-                .boxes = boxes,
-                .outputFolder = options_.outputFolder,
-                .advancedPacks = options_.advancedPacks,
-            };
-            input.times = PackRebuilder::rebuiltTimes(found.navigation);
-            RebuildJob job(context_);
-            report["outputs"] = outputsReport({job.run(input).output});
-        } else {
-            DemuxJob job(context_);
-            report["outputs"] = outputsReport(
-                job.run(DemuxInput{options_.source, settings, boxes, outputNaming()}).outputs);
-        }
+        // What is left is the rebuild: a demux wrote its streams as it read them, above.
+        RebuildInput input{
+            .sourcePath = options_.source,
+            .settings = settings,
+            .boxes = boxes,
+            .outputFolder = options_.outputFolder,
+            .advancedPacks = options_.advancedPacks,
+        };
+        input.times = PackRebuilder::rebuiltTimes(found.navigation);
+        RebuildJob job(context_);
+        report["outputs"] = outputsReport({job.run(input).output});
         return done(report);
     }
 

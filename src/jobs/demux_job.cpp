@@ -127,6 +127,7 @@ DemuxResult DemuxJob::run(const DemuxInput& input) {
         resetForDemuxJob(state);
         storeBoxIds(state.streams, input.boxes);
         state.job.minPts = input.earliestPts.value_or(0);
+        state.streams.frameRate = {input.frameRates[0], input.frameRates[1]};
         const JobNames names =
             formJobNames(sourceName, input.sourcePath, continueOn, style, context_.fileExists);
         result.baseName = names.baseName;

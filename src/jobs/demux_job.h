@@ -31,6 +31,8 @@ struct DemuxInput {
     OutputNaming naming;
     // What the .sup times count from: the earliest first PTS the read of this source met.
     std::optional<uint32_t> earliestPts;
+    // The frame rates of the video streams the read found, which the frame report counts with.
+    std::array<double, 2> frameRates{};
 };
 
 // One file a job wrote.

@@ -212,6 +212,14 @@ TEST(RealDisc, CommandsFollowTheRuleAfterEveryJobAndEveryNewSource) {
     f.form.bReadEVOClick();
     EXPECT_DOUBLE_EQ(f.form.state().streams.frameRate[0], 25.0);
     f.form.bDemuxClick();
+    // The demux counts with the frame rate the read found.
+    const std::vector<LogLine>& lines = f.form.messageLog().lines();
+    EXPECT_EQ(std::count_if(lines.begin(), lines.end(),
+                            [](const LogLine& line) {
+                                return line.text ==
+                                       "1 counted frames (0:00:00.040) in video stream 0.";
+                            }),
+              2);
     EXPECT_TRUE(f.form.enabled(Control::bDemux));
     EXPECT_FALSE(f.form.enabled(Control::bRebuild)) << "Rebuild writes .EVO files only";
 

@@ -40,7 +40,12 @@ Outcome runJobs(JobRun run, bool onePass) {
             }
             outcome.outputs =
                 DemuxJob(engine.context)
-                    .run({run.source, run.settings, boxes, run.naming, outcome.read.earliestPts})
+                    .run({run.source,
+                          run.settings,
+                          boxes,
+                          run.naming,
+                          outcome.read.earliestPts,
+                          {outcome.read.frames[0].frameRate, outcome.read.frames[1].frameRate}})
                     .outputs;
         }
     } catch (const JobError& error) {

@@ -44,6 +44,7 @@ void MainForm::chooseSource(const std::string& path) {
     EVOadj();
     Resetcbs();
     earliestPts_.reset();
+    frameRates_ = {};
     navigation_.reset();
 }
 

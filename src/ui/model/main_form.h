@@ -170,6 +170,7 @@ private:
     // of the source's times: the window's record, handed to the writing jobs.
     std::vector<StreamBox> labelled_;
     std::optional<uint32_t> earliestPts_;
+    std::array<double, 2> frameRates_{};
     std::optional<NavigationSummary> navigation_;
     XplAttributeTables xplTables_;  // kept from one playlist to the next
     bool memoVisible_ = true;

@@ -135,6 +135,7 @@ void MainForm::bReadEVOClick() {
         const ReadResult result = job.run(ReadInput{text(Control::eEVOfile), passSettings()});
         paths_.baseName = result.baseName;
         earliestPts_ = result.earliestPts;
+        frameRates_ = {result.frames[0].frameRate, result.frames[1].frameRate};
         navigation_ = result.navigation;
         labelStreamBoxes(result.streams);
     });
@@ -178,6 +179,7 @@ void MainForm::bDemuxClick() {
                     .extensionByCoding = ticked(Control::cbExtByCoding),
                 },
             .earliestPts = earliestPts_,
+            .frameRates = frameRates_,
         };
         DemuxJob job(jobContext());
         paths_.baseName = job.run(input).baseName;
