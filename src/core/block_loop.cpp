@@ -34,6 +34,7 @@ void readSpans(JobState& job, OsServices& os, Reporter& reporter, BlockConsumer&
                 reporter.slog(consumer.progressPrefix(span) +
                                   progressText(done, length, os.now() - startTime, job),
                               StatusPanel::Progress);
+                reporter.progress(done, length);
                 os.processEvents();
             }
             if (done % kRepaintStep == 0) {

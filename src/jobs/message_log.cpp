@@ -1,5 +1,7 @@
 #include "jobs/message_log.h"
 
+#include <algorithm>
+
 namespace tolvane {
 
 namespace {
@@ -31,9 +33,19 @@ void MessageLog::slog(std::string text, StatusPanel panel) {
     state.width = measure_(state.text + "a");
     if (panel == StatusPanel::Progress) {
         hint_ = std::move(text);
+        permille_.reset();
     }
     if (view_ != nullptr) {
         view_->statusChanged(panel);
+    }
+}
+
+void MessageLog::progress(int64_t position, int64_t size) {
+    // Thousandths, so that sizes past an int's range still fit a progress bar.
+    permille_ =
+        size > 0 ? static_cast<int>(std::clamp<int64_t>(position * 1000 / size, 0, 1000)) : 0;
+    if (view_ != nullptr) {
+        view_->statusChanged(StatusPanel::Progress);
     }
 }
 

@@ -2,6 +2,7 @@
 
 #include <array>
 #include <functional>
+#include <optional>
 #include <string>
 #include <vector>
 
@@ -36,6 +37,7 @@ public:
 
     void log(std::string text) override;
     void slog(std::string text, StatusPanel panel) override;
+    void progress(int64_t position, int64_t size) override;
     void clear();
 
     const std::vector<LogLine>& lines() const { return lines_; }
@@ -43,6 +45,9 @@ public:
         return panels_[static_cast<size_t>(panel)];
     }
     const std::string& hint() const { return hint_; }
+    // How far the running job has read, in thousandths; none when the progress text says nothing
+    // of it.
+    std::optional<int> progressPermille() const { return permille_; }
 
     void setView(MessageLogView* view) { view_ = view; }
     void setTextMeasure(TextMeasure measure) { measure_ = std::move(measure); }
@@ -51,6 +56,7 @@ private:
     std::vector<LogLine> lines_;
     std::array<StatusPanelState, 2> panels_;
     std::string hint_;
+    std::optional<int> permille_;
     MessageLogView* view_ = nullptr;
     TextMeasure measure_;
 };

@@ -130,9 +130,10 @@ XplResult XplJob::run(const XplInput& input) {
             XplScanner& scanner;
             PlaylistBlocks(JobState& j, Reporter& l, XplScanner& s) : job(j), log(l), scanner(s) {}
             bool block(size_t, int64_t offset, size_t length) override {
-                log.slog(std::to_string(offset + static_cast<int64_t>(length)) + "/" +
-                             std::to_string(job.source->size()) + " bytes",
+                const int64_t done = offset + static_cast<int64_t>(length);
+                log.slog(std::to_string(done) + "/" + std::to_string(job.source->size()) + " bytes",
                          StatusPanel::Progress);
+                log.progress(done, job.source->size());
                 scanner.scan(job.buffer.data(), length);
                 return true;
             }

@@ -17,7 +17,6 @@
 #include <QProgressBar>
 #include <QPushButton>
 #include <QRadioButton>
-#include <QRegularExpression>
 #include <QShortcut>
 #include <QSplitter>
 #include <QStatusBar>
@@ -159,20 +158,14 @@ void Main::buildMenu() {
     });
 }
 
-void Main::showProgress(const std::string& progressText) {
-    // "512/8190 Mbytes, ..." or "40960/81920 bytes": a position over a size.
-    static const QRegularExpression fraction(QStringLiteral("(\\d+)/(\\d+) (M?bytes)"));
-    const QRegularExpressionMatch match = fraction.match(qs(progressText));
-    if (!match.hasMatch()) {
+void Main::showProgress() {
+    const std::optional<int> permille = form_.messageLog().progressPermille();
+    if (!permille) {
         progress_->hide();
         return;
     }
-    const qint64 size = match.captured(2).toLongLong();
-    const qint64 position = match.captured(1).toLongLong();
-    // The bar counts in thousandths, so sizes past an int's range still fit.
     progress_->setRange(0, 1000);
-    progress_->setValue(size > 0 ? static_cast<int>(std::min<qint64>(1000, position * 1000 / size))
-                                 : 0);
+    progress_->setValue(*permille);
     progress_->show();
 }
 
@@ -542,7 +535,7 @@ void Main::statusChanged(StatusPanel panel) {
     }
     statusBar()->setToolTip(qs(form_.messageLog().hint()));
     if (panel == StatusPanel::Progress) {
-        showProgress(state.text);
+        showProgress();
         progress_->repaint();
     }
     label->repaint();  // long passes keep the window from idle painting

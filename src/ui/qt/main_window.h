@@ -59,7 +59,8 @@ private:
     void applyGeometry();
     void keepGeometry();
     void buildMenu();
-    void showProgress(const std::string& progressText);
+    // The bar follows how far the running job has read, and hides when nothing says.
+    void showProgress();
 
     MainForm form_;
     std::array<QWidget*, kControlCount> widgets_{};
