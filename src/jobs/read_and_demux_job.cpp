@@ -42,7 +42,9 @@ public:
         }
     }
 
-    void withoutNumber(StreamKind kind, int32_t key) override { detection_.withoutNumber(kind, key); }
+    void withoutNumber(StreamKind kind, int32_t key) override {
+        detection_.withoutNumber(kind, key);
+    }
     bool aobSource() const override { return detection_.aobSource(); }
 
     void payloadChunk(const PayloadChunk& chunk, ScanState& scan) override {
@@ -156,7 +158,6 @@ ReadAndDemuxResult ReadAndDemuxJob::run(const ReadAndDemuxInput& input) {
                                  [&](const StreamBox& box) { return namesBox(name, box); })) {
                     discardOutputs(streams, outputs);
                     finish(read, true, names.second);
-                    resetForWritingJobEnd(state);
                     throw SelectionError(name, read.streams);
                 }
             }
@@ -180,8 +181,6 @@ ReadAndDemuxResult ReadAndDemuxJob::run(const ReadAndDemuxInput& input) {
         }
         result.outputs = closeOutputs(outputs, !state.job.cancelled);
         finish(read, true, names.second);
-    } catch (const SelectionError&) {
-        throw;
     } catch (const NoProgramStream&) {
         // Nothing was a stream: no file is left behind.
         discardOutputs(streams, outputs);

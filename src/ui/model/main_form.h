@@ -147,6 +147,8 @@ private:
     bool runJob(const std::function<void()>& job);
     JobContext jobContext();
     void labelStreamBoxes(const std::vector<StreamBox>& found);
+    // What the last read or playlist labelled under `number` of `kind`; null for nothing.
+    const StreamBox* labelledBox(StreamKind kind, int number) const;
     void changed(Control c);
 
     WindowServices& os_;

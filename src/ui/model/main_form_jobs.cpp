@@ -38,17 +38,22 @@ PassSettings MainForm::passSettings() const {
     };
 }
 
+const StreamBox* MainForm::labelledBox(StreamKind kind, int number) const {
+    const auto found = std::find_if(labelled_.begin(), labelled_.end(), [&](const StreamBox& box) {
+        return box.kind == kind && box.number == number;
+    });
+    return found != labelled_.end() ? &*found : nullptr;
+}
+
 std::vector<StreamBox> MainForm::streamBoxes() const {
     std::vector<StreamBox> boxes;
     const auto add = [&](StreamKind kind, int count, Control (*box)(int)) {
         for (int n = 0; n < count; ++n) {
-            const auto found = std::find_if(labelled_.begin(), labelled_.end(), [&](const auto& b) {
-                return b.kind == kind && b.number == n;
-            });
-            if (found == labelled_.end() && !ticked(box(n))) {
+            const StreamBox* found = labelledBox(kind, n);
+            if (found == nullptr && !ticked(box(n))) {
                 continue;
             }
-            StreamBox stream = found != labelled_.end()
+            StreamBox stream = found != nullptr
                                    ? *found
                                    : StreamBox{.kind = kind, .number = n, .id = kStreamAbsent};
             stream.label = control(box(n)).caption;
@@ -63,12 +68,8 @@ std::vector<StreamBox> MainForm::streamBoxes() const {
 }
 
 std::optional<int32_t> MainForm::streamDelayMs(StreamKind kind, int number) const {
-    for (const StreamBox& box : labelled_) {
-        if (box.kind == kind && box.number == number) {
-            return box.delayMs;
-        }
-    }
-    return std::nullopt;
+    const StreamBox* box = labelledBox(kind, number);
+    return box != nullptr ? box->delayMs : std::nullopt;
 }
 
 MainForm::Buttons MainForm::buttons() const {
