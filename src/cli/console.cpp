@@ -36,9 +36,9 @@ void installInterruptHandler() {
 }
 
 void ConsoleOs::processEvents() {
-    if (interrupted != 0 && !cancelSent_ && state_ != nullptr && log_ != nullptr) {
+    if (interrupted != 0 && !cancelSent_ && control_ != nullptr) {
         cancelSent_ = true;
-        cancelJob(*state_);
+        cancelJob(*control_);
     }
 }
 

@@ -4,8 +4,8 @@
 #include <cstdio>
 #include <string>
 
+#include "core/job_state.h"
 #include "core/os_services.h"
-#include "core/shared_state.h"
 #include "jobs/message_log.h"
 
 namespace tolvane::cli {
@@ -19,10 +19,8 @@ void installInterruptHandler();
 // does, answered Yes; errors go to standard error.
 class ConsoleOs : public OsServices {
 public:
-    void attach(SharedState* state, Reporter* log) {
-        state_ = state;
-        log_ = log;
-    }
+    // Where Ctrl-C cancels the running job.
+    void attach(JobControl* control) { control_ = control; }
     void processEvents() override;
     void repaint() override {}
     // Prints the message of the error that ended a job.
@@ -33,8 +31,7 @@ public:
     bool failed() const { return failed_; }
 
 private:
-    SharedState* state_ = nullptr;
-    Reporter* log_ = nullptr;
+    JobControl* control_ = nullptr;
     bool cancelSent_ = false;
     bool failed_ = false;
 };

@@ -4,7 +4,6 @@
 #include <algorithm>
 #include <iostream>
 
-#include "analysers/stream_analysers.h"
 #include "cli/cli_options.h"
 #include "cli/console.h"
 #include "cli/json_report.h"
@@ -66,17 +65,14 @@ void printJson(Json report) {
 class Program {
 public:
     explicit Program(const CliOptions& options)
-        : options_(options),
-          analysers_(state_, log_),
-          context_{.state = state_, .log = log_, .os = os_, .analysers = analysers_} {
+        : options_(options), context_{.control = control_, .log = log_, .os = os_} {
         const bool color = options.color == ColorMode::Always ||
                            (options.color == ColorMode::Auto && isatty(STDOUT_FILENO) != 0);
         view_ =
             std::make_unique<ConsoleView>(log_, color, isatty(STDERR_FILENO) != 0, !options.json);
         log_.setView(view_.get());
-        os_.attach(&state_, &log_);
-        state_.job.formatSettings = os_.locale();
-        state_.job.timeFormat = "h:mm:ss";
+        os_.attach(&control_);
+        context_.formatSettings = os_.locale();
     }
 
     int run() {
@@ -190,10 +186,9 @@ private:
     }
 
     const CliOptions& options_;
-    SharedState state_;
+    JobControl control_;
     MessageLog log_;
     ConsoleOs os_;
-    StreamAnalysers analysers_;
     JobContext context_;
     std::unique_ptr<ConsoleView> view_;
 };

@@ -11,7 +11,7 @@ void readSpans(JobState& job, OsServices& os, Reporter& reporter, BlockConsumer&
     SpanSource& source = *job.source;
     // From the start, every span is read, an empty one too: a job is told of each.
     for (size_t span = source.position() == 0 ? 0 : source.spanAt(source.position());
-         span < source.spanCount() && !job.cancelled; ++span) {
+         span < source.spanCount() && !job.control.cancelled; ++span) {
         const int64_t start = source.spanStart(span);
         const int64_t length = source.spanLength(span);
         if (source.position() < start) {
@@ -20,7 +20,7 @@ void readSpans(JobState& job, OsServices& os, Reporter& reporter, BlockConsumer&
         const double startTime = os.now();
         consumer.spanStarted(span);
         bool more = true;
-        while (more && !job.cancelled && source.position() < start + length) {
+        while (more && !job.control.cancelled && source.position() < start + length) {
             const int64_t offset = source.position() - start;
             const auto wanted = static_cast<size_t>(
                 std::min<int64_t>(static_cast<int64_t>(job.buffer.size()), length - offset));
@@ -42,7 +42,7 @@ void readSpans(JobState& job, OsServices& os, Reporter& reporter, BlockConsumer&
             }
             more = consumer.block(span, offset, n);
         }
-        if (!job.cancelled) {
+        if (!job.control.cancelled) {
             source.span(span).input->checkUnchanged();  // what was read is the file as it is
         }
         consumer.spanEnded(span);

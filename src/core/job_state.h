@@ -27,19 +27,26 @@ struct CopyControlState {
     bool dot = false;  // no analog output
 };
 
-// The open source, the one shared read block, the stop flags and the timing of the running or
-// last job.
+// What the caller of a job keeps across it: a window's Cancel button or a console's interrupt
+// sets `cancelled`; the job says while it writes files, which a window asks before stopping.
+struct JobControl {
+    bool cancelled = false;
+    bool writing = false;
+};
+
+// The open source, the job's one read block, its control and the timing of the job.
 struct JobState {
+    explicit JobState(JobControl& control) : control(control) {}
+
+    JobControl& control;
     std::unique_ptr<SpanSource> source;
     std::array<uint8_t, kBlockSize> buffer{};
     // Bytes of `buffer` filled by the last read: nothing may be read at or past this index.
     size_t bufferLength = 0;
-    bool cancelled = false;
-    bool writing = false;
     // The fast-check limit in bytes, once a pass of the job stopped at it: the frames counted
     // are those of the part read.
     std::optional<int64_t> countStoppedAt;
-    uint32_t minPts = 0;
+    uint32_t minPts = kNoPts;
     uint32_t firstPtm = 0;
     uint32_t lastPtm = 0;
     // A pass of the current source met a DSI: firstPtm and lastPtm are its times.
@@ -59,7 +66,7 @@ struct JobState {
     // of its first copy-control packet.
     std::optional<uint32_t> firstVobNumber;
     std::optional<CopyControlState> copyControl;
-    std::string timeFormat;
+    std::string timeFormat = "h:mm:ss";
     LocaleSettings formatSettings;
 };
 

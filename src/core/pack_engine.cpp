@@ -8,9 +8,11 @@ void PackEngine::demux(PassMode mode, PassHooks& hooks, const SpanEvents& events
     detection_ = mode == PassMode::Detection;
     hooks_ = &hooks;
     events_ = &events;
-    resetForPassStart(state_, !detection_);
+    JobControl& control = state_.job.control;
+    control.cancelled = false;
+    control.writing = !detection_;
     readSpans(state_.job, os_, reporter_, *this);
-    if (state_.job.cancelled) {
+    if (control.cancelled) {
         state_.streams.frameCount[0] = 0;
         state_.streams.frameCount[1] = 0;
     }
@@ -20,7 +22,14 @@ void PackEngine::spanStarted(size_t span) {
     if (span > 0 && events_->starting) {
         events_->starting(span);
     }
-    resetForSpanStart(state_);
+    // Ids and "found" lines are per file: each span names its streams anew.
+    StreamTable& streams = state_.streams;
+    streams.videoId.fill(kStreamAbsent);
+    streams.audioId.fill(kStreamAbsent);
+    streams.subId.fill(kStreamAbsent);
+    streams.videoReported.fill(false);
+    streams.audioReported.fill(false);
+    streams.subReported.fill(false);
     scanner_.emplace(state_.streams, *hooks_, detection_);
     hooks_->spanStarted(span);
 }

@@ -4,12 +4,12 @@
 #include <optional>
 
 #include "core/block_loop.h"
+#include "core/job_records.h"
 #include "core/os_services.h"
 #include "core/pack_scanner.h"
 #include "core/pass_hooks.h"
 #include "core/platform_error.h"
 #include "core/reporter.h"
-#include "core/shared_state.h"
 
 namespace tolvane {
 
@@ -31,7 +31,7 @@ public:
         std::function<void(size_t span, bool packFound)> ended;
     };
 
-    PackEngine(SharedState& state, OsServices& os, Reporter& reporter)
+    PackEngine(JobRecords& state, OsServices& os, Reporter& reporter)
         : state_(state), os_(os), reporter_(reporter) {}
 
     // One pass over the source from its position to its end, or until cancelled. Platform
@@ -44,7 +44,7 @@ private:
     bool block(size_t span, int64_t offset, size_t length) override;
     void spanEnded(size_t span) override;
 
-    SharedState& state_;
+    JobRecords& state_;
     OsServices& os_;
     Reporter& reporter_;
     bool detection_ = true;

@@ -38,12 +38,12 @@ void discardOutputs(StreamTable& streams, std::vector<OpenOutput>& outputs) {
     outputs.clear();
 }
 
-void closeOutputsAfterError(SharedState& state, std::vector<OpenOutput>& outputs) {
+void closeOutputsAfterError(JobRecords& state, std::vector<OpenOutput>& outputs) {
     dropOutputs(state.streams);
     for (OpenOutput& output : outputs) {
         output.file->closeIncomplete();
     }
-    resetForWritingJobEnd(state);
+    state.job.control.writing = false;
 }
 
 OutputSink** outputSlot(StreamTable& streams, StreamKind kind, int number) {
@@ -94,7 +94,7 @@ void DemuxJob::createOutputs(const DemuxInput& input, const std::string& prefix,
     };
     std::vector<Planned> planned;
     for (const StreamBox& box : input.boxes) {
-        if (!box.chosen || outputSlot(context_.state.streams, box.kind, box.number) == nullptr) {
+        if (!box.chosen || outputSlot(records().streams, box.kind, box.number) == nullptr) {
             continue;
         }
         planned.push_back({&box, outputFileName(box, prefix, input.naming)});
@@ -108,14 +108,14 @@ void DemuxJob::createOutputs(const DemuxInput& input, const std::string& prefix,
     for (const Planned& output : planned) {
         outputs.push_back(OpenOutput{output.box->kind, output.box->number,
                                      std::make_unique<FileOutput>(output.name)});
-        *outputSlot(context_.state.streams, output.box->kind, output.box->number) =
+        *outputSlot(records().streams, output.box->kind, output.box->number) =
             outputs.back().file.get();
         context_.log.log("Creating " + escapeMarkup(output.name));
     }
 }
 
 DemuxResult DemuxJob::run(const DemuxInput& input) {
-    SharedState& state = context_.state;
+    JobRecords& state = records();
     Reporter& log = context_.log;
     const PathStyle style = context_.style;
     const JobPassOptions options(input.settings, input.sourcePath, style, input.boxes);
@@ -124,7 +124,7 @@ DemuxResult DemuxJob::run(const DemuxInput& input) {
     std::vector<OpenOutput> outputs;
     DemuxResult result;
     try {
-        resetForDemuxJob(state);
+        state.job.control.writing = true;
         storeBoxIds(state.streams, input.boxes);
         state.job.minPts = input.earliestPts.value_or(0);
         state.streams.frameRate = {input.frameRates[0], input.frameRates[1]};
@@ -143,7 +143,7 @@ DemuxResult DemuxJob::run(const DemuxInput& input) {
         runPass(PassMode::Demux, options);
         closeSource();
         dropOutputs(state.streams);
-        result.outputs = closeOutputs(outputs, !state.job.cancelled);
+        result.outputs = closeOutputs(outputs, !state.job.control.cancelled);
         finish(result, true, names.second);
     } catch (const NoProgramStream&) {
         // Nothing was a stream: no file is left behind.
@@ -156,7 +156,7 @@ DemuxResult DemuxJob::run(const DemuxInput& input) {
         endAfterError();
         throw;
     }
-    resetForWritingJobEnd(state);
+    state.job.control.writing = false;
     return result;
 }
 

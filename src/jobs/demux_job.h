@@ -68,7 +68,7 @@ std::vector<OutputWritten> closeOutputs(std::vector<OpenOutput>& outputs, bool c
 void discardOutputs(StreamTable& streams, std::vector<OpenOutput>& outputs);
 // After a failure: no stream has an output any more, each file keeps what could be written,
 // and the job no longer writes.
-void closeOutputsAfterError(SharedState& state, std::vector<OpenOutput>& outputs);
+void closeOutputsAfterError(JobRecords& state, std::vector<OpenOutput>& outputs);
 
 // The stream table's output of a stream; null for a number outside the table.
 OutputSink** outputSlot(StreamTable& streams, StreamKind kind, int number);

@@ -5,10 +5,10 @@
 #include <vector>
 
 #include "core/frame_counter.h"
+#include "core/job_records.h"
 #include "core/pass_hooks.h"
 #include "core/pass_options.h"
 #include "core/reporter.h"
-#include "core/shared_state.h"
 
 namespace tolvane {
 
@@ -30,7 +30,7 @@ struct SupRecord {
 // the video streams written. The outputs in the stream table are the job's fixed selection.
 class DemuxPass : public PassHooks {
 public:
-    DemuxPass(SharedState& state, Reporter& reporter, const PassOptions& options)
+    DemuxPass(JobRecords& state, Reporter& reporter, const PassOptions& options)
         : state_(state), reporter_(reporter), options_(options) {}
 
     // Notes each .sup record written in `records`: a pass that learns the time base as it goes
@@ -47,7 +47,7 @@ public:
 private:
     void subpicture(const PayloadChunk& chunk, const ScanState& scan);
 
-    SharedState& state_;
+    JobRecords& state_;
     Reporter& reporter_;
     const PassOptions& options_;
     FrameCounter frames_;

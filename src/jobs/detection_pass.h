@@ -6,10 +6,10 @@
 
 #include "core/frame_counter.h"
 #include "core/header_analysers.h"
+#include "core/job_records.h"
 #include "core/pass_hooks.h"
 #include "core/pass_options.h"
 #include "core/reporter.h"
-#include "core/shared_state.h"
 
 namespace tolvane {
 
@@ -18,7 +18,7 @@ namespace tolvane {
 // navigation packets.
 class DetectionPass : public PassHooks {
 public:
-    DetectionPass(SharedState& state, Reporter& reporter, const PassOptions& options,
+    DetectionPass(JobRecords& state, Reporter& reporter, const PassOptions& options,
                   HeaderAnalysers& analysers)
         : state_(state), reporter_(reporter), options_(options), analysers_(analysers) {}
 
@@ -44,7 +44,7 @@ private:
 
     static constexpr uint8_t kUntimedPacketsAwaited = 32;
 
-    SharedState& state_;
+    JobRecords& state_;
     Reporter& reporter_;
     const PassOptions& options_;
     HeaderAnalysers& analysers_;

@@ -3,6 +3,7 @@
 #include <cmath>
 #include <filesystem>
 
+#include "analysers/stream_analysers.h"
 #include "core/file_source.h"
 #include "core/pack_engine.h"
 #include "core/time_format.h"
@@ -135,13 +136,22 @@ JobPassOptions::JobPassOptions(const PassSettings& settings, const std::string& 
     }
 }
 
-void cancelJob(SharedState& state) {
+void cancelJob(JobControl& control) {
     // The job says so where it ends, instead of "Done.".
-    state.job.cancelled = true;
+    control.cancelled = true;
 }
 
+SourceJob::SourceJob(const JobContext& context)
+    : context_(withDefaults(context)),
+      records_(std::make_unique<JobRecords>(context_.control)),
+      analysers_(std::make_unique<StreamAnalysers>(*records_, context_.log)) {
+    records_->job.formatSettings = context_.formatSettings;
+}
+
+SourceJob::~SourceJob() = default;
+
 int64_t SourceJob::openSource(const std::string& path, const JobNames& names) {
-    JobState& job = context_.state.job;
+    JobState& job = records().job;
     job.source.reset();
     std::vector<SourceSpan> spans;
     spans.push_back(SourceSpan{path, context_.openInput(path)});
@@ -156,7 +166,7 @@ int64_t SourceJob::openSource(const std::string& path, const JobNames& names) {
 }
 
 void SourceJob::closeSource() {
-    context_.state.job.source.reset();
+    records().job.source.reset();
 }
 
 void SourceJob::runPass(PassMode mode, PassHooks& hooks) {
@@ -167,13 +177,13 @@ void SourceJob::runPass(PassMode mode, PassHooks& hooks) {
         ~Cancellable() { tell(false); }
     } cancellable(context_.cancellable);
     const std::string verb = mode == PassMode::Detection ? "Reading" : "Demuxing";
-    PackEngine engine(context_.state, context_.os, context_.log);
+    PackEngine engine(records(), context_.os, context_.log);
     PackEngine::SpanEvents events;
     events.starting = [&](size_t span) { announceSpan(span, verb); };
     events.ended = [this](size_t span, bool packFound) {
-        if (!packFound && !context_.state.job.cancelled) {
+        if (!packFound && !context_.control.cancelled) {
             throw NoProgramStream("No program stream found in " +
-                                  context_.state.job.source->span(span).path +
+                                  records().job.source->span(span).path +
                                   ": it holds no MPEG pack header.");
         }
     };
@@ -181,9 +191,9 @@ void SourceJob::runPass(PassMode mode, PassHooks& hooks) {
 }
 
 void SourceJob::runPass(PassMode mode, const PassOptions& options) {
-    SharedState& state = context_.state;
+    JobRecords& state = records();
     if (mode == PassMode::Detection) {
-        DetectionPass pass(state, context_.log, options, context_.analysers);
+        DetectionPass pass(state, context_.log, options, *analysers_);
         runPass(mode, pass);
     } else {
         DemuxPass pass(state, context_.log, options);
@@ -192,8 +202,7 @@ void SourceJob::runPass(PassMode mode, const PassOptions& options) {
 }
 
 void SourceJob::announceSpan(size_t span, const std::string& verb, bool blankLine) {
-    const std::string name =
-        fileNamePart(context_.state.job.source->span(span).path, context_.style);
+    const std::string name = fileNamePart(records().job.source->span(span).path, context_.style);
     Reporter& log = context_.log;
     if (blankLine) {
         log.log("");
@@ -205,13 +214,13 @@ void SourceJob::announceSpan(size_t span, const std::string& verb, bool blankLin
 
 void SourceJob::logDone() {
     Reporter& log = context_.log;
-    log.log(context_.state.job.cancelled ? "Cancelled." : "Done.");
+    log.log(context_.control.cancelled ? "Cancelled." : "Done.");
     log.log("");
     log.slog("Ready", StatusPanel::Job);
     log.slog("", StatusPanel::Progress);
 }
 
-std::array<FrameTally, 2> frameTally(const SharedState& state) {
+std::array<FrameTally, 2> frameTally(const JobRecords& state) {
     const StreamTable& streams = state.streams;
     std::array<FrameTally, 2> tally;
     for (size_t n = 0; n < tally.size(); ++n) {
@@ -228,7 +237,7 @@ std::array<FrameTally, 2> frameTally(const SharedState& state) {
     return tally;
 }
 
-void reportFrames(const SharedState& state, Reporter& log, bool twoFiles) {
+void reportFrames(const JobRecords& state, Reporter& log, bool twoFiles) {
     const JobState& job = state.job;
     const std::array<FrameTally, 2> tally = frameTally(state);
     for (size_t n = 0; n < tally.size(); ++n) {
@@ -266,12 +275,12 @@ void reportFrames(const SharedState& state, Reporter& log, bool twoFiles) {
 }
 
 void SourceJob::finish(PassesResult& result, bool reportFrameCounts, bool twoFiles) {
-    result.frames = frameTally(context_.state);
+    result.frames = frameTally(records());
     result.files = files_;
-    result.cancelled = context_.state.job.cancelled;
+    result.cancelled = context_.control.cancelled;
     logDone();
     if (reportFrameCounts && !result.cancelled) {
-        reportFrames(context_.state, context_.log, twoFiles);
+        reportFrames(records(), context_.log, twoFiles);
     }
 }
 

@@ -9,13 +9,13 @@
 
 #include "core/header_analysers.h"
 #include "core/input_source.h"
+#include "core/job_records.h"
 #include "core/os_services.h"
 #include "core/pack_engine.h"
 #include "core/pass_hooks.h"
 #include "core/pass_options.h"
 #include "core/platform_error.h"
 #include "core/reporter.h"
-#include "core/shared_state.h"
 #include "jobs/job_naming.h"
 #include "jobs/stream_labels.h"
 
@@ -23,13 +23,13 @@ namespace tolvane {
 
 using InputOpener = std::function<std::unique_ptr<InputSource>(const std::string&)>;
 
-// What every job works with and reports to. The engine's records stay with the caller from one
-// job to the next: a read's stream boxes are what a later demux or rebuild writes.
+// What every job works with and reports to. Each job makes its own records; what the caller
+// keeps from one job to the next is in the jobs' results.
 struct JobContext {
-    SharedState& state;
+    // Where the caller cancels the job and learns whether it writes.
+    JobControl& control;
     Reporter& log;
     OsServices& os;
-    HeaderAnalysers& analysers;
     PathStyle style = PathStyle::native();
     // Whether a second feature file exists; a regular file by default.
     FileExists fileExists;
@@ -38,6 +38,8 @@ struct JobContext {
     // Told true when a pass starts and false when it ends, however it ends: a window enables
     // its Cancel button meanwhile.
     std::function<void(bool)> cancellable;
+    // The user's separators in the times the reports give.
+    LocaleSettings formatSettings;
 };
 
 // A context with the defaults filled in where the caller left them empty.
@@ -128,12 +130,12 @@ struct FrameTally {
 };
 
 // Stops the running job after its current block; its log ends with "Cancelled.".
-void cancelJob(SharedState& state);
+void cancelJob(JobControl& control);
 
 // The frames of both video streams, as the last read or demux left them.
-std::array<FrameTally, 2> frameTally(const SharedState& state);
+std::array<FrameTally, 2> frameTally(const JobRecords& state);
 // The frame-count report that ends the read and demux jobs.
-void reportFrames(const SharedState& state, Reporter& log, bool twoFiles);
+void reportFrames(const JobRecords& state, Reporter& log, bool twoFiles);
 
 // One file a job read.
 struct FileRead {
@@ -153,7 +155,13 @@ struct PassesResult {
 // The steps every job over a source shares.
 class SourceJob {
 protected:
-    explicit SourceJob(const JobContext& context) : context_(withDefaults(context)) {}
+    // Each job runs once, over records of its own.
+    explicit SourceJob(const JobContext& context);
+    ~SourceJob();
+    SourceJob(const SourceJob&) = delete;
+    SourceJob& operator=(const SourceJob&) = delete;
+
+    JobRecords& records() { return *records_; }
 
     // Opens the job's source: `path`, followed by the second feature file when `names` has one,
     // and remembers them among the files read. Returns the first file's size.
@@ -176,6 +184,8 @@ protected:
     void endAfterError();
 
     JobContext context_;
+    std::unique_ptr<JobRecords> records_;
+    std::unique_ptr<HeaderAnalysers> analysers_;
     std::vector<FileRead> files_;
 };
 

@@ -2,9 +2,9 @@
 
 #include <cstddef>
 
+#include "core/job_records.h"
 #include "core/reporter.h"
 #include "core/scan_state.h"
-#include "core/shared_state.h"
 
 namespace tolvane {
 
@@ -12,7 +12,7 @@ namespace tolvane {
 // that of the byte after the sub-stream id in the read block. A packet that does not lie wholly
 // inside the block, or is too short for the fields read, is passed over unanalysed.
 struct NavigationContext {
-    SharedState& state;
+    JobRecords& state;
     Reporter& reporter;
     bool detectionPass;
     bool dvdVideoSource;  // a .VOB source: the DSI sync tables lie 128 bytes earlier

@@ -20,7 +20,7 @@ class ReadAndDemuxPass : public PassHooks {
 public:
     using StreamMet = std::function<void(StreamKind, int32_t number, int32_t key)>;
 
-    ReadAndDemuxPass(SharedState& state, Reporter& log, const PassOptions& readOptions,
+    ReadAndDemuxPass(JobRecords& state, Reporter& log, const PassOptions& readOptions,
                      const PassOptions& demuxOptions, HeaderAnalysers& analysers,
                      std::vector<SupRecord>& records, StreamMet streamMet)
         : state_(state),
@@ -60,7 +60,7 @@ public:
     void systemHeaderRead(ScanState& scan) override { detection_.systemHeaderRead(scan); }
 
 private:
-    SharedState& state_;
+    JobRecords& state_;
     DetectionPass detection_;
     DemuxPass demux_;
     StreamMet streamMet_;
@@ -92,7 +92,7 @@ void rebaseRecords(const std::vector<SupRecord>& records, uint32_t minPts,
 }  // namespace
 
 ReadAndDemuxResult ReadAndDemuxJob::run(const ReadAndDemuxInput& input) {
-    SharedState& state = context_.state;
+    JobRecords& state = records();
     StreamTable& streams = state.streams;
     Reporter& log = context_.log;
     const PathStyle style = context_.style;
@@ -109,7 +109,6 @@ ReadAndDemuxResult ReadAndDemuxJob::run(const ReadAndDemuxInput& input) {
     ReadAndDemuxResult result;
     ReadResult& read = result.read;
     try {
-        resetForReadJob(state);
         const JobNames names =
             formJobNames(sourceName, input.sourcePath, input.settings.continueOnSecondFile, style,
                          context_.fileExists);
@@ -125,7 +124,7 @@ ReadAndDemuxResult ReadAndDemuxJob::run(const ReadAndDemuxInput& input) {
         log.log(sizeReport(size));
 
         ReadAndDemuxPass pass(
-            state, log, readOptions, demuxOptions, context_.analysers, records,
+            state, log, readOptions, demuxOptions, *analysers_, records,
             [&](StreamKind kind, int32_t number, int32_t key) {
                 const StreamCoding coding = numberCoding(streams, kind, number);
                 StreamBox box{.kind = kind,
@@ -174,12 +173,12 @@ ReadAndDemuxResult ReadAndDemuxJob::run(const ReadAndDemuxInput& input) {
         }
         outputs = std::move(inBoxOrder);
         rebaseRecords(records, state.job.minPts, outputs);
-        if (!state.job.cancelled) {
+        if (!state.job.control.cancelled) {
             for (const OpenOutput& output : outputs) {
                 log.log("Creating " + escapeMarkup(output.file->path()));
             }
         }
-        result.outputs = closeOutputs(outputs, !state.job.cancelled);
+        result.outputs = closeOutputs(outputs, !state.job.control.cancelled);
         finish(read, true, names.second);
     } catch (const NoProgramStream&) {
         // Nothing was a stream: no file is left behind.
@@ -192,7 +191,7 @@ ReadAndDemuxResult ReadAndDemuxJob::run(const ReadAndDemuxInput& input) {
         endAfterError();
         throw;
     }
-    resetForWritingJobEnd(state);
+    state.job.control.writing = false;
     return result;
 }
 

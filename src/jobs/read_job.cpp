@@ -5,7 +5,7 @@
 
 namespace tolvane {
 
-void takeReadFindings(SharedState& state, ReadResult& result) {
+void takeReadFindings(JobRecords& state, ReadResult& result) {
     // The passes gave every stream of both files its box as they met it.
     StreamTable& streams = state.streams;
     result.streams = labelledBoxes(streams);
@@ -27,7 +27,7 @@ void takeReadFindings(SharedState& state, ReadResult& result) {
 }
 
 ReadResult ReadJob::run(const ReadInput& input) {
-    SharedState& state = context_.state;
+    JobRecords& state = records();
     Reporter& log = context_.log;
     const PathStyle style = context_.style;
     const JobPassOptions options(input.settings, input.sourcePath, style);
@@ -35,7 +35,6 @@ ReadResult ReadJob::run(const ReadInput& input) {
     const std::string sourceName = fileNamePart(input.sourcePath, style);
     ReadResult result;
     try {
-        resetForReadJob(state);
         const JobNames names =
             formJobNames(sourceName, input.sourcePath, continueOn, style, context_.fileExists);
         result.baseName = names.baseName;

@@ -34,7 +34,7 @@ struct ReadResult : PassesResult {
 };
 
 // What the read's passes found, taken into `result`: every stream with the box it was given.
-void takeReadFindings(SharedState& state, ReadResult& result);
+void takeReadFindings(JobRecords& state, ReadResult& result);
 
 // The read job: a detection pass over the source (and the second feature file) that reports
 // every stream and gives each a box.

@@ -101,8 +101,8 @@ private:
 void RebuildJob::rebuildSource(PackRebuilder& rebuilder, OutputSink& output,
                                const RebuildInput& input) {
     context_.cancellable(true);
-    JobState& job = context_.state.job;
-    job.cancelled = false;
+    JobState& job = records().job;
+    job.control.cancelled = false;
     RebuildBlocks blocks(job, rebuilder, output, input, context_.style,
                          [this](size_t span) { announceSpan(span, "Rebuilding", false); });
     try {
@@ -115,7 +115,7 @@ void RebuildJob::rebuildSource(PackRebuilder& rebuilder, OutputSink& output,
 }
 
 RebuildResult RebuildJob::run(const RebuildInput& input) {
-    SharedState& state = context_.state;
+    JobRecords& state = records();
     Reporter& log = context_.log;
     const PathStyle style = context_.style;
     const JobPassOptions options(input.settings, input.sourcePath, style, input.boxes);
@@ -124,7 +124,7 @@ RebuildResult RebuildJob::run(const RebuildInput& input) {
     std::unique_ptr<FileOutput> output;
     RebuildResult result;
     try {
-        state.job.writing = true;
+        state.job.control.writing = true;
         storeBoxIds(state.streams, input.boxes);
         PackRebuilder rebuilder(
             state.streams,
@@ -151,7 +151,7 @@ RebuildResult RebuildJob::run(const RebuildInput& input) {
         log.slog("Rebuilding " + sourceName, StatusPanel::Job);
         rebuildSource(rebuilder, *output, input);
         closeSource();
-        if (state.job.cancelled) {
+        if (state.job.control.cancelled) {
             output->closeIncomplete();  // never in place of a whole file of its name
         } else {
             output->close();
@@ -162,11 +162,11 @@ RebuildResult RebuildJob::run(const RebuildInput& input) {
         if (output) {
             output->closeIncomplete();
         }
-        resetForWritingJobEnd(state);
+        state.job.control.writing = false;
         endAfterError();
         throw;
     }
-    resetForWritingJobEnd(state);
+    state.job.control.writing = false;
     return result;
 }
 

@@ -1,5 +1,7 @@
 #include "playlist/xpl_job.h"
 
+#include <memory>
+
 #include "core/block_loop.h"
 
 #include "core/file_output.h"
@@ -107,8 +109,9 @@ void XplJob::buildTree(XplResult& result) {
 }
 
 XplResult XplJob::run(const XplInput& input) {
-    SharedState& state = context_.state;
-    JobState& job = state.job;
+    // A job state of its own: the playlist's source and read block.
+    const auto ownState = std::make_unique<JobState>(context_.control);
+    JobState& job = *ownState;
     Reporter& log = context_.log;
     const PathStyle style = context_.style;
     XplResult result;
@@ -138,7 +141,7 @@ XplResult XplJob::run(const XplInput& input) {
                 return true;
             }
         } blocks(job, log, scanner);
-        job.cancelled = false;
+        job.control.cancelled = false;
         readSpans(job, context_.os, log, blocks);
         job.source.reset();
         result.values = scanner.values();

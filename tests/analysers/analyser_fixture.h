@@ -5,7 +5,7 @@
 #include <vector>
 
 #include "analysers/analyser_context.h"
-#include "core/shared_state.h"
+#include "core/job_records.h"
 #include "jobs/message_log.h"
 #include "program_stream_builder.h"
 
@@ -14,7 +14,8 @@ namespace tolvane::fixture {
 // A read block holding `payload` at `offset` (with `before` in front of it), the label tables
 // and a log, for calling one analyser directly.
 struct AnalyserFixture {
-    std::unique_ptr<SharedState> state = std::make_unique<SharedState>();
+    JobControl control;
+    std::unique_ptr<JobRecords> state = std::make_unique<JobRecords>(control);
     MessageLog log;
 
     AnalyserFixture() = default;

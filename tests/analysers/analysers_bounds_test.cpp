@@ -11,7 +11,7 @@
 #include "analysers/mpeg2_analyser.h"
 #include "analysers/mpeg_audio_analyser.h"
 #include "analysers/vc1_analyser.h"
-#include "core/shared_state.h"
+#include "core/job_records.h"
 #include "jobs/message_log.h"
 #include "program_stream_builder.h"
 
@@ -21,12 +21,12 @@ namespace {
 using fixture::Bytes;
 
 struct ExactBlock {
-    std::unique_ptr<SharedState> state = std::make_unique<SharedState>();
+    JobControl control;
+    std::unique_ptr<JobRecords> state = std::make_unique<JobRecords>(control);
     MessageLog log;
     std::vector<uint8_t> bytes;
 
-    explicit ExactBlock(Bytes content) : bytes(std::move(content)) {
-    }
+    explicit ExactBlock(Bytes content) : bytes(std::move(content)) {}
     AnalyserContext context() {
         return AnalyserContext{bytes.data(), bytes.size(), log, kLabelTables, state->streams, {}};
     }

@@ -12,7 +12,7 @@ using fixture::ProgramStreamBuilder;
 // Runs the navigation analyses as a pass would, logging into the runner's message log.
 class NavigationHooks : public PassHooks {
 public:
-    NavigationHooks(SharedState& state, Reporter& reporter, bool detection, bool vob)
+    NavigationHooks(JobRecords& state, Reporter& reporter, bool detection, bool vob)
         : context_{state, reporter, detection, vob} {}
     void copyControlPacket(size_t offset, ScanState& scan) override {
         analyseCopyControl(context_, offset, scan);

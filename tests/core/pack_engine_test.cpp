@@ -92,7 +92,7 @@ TEST(PackEngine, StopsAfterTheBlockInWhichTheUserCancelled) {
     Bytes stream(12 * kMebibyte, 0xFF);
     PassRunner runner;
     runner.streams().frameCount = {7, 8, 9};
-    runner.os.onEvents = [&] { runner.job().cancelled = true; };
+    runner.os.onEvents = [&] { runner.job().control.cancelled = true; };
     runner.run(stream);
     EXPECT_EQ(runner.job().source->position(), 4 * kMebibyte);
     EXPECT_EQ(runner.streams().frameCount[0], 0);
@@ -112,7 +112,7 @@ TEST(PackEngine, StartsEveryPassFromAFreshTableButKeepsTheJobsCounters) {
     runner.streams().audioId[3] = 1;
     runner.streams().frameCount[0] = 12;
     runner.streams().audioReported[4] = true;
-    runner.job().cancelled = true;
+    runner.job().control.cancelled = true;
     runner.job().minPts = 77;
     runner.run(Bytes(100, 0xFF), PassMode::Demux);
     EXPECT_EQ(runner.streams().videoId[5], kStreamAbsent);
@@ -120,10 +120,10 @@ TEST(PackEngine, StartsEveryPassFromAFreshTableButKeepsTheJobsCounters) {
     EXPECT_FALSE(runner.streams().audioReported[4]);
     EXPECT_EQ(runner.streams().frameCount[0], 12);
     EXPECT_EQ(runner.job().minPts, 77u);
-    EXPECT_FALSE(runner.job().cancelled);
-    EXPECT_TRUE(runner.job().writing);
+    EXPECT_FALSE(runner.job().control.cancelled);
+    EXPECT_TRUE(runner.job().control.writing);
     runner.run(Bytes(100, 0xFF), PassMode::Detection);
-    EXPECT_FALSE(runner.job().writing);
+    EXPECT_FALSE(runner.job().control.writing);
 }
 
 TEST(PackEngine, ScansFromTheSourcesCurrentPosition) {

@@ -275,7 +275,7 @@ TEST_F(Interop, Mpeg2VideoAsFfprobeSeesIt) {
         EXPECT_TRUE(has(lines, "   Aspect ratio = [bl]" + p["display_aspect_ratio"] + "[/bl]"));
         EXPECT_TRUE(has(lines, std::string("   Frame rate = [bl]") + c.rateText + "[/bl] fps"));
         EXPECT_EQ(p["r_frame_rate"], c.probedRate);
-        EXPECT_EQ(f_.form.state().streams.frameRate[0], c.frameRate);
+        EXPECT_EQ(f_.form.lastRead().frames[0].frameRate, c.frameRate);
         EXPECT_TRUE(has(lines, "  Sequence header bitrate = [bl]8000[/bl] kbps"));
     }
 }
@@ -337,7 +337,8 @@ TEST_F(Interop, FirstPtsOfVideoMuxedByFfmpegIsTheOneFfprobeStartsAt) {
     ASSERT_NE(video, "0");
     EXPECT_TRUE(has(lines, "   First PTS = [re]" + hex8(video) + "[/re]"));
     EXPECT_TRUE(has(lines, "   First PTS = [re]" + hex8(audio) + "[/re]"));
-    EXPECT_EQ(f_.form.state().job.minPts, std::min(std::stoul(video), std::stoul(audio)));
+    EXPECT_EQ(f_.form.lastRead().earliestPts.value_or(0),
+              std::min(std::stoul(video), std::stoul(audio)));
 }
 
 TEST_F(Interop, LpcmMuxedByFfmpegAsFfprobeSeesIt) {
@@ -461,7 +462,7 @@ TEST_F(Interop, H264FromX264AsFfprobeSeesIt) {
             has(lines, "   Size = [bl]" + p["width"] + "[/bl]x[bl]" + p["height"] + "[/bl]"));
         EXPECT_TRUE(has(lines, c.aspectLine)) << p["sample_aspect_ratio"];
         EXPECT_TRUE(has(lines, c.rateLine)) << p["r_frame_rate"];
-        EXPECT_EQ(f_.form.state().streams.frameRate[0], c.frameRate);
+        EXPECT_EQ(f_.form.lastRead().frames[0].frameRate, c.frameRate);
         if (p["profile"] == "High") {
             EXPECT_TRUE(has(lines, "   Chroma format = [bl]4:2:0[/bl]  (l, c) = 8, 8 bit"));
         }

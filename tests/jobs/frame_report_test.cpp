@@ -1,6 +1,6 @@
 #include <gtest/gtest.h>
 
-#include "core/shared_state.h"
+#include "core/job_records.h"
 #include "jobs/job_context.h"
 #include "jobs/message_log.h"
 
@@ -9,7 +9,8 @@ namespace {
 
 std::vector<std::string> report(int32_t count0, double rate0, double seconds, bool two,
                                 int32_t count1 = 0, double rate1 = 0) {
-    auto state = std::make_unique<SharedState>();
+    JobControl control;
+    auto state = std::make_unique<JobRecords>(control);
     state->job.formatSettings.timeSeparator = ':';
     StreamTable& streams = state->streams;
     streams.frameCount[0] = count0;

@@ -177,7 +177,7 @@ TEST(ReadAndDemuxJob, ReadsTheWholeSourceWhateverTheFastCheckAndKeepsWhatItWrote
     fixture::writeFile(audio, Bytes(7, 1));
     Engine engine;
     engine.files["BIG.EVO"] = big;
-    engine.os.onEvents = [&] { cancelJob(*engine.state); };
+    engine.os.onEvents = [&] { cancelJob(engine.control); };
     const ReadAndDemuxResult result =
         ReadAndDemuxJob(engine.context).run({"BIG.EVO", {}, {.folder = dir.path().string()}});
     EXPECT_TRUE(result.read.cancelled);
@@ -188,7 +188,7 @@ TEST(ReadAndDemuxJob, ReadsTheWholeSourceWhateverTheFastCheckAndKeepsWhatItWrote
     EXPECT_GT(video.size(), 0u);
     EXPECT_LT(video.size(), 3000u * 1800u);
     EXPECT_EQ(readFile(audio.string() + ".incomplete").size(), result.outputs[1].bytes);
-    EXPECT_FALSE(engine.state->job.writing);
+    EXPECT_FALSE(engine.control.writing);
 }
 
 TEST(ReadAndDemuxJob, EndsAtOnceOnAFailureAndWritesNothingForAMistakenChoice) {
@@ -241,7 +241,6 @@ TEST(ReadAndDemuxJob, EndsAtOnceOnAFailureAndWritesNothingForAMistakenChoice) {
         EXPECT_NE(std::string(error.what()).find("Not a directory"), std::string::npos);
     }
     EXPECT_TRUE(engine.log.lines().empty()) << "nothing was read";
-    EXPECT_FALSE(engine.state->job.source);
 }
 
 }  // namespace

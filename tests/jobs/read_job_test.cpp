@@ -133,16 +133,15 @@ TEST(ReadJob, ReportsBothFeatureFilesAndLabelsTheStreamsOfBoth) {
         EXPECT_EQ(form.control(subBox(n)).caption, "No subpicture");
     }
     EXPECT_EQ(form.paths().baseName, "FEATURE_1_FEATURE_2");
-    EXPECT_EQ(form.state().job.totalSeconds, 75.0);
-    EXPECT_EQ(form.state().job.firstPtm, 0x1000u);
-    EXPECT_EQ(form.state().job.minPts, 0x2000u);
+    EXPECT_EQ(form.lastRead().navigation->durationSeconds, 75.0);
+    EXPECT_EQ(form.lastRead().navigation->firstPtm.value_or(0), 0x1000u);
+    EXPECT_EQ(form.lastRead().earliestPts.value_or(0), 0x2000u);
     EXPECT_TRUE(form.enabled(Control::bReadEVO));
     EXPECT_TRUE(form.enabled(Control::bDemux));
     EXPECT_TRUE(form.enabled(Control::bRebuild));
     EXPECT_FALSE(form.enabled(Control::bCancel));
     EXPECT_EQ(form.messageLog().panel(StatusPanel::Job).text, " Ready");
     EXPECT_EQ(form.messageLog().panel(StatusPanel::Progress).text, " ");
-    EXPECT_FALSE(form.state().job.source);
 }
 
 TEST(ReadJob, LabelsEveryStreamOfASingleFile) {
@@ -167,7 +166,7 @@ TEST(ReadJob, LabelsEveryStreamOfASingleFile) {
     }
     EXPECT_EQ(form.control(videoBox(1)).caption, "No video stream");
     EXPECT_EQ(form.paths().baseName, "FEATURE_1");
-    EXPECT_EQ(form.state().streams.frameCount[0], 4);
+    EXPECT_EQ(form.lastRead().frames[0].counted, 4);
 }
 
 TEST(ReadJob, CancelInTheFirstFileSkipsTheSecondAndDropsTheCounts) {
@@ -183,7 +182,7 @@ TEST(ReadJob, CancelInTheFirstFileSkipsTheSecondAndDropsTheCounts) {
     EXPECT_EQ(std::count(log.begin(), log.end(), "Continue on [b]FEATURE_2.EVO[/b]"), 0);
     ASSERT_GE(log.size(), 2u);
     EXPECT_EQ(log[log.size() - 2], "Cancelled.");  // where "Done." would stand
-    EXPECT_EQ(f.form.state().streams.frameCount[0], 0);
+    EXPECT_EQ(f.form.lastRead().frames[0].counted, 0);
     EXPECT_TRUE(f.os.questions.empty()) << "a read job cancels without a question";
     EXPECT_EQ(f.os.eventRounds, 1);
 }
@@ -251,7 +250,6 @@ TEST(ReadJob, AFileThatCannotBeOpenedEndsTheJobAndGivesTheButtonsBack) {
     EXPECT_TRUE(f.form.enabled(Control::bbXPL));
     EXPECT_FALSE(f.form.enabled(Control::bCancel));
     EXPECT_FALSE(f.form.jobRunning());
-    EXPECT_FALSE(f.form.state().job.source);
 
     // Corrected, the same window reads the file.
     f.chooseSource(f.dir.write("HVDVD_TS/FEATURE_1.EVO", featureTwo()));

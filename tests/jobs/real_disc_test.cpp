@@ -94,7 +94,7 @@ TEST(RealDisc, ASubtitleThatStartsWithTheFilmGetsItsRecordInEveryFile) {
     // The first PTS of PTS-only video is its own, so minPts is the start of the film.
     const std::vector<std::string> lines = logText(f);
     EXPECT_EQ(std::count(lines.begin(), lines.end(), "   First PTS = 00015F90"), 4);
-    EXPECT_EQ(f.form.state().job.minPts, kStart);
+    EXPECT_EQ(f.form.lastRead().earliestPts.value_or(0), kStart);
 
     tickOnly(f.form, {subBox(0)});
     f.form.bDemuxClick();
@@ -120,7 +120,7 @@ TEST(RealDisc, EveryStreamIsReportedFromItsFirstPacketThatCarriesAPts) {
                              "   First PTS = 00016058", "   size = 720x480"}) {
         EXPECT_EQ(std::count(lines.begin(), lines.end(), line), 1) << line;
     }
-    EXPECT_EQ(f.form.state().job.minPts, kStart);
+    EXPECT_EQ(f.form.lastRead().earliestPts.value_or(0), kStart);
 }
 
 TEST(RealDisc, ATitleSplitInsideOneVobCountsItsRunningTimeOnce) {
@@ -134,7 +134,7 @@ TEST(RealDisc, ATitleSplitInsideOneVobCountsItsRunningTimeOnce) {
     f.chooseSource(first);
     f.form.bReadEVOClick();
     EXPECT_TRUE(logged(f, "Continue on VTS_10_2.VOB"));
-    EXPECT_DOUBLE_EQ(f.form.state().job.totalSeconds, 60.0);
+    EXPECT_DOUBLE_EQ(f.form.lastRead().navigation->durationSeconds, 60.0);
     const std::vector<std::string> lines = logText(f);
     EXPECT_TRUE(std::any_of(lines.begin(), lines.end(), [](const std::string& line) {
         return line.rfind("1500 calculated frames", 0) == 0;
@@ -143,8 +143,12 @@ TEST(RealDisc, ATitleSplitInsideOneVobCountsItsRunningTimeOnce) {
     // The next VOB of the title adds its own span.
     f.dir.write("VTS_10_2.VOB", titleFile(unit, 2, kStart, kStart + 90000 * 30));
     f.form.setText(Control::eWorkdir, f.dir.path().string());
+    f.form.messageLog().clear();
     f.form.bDemuxClick();
-    EXPECT_DOUBLE_EQ(f.form.state().job.totalSeconds, 90.0);
+    const std::vector<std::string> demuxed = logText(f);
+    EXPECT_TRUE(std::any_of(demuxed.begin(), demuxed.end(), [](const std::string& line) {
+        return line.rfind("2250 calculated frames", 0) == 0;
+    }));
 }
 
 TEST(RealDisc, ASecondCodingOnATakenNumberIsWrittenAndALateStreamNamedInTheLog) {
@@ -210,7 +214,7 @@ TEST(RealDisc, CommandsFollowTheRuleAfterEveryJobAndEveryNewSource) {
     f.chooseSource(vob);
     f.form.setText(Control::eWorkdir, f.dir.path().string());
     f.form.bReadEVOClick();
-    EXPECT_DOUBLE_EQ(f.form.state().streams.frameRate[0], 25.0);
+    EXPECT_DOUBLE_EQ(f.form.lastRead().frames[0].frameRate, 25.0);
     f.form.bDemuxClick();
     // The demux counts with the frame rate the read found.
     const std::vector<LogLine>& lines = f.form.messageLog().lines();
@@ -236,7 +240,7 @@ TEST(RealDisc, CommandsFollowTheRuleAfterEveryJobAndEveryNewSource) {
 
     // A read starts without the previous file's frame rates.
     f.form.bReadEVOClick();
-    EXPECT_EQ(f.form.state().streams.frameRate[0], 0.0);
+    EXPECT_EQ(f.form.lastRead().frames[0].frameRate, 0.0);
     EXPECT_TRUE(f.form.enabled(Control::bRebuild));
 
     // A drop while a job runs changes nothing.

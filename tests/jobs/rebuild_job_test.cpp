@@ -113,7 +113,7 @@ TEST(RebuildJob, KeepsTheTickedStreamsRenumberedAndPatchesTheNavigationPack) {
                   "Creating " + (r.f.dir.path() / "MOVIE").string() + ".rebuilt.EVO",
                   "Rebuilding...", "Done.", ""}));
     EXPECT_TRUE(r.f.form.enabled(Control::bRebuild));
-    EXPECT_FALSE(r.f.form.state().job.writing);
+    EXPECT_FALSE(r.f.form.jobControl().writing);
 }
 
 TEST(RebuildJob, CopiesAdvancedPacksOnRequestAndDropsWhatIsNotAPack) {
@@ -195,7 +195,7 @@ TEST(RebuildJob, NavigationPacksOfATwoPartFeatureSpanBothParts) {
     EXPECT_EQ(navigationPacks, 4);
     f.chooseSource(rebuilt.string());
     f.form.bReadEVOClick();
-    EXPECT_DOUBLE_EQ(f.form.state().job.totalSeconds, 75.0);
+    EXPECT_DOUBLE_EQ(f.form.lastRead().navigation->durationSeconds, 75.0);
 }
 
 TEST(RebuildJob, RenumbersEveryCodingByItsBoxAndChangesNoOtherByte) {
@@ -303,7 +303,7 @@ TEST(RebuildJob, AfterReadXplGivesValidIdsOrRefusesWhatItCannotWrite) {
     ASSERT_EQ(g.os.errors.size(), 1u);
     EXPECT_NE(g.os.errors[0].find("at most 8 audio streams; 9 are chosen"), std::string::npos);
     EXPECT_EQ(readFile(earlier), Bytes(5, 5));
-    EXPECT_FALSE(g.form.state().job.writing);
+    EXPECT_FALSE(g.form.jobControl().writing);
     EXPECT_TRUE(g.form.enabled(Control::bRebuild));
 }
 

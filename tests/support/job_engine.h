@@ -4,7 +4,6 @@
 #include <memory>
 #include <string>
 
-#include "analysers/stream_analysers.h"
 #include "core/platform_error.h"
 #include "jobs/job_context.h"
 #include "jobs/message_log.h"
@@ -12,18 +11,16 @@
 
 namespace tolvane::fixture {
 
-// The records, log and services a caller of the jobs keeps, with files held in memory.
+// The control, log and services a caller of the jobs keeps, with files held in memory.
 struct Engine {
-    std::unique_ptr<SharedState> state = std::make_unique<SharedState>();
+    JobControl control;
     MessageLog log;
     fixture::FakeOs os;
-    StreamAnalysers analysers{*state, log};
     std::map<std::string, Bytes> files;
     JobContext context{
-        .state = *state,
+        .control = control,
         .log = log,
         .os = os,
-        .analysers = analysers,
         .fileExists = [this](const std::string& path) { return files.count(path) > 0; },
         .openInput = [this](const std::string& path) -> std::unique_ptr<InputSource> {
             const auto found = files.find(path);

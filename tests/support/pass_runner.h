@@ -2,8 +2,8 @@
 
 #include <memory>
 
+#include "core/job_records.h"
 #include "core/pack_engine.h"
-#include "core/shared_state.h"
 #include "jobs/message_log.h"
 #include "test_doubles.h"
 
@@ -11,15 +11,13 @@ namespace tolvane::fixture {
 
 // Everything one pass of the engine needs, over a program stream held in memory.
 struct PassRunner {
-    std::unique_ptr<SharedState> state = std::make_unique<SharedState>();
+    JobControl control;
+    std::unique_ptr<JobRecords> state = std::make_unique<JobRecords>(control);
     FakeOs os;
     MessageLog log;
     RecordingHooks hooks;
 
-    PassRunner() {
-        hooks.setBuffer(state->job.buffer.data());
-        state->job.timeFormat = "h:mm:ss";
-    }
+    PassRunner() { hooks.setBuffer(state->job.buffer.data()); }
 
     void run(const Bytes& stream, PassMode mode = PassMode::Detection) {
         state->job.source = SpanSource::single("x.EVO", std::make_unique<MemorySource>(stream));

@@ -37,7 +37,6 @@ TEST(MainForm, StartsWithTheDesignStateAndEmptyStreamBoxes) {
     EXPECT_EQ(form.control(audioBox(15)).caption, "No audio stream");
     EXPECT_EQ(form.control(subBox(31)).caption, "No subpicture");
     EXPECT_EQ(form.control(subBox(31)).hint, "Check the desired subpicture streams");
-    EXPECT_EQ(form.state().job.timeFormat, "h:mm:ss");
     EXPECT_EQ(controlName(audioBox(3)), "cbAudio03");
     EXPECT_EQ(controlByName("cbSub12"), subBox(12));
     EXPECT_EQ(controlByName("cbVideo1"), videoBox(1));
@@ -102,25 +101,25 @@ TEST(MainForm, AsksBeforeCancellingOrClosingOnlyWhileWriting) {
     FormFixture f;
     MainForm& form = f.form;
     form.bCancelClick();
-    EXPECT_TRUE(form.state().job.cancelled);
+    EXPECT_TRUE(form.jobControl().cancelled);
     EXPECT_TRUE(f.os.questions.empty());
     EXPECT_TRUE(f.logMarkup().empty());
 
-    form.state().job.cancelled = false;
-    form.state().job.writing = true;
+    form.jobControl().cancelled = false;
+    form.jobControl().writing = true;
     f.os.answer = false;
     EXPECT_FALSE(form.FormCloseQuery());
-    EXPECT_FALSE(form.state().job.cancelled);
+    EXPECT_FALSE(form.jobControl().cancelled);
     EXPECT_EQ(f.os.questions, std::vector<std::string>{"Are you sure to stop demuxing?"});
     f.os.answer = true;
     EXPECT_TRUE(form.FormCloseQuery());
-    EXPECT_TRUE(form.state().job.cancelled);
+    EXPECT_TRUE(form.jobControl().cancelled);
     EXPECT_TRUE(f.logMarkup().empty()) << "the job says so where it ends";
 
-    form.state().job.writing = false;
-    form.state().job.cancelled = false;
+    form.jobControl().writing = false;
+    form.jobControl().cancelled = false;
     EXPECT_TRUE(form.FormCloseQuery());
-    EXPECT_TRUE(form.state().job.cancelled) << "closing stops a running read";
+    EXPECT_TRUE(form.jobControl().cancelled) << "closing stops a running read";
 }
 
 TEST(MainForm, DerivesThePlaylistFromAnHdDvdSourceAndBack) {

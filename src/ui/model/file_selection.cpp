@@ -43,9 +43,7 @@ void MainForm::chooseSource(const std::string& path) {
     setText(Control::eEVOfile, path);
     EVOadj();
     Resetcbs();
-    earliestPts_.reset();
-    frameRates_ = {};
-    navigation_.reset();
+    lastRead_ = {};
 }
 
 void MainForm::WMDropFiles(const std::vector<std::string>& paths) {

@@ -2,7 +2,6 @@
 
 #include <filesystem>
 
-#include "analysers/stream_analysers.h"
 #include "core/file_source.h"
 #include "core/platform_error.h"
 
@@ -23,15 +22,12 @@ bool endsWith(std::string_view text, std::string_view tail) {
 MainForm::MainForm(WindowServices& os, PathStyle style)
     : os_(os),
       style_(style),
-      state_(std::make_unique<SharedState>()),
       controls_(designControls()),
       fileExists_([](const std::string& path) {
           std::error_code error;
           return std::filesystem::is_regular_file(path, error);
       }),
       openInput_([](const std::string& path) { return std::make_unique<FileSource>(path); }),
-      ownAnalysers_(std::make_unique<StreamAnalysers>(*state_, log_)),
-      analysers_(ownAnalysers_.get()),
       xplTree_(emptyTitleTree()) {}
 
 MainForm::~MainForm() = default;
@@ -110,10 +106,6 @@ void MainForm::showPage(int index) {
     }
 }
 
-void MainForm::setAnalysers(HeaderAnalysers* analysers) {
-    analysers_ = analysers != nullptr ? analysers : ownAnalysers_.get();
-}
-
 void MainForm::FormActivate() {
     if (activated_) {
         return;  // again would reset the stream boxes in the middle of a job
@@ -125,17 +117,16 @@ void MainForm::FormActivate() {
         os_.showError(error.what());  // the values read before the bad one stay applied
     }
     Resetcbs();
-    state_->job.formatSettings = os_.locale();
-    state_->job.timeFormat = "h:mm:ss";
+    formatSettings_ = os_.locale();
 }
 
 bool MainForm::FormCloseQuery() {
-    if (state_->job.writing) {
+    if (control_.writing) {
         bCancelClick();
-        closing_ = state_->job.cancelled;
+        closing_ = control_.cancelled;
         return closing_;
     }
-    state_->job.cancelled = true;
+    control_.cancelled = true;
     closing_ = true;
     return true;
 }
@@ -176,7 +167,7 @@ void MainForm::Resetcbs() {
 }
 
 void MainForm::cbVideoClick() {
-    if (busy_ && state_->job.writing) {
+    if (busy_ && control_.writing) {
         return;  // the outputs of a running demux or rebuild are fixed: no second job may start
     }
     bool anyTicked = false;
@@ -200,8 +191,8 @@ void MainForm::cbFastCheckClick() {
 
 void MainForm::bCancelClick() {
     // Stopping a writing job leaves its outputs short: the user is asked first.
-    if (!state_->job.writing || os_.askYesNo("Are you sure to stop demuxing?")) {
-        cancelJob(*state_);
+    if (!control_.writing || os_.askYesNo("Are you sure to stop demuxing?")) {
+        cancelJob(control_);
     }
 }
 

@@ -6,9 +6,7 @@
 #include <string>
 #include <vector>
 
-#include "core/header_analysers.h"
 #include "core/input_source.h"
-#include "core/shared_state.h"
 #include "jobs/job_context.h"
 #include "jobs/job_naming.h"
 #include "jobs/message_log.h"
@@ -70,13 +68,14 @@ public:
     void setView(FormView* view) { view_ = view; }
     MessageLog& messageLog() { return log_; }
     const MessageLog& messageLog() const { return log_; }
-    SharedState& state() { return *state_; }
-    const SharedState& state() const { return *state_; }
+    // Where the window cancels the running job and learns whether it writes.
+    JobControl& jobControl() { return control_; }
     const PathValues& paths() const { return paths_; }
+    // What the last read of the chosen source found; nothing once another source is chosen.
+    const ReadResult& lastRead() const { return lastRead_; }
     PathStyle pathStyle() const { return style_; }
     void setFileExists(FileExists exists) { fileExists_ = std::move(exists); }
     void setInputOpener(InputOpener opener) { openInput_ = std::move(opener); }
-    void setAnalysers(HeaderAnalysers* analysers);
     bool jobRunning() const { return busy_; }
     // The playlist tab: the tags of the playlist (cut to the title) and the title's tree.
     const PlaylistMemo& xplMemo() const { return playlist_.memo; }
@@ -153,27 +152,24 @@ private:
 
     WindowServices& os_;
     PathStyle style_;
-    std::unique_ptr<SharedState> state_;
+    JobControl control_;
+    LocaleSettings formatSettings_;
     MessageLog log_;
     std::array<ControlState, kControlCount> controls_;
     PathValues paths_;
     FormView* view_ = nullptr;
     FileExists fileExists_;
     InputOpener openInput_;
-    std::unique_ptr<HeaderAnalysers> ownAnalysers_;
-    HeaderAnalysers* analysers_ = nullptr;
     int pageIndex_ = 0;
     int logoLeft_ = 326;
     SettingsStore* settings_ = nullptr;
     WindowGeometry geometry_;
     std::vector<TreeNode> xplTree_;
     XplResult playlist_;
-    // What the last read (or the playlist) labelled, box by box, and what the last read met
-    // of the source's times: the window's record, handed to the writing jobs.
+    // What the last read (or the playlist) labelled, box by box, and what the last read of
+    // this source found: the window's record, handed to the writing jobs.
     std::vector<StreamBox> labelled_;
-    std::optional<uint32_t> earliestPts_;
-    std::array<double, 2> frameRates_{};
-    std::optional<NavigationSummary> navigation_;
+    ReadResult lastRead_;
     XplAttributeTables xplTables_;  // kept from one playlist to the next
     bool memoVisible_ = true;
     bool activated_ = false;

@@ -13,14 +13,14 @@ namespace tolvane {
 
 JobContext MainForm::jobContext() {
     return JobContext{
-        .state = *state_,
+        .control = control_,
         .log = log_,
         .os = os_,
-        .analysers = *analysers_,
         .style = style_,
         .fileExists = fileExists_,
         .openInput = openInput_,
         .cancellable = [this](bool offered) { setEnabled(Control::bCancel, offered); },
+        .formatSettings = formatSettings_,
     };
 }
 
@@ -132,13 +132,11 @@ void MainForm::bReadEVOClick() {
         setEnabled(Control::bbXPL, false);
         Resetcbs();
         showPage(0);
+        lastRead_ = {};
         ReadJob job(jobContext());
-        const ReadResult result = job.run(ReadInput{text(Control::eEVOfile), passSettings()});
-        paths_.baseName = result.baseName;
-        earliestPts_ = result.earliestPts;
-        frameRates_ = {result.frames[0].frameRate, result.frames[1].frameRate};
-        navigation_ = result.navigation;
-        labelStreamBoxes(result.streams);
+        lastRead_ = job.run(ReadInput{text(Control::eEVOfile), passSettings()});
+        paths_.baseName = lastRead_.baseName;
+        labelStreamBoxes(lastRead_.streams);
     });
     if (!done) {
         return;
@@ -151,7 +149,7 @@ void MainForm::bReadEVOClick() {
 
     // A cancelled read or a closing window starts nothing more, and neither does a command
     // that the window would not offer.
-    if (state_->job.cancelled || closing_) {
+    if (control_.cancelled || closing_) {
         return;
     }
     if (ticked(Control::rbAutoDemux) && enabled(Control::bDemux)) {
@@ -179,8 +177,8 @@ void MainForm::bDemuxClick() {
                     .delayNames = ticked(Control::cbDelayNames),
                     .extensionByCoding = ticked(Control::cbExtByCoding),
                 },
-            .earliestPts = earliestPts_,
-            .frameRates = frameRates_,
+            .earliestPts = lastRead_.earliestPts,
+            .frameRates = {lastRead_.frames[0].frameRate, lastRead_.frames[1].frameRate},
         };
         DemuxJob job(jobContext());
         paths_.baseName = job.run(input).baseName;
@@ -203,7 +201,7 @@ void MainForm::bRebuildClick() {
             .advancedPacks = ticked(Control::cbRBAdvanced),
         };
         // Without a DSI met by a read of this source there are no times to write.
-        input.times = PackRebuilder::rebuiltTimes(navigation_);
+        input.times = PackRebuilder::rebuiltTimes(lastRead_.navigation);
         RebuildJob job(jobContext());
         paths_.baseName = job.run(input).baseName;
     });

@@ -1,4 +1,4 @@
-#include "core/shared_state.h"
+#include "core/stream_table.h"
 
 namespace tolvane {
 
@@ -77,65 +77,6 @@ void clearNumbers(StreamTable& streams) {
     streams.subKeys.fill(kStreamAbsent);
     streams.videoCodingSeen.fill(false);
     streams.audioCodingSeen.fill(false);
-}
-
-void resetForReadJob(SharedState& state) {
-    state.job.countStoppedAt.reset();
-    state.streams.frameCount[0] = 0;
-    state.streams.frameCount[1] = 0;
-    state.streams.frameRate.fill(0);
-    state.streams.videoFirstPts.fill(std::nullopt);
-    state.streams.audioFirstPts.fill(std::nullopt);
-    state.streams.subFirstPts.fill(std::nullopt);
-    state.streams.videoHeader.fill({});
-    state.streams.audioHeader.fill({});
-    state.job.minPts = kNoPts;
-    state.job.firstPtm = 0;
-    state.job.ptmKnown = false;
-    state.job.totalSeconds = 0;
-    state.job.countedVob.reset();
-    state.job.firstVobNumber.reset();
-    state.job.copyControl.reset();
-    clearNumbers(state.streams);
-    state.streams.withoutNumberReported = {};
-    state.streams.warnings.clear();
-}
-
-void resetForDemuxJob(SharedState& state) {
-    state.job.countStoppedAt.reset();
-    state.streams.frameCount[0] = 0;
-    state.streams.frameCount[1] = 0;
-    state.job.totalSeconds = 0;
-    state.job.countedVob.reset();
-    state.job.writing = true;
-    state.streams.withoutNumberReported = {};
-}
-
-void resetForPassStart(SharedState& state, bool demuxPass) {
-    state.job.cancelled = false;
-    state.job.writing = demuxPass;
-}
-
-void resetForSpanStart(SharedState& state) {
-    StreamTable& streams = state.streams;
-    streams.videoId.fill(kStreamAbsent);
-    streams.audioId.fill(kStreamAbsent);
-    streams.subId.fill(kStreamAbsent);
-    streams.videoReported[0] = false;
-    streams.videoReported[1] = false;
-    streams.audioReported.fill(false);
-    streams.subReported.fill(false);
-}
-
-void resetForPassEnd(SharedState& state) {
-    if (state.job.cancelled) {
-        state.streams.frameCount[0] = 0;
-        state.streams.frameCount[1] = 0;
-    }
-}
-
-void resetForWritingJobEnd(SharedState& state) {
-    state.job.writing = false;
 }
 
 }  // namespace tolvane
