@@ -4,11 +4,14 @@
 
 #include "core/pack_engine.h"
 #include "form_fixture.h"
+#include "job_engine.h"
+#include "jobs/read_job.h"
 
 namespace tolvane {
 namespace {
 
 using fixture::Bytes;
+using fixture::Engine;
 using fixture::FormFixture;
 using fixture::PesHeader;
 using fixture::ProgramStreamBuilder;
@@ -58,12 +61,20 @@ Bytes featureTwo() {
     return ps.bytes();
 }
 
+// The label of every stream the read found, in box order.
+std::vector<std::string> labels(const ReadResult& read) {
+    std::vector<std::string> out;
+    for (const StreamBox& box : read.streams) {
+        out.push_back(box.label);
+    }
+    return out;
+}
+
 TEST(ReadJob, ReportsBothFeatureFilesAndLabelsTheStreamsOfBoth) {
-    FormFixture f;
-    const std::string first = f.dir.write("HVDVD_TS/FEATURE_1.EVO", featureOne());
-    f.dir.write("HVDVD_TS/FEATURE_2.EVO", featureTwo());
-    f.chooseSource(first);
-    f.form.bReadEVOClick();
+    Engine engine;
+    engine.files["HVDVD_TS/FEATURE_1.EVO"] = featureOne();
+    engine.files["HVDVD_TS/FEATURE_2.EVO"] = featureTwo();
+    const ReadResult read = ReadJob(engine.context).run({"HVDVD_TS/FEATURE_1.EVO", {}});
 
     const std::vector<std::string> expected = {
         "Opening file [b]FEATURE_1.EVO[/b]",
@@ -112,162 +123,89 @@ TEST(ReadJob, ReportsBothFeatureFilesAndLabelsTheStreamsOfBoth) {
         "8 frames count in video stream 0.",
         "",
     };
-    EXPECT_EQ(f.logMarkup(), expected);
+    EXPECT_EQ(engine.logMarkup(), expected);
 
-    const MainForm& form = f.form;
-    EXPECT_EQ(form.control(Control::cbVideo0).caption, "MPEG-2.stream.0");
-    EXPECT_TRUE(form.ticked(Control::cbVideo0));
-    EXPECT_TRUE(form.enabled(Control::cbVideo0));
     // A stream of the first file only keeps its box: it is written from the first file.
-    EXPECT_EQ(form.control(Control::cbAudio00).caption, "DD.stream.00");
-    EXPECT_EQ(form.control(audioBox(2)).caption, "DTSHD.stream.02");
-    EXPECT_TRUE(form.ticked(audioBox(2)));
-    for (int n = 3; n < kAudioBoxes; ++n) {
-        EXPECT_FALSE(form.enabled(audioBox(n))) << n;
-        EXPECT_FALSE(form.ticked(audioBox(n))) << n;
-        EXPECT_EQ(form.control(audioBox(n)).caption, "No audio stream");
-    }
-    EXPECT_EQ(form.control(subBox(1)).caption, "Subpicture.01");
-    for (int n = 2; n < kSubBoxes; ++n) {
-        EXPECT_FALSE(form.ticked(subBox(n))) << n;
-        EXPECT_EQ(form.control(subBox(n)).caption, "No subpicture");
-    }
-    EXPECT_EQ(form.paths().baseName, "FEATURE_1_FEATURE_2");
-    EXPECT_EQ(form.lastRead().navigation->durationSeconds, 75.0);
-    EXPECT_EQ(form.lastRead().navigation->firstPtm.value_or(0), 0x1000u);
-    EXPECT_EQ(form.lastRead().earliestPts.value_or(0), 0x2000u);
-    EXPECT_TRUE(form.enabled(Control::bReadEVO));
-    EXPECT_TRUE(form.enabled(Control::bDemux));
-    EXPECT_TRUE(form.enabled(Control::bRebuild));
-    EXPECT_FALSE(form.enabled(Control::bCancel));
-    EXPECT_EQ(form.messageLog().panel(StatusPanel::Job).text, " Ready");
-    EXPECT_EQ(form.messageLog().panel(StatusPanel::Progress).text, " ");
-}
+    EXPECT_EQ(labels(read),
+              (std::vector<std::string>{"MPEG-2.stream.0", "DD.stream.00", "DD.stream.01",
+                                        "DTSHD.stream.02", "Subpicture.00", "Subpicture.01"}));
+    EXPECT_EQ(read.baseName, "FEATURE_1_FEATURE_2");
+    ASSERT_TRUE(read.navigation);
+    EXPECT_EQ(read.navigation->durationSeconds, 75.0);
+    EXPECT_EQ(read.navigation->firstPtm, 0x1000u);
+    EXPECT_EQ(read.earliestPts, 0x2000u);
+    EXPECT_EQ(read.frames[0].counted, 8);
+    EXPECT_EQ(engine.log.panel(StatusPanel::Job).text, " Ready");
+    EXPECT_EQ(engine.log.panel(StatusPanel::Progress).text, " ");
 
-TEST(ReadJob, LabelsEveryStreamOfASingleFile) {
-    FormFixture f;
-    f.form.setTicked(Control::cbContinue, false);
-    f.chooseSource(f.dir.write("FEATURE_1.EVO", featureOne()));
-    f.form.bReadEVOClick();
-    const MainForm& form = f.form;
-    const std::pair<Control, const char*> labelled[] = {
-        {Control::cbVideo0, "MPEG-2.stream.0"}, {audioBox(0), "DD.stream.00"},
-        {audioBox(1), "DD.stream.01"},          {audioBox(2), "DTSHD.stream.02"},
-        {subBox(0), "Subpicture.00"},           {subBox(1), "Subpicture.01"},
-    };
-    int tickedBoxes = 0;
-    for (size_t k = static_cast<size_t>(Control::cbVideo0); k < kControlCount; ++k) {
-        tickedBoxes += form.ticked(static_cast<Control>(k)) ? 1 : 0;
-    }
-    EXPECT_EQ(tickedBoxes, 6);
-    for (const auto& [box, caption] : labelled) {
-        EXPECT_EQ(form.control(box).caption, caption);
-        EXPECT_TRUE(form.ticked(box) && form.enabled(box)) << caption;
-    }
-    EXPECT_EQ(form.control(videoBox(1)).caption, "No video stream");
-    EXPECT_EQ(form.paths().baseName, "FEATURE_1");
-    EXPECT_EQ(form.lastRead().frames[0].counted, 4);
+    // Without the second file, the first one's six streams and frames.
+    Engine single;
+    single.files = engine.files;
+    const ReadResult one =
+        ReadJob(single.context).run({"HVDVD_TS/FEATURE_1.EVO", {.continueOnSecondFile = false}});
+    EXPECT_EQ(labels(one), labels(read));
+    EXPECT_EQ(one.baseName, "FEATURE_1");
+    EXPECT_EQ(one.frames[0].counted, 4);
 }
 
 TEST(ReadJob, CancelInTheFirstFileSkipsTheSecondAndDropsTheCounts) {
-    FormFixture f;
+    Engine engine;
     ProgramStreamBuilder ps;
     ps.pack({fixture::pesPacket(0xE0, {}, pictures(10))}).fillTo(6 * kMebibyte);
-    f.chooseSource(f.dir.write("FEATURE_1.EVO", ps.bytes()));
-    f.dir.write("FEATURE_2.EVO", featureTwo());
-    f.os.onEvents = [&] { f.form.bCancelClick(); };
-    f.form.bReadEVOClick();
+    engine.files["FEATURE_1.EVO"] = ps.bytes();
+    engine.files["FEATURE_2.EVO"] = featureTwo();
+    engine.os.onEvents = [&] { cancelJob(engine.control); };
+    const ReadResult read = ReadJob(engine.context).run({"FEATURE_1.EVO", {}});
 
-    const std::vector<std::string> log = f.logMarkup();
+    const std::vector<std::string> log = engine.logMarkup();
     EXPECT_EQ(std::count(log.begin(), log.end(), "Continue on [b]FEATURE_2.EVO[/b]"), 0);
     ASSERT_GE(log.size(), 2u);
     EXPECT_EQ(log[log.size() - 2], "Cancelled.");  // where "Done." would stand
-    EXPECT_EQ(f.form.lastRead().frames[0].counted, 0);
-    EXPECT_TRUE(f.os.questions.empty()) << "a read job cancels without a question";
-    EXPECT_EQ(f.os.eventRounds, 1);
+    EXPECT_TRUE(read.cancelled);
+    EXPECT_EQ(read.frames[0].counted, 0);
+    EXPECT_EQ(engine.os.eventRounds, 1);
 }
 
 TEST(ReadJob, FastCheckStopsAfterTheBlockPastTheLimit) {
-    FormFixture f;
+    Engine engine;
     ProgramStreamBuilder ps;
     ps.pack({fixture::pesPacket(0xE0, {}, pictures(1))});
     ps.fillTo(2 * kMebibyte + kBlockSize + 1000)
         .pack({fixture::privateStream1Packet(0x80, {}, Bytes(9, 0))});
     ps.fillTo(3 * kMebibyte);
-    f.chooseSource(f.dir.write("A.EVO", ps.bytes()));
-    f.form.setText(Control::ieFastSize, "2");
-    f.form.bReadEVOClick();
-    EXPECT_EQ(f.form.control(audioBox(0)).caption, "No audio stream");
-    EXPECT_TRUE(f.form.ticked(Control::cbVideo0));
-
-    f.form.setTicked(Control::cbFastCheck, false);
-    f.form.bReadEVOClick();
-    EXPECT_EQ(f.form.control(audioBox(0)).caption, "DD.stream.00");
+    engine.files["A.EVO"] = ps.bytes();
+    const ReadResult fast = ReadJob(engine.context).run({"A.EVO", {.fastCheckMb = 2}});
+    EXPECT_EQ(labels(fast), std::vector<std::string>{"MPEG-2.stream.0"});
+    EXPECT_TRUE(fast.frames[0].partial);
+    const ReadResult full = ReadJob(engine.context).run({"A.EVO", {.fastCheck = false}});
+    EXPECT_EQ(labels(full), (std::vector<std::string>{"MPEG-2.stream.0", "DD.stream.00"}));
 }
 
 TEST(ReadJob, ReportsDvdAudioAndDvdVideoSourcesInTheirOwnWays) {
-    FormFixture f;
+    Engine engine;
     ProgramStreamBuilder ps;
     fixture::DsiFields dsi{.vobNumber = 4, .dvdVideoLayout = true};
     dsi.audioSync[0] = dsi.audioSync[3] = 1;
     ps.systemPack(2, 1, {fixture::dsiPacket(dsi)});
     ps.pack({fixture::privateStream1Packet(0xA1, {.pts = 1}, Bytes(20, 0))});
     ps.fillTo(kBlockSize);
-    const Bytes stream = ps.bytes();
-
-    f.chooseSource(f.dir.write("ATS_01_1.AOB", stream));
-    f.form.bReadEVOClick();
-    std::vector<std::string> log = f.logMarkup();
+    engine.files["ATS_01_1.AOB"] = ps.bytes();
+    const ReadResult aob = ReadJob(engine.context).run({"ATS_01_1.AOB", {}});
+    std::vector<std::string> log = engine.logMarkup();
     EXPECT_NE(std::find(log.begin(), log.end(),
                         "It contains [b]1[/b] video stream and [b]2[/b] audio streams."),
               log.end());
     EXPECT_NE(std::find(log.begin(), log.end(), "[b]MLP[/b] audio stream 1 found!"), log.end());
-    EXPECT_EQ(f.form.control(audioBox(1)).caption, "MLP.stream.01");  // named for what it is
+    EXPECT_EQ(labels(aob), std::vector<std::string>{"MLP.stream.01"});  // named for what it is
 
     // A DVD-Video source has no such line and takes its audio count from the DSI at 402.
-    FormFixture g;
+    Engine dvd;
     ProgramStreamBuilder vob;
     vob.systemPack(0, 1, {fixture::dsiPacket(dsi)}).fillTo(kBlockSize);
-    g.chooseSource(g.dir.write("VTS_01_1.VOB", vob.bytes()));
-    g.form.bReadEVOClick();
-    log = g.logMarkup();
+    dvd.files["VTS_01_1.VOB"] = vob.bytes();
+    ReadJob(dvd.context).run({"VTS_01_1.VOB", {}});
+    log = dvd.logMarkup();
     EXPECT_EQ(log[3], "VOB number 4 contains [b]1[/b] video and [b]2[/b] audio streams.");
-    EXPECT_FALSE(g.form.enabled(Control::bRebuild));
-}
-
-TEST(ReadJob, AFileThatCannotBeOpenedEndsTheJobAndGivesTheButtonsBack) {
-    FormFixture f;
-    f.chooseSource((f.dir.path() / "HVDVD_TS" / "MISSING.EVO").string());
-    f.form.bReadEVOClick();
-
-    ASSERT_EQ(f.os.errors.size(), 1u);
-    EXPECT_NE(f.os.errors[0].find("MISSING.EVO"), std::string::npos);
-    EXPECT_NE(f.os.errors[0].find("No such file or directory"), std::string::npos);
-    EXPECT_EQ(f.logMarkup(), std::vector<std::string>{"Opening file [b]MISSING.EVO[/b]"});
-    EXPECT_TRUE(f.form.enabled(Control::bReadEVO));
-    EXPECT_TRUE(f.form.enabled(Control::bReadXPL));
-    EXPECT_TRUE(f.form.enabled(Control::bbEVO));
-    EXPECT_TRUE(f.form.enabled(Control::bbXPL));
-    EXPECT_FALSE(f.form.enabled(Control::bCancel));
-    EXPECT_FALSE(f.form.jobRunning());
-
-    // Corrected, the same window reads the file.
-    f.chooseSource(f.dir.write("HVDVD_TS/FEATURE_1.EVO", featureTwo()));
-    f.form.bReadEVOClick();
-    EXPECT_EQ(f.logMarkup().back(), "");
-    EXPECT_TRUE(f.form.ticked(Control::cbVideo0));
-}
-
-TEST(ReadJob, KeepsOrClearsEarlierLinesAsAutoClearSays) {
-    FormFixture f;
-    f.chooseSource(f.dir.write("B.EVO", featureTwo()));
-    f.form.bReadEVOClick();
-    const size_t once = f.logMarkup().size();
-    f.form.bReadEVOClick();
-    EXPECT_EQ(f.logMarkup().size(), 2 * once);
-    f.form.setTicked(Control::cbAutoClear, true);
-    f.form.bReadEVOClick();
-    EXPECT_EQ(f.logMarkup().size(), once);
 }
 
 TEST(ReadJob, ASourceThatChangesWhileItIsReadEndsTheJobWithAnError) {
@@ -291,26 +229,75 @@ TEST(ReadJob, ASourceThatChangesWhileItIsReadEndsTheJobWithAnError) {
     };
     for (const Case& c : cases) {
         SCOPED_TRACE(c.name);
-        FormFixture f;
+        Engine engine;
+        fixture::TempDir dir;
         ProgramStreamBuilder ps;
         ps.pack({fixture::pesPacket(0xE0, {}, pictures(10))}).fillTo(12 * kMebibyte);
-        const std::string source = f.dir.write("MOVIE.EVO", ps.bytes());
-        f.form.setTicked(Control::cbFastCheck, false);
-        f.chooseSource(source);
+        const std::string source = dir.write("MOVIE.EVO", ps.bytes());
         bool changed = false;
-        f.os.onEvents = [&] {
+        engine.os.onEvents = [&] {
             if (!changed) {
                 changed = true;
                 c.change(source);
             }
         };
-        f.form.bReadEVOClick();
-        ASSERT_EQ(f.os.errors.size(), 1u);
-        EXPECT_EQ(f.os.errors[0],
+        EXPECT_EQ(fixture::jobError([&] {
+                      ReadJob(engine.onDisk()).run({source, {.fastCheck = false}});
+                  }),
                   "File \"" + source + "\" changed while it was read: " + std::string(c.says));
-        const std::vector<std::string> log = f.logMarkup();
+        const std::vector<std::string> log = engine.logMarkup();
         EXPECT_EQ(std::count(log.begin(), log.end(), "Done."), 0);
     }
+}
+
+// The window's side of a read: the boxes it labels and ticks, the buttons it gives back after
+// a file that cannot be opened, and the earlier lines it keeps or clears.
+TEST(ReadWindow, LabelsItsBoxesAndGivesTheButtonsBackAfterAnError) {
+    FormFixture f;
+    MainForm& form = f.form;
+    f.chooseSource((f.dir.path() / "HVDVD_TS" / "FEATURE_1.EVO").string());
+    form.bReadEVOClick();
+    ASSERT_EQ(f.os.errors.size(), 1u);
+    EXPECT_NE(f.os.errors[0].find("FEATURE_1.EVO"), std::string::npos);
+    EXPECT_NE(f.os.errors[0].find("No such file or directory"), std::string::npos);
+    EXPECT_EQ(f.logMarkup(), std::vector<std::string>{"Opening file [b]FEATURE_1.EVO[/b]"});
+    for (const Control button :
+         {Control::bReadEVO, Control::bReadXPL, Control::bbEVO, Control::bbXPL}) {
+        EXPECT_TRUE(form.enabled(button)) << controlName(button);
+    }
+    EXPECT_FALSE(form.enabled(Control::bCancel));
+    EXPECT_FALSE(form.jobRunning());
+
+    // Corrected, the same window reads the file and labels a box for each stream.
+    f.dir.write("HVDVD_TS/FEATURE_1.EVO", featureOne());
+    f.dir.write("HVDVD_TS/FEATURE_2.EVO", featureTwo());
+    form.bReadEVOClick();
+    EXPECT_EQ(form.control(Control::cbVideo0).caption, "MPEG-2.stream.0");
+    EXPECT_TRUE(form.ticked(Control::cbVideo0) && form.enabled(Control::cbVideo0));
+    EXPECT_EQ(form.control(audioBox(2)).caption, "DTSHD.stream.02");
+    EXPECT_TRUE(form.ticked(audioBox(2)));
+    for (int n = 3; n < kAudioBoxes; ++n) {
+        EXPECT_FALSE(form.enabled(audioBox(n)) || form.ticked(audioBox(n))) << n;
+        EXPECT_EQ(form.control(audioBox(n)).caption, "No audio stream");
+    }
+    EXPECT_EQ(form.control(subBox(1)).caption, "Subpicture.01");
+    EXPECT_EQ(form.control(subBox(2)).caption, "No subpicture");
+    EXPECT_EQ(form.paths().baseName, "FEATURE_1_FEATURE_2");
+    EXPECT_EQ(form.lastRead().earliestPts, 0x2000u);
+    EXPECT_TRUE(form.enabled(Control::bDemux) && form.enabled(Control::bRebuild));
+    EXPECT_FALSE(form.enabled(Control::bCancel));
+
+    // The second file's tick reaches the job.
+    form.setTicked(Control::cbContinue, false);
+    form.messageLog().clear();
+    form.bReadEVOClick();
+    EXPECT_EQ(form.paths().baseName, "FEATURE_1");
+    const size_t once = f.logMarkup().size();
+    form.bReadEVOClick();
+    EXPECT_EQ(f.logMarkup().size(), 2 * once);
+    form.setTicked(Control::cbAutoClear, true);
+    form.bReadEVOClick();
+    EXPECT_EQ(f.logMarkup().size(), once);
 }
 
 }  // namespace

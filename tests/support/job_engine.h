@@ -3,6 +3,7 @@
 #include <map>
 #include <memory>
 #include <string>
+#include <vector>
 
 #include "core/platform_error.h"
 #include "jobs/job_context.h"
@@ -30,6 +31,34 @@ struct Engine {
             return std::make_unique<fixture::MemorySource>(found->second);
         },
     };
+
+    // The same context over the files of the disk.
+    JobContext onDisk() const {
+        JobContext disk = context;
+        disk.fileExists = {};
+        disk.openInput = {};
+        return disk;
+    }
+
+    // The log as it was written, markup included, one entry per line.
+    std::vector<std::string> logMarkup() const {
+        std::vector<std::string> lines;
+        for (const LogLine& line : log.lines()) {
+            lines.push_back(line.markup);
+        }
+        return lines;
+    }
 };
+
+// The message of the JobError that `run` ends with; empty when it ends without one.
+template <typename Run>
+std::string jobError(Run&& run) {
+    try {
+        run();
+    } catch (const JobError& error) {
+        return error.what();
+    }
+    return {};
+}
 
 }  // namespace tolvane::fixture
