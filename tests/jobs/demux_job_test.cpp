@@ -6,16 +6,21 @@
 #include <csignal>
 #include <filesystem>
 #include <fstream>
+#include <functional>
 
 #include "core/file_output.h"
 #include "core/pack_engine.h"
 #include "core/platform_error.h"
 #include "form_fixture.h"
+#include "job_engine.h"
+#include "jobs/demux_job.h"
+#include "jobs/read_job.h"
 
 namespace tolvane {
 namespace {
 
 using fixture::Bytes;
+using fixture::Engine;
 using fixture::FormFixture;
 using fixture::ProgramStreamBuilder;
 using fixture::readFile;
@@ -66,13 +71,19 @@ Bytes joined(const Bytes& a, const Bytes& b) {
     return all;
 }
 
-void tickOnly(MainForm& form, std::initializer_list<Control> boxes) {
-    for (size_t k = static_cast<size_t>(Control::cbVideo0); k < kControlCount; ++k) {
-        form.setTicked(static_cast<Control>(k), false);
+// What a read of `source` labelled, with only the streams `choose` takes chosen.
+std::vector<StreamBox> readBoxes(Engine& engine, const std::string& source, PassSettings settings,
+                                 const std::function<bool(const StreamBox&)>& choose) {
+    std::vector<StreamBox> boxes = ReadJob(engine.context).run({source, settings}).streams;
+    for (StreamBox& box : boxes) {
+        box.chosen = choose(box);
     }
-    for (Control box : boxes) {
-        form.setTicked(box, true);
-    }
+    engine.log.clear();
+    return boxes;
+}
+
+bool everyStream(const StreamBox&) {
+    return true;
 }
 
 TEST(FileOutput, AppearsUnderItsNameOnlyWhenClosedAndReplacesWhatWasThere) {
@@ -120,55 +131,63 @@ TEST(FileOutput, AppearsUnderItsNameOnlyWhenClosedAndReplacesWhatWasThere) {
     EXPECT_THROW(FileOutput((dir.path() / "missing" / "x").string()), PlatformError);
 }
 
-TEST(DemuxJob, WritesOneFilePerTickedBoxIntoTheOutputFolder) {
-    FormFixture f;
-    f.form.setTicked(Control::cbContinue, false);
+TEST(DemuxJob, WritesOneFilePerChosenStreamIntoTheOutputFolder) {
+    Engine engine;
+    fixture::TempDir dir;
     const Feature one = feature(1);
-    f.chooseSource(f.dir.write("FEATURE_1.EVO", one.stream));
-    f.form.bReadEVOClick();
-    const std::filesystem::path out = f.dir.path() / "out";
+    engine.files["FEATURE_1.EVO"] = one.stream;
+    engine.files["FEATURE_2.EVO"] = feature(9, 3).stream;
+    const PassSettings settings{.continueOnSecondFile = false};
+    const std::vector<StreamBox> boxes = readBoxes(
+        engine, "FEATURE_1.EVO", settings,
+        [](const StreamBox& box) { return box.kind == StreamKind::Audio && box.number == 0; });
+    const std::filesystem::path out = dir.path() / "out";
     std::filesystem::create_directory(out);
     std::ofstream(out / "FEATURE_1.DD.stream.00.mpa") << "old content that must go";
     for (const std::string& folder : {out.string(), out.string() + "/"}) {
-        f.form.messageLog().clear();
-        f.form.setText(Control::eWorkdir, folder);
-        tickOnly(f.form, {audioBox(0)});
-        f.form.bDemuxClick();
+        engine.log.clear();
+        const DemuxResult result = DemuxJob(engine.context)
+                                       .run({.sourcePath = "FEATURE_1.EVO",
+                                             .settings = settings,
+                                             .boxes = boxes,
+                                             .naming = {.folder = folder}});
         const std::string file = (out / "FEATURE_1.DD.stream.00.mpa").string();
-        EXPECT_EQ(f.logMarkup(),
+        EXPECT_EQ(engine.logMarkup(),
                   (std::vector<std::string>{"Opening file FEATURE_1.EVO", "File size: 0 Mbytes.",
                                             "Creating " + file, "Demuxing...", "Done.", ""}));
         EXPECT_EQ(readFile(file), one.audio);
+        ASSERT_EQ(result.outputs.size(), 1u);
+        EXPECT_EQ(result.outputs[0].bytes, one.audio.size());
     }
     EXPECT_EQ(std::distance(std::filesystem::directory_iterator(out), {}), 1);
-    EXPECT_TRUE(f.form.enabled(Control::bDemux));
-    EXPECT_TRUE(f.form.enabled(Control::bRebuild));
-    EXPECT_FALSE(f.form.jobControl().writing);
-    EXPECT_EQ(f.form.messageLog().panel(StatusPanel::Job).text, " Ready");
+    EXPECT_FALSE(engine.control.writing);
+    EXPECT_EQ(engine.log.panel(StatusPanel::Job).text, " Ready");
 }
 
 TEST(DemuxJob, AppendsTheSecondFeatureFileToEveryOutput) {
-    FormFixture f;
+    Engine engine;
+    fixture::TempDir dir;
     const Feature one = feature(1);
     const Feature two = feature(9, 3);
-    f.chooseSource(f.dir.write("FEATURE_1.EVO", one.stream));
-    f.dir.write("FEATURE_2.EVO", two.stream);
-    f.form.bReadEVOClick();
-    f.form.setText(Control::eWorkdir, f.dir.path().string());
-    f.form.setText(Control::eVideoExt, "m2v");
-    f.form.bDemuxClick();
+    engine.files["FEATURE_1.EVO"] = one.stream;
+    engine.files["FEATURE_2.EVO"] = two.stream;
+    DemuxJob(engine.context)
+        .run({.sourcePath = "FEATURE_1.EVO",
+              .boxes = readBoxes(engine, "FEATURE_1.EVO", {}, everyStream),
+              .naming = {.folder = dir.path().string(), .videoExtension = "m2v"}});
 
-    const std::filesystem::path base = f.dir.path() / "FEATURE_1_FEATURE_2";
+    const std::filesystem::path base = dir.path() / "FEATURE_1_FEATURE_2";
     EXPECT_EQ(readFile(base.string() + ".MPEG-2.stream.0.m2v"), joined(one.video, two.video));
     EXPECT_EQ(readFile(base.string() + ".DD.stream.00.mpa"), joined(one.audio, two.audio));
     // Subpictures 6 and 16 go to files of their own.
     EXPECT_EQ(readFile(base.string() + ".Subpicture.06.sup"), joined(one.sub6, two.sub6));
     EXPECT_EQ(readFile(base.string() + ".Subpicture.16.sup"), joined(one.sub16, two.sub16));
-    const std::vector<std::string> log = f.logMarkup();
+    const std::vector<std::string> log = engine.logMarkup();
     EXPECT_NE(std::find(log.begin(), log.end(), "Continue on [b]FEATURE_2.EVO[/b]"), log.end());
 }
 
-TEST(DemuxJob, CancelInTheFirstFileSkipsTheSecondAndClosesEveryOutput) {
+// The window asks before it stops a demux, and starts no second job while one runs.
+TEST(DemuxWindow, CancelInTheFirstFileSkipsTheSecondAndClosesEveryOutput) {
     FormFixture f;
     const Feature one = feature(1, 6, 6 * kMebibyte);
     f.chooseSource(f.dir.write("FEATURE_1.EVO", one.stream));
@@ -200,33 +219,33 @@ TEST(DemuxJob, CancelInTheFirstFileSkipsTheSecondAndClosesEveryOutput) {
     EXPECT_FALSE(std::filesystem::exists(base.string() + ".No audio stream.05.mpa"));
 }
 
-TEST(DemuxJob, AnOutputThatCannotBeCreatedEndsTheJobAndGivesTheButtonsBack) {
-    FormFixture f;
-    f.chooseSource(f.dir.write("FEATURE_1.EVO", feature(1).stream));
-    f.form.bReadEVOClick();
-    // A folder under a file cannot be made: the job ends before it opens the source.
-    const std::string blocked = (f.dir.path() / "FEATURE_1.EVO" / "out").string();
-    f.form.setText(Control::eWorkdir, blocked);
-    f.form.messageLog().clear();
-    f.form.bDemuxClick();
-    ASSERT_EQ(f.os.errors.size(), 1u);
-    EXPECT_NE(f.os.errors[0].find("Cannot create folder \"" + blocked), std::string::npos);
-    EXPECT_NE(f.os.errors[0].find("Not a directory"), std::string::npos);
-    EXPECT_TRUE(f.logMarkup().empty());
-    EXPECT_TRUE(f.form.enabled(Control::bDemux));
-    EXPECT_FALSE(f.form.jobControl().writing);
+TEST(DemuxJob, AnOutputFolderThatCannotBeMadeEndsTheJobBeforeItReads) {
+    Engine engine;
+    fixture::TempDir dir;
+    engine.files["FEATURE_1.EVO"] = feature(1).stream;
+    const std::vector<StreamBox> boxes = readBoxes(engine, "FEATURE_1.EVO", {}, everyStream);
+    // A folder under a file cannot be made.
+    const std::string blocked = dir.write("FILE", Bytes(1, 0)) + "/out";
+    const std::string error = fixture::jobError([&] {
+        DemuxJob(engine.context)
+            .run({.sourcePath = "FEATURE_1.EVO", .boxes = boxes, .naming = {.folder = blocked}});
+    });
+    EXPECT_NE(error.find("Cannot create folder \"" + blocked), std::string::npos);
+    EXPECT_NE(error.find("Not a directory"), std::string::npos);
+    EXPECT_TRUE(engine.logMarkup().empty());
+    EXPECT_FALSE(engine.control.writing);
 }
 
 // Runs a demux job in a child process whose files may not grow past `limit` bytes.
 TEST(DemuxJob, AFailingWriteEndsTheJobAndKeepsWhatWasWrittenBefore) {
-    FormFixture f;
+    Engine engine;
+    fixture::TempDir dir;
     const Feature big = feature(3, 1200);
-    f.form.setTicked(Control::cbContinue, false);
-    f.chooseSource(f.dir.write("FEATURE_1.EVO", big.stream));
-    f.form.bReadEVOClick();
-    f.form.setText(Control::eWorkdir, f.dir.path().string());
-    tickOnly(f.form, {Control::cbVideo0});
-    const std::string messageFile = (f.dir.path() / "message.txt").string();
+    engine.files["FEATURE_1.EVO"] = big.stream;
+    const std::vector<StreamBox> boxes =
+        readBoxes(engine, "FEATURE_1.EVO", {},
+                  [](const StreamBox& box) { return box.kind == StreamKind::Video; });
+    const std::string messageFile = (dir.path() / "message.txt").string();
     constexpr rlim_t kLimit = 1536 * 1024;
 
     const pid_t child = fork();
@@ -235,9 +254,14 @@ TEST(DemuxJob, AFailingWriteEndsTheJobAndKeepsWhatWasWrittenBefore) {
         std::signal(SIGXFSZ, SIG_IGN);
         const rlimit limit{kLimit, kLimit};
         setrlimit(RLIMIT_FSIZE, &limit);
-        f.form.bDemuxClick();
-        std::ofstream(messageFile) << (f.os.errors.empty() ? "" : f.os.errors[0]);
-        _exit(f.os.errors.size() == 1 ? 0 : 1);
+        const std::string error = fixture::jobError([&] {
+            DemuxJob(engine.context)
+                .run({.sourcePath = "FEATURE_1.EVO",
+                      .boxes = boxes,
+                      .naming = {.folder = dir.path().string()}});
+        });
+        std::ofstream(messageFile) << error;
+        _exit(!error.empty() && !engine.control.writing ? 0 : 1);
     }
     int status = 0;
     ASSERT_EQ(waitpid(child, &status, 0), child);
@@ -245,7 +269,7 @@ TEST(DemuxJob, AFailingWriteEndsTheJobAndKeepsWhatWasWrittenBefore) {
     EXPECT_EQ(WEXITSTATUS(status), 0);
     const Bytes message = readFile(messageFile);
     const std::string text(message.begin(), message.end());
-    const std::string output = (f.dir.path() / "FEATURE_1.MPEG-2.stream.0.mpv").string();
+    const std::string output = (dir.path() / "FEATURE_1.MPEG-2.stream.0.mpv").string();
     EXPECT_EQ(text, "Stream write error \"" + output + "\". File too large");
     const Bytes written = readFile(output);
     ASSERT_EQ(written.size(), kLimit);
