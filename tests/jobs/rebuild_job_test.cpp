@@ -1,17 +1,23 @@
 #include <gtest/gtest.h>
 
 #include <filesystem>
+#include <functional>
+#include <map>
 #include <random>
 
 #include "core/pack_engine.h"
 #include "form_fixture.h"
+#include "job_engine.h"
 #include "jobs/message_log.h"
 #include "jobs/pack_rebuilder.h"
+#include "jobs/read_job.h"
+#include "jobs/rebuild_job.h"
 
 namespace tolvane {
 namespace {
 
 using fixture::Bytes;
+using fixture::Engine;
 using fixture::FormFixture;
 using fixture::PesHeader;
 using fixture::ProgramStreamBuilder;
@@ -56,37 +62,61 @@ uint32_t bigEndian(const uint8_t* p) {
     return static_cast<uint32_t>(p[0]) << 24 | p[1] << 16 | p[2] << 8 | p[3];
 }
 
-struct Rebuilt {
-    FormFixture f;
-    std::string source;
+using Keep = std::function<bool(StreamKind, int)>;
 
-    explicit Rebuilt(const Bytes& stream, const std::string& name = "MOVIE.EVO") {
-        source = f.dir.write(name, stream);
-        f.chooseSource(source);
-        f.form.bReadEVOClick();
-        f.form.setText(Control::eWorkdir, f.dir.path().string());
+bool everyStream(StreamKind, int) {
+    return true;
+}
+
+// A read of a source held in memory, then rebuilds of the streams it labelled into a folder of
+// their own, as a caller of the jobs runs them.
+struct Rebuilt {
+    Engine engine;
+    fixture::TempDir dir;
+    std::string source;
+    PassSettings settings;
+    ReadResult read;
+
+    explicit Rebuilt(std::map<std::string, Bytes> files, std::string first = "MOVIE.EVO",
+                     PassSettings readSettings = {})
+        : source(std::move(first)), settings(readSettings) {
+        engine.files = std::move(files);
+        read = ReadJob(engine.context).run({source, settings});
     }
-    void only(std::initializer_list<Control> boxes) {
-        for (size_t k = static_cast<size_t>(Control::cbVideo0); k < kControlCount; ++k) {
-            f.form.setTicked(static_cast<Control>(k), false);
+    explicit Rebuilt(const Bytes& stream) : Rebuilt({{"MOVIE.EVO", stream}}) {}
+
+    // Rebuilds the streams `keep` chooses; the bytes of `output`.
+    Bytes run(const Keep& keep = everyStream, bool advancedPacks = false,
+              const std::string& output = "MOVIE.rebuilt.EVO") {
+        std::vector<StreamBox> boxes = read.streams;
+        for (StreamBox& box : boxes) {
+            box.chosen = keep(box.kind, box.number);
         }
-        for (Control box : boxes) {
-            f.form.setTicked(box, true);
-        }
-    }
-    Bytes run(const std::string& output = "MOVIE.rebuilt.EVO") {
-        f.form.messageLog().clear();
-        f.form.bRebuildClick();
-        return readFile(f.dir.path() / output);
+        engine.log.clear();
+        RebuildJob(engine.context)
+            .run({.sourcePath = source,
+                  .settings = settings,
+                  .boxes = boxes,
+                  .outputFolder = dir.path().string(),
+                  .advancedPacks = advancedPacks,
+                  .times = PackRebuilder::rebuiltTimes(read.navigation)});
+        return readFile(dir.path() / output);
     }
 };
 
-TEST(RebuildJob, KeepsTheTickedStreamsRenumberedAndPatchesTheNavigationPack) {
+// Keeps the streams listed.
+Keep only(std::vector<std::pair<StreamKind, int>> streams) {
+    return [streams](StreamKind kind, int number) {
+        return std::find(streams.begin(), streams.end(), std::pair{kind, number}) != streams.end();
+    };
+}
+
+TEST(RebuildJob, KeepsTheChosenStreamsRenumberedAndPatchesTheNavigationPack) {
     Bytes source = feature(0x1000, 0x9000);
     source[23] |= 0x03;  // the fixed and CSPS flags beside the audio bound
     Rebuilt r(source);
-    r.only({audioBox(1), subBox(5), Control::cbVideo0});
-    const Bytes out = r.run();
+    const Bytes out =
+        r.run(only({{StreamKind::Audio, 1}, {StreamKind::Subpicture, 5}, {StreamKind::Video, 0}}));
     // The system header keeps every bit but those of the audio bound.
     ASSERT_GE(out.size(), kPack);
     for (size_t at = 14; at < 14 + 6 + 6; ++at) {
@@ -107,13 +137,12 @@ TEST(RebuildJob, KeepsTheTickedStreamsRenumberedAndPatchesTheNavigationPack) {
     EXPECT_TRUE(
         std::all_of(out.begin() + 1844, out.begin() + 1968, [](uint8_t b) { return b == 0; }));
     EXPECT_EQ(Bytes(out.begin() + 3 * kPack + 40, out.begin() + 3 * kPack + 60), Bytes(20, 0x25));
-    EXPECT_EQ(r.f.logMarkup(),
-              (std::vector<std::string>{
-                  "Opening file [b]MOVIE.EVO[/b]", "File size: 0 Mbytes.",
-                  "Creating " + (r.f.dir.path() / "MOVIE").string() + ".rebuilt.EVO",
-                  "Rebuilding...", "Done.", ""}));
-    EXPECT_TRUE(r.f.form.enabled(Control::bRebuild));
-    EXPECT_FALSE(r.f.form.jobControl().writing);
+    EXPECT_EQ(
+        r.engine.logMarkup(),
+        (std::vector<std::string>{"Opening file [b]MOVIE.EVO[/b]", "File size: 0 Mbytes.",
+                                  "Creating " + (r.dir.path() / "MOVIE").string() + ".rebuilt.EVO",
+                                  "Rebuilding...", "Done.", ""}));
+    EXPECT_FALSE(r.engine.control.writing);
 }
 
 TEST(RebuildJob, CopiesAdvancedPacksOnRequestAndDropsWhatIsNotAPack) {
@@ -122,27 +151,22 @@ TEST(RebuildJob, CopiesAdvancedPacksOnRequestAndDropsWhatIsNotAPack) {
     const Bytes tail = fixture::packHeader(0);
     stream.insert(stream.end(), tail.begin(), tail.end());  // a short last block
     Rebuilt r(stream);
-    r.f.form.setTicked(Control::cbRBAdvanced, true);
-    const Bytes out = r.run();
+    const Bytes out = r.run(everyStream, true);
     EXPECT_EQ(ids(out), (std::vector<int>{0xBB, 0xE0, 0x80, 0x81, 0x82, 0x20, 0x21, 0xC3, 0xBF80}));
     EXPECT_EQ(out.size(), 9 * kPack + tail.size());
 }
 
 TEST(RebuildJob, GivesBothFilesOfAFeatureTheSameNewIdsInOneOutput) {
-    FormFixture f;
-    const std::string first = f.dir.write("FEATURE_1.EVO", feature(0x10, 0x20));
-    f.dir.write("FEATURE_2.EVO", feature(0x30, 0x40));
-    f.chooseSource(first);
-    f.form.bReadEVOClick();
-    f.form.setText(Control::eWorkdir, f.dir.path().string());
-    f.form.setTicked(audioBox(0), false);
-    f.form.bRebuildClick();
-    const Bytes out = readFile(f.dir.path() / "FEATURE_1_FEATURE_2.rebuilt.EVO");
+    Rebuilt r({{"FEATURE_1.EVO", feature(0x10, 0x20)}, {"FEATURE_2.EVO", feature(0x30, 0x40)}},
+              "FEATURE_1.EVO");
+    const Bytes out =
+        r.run([](StreamKind kind, int n) { return kind != StreamKind::Audio || n != 0; }, false,
+              "FEATURE_1_FEATURE_2.rebuilt.EVO");
     const std::vector<int> once = {0xBB, 0xE0, 0x80, 0x81, 0x20, 0x21, 0xC2};
     std::vector<int> twice = once;
     twice.insert(twice.end(), once.begin(), once.end());
     EXPECT_EQ(ids(out), twice);
-    const std::vector<std::string> log = f.logMarkup();
+    const std::vector<std::string> log = r.engine.logMarkup();
     EXPECT_NE(std::find(log.begin(), log.end(), "Continue on [b]FEATURE_2.EVO[/b]"), log.end());
 }
 
@@ -170,20 +194,16 @@ size_t idOffset(const uint8_t* pack) {
 TEST(RebuildJob, NavigationPacksOfATwoPartFeatureSpanBothParts) {
     // Two VOBs of 60 s and 15 s from the same start: the rebuilt file is one of 75 s, as a
     // read of it says.
-    FormFixture f;
+    std::map<std::string, Bytes> files;
     for (const auto& [name, seconds] : {std::pair{"FEATURE_1.EVO", 60u}, {"FEATURE_2.EVO", 15u}}) {
         ProgramStreamBuilder ps;
         ps.raw(fixture::evoNavigationPack(1, 1, dsiOf(0x1000, 0x1000 + 90000 * seconds)));
         ps.pack({fixture::pesPacket(0xE0, PesHeader{.pts = 9000}, Bytes(100, 0xE0))});
         ps.raw(fixture::evoNavigationPack(1, 1, dsiOf(0x1000, 0x1000 + 90000 * seconds)));
-        f.dir.write(name, ps.bytes());
+        files[name] = ps.bytes();
     }
-    f.chooseSource((f.dir.path() / "FEATURE_1.EVO").string());
-    f.form.bReadEVOClick();
-    f.form.setText(Control::eWorkdir, (f.dir.path() / "out").string());
-    f.form.bRebuildClick();
-    const std::filesystem::path rebuilt = f.dir.path() / "out" / "FEATURE_1_FEATURE_2.rebuilt.EVO";
-    const Bytes out = readFile(rebuilt);
+    Rebuilt r(files, "FEATURE_1.EVO");
+    const Bytes out = r.run(everyStream, false, "FEATURE_1_FEATURE_2.rebuilt.EVO");
     int navigationPacks = 0;
     for (size_t at = 0; at + kPack <= out.size(); at += kPack) {
         if (out[at + 17] == 0xBB) {
@@ -193,33 +213,30 @@ TEST(RebuildJob, NavigationPacksOfATwoPartFeatureSpanBothParts) {
         }
     }
     EXPECT_EQ(navigationPacks, 4);
-    f.chooseSource(rebuilt.string());
-    f.form.bReadEVOClick();
-    EXPECT_DOUBLE_EQ(f.form.lastRead().navigation->durationSeconds, 75.0);
+    const std::string rebuilt = (r.dir.path() / "FEATURE_1_FEATURE_2.rebuilt.EVO").string();
+    EXPECT_DOUBLE_EQ(ReadJob(r.engine.onDisk()).run({rebuilt, {}}).navigation->durationSeconds,
+                     75.0);
 }
 
 TEST(RebuildJob, RenumbersEveryCodingByItsBoxAndChangesNoOtherByte) {
+    constexpr StreamKind V = StreamKind::Video;
+    constexpr StreamKind A = StreamKind::Audio;
+    constexpr StreamKind S = StreamKind::Subpicture;
     struct Case {
-        std::vector<Control> boxes;
+        std::vector<std::pair<StreamKind, int>> streams;
         // New id per source pack (after the navigation pack); -1 for a pack left out.
         std::vector<int> newIds;
     };
     const Case cases[] = {
-        {{videoBox(1), audioBox(2), audioBox(11), subBox(18)},
-         {-1, 0x55, -1, 0xA0, -1, 0xC1, -1, 0x60}},
-        {{videoBox(0), videoBox(1), audioBox(1), audioBox(2), audioBox(3), audioBox(11), subBox(18),
-          subBox(26)},
+        {{{V, 1}, {A, 2}, {A, 11}, {S, 18}}, {-1, 0x55, -1, 0xA0, -1, 0xC1, -1, 0x60}},
+        {{{V, 0}, {V, 1}, {A, 1}, {A, 2}, {A, 3}, {A, 11}, {S, 18}, {S, 26}},
          {0xE2, 0x56, 0x88, 0xA1, 0xB2, 0xC3, 0x21, 0x60}},
-        {{audioBox(3), subBox(26)}, {-1, -1, -1, -1, 0xB0, -1, 0x20, -1}},
+        {{{A, 3}, {S, 26}}, {-1, -1, -1, -1, 0xB0, -1, 0x20, -1}},
     };
     const Bytes source = everyCoding();
     for (const Case& c : cases) {
         Rebuilt r(source);
-        r.only({});
-        for (Control box : c.boxes) {
-            r.f.form.setTicked(box, true);
-        }
-        const Bytes out = r.run();
+        const Bytes out = r.run(only(c.streams));
         size_t written = 1;
         for (size_t k = 0; k < c.newIds.size(); ++k) {
             if (c.newIds[k] < 0) {
@@ -236,9 +253,9 @@ TEST(RebuildJob, RenumbersEveryCodingByItsBoxAndChangesNoOtherByte) {
             ++written;
         }
         EXPECT_EQ(out.size(), written * kPack);
-        EXPECT_EQ(out[23] >> 2, std::count_if(c.boxes.begin(), c.boxes.end(), [](Control box) {
-                      return box >= Control::cbAudio00 && box < Control::cbSub00;
-                  }));
+        EXPECT_EQ(out[23] >> 2,
+                  std::count_if(c.streams.begin(), c.streams.end(),
+                                [](const auto& stream) { return stream.first == A; }));
     }
 }
 
@@ -251,22 +268,17 @@ TEST(RebuildJob, LeavesOutWhatNoBoxCouldChooseAndSaysSo) {
     ps.fillTo(3 * kMebibyte / 2);
     ps.pack({fixture::privateStream1Packet(0x8B, PesHeader{.pts = 9000}, Bytes(500, 0x8B))});
     ps.pack({fixture::privateStream1Packet(0x88, PesHeader{.pts = 9000}, Bytes(500, 0x88))});
-    FormFixture f;
-    f.chooseSource(f.dir.write("MOVIE.EVO", ps.bytes()));
-    f.form.setText(Control::ieFastSize, "1");
-    f.form.setText(Control::eWorkdir, f.dir.path().string());
-    f.form.bReadEVOClick();
-    f.form.messageLog().clear();
-    f.form.bRebuildClick();
-    const Bytes out = readFile(f.dir.path() / "MOVIE.rebuilt.EVO");
+    Rebuilt r({{"MOVIE.EVO", ps.bytes()}}, "MOVIE.EVO", {.fastCheckMb = 1});
+    const Bytes out = r.run();
     // The DTS and the MPEG audio have boxes of their own, renumbered in box order.
     EXPECT_EQ(ids(out), (std::vector<int>{0xBB, 0x80, 0x89, 0xC2, 0x89}));
-    const std::vector<std::string> log = f.logMarkup();
+    const std::vector<std::string> log = r.engine.logMarkup();
     EXPECT_EQ(std::count(log.begin(), log.end(), "Audio stream 0x8B has no stream box: left out."),
               1);
 }
 
-TEST(RebuildJob, AfterReadXplGivesValidIdsOrRefusesWhatItCannotWrite) {
+// The boxes a playlist announced are what the window rebuilds.
+TEST(RebuildWindow, AfterReadXplGivesValidIds) {
     FormFixture f;
     const std::string playlist = R"(<Playlist displayName="D"><TitleSet timeBase="60fps">
 <Title displayName="Main"><PrimaryAudioVideoClip src="file:///dvddisc/HVDVD_TS/FEATURE_1.MAP">
@@ -288,26 +300,24 @@ TEST(RebuildJob, AfterReadXplGivesValidIdsOrRefusesWhatItCannotWrite) {
     EXPECT_EQ(Bytes(out.begin() + 1338, out.begin() + 1346),
               Bytes(source.begin() + 1338, source.begin() + 1346));
 
-    // Nine audio streams cannot be renumbered into a DSI of eight: nothing is written.
+    EXPECT_TRUE(f.form.enabled(Control::bRebuild));
+}
+
+TEST(RebuildJob, RefusesMoreAudioStreamsThanADsiHoldsAndWritesNothing) {
     ProgramStreamBuilder nine;
     for (uint8_t id = 0xC0; id <= 0xC8; ++id) {
         nine.pack({fixture::privateStream1Packet(id, PesHeader{.pts = 9000}, Bytes(100, id))});
     }
-    FormFixture g;
-    g.chooseSource(g.dir.write("NINE.EVO", nine.bytes()));
-    g.form.setText(Control::eWorkdir, g.dir.path().string());
-    const std::filesystem::path earlier = g.dir.path() / "NINE.rebuilt.EVO";
+    Rebuilt r({{"NINE.EVO", nine.bytes()}}, "NINE.EVO");
+    const std::filesystem::path earlier = r.dir.path() / "NINE.rebuilt.EVO";
     fixture::writeFile(earlier, Bytes(5, 5));
-    g.form.bReadEVOClick();
-    g.form.bRebuildClick();
-    ASSERT_EQ(g.os.errors.size(), 1u);
-    EXPECT_NE(g.os.errors[0].find("at most 8 audio streams; 9 are chosen"), std::string::npos);
+    const std::string error = fixture::jobError([&] { r.run(); });
+    EXPECT_NE(error.find("at most 8 audio streams; 9 are chosen"), std::string::npos);
     EXPECT_EQ(readFile(earlier), Bytes(5, 5));
-    EXPECT_FALSE(g.form.jobControl().writing);
-    EXPECT_TRUE(g.form.enabled(Control::bRebuild));
+    EXPECT_FALSE(r.engine.control.writing);
 }
 
-TEST(RebuildJob, CancelInTheFirstFileSkipsTheSecond) {
+TEST(RebuildWindow, AsksBeforeItCancelsAndSkipsTheSecondFile) {
     FormFixture f;
     ProgramStreamBuilder big;
     big.raw(feature(1, 2)).fillTo(6 * kMebibyte);
