@@ -6,6 +6,7 @@
 #include <filesystem>
 
 #include "core/pack_engine.h"
+#include "demux_modes.h"
 #include "form_fixture.h"
 
 namespace tolvane {
@@ -13,6 +14,8 @@ namespace {
 
 using fixture::Bytes;
 using fixture::FormFixture;
+using fixture::JobRun;
+using fixture::Outcome;
 using fixture::PesHeader;
 using fixture::ProgramStreamBuilder;
 using fixture::readFile;
@@ -61,13 +64,18 @@ bool logged(const FormFixture& f, const std::string& text) {
     return std::count(lines.begin(), lines.end(), text) == 1;
 }
 
-void tickOnly(MainForm& form, std::initializer_list<Control> boxes) {
-    for (size_t k = static_cast<size_t>(Control::cbVideo0); k < kControlCount; ++k) {
-        form.setTicked(static_cast<Control>(k), false);
+bool startsALine(const std::vector<std::string>& lines, const std::string& start) {
+    return std::any_of(lines.begin(), lines.end(),
+                       [&](const std::string& line) { return line.rfind(start, 0) == 0; });
+}
+
+// The label of every stream a read found, in box order.
+std::vector<std::string> labels(const ReadResult& read) {
+    std::vector<std::string> out;
+    for (const StreamBox& box : read.streams) {
+        out.push_back(box.label);
     }
-    for (Control box : boxes) {
-        form.setTicked(box, true);
-    }
+    return out;
 }
 
 // One VOB of a title: MPEG-2 video with PTS-only headers, as most muxers write it, and a
@@ -84,27 +92,22 @@ Bytes titleFile(const Bytes& unit, uint16_t vob, uint32_t vobStart, uint32_t vob
 }
 
 TEST(RealDisc, ASubtitleThatStartsWithTheFilmGetsItsRecordInEveryFile) {
-    FormFixture f;
     const Bytes unit = {0x00, 0x10, 0x00, 0x08, 0xAA, 0xBB, 0xCC, 0xDD};
-    const std::string first = f.dir.write("FEATURE_1.EVO", titleFile(unit, 1, kStart, 900000));
-    f.dir.write("FEATURE_2.EVO", titleFile(unit, 2, kStart, 900000));
-    f.chooseSource(first);
-    f.form.setText(Control::eWorkdir, f.dir.path().string());
-    f.form.bReadEVOClick();
-    // The first PTS of PTS-only video is its own, so minPts is the start of the film.
-    const std::vector<std::string> lines = logText(f);
+    const JobRun run{.files = {{"FEATURE_1.EVO", titleFile(unit, 1, kStart, 900000)},
+                               {"FEATURE_2.EVO", titleFile(unit, 2, kStart, 900000)}},
+                     .source = "FEATURE_1.EVO",
+                     .select = std::vector<std::string>{"cbSub00"}};
+    // The first PTS of PTS-only video is its own, so the earliest is the start of the film.
+    const std::vector<std::string> lines = fixture::readLog(run);
     EXPECT_EQ(std::count(lines.begin(), lines.end(), "   First PTS = 00015F90"), 4);
-    EXPECT_EQ(f.form.lastRead().earliestPts.value_or(0), kStart);
-
-    tickOnly(f.form, {subBox(0)});
-    f.form.bDemuxClick();
-    const Bytes sup = readFile(f.dir.path() / "FEATURE_1_FEATURE_2.Subpicture.00.sup");
+    const Outcome outcome = fixture::runJobs(run, false);
+    EXPECT_EQ(outcome.read.earliestPts, kStart);
     const Bytes oneFile = joined({supHeader(0), unit, supHeader(45000), unit});
-    EXPECT_EQ(sup, joined({oneFile, oneFile}));
+    EXPECT_EQ(outcome.files.at("FEATURE_1_FEATURE_2.Subpicture.00.sup"),
+              joined({oneFile, oneFile}));
 }
 
 TEST(RealDisc, EveryStreamIsReportedFromItsFirstPacketThatCarriesAPts) {
-    FormFixture f;
     ProgramStreamBuilder ps;
     // A file cut in the middle of a stream: its first packets carry no PTS.
     ps.pack({fixture::pesPacket(0xE0, {}, Bytes(50, 0))});
@@ -113,46 +116,39 @@ TEST(RealDisc, EveryStreamIsReportedFromItsFirstPacketThatCarriesAPts) {
     ps.pack({fixture::pesPacket(0xE0, PesHeader{.pts = kStart + 100}, sequenceStart())});
     ps.pack({fixture::privateStream1Packet(0x80, PesHeader{.pts = kStart}, Bytes(50, 0))});
     ps.pack({fixture::privateStream1Packet(0x21, PesHeader{.pts = kStart + 200}, Bytes(50, 0))});
-    f.chooseSource(f.dir.write("CUT.EVO", ps.bytes()));
-    f.form.bReadEVOClick();
-    const std::vector<std::string> lines = logText(f);
+    const JobRun run{.files = {{"CUT.EVO", ps.bytes()}}, .source = "CUT.EVO"};
+    const std::vector<std::string> lines = fixture::readLog(run);
     for (const char* line : {"   First PTS = 00015FF4", "   First PTS = 00015F90",
                              "   First PTS = 00016058", "   size = 720x480"}) {
         EXPECT_EQ(std::count(lines.begin(), lines.end(), line), 1) << line;
     }
-    EXPECT_EQ(f.form.lastRead().earliestPts.value_or(0), kStart);
+    EXPECT_EQ(fixture::runJobs(run, false).read.earliestPts, kStart);
 }
 
 TEST(RealDisc, ATitleSplitInsideOneVobCountsItsRunningTimeOnce) {
-    FormFixture f;
     const Bytes unit(8, 0x11);
     // A DVD title split at 1 GiB: both files' first navigation packs describe VOB 1.
-    const std::string first =
-        f.dir.write("VTS_10_1.VOB", titleFile(unit, 1, kStart, kStart + 90000 * 60));
-    f.dir.write("VTS_10_2.VOB", titleFile(unit, 1, kStart, kStart + 90000 * 60));
-    f.dir.write("VTS_20_1.VOB", titleFile(unit, 1, kStart, kStart + 90000 * 600));
-    f.chooseSource(first);
-    f.form.bReadEVOClick();
-    EXPECT_TRUE(logged(f, "Continue on VTS_10_2.VOB"));
-    EXPECT_DOUBLE_EQ(f.form.lastRead().navigation->durationSeconds, 60.0);
-    const std::vector<std::string> lines = logText(f);
-    EXPECT_TRUE(std::any_of(lines.begin(), lines.end(), [](const std::string& line) {
-        return line.rfind("1500 calculated frames", 0) == 0;
-    }));
+    JobRun run{.files = {{"VTS_10_1.VOB", titleFile(unit, 1, kStart, kStart + 90000 * 60)},
+                         {"VTS_10_2.VOB", titleFile(unit, 1, kStart, kStart + 90000 * 60)},
+                         {"VTS_20_1.VOB", titleFile(unit, 1, kStart, kStart + 90000 * 600)}},
+               .source = "VTS_10_1.VOB"};
+    Outcome outcome = fixture::runJobs(run, false);
+    EXPECT_EQ(std::count(outcome.log.begin(), outcome.log.end(), "Continue on VTS_10_2.VOB"), 2);
+    EXPECT_DOUBLE_EQ(outcome.read.navigation->durationSeconds, 60.0);
+    EXPECT_TRUE(startsALine(outcome.log, "1500 calculated frames"));
 
-    // The next VOB of the title adds its own span.
-    f.dir.write("VTS_10_2.VOB", titleFile(unit, 2, kStart, kStart + 90000 * 30));
-    f.form.setText(Control::eWorkdir, f.dir.path().string());
-    f.form.messageLog().clear();
-    f.form.bDemuxClick();
-    const std::vector<std::string> demuxed = logText(f);
-    EXPECT_TRUE(std::any_of(demuxed.begin(), demuxed.end(), [](const std::string& line) {
-        return line.rfind("2250 calculated frames", 0) == 0;
-    }));
+    // The next VOB of the title adds its own span, in the read and in the demux.
+    run.files["VTS_10_2.VOB"] = titleFile(unit, 2, kStart, kStart + 90000 * 30);
+    outcome = fixture::runJobs(run, false);
+    EXPECT_DOUBLE_EQ(outcome.read.navigation->durationSeconds, 90.0);
+    EXPECT_EQ(std::count_if(outcome.log.begin(), outcome.log.end(),
+                            [](const std::string& line) {
+                                return line.rfind("2250 calculated frames", 0) == 0;
+                            }),
+              2);
 }
 
 TEST(RealDisc, ASecondCodingOnATakenNumberIsWrittenAndALateStreamNamedInTheLog) {
-    FormFixture f;
     ProgramStreamBuilder ps;
     ps.pack({fixture::privateStream1Packet(0x80, PesHeader{.pts = kStart}, Bytes(100, 0x80))});
     // A second coding on a taken number: the next free box.
@@ -162,47 +158,41 @@ TEST(RealDisc, ASecondCodingOnATakenNumberIsWrittenAndALateStreamNamedInTheLog) 
     ps.fillTo(3 * kMebibyte / 2);
     ps.pack({fixture::privateStream1Packet(0x8A, PesHeader{.pts = kStart}, Bytes(100, 0x8A))});
     ps.pack({fixture::privateStream1Packet(0x80, {}, Bytes(100, 0x80))});
-    f.chooseSource(f.dir.write("MOVIE.EVO", ps.bytes()));
-    f.form.setText(Control::ieFastSize, "1");
-    f.form.setText(Control::eWorkdir, f.dir.path().string());
-    f.form.bReadEVOClick();
-    EXPECT_EQ(f.form.control(audioBox(1)).caption, "DTSHD.stream.01");
-    EXPECT_FALSE(f.form.enabled(audioBox(2)));
-
-    f.form.messageLog().clear();
-    f.form.bDemuxClick();
-    EXPECT_TRUE(logged(f, "Audio stream 0x8A has no stream box: not written."));
-    EXPECT_EQ(readFile(f.dir.path() / "MOVIE.DD.stream.00.mpa"), Bytes(200, 0x80));
-    EXPECT_EQ(readFile(f.dir.path() / "MOVIE.DTSHD.stream.01.mpa"), Bytes(200, 0x88));
-    size_t files = 0;
-    for ([[maybe_unused]] const auto& entry : std::filesystem::directory_iterator(f.dir.path())) {
-        ++files;
-    }
-    EXPECT_EQ(files, 3u) << "the source and the two outputs";
+    const Outcome outcome = fixture::runJobs({.files = {{"MOVIE.EVO", ps.bytes()}},
+                                              .source = "MOVIE.EVO",
+                                              .settings = {.fastCheckMb = 1}},
+                                             false);
+    EXPECT_EQ(labels(outcome.read), (std::vector<std::string>{"DD.stream.00", "DTSHD.stream.01"}));
+    EXPECT_EQ(std::count(outcome.log.begin(), outcome.log.end(),
+                         "Audio stream 0x8A has no stream box: not written."),
+              1);
+    EXPECT_EQ(outcome.files,
+              (std::map<std::string, Bytes>{{"MOVIE.DD.stream.00.mpa", Bytes(200, 0x80)},
+                                            {"MOVIE.DTSHD.stream.01.mpa", Bytes(200, 0x88)}}));
 }
 
 TEST(RealDisc, AStreamOfEitherFileAloneKeepsItsBoxAndOutput) {
-    FormFixture f;
     ProgramStreamBuilder one;
     one.pack({fixture::privateStream1Packet(0x80, PesHeader{.pts = kStart}, Bytes(300, 0x80))});
     one.pack({fixture::privateStream1Packet(0x81, PesHeader{.pts = kStart}, Bytes(300, 0x81))});
     ProgramStreamBuilder two;
     two.pack({fixture::privateStream1Packet(0x88, PesHeader{.pts = kStart}, Bytes(300, 0x88))});
     two.pack({fixture::privateStream1Packet(0x81, PesHeader{.pts = kStart}, Bytes(300, 0x82))});
-    const std::string first = f.dir.write("FEATURE_1.EVO", one.bytes());
-    f.dir.write("FEATURE_2.EVO", two.bytes());
-    f.chooseSource(first);
-    f.form.setText(Control::eWorkdir, f.dir.path().string());
-    f.form.bReadEVOClick();
-    ASSERT_EQ(f.form.control(audioBox(0)).caption, "DD.stream.00");
-    ASSERT_EQ(f.form.control(audioBox(2)).caption, "DTSHD.stream.02");
-    f.form.bDemuxClick();
-    EXPECT_EQ(readFile(f.dir.path() / "FEATURE_1_FEATURE_2.DD.stream.00.mpa"), Bytes(300, 0x80));
-    EXPECT_EQ(readFile(f.dir.path() / "FEATURE_1_FEATURE_2.DTSHD.stream.02.mpa"), Bytes(300, 0x88));
+    const Outcome outcome =
+        fixture::runJobs({.files = {{"FEATURE_1.EVO", one.bytes()}, {"FEATURE_2.EVO", two.bytes()}},
+                          .source = "FEATURE_1.EVO"},
+                         false);
+    EXPECT_EQ(labels(outcome.read),
+              (std::vector<std::string>{"DD.stream.00", "DD.stream.01", "DTSHD.stream.02"}));
     Bytes both(300, 0x81);
     both.insert(both.end(), 300, 0x82);
-    EXPECT_EQ(readFile(f.dir.path() / "FEATURE_1_FEATURE_2.DD.stream.01.mpa"), both);
-    EXPECT_FALSE(logged(f, "Audio stream 0x80 has no stream box: not written."));
+    EXPECT_EQ(outcome.files, (std::map<std::string, Bytes>{
+                                 {"FEATURE_1_FEATURE_2.DD.stream.00.mpa", Bytes(300, 0x80)},
+                                 {"FEATURE_1_FEATURE_2.DD.stream.01.mpa", both},
+                                 {"FEATURE_1_FEATURE_2.DTSHD.stream.02.mpa", Bytes(300, 0x88)}}));
+    EXPECT_EQ(std::count(outcome.log.begin(), outcome.log.end(),
+                         "Audio stream 0x80 has no stream box: not written."),
+              0);
 }
 
 TEST(RealDisc, CommandsFollowTheRuleAfterEveryJobAndEveryNewSource) {
@@ -226,6 +216,11 @@ TEST(RealDisc, CommandsFollowTheRuleAfterEveryJobAndEveryNewSource) {
               2);
     EXPECT_TRUE(f.form.enabled(Control::bDemux));
     EXPECT_FALSE(f.form.enabled(Control::bRebuild)) << "Rebuild writes .EVO files only";
+    EXPECT_EQ(f.form.streamDelayMs(StreamKind::Audio, 0), 0);
+    f.form.setTicked(Control::cbDelayNames, true);
+    f.form.setTicked(Control::cbExtByCoding, true);
+    f.form.bDemuxClick();
+    EXPECT_TRUE(std::filesystem::exists(f.dir.path() / "VTS_01_1.DD.stream.00 DELAY 0ms.ac3"));
 
     // Another source dropped: nothing of the previous file is left to demux.
     ProgramStreamBuilder audioOnly;
@@ -313,7 +308,6 @@ TEST(RealDisc, NamesAreLoggedAsTheyAreAndPlaylistCaptionsMakeSafeFileNames) {
 }
 
 TEST(RealDisc, NamesOutputsByCodingAndAudioByItsDelayWhenAsked) {
-    FormFixture f;
     ProgramStreamBuilder ps;
     ps.pack({fixture::pesPacket(0xE0, PesHeader{.pts = kStart}, sequenceStart())});
     ps.pack({fixture::privateStream1Packet(0x80, PesHeader{.pts = kStart + 3600}, Bytes(10, 1))});
@@ -322,35 +316,34 @@ TEST(RealDisc, NamesOutputsByCodingAndAudioByItsDelayWhenAsked) {
     ps.pack({fixture::privateStream1Packet(0xB3, PesHeader{.pts = kStart + 46}, Bytes(10, 1))});
     ps.pack({fixture::privateStream1Packet(0xA4, PesHeader{.pts = kStart}, Bytes(10, 1))});
     ps.pack({fixture::privateStream1Packet(0x65, PesHeader{.pts = kStart + 900}, Bytes(10, 1))});
-    f.chooseSource(f.dir.write("MOVIE.EVO", ps.bytes()));
-    f.form.setText(Control::eWorkdir, f.dir.path().string());
-    f.form.bReadEVOClick();
-    EXPECT_EQ(f.form.streamDelayMs(StreamKind::Audio, 0), 40);
-    EXPECT_EQ(f.form.streamDelayMs(StreamKind::Audio, 1), -25);
-    EXPECT_EQ(f.form.streamDelayMs(StreamKind::Subpicture, 5), 10);
-    EXPECT_EQ(f.form.streamDelayMs(StreamKind::Audio, 7), std::nullopt);
-
-    f.form.setTicked(Control::cbDelayNames, true);
-    f.form.setTicked(Control::cbExtByCoding, true);
-    f.form.bDemuxClick();
-    std::vector<std::string> names;
-    for (const auto& entry : std::filesystem::directory_iterator(f.dir.path())) {
-        names.push_back(entry.path().filename().string());
+    JobRun run{.files = {{"MOVIE.EVO", ps.bytes()}},
+               .source = "MOVIE.EVO",
+               .naming = {.delayNames = true, .extensionByCoding = true}};
+    Outcome outcome = fixture::runJobs(run, false);
+    std::map<std::pair<StreamKind, int>, std::optional<int32_t>> delays;
+    for (const StreamBox& box : outcome.read.streams) {
+        delays[{box.kind, box.number}] = box.delayMs;
     }
-    std::sort(names.begin(), names.end());
+    EXPECT_EQ(delays[std::pair(StreamKind::Audio, 0)], 40);
+    EXPECT_EQ(delays[std::pair(StreamKind::Audio, 1)], -25);
+    EXPECT_EQ(delays[std::pair(StreamKind::Subpicture, 5)], 10);
+    EXPECT_EQ(delays[std::pair(StreamKind::Video, 0)], std::nullopt);
+    std::vector<std::string> names;
+    for (const auto& [name, bytes] : outcome.files) {
+        names.push_back(name);
+    }
     // 44 and 46 ticks are 0.49 and 0.51 ms: each rounds to its nearest millisecond.
     EXPECT_EQ(names, (std::vector<std::string>{
                          "MOVIE.DD+.stream.02 DELAY 0ms.eac3", "MOVIE.DD.stream.00 DELAY 40ms.ac3",
-                         "MOVIE.DTSHD.stream.01 DELAY -25ms.dts", "MOVIE.EVO",
-                         "MOVIE.Ext.Subpicture.05.sup", "MOVIE.LPCM.stream.04 DELAY 0ms.lpcm",
-                         "MOVIE.MLP.stream.03 DELAY 1ms.thd", "MOVIE.MPEG-2.stream.0.m2v"}));
+                         "MOVIE.DTSHD.stream.01 DELAY -25ms.dts", "MOVIE.Ext.Subpicture.05.sup",
+                         "MOVIE.LPCM.stream.04 DELAY 0ms.lpcm", "MOVIE.MLP.stream.03 DELAY 1ms.thd",
+                         "MOVIE.MPEG-2.stream.0.m2v"}));
 
     // Without the options the names are as ever.
-    f.form.setTicked(Control::cbDelayNames, false);
-    f.form.setTicked(Control::cbExtByCoding, false);
-    f.form.bDemuxClick();
-    EXPECT_TRUE(std::filesystem::exists(f.dir.path() / "MOVIE.DD.stream.00.mpa"));
-    EXPECT_TRUE(std::filesystem::exists(f.dir.path() / "MOVIE.MPEG-2.stream.0.mpv"));
+    run.naming = {};
+    outcome = fixture::runJobs(run, false);
+    EXPECT_EQ(outcome.files.count("MOVIE.DD.stream.00.mpa"), 1u);
+    EXPECT_EQ(outcome.files.count("MOVIE.MPEG-2.stream.0.mpv"), 1u);
 }
 
 }  // namespace
