@@ -10,13 +10,16 @@
 
 #include "core/platform_error.h"
 #include "form_fixture.h"
+#include "job_engine.h"
 #include "playlist/xpl_chapters.h"
+#include "playlist/xpl_job.h"
 #include "playlist/xpl_scanner.h"
 
 namespace tolvane {
 namespace {
 
 using fixture::Bytes;
+using fixture::Engine;
 using fixture::FormFixture;
 using Lines = std::vector<std::string>;
 
@@ -182,12 +185,17 @@ const char* const kPlaylist = R"(<?xml version="1.0"?>
 </Playlist>
 )";
 
-TEST(ReadXpl, ShowsTheTitleOfTheSourceAndTicksItsTracks) {
-    FormFixture f;
-    f.chooseSource((f.dir.path() / "HVDVD_TS" / "FEATURE_1.EVO").string());
+// The playlist job over `playlist` held in memory, looking for the title of `source`.
+XplResult readPlaylist(Engine& engine, const std::string& playlist, const std::string& source) {
+    engine.files["ADV_OBJ/VPLST000.XPL"] = Bytes(playlist.begin(), playlist.end());
+    XplAttributeTables tables;
+    return XplJob(engine.context, tables).run({"ADV_OBJ/VPLST000.XPL", source});
+}
+
+TEST(ReadXpl, ShowsTheTitleOfTheSourceAndAnnouncesItsTracks) {
+    Engine engine;
     const std::string playlist = kPlaylist;
-    f.dir.write("ADV_OBJ/VPLST000.XPL", Bytes(playlist.begin(), playlist.end()));
-    f.form.bReadXPLClick();
+    const XplResult result = readPlaylist(engine, playlist, "HVDVD_TS/FEATURE_1.EVO");
 
     const std::vector<TreeNode> expected = {
         {"Info",
@@ -204,30 +212,28 @@ TEST(ReadXpl, ShowsTheTitleOfTheSourceAndTicksItsTracks) {
         {"Subtitle", {{"2bitRLE.s00.French", {}}}},
         {"Chapter", {{"00:10:00:00: Intro", {}}}},
     };
-    EXPECT_EQ(f.form.xplTree(), expected);
-    const Lines memo = f.form.xplMemo().lines();
+    EXPECT_EQ(result.tree, expected);
+    const Lines memo = result.memo.lines();
     ASSERT_FALSE(memo.empty());
     EXPECT_EQ(memo.front(),
               "    <Title id=\"Main\" displayName=\"Main\" titleDuration=\"01:02:03:04\">");
     EXPECT_EQ(memo.back(), "    </Title>");
     EXPECT_EQ(
-        f.logMarkup(),
+        engine.logMarkup(),
         (Lines{"Open VPLST000.XPL", "Filesize: " + std::to_string(playlist.size()) + " bytes",
                "VC-1.s0 found!", "DD+.6ch.s01.English found!", "MLP.s11.Commentary found!",
                "DTS-HD.8ch.s39.Out of range found!", "2bitRLE.s00.French found!", "Done.", ""}));
-    EXPECT_TRUE(f.form.ticked(Control::cbVideo0));
-    EXPECT_EQ(f.form.control(audioBox(1)).caption, "DD+.6ch.s01.English");
-    EXPECT_EQ(f.form.control(audioBox(1)).hint, "DD+.6ch.s01.English");
-    EXPECT_TRUE(f.form.ticked(audioBox(11)));
-    EXPECT_TRUE(f.form.ticked(subBox(0)));
-    const std::vector<StreamBox> boxes = f.form.streamBoxes();
-    EXPECT_TRUE(std::any_of(boxes.begin(), boxes.end(), [](const StreamBox& box) {
-        return box.kind == StreamKind::Audio && box.number == 1 && box.id == kStreamAnnounced;
-    })) << "a demux is handed the announced track";
-    EXPECT_TRUE(f.form.enabled(Control::bDemux));
-    EXPECT_TRUE(f.form.enabled(Control::bReadXPL));
-    EXPECT_TRUE(f.form.enabled(Control::bReadEVO));
-    EXPECT_EQ(f.form.pageIndex(), 4);
+    std::vector<std::pair<std::optional<int>, std::string>> audio;
+    for (const AnnouncedTrack& track : result.tracks) {
+        if (track.kind == StreamKind::Audio) {
+            audio.emplace_back(track.box, track.caption);
+        }
+    }
+    // Track 40 has no box: it is shown, not announced to one.
+    EXPECT_EQ(audio, (std::vector<std::pair<std::optional<int>, std::string>>{
+                         {1, "DD+.6ch.s01.English"},
+                         {11, "MLP.s11.Commentary"},
+                         {std::nullopt, "DTS-HD.8ch.s39.Out of range"}}));
 }
 
 constexpr const char* kTwoTitles = R"(<?xml version="1.0"?>
@@ -245,81 +251,100 @@ constexpr const char* kTwoTitles = R"(<?xml version="1.0"?>
 )";
 
 TEST(ReadXpl, FindsTheTitleWhoseClipNamesTheSourceWhateverItsCase) {
-    FormFixture f;
-    const std::string playlist = kTwoTitles;
-    f.dir.write("ADV_OBJ/VPLST000.XPL", Bytes(playlist.begin(), playlist.end()));
+    Engine engine;
     // A name that another clip's name begins with, in lower case.
-    f.chooseSource((f.dir.path() / "HVDVD_TS" / "feature_1.evo").string());
-    f.form.bReadXPLClick();
-    ASSERT_FALSE(f.form.xplTree().empty());
-    const std::vector<TreeNode>& info = f.form.xplTree()[0].children;
+    const XplResult found = readPlaylist(engine, kTwoTitles, "HVDVD_TS/feature_1.evo");
+    ASSERT_FALSE(found.tree.empty());
+    const std::vector<TreeNode>& info = found.tree[0].children;
     ASSERT_GE(info.size(), 2u);
     EXPECT_EQ(info[0].text, "Title: Disc") << "the application's name is not the playlist's";
     EXPECT_EQ(info[1].text, "Name: Film");
 
-    f.chooseSource((f.dir.path() / "HVDVD_TS" / "FEATURE_3.EVO").string());
-    f.form.messageLog().clear();
-    f.form.bReadXPLClick();
-    EXPECT_EQ(f.logMarkup()[2], "No title of the playlist plays FEATURE_3.");
+    engine.log.clear();
+    EXPECT_FALSE(readPlaylist(engine, kTwoTitles, "HVDVD_TS/FEATURE_3.EVO").titleFound);
+    EXPECT_EQ(engine.logMarkup()[2], "No title of the playlist plays FEATURE_3.");
 }
 
 TEST(ReadXpl, TakesTrackNumbersAtTheEndsOfTheirRange) {
-    FormFixture f;
-    const std::string playlist = R"(<Playlist><TitleSet><Title displayName="T">
+    Engine engine;
+    const XplResult result = readPlaylist(engine, R"(<Playlist><TitleSet><Title displayName="T">
 <PrimaryAudioVideoClip src="file:///dvddisc/HVDVD_TS/A.MAP">
 <Video track="-2147483648" mediaAttr="1"/>
 <Audio track="1" streamNumber="-2147483648" mediaAttr="1" description="x"/>
 <Subtitle track="1" streamNumber="2147483647" mediaAttr="1" description="y"/>
-</PrimaryAudioVideoClip></Title></TitleSet></Playlist>)";
-    f.dir.write("ADV_OBJ/VPLST000.XPL", Bytes(playlist.begin(), playlist.end()));
-    f.chooseSource((f.dir.path() / "HVDVD_TS" / "A.EVO").string());
-    f.form.bReadXPLClick();
-    const std::vector<TreeNode>& tree = f.form.xplTree();
+</PrimaryAudioVideoClip></Title></TitleSet></Playlist>)",
+                                          "HVDVD_TS/A.EVO");
+    const std::vector<TreeNode>& tree = result.tree;
     ASSERT_EQ(tree.size(), 5u);
     EXPECT_EQ(tree[1].children.at(0).text, ".s-2147483649");
     EXPECT_EQ(tree[2].children.at(0).text, ".s0-2147483649.x");
     EXPECT_EQ(tree[3].children.at(0).text, ".s2147483646.y");
-    EXPECT_FALSE(f.form.enabled(Control::cbVideo0));
+    for (const AnnouncedTrack& track : result.tracks) {
+        EXPECT_FALSE(track.box) << track.caption;
+    }
 }
 
 TEST(ReadXpl, SavesTheChaptersOfTheFoundTitleOnly) {
-    FormFixture f;
-    const std::string playlist = kPlaylist;
-    f.dir.write("ADV_OBJ/VPLST000.XPL", Bytes(playlist.begin(), playlist.end()));
-    f.chooseSource((f.dir.path() / "HVDVD_TS" / "FEATURE_1.EVO").string());
-    f.form.bReadXPLClick();
+    Engine engine;
+    fixture::TempDir dir;
+    const XplResult found = readPlaylist(engine, kPlaylist, "HVDVD_TS/FEATURE_1.EVO");
     const auto saved = [&](const std::string& name) {
-        f.form.saveChapters((f.dir.path() / name).string());
-        const Bytes bytes = fixture::readFile(f.dir.path() / name);
+        saveChapters(found, (dir.path() / name).string(), PathStyle::native(), engine.log);
+        const Bytes bytes = fixture::readFile(dir.path() / name);
         return std::string(bytes.begin(), bytes.end());
     };
     // 00:10:00:00 at 60fps.
     EXPECT_EQ(saved("c.txt"), "CHAPTER01=00:10:00.000\nCHAPTER01NAME=Intro\n");
     EXPECT_NE(saved("c.XML").find("<ChapterTimeStart>00:10:00.000000000</ChapterTimeStart>"),
               std::string::npos);
-    EXPECT_EQ(f.logMarkup().back(), "Chapters saved to " + (f.dir.path() / "c.XML").string());
+    EXPECT_EQ(engine.logMarkup().back(), "Chapters saved to " + (dir.path() / "c.XML").string());
 
-    f.chooseSource((f.dir.path() / "HVDVD_TS" / "OTHER.EVO").string());
-    f.form.bReadXPLClick();
-    EXPECT_THROW(f.form.saveChapters((f.dir.path() / "none.txt").string()), JobError);
-    EXPECT_FALSE(std::filesystem::exists(f.dir.path() / "none.txt"));
+    const XplResult none = readPlaylist(engine, kPlaylist, "HVDVD_TS/OTHER.EVO");
+    EXPECT_THROW(
+        saveChapters(none, (dir.path() / "none.txt").string(), PathStyle::native(), engine.log),
+        JobError);
+    EXPECT_FALSE(std::filesystem::exists(dir.path() / "none.txt"));
 }
 
 TEST(ReadXpl, WithoutATitleKeepsTheWholeFileAndTheTree) {
-    FormFixture f;
+    Engine engine;
     const std::string playlist = kPlaylist;
-    const std::string path = f.dir.write("VPLST000.XPL", Bytes(playlist.begin(), playlist.end()));
-    f.form.setText(Control::eXPLfile, path);
-    f.form.XPLadj();
-    f.form.bReadXPLClick();
-    EXPECT_EQ(f.form.xplTree().size(), 4u) << "the design's nodes stay";
-    EXPECT_EQ(f.form.xplMemo().size(),
+    const XplResult result = readPlaylist(engine, playlist, "");
+    EXPECT_EQ(result.tree.size(), 4u) << "the title's groups stay, empty";
+    EXPECT_EQ(result.memo.size(),
               static_cast<size_t>(std::count(playlist.begin(), playlist.end(), '>')));
-    EXPECT_EQ(f.form.xplMemo().line(0), "<?xml version=\"1.0\"?>");
-    EXPECT_EQ(f.logMarkup().back(), "");
-    EXPECT_EQ(f.logMarkup()[f.logMarkup().size() - 2], "Done.");
+    EXPECT_EQ(result.memo.line(0), "<?xml version=\"1.0\"?>");
+    const Lines log = engine.logMarkup();
+    EXPECT_EQ(log.back(), "");
+    EXPECT_EQ(log[log.size() - 2], "Done.");
+}
 
-    // A playlist that cannot be opened gives the buttons back.
+// The window's side of Read XPL: the announced tracks tick and caption their boxes, a demux is
+// handed them, the playlist page shows, and a playlist that cannot be opened gives the buttons
+// back.
+TEST(ReadXplWindow, TicksTheBoxesOfTheTitlesTracks) {
+    FormFixture f;
+    f.chooseSource((f.dir.path() / "HVDVD_TS" / "FEATURE_1.EVO").string());
+    const std::string playlist = kPlaylist;
+    f.dir.write("ADV_OBJ/VPLST000.XPL", Bytes(playlist.begin(), playlist.end()));
+    f.form.bReadXPLClick();
+    EXPECT_EQ(f.form.xplTree().size(), 5u);
+    EXPECT_TRUE(f.form.ticked(Control::cbVideo0));
+    EXPECT_EQ(f.form.control(audioBox(1)).caption, "DD+.6ch.s01.English");
+    EXPECT_EQ(f.form.control(audioBox(1)).hint, "DD+.6ch.s01.English");
+    EXPECT_TRUE(f.form.ticked(audioBox(11)));
+    EXPECT_TRUE(f.form.ticked(subBox(0)));
+    const std::vector<StreamBox> boxes = f.form.streamBoxes();
+    EXPECT_TRUE(std::any_of(boxes.begin(), boxes.end(), [](const StreamBox& box) {
+        return box.kind == StreamKind::Audio && box.number == 1 && box.id == kStreamAnnounced;
+    })) << "a demux is handed the announced track";
+    EXPECT_TRUE(f.form.enabled(Control::bDemux));
+    EXPECT_TRUE(f.form.enabled(Control::bReadXPL));
+    EXPECT_TRUE(f.form.enabled(Control::bReadEVO));
+    EXPECT_EQ(f.form.pageIndex(), 4);
+    f.form.saveChapters((f.dir.path() / "c.txt").string());
+    EXPECT_TRUE(std::filesystem::exists(f.dir.path() / "c.txt"));
+
     f.form.setText(Control::eXPLfile, (f.dir.path() / "none.XPL").string());
     f.form.XPLadj();
     f.form.bReadXPLClick();
