@@ -37,47 +37,6 @@ Bytes feature(uint8_t seed) {
     return ps.bytes();
 }
 
-const StreamBox* find(const std::vector<StreamBox>& boxes, StreamKind kind, int number) {
-    for (const StreamBox& box : boxes) {
-        if (box.kind == kind && box.number == number) {
-            return &box;
-        }
-    }
-    return nullptr;
-}
-
-TEST(JobClasses, ReadGivesEveryStreamItsBoxLabelTimesAndNavigation) {
-    Engine engine;
-    engine.files["d/FEATURE_1.EVO"] = feature(1);
-    engine.files["d/FEATURE_2.EVO"] = feature(2);
-    ReadJob job(engine.context);
-    const ReadResult read = job.run(ReadInput{"d/FEATURE_1.EVO", PassSettings{}});
-
-    EXPECT_EQ(read.baseName, "FEATURE_1_FEATURE_2");
-    ASSERT_EQ(read.files.size(), 2u);
-    EXPECT_EQ(read.files[1].path, "d/FEATURE_2.EVO");
-    EXPECT_EQ(read.files[1].size, static_cast<int64_t>(engine.files["d/FEATURE_2.EVO"].size()));
-    ASSERT_EQ(read.streams.size(), 4u);
-    const StreamBox* dts = find(read.streams, StreamKind::Audio, 1);
-    ASSERT_NE(dts, nullptr);
-    EXPECT_EQ(dts->id, 0x89);
-    EXPECT_EQ(dts->label, "DTSHD.stream.01");
-    EXPECT_EQ(dts->coding, StreamCoding::Dts);
-    EXPECT_EQ(dts->firstPts, 11700u);
-    EXPECT_EQ(dts->delayMs, 30);
-    EXPECT_TRUE(dts->chosen);
-    ASSERT_TRUE(read.navigation);
-    EXPECT_EQ(read.navigation->vobNumber, 3u);
-    EXPECT_EQ(read.navigation->lastPtm, 99000u);
-    // The same VOB in both files: its second of running time is counted once.
-    EXPECT_DOUBLE_EQ(read.navigation->durationSeconds, 1.0);
-    EXPECT_EQ(engine.log.lines().back().text, "");
-    EXPECT_FALSE(read.cancelled);
-
-    engine.files.erase("d/FEATURE_1.EVO");
-    EXPECT_THROW(job.run(ReadInput{"d/FEATURE_1.EVO", PassSettings{}}), JobError);
-}
-
 TEST(JobClasses, DemuxAndRebuildTakeTheChosenBoxesOfTheirInputOnly) {
     fixture::TempDir dir;
     Engine engine;

@@ -129,10 +129,21 @@ TEST(ReadJob, ReportsBothFeatureFilesAndLabelsTheStreamsOfBoth) {
     EXPECT_EQ(labels(read),
               (std::vector<std::string>{"MPEG-2.stream.0", "DD.stream.00", "DD.stream.01",
                                         "DTSHD.stream.02", "Subpicture.00", "Subpicture.01"}));
+    const StreamBox& dts = read.streams[3];
+    EXPECT_EQ(dts.id, 0x8A);
+    EXPECT_EQ(dts.coding, StreamCoding::Dts);
+    EXPECT_EQ(dts.firstPts, 0x2300u);
+    EXPECT_EQ(dts.delayMs, 9) << "768 ticks after the video";
+    EXPECT_TRUE(dts.chosen);
     EXPECT_EQ(read.baseName, "FEATURE_1_FEATURE_2");
+    ASSERT_EQ(read.files.size(), 2u);
+    EXPECT_EQ(read.files[1].path, "HVDVD_TS/FEATURE_2.EVO");
+    EXPECT_EQ(read.files[1].size, static_cast<int64_t>(featureTwo().size()));
     ASSERT_TRUE(read.navigation);
+    EXPECT_EQ(read.navigation->vobNumber, 1u);
     EXPECT_EQ(read.navigation->durationSeconds, 75.0);
     EXPECT_EQ(read.navigation->firstPtm, 0x1000u);
+    EXPECT_EQ(read.navigation->lastPtm, 0x1000u + 90000 * 15) << "the last DSI's";
     EXPECT_EQ(read.earliestPts, 0x2000u);
     EXPECT_EQ(read.frames[0].counted, 8);
     EXPECT_EQ(engine.log.panel(StatusPanel::Job).text, " Ready");
@@ -146,6 +157,9 @@ TEST(ReadJob, ReportsBothFeatureFilesAndLabelsTheStreamsOfBoth) {
     EXPECT_EQ(labels(one), labels(read));
     EXPECT_EQ(one.baseName, "FEATURE_1");
     EXPECT_EQ(one.frames[0].counted, 4);
+
+    single.files.erase("HVDVD_TS/FEATURE_1.EVO");
+    EXPECT_THROW(ReadJob(single.context).run({"HVDVD_TS/FEATURE_1.EVO", {}}), JobError);
 }
 
 TEST(ReadJob, CancelInTheFirstFileSkipsTheSecondAndDropsTheCounts) {
