@@ -13,13 +13,15 @@
 #include <nlohmann/json.hpp>
 
 #include "child_process.h"
-#include "form_fixture.h"
+#include "job_engine.h"
+#include "jobs/demux_job.h"
+#include "jobs/read_job.h"
+#include "temp_dir.h"
 
 namespace tolvane {
 namespace {
 
 using fixture::Bytes;
-using fixture::FormFixture;
 using fixture::ProgramStreamBuilder;
 using Lines = std::vector<std::string>;
 
@@ -94,11 +96,25 @@ protected:
         return read(f_.dir.write(name, ps.bytes()));
     }
 
+    // The read job's log for `path`, with the usual settings; its result is kept for a demux.
     Lines read(const std::string& path) {
-        f_.form.messageLog().clear();
-        f_.chooseSource(path);
-        f_.form.bReadEVOClick();
-        return f_.logMarkup();
+        f_.engine.log.clear();
+        f_.source = path;
+        f_.lastRead = ReadJob(f_.engine.onDisk()).run({path, {}});
+        return f_.engine.logMarkup();
+    }
+
+    // The demux job of every stream the last read found, into `folder`.
+    void demux(const std::string& folder, OutputNaming naming = {}) {
+        naming.folder = folder;
+        const ReadResult& read = f_.lastRead;
+        DemuxJob(f_.engine.onDisk())
+            .run({f_.source,
+                  {},
+                  read.streams,
+                  naming,
+                  read.earliestPts,
+                  {read.frames[0].frameRate, read.frames[1].frameRate}});
     }
 
     static bool has(const Lines& lines, const std::string& line) {
@@ -157,7 +173,13 @@ protected:
         }
     }
 
-    FormFixture f_;
+    // The test's folder and the jobs over the files of the disk, with the last read's result.
+    struct Files {
+        fixture::TempDir dir;
+        fixture::Engine engine;
+        std::string source;
+        ReadResult lastRead;
+    } f_;
     std::string ffmpeg_;
     std::string ffprobe_;
 };
@@ -275,7 +297,7 @@ TEST_F(Interop, Mpeg2VideoAsFfprobeSeesIt) {
         EXPECT_TRUE(has(lines, "   Aspect ratio = [bl]" + p["display_aspect_ratio"] + "[/bl]"));
         EXPECT_TRUE(has(lines, std::string("   Frame rate = [bl]") + c.rateText + "[/bl] fps"));
         EXPECT_EQ(p["r_frame_rate"], c.probedRate);
-        EXPECT_EQ(f_.form.lastRead().frames[0].frameRate, c.frameRate);
+        EXPECT_EQ(f_.lastRead.frames[0].frameRate, c.frameRate);
         EXPECT_TRUE(has(lines, "  Sequence header bitrate = [bl]8000[/bl] kbps"));
     }
 }
@@ -337,8 +359,7 @@ TEST_F(Interop, FirstPtsOfVideoMuxedByFfmpegIsTheOneFfprobeStartsAt) {
     ASSERT_NE(video, "0");
     EXPECT_TRUE(has(lines, "   First PTS = [re]" + hex8(video) + "[/re]"));
     EXPECT_TRUE(has(lines, "   First PTS = [re]" + hex8(audio) + "[/re]"));
-    EXPECT_EQ(f_.form.lastRead().earliestPts.value_or(0),
-              std::min(std::stoul(video), std::stoul(audio)));
+    EXPECT_EQ(f_.lastRead.earliestPts.value_or(0), std::min(std::stoul(video), std::stoul(audio)));
 }
 
 TEST_F(Interop, LpcmMuxedByFfmpegAsFfprobeSeesIt) {
@@ -462,7 +483,7 @@ TEST_F(Interop, H264FromX264AsFfprobeSeesIt) {
             has(lines, "   Size = [bl]" + p["width"] + "[/bl]x[bl]" + p["height"] + "[/bl]"));
         EXPECT_TRUE(has(lines, c.aspectLine)) << p["sample_aspect_ratio"];
         EXPECT_TRUE(has(lines, c.rateLine)) << p["r_frame_rate"];
-        EXPECT_EQ(f_.form.lastRead().frames[0].frameRate, c.frameRate);
+        EXPECT_EQ(f_.lastRead.frames[0].frameRate, c.frameRate);
         if (p["profile"] == "High") {
             EXPECT_TRUE(has(lines, "   Chroma format = [bl]4:2:0[/bl]  (l, c) = 8, 8 bit"));
         }
@@ -534,9 +555,7 @@ TEST_F(Interop, DelayNamesAreTheFirstPtsDifferencesFfprobeReports) {
         read(file);
         const std::filesystem::path out = f_.dir.path() / ("out" + std::string(offset));
         std::filesystem::create_directory(out);
-        f_.form.setText(Control::eWorkdir, out.string());
-        f_.form.setTicked(Control::cbDelayNames, true);
-        f_.form.bDemuxClick();
+        demux(out.string(), {.delayNames = true});
         const std::string name =
             "VTS_01_1.DD.stream.00 DELAY " + std::to_string(expected) + "ms.mpa";
         EXPECT_TRUE(std::filesystem::exists(out / name)) << name;
@@ -849,9 +868,7 @@ TEST_F(Interop, SampleDiscDemuxesToStreamsThatDecodeAsItsReadSaid) {
     SCOPED_TRACE(testing::PrintToString(lines));
     const std::filesystem::path out = f_.dir.path() / "out";
     std::filesystem::create_directory(out);
-    f_.form.setText(Control::eWorkdir, out.string());
-    f_.form.bDemuxClick();
-    ASSERT_TRUE(f_.os.errors.empty());
+    demux(out.string());
 
     struct Output {
         const char* name;
