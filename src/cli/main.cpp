@@ -12,6 +12,7 @@
 #include "core/text_escape.h"
 #include "jobs/demux_job.h"
 #include "jobs/read_and_demux_job.h"
+#include "jobs/read_and_rebuild_job.h"
 #include "jobs/read_job.h"
 #include "jobs/rebuild_job.h"
 #include "jobs/stream_selection.h"
@@ -155,33 +156,25 @@ private:
             report["outputs"] = outputsReport(found.outputs);
             return done(report);
         }
-        ReadJob read(context_);
-        ReadResult found = read.run(ReadInput{options_.source, settings});
-        Json report = readReport(found);
-        if (interrupted != 0 || options_.command == Command::Read) {
-            return done(report);
+        if (options_.command == Command::Read) {
+            return done(readReport(ReadJob(context_).run(ReadInput{options_.source, settings})));
         }
-        std::vector<StreamBox>& boxes = found.streams;
-        if (options_.select) {
-            if (const std::optional<std::string> unknown =
-                    applySelection(boxes, *options_.select)) {
-                return usageError(SelectionError(*unknown, boxes).what());
-            }
+        // The rebuild writes the chosen streams as the source is read: it is read once.
+        ReadAndRebuildJob job(context_);
+        ReadAndRebuildResult found;
+        try {
+            found = job.run(ReadAndRebuildInput{options_.source, settings, options_.outputFolder,
+                                                options_.advancedPacks, options_.select});
+        } catch (const SelectionError& error) {
+            return usageError(error.what());
         }
-        if (std::none_of(boxes.begin(), boxes.end(), [](const StreamBox& b) { return b.chosen; })) {
+        Json report = readReport(found.read);
+        if (interrupted == 0 && !found.output) {
             return nothingChosen(true);
         }
-        // What is left is the rebuild: a demux wrote its streams as it read them, above.
-        RebuildInput input{
-            .sourcePath = options_.source,
-            .settings = settings,
-            .boxes = boxes,
-            .outputFolder = options_.outputFolder,
-            .advancedPacks = options_.advancedPacks,
-        };
-        input.times = PackRebuilder::rebuiltTimes(found.navigation);
-        RebuildJob job(context_);
-        report["outputs"] = outputsReport({job.run(input).output});
+        if (found.output) {
+            report["outputs"] = outputsReport({*found.output});
+        }
         return done(report);
     }
 

@@ -7,13 +7,15 @@
 
 namespace tolvane {
 
-void readSpans(JobState& job, OsServices& os, Reporter& reporter, BlockConsumer& consumer) {
+void readSpans(JobState& job, OsServices& os, Reporter& reporter, BlockConsumer& consumer,
+               int64_t end) {
     SpanSource& source = *job.source;
     // From the start, every span is read, an empty one too: a job is told of each.
     for (size_t span = source.position() == 0 ? 0 : source.spanAt(source.position());
-         span < source.spanCount() && !job.control.cancelled; ++span) {
+         span < source.spanCount() && source.spanStart(span) < end && !job.control.cancelled;
+         ++span) {
         const int64_t start = source.spanStart(span);
-        const int64_t length = source.spanLength(span);
+        const int64_t length = std::min(source.spanLength(span), end - start);
         if (source.position() < start) {
             source.seek(start);
         }

@@ -31,7 +31,9 @@ public:
 // source's position, span after span, never a block across two spans. It shows each span's
 // progress every 4 MiB and lets the window handle input there, stops when the job is cancelled,
 // and checks that every span it read is still what was opened. Platform errors and those of
-// the consumer propagate.
-void readSpans(JobState& job, OsServices& os, Reporter& reporter, BlockConsumer& consumer);
+// the consumer propagate. With `end`, the loop stops at that position of the source, a block
+// boundary.
+void readSpans(JobState& job, OsServices& os, Reporter& reporter, BlockConsumer& consumer,
+               int64_t end = INT64_MAX);
 
 }  // namespace tolvane

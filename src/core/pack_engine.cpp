@@ -4,13 +4,15 @@
 
 namespace tolvane {
 
-void PackEngine::demux(PassMode mode, PassHooks& hooks, const SpanEvents& events) {
+void PackEngine::demux(PassMode mode, PassHooks& hooks, const SpanEvents& events,
+                       BlockConsumer* follower) {
     detection_ = mode == PassMode::Detection;
     hooks_ = &hooks;
     events_ = &events;
+    follower_ = follower;
     JobControl& control = state_.job.control;
     control.cancelled = false;
-    control.writing = !detection_;
+    control.writing = !detection_ || follower != nullptr;
     readSpans(state_.job, os_, reporter_, *this);
     if (control.cancelled) {
         state_.streams.frameCount[0] = 0;
@@ -31,10 +33,22 @@ void PackEngine::spanStarted(size_t span) {
     streams.audioReported.fill(false);
     streams.subReported.fill(false);
     scanner_.emplace(state_.streams, *hooks_, detection_);
+    scanning_ = true;
     hooks_->spanStarted(span);
+    if (follower_ != nullptr) {
+        follower_->spanStarted(span);
+    }
 }
 
-bool PackEngine::block(size_t /*span*/, int64_t offset, size_t length) {
+bool PackEngine::block(size_t span, int64_t offset, size_t length) {
+    const bool more = scanning_ && scan(offset, length);
+    if (follower_ != nullptr) {
+        return follower_->block(span, offset, length);
+    }
+    return more;
+}
+
+bool PackEngine::scan(int64_t offset, size_t length) {
     JobState& job = state_.job;
     const int64_t end = offset + static_cast<int64_t>(length);
     bool more = true;
@@ -53,12 +67,16 @@ bool PackEngine::block(size_t /*span*/, int64_t offset, size_t length) {
         }
     }
     scanner_->scanBlock(job.buffer.data(), length);
+    scanning_ = more;
     return more;
 }
 
 void PackEngine::spanEnded(size_t span) {
     if (events_->ended) {
         events_->ended(span, scanner_->state().packFound);
+    }
+    if (follower_ != nullptr) {
+        follower_->spanEnded(span);
     }
 }
 

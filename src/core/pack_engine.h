@@ -36,13 +36,18 @@ public:
 
     // One pass over the source from its position to its end, or until cancelled. Platform
     // errors and those of the hooks and events propagate. A detection pass gives each new
-    // stream a number; a demux pass keeps to the numbers it has.
-    void demux(PassMode mode, PassHooks& hooks, const SpanEvents& events = {});
+    // stream a number; a demux pass keeps to the numbers it has. With a `follower`, each block
+    // goes on to it once the scanner is done with it, to the end of every span: the fast check
+    // then ends the scanning only.
+    void demux(PassMode mode, PassHooks& hooks, const SpanEvents& events = {},
+               BlockConsumer* follower = nullptr);
 
 private:
     void spanStarted(size_t span) override;
     bool block(size_t span, int64_t offset, size_t length) override;
     void spanEnded(size_t span) override;
+    // The scanner's part of a block; false once the fast check ends the span's scanning.
+    bool scan(int64_t offset, size_t length);
 
     JobRecords& state_;
     OsServices& os_;
@@ -50,6 +55,9 @@ private:
     bool detection_ = true;
     PassHooks* hooks_ = nullptr;
     const SpanEvents* events_ = nullptr;
+    BlockConsumer* follower_ = nullptr;
+    // The scanner still takes the span's blocks: the fast check has not ended it.
+    bool scanning_ = true;
     std::optional<PackScanner> scanner_;
 };
 

@@ -169,7 +169,7 @@ void SourceJob::closeSource() {
     records().job.source.reset();
 }
 
-void SourceJob::runPass(PassMode mode, PassHooks& hooks) {
+void SourceJob::runPass(PassMode mode, PassHooks& hooks, BlockConsumer* follower) {
     // The Cancel button is offered while the pass runs, also when it ends by an error.
     struct Cancellable {
         const std::function<void(bool)>& tell;
@@ -187,7 +187,7 @@ void SourceJob::runPass(PassMode mode, PassHooks& hooks) {
                                   ": it holds no MPEG pack header.");
         }
     };
-    engine.demux(mode, hooks, events);
+    engine.demux(mode, hooks, events, follower);
 }
 
 void SourceJob::runPass(PassMode mode, const PassOptions& options) {

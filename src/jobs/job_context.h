@@ -170,8 +170,9 @@ protected:
     // One pass of the engine over the open source. Throws NoProgramStream when a span, not
     // cancelled, holds no pack header.
     void runPass(PassMode mode, const PassOptions& options);
-    // One pass of the engine with hooks of the job's own.
-    void runPass(PassMode mode, PassHooks& hooks);
+    // One pass of the engine with hooks of the job's own, and a consumer of its own that takes
+    // every block after the scanner.
+    void runPass(PassMode mode, PassHooks& hooks, BlockConsumer* follower = nullptr);
     // What the log says where the source goes on into span `span`: an empty line (unless
     // `blankLine` is false), "Continue on" the file, and "`verb`...".
     void announceSpan(size_t span, const std::string& verb, bool blankLine = true);

@@ -55,12 +55,22 @@ std::optional<PackRebuilder::Times> PackRebuilder::rebuiltTimes(
 }
 
 std::optional<std::string> PackRebuilder::start() {
-    selection_ = {};
-    selection_.videoCount = numberChosen(selection_.video, StreamKind::Video, chosen_);
-    selection_.audioCount = numberChosen(selection_.audio, StreamKind::Audio, chosen_);
-    selection_.subpictureCount =
-        numberChosen(selection_.subpicture, StreamKind::Subpicture, chosen_);
-    streams_.withoutNumberReported = {};
+    mentioned_ = {};
+    reselect();
+    return refusal();
+}
+
+bool PackRebuilder::reselect() {
+    Selection selection{};
+    selection.videoCount = numberChosen(selection.video, StreamKind::Video, chosen_);
+    selection.audioCount = numberChosen(selection.audio, StreamKind::Audio, chosen_);
+    selection.subpictureCount = numberChosen(selection.subpicture, StreamKind::Subpicture, chosen_);
+    const bool changed = !(selection == selection_);
+    selection_ = selection;
+    return changed;
+}
+
+std::optional<std::string> PackRebuilder::refusal() const {
     if (selection_.audioCount > kMaxAudioStreams) {
         return "A rebuilt file holds at most " + std::to_string(kMaxAudioStreams) +
                " audio streams; " + std::to_string(selection_.audioCount) +
@@ -89,7 +99,7 @@ bool PackRebuilder::keepStream(uint8_t* pack, size_t idOffset, uint8_t bitsKept,
                                int32_t key) {
     const int32_t number = numberFor(streams_, kind, key, false, false);
     if (number < 0) {
-        if (firstMention(streams_.withoutNumberReported, kind, key)) {
+        if (firstMention(mentioned_, kind, key)) {
             reporter_.log(streamText(kind, key) + " has no stream box: left out.");
         }
         return false;

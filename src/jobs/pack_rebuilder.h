@@ -28,6 +28,7 @@ public:
     struct Times {
         uint32_t firstPtm;
         uint32_t lastPtm;
+        bool operator==(const Times&) const = default;
     };
     // The times of the navigation packs of a file rebuilt from what a read met: the first
     // file's start and the running time of every file read, so that a feature of two files
@@ -43,6 +44,11 @@ public:
     // Takes the ticked boxes as the selection and numbers them. Returns why the selection
     // cannot be rebuilt, or nothing when it can.
     std::optional<std::string> start();
+    // Takes the selection anew, for a job that learns of its streams as it goes; true when
+    // any kept stream's new number or any count changed.
+    bool reselect();
+    // Why the selection cannot be rebuilt; nothing when it can.
+    std::optional<std::string> refusal() const;
     // Patches and renumbers the `length` bytes of `pack` in place; true when they are to be
     // written. Without `times` the DSI time fields are left as they are.
     bool process(uint8_t* pack, size_t length, bool advancedPacks, std::optional<Times> times);
@@ -57,6 +63,7 @@ private:
         int videoCount = 0;
         int audioCount = 0;
         int subpictureCount = 0;
+        bool operator==(const Selection&) const = default;
     };
     // The new number of a stream's box, or -1 when the box is not kept.
     int32_t newNumber(StreamKind kind, int32_t number) const;
@@ -68,6 +75,8 @@ private:
     Chosen chosen_;
     Reporter& reporter_;
     Selection selection_{};
+    // Streams without a box this rebuild has named in the log.
+    MentionedStreams mentioned_;
     bool changed_ = false;
 };
 

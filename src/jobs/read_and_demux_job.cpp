@@ -126,15 +126,8 @@ ReadAndDemuxResult ReadAndDemuxJob::run(const ReadAndDemuxInput& input) {
         ReadAndDemuxPass pass(
             state, log, readOptions, demuxOptions, *analysers_, records,
             [&](StreamKind kind, int32_t number, int32_t key) {
-                const StreamCoding coding = numberCoding(streams, kind, number);
-                StreamBox box{.kind = kind,
-                              .number = number,
-                              .id = key,
-                              .label = streamLabel(coding, key) + streamBoxSuffix(kind, number),
-                              .coding = coding};
-                if (input.select &&
-                    std::none_of(input.select->begin(), input.select->end(),
-                                 [&](const std::string& name) { return namesBox(name, box); })) {
+                StreamBox box = boxMet(streams, kind, number, key);
+                if (!chosenBy(input.select, box)) {
                     return;
                 }
                 // Its delay is known only at the end: the name is checked at its longest.
@@ -151,15 +144,11 @@ ReadAndDemuxResult ReadAndDemuxJob::run(const ReadAndDemuxInput& input) {
         dropOutputs(streams);
         takeReadFindings(state, read);
 
-        if (input.select && !read.cancelled) {
-            for (const std::string& name : *input.select) {
-                if (std::none_of(read.streams.begin(), read.streams.end(),
-                                 [&](const StreamBox& box) { return namesBox(name, box); })) {
-                    discardOutputs(streams, outputs);
-                    finish(read, true, names.second);
-                    throw SelectionError(name, read.streams);
-                }
-            }
+        if (const std::optional<std::string> unknown = unknownName(input.select, read.streams);
+            unknown && !read.cancelled) {
+            discardOutputs(streams, outputs);
+            finish(read, true, names.second);
+            throw SelectionError(*unknown, read.streams);
         }
         // In box order, each with its final name.
         std::vector<OpenOutput> inBoxOrder;

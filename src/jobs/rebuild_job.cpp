@@ -5,105 +5,17 @@
 #include "core/platform_error.h"
 #include "jobs/demux_job.h"
 #include "jobs/markup.h"
+#include "jobs/rebuild_blocks.h"
 
 namespace tolvane {
-
-namespace {
-
-// Kept packs that stay as they are, one after another in a file: the system copies them from
-// the source file to the output itself, as cp does, and from the block only what it cannot.
-class UnchangedPacks {
-public:
-    explicit UnchangedPacks(OutputSink& output) : output_(output) {}
-
-    void add(const uint8_t* pack, FileRange from, size_t length) {
-        if (length_ == 0) {
-            first_ = pack;
-            from_ = from;
-        }
-        length_ += length;
-    }
-
-    // Appends the packs gathered so far; done before anything else is appended and before the
-    // block they lie in is read over.
-    void flush() {
-        if (length_ == 0) {
-            return;
-        }
-        const size_t copied = output_.appendFromFile(from_.descriptor, from_.offset, length_);
-        if (copied < length_) {
-            output_.append(first_ + copied, length_ - copied);
-        }
-        length_ = 0;
-    }
-
-private:
-    OutputSink& output_;
-    const uint8_t* first_ = nullptr;
-    FileRange from_;
-    size_t length_ = 0;
-};
-
-// The rebuild's pass: each block taken pack by pack, as if each pack had been read on its own.
-class RebuildBlocks : public BlockConsumer {
-public:
-    RebuildBlocks(JobState& job, PackRebuilder& rebuilder, OutputSink& output,
-                  const RebuildInput& input, PathStyle style, std::function<void(size_t)> announce)
-        : job_(job),
-          style_(style),
-          rebuilder_(rebuilder),
-          output_(output),
-          input_(input),
-          unchanged_(output),
-          announce_(std::move(announce)) {}
-
-    void spanStarted(size_t span) override {
-        if (span > 0) {
-            announce_(span);
-        }
-    }
-
-    bool block(size_t span, int64_t offset, size_t length) override {
-        for (size_t at = 0; at < length; at += PackRebuilder::kPackSize) {
-            const size_t n = std::min(PackRebuilder::kPackSize, length - at);
-            uint8_t* pack = job_.buffer.data() + at;
-            const bool kept = rebuilder_.process(pack, n, input_.advancedPacks, input_.times);
-            if (kept && !rebuilder_.lastPackChanged()) {
-                const int64_t from = offset + static_cast<int64_t>(at);
-                unchanged_.add(pack, job_.source->fileRange(span, from), n);
-            } else {
-                unchanged_.flush();
-                if (kept) {
-                    output_.append(pack, n);
-                }
-            }
-        }
-        unchanged_.flush();
-        return true;
-    }
-
-    std::string progressPrefix(size_t span) const override {
-        return "Rebuilding " + fileNamePart(job_.source->span(span).path, style_) + " ";
-    }
-
-private:
-    JobState& job_;
-    PathStyle style_;
-    PackRebuilder& rebuilder_;
-    OutputSink& output_;
-    const RebuildInput& input_;
-    UnchangedPacks unchanged_;
-    std::function<void(size_t)> announce_;
-};
-
-}  // namespace
 
 void RebuildJob::rebuildSource(PackRebuilder& rebuilder, OutputSink& output,
                                const RebuildInput& input) {
     context_.cancellable(true);
     JobState& job = records().job;
     job.control.cancelled = false;
-    RebuildBlocks blocks(job, rebuilder, output, input, context_.style,
+    const RebuildOptions options{input.advancedPacks, input.times};
+    RebuildBlocks blocks(job, rebuilder, output, options, context_.style,
                          [this](size_t span) { announceSpan(span, "Rebuilding", false); });
     try {
         readSpans(job, context_.os, context_.log, blocks);

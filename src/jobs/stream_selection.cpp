@@ -1,5 +1,9 @@
 #include "jobs/stream_selection.h"
 
+#include <algorithm>
+
+#include "jobs/stream_labels.h"
+
 namespace tolvane {
 
 std::string boxName(StreamKind kind, int number) {
@@ -36,6 +40,34 @@ std::optional<std::string> applySelection(std::vector<StreamBox>& boxes,
     }
     for (size_t k = 0; k < boxes.size(); ++k) {
         boxes[k].chosen = chosen[k];
+    }
+    return std::nullopt;
+}
+
+StreamBox boxMet(const StreamTable& streams, StreamKind kind, int32_t number, int32_t key) {
+    const StreamCoding coding = numberCoding(streams, kind, number);
+    return StreamBox{.kind = kind,
+                     .number = number,
+                     .id = key,
+                     .label = streamLabel(coding, key) + streamBoxSuffix(kind, number),
+                     .coding = coding};
+}
+
+bool chosenBy(const std::optional<std::vector<std::string>>& select, const StreamBox& box) {
+    return !select || std::any_of(select->begin(), select->end(),
+                                  [&](const std::string& name) { return namesBox(name, box); });
+}
+
+std::optional<std::string> unknownName(const std::optional<std::vector<std::string>>& select,
+                                       const std::vector<StreamBox>& labelled) {
+    if (!select) {
+        return std::nullopt;
+    }
+    for (const std::string& name : *select) {
+        if (std::none_of(labelled.begin(), labelled.end(),
+                         [&](const StreamBox& box) { return namesBox(name, box); })) {
+            return name;
+        }
     }
     return std::nullopt;
 }

@@ -10,8 +10,10 @@
 #include "job_engine.h"
 #include "jobs/message_log.h"
 #include "jobs/pack_rebuilder.h"
+#include "jobs/read_and_rebuild_job.h"
 #include "jobs/read_job.h"
 #include "jobs/rebuild_job.h"
+#include "jobs/stream_selection.h"
 
 namespace tolvane {
 namespace {
@@ -315,6 +317,166 @@ TEST(RebuildJob, RefusesMoreAudioStreamsThanADsiHoldsAndWritesNothing) {
     EXPECT_NE(error.find("at most 8 audio streams; 9 are chosen"), std::string::npos);
     EXPECT_EQ(readFile(earlier), Bytes(5, 5));
     EXPECT_FALSE(r.engine.control.writing);
+}
+
+// A source held in memory that counts the bytes read from it.
+class CountingSource : public fixture::MemorySource {
+public:
+    CountingSource(Bytes data, int64_t& count) : MemorySource(std::move(data)), count_(count) {}
+    size_t read(uint8_t* out, size_t length) override {
+        const size_t n = MemorySource::read(out, length);
+        count_ += static_cast<int64_t>(n);
+        return n;
+    }
+
+private:
+    int64_t& count_;
+};
+
+// What a rebuild run wrote (none when nothing), or its error, and the source bytes it read.
+struct RebuildRun {
+    std::optional<Bytes> file;
+    std::string error;
+    int64_t bytesRead = 0;
+};
+
+struct RebuildCase {
+    const char* name;
+    std::map<std::string, Bytes> files;
+    PassSettings settings;
+    std::optional<std::vector<std::string>> select;
+    bool advancedPacks = false;
+    // Every stream is labelled in the first block of the first file and its times are those of
+    // its first navigation pack: the one-pass job reads the source once.
+    bool readOnce = true;
+};
+
+// The read job, then the rebuild job of what the selection names (`onePass` false), or the one
+// job that does both.
+RebuildRun rebuildOf(const RebuildCase& c, bool onePass) {
+    Engine engine;
+    fixture::TempDir dir;
+    engine.files = c.files;
+    RebuildRun run;
+    engine.context.openInput = [&](const std::string& path) -> std::unique_ptr<InputSource> {
+        return std::make_unique<CountingSource>(engine.files.at(path), run.bytesRead);
+    };
+    const std::string source = c.files.begin()->first;
+    try {
+        std::optional<OutputWritten> output;
+        if (onePass) {
+            output = ReadAndRebuildJob(engine.context)
+                         .run({source, c.settings, dir.path().string(), c.advancedPacks, c.select})
+                         .output;
+        } else {
+            const ReadResult read = ReadJob(engine.context).run({source, c.settings});
+            std::vector<StreamBox> boxes = read.streams;
+            if (c.select) {
+                if (const std::optional<std::string> unknown = applySelection(boxes, *c.select)) {
+                    throw SelectionError(*unknown, boxes);
+                }
+            }
+            if (std::any_of(boxes.begin(), boxes.end(),
+                            [](const StreamBox& b) { return b.chosen; })) {
+                output = RebuildJob(engine.context)
+                             .run({.sourcePath = source,
+                                   .settings = c.settings,
+                                   .boxes = boxes,
+                                   .outputFolder = dir.path().string(),
+                                   .advancedPacks = c.advancedPacks,
+                                   .times = PackRebuilder::rebuiltTimes(read.navigation)})
+                             .output;
+            }
+        }
+        if (output) {
+            run.file = readFile(output->path);
+        }
+    } catch (const JobError& error) {
+        run.error = error.what();
+    }
+    size_t files = 0;
+    for ([[maybe_unused]] const auto& entry : std::filesystem::directory_iterator(dir.path())) {
+        ++files;
+    }
+    EXPECT_EQ(files, run.file ? 1u : 0u) << "no file but the rebuilt one is left";
+    return run;
+}
+
+TEST(ReadAndRebuildJob, WritesWhatAReadThenARebuildWritesAndReadsTheSourceOnce) {
+    // Audio 0x82 from the start, then past the first block a stream of a lower number: what
+    // was written before it is renumbered.
+    ProgramStreamBuilder late;
+    late.raw(fixture::evoNavigationPack(2, 1, dsiOf(0x1000, 0x9000)));
+    late.pack({fixture::pesPacket(0xE0, PesHeader{.pts = 9000}, Bytes(1000, 0xE0))});
+    late.pack({fixture::privateStream1Packet(0x82, PesHeader{.pts = 9000}, Bytes(500, 0x82))});
+    late.fillTo(600000);
+    late.raw(fixture::evoNavigationPack(2, 1, dsiOf(0x1000, 0x9000)));
+    late.pack({fixture::privateStream1Packet(0x80, PesHeader{.pts = 9000}, Bytes(500, 0x80))});
+    late.pack({fixture::privateStream1Packet(0x82, PesHeader{.pts = 9100}, Bytes(500, 0x82))});
+    // The first navigation pack past where it is looked for before the pass.
+    ProgramStreamBuilder farDsi;
+    farDsi.pack({fixture::pesPacket(0xE0, PesHeader{.pts = 9000}, Bytes(1000, 0xE0))});
+    farDsi.fillTo(5 * kBlockSize);
+    farDsi.raw(feature(0x2000, 0x8000));
+    // A second file with a stream of its own and a VOB of its own.
+    ProgramStreamBuilder second;
+    second.raw(fixture::evoNavigationPack(5, 1, dsiOf(0x9000, 0x19000)));
+    second.pack({fixture::privateStream1Packet(0x83, PesHeader{.pts = 9000}, Bytes(500, 0x83))});
+    second.raw(feature(0x9000, 0x19000));
+    // A stream past the fast check's first mebibyte is left out.
+    ProgramStreamBuilder pastCheck;
+    pastCheck.raw(feature(0x1000, 0x9000)).fillTo(3 * kMebibyte / 2);
+    pastCheck.pack({fixture::privateStream1Packet(0x8B, PesHeader{.pts = 9000}, Bytes(50, 0x8B))});
+    ProgramStreamBuilder nine;
+    for (uint8_t id = 0xC0; id <= 0xC8; ++id) {
+        nine.pack({fixture::privateStream1Packet(id, PesHeader{.pts = 9000}, Bytes(100, id))});
+    }
+    const Bytes plain = feature(0x1000, 0x9000);
+    const std::vector<RebuildCase> cases = {
+        {"every stream", {{"MOVIE.EVO", plain}}},
+        {"every coding", {{"MOVIE.EVO", everyCoding()}}, {.fastCheck = false}},
+        {"a selection", {{"MOVIE.EVO", plain}}, {}, {{"cbVideo0", "dd.stream.01", "cbSub05"}}},
+        {"advanced packs", {{"MOVIE.EVO", plain}}, {}, std::nullopt, true},
+        {"two files", {{"FEATURE_1.EVO", plain}, {"FEATURE_2.EVO", feature(0x9000, 0x19000)}}},
+        {"no second file",
+         {{"FEATURE_1.EVO", plain}, {"FEATURE_2.EVO", plain}},
+         {.continueOnSecondFile = false}},
+        {"a lower number later", {{"MOVIE.EVO", late.bytes()}}, {}, std::nullopt, false, false},
+        {"a stream of the second file",
+         {{"FEATURE_1.EVO", plain}, {"FEATURE_2.EVO", second.bytes()}},
+         {},
+         std::nullopt,
+         false,
+         false},
+        {"a late navigation pack", {{"MOVIE.EVO", farDsi.bytes()}}, {}, std::nullopt, false, false},
+        {"past the fast check", {{"MOVIE.EVO", pastCheck.bytes()}}, {.fastCheckMb = 1}},
+        {"a name no box has", {{"MOVIE.EVO", plain}}, {}, {{"cbAudio00", "DTSHD.stream.05"}}},
+        {"nine audio streams", {{"NINE.EVO", nine.bytes()}}},
+        {"no stream", {{"EMPTY.EVO", fixture::packHeader(0)}}},
+    };
+    for (const RebuildCase& c : cases) {
+        SCOPED_TRACE(c.name);
+        const RebuildRun twice = rebuildOf(c, false);
+        const RebuildRun once = rebuildOf(c, true);
+        EXPECT_EQ(once.error, twice.error);
+        ASSERT_EQ(once.file.has_value(), twice.file.has_value());
+        if (once.file) {
+            EXPECT_TRUE(*once.file == *twice.file) << "the rebuilt files differ";
+        }
+        int64_t size = 0;
+        for (const auto& [name, bytes] : c.files) {
+            size += c.settings.continueOnSecondFile || name == c.files.begin()->first
+                        ? static_cast<int64_t>(bytes.size())
+                        : 0;
+        }
+        if (c.readOnce) {
+            // Each file's first block is looked at once more for its navigation pack.
+            EXPECT_LE(once.bytesRead, size + static_cast<int64_t>(c.files.size() * kBlockSize));
+        }
+        // At worst the whole source is read again, as when its first navigation pack lies past
+        // where it is looked for.
+        EXPECT_LE(once.bytesRead, 2 * size + static_cast<int64_t>(c.files.size() * 4 * kBlockSize));
+    }
 }
 
 TEST(RebuildWindow, AsksBeforeItCancelsAndSkipsTheSecondFile) {
