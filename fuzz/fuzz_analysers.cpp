@@ -12,7 +12,7 @@
 #include "analysers/mpeg2_analyser.h"
 #include "analysers/mpeg_audio_analyser.h"
 #include "analysers/vc1_analyser.h"
-#include "core/shared_state.h"
+#include "core/job_records.h"
 #include "jobs/message_log.h"
 
 extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
@@ -26,7 +26,8 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
     const size_t length = size - 2;
     std::unique_ptr<uint8_t[]> block(new uint8_t[length]);
     std::copy_n(data + 2, length, block.get());
-    auto state = std::make_unique<SharedState>();
+    JobControl control;
+    auto state = std::make_unique<JobRecords>(control);
     MessageLog log;
     const AnalyserContext context{block.get(), length, log, kLabelTables, state->streams, {}};
     const size_t offset = before;

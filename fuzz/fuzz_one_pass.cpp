@@ -1,6 +1,7 @@
 // The demux that writes every stream as it reads against the read job and then the demux job,
 // over a file of arbitrary bytes: both ways must leave the same error, files and frame counts,
-// and the one pass the read's log with the files it made.
+// and the one pass the read's log with the files it made. An .EVO source is also rebuilt both
+// ways, which must write the same file or fail alike.
 #include <algorithm>
 #include <cstddef>
 #include <cstdint>
@@ -37,6 +38,14 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
             done = log.insert(done, "Creating OUT/" + output.path) + 1;
         }
         if (one.log != log) {
+            std::abort();
+        }
+    }
+    if (run.source == "TITLE.EVO") {
+        run.advancedPacks = (flags & 64) != 0;
+        const fixture::RebuildOutcome twice = fixture::runRebuild(run, false);
+        const fixture::RebuildOutcome once = fixture::runRebuild(run, true);
+        if (once.error != twice.error || once.file != twice.file) {
             std::abort();
         }
     }

@@ -29,7 +29,8 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
     const std::vector<Bytes> files = {Bytes(all.begin(), split),
                                       split == all.end() ? Bytes() : Bytes(split + 4, all.end())};
 
-    auto state = std::make_unique<SharedState>();
+    JobControl control;
+    auto state = std::make_unique<JobRecords>(control);
     fixture::FakeOs os;
     MessageLog log;
     fixture::FixedOptions options;

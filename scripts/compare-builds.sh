@@ -66,6 +66,7 @@ commands=(
     "demux $feature -o out --select cbVideo0,DD.stream.00 --json"
     "demux $feature -o out --no-details --delay-names --select cbAudio00,cbAudio01,cbSub00"
     "rebuild $feature -o out --select cbVideo0,cbAudio02"
+    "rebuild $feature -o out --full --adv-packs --json"
     "xpl $disc/ADV_OBJ/VPLST000.XPL --source $feature --chapters out/chapters.xml"
     "xpl $disc/ADV_OBJ/VPLST000.XPL --source $feature --json"
 )

@@ -6,14 +6,13 @@
 #include <random>
 
 #include "core/pack_engine.h"
+#include "demux_modes.h"
 #include "form_fixture.h"
 #include "job_engine.h"
 #include "jobs/message_log.h"
 #include "jobs/pack_rebuilder.h"
-#include "jobs/read_and_rebuild_job.h"
 #include "jobs/read_job.h"
 #include "jobs/rebuild_job.h"
-#include "jobs/stream_selection.h"
 
 namespace tolvane {
 namespace {
@@ -319,27 +318,6 @@ TEST(RebuildJob, RefusesMoreAudioStreamsThanADsiHoldsAndWritesNothing) {
     EXPECT_FALSE(r.engine.control.writing);
 }
 
-// A source held in memory that counts the bytes read from it.
-class CountingSource : public fixture::MemorySource {
-public:
-    CountingSource(Bytes data, int64_t& count) : MemorySource(std::move(data)), count_(count) {}
-    size_t read(uint8_t* out, size_t length) override {
-        const size_t n = MemorySource::read(out, length);
-        count_ += static_cast<int64_t>(n);
-        return n;
-    }
-
-private:
-    int64_t& count_;
-};
-
-// What a rebuild run wrote (none when nothing), or its error, and the source bytes it read.
-struct RebuildRun {
-    std::optional<Bytes> file;
-    std::string error;
-    int64_t bytesRead = 0;
-};
-
 struct RebuildCase {
     const char* name;
     std::map<std::string, Bytes> files;
@@ -350,57 +328,6 @@ struct RebuildCase {
     // its first navigation pack: the one-pass job reads the source once.
     bool readOnce = true;
 };
-
-// The read job, then the rebuild job of what the selection names (`onePass` false), or the one
-// job that does both.
-RebuildRun rebuildOf(const RebuildCase& c, bool onePass) {
-    Engine engine;
-    fixture::TempDir dir;
-    engine.files = c.files;
-    RebuildRun run;
-    engine.context.openInput = [&](const std::string& path) -> std::unique_ptr<InputSource> {
-        return std::make_unique<CountingSource>(engine.files.at(path), run.bytesRead);
-    };
-    const std::string source = c.files.begin()->first;
-    try {
-        std::optional<OutputWritten> output;
-        if (onePass) {
-            output = ReadAndRebuildJob(engine.context)
-                         .run({source, c.settings, dir.path().string(), c.advancedPacks, c.select})
-                         .output;
-        } else {
-            const ReadResult read = ReadJob(engine.context).run({source, c.settings});
-            std::vector<StreamBox> boxes = read.streams;
-            if (c.select) {
-                if (const std::optional<std::string> unknown = applySelection(boxes, *c.select)) {
-                    throw SelectionError(*unknown, boxes);
-                }
-            }
-            if (std::any_of(boxes.begin(), boxes.end(),
-                            [](const StreamBox& b) { return b.chosen; })) {
-                output = RebuildJob(engine.context)
-                             .run({.sourcePath = source,
-                                   .settings = c.settings,
-                                   .boxes = boxes,
-                                   .outputFolder = dir.path().string(),
-                                   .advancedPacks = c.advancedPacks,
-                                   .times = PackRebuilder::rebuiltTimes(read.navigation)})
-                             .output;
-            }
-        }
-        if (output) {
-            run.file = readFile(output->path);
-        }
-    } catch (const JobError& error) {
-        run.error = error.what();
-    }
-    size_t files = 0;
-    for ([[maybe_unused]] const auto& entry : std::filesystem::directory_iterator(dir.path())) {
-        ++files;
-    }
-    EXPECT_EQ(files, run.file ? 1u : 0u) << "no file but the rebuilt one is left";
-    return run;
-}
 
 TEST(ReadAndRebuildJob, WritesWhatAReadThenARebuildWritesAndReadsTheSourceOnce) {
     // Audio 0x82 from the start, then past the first block a stream of a lower number: what
@@ -456,8 +383,13 @@ TEST(ReadAndRebuildJob, WritesWhatAReadThenARebuildWritesAndReadsTheSourceOnce) 
     };
     for (const RebuildCase& c : cases) {
         SCOPED_TRACE(c.name);
-        const RebuildRun twice = rebuildOf(c, false);
-        const RebuildRun once = rebuildOf(c, true);
+        const fixture::JobRun run{.files = c.files,
+                                  .source = c.files.begin()->first,
+                                  .settings = c.settings,
+                                  .select = c.select,
+                                  .advancedPacks = c.advancedPacks};
+        const fixture::RebuildOutcome twice = fixture::runRebuild(run, false);
+        const fixture::RebuildOutcome once = fixture::runRebuild(run, true);
         EXPECT_EQ(once.error, twice.error);
         ASSERT_EQ(once.file.has_value(), twice.file.has_value());
         if (once.file) {

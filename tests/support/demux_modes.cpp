@@ -1,8 +1,11 @@
 #include "demux_modes.h"
 
+#include <algorithm>
 #include <filesystem>
 
 #include "job_engine.h"
+#include "jobs/read_and_rebuild_job.h"
+#include "jobs/rebuild_job.h"
 #include "jobs/stream_selection.h"
 #include "temp_dir.h"
 
@@ -61,6 +64,78 @@ Outcome runJobs(JobRun run, bool onePass) {
     }
     for (OutputWritten& output : outcome.outputs) {
         output.path = std::filesystem::path(output.path).filename().string();
+    }
+    return outcome;
+}
+
+namespace {
+
+// A source held in memory that counts the bytes read from it.
+class CountingSource : public MemorySource {
+public:
+    CountingSource(Bytes data, int64_t& count) : MemorySource(std::move(data)), count_(count) {}
+    size_t read(uint8_t* out, size_t length) override {
+        const size_t n = MemorySource::read(out, length);
+        count_ += static_cast<int64_t>(n);
+        return n;
+    }
+
+private:
+    int64_t& count_;
+};
+
+}  // namespace
+
+RebuildOutcome runRebuild(const JobRun& run, bool onePass) {
+    fixture::TempDir dir;
+    Engine engine;
+    engine.files = run.files;
+    RebuildOutcome outcome;
+    engine.context.openInput = [&](const std::string& path) -> std::unique_ptr<InputSource> {
+        const auto found = engine.files.find(path);
+        if (found == engine.files.end()) {
+            throw PlatformError("Cannot open file \"" + path + "\". No such file or directory");
+        }
+        return std::make_unique<CountingSource>(found->second, outcome.bytesRead);
+    };
+    const std::string folder = dir.path().string();
+    try {
+        std::optional<OutputWritten> output;
+        if (onePass) {
+            output = ReadAndRebuildJob(engine.context)
+                         .run({run.source, run.settings, folder, run.advancedPacks, run.select})
+                         .output;
+        } else {
+            const ReadResult read = ReadJob(engine.context).run({run.source, run.settings});
+            std::vector<StreamBox> boxes = read.streams;
+            if (run.select) {
+                if (const std::optional<std::string> unknown = applySelection(boxes, *run.select)) {
+                    throw SelectionError(*unknown, boxes);
+                }
+            }
+            if (std::any_of(boxes.begin(), boxes.end(),
+                            [](const StreamBox& b) { return b.chosen; })) {
+                output = RebuildJob(engine.context)
+                             .run({.sourcePath = run.source,
+                                   .settings = run.settings,
+                                   .boxes = boxes,
+                                   .outputFolder = folder,
+                                   .advancedPacks = run.advancedPacks,
+                                   .times = PackRebuilder::rebuiltTimes(read.navigation)})
+                             .output;
+            }
+        }
+        if (output) {
+            outcome.file = readFile(output->path);
+        }
+    } catch (const JobError& error) {
+        outcome.error = error.what();
+        leaveOut(outcome.error, folder);
+    }
+    // No file but the rebuilt one is left.
+    if (std::distance(std::filesystem::directory_iterator(dir.path()), {}) !=
+        (outcome.file ? 1 : 0)) {
+        outcome.error += " (and files left behind)";
     }
     return outcome;
 }

@@ -25,11 +25,25 @@ struct JobRun {
     PassSettings settings{.fastCheck = false};
     OutputNaming naming;
     std::optional<std::vector<std::string>> select;
+    // For a rebuild: keep the advanced packs too.
+    bool advancedPacks = false;
 };
 
 // The read job, then the demux job of the chosen streams (`onePass` false), or the one job
 // that does both, into a folder of their own.
 Outcome runJobs(JobRun run, bool onePass);
+
+// What a rebuild left: the file (none when nothing was chosen) or its error, and the bytes it
+// read of the source.
+struct RebuildOutcome {
+    std::optional<Bytes> file;
+    std::string error;
+    int64_t bytesRead = 0;
+};
+
+// The read job, then the rebuild job of what the selection names (`onePass` false), or the one
+// job that does both, into a folder of their own.
+RebuildOutcome runRebuild(const JobRun& run, bool onePass);
 
 // The read job's log alone.
 std::vector<std::string> readLog(const JobRun& run);
