@@ -38,12 +38,11 @@ void discardOutputs(StreamTable& streams, std::vector<OpenOutput>& outputs) {
     outputs.clear();
 }
 
-void closeOutputsAfterError(JobRecords& state, std::vector<OpenOutput>& outputs) {
-    dropOutputs(state.streams);
+void closeOutputsAfterError(StreamTable& streams, std::vector<OpenOutput>& outputs) {
+    dropOutputs(streams);
     for (OpenOutput& output : outputs) {
         output.file->closeIncomplete();
     }
-    state.job.control.writing = false;
 }
 
 OutputSink** outputSlot(StreamTable& streams, StreamKind kind, int number) {
@@ -123,41 +122,37 @@ DemuxResult DemuxJob::run(const DemuxInput& input) {
     const std::string sourceName = fileNamePart(input.sourcePath, style);
     std::vector<OpenOutput> outputs;
     DemuxResult result;
-    try {
-        state.job.control.writing = true;
-        storeBoxIds(state.streams, input.boxes);
-        state.job.minPts = input.earliestPts.value_or(0);
-        state.streams.frameRate = {input.frameRates[0], input.frameRates[1]};
-        const JobNames names =
-            formJobNames(sourceName, input.sourcePath, continueOn, style, context_.fileExists);
-        result.baseName = names.baseName;
-        const std::string prefix = outputPrefix(input.naming.folder, names.baseName, style);
+    return ended(
+        [&] {
+            state.job.control.writing = true;
+            storeBoxIds(state.streams, input.boxes);
+            state.job.minPts = input.earliestPts.value_or(0);
+            state.streams.frameRate = {input.frameRates[0], input.frameRates[1]};
+            const JobNames names =
+                formJobNames(sourceName, input.sourcePath, continueOn, style, context_.fileExists);
+            result.baseName = names.baseName;
+            const std::string prefix = outputPrefix(input.naming.folder, names.baseName, style);
 
-        prepareOutputFolder(input.naming.folder);
-        log.log("Opening file " + escapeMarkup(sourceName));
-        log.slog("Opening", StatusPanel::Job);
-        log.log(sizeReport(openSource(input.sourcePath, names)));
-        createOutputs(input, prefix, names.inputs(input.sourcePath), outputs);
-        log.log("Demuxing...");
-        log.slog("Demuxing " + sourceName, StatusPanel::Job);
-        runPass(PassMode::Demux, options);
-        closeSource();
-        dropOutputs(state.streams);
-        result.outputs = closeOutputs(outputs, !state.job.control.cancelled);
-        finish(result, true, names.second);
-    } catch (const NoProgramStream&) {
-        // Nothing was a stream: no file is left behind.
-        discardOutputs(state.streams, outputs);
-        closeOutputsAfterError(state, outputs);
-        endAfterError();
-        throw;
-    } catch (const JobError&) {
-        closeOutputsAfterError(state, outputs);
-        endAfterError();
-        throw;
-    }
-    state.job.control.writing = false;
-    return result;
+            prepareOutputFolder(input.naming.folder);
+            log.log("Opening file " + escapeMarkup(sourceName));
+            log.slog("Opening", StatusPanel::Job);
+            log.log(sizeReport(openSource(input.sourcePath, names)));
+            createOutputs(input, prefix, names.inputs(input.sourcePath), outputs);
+            log.log("Demuxing...");
+            log.slog("Demuxing " + sourceName, StatusPanel::Job);
+            runPass(PassMode::Demux, options);
+            closeSource();
+            dropOutputs(state.streams);
+            result.outputs = closeOutputs(outputs, !state.job.control.cancelled);
+            finish(result, true, names.second);
+            return result;
+        },
+        [&](const JobError& error) {
+            if (dynamic_cast<const NoProgramStream*>(&error) != nullptr) {
+                discardOutputs(state.streams, outputs);  // nothing was a stream: no file is left
+            }
+            closeOutputsAfterError(state.streams, outputs);
+        });
 }
 
 }  // namespace tolvane

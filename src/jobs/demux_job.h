@@ -66,9 +66,8 @@ struct OpenOutput {
 std::vector<OutputWritten> closeOutputs(std::vector<OpenOutput>& outputs, bool complete);
 // No stream has an output any more, and no file is left of any: nothing was worth keeping.
 void discardOutputs(StreamTable& streams, std::vector<OpenOutput>& outputs);
-// After a failure: no stream has an output any more, each file keeps what could be written,
-// and the job no longer writes.
-void closeOutputsAfterError(JobRecords& state, std::vector<OpenOutput>& outputs);
+// After a failure: no stream has an output any more, and each file keeps what could be written.
+void closeOutputsAfterError(StreamTable& streams, std::vector<OpenOutput>& outputs);
 
 // The stream table's output of a stream; null for a number outside the table.
 OutputSink** outputSlot(StreamTable& streams, StreamKind kind, int number);

@@ -183,6 +183,22 @@ protected:
     void finish(PassesResult& result, bool reportFrameCounts, bool twoFiles);
     // The status panels back to idle and the source closed, after a platform error.
     void endAfterError();
+    // The one end of every job: `steps` make the job's result. A JobError they throw ends the
+    // job after `undo(error)` has settled what it wrote, with the source closed, the writing
+    // flag down and the status panels idle, and goes on to the caller.
+    template <typename Steps, typename Undo>
+    auto ended(Steps&& steps, Undo&& undo) {
+        try {
+            auto result = steps();
+            context_.control.writing = false;
+            return result;
+        } catch (const JobError& error) {
+            undo(error);
+            context_.control.writing = false;
+            endAfterError();
+            throw;
+        }
+    }
 
     JobContext context_;
     std::unique_ptr<JobRecords> records_;

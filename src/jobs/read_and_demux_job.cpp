@@ -108,80 +108,76 @@ ReadAndDemuxResult ReadAndDemuxJob::run(const ReadAndDemuxInput& input) {
     std::vector<SupRecord> records;
     ReadAndDemuxResult result;
     ReadResult& read = result.read;
-    try {
-        const JobNames names =
-            formJobNames(sourceName, input.sourcePath, input.settings.continueOnSecondFile, style,
-                         context_.fileExists);
-        read.baseName = names.baseName;
-        const std::string prefix = outputPrefix(input.naming.folder, names.baseName, style);
-        const std::vector<std::string> inputs = names.inputs(input.sourcePath);
+    return ended(
+        [&] {
+            const JobNames names =
+                formJobNames(sourceName, input.sourcePath, input.settings.continueOnSecondFile,
+                             style, context_.fileExists);
+            read.baseName = names.baseName;
+            const std::string prefix = outputPrefix(input.naming.folder, names.baseName, style);
+            const std::vector<std::string> inputs = names.inputs(input.sourcePath);
 
-        prepareOutputFolder(input.naming.folder);
-        log.log("Opening file [b]" + escapeMarkup(sourceName) + "[/b]");
-        const int64_t size = openSource(input.sourcePath, names);
-        log.log("Reading...");
-        log.slog("Reading " + sourceName + " ", StatusPanel::Job);
-        log.log(sizeReport(size));
+            prepareOutputFolder(input.naming.folder);
+            log.log("Opening file [b]" + escapeMarkup(sourceName) + "[/b]");
+            const int64_t size = openSource(input.sourcePath, names);
+            log.log("Reading...");
+            log.slog("Reading " + sourceName + " ", StatusPanel::Job);
+            log.log(sizeReport(size));
 
-        ReadAndDemuxPass pass(
-            state, log, readOptions, demuxOptions, *analysers_, records,
-            [&](StreamKind kind, int32_t number, int32_t key) {
-                StreamBox box = boxMet(streams, kind, number, key);
-                if (!chosenBy(input.select, box)) {
-                    return;
+            ReadAndDemuxPass pass(
+                state, log, readOptions, demuxOptions, *analysers_, records,
+                [&](StreamKind kind, int32_t number, int32_t key) {
+                    StreamBox box = boxMet(streams, kind, number, key);
+                    if (!chosenBy(input.select, box)) {
+                        return;
+                    }
+                    // Its delay is known only at the end: the name is checked at its longest.
+                    box.delayMs = std::numeric_limits<int32_t>::min();
+                    checkOutputFileName(outputFileName(box, prefix, input.naming), style);
+                    box.delayMs.reset();
+                    const std::string name = outputFileName(box, prefix, input.naming);
+                    checkOutputTarget(name, inputs);
+                    outputs.push_back(OpenOutput{kind, number, std::make_unique<FileOutput>(name)});
+                    *outputSlot(streams, kind, number) = outputs.back().file.get();
+                });
+            runPass(PassMode::Detection, pass);
+            closeSource();
+            dropOutputs(streams);
+            takeReadFindings(state, read);
+
+            if (const std::optional<std::string> unknown = unknownName(input.select, read.streams);
+                unknown && !read.cancelled) {
+                discardOutputs(streams, outputs);
+                finish(read, true, names.second);
+                throw SelectionError(*unknown, read.streams);
+            }
+            // In box order, each with its final name.
+            std::vector<OpenOutput> inBoxOrder;
+            for (const StreamBox& box : read.streams) {
+                for (OpenOutput& output : outputs) {
+                    if (output.file && output.kind == box.kind && output.number == box.number) {
+                        output.file->setPath(outputFileName(box, prefix, input.naming));
+                        inBoxOrder.push_back(std::move(output));
+                    }
                 }
-                // Its delay is known only at the end: the name is checked at its longest.
-                box.delayMs = std::numeric_limits<int32_t>::min();
-                checkOutputFileName(outputFileName(box, prefix, input.naming), style);
-                box.delayMs.reset();
-                const std::string name = outputFileName(box, prefix, input.naming);
-                checkOutputTarget(name, inputs);
-                outputs.push_back(OpenOutput{kind, number, std::make_unique<FileOutput>(name)});
-                *outputSlot(streams, kind, number) = outputs.back().file.get();
-            });
-        runPass(PassMode::Detection, pass);
-        closeSource();
-        dropOutputs(streams);
-        takeReadFindings(state, read);
-
-        if (const std::optional<std::string> unknown = unknownName(input.select, read.streams);
-            unknown && !read.cancelled) {
-            discardOutputs(streams, outputs);
+            }
+            outputs = std::move(inBoxOrder);
+            rebaseRecords(records, state.job.minPts, outputs);
+            if (!state.job.control.cancelled) {
+                for (const OpenOutput& output : outputs) {
+                    log.log("Creating " + escapeMarkup(output.file->path()));
+                }
+            }
+            result.outputs = closeOutputs(outputs, !state.job.control.cancelled);
             finish(read, true, names.second);
-            throw SelectionError(*unknown, read.streams);
-        }
-        // In box order, each with its final name.
-        std::vector<OpenOutput> inBoxOrder;
-        for (const StreamBox& box : read.streams) {
-            for (OpenOutput& output : outputs) {
-                if (output.file && output.kind == box.kind && output.number == box.number) {
-                    output.file->setPath(outputFileName(box, prefix, input.naming));
-                    inBoxOrder.push_back(std::move(output));
-                }
+            return result;
+        },
+        [&](const JobError& error) {
+            if (dynamic_cast<const NoProgramStream*>(&error) != nullptr) {
+                discardOutputs(streams, outputs);  // nothing was a stream: no file is left
             }
-        }
-        outputs = std::move(inBoxOrder);
-        rebaseRecords(records, state.job.minPts, outputs);
-        if (!state.job.control.cancelled) {
-            for (const OpenOutput& output : outputs) {
-                log.log("Creating " + escapeMarkup(output.file->path()));
-            }
-        }
-        result.outputs = closeOutputs(outputs, !state.job.control.cancelled);
-        finish(read, true, names.second);
-    } catch (const NoProgramStream&) {
-        // Nothing was a stream: no file is left behind.
-        discardOutputs(streams, outputs);
-        closeOutputsAfterError(state, outputs);
-        endAfterError();
-        throw;
-    } catch (const JobError&) {
-        closeOutputsAfterError(state, outputs);
-        endAfterError();
-        throw;
-    }
-    state.job.control.writing = false;
-    return result;
+            closeOutputsAfterError(streams, outputs);
+        });
 }
 
 }  // namespace tolvane

@@ -112,108 +112,106 @@ ReadAndRebuildResult ReadAndRebuildJob::run(const ReadAndRebuildInput& input) {
             output->discard();
         }
         output.reset();
-        control.writing = false;
     };
-    try {
-        const JobNames names =
-            formJobNames(sourceName, input.sourcePath, input.settings.continueOnSecondFile, style,
-                         context_.fileExists);
-        read.baseName = names.baseName;
-        const std::string outputName =
-            outputPrefix(input.outputFolder, names.baseName, style) + ".rebuilt.EVO";
-        prepareOutputFolder(input.outputFolder);
-        checkOutputFileName(outputName, style);
-        checkOutputTarget(outputName, names.inputs(input.sourcePath));
+    return ended(
+        [&] {
+            const JobNames names =
+                formJobNames(sourceName, input.sourcePath, input.settings.continueOnSecondFile,
+                             style, context_.fileExists);
+            read.baseName = names.baseName;
+            const std::string outputName =
+                outputPrefix(input.outputFolder, names.baseName, style) + ".rebuilt.EVO";
+            prepareOutputFolder(input.outputFolder);
+            checkOutputFileName(outputName, style);
+            checkOutputTarget(outputName, names.inputs(input.sourcePath));
 
-        log.log("Opening file [b]" + escapeMarkup(sourceName) + "[/b]");
-        const int64_t size = openSource(input.sourcePath, names);
-        log.log("Reading...");
-        log.slog("Reading " + sourceName + " ", StatusPanel::Job);
-        log.log(sizeReport(size));
-        output = std::make_unique<FileOutput>(outputName);
+            log.log("Opening file [b]" + escapeMarkup(sourceName) + "[/b]");
+            const int64_t size = openSource(input.sourcePath, names);
+            log.log("Reading...");
+            log.slog("Reading " + sourceName + " ", StatusPanel::Job);
+            log.log(sizeReport(size));
+            output = std::make_unique<FileOutput>(outputName);
 
-        SpanSource& source = *state.job.source;
-        RebuildOptions options{input.advancedPacks, firstDsiTimes(source, control, log)};
-        const std::optional<PackRebuilder::Times> guessedTimes = options.times;
-        LabellingPass pass(
-            state, log, readOptions, *analysers_,
-            [&](StreamKind kind, int32_t number, int32_t key) {
-                if (chosenBy(input.select, boxMet(streams, kind, number, key))) {
-                    chosen[static_cast<size_t>(kind)].set(static_cast<size_t>(number));
+            SpanSource& source = *state.job.source;
+            RebuildOptions options{input.advancedPacks, firstDsiTimes(source, control, log)};
+            const std::optional<PackRebuilder::Times> guessedTimes = options.times;
+            LabellingPass pass(
+                state, log, readOptions, *analysers_,
+                [&](StreamKind kind, int32_t number, int32_t key) {
+                    if (chosenBy(input.select, boxMet(streams, kind, number, key))) {
+                        chosen[static_cast<size_t>(kind)].set(static_cast<size_t>(number));
+                    }
+                    if (rebuilder.reselect()) {
+                        changedAt =
+                            source.position() - static_cast<int64_t>(state.job.bufferLength);
+                        writtenBefore = output->bytesWritten();
+                    }
+                });
+            RebuildBlocks blocks(state.job, rebuilder, *output, options, style, {});
+            runPass(PassMode::Detection, pass, &blocks);
+            takeReadFindings(state, read);
+            for (StreamBox& box : read.streams) {
+                box.chosen =
+                    chosen[static_cast<size_t>(box.kind)].test(static_cast<size_t>(box.number));
+            }
+
+            if (!control.cancelled) {
+                const std::optional<std::string> unknown = unknownName(input.select, read.streams);
+                const std::optional<std::string> refused = rebuilder.refusal();
+                const bool none = std::none_of(read.streams.begin(), read.streams.end(),
+                                               [](const StreamBox& box) { return box.chosen; });
+                if (unknown || refused || none) {
+                    endOutput(false);
+                    closeSource();
+                    finish(read, true, names.second);
+                    if (unknown) {
+                        throw SelectionError(*unknown, read.streams);
+                    }
+                    if (refused) {
+                        throw JobError(*refused);
+                    }
+                    return result;  // no stream to rebuild
                 }
-                if (rebuilder.reselect()) {
-                    changedAt = source.position() - static_cast<int64_t>(state.job.bufferLength);
+                // Times that differ from the first DSIs' outdate every navigation pack written.
+                options.times = PackRebuilder::rebuiltTimes(read.navigation);
+                if (options.times != guessedTimes) {
+                    changedAt = source.position();
                     writtenBefore = output->bytesWritten();
                 }
-            });
-        RebuildBlocks blocks(state.job, rebuilder, *output, options, style, {});
-        runPass(PassMode::Detection, pass, &blocks);
-        takeReadFindings(state, read);
-        for (StreamBox& box : read.streams) {
-            box.chosen =
-                chosen[static_cast<size_t>(box.kind)].test(static_cast<size_t>(box.number));
-        }
-
-        if (!control.cancelled) {
-            const std::optional<std::string> unknown = unknownName(input.select, read.streams);
-            const std::optional<std::string> refused = rebuilder.refusal();
-            const bool none = std::none_of(read.streams.begin(), read.streams.end(),
-                                           [](const StreamBox& box) { return box.chosen; });
-            if (unknown || refused || none) {
+                if (changedAt > 0) {
+                    source.seek(0);
+                    OverwritingSink again(*output);
+                    RebuildBlocks first(state.job, rebuilder, again, options, style, {});
+                    readSpans(state.job, context_.os, log, first, changedAt);
+                    if (!control.cancelled && again.finish() != writtenBefore) {
+                        throw JobError("The rebuild of " + sourceName +
+                                       " kept other packs the second time: nothing was written.");
+                    }
+                    if (!control.cancelled) {
+                        changedAt = 0;  // the whole output follows the final choice
+                    }
+                }
+            }
+            closeSource();
+            if (control.cancelled && changedAt > 0) {
                 endOutput(false);
-                closeSource();
-                finish(read, true, names.second);
-                if (unknown) {
-                    throw SelectionError(*unknown, read.streams);
+            } else if (control.cancelled) {
+                output->closeIncomplete();
+                if (output->bytesWritten() > 0) {
+                    result.output =
+                        OutputWritten{std::nullopt, 0, output->path(), output->bytesWritten()};
                 }
-                if (refused) {
-                    throw JobError(*refused);
-                }
-                return result;  // no stream to rebuild
-            }
-            // Times that differ from the first DSIs' outdate every navigation pack written.
-            options.times = PackRebuilder::rebuiltTimes(read.navigation);
-            if (options.times != guessedTimes) {
-                changedAt = source.position();
-                writtenBefore = output->bytesWritten();
-            }
-            if (changedAt > 0) {
-                source.seek(0);
-                OverwritingSink again(*output);
-                RebuildBlocks first(state.job, rebuilder, again, options, style, {});
-                readSpans(state.job, context_.os, log, first, changedAt);
-                if (!control.cancelled && again.finish() != writtenBefore) {
-                    throw JobError("The rebuild of " + sourceName +
-                                   " kept other packs the second time: nothing was written.");
-                }
-                if (!control.cancelled) {
-                    changedAt = 0;  // the whole output follows the final choice
-                }
-            }
-        }
-        closeSource();
-        if (control.cancelled && changedAt > 0) {
-            endOutput(false);
-        } else if (control.cancelled) {
-            output->closeIncomplete();
-            if (output->bytesWritten() > 0) {
+                endOutput(false);
+            } else {
+                log.log("Creating " + escapeMarkup(output->path()));
+                output->close();
                 result.output =
                     OutputWritten{std::nullopt, 0, output->path(), output->bytesWritten()};
             }
-            endOutput(false);
-        } else {
-            log.log("Creating " + escapeMarkup(output->path()));
-            output->close();
-            result.output = OutputWritten{std::nullopt, 0, output->path(), output->bytesWritten()};
-            control.writing = false;
-        }
-        finish(read, true, names.second);
-    } catch (const JobError&) {
-        endOutput(true);
-        endAfterError();
-        throw;
-    }
-    return result;
+            finish(read, true, names.second);
+            return result;
+        },
+        [&](const JobError&) { endOutput(true); });
 }
 
 }  // namespace tolvane

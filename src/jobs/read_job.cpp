@@ -34,26 +34,25 @@ ReadResult ReadJob::run(const ReadInput& input) {
     const bool continueOn = input.settings.continueOnSecondFile;
     const std::string sourceName = fileNamePart(input.sourcePath, style);
     ReadResult result;
-    try {
-        const JobNames names =
-            formJobNames(sourceName, input.sourcePath, continueOn, style, context_.fileExists);
-        result.baseName = names.baseName;
+    return ended(
+        [&] {
+            const JobNames names =
+                formJobNames(sourceName, input.sourcePath, continueOn, style, context_.fileExists);
+            result.baseName = names.baseName;
 
-        log.log("Opening file [b]" + escapeMarkup(sourceName) + "[/b]");
-        const int64_t size = openSource(input.sourcePath, names);
-        log.log("Reading...");
-        log.slog("Reading " + sourceName + " ", StatusPanel::Job);
-        log.log(sizeReport(size));
-        runPass(PassMode::Detection, options);
-        closeSource();
+            log.log("Opening file [b]" + escapeMarkup(sourceName) + "[/b]");
+            const int64_t size = openSource(input.sourcePath, names);
+            log.log("Reading...");
+            log.slog("Reading " + sourceName + " ", StatusPanel::Job);
+            log.log(sizeReport(size));
+            runPass(PassMode::Detection, options);
+            closeSource();
 
-        takeReadFindings(state, result);
-        finish(result, true, names.second);
-    } catch (const JobError&) {
-        endAfterError();
-        throw;
-    }
-    return result;
+            takeReadFindings(state, result);
+            finish(result, true, names.second);
+            return result;
+        },
+        [](const JobError&) {});
 }
 
 }  // namespace tolvane

@@ -35,51 +35,51 @@ RebuildResult RebuildJob::run(const RebuildInput& input) {
     const std::string sourceName = fileNamePart(input.sourcePath, style);
     std::unique_ptr<FileOutput> output;
     RebuildResult result;
-    try {
-        state.job.control.writing = true;
-        storeBoxIds(state.streams, input.boxes);
-        PackRebuilder rebuilder(
-            state.streams,
-            [&options](StreamKind kind, int32_t number) { return options.chosen(kind, number); },
-            log);
-        if (const std::optional<std::string> refused = rebuilder.start()) {
-            throw JobError(*refused);
-        }
-        const JobNames names =
-            formJobNames(sourceName, input.sourcePath, continueOn, style, context_.fileExists);
-        result.baseName = names.baseName;
-        const std::string prefix = outputPrefix(input.outputFolder, names.baseName, style);
+    return ended(
+        [&] {
+            state.job.control.writing = true;
+            storeBoxIds(state.streams, input.boxes);
+            PackRebuilder rebuilder(
+                state.streams,
+                [&options](StreamKind kind, int32_t number) {
+                    return options.chosen(kind, number);
+                },
+                log);
+            if (const std::optional<std::string> refused = rebuilder.start()) {
+                throw JobError(*refused);
+            }
+            const JobNames names =
+                formJobNames(sourceName, input.sourcePath, continueOn, style, context_.fileExists);
+            result.baseName = names.baseName;
+            const std::string prefix = outputPrefix(input.outputFolder, names.baseName, style);
 
-        prepareOutputFolder(input.outputFolder);
-        log.log("Opening file [b]" + escapeMarkup(sourceName) + "[/b]");
-        log.slog("Opening", StatusPanel::Job);
-        log.log(sizeReport(openSource(input.sourcePath, names)));
-        const std::string outputName = prefix + ".rebuilt.EVO";
-        checkOutputFileName(outputName, style);
-        checkOutputTarget(outputName, names.inputs(input.sourcePath));
-        output = std::make_unique<FileOutput>(outputName);
-        log.log("Creating " + escapeMarkup(outputName));
-        log.log("Rebuilding...");
-        log.slog("Rebuilding " + sourceName, StatusPanel::Job);
-        rebuildSource(rebuilder, *output, input);
-        closeSource();
-        if (state.job.control.cancelled) {
-            output->closeIncomplete();  // never in place of a whole file of its name
-        } else {
-            output->close();
-        }
-        result.output = OutputWritten{std::nullopt, 0, output->path(), output->bytesWritten()};
-        finish(result, false, names.second);
-    } catch (const JobError&) {
-        if (output) {
-            output->closeIncomplete();
-        }
-        state.job.control.writing = false;
-        endAfterError();
-        throw;
-    }
-    state.job.control.writing = false;
-    return result;
+            prepareOutputFolder(input.outputFolder);
+            log.log("Opening file [b]" + escapeMarkup(sourceName) + "[/b]");
+            log.slog("Opening", StatusPanel::Job);
+            log.log(sizeReport(openSource(input.sourcePath, names)));
+            const std::string outputName = prefix + ".rebuilt.EVO";
+            checkOutputFileName(outputName, style);
+            checkOutputTarget(outputName, names.inputs(input.sourcePath));
+            output = std::make_unique<FileOutput>(outputName);
+            log.log("Creating " + escapeMarkup(outputName));
+            log.log("Rebuilding...");
+            log.slog("Rebuilding " + sourceName, StatusPanel::Job);
+            rebuildSource(rebuilder, *output, input);
+            closeSource();
+            if (state.job.control.cancelled) {
+                output->closeIncomplete();  // never in place of a whole file of its name
+            } else {
+                output->close();
+            }
+            result.output = OutputWritten{std::nullopt, 0, output->path(), output->bytesWritten()};
+            finish(result, false, names.second);
+            return result;
+        },
+        [&](const JobError&) {
+            if (output) {
+                output->closeIncomplete();
+            }
+        });
 }
 
 }  // namespace tolvane
