@@ -165,6 +165,16 @@ int64_t SourceJob::openSource(const std::string& path, const JobNames& names) {
     return job.source->spanLength(0);
 }
 
+void SourceJob::openForReading(const std::string& path, const JobNames& names) {
+    Reporter& log = context_.log;
+    const std::string name = fileNamePart(path, context_.style);
+    log.log("Opening file [b]" + escapeMarkup(name) + "[/b]");
+    const int64_t size = openSource(path, names);
+    log.log("Reading...");
+    log.slog("Reading " + name + " ", StatusPanel::Job);
+    log.log(sizeReport(size));
+}
+
 void SourceJob::closeSource() {
     records().job.source.reset();
 }

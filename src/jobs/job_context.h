@@ -167,6 +167,9 @@ protected:
     // and remembers them among the files read. Returns the first file's size.
     int64_t openSource(const std::string& path, const JobNames& names);
     void closeSource();
+    // Opens the source as a read does, with its first lines: "Opening file", "Reading..." and
+    // the first file's size.
+    void openForReading(const std::string& path, const JobNames& names);
     // One pass of the engine over the open source. Throws NoProgramStream when a span, not
     // cancelled, holds no pack header.
     void runPass(PassMode mode, const PassOptions& options);

@@ -118,11 +118,7 @@ ReadAndDemuxResult ReadAndDemuxJob::run(const ReadAndDemuxInput& input) {
             const std::vector<std::string> inputs = names.inputs(input.sourcePath);
 
             prepareOutputFolder(input.naming.folder);
-            log.log("Opening file [b]" + escapeMarkup(sourceName) + "[/b]");
-            const int64_t size = openSource(input.sourcePath, names);
-            log.log("Reading...");
-            log.slog("Reading " + sourceName + " ", StatusPanel::Job);
-            log.log(sizeReport(size));
+            openForReading(input.sourcePath, names);
 
             ReadAndDemuxPass pass(
                 state, log, readOptions, demuxOptions, *analysers_, records,

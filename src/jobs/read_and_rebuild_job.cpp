@@ -125,11 +125,7 @@ ReadAndRebuildResult ReadAndRebuildJob::run(const ReadAndRebuildInput& input) {
             checkOutputFileName(outputName, style);
             checkOutputTarget(outputName, names.inputs(input.sourcePath));
 
-            log.log("Opening file [b]" + escapeMarkup(sourceName) + "[/b]");
-            const int64_t size = openSource(input.sourcePath, names);
-            log.log("Reading...");
-            log.slog("Reading " + sourceName + " ", StatusPanel::Job);
-            log.log(sizeReport(size));
+            openForReading(input.sourcePath, names);
             output = std::make_unique<FileOutput>(outputName);
 
             SpanSource& source = *state.job.source;

@@ -28,7 +28,6 @@ void takeReadFindings(JobRecords& state, ReadResult& result) {
 
 ReadResult ReadJob::run(const ReadInput& input) {
     JobRecords& state = records();
-    Reporter& log = context_.log;
     const PathStyle style = context_.style;
     const JobPassOptions options(input.settings, input.sourcePath, style);
     const bool continueOn = input.settings.continueOnSecondFile;
@@ -40,11 +39,7 @@ ReadResult ReadJob::run(const ReadInput& input) {
                 formJobNames(sourceName, input.sourcePath, continueOn, style, context_.fileExists);
             result.baseName = names.baseName;
 
-            log.log("Opening file [b]" + escapeMarkup(sourceName) + "[/b]");
-            const int64_t size = openSource(input.sourcePath, names);
-            log.log("Reading...");
-            log.slog("Reading " + sourceName + " ", StatusPanel::Job);
-            log.log(sizeReport(size));
+            openForReading(input.sourcePath, names);
             runPass(PassMode::Detection, options);
             closeSource();
 
