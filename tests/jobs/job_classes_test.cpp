@@ -2,13 +2,9 @@
 #include <gtest/gtest.h>
 
 #include <filesystem>
-#include <map>
 
-#include "analysers/stream_analysers.h"
 #include "core/platform_error.h"
 #include "job_engine.h"
-#include "jobs/demux_job.h"
-#include "jobs/message_log.h"
 #include "jobs/read_job.h"
 #include "jobs/rebuild_job.h"
 #include "program_stream_builder.h"
@@ -35,48 +31,6 @@ Bytes feature(uint8_t seed) {
         ps.pack({fixture::privateStream1Packet(0x21, {.pts = pts}, Bytes(50, seed))});
     }
     return ps.bytes();
-}
-
-TEST(JobClasses, DemuxAndRebuildTakeTheChosenBoxesOfTheirInputOnly) {
-    fixture::TempDir dir;
-    Engine engine;
-    engine.files["MOVIE.EVO"] = feature(1);
-    std::vector<StreamBox> boxes =
-        ReadJob(engine.context).run(ReadInput{"MOVIE.EVO", PassSettings{}}).streams;
-    for (StreamBox& box : boxes) {
-        box.chosen = box.kind == StreamKind::Audio;
-    }
-
-    DemuxJob demux(engine.context);
-    const DemuxResult demuxed = demux.run(DemuxInput{
-        .sourcePath = "MOVIE.EVO",
-        .boxes = boxes,
-        .naming = {.folder = dir.path().string(), .delayNames = true, .extensionByCoding = true},
-    });
-    ASSERT_EQ(demuxed.outputs.size(), 2u);
-    EXPECT_EQ(std::filesystem::path(demuxed.outputs[1].path).filename(),
-              "MOVIE.DTSHD.stream.01 DELAY 30ms.dts");
-    EXPECT_EQ(demuxed.outputs[1].bytes, 10u * 100);
-    EXPECT_EQ(std::filesystem::file_size(demuxed.outputs[1].path), 10u * 100);
-    EXPECT_FALSE(engine.control.writing);
-
-    RebuildJob rebuild(engine.context);
-    const RebuildResult rebuilt = rebuild.run(RebuildInput{
-        .sourcePath = "MOVIE.EVO", .boxes = boxes, .outputFolder = dir.path().string()});
-    EXPECT_FALSE(rebuilt.output.kind);
-    // The navigation pack and the audio packs stay; video and subpicture packs go.
-    EXPECT_EQ(rebuilt.output.bytes, (1 + 10) * fixture::kPackSize);
-    EXPECT_EQ(std::filesystem::file_size(rebuilt.output.path), rebuilt.output.bytes);
-
-    // A source that cannot be opened ends the job before its output is created.
-    std::filesystem::remove(rebuilt.output.path);
-    engine.files.clear();
-    EXPECT_THROW(
-        rebuild.run(RebuildInput{
-            .sourcePath = "MOVIE.EVO", .boxes = boxes, .outputFolder = dir.path().string()}),
-        JobError);
-    EXPECT_FALSE(std::filesystem::exists(rebuilt.output.path));
-    EXPECT_FALSE(engine.control.writing);
 }
 
 TEST(JobClasses, RebuildFromAFileWritesWhatItWritesFromMemory) {

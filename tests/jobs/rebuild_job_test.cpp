@@ -304,7 +304,7 @@ TEST(RebuildWindow, AfterReadXplGivesValidIds) {
     EXPECT_TRUE(f.form.enabled(Control::bRebuild));
 }
 
-TEST(RebuildJob, RefusesMoreAudioStreamsThanADsiHoldsAndWritesNothing) {
+TEST(RebuildJob, RefusesWhatItCannotWriteBeforeItWritesAnything) {
     ProgramStreamBuilder nine;
     for (uint8_t id = 0xC0; id <= 0xC8; ++id) {
         nine.pack({fixture::privateStream1Packet(id, PesHeader{.pts = 9000}, Bytes(100, id))});
@@ -316,6 +316,13 @@ TEST(RebuildJob, RefusesMoreAudioStreamsThanADsiHoldsAndWritesNothing) {
     EXPECT_NE(error.find("at most 8 audio streams; 9 are chosen"), std::string::npos);
     EXPECT_EQ(readFile(earlier), Bytes(5, 5));
     EXPECT_FALSE(r.engine.control.writing);
+
+    // A source that cannot be opened ends the job before its output is created.
+    Rebuilt missing({{"MOVIE.EVO", feature(1, 2)}});
+    missing.engine.files.clear();
+    EXPECT_NE(fixture::jobError([&] { missing.run(); }).find("No such file"), std::string::npos);
+    EXPECT_TRUE(std::filesystem::is_empty(missing.dir.path()));
+    EXPECT_FALSE(missing.engine.control.writing);
 }
 
 struct RebuildCase {
