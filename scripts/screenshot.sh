@@ -21,7 +21,7 @@ display=":$((90 + RANDOM % 9))"
 Xvfb "$display" -screen 0 900x700x24 -nolisten tcp &
 xvfb=$!
 sleep 1
-# A settings folder of its own: the window opens at its designed size and place.
+# A settings folder of its own: the window opens at its first size and place.
 XDG_CONFIG_HOME="$work/config" DISPLAY="$display" \
     "$bin/tolvane" "$work/DISC/HVDVD_TS/FEATURE_1.EVO" &
 app=$!

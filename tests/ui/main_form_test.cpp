@@ -18,7 +18,7 @@ public:
     int logo = -1;
 };
 
-TEST(MainForm, StartsWithTheDesignStateAndEmptyStreamBoxes) {
+TEST(MainForm, StartsWithItsInitialStateAndEmptyStreamBoxes) {
     FormFixture f;
     const MainForm& form = f.form;
     EXPECT_EQ(form.control(Control::eXPLfile).text, "VPLST000.XPL");

@@ -112,7 +112,7 @@ TEST(QtWindow, KeepsTheSettingsBetweenRuns) {
     EXPECT_TRUE(store.exists("Install"));
 }
 
-TEST(QtWindow, EveryFieldOfTheOptionsTabIsWholeAtTheDesignedSize) {
+TEST(QtWindow, EveryFieldOfTheOptionsTabIsWholeAtTheFirstSize) {
     fixture::FakeOs os;
     Main window(os, nullptr);
     window.show();

@@ -6,7 +6,7 @@ namespace tolvane {
 
 namespace {
 
-struct Design {
+struct InitialControl {
     Control control;
     std::string_view name;
     std::string_view caption;
@@ -16,7 +16,7 @@ struct Design {
     bool ticked;
 };
 
-constexpr Design kDesign[] = {
+constexpr InitialControl kInitialControls[] = {
     {Control::eEVOfile, "eEVOfile", "", "",
      "Drop here the source EVO file|You cannot write here directly", true, false},
     {Control::bbEVO, "bbEVO", "", "", "Browse an EVO (AOB, VOB) file", true, false},
@@ -85,7 +85,7 @@ std::string controlName(Control c) {
     if (index >= static_cast<int>(Control::cbVideo0)) {
         return numbered("cbVideo", index - static_cast<int>(Control::cbVideo0), 1);
     }
-    for (const Design& d : kDesign) {
+    for (const InitialControl& d : kInitialControls) {
         if (d.control == c) {
             return std::string(d.name);
         }
@@ -103,9 +103,9 @@ std::optional<Control> controlByName(std::string_view name) {
     return std::nullopt;
 }
 
-std::array<ControlState, kControlCount> designControls() {
+std::array<ControlState, kControlCount> initialControls() {
     std::array<ControlState, kControlCount> controls{};
-    for (const Design& d : kDesign) {
+    for (const InitialControl& d : kInitialControls) {
         ControlState& state = controls[static_cast<size_t>(d.control)];
         state = ControlState{std::string(d.caption), std::string(d.text), std::string(d.hint),
                              d.enabled, d.ticked};

@@ -76,11 +76,11 @@ constexpr bool isRadioButton(Control c) {
     return c == Control::rbNoAuto || c == Control::rbAutoDemux || c == Control::rbAutoRebuild;
 }
 
-// The control's name as the design gives it ("cbAudio03", "bDemux").
+// The control's name as the window gives it ("cbAudio03", "bDemux").
 std::string controlName(Control c);
 std::optional<Control> controlByName(std::string_view name);
 
-// The design state of every control: captions, texts, hints, enabled and ticked.
-std::array<ControlState, kControlCount> designControls();
+// The state of every control when the window opens: captions, texts, hints, enabled and ticked.
+std::array<ControlState, kControlCount> initialControls();
 
 }  // namespace tolvane

@@ -22,7 +22,7 @@ bool endsWith(std::string_view text, std::string_view tail) {
 MainForm::MainForm(WindowServices& os, PathStyle style)
     : os_(os),
       style_(style),
-      controls_(designControls()),
+      controls_(initialControls()),
       fileExists_([](const std::string& path) {
           std::error_code error;
           return std::filesystem::is_regular_file(path, error);

@@ -26,7 +26,7 @@ struct WindowGeometry {
     int32_t state = 0;  // 0 normal, 1 minimised, 2 maximised
     int32_t top = 0;
     int32_t left = 0;
-    int32_t width = 0;  // 0: the designed size
+    int32_t width = 0;  // 0: the window's first size
     int32_t height = 0;
     int32_t treeWidth = 96;
 };

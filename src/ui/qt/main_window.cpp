@@ -398,7 +398,7 @@ QWidget* Main::buildOptions() {
     auto* advanced = new QCheckBox;
     rebuildLayout->addWidget(advanced);
     bind(Control::cbRBAdvanced, advanced);
-    // Two columns of two boxes each, so that every field keeps its height at the designed size.
+    // Two columns of two boxes each, so that every field keeps its height at the window's first size.
     layout->addWidget(rebuild, 1, 1);
     layout->setRowStretch(2, 1);
     return page;
@@ -582,7 +582,7 @@ void Main::closeEvent(QCloseEvent* event) {
 }
 
 void Main::showEvent(QShowEvent* event) {
-    // The designed 661x427 grows where this platform's fonts and the menu need more, so that
+    // The first size, 661x427, grows where this platform's fonts and the menu need more, so that
     // every tab's fields are whole; the sizes are known once the widgets are polished.
     const QSize needed = minimumSizeHint().expandedTo(QSize(661, 427));
     setMinimumSize(needed);
