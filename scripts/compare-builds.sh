@@ -14,18 +14,22 @@ rm -rf "$work/run-old" "$work/run-new"
 mkdir -p "$work/inputs"
 
 build() {  # build NAME REV: the CLI and the sample disc maker of REV in $work/NAME
-    local name="$1" rev="$2" source="$work/src-$1"
+    local name="$1" rev="$2" source="$work/src-$1" tree
     if [ -d "$rev" ]; then
         source="$(cd "$rev" && pwd)"
+        tree="$source"
     else
         rm -rf "$source"
         mkdir -p "$source"
         git -C "$root" archive "$rev" | tar -x -C "$source"
+        tree="$(git -C "$root" rev-parse "$rev^{tree}")"
     fi
-    # A build folder made from another source tree is made anew.
-    if ! grep -qx "CMAKE_HOME_DIRECTORY:INTERNAL=$source" "$work/build-$name/CMakeCache.txt" \
-        2>/dev/null; then
+    # A build folder made from another source tree is made anew: the files git archive writes
+    # carry their commit's time, which can be older than the objects of the tree built before.
+    if [ "$(cat "$work/build-$name/source-tree" 2>/dev/null)" != "$tree" ]; then
         rm -rf "$work/build-$name"
+        mkdir -p "$work/build-$name"
+        echo "$tree" >"$work/build-$name/source-tree"
     fi
     cmake -S "$source" -B "$work/build-$name" -DCMAKE_BUILD_TYPE=RelWithDebInfo \
         -DTOLVANE_BUILD_TESTS=OFF -DTOLVANE_BUILD_BENCH=OFF >/dev/null
