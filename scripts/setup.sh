@@ -3,19 +3,22 @@
 # when they are missing.
 set -euo pipefail
 
-# CLI11 parses the command line and nlohmann-json writes its reports. ffmpeg encodes the
-# streams of the sample disc; the tests also check against ffprobe.
-packages=(g++ cmake make libgtest-dev libgmock-dev qt6-base-dev libcli11-dev nlohmann-json3-dev ffmpeg)
+# CLI11 parses the command line and nlohmann-json writes its reports; libdvdread reads DVD
+# discs. ffmpeg encodes the streams of the sample disc; the tests also check against ffprobe.
+packages=(g++ cmake make pkg-config libgtest-dev libgmock-dev qt6-base-dev libcli11-dev
+    nlohmann-json3-dev libdvdread-dev ffmpeg)
 # The test command also checks the install tree and the Debian package with the desktop's own
 # validators, reads exported chapters back through mkvmerge and mkvextract, muxes H.264 at 0xE0
-# with GStreamer as other muxers do, and builds and runs the fuzz targets with clang's libFuzzer.
+# with GStreamer as other muxers do, authors DVD discs with dvdauthor and genisoimage and checks
+# them against lsdvd, and builds and runs the fuzz targets with clang's libFuzzer.
 # bench/compare_peers.sh reads the peak memory of each run with GNU time.
 if [ "${1:-}" = "--with-bench-tools" ]; then
     packages+=(time)
 fi
 if [ "${1:-}" = "--with-test-tools" ]; then
     packages+=(desktop-file-utils appstream shared-mime-info dpkg-dev mkvtoolnix clang
-        libclang-rt-14-dev gstreamer1.0-tools gstreamer1.0-plugins-good gstreamer1.0-plugins-bad)
+        libclang-rt-14-dev gstreamer1.0-tools gstreamer1.0-plugins-good gstreamer1.0-plugins-bad
+        dvdauthor genisoimage lsdvd)
 fi
 
 missing=()

@@ -9,6 +9,7 @@ namespace tolvane::cli {
 
 const char* const kUsage = R"(Usage: tolvane-cli COMMAND SOURCE [options]
        tolvane-cli xpl PLAYLIST [--source SOURCE [--chapters FILE]]
+       tolvane-cli titles DISC [--json]
 
 Takes apart the MPEG-2 program streams of HD DVD (.EVO), DVD-Video (.VOB) and
 DVD-Audio (.AOB) discs. Every command prints the message log, one line per line.
@@ -22,6 +23,9 @@ Commands:
                      streams, renumbered without gaps (.EVO sources only)
   xpl PLAYLIST       read the disc's VPLST000.XPL and show the title that plays
                      SOURCE: its tracks, chapters and tags
+  titles DISC        list the titles of a DVD disc (a VIDEO_TS folder, the folder
+                     above it or an image): duration, chapters, angles, video,
+                     and each audio and subpicture stream with its language
 
 Options:
   -o, --output DIR   output folder of demux and rebuild (default: the current
@@ -205,18 +209,22 @@ CliOptions parseArguments(const std::vector<std::string>& args) {
         options.command = Command::Rebuild;
     } else if (positional[0] == "xpl") {
         options.command = Command::Xpl;
+    } else if (positional[0] == "titles") {
+        options.command = Command::Titles;
     } else {
         throw UsageError{"unknown command '" + positional[0] + "'"};
     }
     if (positional.size() < 2) {
-        throw UsageError{options.command == Command::Xpl ? "no playlist given"
-                                                         : "no source file given"};
+        throw UsageError{options.command == Command::Xpl      ? "no playlist given"
+                         : options.command == Command::Titles ? "no disc given"
+                                                              : "no source file given"};
     }
     if (positional.size() > 2) {
         throw UsageError{"one source file only, not also '" + positional[2] + "'"};
     }
     options.source = positional[1];
-    if (options.command == Command::Read && options.select) {
+    if ((options.command == Command::Read || options.command == Command::Titles) &&
+        options.select) {
         throw UsageError{"--select belongs to demux and rebuild"};
     }
     if (options.command != Command::Xpl && !options.xplSource.empty()) {

@@ -6,12 +6,12 @@
 
 namespace tolvane::cli {
 
-enum class Command { Read, Demux, Rebuild, Xpl, Help, Version };
+enum class Command { Read, Demux, Rebuild, Xpl, Titles, Help, Version };
 enum class ColorMode { Auto, Always, Never };
 
 struct CliOptions {
     Command command = Command::Help;
-    std::string source;     // the playlist for xpl
+    std::string source;     // the playlist for xpl, the disc for titles
     std::string xplSource;  // xpl: the source whose title is shown
     std::string outputFolder;
     std::optional<std::vector<std::string>> select;

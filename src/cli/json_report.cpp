@@ -149,6 +149,47 @@ Json playlistReport(const XplResult& playlist, const std::string& playlistPath, 
     return report;
 }
 
+Json titlesReport(const DvdDisc& disc) {
+    Json titles = Json::array();
+    for (const DiscTitle& title : disc.titles()) {
+        Json entry;
+        entry["number"] = title.number;
+        entry["title_set"] = title.titleSet;
+        entry["program_chain"] = title.programChain;
+        entry["duration"] = title.duration;
+        entry["angles"] = title.angles;
+        entry["video"] = Json{{"width", title.video.width},
+                              {"height", title.video.height},
+                              {"frame_rate", title.video.frameRate},
+                              {"aspect_ratio", title.video.aspect}};
+        Json chapters = Json::array();
+        for (const DiscChapter& chapter : title.chapters) {
+            chapters.push_back(Json{{"number", chapter.number}, {"start", chapter.start}});
+        }
+        entry["chapters"] = std::move(chapters);
+        Json streams = Json::array();
+        for (const DiscStream& stream : title.streams) {
+            Json out{{"kind", streamKindName(stream.kind)},
+                     {"id", stream.id},
+                     {"coding", stream.coding}};
+            if (stream.kind == StreamKind::Audio) {
+                out["channels"] = stream.channels;
+                out["sample_rate"] = stream.sampleRate;
+            }
+            if (!stream.language.empty()) {
+                out["language"] = stream.language;
+            }
+            if (!stream.content.empty()) {
+                out["content"] = stream.content;
+            }
+            streams.push_back(std::move(out));
+        }
+        entry["streams"] = std::move(streams);
+        titles.push_back(std::move(entry));
+    }
+    return Json{{"disc", Json{{"path", disc.path()}, {"kind", "dvd"}}}, {"titles", titles}};
+}
+
 void makeValidUtf8(Json& value) {
     if (value.is_string()) {
         value = validUtf8(value.get_ref<const std::string&>());

@@ -6,6 +6,7 @@
 
 #include <nlohmann/json.hpp>
 
+#include "discs/dvd_disc.h"
 #include "jobs/demux_job.h"
 #include "jobs/read_job.h"
 #include "playlist/xpl_job.h"
@@ -29,6 +30,8 @@ Json playlistReport(const XplResult& playlist, const std::string& playlistPath,
 // UTF-8 have their other bytes written as \xHH.
 void writePlaylistReport(const XplResult& playlist, const std::string& playlistPath,
                          std::ostream& out);
+// The titles of a disc: each with its duration, chapters, angles, video and streams.
+Json titlesReport(const DvdDisc& disc);
 // Makes every text of `value` valid UTF-8, as validUtf8 does.
 void makeValidUtf8(Json& value);
 

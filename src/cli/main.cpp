@@ -2,6 +2,7 @@
 #include <unistd.h>
 
 #include <algorithm>
+#include <cstdio>
 #include <iostream>
 
 #include "cli/cli_options.h"
@@ -10,6 +11,8 @@
 #include "core/file_output.h"
 #include "core/platform_error.h"
 #include "core/text_escape.h"
+#include "core/time_format.h"
+#include "discs/dvd_disc.h"
 #include "jobs/demux_job.h"
 #include "jobs/read_and_demux_job.h"
 #include "jobs/read_and_rebuild_job.h"
@@ -46,6 +49,50 @@ void printTree(const std::vector<TreeNode>& nodes, int depth) {
     }
 }
 
+std::string hexByte(int value) {
+    static constexpr char kDigits[] = "0123456789ABCDEF";
+    return std::string("0x") + kDigits[(value >> 4) & 15] + kDigits[value & 15];
+}
+
+// The titles of a disc as lines: each title's time, chapters and angles, then its video, its
+// streams and its chapters' starts.
+void printTitles(const DvdDisc& disc, const LocaleSettings& locale) {
+    const auto time = [&](double seconds) {
+        return formatDayTime(seconds / 86400.0, "h:mm:ss.zzz", locale);
+    };
+    const auto plural = [](size_t count, const char* word) {
+        return std::to_string(count) + " " + word + (count == 1 ? "" : "s");
+    };
+    std::cout << "Disc " << terminalSafe(disc.path()) << ": "
+              << plural(disc.titles().size(), "title") << '\n';
+    for (const DiscTitle& title : disc.titles()) {
+        std::cout << "Title " << title.number << ": " << time(title.duration) << ", "
+                  << plural(title.chapters.size(), "chapter") << ", "
+                  << plural(static_cast<size_t>(title.angles), "angle") << " (title set "
+                  << title.titleSet << ", program chain " << title.programChain << ")\n";
+        char rate[16];
+        std::snprintf(rate, sizeof rate, "%.3f", title.video.frameRate);
+        std::cout << "  Video: " << title.video.width << "x" << title.video.height << ", " << rate
+                  << " fps, " << title.video.aspect << '\n';
+        for (const DiscStream& stream : title.streams) {
+            std::cout << "  " << (stream.kind == StreamKind::Audio ? "Audio " : "Subpicture ")
+                      << hexByte(stream.id) << ": " << stream.coding;
+            if (stream.kind == StreamKind::Audio) {
+                std::cout << ", " << plural(static_cast<size_t>(stream.channels), "channel") << ", "
+                          << stream.sampleRate << " Hz";
+            }
+            std::cout << ", " << (stream.language.empty() ? "no language" : stream.language);
+            if (!stream.content.empty()) {
+                std::cout << ", " << stream.content;
+            }
+            std::cout << '\n';
+        }
+        for (const DiscChapter& chapter : title.chapters) {
+            std::cout << "  Chapter " << chapter.number << ": " << time(chapter.start) << '\n';
+        }
+    }
+}
+
 PassSettings passSettings(const CliOptions& options) {
     return PassSettings{
         .fastCheck = options.fastCheck,
@@ -78,6 +125,9 @@ public:
 
     int run() {
         try {
+            if (options_.command == Command::Titles) {
+                return listTitles();
+            }
             return options_.command == Command::Xpl ? readPlaylist() : takeApart();
         } catch (const JobError& error) {
             os_.showError(error.what());
@@ -86,6 +136,17 @@ public:
     }
 
 private:
+    int listTitles() {
+        const std::unique_ptr<DvdDisc> disc = DvdDisc::open(options_.source);
+        if (options_.json) {
+            printJson(titlesReport(*disc));
+        } else {
+            printTitles(*disc, context_.formatSettings);
+        }
+        std::cout.flush();
+        return kDone;
+    }
+
     int readPlaylist() {
         XplAttributeTables tables;
         XplJob job(context_, tables);

@@ -16,6 +16,7 @@
 #include "job_engine.h"
 #include "jobs/demux_job.h"
 #include "jobs/read_job.h"
+#include "report_keys.h"
 #include "temp_dir.h"
 
 namespace tolvane {
@@ -1014,21 +1015,6 @@ TEST_F(Interop, JsonReportOfTheSampleDiscHasWhatFfprobeFindsInEachDemuxedFile) {
     }
 }
 
-// Every key path of a report, arrays written as "[]": "streams[].kind".
-void keyPaths(const nlohmann::json& value, const std::string& path, std::set<std::string>& paths) {
-    if (value.is_object()) {
-        for (const auto& [key, child] : value.items()) {
-            const std::string childPath = path.empty() ? key : path + "." + key;
-            paths.insert(childPath);
-            keyPaths(child, childPath, paths);
-        }
-    } else if (value.is_array()) {
-        for (const nlohmann::json& child : value) {
-            keyPaths(child, path + "[]", paths);
-        }
-    }
-}
-
 TEST_F(Interop, EveryKeyOfTheReportsIsDocumentedAndTheDocumentsExamplesParse) {
     const fixture::ProcessResult made =
         fixture::runProcess(TOLVANE_SAMPLE_DISC, {f_.dir.path().string()}, "/");
@@ -1037,10 +1023,11 @@ TEST_F(Interop, EveryKeyOfTheReportsIsDocumentedAndTheDocumentsExamplesParse) {
     const std::string source = (disc / "HVDVD_TS" / "FEATURE_1.EVO").string();
     const std::string out = f_.dir.path().string();
     std::set<std::string> paths;
-    keyPaths(report({"demux", source, "-o", out}), "", paths);
-    keyPaths(report({"rebuild", source, "-o", out}), "", paths);
-    keyPaths(report({"xpl", (disc / "ADV_OBJ" / "VPLST000.XPL").string(), "--source", source}), "",
-             paths);
+    fixture::keyPaths(report({"demux", source, "-o", out}), "", paths);
+    fixture::keyPaths(report({"rebuild", source, "-o", out}), "", paths);
+    fixture::keyPaths(
+        report({"xpl", (disc / "ADV_OBJ" / "VPLST000.XPL").string(), "--source", source}), "",
+        paths);
     EXPECT_GT(paths.size(), 50u);
 
     const Bytes bytes = fixture::readFile(TOLVANE_REPORT_FORMAT);

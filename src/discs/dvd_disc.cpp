@@ -1,0 +1,319 @@
+#include "discs/dvd_disc.h"
+
+#include <dvdread/dvd_reader.h>
+#include <dvdread/ifo_read.h>
+#include <dvdread/ifo_types.h>
+
+#include <algorithm>
+#include <cctype>
+#include <cstdarg>
+#include <filesystem>
+#include <map>
+
+#include "core/platform_error.h"
+
+namespace tolvane {
+
+namespace {
+
+// libdvdread's own messages would go to standard error between our lines; its failures are
+// reported as errors of ours instead.
+void quiet(void* /*context*/, dvd_logger_level_t /*level*/, const char* /*format*/,
+           va_list /*arguments*/) {}
+const dvd_logger_cb kQuietLogger{quiet};
+
+int bcd(uint8_t value) {
+    return (value >> 4) * 10 + (value & 0x0F);
+}
+
+// A program chain's or cell's playing time: BCD hours, minutes, seconds and frames, the two
+// high bits of the frames byte giving the rate (1: 25 a second, 3: 29.97).
+double seconds(const dvd_time_t& time) {
+    const double rate = (time.frame_u >> 6) == 1 ? 25.0 : 30000.0 / 1001.0;
+    return bcd(time.hour) * 3600.0 + bcd(time.minute) * 60.0 + bcd(time.second) +
+           bcd(time.frame_u & 0x3F) / rate;
+}
+
+std::string language(uint16_t code) {
+    const auto first = static_cast<char>(code >> 8);
+    const auto second = static_cast<char>(code & 0xFF);
+    if (first < 'a' || first > 'z' || second < 'a' || second > 'z') {
+        return {};
+    }
+    return std::string{first, second};
+}
+
+std::string audioContent(uint8_t extension) {
+    switch (extension) {
+        case 2:
+            return "visually impaired";
+        case 3:
+            return "commentary";
+        case 4:
+            return "alternate commentary";
+        default:
+            return {};
+    }
+}
+
+std::string subpictureContent(uint8_t extension) {
+    switch (extension) {
+        case 2:
+            return "large";
+        case 3:
+            return "children";
+        case 5:
+            return "captions";
+        case 6:
+            return "large captions";
+        case 7:
+            return "children's captions";
+        case 9:
+            return "forced";
+        case 13:
+            return "commentary";
+        case 14:
+            return "large commentary";
+        case 15:
+            return "children's commentary";
+        default:
+            return {};
+    }
+}
+
+// The audio streams the program chain makes available, with the title set's attributes.
+void addAudio(const vtsi_mat_t& attributes, const pgc_t& pgc, std::vector<DiscStream>& streams) {
+    const int count = std::min<int>(attributes.nr_of_vts_audio_streams, 8);
+    for (int k = 0; k < count; ++k) {
+        const uint16_t control = pgc.audio_control[k];
+        if ((control & 0x8000) == 0) {
+            continue;  // not available in this title
+        }
+        const int number = (control >> 8) & 7;
+        const audio_attr_t& attr = attributes.vts_audio_attr[k];
+        DiscStream stream{.kind = StreamKind::Audio};
+        switch (attr.audio_format) {
+            case 0:
+                stream.coding = "ac3";
+                stream.id = 0x80 + number;
+                break;
+            case 2:
+                stream.coding = "mp2";
+                stream.id = 0xC0 + number;
+                break;
+            case 3:
+                stream.coding = "mp2";
+                stream.id = 0xC0 + number;
+                break;
+            case 4:
+                stream.coding = "pcm_dvd";
+                stream.id = 0xA0 + number;
+                break;
+            case 5:
+                stream.coding = "sdds";
+                stream.id = 0x88 + number;
+                break;
+            case 6:
+                stream.coding = "dts";
+                stream.id = 0x88 + number;
+                break;
+            default:
+                continue;  // no coding DVD-Video has
+        }
+        stream.channels = attr.channels + 1;
+        stream.sampleRate = attr.sample_frequency == 1 ? 96000 : 48000;
+        if (attr.lang_type == 1) {
+            stream.language = language(attr.lang_code);
+        }
+        stream.content = audioContent(attr.code_extension);
+        streams.push_back(stream);
+    }
+}
+
+// The subpicture streams the program chain makes available: the 4:3 (or only) stream number.
+void addSubpictures(const vtsi_mat_t& attributes, const pgc_t& pgc,
+                    std::vector<DiscStream>& streams) {
+    const int count = std::min<int>(attributes.nr_of_vts_subp_streams, 32);
+    for (int k = 0; k < count; ++k) {
+        const uint32_t control = pgc.subp_control[k];
+        if ((control & 0x80000000u) == 0) {
+            continue;
+        }
+        const subp_attr_t& attr = attributes.vts_subp_attr[k];
+        DiscStream stream{.kind = StreamKind::Subpicture,
+                          .id = 0x20 + static_cast<int>((control >> 24) & 0x1F),
+                          .coding = "dvd_subtitle"};
+        if (attr.type == 1) {
+            stream.language = language(attr.lang_code);
+        }
+        stream.content = subpictureContent(attr.code_extension);
+        streams.push_back(stream);
+    }
+}
+
+DiscVideo videoOf(const video_attr_t& attr) {
+    const bool pal = attr.video_format == 1;
+    DiscVideo video;
+    static constexpr int kWidths[] = {720, 704, 352, 352};
+    video.width = kWidths[attr.picture_size & 3];
+    video.height = (pal ? 576 : 480) / (attr.picture_size == 3 ? 2 : 1);
+    video.frameRate = pal ? 25.0 : 30000.0 / 1001.0;
+    video.aspect = attr.display_aspect_ratio == 3 ? "16:9" : "4:3";
+    return video;
+}
+
+// Whether a cell plays in every angle's run of the title: an angle block plays one cell of the
+// block, the first one's time standing for all.
+bool countsForTime(const cell_playback_t& cell) {
+    return cell.block_type != BLOCK_TYPE_ANGLE_BLOCK || cell.block_mode == BLOCK_MODE_FIRST_CELL;
+}
+
+// The start of program `program` (1-based) of a program chain, in seconds from its first cell.
+double programStart(const pgc_t& pgc, int program) {
+    if (pgc.program_map == nullptr || pgc.cell_playback == nullptr || program < 1 ||
+        program > pgc.nr_of_programs) {
+        return 0;
+    }
+    const int firstCell = pgc.program_map[program - 1];  // 1-based
+    double start = 0;
+    for (int cell = 1; cell < firstCell && cell <= pgc.nr_of_cells; ++cell) {
+        const cell_playback_t& playback = pgc.cell_playback[cell - 1];
+        if (countsForTime(playback)) {
+            start += seconds(playback.playback_time);
+        }
+    }
+    return start;
+}
+
+}  // namespace
+
+struct DvdDisc::Reader {
+    dvd_reader_t* dvd = nullptr;
+    ifo_handle_t* manager = nullptr;
+    // The information of each title set read so far, by number.
+    std::map<int, ifo_handle_t*> titleSets;
+
+    ~Reader() {
+        for (const auto& [number, ifo] : titleSets) {
+            if (ifo != nullptr) {
+                ifoClose(ifo);
+            }
+        }
+        if (manager != nullptr) {
+            ifoClose(manager);
+        }
+        if (dvd != nullptr) {
+            DVDClose(dvd);
+        }
+    }
+
+    ifo_handle_t* titleSet(int number) {
+        const auto found = titleSets.find(number);
+        if (found != titleSets.end()) {
+            return found->second;
+        }
+        ifo_handle_t* ifo = ifoOpen(dvd, number);
+        titleSets[number] = ifo;
+        return ifo;
+    }
+};
+
+DvdDisc::DvdDisc(std::string path, std::unique_ptr<Reader> reader)
+    : path_(std::move(path)), reader_(std::move(reader)) {}
+
+DvdDisc::~DvdDisc() = default;
+
+std::unique_ptr<DvdDisc> DvdDisc::open(const std::string& path) {
+    std::error_code error;
+    if (!std::filesystem::exists(path, error)) {
+        throw PlatformError("Cannot open disc \"" + path + "\". No such file or directory");
+    }
+    auto reader = std::make_unique<Reader>();
+    reader->dvd = DVDOpen2(nullptr, &kQuietLogger, path.c_str());
+    if (reader->dvd != nullptr) {
+        reader->manager = ifoOpen(reader->dvd, 0);
+    }
+    if (reader->manager == nullptr || reader->manager->tt_srpt == nullptr) {
+        throw PlatformError("Cannot open disc \"" + path +
+                            "\". It is no DVD-Video disc: its VIDEO_TS.IFO cannot be read");
+    }
+    std::unique_ptr<DvdDisc> disc(new DvdDisc(path, std::move(reader)));
+    const tt_srpt_t& table = *disc->reader_->manager->tt_srpt;
+    for (int k = 0; k < table.nr_of_srpts; ++k) {
+        const title_info_t& info = table.title[k];
+        ifo_handle_t* set = disc->reader_->titleSet(info.title_set_nr);
+        if (set == nullptr || set->vtsi_mat == nullptr || set->vts_ptt_srpt == nullptr ||
+            set->vts_pgcit == nullptr || info.vts_ttn < 1 ||
+            info.vts_ttn > set->vts_ptt_srpt->nr_of_srpts) {
+            throw PlatformError("Cannot read disc \"" + path +
+                                "\". The information file of title set " +
+                                std::to_string(info.title_set_nr) + " is damaged");
+        }
+        const ttu_t& parts = set->vts_ptt_srpt->title[info.vts_ttn - 1];
+        if (parts.nr_of_ptts < 1 || parts.ptt[0].pgcn < 1 ||
+            parts.ptt[0].pgcn > set->vts_pgcit->nr_of_pgci_srp) {
+            throw PlatformError("Cannot read disc \"" + path + "\". Title " +
+                                std::to_string(k + 1) + " has no program chain");
+        }
+        const pgc_t* chainOfTitle = set->vts_pgcit->pgci_srp[parts.ptt[0].pgcn - 1].pgc;
+        if (chainOfTitle == nullptr) {
+            throw PlatformError("Cannot read disc \"" + path + "\". Title " +
+                                std::to_string(k + 1) + " has no program chain");
+        }
+        DiscTitle title;
+        title.number = k + 1;
+        title.titleSet = info.title_set_nr;
+        title.programChain = parts.ptt[0].pgcn;
+        title.angles = std::max<int>(info.nr_of_angles, 1);
+        const pgc_t& pgc = *chainOfTitle;
+        title.duration = seconds(pgc.playback_time);
+        title.video = videoOf(set->vtsi_mat->vts_video_attr);
+        addAudio(*set->vtsi_mat, pgc, title.streams);
+        addSubpictures(*set->vtsi_mat, pgc, title.streams);
+        for (size_t n = 0; n < title.palette.size(); ++n) {
+            title.palette[n] = pgc.palette[n];
+        }
+        // Chapters in later program chains of the title start after the chains before them.
+        double chainStart = 0;
+        int chain = title.programChain;
+        for (int part = 0; part < parts.nr_of_ptts; ++part) {
+            const ptt_info_t& ptt = parts.ptt[part];
+            if (ptt.pgcn < 1 || ptt.pgcn > set->vts_pgcit->nr_of_pgci_srp ||
+                set->vts_pgcit->pgci_srp[ptt.pgcn - 1].pgc == nullptr) {
+                continue;
+            }
+            const pgc_t& partChain = *set->vts_pgcit->pgci_srp[ptt.pgcn - 1].pgc;
+            if (ptt.pgcn != chain) {
+                chainStart += seconds(set->vts_pgcit->pgci_srp[chain - 1].pgc->playback_time);
+                chain = ptt.pgcn;
+            }
+            title.chapters.push_back(
+                DiscChapter{part + 1, chainStart + programStart(partChain, ptt.pgn)});
+        }
+        disc->titles_.push_back(std::move(title));
+    }
+    return disc;
+}
+
+const DiscTitle* DvdDisc::title(int title) const {
+    for (const DiscTitle& found : titles_) {
+        if (found.number == title) {
+            return &found;
+        }
+    }
+    return nullptr;
+}
+
+bool looksLikeDisc(const std::string& path) {
+    std::error_code error;
+    if (std::filesystem::is_directory(path, error)) {
+        return true;
+    }
+    std::string extension = std::filesystem::path(path).extension().string();
+    for (char& c : extension) {
+        c = static_cast<char>(std::tolower(static_cast<unsigned char>(c)));
+    }
+    return extension == ".iso" || extension == ".img";
+}
+
+}  // namespace tolvane

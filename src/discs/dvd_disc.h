@@ -1,0 +1,87 @@
+#pragma once
+
+#include <array>
+#include <cstdint>
+#include <memory>
+#include <string>
+#include <vector>
+
+#include "core/span_source.h"
+#include "core/stream_ids.h"
+
+namespace tolvane {
+
+// A stream that a DVD title set declares, as its title's program chain makes it available.
+struct DiscStream {
+    StreamKind kind = StreamKind::Audio;
+    // The identifying byte its packets carry: 0x80 AC-3, 0x88 DTS, 0xA0 LPCM, 0xC0 MPEG audio
+    // (the stream id), 0x20 a subpicture, each plus the stream's number in its coding.
+    int id = 0;
+    // The codec's name as ffprobe gives it: "ac3", "dts", "pcm_dvd", "mp2", "sdds" or
+    // "dvd_subtitle".
+    std::string coding;
+    int channels = 0;      // audio only
+    int sampleRate = 0;    // audio only
+    std::string language;  // two letters as the disc gives them; empty when it gives none
+    // What the disc says the stream holds beyond its language ("commentary", "forced"); empty
+    // for a plain one.
+    std::string content;
+};
+
+struct DiscChapter {
+    int number = 0;
+    double start = 0;  // seconds from the title's start
+};
+
+struct DiscVideo {
+    int width = 0;
+    int height = 0;
+    double frameRate = 0;
+    std::string aspect;  // "4:3" or "16:9"
+};
+
+// A title of the disc: its program chain's cells, chapters, streams and palette.
+struct DiscTitle {
+    int number = 0;
+    int titleSet = 0;
+    int programChain = 0;
+    double duration = 0;  // seconds, as the program chain gives it
+    std::vector<DiscChapter> chapters;
+    int angles = 1;
+    DiscVideo video;
+    // Audio, then subpictures, each in the order of the title set's attributes.
+    std::vector<DiscStream> streams;
+    // The subpicture palette as the program chain holds it: 0x00YYCrCb per entry.
+    std::array<uint32_t, 16> palette{};
+};
+
+// A DVD-Video disc read through libdvdread: a VIDEO_TS folder, the folder above it, an image
+// or a device. Reading it never writes to it.
+class DvdDisc {
+public:
+    // Throws PlatformError naming the path when it is no DVD or its information files cannot be
+    // read.
+    static std::unique_ptr<DvdDisc> open(const std::string& path);
+    ~DvdDisc();
+    DvdDisc(const DvdDisc&) = delete;
+    DvdDisc& operator=(const DvdDisc&) = delete;
+
+    const std::string& path() const { return path_; }
+    const std::vector<DiscTitle>& titles() const { return titles_; }
+    // The title numbered `title`, or null.
+    const DiscTitle* title(int title) const;
+
+private:
+    struct Reader;
+    DvdDisc(std::string path, std::unique_ptr<Reader> reader);
+
+    std::string path_;
+    std::unique_ptr<Reader> reader_;
+    std::vector<DiscTitle> titles_;
+};
+
+// Whether `path` looks like a disc rather than a program-stream file: a folder, or an image
+// whose name ends in .iso or .img.
+bool looksLikeDisc(const std::string& path);
+
+}  // namespace tolvane

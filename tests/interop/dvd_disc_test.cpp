@@ -1,0 +1,220 @@
+// DVD discs authored by dvdauthor and spumux from ffmpeg's streams, in a folder and in an image
+// made by genisoimage: their titles as tolvane-cli lists them against lsdvd's.
+#include <gtest/gtest.h>
+
+#include <unistd.h>
+
+#include <cmath>
+#include <filesystem>
+#include <fstream>
+#include <regex>
+#include <set>
+#include <sstream>
+
+#include <nlohmann/json.hpp>
+
+#include "child_process.h"
+#include "report_keys.h"
+#include "temp_dir.h"
+
+namespace tolvane {
+namespace {
+
+using Json = nlohmann::json;
+
+bool installed(const std::string& program) {
+    return fixture::runProcess("/bin/sh", {"-c", "command -v " + program}, "/").status == 0;
+}
+
+// Two title sets: title 1 of 9 s with chapters asked at 0, 2.8 and 6.16 s (dvdauthor moves them
+// to the next GOP), AC-3 in English and German and subpictures in English and French; title 2
+// of 4 s with one unnamed audio stream. The folder DISC and its image dvd.iso.
+const char* const kAuthor = R"(set -e
+export VIDEO_FORMAT=PAL
+ffmpeg -v error -f lavfi -i testsrc2=size=720x576:rate=25:duration=9 \
+  -f lavfi -i sine=frequency=440:sample_rate=48000:duration=9 \
+  -f lavfi -i sine=frequency=660:sample_rate=48000:duration=9 \
+  -map 0 -map 1 -map 2 -target pal-dvd -b:v 1M t1.mpg
+ffmpeg -v error -f lavfi -i testsrc2=size=720x576:rate=25:duration=4 \
+  -f lavfi -i sine=frequency=330:sample_rate=48000:duration=4 -target pal-dvd -b:v 1M t2.mpg
+ffmpeg -v error -f lavfi -i \
+  'color=c=black@0.0:s=720x576,format=rgba,drawbox=x=100:y=400:w=300:h=60:color=white@1:t=fill' \
+  -frames:v 1 en.png
+ffmpeg -v error -f lavfi -i \
+  'color=c=black@0.0:s=720x576,format=rgba,drawbox=x=200:y=420:w=200:h=50:color=yellow@1:t=fill' \
+  -frames:v 1 fr.png
+cat > en.xml <<END
+<subpictures><stream>
+<spu start="00:00:01.00" end="00:00:02.50" image="en.png"/>
+<spu start="00:00:05.00" end="00:00:07.00" image="en.png"/>
+</stream></subpictures>
+END
+cat > fr.xml <<END
+<subpictures><stream><spu start="00:00:02.00" end="00:00:04.00" image="fr.png"/></stream></subpictures>
+END
+spumux -s 0 en.xml < t1.mpg > t1en.mpg 2> /dev/null
+spumux -s 1 fr.xml < t1en.mpg > t1subs.mpg 2> /dev/null
+dvdauthor -o DISC -t -a ac3+en,ac3+de -s en,fr -c 0,2.8,6.16 t1subs.mpg 2> /dev/null
+dvdauthor -o DISC -t t2.mpg 2> /dev/null
+dvdauthor -o DISC -T 2> /dev/null
+genisoimage -quiet -dvd-video -V TOLVANE -o dvd.iso DISC
+)";
+
+double clock(const std::string& text) {  // 00:00:03.000
+    return std::stoi(text.substr(0, 2)) * 3600 + std::stoi(text.substr(3, 2)) * 60 +
+           std::stod(text.substr(6));
+}
+
+// lsdvd's view of every title, in the shape of tolvane-cli's report.
+Json lsdvdTitles(const std::string& disc) {
+    const fixture::ProcessResult result =
+        fixture::runProcess("/bin/sh", {"-c", "lsdvd -x '" + disc + "' 2>/dev/null"}, "/");
+    EXPECT_EQ(result.status, 0);
+    const std::regex title(R"(^Title: (\d+), Length: ([\d:.]+) Chapters)");
+    const std::regex video(
+        R"(VTS: (\d+), TTN: \d+, FPS: ([\d.]+), Format: \w+, Aspect ratio: (\d+)/(\d+), Width: (\d+), Height: (\d+))");
+    const std::regex angles(R"(Number of Angles: (\d+))");
+    const std::regex audio(
+        R"(Audio: \d+, Language: (\w+) - [^,]*, Format: (\w+), Frequency: (\d+), Quantization: \w+, Channels: (\d+), .*Stream id: 0x([0-9a-f]+))");
+    const std::regex subpicture(
+        R"(Subtitle: \d+, Language: (\w+) - [^,]*, Content: [^,]*, Stream id: 0x([0-9a-f]+))");
+    const std::regex chapter(R"(Chapter: (\d+), Length: ([\d:.]+), Start Cell)");
+    Json titles = Json::array();
+    double chapterStart = 0;
+    std::istringstream lines(result.out);
+    for (std::string line; std::getline(lines, line);) {
+        std::smatch m;
+        if (std::regex_search(line, m, title)) {
+            titles.push_back({{"number", std::stoi(m[1])},
+                              {"duration", clock(m[2])},
+                              {"chapters", Json::array()},
+                              {"streams", Json::array()}});
+            chapterStart = 0;
+        } else if (titles.empty()) {
+            continue;
+        } else if (std::regex_search(line, m, video)) {
+            titles.back()["title_set"] = std::stoi(m[1]);
+            titles.back()["video"] = {{"width", std::stoi(m[5])},
+                                      {"height", std::stoi(m[6])},
+                                      {"frame_rate", std::stod(m[2])},
+                                      {"aspect_ratio", m[3].str() + ":" + m[4].str()}};
+        } else if (std::regex_search(line, m, angles)) {
+            titles.back()["angles"] = std::stoi(m[1]);
+        } else if (std::regex_search(line, m, audio)) {
+            Json stream{{"kind", "audio"},
+                        {"id", std::stoi(m[5], nullptr, 16)},
+                        {"coding", m[2] == "lpcm" ? "pcm_dvd" : m[2].str()},
+                        {"channels", std::stoi(m[4])},
+                        {"sample_rate", std::stoi(m[3])}};
+            if (m[1] != "xx") {
+                stream["language"] = m[1];
+            }
+            titles.back()["streams"].push_back(stream);
+        } else if (std::regex_search(line, m, subpicture)) {
+            Json stream{{"kind", "subpicture"},
+                        {"id", std::stoi(m[2], nullptr, 16)},
+                        {"coding", "dvd_subtitle"}};
+            if (m[1] != "xx") {
+                stream["language"] = m[1];
+            }
+            titles.back()["streams"].push_back(stream);
+        } else if (std::regex_search(line, m, chapter)) {
+            titles.back()["chapters"].push_back(
+                {{"number", std::stoi(m[1])}, {"start", chapterStart}});
+            chapterStart += clock(m[2]);
+        }
+    }
+    return titles;
+}
+
+// Our report without what lsdvd does not give, times in whole milliseconds as lsdvd prints them.
+Json comparable(Json titles) {
+    for (Json& title : titles) {
+        title.erase("program_chain");
+        title["duration"] = std::round(title["duration"].get<double>() * 1000) / 1000;
+        title["video"]["frame_rate"] =
+            std::round(title["video"]["frame_rate"].get<double>() * 100) / 100;
+        for (Json& chapter : title["chapters"]) {
+            chapter["start"] = std::round(chapter["start"].get<double>() * 1000) / 1000;
+        }
+    }
+    return titles;
+}
+
+TEST(DvdDisc, TitlesOfAFolderAndOfItsImageAreWhatLsdvdReads) {
+    for (const char* tool : {"ffmpeg", "spumux", "dvdauthor", "genisoimage", "lsdvd"}) {
+        if (!installed(tool)) {
+            GTEST_SKIP() << tool << " is not installed: no disc to author";
+        }
+    }
+    fixture::TempDir dir;
+    const fixture::ProcessResult made =
+        fixture::runProcess("/bin/sh", {"-c", kAuthor}, dir.path().string());
+    ASSERT_EQ(made.status, 0) << made.err;
+    const std::filesystem::path disc = dir.path() / "DISC";
+    const std::filesystem::path image = dir.path() / "dvd.iso";
+    const auto imageTime = std::filesystem::last_write_time(image);
+    const auto imageSize = std::filesystem::file_size(image);
+
+    const Json expected = lsdvdTitles(disc.string());
+    ASSERT_EQ(expected.size(), 2u);
+    EXPECT_EQ(expected[0]["chapters"].size(), 3u);
+    for (const std::filesystem::path& path : {disc, disc / "VIDEO_TS", image}) {
+        SCOPED_TRACE(path.string());
+        const fixture::ProcessResult listed =
+            fixture::runProcess(TOLVANE_CLI, {"titles", path.string(), "--json"}, "/");
+        ASSERT_EQ(listed.status, 0) << listed.err;
+        const Json report = Json::parse(listed.out);
+        EXPECT_EQ(report["disc"]["path"], path.string());
+        EXPECT_EQ(report["disc"]["kind"], "dvd");
+        EXPECT_EQ(comparable(report["titles"]), expected);
+        EXPECT_EQ(report["titles"][0]["program_chain"], 1);
+    }
+    EXPECT_EQ(lsdvdTitles(image.string()), expected) << "the image holds the folder's disc";
+    std::set<std::string> paths;
+    fixture::keyPaths(
+        Json::parse(
+            fixture::runProcess(TOLVANE_CLI, {"titles", image.string(), "--json"}, "/").out),
+        "", paths);
+    std::ifstream format(TOLVANE_REPORT_FORMAT);
+    const std::string document((std::istreambuf_iterator<char>(format)), {});
+    for (const std::string& path : paths) {
+        EXPECT_NE(document.find("| `" + path + "` |"), std::string::npos)
+            << path << " is not in docs/report-format.md";
+    }
+    EXPECT_EQ(std::filesystem::last_write_time(image), imageTime) << "reading never writes";
+    EXPECT_EQ(std::filesystem::file_size(image), imageSize);
+
+    const fixture::ProcessResult text =
+        fixture::runProcess(TOLVANE_CLI, {"titles", image.string()}, "/");
+    EXPECT_EQ(text.status, 0);
+    EXPECT_NE(
+        text.out.find("Title 1: 0:00:09.000, 3 chapters, 1 angle (title set 1, program chain 1)\n"
+                      "  Video: 720x576, 25.000 fps, 4:3\n"
+                      "  Audio 0x80: ac3, 1 channel, 48000 Hz, en\n"),
+        std::string::npos)
+        << text.out;
+    EXPECT_NE(text.out.find("  Subpicture 0x21: dvd_subtitle, fr\n"), std::string::npos);
+
+    // What is no disc, or a damaged one, gets a clear error and no listing.
+    std::filesystem::copy(disc, dir.path() / "BROKEN", std::filesystem::copy_options::recursive);
+    std::filesystem::resize_file(dir.path() / "BROKEN" / "VIDEO_TS" / "VTS_01_0.IFO", 100);
+    std::filesystem::resize_file(dir.path() / "BROKEN" / "VIDEO_TS" / "VTS_01_0.BUP", 100);
+    std::filesystem::copy_file(image, dir.path() / "cut.iso");
+    std::filesystem::resize_file(dir.path() / "cut.iso", 40000);
+    for (const auto& [path, says] :
+         {std::pair{dir.path() / "t1.mpg", "It is no DVD-Video disc"},
+          std::pair{dir.path() / "missing", "No such file or directory"},
+          std::pair{dir.path() / "BROKEN", "title set 1 is damaged"},
+          std::pair{dir.path() / "cut.iso", "It is no DVD-Video disc"}}) {
+        SCOPED_TRACE(path.string());
+        const fixture::ProcessResult failed =
+            fixture::runProcess(TOLVANE_CLI, {"titles", path.string()}, "/");
+        EXPECT_EQ(failed.status, 1);
+        EXPECT_NE(failed.err.find(says), std::string::npos) << failed.err;
+        EXPECT_EQ(failed.out, "");
+    }
+}
+
+}  // namespace
+}  // namespace tolvane
