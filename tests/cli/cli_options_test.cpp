@@ -42,6 +42,9 @@ TEST(CliOptions, ValuesListsAndFilesComeOutAsGiven) {
     EXPECT_TRUE(options.json);
     EXPECT_EQ(parse({"read", "x.EVO", "--help"}).command, Command::Help);
     EXPECT_EQ(parse({"--version"}).command, Command::Version);
+    const CliOptions titles = parse({"titles", "dvd.iso", "--json"});
+    EXPECT_EQ(titles.command, Command::Titles);
+    EXPECT_EQ(titles.source, "dvd.iso");
 }
 
 TEST(CliOptions, ErrorsSayWhatIsWrong) {
@@ -54,6 +57,10 @@ TEST(CliOptions, ErrorsSayWhatIsWrong) {
     EXPECT_EQ(usageError({"play", "a.EVO"}), "unknown command 'play'");
     EXPECT_EQ(usageError({"read", "a.EVO", "--select", "x"}),
               "--select belongs to demux and rebuild");
+    EXPECT_EQ(usageError({"titles"}), "no disc given");
+    EXPECT_EQ(usageError({"titles", "DISC", "--select", "x"}),
+              "--select belongs to demux and rebuild");
+    EXPECT_EQ(usageError({"titles", "DISC", "--adv-packs"}), "--adv-packs belongs to rebuild");
 }
 
 }  // namespace
