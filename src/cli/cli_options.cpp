@@ -19,8 +19,9 @@ Commands:
                      file); nothing is written
   demux SOURCE       write every selected stream to a file of its own as SOURCE
                      (and its second feature file) is read, once
-  rebuild SOURCE     read, then write SOURCE.rebuilt.EVO with only the selected
-                     streams, renumbered without gaps (.EVO sources only)
+  rebuild SOURCE     write SOURCE.rebuilt.EVO with only the selected streams,
+                     renumbered without gaps, as SOURCE is read, once (.EVO
+                     sources only)
   xpl PLAYLIST       read the disc's VPLST000.XPL and show the title that plays
                      SOURCE: its tracks, chapters and tags
   titles DISC        list the titles of a DVD disc (a VIDEO_TS folder, the folder
