@@ -2,12 +2,14 @@
 
 #include <algorithm>
 #include <charconv>
+#include <tuple>
 
 #include <CLI/CLI.hpp>
 
 namespace tolvane::cli {
 
 const char* const kUsage = R"(Usage: tolvane-cli COMMAND SOURCE [options]
+       tolvane-cli read|demux DISC --title N [--angle A] [options]
        tolvane-cli xpl PLAYLIST [--source SOURCE [--chapters FILE]]
        tolvane-cli titles DISC [--json]
 
@@ -35,6 +37,10 @@ Options:
                      cbAudio03, cbSub12) or by caption (MPEG-2.stream.0,
                      DD.stream.03); default: every stream found
   --no-continue      do not go on with the second feature file (FEATURE_2.EVO)
+  --title N          read and demux: title N of the DVD disc SOURCE (a VIDEO_TS
+                     folder, the folder above it or an image), its cells in
+                     playing order
+  --angle A          with --title: the cells of angle A (default 1)
   --adv-packs        rebuild: keep the advanced packs too
   --source SOURCE    xpl: the source file whose title is shown
   --chapters FILE    xpl: write the title's chapters to FILE, as Matroska XML
@@ -131,6 +137,10 @@ CliOptions parseArguments(const std::vector<std::string>& args) {
     app.add_flag("--ext-by-coding", options.extByCoding);
     app.add_option("--chapters", options.chapters);
     CLI::Option* noContinue = app.add_flag("--no-continue");
+    std::string title;
+    std::string angle;
+    CLI::Option* titleOption = app.add_option("--title", title);
+    CLI::Option* angleOption = app.add_option("--angle", angle);
     CLI::Option* fastCheck = app.add_option("--fast-check", options.fastCheckMb);
     CLI::Option* fullOption = app.add_flag("--full", full);
     CLI::Option* noCount = app.add_flag("--no-count-frames");
@@ -177,6 +187,21 @@ CliOptions parseArguments(const std::vector<std::string>& args) {
         }
     }
     options.continueOn = !*noContinue;
+    for (const auto& [option, text, value, name] :
+         {std::tuple{titleOption, &title, &options.title, "--title"},
+          std::tuple{angleOption, &angle, &options.angle, "--angle"}}) {
+        if (*option) {
+            int number = 0;
+            const auto [end, failed] =
+                std::from_chars(text->data(), text->data() + text->size(), number);
+            if (text->empty() || failed != std::errc() || end != text->data() + text->size() ||
+                number < 1 || number > 99) {
+                throw UsageError{std::string(name) + " needs a number from 1 to 99, not '" + *text +
+                                 "'"};
+            }
+            *value = number;
+        }
+    }
     options.countFrames = !*noCount;
     options.details = !*noDetails;
     if (*fastCheck) {
@@ -241,6 +266,13 @@ CliOptions parseArguments(const std::vector<std::string>& args) {
     if (!options.chapters.empty() &&
         (options.command != Command::Xpl || options.xplSource.empty())) {
         throw UsageError{"--chapters belongs to xpl with --source"};
+    }
+    if (options.title > 0 && options.command != Command::Read &&
+        options.command != Command::Demux) {
+        throw UsageError{"--title belongs to read and demux"};
+    }
+    if (*angleOption && options.title == 0) {
+        throw UsageError{"--angle needs --title"};
     }
     if (options.command != Command::Rebuild && options.advancedPacks) {
         throw UsageError{"--adv-packs belongs to rebuild"};

@@ -16,6 +16,8 @@ struct CliOptions {
     std::string outputFolder;
     std::optional<std::vector<std::string>> select;
     bool continueOn = true;
+    int title = 0;  // read and demux: the title of a disc; 0 for a file
+    int angle = 1;
     bool advancedPacks = false;
     bool delayNames = false;
     bool extByCoding = false;

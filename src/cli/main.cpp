@@ -100,6 +100,8 @@ PassSettings passSettings(const CliOptions& options) {
         .countFrames = options.countFrames,
         .details = options.details,
         .continueOnSecondFile = options.continueOn,
+        .title = options.title,
+        .angle = options.angle,
     };
 }
 
@@ -194,6 +196,11 @@ private:
         if (rebuild && upperCase(extensionOf(options_.source, PathStyle::native())) != ".EVO") {
             return usageError("rebuild writes .EVO files and takes an .EVO source: '" +
                               options_.source + "' is not one");
+        }
+        if (options_.title == 0 && looksLikeDisc(options_.source)) {
+            return usageError("'" + options_.source +
+                              "' is a disc: choose a title with --title N (tolvane-cli titles '" +
+                              options_.source + "' lists them)");
         }
         const PassSettings settings = passSettings(options_);
         if (options_.command != Command::Read) {

@@ -7,6 +7,7 @@
 #include <algorithm>
 #include <cctype>
 #include <cstdarg>
+#include <cstdio>
 #include <filesystem>
 #include <map>
 
@@ -218,7 +219,7 @@ struct DvdDisc::Reader {
     }
 };
 
-DvdDisc::DvdDisc(std::string path, std::unique_ptr<Reader> reader)
+DvdDisc::DvdDisc(std::string path, std::shared_ptr<Reader> reader)
     : path_(std::move(path)), reader_(std::move(reader)) {}
 
 DvdDisc::~DvdDisc() = default;
@@ -228,7 +229,7 @@ std::unique_ptr<DvdDisc> DvdDisc::open(const std::string& path) {
     if (!std::filesystem::exists(path, error)) {
         throw PlatformError("Cannot open disc \"" + path + "\". No such file or directory");
     }
-    auto reader = std::make_unique<Reader>();
+    auto reader = std::make_shared<Reader>();
     reader->dvd = DVDOpen2(nullptr, &kQuietLogger, path.c_str());
     if (reader->dvd != nullptr) {
         reader->manager = ifoOpen(reader->dvd, 0);
@@ -293,6 +294,124 @@ std::unique_ptr<DvdDisc> DvdDisc::open(const std::string& path) {
         disc->titles_.push_back(std::move(title));
     }
     return disc;
+}
+
+namespace {
+
+constexpr int64_t kSector = DVD_VIDEO_LB_LEN;
+
+// The VOB files of one title set as one reader of 2048-byte sectors; the disc stays open while
+// any span reads from it.
+class TitleSetVobs : public InputSource {
+public:
+    TitleSetVobs(std::shared_ptr<void> disc, dvd_file_t* file, std::string name)
+        : disc_(std::move(disc)),
+          file_(file),
+          name_(std::move(name)),
+          size_(DVDFileSize(file) * kSector) {}
+    ~TitleSetVobs() override { DVDCloseFile(file_); }
+    TitleSetVobs(const TitleSetVobs&) = delete;
+    TitleSetVobs& operator=(const TitleSetVobs&) = delete;
+
+    int64_t size() const override { return size_; }
+    int64_t position() const override { return position_; }
+    void seek(int64_t position) override { position_ = std::clamp<int64_t>(position, 0, size_); }
+
+    size_t read(uint8_t* data, size_t length) override {
+        const int64_t left = size_ - position_;
+        if (left <= 0 || length == 0) {
+            return 0;
+        }
+        length = static_cast<size_t>(std::min<int64_t>(left, static_cast<int64_t>(length)));
+        const int64_t sector = position_ / kSector;
+        const auto within = static_cast<size_t>(position_ % kSector);
+        if (within == 0 && length >= static_cast<size_t>(kSector)) {
+            // Whole sectors straight into the caller's block.
+            const size_t sectors = length / static_cast<size_t>(kSector);
+            readSectors(sector, sectors, data);
+            position_ += static_cast<int64_t>(sectors) * kSector;
+            return sectors * static_cast<size_t>(kSector);
+        }
+        uint8_t one[DVD_VIDEO_LB_LEN];
+        readSectors(sector, 1, one);
+        const size_t n = std::min(length, static_cast<size_t>(kSector) - within);
+        std::copy_n(one + within, n, data);
+        position_ += static_cast<int64_t>(n);
+        return n;
+    }
+
+private:
+    void readSectors(int64_t sector, size_t count, uint8_t* data) {
+        const ssize_t got = DVDReadBlocks(file_, static_cast<int>(sector), count, data);
+        if (got != static_cast<ssize_t>(count)) {
+            throw PlatformError("Cannot read \"" + name_ + "\" at sector " +
+                                std::to_string(sector) + ". Input/output error");
+        }
+    }
+
+    std::shared_ptr<void> disc_;
+    dvd_file_t* file_;
+    std::string name_;
+    int64_t size_;
+    int64_t position_ = 0;
+};
+
+}  // namespace
+
+std::unique_ptr<SpanSource> DvdDisc::titleSource(int number, int angle) const {
+    const DiscTitle* found = title(number);
+    if (found == nullptr) {
+        throw PlatformError("Disc \"" + path_ + "\" has no title " + std::to_string(number) +
+                            ": it has " + std::to_string(titles_.size()) + ".");
+    }
+    if (angle < 1 || angle > found->angles) {
+        throw PlatformError("Title " + std::to_string(number) + " of \"" + path_ +
+                            "\" has no angle " + std::to_string(angle) + ": it has " +
+                            std::to_string(found->angles) + ".");
+    }
+    ifo_handle_t* set = reader_->titleSet(found->titleSet);
+    const pgc_t& pgc = *set->vts_pgcit->pgci_srp[found->programChain - 1].pgc;
+    char name[32];
+    std::snprintf(name, sizeof name, "VTS_%02d", found->titleSet);
+    // The cells to play: outside angle blocks every cell, inside one the angle's cell.
+    std::vector<std::pair<int64_t, int64_t>> runs;  // first and last sector
+    int inBlock = 0;
+    for (int cell = 0; cell < pgc.nr_of_cells && pgc.cell_playback != nullptr; ++cell) {
+        const cell_playback_t& playback = pgc.cell_playback[cell];
+        if (playback.block_type == BLOCK_TYPE_ANGLE_BLOCK) {
+            inBlock = playback.block_mode == BLOCK_MODE_FIRST_CELL ? 1 : inBlock + 1;
+            if (inBlock != angle) {
+                continue;
+            }
+        }
+        const int64_t first = playback.first_sector;
+        const int64_t last = playback.last_sector;
+        if (last < first) {
+            continue;
+        }
+        if (!runs.empty() && runs.back().second + 1 == first) {
+            runs.back().second = last;  // the next cell on the disc: the same span
+        } else {
+            runs.emplace_back(first, last);
+        }
+    }
+    std::vector<SourceSpan> spans;
+    for (const auto& [first, last] : runs) {
+        dvd_file_t* file = DVDOpenFile(reader_->dvd, found->titleSet, DVD_READ_TITLE_VOBS);
+        if (file == nullptr) {
+            throw PlatformError("Cannot open the VOB files of title set " +
+                                std::to_string(found->titleSet) + " of \"" + path_ + "\"");
+        }
+        auto vobs = std::make_unique<TitleSetVobs>(reader_, file, path_ + " " + name);
+        if ((last + 1) * kSector > vobs->size()) {
+            throw PlatformError("Cannot read disc \"" + path_ + "\". Title " +
+                                std::to_string(number) +
+                                " has cells past the end of its VOB files");
+        }
+        spans.push_back(SourceSpan{std::string(name) + " title " + std::to_string(number),
+                                   std::move(vobs), first * kSector, (last - first + 1) * kSector});
+    }
+    return std::make_unique<SpanSource>(std::move(spans));
 }
 
 const DiscTitle* DvdDisc::title(int title) const {

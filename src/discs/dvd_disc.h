@@ -70,13 +70,18 @@ public:
     const std::vector<DiscTitle>& titles() const { return titles_; }
     // The title numbered `title`, or null.
     const DiscTitle* title(int title) const;
+    // The title's cells in program-chain order, the chosen angle's cells only (from 1), read
+    // from its title set's VOB files as one source. Cells that follow one another on the disc
+    // make one span. Throws PlatformError when the title or angle does not exist or the title
+    // set's VOB files cannot be opened.
+    std::unique_ptr<SpanSource> titleSource(int title, int angle = 1) const;
 
 private:
     struct Reader;
-    DvdDisc(std::string path, std::unique_ptr<Reader> reader);
+    DvdDisc(std::string path, std::shared_ptr<Reader> reader);
 
     std::string path_;
-    std::unique_ptr<Reader> reader_;
+    std::shared_ptr<Reader> reader_;
     std::vector<DiscTitle> titles_;
 };
 

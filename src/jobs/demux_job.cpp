@@ -118,7 +118,6 @@ DemuxResult DemuxJob::run(const DemuxInput& input) {
     Reporter& log = context_.log;
     const PathStyle style = context_.style;
     const JobPassOptions options(input.settings, input.sourcePath, style, input.boxes);
-    const bool continueOn = input.settings.continueOnSecondFile;
     const std::string sourceName = fileNamePart(input.sourcePath, style);
     std::vector<OpenOutput> outputs;
     DemuxResult result;
@@ -128,15 +127,14 @@ DemuxResult DemuxJob::run(const DemuxInput& input) {
             storeBoxIds(state.streams, input.boxes);
             state.job.minPts = input.earliestPts.value_or(0);
             state.streams.frameRate = {input.frameRates[0], input.frameRates[1]};
-            const JobNames names =
-                formJobNames(sourceName, input.sourcePath, continueOn, style, context_.fileExists);
+            const JobNames names = namesFor(input.sourcePath, input.settings);
             result.baseName = names.baseName;
             const std::string prefix = outputPrefix(input.naming.folder, names.baseName, style);
 
             prepareOutputFolder(input.naming.folder);
             log.log("Opening file " + escapeMarkup(sourceName));
             log.slog("Opening", StatusPanel::Job);
-            log.log(sizeReport(openSource(input.sourcePath, names)));
+            log.log(sizeReport(openSource(input.sourcePath, names, input.settings)));
             createOutputs(input, prefix, names.inputs(input.sourcePath), outputs);
             log.log("Demuxing...");
             log.slog("Demuxing " + sourceName, StatusPanel::Job);

@@ -1,12 +1,14 @@
 #include "jobs/job_context.h"
 
 #include <cmath>
+#include <cstdio>
 #include <filesystem>
 
 #include "analysers/stream_analysers.h"
 #include "core/file_source.h"
 #include "core/pack_engine.h"
 #include "core/time_format.h"
+#include "discs/dvd_disc.h"
 #include "jobs/demux_pass.h"
 #include "jobs/detection_pass.h"
 #include "jobs/markup.h"
@@ -150,9 +152,28 @@ SourceJob::SourceJob(const JobContext& context)
 
 SourceJob::~SourceJob() = default;
 
-int64_t SourceJob::openSource(const std::string& path, const JobNames& names) {
+JobNames SourceJob::namesFor(const std::string& path, const PassSettings& settings) const {
+    const std::string name = fileNamePart(path, context_.style);
+    if (settings.title > 0) {
+        JobNames names = formJobNames(name, path, false, context_.style, context_.fileExists);
+        char number[16];
+        std::snprintf(number, sizeof number, "_title%02d", settings.title);
+        names.baseName += number;
+        return names;
+    }
+    return formJobNames(name, path, settings.continueOnSecondFile, context_.style,
+                        context_.fileExists);
+}
+
+int64_t SourceJob::openSource(const std::string& path, const JobNames& names,
+                              const PassSettings& settings) {
     JobState& job = records().job;
     job.source.reset();
+    if (settings.title > 0) {
+        job.source = DvdDisc::open(path)->titleSource(settings.title, settings.angle);
+        files_.push_back(FileRead{path, job.source->size()});
+        return job.source->size();
+    }
     std::vector<SourceSpan> spans;
     spans.push_back(SourceSpan{path, context_.openInput(path)});
     if (names.second) {
@@ -165,11 +186,14 @@ int64_t SourceJob::openSource(const std::string& path, const JobNames& names) {
     return job.source->spanLength(0);
 }
 
-void SourceJob::openForReading(const std::string& path, const JobNames& names) {
+void SourceJob::openForReading(const std::string& path, const JobNames& names,
+                               const PassSettings& settings) {
     Reporter& log = context_.log;
     const std::string name = fileNamePart(path, context_.style);
-    log.log("Opening file [b]" + escapeMarkup(name) + "[/b]");
-    const int64_t size = openSource(path, names);
+    log.log(settings.title > 0 ? "Opening title " + std::to_string(settings.title) + " of [b]" +
+                                     escapeMarkup(name) + "[/b]"
+                               : "Opening file [b]" + escapeMarkup(name) + "[/b]");
+    const int64_t size = openSource(path, names, settings);
     log.log("Reading...");
     log.slog("Reading " + name + " ", StatusPanel::Job);
     log.log(sizeReport(size));

@@ -53,6 +53,9 @@ struct PassSettings {
     bool details = true;
     // Go on with the second feature file (FEATURE_2.EVO, VTS_01_2.VOB) when there is one.
     bool continueOnSecondFile = true;
+    // The title of a disc to read, from 1, and its angle; 0: the source is a file.
+    int title = 0;
+    int angle = 1;
 };
 
 // A labelled stream box: what a read found (or a playlist announced) under one number, and
@@ -163,13 +166,19 @@ protected:
 
     JobRecords& records() { return *records_; }
 
+    // The names of a job over `path`: for a disc's title the disc's own name with the title's
+    // number (dvd_title01), never a second file.
+    JobNames namesFor(const std::string& path, const PassSettings& settings) const;
     // Opens the job's source: `path`, followed by the second feature file when `names` has one,
-    // and remembers them among the files read. Returns the first file's size.
-    int64_t openSource(const std::string& path, const JobNames& names);
+    // or the title of the disc `path` that `settings` choose, and remembers what it read among
+    // the files read. Returns the size of the first file or of the title.
+    int64_t openSource(const std::string& path, const JobNames& names,
+                       const PassSettings& settings);
     void closeSource();
     // Opens the source as a read does, with its first lines: "Opening file", "Reading..." and
     // the first file's size.
-    void openForReading(const std::string& path, const JobNames& names);
+    void openForReading(const std::string& path, const JobNames& names,
+                        const PassSettings& settings);
     // One pass of the engine over the open source. Throws NoProgramStream when a span, not
     // cancelled, holds no pack header.
     void runPass(PassMode mode, const PassOptions& options);

@@ -110,15 +110,13 @@ ReadAndDemuxResult ReadAndDemuxJob::run(const ReadAndDemuxInput& input) {
     ReadResult& read = result.read;
     return ended(
         [&] {
-            const JobNames names =
-                formJobNames(sourceName, input.sourcePath, input.settings.continueOnSecondFile,
-                             style, context_.fileExists);
+            const JobNames names = namesFor(input.sourcePath, input.settings);
             read.baseName = names.baseName;
             const std::string prefix = outputPrefix(input.naming.folder, names.baseName, style);
             const std::vector<std::string> inputs = names.inputs(input.sourcePath);
 
             prepareOutputFolder(input.naming.folder);
-            openForReading(input.sourcePath, names);
+            openForReading(input.sourcePath, names, input.settings);
 
             ReadAndDemuxPass pass(
                 state, log, readOptions, demuxOptions, *analysers_, records,

@@ -115,9 +115,7 @@ ReadAndRebuildResult ReadAndRebuildJob::run(const ReadAndRebuildInput& input) {
     };
     return ended(
         [&] {
-            const JobNames names =
-                formJobNames(sourceName, input.sourcePath, input.settings.continueOnSecondFile,
-                             style, context_.fileExists);
+            const JobNames names = namesFor(input.sourcePath, input.settings);
             read.baseName = names.baseName;
             const std::string outputName =
                 outputPrefix(input.outputFolder, names.baseName, style) + ".rebuilt.EVO";
@@ -125,7 +123,7 @@ ReadAndRebuildResult ReadAndRebuildJob::run(const ReadAndRebuildInput& input) {
             checkOutputFileName(outputName, style);
             checkOutputTarget(outputName, names.inputs(input.sourcePath));
 
-            openForReading(input.sourcePath, names);
+            openForReading(input.sourcePath, names, input.settings);
             output = std::make_unique<FileOutput>(outputName);
 
             SpanSource& source = *state.job.source;

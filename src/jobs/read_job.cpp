@@ -30,16 +30,14 @@ ReadResult ReadJob::run(const ReadInput& input) {
     JobRecords& state = records();
     const PathStyle style = context_.style;
     const JobPassOptions options(input.settings, input.sourcePath, style);
-    const bool continueOn = input.settings.continueOnSecondFile;
     const std::string sourceName = fileNamePart(input.sourcePath, style);
     ReadResult result;
     return ended(
         [&] {
-            const JobNames names =
-                formJobNames(sourceName, input.sourcePath, continueOn, style, context_.fileExists);
+            const JobNames names = namesFor(input.sourcePath, input.settings);
             result.baseName = names.baseName;
 
-            openForReading(input.sourcePath, names);
+            openForReading(input.sourcePath, names, input.settings);
             runPass(PassMode::Detection, options);
             closeSource();
 

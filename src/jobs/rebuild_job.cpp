@@ -31,7 +31,6 @@ RebuildResult RebuildJob::run(const RebuildInput& input) {
     Reporter& log = context_.log;
     const PathStyle style = context_.style;
     const JobPassOptions options(input.settings, input.sourcePath, style, input.boxes);
-    const bool continueOn = input.settings.continueOnSecondFile;
     const std::string sourceName = fileNamePart(input.sourcePath, style);
     std::unique_ptr<FileOutput> output;
     RebuildResult result;
@@ -48,15 +47,14 @@ RebuildResult RebuildJob::run(const RebuildInput& input) {
             if (const std::optional<std::string> refused = rebuilder.start()) {
                 throw JobError(*refused);
             }
-            const JobNames names =
-                formJobNames(sourceName, input.sourcePath, continueOn, style, context_.fileExists);
+            const JobNames names = namesFor(input.sourcePath, input.settings);
             result.baseName = names.baseName;
             const std::string prefix = outputPrefix(input.outputFolder, names.baseName, style);
 
             prepareOutputFolder(input.outputFolder);
             log.log("Opening file [b]" + escapeMarkup(sourceName) + "[/b]");
             log.slog("Opening", StatusPanel::Job);
-            log.log(sizeReport(openSource(input.sourcePath, names)));
+            log.log(sizeReport(openSource(input.sourcePath, names, input.settings)));
             const std::string outputName = prefix + ".rebuilt.EVO";
             checkOutputFileName(outputName, style);
             checkOutputTarget(outputName, names.inputs(input.sourcePath));

@@ -141,16 +141,31 @@ Json comparable(Json titles) {
     return titles;
 }
 
-TEST(DvdDisc, TitlesOfAFolderAndOfItsImageAreWhatLsdvdReads) {
-    for (const char* tool : {"ffmpeg", "spumux", "dvdauthor", "genisoimage", "lsdvd"}) {
-        if (!installed(tool)) {
-            GTEST_SKIP() << tool << " is not installed: no disc to author";
-        }
-    }
+// A disc authored into a folder of its own, or the tool that is missing to author it.
+struct AuthoredDisc {
     fixture::TempDir dir;
-    const fixture::ProcessResult made =
-        fixture::runProcess("/bin/sh", {"-c", kAuthor}, dir.path().string());
-    ASSERT_EQ(made.status, 0) << made.err;
+    std::string missing;
+
+    AuthoredDisc() {
+        for (const char* tool :
+             {"ffmpeg", "ffprobe", "spumux", "dvdauthor", "genisoimage", "lsdvd"}) {
+            if (!installed(tool)) {
+                missing = tool;
+                return;
+            }
+        }
+        const fixture::ProcessResult made =
+            fixture::runProcess("/bin/sh", {"-c", kAuthor}, dir.path().string());
+        EXPECT_EQ(made.status, 0) << made.err;
+    }
+};
+
+TEST(DvdDisc, TitlesOfAFolderAndOfItsImageAreWhatLsdvdReads) {
+    AuthoredDisc authored;
+    if (!authored.missing.empty()) {
+        GTEST_SKIP() << authored.missing << " is not installed: no disc to author";
+    }
+    const fixture::TempDir& dir = authored.dir;
     const std::filesystem::path disc = dir.path() / "DISC";
     const std::filesystem::path image = dir.path() / "dvd.iso";
     const auto imageTime = std::filesystem::last_write_time(image);
@@ -214,6 +229,85 @@ TEST(DvdDisc, TitlesOfAFolderAndOfItsImageAreWhatLsdvdReads) {
         EXPECT_NE(failed.err.find(says), std::string::npos) << failed.err;
         EXPECT_EQ(failed.out, "");
     }
+}
+
+std::string ffprobeFrames(const std::string& file) {
+    return fixture::runProcess("/bin/sh",
+                               {"-c",
+                                "ffprobe -v error -count_frames -select_streams v:0 "
+                                "-show_entries stream=nb_read_frames -of csv=p=0 '" +
+                                    file + "'"},
+                               "/")
+        .out;
+}
+
+TEST(DvdDisc, ATitleIsReadAndDemuxedAsItsCellsFromTheFolderAndTheImageAlike) {
+    AuthoredDisc authored;
+    if (!authored.missing.empty()) {
+        GTEST_SKIP() << authored.missing << " is not installed: no disc to author";
+    }
+    const std::filesystem::path root = authored.dir.path();
+    const std::string disc = (root / "DISC").string();
+    const std::string image = (root / "dvd.iso").string();
+    const std::string vobs = (root / "DISC" / "VIDEO_TS").string();
+
+    // Each title counts its own frames, as ffprobe decodes its title set's VOB.
+    for (const auto& [title, vob] :
+         {std::pair{"1", "VTS_01_1.VOB"}, std::pair{"2", "VTS_02_1.VOB"}}) {
+        SCOPED_TRACE(title);
+        const std::string frames = ffprobeFrames(vobs + "/" + vob);
+        const Json read =
+            Json::parse(fixture::runProcess(
+                            TOLVANE_CLI, {"read", image, "--title", title, "--full", "--json"}, "/")
+                            .out);
+        EXPECT_EQ(read["frames"][0]["counted"].get<int>(), std::stoi(frames));
+        EXPECT_EQ(read["files"][0]["path"], image);
+    }
+
+    // The folder and the image give the same files, and the title's streams are those ffmpeg
+    // copies out of its VOB.
+    const std::string out = (root / "out").string();
+    for (const std::string& source : {disc, image}) {
+        const fixture::ProcessResult demuxed =
+            fixture::runProcess(TOLVANE_CLI,
+                                {"demux", source, "--title", "1", "-o",
+                                 out + "/" + std::filesystem::path(source).stem().string()},
+                                "/");
+        ASSERT_EQ(demuxed.status, 0) << demuxed.err;
+    }
+    ASSERT_EQ(fixture::runProcess(
+                  "/bin/sh",
+                  {"-c",
+                   "ffmpeg -v error -i VTS_01_1.VOB -map 0:v -c copy -f mpeg2video "
+                   "'" +
+                       out + "/video.m2v' -map 0:a:1 -c copy -f ac3 '" + out + "/de.ac3'"},
+                  vobs)
+                  .status,
+              0);
+    const auto bytes = [&](const std::string& name) {
+        std::ifstream file(out + "/" + name, std::ios::binary);
+        return std::string((std::istreambuf_iterator<char>(file)), {});
+    };
+    for (const char* stream : {"MPEG-2.stream.0.mpv", "DD.stream.00.mpa", "DD.stream.01.mpa",
+                               "Subpicture.00.sup", "Subpicture.01.sup"}) {
+        SCOPED_TRACE(stream);
+        EXPECT_FALSE(bytes("DISC/DISC_title01." + std::string(stream)).empty());
+        EXPECT_TRUE(bytes("DISC/DISC_title01." + std::string(stream)) ==
+                    bytes("dvd/dvd_title01." + std::string(stream)));
+    }
+    EXPECT_TRUE(bytes("video.m2v") == bytes("DISC/DISC_title01.MPEG-2.stream.0.mpv"));
+    EXPECT_TRUE(bytes("de.ac3") == bytes("DISC/DISC_title01.DD.stream.01.mpa"));
+
+    // A disc without a title, or with one it does not have, is refused with a clear message.
+    fixture::ProcessResult refused = fixture::runProcess(TOLVANE_CLI, {"read", image}, "/");
+    EXPECT_EQ(refused.status, 2);
+    EXPECT_NE(refused.err.find("is a disc: choose a title with --title N"), std::string::npos);
+    refused = fixture::runProcess(TOLVANE_CLI, {"demux", disc, "--title", "3", "-o", out}, "/");
+    EXPECT_EQ(refused.status, 1);
+    EXPECT_NE(refused.err.find("has no title 3: it has 2."), std::string::npos) << refused.err;
+    refused = fixture::runProcess(TOLVANE_CLI, {"read", disc, "--title", "1", "--angle", "2"}, "/");
+    EXPECT_EQ(refused.status, 1);
+    EXPECT_NE(refused.err.find("has no angle 2: it has 1."), std::string::npos) << refused.err;
 }
 
 }  // namespace
