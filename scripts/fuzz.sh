@@ -9,16 +9,36 @@ build="$root/build/fuzz"
 CC=clang CXX=clang++ cmake -S "$root" -B "$build" -DCMAKE_BUILD_TYPE=RelWithDebInfo \
     -DTOLVANE_FUZZ=ON -DTOLVANE_WERROR=ON >/dev/null
 cmake --build "$build" -j "$(nproc)" --target fuzz_passes fuzz_one_pass fuzz_analysers \
-    fuzz_playlist fuzz_markup fuzz_cli fuzz_outputs make_seeds >/dev/null
+    fuzz_playlist fuzz_markup fuzz_cli fuzz_outputs fuzz_discs make_seeds >/dev/null
 corpus="$build/corpus"
 "$build/bin/make_seeds" "$corpus"
-for name in passes one_pass analysers playlist markup cli outputs; do
+# The disc reader starts from the information files of a disc dvdauthor makes, where it can: the
+# length of VIDEO_TS.IFO in two bytes, low first, then it and VTS_01_0.IFO.
+mkdir -p "$corpus/discs"
+if command -v dvdauthor >/dev/null && command -v ffmpeg >/dev/null; then
+    work="$build/disc-seed"
+    rm -rf "$work"
+    mkdir -p "$work"
+    (cd "$work" && export VIDEO_FORMAT=PAL &&
+        ffmpeg -v error -f lavfi -i testsrc2=size=720x576:rate=25:duration=1 \
+            -f lavfi -i sine=sample_rate=48000:duration=1 -target pal-dvd t.mpg &&
+        dvdauthor -o D -t -a ac3+en -c 0 t.mpg 2>/dev/null && dvdauthor -o D -T 2>/dev/null)
+    vmg="$work/D/VIDEO_TS/VIDEO_TS.IFO"
+    size=$(stat -c %s "$vmg")
+    {
+        printf "\\x$(printf %02x $((size & 255)))\\x$(printf %02x $((size >> 8)))"
+        cat "$vmg" "$work/D/VIDEO_TS/VTS_01_0.IFO"
+    } >"$corpus/discs/authored"
+fi
+for name in passes one_pass analysers playlist markup cli outputs discs; do
     mkdir -p "$corpus/$name"
     log="$build/fuzz_$name.log"
-    # The seeds stay as they are: what the run finds goes to a folder of its own.
-    mkdir -p "$build/found/$name"
+    # The seeds stay as they are: what the run finds goes to a folder of its own. So do the
+    # inputs that stop the disc reader's child process, which the target survives by design.
+    mkdir -p "$build/found/$name" "$build/artifacts/$name"
     if ! "$build/bin/fuzz_$name" -max_total_time="$seconds" -timeout=10 -rss_limit_mb=2048 \
-        -print_final_stats=1 "$build/found/$name" "$corpus/$name" >"$log" 2>&1; then
+        -artifact_prefix="$build/artifacts/$name/" -print_final_stats=1 \
+        "$build/found/$name" "$corpus/$name" >"$log" 2>&1; then
         tail -n 40 "$log"
         echo "fuzz_$name found a fault: see $log"
         exit 1

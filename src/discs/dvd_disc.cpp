@@ -3,13 +3,19 @@
 #include <dvdread/dvd_reader.h>
 #include <dvdread/ifo_read.h>
 #include <dvdread/ifo_types.h>
+#include <fcntl.h>
+#include <sys/wait.h>
+#include <unistd.h>
 
 #include <algorithm>
 #include <cctype>
+#include <cerrno>
 #include <cstdarg>
 #include <cstdio>
 #include <filesystem>
+#include <iostream>
 #include <map>
+#include <sstream>
 
 #include "core/platform_error.h"
 
@@ -188,6 +194,7 @@ double programStart(const pgc_t& pgc, int program) {
 
 }  // namespace
 
+// libdvdread's reader of the disc, and the information files it has read.
 struct DvdDisc::Reader {
     dvd_reader_t* dvd = nullptr;
     ifo_handle_t* manager = nullptr;
@@ -219,30 +226,53 @@ struct DvdDisc::Reader {
     }
 };
 
-DvdDisc::DvdDisc(std::string path, std::shared_ptr<Reader> reader)
-    : path_(std::move(path)), reader_(std::move(reader)) {}
+namespace {
 
-DvdDisc::~DvdDisc() = default;
+// The cells each angle of a program chain plays: outside angle blocks every cell, inside one
+// the angle's cell.
+std::vector<std::vector<SectorRun>> angleCells(const pgc_t& pgc, int angles) {
+    std::vector<std::vector<SectorRun>> cells(static_cast<size_t>(angles));
+    for (int angle = 1; angle <= angles; ++angle) {
+        std::vector<SectorRun>& runs = cells[static_cast<size_t>(angle - 1)];
+        int inBlock = 0;
+        for (int cell = 0; cell < pgc.nr_of_cells && pgc.cell_playback != nullptr; ++cell) {
+            const cell_playback_t& playback = pgc.cell_playback[cell];
+            if (playback.block_type == BLOCK_TYPE_ANGLE_BLOCK) {
+                inBlock = playback.block_mode == BLOCK_MODE_FIRST_CELL ? 1 : inBlock + 1;
+                if (inBlock != angle) {
+                    continue;
+                }
+            }
+            const SectorRun run{playback.first_sector, playback.last_sector};
+            if (run.last < run.first) {
+                continue;
+            }
+            if (!runs.empty() && runs.back().last + 1 == run.first) {
+                runs.back().last = run.last;  // the next cell on the disc: the same run
+            } else {
+                runs.push_back(run);
+            }
+        }
+    }
+    return cells;
+}
 
-std::unique_ptr<DvdDisc> DvdDisc::open(const std::string& path) {
-    std::error_code error;
-    if (!std::filesystem::exists(path, error)) {
-        throw PlatformError("Cannot open disc \"" + path + "\". No such file or directory");
+// Every title of the disc at `path`, as its information files give them.
+std::vector<DiscTitle> readTitles(const std::string& path) {
+    DvdDisc::Reader reader;
+    reader.dvd = DVDOpen2(nullptr, &kQuietLogger, path.c_str());
+    if (reader.dvd != nullptr) {
+        reader.manager = ifoOpen(reader.dvd, 0);
     }
-    auto reader = std::make_shared<Reader>();
-    reader->dvd = DVDOpen2(nullptr, &kQuietLogger, path.c_str());
-    if (reader->dvd != nullptr) {
-        reader->manager = ifoOpen(reader->dvd, 0);
-    }
-    if (reader->manager == nullptr || reader->manager->tt_srpt == nullptr) {
+    if (reader.manager == nullptr || reader.manager->tt_srpt == nullptr) {
         throw PlatformError("Cannot open disc \"" + path +
                             "\". It is no DVD-Video disc: its VIDEO_TS.IFO cannot be read");
     }
-    std::unique_ptr<DvdDisc> disc(new DvdDisc(path, std::move(reader)));
-    const tt_srpt_t& table = *disc->reader_->manager->tt_srpt;
+    std::vector<DiscTitle> titles;
+    const tt_srpt_t& table = *reader.manager->tt_srpt;
     for (int k = 0; k < table.nr_of_srpts; ++k) {
         const title_info_t& info = table.title[k];
-        ifo_handle_t* set = disc->reader_->titleSet(info.title_set_nr);
+        ifo_handle_t* set = reader.titleSet(info.title_set_nr);
         if (set == nullptr || set->vtsi_mat == nullptr || set->vts_ptt_srpt == nullptr ||
             set->vts_pgcit == nullptr || info.vts_ttn < 1 ||
             info.vts_ttn > set->vts_ptt_srpt->nr_of_srpts) {
@@ -252,12 +282,8 @@ std::unique_ptr<DvdDisc> DvdDisc::open(const std::string& path) {
         }
         const ttu_t& parts = set->vts_ptt_srpt->title[info.vts_ttn - 1];
         if (parts.nr_of_ptts < 1 || parts.ptt[0].pgcn < 1 ||
-            parts.ptt[0].pgcn > set->vts_pgcit->nr_of_pgci_srp) {
-            throw PlatformError("Cannot read disc \"" + path + "\". Title " +
-                                std::to_string(k + 1) + " has no program chain");
-        }
-        const pgc_t* chainOfTitle = set->vts_pgcit->pgci_srp[parts.ptt[0].pgcn - 1].pgc;
-        if (chainOfTitle == nullptr) {
+            parts.ptt[0].pgcn > set->vts_pgcit->nr_of_pgci_srp ||
+            set->vts_pgcit->pgci_srp[parts.ptt[0].pgcn - 1].pgc == nullptr) {
             throw PlatformError("Cannot read disc \"" + path + "\". Title " +
                                 std::to_string(k + 1) + " has no program chain");
         }
@@ -265,8 +291,8 @@ std::unique_ptr<DvdDisc> DvdDisc::open(const std::string& path) {
         title.number = k + 1;
         title.titleSet = info.title_set_nr;
         title.programChain = parts.ptt[0].pgcn;
-        title.angles = std::max<int>(info.nr_of_angles, 1);
-        const pgc_t& pgc = *chainOfTitle;
+        title.angles = std::clamp<int>(info.nr_of_angles, 1, 9);
+        const pgc_t& pgc = *set->vts_pgcit->pgci_srp[title.programChain - 1].pgc;
         title.duration = seconds(pgc.playback_time);
         title.video = videoOf(set->vtsi_mat->vts_video_attr);
         addAudio(*set->vtsi_mat, pgc, title.streams);
@@ -274,6 +300,7 @@ std::unique_ptr<DvdDisc> DvdDisc::open(const std::string& path) {
         for (size_t n = 0; n < title.palette.size(); ++n) {
             title.palette[n] = pgc.palette[n];
         }
+        title.angleCells = angleCells(pgc, title.angles);
         // Chapters in later program chains of the title start after the chains before them.
         double chainStart = 0;
         int chain = title.programChain;
@@ -291,9 +318,173 @@ std::unique_ptr<DvdDisc> DvdDisc::open(const std::string& path) {
             title.chapters.push_back(
                 DiscChapter{part + 1, chainStart + programStart(partChain, ptt.pgn)});
         }
-        disc->titles_.push_back(std::move(title));
+        titles.push_back(std::move(title));
     }
-    return disc;
+    return titles;
+}
+
+// The titles as lines of tab-separated fields, for the way from the child that read them.
+std::string serialized(const std::vector<DiscTitle>& titles) {
+    std::ostringstream out;
+    out.precision(17);
+    for (const DiscTitle& t : titles) {
+        out << "T\t" << t.number << '\t' << t.titleSet << '\t' << t.programChain << '\t'
+            << t.duration << '\t' << t.angles << '\t' << t.video.width << '\t' << t.video.height
+            << '\t' << t.video.frameRate << '\t' << t.video.aspect << '\n';
+        for (const DiscChapter& chapter : t.chapters) {
+            out << "C\t" << chapter.number << '\t' << chapter.start << '\n';
+        }
+        for (const DiscStream& stream : t.streams) {
+            out << "S\t" << static_cast<int>(stream.kind) << '\t' << stream.id << '\t'
+                << stream.coding << '\t' << stream.channels << '\t' << stream.sampleRate << '\t'
+                << stream.language << '\t' << stream.content << '\n';
+        }
+        out << "P";
+        for (const uint32_t entry : t.palette) {
+            out << '\t' << entry;
+        }
+        out << '\n';
+        for (size_t angle = 0; angle < t.angleCells.size(); ++angle) {
+            for (const SectorRun& run : t.angleCells[angle]) {
+                out << "R\t" << angle << '\t' << run.first << '\t' << run.last << '\n';
+            }
+        }
+    }
+    return out.str();
+}
+
+std::vector<DiscTitle> deserialized(const std::string& text) {
+    std::vector<DiscTitle> titles;
+    std::istringstream lines(text);
+    for (std::string line; std::getline(lines, line);) {
+        std::vector<std::string> f;
+        std::istringstream fields(line);
+        for (std::string field; std::getline(fields, field, '\t');) {
+            f.push_back(field);
+        }
+        // The last field, when empty, is one getline does not give.
+        if (!line.empty() && line.back() == '\t') {
+            f.emplace_back();
+        }
+        if (f.size() == 10 && f[0] == "T") {
+            DiscTitle& t = titles.emplace_back();
+            t.number = std::stoi(f[1]);
+            t.titleSet = std::stoi(f[2]);
+            t.programChain = std::stoi(f[3]);
+            t.duration = std::stod(f[4]);
+            t.angles = std::stoi(f[5]);
+            t.video = DiscVideo{std::stoi(f[6]), std::stoi(f[7]), std::stod(f[8]), f[9]};
+            t.angleCells.resize(static_cast<size_t>(t.angles));
+        } else if (titles.empty()) {
+            continue;
+        } else if (f.size() == 3 && f[0] == "C") {
+            titles.back().chapters.push_back(DiscChapter{std::stoi(f[1]), std::stod(f[2])});
+        } else if (f.size() == 8 && f[0] == "S") {
+            titles.back().streams.push_back(DiscStream{static_cast<StreamKind>(std::stoi(f[1])),
+                                                       std::stoi(f[2]), f[3], std::stoi(f[4]),
+                                                       std::stoi(f[5]), f[6], f[7]});
+        } else if (f.size() == 17 && f[0] == "P") {
+            for (size_t n = 0; n < 16; ++n) {
+                titles.back().palette[n] = static_cast<uint32_t>(std::stoul(f[n + 1]));
+            }
+        } else if (f.size() == 4 && f[0] == "R") {
+            const auto angle = static_cast<size_t>(std::stoul(f[1]));
+            if (angle < titles.back().angleCells.size()) {
+                titles.back().angleCells[angle].push_back(
+                    SectorRun{std::stoll(f[2]), std::stoll(f[3])});
+            }
+        }
+    }
+    return titles;
+}
+
+// Runs readTitles in a child process and takes its titles, or its error, back through a pipe.
+std::vector<DiscTitle> readTitlesApart(const std::string& path) {
+    int pipeEnds[2];
+    if (::pipe(pipeEnds) != 0) {
+        throw PlatformError::fromErrno("Cannot read disc", path, errno);
+    }
+    std::cout.flush();
+    std::cerr.flush();
+    const pid_t child = ::fork();
+    if (child < 0) {
+        const int error = errno;
+        ::close(pipeEnds[0]);
+        ::close(pipeEnds[1]);
+        throw PlatformError::fromErrno("Cannot read disc", path, error);
+    }
+    if (child == 0) {
+        ::close(pipeEnds[0]);
+        // What the C library says as the reader fails is not for the user: the error is ours.
+        const int quietErrors = ::open("/dev/null", O_WRONLY);
+        if (quietErrors >= 0) {
+            ::dup2(quietErrors, STDERR_FILENO);
+        }
+        std::string message;
+        int status = 0;
+        try {
+            message = "O" + serialized(readTitles(path));
+        } catch (const PlatformError& error) {
+            message = std::string("E") + error.what();
+        } catch (...) {
+            status = 2;
+        }
+        for (size_t done = 0; done < message.size();) {
+            const ssize_t n = ::write(pipeEnds[1], message.data() + done, message.size() - done);
+            if (n <= 0) {
+                ::_exit(3);
+            }
+            done += static_cast<size_t>(n);
+        }
+        ::_exit(status);
+    }
+    ::close(pipeEnds[1]);
+    std::string answer;
+    char buffer[65536];
+    for (ssize_t n; (n = ::read(pipeEnds[0], buffer, sizeof buffer)) != 0;) {
+        if (n < 0 && errno == EINTR) {
+            continue;
+        }
+        if (n < 0) {
+            break;
+        }
+        answer.append(buffer, static_cast<size_t>(n));
+    }
+    ::close(pipeEnds[0]);
+    int status = 0;
+    while (::waitpid(child, &status, 0) < 0 && errno == EINTR) {
+    }
+    if (!WIFEXITED(status) || WEXITSTATUS(status) != 0 || answer.empty()) {
+        throw PlatformError("Cannot read disc \"" + path +
+                            "\". Its information files are damaged: the reader stopped on them");
+    }
+    if (answer[0] == 'E') {
+        throw PlatformError(answer.substr(1));
+    }
+    return deserialized(answer.substr(1));
+}
+
+}  // namespace
+
+DvdDisc::DvdDisc(std::string path, std::shared_ptr<Reader> reader, std::vector<DiscTitle> titles)
+    : path_(std::move(path)), reader_(std::move(reader)), titles_(std::move(titles)) {}
+
+DvdDisc::~DvdDisc() = default;
+
+std::unique_ptr<DvdDisc> DvdDisc::open(const std::string& path) {
+    std::error_code error;
+    if (!std::filesystem::exists(path, error)) {
+        throw PlatformError("Cannot open disc \"" + path + "\". No such file or directory");
+    }
+    std::vector<DiscTitle> titles = readTitlesApart(path);
+    // This process reads the video objects only: libdvdread finds their files, in a folder or
+    // an image, without the information files.
+    auto reader = std::make_shared<Reader>();
+    reader->dvd = DVDOpen2(nullptr, &kQuietLogger, path.c_str());
+    if (reader->dvd == nullptr) {
+        throw PlatformError("Cannot open disc \"" + path + "\". It is no DVD-Video disc");
+    }
+    return std::unique_ptr<DvdDisc>(new DvdDisc(path, std::move(reader), std::move(titles)));
 }
 
 namespace {
@@ -364,52 +555,30 @@ std::unique_ptr<SpanSource> DvdDisc::titleSource(int number, int angle) const {
         throw PlatformError("Disc \"" + path_ + "\" has no title " + std::to_string(number) +
                             ": it has " + std::to_string(titles_.size()) + ".");
     }
-    if (angle < 1 || angle > found->angles) {
+    if (angle < 1 || angle > found->angles ||
+        static_cast<size_t>(angle) > found->angleCells.size()) {
         throw PlatformError("Title " + std::to_string(number) + " of \"" + path_ +
                             "\" has no angle " + std::to_string(angle) + ": it has " +
                             std::to_string(found->angles) + ".");
     }
-    ifo_handle_t* set = reader_->titleSet(found->titleSet);
-    const pgc_t& pgc = *set->vts_pgcit->pgci_srp[found->programChain - 1].pgc;
     char name[32];
     std::snprintf(name, sizeof name, "VTS_%02d", found->titleSet);
-    // The cells to play: outside angle blocks every cell, inside one the angle's cell.
-    std::vector<std::pair<int64_t, int64_t>> runs;  // first and last sector
-    int inBlock = 0;
-    for (int cell = 0; cell < pgc.nr_of_cells && pgc.cell_playback != nullptr; ++cell) {
-        const cell_playback_t& playback = pgc.cell_playback[cell];
-        if (playback.block_type == BLOCK_TYPE_ANGLE_BLOCK) {
-            inBlock = playback.block_mode == BLOCK_MODE_FIRST_CELL ? 1 : inBlock + 1;
-            if (inBlock != angle) {
-                continue;
-            }
-        }
-        const int64_t first = playback.first_sector;
-        const int64_t last = playback.last_sector;
-        if (last < first) {
-            continue;
-        }
-        if (!runs.empty() && runs.back().second + 1 == first) {
-            runs.back().second = last;  // the next cell on the disc: the same span
-        } else {
-            runs.emplace_back(first, last);
-        }
-    }
     std::vector<SourceSpan> spans;
-    for (const auto& [first, last] : runs) {
+    for (const SectorRun& run : found->angleCells[static_cast<size_t>(angle - 1)]) {
         dvd_file_t* file = DVDOpenFile(reader_->dvd, found->titleSet, DVD_READ_TITLE_VOBS);
         if (file == nullptr) {
             throw PlatformError("Cannot open the VOB files of title set " +
                                 std::to_string(found->titleSet) + " of \"" + path_ + "\"");
         }
         auto vobs = std::make_unique<TitleSetVobs>(reader_, file, path_ + " " + name);
-        if ((last + 1) * kSector > vobs->size()) {
+        if ((run.last + 1) * kSector > vobs->size()) {
             throw PlatformError("Cannot read disc \"" + path_ + "\". Title " +
                                 std::to_string(number) +
                                 " has cells past the end of its VOB files");
         }
         spans.push_back(SourceSpan{std::string(name) + " title " + std::to_string(number),
-                                   std::move(vobs), first * kSector, (last - first + 1) * kSector});
+                                   std::move(vobs), run.first * kSector,
+                                   (run.last - run.first + 1) * kSector});
     }
     return std::make_unique<SpanSource>(std::move(spans));
 }

@@ -40,6 +40,13 @@ struct DiscVideo {
     std::string aspect;  // "4:3" or "16:9"
 };
 
+// Sectors `first` to `last` of a title set's VOB files.
+struct SectorRun {
+    int64_t first = 0;
+    int64_t last = 0;
+    bool operator==(const SectorRun&) const = default;
+};
+
 // A title of the disc: its program chain's cells, chapters, streams and palette.
 struct DiscTitle {
     int number = 0;
@@ -53,10 +60,14 @@ struct DiscTitle {
     std::vector<DiscStream> streams;
     // The subpicture palette as the program chain holds it: 0x00YYCrCb per entry.
     std::array<uint32_t, 16> palette{};
+    // The cells each angle plays, in playing order, runs that follow one another on the disc
+    // joined; one list per angle.
+    std::vector<std::vector<SectorRun>> angleCells;
 };
 
 // A DVD-Video disc read through libdvdread: a VIDEO_TS folder, the folder above it, an image
-// or a device. Reading it never writes to it.
+// or a device. Reading it never writes to it. Its information files are read in a child
+// process: libdvdread can fail on a damaged one in ways that would take the program with it.
 class DvdDisc {
 public:
     // Throws PlatformError naming the path when it is no DVD or its information files cannot be
@@ -76,9 +87,11 @@ public:
     // set's VOB files cannot be opened.
     std::unique_ptr<SpanSource> titleSource(int title, int angle = 1) const;
 
-private:
+    // libdvdread's reader of the disc.
     struct Reader;
-    DvdDisc(std::string path, std::shared_ptr<Reader> reader);
+
+private:
+    DvdDisc(std::string path, std::shared_ptr<Reader> reader, std::vector<DiscTitle> titles);
 
     std::string path_;
     std::shared_ptr<Reader> reader_;

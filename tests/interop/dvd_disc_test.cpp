@@ -215,13 +215,18 @@ TEST(DvdDisc, TitlesOfAFolderAndOfItsImageAreWhatLsdvdReads) {
     std::filesystem::copy(disc, dir.path() / "BROKEN", std::filesystem::copy_options::recursive);
     std::filesystem::resize_file(dir.path() / "BROKEN" / "VIDEO_TS" / "VTS_01_0.IFO", 100);
     std::filesystem::resize_file(dir.path() / "BROKEN" / "VIDEO_TS" / "VTS_01_0.BUP", 100);
+    // A title table on which libdvdread frees a block twice: the reader runs apart and stops.
+    std::filesystem::create_directories(dir.path() / "CRASH" / "VIDEO_TS");
+    std::filesystem::copy_file(TOLVANE_DAMAGED_IFO,
+                               dir.path() / "CRASH" / "VIDEO_TS" / "VIDEO_TS.IFO");
     std::filesystem::copy_file(image, dir.path() / "cut.iso");
     std::filesystem::resize_file(dir.path() / "cut.iso", 40000);
     for (const auto& [path, says] :
          {std::pair{dir.path() / "t1.mpg", "It is no DVD-Video disc"},
           std::pair{dir.path() / "missing", "No such file or directory"},
           std::pair{dir.path() / "BROKEN", "title set 1 is damaged"},
-          std::pair{dir.path() / "cut.iso", "It is no DVD-Video disc"}}) {
+          std::pair{dir.path() / "cut.iso", "It is no DVD-Video disc"},
+          std::pair{dir.path() / "CRASH", "the reader stopped on them"}}) {
         SCOPED_TRACE(path.string());
         const fixture::ProcessResult failed =
             fixture::runProcess(TOLVANE_CLI, {"titles", path.string()}, "/");

@@ -1,0 +1,55 @@
+// The DVD disc reader over information files of arbitrary bytes: a disc is read or refused with
+// a PlatformError, never a crash, a hang or a read out of bounds. The input is a little-endian
+// 16-bit length, VIDEO_TS.IFO of that length, then VTS_01_0.IFO.
+#include <unistd.h>
+
+#include <cstddef>
+#include <cstdint>
+#include <filesystem>
+#include <fstream>
+#include <string>
+
+#include "core/platform_error.h"
+#include "discs/dvd_disc.h"
+
+namespace {
+
+void write(const std::filesystem::path& path, const uint8_t* data, size_t size) {
+    std::ofstream(path, std::ios::binary).write(reinterpret_cast<const char*>(data),
+                                                static_cast<std::streamsize>(size));
+}
+
+}  // namespace
+
+extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
+    using namespace tolvane;
+    if (size < 2) {
+        return 0;
+    }
+    static const std::filesystem::path disc = [] {
+        const std::filesystem::path folder = std::filesystem::temp_directory_path() /
+                                             ("fuzz_discs." + std::to_string(getpid()));
+        std::filesystem::create_directories(folder / "VIDEO_TS");
+        // Title VOBs of a few sectors, for the cells the information files point into.
+        const std::string vob(16 * 2048, '\0');
+        std::ofstream(folder / "VIDEO_TS" / "VTS_01_1.VOB", std::ios::binary) << vob;
+        return folder;
+    }();
+    const size_t first = std::min<size_t>(size - 2, static_cast<size_t>(data[0] | data[1] << 8));
+    write(disc / "VIDEO_TS" / "VIDEO_TS.IFO", data + 2, first);
+    write(disc / "VIDEO_TS" / "VTS_01_0.IFO", data + 2 + first, size - 2 - first);
+    try {
+        const std::unique_ptr<DvdDisc> opened = DvdDisc::open(disc.string());
+        for (const DiscTitle& title : opened->titles()) {
+            try {
+                const std::unique_ptr<SpanSource> source = opened->titleSource(title.number);
+                uint8_t block[4096];
+                while (source->read(block, sizeof block) > 0) {
+                }
+            } catch (const PlatformError&) {
+            }
+        }
+    } catch (const PlatformError&) {
+    }
+    return 0;
+}
