@@ -4,12 +4,15 @@
 #include <dvdread/ifo_read.h>
 #include <dvdread/ifo_types.h>
 #include <fcntl.h>
+#include <poll.h>
 #include <sys/wait.h>
 #include <unistd.h>
 
 #include <algorithm>
 #include <cctype>
 #include <cerrno>
+#include <chrono>
+#include <csignal>
 #include <cstdarg>
 #include <cstdio>
 #include <filesystem>
@@ -398,6 +401,8 @@ std::vector<DiscTitle> deserialized(const std::string& text) {
     return titles;
 }
 
+constexpr std::chrono::seconds kReaderPatience{60};
+
 // Runs readTitles in a child process and takes its titles, or its error, back through a pipe.
 std::vector<DiscTitle> readTitlesApart(const std::string& path) {
     int pipeEnds[2];
@@ -441,14 +446,34 @@ std::vector<DiscTitle> readTitlesApart(const std::string& path) {
     ::close(pipeEnds[1]);
     std::string answer;
     char buffer[65536];
-    for (ssize_t n; (n = ::read(pipeEnds[0], buffer, sizeof buffer)) != 0;) {
+    // Information files take a moment to read; a reader still at them after this is stuck.
+    const auto deadline = std::chrono::steady_clock::now() + kReaderPatience;
+    bool stuck = false;
+    for (;;) {
+        const auto left = std::chrono::duration_cast<std::chrono::milliseconds>(
+            deadline - std::chrono::steady_clock::now());
+        pollfd waiting{pipeEnds[0], POLLIN, 0};
+        const int ready =
+            left.count() > 0 ? ::poll(&waiting, 1, static_cast<int>(left.count())) : 0;
+        if (ready < 0 && errno == EINTR) {
+            continue;
+        }
+        if (ready <= 0) {
+            stuck = ready == 0;
+            break;
+        }
+        const ssize_t n = ::read(pipeEnds[0], buffer, sizeof buffer);
         if (n < 0 && errno == EINTR) {
             continue;
         }
-        if (n < 0) {
+        if (n <= 0) {
             break;
         }
         answer.append(buffer, static_cast<size_t>(n));
+    }
+    if (stuck) {
+        ::kill(child, SIGKILL);
+        answer.clear();
     }
     ::close(pipeEnds[0]);
     int status = 0;
