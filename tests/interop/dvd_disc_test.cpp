@@ -28,7 +28,8 @@ bool installed(const std::string& program) {
 
 // Two title sets: title 1 of 9 s with chapters asked at 0, 2.8 and 6.16 s (dvdauthor moves them
 // to the next GOP), AC-3 in English and German and subpictures in English and French; title 2
-// of 4 s with one unnamed audio stream. The folder DISC and its image dvd.iso.
+// of 4 s with one unnamed audio stream. The folder DISC and its image dvd.iso; SHARED holds
+// the same two titles in one title set, one VOB file.
 const char* const kAuthor = R"(set -e
 export VIDEO_FORMAT=PAL
 ffmpeg -v error -f lavfi -i testsrc2=size=720x576:rate=25:duration=9 \
@@ -58,6 +59,8 @@ dvdauthor -o DISC -t -a ac3+en,ac3+de -s en,fr -c 0,2.8,6.16 t1subs.mpg 2> /dev/
 dvdauthor -o DISC -t t2.mpg 2> /dev/null
 dvdauthor -o DISC -T 2> /dev/null
 genisoimage -quiet -dvd-video -V TOLVANE -o dvd.iso DISC
+dvdauthor -o SHARED -t -c 0,2.8,6.16 t1.mpg -t t2.mpg 2> /dev/null
+dvdauthor -o SHARED -T 2> /dev/null
 )";
 
 double clock(const std::string& text) {  // 00:00:03.000
@@ -268,6 +271,20 @@ TEST(DvdDisc, ATitleIsReadAndDemuxedAsItsCellsFromTheFolderAndTheImageAlike) {
         EXPECT_EQ(read["frames"][0]["counted"].get<int>(), std::stoi(frames));
         EXPECT_EQ(read["files"][0]["path"], image);
     }
+
+    // Two titles in one VOB file: a read of the file counts both, a title only its own cells.
+    const std::string shared = (root / "SHARED").string();
+    const auto counted = [](const std::vector<std::string>& args) {
+        const fixture::ProcessResult read = fixture::runProcess(TOLVANE_CLI, args, "/");
+        EXPECT_EQ(read.status, 0) << read.err;
+        return Json::parse(read.out)["frames"][0]["counted"].get<int>();
+    };
+    const int first = std::stoi(ffprobeFrames((root / "t1.mpg").string()));
+    const int second = std::stoi(ffprobeFrames((root / "t2.mpg").string()));
+    EXPECT_EQ(counted({"read", shared + "/VIDEO_TS/VTS_01_1.VOB", "--full", "--json"}),
+              first + second);
+    EXPECT_EQ(counted({"read", shared, "--title", "1", "--full", "--json"}), first);
+    EXPECT_EQ(counted({"read", shared, "--title", "2", "--full", "--json"}), second);
 
     // The folder and the image give the same files, and the title's streams are those ffmpeg
     // copies out of its VOB.
