@@ -17,6 +17,7 @@
 #include <cstdio>
 #include <filesystem>
 #include <iostream>
+#include <iterator>
 #include <map>
 #include <sstream>
 
@@ -101,35 +102,23 @@ void addAudio(const vtsi_mat_t& attributes, const pgc_t& pgc, std::vector<DiscSt
         }
         const int number = (control >> 8) & 7;
         const audio_attr_t& attr = attributes.vts_audio_attr[k];
-        DiscStream stream{.kind = StreamKind::Audio};
-        switch (attr.audio_format) {
-            case 0:
-                stream.coding = "ac3";
-                stream.id = 0x80 + number;
-                break;
-            case 2:
-                stream.coding = "mp2";
-                stream.id = 0xC0 + number;
-                break;
-            case 3:
-                stream.coding = "mp2";
-                stream.id = 0xC0 + number;
-                break;
-            case 4:
-                stream.coding = "pcm_dvd";
-                stream.id = 0xA0 + number;
-                break;
-            case 5:
-                stream.coding = "sdds";
-                stream.id = 0x88 + number;
-                break;
-            case 6:
-                stream.coding = "dts";
-                stream.id = 0x88 + number;
-                break;
-            default:
-                continue;  // no coding DVD-Video has
+        // The audio formats of DVD-Video: the coding and the first identifying byte of each.
+        struct Format {
+            uint8_t format;
+            const char* coding;
+            int firstId;
+        };
+        static constexpr Format kFormats[] = {{0, "ac3", 0x80},  {2, "mp2", 0xC0},
+                                              {3, "mp2", 0xC0},  {4, "pcm_dvd", 0xA0},
+                                              {5, "sdds", 0x88}, {6, "dts", 0x88}};
+        const Format* format =
+            std::find_if(std::begin(kFormats), std::end(kFormats),
+                         [&](const Format& f) { return f.format == attr.audio_format; });
+        if (format == std::end(kFormats)) {
+            continue;  // no coding DVD-Video has
         }
+        DiscStream stream{
+            .kind = StreamKind::Audio, .id = format->firstId + number, .coding = format->coding};
         stream.channels = attr.channels + 1;
         stream.sampleRate = attr.sample_frequency == 1 ? 96000 : 48000;
         if (attr.lang_type == 1) {

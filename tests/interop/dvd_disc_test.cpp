@@ -7,7 +7,6 @@
 #include <cmath>
 #include <filesystem>
 #include <fstream>
-#include <regex>
 #include <set>
 #include <sstream>
 
@@ -68,63 +67,70 @@ double clock(const std::string& text) {  // 00:00:03.000
            std::stod(text.substr(6));
 }
 
+// The value after `key` in an lsdvd line, up to the next comma or blank.
+std::string after(const std::string& line, const std::string& key) {
+    const size_t at = line.find(key);
+    if (at == std::string::npos) {
+        return {};
+    }
+    const size_t start = at + key.size();
+    return line.substr(start, line.find_first_of(", ", start) - start);
+}
+
+bool starts(const std::string& line, const std::string& head) {
+    return line.rfind(head, 0) == 0;
+}
+
 // lsdvd's view of every title, in the shape of tolvane-cli's report.
 Json lsdvdTitles(const std::string& disc) {
     const fixture::ProcessResult result =
         fixture::runProcess("/bin/sh", {"-c", "lsdvd -x '" + disc + "' 2>/dev/null"}, "/");
     EXPECT_EQ(result.status, 0);
-    const std::regex title(R"(^Title: (\d+), Length: ([\d:.]+) Chapters)");
-    const std::regex video(
-        R"(VTS: (\d+), TTN: \d+, FPS: ([\d.]+), Format: \w+, Aspect ratio: (\d+)/(\d+), Width: (\d+), Height: (\d+))");
-    const std::regex angles(R"(Number of Angles: (\d+))");
-    const std::regex audio(
-        R"(Audio: \d+, Language: (\w+) - [^,]*, Format: (\w+), Frequency: (\d+), Quantization: \w+, Channels: (\d+), .*Stream id: 0x([0-9a-f]+))");
-    const std::regex subpicture(
-        R"(Subtitle: \d+, Language: (\w+) - [^,]*, Content: [^,]*, Stream id: 0x([0-9a-f]+))");
-    const std::regex chapter(R"(Chapter: (\d+), Length: ([\d:.]+), Start Cell)");
     Json titles = Json::array();
     double chapterStart = 0;
     std::istringstream lines(result.out);
     for (std::string line; std::getline(lines, line);) {
-        std::smatch m;
-        if (std::regex_search(line, m, title)) {
-            titles.push_back({{"number", std::stoi(m[1])},
-                              {"duration", clock(m[2])},
+        if (starts(line, "Title: ")) {
+            titles.push_back({{"number", std::stoi(after(line, "Title: "))},
+                              {"duration", clock(after(line, "Length: "))},
                               {"chapters", Json::array()},
                               {"streams", Json::array()}});
             chapterStart = 0;
         } else if (titles.empty()) {
             continue;
-        } else if (std::regex_search(line, m, video)) {
-            titles.back()["title_set"] = std::stoi(m[1]);
-            titles.back()["video"] = {{"width", std::stoi(m[5])},
-                                      {"height", std::stoi(m[6])},
-                                      {"frame_rate", std::stod(m[2])},
-                                      {"aspect_ratio", m[3].str() + ":" + m[4].str()}};
-        } else if (std::regex_search(line, m, angles)) {
-            titles.back()["angles"] = std::stoi(m[1]);
-        } else if (std::regex_search(line, m, audio)) {
+        } else if (starts(line, "\tVTS: ")) {
+            const std::string aspect = after(line, "Aspect ratio: ");
+            titles.back()["title_set"] = std::stoi(after(line, "VTS: "));
+            titles.back()["video"] = {{"width", std::stoi(after(line, "Width: "))},
+                                      {"height", std::stoi(after(line, "Height: "))},
+                                      {"frame_rate", std::stod(after(line, "FPS: "))},
+                                      {"aspect_ratio", aspect.substr(0, aspect.find('/')) + ":" +
+                                                           aspect.substr(aspect.find('/') + 1)}};
+        } else if (starts(line, "\tNumber of Angles: ")) {
+            titles.back()["angles"] = std::stoi(after(line, "Angles: "));
+        } else if (starts(line, "\tAudio: ")) {
+            const std::string format = after(line, "Format: ");
             Json stream{{"kind", "audio"},
-                        {"id", std::stoi(m[5], nullptr, 16)},
-                        {"coding", m[2] == "lpcm" ? "pcm_dvd" : m[2].str()},
-                        {"channels", std::stoi(m[4])},
-                        {"sample_rate", std::stoi(m[3])}};
-            if (m[1] != "xx") {
-                stream["language"] = m[1];
+                        {"id", std::stoi(after(line, "Stream id: "), nullptr, 16)},
+                        {"coding", format == "lpcm" ? "pcm_dvd" : format},
+                        {"channels", std::stoi(after(line, "Channels: "))},
+                        {"sample_rate", std::stoi(after(line, "Frequency: "))}};
+            if (const std::string language = after(line, "Language: "); language != "xx") {
+                stream["language"] = language;
             }
             titles.back()["streams"].push_back(stream);
-        } else if (std::regex_search(line, m, subpicture)) {
+        } else if (starts(line, "\tSubtitle: ")) {
             Json stream{{"kind", "subpicture"},
-                        {"id", std::stoi(m[2], nullptr, 16)},
+                        {"id", std::stoi(after(line, "Stream id: "), nullptr, 16)},
                         {"coding", "dvd_subtitle"}};
-            if (m[1] != "xx") {
-                stream["language"] = m[1];
+            if (const std::string language = after(line, "Language: "); language != "xx") {
+                stream["language"] = language;
             }
             titles.back()["streams"].push_back(stream);
-        } else if (std::regex_search(line, m, chapter)) {
+        } else if (starts(line, "\tChapter: ")) {
             titles.back()["chapters"].push_back(
-                {{"number", std::stoi(m[1])}, {"start", chapterStart}});
-            chapterStart += clock(m[2]);
+                {{"number", std::stoi(after(line, "Chapter: "))}, {"start", chapterStart}});
+            chapterStart += clock(after(line, "Length: "));
         }
     }
     return titles;
