@@ -9,6 +9,7 @@
 #include "cli/console.h"
 #include "cli/json_report.h"
 #include "core/file_output.h"
+#include "core/number_format.h"
 #include "core/platform_error.h"
 #include "core/text_escape.h"
 #include "core/time_format.h"
@@ -49,11 +50,6 @@ void printTree(const std::vector<TreeNode>& nodes, int depth) {
     }
 }
 
-std::string hexByte(int value) {
-    static constexpr char kDigits[] = "0123456789ABCDEF";
-    return std::string("0x") + kDigits[(value >> 4) & 15] + kDigits[value & 15];
-}
-
 // The titles of a disc as lines: each title's time, chapters and angles, then its video, its
 // streams and its chapters' starts.
 void printTitles(const DvdDisc& disc, const LocaleSettings& locale) {
@@ -76,7 +72,8 @@ void printTitles(const DvdDisc& disc, const LocaleSettings& locale) {
                   << " fps, " << title.video.aspect << '\n';
         for (const DiscStream& stream : title.streams) {
             std::cout << "  " << (stream.kind == StreamKind::Audio ? "Audio " : "Subpicture ")
-                      << hexByte(stream.id) << ": " << stream.coding;
+                      << "0x" << hexUpper(static_cast<uint64_t>(stream.id), 2) << ": "
+                      << stream.coding;
             if (stream.kind == StreamKind::Audio) {
                 std::cout << ", " << plural(static_cast<size_t>(stream.channels), "channel") << ", "
                           << stream.sampleRate << " Hz";
