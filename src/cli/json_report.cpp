@@ -24,6 +24,9 @@ Json streamReport(const StreamBox& stream) {
     out["label"] = stream.label;
     put(out, "first_pts", stream.firstPts);
     put(out, "delay_ms", stream.delayMs);
+    if (!stream.language.empty()) {
+        out["language"] = stream.language;
+    }
     const StreamHeader& header = stream.header;
     put(out, "width", header.width);
     put(out, "height", header.height);

@@ -2,12 +2,14 @@
 
 #include <array>
 #include <cstdint>
+#include <map>
 #include <memory>
 #include <optional>
 #include <string>
 
 #include "core/locale_settings.h"
 #include "core/span_source.h"
+#include "core/stream_ids.h"
 
 namespace tolvane {
 
@@ -34,12 +36,22 @@ struct JobControl {
     bool writing = false;
 };
 
+// The language of each stream a disc names, two letters, by its kind and key.
+using StreamLanguages = std::map<std::pair<StreamKind, int32_t>, std::string>;
+// The stream's language; empty when the disc names none.
+inline std::string languageOf(const StreamLanguages& languages, StreamKind kind, int32_t key) {
+    const auto found = languages.find({kind, key});
+    return found == languages.end() ? std::string() : found->second;
+}
+
 // The open source, the job's one read block, its control and the timing of the job.
 struct JobState {
     explicit JobState(JobControl& control) : control(control) {}
 
     JobControl& control;
     std::unique_ptr<SpanSource> source;
+    // What the source's disc says of its streams' languages; empty for a lone file.
+    StreamLanguages languages;
     std::array<uint8_t, kBlockSize> buffer{};
     // Bytes of `buffer` filled by the last read: nothing may be read at or past this index.
     size_t bufferLength = 0;

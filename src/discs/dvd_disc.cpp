@@ -606,6 +606,47 @@ const DiscTitle* DvdDisc::title(int title) const {
     return nullptr;
 }
 
+StreamLanguages streamLanguages(const DiscTitle& title) {
+    StreamLanguages languages;
+    for (const DiscStream& stream : title.streams) {
+        if (stream.language.empty()) {
+            continue;
+        }
+        // MPEG audio is met by its stream id, which its key marks apart from private ids.
+        const bool mpeg = stream.kind == StreamKind::Audio && stream.id >= 0xC0;
+        languages[{stream.kind, mpeg ? (stream.id | kMpegAudioKey) : stream.id}] = stream.language;
+    }
+    return languages;
+}
+
+std::optional<DiscTitle> titleOfVobFile(const std::string& vobPath) {
+    const std::filesystem::path path(vobPath);
+    const std::string name = path.filename().string();
+    int set = 0;
+    int part = 0;
+    char tail = 0;
+    if (name.size() != 12 || std::sscanf(name.c_str(), "VTS_%2d_%1d.VO%c", &set, &part, &tail) != 3 ||
+        tail != 'B' || part < 1) {
+        return std::nullopt;
+    }
+    const std::filesystem::path folder = path.parent_path().empty() ? "." : path.parent_path();
+    std::error_code error;
+    if (!std::filesystem::exists(folder / "VIDEO_TS.IFO", error)) {
+        return std::nullopt;
+    }
+    try {
+        const std::unique_ptr<DvdDisc> disc = DvdDisc::open(folder.string());
+        for (const DiscTitle& title : disc->titles()) {
+            if (title.titleSet == set) {
+                return title;
+            }
+        }
+    } catch (const PlatformError&) {
+        // A file read on its own needs no disc: it is read without the disc's languages.
+    }
+    return std::nullopt;
+}
+
 bool looksLikeDisc(const std::string& path) {
     std::error_code error;
     if (std::filesystem::is_directory(path, error)) {

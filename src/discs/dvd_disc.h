@@ -3,9 +3,11 @@
 #include <array>
 #include <cstdint>
 #include <memory>
+#include <optional>
 #include <string>
 #include <vector>
 
+#include "core/job_state.h"
 #include "core/span_source.h"
 #include "core/stream_ids.h"
 
@@ -97,6 +99,13 @@ private:
     std::shared_ptr<Reader> reader_;
     std::vector<DiscTitle> titles_;
 };
+
+// The languages the title gives its streams, by the kind and key its packets are met under.
+StreamLanguages streamLanguages(const DiscTitle& title);
+
+// The first title of the title set whose VOB file `vobPath` is (VTS_01_1.VOB), read from the
+// information files beside it; none for another name, or when they are missing or damaged.
+std::optional<DiscTitle> titleOfVobFile(const std::string& vobPath);
 
 // Whether `path` looks like a disc rather than a program-stream file: a folder, or an image
 // whose name ends in .iso or .img.

@@ -60,6 +60,10 @@ OutputSink** outputSlot(StreamTable& streams, StreamKind kind, int number) {
 std::string outputFileName(const StreamBox& box, const std::string& prefix,
                            const OutputNaming& naming) {
     std::string name = prefix + "." + safeFileNamePart(box.label);
+    if (!box.language.empty()) {
+        // Where muxers look for a track's language in its file's name.
+        name += "." + safeFileNamePart(box.language);
+    }
     if (box.kind == StreamKind::Audio && naming.delayNames && box.delayMs) {
         // The convention muxing front ends read a track's delay from.
         name += " DELAY " + std::to_string(*box.delayMs) + "ms";

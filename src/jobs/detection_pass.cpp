@@ -130,6 +130,10 @@ bool DetectionPass::firstReport(StreamKind kind, size_t n, bool& reported, int32
     reporter_.log(scan.packetHasPts ? "   First PTS = [re]" + hexUpper(scan.packetPts, 8) + "[/re]"
                                     : std::string("   First PTS = none"));
     reporter_.log("   Substream id = " + hexUpper(static_cast<uint32_t>(idByteOf(key)), 2));
+    if (const std::string language = languageOf(state_.job.languages, kind, key);
+        !language.empty()) {
+        reporter_.log("   Language = " + language);
+    }
     return true;
 }
 

@@ -169,11 +169,18 @@ int64_t SourceJob::openSource(const std::string& path, const JobNames& names,
                               const PassSettings& settings) {
     JobState& job = records().job;
     job.source.reset();
+    discTitle_.reset();
     if (settings.title > 0) {
-        job.source = DvdDisc::open(path)->titleSource(settings.title, settings.angle);
+        const std::unique_ptr<DvdDisc> disc = DvdDisc::open(path);
+        job.source = disc->titleSource(settings.title, settings.angle);
+        discTitle_ = *disc->title(settings.title);
+        job.languages = streamLanguages(*discTitle_);
         files_.push_back(FileRead{path, job.source->size()});
         return job.source->size();
     }
+    // A title set's VOB file read on its own still has its disc's information files beside it.
+    discTitle_ = titleOfVobFile(path);
+    job.languages = discTitle_ ? streamLanguages(*discTitle_) : StreamLanguages{};
     std::vector<SourceSpan> spans;
     spans.push_back(SourceSpan{path, context_.openInput(path)});
     if (names.second) {

@@ -16,6 +16,7 @@
 #include "core/pass_options.h"
 #include "core/platform_error.h"
 #include "core/reporter.h"
+#include "discs/dvd_disc.h"
 #include "jobs/job_naming.h"
 #include "jobs/stream_labels.h"
 
@@ -72,6 +73,8 @@ struct StreamBox {
     // First PTS minus the first video stream's, in milliseconds.
     std::optional<int32_t> delayMs;
     std::optional<StreamCoding> coding;
+    // Two letters, as the source's disc names the stream's language; empty when it does not.
+    std::string language;
     // What the header analyser decoded.
     StreamHeader header;
     bool chosen = true;
@@ -216,6 +219,8 @@ protected:
     std::unique_ptr<JobRecords> records_;
     std::unique_ptr<HeaderAnalysers> analysers_;
     std::vector<FileRead> files_;
+    // The disc title the source belongs to: its palette, chapters and languages.
+    std::optional<DiscTitle> discTitle_;
 };
 
 }  // namespace tolvane

@@ -122,6 +122,7 @@ ReadAndDemuxResult ReadAndDemuxJob::run(const ReadAndDemuxInput& input) {
                 state, log, readOptions, demuxOptions, *analysers_, records,
                 [&](StreamKind kind, int32_t number, int32_t key) {
                     StreamBox box = boxMet(streams, kind, number, key);
+                    box.language = languageOf(state.job.languages, kind, key);
                     if (!chosenBy(input.select, box)) {
                         return;
                     }

@@ -9,6 +9,9 @@ void takeReadFindings(JobRecords& state, ReadResult& result) {
     // The passes gave every stream of both files its box as they met it.
     StreamTable& streams = state.streams;
     result.streams = labelledBoxes(streams);
+    for (StreamBox& box : result.streams) {
+        box.language = languageOf(state.job.languages, box.kind, box.id);
+    }
     result.warnings = streams.warnings;
     const JobState& job = state.job;
     if (job.minPts != kNoPts) {
