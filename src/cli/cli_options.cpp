@@ -6,6 +6,8 @@
 
 #include <CLI/CLI.hpp>
 
+#include "jobs/job_naming.h"
+
 namespace tolvane::cli {
 
 const char* const kUsage = R"(Usage: tolvane-cli COMMAND SOURCE [options]
@@ -43,9 +45,9 @@ Options:
   --angle A          with --title: the cells of angle A (default 1)
   --adv-packs        rebuild: keep the advanced packs too
   --source SOURCE    xpl: the source file whose title is shown
-  --chapters FILE    xpl: write the title's chapters to FILE, as Matroska XML
-                     when FILE ends in .xml, as OGM text (CHAPTER01=...)
-                     otherwise
+  --chapters FILE    xpl, and read and demux with --title: write the title's
+                     chapters to FILE, as Matroska XML when FILE ends in .xml,
+                     as OGM text (CHAPTER01=...) otherwise
   --delay-names      demux: append " DELAY <n>ms" (the delay to the video)
                      to each audio file's name, before the extension
   --ext-by-coding    demux: name each file with its coding's extension (.m2v,
@@ -58,6 +60,10 @@ Options:
   --video-ext EXT    extension of video outputs (default mpv)
   --audio-ext EXT    extension of audio outputs (default mpa)
   --sub-ext EXT      extension of subpicture outputs (default sup)
+  --sub-format FMT   demux: write subpictures as sup (records with times) or
+                     vobsub (.sub with an .idx of times, palette and language,
+                     as mkvmerge reads them; DVD sources only); default vobsub
+                     for a disc's title, sup otherwise
   --color WHEN       auto, always or never: markup as terminal colours
                      (default auto: only on a terminal)
   --json             print one JSON document instead of the log: the files,
@@ -148,6 +154,7 @@ CliOptions parseArguments(const std::vector<std::string>& args) {
     app.add_option("--video-ext", options.videoExt);
     app.add_option("--audio-ext", options.audioExt);
     app.add_option("--sub-ext", options.subExt);
+    CLI::Option* subFormat = app.add_option("--sub-format", options.subFormat);
     CLI::Option* colorOption = app.add_option("--color,--colour", color);
     app.add_flag("--json", options.json);
     app.add_option("arguments", positional);
@@ -264,8 +271,23 @@ CliOptions parseArguments(const std::vector<std::string>& args) {
                          " belongs to demux"};
     }
     if (!options.chapters.empty() &&
-        (options.command != Command::Xpl || options.xplSource.empty())) {
-        throw UsageError{"--chapters belongs to xpl with --source"};
+        (options.command == Command::Xpl ? options.xplSource.empty() : options.title == 0)) {
+        throw UsageError{"--chapters belongs to xpl with --source, and to read and demux with "
+                         "--title"};
+    }
+    if (*subFormat) {
+        if (options.command != Command::Demux) {
+            throw UsageError{"--sub-format belongs to demux"};
+        }
+        if (options.subFormat != "sup" && options.subFormat != "vobsub") {
+            throw UsageError{"--sub-format takes sup or vobsub, not '" + options.subFormat + "'"};
+        }
+        // HD DVD subpictures are no DVD subpictures: a VobSub of them would hold garbage.
+        if (options.subFormat == "vobsub" && options.title == 0 &&
+            upperCase(extensionOf(options.source, PathStyle::native())) == ".EVO") {
+            throw UsageError{"--sub-format vobsub takes the subpictures of a DVD: '" +
+                             options.source + "' is an HD DVD file"};
+        }
     }
     if (options.title > 0 && options.command != Command::Read &&
         options.command != Command::Demux) {

@@ -21,7 +21,7 @@ struct CliOptions {
     bool advancedPacks = false;
     bool delayNames = false;
     bool extByCoding = false;
-    std::string chapters;  // xpl: where the title's chapters are written
+    std::string chapters;  // xpl and disc titles: where the title's chapters are written
     bool fastCheck = true;
     std::string fastCheckMb = "300";
     bool countFrames = true;
@@ -29,6 +29,8 @@ struct CliOptions {
     std::optional<std::string> videoExt;
     std::optional<std::string> audioExt;
     std::optional<std::string> subExt;
+    // demux: "sup", "vobsub", or empty for the source's own (VobSub for a disc's title).
+    std::string subFormat;
     ColorMode color = ColorMode::Auto;
     // One JSON document on standard output instead of the log.
     bool json = false;

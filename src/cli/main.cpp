@@ -169,6 +169,10 @@ private:
         naming.videoExtension = options_.videoExt.value_or(naming.videoExtension);
         naming.audioExtension = options_.audioExt.value_or(naming.audioExtension);
         naming.subpictureExtension = options_.subExt.value_or(naming.subpictureExtension);
+        if (!options_.subFormat.empty()) {
+            naming.subpictureFormat =
+                options_.subFormat == "vobsub" ? SubpictureFormat::VobSub : SubpictureFormat::Sup;
+        }
         return naming;
     }
 
@@ -179,6 +183,14 @@ private:
         }
         std::cout.flush();
         return interrupted != 0 ? interruptedStatus() : kDone;
+    }
+
+    // The chapters of the disc title a job read, when --chapters asks for them.
+    void saveTitleChapters(const ReadResult& read) {
+        if (!options_.chapters.empty() && read.discTitle && !read.cancelled) {
+            saveChapterMarks(discChapterMarks(*read.discTitle), options_.chapters,
+                             PathStyle::native(), {options_.source}, log_);
+        }
     }
 
     int nothingChosen(bool rebuild) {
@@ -219,10 +231,13 @@ private:
                 return nothingChosen(false);
             }
             report["outputs"] = outputsReport(found.outputs);
+            saveTitleChapters(found.read);
             return done(report);
         }
         if (options_.command == Command::Read) {
-            return done(readReport(ReadJob(context_).run(ReadInput{options_.source, settings})));
+            const ReadResult read = ReadJob(context_).run(ReadInput{options_.source, settings});
+            saveTitleChapters(read);
+            return done(readReport(read));
         }
         // The rebuild writes the chosen streams as the source is read: it is read once.
         ReadAndRebuildJob job(context_);

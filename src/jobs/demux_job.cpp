@@ -30,6 +30,42 @@ std::vector<OutputWritten> closeOutputs(std::vector<OpenOutput>& outputs, bool c
     return written;
 }
 
+OutputNaming settledNaming(OutputNaming naming, const PassSettings& settings) {
+    if (naming.subpictureFormat == SubpictureFormat::Automatic) {
+        naming.subpictureFormat = settings.title > 0 ? SubpictureFormat::VobSub : SubpictureFormat::Sup;
+    }
+    return naming;
+}
+
+std::vector<OutputWritten> writeVobSubIndexes(const std::vector<OutputWritten>& written,
+                                              const std::array<VobSubWriter, 32>& writers,
+                                              const std::vector<StreamBox>& boxes,
+                                              VobSubIndexInfo info, Reporter& log) {
+    std::vector<OutputWritten> indexes;
+    for (const OutputWritten& output : written) {
+        if (output.kind != StreamKind::Subpicture || output.number < 0 ||
+            output.number >= static_cast<int>(writers.size())) {
+            continue;
+        }
+        info.language.clear();
+        for (const StreamBox& box : boxes) {
+            if (box.kind == StreamKind::Subpicture && box.number == output.number) {
+                info.language = box.language;
+            }
+        }
+        const std::string path = withoutExtension(output.path) + ".idx";
+        checkOutputTarget(path, {});
+        log.log("Creating " + escapeMarkup(path));
+        FileOutput index(path);
+        const std::string text =
+            vobSubIndex(info, writers[static_cast<size_t>(output.number)].entries());
+        index.append(reinterpret_cast<const uint8_t*>(text.data()), text.size());
+        index.close();
+        indexes.push_back(OutputWritten{output.kind, output.number, path, index.bytesWritten()});
+    }
+    return indexes;
+}
+
 void discardOutputs(StreamTable& streams, std::vector<OpenOutput>& outputs) {
     dropOutputs(streams);
     for (OpenOutput& output : outputs) {
@@ -69,7 +105,10 @@ std::string outputFileName(const StreamBox& box, const std::string& prefix,
         name += " DELAY " + std::to_string(*box.delayMs) + "ms";
     }
     std::optional<std::string> extension;
-    if (naming.extensionByCoding && box.coding) {
+    if (box.kind == StreamKind::Subpicture &&
+        naming.subpictureFormat == SubpictureFormat::VobSub) {
+        extension = "sub";  // beside its .idx, whatever the other names say
+    } else if (naming.extensionByCoding && box.coding) {
         extension = codingExtension(*box.coding);
     }
     if (!extension) {
@@ -88,7 +127,8 @@ void checkOutputFileName(const std::string& name, PathStyle style) {
     }
 }
 
-void DemuxJob::createOutputs(const DemuxInput& input, const std::string& prefix,
+void DemuxJob::createOutputs(const DemuxInput& input, const OutputNaming& naming,
+                             const std::string& prefix,
                              const std::vector<std::string>& inputs,
                              std::vector<OpenOutput>& outputs) {
     struct Planned {
@@ -100,7 +140,7 @@ void DemuxJob::createOutputs(const DemuxInput& input, const std::string& prefix,
         if (!box.chosen || outputSlot(records().streams, box.kind, box.number) == nullptr) {
             continue;
         }
-        planned.push_back({&box, outputFileName(box, prefix, input.naming)});
+        planned.push_back({&box, outputFileName(box, prefix, naming)});
     }
     // Every name is checked before the first file is created, so that a bad one cannot leave
     // the others truncated.
@@ -123,6 +163,9 @@ DemuxResult DemuxJob::run(const DemuxInput& input) {
     const PathStyle style = context_.style;
     const JobPassOptions options(input.settings, input.sourcePath, style, input.boxes);
     const std::string sourceName = fileNamePart(input.sourcePath, style);
+    const OutputNaming naming = settledNaming(input.naming, input.settings);
+    const bool vobSub = naming.subpictureFormat == SubpictureFormat::VobSub;
+    const auto writers = std::make_unique<std::array<VobSubWriter, 32>>();
     std::vector<OpenOutput> outputs;
     DemuxResult result;
     return ended(
@@ -139,13 +182,19 @@ DemuxResult DemuxJob::run(const DemuxInput& input) {
             log.log("Opening file " + escapeMarkup(sourceName));
             log.slog("Opening", StatusPanel::Job);
             log.log(sizeReport(openSource(input.sourcePath, names, input.settings)));
-            createOutputs(input, prefix, names.inputs(input.sourcePath), outputs);
+            createOutputs(input, naming, prefix, names.inputs(input.sourcePath), outputs);
             log.log("Demuxing...");
             log.slog("Demuxing " + sourceName, StatusPanel::Job);
-            runPass(PassMode::Demux, options);
+            runPass(PassMode::Demux, options, vobSub ? writers.get() : nullptr);
             closeSource();
             dropOutputs(state.streams);
             result.outputs = closeOutputs(outputs, !state.job.control.cancelled);
+            if (vobSub && !state.job.control.cancelled) {
+                const std::vector<OutputWritten> indexes = writeVobSubIndexes(
+                    result.outputs, *writers, input.boxes,
+                    vobSubInfo(input.boxes, input.earliestPts.value_or(0)), log);
+                result.outputs.insert(result.outputs.end(), indexes.begin(), indexes.end());
+            }
             finish(result, true, names.second);
             return result;
         },

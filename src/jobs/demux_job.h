@@ -8,10 +8,19 @@
 
 #include "core/file_output.h"
 #include "jobs/job_context.h"
+#include "jobs/vobsub.h"
 
 namespace tolvane {
 
-// How the demux job names its outputs.
+enum class SubpictureFormat : uint8_t {
+    // VobSub for the title of a disc, .sup records otherwise.
+    Automatic,
+    Sup,
+    // The stream's packets as a program stream (.sub) and an index of its subtitles (.idx).
+    VobSub,
+};
+
+// How the demux job names and writes its outputs.
 struct OutputNaming {
     std::string folder;  // empty: the current folder
     std::string videoExtension = "mpv";
@@ -21,7 +30,11 @@ struct OutputNaming {
     bool delayNames = false;
     // Take each file's extension from its coding instead of the three above.
     bool extensionByCoding = false;
+    SubpictureFormat subpictureFormat = SubpictureFormat::Automatic;
 };
+
+// The naming with its subpicture format settled for a job with `settings`.
+OutputNaming settledNaming(OutputNaming naming, const PassSettings& settings);
 
 struct DemuxInput {
     std::string sourcePath;
@@ -48,8 +61,8 @@ struct DemuxResult : PassesResult {
     std::vector<OutputWritten> outputs;
 };
 
-// The file a box's stream is demuxed to: `prefix`, the box's caption, its delay when the naming
-// asks for it, and the extension.
+// The file a box's stream is demuxed to: `prefix`, the box's caption, its language, its delay
+// when the naming asks for it, and the extension (.sub for a VobSub stream).
 std::string outputFileName(const StreamBox& box, const std::string& prefix,
                            const OutputNaming& naming);
 // Throws JobError for a name longer than file systems take.
@@ -64,6 +77,12 @@ struct OpenOutput {
 // each one wrote and where it is. Outputs that are not `complete` (a cancelled job) never replace
 // a file of their name: they are kept as FileOutput::closeIncomplete() keeps them.
 std::vector<OutputWritten> closeOutputs(std::vector<OpenOutput>& outputs, bool complete);
+// Writes the .idx beside each VobSub .sub that `written` holds, from `writers` and the language
+// of its box in `boxes`, logging "Creating" each; returns them.
+std::vector<OutputWritten> writeVobSubIndexes(const std::vector<OutputWritten>& written,
+                                              const std::array<VobSubWriter, 32>& writers,
+                                              const std::vector<StreamBox>& boxes,
+                                              VobSubIndexInfo info, Reporter& log);
 // No stream has an output any more, and no file is left of any: nothing was worth keeping.
 void discardOutputs(StreamTable& streams, std::vector<OpenOutput>& outputs);
 // After a failure: no stream has an output any more, and each file keeps what could be written.
@@ -84,7 +103,8 @@ public:
     DemuxResult run(const DemuxInput& input);
 
 private:
-    void createOutputs(const DemuxInput& input, const std::string& prefix,
+    void createOutputs(const DemuxInput& input, const OutputNaming& naming,
+                       const std::string& prefix,
                        const std::vector<std::string>& inputs, std::vector<OpenOutput>& outputs);
 };
 

@@ -22,6 +22,11 @@ void DemuxPass::subpicture(const PayloadChunk& chunk, const ScanState& scan) {
     if (out == nullptr) {
         return;
     }
+    if (vobSub_ != nullptr) {
+        (*vobSub_)[n].packet(*out, state_.job.buffer.data() + chunk.offset, chunk.length,
+                             scan.ptsHeld ? std::optional<uint32_t>(scan.heldPts) : std::nullopt);
+        return;
+    }
     // A record starts at every packet whose header carries a PTS, whatever its value.
     if (scan.ptsHeld) {
         const uint32_t pts = scan.heldPts - state_.job.minPts;  // wraps modulo 2^32

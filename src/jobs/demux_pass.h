@@ -9,6 +9,7 @@
 #include "core/pass_hooks.h"
 #include "core/pass_options.h"
 #include "core/reporter.h"
+#include "jobs/vobsub.h"
 
 namespace tolvane {
 
@@ -37,6 +38,10 @@ public:
     // corrects the records at the end.
     void noteRecords(std::vector<SupRecord>* records) { records_ = records; }
 
+    // Writes each subpicture stream through its writer in `writers`, as VobSub packs, instead of
+    // as .sup records.
+    void writeVobSub(std::array<VobSubWriter, 32>* writers) { vobSub_ = writers; }
+
     void spanStarted(size_t /*span*/) override { frames_ = FrameCounter{}; }
     void payloadChunk(const PayloadChunk& chunk, ScanState& scan) override;
     void withoutNumber(StreamKind kind, int32_t key) override;
@@ -52,6 +57,7 @@ private:
     const PassOptions& options_;
     FrameCounter frames_;
     std::vector<SupRecord>* records_ = nullptr;
+    std::array<VobSubWriter, 32>* vobSub_ = nullptr;
     // Bytes written to each subpicture output, while records are noted.
     std::array<uint64_t, 32> subBytes_{};
 };

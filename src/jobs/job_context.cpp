@@ -1,5 +1,6 @@
 #include "jobs/job_context.h"
 
+#include <algorithm>
 #include <cmath>
 #include <cstdio>
 #include <filesystem>
@@ -231,15 +232,46 @@ void SourceJob::runPass(PassMode mode, PassHooks& hooks, BlockConsumer* follower
     engine.demux(mode, hooks, events, follower);
 }
 
-void SourceJob::runPass(PassMode mode, const PassOptions& options) {
+void SourceJob::runPass(PassMode mode, const PassOptions& options,
+                        std::array<VobSubWriter, 32>* vobSub) {
     JobRecords& state = records();
     if (mode == PassMode::Detection) {
         DetectionPass pass(state, context_.log, options, *analysers_);
         runPass(mode, pass);
     } else {
         DemuxPass pass(state, context_.log, options);
+        pass.writeVobSub(vobSub);
         runPass(mode, pass);
     }
+}
+
+VobSubIndexInfo SourceJob::vobSubInfo(const std::vector<StreamBox>& boxes,
+                                      uint32_t earliestPts) const {
+    VobSubIndexInfo info;
+    info.palette = defaultVobSubPalette();
+    info.startPts = earliestPts;
+    for (const StreamBox& box : boxes) {
+        if (box.kind != StreamKind::Video) {
+            continue;
+        }
+        if (box.header.width && box.header.height) {
+            info.width = static_cast<int>(*box.header.width);
+            info.height = static_cast<int>(*box.header.height);
+        }
+        if (box.firstPts) {
+            info.startPts = *box.firstPts;
+        }
+        break;
+    }
+    if (discTitle_) {
+        if (discTitle_->video.width > 0 && discTitle_->video.height > 0) {
+            info.width = discTitle_->video.width;
+            info.height = discTitle_->video.height;
+        }
+        std::transform(discTitle_->palette.begin(), discTitle_->palette.end(), info.palette.begin(),
+                       paletteRgb);
+    }
+    return info;
 }
 
 void SourceJob::announceSpan(size_t span, const std::string& verb, bool blankLine) {
@@ -319,6 +351,7 @@ void SourceJob::finish(PassesResult& result, bool reportFrameCounts, bool twoFil
     result.frames = frameTally(records());
     result.files = files_;
     result.cancelled = context_.control.cancelled;
+    result.discTitle = discTitle_;
     logDone();
     if (reportFrameCounts && !result.cancelled) {
         reportFrames(records(), context_.log, twoFiles);

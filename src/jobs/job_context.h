@@ -19,6 +19,7 @@
 #include "discs/dvd_disc.h"
 #include "jobs/job_naming.h"
 #include "jobs/stream_labels.h"
+#include "jobs/vobsub.h"
 
 namespace tolvane {
 
@@ -156,6 +157,8 @@ struct PassesResult {
     // The source's base name, joined with the second file's when the job went on to it.
     std::string baseName;
     bool cancelled = false;
+    // The disc title that was read, or the one a title set's VOB file belongs to.
+    std::optional<DiscTitle> discTitle;
 };
 
 // The steps every job over a source shares.
@@ -182,9 +185,14 @@ protected:
     // the first file's size.
     void openForReading(const std::string& path, const JobNames& names,
                         const PassSettings& settings);
-    // One pass of the engine over the open source. Throws NoProgramStream when a span, not
-    // cancelled, holds no pack header.
-    void runPass(PassMode mode, const PassOptions& options);
+    // One pass of the engine over the open source; a demux writes subpictures through `vobSub`
+    // when it is given. Throws NoProgramStream when a span, not cancelled, holds no pack header.
+    void runPass(PassMode mode, const PassOptions& options,
+                 std::array<VobSubWriter, 32>* vobSub = nullptr);
+    // What the .idx of a VobSub stream of this source tells: the disc's palette and frame size
+    // when it has a disc, times counted from the first video stream's first PTS among `boxes`,
+    // else from `earliestPts`.
+    VobSubIndexInfo vobSubInfo(const std::vector<StreamBox>& boxes, uint32_t earliestPts) const;
     // One pass of the engine with hooks of the job's own, and a consumer of its own that takes
     // every block after the scanner.
     void runPass(PassMode mode, PassHooks& hooks, BlockConsumer* follower = nullptr);

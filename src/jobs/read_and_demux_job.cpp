@@ -22,12 +22,14 @@ public:
 
     ReadAndDemuxPass(JobRecords& state, Reporter& log, const PassOptions& readOptions,
                      const PassOptions& demuxOptions, HeaderAnalysers& analysers,
-                     std::vector<SupRecord>& records, StreamMet streamMet)
+                     std::vector<SupRecord>& records, std::array<VobSubWriter, 32>* vobSub,
+                     StreamMet streamMet)
         : state_(state),
           detection_(state, log, readOptions, analysers),
           demux_(state, log, demuxOptions),
           streamMet_(std::move(streamMet)) {
         demux_.noteRecords(&records);
+        demux_.writeVobSub(vobSub);
     }
 
     void spanStarted(size_t span) override {
@@ -104,6 +106,9 @@ ReadAndDemuxResult ReadAndDemuxJob::run(const ReadAndDemuxInput& input) {
     demuxSettings.countFrames = false;  // the read counts them
     const JobPassOptions demuxOptions(demuxSettings, input.sourcePath, style);
     const std::string sourceName = fileNamePart(input.sourcePath, style);
+    const OutputNaming naming = settledNaming(input.naming, input.settings);
+    const bool vobSub = naming.subpictureFormat == SubpictureFormat::VobSub;
+    const auto writers = std::make_unique<std::array<VobSubWriter, 32>>();
     std::vector<OpenOutput> outputs;
     std::vector<SupRecord> records;
     ReadAndDemuxResult result;
@@ -120,7 +125,7 @@ ReadAndDemuxResult ReadAndDemuxJob::run(const ReadAndDemuxInput& input) {
 
             ReadAndDemuxPass pass(
                 state, log, readOptions, demuxOptions, *analysers_, records,
-                [&](StreamKind kind, int32_t number, int32_t key) {
+                vobSub ? writers.get() : nullptr, [&](StreamKind kind, int32_t number, int32_t key) {
                     StreamBox box = boxMet(streams, kind, number, key);
                     box.language = languageOf(state.job.languages, kind, key);
                     if (!chosenBy(input.select, box)) {
@@ -128,9 +133,9 @@ ReadAndDemuxResult ReadAndDemuxJob::run(const ReadAndDemuxInput& input) {
                     }
                     // Its delay is known only at the end: the name is checked at its longest.
                     box.delayMs = std::numeric_limits<int32_t>::min();
-                    checkOutputFileName(outputFileName(box, prefix, input.naming), style);
+                    checkOutputFileName(outputFileName(box, prefix, naming), style);
                     box.delayMs.reset();
-                    const std::string name = outputFileName(box, prefix, input.naming);
+                    const std::string name = outputFileName(box, prefix, naming);
                     checkOutputTarget(name, inputs);
                     outputs.push_back(OpenOutput{kind, number, std::make_unique<FileOutput>(name)});
                     *outputSlot(streams, kind, number) = outputs.back().file.get();
@@ -151,7 +156,7 @@ ReadAndDemuxResult ReadAndDemuxJob::run(const ReadAndDemuxInput& input) {
             for (const StreamBox& box : read.streams) {
                 for (OpenOutput& output : outputs) {
                     if (output.file && output.kind == box.kind && output.number == box.number) {
-                        output.file->setPath(outputFileName(box, prefix, input.naming));
+                        output.file->setPath(outputFileName(box, prefix, naming));
                         inBoxOrder.push_back(std::move(output));
                     }
                 }
@@ -164,6 +169,12 @@ ReadAndDemuxResult ReadAndDemuxJob::run(const ReadAndDemuxInput& input) {
                 }
             }
             result.outputs = closeOutputs(outputs, !state.job.control.cancelled);
+            if (vobSub && !state.job.control.cancelled) {
+                const std::vector<OutputWritten> indexes = writeVobSubIndexes(
+                    result.outputs, *writers, read.streams,
+                    vobSubInfo(read.streams, state.job.minPts), log);
+                result.outputs.insert(result.outputs.end(), indexes.begin(), indexes.end());
+            }
             finish(read, true, names.second);
             return result;
         },

@@ -1,5 +1,7 @@
 #include "playlist/xpl_job.h"
 
+#include <cmath>
+#include <cstdio>
 #include <memory>
 
 #include "core/block_loop.h"
@@ -184,17 +186,32 @@ void saveChapters(const XplResult& playlist, const std::string& path, PathStyle 
     if (!playlist.titleFound) {
         throw JobError("No chapters saved: no title of the playlist plays the source.");
     }
-    if (playlist.chapters.empty()) {
+    saveChapterMarks(playlist.chapters, path, style, playlist.filesRead, log);
+}
+
+void saveChapterMarks(const std::vector<ChapterMark>& chapters, const std::string& path,
+                      PathStyle style, const std::vector<std::string>& inputs, Reporter& log) {
+    if (chapters.empty()) {
         throw JobError("No chapters saved: the title has no chapters.");
     }
-    checkOutputTarget(path, playlist.filesRead);
+    checkOutputTarget(path, inputs);
     const bool matroska = upperCase(extensionOf(path, style)) == ".XML";
     FileOutput file(path);
-    writeChapters(playlist.chapters, matroska, [&](std::string_view part) {
+    writeChapters(chapters, matroska, [&](std::string_view part) {
         file.append(reinterpret_cast<const uint8_t*>(part.data()), part.size());
     });
     file.close();
     log.log("Chapters saved to " + escapeMarkup(path));
+}
+
+std::vector<ChapterMark> discChapterMarks(const DiscTitle& title) {
+    std::vector<ChapterMark> marks;
+    for (const DiscChapter& chapter : title.chapters) {
+        char name[32];
+        std::snprintf(name, sizeof name, "Chapter %02d", chapter.number);
+        marks.push_back(ChapterMark{std::llround(chapter.start * 1e9), name});
+    }
+    return marks;
 }
 
 }  // namespace tolvane

@@ -72,5 +72,10 @@ std::vector<TreeNode> emptyTitleTree();
 // it has no chapters.
 void saveChapters(const XplResult& playlist, const std::string& path, PathStyle style,
                   Reporter& log);
+// Writes `chapters` to `path` as saveChapters does; `inputs` are the files the job read.
+void saveChapterMarks(const std::vector<ChapterMark>& chapters, const std::string& path,
+                      PathStyle style, const std::vector<std::string>& inputs, Reporter& log);
+// The chapters of a disc's title, named "Chapter 01" on.
+std::vector<ChapterMark> discChapterMarks(const DiscTitle& title);
 
 }  // namespace tolvane

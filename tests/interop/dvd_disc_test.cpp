@@ -26,7 +26,8 @@ bool installed(const std::string& program) {
 }
 
 // Two title sets: title 1 of 9 s with chapters asked at 0, 2.8 and 6.16 s (dvdauthor moves them
-// to the next GOP), AC-3 in English and German and subpictures in English and French; title 2
+// to the next GOP), AC-3 in English and German and subpictures in English (at 1 and 5 s) and
+// French (at 2 s) with a palette of our own; title 2
 // of 4 s with one unnamed audio stream. The folder DISC and its image dvd.iso; SHARED holds
 // the same two titles in one title set, one VOB file.
 const char* const kAuthor = R"(set -e
@@ -52,9 +53,11 @@ END
 cat > fr.xml <<END
 <subpictures><stream><spu start="00:00:02.00" end="00:00:04.00" image="fr.png"/></stream></subpictures>
 END
+printf '%s\n' 000000 ffffff ff0000 00ff00 0000ff ffff00 808080 102030 c08040 e0e0e0 \
+  406080 200000 002000 000020 7f7f7f abcdef > palette.rgb
 spumux -s 0 en.xml < t1.mpg > t1en.mpg 2> /dev/null
 spumux -s 1 fr.xml < t1en.mpg > t1subs.mpg 2> /dev/null
-dvdauthor -o DISC -t -a ac3+en,ac3+de -s en,fr -c 0,2.8,6.16 t1subs.mpg 2> /dev/null
+dvdauthor -o DISC -t -p palette.rgb -a ac3+en,ac3+de -s en,fr -c 0,2.8,6.16 t1subs.mpg 2> /dev/null
 dvdauthor -o DISC -t t2.mpg 2> /dev/null
 dvdauthor -o DISC -T 2> /dev/null
 genisoimage -quiet -dvd-video -V TOLVANE -o dvd.iso DISC
@@ -316,15 +319,16 @@ TEST(DvdDisc, ATitleIsReadAndDemuxedAsItsCellsFromTheFolderAndTheImageAlike) {
         std::ifstream file(out + "/" + name, std::ios::binary);
         return std::string((std::istreambuf_iterator<char>(file)), {});
     };
-    for (const char* stream : {"MPEG-2.stream.0.mpv", "DD.stream.00.mpa", "DD.stream.01.mpa",
-                               "Subpicture.00.sup", "Subpicture.01.sup"}) {
+    for (const char* stream :
+         {"MPEG-2.stream.0.mpv", "DD.stream.00.en.mpa", "DD.stream.01.de.mpa",
+          "Subpicture.00.en.sub", "Subpicture.00.en.idx", "Subpicture.01.fr.sub"}) {
         SCOPED_TRACE(stream);
         EXPECT_FALSE(bytes("DISC/DISC_title01." + std::string(stream)).empty());
         EXPECT_TRUE(bytes("DISC/DISC_title01." + std::string(stream)) ==
                     bytes("dvd/dvd_title01." + std::string(stream)));
     }
     EXPECT_TRUE(bytes("video.m2v") == bytes("DISC/DISC_title01.MPEG-2.stream.0.mpv"));
-    EXPECT_TRUE(bytes("de.ac3") == bytes("DISC/DISC_title01.DD.stream.01.mpa"));
+    EXPECT_TRUE(bytes("de.ac3") == bytes("DISC/DISC_title01.DD.stream.01.de.mpa"));
 
     // A disc without a title, or with one it does not have, is refused with a clear message.
     fixture::ProcessResult refused = fixture::runProcess(TOLVANE_CLI, {"read", image}, "/");
@@ -336,6 +340,93 @@ TEST(DvdDisc, ATitleIsReadAndDemuxedAsItsCellsFromTheFolderAndTheImageAlike) {
     refused = fixture::runProcess(TOLVANE_CLI, {"read", disc, "--title", "1", "--angle", "2"}, "/");
     EXPECT_EQ(refused.status, 1);
     EXPECT_NE(refused.err.find("has no angle 2: it has 1."), std::string::npos) << refused.err;
+}
+
+// A title's files as a muxer takes them: mkvmerge reads each .idx as a VobSub track in its
+// language and joins them with the video and the chapters file; ffprobe finds each subtitle at
+// the time spumux was given and each chapter where lsdvd starts it. The .idx holds the palette
+// given to dvdauthor, and a VOB file read on its own takes the languages of its disc.
+TEST(DvdDisc, ATitlesFilesMuxWithTheirLanguagesSubtitleTimesChaptersAndPalette) {
+    AuthoredDisc authored;
+    if (!authored.missing.empty() || !installed("mkvmerge")) {
+        GTEST_SKIP() << "a tool is not installed: no disc to author or mux";
+    }
+    const std::filesystem::path root = authored.dir.path();
+    const std::string disc = (root / "DISC").string();
+    const std::string out = (root / "out").string();
+    const fixture::ProcessResult demuxed = fixture::runProcess(
+        TOLVANE_CLI, {"demux", disc, "--title", "1", "-o", out, "--chapters", out + "/ch.xml"},
+        "/");
+    ASSERT_EQ(demuxed.status, 0) << demuxed.err;
+    const std::string base = out + "/DISC_title01.";
+
+    for (const auto& [index, language] :
+         {std::pair{"Subpicture.00.en.idx", "eng"}, std::pair{"Subpicture.01.fr.idx", "fre"}}) {
+        const Json found = Json::parse(
+            fixture::runProcess("mkvmerge", {"-J", base + index}, "/").out)["tracks"];
+        ASSERT_EQ(found.size(), 1U) << index;
+        EXPECT_EQ(found[0]["codec"], "VobSub");
+        EXPECT_EQ(found[0]["properties"]["language"], language);
+    }
+    const fixture::ProcessResult muxed = fixture::runProcess(
+        "mkvmerge", {"-q", "-o", out + "/title.mkv", "--chapters", out + "/ch.xml",
+                     base + "MPEG-2.stream.0.mpv", base + "Subpicture.00.en.idx",
+                     base + "Subpicture.01.fr.idx"},
+        "/");
+    ASSERT_LE(muxed.status, 1) << muxed.out;  // 1: warnings only
+    const auto probe = [&](const std::string& args) {
+        return Json::parse(
+            fixture::runProcess("/bin/sh",
+                                {"-c", "ffprobe -v error -of json " + args + " title.mkv"}, out)
+                .out);
+    };
+    const auto times = [&](const char* stream) {
+        std::vector<double> found;
+        const Json packets =
+            probe(std::string("-select_streams ") + stream + " -show_entries packet=pts_time");
+        for (const Json& packet : packets["packets"]) {
+            found.push_back(std::stod(packet["pts_time"].get<std::string>()));
+        }
+        return found;
+    };
+    EXPECT_EQ(times("s:0"), (std::vector<double>{1.0, 5.0}));
+    EXPECT_EQ(times("s:1"), (std::vector<double>{2.0}));
+    std::vector<double> chapters;
+    const Json probed = probe("-show_chapters");
+    for (const Json& chapter : probed["chapters"]) {
+        chapters.push_back(std::stod(chapter["start_time"].get<std::string>()));
+    }
+    std::vector<double> expected;
+    const Json titles = lsdvdTitles(disc);
+    for (const Json& chapter : titles[0]["chapters"]) {
+        expected.push_back(chapter["start"].get<double>());
+    }
+    EXPECT_EQ(chapters, expected);
+
+    std::ifstream index(base + "Subpicture.00.en.idx");
+    std::ifstream given(root / "palette.rgb");
+    std::string line;
+    while (std::getline(index, line) && !starts(line, "palette: ")) {
+    }
+    std::istringstream entries(line.substr(9));
+    for (std::string entry, rgb; std::getline(entries, entry, ',') && given >> rgb;) {
+        for (int shift : {16, 8, 0}) {
+            const auto channel = [&](const std::string& hex) {
+                return static_cast<int>(std::stoul(hex, nullptr, 16) >> shift & 0xFF);
+            };
+            EXPECT_NEAR(channel(entry), channel(rgb), 2) << entry << " for " << rgb;
+        }
+    }
+    EXPECT_TRUE(given.good()) << "the .idx has fewer than 16 colours";
+
+    const Json read = Json::parse(
+        fixture::runProcess(TOLVANE_CLI, {"read", disc + "/VIDEO_TS/VTS_01_1.VOB", "--json"}, "/")
+            .out);
+    std::vector<std::string> languages;
+    for (const Json& stream : read["streams"]) {
+        languages.push_back(stream.value("language", "none"));
+    }
+    EXPECT_EQ(languages, (std::vector<std::string>{"none", "en", "de", "en", "fr"}));
 }
 
 }  // namespace
