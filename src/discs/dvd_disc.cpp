@@ -561,6 +561,43 @@ private:
     int64_t position_ = 0;
 };
 
+// Whether a sector's packets say their payload is scrambled: CSS sets the two scrambling bits
+// of every video and audio packet it encrypts, and leaves the navigation packs clear.
+bool scrambledSector(const uint8_t* sector) {
+    if (sector[0] != 0 || sector[1] != 0 || sector[2] != 1 || sector[3] != 0xBA) {
+        return false;
+    }
+    size_t at = 14 + (sector[13] & 0x07);
+    while (at + 7 <= static_cast<size_t>(kSector)) {
+        if (sector[at] != 0 || sector[at + 1] != 0 || sector[at + 2] != 1) {
+            return false;
+        }
+        const uint8_t id = sector[at + 3];
+        const bool payload = id == 0xBD || (id >= 0xC0 && id <= 0xEF);
+        if (payload && (sector[at + 6] & 0xC0) == 0x80 && (sector[at + 6] & 0x30) != 0) {
+            return true;
+        }
+        at += 6 + static_cast<size_t>(sector[at + 4] << 8 | sector[at + 5]);
+    }
+    return false;
+}
+
+// Whether the first sectors of a run of cells are encrypted.
+bool encrypted(InputSource& vobs, const SectorRun& run) {
+    constexpr int64_t kSectorsLooked = 64;
+    std::vector<uint8_t> sectors(static_cast<size_t>(kSectorsLooked * kSector));
+    vobs.seek(run.first * kSector);
+    const size_t got = readBlock(
+        vobs, sectors.data(),
+        static_cast<size_t>(std::min(kSectorsLooked, run.last - run.first + 1) * kSector));
+    for (size_t at = 0; at + static_cast<size_t>(kSector) <= got; at += kSector) {
+        if (scrambledSector(sectors.data() + at)) {
+            return true;
+        }
+    }
+    return false;
+}
+
 }  // namespace
 
 std::unique_ptr<SpanSource> DvdDisc::titleSource(int number, int angle) const {
@@ -589,6 +626,10 @@ std::unique_ptr<SpanSource> DvdDisc::titleSource(int number, int angle) const {
             throw PlatformError("Cannot read disc \"" + path_ + "\". Title " +
                                 std::to_string(number) +
                                 " has cells past the end of its VOB files");
+        }
+        if (spans.empty() && encrypted(*vobs, run)) {
+            throw PlatformError("Cannot read title " + std::to_string(number) + " of \"" + path_ +
+                                "\". This disc is encrypted: decrypt it first");
         }
         spans.push_back(SourceSpan{std::string(name) + " title " + std::to_string(number),
                                    std::move(vobs), run.first * kSector,

@@ -340,6 +340,27 @@ TEST(DvdDisc, ATitleIsReadAndDemuxedAsItsCellsFromTheFolderAndTheImageAlike) {
     refused = fixture::runProcess(TOLVANE_CLI, {"read", disc, "--title", "1", "--angle", "2"}, "/");
     EXPECT_EQ(refused.status, 1);
     EXPECT_NE(refused.err.find("has no angle 2: it has 1."), std::string::npos) << refused.err;
+
+    // A disc whose video packets say they are scrambled, as CSS leaves them, is refused.
+    const std::filesystem::path locked = root / "LOCKED";
+    std::filesystem::copy(disc, locked, std::filesystem::copy_options::recursive);
+    std::fstream vob(locked / "VIDEO_TS" / "VTS_01_1.VOB",
+                     std::ios::in | std::ios::out | std::ios::binary);
+    std::string sector(2048, '\0');
+    for (std::streamoff at = 0; vob.seekg(at).read(sector.data(), 2048); at += 2048) {
+        const size_t packet = 14 + (static_cast<uint8_t>(sector[13]) & 7);
+        if (sector.compare(packet, 4, std::string("\0\0\1\xE0", 4)) == 0) {
+            vob.seekp(at + static_cast<std::streamoff>(packet) + 6).put(sector[packet + 6] | 0x10);
+        }
+    }
+    vob.close();
+    refused = fixture::runProcess(TOLVANE_CLI, {"demux", locked.string(), "--title", "1", "-o",
+                                                (root / "locked-out").string()},
+                                  "/");
+    EXPECT_EQ(refused.status, 1);
+    EXPECT_NE(refused.err.find("This disc is encrypted: decrypt it first"), std::string::npos)
+        << refused.err;
+    EXPECT_TRUE(std::filesystem::is_empty(root / "locked-out"));
 }
 
 // A title's files as a muxer takes them: mkvmerge reads each .idx as a VobSub track in its
