@@ -179,7 +179,7 @@ DemuxResult DemuxJob::run(const DemuxInput& input) {
             const std::string prefix = outputPrefix(input.naming.folder, names.baseName, style);
 
             prepareOutputFolder(input.naming.folder);
-            log.log("Opening file " + escapeMarkup(sourceName));
+            log.log(openingLine(sourceName, input.settings, false));
             log.slog("Opening", StatusPanel::Job);
             log.log(sizeReport(openSource(input.sourcePath, names, input.settings)));
             createOutputs(input, naming, prefix, names.inputs(input.sourcePath), outputs);

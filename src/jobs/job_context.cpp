@@ -198,13 +198,19 @@ void SourceJob::openForReading(const std::string& path, const JobNames& names,
                                const PassSettings& settings) {
     Reporter& log = context_.log;
     const std::string name = fileNamePart(path, context_.style);
-    log.log(settings.title > 0 ? "Opening title " + std::to_string(settings.title) + " of [b]" +
-                                     escapeMarkup(name) + "[/b]"
-                               : "Opening file [b]" + escapeMarkup(name) + "[/b]");
+    log.log(openingLine(name, settings, true));
     const int64_t size = openSource(path, names, settings);
     log.log("Reading...");
     log.slog("Reading " + name + " ", StatusPanel::Job);
     log.log(sizeReport(size));
+}
+
+std::string SourceJob::openingLine(const std::string& name, const PassSettings& settings,
+                                   bool bold) {
+    const std::string shown = bold ? "[b]" + escapeMarkup(name) + "[/b]" : escapeMarkup(name);
+    return settings.title > 0
+               ? "Opening title " + std::to_string(settings.title) + " of " + shown
+               : "Opening file " + shown;
 }
 
 void SourceJob::closeSource() {

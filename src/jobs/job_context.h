@@ -181,6 +181,9 @@ protected:
     int64_t openSource(const std::string& path, const JobNames& names,
                        const PassSettings& settings);
     void closeSource();
+    // "Opening file NAME", or "Opening title N of NAME" for a disc's title.
+    static std::string openingLine(const std::string& name, const PassSettings& settings,
+                                   bool bold);
     // Opens the source as a read does, with its first lines: "Opening file", "Reading..." and
     // the first file's size.
     void openForReading(const std::string& path, const JobNames& names,

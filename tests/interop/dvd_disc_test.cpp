@@ -13,6 +13,7 @@
 #include <nlohmann/json.hpp>
 
 #include "child_process.h"
+#include "form_fixture.h"
 #include "report_keys.h"
 #include "temp_dir.h"
 
@@ -448,6 +449,41 @@ TEST(DvdDisc, ATitlesFilesMuxWithTheirLanguagesSubtitleTimesChaptersAndPalette) 
         languages.push_back(stream.value("language", "none"));
     }
     EXPECT_EQ(languages, (std::vector<std::string>{"none", "en", "de", "en", "fr"}));
+}
+
+// The window lists the titles of a dropped image and takes the longest; choosing another reads
+// it, its boxes captioned with their languages, and Demux writes that title.
+TEST(DvdDisc, TheWindowListsADiscsTitlesAndDemuxesTheChosenOne) {
+    AuthoredDisc authored;
+    if (!authored.missing.empty()) {
+        GTEST_SKIP() << authored.missing << " is not installed: no disc to author";
+    }
+    fixture::FormFixture window;
+    MainForm& form = window.form;
+    const std::string out = (authored.dir.path() / "window").string();
+    form.setText(Control::eWorkdir, out);
+    form.setTicked(Control::rbAutoDemux, false);
+    form.setTicked(Control::rbAutoRebuild, false);
+    form.setTicked(Control::cbAutoRead, true);
+    form.WMDropFiles({(authored.dir.path() / "dvd.iso").string()});
+    ASSERT_EQ(form.discTitles().size(), 2U);
+    EXPECT_EQ(form.discTitle(), 1);
+    EXPECT_EQ(form.titleEntry(form.discTitles()[0]),
+              "Title 1: 0:00:09.000, 3 chapters, audio en de, subtitles en fr");
+    EXPECT_EQ(form.control(audioBox(1)).caption, "DD.stream.01 de");
+    EXPECT_EQ(form.control(subBox(1)).caption, "Subpicture.01 fr");
+
+    form.chooseTitle(2);
+    EXPECT_EQ(form.control(audioBox(0)).caption, "DD.stream.00");
+    EXPECT_FALSE(form.enabled(audioBox(1)));
+    form.bDemuxClick();
+    std::set<std::string> written;
+    for (const auto& entry : std::filesystem::directory_iterator(out)) {
+        written.insert(entry.path().filename().string());
+    }
+    EXPECT_EQ(written, (std::set<std::string>{"dvd_title02.MPEG-2.stream.0.mpv",
+                                              "dvd_title02.DD.stream.00.mpa"}))
+        << window.logMarkup().back();
 }
 
 }  // namespace

@@ -1,6 +1,9 @@
 // Choosing the source and the playlist: browse dialogs and files dropped on the window.
+#include <algorithm>
 #include <filesystem>
 
+#include "core/time_format.h"
+#include "jobs/markup.h"
 #include "ui/model/main_form.h"
 
 namespace tolvane {
@@ -44,6 +47,64 @@ void MainForm::chooseSource(const std::string& path) {
     EVOadj();
     Resetcbs();
     lastRead_ = {};
+    discTitles_.clear();
+    discTitle_ = 0;
+    const std::string extension = upperCase(extensionOf(path, style_));
+    if (extension != ".EVO" && extension != ".VOB" && extension != ".AOB" && looksLikeDisc(path)) {
+        runJob([&] {
+            discTitles_ = DvdDisc::open(path)->titles();
+            log_.log("Disc [b]" + escapeMarkup(fileNamePart(path, style_)) + "[/b]: " +
+                     std::to_string(discTitles_.size()) +
+                     (discTitles_.size() == 1 ? " title" : " titles"));
+            for (const DiscTitle& title : discTitles_) {
+                log_.log(titleEntry(title));
+            }
+            // The longest title is the feature a user most often wants.
+            const auto longest = std::max_element(
+                discTitles_.begin(), discTitles_.end(),
+                [](const DiscTitle& a, const DiscTitle& b) { return a.duration < b.duration; });
+            discTitle_ = longest != discTitles_.end() ? longest->number : 0;
+        });
+        // What is no disc cannot be read as a file either.
+        setEnabled(Control::bReadEVO, discTitle_ > 0);
+    }
+    if (view_ != nullptr) {
+        view_->discChanged();
+    }
+}
+
+void MainForm::chooseTitle(int number) {
+    if (busy_ || number == discTitle_ ||
+        std::none_of(discTitles_.begin(), discTitles_.end(),
+                     [&](const DiscTitle& title) { return title.number == number; })) {
+        return;
+    }
+    discTitle_ = number;
+    Resetcbs();
+    lastRead_ = {};
+    if (view_ != nullptr) {
+        view_->discChanged();
+    }
+    bReadEVOClick();
+}
+
+std::string MainForm::titleEntry(const DiscTitle& title) const {
+    std::string entry = "Title " + std::to_string(title.number) + ": " +
+                        formatDayTime(title.duration / 86400.0, "h:mm:ss.zzz", formatSettings_) + ", " +
+                        std::to_string(title.chapters.size()) +
+                        (title.chapters.size() == 1 ? " chapter" : " chapters");
+    for (const StreamKind kind : {StreamKind::Audio, StreamKind::Subpicture}) {
+        std::string languages;
+        for (const DiscStream& stream : title.streams) {
+            if (stream.kind == kind && !stream.language.empty()) {
+                languages += " " + stream.language;
+            }
+        }
+        if (!languages.empty()) {
+            entry += (kind == StreamKind::Audio ? ", audio" : ", subtitles") + languages;
+        }
+    }
+    return entry;
 }
 
 void MainForm::WMDropFiles(const std::vector<std::string>& paths) {
@@ -53,7 +114,7 @@ void MainForm::WMDropFiles(const std::vector<std::string>& paths) {
     }
     const std::string& path = paths.front();  // only the first of several files
     const std::string extension = upperCase(extensionOf(path, style_));
-    if (extension == ".EVO" || extension == ".VOB") {
+    if (extension == ".EVO" || extension == ".VOB" || looksLikeDisc(path)) {
         chooseSource(path);
         if (ticked(Control::cbAutoRead)) {
             bReadEVOClick();

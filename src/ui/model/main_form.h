@@ -7,6 +7,7 @@
 #include <vector>
 
 #include "core/input_source.h"
+#include "discs/dvd_disc.h"
 #include "jobs/job_context.h"
 #include "jobs/job_naming.h"
 #include "jobs/message_log.h"
@@ -27,6 +28,8 @@ public:
     virtual void logoMoved(int left) = 0;
     // The playlist's memo and tree were filled anew.
     virtual void playlistChanged() {}
+    // Another disc (or no disc) was chosen, or another of its titles.
+    virtual void discChanged() {}
     virtual void focus(Control /*control*/) {}
 };
 
@@ -107,6 +110,16 @@ public:
     // for Demux or Rebuild to run on.
     void chooseSource(const std::string& path);
 
+    // The disc chosen as the source (a folder or an image): its titles, and the one the jobs
+    // take, from 1. No titles and 0 for a file.
+    const std::vector<DiscTitle>& discTitles() const { return discTitles_; }
+    int discTitle() const { return discTitle_; }
+    // Title `number` of the chosen disc becomes the source, and a read of it fills the boxes.
+    void chooseTitle(int number);
+    // How the window lists a title: "Title 1: 0:00:09.000, 3 chapters, audio en de, subtitles fr".
+    std::string titleEntry(const DiscTitle& title) const;
+    // A box's caption: the stream's label, with its language when the disc gives one.
+    static std::string boxCaption(const StreamBox& stream);
     // Settings: read at start-up, written when the window closes.
     void setSettingsStore(SettingsStore* store) { settings_ = store; }
     void RegRead();
@@ -169,6 +182,8 @@ private:
     // What the last read (or the playlist) labelled, box by box, and what the last read of
     // this source found: the window's record, handed to the writing jobs.
     std::vector<StreamBox> labelled_;
+    std::vector<DiscTitle> discTitles_;
+    int discTitle_ = 0;
     ReadResult lastRead_;
     XplAttributeTables xplTables_;  // kept from one playlist to the next
     bool memoVisible_ = true;

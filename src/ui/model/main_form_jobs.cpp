@@ -35,6 +35,7 @@ PassSettings MainForm::passSettings() const {
         .countFrames = ticked(Control::cbCountFr),
         .details = ticked(Control::cbDetails),
         .continueOnSecondFile = ticked(Control::cbContinue),
+        .title = discTitle_,
     };
 }
 
@@ -56,7 +57,10 @@ std::vector<StreamBox> MainForm::streamBoxes() const {
             StreamBox stream = found != nullptr
                                    ? *found
                                    : StreamBox{.kind = kind, .number = n, .id = kStreamAbsent};
-            stream.label = control(box(n)).caption;
+            // A caption the read gave names the file by the stream's label alone.
+            if (found == nullptr || control(box(n)).caption != boxCaption(*found)) {
+                stream.label = control(box(n)).caption;
+            }
             stream.chosen = ticked(box(n));
             boxes.push_back(std::move(stream));
         }
@@ -113,8 +117,12 @@ void MainForm::labelStreamBoxes(const std::vector<StreamBox>& found) {
                                                                : subBox(stream.number);
         setEnabled(box, true);
         setTicked(box, true);
-        setCaption(box, stream.label);
+        setCaption(box, boxCaption(stream));
     }
+}
+
+std::string MainForm::boxCaption(const StreamBox& stream) {
+    return stream.language.empty() ? stream.label : stream.label + " " + stream.language;
 }
 
 void MainForm::bReadEVOClick() {

@@ -2,6 +2,7 @@
 
 #include <QApplication>
 #include <QCheckBox>
+#include <QComboBox>
 #include <QCloseEvent>
 #include <QDragEnterEvent>
 #include <QFileDialog>
@@ -147,6 +148,14 @@ QString Main::aboutText() {
 }
 
 void Main::buildMenu() {
+    QMenu* file = menuBar()->addMenu(QStringLiteral("&File"));
+    QAction* openDisc = file->addAction(QStringLiteral("Open disc &folder..."));
+    QObject::connect(openDisc, &QAction::triggered, [this] {
+        const QString folder = QFileDialog::getExistingDirectory(
+            this, QStringLiteral("Choose the DVD folder (VIDEO_TS or the folder above it)"),
+            qs(form_.paths().sourceDialogFolder));
+        form_.bbEVOClick(folder.isEmpty() ? std::nullopt : std::optional(folder.toStdString()));
+    });
     QMenu* help = menuBar()->addMenu(QStringLiteral("&Help"));
     QAction* about = help->addAction(QStringLiteral("&About Tolvane"));
     about->setShortcut(QKeySequence::HelpContents);
@@ -209,9 +218,20 @@ QWidget* Main::buildTopRows() {
     grid->addWidget(source, 0, 0);
     grid->addWidget(browseSource, 0, 1);
     grid->addWidget(readSource, 0, 2);
-    grid->addWidget(playlist, 1, 0);
-    grid->addWidget(browsePlaylist, 1, 1);
-    grid->addWidget(readPlaylist, 1, 2);
+    // A disc's titles, shown when the source is a disc: choosing one reads it.
+    titles_ = new QComboBox;
+    titles_->setToolTip(QStringLiteral("The titles of the disc: choose one to read it"));
+    titles_->hide();
+    grid->addWidget(titles_, 1, 0, 1, 3);
+    grid->addWidget(playlist, 2, 0);
+    grid->addWidget(browsePlaylist, 2, 1);
+    grid->addWidget(readPlaylist, 2, 2);
+    QObject::connect(titles_, &QComboBox::activated, [this](int index) {
+        const std::vector<DiscTitle>& titles = form_.discTitles();
+        if (index >= 0 && static_cast<size_t>(index) < titles.size()) {
+            form_.chooseTitle(titles[static_cast<size_t>(index)].number);
+        }
+    });
     bind(Control::eEVOfile, source);
     bind(Control::eXPLfile, playlist);
     bind(Control::bbEVO, browseSource);
@@ -223,8 +243,9 @@ QWidget* Main::buildTopRows() {
         const QString path = QFileDialog::getOpenFileName(
             this, QStringLiteral("Choose the EVO file to demux"),
             qs(form_.paths().sourceDialogFolder),
-            QStringLiteral("All supported file (*.aob *.evo *.vob);;EVOB files (HD DVD) (*.evo);;"
-                           "AOB files (DVD Audio) (*.aob);;VOB files (DVD Video) (*.vob)"));
+            QStringLiteral("All supported file (*.aob *.evo *.vob *.iso *.img);;"
+                           "EVOB files (HD DVD) (*.evo);;AOB files (DVD Audio) (*.aob);;"
+                           "VOB files (DVD Video) (*.vob);;DVD images (*.iso *.img)"));
         form_.bbEVOClick(path.isEmpty() ? std::nullopt : std::optional(path.toStdString()));
     });
     QObject::connect(browsePlaylist, &QToolButton::clicked, [this] {
@@ -485,6 +506,19 @@ void Main::playlistChanged() {
         text += qs(memo.line(k));
     }
     memo_->setPlainText(text);
+}
+
+void Main::discChanged() {
+    const QSignalBlocker quiet(titles_);
+    titles_->clear();
+    const std::vector<DiscTitle>& titles = form_.discTitles();
+    for (const DiscTitle& title : titles) {
+        titles_->addItem(qs(form_.titleEntry(title)));
+        if (title.number == form_.discTitle()) {
+            titles_->setCurrentIndex(titles_->count() - 1);
+        }
+    }
+    titles_->setVisible(!titles.empty());
 }
 
 void Main::focus(Control control) {

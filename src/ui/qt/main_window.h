@@ -5,6 +5,7 @@
 
 #include "ui/model/main_form.h"
 
+class QComboBox;
 class QLabel;
 class QPlainTextEdit;
 class QProgressBar;
@@ -27,6 +28,7 @@ public:
     QTextEdit* logView() const { return log_; }
     QLabel* statusPanel(StatusPanel panel) const { return panels_[static_cast<size_t>(panel)]; }
     QTreeWidget* playlistTree() const { return tree_; }
+    QComboBox* titleList() const { return titles_; }
     QProgressBar* progressBar() const { return progress_; }
     // The About box's text: version, licence and where the README is.
     static QString aboutText();
@@ -36,6 +38,7 @@ public:
     void pageShown(int index) override;
     void logoMoved(int left) override;
     void playlistChanged() override;
+    void discChanged() override;
     void focus(Control control) override;
     // MessageLogView
     void lineAppended(const LogLine& line) override;
@@ -67,6 +70,7 @@ private:
     QTabWidget* tabs_ = nullptr;
     QTextEdit* log_ = nullptr;
     QTreeWidget* tree_ = nullptr;
+    QComboBox* titles_ = nullptr;
     QPlainTextEdit* memo_ = nullptr;
     QSplitter* splitter_ = nullptr;
     QLabel* logo_ = nullptr;
