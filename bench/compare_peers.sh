@@ -10,6 +10,8 @@
 # The same title cut in two at a pack in its middle (VTS_02_1.VOB, VTS_02_2.VOB) is demuxed with
 # the usual settings against cp of both files. With BEFORE set to another build's tolvane-cli,
 # its read, demux and rebuild run in the same rounds, for a comparison in one run.
+# The title authored by dvdauthor into a disc folder and a genisoimage image is read from the
+# image (`read dvd.iso --title 1 --full`) against a read of the folder's VOB files.
 # Prints the peak memory of each tolvane-cli command too.
 # Usage: [BEFORE=OLD/tolvane-cli] bench/compare_peers.sh [MIB] [ROUNDS]
 set -euo pipefail
@@ -49,6 +51,15 @@ if [ ! -f "$data/VTS_02_2.VOB" ] || [ $(($(stat -c %s "$data/VTS_02_1.VOB") + \
     head -c "$half" "$title" >"$data/VTS_02_1.VOB"
     tail -c +$((half + 1)) "$title" >"$data/VTS_02_2.VOB"
 fi
+image="$data/dvd.iso"
+if [ ! -f "$image" ] || [ "$image" -ot "$title" ]; then
+    echo "Authoring the title into a disc image..."
+    rm -rf "$data/DISC"
+    VIDEO_FORMAT=PAL dvdauthor -o "$data/DISC" -t "$title" 2>/dev/null
+    VIDEO_FORMAT=PAL dvdauthor -o "$data/DISC" -T 2>/dev/null
+    genisoimage -quiet -dvd-video -o "$image" "$data/DISC"
+fi
+cat "$data/DISC/VIDEO_TS/"VTS_01_*.VOB "$image" >/dev/null
 cat "$data/VTS_02_1.VOB" "$data/VTS_02_2.VOB" >/dev/null
 cat "$title" >/dev/null  # into the page cache
 
@@ -65,7 +76,7 @@ timed() {
 }
 
 declare -A times peaks
-commands=(cat read cp demux rebuild ffmpeg cp2 demux2)
+commands=(cat read cp demux rebuild ffmpeg cp2 demux2 readvobs readimage)
 before="${BEFORE:-}"
 if [ -n "$before" ]; then
     commands+=(read-before demux-before rebuild-before demux2-before)
@@ -87,6 +98,8 @@ for ((round = 0; round <= rounds; round++)); do
             cp2) result=$(timed sh -c 'cp "$0" "$1" "$2" && sync "$2"/*' "$data/VTS_02_1.VOB" \
                 "$data/VTS_02_2.VOB" "$out") ;;
             demux2) result=$(timed "$program" demux "$data/VTS_02_1.VOB" -o "$out") ;;
+            readvobs) result=$(timed "$program" read "$data/DISC/VIDEO_TS/VTS_01_1.VOB" --full) ;;
+            readimage) result=$(timed "$program" read "$image" --title 1 --full) ;;
             ffmpeg) result=$(timed sh -c 'ffmpeg -v error -i "$0" -map 0:v:0 -c copy \
                 -f mpeg2video "$1/video.m2v" -map 0:a:0 -c copy -f ac3 "$1/audio.ac3" &&
                 sync "$1/video.m2v" "$1/audio.ac3"' "$title" "$out") ;;
@@ -112,7 +125,7 @@ ratio() {
 
 echo "File: $title, $((size / 1048576)) MiB, $rounds rounds; $(nproc) cores, $(uname -r)"
 for name in "${commands[@]}"; do
-    printf "%-8s median %8.3f s  (rounds: %s)  peak %d MiB\n" "$name" \
+    printf "%-9s median %8.3f s  (rounds: %s)  peak %d MiB\n" "$name" \
         "$(awk -v us="${med[$name]}" 'BEGIN { print us / 1e6 }')" \
         "$(for t in ${times[$name]}; do awk -v us="$t" 'BEGIN { printf "%.3f ", us / 1e6 }'; done)" \
         "$((peaks[$name] / 1024))"
@@ -121,6 +134,7 @@ echo "read --full  : $(ratio cat read) x cat"
 echo "demux --full : $(ratio cp demux) x cp, $(ratio ffmpeg demux) x ffmpeg stream copy"
 echo "rebuild      : $(ratio cp rebuild) x cp"
 echo "demux, 2 files: $(ratio cp2 demux2) x cp of both files (usual settings)"
+echo "title, image : $(ratio readvobs readimage) x the read of its VOB files"
 if [ -n "$before" ]; then
     echo "before ($before):"
     echo "  read --full  : $(ratio cat read-before) x cat"

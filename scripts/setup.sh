@@ -11,9 +11,10 @@ packages=(g++ cmake make pkg-config libgtest-dev libgmock-dev qt6-base-dev libcl
 # validators, reads exported chapters back through mkvmerge and mkvextract, muxes H.264 at 0xE0
 # with GStreamer as other muxers do, authors DVD discs with dvdauthor and genisoimage and checks
 # them against lsdvd, and builds and runs the fuzz targets with clang's libFuzzer.
-# bench/compare_peers.sh reads the peak memory of each run with GNU time.
+# bench/compare_peers.sh reads the peak memory of each run with GNU time, and authors its title
+# into a DVD image.
 if [ "${1:-}" = "--with-bench-tools" ]; then
-    packages+=(time)
+    packages+=(time dvdauthor genisoimage)
 fi
 if [ "${1:-}" = "--with-test-tools" ]; then
     packages+=(desktop-file-utils appstream shared-mime-info dpkg-dev mkvtoolnix clang
