@@ -129,9 +129,11 @@ void addAudio(const vtsi_mat_t& attributes, const pgc_t& pgc, std::vector<DiscSt
     }
 }
 
-// The subpicture streams the program chain makes available: the 4:3 (or only) stream number.
+// The subpicture streams the program chain makes available, each under the number a player
+// shows it by: the 4:3 one for 4:3 video, the wide one for 16:9.
 void addSubpictures(const vtsi_mat_t& attributes, const pgc_t& pgc,
                     std::vector<DiscStream>& streams) {
+    const int shift = attributes.vts_video_attr.display_aspect_ratio == 3 ? 16 : 24;
     const int count = std::min<int>(attributes.nr_of_vts_subp_streams, 32);
     for (int k = 0; k < count; ++k) {
         const uint32_t control = pgc.subp_control[k];
@@ -140,7 +142,7 @@ void addSubpictures(const vtsi_mat_t& attributes, const pgc_t& pgc,
         }
         const subp_attr_t& attr = attributes.vts_subp_attr[k];
         DiscStream stream{.kind = StreamKind::Subpicture,
-                          .id = 0x20 + static_cast<int>((control >> 24) & 0x1F),
+                          .id = 0x20 + static_cast<int>((control >> shift) & 0x1F),
                           .coding = "dvd_subtitle"};
         if (attr.type == 1) {
             stream.language = language(attr.lang_code);

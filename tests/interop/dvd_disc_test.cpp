@@ -28,9 +28,9 @@ bool installed(const std::string& program) {
 
 // Two title sets: title 1 of 9 s with chapters asked at 0, 2.8 and 6.16 s (dvdauthor moves them
 // to the next GOP), AC-3 in English and German and subpictures in English (at 1 and 5 s) and
-// French (at 2 s) with a palette of our own; title 2
-// of 4 s with one unnamed audio stream. The folder DISC and its image dvd.iso; SHARED holds
-// the same two titles in one title set, one VOB file.
+// French (at 2 s) with a palette of our own; title 2 of 4 s in 16:9, with one unnamed audio
+// stream and subpictures in French and Italian. The folder DISC and its image dvd.iso; SHARED
+// holds the same two titles, without subpictures, in one title set, one VOB file.
 const char* const kAuthor = R"(set -e
 export VIDEO_FORMAT=PAL
 ffmpeg -v error -f lavfi -i testsrc2=size=720x576:rate=25:duration=9 \
@@ -38,7 +38,8 @@ ffmpeg -v error -f lavfi -i testsrc2=size=720x576:rate=25:duration=9 \
   -f lavfi -i sine=frequency=660:sample_rate=48000:duration=9 \
   -map 0 -map 1 -map 2 -target pal-dvd -b:v 1M t1.mpg
 ffmpeg -v error -f lavfi -i testsrc2=size=720x576:rate=25:duration=4 \
-  -f lavfi -i sine=frequency=330:sample_rate=48000:duration=4 -target pal-dvd -b:v 1M t2.mpg
+  -f lavfi -i sine=frequency=330:sample_rate=48000:duration=4 -target pal-dvd -b:v 1M \
+  -aspect 16:9 t2.mpg
 ffmpeg -v error -f lavfi -i \
   'color=c=black@0.0:s=720x576,format=rgba,drawbox=x=100:y=400:w=300:h=60:color=white@1:t=fill' \
   -frames:v 1 en.png
@@ -59,7 +60,9 @@ printf '%s\n' 000000 ffffff ff0000 00ff00 0000ff ffff00 808080 102030 c08040 e0e
 spumux -s 0 en.xml < t1.mpg > t1en.mpg 2> /dev/null
 spumux -s 1 fr.xml < t1en.mpg > t1subs.mpg 2> /dev/null
 dvdauthor -o DISC -t -p palette.rgb -a ac3+en,ac3+de -s en,fr -c 0,2.8,6.16 t1subs.mpg 2> /dev/null
-dvdauthor -o DISC -t t2.mpg 2> /dev/null
+spumux -s 0 fr.xml < t2.mpg > t2fr.mpg 2> /dev/null
+spumux -s 1 fr.xml < t2fr.mpg > t2subs.mpg 2> /dev/null
+dvdauthor -o DISC -t -s fr,it t2subs.mpg 2> /dev/null
 dvdauthor -o DISC -T 2> /dev/null
 genisoimage -quiet -dvd-video -V TOLVANE -o dvd.iso DISC
 dvdauthor -o SHARED -t -c 0,2.8,6.16 t1.mpg -t t2.mpg 2> /dev/null
@@ -481,8 +484,10 @@ TEST(DvdDisc, TheWindowListsADiscsTitlesAndDemuxesTheChosenOne) {
     for (const auto& entry : std::filesystem::directory_iterator(out)) {
         written.insert(entry.path().filename().string());
     }
-    EXPECT_EQ(written, (std::set<std::string>{"dvd_title02.MPEG-2.stream.0.mpv",
-                                              "dvd_title02.DD.stream.00.mpa"}))
+    EXPECT_EQ(written, (std::set<std::string>{
+                           "dvd_title02.MPEG-2.stream.0.mpv", "dvd_title02.DD.stream.00.mpa",
+                           "dvd_title02.Subpicture.00.fr.sub", "dvd_title02.Subpicture.00.fr.idx",
+                           "dvd_title02.Subpicture.01.it.sub", "dvd_title02.Subpicture.01.it.idx"}))
         << window.logMarkup().back();
 }
 
