@@ -444,6 +444,21 @@ TEST(DvdDisc, ATitlesFilesMuxWithTheirLanguagesSubtitleTimesChaptersAndPalette) 
     }
     EXPECT_TRUE(given.good()) << "the .idx has fewer than 16 colours";
 
+    // The title set's VOB file holds that title alone: demuxed on its own as VobSub, it gives the
+    // title's files, palette, times and languages included.
+    const fixture::ProcessResult plain = fixture::runProcess(
+        TOLVANE_CLI,
+        {"demux", disc + "/VIDEO_TS/VTS_01_1.VOB", "--sub-format", "vobsub", "-o", out + "/plain"},
+        "/");
+    ASSERT_EQ(plain.status, 0) << plain.err;
+    const auto bytes = [](const std::string& path) {
+        std::ifstream file(path, std::ios::binary);
+        return std::string((std::istreambuf_iterator<char>(file)), {});
+    };
+    for (const char* name : {"Subpicture.00.en.idx", "Subpicture.00.en.sub", "Subpicture.01.fr.idx",
+                             "Subpicture.01.fr.sub"}) {
+        EXPECT_EQ(bytes(out + "/plain/VTS_01_1." + name), bytes(base + name)) << name;
+    }
     const Json read = Json::parse(
         fixture::runProcess(TOLVANE_CLI, {"read", disc + "/VIDEO_TS/VTS_01_1.VOB", "--json"}, "/")
             .out);
