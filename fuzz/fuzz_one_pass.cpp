@@ -1,7 +1,7 @@
 // The demux that writes every stream as it reads against the read job and then the demux job,
 // over a file of arbitrary bytes: both ways must leave the same error, files and frame counts,
-// and the one pass the read's log with the files it made. An .EVO source is also rebuilt both
-// ways, which must write the same file or fail alike.
+// and the one pass the read's log with the files it made (a VOB's subpictures also as VobSub).
+// An .EVO source is also rebuilt both ways, which must write the same file or fail alike.
 #include <algorithm>
 #include <cstddef>
 #include <cstdint>
@@ -24,6 +24,9 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
     run.settings.details = (flags & 8) == 0;
     run.naming.delayNames = (flags & 16) != 0;
     run.naming.extensionByCoding = (flags & 32) != 0;
+    if (run.source == "VTS_01_1.VOB" && (flags & 64) != 0) {
+        run.naming.subpictureFormat = SubpictureFormat::VobSub;
+    }
     const fixture::Outcome two = fixture::runJobs(run, false);
     const fixture::Outcome one = fixture::runJobs(run, true);
     if (one.error != two.error || one.files != two.files ||

@@ -692,7 +692,8 @@ std::optional<DiscTitle> titleOfVobFile(const std::string& vobPath) {
 
 bool looksLikeDisc(const std::string& path) {
     std::error_code error;
-    if (std::filesystem::is_directory(path, error)) {
+    if (std::filesystem::is_directory(path, error) ||
+        std::filesystem::is_block_file(path, error)) {
         return true;
     }
     std::string extension = std::filesystem::path(path).extension().string();

@@ -107,8 +107,8 @@ StreamLanguages streamLanguages(const DiscTitle& title);
 // information files beside it; none for another name, or when they are missing or damaged.
 std::optional<DiscTitle> titleOfVobFile(const std::string& vobPath);
 
-// Whether `path` looks like a disc rather than a program-stream file: a folder, or an image
-// whose name ends in .iso or .img.
+// Whether `path` looks like a disc rather than a program-stream file: a folder, a block device
+// (a drive), or an image whose name ends in .iso or .img.
 bool looksLikeDisc(const std::string& path);
 
 }  // namespace tolvane
