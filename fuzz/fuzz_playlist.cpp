@@ -5,8 +5,8 @@
 #include <string>
 #include <vector>
 
-#include "playlist/xpl_chapters.h"
-#include "playlist/xpl_scanner.h"
+#include "discs/xpl_chapters.h"
+#include "discs/xpl_scanner.h"
 #include "playlist/xpl_title.h"
 
 extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {

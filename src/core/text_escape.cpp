@@ -99,4 +99,14 @@ std::string singleLine(std::string_view text) {
     return out;
 }
 
+std::string upperCase(std::string_view text) {
+    std::string out(text);
+    for (char& c : out) {
+        if (c >= 'a' && c <= 'z') {
+            c = static_cast<char>(c - 'a' + 'A');
+        }
+    }
+    return out;
+}
+
 }  // namespace tolvane

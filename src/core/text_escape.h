@@ -14,6 +14,8 @@ std::string validUtf8(std::string_view text);
 // clear the screen or retitle the window.
 std::string terminalSafe(std::string_view text);
 
+// `text` with its ASCII letters in upper case.
+std::string upperCase(std::string_view text);
 // `text` on one line: line breaks and the other control characters become blanks.
 std::string singleLine(std::string_view text);
 

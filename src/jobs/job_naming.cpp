@@ -37,14 +37,6 @@ std::string extensionOf(std::string_view path, PathStyle style) {
     return std::string(path.substr(dot));
 }
 
-std::string upperCase(std::string_view text) {
-    std::string out(text);
-    for (char& c : out) {
-        c = static_cast<char>(std::toupper(static_cast<unsigned char>(c)));
-    }
-    return out;
-}
-
 std::string withoutExtension(std::string_view name, PathStyle style) {
     return std::string(name.substr(0, name.size() - extensionOf(name, style).size()));
 }

@@ -6,6 +6,8 @@
 #include <string_view>
 #include <vector>
 
+#include "core/text_escape.h"
+
 namespace tolvane {
 
 // How paths are written: the delimiter, and whether a drive colon ("C:") also ends a folder.
@@ -25,7 +27,6 @@ std::string folderPart(std::string_view path, PathStyle style);
 std::string fileNamePart(std::string_view path, PathStyle style);
 // The extension of the last path component, from its last "." on; empty when it has none.
 std::string extensionOf(std::string_view path, PathStyle style);
-std::string upperCase(std::string_view text);
 
 // `name` without its extension.
 std::string withoutExtension(std::string_view name, PathStyle style = PathStyle::native());

@@ -5,8 +5,8 @@
 #include <vector>
 
 #include "jobs/job_context.h"
-#include "playlist/xpl_chapters.h"
-#include "playlist/xpl_scanner.h"
+#include "discs/xpl_chapters.h"
+#include "discs/xpl_scanner.h"
 #include "playlist/xpl_title.h"
 
 namespace tolvane {

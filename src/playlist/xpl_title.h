@@ -3,7 +3,7 @@
 #include <string>
 #include <vector>
 
-#include "playlist/xpl_scanner.h"
+#include "discs/xpl_scanner.h"
 
 namespace tolvane {
 

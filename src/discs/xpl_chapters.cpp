@@ -1,10 +1,10 @@
-#include "playlist/xpl_chapters.h"
+#include "discs/xpl_chapters.h"
 
 #include <charconv>
 #include <cstdio>
 
 #include "core/text_escape.h"
-#include "playlist/xpl_scanner.h"
+#include "discs/xpl_scanner.h"
 
 namespace tolvane {
 

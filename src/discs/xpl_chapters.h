@@ -7,7 +7,7 @@
 #include <string_view>
 #include <vector>
 
-#include "playlist/xpl_scanner.h"
+#include "discs/xpl_scanner.h"
 
 namespace tolvane {
 

@@ -1,9 +1,9 @@
-#include "playlist/xpl_scanner.h"
-
-#include "jobs/job_naming.h"
+#include "discs/xpl_scanner.h"
 
 #include <algorithm>
 #include <charconv>
+
+#include "core/text_escape.h"
 
 namespace tolvane {
 
