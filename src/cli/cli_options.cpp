@@ -11,7 +11,7 @@
 namespace tolvane::cli {
 
 const char* const kUsage = R"(Usage: tolvane-cli COMMAND SOURCE [options]
-       tolvane-cli read|demux DISC --title N [--angle A] [options]
+       tolvane-cli read|demux|rebuild DISC --title N [--angle A] [options]
        tolvane-cli xpl PLAYLIST [--source SOURCE [--chapters FILE]]
        tolvane-cli titles DISC [--json]
 
@@ -29,8 +29,9 @@ Commands:
   xpl PLAYLIST       read the disc's VPLST000.XPL and show the title that plays
                      SOURCE: its tracks, chapters and tags
   titles DISC        list the titles of a DVD disc (a VIDEO_TS folder, the folder
-                     above it or an image): duration, chapters, angles, video,
-                     and each audio and subpicture stream with its language
+                     above it or an image) or an HD DVD disc folder (with
+                     HVDVD_TS and ADV_OBJ): duration, chapters, HD DVD clips,
+                     and each stream with its language
 
 Options:
   -o, --output DIR   output folder of demux and rebuild (default: the current
@@ -39,15 +40,15 @@ Options:
                      cbAudio03, cbSub12) or by caption (MPEG-2.stream.0,
                      DD.stream.03); default: every stream found
   --no-continue      do not go on with the second feature file (FEATURE_2.EVO)
-  --title N          read and demux: title N of the DVD disc SOURCE (a VIDEO_TS
-                     folder, the folder above it or an image), its cells in
-                     playing order
+  --title N          read, demux and rebuild: title N of the disc SOURCE, a DVD's
+                     cells or an HD DVD playlist's clips in playing order
+                     (rebuild: HD DVD only)
   --angle A          with --title: the cells of angle A (default 1)
   --adv-packs        rebuild: keep the advanced packs too
   --source SOURCE    xpl: the source file whose title is shown
-  --chapters FILE    xpl, and read and demux with --title: write the title's
-                     chapters to FILE, as Matroska XML when FILE ends in .xml,
-                     as OGM text (CHAPTER01=...) otherwise
+  --chapters FILE    xpl, and read, demux and rebuild with --title: write the
+                     title's chapters to FILE, as Matroska XML when FILE ends
+                     in .xml, as OGM text (CHAPTER01=...) otherwise
   --delay-names      demux: append " DELAY <n>ms" (the delay to the video)
                      to each audio file's name, before the extension
   --ext-by-coding    demux: name each file with its coding's extension (.m2v,
@@ -289,9 +290,9 @@ CliOptions parseArguments(const std::vector<std::string>& args) {
                              options.source + "' is an HD DVD file"};
         }
     }
-    if (options.title > 0 && options.command != Command::Read &&
+    if (options.title > 0 && options.command != Command::Read && options.command != Command::Rebuild &&
         options.command != Command::Demux) {
-        throw UsageError{"--title belongs to read and demux"};
+        throw UsageError{"--title belongs to read, demux and rebuild"};
     }
     if (*angleOption && options.title == 0) {
         throw UsageError{"--angle needs --title"};

@@ -152,31 +152,58 @@ Json playlistReport(const XplResult& playlist, const std::string& playlistPath, 
     return report;
 }
 
-Json titlesReport(const DvdDisc& disc) {
+Json titlesReport(const Disc& disc) {
+    const bool dvd = std::string(disc.kind()) == "dvd";
     Json titles = Json::array();
     for (const DiscTitle& title : disc.titles()) {
         Json entry;
         entry["number"] = title.number;
-        entry["title_set"] = title.titleSet;
-        entry["program_chain"] = title.programChain;
         entry["duration"] = title.duration;
-        entry["angles"] = title.angles;
-        entry["video"] = Json{{"width", title.video.width},
-                              {"height", title.video.height},
-                              {"frame_rate", title.video.frameRate},
-                              {"aspect_ratio", title.video.aspect}};
+        if (dvd) {
+            entry["title_set"] = title.titleSet;
+            entry["program_chain"] = title.programChain;
+            entry["angles"] = title.angles;
+            entry["video"] = Json{{"width", title.video.width},
+                                  {"height", title.video.height},
+                                  {"frame_rate", title.video.frameRate},
+                                  {"aspect_ratio", title.video.aspect}};
+        } else {
+            entry["name"] = title.name;
+            entry["angles"] = 1;
+            Json clips = Json::array();
+            for (const DiscClip& clip : title.clips) {
+                clips.push_back(Json{{"map", clip.map},
+                                     {"evo", clip.evo},
+                                     {"begin", clip.begin},
+                                     {"end", clip.end}});
+            }
+            entry["clips"] = std::move(clips);
+        }
         Json chapters = Json::array();
         for (const DiscChapter& chapter : title.chapters) {
-            chapters.push_back(Json{{"number", chapter.number}, {"start", chapter.start}});
+            Json out{{"number", chapter.number}, {"start", chapter.start}};
+            if (!chapter.name.empty()) {
+                out["name"] = chapter.name;
+            }
+            chapters.push_back(std::move(out));
         }
         entry["chapters"] = std::move(chapters);
         Json streams = Json::array();
         for (const DiscStream& stream : title.streams) {
-            Json out{{"kind", streamKindName(stream.kind)},
-                     {"id", stream.id},
-                     {"coding", stream.coding}};
-            if (stream.kind == StreamKind::Audio) {
+            Json out{{"kind", streamKindName(stream.kind)}};
+            if (stream.id != 0) {
+                out["id"] = stream.id;
+            }
+            if (stream.number >= 0) {
+                out["number"] = stream.number;
+            }
+            if (!stream.coding.empty()) {
+                out["coding"] = stream.coding;
+            }
+            if (stream.kind == StreamKind::Audio && stream.channels > 0) {
                 out["channels"] = stream.channels;
+            }
+            if (stream.kind == StreamKind::Audio && stream.sampleRate > 0) {
                 out["sample_rate"] = stream.sampleRate;
             }
             if (!stream.language.empty()) {
@@ -190,7 +217,7 @@ Json titlesReport(const DvdDisc& disc) {
         entry["streams"] = std::move(streams);
         titles.push_back(std::move(entry));
     }
-    return Json{{"disc", Json{{"path", disc.path()}, {"kind", "dvd"}}}, {"titles", titles}};
+    return Json{{"disc", Json{{"path", disc.path()}, {"kind", disc.kind()}}}, {"titles", titles}};
 }
 
 void makeValidUtf8(Json& value) {

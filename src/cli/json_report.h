@@ -31,7 +31,7 @@ Json playlistReport(const XplResult& playlist, const std::string& playlistPath,
 void writePlaylistReport(const XplResult& playlist, const std::string& playlistPath,
                          std::ostream& out);
 // The titles of a disc: each with its duration, chapters, angles, video and streams.
-Json titlesReport(const DvdDisc& disc);
+Json titlesReport(const Disc& disc);
 // Makes every text of `value` valid UTF-8, as validUtf8 does.
 void makeValidUtf8(Json& value);
 

@@ -52,40 +52,66 @@ void printTree(const std::vector<TreeNode>& nodes, int depth) {
 
 // The titles of a disc as lines: each title's time, chapters and angles, then its video, its
 // streams and its chapters' starts.
-void printTitles(const DvdDisc& disc, const LocaleSettings& locale) {
+void printTitles(const Disc& disc, const LocaleSettings& locale) {
     const auto time = [&](double seconds) {
         return formatDayTime(seconds / 86400.0, "h:mm:ss.zzz", locale);
     };
     const auto plural = [](size_t count, const char* word) {
         return std::to_string(count) + " " + word + (count == 1 ? "" : "s");
     };
+    const bool dvd = std::string(disc.kind()) == "dvd";
     std::cout << "Disc " << terminalSafe(disc.path()) << ": "
               << plural(disc.titles().size(), "title") << '\n';
     for (const DiscTitle& title : disc.titles()) {
-        std::cout << "Title " << title.number << ": " << time(title.duration) << ", "
-                  << plural(title.chapters.size(), "chapter") << ", "
-                  << plural(static_cast<size_t>(title.angles), "angle") << " (title set "
-                  << title.titleSet << ", program chain " << title.programChain << ")\n";
-        char rate[16];
-        std::snprintf(rate, sizeof rate, "%.3f", title.video.frameRate);
-        std::cout << "  Video: " << title.video.width << "x" << title.video.height << ", " << rate
-                  << " fps, " << title.video.aspect << '\n';
+        std::cout << "Title " << title.number << ": ";
+        if (!title.name.empty()) {
+            std::cout << terminalSafe(title.name) << ", ";
+        }
+        std::cout << time(title.duration) << ", " << plural(title.chapters.size(), "chapter");
+        if (dvd) {
+            std::cout << ", " << plural(static_cast<size_t>(title.angles), "angle")
+                      << " (title set " << title.titleSet << ", program chain "
+                      << title.programChain << ")\n";
+            char rate[16];
+            std::snprintf(rate, sizeof rate, "%.3f", title.video.frameRate);
+            std::cout << "  Video: " << title.video.width << "x" << title.video.height << ", "
+                      << rate << " fps, " << title.video.aspect << '\n';
+        } else {
+            std::cout << ", " << plural(title.clips.size(), "clip") << '\n';
+        }
+        for (const DiscClip& clip : title.clips) {
+            std::cout << "  Clip " << terminalSafe(clip.map) << ": " << terminalSafe(clip.evo)
+                      << ", " << time(clip.begin) << " to " << time(clip.end) << '\n';
+        }
         for (const DiscStream& stream : title.streams) {
-            std::cout << "  " << (stream.kind == StreamKind::Audio ? "Audio " : "Subpicture ")
+            std::cout << "  "
+                      << (stream.kind == StreamKind::Video   ? "Video "
+                          : stream.kind == StreamKind::Audio ? "Audio "
+                                                             : "Subpicture ")
                       << "0x" << hexUpper(static_cast<uint64_t>(stream.id), 2) << ": "
-                      << stream.coding;
-            if (stream.kind == StreamKind::Audio) {
-                std::cout << ", " << plural(static_cast<size_t>(stream.channels), "channel") << ", "
-                          << stream.sampleRate << " Hz";
+                      << (stream.coding.empty() ? "unknown coding" : stream.coding);
+            if (stream.kind == StreamKind::Audio && stream.channels > 0) {
+                std::cout << ", " << plural(static_cast<size_t>(stream.channels), "channel");
             }
-            std::cout << ", " << (stream.language.empty() ? "no language" : stream.language);
+            if (stream.kind == StreamKind::Audio && stream.sampleRate > 0) {
+                std::cout << ", " << stream.sampleRate << " Hz";
+            }
+            if (stream.kind != StreamKind::Video) {
+                std::cout << ", "
+                          << (stream.language.empty() ? "no language"
+                                                      : terminalSafe(stream.language));
+            }
             if (!stream.content.empty()) {
                 std::cout << ", " << stream.content;
             }
             std::cout << '\n';
         }
         for (const DiscChapter& chapter : title.chapters) {
-            std::cout << "  Chapter " << chapter.number << ": " << time(chapter.start) << '\n';
+            std::cout << "  Chapter " << chapter.number << ": " << time(chapter.start);
+            if (!chapter.name.empty()) {
+                std::cout << ", " << terminalSafe(chapter.name);
+            }
+            std::cout << '\n';
         }
     }
 }
@@ -136,7 +162,7 @@ public:
 
 private:
     int listTitles() {
-        const std::unique_ptr<DvdDisc> disc = DvdDisc::open(options_.source);
+        const std::unique_ptr<Disc> disc = openDisc(options_.source);
         if (options_.json) {
             printJson(titlesReport(*disc));
         } else {
@@ -202,7 +228,14 @@ private:
 
     int takeApart() {
         const bool rebuild = options_.command == Command::Rebuild;
-        if (rebuild && upperCase(extensionOf(options_.source, PathStyle::native())) != ".EVO") {
+        if (rebuild && options_.title > 0) {
+            if (std::string(openDisc(options_.source)->kind()) != "hddvd") {
+                return usageError("rebuild writes .EVO files and takes the titles of HD DVD "
+                                  "discs: '" +
+                                  options_.source + "' is a DVD");
+            }
+        } else if (rebuild &&
+                   upperCase(extensionOf(options_.source, PathStyle::native())) != ".EVO") {
             return usageError("rebuild writes .EVO files and takes an .EVO source: '" +
                               options_.source + "' is not one");
         }
@@ -252,6 +285,7 @@ private:
         if (interrupted == 0 && !found.output) {
             return nothingChosen(true);
         }
+        saveTitleChapters(found.read);
         if (found.output) {
             report["outputs"] = outputsReport({*found.output});
         }

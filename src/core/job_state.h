@@ -36,12 +36,20 @@ struct JobControl {
     bool writing = false;
 };
 
-// The language of each stream a disc names, two letters, by its kind and key.
-using StreamLanguages = std::map<std::pair<StreamKind, int32_t>, std::string>;
+// The language of each stream a disc names: by kind and key where the disc gives the stream's
+// id (a DVD), by kind and the stream's number in its coding where it gives only that (an HD
+// DVD playlist's streamNumber).
+struct StreamLanguages {
+    std::map<std::pair<StreamKind, int32_t>, std::string> byKey;
+    std::map<std::pair<StreamKind, int32_t>, std::string> byNumber;
+};
 // The stream's language; empty when the disc names none.
 inline std::string languageOf(const StreamLanguages& languages, StreamKind kind, int32_t key) {
-    const auto found = languages.find({kind, key});
-    return found == languages.end() ? std::string() : found->second;
+    if (const auto found = languages.byKey.find({kind, key}); found != languages.byKey.end()) {
+        return found->second;
+    }
+    const auto found = languages.byNumber.find({kind, naturalNumber(kind, key)});
+    return found == languages.byNumber.end() ? std::string() : found->second;
 }
 
 // The open source, the job's one read block, its control and the timing of the job.

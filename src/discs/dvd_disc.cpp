@@ -374,9 +374,13 @@ std::vector<DiscTitle> deserialized(const std::string& text) {
         } else if (f.size() == 3 && f[0] == "C") {
             titles.back().chapters.push_back(DiscChapter{std::stoi(f[1]), std::stod(f[2])});
         } else if (f.size() == 8 && f[0] == "S") {
-            titles.back().streams.push_back(DiscStream{static_cast<StreamKind>(std::stoi(f[1])),
-                                                       std::stoi(f[2]), f[3], std::stoi(f[4]),
-                                                       std::stoi(f[5]), f[6], f[7]});
+            titles.back().streams.push_back(DiscStream{.kind = static_cast<StreamKind>(std::stoi(f[1])),
+                                                       .id = std::stoi(f[2]),
+                                                       .coding = f[3],
+                                                       .channels = std::stoi(f[4]),
+                                                       .sampleRate = std::stoi(f[5]),
+                                                       .language = f[6],
+                                                       .content = f[7]});
         } else if (f.size() == 17 && f[0] == "P") {
             for (size_t n = 0; n < 16; ++n) {
                 titles.back().palette[n] = static_cast<uint32_t>(std::stoul(f[n + 1]));
@@ -483,7 +487,7 @@ std::vector<DiscTitle> readTitlesApart(const std::string& path) {
 }  // namespace
 
 DvdDisc::DvdDisc(std::string path, std::shared_ptr<Reader> reader, std::vector<DiscTitle> titles)
-    : path_(std::move(path)), reader_(std::move(reader)), titles_(std::move(titles)) {}
+    : Disc(std::move(path), std::move(titles)), reader_(std::move(reader)) {}
 
 DvdDisc::~DvdDisc() = default;
 
@@ -605,12 +609,11 @@ bool encrypted(InputSource& vobs, const SectorRun& run) {
 std::unique_ptr<SpanSource> DvdDisc::titleSource(int number, int angle) const {
     const DiscTitle* found = title(number);
     if (found == nullptr) {
-        throw PlatformError("Disc \"" + path_ + "\" has no title " + std::to_string(number) +
-                            ": it has " + std::to_string(titles_.size()) + ".");
+        noSuchTitle(number);
     }
     if (angle < 1 || angle > found->angles ||
         static_cast<size_t>(angle) > found->angleCells.size()) {
-        throw PlatformError("Title " + std::to_string(number) + " of \"" + path_ +
+        throw PlatformError("Title " + std::to_string(number) + " of \"" + path() +
                             "\" has no angle " + std::to_string(angle) + ": it has " +
                             std::to_string(found->angles) + ".");
     }
@@ -621,16 +624,16 @@ std::unique_ptr<SpanSource> DvdDisc::titleSource(int number, int angle) const {
         dvd_file_t* file = DVDOpenFile(reader_->dvd, found->titleSet, DVD_READ_TITLE_VOBS);
         if (file == nullptr) {
             throw PlatformError("Cannot open the VOB files of title set " +
-                                std::to_string(found->titleSet) + " of \"" + path_ + "\"");
+                                std::to_string(found->titleSet) + " of \"" + path() + "\"");
         }
-        auto vobs = std::make_unique<TitleSetVobs>(reader_, file, path_ + " " + name);
+        auto vobs = std::make_unique<TitleSetVobs>(reader_, file, path() + " " + name);
         if ((run.last + 1) * kSector > vobs->size()) {
-            throw PlatformError("Cannot read disc \"" + path_ + "\". Title " +
+            throw PlatformError("Cannot read disc \"" + path() + "\". Title " +
                                 std::to_string(number) +
                                 " has cells past the end of its VOB files");
         }
         if (spans.empty() && encrypted(*vobs, run)) {
-            throw PlatformError("Cannot read title " + std::to_string(number) + " of \"" + path_ +
+            throw PlatformError("Cannot read title " + std::to_string(number) + " of \"" + path() +
                                 "\". This disc is encrypted: decrypt it first");
         }
         spans.push_back(SourceSpan{std::string(name) + " title " + std::to_string(number),
@@ -638,28 +641,6 @@ std::unique_ptr<SpanSource> DvdDisc::titleSource(int number, int angle) const {
                                    (run.last - run.first + 1) * kSector});
     }
     return std::make_unique<SpanSource>(std::move(spans));
-}
-
-const DiscTitle* DvdDisc::title(int title) const {
-    for (const DiscTitle& found : titles_) {
-        if (found.number == title) {
-            return &found;
-        }
-    }
-    return nullptr;
-}
-
-StreamLanguages streamLanguages(const DiscTitle& title) {
-    StreamLanguages languages;
-    for (const DiscStream& stream : title.streams) {
-        if (stream.language.empty()) {
-            continue;
-        }
-        // MPEG audio is met by its stream id, which its key marks apart from private ids.
-        const bool mpeg = stream.kind == StreamKind::Audio && stream.id >= 0xC0;
-        languages[{stream.kind, mpeg ? (stream.id | kMpegAudioKey) : stream.id}] = stream.language;
-    }
-    return languages;
 }
 
 std::optional<DiscTitle> titleOfVobFile(const std::string& vobPath) {
@@ -688,19 +669,6 @@ std::optional<DiscTitle> titleOfVobFile(const std::string& vobPath) {
         // A file read on its own needs no disc: it is read without the disc's languages.
     }
     return std::nullopt;
-}
-
-bool looksLikeDisc(const std::string& path) {
-    std::error_code error;
-    if (std::filesystem::is_directory(path, error) ||
-        std::filesystem::is_block_file(path, error)) {
-        return true;
-    }
-    std::string extension = std::filesystem::path(path).extension().string();
-    for (char& c : extension) {
-        c = static_cast<char>(std::tolower(static_cast<unsigned char>(c)));
-    }
-    return extension == ".iso" || extension == ".img";
 }
 
 }  // namespace tolvane

@@ -154,8 +154,20 @@ SourceJob::SourceJob(const JobContext& context)
 SourceJob::~SourceJob() = default;
 
 JobNames SourceJob::namesFor(const std::string& path, const PassSettings& settings) const {
-    const std::string name = fileNamePart(path, context_.style);
+    std::string name = fileNamePart(path, context_.style);
     if (settings.title > 0) {
+        // A disc's own folder names it, not the folder of its files it was given by.
+        std::string disc = path;
+        while (disc.size() > 1 && disc.back() == context_.style.delimiter) {
+            disc.pop_back();
+        }
+        name = fileNamePart(disc, context_.style);
+        for (const char* inner : {"VIDEO_TS", "HVDVD_TS", "ADV_OBJ"}) {
+            const std::string above = folderPart(disc, context_.style);
+            if (upperCase(name) == inner && !above.empty()) {
+                name = fileNamePart(above.substr(0, above.size() - 1), context_.style);
+            }
+        }
         JobNames names = formJobNames(name, path, false, context_.style, context_.fileExists);
         char number[16];
         std::snprintf(number, sizeof number, "_title%02d", settings.title);
@@ -172,7 +184,7 @@ int64_t SourceJob::openSource(const std::string& path, const JobNames& names,
     job.source.reset();
     discTitle_.reset();
     if (settings.title > 0) {
-        const std::unique_ptr<DvdDisc> disc = DvdDisc::open(path);
+        const std::unique_ptr<Disc> disc = openDisc(path);
         job.source = disc->titleSource(settings.title, settings.angle);
         discTitle_ = *disc->title(settings.title);
         job.languages = streamLanguages(*discTitle_);

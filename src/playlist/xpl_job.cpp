@@ -209,7 +209,8 @@ std::vector<ChapterMark> discChapterMarks(const DiscTitle& title) {
     for (const DiscChapter& chapter : title.chapters) {
         char name[32];
         std::snprintf(name, sizeof name, "Chapter %02d", chapter.number);
-        marks.push_back(ChapterMark{std::llround(chapter.start * 1e9), name});
+        marks.push_back(ChapterMark{std::llround(chapter.start * 1e9),
+                                    chapter.name.empty() ? name : chapter.name});
     }
     return marks;
 }

@@ -75,7 +75,8 @@ void saveChapters(const XplResult& playlist, const std::string& path, PathStyle 
 // Writes `chapters` to `path` as saveChapters does; `inputs` are the files the job read.
 void saveChapterMarks(const std::vector<ChapterMark>& chapters, const std::string& path,
                       PathStyle style, const std::vector<std::string>& inputs, Reporter& log);
-// The chapters of a disc's title, named "Chapter 01" on.
+// The chapters of a disc's title, with their names, or named "Chapter 01" on when they have
+// none.
 std::vector<ChapterMark> discChapterMarks(const DiscTitle& title);
 
 }  // namespace tolvane

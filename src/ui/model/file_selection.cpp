@@ -52,7 +52,7 @@ void MainForm::chooseSource(const std::string& path) {
     const std::string extension = upperCase(extensionOf(path, style_));
     if (extension != ".EVO" && extension != ".VOB" && extension != ".AOB" && looksLikeDisc(path)) {
         runJob([&] {
-            discTitles_ = DvdDisc::open(path)->titles();
+            discTitles_ = openDisc(path)->titles();
             log_.log("Disc [b]" + escapeMarkup(fileNamePart(path, style_)) + "[/b]: " +
                      std::to_string(discTitles_.size()) +
                      (discTitles_.size() == 1 ? " title" : " titles"));

@@ -1,0 +1,129 @@
+#pragma once
+
+#include <array>
+#include <cstdint>
+#include <memory>
+#include <string>
+#include <vector>
+
+#include "core/job_state.h"
+#include "core/span_source.h"
+#include "core/stream_ids.h"
+
+namespace tolvane {
+
+// A stream a disc's title plays: for a DVD as its title set declares it and its program chain
+// makes it available, for an HD DVD as its playlist's track.
+struct DiscStream {
+    StreamKind kind = StreamKind::Audio;
+    // The identifying byte its packets carry: 0x80 AC-3, 0x88 DTS, 0xA0 LPCM, 0xC0 MPEG audio
+    // (the stream id), 0x20 a subpicture, each plus the stream's number in its coding; 0 when
+    // the disc does not tell.
+    int id = 0;
+    // The stream's number in its coding, from 0: the low bits of its id. -1 when unknown.
+    int number = -1;
+    // The codec's name as ffprobe gives it: "ac3", "eac3", "dts", "truehd", "pcm_dvd", "mp2",
+    // "sdds", "mpeg2video", "vc1", "h264" or "dvd_subtitle"; empty when the disc does not tell.
+    std::string coding;
+    int channels = 0;      // audio only
+    int sampleRate = 0;    // audio only
+    // Two letters as a DVD or an HD DVD track's langcode gives them, else an HD DVD track's
+    // description ("English"); empty when the disc gives none.
+    std::string language;
+    // What the disc says the stream holds beyond its language ("commentary", "forced"); empty
+    // for a plain one.
+    std::string content;
+};
+
+struct DiscChapter {
+    int number = 0;
+    double start = 0;  // seconds from the title's start
+    std::string name;  // an HD DVD playlist's displayName; empty on a DVD
+};
+
+// A clip of an HD DVD title: the .MAP file its playlist names and the .EVO it plays, in the
+// disc's HVDVD_TS folder, with its times in the title.
+struct DiscClip {
+    std::string map;
+    std::string evo;
+    double begin = 0;  // seconds
+    double end = 0;
+};
+
+struct DiscVideo {
+    int width = 0;
+    int height = 0;
+    double frameRate = 0;
+    std::string aspect;  // "4:3" or "16:9"
+};
+
+// Sectors `first` to `last` of a title set's VOB files.
+struct SectorRun {
+    int64_t first = 0;
+    int64_t last = 0;
+    bool operator==(const SectorRun&) const = default;
+};
+
+// A title of the disc: a DVD's program chain's cells, chapters, streams and palette, or an HD
+// DVD playlist's title with its clips.
+struct DiscTitle {
+    int number = 0;
+    int titleSet = 0;      // DVD
+    int programChain = 0;  // DVD
+    std::string name;      // HD DVD: the title's displayName
+    double duration = 0;   // seconds, as the program chain or the playlist gives it
+    std::vector<DiscChapter> chapters;
+    int angles = 1;
+    DiscVideo video;
+    // Audio, then subpictures, each in the order of the title set's attributes.
+    std::vector<DiscStream> streams;
+    // The subpicture palette as the program chain holds it: 0x00YYCrCb per entry.
+    std::array<uint32_t, 16> palette{};
+    // The cells each angle plays, in playing order, runs that follow one another on the disc
+    // joined; one list per angle.
+    std::vector<std::vector<SectorRun>> angleCells;
+    // HD DVD: the clips the title plays, in playing order.
+    std::vector<DiscClip> clips;
+};
+
+// A disc in a folder, an image or a drive: its titles, each of which can be read as one source.
+// Reading a disc never writes to it.
+class Disc {
+public:
+    virtual ~Disc() = default;
+    Disc(const Disc&) = delete;
+    Disc& operator=(const Disc&) = delete;
+
+    // "dvd" or "hddvd".
+    virtual const char* kind() const = 0;
+    const std::string& path() const { return path_; }
+    const std::vector<DiscTitle>& titles() const { return titles_; }
+    // The title numbered `title`, or null.
+    const DiscTitle* title(int title) const;
+    // What the title plays, as one source of spans. Throws PlatformError when the title or the
+    // angle (from 1) does not exist or its files cannot be opened.
+    virtual std::unique_ptr<SpanSource> titleSource(int title, int angle = 1) const = 0;
+
+protected:
+    Disc(std::string path, std::vector<DiscTitle> titles)
+        : path_(std::move(path)), titles_(std::move(titles)) {}
+    // "has no title 3: it has 2."
+    [[noreturn]] void noSuchTitle(int title) const;
+
+private:
+    std::string path_;
+    std::vector<DiscTitle> titles_;
+};
+
+// The disc at `path`: an HD DVD when it holds an HVDVD_TS or ADV_OBJ folder or is one, a DVD
+// otherwise. Throws PlatformError naming the path when it is neither.
+std::unique_ptr<Disc> openDisc(const std::string& path);
+
+// The languages the title gives its streams, by the kind and key its packets are met under.
+StreamLanguages streamLanguages(const DiscTitle& title);
+
+// Whether `path` looks like a disc rather than a program-stream file: a folder, a block device
+// (a drive), or an image whose name ends in .iso or .img.
+bool looksLikeDisc(const std::string& path);
+
+}  // namespace tolvane

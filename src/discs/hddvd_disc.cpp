@@ -1,0 +1,292 @@
+#include "discs/hddvd_disc.h"
+
+#include <algorithm>
+#include <filesystem>
+#include <map>
+#include <optional>
+
+#include "core/file_source.h"
+#include "core/platform_error.h"
+#include "core/program_stream_layout.h"
+#include "core/text_escape.h"
+#include "discs/xpl_chapters.h"
+#include "discs/xpl_scanner.h"
+
+namespace tolvane {
+
+namespace {
+
+constexpr const char* kPlaylistPath = "ADV_OBJ/VPLST000.XPL";
+constexpr const char* kObjectFolder = "HVDVD_TS";
+// A playlist is a few hundred kilobytes at most: anything much larger is no playlist.
+constexpr int64_t kMaxPlaylistBytes = 64 * 1024 * 1024;
+
+// The element a tag opens or closes, in upper case: "TITLE" for <Title ...> and </Title>.
+std::string elementOf(std::string_view tag) {
+    size_t at = tag.find('<');
+    if (at == std::string_view::npos) {
+        return {};
+    }
+    ++at;
+    if (at < tag.size() && tag[at] == '/') {
+        ++at;
+    }
+    const size_t end = tag.find_first_of(" />", at);
+    return upperCase(tag.substr(at, end == std::string_view::npos ? end : end - at));
+}
+
+// What the playlist's media attribute items say of a codec: ffprobe's name and the first id of
+// the streams of that coding.
+struct CodecFacts {
+    const char* playlist;
+    const char* coding;
+    int firstId;
+};
+constexpr CodecFacts kVideoCodecs[] = {{"MPEG-2", "mpeg2video", layout::kVideoFirstId},
+                                       {"VC-1", "vc1", layout::kVc1FirstExtension},
+                                       {"AVC", "h264", layout::kH264FirstId},
+                                       {"MPEG-4 AVC", "h264", layout::kH264FirstId},
+                                       {"H.264", "h264", layout::kH264FirstId}};
+constexpr CodecFacts kAudioCodecs[] = {{"DD", "ac3", 0x80},      {"DD+", "eac3", 0xC0},
+                                       {"DTS", "dts", 0x88},     {"DTS-HD", "dts", 0x88},
+                                       {"MLP", "truehd", 0xB0},  {"LPCM", "pcm_dvd", 0xA0}};
+
+const CodecFacts* codecFacts(const std::string& codec, StreamKind kind) {
+    const auto find = [&](const auto& table) -> const CodecFacts* {
+        for (const CodecFacts& facts : table) {
+            if (upperCase(facts.playlist) == upperCase(codec)) {
+                return &facts;
+            }
+        }
+        return nullptr;
+    };
+    return kind == StreamKind::Video ? find(kVideoCodecs) : find(kAudioCodecs);
+}
+
+double seconds(const std::optional<std::string>& time, int fps) {
+    const std::optional<int64_t> ns = time ? titleTimeNs(*time, fps) : std::nullopt;
+    return ns ? static_cast<double>(*ns) / 1e9 : 0;
+}
+
+// A track's language: its langcode ("fr:00") up to the colon, else its description.
+std::string trackLanguage(std::string_view tag) {
+    if (const std::optional<std::string> code = attributeValue(tag, "langcode");
+        code && !code->empty()) {
+        return code->substr(0, code->find(':'));
+    }
+    return decodeCharacterReferences(attributeValue(tag, "description").value_or(""));
+}
+
+// The last component of a clip's src ("file:///dvddisc/HVDVD_TS/FEATURE_1.MAP").
+std::string clipFileName(const std::string& src) {
+    const size_t slash = src.find_last_of("/\\");
+    return slash == std::string::npos ? src : src.substr(slash + 1);
+}
+
+// A disc folder on the file system, its names matched in any case.
+class FolderFiles : public DiscFiles {
+public:
+    explicit FolderFiles(std::filesystem::path root) : root_(std::move(root)) {}
+
+    std::unique_ptr<InputSource> open(const std::string& path) const override {
+        const std::optional<std::filesystem::path> found = resolve(path);
+        return found ? std::make_unique<FileSource>(found->string()) : nullptr;
+    }
+    std::string where(const std::string& path) const override {
+        return resolve(path).value_or(root_ / path).string();
+    }
+    bool has(const std::string& path) const { return resolve(path).has_value(); }
+
+private:
+    std::optional<std::filesystem::path> resolve(const std::string& path) const {
+        std::filesystem::path current = root_;
+        size_t start = 0;
+        while (start <= path.size()) {
+            const size_t end = std::min(path.find('/', start), path.size());
+            const std::string wanted = upperCase(path.substr(start, end - start));
+            std::error_code error;
+            std::optional<std::filesystem::path> next;
+            for (std::filesystem::directory_iterator entries(current, error), last;
+                 !error && entries != last; entries.increment(error)) {
+                if (upperCase(entries->path().filename().string()) == wanted) {
+                    next = entries->path();
+                    break;
+                }
+            }
+            if (!next) {
+                return std::nullopt;
+            }
+            current = *next;
+            start = end + 1;
+        }
+        return current;
+    }
+
+    std::filesystem::path root_;
+};
+
+std::vector<DiscTitle> readTitles(const DiscFiles& files, const std::string& discPath) {
+    std::unique_ptr<InputSource> playlist = files.open(kPlaylistPath);
+    if (!playlist) {
+        throw PlatformError("Cannot open disc \"" + discPath + "\". It has no playlist " +
+                            kPlaylistPath);
+    }
+    if (playlist->size() > kMaxPlaylistBytes) {
+        throw PlatformError("Cannot read disc \"" + discPath + "\". Its playlist " +
+                            files.where(kPlaylistPath) + " is too large to be one");
+    }
+    std::string text(static_cast<size_t>(playlist->size()), '\0');
+    text.resize(readBlock(*playlist, reinterpret_cast<uint8_t*>(text.data()), text.size()));
+    std::vector<DiscTitle> titles = playlistTitles(text);
+    if (titles.empty()) {
+        throw PlatformError("Cannot read disc \"" + discPath + "\". Its playlist " +
+                            files.where(kPlaylistPath) + " has no title");
+    }
+    return titles;
+}
+
+}  // namespace
+
+std::vector<DiscTitle> playlistTitles(std::string_view playlist) {
+    PlaylistMemo memo;
+    XplAttributeTables tables;
+    XplScanner scanner(memo, tables);
+    scanner.scan(reinterpret_cast<const uint8_t*>(playlist.data()), playlist.size());
+
+    struct Attribute {
+        std::string codec;
+        int channels = 0;
+    };
+    std::map<int, Attribute> video;
+    std::map<int, Attribute> audio;
+    std::vector<DiscTitle> titles;
+    int fps = 60;
+    bool inTitle = false;
+    for (size_t k = 0; k < memo.size(); ++k) {
+        const std::string_view tag = memo.bare(k);
+        const std::string element = elementOf(tag);
+        const bool closing = tag.find("</") != std::string_view::npos;
+        if (element == "VIDEOATTRIBUTEITEM" || element == "AUDIOATTRIBUTEITEM") {
+            (element == "VIDEOATTRIBUTEITEM" ? video : audio)[attributeInt(tag, "index")] =
+                Attribute{attributeValue(tag, "codec").value_or(""), attributeInt(tag, "channels")};
+        } else if (element == "TITLESET" && !closing) {
+            fps = framesPerSecond(attributeValue(tag, "timeBase").value_or("")).value_or(60);
+        } else if (element == "TITLE") {
+            inTitle = !closing;
+            if (inTitle) {
+                DiscTitle& title = titles.emplace_back();
+                const int32_t number = attributeInt(tag, "titleNumber");
+                title.number = number > 0 ? number : static_cast<int>(titles.size());
+                title.name = decodeCharacterReferences(attributeValue(tag, "displayName").value_or(""));
+                title.duration = seconds(attributeValue(tag, "titleDuration"), fps);
+                inTitle = tag.find("/>") == std::string_view::npos;
+            }
+        } else if (!inTitle || closing) {
+            continue;
+        } else if (element == "PRIMARYAUDIOVIDEOCLIP") {
+            const std::string map = clipFileName(attributeValue(tag, "src").value_or(""));
+            const size_t dot = map.rfind('.');
+            titles.back().clips.push_back(
+                DiscClip{map, (dot == std::string::npos ? map : map.substr(0, dot)) + ".EVO",
+                         seconds(attributeValue(tag, "titleTimeBegin"), fps),
+                         seconds(attributeValue(tag, "titleTimeEnd"), fps)});
+        } else if (element == "VIDEO" || element == "AUDIO" || element == "SUBTITLE") {
+            const StreamKind kind = element == "VIDEO"   ? StreamKind::Video
+                                    : element == "AUDIO" ? StreamKind::Audio
+                                                         : StreamKind::Subpicture;
+            const int32_t given =
+                attributeInt(tag, kind == StreamKind::Video ? "track" : "streamNumber");
+            std::vector<DiscStream>& streams = titles.back().streams;
+            // Each clip may list the title's tracks again.
+            if (given < 1 || given > 32 ||
+                std::any_of(streams.begin(), streams.end(), [&](const DiscStream& stream) {
+                    return stream.kind == kind && stream.number == given - 1;
+                })) {
+                continue;
+            }
+            DiscStream stream{.kind = kind, .number = given - 1};
+            if (kind == StreamKind::Subpicture) {
+                stream.id = 0x20 + given - 1;
+                stream.coding = "dvd_subtitle";
+            } else {
+                const auto& table = kind == StreamKind::Video ? video : audio;
+                const auto item = table.find(attributeInt(tag, "mediaAttr"));
+                if (item != table.end()) {
+                    if (const CodecFacts* facts = codecFacts(item->second.codec, kind)) {
+                        stream.id = facts->firstId + given - 1;
+                        stream.coding = facts->coding;
+                    }
+                    stream.channels = item->second.channels;
+                }
+            }
+            if (kind != StreamKind::Video) {
+                stream.language = trackLanguage(tag);
+            }
+            streams.push_back(stream);
+        } else if (element == "CHAPTER") {
+            std::vector<DiscChapter>& chapters = titles.back().chapters;
+            chapters.push_back(DiscChapter{
+                static_cast<int>(chapters.size()) + 1,
+                seconds(attributeValue(tag, "titleTimeBegin"), fps),
+                decodeCharacterReferences(attributeValue(tag, "displayName").value_or(""))});
+        }
+    }
+    // Video first, then audio and subpictures, each in its numbers' order, as DVD titles list
+    // them.
+    for (DiscTitle& title : titles) {
+        std::stable_sort(title.streams.begin(), title.streams.end(),
+                         [](const DiscStream& a, const DiscStream& b) {
+                             return std::pair(a.kind, a.number) < std::pair(b.kind, b.number);
+                         });
+    }
+    return titles;
+}
+
+std::unique_ptr<HdDvdDisc> HdDvdDisc::openIfOne(const std::string& path) {
+    std::error_code error;
+    if (!std::filesystem::is_directory(path, error)) {
+        return nullptr;
+    }
+    std::filesystem::path root(path);
+    const std::string name = upperCase(root.filename().string());
+    if (name == kObjectFolder || name == "ADV_OBJ") {
+        root = root.parent_path().empty() ? "." : root.parent_path();
+    }
+    auto files = std::make_unique<FolderFiles>(root);
+    if (!files->has(kObjectFolder) && !files->has("ADV_OBJ")) {
+        return nullptr;
+    }
+    return std::make_unique<HdDvdDisc>(path, std::move(files));
+}
+
+HdDvdDisc::HdDvdDisc(std::string path, std::unique_ptr<DiscFiles> files)
+    : Disc(path, readTitles(*files, path)), files_(std::move(files)) {}
+
+std::unique_ptr<SpanSource> HdDvdDisc::titleSource(int number, int angle) const {
+    const DiscTitle* found = title(number);
+    if (found == nullptr) {
+        noSuchTitle(number);
+    }
+    if (angle != 1) {
+        throw PlatformError("Title " + std::to_string(number) + " of \"" + path() +
+                            "\" has no angle " + std::to_string(angle) + ": it has 1.");
+    }
+    std::vector<SourceSpan> spans;
+    for (const DiscClip& clip : found->clips) {
+        const std::string evo = std::string(kObjectFolder) + "/" + clip.evo;
+        std::unique_ptr<InputSource> input = files_->open(evo);
+        if (!input) {
+            throw PlatformError("Cannot open \"" + files_->where(evo) + "\", which clip " +
+                                clip.map + " of title " + std::to_string(number) +
+                                " plays. No such file or directory");
+        }
+        spans.push_back(SourceSpan{files_->where(evo), std::move(input)});
+    }
+    if (spans.empty()) {
+        throw PlatformError("Title " + std::to_string(number) + " of \"" + path() +
+                            "\" plays no clip");
+    }
+    return std::make_unique<SpanSource>(std::move(spans));
+}
+
+}  // namespace tolvane
