@@ -1,10 +1,13 @@
 // The playlist scanner, title finding and cutting, and the chapter export on arbitrary bytes,
-// fed in two chunks.
+// fed in two chunks; and the disc's titles read from the same bytes, whose clips and streams
+// must stay within what a playlist can say.
 #include <cstddef>
+#include <cstdlib>
 #include <cstdint>
 #include <string>
 #include <vector>
 
+#include "discs/hddvd_disc.h"
 #include "discs/xpl_chapters.h"
 #include "discs/xpl_scanner.h"
 #include "playlist/xpl_title.h"
@@ -26,5 +29,13 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
     matroskaChapterXml(chapters);
     ogmChapters(chapters);
     decodeCharacterReferences(std::string(reinterpret_cast<const char*>(data), size));
+    for (const DiscTitle& found :
+         playlistTitles(std::string_view(reinterpret_cast<const char*>(data), size))) {
+        for (const DiscStream& stream : found.streams) {
+            if (stream.number < 0 || stream.number > 31) {
+                std::abort();
+            }
+        }
+    }
     return 0;
 }

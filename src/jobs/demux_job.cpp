@@ -30,9 +30,14 @@ std::vector<OutputWritten> closeOutputs(std::vector<OpenOutput>& outputs, bool c
     return written;
 }
 
-OutputNaming settledNaming(OutputNaming naming, const PassSettings& settings) {
+OutputNaming settledNaming(OutputNaming naming, SubpictureSource source) {
     if (naming.subpictureFormat == SubpictureFormat::Automatic) {
-        naming.subpictureFormat = settings.title > 0 ? SubpictureFormat::VobSub : SubpictureFormat::Sup;
+        naming.subpictureFormat = source == SubpictureSource::DvdTitle ? SubpictureFormat::VobSub
+                                                                       : SubpictureFormat::Sup;
+    }
+    if (naming.subpictureFormat == SubpictureFormat::VobSub && source == SubpictureSource::HdDvd) {
+        throw JobError("VobSub subtitles hold the subpictures of DVDs: this source is HD DVD, "
+                       "write its subpictures as .sup");
     }
     return naming;
 }
@@ -163,8 +168,8 @@ DemuxResult DemuxJob::run(const DemuxInput& input) {
     const PathStyle style = context_.style;
     const JobPassOptions options(input.settings, input.sourcePath, style, input.boxes);
     const std::string sourceName = fileNamePart(input.sourcePath, style);
-    const OutputNaming naming = settledNaming(input.naming, input.settings);
-    const bool vobSub = naming.subpictureFormat == SubpictureFormat::VobSub;
+    OutputNaming naming;
+    bool vobSub = false;
     const auto writers = std::make_unique<std::array<VobSubWriter, 32>>();
     std::vector<OpenOutput> outputs;
     DemuxResult result;
@@ -182,6 +187,8 @@ DemuxResult DemuxJob::run(const DemuxInput& input) {
             log.log(openingLine(sourceName, input.settings, false));
             log.slog("Opening", StatusPanel::Job);
             log.log(sizeReport(openSource(input.sourcePath, names, input.settings)));
+            naming = settledNaming(input.naming, subpictureSource(input.sourcePath, input.settings));
+            vobSub = naming.subpictureFormat == SubpictureFormat::VobSub;
             createOutputs(input, naming, prefix, names.inputs(input.sourcePath), outputs);
             log.log("Demuxing...");
             log.slog("Demuxing " + sourceName, StatusPanel::Job);

@@ -33,8 +33,10 @@ struct OutputNaming {
     SubpictureFormat subpictureFormat = SubpictureFormat::Automatic;
 };
 
-// The naming with its subpicture format settled for a job with `settings`.
-OutputNaming settledNaming(OutputNaming naming, const PassSettings& settings);
+// The naming with its subpicture format settled for a source whose subpictures are `source`:
+// VobSub by default for a DVD's title, .sup otherwise. Throws JobError when VobSub is asked of
+// HD DVD subpictures, which are no DVD subpictures.
+OutputNaming settledNaming(OutputNaming naming, SubpictureSource source);
 
 struct DemuxInput {
     std::string sourcePath;

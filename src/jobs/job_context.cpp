@@ -225,6 +225,18 @@ std::string SourceJob::openingLine(const std::string& name, const PassSettings& 
                : "Opening file " + shown;
 }
 
+SubpictureSource SourceJob::subpictureSource(const std::string& path,
+                                             const PassSettings& settings) const {
+    if (discTitle_ && !discTitle_->clips.empty()) {
+        return SubpictureSource::HdDvd;
+    }
+    if (settings.title > 0) {
+        return SubpictureSource::DvdTitle;
+    }
+    return upperCase(extensionOf(path, context_.style)) == ".EVO" ? SubpictureSource::HdDvd
+                                                                 : SubpictureSource::Dvd;
+}
+
 void SourceJob::closeSource() {
     records().job.source.reset();
 }

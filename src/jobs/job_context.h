@@ -161,6 +161,9 @@ struct PassesResult {
     std::optional<DiscTitle> discTitle;
 };
 
+// Whose subpictures a source holds.
+enum class SubpictureSource : uint8_t { DvdTitle, Dvd, HdDvd };
+
 // The steps every job over a source shares.
 class SourceJob {
 protected:
@@ -181,6 +184,8 @@ protected:
     int64_t openSource(const std::string& path, const JobNames& names,
                        const PassSettings& settings);
     void closeSource();
+    // Whose subpictures the open source `path` holds.
+    SubpictureSource subpictureSource(const std::string& path, const PassSettings& settings) const;
     // "Opening file NAME", or "Opening title N of NAME" for a disc's title.
     static std::string openingLine(const std::string& name, const PassSettings& settings,
                                    bool bold);

@@ -106,8 +106,8 @@ ReadAndDemuxResult ReadAndDemuxJob::run(const ReadAndDemuxInput& input) {
     demuxSettings.countFrames = false;  // the read counts them
     const JobPassOptions demuxOptions(demuxSettings, input.sourcePath, style);
     const std::string sourceName = fileNamePart(input.sourcePath, style);
-    const OutputNaming naming = settledNaming(input.naming, input.settings);
-    const bool vobSub = naming.subpictureFormat == SubpictureFormat::VobSub;
+    OutputNaming naming;
+    bool vobSub = false;
     const auto writers = std::make_unique<std::array<VobSubWriter, 32>>();
     std::vector<OpenOutput> outputs;
     std::vector<SupRecord> records;
@@ -122,6 +122,8 @@ ReadAndDemuxResult ReadAndDemuxJob::run(const ReadAndDemuxInput& input) {
 
             prepareOutputFolder(input.naming.folder);
             openForReading(input.sourcePath, names, input.settings);
+            naming = settledNaming(input.naming, subpictureSource(input.sourcePath, input.settings));
+            vobSub = naming.subpictureFormat == SubpictureFormat::VobSub;
 
             ReadAndDemuxPass pass(
                 state, log, readOptions, demuxOptions, *analysers_, records,
