@@ -4,9 +4,10 @@
 set -euo pipefail
 
 # CLI11 parses the command line and nlohmann-json writes its reports; libdvdread reads DVD
-# discs. ffmpeg encodes the streams of the sample disc; the tests also check against ffprobe.
+# discs and libudfread HD DVD images. ffmpeg encodes the streams of the sample disc; the tests
+# also check against ffprobe.
 packages=(g++ cmake make pkg-config libgtest-dev libgmock-dev qt6-base-dev libcli11-dev
-    nlohmann-json3-dev libdvdread-dev ffmpeg)
+    nlohmann-json3-dev libdvdread-dev libudfread-dev ffmpeg)
 # The test command also checks the install tree and the Debian package with the desktop's own
 # validators, reads exported chapters back through mkvmerge and mkvextract, muxes H.264 at 0xE0
 # with GStreamer as other muxers do, authors DVD discs with dvdauthor and genisoimage and checks

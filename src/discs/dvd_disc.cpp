@@ -260,7 +260,8 @@ std::vector<DiscTitle> readTitles(const std::string& path) {
     }
     if (reader.manager == nullptr || reader.manager->tt_srpt == nullptr) {
         throw PlatformError("Cannot open disc \"" + path +
-                            "\". It is no DVD-Video disc: its VIDEO_TS.IFO cannot be read");
+                            "\". It is no DVD-Video disc: its VIDEO_TS.IFO cannot be read; "
+                            "and no HD DVD disc: it has no HVDVD_TS or ADV_OBJ folder");
     }
     std::vector<DiscTitle> titles;
     const tt_srpt_t& table = *reader.manager->tt_srpt;

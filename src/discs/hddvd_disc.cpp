@@ -1,5 +1,7 @@
 #include "discs/hddvd_disc.h"
 
+#include <udfread/udfread.h>
+
 #include <algorithm>
 #include <filesystem>
 #include <map>
@@ -125,6 +127,133 @@ private:
     std::filesystem::path root_;
 };
 
+// A file of a UDF image, read through libudfread a block at a time, whole blocks straight into
+// the caller's buffer.
+class UdfFileSource : public InputSource {
+public:
+    UdfFileSource(std::shared_ptr<udfread> image, UDFFILE* file, std::string name)
+        : image_(std::move(image)), file_(file), name_(std::move(name)),
+          size_(std::max<int64_t>(udfread_file_size(file), 0)) {}
+    ~UdfFileSource() override { udfread_file_close(file_); }
+    UdfFileSource(const UdfFileSource&) = delete;
+    UdfFileSource& operator=(const UdfFileSource&) = delete;
+
+    int64_t size() const override { return size_; }
+    int64_t position() const override { return position_; }
+    void seek(int64_t position) override { position_ = std::clamp<int64_t>(position, 0, size_); }
+
+    size_t read(uint8_t* data, size_t length) override {
+        const int64_t left = size_ - position_;
+        if (left <= 0 || length == 0) {
+            return 0;
+        }
+        length = static_cast<size_t>(std::min<int64_t>(left, static_cast<int64_t>(length)));
+        const auto block = static_cast<uint32_t>(position_ / UDF_BLOCK_SIZE);
+        const auto within = static_cast<size_t>(position_ % UDF_BLOCK_SIZE);
+        if (within == 0 && length >= UDF_BLOCK_SIZE) {
+            const auto blocks = static_cast<uint32_t>(length / UDF_BLOCK_SIZE);
+            readBlocks(block, blocks, data);
+            position_ += int64_t{blocks} * UDF_BLOCK_SIZE;
+            return size_t{blocks} * UDF_BLOCK_SIZE;
+        }
+        uint8_t one[UDF_BLOCK_SIZE];
+        readBlocks(block, 1, one);
+        const size_t n = std::min(length, UDF_BLOCK_SIZE - within);
+        std::copy_n(one + within, n, data);
+        position_ += static_cast<int64_t>(n);
+        return n;
+    }
+
+private:
+    void readBlocks(uint32_t block, uint32_t count, uint8_t* data) {
+        // The file's last block may be short of a whole one: what it lacks reads as zeros and
+        // is never handed on, `size_` ending the file first.
+        if (udfread_read_blocks(file_, data, block, count, 0) != count) {
+            throw PlatformError("Cannot read \"" + name_ + "\" at block " +
+                                std::to_string(block) + ". Input/output error");
+        }
+    }
+
+    std::shared_ptr<udfread> image_;
+    UDFFILE* file_;
+    std::string name_;
+    int64_t size_;
+    int64_t position_ = 0;
+};
+
+// The files of a UDF image, its names matched in any case. Reading it never writes to it.
+class UdfFiles : public DiscFiles {
+public:
+    UdfFiles(std::shared_ptr<udfread> image, std::string path)
+        : image_(std::move(image)), path_(std::move(path)) {}
+
+    // The image at `path` when libudfread can read its file system, else null.
+    static std::unique_ptr<UdfFiles> openImage(const std::string& path) {
+        std::shared_ptr<udfread> image(udfread_init(), [](udfread* udf) {
+            if (udf != nullptr) {
+                udfread_close(udf);
+            }
+        });
+        if (!image || udfread_open(image.get(), path.c_str()) < 0) {
+            return nullptr;
+        }
+        return std::make_unique<UdfFiles>(std::move(image), path);
+    }
+
+    std::unique_ptr<InputSource> open(const std::string& path) const override {
+        const std::optional<std::string> found = resolve(path, UDF_DT_REG);
+        if (!found) {
+            return nullptr;
+        }
+        UDFFILE* file = udfread_file_open(image_.get(), found->c_str());
+        if (file == nullptr) {
+            return nullptr;
+        }
+        return std::make_unique<UdfFileSource>(image_, file, where(path));
+    }
+    std::string where(const std::string& path) const override {
+        return path_ + ":/" + resolve(path, UDF_DT_UNKNOWN).value_or(path);
+    }
+    bool has(const std::string& folder) const { return resolve(folder, UDF_DT_DIR).has_value(); }
+
+private:
+    // The path as the image spells it, each component found in its folder in any case; its
+    // last one of `type` (UDF_DT_UNKNOWN: any).
+    std::optional<std::string> resolve(const std::string& path, unsigned type) const {
+        std::string current;
+        size_t start = 0;
+        while (start <= path.size()) {
+            const size_t end = std::min(path.find('/', start), path.size());
+            const std::string wanted = upperCase(path.substr(start, end - start));
+            const bool last = end == path.size();
+            UDFDIR* folder = udfread_opendir(image_.get(), current.empty() ? "/" : current.c_str());
+            if (folder == nullptr) {
+                return std::nullopt;
+            }
+            std::optional<std::string> next;
+            udfread_dirent entry{};
+            while (udfread_readdir(folder, &entry) != nullptr) {
+                const bool fits = last ? type == UDF_DT_UNKNOWN || entry.d_type == type
+                                       : entry.d_type == UDF_DT_DIR;
+                if (fits && entry.d_name != nullptr && upperCase(entry.d_name) == wanted) {
+                    next = current + "/" + entry.d_name;
+                    break;
+                }
+            }
+            udfread_closedir(folder);
+            if (!next) {
+                return std::nullopt;
+            }
+            current = *next;
+            start = end + 1;
+        }
+        return current;
+    }
+
+    std::shared_ptr<udfread> image_;
+    std::string path_;
+};
+
 std::vector<DiscTitle> readTitles(const DiscFiles& files, const std::string& discPath) {
     std::unique_ptr<InputSource> playlist = files.open(kPlaylistPath);
     if (!playlist) {
@@ -245,7 +374,13 @@ std::vector<DiscTitle> playlistTitles(std::string_view playlist) {
 std::unique_ptr<HdDvdDisc> HdDvdDisc::openIfOne(const std::string& path) {
     std::error_code error;
     if (!std::filesystem::is_directory(path, error)) {
-        return nullptr;
+        // An image or a drive: HD DVD when its UDF file system holds the disc's folders.
+        std::unique_ptr<UdfFiles> image =
+            std::filesystem::exists(path, error) ? UdfFiles::openImage(path) : nullptr;
+        if (!image || (!image->has(kObjectFolder) && !image->has("ADV_OBJ"))) {
+            return nullptr;
+        }
+        return std::make_unique<HdDvdDisc>(path, std::move(image));
     }
     std::filesystem::path root(path);
     const std::string name = upperCase(root.filename().string());

@@ -140,6 +140,29 @@ TEST(HdDvdDisc, TitlesAreThePlaylistsAndReadAsTheirClipsInPlaylistOrder) {
     EXPECT_TRUE(bytes(out / "title" / "DISC_title01.rebuilt.EVO") ==
                 bytes(out / "file" / "FEATURE_1_FEATURE_2.rebuilt.EVO"));
 
+    // The disc in a UDF image made by genisoimage gives the same titles and files, read through
+    // libudfread, and the image is never written.
+    const fs::path image = discs.dir.path() / "hddvd.iso";
+    ASSERT_EQ(fixture::runProcess("genisoimage", {"-quiet", "-udf", "-V", "SAMPLE", "-o",
+                                                  image.string(), discs.disc.string()},
+                                  "/")
+                  .status,
+              0);
+    const auto imageTime = fs::last_write_time(image);
+    Json fromImage = Json::parse(cli({"titles", image.string(), "--json"}).out);
+    Json fromFolder = Json::parse(cli({"titles", discs.disc.string(), "--json"}).out);
+    fromImage.erase("disc");
+    fromFolder.erase("disc");
+    EXPECT_EQ(fromImage, fromFolder);
+    ASSERT_EQ(cli({"demux", image.string(), "--title", "1", "-o", (out / "image").string()}).status,
+              0);
+    std::map<std::string, std::string> byImage;
+    for (auto& [name, content] : filesIn(out / "image")) {
+        byImage["DISC" + name.substr(std::string("hddvd").size())] = std::move(content);
+    }
+    EXPECT_TRUE(byImage == byTitle);
+    EXPECT_EQ(fs::last_write_time(image), imageTime);
+
     // A title whose clips are not in name order plays them in playlist order: its video is
     // the trailer's, then the feature's first file's, each as read alone.
     for (const auto& [source, folder] :
