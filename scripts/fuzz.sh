@@ -9,7 +9,7 @@ build="$root/build/fuzz"
 CC=clang CXX=clang++ cmake -S "$root" -B "$build" -DCMAKE_BUILD_TYPE=RelWithDebInfo \
     -DTOLVANE_FUZZ=ON -DTOLVANE_WERROR=ON >/dev/null
 cmake --build "$build" -j "$(nproc)" --target fuzz_passes fuzz_one_pass fuzz_analysers \
-    fuzz_playlist fuzz_markup fuzz_cli fuzz_outputs fuzz_discs make_seeds >/dev/null
+    fuzz_playlist fuzz_markup fuzz_cli fuzz_outputs fuzz_discs fuzz_udf make_seeds >/dev/null
 corpus="$build/corpus"
 "$build/bin/make_seeds" "$corpus"
 # The disc reader starts from the information files of a disc dvdauthor makes, where it can: the
@@ -30,7 +30,21 @@ if command -v dvdauthor >/dev/null && command -v ffmpeg >/dev/null; then
         cat "$vmg" "$work/D/VIDEO_TS/VTS_01_0.IFO"
     } >"$corpus/discs/authored"
 fi
-for name in passes one_pass analysers playlist markup cli outputs discs; do
+# The HD DVD reader starts from a small UDF image of an HD DVD folder: a playlist of one title
+# and a clip of a few packs.
+mkdir -p "$corpus/udf"
+if command -v genisoimage >/dev/null; then
+    work="$build/udf-seed"
+    rm -rf "$work"
+    mkdir -p "$work/D/HVDVD_TS" "$work/D/ADV_OBJ"
+    head -c 8192 /dev/zero >"$work/D/HVDVD_TS/FEATURE_1.EVO"
+    printf '%s\n' '<Playlist><TitleSet timeBase="60fps"><Title titleNumber="1">' \
+        '<PrimaryAudioVideoClip src="file:///dvddisc/HVDVD_TS/FEATURE_1.MAP"/>' \
+        '<Audio streamNumber="1" langcode="en:00"/></Title></TitleSet></Playlist>' \
+        >"$work/D/ADV_OBJ/VPLST000.XPL"
+    genisoimage -quiet -udf -o "$corpus/udf/sample.iso" "$work/D"
+fi
+for name in passes one_pass analysers playlist markup cli outputs discs udf; do
     mkdir -p "$corpus/$name"
     log="$build/fuzz_$name.log"
     # The seeds stay as they are: what the run finds goes to a folder of its own. So do the
