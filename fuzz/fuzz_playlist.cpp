@@ -2,8 +2,8 @@
 // fed in two chunks; and the disc's titles read from the same bytes, whose clips and streams
 // must stay within what a playlist can say.
 #include <cstddef>
-#include <cstdlib>
 #include <cstdint>
+#include <cstdlib>
 #include <string>
 #include <vector>
 

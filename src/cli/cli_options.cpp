@@ -273,8 +273,9 @@ CliOptions parseArguments(const std::vector<std::string>& args) {
     }
     if (!options.chapters.empty() &&
         (options.command == Command::Xpl ? options.xplSource.empty() : options.title == 0)) {
-        throw UsageError{"--chapters belongs to xpl with --source, and to read and demux with "
-                         "--title"};
+        throw UsageError{
+            "--chapters belongs to xpl with --source, and to read and demux with "
+            "--title"};
     }
     if (*subFormat) {
         if (options.command != Command::Demux) {
@@ -290,8 +291,8 @@ CliOptions parseArguments(const std::vector<std::string>& args) {
                              options.source + "' is an HD DVD file"};
         }
     }
-    if (options.title > 0 && options.command != Command::Read && options.command != Command::Rebuild &&
-        options.command != Command::Demux) {
+    if (options.title > 0 && options.command != Command::Read &&
+        options.command != Command::Rebuild && options.command != Command::Demux) {
         throw UsageError{"--title belongs to read, demux and rebuild"};
     }
     if (*angleOption && options.title == 0) {

@@ -230,9 +230,10 @@ private:
         const bool rebuild = options_.command == Command::Rebuild;
         if (rebuild && options_.title > 0) {
             if (std::string(openDisc(options_.source)->kind()) != "hddvd") {
-                return usageError("rebuild writes .EVO files and takes the titles of HD DVD "
-                                  "discs: '" +
-                                  options_.source + "' is a DVD");
+                return usageError(
+                    "rebuild writes .EVO files and takes the titles of HD DVD "
+                    "discs: '" +
+                    options_.source + "' is a DVD");
             }
         } else if (rebuild &&
                    upperCase(extensionOf(options_.source, PathStyle::native())) != ".EVO") {

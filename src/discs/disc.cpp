@@ -49,8 +49,7 @@ StreamLanguages streamLanguages(const DiscTitle& title) {
 
 bool looksLikeDisc(const std::string& path) {
     std::error_code error;
-    if (std::filesystem::is_directory(path, error) ||
-        std::filesystem::is_block_file(path, error)) {
+    if (std::filesystem::is_directory(path, error) || std::filesystem::is_block_file(path, error)) {
         return true;
     }
     std::string extension = std::filesystem::path(path).extension().string();

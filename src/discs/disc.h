@@ -25,8 +25,8 @@ struct DiscStream {
     // The codec's name as ffprobe gives it: "ac3", "eac3", "dts", "truehd", "pcm_dvd", "mp2",
     // "sdds", "mpeg2video", "vc1", "h264" or "dvd_subtitle"; empty when the disc does not tell.
     std::string coding;
-    int channels = 0;      // audio only
-    int sampleRate = 0;    // audio only
+    int channels = 0;    // audio only
+    int sampleRate = 0;  // audio only
     // Two letters as a DVD or an HD DVD track's langcode gives them, else an HD DVD track's
     // description ("English"); empty when the disc gives none.
     std::string language;

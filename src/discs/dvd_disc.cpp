@@ -375,13 +375,14 @@ std::vector<DiscTitle> deserialized(const std::string& text) {
         } else if (f.size() == 3 && f[0] == "C") {
             titles.back().chapters.push_back(DiscChapter{std::stoi(f[1]), std::stod(f[2])});
         } else if (f.size() == 8 && f[0] == "S") {
-            titles.back().streams.push_back(DiscStream{.kind = static_cast<StreamKind>(std::stoi(f[1])),
-                                                       .id = std::stoi(f[2]),
-                                                       .coding = f[3],
-                                                       .channels = std::stoi(f[4]),
-                                                       .sampleRate = std::stoi(f[5]),
-                                                       .language = f[6],
-                                                       .content = f[7]});
+            titles.back().streams.push_back(
+                DiscStream{.kind = static_cast<StreamKind>(std::stoi(f[1])),
+                           .id = std::stoi(f[2]),
+                           .coding = f[3],
+                           .channels = std::stoi(f[4]),
+                           .sampleRate = std::stoi(f[5]),
+                           .language = f[6],
+                           .content = f[7]});
         } else if (f.size() == 17 && f[0] == "P") {
             for (size_t n = 0; n < 16; ++n) {
                 titles.back().palette[n] = static_cast<uint32_t>(std::stoul(f[n + 1]));
@@ -650,8 +651,9 @@ std::optional<DiscTitle> titleOfVobFile(const std::string& vobPath) {
     int set = 0;
     int part = 0;
     char tail = 0;
-    if (name.size() != 12 || std::sscanf(name.c_str(), "VTS_%2d_%1d.VO%c", &set, &part, &tail) != 3 ||
-        tail != 'B' || part < 1) {
+    if (name.size() != 12 ||
+        std::sscanf(name.c_str(), "VTS_%2d_%1d.VO%c", &set, &part, &tail) != 3 || tail != 'B' ||
+        part < 1) {
         return std::nullopt;
     }
     const std::filesystem::path folder = path.parent_path().empty() ? "." : path.parent_path();

@@ -49,9 +49,9 @@ constexpr CodecFacts kVideoCodecs[] = {{"MPEG-2", "mpeg2video", layout::kVideoFi
                                        {"AVC", "h264", layout::kH264FirstId},
                                        {"MPEG-4 AVC", "h264", layout::kH264FirstId},
                                        {"H.264", "h264", layout::kH264FirstId}};
-constexpr CodecFacts kAudioCodecs[] = {{"DD", "ac3", 0x80},      {"DD+", "eac3", 0xC0},
-                                       {"DTS", "dts", 0x88},     {"DTS-HD", "dts", 0x88},
-                                       {"MLP", "truehd", 0xB0},  {"LPCM", "pcm_dvd", 0xA0}};
+constexpr CodecFacts kAudioCodecs[] = {{"DD", "ac3", 0x80},     {"DD+", "eac3", 0xC0},
+                                       {"DTS", "dts", 0x88},    {"DTS-HD", "dts", 0x88},
+                                       {"MLP", "truehd", 0xB0}, {"LPCM", "pcm_dvd", 0xA0}};
 
 const CodecFacts* codecFacts(const std::string& codec, StreamKind kind) {
     const auto find = [&](const auto& table) -> const CodecFacts* {
@@ -132,7 +132,9 @@ private:
 class UdfFileSource : public InputSource {
 public:
     UdfFileSource(std::shared_ptr<udfread> image, UDFFILE* file, std::string name)
-        : image_(std::move(image)), file_(file), name_(std::move(name)),
+        : image_(std::move(image)),
+          file_(file),
+          name_(std::move(name)),
           size_(std::max<int64_t>(udfread_file_size(file), 0)) {}
     ~UdfFileSource() override { udfread_file_close(file_); }
     UdfFileSource(const UdfFileSource&) = delete;
@@ -169,8 +171,8 @@ private:
         // The file's last block may be short of a whole one: what it lacks reads as zeros and
         // is never handed on, `size_` ending the file first.
         if (udfread_read_blocks(file_, data, block, count, 0) != count) {
-            throw PlatformError("Cannot read \"" + name_ + "\" at block " +
-                                std::to_string(block) + ". Input/output error");
+            throw PlatformError("Cannot read \"" + name_ + "\" at block " + std::to_string(block) +
+                                ". Input/output error");
         }
     }
 
@@ -306,7 +308,8 @@ std::vector<DiscTitle> playlistTitles(std::string_view playlist) {
                 DiscTitle& title = titles.emplace_back();
                 const int32_t number = attributeInt(tag, "titleNumber");
                 title.number = number > 0 ? number : static_cast<int>(titles.size());
-                title.name = decodeCharacterReferences(attributeValue(tag, "displayName").value_or(""));
+                title.name =
+                    decodeCharacterReferences(attributeValue(tag, "displayName").value_or(""));
                 title.duration = seconds(attributeValue(tag, "titleDuration"), fps);
                 inTitle = tag.find("/>") == std::string_view::npos;
             }

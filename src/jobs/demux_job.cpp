@@ -32,12 +32,13 @@ std::vector<OutputWritten> closeOutputs(std::vector<OpenOutput>& outputs, bool c
 
 OutputNaming settledNaming(OutputNaming naming, SubpictureSource source) {
     if (naming.subpictureFormat == SubpictureFormat::Automatic) {
-        naming.subpictureFormat = source == SubpictureSource::DvdTitle ? SubpictureFormat::VobSub
-                                                                       : SubpictureFormat::Sup;
+        naming.subpictureFormat =
+            source == SubpictureSource::DvdTitle ? SubpictureFormat::VobSub : SubpictureFormat::Sup;
     }
     if (naming.subpictureFormat == SubpictureFormat::VobSub && source == SubpictureSource::HdDvd) {
-        throw JobError("VobSub subtitles hold the subpictures of DVDs: this source is HD DVD, "
-                       "write its subpictures as .sup");
+        throw JobError(
+            "VobSub subtitles hold the subpictures of DVDs: this source is HD DVD, "
+            "write its subpictures as .sup");
     }
     return naming;
 }
@@ -110,8 +111,7 @@ std::string outputFileName(const StreamBox& box, const std::string& prefix,
         name += " DELAY " + std::to_string(*box.delayMs) + "ms";
     }
     std::optional<std::string> extension;
-    if (box.kind == StreamKind::Subpicture &&
-        naming.subpictureFormat == SubpictureFormat::VobSub) {
+    if (box.kind == StreamKind::Subpicture && naming.subpictureFormat == SubpictureFormat::VobSub) {
         extension = "sub";  // beside its .idx, whatever the other names say
     } else if (naming.extensionByCoding && box.coding) {
         extension = codingExtension(*box.coding);
@@ -133,8 +133,7 @@ void checkOutputFileName(const std::string& name, PathStyle style) {
 }
 
 void DemuxJob::createOutputs(const DemuxInput& input, const OutputNaming& naming,
-                             const std::string& prefix,
-                             const std::vector<std::string>& inputs,
+                             const std::string& prefix, const std::vector<std::string>& inputs,
                              std::vector<OpenOutput>& outputs) {
     struct Planned {
         const StreamBox* box;
@@ -187,7 +186,8 @@ DemuxResult DemuxJob::run(const DemuxInput& input) {
             log.log(openingLine(sourceName, input.settings, false));
             log.slog("Opening", StatusPanel::Job);
             log.log(sizeReport(openSource(input.sourcePath, names, input.settings)));
-            naming = settledNaming(input.naming, subpictureSource(input.sourcePath, input.settings));
+            naming =
+                settledNaming(input.naming, subpictureSource(input.sourcePath, input.settings));
             vobSub = naming.subpictureFormat == SubpictureFormat::VobSub;
             createOutputs(input, naming, prefix, names.inputs(input.sourcePath), outputs);
             log.log("Demuxing...");
@@ -197,9 +197,9 @@ DemuxResult DemuxJob::run(const DemuxInput& input) {
             dropOutputs(state.streams);
             result.outputs = closeOutputs(outputs, !state.job.control.cancelled);
             if (vobSub && !state.job.control.cancelled) {
-                const std::vector<OutputWritten> indexes = writeVobSubIndexes(
-                    result.outputs, *writers, input.boxes,
-                    vobSubInfo(input.boxes, input.earliestPts.value_or(0)), log);
+                const std::vector<OutputWritten> indexes =
+                    writeVobSubIndexes(result.outputs, *writers, input.boxes,
+                                       vobSubInfo(input.boxes, input.earliestPts.value_or(0)), log);
                 result.outputs.insert(result.outputs.end(), indexes.begin(), indexes.end());
             }
             finish(result, true, names.second);

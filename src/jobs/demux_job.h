@@ -106,8 +106,8 @@ public:
 
 private:
     void createOutputs(const DemuxInput& input, const OutputNaming& naming,
-                       const std::string& prefix,
-                       const std::vector<std::string>& inputs, std::vector<OpenOutput>& outputs);
+                       const std::string& prefix, const std::vector<std::string>& inputs,
+                       std::vector<OpenOutput>& outputs);
 };
 
 }  // namespace tolvane

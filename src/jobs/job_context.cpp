@@ -220,9 +220,8 @@ void SourceJob::openForReading(const std::string& path, const JobNames& names,
 std::string SourceJob::openingLine(const std::string& name, const PassSettings& settings,
                                    bool bold) {
     const std::string shown = bold ? "[b]" + escapeMarkup(name) + "[/b]" : escapeMarkup(name);
-    return settings.title > 0
-               ? "Opening title " + std::to_string(settings.title) + " of " + shown
-               : "Opening file " + shown;
+    return settings.title > 0 ? "Opening title " + std::to_string(settings.title) + " of " + shown
+                              : "Opening file " + shown;
 }
 
 SubpictureSource SourceJob::subpictureSource(const std::string& path,
@@ -234,7 +233,7 @@ SubpictureSource SourceJob::subpictureSource(const std::string& path,
         return SubpictureSource::DvdTitle;
     }
     return upperCase(extensionOf(path, context_.style)) == ".EVO" ? SubpictureSource::HdDvd
-                                                                 : SubpictureSource::Dvd;
+                                                                  : SubpictureSource::Dvd;
 }
 
 void SourceJob::closeSource() {

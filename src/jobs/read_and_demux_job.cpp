@@ -122,12 +122,14 @@ ReadAndDemuxResult ReadAndDemuxJob::run(const ReadAndDemuxInput& input) {
 
             prepareOutputFolder(input.naming.folder);
             openForReading(input.sourcePath, names, input.settings);
-            naming = settledNaming(input.naming, subpictureSource(input.sourcePath, input.settings));
+            naming =
+                settledNaming(input.naming, subpictureSource(input.sourcePath, input.settings));
             vobSub = naming.subpictureFormat == SubpictureFormat::VobSub;
 
             ReadAndDemuxPass pass(
                 state, log, readOptions, demuxOptions, *analysers_, records,
-                vobSub ? writers.get() : nullptr, [&](StreamKind kind, int32_t number, int32_t key) {
+                vobSub ? writers.get() : nullptr,
+                [&](StreamKind kind, int32_t number, int32_t key) {
                     StreamBox box = boxMet(streams, kind, number, key);
                     box.language = languageOf(state.job.languages, kind, key);
                     if (!chosenBy(input.select, box)) {
@@ -172,9 +174,9 @@ ReadAndDemuxResult ReadAndDemuxJob::run(const ReadAndDemuxInput& input) {
             }
             result.outputs = closeOutputs(outputs, !state.job.control.cancelled);
             if (vobSub && !state.job.control.cancelled) {
-                const std::vector<OutputWritten> indexes = writeVobSubIndexes(
-                    result.outputs, *writers, read.streams,
-                    vobSubInfo(read.streams, state.job.minPts), log);
+                const std::vector<OutputWritten> indexes =
+                    writeVobSubIndexes(result.outputs, *writers, read.streams,
+                                       vobSubInfo(read.streams, state.job.minPts), log);
                 result.outputs.insert(result.outputs.end(), indexes.begin(), indexes.end());
             }
             finish(read, true, names.second);

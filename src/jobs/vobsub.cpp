@@ -74,8 +74,8 @@ void VobSubWriter::pack(OutputSink& out, const uint8_t* data, size_t length,
          static_cast<uint8_t>(0x44 | ((clock >> 27) & 0x38) | ((clock >> 28) & 0x03)),
          static_cast<uint8_t>(clock >> 20),
          static_cast<uint8_t>(0x04 | ((clock >> 12) & 0xF8) | ((clock >> 13) & 0x03)),
-         static_cast<uint8_t>(clock >> 5), static_cast<uint8_t>(0x04 | ((clock << 3) & 0xF8)),
-         0x01, static_cast<uint8_t>(kMuxRate >> 14), static_cast<uint8_t>(kMuxRate >> 6),
+         static_cast<uint8_t>(clock >> 5), static_cast<uint8_t>(0x04 | ((clock << 3) & 0xF8)), 0x01,
+         static_cast<uint8_t>(kMuxRate >> 14), static_cast<uint8_t>(kMuxRate >> 6),
          static_cast<uint8_t>((kMuxRate << 2) | 0x03), 0xF8});
     const size_t headerData = pts ? kPtsSize : 0;
     size_t left = kPackSize - kPackHeaderSize - kPacketOverhead - headerData - length;
@@ -123,8 +123,8 @@ std::string vobSubIndex(const VobSubIndexInfo& info, const std::vector<VobSubEnt
         char position[32];
         std::snprintf(position, sizeof position, "%09llx",
                       static_cast<unsigned long long>(entry.filePosition));
-        text += "timestamp: " + timeText(time > 0x80000000u ? 0 : time) +
-                ", filepos: " + position + "\n";
+        text += "timestamp: " + timeText(time > 0x80000000u ? 0 : time) + ", filepos: " + position +
+                "\n";
     }
     return text;
 }

@@ -4,9 +4,9 @@
 #include <string>
 #include <vector>
 
-#include "jobs/job_context.h"
 #include "discs/xpl_chapters.h"
 #include "discs/xpl_scanner.h"
+#include "jobs/job_context.h"
 #include "playlist/xpl_title.h"
 
 namespace tolvane {

@@ -358,9 +358,9 @@ TEST(DvdDisc, ATitleIsReadAndDemuxedAsItsCellsFromTheFolderAndTheImageAlike) {
         }
     }
     vob.close();
-    refused = fixture::runProcess(TOLVANE_CLI, {"demux", locked.string(), "--title", "1", "-o",
-                                                (root / "locked-out").string()},
-                                  "/");
+    refused = fixture::runProcess(
+        TOLVANE_CLI,
+        {"demux", locked.string(), "--title", "1", "-o", (root / "locked-out").string()}, "/");
     EXPECT_EQ(refused.status, 1);
     EXPECT_NE(refused.err.find("This disc is encrypted: decrypt it first"), std::string::npos)
         << refused.err;
@@ -387,17 +387,18 @@ TEST(DvdDisc, ATitlesFilesMuxWithTheirLanguagesSubtitleTimesChaptersAndPalette) 
 
     for (const auto& [index, language] :
          {std::pair{"Subpicture.00.en.idx", "eng"}, std::pair{"Subpicture.01.fr.idx", "fre"}}) {
-        const Json found = Json::parse(
-            fixture::runProcess("mkvmerge", {"-J", base + index}, "/").out)["tracks"];
+        const Json found =
+            Json::parse(fixture::runProcess("mkvmerge", {"-J", base + index}, "/").out)["tracks"];
         ASSERT_EQ(found.size(), 1U) << index;
         EXPECT_EQ(found[0]["codec"], "VobSub");
         EXPECT_EQ(found[0]["properties"]["language"], language);
     }
-    const fixture::ProcessResult muxed = fixture::runProcess(
-        "mkvmerge", {"-q", "-o", out + "/title.mkv", "--chapters", out + "/ch.xml",
-                     base + "MPEG-2.stream.0.mpv", base + "Subpicture.00.en.idx",
-                     base + "Subpicture.01.fr.idx"},
-        "/");
+    const fixture::ProcessResult muxed =
+        fixture::runProcess("mkvmerge",
+                            {"-q", "-o", out + "/title.mkv", "--chapters", out + "/ch.xml",
+                             base + "MPEG-2.stream.0.mpv", base + "Subpicture.00.en.idx",
+                             base + "Subpicture.01.fr.idx"},
+                            "/");
     ASSERT_LE(muxed.status, 1) << muxed.out;  // 1: warnings only
     const auto probe = [&](const std::string& args) {
         return Json::parse(

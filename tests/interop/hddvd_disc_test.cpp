@@ -84,17 +84,19 @@ TEST(HdDvdDisc, TitlesAreThePlaylistsAndReadAsTheirClipsInPlaylistOrder) {
             clips.push_back(clip["evo"]);
             const std::string probed =
                 fixture::runProcess("/bin/sh",
-                                    {"-c", "ffprobe -v error -show_entries format=duration -of "
-                                           "csv=p=0 HVDVD_TS/" +
-                                               clip["evo"].get<std::string>()},
+                                    {"-c",
+                                     "ffprobe -v error -show_entries format=duration -of "
+                                     "csv=p=0 HVDVD_TS/" +
+                                         clip["evo"].get<std::string>()},
                                     discs.disc.string())
                     .out;
-            EXPECT_NEAR(clip["end"].get<double>() - clip["begin"].get<double>(),
-                        std::stod(probed), 0.05)
+            EXPECT_NEAR(clip["end"].get<double>() - clip["begin"].get<double>(), std::stod(probed),
+                        0.05)
                 << clip;
         }
         EXPECT_EQ(clips, (std::vector<std::string>{"FEATURE_1.EVO", "FEATURE_2.EVO"}));
-        EXPECT_EQ(feature["chapters"][2], (Json{{"number", 3}, {"start", 6.0}, {"name", "Second file"}}));
+        EXPECT_EQ(feature["chapters"][2],
+                  (Json{{"number", 3}, {"start", 6.0}, {"name", "Second file"}}));
         std::set<std::string> keys;
         fixture::keyPaths(report, "", keys);
         std::ifstream format(TOLVANE_REPORT_FORMAT);
@@ -103,16 +105,19 @@ TEST(HdDvdDisc, TitlesAreThePlaylistsAndReadAsTheirClipsInPlaylistOrder) {
             EXPECT_NE(document.find("| `" + key + "` |"), std::string::npos)
                 << key << " is not in docs/report-format.md";
         }
-        EXPECT_EQ(feature["streams"][3], (Json{{"kind", "audio"}, {"id", 0x8A}, {"number", 2},
-                                               {"coding", "dts"}, {"channels", 6},
+        EXPECT_EQ(feature["streams"][3], (Json{{"kind", "audio"},
+                                               {"id", 0x8A},
+                                               {"number", 2},
+                                               {"coding", "dts"},
+                                               {"channels", 6},
                                                {"language", "French"}}));
     }
 
     // Title 1 gives what its first file gives by the name rule, byte for byte, with the
     // playlist's languages in the names; its rebuild is the same file too.
-    ASSERT_EQ(cli({"demux", discs.disc.string(), "--title", "1", "-o", (out / "title").string()})
-                  .status,
-              0);
+    ASSERT_EQ(
+        cli({"demux", discs.disc.string(), "--title", "1", "-o", (out / "title").string()}).status,
+        0);
     ASSERT_EQ(cli({"demux", (discs.disc / "HVDVD_TS" / "FEATURE_1.EVO").string(), "-o",
                    (out / "file").string()})
                   .status,
@@ -143,11 +148,12 @@ TEST(HdDvdDisc, TitlesAreThePlaylistsAndReadAsTheirClipsInPlaylistOrder) {
     // The disc in a UDF image made by genisoimage gives the same titles and files, read through
     // libudfread, and the image is never written.
     const fs::path image = discs.dir.path() / "hddvd.iso";
-    ASSERT_EQ(fixture::runProcess("genisoimage", {"-quiet", "-udf", "-V", "SAMPLE", "-o",
-                                                  image.string(), discs.disc.string()},
-                                  "/")
-                  .status,
-              0);
+    ASSERT_EQ(
+        fixture::runProcess(
+            "genisoimage",
+            {"-quiet", "-udf", "-V", "SAMPLE", "-o", image.string(), discs.disc.string()}, "/")
+            .status,
+        0);
     const auto imageTime = fs::last_write_time(image);
     Json fromImage = Json::parse(cli({"titles", image.string(), "--json"}).out);
     Json fromFolder = Json::parse(cli({"titles", discs.disc.string(), "--json"}).out);
@@ -170,9 +176,8 @@ TEST(HdDvdDisc, TitlesAreThePlaylistsAndReadAsTheirClipsInPlaylistOrder) {
           std::pair{discs.reordered.string() + "/HVDVD_TS/FEATURE_1.EVO", "first"}}) {
         ASSERT_EQ(cli({"demux", source, "--no-continue", "-o", (out / folder).string()}).status, 0);
     }
-    const fixture::ProcessResult reordered =
-        cli({"demux", discs.reordered.string(), "--title", "5", "-o", (out / "reordered").string(),
-             "--json"});
+    const fixture::ProcessResult reordered = cli({"demux", discs.reordered.string(), "--title", "5",
+                                                  "-o", (out / "reordered").string(), "--json"});
     ASSERT_EQ(reordered.status, 0) << reordered.err;
     EXPECT_TRUE(bytes(out / "reordered" / "REORDERED_title05.MPEG-2.stream.0.mpv") ==
                 bytes(out / "trailer" / "TRAILER_1.MPEG-2.stream.0.mpv") +
@@ -181,8 +186,7 @@ TEST(HdDvdDisc, TitlesAreThePlaylistsAndReadAsTheirClipsInPlaylistOrder) {
 
     // What the disc lacks is said, and nothing is written.
     fs::remove(discs.reordered / "HVDVD_TS" / "FEATURE_1.EVO");
-    fixture::ProcessResult failed =
-        cli({"read", discs.reordered.string(), "--title", "5"});
+    fixture::ProcessResult failed = cli({"read", discs.reordered.string(), "--title", "5"});
     EXPECT_EQ(failed.status, 1);
     EXPECT_NE(failed.err.find("which clip feature_1.map of title 5 plays"), std::string::npos)
         << failed.err;
@@ -199,6 +203,8 @@ TEST(HdDvdDisc, TitlesAreThePlaylistsAndReadAsTheirClipsInPlaylistOrder) {
     window.form.WMDropFiles({discs.disc.string()});
     ASSERT_EQ(window.form.discTitles().size(), 2U);
     EXPECT_EQ(window.form.discTitle(), 1);
+    EXPECT_EQ(window.form.titleEntry(window.form.discTitles()[1]),
+              "Title 2: Trailer, 0:00:02.000, 1 chapter, audio English");
 }
 
 }  // namespace

@@ -9,11 +9,11 @@
 #include <filesystem>
 
 #include "core/platform_error.h"
+#include "discs/xpl_chapters.h"
+#include "discs/xpl_scanner.h"
 #include "form_fixture.h"
 #include "job_engine.h"
-#include "discs/xpl_chapters.h"
 #include "playlist/xpl_job.h"
-#include "discs/xpl_scanner.h"
 
 namespace tolvane {
 namespace {

@@ -53,8 +53,8 @@ void MainForm::chooseSource(const std::string& path) {
     if (extension != ".EVO" && extension != ".VOB" && extension != ".AOB" && looksLikeDisc(path)) {
         runJob([&] {
             discTitles_ = openDisc(path)->titles();
-            log_.log("Disc [b]" + escapeMarkup(fileNamePart(path, style_)) + "[/b]: " +
-                     std::to_string(discTitles_.size()) +
+            log_.log("Disc [b]" + escapeMarkup(fileNamePart(path, style_)) +
+                     "[/b]: " + std::to_string(discTitles_.size()) +
                      (discTitles_.size() == 1 ? " title" : " titles"));
             for (const DiscTitle& title : discTitles_) {
                 log_.log(titleEntry(title));
@@ -90,8 +90,9 @@ void MainForm::chooseTitle(int number) {
 
 std::string MainForm::titleEntry(const DiscTitle& title) const {
     std::string entry = "Title " + std::to_string(title.number) + ": " +
-                        formatDayTime(title.duration / 86400.0, "h:mm:ss.zzz", formatSettings_) + ", " +
-                        std::to_string(title.chapters.size()) +
+                        (title.name.empty() ? std::string() : title.name + ", ") +
+                        formatDayTime(title.duration / 86400.0, "h:mm:ss.zzz", formatSettings_) +
+                        ", " + std::to_string(title.chapters.size()) +
                         (title.chapters.size() == 1 ? " chapter" : " chapters");
     for (const StreamKind kind : {StreamKind::Audio, StreamKind::Subpicture}) {
         std::string languages;

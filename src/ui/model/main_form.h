@@ -116,7 +116,8 @@ public:
     int discTitle() const { return discTitle_; }
     // Title `number` of the chosen disc becomes the source, and a read of it fills the boxes.
     void chooseTitle(int number);
-    // How the window lists a title: "Title 1: 0:00:09.000, 3 chapters, audio en de, subtitles fr".
+    // How the window lists a title: "Title 1: 0:00:09.000, 3 chapters, audio en de, subtitles fr",
+    // an HD DVD title's name after its number.
     std::string titleEntry(const DiscTitle& title) const;
     // A box's caption: the stream's label, with its language when the disc gives one.
     static std::string boxCaption(const StreamBox& stream);

@@ -2,8 +2,8 @@
 
 #include <QApplication>
 #include <QCheckBox>
-#include <QComboBox>
 #include <QCloseEvent>
+#include <QComboBox>
 #include <QDragEnterEvent>
 #include <QFileDialog>
 #include <QGridLayout>
@@ -419,7 +419,8 @@ QWidget* Main::buildOptions() {
     auto* advanced = new QCheckBox;
     rebuildLayout->addWidget(advanced);
     bind(Control::cbRBAdvanced, advanced);
-    // Two columns of two boxes each, so that every field keeps its height at the window's first size.
+    // Two columns of two boxes each, so that every field keeps its height at the window's first
+    // size.
     layout->addWidget(rebuild, 1, 1);
     layout->setRowStretch(2, 1);
     return page;
