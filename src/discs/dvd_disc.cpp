@@ -22,6 +22,7 @@
 #include <sstream>
 
 #include "core/platform_error.h"
+#include "discs/block_source.h"
 
 namespace tolvane {
 
@@ -515,46 +516,19 @@ constexpr int64_t kSector = DVD_VIDEO_LB_LEN;
 
 // The VOB files of one title set as one reader of 2048-byte sectors; the disc stays open while
 // any span reads from it.
-class TitleSetVobs : public InputSource {
+class TitleSetVobs : public BlockSource {
 public:
     TitleSetVobs(std::shared_ptr<void> disc, dvd_file_t* file, std::string name)
-        : disc_(std::move(disc)),
+        : BlockSource(DVDFileSize(file) * kSector),
+          disc_(std::move(disc)),
           file_(file),
-          name_(std::move(name)),
-          size_(DVDFileSize(file) * kSector) {}
+          name_(std::move(name)) {}
     ~TitleSetVobs() override { DVDCloseFile(file_); }
     TitleSetVobs(const TitleSetVobs&) = delete;
     TitleSetVobs& operator=(const TitleSetVobs&) = delete;
 
-    int64_t size() const override { return size_; }
-    int64_t position() const override { return position_; }
-    void seek(int64_t position) override { position_ = std::clamp<int64_t>(position, 0, size_); }
-
-    size_t read(uint8_t* data, size_t length) override {
-        const int64_t left = size_ - position_;
-        if (left <= 0 || length == 0) {
-            return 0;
-        }
-        length = static_cast<size_t>(std::min<int64_t>(left, static_cast<int64_t>(length)));
-        const int64_t sector = position_ / kSector;
-        const auto within = static_cast<size_t>(position_ % kSector);
-        if (within == 0 && length >= static_cast<size_t>(kSector)) {
-            // Whole sectors straight into the caller's block.
-            const size_t sectors = length / static_cast<size_t>(kSector);
-            readSectors(sector, sectors, data);
-            position_ += static_cast<int64_t>(sectors) * kSector;
-            return sectors * static_cast<size_t>(kSector);
-        }
-        uint8_t one[DVD_VIDEO_LB_LEN];
-        readSectors(sector, 1, one);
-        const size_t n = std::min(length, static_cast<size_t>(kSector) - within);
-        std::copy_n(one + within, n, data);
-        position_ += static_cast<int64_t>(n);
-        return n;
-    }
-
 private:
-    void readSectors(int64_t sector, size_t count, uint8_t* data) {
+    void readBlocks(int64_t sector, size_t count, uint8_t* data) override {
         const ssize_t got = DVDReadBlocks(file_, static_cast<int>(sector), count, data);
         if (got != static_cast<ssize_t>(count)) {
             throw PlatformError("Cannot read \"" + name_ + "\" at sector " +
@@ -565,8 +539,6 @@ private:
     std::shared_ptr<void> disc_;
     dvd_file_t* file_;
     std::string name_;
-    int64_t size_;
-    int64_t position_ = 0;
 };
 
 // Whether a sector's packets say their payload is scrambled: CSS sets the two scrambling bits

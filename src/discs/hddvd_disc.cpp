@@ -11,6 +11,7 @@
 #include "core/platform_error.h"
 #include "core/program_stream_layout.h"
 #include "core/text_escape.h"
+#include "discs/block_source.h"
 #include "discs/xpl_chapters.h"
 #include "discs/xpl_scanner.h"
 
@@ -127,60 +128,33 @@ private:
     std::filesystem::path root_;
 };
 
-// A file of a UDF image, read through libudfread a block at a time, whole blocks straight into
-// the caller's buffer.
-class UdfFileSource : public InputSource {
+// A file of a UDF image, read through libudfread.
+class UdfFileSource : public BlockSource {
 public:
     UdfFileSource(std::shared_ptr<udfread> image, UDFFILE* file, std::string name)
-        : image_(std::move(image)),
+        : BlockSource(udfread_file_size(file)),
+          image_(std::move(image)),
           file_(file),
-          name_(std::move(name)),
-          size_(std::max<int64_t>(udfread_file_size(file), 0)) {}
+          name_(std::move(name)) {}
     ~UdfFileSource() override { udfread_file_close(file_); }
     UdfFileSource(const UdfFileSource&) = delete;
     UdfFileSource& operator=(const UdfFileSource&) = delete;
 
-    int64_t size() const override { return size_; }
-    int64_t position() const override { return position_; }
-    void seek(int64_t position) override { position_ = std::clamp<int64_t>(position, 0, size_); }
-
-    size_t read(uint8_t* data, size_t length) override {
-        const int64_t left = size_ - position_;
-        if (left <= 0 || length == 0) {
-            return 0;
-        }
-        length = static_cast<size_t>(std::min<int64_t>(left, static_cast<int64_t>(length)));
-        const auto block = static_cast<uint32_t>(position_ / UDF_BLOCK_SIZE);
-        const auto within = static_cast<size_t>(position_ % UDF_BLOCK_SIZE);
-        if (within == 0 && length >= UDF_BLOCK_SIZE) {
-            const auto blocks = static_cast<uint32_t>(length / UDF_BLOCK_SIZE);
-            readBlocks(block, blocks, data);
-            position_ += int64_t{blocks} * UDF_BLOCK_SIZE;
-            return size_t{blocks} * UDF_BLOCK_SIZE;
-        }
-        uint8_t one[UDF_BLOCK_SIZE];
-        readBlocks(block, 1, one);
-        const size_t n = std::min(length, UDF_BLOCK_SIZE - within);
-        std::copy_n(one + within, n, data);
-        position_ += static_cast<int64_t>(n);
-        return n;
-    }
-
 private:
-    void readBlocks(uint32_t block, uint32_t count, uint8_t* data) {
+    void readBlocks(int64_t block, size_t count, uint8_t* data) override {
         // The file's last block may be short of a whole one: what it lacks reads as zeros and
-        // is never handed on, `size_` ending the file first.
-        if (udfread_read_blocks(file_, data, block, count, 0) != count) {
-            throw PlatformError("Cannot read \"" + name_ + "\" at block " + std::to_string(block) +
-                                ". Input/output error");
+        // is never handed on, the size ending the file first.
+        if (block < 0 || block > UINT32_MAX || count > UINT32_MAX ||
+            udfread_read_blocks(file_, data, static_cast<uint32_t>(block),
+                                static_cast<uint32_t>(count), 0) != count) {
+            throw PlatformError("Cannot read \"" + name_ + "\" at block " +
+                                std::to_string(block) + ". Input/output error");
         }
     }
 
     std::shared_ptr<udfread> image_;
     UDFFILE* file_;
     std::string name_;
-    int64_t size_;
-    int64_t position_ = 0;
 };
 
 // The files of a UDF image, its names matched in any case. Reading it never writes to it.
