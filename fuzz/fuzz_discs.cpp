@@ -11,12 +11,13 @@
 
 #include "core/platform_error.h"
 #include "discs/dvd_disc.h"
+#include "read_titles.h"
 
 namespace {
 
 void write(const std::filesystem::path& path, const uint8_t* data, size_t size) {
-    std::ofstream(path, std::ios::binary).write(reinterpret_cast<const char*>(data),
-                                                static_cast<std::streamsize>(size));
+    std::ofstream(path, std::ios::binary)
+        .write(reinterpret_cast<const char*>(data), static_cast<std::streamsize>(size));
 }
 
 }  // namespace
@@ -27,8 +28,8 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
         return 0;
     }
     static const std::filesystem::path disc = [] {
-        const std::filesystem::path folder = std::filesystem::temp_directory_path() /
-                                             ("fuzz_discs." + std::to_string(getpid()));
+        const std::filesystem::path folder =
+            std::filesystem::temp_directory_path() / ("fuzz_discs." + std::to_string(getpid()));
         std::filesystem::create_directories(folder / "VIDEO_TS");
         // Title VOBs of a few sectors, for the cells the information files point into.
         const std::string vob(16 * 2048, '\0');
@@ -40,15 +41,7 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
     write(disc / "VIDEO_TS" / "VTS_01_0.IFO", data + 2 + first, size - 2 - first);
     try {
         const std::unique_ptr<DvdDisc> opened = DvdDisc::open(disc.string());
-        for (const DiscTitle& title : opened->titles()) {
-            try {
-                const std::unique_ptr<SpanSource> source = opened->titleSource(title.number);
-                uint8_t block[4096];
-                while (source->read(block, sizeof block) > 0) {
-                }
-            } catch (const PlatformError&) {
-            }
-        }
+        readEveryTitle(*opened);
     } catch (const PlatformError&) {
     }
     return 0;

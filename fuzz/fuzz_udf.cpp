@@ -11,6 +11,7 @@
 
 #include "core/platform_error.h"
 #include "discs/hddvd_disc.h"
+#include "read_titles.h"
 
 extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
     using namespace tolvane;
@@ -24,15 +25,7 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
         if (!disc) {
             return 0;
         }
-        for (const DiscTitle& title : disc->titles()) {
-            try {
-                const std::unique_ptr<SpanSource> source = disc->titleSource(title.number);
-                uint8_t block[4096];
-                while (source->read(block, sizeof block) > 0) {
-                }
-            } catch (const PlatformError&) {
-            }
-        }
+        readEveryTitle(*disc);
     } catch (const PlatformError&) {
     }
     return 0;
