@@ -11,7 +11,6 @@
 #include "core/platform_error.h"
 #include "core/program_stream_layout.h"
 #include "core/text_escape.h"
-#include "discs/block_source.h"
 #include "discs/xpl_chapters.h"
 #include "discs/xpl_scanner.h"
 
@@ -128,33 +127,44 @@ private:
     std::filesystem::path root_;
 };
 
-// A file of a UDF image, read through libudfread.
-class UdfFileSource : public BlockSource {
+// A file of a UDF image, read through libudfread: whole blocks straight into the caller's
+// buffer, and the data of a small file kept inside its file entry too.
+class UdfFileSource : public InputSource {
 public:
     UdfFileSource(std::shared_ptr<udfread> image, UDFFILE* file, std::string name)
-        : BlockSource(udfread_file_size(file)),
-          image_(std::move(image)),
+        : image_(std::move(image)),
           file_(file),
-          name_(std::move(name)) {}
+          name_(std::move(name)),
+          size_(std::max<int64_t>(udfread_file_size(file), 0)) {}
     ~UdfFileSource() override { udfread_file_close(file_); }
     UdfFileSource(const UdfFileSource&) = delete;
     UdfFileSource& operator=(const UdfFileSource&) = delete;
 
-private:
-    void readBlocks(int64_t block, size_t count, uint8_t* data) override {
-        // The file's last block may be short of a whole one: what it lacks reads as zeros and
-        // is never handed on, the size ending the file first.
-        if (block < 0 || block > UINT32_MAX || count > UINT32_MAX ||
-            udfread_read_blocks(file_, data, static_cast<uint32_t>(block),
-                                static_cast<uint32_t>(count), 0) != count) {
-            throw PlatformError("Cannot read \"" + name_ + "\" at block " +
-                                std::to_string(block) + ". Input/output error");
+    int64_t size() const override { return size_; }
+    int64_t position() const override { return position_; }
+    void seek(int64_t position) override { position_ = std::clamp<int64_t>(position, 0, size_); }
+
+    size_t read(uint8_t* data, size_t length) override {
+        if (position_ >= size_ || length == 0) {
+            return 0;
         }
+        const ssize_t got = udfread_file_seek(file_, position_, UDF_SEEK_SET) == position_
+                                ? udfread_file_read(file_, data, length)
+                                : -1;
+        if (got <= 0) {
+            throw PlatformError("Cannot read \"" + name_ + "\" at byte " +
+                                std::to_string(position_) + ". Input/output error");
+        }
+        position_ += got;
+        return static_cast<size_t>(got);
     }
 
+private:
     std::shared_ptr<udfread> image_;
     UDFFILE* file_;
     std::string name_;
+    int64_t size_;
+    int64_t position_ = 0;
 };
 
 // The files of a UDF image, its names matched in any case. Reading it never writes to it.

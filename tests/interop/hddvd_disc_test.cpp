@@ -13,6 +13,7 @@
 #include "form_fixture.h"
 #include "report_keys.h"
 #include "temp_dir.h"
+#include "udf_image.h"
 
 namespace tolvane {
 namespace {
@@ -145,8 +146,9 @@ TEST(HdDvdDisc, TitlesAreThePlaylistsAndReadAsTheirClipsInPlaylistOrder) {
     EXPECT_TRUE(bytes(out / "title" / "DISC_title01.rebuilt.EVO") ==
                 bytes(out / "file" / "FEATURE_1_FEATURE_2.rebuilt.EVO"));
 
-    // The disc in a UDF image made by genisoimage gives the same titles and files, read through
-    // libudfread, and the image is never written.
+    // The disc in a UDF image made by genisoimage, and in a UDF 2.50 image with a metadata
+    // partition as HD DVD images are, gives the same titles and files, read through
+    // libudfread, and no image is ever written.
     const fs::path image = discs.dir.path() / "hddvd.iso";
     ASSERT_EQ(
         fixture::runProcess(
@@ -154,20 +156,28 @@ TEST(HdDvdDisc, TitlesAreThePlaylistsAndReadAsTheirClipsInPlaylistOrder) {
             {"-quiet", "-udf", "-V", "SAMPLE", "-o", image.string(), discs.disc.string()}, "/")
             .status,
         0);
-    const auto imageTime = fs::last_write_time(image);
-    Json fromImage = Json::parse(cli({"titles", image.string(), "--json"}).out);
+    const fs::path udf250 = discs.dir.path() / "udf250.iso";
+    fixture::writeUdf250Image(discs.disc, udf250);
     Json fromFolder = Json::parse(cli({"titles", discs.disc.string(), "--json"}).out);
-    fromImage.erase("disc");
     fromFolder.erase("disc");
-    EXPECT_EQ(fromImage, fromFolder);
-    ASSERT_EQ(cli({"demux", image.string(), "--title", "1", "-o", (out / "image").string()}).status,
-              0);
-    std::map<std::string, std::string> byImage;
-    for (auto& [name, content] : filesIn(out / "image")) {
-        byImage["DISC" + name.substr(std::string("hddvd").size())] = std::move(content);
+    for (const fs::path& path : {image, udf250}) {
+        SCOPED_TRACE(path.string());
+        const auto imageTime = fs::last_write_time(path);
+        const fixture::ProcessResult listed = cli({"titles", path.string(), "--json"});
+        ASSERT_EQ(listed.status, 0) << listed.err;
+        Json fromImage = Json::parse(listed.out);
+        EXPECT_EQ(fromImage["disc"]["kind"], "hddvd");
+        fromImage.erase("disc");
+        EXPECT_EQ(fromImage, fromFolder);
+        const fs::path files = out / path.stem();
+        ASSERT_EQ(cli({"demux", path.string(), "--title", "1", "-o", files.string()}).status, 0);
+        std::map<std::string, std::string> byImage;
+        for (auto& [name, content] : filesIn(files)) {
+            byImage["DISC" + name.substr(path.stem().string().size())] = std::move(content);
+        }
+        EXPECT_TRUE(byImage == byTitle);
+        EXPECT_EQ(fs::last_write_time(path), imageTime);
     }
-    EXPECT_TRUE(byImage == byTitle);
-    EXPECT_EQ(fs::last_write_time(image), imageTime);
 
     // A title whose clips are not in name order plays them in playlist order: its video is
     // the trailer's, then the feature's first file's, each as read alone.
@@ -183,6 +193,12 @@ TEST(HdDvdDisc, TitlesAreThePlaylistsAndReadAsTheirClipsInPlaylistOrder) {
                 bytes(out / "trailer" / "TRAILER_1.MPEG-2.stream.0.mpv") +
                     bytes(out / "first" / "FEATURE_1.MPEG-2.stream.0.mpv"));
     EXPECT_EQ(Json::parse(reordered.out)["streams"][1]["language"], "fr");
+    // Its playlist is small enough to be kept inside its file entry in a UDF 2.50 image.
+    const fs::path small = discs.dir.path() / "reordered250.iso";
+    fixture::writeUdf250Image(discs.reordered, small);
+    const fixture::ProcessResult listed = cli({"titles", small.string(), "--json"});
+    ASSERT_EQ(listed.status, 0) << listed.err;
+    EXPECT_EQ(Json::parse(listed.out)["titles"][0]["name"], "Trailer & feature");
 
     // What the disc lacks is said, and nothing is written.
     fs::remove(discs.reordered / "HVDVD_TS" / "FEATURE_1.EVO");
