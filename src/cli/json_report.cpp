@@ -169,6 +169,9 @@ Json titlesReport(const Disc& disc) {
                                   {"aspect_ratio", title.video.aspect}};
         } else {
             entry["name"] = title.name;
+            if (title.measuredDuration) {
+                entry["measured_duration"] = *title.measuredDuration;
+            }
             entry["angles"] = 1;
             Json clips = Json::array();
             for (const DiscClip& clip : title.clips) {

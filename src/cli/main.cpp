@@ -77,7 +77,11 @@ void printTitles(const Disc& disc, const LocaleSettings& locale) {
             std::cout << "  Video: " << title.video.width << "x" << title.video.height << ", "
                       << rate << " fps, " << title.video.aspect << '\n';
         } else {
-            std::cout << ", " << plural(title.clips.size(), "clip") << '\n';
+            std::cout << ", " << plural(title.clips.size(), "clip");
+            if (title.measuredDuration) {
+                std::cout << ", measured " << time(*title.measuredDuration);
+            }
+            std::cout << '\n';
         }
         for (const DiscClip& clip : title.clips) {
             std::cout << "  Clip " << terminalSafe(clip.map) << ": " << terminalSafe(clip.evo)

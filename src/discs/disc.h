@@ -3,6 +3,7 @@
 #include <array>
 #include <cstdint>
 #include <memory>
+#include <optional>
 #include <string>
 #include <vector>
 
@@ -72,6 +73,9 @@ struct DiscTitle {
     int programChain = 0;  // DVD
     std::string name;      // HD DVD: the title's displayName
     double duration = 0;   // seconds, as the program chain or the playlist gives it
+    // HD DVD: the seconds its clips' video plays, from the first and last time stamps of each
+    // clip's .EVO; none when a clip could not be measured.
+    std::optional<double> measuredDuration;
     std::vector<DiscChapter> chapters;
     int angles = 1;
     DiscVideo video;
@@ -109,6 +113,8 @@ protected:
         : path_(std::move(path)), titles_(std::move(titles)) {}
     // "has no title 3: it has 2."
     [[noreturn]] void noSuchTitle(int title) const;
+    // The titles, for what a disc learns of them after reading its structure.
+    std::vector<DiscTitle>& titlesToMeasure() { return titles_; }
 
 private:
     std::string path_;

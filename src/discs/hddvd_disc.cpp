@@ -240,6 +240,29 @@ private:
     std::string path_;
 };
 
+// The video time stamps of the PES packets in `data`: a video stream id, or the extended one
+// VC-1 uses, with the header's marker bits where they must be.
+void videoTimes(const std::vector<uint8_t>& data, std::vector<uint32_t>& times) {
+    for (size_t k = 0; k + 14 <= data.size(); ++k) {
+        if (data[k] != 0 || data[k + 1] != 0 || data[k + 2] != 1) {
+            continue;
+        }
+        const uint8_t id = data[k + 3];
+        const uint8_t* header = data.data() + k + 6;
+        const bool video = (id >= layout::kVideoFirstId && id <= layout::kVideoLastId) ||
+                           id == layout::kExtendedStreamId;
+        if (!video || (header[0] & 0xC0) != 0x80 || (header[1] & 0x80) == 0 ||
+            (header[3] & 0xE1) != 0x21 || (header[5] & 0x01) == 0 || (header[7] & 0x01) == 0) {
+            continue;
+        }
+        const uint8_t* pts = header + 3;
+        const uint64_t time = uint64_t{pts[0] & 0x0Eu} << 29 | uint64_t{pts[1]} << 22 |
+                              uint64_t{pts[2] & 0xFEu} << 14 | uint64_t{pts[3]} << 7 |
+                              uint64_t{pts[4]} >> 1;
+        times.push_back(static_cast<uint32_t>(time));  // 32 bits, as the engine keeps them
+    }
+}
+
 std::vector<DiscTitle> readTitles(const DiscFiles& files, const std::string& discPath) {
     std::unique_ptr<InputSource> playlist = files.open(kPlaylistPath);
     if (!playlist) {
@@ -261,6 +284,33 @@ std::vector<DiscTitle> readTitles(const DiscFiles& files, const std::string& dis
 }
 
 }  // namespace
+
+std::optional<double> measuredVideoSeconds(InputSource& stream, int64_t window) {
+    const int64_t size = stream.size();
+    const auto read = [&](int64_t from) {
+        std::vector<uint8_t> data(static_cast<size_t>(std::min(window, size - from)));
+        stream.seek(from);
+        data.resize(readBlock(stream, data.data(), data.size()));
+        return data;
+    };
+    std::vector<uint32_t> first;
+    videoTimes(read(0), first);
+    std::vector<uint32_t> last;
+    videoTimes(read(std::max<int64_t>(0, size - window)), last);
+    if (first.empty() || last.empty()) {
+        return std::nullopt;
+    }
+    // One frame: the smallest step between the last times, which come out of display order.
+    std::sort(last.begin(), last.end());
+    uint32_t frame = 0;
+    for (size_t k = 1; k < last.size(); ++k) {
+        const uint32_t step = last[k] - last[k - 1];
+        frame = step > 0 && (frame == 0 || step < frame) ? step : frame;
+    }
+    const uint32_t start = *std::min_element(first.begin(), first.end());
+    const uint32_t end = last.back() + frame;  // wraps modulo 2^32 as the time stamps do
+    return static_cast<double>(end - start) / 90000.0;
+}
 
 std::vector<DiscTitle> playlistTitles(std::string_view playlist) {
     PlaylistMemo memo;
@@ -382,7 +432,33 @@ std::unique_ptr<HdDvdDisc> HdDvdDisc::openIfOne(const std::string& path) {
 }
 
 HdDvdDisc::HdDvdDisc(std::string path, std::unique_ptr<DiscFiles> files)
-    : Disc(path, readTitles(*files, path)), files_(std::move(files)) {}
+    : Disc(path, readTitles(*files, path)), files_(std::move(files)) {
+    // A clip's file is measured once, however many titles play it.
+    std::map<std::string, std::optional<double>> measured;
+    for (DiscTitle& title : titlesToMeasure()) {
+        double total = 0;
+        bool whole = !title.clips.empty();
+        for (const DiscClip& clip : title.clips) {
+            const std::string evo = std::string(kObjectFolder) + "/" + upperCase(clip.evo);
+            if (!measured.contains(evo)) {
+                measured[evo] = std::nullopt;
+                // A clip that cannot be read leaves its title unmeasured; reading the title
+                // says why.
+                try {
+                    if (std::unique_ptr<InputSource> input = files_->open(evo)) {
+                        measured[evo] = measuredVideoSeconds(*input);
+                    }
+                } catch (const PlatformError&) {
+                }
+            }
+            whole = whole && measured[evo].has_value();
+            total += measured[evo].value_or(0);
+        }
+        if (whole) {
+            title.measuredDuration = total;
+        }
+    }
+}
 
 std::unique_ptr<SpanSource> HdDvdDisc::titleSource(int number, int angle) const {
     const DiscTitle* found = title(number);

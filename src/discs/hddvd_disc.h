@@ -25,6 +25,11 @@ public:
 // tracks and chapters. Bytes that are no playlist give no titles.
 std::vector<DiscTitle> playlistTitles(std::string_view playlist);
 
+// How long the video of a program stream plays, in seconds: its last video time stamp (in
+// the last `window` bytes) minus its first (in the first ones), plus one frame; none without
+// video time stamps.
+std::optional<double> measuredVideoSeconds(InputSource& stream, int64_t window = 4 << 20);
+
 // An HD DVD disc: a folder holding HVDVD_TS (the .EVO and .MAP files) and ADV_OBJ (the playlist
 // VPLST000.XPL), or either of those folders. Its titles are the playlist's; each is read as its
 // clips' .EVO files, in playlist order.

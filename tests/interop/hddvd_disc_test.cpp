@@ -96,6 +96,8 @@ TEST(HdDvdDisc, TitlesAreThePlaylistsAndReadAsTheirClipsInPlaylistOrder) {
                 << clip;
         }
         EXPECT_EQ(clips, (std::vector<std::string>{"FEATURE_1.EVO", "FEATURE_2.EVO"}));
+        // The measured length is the frames' own: 216 at 24000/1001, as the read counts them.
+        EXPECT_NEAR(feature["measured_duration"].get<double>(), 216 * 1001 / 24000.0, 0.001);
         EXPECT_EQ(feature["chapters"][2],
                   (Json{{"number", 3}, {"start", 6.0}, {"name", "Second file"}}));
         std::set<std::string> keys;
