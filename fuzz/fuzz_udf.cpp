@@ -25,6 +25,7 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
         if (!disc) {
             return 0;
         }
+        disc->measure();
         readEveryTitle(*disc);
     } catch (const PlatformError&) {
     }

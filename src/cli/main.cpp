@@ -167,6 +167,7 @@ public:
 private:
     int listTitles() {
         const std::unique_ptr<Disc> disc = openDisc(options_.source);
+        disc->measure();
         if (options_.json) {
             printJson(titlesReport(*disc));
         } else {

@@ -107,6 +107,9 @@ public:
     // What the title plays, as one source of spans. Throws PlatformError when the title or the
     // angle (from 1) does not exist or its files cannot be opened.
     virtual std::unique_ptr<SpanSource> titleSource(int title, int angle = 1) const = 0;
+    // Measures what the disc's structure does not say (an HD DVD title's measured duration),
+    // reading a little of each title's files. Only listings need it: a job reads the title.
+    virtual void measure() {}
 
 protected:
     Disc(std::string path, std::vector<DiscTitle> titles)

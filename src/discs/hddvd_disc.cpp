@@ -432,7 +432,9 @@ std::unique_ptr<HdDvdDisc> HdDvdDisc::openIfOne(const std::string& path) {
 }
 
 HdDvdDisc::HdDvdDisc(std::string path, std::unique_ptr<DiscFiles> files)
-    : Disc(path, readTitles(*files, path)), files_(std::move(files)) {
+    : Disc(path, readTitles(*files, path)), files_(std::move(files)) {}
+
+void HdDvdDisc::measure() {
     // A clip's file is measured once, however many titles play it.
     std::map<std::string, std::optional<double>> measured;
     for (DiscTitle& title : titlesToMeasure()) {

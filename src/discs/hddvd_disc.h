@@ -45,6 +45,8 @@ public:
     // The title's clips' .EVO files, one span each. Throws PlatformError when the title does not
     // exist, has another angle than 1 or a clip's .EVO is missing.
     std::unique_ptr<SpanSource> titleSource(int title, int angle = 1) const override;
+    // Each title's measured duration, from its clips' first and last video time stamps.
+    void measure() override;
 
 private:
     std::unique_ptr<DiscFiles> files_;
