@@ -2,6 +2,7 @@
 // title read as its clips in playlist order, against the same files read by name.
 #include <gtest/gtest.h>
 
+#include <algorithm>
 #include <filesystem>
 #include <fstream>
 #include <map>
@@ -223,6 +224,152 @@ TEST(HdDvdDisc, TitlesAreThePlaylistsAndReadAsTheirClipsInPlaylistOrder) {
     EXPECT_EQ(window.form.discTitle(), 1);
     EXPECT_EQ(window.form.titleEntry(window.form.discTitles()[1]),
               "Title 2: Trailer, 0:00:02.000, 1 chapter, audio English");
+}
+
+// The pack at or after the middle of `evo` whose video packet carries no time stamp: a cut
+// there falls inside an access unit.
+size_t packInsideVideoUnit(const fixture::Bytes& evo) {
+    for (size_t at = evo.size() / 2 / 2048 * 2048; at + 2048 <= evo.size(); at += 2048) {
+        const size_t pes = at + 14 + (evo[at + 13] & 7u);
+        if (evo[pes] == 0 && evo[pes + 1] == 0 && evo[pes + 2] == 1 &&
+            (evo[pes + 3] & 0xF0) == 0xE0 && (evo[pes + 7] & 0x80) == 0) {
+            return at;
+        }
+    }
+    ADD_FAILURE() << "no video packet without a time stamp after the middle";
+    return evo.size();
+}
+
+TEST(HdDvdDisc, FfmpegsEvosCutInsideAccessUnitsAreTheirTitlesStreamsByteForByte) {
+    // Two EVOs that ffmpeg muxes, each cut into two clips inside a video access unit, named so
+    // that name order is not playlist order: H.264 and MPEG-2 video, each with AC-3 in two
+    // languages, given by langcode or else by the description.
+    struct Feature {
+        const char* first;
+        const char* second;
+        std::vector<std::string> codecs;
+    };
+    const std::string film = "testsrc2=size=1280x720:rate=24000/1001:duration=3";
+    const auto tone = [](int hz) {
+        return "sine=frequency=" + std::to_string(hz) + ":sample_rate=48000:duration=3";
+    };
+    const std::vector<Feature> features = {
+        {"FEATURE_B.EVO",
+         "FEATURE_A.EVO",
+         {"-c:v", "libx264", "-preset", "veryfast", "-pix_fmt", "yuv420p", "-c:a", "ac3", "-f",
+          "vob"}},
+        {"TRAILER_2.EVO",
+         "TRAILER_1.EVO",
+         {"-c:v", "mpeg2video", "-b:v", "6M", "-c:a", "ac3", "-f", "dvd"}},
+    };
+    fixture::TempDir dir;
+    const fs::path disc = dir.path() / "FFDISC";
+    fs::create_directories(disc / "HVDVD_TS");
+    fs::create_directories(disc / "ADV_OBJ");
+    std::vector<fs::path> uncut;
+    for (const Feature& feature : features) {
+        uncut.push_back(dir.path() / (std::string(feature.first) + ".whole"));
+        std::vector<std::string> args = {
+            "-v", "error", "-f", "lavfi",   "-i",   film, "-f",   "lavfi", "-i",   tone(440),
+            "-f", "lavfi", "-i", tone(550), "-map", "0",  "-map", "1",     "-map", "2"};
+        args.insert(args.end(), feature.codecs.begin(), feature.codecs.end());
+        args.insert(args.end(), {"-y", uncut.back().string()});
+        const fixture::ProcessResult made = fixture::runProcess("ffmpeg", args, "/");
+        ASSERT_EQ(made.status, 0) << made.err;
+        const fixture::Bytes evo = fixture::readFile(uncut.back());
+        const auto cut = static_cast<std::ptrdiff_t>(packInsideVideoUnit(evo));
+        fixture::writeFile(disc / "HVDVD_TS" / feature.first,
+                           fixture::Bytes(evo.begin(), evo.begin() + cut));
+        fixture::writeFile(disc / "HVDVD_TS" / feature.second,
+                           fixture::Bytes(evo.begin() + cut, evo.end()));
+    }
+    std::ofstream(disc / "ADV_OBJ" / "VPLST000.XPL") << R"(<?xml version="1.0"?>
+<Playlist><MediaAttributeList>
+<VideoAttributeItem index="1" codec="AVC"/><VideoAttributeItem index="2" codec="MPEG-2"/>
+<AudioAttributeItem index="1" codec="DD" channels="1"/>
+</MediaAttributeList><TitleSet timeBase="60fps">
+<Title titleNumber="1" displayName="Feature" titleDuration="00:00:03:00">
+<PrimaryAudioVideoClip src="file:///dvddisc/HVDVD_TS/FEATURE_B.MAP" titleTimeBegin="00:00:00:00" titleTimeEnd="00:00:01:30">
+<Video track="1" mediaAttr="1"/>
+<Audio track="1" streamNumber="1" mediaAttr="1" langcode="en:00"/>
+<Audio track="2" streamNumber="2" mediaAttr="1" langcode="de:00"/>
+</PrimaryAudioVideoClip>
+<PrimaryAudioVideoClip src="file:///dvddisc/HVDVD_TS/FEATURE_A.MAP" titleTimeBegin="00:00:01:30" titleTimeEnd="00:00:03:00"/>
+</Title>
+<Title titleNumber="2" displayName="Trailer" titleDuration="00:00:03:00">
+<PrimaryAudioVideoClip src="file:///dvddisc/HVDVD_TS/TRAILER_2.MAP" titleTimeBegin="00:00:00:00" titleTimeEnd="00:00:01:30">
+<Video track="1" mediaAttr="2"/><Audio track="1" streamNumber="1" mediaAttr="1" langcode="fr:00"/>
+<Audio track="2" streamNumber="2" mediaAttr="1" description="Japanese"/>
+</PrimaryAudioVideoClip>
+<PrimaryAudioVideoClip src="file:///dvddisc/HVDVD_TS/TRAILER_1.MAP" titleTimeBegin="00:00:01:30" titleTimeEnd="00:00:03:00"/>
+</Title></TitleSet></Playlist>
+)";
+    const fs::path genisoimage = dir.path() / "genisoimage.iso";
+    ASSERT_EQ(fixture::runProcess(
+                  "genisoimage", {"-quiet", "-udf", "-o", genisoimage.string(), disc.string()}, "/")
+                  .status,
+              0);
+    const fs::path udf250 = dir.path() / "udf250.iso";
+    fixture::writeUdf250Image(disc, udf250);
+
+    const std::map<int, std::vector<std::string>> languages = {{1, {"en", "de"}},
+                                                               {2, {"fr", "Japanese"}}};
+    for (int title = 1; title <= 2; ++title) {
+        SCOPED_TRACE(title);
+        // What ffmpeg copies out of the uncut EVO, stream by stream.
+        std::vector<std::string> expected;
+        for (int k = 0;; ++k) {
+            const fs::path copy = dir.path() / ("copy." + std::to_string(k));
+            std::string codec =
+                fixture::runProcess("ffprobe",
+                                    {"-v", "error", "-select_streams", std::to_string(k),
+                                     "-show_entries", "stream=codec_name", "-of", "csv=p=0",
+                                     uncut[static_cast<size_t>(title - 1)].string()},
+                                    "/")
+                    .out;
+            codec = codec.substr(0, codec.find_first_of(",\n"));
+            if (codec.empty()) {
+                break;
+            }
+            if (codec.starts_with("dvd_nav")) {
+                continue;
+            }
+            ASSERT_EQ(
+                fixture::runProcess(
+                    "ffmpeg",
+                    {"-v", "error", "-i", uncut[static_cast<size_t>(title - 1)].string(), "-map",
+                     "0:" + std::to_string(k), "-c", "copy", "-f", codec, "-y", copy.string()},
+                    "/")
+                    .status,
+                0);
+            expected.push_back(bytes(copy));
+        }
+        ASSERT_EQ(expected.size(), 3U);
+        std::sort(expected.begin(), expected.end());
+        for (const fs::path& source : {disc, genisoimage, udf250}) {
+            SCOPED_TRACE(source.string());
+            const fs::path out =
+                dir.path() / "out" / (source.stem().string() + std::to_string(title));
+            const fixture::ProcessResult demuxed =
+                cli({"demux", source.string(), "--title", std::to_string(title), "--json", "-o",
+                     out.string()});
+            ASSERT_EQ(demuxed.status, 0) << demuxed.err;
+            const Json report = Json::parse(demuxed.out);
+            std::vector<std::string> written;
+            for (const Json& output : report["outputs"]) {
+                written.push_back(bytes(output["path"].get<std::string>()));
+            }
+            std::sort(written.begin(), written.end());
+            EXPECT_TRUE(written == expected) << "every stream as ffmpeg copies it, and no other";
+            std::vector<std::string> audio;
+            for (const Json& stream : report["streams"]) {
+                if (stream["kind"] == "audio") {
+                    audio.push_back(stream.value("language", ""));
+                }
+            }
+            EXPECT_EQ(audio, languages.at(title));
+        }
+    }
 }
 
 }  // namespace
