@@ -178,7 +178,8 @@ Json titlesReport(const Disc& disc) {
                 clips.push_back(Json{{"map", clip.map},
                                      {"evo", clip.evo},
                                      {"begin", clip.begin},
-                                     {"end", clip.end}});
+                                     {"end", clip.end},
+                                     {"file_begin", clip.fileBegin}});
             }
             entry["clips"] = std::move(clips);
         }

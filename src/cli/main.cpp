@@ -85,7 +85,11 @@ void printTitles(const Disc& disc, const LocaleSettings& locale) {
         }
         for (const DiscClip& clip : title.clips) {
             std::cout << "  Clip " << terminalSafe(clip.map) << ": " << terminalSafe(clip.evo)
-                      << ", " << time(clip.begin) << " to " << time(clip.end) << '\n';
+                      << ", " << time(clip.begin) << " to " << time(clip.end);
+            if (clip.fileBegin > 0) {
+                std::cout << ", from " << time(clip.fileBegin) << " of its file";
+            }
+            std::cout << '\n';
         }
         for (const DiscStream& stream : title.streams) {
             std::cout << "  "

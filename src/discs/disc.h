@@ -49,6 +49,9 @@ struct DiscClip {
     std::string evo;
     double begin = 0;  // seconds
     double end = 0;
+    // Where in its .EVO the clip starts playing (clipTimeBegin). Not applied: the file is
+    // read whole, and the job says so.
+    double fileBegin = 0;
 };
 
 struct DiscVideo {

@@ -355,7 +355,8 @@ std::vector<DiscTitle> playlistTitles(std::string_view playlist) {
             titles.back().clips.push_back(
                 DiscClip{map, (dot == std::string::npos ? map : map.substr(0, dot)) + ".EVO",
                          seconds(attributeValue(tag, "titleTimeBegin"), fps),
-                         seconds(attributeValue(tag, "titleTimeEnd"), fps)});
+                         seconds(attributeValue(tag, "titleTimeEnd"), fps),
+                         seconds(attributeValue(tag, "clipTimeBegin"), fps)});
         } else if (element == "VIDEO" || element == "AUDIO" || element == "SUBTITLE") {
             const StreamKind kind = element == "VIDEO"   ? StreamKind::Video
                                     : element == "AUDIO" ? StreamKind::Audio

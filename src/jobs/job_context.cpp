@@ -188,6 +188,17 @@ int64_t SourceJob::openSource(const std::string& path, const JobNames& names,
         job.source = disc->titleSource(settings.title, settings.angle);
         discTitle_ = *disc->title(settings.title);
         job.languages = streamLanguages(*discTitle_);
+        // Where a clip starts in its file is known only through the clip's time map, which is
+        // not read: the file is read from its start, and the user should know the output is
+        // longer than the title.
+        for (const DiscClip& clip : discTitle_->clips) {
+            if (clip.fileBegin > 0) {
+                context_.log.log(
+                    "Clip " + escapeMarkup(clip.map) + " starts " +
+                    formatDayTime(clip.fileBegin / 86400.0, "h:mm:ss.zzz", job.formatSettings) +
+                    " into " + escapeMarkup(clip.evo) + ": the whole file is read");
+            }
+        }
         files_.push_back(FileRead{path, job.source->size()});
         return job.source->size();
     }

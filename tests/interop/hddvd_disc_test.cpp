@@ -301,7 +301,7 @@ TEST(HdDvdDisc, FfmpegsEvosCutInsideAccessUnitsAreTheirTitlesStreamsByteForByte)
 <Video track="1" mediaAttr="2"/><Audio track="1" streamNumber="1" mediaAttr="1" langcode="fr:00"/>
 <Audio track="2" streamNumber="2" mediaAttr="1" description="Japanese"/>
 </PrimaryAudioVideoClip>
-<PrimaryAudioVideoClip src="file:///dvddisc/HVDVD_TS/TRAILER_1.MAP" titleTimeBegin="00:00:01:30" titleTimeEnd="00:00:03:00"/>
+<PrimaryAudioVideoClip src="file:///dvddisc/HVDVD_TS/TRAILER_1.MAP" titleTimeBegin="00:00:01:30" titleTimeEnd="00:00:03:00" clipTimeBegin="00:00:00:30"/>
 </Title></TitleSet></Playlist>
 )";
     const fs::path genisoimage = dir.path() / "genisoimage.iso";
@@ -345,6 +345,12 @@ TEST(HdDvdDisc, FfmpegsEvosCutInsideAccessUnitsAreTheirTitlesStreamsByteForByte)
             expected.push_back(bytes(copy));
         }
         ASSERT_EQ(expected.size(), 3U);
+        // A clip that starts inside its file is read whole, and the log says so.
+        const std::string log = cli({"read", disc.string(), "--title", std::to_string(title)}).out;
+        EXPECT_EQ(log.find("Clip TRAILER_1.MAP starts 0:00:00.500 into TRAILER_1.EVO: the whole "
+                           "file is read") != std::string::npos,
+                  title == 2)
+            << log;
         std::sort(expected.begin(), expected.end());
         for (const fs::path& source : {disc, genisoimage, udf250}) {
             SCOPED_TRACE(source.string());
