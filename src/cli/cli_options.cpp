@@ -1,6 +1,7 @@
 #include "cli/cli_options.h"
 
 #include <algorithm>
+#include <cctype>
 #include <charconv>
 #include <tuple>
 
@@ -10,73 +11,180 @@
 
 namespace tolvane::cli {
 
-const char* const kUsage = R"(Usage: tolvane-cli COMMAND SOURCE [options]
-       tolvane-cli read|demux|rebuild DISC --title N [--angle A] [options]
-       tolvane-cli xpl PLAYLIST [--source SOURCE [--chapters FILE]]
-       tolvane-cli titles DISC [--json]
+namespace {
 
-Takes apart the MPEG-2 program streams of HD DVD (.EVO), DVD-Video (.VOB) and
-DVD-Audio (.AOB) discs. Every command prints the message log, one line per line.
+// The commands an option belongs to, as bits.
+constexpr unsigned bit(Command command) {
+    return 1u << static_cast<unsigned>(command);
+}
+constexpr unsigned kRead = bit(Command::Read);
+constexpr unsigned kDemux = bit(Command::Demux);
+constexpr unsigned kRebuild = bit(Command::Rebuild);
+constexpr unsigned kXpl = bit(Command::Xpl);
+constexpr unsigned kTitles = bit(Command::Titles);
+constexpr unsigned kJobs = kRead | kDemux | kRebuild;
+constexpr unsigned kEvery = kJobs | kXpl | kTitles;
 
-Commands:
-  read SOURCE        report every stream of SOURCE (and of its second feature
-                     file); nothing is written
-  demux SOURCE       write every selected stream to a file of its own as SOURCE
-                     (and its second feature file) is read, once
-  rebuild SOURCE     write SOURCE.rebuilt.EVO with only the selected streams,
-                     renumbered without gaps, as SOURCE is read, once (.EVO
-                     sources only)
-  xpl PLAYLIST       read the disc's VPLST000.XPL and show the title that plays
-                     SOURCE: its tracks, chapters and tags
-  titles DISC        list the titles of a DVD disc (a VIDEO_TS folder, the folder
-                     above it or an image) or an HD DVD disc folder (with
-                     HVDVD_TS and ADV_OBJ): duration, chapters, HD DVD clips,
-                     and each stream with its language
+struct CommandHelp {
+    Command command;
+    const char* name;
+    const char* usage;  // after "tolvane-cli NAME ", a line a form
+    const char* text;   // what it does, in lines of at most 58 characters
+};
 
-Options:
-  -o, --output DIR   output folder of demux and rebuild (default: the current
-                     folder)
-  --select LIST      comma-separated stream boxes to keep, by name (cbVideo0,
-                     cbAudio03, cbSub12) or by caption (MPEG-2.stream.0,
-                     DD.stream.03); default: every stream found
-  --no-continue      do not go on with the second feature file (FEATURE_2.EVO)
-  --title N          read, demux and rebuild: title N of the disc SOURCE, a DVD's
-                     cells or an HD DVD playlist's clips in playing order
-                     (rebuild: HD DVD only)
-  --angle A          with --title: the cells of angle A (default 1)
-  --adv-packs        rebuild: keep the advanced packs too
-  --source SOURCE    xpl: the source file whose title is shown
-  --chapters FILE    xpl, and read, demux and rebuild with --title: write the
-                     title's chapters to FILE, as Matroska XML when FILE ends
-                     in .xml, as OGM text (CHAPTER01=...) otherwise
-  --delay-names      demux: append " DELAY <n>ms" (the delay to the video)
-                     to each audio file's name, before the extension
-  --ext-by-coding    demux: name each file with its coding's extension (.m2v,
-                     .h264, .vc1, .ac3, .eac3, .dts, .thd, .mlp, .lpcm, .sup)
-  --fast-check MB    read and rebuild: read only the first MB mebibytes when
-                     labelling (default 300); demux reads the whole source
-  --full             read the whole file (no fast check)
-  --no-count-frames  do not count video frames
-  --no-details       do not print the details of each stream
-  --video-ext EXT    extension of video outputs (default mpv)
-  --audio-ext EXT    extension of audio outputs (default mpa)
-  --sub-ext EXT      extension of subpicture outputs (default sup)
-  --sub-format FMT   demux: write subpictures as sup (records with times) or
-                     vobsub (.sub with an .idx of times, palette and language,
-                     as mkvmerge reads them; DVD sources only); default vobsub
-                     for a disc's title, sup otherwise
-  --color WHEN       auto, always or never: markup as terminal colours
-                     (default auto: only on a terminal)
-  --json             print one JSON document instead of the log: the files,
-                     navigation data, streams with their header values, frame
-                     counts and, for demux and rebuild, the files written
-  -h, --help         show this help and exit
-  --version          show the version and exit
+constexpr CommandHelp kCommands[] = {
+    {Command::Read, "read", "SOURCE [options]\nDISC --title N [options]",
+     "report every stream of SOURCE (and of its second feature\n"
+     "file), or of a disc's title; nothing is written"},
+    {Command::Demux, "demux", "SOURCE [options]\nDISC --title N [options]",
+     "write every selected stream to a file of its own, named\n"
+     "after the source, as the source is read once"},
+    {Command::Rebuild, "rebuild", "SOURCE.EVO [options]\nDISC --title N [options]",
+     "write one new .EVO, named after the source and ending in\n"
+     ".rebuilt.EVO, with only the selected streams, renumbered\n"
+     "without gaps, as the source is read once (HD DVD only)"},
+    {Command::Xpl, "xpl", "PLAYLIST [--source SOURCE [--chapters FILE]]",
+     "read an HD DVD disc's VPLST000.XPL and show the title\n"
+     "that plays SOURCE: its name, duration, tracks and chapters"},
+    {Command::Titles, "titles", "DISC... [--json]",
+     "list the titles of DVD and HD DVD discs (folders or\n"
+     "images): duration, chapters, clips, and each stream with\n"
+     "its coding and language"},
+};
 
-Exit status: 0 done, 1 a file could not be opened, created or written,
-2 a usage error, 130 interrupted (Ctrl-C stops after the current block and
-keeps what was written).
-)";
+struct OptionHelp {
+    const char* name;
+    const char* text;
+    unsigned commands;
+};
+
+constexpr OptionHelp kOptions[] = {
+    {"-o, --output DIR", "output folder (default: the current folder)", kDemux | kRebuild},
+    {"--select LIST",
+     "comma-separated stream boxes to keep, by name (cbVideo0,\n"
+     "cbAudio03, cbSub12) or by caption (MPEG-2.stream.0,\n"
+     "DD.stream.03); default: every stream found",
+     kDemux | kRebuild},
+    {"--no-continue", "do not go on with the second feature file (FEATURE_2.EVO)", kJobs},
+    {"--title N",
+     "title N of the disc: a DVD's cells or an HD DVD playlist's\n"
+     "clips in playing order (rebuild: HD DVD only)",
+     kJobs},
+    {"--angle A", "with --title: the cells of angle A (default 1)", kJobs},
+    {"--adv-packs", "keep the advanced packs too", kRebuild},
+    {"--source SOURCE", "the source file whose title is shown", kXpl},
+    {"--chapters FILE",
+     "write the title's chapters to FILE (xpl with --source; the\n"
+     "others with --title), as Matroska XML when FILE ends in\n"
+     ".xml, as OGM text (CHAPTER01=...) otherwise",
+     kJobs | kXpl},
+    {"--delay-names",
+     "append \" DELAY <n>ms\" (the delay to the video) to each\n"
+     "audio file's name, before the extension",
+     kDemux},
+    {"--ext-by-coding",
+     "name each file with its coding's extension (.m2v, .h264,\n"
+     ".vc1, .ac3, .eac3, .dts, .thd, .mlp, .lpcm, .sup)",
+     kDemux},
+    {"--fast-check MB",
+     "label the streams from the first MB mebibytes only\n"
+     "(default 300); demux reads the whole source",
+     kRead | kRebuild},
+    {"--full", "read the whole file (no fast check)", kRead | kRebuild},
+    {"--no-count-frames", "do not count video frames", kJobs},
+    {"--no-details", "do not print the details of each stream", kJobs},
+    {"--video-ext EXT", "extension of video outputs (default mpv)", kDemux},
+    {"--audio-ext EXT", "extension of audio outputs (default mpa)", kDemux},
+    {"--sub-ext EXT", "extension of subpicture outputs (default sup)", kDemux},
+    {"--sub-format FMT",
+     "write subpictures as sup (records with times) or vobsub\n"
+     "(.sub with an .idx of times, palette and language, as\n"
+     "mkvmerge reads them; DVD sources only); default vobsub\n"
+     "for a disc's title, sup otherwise",
+     kDemux},
+    {"--color WHEN",
+     "auto, always or never: the log's bold and colours as\n"
+     "terminal escapes (default auto: only on a terminal)",
+     kJobs | kXpl},
+    {"--json",
+     "print JSON instead of the log: the files, navigation data,\n"
+     "streams with their header values, frame counts and the\n"
+     "files written (titles: one document per disc, a line each)",
+     kEvery},
+    {"-h, --help", "show this help and exit", kEvery},
+};
+
+// Two columns: the name, then the text, each of its lines indented alike.
+void addEntry(std::string& out, const std::string& name, const char* text) {
+    constexpr size_t kColumn = 21;
+    out += "  " + name;
+    out += name.size() + 2 < kColumn ? std::string(kColumn - 2 - name.size(), ' ')
+                                     : "\n" + std::string(kColumn, ' ');
+    for (const char* c = text; *c != '\0'; ++c) {
+        out += *c;
+        if (*c == '\n') {
+            out += std::string(kColumn, ' ');
+        }
+    }
+    out += '\n';
+}
+
+const CommandHelp* commandNamed(const std::string& name) {
+    for (const CommandHelp& help : kCommands) {
+        if (name == help.name) {
+            return &help;
+        }
+    }
+    return nullptr;
+}
+
+}  // namespace
+
+std::string usageText(std::optional<Command> command) {
+    std::string out;
+    const CommandHelp* only = nullptr;
+    for (const CommandHelp& help : kCommands) {
+        if (command == help.command) {
+            only = &help;
+        }
+    }
+    if (only != nullptr) {
+        const std::string prefix = "tolvane-cli " + std::string(only->name) + " ";
+        out = "Usage: " + prefix;
+        for (const char* c = only->usage; *c != '\0'; ++c) {
+            out += *c == '\n' ? "\n       " + prefix : std::string(1, *c);
+        }
+        out += "\n\n" + std::string(1, static_cast<char>(std::toupper(only->text[0]))) +
+               (only->text + 1) + ".\n\nOptions:\n";
+    } else {
+        out =
+            "Usage: tolvane-cli COMMAND SOURCE [options]\n"
+            "       tolvane-cli COMMAND --help\n\n"
+            "Takes apart the MPEG-2 program streams of HD DVD (.EVO), DVD-Video (.VOB) and\n"
+            "DVD-Audio (.AOB) files and whole discs: reports every stream, writes the chosen\n"
+            "ones to files of their own, rebuilds an .EVO with only the chosen ones, and lists\n"
+            "a disc's titles. Every command prints the message log, one line per line.\n\n"
+            "Commands:\n";
+        for (const CommandHelp& help : kCommands) {
+            addEntry(out, help.name, help.text);
+        }
+        out += "\nOptions (each command's --help says which are its own):\n";
+    }
+    const unsigned wanted = only != nullptr ? bit(only->command) : kEvery;
+    for (const OptionHelp& option : kOptions) {
+        if ((option.commands & wanted) != 0) {
+            addEntry(out, option.name, option.text);
+        }
+    }
+    if (only == nullptr) {
+        addEntry(out, "--version", "show the version and exit");
+    }
+    out +=
+        "\nExit status: 0 done, 1 a file could not be opened, created or written,\n"
+        "2 a usage error, 130 interrupted (Ctrl-C stops after the current block and\n"
+        "keeps what was written).\n";
+    return out;
+}
 
 namespace {
 
@@ -177,6 +285,11 @@ CliOptions parseArguments(const std::vector<std::string>& args) {
     }
     if (help) {
         options.command = Command::Help;
+        if (!positional.empty()) {
+            if (const CommandHelp* named = commandNamed(positional[0])) {
+                options.helpFor = named->command;
+            }
+        }
         return options;
     }
     if (version) {
@@ -253,10 +366,11 @@ CliOptions parseArguments(const std::vector<std::string>& args) {
                          : options.command == Command::Titles ? "no disc given"
                                                               : "no source file given"};
     }
-    if (positional.size() > 2) {
+    if (positional.size() > 2 && options.command != Command::Titles) {
         throw UsageError{"one source file only, not also '" + positional[2] + "'"};
     }
     options.source = positional[1];
+    options.discs.assign(positional.begin() + 1, positional.end());
     if ((options.command == Command::Read || options.command == Command::Titles) &&
         options.select) {
         throw UsageError{"--select belongs to demux and rebuild"};

@@ -11,8 +11,9 @@ enum class ColorMode { Auto, Always, Never };
 
 struct CliOptions {
     Command command = Command::Help;
-    std::string source;     // the playlist for xpl, the disc for titles
-    std::string xplSource;  // xpl: the source whose title is shown
+    std::string source;              // the playlist for xpl, the first disc for titles
+    std::vector<std::string> discs;  // titles: every disc given
+    std::string xplSource;           // xpl: the source whose title is shown
     std::string outputFolder;
     std::optional<std::vector<std::string>> select;
     bool continueOn = true;
@@ -34,6 +35,7 @@ struct CliOptions {
     ColorMode color = ColorMode::Auto;
     // One JSON document on standard output instead of the log.
     bool json = false;
+    std::optional<Command> helpFor;  // --help after a command: that command's help
 };
 
 // Thrown for a command line that cannot be used; its text says what is wrong.
@@ -43,6 +45,7 @@ struct UsageError {
 
 CliOptions parseArguments(const std::vector<std::string>& args);
 
-extern const char* const kUsage;
+// The help of one command, or of them all.
+std::string usageText(std::optional<Command> command);
 
 }  // namespace tolvane::cli

@@ -84,9 +84,14 @@ std::string ansiLine(const LogLine& line) {
         if (f.underline) {
             add("4");
         }
+        // The terminal's own bright colours, which its theme keeps readable on its background;
+        // black and white are left to the default foreground, which always is.
         if (f.hasColour) {
-            add("38;2;" + std::to_string(f.colour.red) + ";" + std::to_string(f.colour.green) +
-                ";" + std::to_string(f.colour.blue));
+            const int hue = (f.colour.red >= 128 ? 1 : 0) | (f.colour.green >= 128 ? 2 : 0) |
+                            (f.colour.blue >= 128 ? 4 : 0);
+            if (hue != 0 && hue != 7) {
+                add(std::to_string(90 + hue));
+            }
         }
         const std::string text = terminalSafe(line.text.substr(run.start, run.length));
         if (codes.empty()) {

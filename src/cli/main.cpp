@@ -169,16 +169,42 @@ public:
     }
 
 private:
+    // Each disc in turn; one that cannot be read is said and the others are still listed.
+    // JSON is one document a disc, a line each, so that a shelf of discs can be piped.
     int listTitles() {
-        const std::unique_ptr<Disc> disc = openDisc(options_.source);
-        disc->measure();
-        if (options_.json) {
-            printJson(titlesReport(*disc));
-        } else {
-            printTitles(*disc, context_.formatSettings);
+        const size_t count = options_.discs.size();
+        int status = kDone;
+        for (size_t k = 0; k < count && interrupted == 0; ++k) {
+            const std::string& path = options_.discs[k];
+            if (count > 1) {
+                std::cerr << "Disc " << k + 1 << " of " << count << ": " << terminalSafe(path)
+                          << std::endl;
+            }
+            try {
+                const std::unique_ptr<Disc> disc = openDisc(path);
+                disc->measure();
+                if (options_.json) {
+                    Json report = titlesReport(*disc);
+                    makeValidUtf8(report);
+                    std::cout << report.dump() << '\n';
+                } else {
+                    if (k > 0) {
+                        std::cout << '\n';
+                    }
+                    printTitles(*disc, context_.formatSettings);
+                }
+            } catch (const JobError& error) {
+                os_.showError(error.what());
+                status = kFailed;
+                if (options_.json) {
+                    Json report = {{"disc", {{"path", path}}}, {"error", error.what()}};
+                    makeValidUtf8(report);
+                    std::cout << report.dump() << '\n';
+                }
+            }
+            std::cout.flush();
         }
-        std::cout.flush();
-        return kDone;
+        return interrupted != 0 ? interruptedStatus() : status;
     }
 
     int readPlaylist() {
@@ -321,7 +347,7 @@ int main(int argc, char** argv) {
         return usageError(error.message);
     }
     if (options.command == Command::Help) {
-        std::cout << kUsage;
+        std::cout << usageText(options.helpFor);
         return kDone;
     }
     if (options.command == Command::Version) {

@@ -7,6 +7,7 @@
 #include <fstream>
 #include <map>
 #include <set>
+#include <sstream>
 
 #include <nlohmann/json.hpp>
 
@@ -311,6 +312,24 @@ TEST(HdDvdDisc, FfmpegsEvosCutInsideAccessUnitsAreTheirTitlesStreamsByteForByte)
               0);
     const fs::path udf250 = dir.path() / "udf250.iso";
     fixture::writeUdf250Image(disc, udf250);
+
+    // A shelf of discs in one call: a line of JSON each, one that cannot be read among them.
+    const fixture::ProcessResult shelf =
+        cli({"titles", disc.string(), (dir.path() / "missing.iso").string(), udf250.string(),
+             "--json"});
+    EXPECT_EQ(shelf.status, 1);
+    std::istringstream lines(shelf.out);
+    std::vector<Json> documents;
+    for (std::string line; std::getline(lines, line);) {
+        documents.push_back(Json::parse(line));
+    }
+    ASSERT_EQ(documents.size(), 3U);
+    EXPECT_EQ(documents[0]["titles"], documents[2]["titles"]);
+    EXPECT_NE(documents[1]["error"].get<std::string>().find("No such file"), std::string::npos);
+    EXPECT_NE(shelf.err.find("Disc 2 of 3: " + (dir.path() / "missing.iso").string() +
+                             "\ntolvane-cli: Cannot open disc"),
+              std::string::npos)
+        << shelf.err;
 
     const std::map<int, std::vector<std::string>> languages = {{1, {"en", "de"}},
                                                                {2, {"fr", "Japanese"}}};
