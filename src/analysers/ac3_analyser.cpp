@@ -158,7 +158,7 @@ void printAc3(const std::vector<Ac3Frame>& frames, int32_t streamNumber, Reporte
             log.log(std::string("   LFE channel = [bl]") + (h.lfe ? "present" : "not present") +
                     "[/bl]");
         } else {
-            log.log(arrangement + ", bsmod =" + std::to_string(h.bsmod));
+            log.log(arrangement + ", bsmod = " + std::to_string(h.bsmod));
         }
     }
 }

@@ -170,7 +170,7 @@ void printDts(const std::vector<DtsUnit>& units, Reporter& log) {
         } else if (std::holds_alternative<DtsChannelExtension>(unit)) {
             log.log("   Channel extension found");
         } else {
-            log.log("   Frequency extensiond found ([bl]96[/bl] kHz)");
+            log.log("   Frequency extension found ([bl]96[/bl] kHz)");
         }
     }
 }

@@ -21,7 +21,7 @@ struct Profile {
     const char* line;
 };
 constexpr Profile kProfiles[] = {
-    {66, "   Profile = Baseline "},
+    {66, "   Profile = Baseline"},
     {77, "   Profile = Main"},
     {88, "   Profile = Extended"},
     {100, "   Profile = High"},
@@ -250,7 +250,8 @@ void printH264(const H264Sps& sps, const LabelTables& labels, const LocaleSettin
         log.log("   Video format = " + std::string(kVideoFormatText[*vui.videoFormat]));
     }
     if (vui.timing) {
-        log.log("   Time scale = " + std::to_string(vui.timing->timeScale / 1000000) + " MHz");
+        // Real streams count in tens of kilohertz: whole megahertz would always say 0.
+        log.log("   Time scale = " + std::to_string(vui.timing->timeScale) + " Hz");
         const double rate = h264FrameRate(sps).value_or(0);
         log.log("   Frame rate = " + formatGeneral(std::nearbyint(rate * 1000) / 1000, locale) +
                 " fps");

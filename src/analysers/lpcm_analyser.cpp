@@ -42,7 +42,7 @@ std::optional<LpcmHeader> decodeLpcm(const uint8_t* block, size_t blockLength, s
 void printLpcm(const LpcmHeader& h, const LabelTables& labels, const LocaleSettings& locale,
                Reporter& log) {
     log.log("   Number of frame headers = " + std::to_string(h.frameHeaders));
-    log.log("   First acces unit pointer = " + hexUpper(h.firstAccessUnit, 4));
+    log.log("   First access unit pointer = " + hexUpper(h.firstAccessUnit, 4));
     log.log(std::string("   Emphasis = ") + (h.emphasis ? "on" : "off") +
             ", mute = " + (h.mute ? "on" : "off"));
     log.log("   Frame number = " + std::to_string(h.frameNumber));

@@ -107,11 +107,17 @@ std::vector<mlp::Field> decodeMlp(const uint8_t* block, size_t offset, size_t le
 
 void printMlp(const std::vector<mlp::Field>& fields, const LabelTables& labels, Reporter& log) {
     using namespace mlp;
+    size_t syncs = 0;
     for (const Field& field : fields) {
+        // A packet may hold several major syncs that repeat the same format: the first says it.
+        if ((std::holds_alternative<TrueHdSync>(field) || std::holds_alternative<MlpSync>(field)) &&
+            ++syncs > 1) {
+            break;
+        }
         if (std::holds_alternative<TrueHdSync>(field)) {
             log.log("   [b]TrueHD[/b] stream (up to 8 channels)");
         } else if (std::holds_alternative<MlpSync>(field)) {
-            log.log("   [b]Standard MLP[/b] stream (up to 6 channels) ");
+            log.log("   [b]Standard MLP[/b] stream (up to 6 channels)");
         } else if (const auto* quantization = std::get_if<QuantizationCode>(&field)) {
             log.log("   Quantization length = [bl]" +
                     text(labels.wordLengthText[quantization->code]) + "[/bl] bits");

@@ -266,9 +266,9 @@ void printMpeg2(const std::vector<mpeg2::Event>& events, Reporter& log) {
             log.log(kFrameRates[aspect->rateCode & 15].line);
         } else if (const auto* rate = std::get_if<BitRate>(&event)) {
             if (rate->variable) {
-                log.log("  Sequence header bitrate = [bl]variable[/bl]");
+                log.log("   Sequence header bitrate = [bl]variable[/bl]");
             } else {
-                log.log("  Sequence header bitrate = [bl]" +
+                log.log("   Sequence header bitrate = [bl]" +
                         std::to_string(rate->units * 400 / 1000) + "[/bl] kbps");
             }
         } else if (const auto* picture = std::get_if<IllegalPictureType>(&event)) {

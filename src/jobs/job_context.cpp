@@ -376,7 +376,7 @@ void reportFrames(const JobRecords& state, Reporter& log, bool twoFiles) {
             if (twoFiles) {
                 line +=
                     " ([b]" +
-                    formatDayTime(job.totalSeconds / 86400.0, "h:mm:ss:zzzz", job.formatSettings) +
+                    formatDayTime(job.totalSeconds / 86400.0, "h:mm:ss.zzz", job.formatSettings) +
                     "[/b])";
             }
             log.log(line + stream);

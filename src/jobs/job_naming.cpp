@@ -99,7 +99,15 @@ std::string outputPrefix(std::string_view outputFolder, std::string_view baseNam
 }
 
 std::string sizeReport(int64_t bytes) {
-    return "File size: " + std::to_string(bytes / kMebibyte) + " Mbytes.";
+    // Whole mebibytes would say 0 for a small file: it gets kibibytes or bytes instead.
+    constexpr int64_t kKibibyte = 1024;
+    if (bytes >= kMebibyte) {
+        return "File size: " + std::to_string(bytes / kMebibyte) + " Mbytes.";
+    }
+    if (bytes >= kKibibyte) {
+        return "File size: " + std::to_string(bytes / kKibibyte) + " KiB.";
+    }
+    return "File size: " + std::to_string(bytes) + (bytes == 1 ? " byte." : " bytes.");
 }
 
 }  // namespace tolvane

@@ -96,8 +96,8 @@ void analyseDsi(const NavigationContext& context, size_t offset, ScanState& scan
     }
     if (context.detectionPass) {
         std::string line = "VOB number " + std::to_string(vob) + " contains [b]" +
-                           std::to_string(scan.videoBound) + "[/b] video " +
-                           (subpictures > 0 ? "," : "and") + " [b]" +
+                           std::to_string(scan.videoBound) + "[/b] video" +
+                           (subpictures > 0 ? "," : " and") + " [b]" +
                            std::to_string(scan.audioBound) + "[/b] audio ";
         if (subpictures > 0) {
             line += "and [b]" + std::to_string(subpictures) + "[/b] subpicture ";

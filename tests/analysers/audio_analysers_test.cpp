@@ -30,7 +30,7 @@ const Lines kDolbyDigital = {
     "   Stream 0 is [b]Dolby Digital[/b]",
     "   Sampling frequency = [bl]48[/bl] kHz",
     "   Transmission bitrate = [bl]448[/bl] kbit/s",
-    "   Channel arrangement = [bl]L + R + C + Ls + Rs[/bl], bsid = 8, bsmod =0",
+    "   Channel arrangement = [bl]L + R + C + Ls + Rs[/bl], bsid = 8, bsmod = 0",
 };
 
 TEST(AnalyseAC3, ReportsTheFirstDolbyDigitalHeader) {
@@ -85,7 +85,7 @@ TEST(AnalyseAC3, NamesTheLfeChannelOfDolbyDigitalWhereverAcmodPutsIt) {
     for (const auto& [byte6, text] : cases) {
         EXPECT_EQ(
             ac3(withTail({0x0B, 0x77, 0x12, 0x34, 0x1E, 0x40, byte6}), 0).at(3),
-            std::string("   Channel arrangement = [bl]") + text + "[/bl], bsid = 8, bsmod =0");
+            std::string("   Channel arrangement = [bl]") + text + "[/bl], bsid = 8, bsmod = 0");
     }
 }
 
@@ -135,7 +135,7 @@ Lines mlp(const Bytes& payload, LocaleSettings locale = {}) {
 TEST(AnalyseMLP, ReportsStandardMlpAndTrueHdMajorSyncs) {
     // Real major syncs go on with the signature B7 52: it is no value of the stream.
     EXPECT_EQ(mlp(withTail({0xF8, 0x72, 0x6F, 0xBB, 0x00, 0x80, 0x00, 0x14, 0xB7, 0x52})),
-              (Lines{"   [b]Standard MLP[/b] stream (up to 6 channels) ",
+              (Lines{"   [b]Standard MLP[/b] stream (up to 6 channels)",
                      "   Quantization length = [bl]16[/bl] bits",
                      "   Sampling frequency = [bl]44.1[/bl] kHz",
                      "   Channel arrangement = [bl]L + R + C + LFE + Ls + Rs[/bl]"}));
@@ -153,7 +153,7 @@ TEST(AnalyseMLP, ReportsStandardMlpAndTrueHdMajorSyncs) {
     EXPECT_EQ(mlp(withTail(unit)), truehd);
     Bytes twice = withTail(unit, 3);
     twice.insert(twice.end(), unit.begin(), unit.end());
-    EXPECT_EQ(mlp(withTail(twice)).size(), 2 * truehd.size());
+    EXPECT_EQ(mlp(withTail(twice)), truehd) << "a packet's later major syncs repeat the first";
 }
 
 TEST(AnalyseMLP, NamesTheChannelsOfEveryPresentationAndDvdAudioAssignment) {
@@ -210,13 +210,13 @@ Lines lpcm(const Bytes& header, size_t payloadLength = 20, LocaleSettings locale
 
 TEST(AnalyseLPCM, ReportsTheHeaderBeforeThePayload) {
     EXPECT_EQ(lpcm({0xA0, 0x05, 0x00, 0x08, 0x00, 0x11, 0x80}),
-              (Lines{"   Number of frame headers = 5", "   First acces unit pointer = 0008",
+              (Lines{"   Number of frame headers = 5", "   First access unit pointer = 0008",
                      "   Emphasis = off, mute = off", "   Frame number = 0",
                      "   Quantization length = [bl]16[/bl] bits",
                      "   Sampling frequency = [bl]96[/bl] kHz",
                      "   Number of audio channels = [bl]2[/bl]"}));
     const Lines flags = lpcm({0xA0, 0x01, 0x12, 0xAB, 0xC3, 0x85, 0x7F});
-    EXPECT_EQ(flags[1], "   First acces unit pointer = 12AB");
+    EXPECT_EQ(flags[1], "   First access unit pointer = 12AB");
     EXPECT_EQ(flags[2], "   Emphasis = on, mute = on");
     EXPECT_EQ(flags[3], "   Frame number = 3");
     EXPECT_EQ(flags[4], "   Quantization length = [bl]24[/bl] bits");

@@ -100,7 +100,7 @@ TEST(AnalyseDTS, AddsCrcAndExtensionLinesWhereTheHeaderHasThem) {
 TEST(AnalyseDTS, ReportsExtensionSyncWordsInsideThePayload) {
     const Bytes xch = {0x00, 0x5A, 0x5A, 0x5A, 0x5A, 0x00, 0x1D, 0x95, 0xF2, 0x62, 0x00};
     EXPECT_EQ(dts(xch, 0), (Lines{"   Channel extension found",
-                                  "   Frequency extensiond found ([bl]96[/bl] kHz)"}));
+                                  "   Frequency extension found ([bl]96[/bl] kHz)"}));
     EXPECT_TRUE(dts({0x00, 0x5A, 0x5A, 0x5A, 0x5A}, 0).empty());
     EXPECT_TRUE(dts({}, 0).empty());
     // A core header cut by the end of the block reads zeros past it.

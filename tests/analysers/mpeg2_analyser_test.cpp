@@ -43,7 +43,7 @@ TEST(AnalyseMPEG2, ReportsTheSequenceHeaderAndSetsTheFrameRate) {
     EXPECT_EQ(r.lines,
               (Lines{"   Sequence Header found", "   size = [bl]1920[/bl]x[bl]1080[/bl]",
                      "   Aspect ratio = [bl]16:9[/bl]", "   Frame rate = [bl]29.97[/bl] fps",
-                     "  Sequence header bitrate = [bl]variable[/bl]"}));
+                     "   Sequence header bitrate = [bl]variable[/bl]"}));
     EXPECT_EQ(r.frameRate, 30000.0 / 1001.0);
     EXPECT_EQ(mpeg2(sequenceHeader(0x37)).frameRate, 60000.0 / 1001.0);
     EXPECT_EQ(mpeg2(sequenceHeader(0x30)).frameRate, 1.0);
@@ -71,13 +71,13 @@ TEST(AnalyseMPEG2, TakesTheBitRateExtensionAndTheMpeg1AspectFromWhatFollowsTheHe
     Bytes extension = kSequenceExtension;
     extension[7] |= 0x02;  // bit_rate_extension = 1
     EXPECT_EQ(bitRateLine(join({withBitRate(300000 & 0x3FFFF), extension})),
-              "  Sequence header bitrate = [bl]120000[/bl] kbps");
+              "   Sequence header bitrate = [bl]120000[/bl] kbps");
     EXPECT_EQ(bitRateLine(join({withBitRate(20000), kSequenceExtension})),
-              "  Sequence header bitrate = [bl]8000[/bl] kbps");
+              "   Sequence header bitrate = [bl]8000[/bl] kbps");
     EXPECT_EQ(bitRateLine(join({withBitRate(0x3FFFE), kSequenceExtension})),
-              "  Sequence header bitrate = [bl]104856[/bl] kbps");
+              "   Sequence header bitrate = [bl]104856[/bl] kbps");
     EXPECT_EQ(bitRateLine(join({withBitRate(0x3FFFF), kSequenceExtension})),
-              "  Sequence header bitrate = [bl]variable[/bl]");
+              "   Sequence header bitrate = [bl]variable[/bl]");
 
     // MPEG-1 goes on with a group of pictures: its aspect code is a pixel aspect ratio.
     const Bytes group = {0x00, 0x00, 0x01, 0xB8, 0x00, 0x08, 0x00, 0x00};

@@ -271,7 +271,7 @@ TEST(AnalyseH264, ReportsTheSpsInItsOrder) {
                               "   Chroma format = [bl]4:2:0[/bl]  (l, c) = 8, 8 bit",
                               "   Size = [bl]1920[/bl]x[bl]1080[/bl]",
                               "   Aspect ratio = [bl]1:1[/bl] (square samples)",
-                              "   Video format = Unspecified", "   Time scale = 0 MHz",
+                              "   Video format = Unspecified", "   Time scale = 48000 Hz",
                               "   Frame rate = 23.976 fps"}));
     EXPECT_EQ(r.frameRate, 24000.0 / 1001.0);
 }
@@ -382,7 +382,7 @@ TEST(AnalyseH264, WritesProfileLevelAndAspectTexts) {
     baseline.sarW = 4;
     baseline.sarH = 3;
     Result r = h264(baseline);
-    EXPECT_EQ(r.lines[0], "   Profile = Baseline ");
+    EXPECT_EQ(r.lines[0], "   Profile = Baseline");
     EXPECT_EQ(r.lines[1], "   Level = 1b");
     EXPECT_EQ(r.lines[3], "   Aspect ratio = 4:3");
 

@@ -153,7 +153,7 @@ TEST(DemuxJob, WritesOneFilePerChosenStreamIntoTheOutputFolder) {
                                              .naming = {.folder = folder}});
         const std::string file = (out / "FEATURE_1.DD.stream.00.mpa").string();
         EXPECT_EQ(engine.logMarkup(),
-                  (std::vector<std::string>{"Opening file FEATURE_1.EVO", "File size: 0 Mbytes.",
+                  (std::vector<std::string>{"Opening file FEATURE_1.EVO", "File size: 24 KiB.",
                                             "Creating " + file, "Demuxing...", "Done.", ""}));
         EXPECT_EQ(readFile(file), one.audio);
         ASSERT_EQ(result.outputs.size(), 1u);

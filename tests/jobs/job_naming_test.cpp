@@ -76,8 +76,9 @@ TEST(JobNaming, MakesPlaylistTextSafeInsideAFileName) {
         << "UTF-8 stays";
 }
 
-TEST(JobNaming, ReportsTheSizeInWholeMebibytes) {
-    EXPECT_EQ(sizeReport(1048575), "File size: 0 Mbytes.");
+TEST(JobNaming, ReportsTheSizeInWholeMebibytesOrSmallerUnitsForSmallFiles) {
+    EXPECT_EQ(sizeReport(1048575), "File size: 1023 KiB.");
+    EXPECT_EQ(sizeReport(1023), "File size: 1023 bytes.");
     EXPECT_EQ(sizeReport(1048576), "File size: 1 Mbytes.");
     EXPECT_EQ(sizeReport(int64_t{30} << 30), "File size: 30720 Mbytes.");
 }

@@ -79,9 +79,9 @@ TEST(ReadJob, ReportsBothFeatureFilesAndLabelsTheStreamsOfBoth) {
     const std::vector<std::string> expected = {
         "Opening file [b]FEATURE_1.EVO[/b]",
         "Reading...",
-        "File size: 0 Mbytes.",
+        "File size: 292 KiB.",
         "[b]Copy One Generation[/b]",
-        "VOB number 1 contains [b]1[/b] video , [b]3[/b] audio and [b]2[/b] subpicture streams.",
+        "VOB number 1 contains [b]1[/b] video, [b]3[/b] audio and [b]2[/b] subpicture streams.",
         "PTM of first video frame = [re]00001000[/re]",
         "PTM of last video frame = 005275C0",
         "Duration = [b]0:01:00.000[/b]",

@@ -140,7 +140,7 @@ TEST(RebuildJob, KeepsTheChosenStreamsRenumberedAndPatchesTheNavigationPack) {
     EXPECT_EQ(Bytes(out.begin() + 3 * kPack + 40, out.begin() + 3 * kPack + 60), Bytes(20, 0x25));
     EXPECT_EQ(
         r.engine.logMarkup(),
-        (std::vector<std::string>{"Opening file [b]MOVIE.EVO[/b]", "File size: 0 Mbytes.",
+        (std::vector<std::string>{"Opening file [b]MOVIE.EVO[/b]", "File size: 18 KiB.",
                                   "Creating " + (r.dir.path() / "MOVIE").string() + ".rebuilt.EVO",
                                   "Rebuilding...", "Done.", ""}));
     EXPECT_FALSE(r.engine.control.writing);

@@ -22,8 +22,8 @@ TEST(MainForm, StartsWithItsInitialStateAndEmptyStreamBoxes) {
     FormFixture f;
     const MainForm& form = f.form;
     EXPECT_EQ(form.control(Control::eXPLfile).text, "VPLST000.XPL");
-    EXPECT_EQ(form.control(Control::cbContinue).caption, "Continue with second  EVO");
-    EXPECT_EQ(form.control(Control::cbRBAdvanced).hint, "Rebuild the Adcanced packs");
+    EXPECT_EQ(form.control(Control::cbContinue).caption, "Continue with second EVO");
+    EXPECT_EQ(form.control(Control::cbRBAdvanced).hint, "Rebuild the advanced packs");
     EXPECT_EQ(form.text(Control::ieFastSize), "300");
     EXPECT_TRUE(form.ticked(Control::rbNoAuto));
     EXPECT_FALSE(form.enabled(Control::bReadEVO));
