@@ -168,6 +168,7 @@ std::optional<H264Sps> decodeH264(const uint8_t* block, size_t blockLength, size
     }
     sps.width = width;
     sps.height = height;
+    sps.frameMbsOnly = frameMbsOnly == 1;
     if (reader.read(1) == 0) {
         return sps;  // no VUI
     }
@@ -281,7 +282,17 @@ StreamHeader h264Values(const H264Sps& sps) {
             values.aspectRatio =
                 std::to_string(sps.vui->sarWidth) + ":" + std::to_string(sps.vui->sarHeight);
         }
+        if (idc == 255) {
+            values.sampleAspect = reducedRatio(sps.vui->sarWidth, sps.vui->sarHeight);
+        } else if (idc < kSampleAspect.size() && kSampleAspect[idc] != nullptr) {
+            values.sampleAspect = kSampleAspect[idc];
+        }
     }
+    // Which field of an interlaced stream comes first is in its slices, not here.
+    if (sps.frameMbsOnly) {
+        values.fieldOrder = "progressive";
+    }
+    completeAspects(values);
     if (const std::optional<double> rate = h264FrameRate(sps); rate && *rate > 0) {
         values.frameRate = rate;
     }

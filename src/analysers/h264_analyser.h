@@ -35,6 +35,7 @@ struct H264Sps {
     std::optional<H264ChromaFormat> chroma;  // in the high profiles only
     int64_t width = 0;                       // cropped
     int64_t height = 0;
+    bool frameMbsOnly = false;  // no field pictures: progressive
     std::optional<H264Vui> vui;
 };
 

@@ -173,6 +173,8 @@ std::vector<mpeg2::Event> decodeMpeg2(const uint8_t* block, size_t offset, size_
     int pictureExtensionCountdown = 0;
     int sequenceExtensionCountdown = 0;
     int ptsCountdown = 0;
+    bool topFieldFirst = false;
+    bool pictureFieldsDone = false;
     Continuation next;
     for (size_t p = offset; p < offset + length; ++p) {
         const uint32_t b = block[p];
@@ -229,7 +231,14 @@ std::vector<mpeg2::Event> decodeMpeg2(const uint8_t* block, size_t offset, size_
                 sequenceExtensionCountdown = 1;
             }
         } else if (pictureExtensionCountdown > 0) {
-            if (--pictureExtensionCountdown == 1 && ptsCountdown > 0) {
+            --pictureExtensionCountdown;
+            if (pictureExtensionCountdown == 2) {
+                topFieldFirst = (b & 0x80) != 0;
+            } else if (pictureExtensionCountdown == 1 && !pictureFieldsDone) {
+                pictureFieldsDone = true;
+                events.emplace_back(PictureFields{topFieldFirst, (b & 0x80) != 0});
+            }
+            if (pictureExtensionCountdown == 1 && ptsCountdown > 0) {
                 if (--ptsCountdown == 0) {
                     events.emplace_back(FirstPts{pts});
                 }
@@ -296,6 +305,18 @@ StreamHeader mpeg2Values(const std::vector<mpeg2::Event>& events) {
             if (const char* ratio = displayAspect(*aspect)) {
                 values.aspectRatio = ratio;
             }
+            // Code 1 is square samples; MPEG-2's others are display aspects.
+            static constexpr std::array<const char*, 5> kDisplay = {nullptr, nullptr, "4:3", "16:9",
+                                                                    "221:100"};
+            const uint8_t code = aspect->aspectCode & 15;
+            if (code == 1) {
+                values.sampleAspect = "1:1";
+            } else if (!aspect->mpeg1 && code < kDisplay.size()) {
+                values.displayAspect = kDisplay[code];
+            }
+            if (aspect->mpeg1) {
+                values.fieldOrder = "progressive";  // MPEG-1 has no fields
+            }
             const uint8_t rateCode = aspect->rateCode & 15;
             if (rateCode >= 1 && rateCode <= 8) {
                 values.frameRate = kFrameRates[rateCode].rate;
@@ -307,8 +328,17 @@ StreamHeader mpeg2Values(const std::vector<mpeg2::Event>& events) {
                    extension != nullptr && !values.profile) {
             values.profile = profileName(extension->profileAndLevel);
             values.level = levelName(extension->profileAndLevel);
+        } else if (const auto* progressive = std::get_if<Progressive>(&event);
+                   progressive != nullptr && progressive->progressive) {
+            values.fieldOrder = "progressive";
+        } else if (const auto* fields = std::get_if<PictureFields>(&event);
+                   fields != nullptr && !values.fieldOrder) {
+            values.fieldOrder = fields->progressiveFrame ? "progressive"
+                                : fields->topFieldFirst  ? "tt"
+                                                         : "bb";
         }
     }
+    completeAspects(values);
     return values;
 }
 

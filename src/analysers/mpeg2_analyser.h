@@ -39,8 +39,13 @@ struct FirstPts {
 struct Progressive {
     bool progressive;
 };
+// The first picture coding extension's fields.
+struct PictureFields {
+    bool topFieldFirst;
+    bool progressiveFrame;
+};
 using Event = std::variant<SequenceFound, Size, AspectAndRate, BitRate, SequenceExtension,
-                           IllegalPictureType, FirstPts, Progressive>;
+                           IllegalPictureType, FirstPts, Progressive, PictureFields>;
 }  // namespace mpeg2
 
 std::vector<mpeg2::Event> decodeMpeg2(const uint8_t* block, size_t offset, size_t length,

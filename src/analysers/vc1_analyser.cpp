@@ -78,7 +78,7 @@ std::optional<Vc1SequenceHeader> decodeVc1(const uint8_t* block, size_t blockLen
     h.codedWidth = reader.read(12);
     h.codedHeight = reader.read(12);
     h.pulldown = reader.read(1) == 1;
-    reader.read(1);  // INTERLACE
+    h.interlace = reader.read(1) == 1;
     reader.read(1);  // TFCNTRFLAG
     reader.read(1);  // FINTERPFLAG
     reader.read(1);  // reserved
@@ -187,7 +187,15 @@ StreamHeader vc1Values(const Vc1SequenceHeader& h) {
                 "20:11", "32:11", "80:33", "18:11", "15:11", "64:33", "160:99"};
             values.aspectRatio = kSampleAspect[code];
         }
+        values.sampleAspect =
+            code == 15 ? reducedRatio(h.display->aspectHorizontal, h.display->aspectVertical)
+            : code >= 1 && code <= 13 ? values.aspectRatio
+                                      : std::nullopt;
     }
+    if (!h.interlace) {
+        values.fieldOrder = "progressive";
+    }
+    completeAspects(values);
     if (const std::optional<double> rate = vc1FrameRate(h); rate && *rate > 0) {
         values.frameRate = rate;
     }

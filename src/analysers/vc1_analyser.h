@@ -32,6 +32,7 @@ struct Vc1SequenceHeader {
     uint32_t codedWidth = 0;  // MAX_CODED_WIDTH: (width - 2) / 2
     uint32_t codedHeight = 0;
     bool pulldown = false;
+    bool interlace = false;
     bool progressiveSegmented = false;
     std::optional<Vc1Display> display;
 };

@@ -1,6 +1,10 @@
 #include "cli/json_report.h"
 
+#include <algorithm>
+#include <cmath>
+
 #include "core/text_escape.h"
+#include "jobs/job_naming.h"
 
 namespace tolvane::cli {
 
@@ -39,7 +43,34 @@ Json streamReport(const StreamBox& stream) {
     put(out, "lfe", header.lfe);
     put(out, "bit_rate", header.bitRate);
     put(out, "bits_per_sample", header.bitsPerSample);
+    put(out, "sample_aspect_ratio", header.sampleAspect);
+    put(out, "display_aspect_ratio", header.displayAspect);
+    put(out, "field_order", header.fieldOrder);
+    if (stream.coding) {
+        put(out, "channel_layout", channelLayout(*stream.coding, header));
+    }
+    if (stream.duration) {
+        out["duration"] = *stream.duration;
+        if (*stream.duration > 0) {
+            out["average_bit_rate"] =
+                std::llround(static_cast<double>(stream.bytes) * 8 / *stream.duration);
+        }
+    }
     return out;
+}
+
+// The kind of program stream, by the disc title read or the file's extension.
+std::string formatName(const ReadResult& read) {
+    if (read.discTitle) {
+        return read.discTitle->clips.empty() ? "dvd_video" : "hddvd_evo";
+    }
+    const std::string extension =
+        read.files.empty() ? std::string()
+                           : upperCase(extensionOf(read.files.front().path, PathStyle::native()));
+    return extension == ".EVO"   ? "hddvd_evo"
+           : extension == ".VOB" ? "dvd_vob"
+           : extension == ".AOB" ? "dvd_aob"
+                                 : "mpeg_ps";
 }
 
 Json navigationReport(const NavigationSummary& navigation) {
@@ -64,11 +95,33 @@ Json navigationReport(const NavigationSummary& navigation) {
 
 Json readReport(const ReadResult& read) {
     Json report;
+    report["version"] = kReportVersion;
+    report["format"] = formatName(read);
     Json files = Json::array();
+    int64_t size = 0;
     for (const FileRead& file : read.files) {
         files.push_back(Json{{"path", file.path}, {"size", file.size}});
+        size += file.size;
     }
     report["files"] = files;
+    // From the earliest stream's start to the latest stream's end, as ffprobe measures it.
+    double duration = 0;
+    Json counts = {{"video", 0}, {"audio", 0}, {"subpicture", 0}};
+    for (const StreamBox& stream : read.streams) {
+        counts[streamKindName(stream.kind)] = counts[streamKindName(stream.kind)].get<int>() + 1;
+        if (stream.duration) {
+            const double start =
+                stream.firstPts && read.earliestPts
+                    ? static_cast<uint32_t>(*stream.firstPts - *read.earliestPts) / 90000.0
+                    : 0;
+            duration = std::max(duration, start + *stream.duration);
+        }
+    }
+    report["stream_counts"] = counts;
+    if (duration > 0) {
+        report["duration"] = duration;
+        report["bit_rate"] = std::llround(static_cast<double>(size) * 8 / duration);
+    }
     if (read.navigation) {
         report["navigation"] = navigationReport(*read.navigation);
     }

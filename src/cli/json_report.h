@@ -15,6 +15,9 @@ namespace tolvane::cli {
 
 using Json = nlohmann::ordered_json;
 
+// The report format's version: raised when a key changes its meaning or goes.
+inline constexpr int kReportVersion = 2;
+
 // The report of a read: the files, the navigation data, every stream with its decoded header
 // values, and the frames of each video stream. The format is described in
 // docs/report-format.md.

@@ -71,6 +71,25 @@ int32_t numberFor(StreamTable& streams, StreamKind kind, int32_t key, bool assig
     return numberIn(streams.subKeys, key, natural, assign);
 }
 
+double tailSeconds(const StreamTiming& timing, bool video, const StreamHeader& header,
+                   double frameRate) {
+    if (video) {
+        const double rate = frameRate > 0 ? frameRate : header.frameRate.value_or(0);
+        return rate > 0 ? 1 / rate : 0;
+    }
+    if (header.bitRate && *header.bitRate > 0) {
+        return static_cast<double>(timing.bytesFromLatest) * 8 / *header.bitRate;
+    }
+    const int64_t before = timing.bytes - timing.bytesFromLatest;
+    const double elapsed =
+        timing.runFirst ? static_cast<uint32_t>(timing.runLatest - *timing.runFirst) / 90000.0 +
+                              timing.earlierRuns
+                        : 0;
+    return before > 0 && elapsed > 0
+               ? static_cast<double>(timing.bytesFromLatest) * elapsed / static_cast<double>(before)
+               : 0;
+}
+
 void clearNumbers(StreamTable& streams) {
     streams.videoKeys.fill(kStreamAbsent);
     streams.audioKeys.fill(kStreamAbsent);

@@ -25,6 +25,54 @@ constexpr std::array<int32_t, N> absentIds() {
     return ids;
 }
 
+// How long a stream plays and how many payload bytes it has, as far as the read went: its
+// time stamps in runs without a jump, and the bytes after the latest one.
+struct StreamTiming {
+    std::optional<uint32_t> runFirst;  // the run's first PTS
+    uint32_t runLatest = 0;            // its latest PTS
+    int64_t bytesFromLatest = 0;       // payload from the packet that carried it on
+    double earlierRuns = 0;            // seconds of the runs before
+    int64_t bytes = 0;
+
+    // Takes a packet of `length` payload bytes, with its PTS when it has one. A PTS more than
+    // half a second back or ten seconds on starts a new run: a new file or an edit.
+    void take(int64_t length, std::optional<uint32_t> pts, double tailSeconds) {
+        bytes += length;
+        if (!pts) {
+            bytesFromLatest += length;
+            return;
+        }
+        const auto step = static_cast<int32_t>(*pts - runLatest);
+        if (runFirst && step > -45000 && step <= 900000) {
+            if (step > 0) {
+                runLatest = *pts;
+                bytesFromLatest = 0;
+            }
+            bytesFromLatest += length;
+            return;
+        }
+        if (runFirst) {
+            earlierRuns += static_cast<uint32_t>(runLatest - *runFirst) / 90000.0 + tailSeconds;
+        }
+        runFirst = *pts;
+        runLatest = *pts;
+        bytesFromLatest = length;
+    }
+
+    // The seconds played, the last unit's `tailSeconds` included; none without a PTS.
+    std::optional<double> seconds(double tailSeconds) const {
+        if (!runFirst) {
+            return std::nullopt;
+        }
+        return earlierRuns + static_cast<uint32_t>(runLatest - *runFirst) / 90000.0 + tailSeconds;
+    }
+};
+
+// What the last unit of a run adds to its time: a video frame, or the audio after the latest
+// PTS at the stream's rate (its header's, else its own so far).
+double tailSeconds(const StreamTiming& timing, bool video, const StreamHeader& header,
+                   double frameRate);
+
 // What was found for every stream of the file that a pass reads, per stream number.
 struct StreamTable {
     std::array<int32_t, 16> videoId{};
@@ -54,6 +102,9 @@ struct StreamTable {
     std::array<std::optional<uint32_t>, 2> videoFirstPts{};
     std::array<std::optional<uint32_t>, 16> audioFirstPts{};
     std::array<std::optional<uint32_t>, 32> subFirstPts{};
+    // How long each video and audio stream of the read job plays.
+    std::array<StreamTiming, 2> videoTiming{};
+    std::array<StreamTiming, 16> audioTiming{};
     // The header values of each stream the read job analysed, the last file's.
     std::array<StreamHeader, 2> videoHeader{};
     std::array<StreamHeader, 16> audioHeader{};

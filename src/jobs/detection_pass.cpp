@@ -100,6 +100,16 @@ void DetectionPass::takeFirstTime(const PayloadChunk& chunk, const ScanState& sc
     std::optional<uint32_t>& jobFirstPts = kind == StreamKind::Video   ? streams.videoFirstPts[n]
                                            : kind == StreamKind::Audio ? streams.audioFirstPts[n]
                                                                        : streams.subFirstPts[n];
+    if (kind != StreamKind::Subpicture) {
+        const bool video = kind == StreamKind::Video;
+        StreamTiming& timing = video ? streams.videoTiming[n] : streams.audioTiming[n];
+        const double tail =
+            tailSeconds(timing, video, video ? streams.videoHeader[n] : streams.audioHeader[n],
+                        video ? streams.frameRate[n] : 0);
+        timing.take(static_cast<int64_t>(chunk.length),
+                    scan.packetHasPts ? std::optional<uint32_t>(scan.packetPts) : std::nullopt,
+                    tail);
+    }
     std::bitset<32>& timed = timed_[static_cast<size_t>(kind)];
     if (scan.packetHasPts && !timed.test(n)) {
         timed.set(n);

@@ -61,6 +61,15 @@ std::vector<StreamBox> labelledBoxes(const StreamTable& streams) {
                 .coding = coding,
                 .header = headers != nullptr ? headers[n] : StreamHeader{},
             });
+            if (kind == StreamKind::Subpicture) {
+                continue;
+            }
+            const bool video = kind == StreamKind::Video;
+            const StreamTiming& timing = video ? streams.videoTiming[n] : streams.audioTiming[n];
+            StreamBox& box = boxes.back();
+            box.duration = timing.seconds(
+                tailSeconds(timing, video, box.header, video ? streams.frameRate[n] : 0));
+            box.bytes = timing.bytes;
         }
     };
     add(StreamKind::Video, streams.videoKeys, streams.videoFirstPts, streams.videoHeader.data());

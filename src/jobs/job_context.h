@@ -79,6 +79,9 @@ struct StreamBox {
     // What the header analyser decoded.
     StreamHeader header;
     bool chosen = true;
+    // Video and audio: the seconds it plays, from its time stamps, and its payload bytes.
+    std::optional<double> duration;
+    int64_t bytes = 0;
 };
 
 // The boxes that `streams` holds ids for, in box order (video, audio, subpicture), with the

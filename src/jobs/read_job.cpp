@@ -14,6 +14,16 @@ void takeReadFindings(JobRecords& state, ReadResult& result) {
     }
     result.warnings = streams.warnings;
     const JobState& job = state.job;
+    // A read that stopped early knows how long the streams play no better than their counts.
+    if (job.countStoppedAt) {
+        for (StreamBox& box : result.streams) {
+            box.duration.reset();
+        }
+        result.warnings.push_back("Only the first " +
+                                  std::to_string(*job.countStoppedAt / kMebibyte) +
+                                  " MiB were read: the frame counts are partial, and the durations "
+                                  "and bit rates are left out (--full reads the whole source).");
+    }
     if (job.minPts != kNoPts) {
         result.earliestPts = job.minPts;
     }

@@ -120,7 +120,12 @@ TEST(JsonReport, ATwoPartFeatureReportsItsFirstFileLeftOutStreamsAndCountsCutByT
     EXPECT_NE(logged.out.find("Type 2 of APS1 is ON"), std::string::npos);
 
     const std::string leftOut = "Video stream 0xE1 has no stream box: every video box is taken.";
-    EXPECT_EQ(report.at("warnings"), json::array({leftOut}));
+    EXPECT_EQ(
+        report.at("warnings"),
+        json::array({leftOut,
+                     "Only the first 1 MiB were read: the frame counts are partial, and the "
+                     "durations and bit rates are left out (--full reads the whole source)."}));
+    EXPECT_FALSE(report["streams"][0].contains("duration"));
     EXPECT_NE(logged.out.find(leftOut), std::string::npos);
     EXPECT_EQ(report.at("streams").size(), 2u);
 
@@ -133,6 +138,8 @@ TEST(JsonReport, ATwoPartFeatureReportsItsFirstFileLeftOutStreamsAndCountsCutByT
     const json whole = parsed(fixture::runProcess(kCli, {"read", source, "--full", "--json"}, "/"));
     EXPECT_EQ(whole["frames"][0]["counted"], 2);
     EXPECT_FALSE(whole["frames"][0].contains("partial"));
+    EXPECT_EQ(whole["warnings"].size(), 1U);
+    EXPECT_TRUE(whole["streams"][0].contains("duration"));
 }
 
 TEST(JsonReport, DemuxAndRebuildListEveryFileWrittenWithItsBytes) {

@@ -162,16 +162,68 @@ protected:
     }
 
     // The values the report and ffprobe both give for a stream agree.
+    // The values both give: sizes, aspects and field order, rates, channels and layouts, and
+    // how long the stream plays (to 2 %; the last frame's length is each tool's guess).
     static void expectSameValues(const nlohmann::json& stream,
                                  std::map<std::string, std::string>& probed) {
         SCOPED_TRACE(stream.dump());
+        const auto known = [&](const char* key) {
+            const std::string& value = probed[key];
+            return !value.empty() && value != "N/A" && value != "unknown" && value != "0:1";
+        };
         if (probed["codec_type"] == "video") {
             EXPECT_EQ(stream.at("width"), std::stoi(probed["width"]));
             EXPECT_EQ(stream.at("height"), std::stoi(probed["height"]));
+            for (const char* key : {"sample_aspect_ratio", "display_aspect_ratio", "field_order"}) {
+                if (known(key)) {
+                    EXPECT_EQ(stream.value(key, ""), probed[key]) << key;
+                }
+            }
         } else {
             EXPECT_EQ(stream.at("sample_rate"), std::stoi(probed["sample_rate"]));
             EXPECT_EQ(stream.at("channels"), std::stoi(probed["channels"]));
+            if (known("channel_layout")) {
+                EXPECT_EQ(stream.value("channel_layout", ""), probed["channel_layout"]);
+            }
         }
+        if (known("packet_span")) {
+            const double expected = std::stod(probed["packet_span"]);
+            EXPECT_NEAR(stream.value("duration", 0.0), expected, expected * 0.01);
+        }
+    }
+
+    // How long each stream plays, by index: from its first packet's time to its last packet's
+    // end, as ffprobe's parsers split the packets into frames. (ffprobe's own stream duration
+    // leaves out the frames after the last time stamp.)
+    std::map<std::string, double> packetSpans(const std::string& path) {
+        std::istringstream in(fixture::runProcess(ffprobe_,
+                                                  {"-v", "error", "-show_entries",
+                                                   "packet=stream_index,pts_time,duration_time",
+                                                   "-of", "csv=p=0", path},
+                                                  "/")
+                                  .out);
+        std::map<std::string, std::pair<double, double>> spans;
+        for (std::string line; std::getline(in, line);) {
+            std::istringstream fields(line);
+            std::string index, pts, duration;
+            std::getline(fields, index, ',');
+            std::getline(fields, pts, ',');
+            std::getline(fields, duration, ',');
+            if (pts.empty() || pts == "N/A") {
+                continue;
+            }
+            const double start = std::stod(pts);
+            const double end =
+                start + (duration.empty() || duration == "N/A" ? 0 : std::stod(duration));
+            auto [span, fresh] = spans.try_emplace(index, start, end);
+            span->second = {std::min(span->second.first, start),
+                            std::max(span->second.second, end)};
+        }
+        std::map<std::string, double> seconds;
+        for (const auto& [index, span] : spans) {
+            seconds[index] = span.second - span.first;
+        }
+        return seconds;
     }
 
     // The test's folder and the jobs over the files of the disk, with the last read's result.
@@ -735,10 +787,28 @@ TEST_F(Interop, EveryStreamOfRealMuxersIsWrittenOnceByteForByteAndNamedAsFfprobe
             outputs.push_back(fixture::readFile(output["path"].get<std::string>()));
         }
 
+        // The whole source: from its first stream's start to its last stream's end, and its
+        // bytes over that time.
+        std::istringstream format(
+            fixture::runProcess(ffprobe_,
+                                {"-v", "error", "-show_entries", "format=duration,bit_rate", "-of",
+                                 "default=nw=1:nk=1", whole},
+                                "/")
+                .out);
+        double duration = 0;
+        double bitRate = 0;
+        format >> duration >> bitRate;
+        EXPECT_NEAR(demux.value("duration", 0.0), duration, duration * 0.02);
+        EXPECT_NEAR(demux.value("bit_rate", 0.0), bitRate, bitRate * 0.02);
+
         int compared = 0;
         const auto probed = probeAll(whole, {"-count_frames"});
+        const std::map<std::string, double> spans = packetSpans(whole);
         for (size_t k = 0; k < probed.size(); ++k) {
             std::map<std::string, std::string> stream = probed[k];
+            if (const auto span = spans.find(stream["index"]); span != spans.end()) {
+                stream["packet_span"] = std::to_string(span->second);
+            }
             const std::string codec = stream["codec_name"];
             if (stream["codec_type"] != "video" && stream["codec_type"] != "audio") {
                 continue;  // DVD navigation packets
