@@ -489,11 +489,11 @@ TEST(DvdDisc, TheWindowListsADiscsTitlesAndDemuxesTheChosenOne) {
     EXPECT_EQ(form.discTitle(), 1);
     EXPECT_EQ(form.titleEntry(form.discTitles()[0]),
               "Title 1: 0:00:09.000, 3 chapters, audio en de, subtitles en fr");
-    EXPECT_EQ(form.control(audioBox(1)).caption, "DD.stream.01 de");
-    EXPECT_EQ(form.control(subBox(1)).caption, "Subpicture.01 fr");
+    EXPECT_EQ(form.control(audioBox(1)).caption, "DD.stream.01  ac3, mono, de, delay -5 ms");
+    EXPECT_EQ(form.control(subBox(1)).caption, "Subpicture.01  fr");
 
     form.chooseTitle(2);
-    EXPECT_EQ(form.control(audioBox(0)).caption, "DD.stream.00");
+    EXPECT_EQ(form.control(audioBox(0)).caption, "DD.stream.00  ac3, mono, delay -5 ms");
     EXPECT_FALSE(form.enabled(audioBox(1)));
     form.bDemuxClick();
     std::set<std::string> written;

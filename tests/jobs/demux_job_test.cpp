@@ -211,7 +211,10 @@ TEST(DemuxWindow, CancelInTheFirstFileSkipsTheSecondAndClosesEveryOutput) {
     EXPECT_EQ(f.os.questions, std::vector<std::string>{"Are you sure to stop demuxing?"});
     const std::vector<std::string> log = f.logMarkup();
     EXPECT_EQ(std::count(log.begin(), log.end(), "Continue on [b]FEATURE_2.EVO[/b]"), 0);
-    EXPECT_EQ(log[log.size() - 2], "Cancelled.");  // where "Done." would stand
+    EXPECT_EQ(log[log.size() - 4], "Cancelled.");  // where "Done." would stand
+    // What was written is kept, and the log says where, whole.
+    EXPECT_EQ(log[log.size() - 2], "Output folder: [b]" + f.form.outputFolder() + "[/b]");
+    EXPECT_TRUE(std::filesystem::path(f.form.outputFolder()).is_absolute());
     EXPECT_EQ(std::count(log.begin(), log.end(), "Cancelled."), 1);
     EXPECT_EQ(std::count(log.begin(), log.end(), "Done."), 0);
     const std::filesystem::path base = f.dir.path() / "FEATURE_1_FEATURE_2";

@@ -286,9 +286,10 @@ TEST(ReadWindow, LabelsItsBoxesAndGivesTheButtonsBackAfterAnError) {
     f.dir.write("HVDVD_TS/FEATURE_1.EVO", featureOne());
     f.dir.write("HVDVD_TS/FEATURE_2.EVO", featureTwo());
     form.bReadEVOClick();
-    EXPECT_EQ(form.control(Control::cbVideo0).caption, "MPEG-2.stream.0");
+    // Each caption shows what the stream is beside the label that names its file.
+    EXPECT_EQ(form.control(Control::cbVideo0).caption, "MPEG-2.stream.0  mpeg2video");
     EXPECT_TRUE(form.ticked(Control::cbVideo0) && form.enabled(Control::cbVideo0));
-    EXPECT_EQ(form.control(audioBox(2)).caption, "DTSHD.stream.02");
+    EXPECT_EQ(form.control(audioBox(2)).caption, "DTSHD.stream.02  dts, delay 9 ms");
     EXPECT_TRUE(form.ticked(audioBox(2)));
     for (int n = 3; n < kAudioBoxes; ++n) {
         EXPECT_FALSE(form.enabled(audioBox(n)) || form.ticked(audioBox(n))) << n;

@@ -74,7 +74,7 @@ TEST(QtWindow, ShowsTheLogWithItsFormatsAndTheStatusPanels) {
     EXPECT_EQ(found.begin().fragment().charFormat().fontWeight(), QFont::Bold);
     EXPECT_EQ(log->blockCount(), static_cast<int>(window.form().messageLog().lines().size()));
     EXPECT_EQ(window.statusPanel(StatusPanel::Job)->text(), " Ready");
-    EXPECT_EQ(widgetOf<QCheckBox>(window, audioBox(0))->text(), "DD.stream.00");
+    EXPECT_EQ(widgetOf<QCheckBox>(window, audioBox(0))->text(), "DD.stream.00  ac3");
     EXPECT_TRUE(widgetOf<QCheckBox>(window, audioBox(0))->isChecked());
 
     window.form().bClearClick();

@@ -31,6 +31,8 @@ public:
     // Another disc (or no disc) was chosen, or another of its titles.
     virtual void discChanged() {}
     virtual void focus(Control /*control*/) {}
+    // A demux or rebuild wrote its files to outputFolder().
+    virtual void outputFolderChanged() {}
 };
 
 // The path values the window derives whenever a source or playlist is chosen.
@@ -76,6 +78,8 @@ public:
     const PathValues& paths() const { return paths_; }
     // What the last read of the chosen source found; nothing once another source is chosen.
     const ReadResult& lastRead() const { return lastRead_; }
+    // Where the last demux or rebuild wrote, whole; empty before the first.
+    const std::string& outputFolder() const { return outputFolder_; }
     PathStyle pathStyle() const { return style_; }
     void setFileExists(FileExists exists) { fileExists_ = std::move(exists); }
     void setInputOpener(InputOpener opener) { openInput_ = std::move(opener); }
@@ -150,6 +154,9 @@ public:
     bool sourceIsEvo() const;
 
 private:
+    // The output folder the user chose, whole: the working directory when none.
+    std::string chosenOutputFolder() const;
+    void sayOutputFolder(const std::string& folder);
     struct Buttons {
         bool readEvo, readXpl, demux, rebuild, browseEvo, browseXpl;
     };
@@ -186,6 +193,7 @@ private:
     std::vector<DiscTitle> discTitles_;
     int discTitle_ = 0;
     ReadResult lastRead_;
+    std::string outputFolder_;
     XplAttributeTables xplTables_;  // kept from one playlist to the next
     bool memoVisible_ = true;
     bool activated_ = false;

@@ -2,8 +2,11 @@
 // result in the controls.
 #include <algorithm>
 
+#include <filesystem>
+
 #include "core/platform_error.h"
 #include "jobs/demux_job.h"
+#include "jobs/markup.h"
 #include "jobs/read_job.h"
 #include "jobs/rebuild_job.h"
 #include "ui/model/int_edit.h"
@@ -122,7 +125,35 @@ void MainForm::labelStreamBoxes(const std::vector<StreamBox>& found) {
 }
 
 std::string MainForm::boxCaption(const StreamBox& stream) {
-    return stream.language.empty() ? stream.label : stream.label + " " + stream.language;
+    // What the user chooses by: the coding and its shape, the language and the delay.
+    std::vector<std::string> details;
+    if (stream.coding && stream.kind != StreamKind::Subpicture) {
+        details.push_back(codingName(*stream.coding));
+    }
+    const StreamHeader& header = stream.header;
+    if (stream.kind == StreamKind::Video && header.width && header.height) {
+        details.push_back(std::to_string(*header.width) + "x" + std::to_string(*header.height));
+    }
+    if (stream.kind == StreamKind::Audio) {
+        if (const std::optional<std::string> layout =
+                stream.coding ? channelLayout(*stream.coding, header) : std::nullopt) {
+            details.push_back(*layout);
+        } else if (header.channels) {
+            details.push_back(std::to_string(*header.channels) + " ch");
+        }
+    }
+    if (!stream.language.empty()) {
+        details.push_back(stream.language);
+    }
+    // A subpicture stream's first time is its first subtitle's, no delay of the stream.
+    if (stream.delayMs && stream.kind == StreamKind::Audio) {
+        details.push_back("delay " + std::to_string(*stream.delayMs) + " ms");
+    }
+    std::string caption = stream.label;
+    for (size_t k = 0; k < details.size(); ++k) {
+        caption += (k == 0 ? "  " : ", ") + details[k];
+    }
+    return caption;
 }
 
 void MainForm::bReadEVOClick() {
@@ -178,7 +209,7 @@ void MainForm::bDemuxClick() {
             .boxes = streamBoxes(),
             .naming =
                 OutputNaming{
-                    .folder = text(Control::eWorkdir),
+                    .folder = chosenOutputFolder(),
                     .videoExtension = text(Control::eVideoExt),
                     .audioExtension = text(Control::eAudioExt),
                     .subpictureExtension = text(Control::eSubExt),
@@ -190,9 +221,29 @@ void MainForm::bDemuxClick() {
         };
         DemuxJob job(jobContext());
         paths_.baseName = job.run(input).baseName;
+        sayOutputFolder(input.naming.folder);
     });
     if (done) {
         cbVideoClick();  // the command rule decides, as after every job
+    }
+}
+
+std::string MainForm::chosenOutputFolder() const {
+    // An empty folder is the working directory, which a desktop user never sees: it is named
+    // whole, in the log and in the file names.
+    std::error_code error;
+    const std::filesystem::path folder =
+        text(Control::eWorkdir).empty() ? std::filesystem::current_path(error)
+                                        : std::filesystem::absolute(text(Control::eWorkdir), error);
+    return error ? text(Control::eWorkdir) : folder.lexically_normal().string();
+}
+
+void MainForm::sayOutputFolder(const std::string& folder) {
+    outputFolder_ = folder;
+    log_.log("Output folder: [b]" + escapeMarkup(folder) + "[/b]");
+    log_.log("");
+    if (view_ != nullptr) {
+        view_->outputFolderChanged();
     }
 }
 
@@ -205,13 +256,14 @@ void MainForm::bRebuildClick() {
             .sourcePath = text(Control::eEVOfile),
             .settings = passSettings(),
             .boxes = streamBoxes(),
-            .outputFolder = text(Control::eWorkdir),
+            .outputFolder = chosenOutputFolder(),
             .advancedPacks = ticked(Control::cbRBAdvanced),
         };
         // Without a DSI met by a read of this source there are no times to write.
         input.times = PackRebuilder::rebuiltTimes(lastRead_.navigation);
         RebuildJob job(jobContext());
         paths_.baseName = job.run(input).baseName;
+        sayOutputFolder(input.outputFolder);
     });
     if (done) {
         cbVideoClick();  // the command rule decides, as after every job
