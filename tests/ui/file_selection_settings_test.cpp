@@ -1,5 +1,6 @@
 #include <gtest/gtest.h>
 
+#include <filesystem>
 #include <map>
 #include <variant>
 
@@ -139,6 +140,15 @@ TEST(Settings, AppliesStoredValuesAndStopsAtOneOfTheWrongType) {
     EXPECT_FALSE(form.ticked(Control::cbRBAdvanced));
     form.RegWrite();
     EXPECT_EQ(std::get<int32_t>(store.values["CountFrames"]), 1);
+
+    // Folders given relative to where the window started are kept whole.
+    form.setText(Control::eWorkdir, "out");
+    form.WMDropFiles({"DISC/HVDVD_TS/FEATURE_1.EVO"});
+    form.RegWrite();
+    const std::filesystem::path here = std::filesystem::current_path();
+    EXPECT_EQ(std::get<std::string>(store.values["Workdir"]), (here / "out").string());
+    EXPECT_EQ(std::get<std::string>(store.values["EVOdir"]), (here / "DISC/HVDVD_TS/").string());
+    EXPECT_EQ(std::get<std::string>(store.values["XPLdir"]), (here / "DISC/ADV_OBJ/").string());
 }
 
 }  // namespace

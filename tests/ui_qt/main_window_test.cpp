@@ -3,16 +3,19 @@
 
 #include <QApplication>
 #include <QCheckBox>
+#include <QFileInfo>
 #include <QKeyEvent>
 #include <QLabel>
 #include <QLineEdit>
 #include <QProgressBar>
 #include <QPushButton>
 #include <QRadioButton>
+#include <QSplitter>
 #include <QTabWidget>
 #include <QTextBlock>
 #include <QTextEdit>
 #include <QTreeWidget>
+#include <QTreeWidgetItemIterator>
 #include <QtTest/QTest>
 
 #include "form_fixture.h"
@@ -37,7 +40,11 @@ TEST(QtWindow, MirrorsTheModelAndHandsClicksToIt) {
     EXPECT_FALSE(window.windowIcon().isNull());
     EXPECT_TRUE(Main::aboutText().contains(TOLVANE_VERSION_TEXT));
     EXPECT_TRUE(Main::aboutText().contains("MIT licence"));
-    EXPECT_TRUE(Main::aboutText().contains("README.md"));
+    // About names a README that is there, and the dialogs and the window share one name.
+    ASSERT_FALSE(Main::readmePath().isEmpty());
+    EXPECT_TRUE(QFileInfo(Main::readmePath()).isFile());
+    EXPECT_TRUE(Main::aboutText().contains(Main::readmePath()));
+    EXPECT_EQ(window.windowTitle(), "Tolvane");
     EXPECT_FALSE(widgetOf<QPushButton>(window, Control::bDemux)->isEnabled());
     EXPECT_EQ(widgetOf<QCheckBox>(window, audioBox(3))->text(), "No audio stream");
     EXPECT_EQ(widgetOf<QLineEdit>(window, Control::eEVOfile)->toolTip(),
@@ -77,8 +84,58 @@ TEST(QtWindow, ShowsTheLogWithItsFormatsAndTheStatusPanels) {
     EXPECT_EQ(widgetOf<QCheckBox>(window, audioBox(0))->text(), "DD.stream.00  ac3");
     EXPECT_TRUE(widgetOf<QCheckBox>(window, audioBox(0))->isChecked());
 
+    // After a demux, File offers to open the folder the log names.
+    EXPECT_FALSE(window.openOutputAction()->isEnabled());
+    window.form().setText(Control::eWorkdir, dir.path().string());
+    window.form().bDemuxClick();
+    EXPECT_TRUE(window.openOutputAction()->isEnabled());
+    EXPECT_EQ(window.openOutputAction()->toolTip().toStdString(), dir.path().string());
+
     window.form().bClearClick();
     EXPECT_TRUE(window.logView()->toPlainText().isEmpty());
+}
+
+TEST(QtWindow, LogColoursReadWellOnLightAndDarkThemesAndThePlaylistTreeShowsItsEntries) {
+    // Each colour of the log keeps its hue and reads on either background.
+    for (const QColor& colour : {QColor(0, 0, 255), QColor(255, 0, 0), QColor(0, 128, 0)}) {
+        const QColor onDark = Main::readableOn(colour, QColor(30, 30, 30));
+        EXPECT_GE(onDark.lightness(), 170) << colour.name().toStdString();
+        EXPECT_EQ(onDark.hslHue(), colour.hslHue());
+        EXPECT_LE(Main::readableOn(colour, Qt::white).lightness(), 128);
+    }
+    fixture::FakeOs os;
+    fixture::TempDir dir;
+    Main window(os, nullptr);
+    QPalette dark = window.logView()->palette();
+    dark.setColor(QPalette::Base, QColor(30, 30, 30));
+    window.logView()->setPalette(dark);
+    fixture::ProgramStreamBuilder ps;
+    ps.pack({fixture::privateStream1Packet(0x80, {.pts = 0x1234}, Bytes(100, 0))});
+    window.form().WMDropFiles({dir.write("MOVIE.EVO", ps.bytes())});
+    const QTextBlock firstPts = window.logView()->document()->findBlockByNumber(4);
+    ASSERT_TRUE(firstPts.text().startsWith("   First PTS = ")) << firstPts.text().toStdString();
+    EXPECT_GE((--firstPts.end()).fragment().charFormat().foreground().color().lightness(), 170);
+
+    // A playlist's entries are shown whole, however narrow the tree was left.
+    window.resize(900, 600);
+    window.show();
+    window.playlistSplitter()->setSizes({60, 800});
+    const std::string text =
+        std::string(R"(<Playlist><TitleSet timeBase="60fps"><Title titleNumber="1" )") +
+        R"(displayName="A title whose name is long" titleDuration="00:00:09:00">)" +
+        R"(<PrimaryAudioVideoClip src="file:///dvddisc/HVDVD_TS/MOVIE.MAP"/>)" +
+        "</Title></TitleSet></Playlist>";
+    const std::string playlist = dir.write("ADV_OBJ/VPLST000.XPL", Bytes(text.begin(), text.end()));
+    window.form().setText(Control::eXPLfile, playlist);
+    window.form().bReadXPLClick();
+    QTreeWidget* tree = window.playlistTree();
+    ASSERT_GT(tree->topLevelItemCount(), 0);
+    int widest = 0;
+    for (QTreeWidgetItemIterator item(tree); *item != nullptr; ++item) {
+        widest = std::max(widest, tree->visualItemRect(*item).left() +
+                                      tree->fontMetrics().horizontalAdvance((*item)->text(0)));
+    }
+    EXPECT_GE(window.playlistSplitter()->sizes().value(0), widest);
 }
 
 TEST(QtWindow, TheFastSizeFieldTakesDigitsAndSignsOnly) {

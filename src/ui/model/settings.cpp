@@ -1,4 +1,6 @@
 // Settings persistence: the options, folders and window geometry between runs.
+#include <filesystem>
+
 #include "core/platform_error.h"
 #include "ui/model/int_edit.h"
 #include "ui/model/main_form.h"
@@ -27,6 +29,24 @@ constexpr BoxSetting kTextSettings[] = {
     {"SubExt", Control::eSubExt},
     {"Workdir", Control::eWorkdir},
 };
+
+// A folder as the settings keep it: whole, so that it means the same folder at the next start,
+// wherever that starts from. A folder of another system's paths is kept as it is.
+std::string wholeFolder(const std::string& folder, PathStyle style) {
+    if (folder.empty() || style.delimiter != '/') {
+        return folder;
+    }
+    std::error_code error;
+    const std::filesystem::path whole = std::filesystem::absolute(folder, error).lexically_normal();
+    if (error) {
+        return folder;
+    }
+    std::string text = whole.string();
+    if (folder.back() == '/' && text.back() != '/') {
+        text += '/';
+    }
+    return text;
+}
 
 }  // namespace
 
@@ -86,10 +106,12 @@ void MainForm::RegWrite() {
     }
     store.writeInt("TreeWidth", geometry_.treeWidth);
     for (const BoxSetting& setting : kTextSettings) {
-        store.writeString(setting.name, text(setting.box));
+        store.writeString(setting.name, setting.box == Control::eWorkdir
+                                            ? wholeFolder(text(setting.box), style_)
+                                            : text(setting.box));
     }
-    store.writeString("EVOdir", paths_.sourceFolder);
-    store.writeString("XPLdir", paths_.playlistFolder);
+    store.writeString("EVOdir", wholeFolder(paths_.sourceFolder, style_));
+    store.writeString("XPLdir", wholeFolder(paths_.playlistFolder, style_));
     for (const BoxSetting& setting : kBoxSettings) {
         store.writeInt(setting.name, ticked(setting.box) ? 1 : 0);
     }

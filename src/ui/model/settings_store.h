@@ -28,7 +28,7 @@ struct WindowGeometry {
     int32_t left = 0;
     int32_t width = 0;  // 0: the window's first size
     int32_t height = 0;
-    int32_t treeWidth = 96;
+    int32_t treeWidth = 0;  // 0: as wide as the playlist's entries need
 };
 
 }  // namespace tolvane

@@ -4,8 +4,11 @@
 #include <QCheckBox>
 #include <QCloseEvent>
 #include <QComboBox>
+#include <QCoreApplication>
+#include <QDesktopServices>
 #include <QDragEnterEvent>
 #include <QFileDialog>
+#include <QFileInfo>
 #include <QGridLayout>
 #include <QGroupBox>
 #include <QHBoxLayout>
@@ -18,6 +21,7 @@
 #include <QProgressBar>
 #include <QPushButton>
 #include <QRadioButton>
+#include <QScrollBar>
 #include <QShortcut>
 #include <QSplitter>
 #include <QStatusBar>
@@ -26,6 +30,7 @@
 #include <QTextEdit>
 #include <QToolButton>
 #include <QTreeWidget>
+#include <QUrl>
 #include <QVBoxLayout>
 
 #include "core/platform_error.h"
@@ -89,8 +94,23 @@ void addTreeNodes(QTreeWidgetItem* parent, const std::vector<TreeNode>& nodes) {
 
 }  // namespace
 
+QColor Main::readableOn(const QColor& colour, const QColor& background) {
+    // Pure blue and red are hard to read on a dark background, and light colours on a light
+    // one: the hue stays, the lightness moves away from the background's.
+    const bool dark = background.lightness() < 128;
+    const int lightness = colour.lightness();
+    if (dark && lightness < 170) {
+        return QColor::fromHsl(colour.hslHue(), colour.hslSaturation(), 170);
+    }
+    if (!dark && lightness > 110 && colour.hslSaturation() > 0) {
+        return QColor::fromHsl(colour.hslHue(), colour.hslSaturation(), std::min(lightness, 128));
+    }
+    return colour;
+}
+
 Main::Main(WindowServices& os, SettingsStore* settings) : form_(os) {
-    setWindowTitle(QStringLiteral("Tolvane ") + QStringLiteral(TOLVANE_VERSION));
+    // One name for the window and its dialogs; the version is in About.
+    setWindowTitle(QStringLiteral("Tolvane"));
     auto* central = new QWidget;
     auto* layout = new QVBoxLayout(central);
     layout->addWidget(buildTopRows());
@@ -137,14 +157,37 @@ Main::Main(WindowServices& os, SettingsStore* settings) : form_(os) {
     applyGeometry();
 }
 
+QString Main::readmePath() {
+    // Installed beside the program (a package, or a tree moved elsewhere), where the build
+    // installs it, or in the source tree of a build that was never installed.
+    const QString program = QCoreApplication::applicationDirPath();
+    for (const QString& path :
+         {program + QStringLiteral("/../share/doc/tolvane/README.md"),
+          QStringLiteral(TOLVANE_README), QStringLiteral(TOLVANE_SOURCE_README)}) {
+        if (QFileInfo(path).isFile()) {
+            return QFileInfo(path).canonicalFilePath();
+        }
+    }
+    return {};
+}
+
 QString Main::aboutText() {
+    const QString readme = readmePath();
+    const QString where =
+        readme.isEmpty() ? QStringLiteral(
+                               "<p>The README, with the command line and its options, is not "
+                               "installed: see tolvane-cli --help and man tolvane-cli.</p>")
+                         : QStringLiteral(
+                               "<p>The README, with the command line and its options, is at<br>"
+                               "<a href=\"%1\">%2</a></p>")
+                               .arg(QUrl::fromLocalFile(readme).toString(), readme.toHtmlEscaped());
     return QStringLiteral(
                "<h3>Tolvane %1</h3>"
                "<p>Takes apart the program streams of HD DVD, DVD-Video and DVD-Audio discs: "
                "reports every stream, demuxes the chosen ones and rebuilds a new .EVO.</p>"
-               "<p>Copyright &copy; 2026 Quendle Software. Released under the MIT licence.</p>"
-               "<p>The README, with the command line and its options, is at<br><tt>%2</tt></p>")
-        .arg(QStringLiteral(TOLVANE_VERSION), QStringLiteral(TOLVANE_README));
+               "<p>Copyright &copy; 2026 Quendle Software. Released under the MIT licence.</p>")
+               .arg(QStringLiteral(TOLVANE_VERSION)) +
+           where;
 }
 
 void Main::buildMenu() {
@@ -156,12 +199,19 @@ void Main::buildMenu() {
             qs(form_.paths().sourceDialogFolder));
         form_.bbEVOClick(folder.isEmpty() ? std::nullopt : std::optional(folder.toStdString()));
     });
+    openOutput_ = file->addAction(QStringLiteral("Open &output folder"));
+    openOutput_->setEnabled(false);
+    QObject::connect(openOutput_, &QAction::triggered, [this] {
+        QDesktopServices::openUrl(QUrl::fromLocalFile(qs(form_.outputFolder())));
+    });
     QMenu* help = menuBar()->addMenu(QStringLiteral("&Help"));
     QAction* about = help->addAction(QStringLiteral("&About Tolvane"));
     about->setShortcut(QKeySequence::HelpContents);
     QObject::connect(about, &QAction::triggered, [this] {
         QMessageBox box(QMessageBox::NoIcon, QStringLiteral("About Tolvane"), aboutText(),
                         QMessageBox::Ok, this);
+        box.setTextFormat(Qt::RichText);
+        box.setTextInteractionFlags(Qt::TextBrowserInteraction);
         box.setIconPixmap(windowIcon().pixmap(64, 64));
         box.exec();
     });
@@ -314,7 +364,7 @@ QWidget* Main::buildTabs() {
     memo_->setToolTip(QStringLiteral("This is your XPL file (part of it)"));
     splitter_->addWidget(tree_);
     splitter_->addWidget(memo_);
-    splitter_->setSizes({96, 500});
+    splitter_->setSizes({220, 500});
     auto* playlistPage = new QWidget;
     auto* playlistLayout = new QVBoxLayout(playlistPage);
     auto* chapterRow = new QHBoxLayout;
@@ -333,7 +383,7 @@ QWidget* Main::buildTabs() {
         try {
             form_.saveChapters(path.toStdString());
         } catch (const JobError& error) {
-            QMessageBox::warning(this, QApplication::applicationName(), qs(error.what()));
+            QMessageBox::warning(this, windowTitle(), qs(error.what()));
         }
     });
     playlistLayout->addLayout(chapterRow);
@@ -497,6 +547,7 @@ void Main::playlistChanged() {
         addTreeNodes(item, node.children);
     }
     tree_->expandAll();
+    fitTree();
     // One text built line by line: no second copy of the playlist as a list of lines.
     const PlaylistMemo& memo = form_.xplMemo();
     QString text;
@@ -507,6 +558,27 @@ void Main::playlistChanged() {
         text += qs(memo.line(k));
     }
     memo_->setPlainText(text);
+}
+
+void Main::outputFolderChanged() {
+    openOutput_->setEnabled(!form_.outputFolder().empty());
+    openOutput_->setToolTip(qs(form_.outputFolder()));
+}
+
+int Main::treeWidthNeeded() const {
+    tree_->resizeColumnToContents(0);
+    const int entries = tree_->columnWidth(0) + tree_->frameWidth() * 2 +
+                        tree_->verticalScrollBar()->sizeHint().width() + 4;
+    return std::max(entries, 200);
+}
+
+void Main::fitTree() {
+    // Widened to show its entries whole, up to half the page; never narrowed under the user.
+    const int total = splitter_->width();
+    const int wanted = std::min(treeWidthNeeded(), std::max(total / 2, 200));
+    if (splitter_->sizes().value(0) < wanted) {
+        splitter_->setSizes({wanted, std::max(100, total - wanted)});
+    }
 }
 
 void Main::discChanged() {
@@ -542,8 +614,9 @@ void Main::lineAppended(const LogLine& line) {
         format.setFontUnderline(run.format.underline);
         format.setFontPointSize(run.format.pointSize);
         if (run.format.hasColour) {
-            format.setForeground(
-                QColor(run.format.colour.red, run.format.colour.green, run.format.colour.blue));
+            format.setForeground(readableOn(
+                QColor(run.format.colour.red, run.format.colour.green, run.format.colour.blue),
+                log_->palette().color(QPalette::Base)));
         }
         cursor.insertText(qs(line.text.substr(run.start, run.length)), format);
     }
@@ -583,7 +656,8 @@ void Main::applyGeometry() {
     if (g.width > 0 && g.height > 0) {
         setGeometry(g.left, g.top, g.width, g.height);
     }
-    splitter_->setSizes({g.treeWidth, std::max(100, width() - g.treeWidth)});
+    const int tree = g.treeWidth > 0 ? g.treeWidth : treeWidthNeeded();
+    splitter_->setSizes({tree, std::max(100, width() - tree)});
     if (g.state == 2) {
         setWindowState(Qt::WindowMaximized);
     }
@@ -611,7 +685,7 @@ void Main::closeEvent(QCloseEvent* event) {
     try {
         form_.RegWrite();
     } catch (const PlatformError& error) {
-        QMessageBox::critical(this, QApplication::applicationName(), qs(error.what()));
+        QMessageBox::critical(this, windowTitle(), qs(error.what()));
     }
     event->accept();
 }

@@ -1,10 +1,12 @@
 #pragma once
 
+#include <QColor>
 #include <QMainWindow>
 #include <array>
 
 #include "ui/model/main_form.h"
 
+class QAction;
 class QComboBox;
 class QLabel;
 class QPlainTextEdit;
@@ -32,6 +34,12 @@ public:
     QProgressBar* progressBar() const { return progress_; }
     // The About box's text: version, licence and where the README is.
     static QString aboutText();
+    // The README that is installed (or the source tree's); empty when there is none.
+    static QString readmePath();
+    // `colour` moved in lightness until it reads well on `background`.
+    static QColor readableOn(const QColor& colour, const QColor& background);
+    QAction* openOutputAction() const { return openOutput_; }
+    QSplitter* playlistSplitter() const { return splitter_; }
 
     // FormView
     void controlChanged(Control control) override;
@@ -39,6 +47,7 @@ public:
     void logoMoved(int left) override;
     void playlistChanged() override;
     void discChanged() override;
+    void outputFolderChanged() override;
     void focus(Control control) override;
     // MessageLogView
     void lineAppended(const LogLine& line) override;
@@ -64,6 +73,9 @@ private:
     void buildMenu();
     // The bar follows how far the running job has read, and hides when nothing says.
     void showProgress();
+    // The playlist tree's width that shows its entries whole.
+    int treeWidthNeeded() const;
+    void fitTree();
 
     MainForm form_;
     std::array<QWidget*, kControlCount> widgets_{};
@@ -76,6 +88,7 @@ private:
     QLabel* logo_ = nullptr;
     std::array<QLabel*, 2> panels_{};
     QProgressBar* progress_ = nullptr;
+    QAction* openOutput_ = nullptr;
     bool logEmpty_ = true;
 };
 

@@ -18,15 +18,19 @@ void QtOsServices::repaint() {
     }
 }
 
+// Dialogs carry the window's own title.
+QString QtOsServices::title() const {
+    return window_ != nullptr ? window_->windowTitle() : QApplication::applicationName();
+}
+
 bool QtOsServices::askYesNo(const std::string& question) {
-    return QMessageBox::question(
-               window_, QApplication::applicationName(), QString::fromStdString(question),
-               QMessageBox::Yes | QMessageBox::No, QMessageBox::No) == QMessageBox::Yes;
+    return QMessageBox::question(window_, title(), QString::fromStdString(question),
+                                 QMessageBox::Yes | QMessageBox::No,
+                                 QMessageBox::No) == QMessageBox::Yes;
 }
 
 void QtOsServices::showError(const std::string& message) {
-    QMessageBox::critical(window_, QApplication::applicationName(),
-                          QString::fromStdString(message));
+    QMessageBox::critical(window_, title(), QString::fromStdString(message));
 }
 
 double QtOsServices::now() {

@@ -1,5 +1,7 @@
 #pragma once
 
+#include <QString>
+
 #include "ui/model/window_services.h"
 
 class QWidget;
@@ -18,6 +20,7 @@ public:
     LocaleSettings locale() override;
 
 private:
+    QString title() const;
     QWidget* window_ = nullptr;
 };
 
