@@ -48,8 +48,9 @@ constexpr CommandHelp kCommands[] = {
      "that plays SOURCE: its name, duration, tracks and chapters"},
     {Command::Titles, "titles", "DISC... [--json]",
      "list the titles of DVD and HD DVD discs (folders or\n"
-     "images): duration, chapters, clips, and each stream with\n"
-     "its coding and language"},
+     "images; a folder of them stands for each): duration,\n"
+     "chapters, clips, and each stream with its coding and\n"
+     "language"},
 };
 
 struct OptionHelp {

@@ -172,10 +172,15 @@ private:
     // Each disc in turn; one that cannot be read is said and the others are still listed.
     // JSON is one document a disc, a line each, so that a shelf of discs can be piped.
     int listTitles() {
-        const size_t count = options_.discs.size();
+        std::vector<std::string> discs;
+        for (const std::string& given : options_.discs) {
+            const std::vector<std::string> found = discsOnShelf(given);
+            discs.insert(discs.end(), found.begin(), found.end());
+        }
+        const size_t count = discs.size();
         int status = kDone;
         for (size_t k = 0; k < count && interrupted == 0; ++k) {
-            const std::string& path = options_.discs[k];
+            const std::string& path = discs[k];
             if (count > 1) {
                 std::cerr << "Disc " << k + 1 << " of " << count << ": " << terminalSafe(path)
                           << std::endl;

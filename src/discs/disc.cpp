@@ -1,8 +1,10 @@
 #include "discs/disc.h"
 
+#include <algorithm>
 #include <filesystem>
 
 #include "core/platform_error.h"
+#include "core/text_escape.h"
 #include "discs/dvd_disc.h"
 #include "discs/hddvd_disc.h"
 
@@ -45,6 +47,43 @@ StreamLanguages streamLanguages(const DiscTitle& title) {
             stream.language;
     }
     return languages;
+}
+
+namespace {
+
+// A folder that holds a disc's own folders or files.
+bool holdsDisc(const std::filesystem::path& folder) {
+    std::error_code error;
+    for (const auto& entry : std::filesystem::directory_iterator(folder, error)) {
+        const std::string name = upperCase(entry.path().filename().string());
+        if (name == "VIDEO_TS" || name == "HVDVD_TS" || name == "ADV_OBJ" ||
+            name == "VIDEO_TS.IFO") {
+            return true;
+        }
+    }
+    return false;
+}
+
+}  // namespace
+
+std::vector<std::string> discsOnShelf(const std::string& path) {
+    std::error_code error;
+    if (!std::filesystem::is_directory(path, error) || holdsDisc(path)) {
+        return {path};
+    }
+    std::vector<std::string> discs;
+    for (const auto& entry : std::filesystem::directory_iterator(path, error)) {
+        const std::string extension = upperCase(entry.path().extension().string());
+        if ((entry.is_regular_file(error) && (extension == ".ISO" || extension == ".IMG")) ||
+            (entry.is_directory(error) && holdsDisc(entry.path()))) {
+            discs.push_back(entry.path().string());
+        }
+    }
+    if (discs.empty()) {
+        return {path};  // opened as a disc, which says why it is none
+    }
+    std::sort(discs.begin(), discs.end());
+    return discs;
 }
 
 bool looksLikeDisc(const std::string& path) {

@@ -138,4 +138,8 @@ StreamLanguages streamLanguages(const DiscTitle& title);
 // (a drive), or an image whose name ends in .iso or .img.
 bool looksLikeDisc(const std::string& path);
 
+// The discs a path stands for: a shelf (a folder that is no disc itself) stands for the images
+// (.iso, .img) and disc folders in it, in name order; anything else for itself.
+std::vector<std::string> discsOnShelf(const std::string& path);
+
 }  // namespace tolvane

@@ -330,6 +330,17 @@ TEST(HdDvdDisc, FfmpegsEvosCutInsideAccessUnitsAreTheirTitlesStreamsByteForByte)
                              "\ntolvane-cli: Cannot open disc"),
               std::string::npos)
         << shelf.err;
+    // The folder that holds them is a shelf: its disc folder and images, in name order, and
+    // nothing else of it.
+    const fixture::ProcessResult folder = cli({"titles", dir.path().string(), "--json"});
+    EXPECT_EQ(folder.status, 0) << folder.err;
+    std::istringstream shelved(folder.out);
+    std::vector<std::string> paths;
+    for (std::string line; std::getline(shelved, line);) {
+        paths.push_back(Json::parse(line)["disc"]["path"]);
+    }
+    EXPECT_EQ(paths,
+              (std::vector<std::string>{disc.string(), genisoimage.string(), udf250.string()}));
 
     const std::map<int, std::vector<std::string>> languages = {{1, {"en", "de"}},
                                                                {2, {"fr", "Japanese"}}};
