@@ -311,7 +311,7 @@ StreamHeader mpeg2Values(const std::vector<mpeg2::Event>& events) {
             const uint8_t code = aspect->aspectCode & 15;
             if (code == 1) {
                 values.sampleAspect = "1:1";
-            } else if (!aspect->mpeg1 && code < kDisplay.size()) {
+            } else if (!aspect->mpeg1 && code < kDisplay.size() && kDisplay[code] != nullptr) {
                 values.displayAspect = kDisplay[code];
             }
             if (aspect->mpeg1) {

@@ -91,6 +91,36 @@ TEST(AnalyseMPEG2, TakesTheBitRateExtensionAndTheMpeg1AspectFromWhatFollowsTheHe
               "   Aspect ratio = [bl]16:9[/bl]");
 }
 
+TEST(AnalyseMPEG2, GivesBothAspectsAndTheFieldOrderAsFfprobeNamesThem) {
+    struct Case {
+        uint8_t aspectAndRate;
+        uint8_t fieldFlags;  // the picture coding extension's top_field_first byte
+        uint8_t frameFlags;  // and its progressive_frame byte
+        const char* sample;  // null: none
+        const char* display;
+        const char* fieldOrder;
+    };
+    const Case cases[] = {
+        {0x04, 0x41, 0x80, nullptr, nullptr, "progressive"},  // aspect code 0 is forbidden
+        {0x14, 0x41, 0x80, "1:1", "16:9", "progressive"},
+        {0x24, 0xC1, 0x00, "3:4", "4:3", "tt"},
+        {0x34, 0x41, 0x00, "1:1", "16:9", "bb"},
+        {0x44, 0xC1, 0x00, "1989:1600", "221:100", "tt"},
+    };
+    for (const Case& c : cases) {
+        SCOPED_TRACE(static_cast<int>(c.aspectAndRate));
+        Bytes extension = kPictureExtension;
+        extension[7] = c.fieldFlags;
+        extension[8] = c.frameFlags;
+        const Bytes payload =
+            join({sequenceHeader(c.aspectAndRate), kSequenceExtension, kPicture, extension});
+        const StreamHeader values = mpeg2Values(decodeMpeg2(payload.data(), 0, payload.size(), 0));
+        EXPECT_EQ(values.sampleAspect.value_or("none"), c.sample ? c.sample : "none");
+        EXPECT_EQ(values.displayAspect.value_or("none"), c.display ? c.display : "none");
+        EXPECT_EQ(values.fieldOrder.value_or("none"), c.fieldOrder);
+    }
+}
+
 TEST(AnalyseMPEG2, CountsPicturesBeforeTheFirstSequenceHeaderAndReportsTheFirstPts) {
     const Result before = mpeg2(join({kPictureExtension, kPictureExtension, sequenceHeader()}));
     EXPECT_EQ(before.lines[0], "   Sequence Header found");
