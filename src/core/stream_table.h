@@ -35,28 +35,25 @@ struct StreamTiming {
     int64_t bytes = 0;
 
     // Takes a packet of `length` payload bytes, with its PTS when it has one. A PTS more than
-    // half a second back or ten seconds on starts a new run: a new file or an edit.
-    void take(int64_t length, std::optional<uint32_t> pts, double tailSeconds) {
+    // half a second back or ten seconds on starts a new run: a new file or an edit. `tail`
+    // gives the seconds the closed run's last unit adds; it is asked only then.
+    template <typename Tail>
+    void take(int64_t length, std::optional<uint32_t> pts, const Tail& tail) {
+        const auto step = pts ? static_cast<int32_t>(*pts - runLatest) : 0;
+        if (pts && runFirst && (step <= -45000 || step > 900000)) {
+            earlierRuns += static_cast<uint32_t>(runLatest - *runFirst) / 90000.0 + tail();
+            runFirst.reset();
+        }
         bytes += length;
-        if (!pts) {
-            bytesFromLatest += length;
-            return;
+        if (pts && !runFirst) {
+            runFirst = *pts;
+            runLatest = *pts;
+            bytesFromLatest = 0;
+        } else if (step > 0) {
+            runLatest = *pts;
+            bytesFromLatest = 0;
         }
-        const auto step = static_cast<int32_t>(*pts - runLatest);
-        if (runFirst && step > -45000 && step <= 900000) {
-            if (step > 0) {
-                runLatest = *pts;
-                bytesFromLatest = 0;
-            }
-            bytesFromLatest += length;
-            return;
-        }
-        if (runFirst) {
-            earlierRuns += static_cast<uint32_t>(runLatest - *runFirst) / 90000.0 + tailSeconds;
-        }
-        runFirst = *pts;
-        runLatest = *pts;
-        bytesFromLatest = length;
+        bytesFromLatest += length;
     }
 
     // The seconds played, the last unit's `tailSeconds` included; none without a PTS.

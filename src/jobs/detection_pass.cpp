@@ -103,12 +103,11 @@ void DetectionPass::takeFirstTime(const PayloadChunk& chunk, const ScanState& sc
     if (kind != StreamKind::Subpicture) {
         const bool video = kind == StreamKind::Video;
         StreamTiming& timing = video ? streams.videoTiming[n] : streams.audioTiming[n];
-        const double tail =
-            tailSeconds(timing, video, video ? streams.videoHeader[n] : streams.audioHeader[n],
-                        video ? streams.frameRate[n] : 0);
+        const StreamHeader& header = video ? streams.videoHeader[n] : streams.audioHeader[n];
+        const double frameRate = video ? streams.frameRate[n] : 0;
         timing.take(static_cast<int64_t>(chunk.length),
                     scan.packetHasPts ? std::optional<uint32_t>(scan.packetPts) : std::nullopt,
-                    tail);
+                    [&] { return tailSeconds(timing, video, header, frameRate); });
     }
     std::bitset<32>& timed = timed_[static_cast<size_t>(kind)];
     if (scan.packetHasPts && !timed.test(n)) {

@@ -37,6 +37,16 @@ std::map<std::string, std::string> filesIn(const fs::path& folder) {
     return files;
 }
 
+// One JSON document a line, as titles prints them.
+std::vector<Json> jsonLines(const std::string& text) {
+    std::istringstream lines(text);
+    std::vector<Json> documents;
+    for (std::string line; std::getline(lines, line);) {
+        documents.push_back(Json::parse(line));
+    }
+    return documents;
+}
+
 fixture::ProcessResult cli(const std::vector<std::string>& args) {
     return fixture::runProcess(TOLVANE_CLI, args, "/");
 }
@@ -318,11 +328,7 @@ TEST(HdDvdDisc, FfmpegsEvosCutInsideAccessUnitsAreTheirTitlesStreamsByteForByte)
         cli({"titles", disc.string(), (dir.path() / "missing.iso").string(), udf250.string(),
              "--json"});
     EXPECT_EQ(shelf.status, 1);
-    std::istringstream lines(shelf.out);
-    std::vector<Json> documents;
-    for (std::string line; std::getline(lines, line);) {
-        documents.push_back(Json::parse(line));
-    }
+    const std::vector<Json> documents = jsonLines(shelf.out);
     ASSERT_EQ(documents.size(), 3U);
     EXPECT_EQ(documents[0]["titles"], documents[2]["titles"]);
     EXPECT_NE(documents[1]["error"].get<std::string>().find("No such file"), std::string::npos);
@@ -334,10 +340,9 @@ TEST(HdDvdDisc, FfmpegsEvosCutInsideAccessUnitsAreTheirTitlesStreamsByteForByte)
     // nothing else of it.
     const fixture::ProcessResult folder = cli({"titles", dir.path().string(), "--json"});
     EXPECT_EQ(folder.status, 0) << folder.err;
-    std::istringstream shelved(folder.out);
     std::vector<std::string> paths;
-    for (std::string line; std::getline(shelved, line);) {
-        paths.push_back(Json::parse(line)["disc"]["path"]);
+    for (const Json& document : jsonLines(folder.out)) {
+        paths.push_back(document["disc"]["path"]);
     }
     EXPECT_EQ(paths,
               (std::vector<std::string>{disc.string(), genisoimage.string(), udf250.string()}));
