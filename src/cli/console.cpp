@@ -11,12 +11,10 @@
 
 namespace tolvane::cli {
 
-volatile std::sig_atomic_t interrupted = 0;
-
 namespace {
 
 void onInterrupt(int signal) {
-    interrupted = signal;
+    stopSignal = signal;
 }
 
 }  // namespace
@@ -36,7 +34,7 @@ void installInterruptHandler() {
 }
 
 void ConsoleOs::processEvents() {
-    if (interrupted != 0 && !cancelSent_ && control_ != nullptr) {
+    if (stopRequested() && !cancelSent_ && control_ != nullptr) {
         cancelSent_ = true;
         cancelJob(*control_);
     }

@@ -6,13 +6,12 @@
 
 #include "core/job_state.h"
 #include "core/os_services.h"
+#include "core/stop_signal.h"
 #include "jobs/message_log.h"
 
 namespace tolvane::cli {
 
-// The signal that asked to stop (SIGINT, SIGTERM or SIGHUP), 0 for none; read where the window
-// would handle its events.
-extern volatile std::sig_atomic_t interrupted;
+// Ctrl-C, SIGTERM and SIGHUP set stopSignal; read where the window would handle its events.
 void installInterruptHandler();
 
 // OS services of the command line: Ctrl-C stops the running job as the window's Cancel button

@@ -4,6 +4,7 @@
 #include <algorithm>
 #include <cstdio>
 #include <iostream>
+#include <new>
 
 #include "cli/cli_options.h"
 #include "cli/console.h"
@@ -33,7 +34,7 @@ constexpr int kUsageError = 2;
 
 // 128 and the signal, as shells report a program that a signal stopped: 130 for Ctrl-C.
 int interruptedStatus() {
-    return 128 + static_cast<int>(interrupted);
+    return 128 + static_cast<int>(stopSignal);
 }
 
 int usageError(const std::string& message) {
@@ -164,6 +165,11 @@ public:
             return options_.command == Command::Xpl ? readPlaylist() : takeApart();
         } catch (const JobError& error) {
             os_.showError(error.what());
+            return stopRequested() ? interruptedStatus() : kFailed;
+        } catch (const std::bad_alloc&) {
+            // A memory limit reached is an error of the run, never an abort that skips the
+            // outputs' ends.
+            os_.showError("Out of memory: the input needs more than the system gives");
             return kFailed;
         }
     }
@@ -179,7 +185,7 @@ private:
         }
         const size_t count = discs.size();
         int status = kDone;
-        for (size_t k = 0; k < count && interrupted == 0; ++k) {
+        for (size_t k = 0; k < count && !stopRequested(); ++k) {
             const std::string& path = discs[k];
             if (count > 1) {
                 std::cerr << "Disc " << k + 1 << " of " << count << ": " << terminalSafe(path)
@@ -209,7 +215,7 @@ private:
             }
             std::cout.flush();
         }
-        return interrupted != 0 ? interruptedStatus() : status;
+        return stopRequested() ? interruptedStatus() : status;
     }
 
     int readPlaylist() {
@@ -248,14 +254,14 @@ private:
             printJson(report);
         }
         std::cout.flush();
-        return interrupted != 0 ? interruptedStatus() : kDone;
+        return stopRequested() ? interruptedStatus() : kDone;
     }
 
     // The chapters of the disc title a job read, when --chapters asks for them.
     void saveTitleChapters(const ReadResult& read) {
         if (!options_.chapters.empty() && read.discTitle && !read.cancelled) {
             saveChapterMarks(discChapterMarks(*read.discTitle), options_.chapters,
-                             PathStyle::native(), {options_.source}, log_);
+                             PathStyle::native(), read.inputs, log_);
         }
     }
 
@@ -301,7 +307,7 @@ private:
                 return usageError(error.what());
             }
             Json report = readReport(found.read);
-            if (interrupted == 0 && found.outputs.empty()) {
+            if (!stopRequested() && found.outputs.empty()) {
                 return nothingChosen(false);
             }
             report["outputs"] = outputsReport(found.outputs);
@@ -323,7 +329,7 @@ private:
             return usageError(error.what());
         }
         Json report = readReport(found.read);
-        if (interrupted == 0 && !found.output) {
+        if (!stopRequested() && !found.output) {
             return nothingChosen(true);
         }
         saveTitleChapters(found.read);

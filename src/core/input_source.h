@@ -20,6 +20,9 @@ public:
     // Throws PlatformError when the source is no longer what was opened: its size changed, or
     // another file took its name. Asked when a job is done with it.
     virtual void checkUnchanged() const {}
+    // Lets go of what the source holds open until it is read again: a source of many files
+    // keeps one of them open at a time.
+    virtual void park() {}
 };
 
 // Reads until `length` bytes are in or the source is at its end, so that what a pass sees does

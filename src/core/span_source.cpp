@@ -40,6 +40,10 @@ size_t SpanSource::spanAt(int64_t position) const {
 void SpanSource::seek(int64_t position) {
     position_ = std::clamp<int64_t>(position, 0, size_);
     const size_t index = spanAt(position_);
+    if (current_ < spans_.size() && current_ != index) {
+        spans_[current_].input->park();
+    }
+    current_ = index;
     if (index < spans_.size()) {
         spans_[index].input->seek(spans_[index].offset + position_ - starts_[index]);
     }

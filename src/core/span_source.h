@@ -1,5 +1,6 @@
 #pragma once
 
+#include <algorithm>
 #include <memory>
 #include <string>
 #include <vector>
@@ -23,6 +24,32 @@ struct SourceSpan {
 struct FileRange {
     int descriptor = -1;  // -1: no file the system can copy from
     int64_t offset = 0;
+};
+
+// A position of its own over a source that several spans share: the cells of a title set read
+// through one open reader of its VOB files, however many runs the title has.
+class SharedInput : public InputSource {
+public:
+    explicit SharedInput(std::shared_ptr<InputSource> base) : base_(std::move(base)) {}
+
+    int64_t size() const override { return base_->size(); }
+    int64_t position() const override { return position_; }
+    void seek(int64_t position) override { position_ = std::clamp<int64_t>(position, 0, size()); }
+    size_t read(uint8_t* data, size_t length) override {
+        if (base_->position() != position_) {
+            base_->seek(position_);
+        }
+        const size_t got = base_->read(data, length);
+        position_ += static_cast<int64_t>(got);
+        return got;
+    }
+    int descriptor() const override { return base_->descriptor(); }
+    void checkUnchanged() const override { base_->checkUnchanged(); }
+    void park() override { base_->park(); }
+
+private:
+    std::shared_ptr<InputSource> base_;
+    int64_t position_ = 0;
 };
 
 // An ordered list of spans read as one source. Its passes learn where each span begins: a
@@ -55,6 +82,7 @@ private:
     std::vector<int64_t> starts_;  // one more than spans_: the last is the size
     int64_t size_ = 0;
     int64_t position_ = 0;
+    size_t current_ = 0;  // the span last read, the only one whose file is held open
 };
 
 }  // namespace tolvane

@@ -66,6 +66,120 @@ bool holdsDisc(const std::filesystem::path& folder) {
 
 }  // namespace
 
+namespace {
+
+// The folders of a disc folder at `root` that hold its files: the root itself when it is one
+// of them, else those of their names in it.
+bool isDiscFolder(const std::filesystem::path& folder) {
+    static constexpr const char* kFolders[] = {"VIDEO_TS", "HVDVD_TS", "ADV_OBJ", "AUDIO_TS"};
+    const std::string name = upperCase(folder.filename().string());
+    return std::find(std::begin(kFolders), std::end(kFolders), name) != std::end(kFolders);
+}
+
+std::vector<std::filesystem::path> discFolders(const std::filesystem::path& root) {
+    std::filesystem::path trimmed = root;
+    if (trimmed.filename().empty()) {
+        trimmed = trimmed.parent_path();
+    }
+    if (isDiscFolder(trimmed)) {
+        return {trimmed};
+    }
+    std::vector<std::filesystem::path> folders;
+    std::error_code error;
+    for (std::filesystem::directory_iterator entries(root, error), end; !error && entries != end;
+         entries.increment(error)) {
+        if (isDiscFolder(entries->path()) && entries->is_directory(error)) {
+            folders.push_back(entries->path());
+        }
+    }
+    return folders;
+}
+
+// Calls `visit` with each entry below the disc folders of `root`, folders included, a few
+// levels deep (ADV_OBJ has folders of its own) and no more than a disc can hold.
+template <typename Visit>
+void forEachMember(const std::filesystem::path& root, Visit&& visit) {
+    constexpr int kDepth = 4;
+    constexpr size_t kMostEntries = 100000;
+    size_t seen = 0;
+    std::vector<std::pair<std::filesystem::path, int>> folders;
+    for (const std::filesystem::path& folder : discFolders(root)) {
+        folders.emplace_back(folder, 0);
+    }
+    while (!folders.empty() && seen < kMostEntries) {
+        const auto [folder, depth] = folders.back();
+        folders.pop_back();
+        std::error_code error;
+        for (std::filesystem::directory_iterator entries(folder, error), end;
+             !error && entries != end && seen < kMostEntries; entries.increment(error)) {
+            ++seen;
+            const std::filesystem::file_status status = entries->status(error);
+            if (std::filesystem::is_directory(status)) {
+                if (depth + 1 < kDepth) {
+                    folders.emplace_back(entries->path(), depth + 1);
+                }
+                continue;
+            }
+            visit(entries->path(), status);
+        }
+    }
+}
+
+}  // namespace
+
+void checkDiscMembers(const std::string& path) {
+    std::error_code error;
+    const std::filesystem::file_status status = std::filesystem::status(path, error);
+    if (!std::filesystem::exists(status)) {
+        throw PlatformError("Cannot open disc \"" + path + "\". No such file or directory");
+    }
+    if (!std::filesystem::is_directory(status) && !std::filesystem::is_regular_file(status) &&
+        !std::filesystem::is_block_file(status)) {
+        throw PlatformError("Cannot open disc \"" + path +
+                            "\". It is not a folder, an image or a drive (a pipe or a socket)");
+    }
+    if (!std::filesystem::is_directory(status)) {
+        return;
+    }
+    forEachMember(path, [&](const std::filesystem::path& member,
+                            const std::filesystem::file_status& kind) {
+        if (!std::filesystem::is_regular_file(kind) && std::filesystem::exists(kind)) {
+            throw PlatformError("Cannot open disc \"" + path + "\". Its file \"" + member.string() +
+                                "\" is not a regular file (a pipe, a device or a socket)");
+        }
+    });
+}
+
+std::vector<std::string> discMemberFiles(const std::string& path) {
+    std::error_code error;
+    if (!std::filesystem::is_directory(path, error)) {
+        return {path};
+    }
+    std::vector<std::string> files;
+    forEachMember(
+        path, [&](const std::filesystem::path& member, const std::filesystem::file_status& kind) {
+            if (std::filesystem::is_regular_file(kind)) {
+                files.push_back(member.string());
+            }
+        });
+    return files;
+}
+
+std::vector<std::string> discFilesAround(const std::string& file) {
+    const std::filesystem::path folder = std::filesystem::path(file).parent_path();
+    if (!isDiscFolder(folder)) {
+        return {file};
+    }
+    std::vector<std::string> files =
+        discMemberFiles(folder.has_parent_path() ? folder.parent_path().string() : ".");
+    files.push_back(file);  // a member the listing missed, or one named through a link
+    return files;
+}
+
+std::vector<std::string> Disc::memberFiles() const {
+    return discMemberFiles(path_);
+}
+
 std::vector<std::string> discsOnShelf(const std::string& path) {
     std::error_code error;
     if (!std::filesystem::is_directory(path, error) || holdsDisc(path)) {

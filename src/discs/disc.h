@@ -91,6 +91,9 @@ struct DiscTitle {
     std::vector<std::vector<SectorRun>> angleCells;
     // HD DVD: the clips the title plays, in playing order.
     std::vector<DiscClip> clips;
+    // What the disc's structure says of the title that a reader should know: cells or clips
+    // that repeat what the title already read, which are read once.
+    std::vector<std::string> notes;
 };
 
 // A disc in a folder, an image or a drive: its titles, each of which can be read as one source.
@@ -113,6 +116,9 @@ public:
     // Measures what the disc's structure does not say (an HD DVD title's measured duration),
     // reading a little of each title's files. Only listings need it: a job reads the title.
     virtual void measure() {}
+    // Every file of the disc a job may read, for outputs to keep clear of: an image itself, or
+    // each file in a disc folder's own folders (VIDEO_TS, HVDVD_TS, ADV_OBJ).
+    std::vector<std::string> memberFiles() const;
 
 protected:
     Disc(std::string path, std::vector<DiscTitle> titles)
@@ -133,6 +139,19 @@ std::unique_ptr<Disc> openDisc(const std::string& path);
 
 // The languages the title gives its streams, by the kind and key its packets are met under.
 StreamLanguages streamLanguages(const DiscTitle& title);
+
+// Refuses (PlatformError) a disc at `path` that is no folder, regular file or block device, or a
+// disc folder whose own folders hold a member that is none of those (a pipe, a socket): opening
+// one would wait for a writer that never comes.
+void checkDiscMembers(const std::string& path);
+
+// The files of the disc folder or image at `path`, as Disc::memberFiles() gives them.
+std::vector<std::string> discMemberFiles(const std::string& path);
+
+// The files of the disc that `file` belongs to, when it lies in a disc's own folder
+// (VIDEO_TS/VTS_01_1.VOB, ADV_OBJ/VPLST000.XPL): a job that reads one of them may read or
+// consult the others. Otherwise `file` alone.
+std::vector<std::string> discFilesAround(const std::string& file);
 
 // Whether `path` looks like a disc rather than a program-stream file: a folder, a block device
 // (a drive), or an image whose name ends in .iso or .img.

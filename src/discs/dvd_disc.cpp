@@ -22,6 +22,7 @@
 #include <sstream>
 
 #include "core/platform_error.h"
+#include "core/stop_signal.h"
 #include "discs/block_source.h"
 
 namespace tolvane {
@@ -223,12 +224,51 @@ struct DvdDisc::Reader {
 
 namespace {
 
+// `run` less the sectors of `read`, which is sorted and joined: what of it is new, in order.
+std::vector<SectorRun> unread(SectorRun run, const std::vector<SectorRun>& read) {
+    std::vector<SectorRun> left;
+    for (const SectorRun& done : read) {
+        if (done.last < run.first || done.first > run.last) {
+            continue;
+        }
+        if (done.first > run.first) {
+            left.push_back({run.first, done.first - 1});
+        }
+        run.first = done.last + 1;
+        if (run.first > run.last) {
+            return left;
+        }
+    }
+    left.push_back(run);
+    return left;
+}
+
+// Adds `run` to the sorted, joined runs of `read`.
+void markRead(std::vector<SectorRun>& read, SectorRun run) {
+    std::vector<SectorRun> joined;
+    for (const SectorRun& done : read) {
+        if (done.last + 1 < run.first || done.first > run.last + 1) {
+            joined.push_back(done);
+        } else {
+            run = {std::min(run.first, done.first), std::max(run.last, done.last)};
+        }
+    }
+    joined.push_back(run);
+    std::sort(joined.begin(), joined.end(),
+              [](const SectorRun& a, const SectorRun& b) { return a.first < b.first; });
+    read = std::move(joined);
+}
+
 // The cells each angle of a program chain plays: outside angle blocks every cell, inside one
-// the angle's cell.
-std::vector<std::vector<SectorRun>> angleCells(const pgc_t& pgc, int angles) {
+// the angle's cell. Sectors an angle already read are not read again (a damaged or hostile
+// chain can list one VOB hundreds of times); `notes` says which cells repeated them.
+std::vector<std::vector<SectorRun>> angleCells(const pgc_t& pgc, int angles,
+                                               std::vector<std::string>& notes) {
     std::vector<std::vector<SectorRun>> cells(static_cast<size_t>(angles));
     for (int angle = 1; angle <= angles; ++angle) {
         std::vector<SectorRun>& runs = cells[static_cast<size_t>(angle - 1)];
+        std::vector<SectorRun> read;
+        int repeated = 0;
         int inBlock = 0;
         for (int cell = 0; cell < pgc.nr_of_cells && pgc.cell_playback != nullptr; ++cell) {
             const cell_playback_t& playback = pgc.cell_playback[cell];
@@ -238,15 +278,28 @@ std::vector<std::vector<SectorRun>> angleCells(const pgc_t& pgc, int angles) {
                     continue;
                 }
             }
-            const SectorRun run{playback.first_sector, playback.last_sector};
-            if (run.last < run.first) {
+            const SectorRun whole{playback.first_sector, playback.last_sector};
+            if (whole.last < whole.first) {
                 continue;
             }
-            if (!runs.empty() && runs.back().last + 1 == run.first) {
-                runs.back().last = run.last;  // the next cell on the disc: the same run
-            } else {
-                runs.push_back(run);
+            const std::vector<SectorRun> fresh = unread(whole, read);
+            if (fresh.size() != 1 || !(fresh.front() == whole)) {
+                ++repeated;
             }
+            markRead(read, whole);
+            for (const SectorRun& run : fresh) {
+                if (!runs.empty() && runs.back().last + 1 == run.first) {
+                    runs.back().last = run.last;  // the next cell on the disc: the same run
+                } else {
+                    runs.push_back(run);
+                }
+            }
+        }
+        if (repeated > 0) {
+            notes.push_back(std::to_string(repeated) + (repeated == 1 ? " cell" : " cells") +
+                            (angles > 1 ? " of angle " + std::to_string(angle) : "") +
+                            " of the program chain repeat sectors read before: they are read "
+                            "once");
         }
     }
     return cells;
@@ -296,7 +349,7 @@ std::vector<DiscTitle> readTitles(const std::string& path) {
         for (size_t n = 0; n < title.palette.size(); ++n) {
             title.palette[n] = pgc.palette[n];
         }
-        title.angleCells = angleCells(pgc, title.angles);
+        title.angleCells = angleCells(pgc, title.angles, title.notes);
         // Chapters in later program chains of the title start after the chains before them.
         double chainStart = 0;
         int chain = title.programChain;
@@ -340,6 +393,9 @@ std::string serialized(const std::vector<DiscTitle>& titles) {
             out << '\t' << entry;
         }
         out << '\n';
+        for (const std::string& note : t.notes) {
+            out << "N\t" << note << '\n';
+        }
         for (size_t angle = 0; angle < t.angleCells.size(); ++angle) {
             for (const SectorRun& run : t.angleCells[angle]) {
                 out << "R\t" << angle << '\t' << run.first << '\t' << run.last << '\n';
@@ -388,6 +444,8 @@ std::vector<DiscTitle> deserialized(const std::string& text) {
             for (size_t n = 0; n < 16; ++n) {
                 titles.back().palette[n] = static_cast<uint32_t>(std::stoul(f[n + 1]));
             }
+        } else if (f.size() == 2 && f[0] == "N") {
+            titles.back().notes.push_back(f[1]);
         } else if (f.size() == 4 && f[0] == "R") {
             const auto angle = static_cast<size_t>(std::stoul(f[1]));
             if (angle < titles.back().angleCells.size()) {
@@ -447,14 +505,21 @@ std::vector<DiscTitle> readTitlesApart(const std::string& path) {
     // Information files take a moment to read; a reader still at them after this is stuck.
     const auto deadline = std::chrono::steady_clock::now() + kReaderPatience;
     bool stuck = false;
+    bool stopped = false;
     for (;;) {
         const auto left = std::chrono::duration_cast<std::chrono::milliseconds>(
             deadline - std::chrono::steady_clock::now());
         pollfd waiting{pipeEnds[0], POLLIN, 0};
         const int ready =
             left.count() > 0 ? ::poll(&waiting, 1, static_cast<int>(left.count())) : 0;
-        if (ready < 0 && errno == EINTR) {
+        if (ready < 0 && errno == EINTR && !stopRequested()) {
             continue;
+        }
+        if (stopRequested()) {
+            ::kill(child, SIGKILL);
+            answer.clear();
+            stopped = true;
+            break;
         }
         if (ready <= 0) {
             stuck = ready == 0;
@@ -477,6 +542,9 @@ std::vector<DiscTitle> readTitlesApart(const std::string& path) {
     int status = 0;
     while (::waitpid(child, &status, 0) < 0 && errno == EINTR) {
     }
+    if (stopped) {
+        throw PlatformError("Stopped while reading the information files of \"" + path + "\"");
+    }
     if (!WIFEXITED(status) || WEXITSTATUS(status) != 0 || answer.empty()) {
         throw PlatformError("Cannot read disc \"" + path +
                             "\". Its information files are damaged: the reader stopped on them");
@@ -495,10 +563,7 @@ DvdDisc::DvdDisc(std::string path, std::shared_ptr<Reader> reader, std::vector<D
 DvdDisc::~DvdDisc() = default;
 
 std::unique_ptr<DvdDisc> DvdDisc::open(const std::string& path) {
-    std::error_code error;
-    if (!std::filesystem::exists(path, error)) {
-        throw PlatformError("Cannot open disc \"" + path + "\". No such file or directory");
-    }
+    checkDiscMembers(path);
     std::vector<DiscTitle> titles = readTitlesApart(path);
     // This process reads the video objects only: libdvdread finds their files, in a folder or
     // an image, without the information files.
@@ -593,14 +658,30 @@ std::unique_ptr<SpanSource> DvdDisc::titleSource(int number, int angle) const {
     }
     char name[32];
     std::snprintf(name, sizeof name, "VTS_%02d", found->titleSet);
+    const std::vector<SectorRun>& runs = found->angleCells[static_cast<size_t>(angle - 1)];
+    if (runs.empty()) {
+        throw PlatformError("Title " + std::to_string(number) + " of \"" + path() +
+                            "\" plays nothing: its program chain has no cell");
+    }
+    // One reader of the title set's VOB files for every run: a title of hundreds of cells
+    // holds the files open once.
+    dvd_file_t* file = DVDOpenFile(reader_->dvd, found->titleSet, DVD_READ_TITLE_VOBS);
+    if (file == nullptr) {
+        throw PlatformError("Cannot open the VOB files of title set " +
+                            std::to_string(found->titleSet) + " of \"" + path() + "\"");
+    }
+    const auto vobs = std::make_shared<TitleSetVobs>(reader_, file, path() + " " + name);
+    std::error_code error;
+    const auto imageSize = std::filesystem::is_regular_file(path(), error)
+                               ? static_cast<int64_t>(std::filesystem::file_size(path(), error))
+                               : int64_t{-1};
+    if (imageSize >= 0 && vobs->size() > imageSize) {
+        throw PlatformError("Cannot read disc \"" + path() + "\". The VOB files of title set " +
+                            std::to_string(found->titleSet) + " claim " +
+                            std::to_string(vobs->size()) + " bytes, more than the image holds");
+    }
     std::vector<SourceSpan> spans;
-    for (const SectorRun& run : found->angleCells[static_cast<size_t>(angle - 1)]) {
-        dvd_file_t* file = DVDOpenFile(reader_->dvd, found->titleSet, DVD_READ_TITLE_VOBS);
-        if (file == nullptr) {
-            throw PlatformError("Cannot open the VOB files of title set " +
-                                std::to_string(found->titleSet) + " of \"" + path() + "\"");
-        }
-        auto vobs = std::make_unique<TitleSetVobs>(reader_, file, path() + " " + name);
+    for (const SectorRun& run : runs) {
         if ((run.last + 1) * kSector > vobs->size()) {
             throw PlatformError("Cannot read disc \"" + path() + "\". Title " +
                                 std::to_string(number) +
@@ -611,7 +692,7 @@ std::unique_ptr<SpanSource> DvdDisc::titleSource(int number, int angle) const {
                                 "\". This disc is encrypted: decrypt it first");
         }
         spans.push_back(SourceSpan{std::string(name) + " title " + std::to_string(number),
-                                   std::move(vobs), run.first * kSector,
+                                   std::make_unique<SharedInput>(vobs), run.first * kSector,
                                    (run.last - run.first + 1) * kSector});
     }
     return std::make_unique<SpanSource>(std::move(spans));

@@ -1,15 +1,25 @@
 #include "discs/hddvd_disc.h"
 
+#include <fcntl.h>
+#include <sys/stat.h>
+#include <udfread/blockinput.h>
 #include <udfread/udfread.h>
+#include <unistd.h>
 
 #include <algorithm>
+#include <cerrno>
+#include <climits>
+#include <cstdint>
 #include <filesystem>
 #include <map>
 #include <optional>
+#include <set>
+#include <type_traits>
 
 #include "core/file_source.h"
 #include "core/platform_error.h"
 #include "core/program_stream_layout.h"
+#include "core/stop_signal.h"
 #include "core/text_escape.h"
 #include "discs/xpl_chapters.h"
 #include "discs/xpl_scanner.h"
@@ -127,11 +137,114 @@ private:
     std::filesystem::path root_;
 };
 
+// A UDF image as libudfread reads it, through a block input of our own: whole blocks from the
+// file, no more of them for one look-up (a folder, a file's entry and its allocation extents)
+// than a disc's metadata can need, and none once the user asked to stop. A looping or lying
+// chain of extents then ends in an error instead of reading on for ever.
+class UdfImage {
+public:
+    // The most blocks one look-up may read: 32 MiB of metadata, where a real disc's largest
+    // file needs a few extents.
+    static constexpr int64_t kLookUpBlocks = 16384;
+
+    static std::shared_ptr<UdfImage> open(const std::string& path) {
+        auto image = std::shared_ptr<UdfImage>(new UdfImage);
+        image->fd_ = ::open(path.c_str(), O_RDONLY | O_CLOEXEC | O_NONBLOCK);
+        struct stat info {};
+        if (image->fd_ < 0 || ::fstat(image->fd_, &info) != 0 ||
+            !(S_ISREG(info.st_mode) || S_ISBLK(info.st_mode))) {
+            return nullptr;
+        }
+        ::fcntl(image->fd_, F_SETFL, ::fcntl(image->fd_, F_GETFL) & ~O_NONBLOCK);
+        const off_t end = ::lseek(image->fd_, 0, SEEK_END);
+        image->bytes_ = end > 0 ? end : 0;
+        image->input_.image = image.get();
+        image->udf_ = udfread_init();
+        const LookUp lookUp(*image);
+        if (image->udf_ == nullptr || udfread_open_input(image->udf_, &image->input_.input) < 0) {
+            return nullptr;
+        }
+        return image;
+    }
+    ~UdfImage() {
+        if (udf_ != nullptr) {
+            udfread_close(udf_);
+        }
+        if (fd_ >= 0) {
+            ::close(fd_);
+        }
+    }
+    UdfImage(const UdfImage&) = delete;
+    UdfImage& operator=(const UdfImage&) = delete;
+
+    udfread* udf() const { return udf_; }
+    int64_t bytes() const { return bytes_; }
+
+    // Bounds the reads of the library calls made while it lives to one look-up's.
+    class LookUp {
+    public:
+        explicit LookUp(const UdfImage& image) : image_(image) { image_.budget_ = kLookUpBlocks; }
+        ~LookUp() { image_.budget_ = kUnbounded; }
+        LookUp(const LookUp&) = delete;
+        LookUp& operator=(const LookUp&) = delete;
+
+    private:
+        const UdfImage& image_;
+    };
+
+private:
+    static constexpr int64_t kUnbounded = INT64_MAX;
+
+    // libudfread hands back the address of `input`, the first member.
+    struct Input {
+        udfread_block_input input{nullptr, &Input::read, &Input::size};
+        UdfImage* image = nullptr;
+
+        static int read(udfread_block_input* self, uint32_t lba, void* data, uint32_t count,
+                        int /*flags*/) {
+            UdfImage& image = *reinterpret_cast<Input*>(self)->image;
+            if (stopRequested() || image.budget_ < count) {
+                return -1;
+            }
+            image.budget_ -= image.budget_ == kUnbounded ? 0 : count;
+            const auto bytes = static_cast<size_t>(count) * UDF_BLOCK_SIZE;
+            size_t done = 0;
+            while (done < bytes) {
+                const ssize_t got =
+                    ::pread(image.fd_, static_cast<uint8_t*>(data) + done, bytes - done,
+                            static_cast<off_t>(lba) * UDF_BLOCK_SIZE + static_cast<off_t>(done));
+                if (got < 0 && errno == EINTR && !stopRequested()) {
+                    continue;
+                }
+                if (got <= 0) {
+                    break;
+                }
+                done += static_cast<size_t>(got);
+            }
+            return static_cast<int>(done / UDF_BLOCK_SIZE);
+        }
+        static uint32_t size(udfread_block_input* self) {
+            const UdfImage& image = *reinterpret_cast<Input*>(self)->image;
+            return static_cast<uint32_t>(
+                std::min<int64_t>(image.bytes_ / UDF_BLOCK_SIZE, UINT32_MAX));
+        }
+    };
+    static_assert(std::is_standard_layout_v<Input>);
+
+    UdfImage() = default;
+
+    int fd_ = -1;
+    int64_t bytes_ = 0;
+    udfread* udf_ = nullptr;
+    Input input_;
+    mutable int64_t budget_ = kUnbounded;
+};
+
 // A file of a UDF image, read through libudfread: whole blocks straight into the caller's
 // buffer, and the data of a small file kept inside its file entry too.
 class UdfFileSource : public InputSource {
 public:
-    UdfFileSource(std::shared_ptr<udfread> image, UDFFILE* file, std::string name)
+    UdfFileSource(std::shared_ptr<UdfImage> image, UDFFILE* file, std::string name)
         : image_(std::move(image)),
           file_(file),
           name_(std::move(name)),
@@ -152,15 +265,17 @@ public:
                                 ? udfread_file_read(file_, data, length)
                                 : -1;
         if (got <= 0) {
-            throw PlatformError("Cannot read \"" + name_ + "\" at byte " +
-                                std::to_string(position_) + ". Input/output error");
+            throw PlatformError(stopRequested()
+                                    ? "Stopped while reading \"" + name_ + "\""
+                                    : "Cannot read \"" + name_ + "\" at byte " +
+                                          std::to_string(position_) + ". Input/output error");
         }
         position_ += got;
         return static_cast<size_t>(got);
     }
 
 private:
-    std::shared_ptr<udfread> image_;
+    std::shared_ptr<UdfImage> image_;
     UDFFILE* file_;
     std::string name_;
     int64_t size_;
@@ -170,17 +285,13 @@ private:
 // The files of a UDF image, its names matched in any case. Reading it never writes to it.
 class UdfFiles : public DiscFiles {
 public:
-    UdfFiles(std::shared_ptr<udfread> image, std::string path)
+    UdfFiles(std::shared_ptr<UdfImage> image, std::string path)
         : image_(std::move(image)), path_(std::move(path)) {}
 
     // The image at `path` when libudfread can read its file system, else null.
     static std::unique_ptr<UdfFiles> openImage(const std::string& path) {
-        std::shared_ptr<udfread> image(udfread_init(), [](udfread* udf) {
-            if (udf != nullptr) {
-                udfread_close(udf);
-            }
-        });
-        if (!image || udfread_open(image.get(), path.c_str()) < 0) {
+        std::shared_ptr<UdfImage> image = UdfImage::open(path);
+        if (!image) {
             return nullptr;
         }
         return std::make_unique<UdfFiles>(std::move(image), path);
@@ -191,11 +302,22 @@ public:
         if (!found) {
             return nullptr;
         }
-        UDFFILE* file = udfread_file_open(image_.get(), found->c_str());
+        UDFFILE* file = nullptr;
+        {
+            const UdfImage::LookUp lookUp(*image_);
+            file = udfread_file_open(image_->udf(), found->c_str());
+        }
         if (file == nullptr) {
             return nullptr;
         }
-        return std::make_unique<UdfFileSource>(image_, file, where(path));
+        auto source = std::make_unique<UdfFileSource>(image_, file, where(path));
+        // A file entry can claim any size: read, a lie would give zeros for hours.
+        if (udfread_file_size(file) > image_->bytes()) {
+            throw PlatformError("Cannot read \"" + where(path) + "\". Its file entry claims " +
+                                std::to_string(udfread_file_size(file)) +
+                                " bytes, more than the image holds: the image is damaged");
+        }
+        return source;
     }
     std::string where(const std::string& path) const override {
         return path_ + ":/" + resolve(path, UDF_DT_UNKNOWN).value_or(path);
@@ -212,7 +334,9 @@ private:
             const size_t end = std::min(path.find('/', start), path.size());
             const std::string wanted = upperCase(path.substr(start, end - start));
             const bool last = end == path.size();
-            UDFDIR* folder = udfread_opendir(image_.get(), current.empty() ? "/" : current.c_str());
+            const UdfImage::LookUp lookUp(*image_);
+            UDFDIR* folder =
+                udfread_opendir(image_->udf(), current.empty() ? "/" : current.c_str());
             if (folder == nullptr) {
                 return std::nullopt;
             }
@@ -236,7 +360,7 @@ private:
         return current;
     }
 
-    std::shared_ptr<udfread> image_;
+    std::shared_ptr<UdfImage> image_;
     std::string path_;
 };
 
@@ -401,6 +525,16 @@ std::vector<DiscTitle> playlistTitles(std::string_view playlist) {
     // Video first, then audio and subpictures, each in its numbers' order, as DVD titles list
     // them.
     for (DiscTitle& title : titles) {
+        std::set<std::string> evos;
+        int repeated = 0;
+        for (const DiscClip& clip : title.clips) {
+            repeated += evos.insert(upperCase(clip.evo)).second ? 0 : 1;
+        }
+        if (repeated > 0) {
+            title.notes.push_back(std::to_string(repeated) +
+                                  (repeated == 1 ? " clip plays" : " clips play") +
+                                  " an .EVO file the title played before: each file is read once");
+        }
         std::stable_sort(title.streams.begin(), title.streams.end(),
                          [](const DiscStream& a, const DiscStream& b) {
                              return std::pair(a.kind, a.number) < std::pair(b.kind, b.number);
@@ -410,6 +544,7 @@ std::vector<DiscTitle> playlistTitles(std::string_view playlist) {
 }
 
 std::unique_ptr<HdDvdDisc> HdDvdDisc::openIfOne(const std::string& path) {
+    checkDiscMembers(path);
     std::error_code error;
     if (!std::filesystem::is_directory(path, error)) {
         // An image or a drive: HD DVD when its UDF file system holds the disc's folders.
@@ -473,7 +608,11 @@ std::unique_ptr<SpanSource> HdDvdDisc::titleSource(int number, int angle) const 
                             "\" has no angle " + std::to_string(angle) + ": it has 1.");
     }
     std::vector<SourceSpan> spans;
+    std::set<std::string> read;
     for (const DiscClip& clip : found->clips) {
+        if (!read.insert(upperCase(clip.evo)).second) {
+            continue;  // said in the title's notes: a file is read once
+        }
         const std::string evo = std::string(kObjectFolder) + "/" + clip.evo;
         std::unique_ptr<InputSource> input = files_->open(evo);
         if (!input) {

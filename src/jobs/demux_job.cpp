@@ -189,7 +189,7 @@ DemuxResult DemuxJob::run(const DemuxInput& input) {
             naming =
                 settledNaming(input.naming, subpictureSource(input.sourcePath, input.settings));
             vobSub = naming.subpictureFormat == SubpictureFormat::VobSub;
-            createOutputs(input, naming, prefix, names.inputs(input.sourcePath), outputs);
+            createOutputs(input, naming, prefix, inputs_, outputs);
             log.log("Demuxing...");
             log.slog("Demuxing " + sourceName, StatusPanel::Job);
             runPass(PassMode::Demux, options, vobSub ? writers.get() : nullptr);

@@ -194,9 +194,14 @@ int64_t SourceJob::openSource(const std::string& path, const JobNames& names,
     discTitle_.reset();
     if (settings.title > 0) {
         const std::unique_ptr<Disc> disc = openDisc(path);
+        inputs_ = disc->memberFiles();
         job.source = disc->titleSource(settings.title, settings.angle);
         discTitle_ = *disc->title(settings.title);
         job.languages = streamLanguages(*discTitle_);
+        for (const std::string& note : discTitle_->notes) {
+            context_.log.log(escapeMarkup(note) + ".");
+            records().streams.warnings.push_back(note + ".");
+        }
         // Where a clip starts in its file is known only through the clip's time map, which is
         // not read: the file is read from its start, and the user should know the output is
         // longer than the title.
@@ -214,6 +219,10 @@ int64_t SourceJob::openSource(const std::string& path, const JobNames& names,
     // A title set's VOB file read on its own still has its disc's information files beside it.
     discTitle_ = titleOfVobFile(path);
     job.languages = discTitle_ ? streamLanguages(*discTitle_) : StreamLanguages{};
+    inputs_ = discFilesAround(path);
+    if (names.second) {
+        inputs_.push_back(names.secondPath);
+    }
     std::vector<SourceSpan> spans;
     spans.push_back(SourceSpan{path, context_.openInput(path)});
     if (names.second) {
@@ -401,6 +410,7 @@ void SourceJob::finish(PassesResult& result, bool reportFrameCounts, bool twoFil
     result.files = files_;
     result.cancelled = context_.control.cancelled;
     result.discTitle = discTitle_;
+    result.inputs = inputs_;
     logDone();
     if (reportFrameCounts && !result.cancelled) {
         reportFrames(records(), context_.log, twoFiles);

@@ -162,6 +162,9 @@ struct PassesResult {
     bool cancelled = false;
     // The disc title that was read, or the one a title set's VOB file belongs to.
     std::optional<DiscTitle> discTitle;
+    // Every file the job read or could have read (a disc's members, the information files
+    // beside a VOB file): what no output written after it may replace.
+    std::vector<std::string> inputs;
 };
 
 // Whose subpictures a source holds.
@@ -238,6 +241,8 @@ protected:
     std::unique_ptr<JobRecords> records_;
     std::unique_ptr<HeaderAnalysers> analysers_;
     std::vector<FileRead> files_;
+    // What openSource() read or may read: the files no output may replace.
+    std::vector<std::string> inputs_;
     // The disc title the source belongs to: its palette, chapters and languages.
     std::optional<DiscTitle> discTitle_;
 };

@@ -45,15 +45,6 @@ struct JobNames {
     std::string baseName;
     std::string secondPath;
     bool second = false;
-
-    // The files a job over `sourcePath` reads: no output may be written over them.
-    std::vector<std::string> inputs(const std::string& sourcePath) const {
-        std::vector<std::string> files = {sourcePath};
-        if (second) {
-            files.push_back(secondPath);
-        }
-        return files;
-    }
 };
 
 // The base name of a job over `sourcePath`, joined with the second file's when `continueOn`

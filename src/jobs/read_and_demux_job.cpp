@@ -118,7 +118,6 @@ ReadAndDemuxResult ReadAndDemuxJob::run(const ReadAndDemuxInput& input) {
             const JobNames names = namesFor(input.sourcePath, input.settings);
             read.baseName = names.baseName;
             const std::string prefix = outputPrefix(input.naming.folder, names.baseName, style);
-            const std::vector<std::string> inputs = names.inputs(input.sourcePath);
 
             prepareOutputFolder(input.naming.folder);
             openForReading(input.sourcePath, names, input.settings);
@@ -140,7 +139,7 @@ ReadAndDemuxResult ReadAndDemuxJob::run(const ReadAndDemuxInput& input) {
                     checkOutputFileName(outputFileName(box, prefix, naming), style);
                     box.delayMs.reset();
                     const std::string name = outputFileName(box, prefix, naming);
-                    checkOutputTarget(name, inputs);
+                    checkOutputTarget(name, inputs_);
                     outputs.push_back(OpenOutput{kind, number, std::make_unique<FileOutput>(name)});
                     *outputSlot(streams, kind, number) = outputs.back().file.get();
                 });

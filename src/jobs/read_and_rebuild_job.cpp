@@ -121,9 +121,9 @@ ReadAndRebuildResult ReadAndRebuildJob::run(const ReadAndRebuildInput& input) {
                 outputPrefix(input.outputFolder, names.baseName, style) + ".rebuilt.EVO";
             prepareOutputFolder(input.outputFolder);
             checkOutputFileName(outputName, style);
-            checkOutputTarget(outputName, names.inputs(input.sourcePath));
 
             openForReading(input.sourcePath, names, input.settings);
+            checkOutputTarget(outputName, inputs_);
             output = std::make_unique<FileOutput>(outputName);
 
             SpanSource& source = *state.job.source;

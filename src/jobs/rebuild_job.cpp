@@ -57,7 +57,7 @@ RebuildResult RebuildJob::run(const RebuildInput& input) {
             log.log(sizeReport(openSource(input.sourcePath, names, input.settings)));
             const std::string outputName = prefix + ".rebuilt.EVO";
             checkOutputFileName(outputName, style);
-            checkOutputTarget(outputName, names.inputs(input.sourcePath));
+            checkOutputTarget(outputName, inputs_);
             output = std::make_unique<FileOutput>(outputName);
             log.log("Creating " + escapeMarkup(outputName));
             log.log("Rebuilding...");

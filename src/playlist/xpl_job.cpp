@@ -8,6 +8,7 @@
 
 #include "core/file_output.h"
 #include "core/platform_error.h"
+#include "discs/disc.h"
 #include "jobs/markup.h"
 
 namespace tolvane {
@@ -118,9 +119,12 @@ XplResult XplJob::run(const XplInput& input) {
     const PathStyle style = context_.style;
     XplResult result;
     try {
-        result.filesRead = {input.playlistPath};
+        // The playlist's disc and the source's: chapters saved after the job keep clear of
+        // every file of them.
+        result.filesRead = discFilesAround(input.playlistPath);
         if (!input.sourcePath.empty()) {
-            result.filesRead.push_back(input.sourcePath);
+            const std::vector<std::string> around = discFilesAround(input.sourcePath);
+            result.filesRead.insert(result.filesRead.end(), around.begin(), around.end());
         }
         job.source.reset();
         job.source = SpanSource::single(input.playlistPath, context_.openInput(input.playlistPath));
