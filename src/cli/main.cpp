@@ -292,6 +292,12 @@ private:
                               options_.source + "' lists them)");
         }
         const PassSettings settings = passSettings(options_);
+        if (!options_.chapters.empty()) {
+            // Refused before anything is read or written, as every output of the job is.
+            checkOutputTarget(options_.chapters, options_.title > 0
+                                                     ? discMemberFiles(options_.source)
+                                                     : discFilesAround(options_.source));
+        }
         if (options_.command != Command::Read) {
             // A folder that cannot take the outputs is refused before the source is read.
             prepareOutputFolder(options_.outputFolder);

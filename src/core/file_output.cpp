@@ -45,6 +45,32 @@ void syncFolderOf(const std::string& path) {
     }
 }
 
+// Renames `from` to `to` unless `to` exists (errno EEXIST then), on file systems with and
+// without the system's own no-replace rename.
+int renameWithoutReplacing(const std::string& from, const std::string& to) {
+#ifdef RENAME_NOREPLACE
+    if (::renameat2(AT_FDCWD, from.c_str(), AT_FDCWD, to.c_str(), RENAME_NOREPLACE) == 0) {
+        return 0;
+    }
+    if (errno != EINVAL && errno != ENOSYS && errno != ENOTSUP) {
+        return -1;
+    }
+#endif
+    if (::link(from.c_str(), to.c_str()) == 0) {
+        ::unlink(from.c_str());
+        return 0;
+    }
+    if (errno == EEXIST) {
+        return -1;
+    }
+    struct stat existing {};
+    if (::lstat(to.c_str(), &existing) == 0) {
+        errno = EEXIST;
+        return -1;
+    }
+    return ::rename(from.c_str(), to.c_str());
+}
+
 const char* unfitTarget(const struct stat& info) {
     if (S_ISDIR(info.st_mode)) {
         return "it is a folder";
@@ -195,8 +221,8 @@ void FileOutput::overwrite(uint64_t offset, const uint8_t* data, size_t length) 
     }
 }
 
-void FileOutput::close() {
-    if (settled_) {
+void FileOutput::finishWriting() {
+    if (settled_ || fd_ < 0) {
         return;
     }
     try {
@@ -216,12 +242,20 @@ void FileOutput::close() {
         closeIncomplete();
         throw PlatformError::fromErrno("Stream write error", path_, error);
     }
-    settled_ = true;
-    if (::rename(partPath_.c_str(), path_.c_str()) != 0) {
-        error = errno;
-        ::unlink(partPath_.c_str());
-        throw PlatformError::fromErrno("Cannot create file", path_, error);
+}
+
+void FileOutput::close() {
+    if (settled_) {
+        return;
     }
+    finishWriting();
+    if (::rename(partPath_.c_str(), path_.c_str()) != 0) {
+        const int error = errno;
+        const std::string wanted = path_;
+        closeIncomplete();  // what was written is kept under a name that says so
+        throw PlatformError::fromErrno("Cannot create file", wanted, error);
+    }
+    settled_ = true;
     syncFolderOf(path_);
 }
 
@@ -246,19 +280,22 @@ void FileOutput::closeIncomplete() noexcept {
         ::unlink(partPath_.c_str());  // nothing worth a file
         return;
     }
-    // What was written is kept, but never in place of a file that may be whole: beside it.
-    struct stat existing {};
-    std::string kept = path_;
-    if (::lstat(path_.c_str(), &existing) == 0) {
-        kept = besideName(path_, "", ".incomplete");
+    // What was written is kept under a name that says it is not whole, never in place of a
+    // file: two outputs whose names were cut to fit get numbers of their own.
+    complete_ = false;
+    for (int number = 1; number < 1000; ++number) {
+        const std::string kept = besideName(
+            path_, "", number == 1 ? ".incomplete" : "." + std::to_string(number) + ".incomplete");
+        if (renameWithoutReplacing(partPath_, kept) == 0) {
+            path_ = kept;
+            syncFolderOf(path_);
+            return;
+        }
+        if (errno != EEXIST) {
+            break;
+        }
     }
-    if (::rename(partPath_.c_str(), kept.c_str()) == 0) {
-        path_ = kept;
-        complete_ = false;
-        syncFolderOf(path_);
-    } else {
-        ::unlink(partPath_.c_str());
-    }
+    path_ = partPath_;  // kept hidden rather than lost
 }
 
 void FileOutput::discard() noexcept {

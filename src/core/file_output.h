@@ -11,8 +11,8 @@ namespace tolvane {
 // An output file written under a hidden name of its own beside the final one, and given that name
 // only when it is whole: two runs never write into one file, and a crash never leaves a part of
 // an output under its name. An output that did not end normally (a failure, a cancel) keeps what
-// was written under its name when no file had it, and beside it as NAME.incomplete when one had:
-// nothing whole is ever replaced by a part. It has a buffer of its own so that small appends cost
+// was written as NAME.incomplete (NAME.2.incomplete and on when that is taken): a part never
+// looks whole, and never replaces a file. It has a buffer of its own so that small appends cost
 // no system call. Every failure throws PlatformError naming the file: a write that fails, and the
 // flush, sync and close at the end.
 class FileOutput : public OutputSink {
@@ -29,12 +29,16 @@ public:
     size_t appendFromFile(int descriptor, int64_t offset, size_t length) override;
     // Writes `length` bytes over what was appended at `offset`; throws as append() does.
     void overwrite(uint64_t offset, const uint8_t* data, size_t length);
-    // Writes what is buffered, syncs it and gives it its name, replacing a file of that name;
-    // throws when any step fails, the output then kept as closeIncomplete() keeps it.
+    // Writes what is buffered and syncs it, without naming it yet: outputs that belong together
+    // (a VobSub .sub and its .idx) are all on disk before any takes its name. Throws when a step
+    // fails; the output is then ended by closeIncomplete().
+    void finishWriting();
+    // finishWriting(), then gives the output its name, replacing a file of that name; throws
+    // when any step fails, the output then kept as closeIncomplete() keeps it.
     void close();
-    // Closes an output that did not end normally: what can still be written is kept, under its
-    // name or as NAME.incomplete beside a file of that name (path() says which); nothing at all
-    // when nothing was appended. Reports nothing.
+    // Closes an output that did not end normally: what can still be written is kept as
+    // NAME.incomplete, or with a number before ".incomplete" when that name is taken (path()
+    // says where); nothing at all when nothing was appended. Reports nothing.
     void closeIncomplete() noexcept;
     // Closes and removes what was written: the final name is left as it was.
     void discard() noexcept;
@@ -44,7 +48,7 @@ public:
     const std::string& path() const { return path_; }
     // Bytes appended so far; all of them are on disk once close() has returned.
     uint64_t bytesWritten() const { return appended_; }
-    // False once closeIncomplete() kept it beside a file of its name.
+    // False once closeIncomplete() kept what it wrote.
     bool complete() const { return complete_; }
 
 private:

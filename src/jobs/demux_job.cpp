@@ -1,5 +1,8 @@
 #include "jobs/demux_job.h"
 
+#include <filesystem>
+#include <set>
+
 #include "core/file_output.h"
 #include "core/platform_error.h"
 #include "jobs/markup.h"
@@ -14,6 +17,11 @@ void dropOutputs(StreamTable& streams) {
 }
 
 std::vector<OutputWritten> closeOutputs(std::vector<OpenOutput>& outputs, bool complete) {
+    if (complete) {
+        for (OpenOutput& output : outputs) {
+            output.file->finishWriting();
+        }
+    }
     std::vector<OutputWritten> written;
     for (OpenOutput& output : outputs) {
         if (!complete) {
@@ -43,12 +51,12 @@ OutputNaming settledNaming(OutputNaming naming, SubpictureSource source) {
     return naming;
 }
 
-std::vector<OutputWritten> writeVobSubIndexes(const std::vector<OutputWritten>& written,
-                                              const std::array<VobSubWriter, 32>& writers,
-                                              const std::vector<StreamBox>& boxes,
-                                              VobSubIndexInfo info, Reporter& log) {
-    std::vector<OutputWritten> indexes;
-    for (const OutputWritten& output : written) {
+void addVobSubIndexes(std::vector<OpenOutput>& outputs, const std::array<VobSubWriter, 32>& writers,
+                      const std::vector<StreamBox>& boxes, VobSubIndexInfo info,
+                      const std::vector<std::string>& inputs, Reporter& log) {
+    const size_t streams = outputs.size();
+    for (size_t k = 0; k < streams; ++k) {
+        const OpenOutput& output = outputs[k];
         if (output.kind != StreamKind::Subpicture || output.number < 0 ||
             output.number >= static_cast<int>(writers.size())) {
             continue;
@@ -59,17 +67,15 @@ std::vector<OutputWritten> writeVobSubIndexes(const std::vector<OutputWritten>& 
                 info.language = box.language;
             }
         }
-        const std::string path = withoutExtension(output.path) + ".idx";
-        checkOutputTarget(path, {});
+        const std::string path = withoutExtension(output.file->path()) + ".idx";
+        checkOutputTarget(path, inputs);
         log.log("Creating " + escapeMarkup(path));
-        FileOutput index(path);
+        auto index = std::make_unique<FileOutput>(path);
         const std::string text =
             vobSubIndex(info, writers[static_cast<size_t>(output.number)].entries());
-        index.append(reinterpret_cast<const uint8_t*>(text.data()), text.size());
-        index.close();
-        indexes.push_back(OutputWritten{output.kind, output.number, path, index.bytesWritten()});
+        index->append(reinterpret_cast<const uint8_t*>(text.data()), text.size());
+        outputs.push_back(OpenOutput{StreamKind::Subpicture, output.number, std::move(index)});
     }
-    return indexes;
 }
 
 void discardOutputs(StreamTable& streams, std::vector<OpenOutput>& outputs) {
@@ -132,6 +138,32 @@ void checkOutputFileName(const std::string& name, PathStyle style) {
     }
 }
 
+void checkOutputFolder(const std::string& prefix, const OutputNaming& naming,
+                       const std::vector<std::string>& inputs, PathStyle style) {
+    std::set<std::string> extensions = {naming.videoExtension, naming.audioExtension,
+                                        naming.subpictureExtension, "sub", "idx"};
+    if (naming.extensionByCoding) {
+        for (int coding = 0; coding <= static_cast<int>(StreamCoding::Mp3); ++coding) {
+            extensions.insert(codingExtension(static_cast<StreamCoding>(coding)));
+        }
+    }
+    const std::string folder = folderPart(prefix, style);
+    const std::string base = fileNamePart(prefix, style) + ".";
+    for (const std::string& extension : extensions) {
+        checkOutputFileName(prefix + ".X." + extension, style);
+    }
+    std::error_code error;
+    for (std::filesystem::directory_iterator entries(folder.empty() ? "." : folder, error), end;
+         !error && entries != end; entries.increment(error)) {
+        const std::string name = entries->path().filename().string();
+        const size_t dot = name.rfind('.');
+        if (name.rfind(base, 0) == 0 && dot >= base.size() &&
+            extensions.contains(name.substr(dot + 1))) {
+            checkOutputTarget(folder + name, inputs);
+        }
+    }
+}
+
 void DemuxJob::createOutputs(const DemuxInput& input, const OutputNaming& naming,
                              const std::string& prefix, const std::vector<std::string>& inputs,
                              std::vector<OpenOutput>& outputs) {
@@ -189,19 +221,19 @@ DemuxResult DemuxJob::run(const DemuxInput& input) {
             naming =
                 settledNaming(input.naming, subpictureSource(input.sourcePath, input.settings));
             vobSub = naming.subpictureFormat == SubpictureFormat::VobSub;
+            checkOutputFolder(prefix, naming, inputs_, style);
             createOutputs(input, naming, prefix, inputs_, outputs);
             log.log("Demuxing...");
             log.slog("Demuxing " + sourceName, StatusPanel::Job);
             runPass(PassMode::Demux, options, vobSub ? writers.get() : nullptr);
             closeSource();
             dropOutputs(state.streams);
-            result.outputs = closeOutputs(outputs, !state.job.control.cancelled);
             if (vobSub && !state.job.control.cancelled) {
-                const std::vector<OutputWritten> indexes =
-                    writeVobSubIndexes(result.outputs, *writers, input.boxes,
-                                       vobSubInfo(input.boxes, input.earliestPts.value_or(0)), log);
-                result.outputs.insert(result.outputs.end(), indexes.begin(), indexes.end());
+                addVobSubIndexes(outputs, *writers, input.boxes,
+                                 vobSubInfo(input.boxes, input.earliestPts.value_or(0)), inputs_,
+                                 log);
             }
+            result.outputs = closeOutputs(outputs, !state.job.control.cancelled);
             finish(result, true, names.second);
             return result;
         },

@@ -69,6 +69,19 @@ std::string outputFileName(const StreamBox& box, const std::string& prefix,
                            const OutputNaming& naming);
 // Throws JobError for a name longer than file systems take.
 void checkOutputFileName(const std::string& name, PathStyle style);
+// A name the job refused for an output once the source was being read: nothing the job wrote is
+// kept, as nothing would have been had the name been refused first.
+class OutputRefused : public JobError {
+public:
+    using JobError::JobError;
+};
+
+// Refuses, before the first output is created, a name too long for even the shortest stream
+// caption, and every entry of the output folder that a demux
+// with `prefix` and `naming` could write to and must not replace (a link, a folder, a device, one
+// of `inputs`): a stream met late in the source cannot end the job after others were written.
+void checkOutputFolder(const std::string& prefix, const OutputNaming& naming,
+                       const std::vector<std::string>& inputs, PathStyle style);
 // A stream's output file while a job writes it.
 struct OpenOutput {
     StreamKind kind;
@@ -76,15 +89,16 @@ struct OpenOutput {
     std::unique_ptr<FileOutput> file;
 };
 // Closes every output, in order, writing what is still buffered (which may fail), and tells what
-// each one wrote and where it is. Outputs that are not `complete` (a cancelled job) never replace
-// a file of their name: they are kept as FileOutput::closeIncomplete() keeps them.
+// each one wrote and where it is. Every output is on disk before the first takes its name, so a
+// full disk at the end names none of them. Outputs that are not `complete` (a cancelled job)
+// never replace a file of their name: they are kept as FileOutput::closeIncomplete() keeps them.
 std::vector<OutputWritten> closeOutputs(std::vector<OpenOutput>& outputs, bool complete);
-// Writes the .idx beside each VobSub .sub that `written` holds, from `writers` and the language
-// of its box in `boxes`, logging "Creating" each; returns them.
-std::vector<OutputWritten> writeVobSubIndexes(const std::vector<OutputWritten>& written,
-                                              const std::array<VobSubWriter, 32>& writers,
-                                              const std::vector<StreamBox>& boxes,
-                                              VobSubIndexInfo info, Reporter& log);
+// Adds to `outputs` the .idx beside each VobSub .sub among them, written from `writers` and the
+// language of its box in `boxes`, logging "Creating" each; none may replace one of `inputs`.
+// They take their names with the .sub files, in closeOutputs().
+void addVobSubIndexes(std::vector<OpenOutput>& outputs, const std::array<VobSubWriter, 32>& writers,
+                      const std::vector<StreamBox>& boxes, VobSubIndexInfo info,
+                      const std::vector<std::string>& inputs, Reporter& log);
 // No stream has an output any more, and no file is left of any: nothing was worth keeping.
 void discardOutputs(StreamTable& streams, std::vector<OpenOutput>& outputs);
 // After a failure: no stream has an output any more, and each file keeps what could be written.

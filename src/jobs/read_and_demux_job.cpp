@@ -124,6 +124,7 @@ ReadAndDemuxResult ReadAndDemuxJob::run(const ReadAndDemuxInput& input) {
             naming =
                 settledNaming(input.naming, subpictureSource(input.sourcePath, input.settings));
             vobSub = naming.subpictureFormat == SubpictureFormat::VobSub;
+            checkOutputFolder(prefix, naming, inputs_, style);
 
             ReadAndDemuxPass pass(
                 state, log, readOptions, demuxOptions, *analysers_, records,
@@ -136,10 +137,15 @@ ReadAndDemuxResult ReadAndDemuxJob::run(const ReadAndDemuxInput& input) {
                     }
                     // Its delay is known only at the end: the name is checked at its longest.
                     box.delayMs = std::numeric_limits<int32_t>::min();
-                    checkOutputFileName(outputFileName(box, prefix, naming), style);
+                    const std::string longest = outputFileName(box, prefix, naming);
                     box.delayMs.reset();
                     const std::string name = outputFileName(box, prefix, naming);
-                    checkOutputTarget(name, inputs_);
+                    try {
+                        checkOutputFileName(longest, style);
+                        checkOutputTarget(name, inputs_);
+                    } catch (const JobError& refused) {
+                        throw OutputRefused(refused.what());
+                    }
                     outputs.push_back(OpenOutput{kind, number, std::make_unique<FileOutput>(name)});
                     *outputSlot(streams, kind, number) = outputs.back().file.get();
                 });
@@ -165,25 +171,28 @@ ReadAndDemuxResult ReadAndDemuxJob::run(const ReadAndDemuxInput& input) {
                 }
             }
             outputs = std::move(inBoxOrder);
+            for (const OpenOutput& output : outputs) {
+                checkOutputTarget(output.file->path(), inputs_);  // its delay may name it anew
+            }
             rebaseRecords(records, state.job.minPts, outputs);
             if (!state.job.control.cancelled) {
                 for (const OpenOutput& output : outputs) {
                     log.log("Creating " + escapeMarkup(output.file->path()));
                 }
             }
-            result.outputs = closeOutputs(outputs, !state.job.control.cancelled);
             if (vobSub && !state.job.control.cancelled) {
-                const std::vector<OutputWritten> indexes =
-                    writeVobSubIndexes(result.outputs, *writers, read.streams,
-                                       vobSubInfo(read.streams, state.job.minPts), log);
-                result.outputs.insert(result.outputs.end(), indexes.begin(), indexes.end());
+                addVobSubIndexes(outputs, *writers, read.streams,
+                                 vobSubInfo(read.streams, state.job.minPts), inputs_, log);
             }
+            result.outputs = closeOutputs(outputs, !state.job.control.cancelled);
             finish(read, true, names.second);
             return result;
         },
         [&](const JobError& error) {
-            if (dynamic_cast<const NoProgramStream*>(&error) != nullptr) {
-                discardOutputs(streams, outputs);  // nothing was a stream: no file is left
+            // Nothing was a stream, or a name was refused: no file is left.
+            if (dynamic_cast<const NoProgramStream*>(&error) != nullptr ||
+                dynamic_cast<const OutputRefused*>(&error) != nullptr) {
+                discardOutputs(streams, outputs);
             }
             closeOutputsAfterError(streams, outputs);
         });

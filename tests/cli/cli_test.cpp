@@ -254,7 +254,7 @@ TEST(Cli, CtrlCStopsADemuxAndKeepsWhatWasWritten) {
     }
     const std::filesystem::path out = f.dir.path() / "out";
     std::filesystem::create_directory(out);
-    const std::filesystem::path video = out / "BIG.MPEG-2.stream.0.mpv";
+    const std::filesystem::path video = out / "BIG.MPEG-2.stream.0.mpv.incomplete";
 
     // Ctrl-C, a closed terminal and a shutdown all stop the job as Cancel does, the demux of
     // every stream in one pass (--full) too.
@@ -287,7 +287,8 @@ TEST(Cli, CtrlCStopsADemuxAndKeepsWhatWasWritten) {
         ASSERT_GE(lines.size(), 2u);
         EXPECT_EQ(lines[lines.size() - 2], "Cancelled.") << "where the demux would say Done.";
         EXPECT_EQ(std::count(lines.begin(), lines.end(), "Cancelled."), 1);
-        EXPECT_EQ(filesIn(out), std::vector<std::string>{"BIG.MPEG-2.stream.0.mpv"});
+        EXPECT_EQ(filesIn(out), std::vector<std::string>{"BIG.MPEG-2.stream.0.mpv.incomplete"})
+            << "a cancelled output never looks whole";
         const auto written = std::filesystem::file_size(video);
         EXPECT_GT(written, 0u);
         EXPECT_LT(written, kBlocks * block.size() / 2) << "the demux should have stopped early";

@@ -118,16 +118,29 @@ TEST(FileOutput, AppearsUnderItsNameOnlyWhenClosedAndReplacesWhatWasThere) {
         FileOutput first(fresh.string());
         first.append(Bytes(4, 3).data(), 4);
         first.closeIncomplete();
-        EXPECT_EQ(first.path(), fresh.string()) << "no file had the name: it takes it";
+        EXPECT_EQ(first.path(), fresh.string() + ".incomplete")
+            << "no file had the name: a part still never looks whole";
         EXPECT_FALSE(first.complete());
     }
-    EXPECT_EQ(readFile(fresh), Bytes(4, 3));
+    EXPECT_EQ(readFile(fresh.string() + ".incomplete"), Bytes(4, 3));
+    // Names cut to fit 255 bytes can meet: the second part takes a number, and neither an older
+    // part nor a whole file is replaced.
+    const std::string longName = (dir.path() / std::string(250, 'n')).string();
+    for (const char* tail : {"a.mpa", "b.mpa"}) {
+        FileOutput cut(longName + tail);
+        cut.append(Bytes(3, static_cast<uint8_t>(tail[0])).data(), 3);
+    }
+    EXPECT_EQ(readFile(dir.path() / (std::string(255 - 11, 'n') + ".incomplete")), Bytes(3, 'a'));
+    EXPECT_EQ(readFile(dir.path() / (std::string(255 - 13, 'n') + ".2.incomplete")), Bytes(3, 'b'));
     std::vector<std::string> names;
     for (const auto& entry : std::filesystem::directory_iterator(dir.path())) {
-        names.push_back(entry.path().filename().string());
+        if (entry.path().filename().string().size() < 100) {
+            names.push_back(entry.path().filename().string());
+        }
     }
     std::sort(names.begin(), names.end());
-    EXPECT_EQ(names, (std::vector<std::string>{"fresh.mpa", "out.mpa", "out.mpa.incomplete"}));
+    EXPECT_EQ(names,
+              (std::vector<std::string>{"fresh.mpa.incomplete", "out.mpa", "out.mpa.incomplete"}));
     EXPECT_THROW(FileOutput((dir.path() / "missing" / "x").string()), PlatformError);
 }
 
@@ -218,7 +231,7 @@ TEST(DemuxWindow, CancelInTheFirstFileSkipsTheSecondAndClosesEveryOutput) {
     EXPECT_EQ(std::count(log.begin(), log.end(), "Cancelled."), 1);
     EXPECT_EQ(std::count(log.begin(), log.end(), "Done."), 0);
     const std::filesystem::path base = f.dir.path() / "FEATURE_1_FEATURE_2";
-    EXPECT_EQ(readFile(base.string() + ".MPEG-2.stream.0.mpv"), one.video);
+    EXPECT_EQ(readFile(base.string() + ".MPEG-2.stream.0.mpv.incomplete"), one.video);
     EXPECT_FALSE(std::filesystem::exists(base.string() + ".No audio stream.05.mpa"));
 }
 
@@ -274,7 +287,7 @@ TEST(DemuxJob, AFailingWriteEndsTheJobAndKeepsWhatWasWrittenBefore) {
     const std::string text(message.begin(), message.end());
     const std::string output = (dir.path() / "FEATURE_1.MPEG-2.stream.0.mpv").string();
     EXPECT_EQ(text, "Stream write error \"" + output + "\". File too large");
-    const Bytes written = readFile(output);
+    const Bytes written = readFile(output + ".incomplete");
     ASSERT_EQ(written.size(), kLimit);
     EXPECT_TRUE(std::equal(written.begin(), written.end(), big.video.begin()));
 }

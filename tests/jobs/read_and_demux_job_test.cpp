@@ -184,7 +184,7 @@ TEST(ReadAndDemuxJob, ReadsTheWholeSourceWhateverTheFastCheckAndKeepsWhatItWrote
     ASSERT_EQ(result.outputs.size(), 2u);
     EXPECT_EQ(engine.log.lines()[engine.log.lines().size() - 2].text, "Cancelled.");
     EXPECT_EQ(readFile(audio), Bytes(7, 1));
-    const Bytes video = readFile(dir.path() / "BIG.MPEG-2.stream.0.mpv");
+    const Bytes video = readFile(dir.path() / "BIG.MPEG-2.stream.0.mpv.incomplete");
     EXPECT_GT(video.size(), 0u);
     EXPECT_LT(video.size(), 3000u * 1800u);
     EXPECT_EQ(readFile(audio.string() + ".incomplete").size(), result.outputs[1].bytes);
@@ -217,7 +217,7 @@ TEST(ReadAndDemuxJob, EndsAtOnceOnAFailureAndWritesNothingForAMistakenChoice) {
     EXPECT_NE(failed->error->find("Stream write error"), std::string::npos);
     EXPECT_EQ(std::count(failed->log.begin(), failed->log.end(), "Done."), 0);
     EXPECT_EQ(failed->files.size(), 2u) << "what was written is kept";
-    EXPECT_EQ(failed->files.at("BIG.MPEG-2.stream.0.mpv").size(), 1u << 20);
+    EXPECT_EQ(failed->files.at("BIG.MPEG-2.stream.0.mpv.incomplete").size(), 1u << 20);
 
     // A name the read did not label: the caller's mistake, and nothing written.
     const Outcome mistaken =
