@@ -112,6 +112,10 @@ constexpr OptionHelp kOptions[] = {
      "streams with their header values, frame counts and the\n"
      "files written (titles: one document per disc, a line each)",
      kEvery},
+    {"--verbose",
+     "also show what the disc libraries (libdvdread, libudfread)\n"
+     "say of a damaged disc, on standard error",
+     kJobs | kTitles},
     {"-h, --help", "show this help and exit", kEvery},
 };
 
@@ -267,6 +271,7 @@ CliOptions parseArguments(const std::vector<std::string>& args) {
     CLI::Option* subFormat = app.add_option("--sub-format", options.subFormat);
     CLI::Option* colorOption = app.add_option("--color,--colour", color);
     app.add_flag("--json", options.json);
+    app.add_flag("--verbose", options.verbose);
     app.add_option("arguments", positional);
 
     // CLI11 takes the arguments last first.

@@ -27,6 +27,7 @@ struct CliOptions {
     std::string fastCheckMb = "300";
     bool countFrames = true;
     bool details = true;
+    bool verbose = false;
     std::optional<std::string> videoExt;
     std::optional<std::string> audioExt;
     std::optional<std::string> subExt;

@@ -153,6 +153,7 @@ public:
         view_ =
             std::make_unique<ConsoleView>(log_, color, isatty(STDERR_FILENO) != 0, !options.json);
         log_.setView(view_.get());
+        showLibraryMessages(options.verbose);
         os_.attach(&control_);
         context_.formatSettings = os_.locale();
     }

@@ -1,6 +1,10 @@
 #include "discs/disc.h"
 
+#include <fcntl.h>
+#include <unistd.h>
+
 #include <algorithm>
+#include <cstdio>
 #include <filesystem>
 
 #include "core/platform_error.h"
@@ -65,6 +69,43 @@ bool holdsDisc(const std::filesystem::path& folder) {
 }
 
 }  // namespace
+
+namespace {
+
+bool libraryMessages = false;
+
+}  // namespace
+
+void showLibraryMessages(bool show) {
+    libraryMessages = show;
+}
+
+bool libraryMessagesShown() {
+    return libraryMessages;
+}
+
+QuietLibrary::QuietLibrary() {
+    if (libraryMessages) {
+        return;
+    }
+    std::fflush(stderr);
+    const int nowhere = ::open("/dev/null", O_WRONLY | O_CLOEXEC);
+    saved_ = nowhere < 0 ? -1 : ::fcntl(STDERR_FILENO, F_DUPFD_CLOEXEC, 0);
+    if (saved_ >= 0) {
+        ::dup2(nowhere, STDERR_FILENO);
+    }
+    if (nowhere >= 0) {
+        ::close(nowhere);
+    }
+}
+
+QuietLibrary::~QuietLibrary() {
+    if (saved_ >= 0) {
+        std::fflush(stderr);
+        ::dup2(saved_, STDERR_FILENO);
+        ::close(saved_);
+    }
+}
 
 namespace {
 

@@ -140,6 +140,24 @@ std::unique_ptr<Disc> openDisc(const std::string& path);
 // The languages the title gives its streams, by the kind and key its packets are met under.
 StreamLanguages streamLanguages(const DiscTitle& title);
 
+// Whether what libdvdread and libudfread say of a damaged disc reaches standard error (off by
+// default: the errors a reader throws are the program's own).
+void showLibraryMessages(bool show);
+bool libraryMessagesShown();
+
+// While it lives, standard error goes nowhere unless library messages are shown: libudfread
+// prints its complaints there itself.
+class QuietLibrary {
+public:
+    QuietLibrary();
+    ~QuietLibrary();
+    QuietLibrary(const QuietLibrary&) = delete;
+    QuietLibrary& operator=(const QuietLibrary&) = delete;
+
+private:
+    int saved_ = -1;
+};
+
 // Refuses (PlatformError) a disc at `path` that is no folder, regular file or block device, or a
 // disc folder whose own folders hold a member that is none of those (a pipe, a socket): opening
 // one would wait for a writer that never comes.

@@ -30,9 +30,14 @@ namespace tolvane {
 namespace {
 
 // libdvdread's own messages would go to standard error between our lines; its failures are
-// reported as errors of ours instead.
-void quiet(void* /*context*/, dvd_logger_level_t /*level*/, const char* /*format*/,
-           va_list /*arguments*/) {}
+// reported as errors of ours instead, and its words shown only when asked for.
+void quiet(void* /*context*/, dvd_logger_level_t /*level*/, const char* format, va_list arguments) {
+    if (libraryMessagesShown()) {
+        std::fputs("libdvdread: ", stderr);
+        std::vfprintf(stderr, format, arguments);
+        std::fputc('\n', stderr);
+    }
+}
 const dvd_logger_cb kQuietLogger{quiet};
 
 int bcd(uint8_t value) {
@@ -477,7 +482,7 @@ std::vector<DiscTitle> readTitlesApart(const std::string& path) {
     if (child == 0) {
         ::close(pipeEnds[0]);
         // What the C library says as the reader fails is not for the user: the error is ours.
-        const int quietErrors = ::open("/dev/null", O_WRONLY);
+        const int quietErrors = libraryMessagesShown() ? -1 : ::open("/dev/null", O_WRONLY);
         if (quietErrors >= 0) {
             ::dup2(quietErrors, STDERR_FILENO);
         }
@@ -594,10 +599,17 @@ public:
 
 private:
     void readBlocks(int64_t sector, size_t count, uint8_t* data) override {
-        const ssize_t got = DVDReadBlocks(file_, static_cast<int>(sector), count, data);
-        if (got != static_cast<ssize_t>(count)) {
-            throw PlatformError("Cannot read \"" + name_ + "\" at sector " +
-                                std::to_string(sector) + ". Input/output error");
+        // libdvdread reads across two of a title set's VOB files at most in one call: the
+        // rest comes in the next.
+        while (count > 0) {
+            const ssize_t got = DVDReadBlocks(file_, static_cast<int>(sector), count, data);
+            if (got <= 0 || static_cast<size_t>(got) > count) {
+                throw PlatformError("Cannot read \"" + name_ + "\" at sector " +
+                                    std::to_string(sector) + ". Input/output error");
+            }
+            sector += got;
+            count -= static_cast<size_t>(got);
+            data += got * kSector;
         }
     }
 

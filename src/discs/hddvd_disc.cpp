@@ -30,8 +30,6 @@ namespace {
 
 constexpr const char* kPlaylistPath = "ADV_OBJ/VPLST000.XPL";
 constexpr const char* kObjectFolder = "HVDVD_TS";
-// A playlist is a few hundred kilobytes at most: anything much larger is no playlist.
-constexpr int64_t kMaxPlaylistBytes = 64 * 1024 * 1024;
 
 // The element a tag opens or closes, in upper case: "TITLE" for <Title ...> and </Title>.
 std::string elementOf(std::string_view tag) {
@@ -143,9 +141,9 @@ private:
 // chain of extents then ends in an error instead of reading on for ever.
 class UdfImage {
 public:
-    // The most blocks one look-up may read: 32 MiB of metadata, where a real disc's largest
+    // The most blocks one look-up may read: 8 MiB of metadata, where a real disc's largest
     // file needs a few extents.
-    static constexpr int64_t kLookUpBlocks = 16384;
+    static constexpr int64_t kLookUpBlocks = 4096;
 
     static std::shared_ptr<UdfImage> open(const std::string& path) {
         auto image = std::shared_ptr<UdfImage>(new UdfImage);
@@ -190,6 +188,7 @@ public:
 
     private:
         const UdfImage& image_;
+        QuietLibrary quiet_;  // what the library says of a damaged look-up is not the user's
     };
 
 private:
@@ -261,9 +260,13 @@ public:
         if (position_ >= size_ || length == 0) {
             return 0;
         }
-        const ssize_t got = udfread_file_seek(file_, position_, UDF_SEEK_SET) == position_
-                                ? udfread_file_read(file_, data, length)
-                                : -1;
+        ssize_t got = -1;
+        {
+            const QuietLibrary quiet;  // it complains of a damaged extent itself
+            if (udfread_file_seek(file_, position_, UDF_SEEK_SET) == position_) {
+                got = udfread_file_read(file_, data, length);
+            }
+        }
         if (got <= 0) {
             throw PlatformError(stopRequested()
                                     ? "Stopped while reading \"" + name_ + "\""

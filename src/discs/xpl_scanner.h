@@ -10,6 +10,10 @@
 
 namespace tolvane {
 
+// A playlist is a few hundred kilobytes at most: anything much larger is no playlist, and
+// reading it would take memory a real one never needs.
+inline constexpr int64_t kMaxPlaylistBytes = 64 * 1024 * 1024;
+
 // The value of attribute `name` in the text of a tag: found case-insensitively anywhere in the
 // tag, then the text between the double quotes after the next "=". None when `name` does not
 // occur; empty when no closing quote follows.

@@ -130,6 +130,10 @@ XplResult XplJob::run(const XplInput& input) {
         job.source = SpanSource::single(input.playlistPath, context_.openInput(input.playlistPath));
         log.log("Open " + escapeMarkup(fileNamePart(input.playlistPath, style)));
         const int64_t size = job.source->size();
+        if (size > kMaxPlaylistBytes) {
+            throw JobError("Cannot read playlist \"" + input.playlistPath + "\": its " +
+                           std::to_string(size) + " bytes are too large to be a playlist");
+        }
         log.log("Filesize: " + std::to_string(size) + " bytes");
         XplScanner scanner(result.memo, tables_);
         // The playlist is small: its progress is shown in bytes, after every block.

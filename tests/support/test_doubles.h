@@ -136,7 +136,9 @@ public:
 
     std::optional<int64_t> fastCheckLimit() override { return limit; }
     void streamRegistered(StreamKind kind, int32_t number, int32_t idByte, ScanState& s) override;
-    void withoutNumber(StreamKind kind, int32_t key) override { taken.push_back({kind, -1, key, 0}); }
+    void withoutNumber(StreamKind kind, int32_t key) override {
+        taken.push_back({kind, -1, key, 0});
+    }
     void payloadChunk(const PayloadChunk& chunk, ScanState& s) override;
     void copyControlPacket(size_t offset, ScanState&) override { controlOffsets.push_back(offset); }
     void dsiPacket(size_t offset, ScanState&) override { dsiOffsets.push_back(offset); }

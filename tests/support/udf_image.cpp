@@ -122,7 +122,7 @@ Block fileEntry(uint32_t location, uint8_t type, uint64_t length,
                 putLongAd(p + 216 + ads, bytes, block, static_cast<uint16_t>(partition));
                 ads += 16;
             }
-            blocks += (bytes + kBlock - 1) / kBlock;
+            blocks += ((bytes & 0x3FFFFFFFu) + kBlock - 1) / kBlock;
         }
         put64(p + 72, blocks);
     }
@@ -161,7 +161,8 @@ struct Entry {
 
 }  // namespace
 
-void writeUdf250Image(const fs::path& folder, const fs::path& image, size_t inlineLimit) {
+void writeUdf250Image(const fs::path& folder, const fs::path& image, size_t inlineLimit,
+                      const UdfDamage& damage) {
     // Metadata block 0 is the file set descriptor; every entry takes one block after it.
     std::vector<Entry> entries{{folder, "", true}};
     for (size_t k = 0; k < entries.size(); ++k) {
@@ -184,7 +185,9 @@ void writeUdf250Image(const fs::path& folder, const fs::path& image, size_t inli
             entries.push_back(child);
         }
     }
-    const auto metaBlocks = static_cast<uint32_t>(entries.size() + 1);
+    // A looping chain's allocation extent takes the block after the entries.
+    const auto loopBlock = static_cast<uint32_t>(entries.size() + 1);
+    const auto metaBlocks = loopBlock + (damage.loopingExtents ? 1 : 0);
     // Physical partition: the metadata file's entry, its mirror's, the metadata, the data.
     uint32_t next = 2 + metaBlocks;
     for (Entry& entry : entries) {
@@ -335,8 +338,22 @@ void writeUdf250Image(const fs::path& folder, const fs::path& image, size_t inli
                 {static_cast<uint32_t>(std::min<uint64_t>(kMaxExtent, entry.size - done)),
                  entry.dataBlock + static_cast<uint32_t>(done / kBlock), 0});
         }
-        writeMeta(entry.metaBlock,
-                  fileEntry(entry.metaBlock, 5, entry.size, nullptr, extents, false));
+        const bool damaged = entry.name == damage.file;
+        if (damaged && damage.loopingExtents) {
+            // Type 3: the descriptors go on in an allocation extent, which holds one more
+            // block of data and goes on in itself.
+            constexpr uint32_t kNextExtent = 3u << 30;
+            extents.push_back({kNextExtent | kBlock, loopBlock, 1});
+            Block aed{};
+            put32(aed.data() + 20, 32);
+            putLongAd(aed.data() + 24, kBlock, entry.dataBlock, 0);
+            putLongAd(aed.data() + 40, kNextExtent | kBlock, loopBlock, 1);
+            tag(aed.data(), 258, loopBlock, 24 + 32);
+            writeMeta(loopBlock, aed);
+        }
+        const uint64_t claimed =
+            damaged && damage.claimedSize > 0 ? damage.claimedSize : entry.size;
+        writeMeta(entry.metaBlock, fileEntry(entry.metaBlock, 5, claimed, nullptr, extents, false));
         out.seekp(static_cast<std::streamoff>(kPartitionStart + entry.dataBlock) * kBlock);
         out.write(reinterpret_cast<const char*>(content.data()),
                   static_cast<std::streamsize>(content.size()));
