@@ -54,9 +54,7 @@ void printTree(const std::vector<TreeNode>& nodes, int depth) {
 // The titles of a disc as lines: each title's time, chapters and angles, then its video, its
 // streams and its chapters' starts.
 void printTitles(const Disc& disc, const LocaleSettings& locale) {
-    const auto time = [&](double seconds) {
-        return formatDayTime(seconds / 86400.0, "h:mm:ss.zzz", locale);
-    };
+    const auto time = [&](double seconds) { return formatDuration(seconds, locale); };
     const auto plural = [](size_t count, const char* word) {
         return std::to_string(count) + " " + word + (count == 1 ? "" : "s");
     };

@@ -19,6 +19,16 @@ void appendNumber(std::string& out, int64_t value, int width) {
 
 }  // namespace
 
+std::string formatDuration(double seconds, const LocaleSettings& locale) {
+    // Rounded as formatDayTime() rounds a day fraction, so both give the same milliseconds.
+    const double days = seconds / 86400.0;
+    const double ms =
+        std::isfinite(days) && days > 0 ? std::nearbyint(days * static_cast<double>(kMsPerDay)) : 0;
+    const int64_t total = ms >= 9.0e15 ? 0 : static_cast<int64_t>(ms);
+    const double withinHour = static_cast<double>(total % 3600000) / static_cast<double>(kMsPerDay);
+    return std::to_string(total / 3600000) + formatDayTime(withinHour, ":mm:ss.zzz", locale);
+}
+
 std::string formatDayTime(double days, std::string_view pattern, const LocaleSettings& locale) {
     int64_t ms = 0;
     if (std::isfinite(days) && days > 0) {

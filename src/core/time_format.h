@@ -13,4 +13,8 @@ namespace tolvane {
 // even.
 std::string formatDayTime(double days, std::string_view pattern, const LocaleSettings& locale);
 
+// A length of time as h:mm:ss.zzz, its hours whole however many days it spans (a 25-hour title
+// is 25:00:00.000, not 1:00:00.000); milliseconds rounded as formatDayTime() rounds them.
+std::string formatDuration(double seconds, const LocaleSettings& locale);
+
 }  // namespace tolvane

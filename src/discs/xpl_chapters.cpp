@@ -204,7 +204,7 @@ void writeChapters(const std::vector<ChapterMark>& chapters, bool matroska,
         const int64_t ns = (chapters[k].startNs + 500000) / 1000000 * 1000000;
         // A line break in a name would start a line of its own: a chapter of the text's making.
         write(std::string(key) + "=" + clockText(ns, 1000000, 3) + "\n" + key +
-              "NAME=" + singleLine(chapterName(chapters[k], k)) + "\n");
+              "NAME=" + validUtf8(singleLine(chapterName(chapters[k], k))) + "\n");
     }
     if (matroska) {
         write("  </EditionEntry>\n</Chapters>\n");

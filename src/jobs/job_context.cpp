@@ -207,10 +207,9 @@ int64_t SourceJob::openSource(const std::string& path, const JobNames& names,
         // longer than the title.
         for (const DiscClip& clip : discTitle_->clips) {
             if (clip.fileBegin > 0) {
-                context_.log.log(
-                    "Clip " + escapeMarkup(clip.map) + " starts " +
-                    formatDayTime(clip.fileBegin / 86400.0, "h:mm:ss.zzz", job.formatSettings) +
-                    " into " + escapeMarkup(clip.evo) + ": the whole file is read");
+                context_.log.log("Clip " + escapeMarkup(clip.map) + " starts " +
+                                 formatDuration(clip.fileBegin, job.formatSettings) + " into " +
+                                 escapeMarkup(clip.evo) + ": the whole file is read");
             }
         }
         files_.push_back(FileRead{path, job.source->size()});
@@ -381,10 +380,9 @@ void reportFrames(const JobRecords& state, Reporter& log, bool twoFiles) {
         }
         if (video.counted > 0) {
             if (video.frameRate > 0) {
-                const double days = static_cast<double>(video.counted) / 86400.0 / video.frameRate;
+                const double seconds = static_cast<double>(video.counted) / video.frameRate;
                 log.log(std::to_string(video.counted) + " counted frames ([b]" +
-                        formatDayTime(days, "h:mm:ss.zzz", job.formatSettings) + "[/b])" +
-                        countedIn);
+                        formatDuration(seconds, job.formatSettings) + "[/b])" + countedIn);
             } else {
                 log.log(std::to_string(video.counted) + " frames count" + countedIn);
             }
@@ -392,10 +390,7 @@ void reportFrames(const JobRecords& state, Reporter& log, bool twoFiles) {
         if (video.calculated) {
             std::string line = std::to_string(*video.calculated) + " calculated frames";
             if (twoFiles) {
-                line +=
-                    " ([b]" +
-                    formatDayTime(job.totalSeconds / 86400.0, "h:mm:ss.zzz", job.formatSettings) +
-                    "[/b])";
+                line += " ([b]" + formatDuration(job.totalSeconds, job.formatSettings) + "[/b])";
             }
             log.log(line + stream);
         }

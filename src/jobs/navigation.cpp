@@ -128,7 +128,7 @@ void analyseDsi(const NavigationContext& context, size_t offset, ScanState& scan
     }
     job.spanDays = span / 90000.0 / 86400.0;
     if (context.detectionPass) {
-        out.log("Duration = [b]" + formatDayTime(job.spanDays, "h:mm:ss.zzz", job.formatSettings) +
+        out.log("Duration = [b]" + formatDuration(job.spanDays * 86400.0, job.formatSettings) +
                 "[/b]");
     }
 }

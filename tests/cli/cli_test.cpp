@@ -517,7 +517,8 @@ TEST(Cli, TextThatLeavesTheProgramCannotActOnTheTerminalOrBreakADocument) {
     const Bytes ogm = fixture::readFile(f.dir.path() / "chapters.txt");
     EXPECT_EQ(std::string(ogm.begin(), ogm.end()),
               "CHAPTER01=00:00:10.000\nCHAPTER01NAME=One CHAPTER99=00:00:00.000\n"
-              "CHAPTER02=00:00:20.000\nCHAPTER02NAME=Two \xff\n");
+              "CHAPTER02=00:00:20.000\nCHAPTER02NAME=Two \\xff\n")
+        << "the text is UTF-8, its other bytes written out";
     const Bytes xml = fixture::readFile(f.dir.path() / "chapters.xml");
     EXPECT_NE(std::string(xml.begin(), xml.end()).find("<ChapterString>Two \\xff</ChapterString>"),
               std::string::npos);

@@ -27,6 +27,10 @@ TEST(TimeFormat, DropsWholeDaysAndRoundsMillisecondsHalfToEven) {
     EXPECT_EQ(formatDayTime(3.0 / 2048, "h:mm:ss.zzz", locale), "0:02:06.562");
     EXPECT_EQ(formatDayTime(86399999.6 * kMs, "h:mm:ss.zzz", locale), "0:00:00.000");
     EXPECT_EQ(formatDayTime(-1.0, "h:mm:ss", locale), "0:00:00");
+    // A length of time keeps its whole hours, a title of a day and more too.
+    EXPECT_EQ(formatDuration(90061.0625, locale), "25:01:01.062");
+    EXPECT_EQ(formatDuration(3 * 86400.0 - 0.0001, locale), "72:00:00.000");
+    EXPECT_EQ(formatDuration(6.006, locale), "0:00:06.006");
 }
 
 }  // namespace

@@ -36,9 +36,9 @@ TEST(FrameReport, ReportsCountedAndCalculatedFrames) {
     EXPECT_EQ(report(180000, 25, 7200, true),
               (Lines{"180000 counted frames ([b]2:00:00.000[/b]) in video stream 0.",
                      "180000 calculated frames ([b]2:00:00.000[/b]) in video stream 0.", ""}));
-    // 25 hours of frames show what exceeds the whole day.
+    // 25 hours of frames are 25 hours, not the hour past a whole day.
     EXPECT_EQ(report(2250000, 25, 0, false)[0],
-              "2250000 counted frames ([b]1:00:00.000[/b]) in video stream 0.");
+              "2250000 counted frames ([b]25:00:00.000[/b]) in video stream 0.");
 }
 
 TEST(FrameReport, RoundsCalculatedFramesHalfToEven) {

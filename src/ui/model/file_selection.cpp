@@ -91,8 +91,8 @@ void MainForm::chooseTitle(int number) {
 std::string MainForm::titleEntry(const DiscTitle& title) const {
     std::string entry = "Title " + std::to_string(title.number) + ": " +
                         (title.name.empty() ? std::string() : title.name + ", ") +
-                        formatDayTime(title.duration / 86400.0, "h:mm:ss.zzz", formatSettings_) +
-                        ", " + std::to_string(title.chapters.size()) +
+                        formatDuration(title.duration, formatSettings_) + ", " +
+                        std::to_string(title.chapters.size()) +
                         (title.chapters.size() == 1 ? " chapter" : " chapters");
     for (const StreamKind kind : {StreamKind::Audio, StreamKind::Subpicture}) {
         std::string languages;
