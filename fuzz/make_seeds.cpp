@@ -5,6 +5,7 @@
 
 #include "program_stream_builder.h"
 #include "temp_dir.h"
+#include "udf_image.h"
 
 namespace {
 
@@ -98,5 +99,20 @@ int main(int argc, char** argv) {
     seed(root / "cli", "demux",
          arguments("demux\0x.EVO\0--select\0cbAudio00,DD.stream.01\0-o\0out"));
     seed(root / "cli", "xpl", arguments("xpl\0V.XPL\0--source\0F.EVO\0--chapters\0c.xml\0--"));
+
+    // UDF 2.50 images of a small HD DVD disc whose clip's entry lies: its chain of allocation
+    // extents goes on in itself, or it claims a terabyte.
+    const std::filesystem::path disc = root / "udf-disc";
+    std::filesystem::create_directories(disc / "HVDVD_TS");
+    std::filesystem::create_directories(disc / "ADV_OBJ");
+    std::filesystem::create_directories(root / "udf");
+    seed(disc / "HVDVD_TS", "FEATURE_1.EVO", programStream());
+    seed(disc / "ADV_OBJ", "VPLST000.XPL", text(R"(<Playlist><TitleSet><Title titleNumber="1">
+<PrimaryAudioVideoClip src="file:///dvddisc/HVDVD_TS/FEATURE_1.MAP"/></Title></TitleSet></Playlist>)"));
+    fx::writeUdf250Image(disc, root / "udf" / "looping.iso", 1024,
+                         {.file = "FEATURE_1.EVO", .loopingExtents = true});
+    fx::writeUdf250Image(disc, root / "udf" / "lying.iso", 1024,
+                         {.file = "FEATURE_1.EVO", .claimedSize = uint64_t{1} << 40});
+    std::filesystem::remove_all(disc);
     return 0;
 }

@@ -9,7 +9,7 @@ build="$root/build/fuzz"
 CC=clang CXX=clang++ cmake -S "$root" -B "$build" -DCMAKE_BUILD_TYPE=RelWithDebInfo \
     -DTOLVANE_FUZZ=ON -DTOLVANE_WERROR=ON >/dev/null
 cmake --build "$build" -j "$(nproc)" --target fuzz_passes fuzz_one_pass fuzz_analysers \
-    fuzz_playlist fuzz_markup fuzz_cli fuzz_outputs fuzz_discs fuzz_udf make_seeds >/dev/null
+    fuzz_playlist fuzz_markup fuzz_cli fuzz_outputs fuzz_discs fuzz_udf fuzz_dvd_image make_seeds >/dev/null
 corpus="$build/corpus"
 "$build/bin/make_seeds" "$corpus"
 # The disc reader starts from the information files of a disc dvdauthor makes, where it can: the
@@ -21,7 +21,7 @@ if command -v dvdauthor >/dev/null && command -v ffmpeg >/dev/null; then
     mkdir -p "$work"
     (cd "$work" && export VIDEO_FORMAT=PAL &&
         ffmpeg -v error -f lavfi -i testsrc2=size=720x576:rate=25:duration=1 \
-            -f lavfi -i sine=sample_rate=48000:duration=1 -target pal-dvd t.mpg &&
+            -f lavfi -i sine=sample_rate=48000:duration=1 -target pal-dvd -b:v 300k t.mpg &&
         dvdauthor -o D -t -a ac3+en -c 0 t.mpg 2>/dev/null && dvdauthor -o D -T 2>/dev/null)
     vmg="$work/D/VIDEO_TS/VIDEO_TS.IFO"
     size=$(stat -c %s "$vmg")
@@ -29,6 +29,11 @@ if command -v dvdauthor >/dev/null && command -v ffmpeg >/dev/null; then
         printf "\\x$(printf %02x $((size & 255)))\\x$(printf %02x $((size >> 8)))"
         cat "$vmg" "$work/D/VIDEO_TS/VTS_01_0.IFO"
     } >"$corpus/discs/authored"
+    # The image target starts from the same disc in an image.
+    mkdir -p "$corpus/dvd_image"
+    if command -v genisoimage >/dev/null; then
+        genisoimage -quiet -dvd-video -o "$corpus/dvd_image/authored.iso" "$work/D"
+    fi
 fi
 # The HD DVD reader starts from a small UDF image of an HD DVD folder: a playlist of one title
 # and a clip of a few packs.
@@ -44,7 +49,7 @@ if command -v genisoimage >/dev/null; then
         >"$work/D/ADV_OBJ/VPLST000.XPL"
     genisoimage -quiet -udf -o "$corpus/udf/sample.iso" "$work/D"
 fi
-for name in passes one_pass analysers playlist markup cli outputs discs udf; do
+for name in passes one_pass analysers playlist markup cli outputs discs udf dvd_image; do
     mkdir -p "$corpus/$name"
     log="$build/fuzz_$name.log"
     # The seeds stay as they are: what the run finds goes to a folder of its own. So do the

@@ -211,6 +211,9 @@ Json titlesReport(const Disc& disc) {
     for (const DiscTitle& title : disc.titles()) {
         Json entry;
         entry["number"] = title.number;
+        if (!title.damage.empty()) {
+            entry["damage"] = title.damage;
+        }
         entry["duration"] = title.duration;
         if (dvd) {
             entry["title_set"] = title.titleSet;

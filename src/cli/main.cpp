@@ -63,6 +63,10 @@ void printTitles(const Disc& disc, const LocaleSettings& locale) {
               << plural(disc.titles().size(), "title") << '\n';
     for (const DiscTitle& title : disc.titles()) {
         std::cout << "Title " << title.number << ": ";
+        if (!title.damage.empty()) {
+            std::cout << "cannot be read: " << terminalSafe(title.damage) << '\n';
+            continue;
+        }
         if (!title.name.empty()) {
             std::cout << terminalSafe(title.name) << ", ";
         }

@@ -94,6 +94,9 @@ struct DiscTitle {
     // What the disc's structure says of the title that a reader should know: cells or clips
     // that repeat what the title already read, which are read once.
     std::vector<std::string> notes;
+    // Why the title cannot be read (its title set's information file is damaged); empty for a
+    // title that can. A damaged title leaves the disc's others readable.
+    std::string damage;
 };
 
 // A disc in a folder, an image or a drive: its titles, each of which can be read as one source.

@@ -324,22 +324,32 @@ std::vector<DiscTitle> readTitles(const std::string& path) {
     }
     std::vector<DiscTitle> titles;
     const tt_srpt_t& table = *reader.manager->tt_srpt;
+    size_t damaged = 0;
     for (int k = 0; k < table.nr_of_srpts; ++k) {
         const title_info_t& info = table.title[k];
         ifo_handle_t* set = reader.titleSet(info.title_set_nr);
+        // A damaged title is listed with what is wrong with it; the others stay readable.
+        const auto damagedTitle = [&](const std::string& why) {
+            DiscTitle& title = titles.emplace_back();
+            title.number = k + 1;
+            title.titleSet = info.title_set_nr;
+            title.angleCells.resize(1);
+            title.damage = why;
+            ++damaged;
+        };
         if (set == nullptr || set->vtsi_mat == nullptr || set->vts_ptt_srpt == nullptr ||
             set->vts_pgcit == nullptr || info.vts_ttn < 1 ||
             info.vts_ttn > set->vts_ptt_srpt->nr_of_srpts) {
-            throw PlatformError("Cannot read disc \"" + path +
-                                "\". The information file of title set " +
-                                std::to_string(info.title_set_nr) + " is damaged");
+            damagedTitle("The information file of title set " + std::to_string(info.title_set_nr) +
+                         " is damaged");
+            continue;
         }
         const ttu_t& parts = set->vts_ptt_srpt->title[info.vts_ttn - 1];
         if (parts.nr_of_ptts < 1 || parts.ptt[0].pgcn < 1 ||
             parts.ptt[0].pgcn > set->vts_pgcit->nr_of_pgci_srp ||
             set->vts_pgcit->pgci_srp[parts.ptt[0].pgcn - 1].pgc == nullptr) {
-            throw PlatformError("Cannot read disc \"" + path + "\". Title " +
-                                std::to_string(k + 1) + " has no program chain");
+            damagedTitle("Title " + std::to_string(k + 1) + " has no program chain");
+            continue;
         }
         DiscTitle title;
         title.number = k + 1;
@@ -374,6 +384,9 @@ std::vector<DiscTitle> readTitles(const std::string& path) {
         }
         titles.push_back(std::move(title));
     }
+    if (!titles.empty() && damaged == titles.size()) {
+        throw PlatformError("Cannot read disc \"" + path + "\". " + titles.front().damage);
+    }
     return titles;
 }
 
@@ -400,6 +413,9 @@ std::string serialized(const std::vector<DiscTitle>& titles) {
         out << '\n';
         for (const std::string& note : t.notes) {
             out << "N\t" << note << '\n';
+        }
+        if (!t.damage.empty()) {
+            out << "D\t" << t.damage << '\n';
         }
         for (size_t angle = 0; angle < t.angleCells.size(); ++angle) {
             for (const SectorRun& run : t.angleCells[angle]) {
@@ -451,6 +467,8 @@ std::vector<DiscTitle> deserialized(const std::string& text) {
             }
         } else if (f.size() == 2 && f[0] == "N") {
             titles.back().notes.push_back(f[1]);
+        } else if (f.size() == 2 && f[0] == "D") {
+            titles.back().damage = f[1];
         } else if (f.size() == 4 && f[0] == "R") {
             const auto angle = static_cast<size_t>(std::stoul(f[1]));
             if (angle < titles.back().angleCells.size()) {
@@ -562,6 +580,11 @@ std::vector<DiscTitle> readTitlesApart(const std::string& path) {
 
 }  // namespace
 
+std::vector<DiscTitle> readDvdTitlesInProcess(const std::string& path) {
+    checkDiscMembers(path);
+    return readTitles(path);
+}
+
 DvdDisc::DvdDisc(std::string path, std::shared_ptr<Reader> reader, std::vector<DiscTitle> titles)
     : Disc(std::move(path), std::move(titles)), reader_(std::move(reader)) {}
 
@@ -661,6 +684,10 @@ std::unique_ptr<SpanSource> DvdDisc::titleSource(int number, int angle) const {
     const DiscTitle* found = title(number);
     if (found == nullptr) {
         noSuchTitle(number);
+    }
+    if (!found->damage.empty()) {
+        throw PlatformError("Cannot read title " + std::to_string(number) + " of \"" + path() +
+                            "\". " + found->damage);
     }
     if (angle < 1 || angle > found->angles ||
         static_cast<size_t>(angle) > found->angleCells.size()) {

@@ -37,6 +37,11 @@ private:
     std::shared_ptr<Reader> reader_;
 };
 
+// The titles the information files of the disc at `path` give, read in this process. Users go
+// through DvdDisc::open, which reads them in a child, since libdvdread does not survive every
+// damaged file; the fuzzer reads them here, where its coverage sees the parsing.
+std::vector<DiscTitle> readDvdTitlesInProcess(const std::string& path);
+
 // The first title of the title set whose VOB file `vobPath` is (VTS_01_1.VOB), read from the
 // information files beside it; none for another name, or when they are missing or damaged.
 std::optional<DiscTitle> titleOfVobFile(const std::string& vobPath);

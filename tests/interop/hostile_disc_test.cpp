@@ -74,7 +74,8 @@ bool installed(const std::string& program) {
 }
 
 // A 4 s PAL title with AC-3 in English and English subpictures, chapters every half second
-// (a cell each), in DVD; and the sample HD DVD disc in HDDVD.
+// (a cell each), and a second title in a title set of its own, in DVD; the sample HD DVD disc
+// in DISC.
 const char* const kAuthor = R"(set -e
 export VIDEO_FORMAT=PAL
 ffmpeg -v error -f lavfi -i testsrc2=size=720x576:rate=25:duration=4 \
@@ -87,6 +88,7 @@ cat > en.xml <<END
 END
 spumux -s 0 en.xml < t.mpg > ts.mpg 2> /dev/null
 dvdauthor -o DVD -t -a ac3+en -s en -c 0,0.5,1,1.5,2,2.5,3,3.5 ts.mpg 2> /dev/null
+dvdauthor -o DVD -t t.mpg 2> /dev/null
 dvdauthor -o DVD -T 2> /dev/null
 )";
 
@@ -337,6 +339,26 @@ TEST(HostileDisc, RepeatedCellsAndClipsAreReadOnceWithFewDescriptors) {
     EXPECT_EQ(twice["frames"][0]["counted"], trailerFrames);
     EXPECT_NE(twice["warnings"].dump().find("1 clip plays an .EVO file the title played before"),
               std::string::npos);
+}
+
+TEST(HostileDisc, ADamagedTitleLeavesTheOthersReadable) {
+    SKIP_WITHOUT_TOOLS();
+    const fs::path disc = discs().copy(discs().dvd, "DAMAGED-SET");
+    for (const char* name : {"VTS_02_0.IFO", "VTS_02_0.BUP"}) {
+        std::ofstream(disc / "VIDEO_TS" / name, std::ios::binary) << std::string(2048, '\x5a');
+    }
+    const CliRun titles = cli({"titles", disc.string(), "--json"});
+    ASSERT_EQ(titles.result.status, 0) << titles.result.err;
+    const Json listed = Json::parse(titles.result.out)["titles"];
+    ASSERT_EQ(listed.size(), 2u);
+    EXPECT_FALSE(listed[0].contains("damage"));
+    EXPECT_EQ(listed[1]["damage"], "The information file of title set 2 is damaged");
+    EXPECT_EQ(readTitle({"read", disc.string(), "--title", "1", "--json"})["frames"][0]["counted"],
+              100);
+    const CliRun second = cli({"read", disc.string(), "--title", "2"});
+    EXPECT_EQ(second.result.status, 1);
+    EXPECT_NE(second.result.err.find("title set 2 is damaged"), std::string::npos)
+        << second.result.err;
 }
 
 TEST(HostileDisc, AFailedRunLeavesNoOutputThatLooksWhole) {

@@ -89,6 +89,9 @@ void MainForm::chooseTitle(int number) {
 }
 
 std::string MainForm::titleEntry(const DiscTitle& title) const {
+    if (!title.damage.empty()) {
+        return "Title " + std::to_string(title.number) + ": cannot be read: " + title.damage;
+    }
     std::string entry = "Title " + std::to_string(title.number) + ": " +
                         (title.name.empty() ? std::string() : title.name + ", ") +
                         formatDuration(title.duration, formatSettings_) + ", " +
