@@ -227,10 +227,11 @@ TEST(DvdDisc, TitlesOfAFolderAndOfItsImageAreWhatLsdvdReads) {
         << text.out;
     EXPECT_NE(text.out.find("  Subpicture 0x21: dvd_subtitle, fr\n"), std::string::npos);
 
-    // What is no disc, or a damaged one, gets a clear error and no listing.
+    // What is no disc, or one with no title left readable, gets a clear error and no listing.
     std::filesystem::copy(disc, dir.path() / "BROKEN", std::filesystem::copy_options::recursive);
-    std::filesystem::resize_file(dir.path() / "BROKEN" / "VIDEO_TS" / "VTS_01_0.IFO", 100);
-    std::filesystem::resize_file(dir.path() / "BROKEN" / "VIDEO_TS" / "VTS_01_0.BUP", 100);
+    for (const char* name : {"VTS_01_0.IFO", "VTS_01_0.BUP", "VTS_02_0.IFO", "VTS_02_0.BUP"}) {
+        std::filesystem::resize_file(dir.path() / "BROKEN" / "VIDEO_TS" / name, 100);
+    }
     // A title table on which libdvdread frees a block twice: the reader runs apart and stops.
     std::filesystem::create_directories(dir.path() / "CRASH" / "VIDEO_TS");
     std::filesystem::copy_file(TOLVANE_DAMAGED_IFO,
