@@ -1,10 +1,14 @@
 // The DVD disc reader over information files of arbitrary bytes: a disc is read or refused with
-// a PlatformError, never a crash, a hang or a read out of bounds. The input is a little-endian
+// a PlatformError, never a crash, a hang or a read out of bounds. libdvdread itself does not
+// survive every damaged file (it frees a block twice on some): scripts/fuzz.sh runs this target
+// in libFuzzer's fork mode and tries each input that stopped it again the way users open a
+// disc, which must survive it. The input is a little-endian
 // 16-bit length, VIDEO_TS.IFO of that length, then VTS_01_0.IFO.
 #include <unistd.h>
 
 #include <cstddef>
 #include <cstdint>
+#include <cstdlib>
 #include <filesystem>
 #include <fstream>
 #include <string>
@@ -39,10 +43,14 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
     const size_t first = std::min<size_t>(size - 2, static_cast<size_t>(data[0] | data[1] << 8));
     write(disc / "VIDEO_TS" / "VIDEO_TS.IFO", data + 2, first);
     write(disc / "VIDEO_TS" / "VTS_01_0.IFO", data + 2 + first, size - 2 - first);
-    // The parsing in this process first, where the fuzzer's coverage sees it; then the disc as
-    // users open it, its information files read in a child, and every title read.
+    // The parsing in this process first, where the fuzzer's coverage sees it (left out when an
+    // input that stopped it is tried again as users meet it); then the disc as users open it,
+    // its information files read in a child, and every title read.
+    static const bool userPathOnly = std::getenv("TOLVANE_FUZZ_USER_PATH") != nullptr;
     try {
-        readDvdTitlesInProcess(disc.string());
+        if (!userPathOnly) {
+            readDvdTitlesInProcess(disc.string());
+        }
     } catch (const PlatformError&) {
     }
     try {
