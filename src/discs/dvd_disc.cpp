@@ -40,6 +40,8 @@ void quiet(void* /*context*/, dvd_logger_level_t /*level*/, const char* format, 
 }
 const dvd_logger_cb kQuietLogger{quiet};
 
+constexpr int64_t kSector = DVD_VIDEO_LB_LEN;
+
 int bcd(uint8_t value) {
     return (value >> 4) * 10 + (value & 0x0F);
 }
@@ -310,10 +312,34 @@ std::vector<std::vector<SectorRun>> angleCells(const pgc_t& pgc, int angles,
     return cells;
 }
 
+// Whether VIDEO_TS.IFO's title table starts where the file cannot hold its header: libdvdread
+// 6.1.3 then frees the table twice, which no process survives.
+bool titleTableOutside(dvd_reader_t* dvd) {
+    dvd_file_t* file = DVDOpenFile(dvd, 0, DVD_READ_INFO_FILE);
+    if (file == nullptr) {
+        return false;  // libdvdread goes on to the backup
+    }
+    uint8_t header[2048];
+    const bool read = DVDReadBytes(file, header, sizeof header) == sizeof header;
+    const int64_t bytes = int64_t{DVDFileSize(file)} * kSector;
+    DVDCloseFile(file);
+    if (!read) {
+        return false;
+    }
+    const int64_t table =
+        int64_t{header[0xC4]} << 24 | header[0xC5] << 16 | header[0xC6] << 8 | header[0xC7];
+    constexpr int64_t kTableHeader = 8;
+    return table > 0 && table * kSector <= bytes && table * kSector + kTableHeader > bytes;
+}
+
 // Every title of the disc at `path`, as its information files give them.
 std::vector<DiscTitle> readTitles(const std::string& path) {
     DvdDisc::Reader reader;
     reader.dvd = DVDOpen2(nullptr, &kQuietLogger, path.c_str());
+    if (reader.dvd != nullptr && titleTableOutside(reader.dvd)) {
+        throw PlatformError("Cannot read disc \"" + path +
+                            "\". Its VIDEO_TS.IFO is damaged: its title table lies past its end");
+    }
     if (reader.dvd != nullptr) {
         reader.manager = ifoOpen(reader.dvd, 0);
     }
@@ -604,8 +630,6 @@ std::unique_ptr<DvdDisc> DvdDisc::open(const std::string& path) {
 }
 
 namespace {
-
-constexpr int64_t kSector = DVD_VIDEO_LB_LEN;
 
 // The VOB files of one title set as one reader of 2048-byte sectors; the disc stays open while
 // any span reads from it.

@@ -232,10 +232,13 @@ TEST(DvdDisc, TitlesOfAFolderAndOfItsImageAreWhatLsdvdReads) {
     for (const char* name : {"VTS_01_0.IFO", "VTS_01_0.BUP", "VTS_02_0.IFO", "VTS_02_0.BUP"}) {
         std::filesystem::resize_file(dir.path() / "BROKEN" / "VIDEO_TS" / name, 100);
     }
-    // A title table on which libdvdread frees a block twice: the reader runs apart and stops.
-    std::filesystem::create_directories(dir.path() / "CRASH" / "VIDEO_TS");
-    std::filesystem::copy_file(TOLVANE_DAMAGED_IFO,
-                               dir.path() / "CRASH" / "VIDEO_TS" / "VIDEO_TS.IFO");
+    // A title table on which libdvdread would free a block twice, refused before it is read;
+    // one whose lengths stop the reader, which runs apart.
+    for (const auto& [name, ifo] : {std::pair{"TWICE", TOLVANE_DAMAGED_IFO},
+                                    std::pair{"CRASH", TOLVANE_DAMAGED_LENGTHS_IFO}}) {
+        std::filesystem::create_directories(dir.path() / name / "VIDEO_TS");
+        std::filesystem::copy_file(ifo, dir.path() / name / "VIDEO_TS" / "VIDEO_TS.IFO");
+    }
     std::filesystem::copy_file(image, dir.path() / "cut.iso");
     std::filesystem::resize_file(dir.path() / "cut.iso", 40000);
     for (const auto& [path, says] :
@@ -243,6 +246,7 @@ TEST(DvdDisc, TitlesOfAFolderAndOfItsImageAreWhatLsdvdReads) {
           std::pair{dir.path() / "missing", "No such file or directory"},
           std::pair{dir.path() / "BROKEN", "title set 1 is damaged"},
           std::pair{dir.path() / "cut.iso", "It is no DVD-Video disc"},
+          std::pair{dir.path() / "TWICE", "its title table lies past its end"},
           std::pair{dir.path() / "CRASH", "the reader stopped on them"}}) {
         SCOPED_TRACE(path.string());
         const fixture::ProcessResult failed =
