@@ -207,7 +207,13 @@ std::vector<std::string> discMemberFiles(const std::string& path) {
 }
 
 std::vector<std::string> discFilesAround(const std::string& file) {
-    const std::filesystem::path folder = std::filesystem::path(file).parent_path();
+    // A file named through a symbolic link belongs to the disc its target lies in.
+    std::error_code error;
+    std::filesystem::path real = std::filesystem::weakly_canonical(file, error);
+    if (error) {
+        real = file;
+    }
+    const std::filesystem::path folder = real.parent_path();
     if (!isDiscFolder(folder)) {
         return {file};
     }

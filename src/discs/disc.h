@@ -170,8 +170,8 @@ void checkDiscMembers(const std::string& path);
 std::vector<std::string> discMemberFiles(const std::string& path);
 
 // The files of the disc that `file` belongs to, when it lies in a disc's own folder
-// (VIDEO_TS/VTS_01_1.VOB, ADV_OBJ/VPLST000.XPL): a job that reads one of them may read or
-// consult the others. Otherwise `file` alone.
+// (VIDEO_TS/VTS_01_1.VOB, ADV_OBJ/VPLST000.XPL), itself or the file a symbolic link names: a
+// job that reads one of them may read or consult the others. Otherwise `file` alone.
 std::vector<std::string> discFilesAround(const std::string& file);
 
 // Whether `path` looks like a disc rather than a program-stream file: a folder, a block device

@@ -152,6 +152,8 @@ TEST(HostileDisc, NoOutputReplacesAFileOfTheDiscItReads) {
     fs::create_hard_link(hd / "HVDVD_TS" / "FEATURE_1.EVO",
                          out / "DISC_title01.MPEG-2.stream.0.mpv");
     fs::create_symlink(dvd / "VIDEO_TS" / "VIDEO_TS.IFO", out / "DVD_title01.DD.stream.00.en.mpa");
+    fs::create_symlink(hd / "ADV_OBJ" / "VPLST000.XPL", out / "playlist.xpl");
+    fs::create_symlink(hd / "HVDVD_TS" / "FEATURE_1.EVO", out / "FEATURE_1.EVO");
     const std::string vts = (dvd / "VIDEO_TS").string();
     const std::string pl = (hd / "ADV_OBJ" / "VPLST000.XPL").string();
     const std::string evo = (hd / "HVDVD_TS" / "FEATURE_1.EVO").string();
@@ -164,6 +166,9 @@ TEST(HostileDisc, NoOutputReplacesAFileOfTheDiscItReads) {
         {"read", hd.string(), "--title", "1", "--chapters", pl},
         {"read", hd.string(), "--title", "1", "--chapters", evo},
         {"xpl", pl, "--source", evo, "--chapters", (hd / "HVDVD_TS" / "FEATURE_2.EVO").string()},
+        // A playlist and a source named through links are the disc's: so are its other files.
+        {"xpl", (out / "playlist.xpl").string(), "--source", (out / "FEATURE_1.EVO").string(),
+         "--chapters", (hd / "HVDVD_TS" / "TRAILER_1.EVO").string()},
         {"demux", hd.string(), "--title", "1", "-o", out.string()},
         {"demux", dvd.string(), "--title", "1", "-o", out.string()},
     };
