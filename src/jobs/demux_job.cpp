@@ -54,27 +54,27 @@ OutputNaming settledNaming(OutputNaming naming, SubpictureSource source) {
 void addVobSubIndexes(std::vector<OpenOutput>& outputs, const std::array<VobSubWriter, 32>& writers,
                       const std::vector<StreamBox>& boxes, VobSubIndexInfo info,
                       const std::vector<std::string>& inputs, Reporter& log) {
+    // The list grows as indexes join it: the streams' outputs are those it had first.
     const size_t streams = outputs.size();
     for (size_t k = 0; k < streams; ++k) {
-        const OpenOutput& output = outputs[k];
-        if (output.kind != StreamKind::Subpicture || output.number < 0 ||
-            output.number >= static_cast<int>(writers.size())) {
+        const int number = outputs[k].number;
+        if (outputs[k].kind != StreamKind::Subpicture || number < 0 ||
+            number >= static_cast<int>(writers.size())) {
             continue;
         }
         info.language.clear();
         for (const StreamBox& box : boxes) {
-            if (box.kind == StreamKind::Subpicture && box.number == output.number) {
+            if (box.kind == StreamKind::Subpicture && box.number == number) {
                 info.language = box.language;
             }
         }
-        const std::string path = withoutExtension(output.file->path()) + ".idx";
+        const std::string path = withoutExtension(outputs[k].file->path()) + ".idx";
         checkOutputTarget(path, inputs);
         log.log("Creating " + escapeMarkup(path));
         auto index = std::make_unique<FileOutput>(path);
-        const std::string text =
-            vobSubIndex(info, writers[static_cast<size_t>(output.number)].entries());
+        const std::string text = vobSubIndex(info, writers[static_cast<size_t>(number)].entries());
         index->append(reinterpret_cast<const uint8_t*>(text.data()), text.size());
-        outputs.push_back(OpenOutput{StreamKind::Subpicture, output.number, std::move(index)});
+        outputs.push_back(OpenOutput{StreamKind::Subpicture, number, std::move(index)});
     }
 }
 
