@@ -546,7 +546,10 @@ std::vector<DiscTitle> playlistTitles(std::string_view playlist) {
     return titles;
 }
 
-std::unique_ptr<HdDvdDisc> HdDvdDisc::openIfOne(const std::string& path) {
+namespace {
+
+// The files of the HD DVD disc at `path`, or null when it is none.
+std::unique_ptr<DiscFiles> hdDvdFiles(const std::string& path) {
     checkDiscMembers(path);
     std::error_code error;
     if (!std::filesystem::is_directory(path, error)) {
@@ -556,7 +559,7 @@ std::unique_ptr<HdDvdDisc> HdDvdDisc::openIfOne(const std::string& path) {
         if (!image || (!image->has(kObjectFolder) && !image->has("ADV_OBJ"))) {
             return nullptr;
         }
-        return std::make_unique<HdDvdDisc>(path, std::move(image));
+        return image;
     }
     std::filesystem::path root(path);
     const std::string name = upperCase(root.filename().string());
@@ -567,7 +570,22 @@ std::unique_ptr<HdDvdDisc> HdDvdDisc::openIfOne(const std::string& path) {
     if (!files->has(kObjectFolder) && !files->has("ADV_OBJ")) {
         return nullptr;
     }
-    return std::make_unique<HdDvdDisc>(path, std::move(files));
+    return files;
+}
+
+}  // namespace
+
+std::unique_ptr<HdDvdDisc> HdDvdDisc::openIfOne(const std::string& path) {
+    std::unique_ptr<DiscFiles> files = hdDvdFiles(path);
+    return files ? std::make_unique<HdDvdDisc>(path, std::move(files)) : nullptr;
+}
+
+bool isHdDvdDisc(const std::string& path) {
+    try {
+        return hdDvdFiles(path) != nullptr;
+    } catch (const PlatformError&) {
+        return false;  // opening it says why it is no disc
+    }
 }
 
 HdDvdDisc::HdDvdDisc(std::string path, std::unique_ptr<DiscFiles> files)

@@ -30,6 +30,10 @@ std::vector<DiscTitle> playlistTitles(std::string_view playlist);
 // video time stamps.
 std::optional<double> measuredVideoSeconds(InputSource& stream, int64_t window = 4 << 20);
 
+// Whether `path` is an HD DVD disc (its folders, or an image holding them), its playlist not
+// read: the layout of its navigation packs, which a DVD's differ from.
+bool isHdDvdDisc(const std::string& path);
+
 // An HD DVD disc: a folder holding HVDVD_TS (the .EVO and .MAP files) and ADV_OBJ (the playlist
 // VPLST000.XPL), or either of those folders. Its titles are the playlist's; each is read as its
 // clips' .EVO files, in playlist order.

@@ -10,6 +10,7 @@
 #include "core/pack_engine.h"
 #include "core/time_format.h"
 #include "discs/dvd_disc.h"
+#include "discs/hddvd_disc.h"
 #include "jobs/demux_pass.h"
 #include "jobs/detection_pass.h"
 #include "jobs/markup.h"
@@ -120,9 +121,10 @@ std::optional<int32_t> streamDelayMs(const StreamTable& streams, StreamKind kind
 JobPassOptions::JobPassOptions(const PassSettings& settings, const std::string& sourcePath,
                                PathStyle style, const std::vector<StreamBox>& boxes)
     : settings_(settings) {
+    // A disc's title has the navigation packs of its kind of disc, whatever its path's name.
     const std::string extension = upperCase(extensionOf(sourcePath, style));
-    aob_ = extension == ".AOB";
-    vob_ = extension == ".VOB";
+    aob_ = settings.title == 0 && extension == ".AOB";
+    vob_ = settings.title > 0 ? !isHdDvdDisc(sourcePath) : extension == ".VOB";
     for (const StreamBox& box : boxes) {
         if (!box.chosen || box.number < 0) {
             continue;

@@ -288,6 +288,18 @@ TEST(DvdDisc, ATitleIsReadAndDemuxedAsItsCellsFromTheFolderAndTheImageAlike) {
                             .out);
         EXPECT_EQ(read["frames"][0]["counted"].get<int>(), std::stoi(frames));
         EXPECT_EQ(read["files"][0]["path"], image);
+        // Its navigation packs are a DVD's, as in its VOB file, whatever the image is named.
+        const auto navigation = [](const std::vector<std::string>& args) {
+            std::istringstream lines(fixture::runProcess(TOLVANE_CLI, args, "/").out);
+            for (std::string line; std::getline(lines, line);) {
+                if (line.find(" contains ") != std::string::npos) {
+                    return line;
+                }
+            }
+            return std::string();
+        };
+        EXPECT_EQ(navigation({"read", image, "--title", title}),
+                  navigation({"read", vobs + "/" + vob, "--no-continue"}));
     }
 
     // Two titles in one VOB file: a read of the file counts both, a title only its own cells.
