@@ -331,6 +331,12 @@ TEST(HdDvdDisc, FfmpegsEvosCutInsideAccessUnitsAreTheirTitlesStreamsByteForByte)
     const std::vector<Json> documents = jsonLines(shelf.out);
     ASSERT_EQ(documents.size(), 3U);
     EXPECT_EQ(documents[0]["titles"], documents[2]["titles"]);
+    // Each title's two clips were cut from one stream: measured, they play as long as the
+    // stream's 72 frames, the frames about the cut counted once.
+    for (const Json& title : documents[0]["titles"]) {
+        EXPECT_NEAR(title["measured_duration"].get<double>(), 72 * 1001 / 24000.0, 0.001)
+            << title["number"];
+    }
     EXPECT_NE(documents[1]["error"].get<std::string>().find("No such file"), std::string::npos);
     EXPECT_NE(shelf.err.find("Disc 2 of 3: " + (dir.path() / "missing.iso").string() +
                              "\ntolvane-cli: Cannot open disc"),
