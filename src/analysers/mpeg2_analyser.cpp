@@ -160,7 +160,7 @@ Continuation afterSequenceHeader(const uint8_t* block, size_t from, size_t end) 
 }  // namespace
 
 std::vector<mpeg2::Event> decodeMpeg2(const uint8_t* block, size_t offset, size_t length,
-                                      uint32_t pts) {
+                                      uint64_t pts) {
     using namespace mpeg2;
     std::vector<Event> events;
     uint32_t code = 0;

@@ -34,7 +34,7 @@ struct IllegalPictureType {
     uint32_t type;
 };
 struct FirstPts {
-    uint32_t pts;
+    uint64_t pts;
 };
 struct Progressive {
     bool progressive;
@@ -49,7 +49,7 @@ using Event = std::variant<SequenceFound, Size, AspectAndRate, BitRate, Sequence
 }  // namespace mpeg2
 
 std::vector<mpeg2::Event> decodeMpeg2(const uint8_t* block, size_t offset, size_t length,
-                                      uint32_t pts);
+                                      uint64_t pts);
 void printMpeg2(const std::vector<mpeg2::Event>& events, Reporter& log);
 StreamHeader mpeg2Values(const std::vector<mpeg2::Event>& events);
 // The frame rate of a frame_rate_code; 1 for a forbidden or reserved code.

@@ -112,7 +112,7 @@ Json readReport(const ReadResult& read) {
         if (stream.duration) {
             const double start =
                 stream.firstPts && read.earliestPts
-                    ? static_cast<uint32_t>(*stream.firstPts - *read.earliestPts) / 90000.0
+                    ? static_cast<double>(*stream.firstPts - *read.earliestPts) / 90000.0
                     : 0;
             duration = std::max(duration, start + *stream.duration);
         }

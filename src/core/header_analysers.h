@@ -14,8 +14,8 @@ struct HeaderPayload {
     size_t offset = 0;  // in the read block
     size_t length = 0;
     int32_t streamNumber = 0;
-    uint32_t pts = 0;  // of the packet; 0 when it carries none
-    uint32_t dts = 0;
+    uint64_t pts = 0;  // of the packet, 33 bits; 0 when it carries none
+    uint64_t dts = 0;
 };
 
 // The header analysers that the detection pass calls on the first payload chunk of a stream.

@@ -1,15 +1,18 @@
 #pragma once
 
 #include <array>
+#include <climits>
 #include <cstdint>
 #include <map>
 #include <memory>
 #include <optional>
 #include <string>
+#include <vector>
 
 #include "core/locale_settings.h"
 #include "core/span_source.h"
 #include "core/stream_ids.h"
+#include "core/timeline.h"
 
 namespace tolvane {
 
@@ -18,7 +21,7 @@ inline constexpr size_t kBlockSize = 262144;
 inline constexpr int64_t kMebibyte = 1048576;
 
 // The time base of a job that has met no PTS yet: every PTS lies at or below it.
-inline constexpr uint32_t kNoPts = 0xFFFFFFFFu;
+inline constexpr int64_t kNoPts = INT64_MAX;
 
 // What a copy-control packet says.
 struct CopyControlState {
@@ -66,22 +69,19 @@ struct JobState {
     // The fast-check limit in bytes, once a pass of the job stopped at it: the frames counted
     // are those of the part read.
     std::optional<int64_t> countStoppedAt;
-    uint32_t minPts = kNoPts;
+    // The current pass's packets on one timeline; a pass starts it afresh.
+    Timeline timeline;
+    // The earliest time of the read, on the timeline: what .sup times count from.
+    int64_t minPts = kNoPts;
     uint32_t firstPtm = 0;
     uint32_t lastPtm = 0;
     // A pass of the current source met a DSI: firstPtm and lastPtm are its times.
     bool ptmKnown = false;
     double spanDays = 0;
+    // What the navigation packs say the source plays: each VOB's ticks, in the order met
+    // (a VOB that goes on in the next cell or file once), and their sum in seconds.
+    std::vector<int64_t> vobTicks;
     double totalSeconds = 0;
-    // The VOB whose span was last added to totalSeconds: a continuation file that starts
-    // inside the same VOB (a DVD title split at 1 GiB) must not add it again.
-    struct VobSpan {
-        uint32_t number = 0;
-        uint32_t startPtm = 0;
-        uint32_t endPtm = 0;
-        bool operator==(const VobSpan&) const = default;
-    };
-    std::optional<VobSpan> countedVob;
     // What the read job's navigation packs said: the VOB number of its first DSI, and the state
     // of its first copy-control packet.
     std::optional<uint32_t> firstVobNumber;

@@ -13,7 +13,18 @@ void PackEngine::demux(PassMode mode, PassHooks& hooks, const SpanEvents& events
     JobControl& control = state_.job.control;
     control.cancelled = false;
     control.writing = !detection_ || follower != nullptr;
+    // Each pass places its packets afresh: a demux pass gives them the times the read did.
+    state_.job.timeline = Timeline{};
     readSpans(state_.job, os_, reporter_, *this);
+    // The navigation packs' running time: each VOB the pass met, once.
+    if (const std::vector<int64_t>& vobs = state_.job.timeline.vobTicks(); !vobs.empty()) {
+        state_.job.vobTicks = vobs;
+        int64_t ticks = 0;
+        for (const int64_t vob : vobs) {
+            ticks += vob;
+        }
+        state_.job.totalSeconds = static_cast<double>(ticks) / kTicksPerSecond;
+    }
     if (control.cancelled) {
         state_.streams.frameCount[0] = 0;
         state_.streams.frameCount[1] = 0;
@@ -32,7 +43,7 @@ void PackEngine::spanStarted(size_t span) {
     streams.videoReported.fill(false);
     streams.audioReported.fill(false);
     streams.subReported.fill(false);
-    scanner_.emplace(state_.streams, *hooks_, detection_);
+    scanner_.emplace(state_.streams, *hooks_, detection_, &state_.job.timeline);
     scanning_ = true;
     hooks_->spanStarted(span);
     if (follower_ != nullptr) {
@@ -41,14 +52,14 @@ void PackEngine::spanStarted(size_t span) {
 }
 
 bool PackEngine::block(size_t span, int64_t offset, size_t length) {
-    const bool more = scanning_ && scan(offset, length);
+    const bool more = scanning_ && scan(span, offset, length);
     if (follower_ != nullptr) {
         return follower_->block(span, offset, length);
     }
     return more;
 }
 
-bool PackEngine::scan(int64_t offset, size_t length) {
+bool PackEngine::scan(size_t span, int64_t offset, size_t length) {
     JobState& job = state_.job;
     const int64_t end = offset + static_cast<int64_t>(length);
     bool more = true;
@@ -66,6 +77,7 @@ bool PackEngine::scan(int64_t offset, size_t length) {
             hooks_->systemHeaderRead(s);
         }
     }
+    job.timeline.setBlock(span, offset);
     scanner_->scanBlock(job.buffer.data(), length);
     scanning_ = more;
     return more;

@@ -47,7 +47,7 @@ private:
     bool block(size_t span, int64_t offset, size_t length) override;
     void spanEnded(size_t span) override;
     // The scanner's part of a block; false once the fast check ends the span's scanning.
-    bool scan(int64_t offset, size_t length);
+    bool scan(size_t span, int64_t offset, size_t length);
 
     JobRecords& state_;
     OsServices& os_;

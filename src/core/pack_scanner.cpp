@@ -86,6 +86,27 @@ void PackScanner::firstPayload(StreamKind kind, int32_t number, const uint8_t* d
     hooks_.streamRegistered(kind, number, key, s);
 }
 
+void PackScanner::navigationTimes(const uint8_t* block, size_t idAt, size_t length) {
+    // Navigation packs begin sectors, so a whole DSI lies in the block; a DSI cut short by a
+    // damaged file says nothing.
+    constexpr size_t kNeeded = layout::kDsiLastPtm + 4;
+    if (state_.remaining < static_cast<int32_t>(kNeeded) || length - idAt - 1 < kNeeded) {
+        return;
+    }
+    const uint8_t* q = block + idAt + 1;
+    const auto field = [q](size_t at, int size) {
+        uint32_t value = 0;
+        for (int k = 0; k < size; ++k) {
+            value = value << 8 | q[at + static_cast<size_t>(k)];
+        }
+        return value;
+    };
+    timeline_->navigation(Timeline::Vob{field(layout::kDsiVobNumber, 2),
+                                        field(layout::kDsiFirstPtm, 4),
+                                        field(layout::kDsiLastPtm, 4)},
+                          idAt);
+}
+
 void PackScanner::passOverRest() {
     if (state_.remaining > 0) {
         state_.skipRest = true;
@@ -131,6 +152,8 @@ bool PackScanner::startCode(uint8_t streamId) {
     // A time stamp belongs to its own packet: none is carried over into this one.
     s.dropHeldPts();
     s.packetHasPts = false;
+    s.packetPlaced = false;
+    s.firstUnitAt = 0;
     return true;
 }
 
@@ -143,22 +166,22 @@ void PackScanner::holdPts() {
 }
 
 void PackScanner::timeStampByte(int index, uint8_t b) {
-    uint32_t& acc = state_.ptsAcc;
+    uint64_t& acc = state_.ptsAcc;
     switch (index) {
         case 1:
-            acc = static_cast<uint32_t>(b & 0x06) << 29;
+            acc = uint64_t{b & 0x0Eu} << 29;
             break;
         case 2:
-            acc |= static_cast<uint32_t>(b) << 22;
+            acc |= uint64_t{b} << 22;
             break;
         case 3:
-            acc |= static_cast<uint32_t>(b & 0xFE) << 14;
+            acc |= uint64_t{b & 0xFEu} << 14;
             break;
         case 4:
-            acc |= static_cast<uint32_t>(b) << 7;
+            acc |= uint64_t{b} << 7;
             break;
         default:
-            acc |= static_cast<uint32_t>(b & 0xFE) >> 1;
+            acc |= uint64_t{b & 0xFEu} >> 1;
             break;
     }
 }
@@ -266,7 +289,11 @@ void PackScanner::subStreamByte(uint8_t b) {
             s.inPayload = true;
         }
     } else if (s.subHeaderBytes == 0) {
+        // The sub-stream id, the count of frames that start in the packet and the pointer to
+        // the first of them, counted from the pointer's last byte.
+        const uint32_t pointer = s.window & 0xFFFF;
         audioSubStream(static_cast<uint8_t>(s.window >> 24));
+        s.firstUnitAt = pointer > 0 && pointer != 0xFFFF ? pointer - 1 : 0;
     }
 }
 
@@ -303,9 +330,19 @@ void PackScanner::scanBlock(const uint8_t* block, size_t length) {
                                             : StreamKind::Video;
                 const int32_t number = handsOver(s.packetKind) ? numberForPayload(kind) : -1;
                 if (number >= 0) {
+                    const bool packetStart = !s.packetPlaced;
+                    if (!s.packetPlaced) {
+                        s.packetPlaced = true;
+                        if (s.packetHasPts) {
+                            s.packetTime =
+                                timeline_->place(timelineSlot(kind, number), s.packetPts,
+                                                 kind == StreamKind::Subpicture,
+                                                 static_cast<size_t>(i));
+                        }
+                    }
                     firstPayload(kind, number, block + i, static_cast<size_t>(a));
                     hooks_.payloadChunk(PayloadChunk{s.packetKind, number, static_cast<size_t>(i),
-                                                     static_cast<size_t>(a)},
+                                                     static_cast<size_t>(a), packetStart},
                                         s);
                 }
                 s.remaining -= static_cast<int32_t>(a);
@@ -326,6 +363,9 @@ void PackScanner::scanBlock(const uint8_t* block, size_t length) {
         if (s.ps2IdBytes > 0) {
             --s.remaining;
             --s.ps2IdBytes;
+            if (b == layout::kDsiSubStreamId) {
+                navigationTimes(block, static_cast<size_t>(i), length);
+            }
             // An analysis needs at least one byte after the id; anything else is passed over.
             if (b == 0x01 && s.firstDsi && s.remaining > 0) {
                 s.dsiPending = true;
@@ -452,6 +492,8 @@ void PackScanner::scanBlock(const uint8_t* block, size_t length) {
         } else if (s.lpcmExtraBytes > 0 || s.truehdExtraBytes > 0) {
             --s.remaining;
             int& counter = s.lpcmExtraBytes > 0 ? s.lpcmExtraBytes : s.truehdExtraBytes;
+            // The pointer counts these header bytes too.
+            s.firstUnitAt -= s.firstUnitAt > 0 ? 1 : 0;
             if (--counter == 0) {
                 s.inPayload = true;
                 s.packetKind = PacketKind::Audio;

@@ -6,6 +6,7 @@
 #include "core/pass_hooks.h"
 #include "core/scan_state.h"
 #include "core/stream_table.h"
+#include "core/timeline.h"
 
 namespace tolvane {
 
@@ -17,8 +18,15 @@ class PackScanner {
 public:
     // A scanner that `assignsNumbers` gives a number to each new stream it meets (a read); one
     // that does not leaves a stream without one of the numbers it was handed out (a writing job).
-    PackScanner(StreamTable& streams, PassHooks& hooks, bool assignsNumbers)
-        : streams_(streams), hooks_(hooks), assignsNumbers_(assignsNumbers) {}
+    // Packets' times are placed on `timeline`, the scanner's own when none is given.
+    PackScanner(StreamTable& streams, PassHooks& hooks, bool assignsNumbers,
+                Timeline* timeline = nullptr)
+        : streams_(streams),
+          hooks_(hooks),
+          assignsNumbers_(assignsNumbers),
+          timeline_(timeline != nullptr ? timeline : &ownTimeline_) {}
+    PackScanner(const PackScanner&) = delete;
+    PackScanner& operator=(const PackScanner&) = delete;
 
     void scanBlock(const uint8_t* block, size_t length);
 
@@ -33,6 +41,8 @@ private:
     void subStreamByte(uint8_t b);
     void audioSubStream(uint8_t id);
     void passOverRest();
+    // Gives the timeline the VOB of the DSI whose sub-stream id is at `idAt` of the block.
+    void navigationTimes(const uint8_t* block, size_t idAt, size_t length);
     // Passes over the rest of the current packet from position i of a block of n bytes.
     void passOver(int64_t& i, int64_t n);
     void mpeg1HeaderByte(uint8_t b);
@@ -49,6 +59,8 @@ private:
     PassHooks& hooks_;
     const bool assignsNumbers_;
     ScanState state_;
+    Timeline ownTimeline_;
+    Timeline* timeline_;
 };
 
 }  // namespace tolvane

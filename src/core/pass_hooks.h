@@ -16,10 +16,12 @@ struct PayloadChunk {
     int32_t number;   // the stream's number in its kind
     size_t offset;    // start in the read block
     size_t length;
+    bool packetStart;  // the first chunk of its packet's payload
 };
 
 // What a pass does with what the scanner finds. The scanner calls these in file order; the
-// state is handed over mutable because the passes consume time stamps (heldPts) as they go.
+// state is handed over mutable because the passes consume time stamps (heldPts) as they go. A
+// packet's time on the source's timeline is the state's packetTime, while packetHasPts says.
 class PassHooks {
 public:
     virtual ~PassHooks() = default;

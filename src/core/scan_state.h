@@ -57,15 +57,21 @@ struct ScanState {
     bool extendedStream = false;
     // A pack header was met: the source is a program stream.
     bool packFound = false;
-    uint32_t ptsAcc = 0;
+    uint64_t ptsAcc = 0;
     // The PTS of the last header that carried one, until a pass uses it. `ptsHeld` says that
-    // one is held: a PTS of 0 is a time like any other.
-    uint32_t heldPts = 0;
+    // one is held: a PTS of 0 is a time like any other. Time stamps keep all 33 bits.
+    uint64_t heldPts = 0;
     bool ptsHeld = false;
     // The current packet's own PTS; cleared at every packet start, never consumed.
-    uint32_t packetPts = 0;
+    uint64_t packetPts = 0;
     bool packetHasPts = false;
-    uint32_t videoDts = 0;
+    // Its PTS on the source's timeline, once the packet's first payload placed it there.
+    int64_t packetTime = 0;
+    bool packetPlaced = false;
+    uint64_t videoDts = 0;
+    // Where the first audio frame that starts in a private-stream audio packet begins in its
+    // payload; 0 when the packet does not say.
+    uint32_t firstUnitAt = 0;
     int32_t videoNo = -1;
     int32_t audioNo = -1;
     int32_t subNo = -1;

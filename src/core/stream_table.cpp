@@ -1,5 +1,7 @@
 #include "core/stream_table.h"
 
+#include <algorithm>
+
 namespace tolvane {
 
 int32_t* keyEntry(StreamTable& streams, StreamKind kind, int32_t number) {
@@ -77,17 +79,14 @@ double tailSeconds(const StreamTiming& timing, bool video, const StreamHeader& h
         const double rate = frameRate > 0 ? frameRate : header.frameRate.value_or(0);
         return rate > 0 ? 1 / rate : 0;
     }
+    const auto after = static_cast<double>(std::max<int64_t>(timing.bytesFromLatest, 0));
     if (header.bitRate && *header.bitRate > 0) {
-        return static_cast<double>(timing.bytesFromLatest) * 8 / *header.bitRate;
+        return after * 8 / *header.bitRate;
     }
     const int64_t before = timing.bytes - timing.bytesFromLatest;
     const double elapsed =
-        timing.runFirst ? static_cast<uint32_t>(timing.runLatest - *timing.runFirst) / 90000.0 +
-                              timing.earlierRuns
-                        : 0;
-    return before > 0 && elapsed > 0
-               ? static_cast<double>(timing.bytesFromLatest) * elapsed / static_cast<double>(before)
-               : 0;
+        timing.first ? static_cast<double>(timing.latest - *timing.first) / 90000.0 : 0;
+    return before > 0 && elapsed > 0 ? after * elapsed / static_cast<double>(before) : 0;
 }
 
 void clearNumbers(StreamTable& streams) {

@@ -1,5 +1,6 @@
 #pragma once
 
+#include <algorithm>
 #include <array>
 #include <bitset>
 #include <cstdint>
@@ -26,47 +27,39 @@ constexpr std::array<int32_t, N> absentIds() {
 }
 
 // How long a stream plays and how many payload bytes it has, as far as the read went: its
-// time stamps in runs without a jump, and the bytes after the latest one.
+// earliest and latest times on the source's timeline, and the bytes from the latest one on.
 struct StreamTiming {
-    std::optional<uint32_t> runFirst;  // the run's first PTS
-    uint32_t runLatest = 0;            // its latest PTS
-    int64_t bytesFromLatest = 0;       // payload from the packet that carried it on
-    double earlierRuns = 0;            // seconds of the runs before
+    std::optional<int64_t> first;
+    int64_t latest = 0;
+    // Payload from the first unit (audio frame, picture) that the latest time stamps.
+    int64_t bytesFromLatest = 0;
     int64_t bytes = 0;
 
-    // Takes a packet of `length` payload bytes, with its PTS when it has one. A PTS more than
-    // half a second back or ten seconds on starts a new run: a new file or an edit. `tail`
-    // gives the seconds the closed run's last unit adds; it is asked only then.
-    template <typename Tail>
-    void take(int64_t length, std::optional<uint32_t> pts, const Tail& tail) {
-        const auto step = pts ? static_cast<int32_t>(*pts - runLatest) : 0;
-        if (pts && runFirst && (step <= -45000 || step > 900000)) {
-            earlierRuns += static_cast<uint32_t>(runLatest - *runFirst) / 90000.0 + tail();
-            runFirst.reset();
-        }
+    // Takes a chunk of `length` payload bytes; the first chunk of a packet that carries a time
+    // gives it, and where in the chunk the unit it stamps begins.
+    void take(int64_t length, std::optional<int64_t> time, int64_t unitAt) {
         bytes += length;
-        if (pts && !runFirst) {
-            runFirst = *pts;
-            runLatest = *pts;
-            bytesFromLatest = 0;
-        } else if (step > 0) {
-            runLatest = *pts;
-            bytesFromLatest = 0;
+        if (time && (!first || *time > latest)) {
+            latest = *time;
+            bytesFromLatest = -std::min(unitAt, length);
+        }
+        if (time && (!first || *time < *first)) {
+            first = *time;
         }
         bytesFromLatest += length;
     }
 
-    // The seconds played, the last unit's `tailSeconds` included; none without a PTS.
+    // The seconds played, the last unit's `tailSeconds` included; none without a time.
     std::optional<double> seconds(double tailSeconds) const {
-        if (!runFirst) {
+        if (!first) {
             return std::nullopt;
         }
-        return earlierRuns + static_cast<uint32_t>(runLatest - *runFirst) / 90000.0 + tailSeconds;
+        return static_cast<double>(latest - *first) / 90000.0 + tailSeconds;
     }
 };
 
-// What the last unit of a run adds to its time: a video frame, or the audio after the latest
-// PTS at the stream's rate (its header's, else its own so far).
+// What the last unit adds to a stream's time: a video frame, or the audio from the latest time
+// on at the stream's rate (its header's, else its own so far).
 double tailSeconds(const StreamTiming& timing, bool video, const StreamHeader& header,
                    double frameRate);
 
@@ -96,9 +89,9 @@ struct StreamTable {
     std::array<bool, 16> audioCodingSeen{};
     // The first PTS of each stream in the current read job, the first file's before the
     // second's: what its delay against the video is measured from.
-    std::array<std::optional<uint32_t>, 2> videoFirstPts{};
-    std::array<std::optional<uint32_t>, 16> audioFirstPts{};
-    std::array<std::optional<uint32_t>, 32> subFirstPts{};
+    std::array<std::optional<int64_t>, 2> videoFirstPts{};
+    std::array<std::optional<int64_t>, 16> audioFirstPts{};
+    std::array<std::optional<int64_t>, 32> subFirstPts{};
     // How long each video and audio stream of the read job plays.
     std::array<StreamTiming, 2> videoTiming{};
     std::array<StreamTiming, 16> audioTiming{};

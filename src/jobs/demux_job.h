@@ -45,7 +45,7 @@ struct DemuxInput {
     std::vector<StreamBox> boxes;
     OutputNaming naming;
     // What the .sup times count from: the earliest first PTS the read of this source met.
-    std::optional<uint32_t> earliestPts;
+    std::optional<int64_t> earliestPts;
     // The frame rates of the video streams the read found, which the frame report counts with.
     std::array<double, 2> frameRates{};
 };

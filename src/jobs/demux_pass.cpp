@@ -24,12 +24,12 @@ void DemuxPass::subpicture(const PayloadChunk& chunk, const ScanState& scan) {
     }
     if (vobSub_ != nullptr) {
         (*vobSub_)[n].packet(*out, state_.job.buffer.data() + chunk.offset, chunk.length,
-                             scan.ptsHeld ? std::optional<uint32_t>(scan.heldPts) : std::nullopt);
+                             scan.ptsHeld ? std::optional<int64_t>(scan.packetTime) : std::nullopt);
         return;
     }
     // A record starts at every packet whose header carries a PTS, whatever its value.
     if (scan.ptsHeld) {
-        const uint32_t pts = scan.heldPts - state_.job.minPts;  // wraps modulo 2^32
+        const auto pts = static_cast<uint32_t>(scan.packetTime - state_.job.minPts);
         const uint8_t header[kSupHeaderSize] = {
             'S',
             'P',
@@ -44,7 +44,7 @@ void DemuxPass::subpicture(const PayloadChunk& chunk, const ScanState& scan) {
         };
         if (records_ != nullptr) {
             records_->push_back(
-                SupRecord{chunk.number, subBytes_[n] + 2, scan.heldPts, state_.job.minPts});
+                SupRecord{chunk.number, subBytes_[n] + 2, scan.packetTime, state_.job.minPts});
         }
         out->append(header, sizeof header);
         subBytes_[n] += sizeof header;

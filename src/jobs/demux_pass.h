@@ -22,8 +22,8 @@ inline std::string notWrittenLine(StreamKind kind, int32_t key) {
 struct SupRecord {
     int32_t number;   // the stream's box
     uint64_t offset;  // of the time field in the stream's output
-    uint32_t pts;     // the packet's own
-    uint32_t minPts;  // the time base it was written against
+    int64_t pts;     // the packet's time on the timeline
+    int64_t minPts;  // the time base it was written against
 };
 
 // What the demux job's pass does with what the scanner finds: appends the payload of every

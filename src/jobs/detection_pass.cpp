@@ -97,26 +97,26 @@ void DetectionPass::takeFirstTime(const PayloadChunk& chunk, const ScanState& sc
     const StreamKind kind = chunk.kind == PacketKind::Video   ? StreamKind::Video
                             : chunk.kind == PacketKind::Audio ? StreamKind::Audio
                                                               : StreamKind::Subpicture;
-    std::optional<uint32_t>& jobFirstPts = kind == StreamKind::Video   ? streams.videoFirstPts[n]
-                                           : kind == StreamKind::Audio ? streams.audioFirstPts[n]
-                                                                       : streams.subFirstPts[n];
+    std::optional<int64_t>& jobFirstPts = kind == StreamKind::Video   ? streams.videoFirstPts[n]
+                                          : kind == StreamKind::Audio ? streams.audioFirstPts[n]
+                                                                      : streams.subFirstPts[n];
+    // The packet's time comes with its first chunk only.
+    const bool timed = scan.packetHasPts && chunk.packetStart;
     if (kind != StreamKind::Subpicture) {
-        const bool video = kind == StreamKind::Video;
-        StreamTiming& timing = video ? streams.videoTiming[n] : streams.audioTiming[n];
-        const StreamHeader& header = video ? streams.videoHeader[n] : streams.audioHeader[n];
-        const double frameRate = video ? streams.frameRate[n] : 0;
+        StreamTiming& timing =
+            kind == StreamKind::Video ? streams.videoTiming[n] : streams.audioTiming[n];
         timing.take(static_cast<int64_t>(chunk.length),
-                    scan.packetHasPts ? std::optional<uint32_t>(scan.packetPts) : std::nullopt,
-                    [&] { return tailSeconds(timing, video, header, frameRate); });
+                    timed ? std::optional<int64_t>(scan.packetTime) : std::nullopt,
+                    kind == StreamKind::Audio ? scan.firstUnitAt : 0);
     }
-    std::bitset<32>& timed = timed_[static_cast<size_t>(kind)];
-    if (scan.packetHasPts && !timed.test(n)) {
-        timed.set(n);
+    std::bitset<32>& timedStreams = timed_[static_cast<size_t>(kind)];
+    if (timed && !timedStreams.test(n)) {
+        timedStreams.set(n);
         if (!jobFirstPts) {
-            jobFirstPts = scan.packetPts;
+            jobFirstPts = scan.packetTime;
         }
-        if (scan.packetPts < state_.job.minPts) {
-            state_.job.minPts = scan.packetPts;
+        if (scan.packetTime < state_.job.minPts) {
+            state_.job.minPts = scan.packetTime;
         }
     }
 }

@@ -99,13 +99,13 @@ void storeBoxIds(StreamTable& streams, const std::vector<StreamBox>& boxes) {
 
 std::optional<int32_t> streamDelayMs(const StreamTable& streams, StreamKind kind, int number) {
     // Measured from the first video stream the read reported.
-    const std::optional<uint32_t> video =
+    const std::optional<int64_t> video =
         streams.videoFirstPts[0] ? streams.videoFirstPts[0] : streams.videoFirstPts[1];
     if (!video || number < 0) {
         return std::nullopt;
     }
     const auto n = static_cast<size_t>(number);
-    std::optional<uint32_t> first;
+    std::optional<int64_t> first;
     if (kind == StreamKind::Audio && n < streams.audioFirstPts.size()) {
         first = streams.audioFirstPts[n];
     } else if (kind == StreamKind::Subpicture && n < streams.subFirstPts.size()) {
@@ -114,8 +114,9 @@ std::optional<int32_t> streamDelayMs(const StreamTable& streams, StreamKind kind
     if (!first) {
         return std::nullopt;
     }
-    const auto ticks = static_cast<int32_t>(*first - *video);  // wraps across the 32-bit clock
-    return static_cast<int32_t>(std::lround(ticks / 90.0));
+    const int64_t ticks = std::clamp<int64_t>(*first - *video, INT32_MIN * int64_t{90},
+                                              INT32_MAX * int64_t{90});
+    return static_cast<int32_t>(std::llround(static_cast<double>(ticks) / 90.0));
 }
 
 JobPassOptions::JobPassOptions(const PassSettings& settings, const std::string& sourcePath,
@@ -305,7 +306,7 @@ void SourceJob::runPass(PassMode mode, const PassOptions& options,
 }
 
 VobSubIndexInfo SourceJob::vobSubInfo(const std::vector<StreamBox>& boxes,
-                                      uint32_t earliestPts) const {
+                                      int64_t earliestPts) const {
     VobSubIndexInfo info;
     info.palette = defaultVobSubPalette();
     info.startPts = earliestPts;
@@ -361,9 +362,20 @@ std::array<FrameTally, 2> frameTally(const JobRecords& state) {
         tally[n].partial = state.job.countStoppedAt.has_value();
         // Without navigation packs there is no running time to calculate from.
         if (tally[n].frameRate > 0 && state.job.totalSeconds > 0) {
-            // nearbyint rounds a half to the even neighbour.
-            tally[n].calculated =
-                static_cast<int64_t>(std::nearbyint(state.job.totalSeconds * tally[n].frameRate));
+            // Each VOB holds whole frames: its frames are counted apart. nearbyint rounds a
+            // half to the even neighbour.
+            const auto frames = [&](double seconds) {
+                return static_cast<int64_t>(std::nearbyint(seconds * tally[n].frameRate));
+            };
+            if (state.job.vobTicks.empty()) {
+                tally[n].calculated = frames(state.job.totalSeconds);
+            } else {
+                int64_t sum = 0;
+                for (const int64_t vob : state.job.vobTicks) {
+                    sum += frames(static_cast<double>(vob) / kTicksPerSecond);
+                }
+                tally[n].calculated = sum;
+            }
         }
     }
     return tally;
@@ -391,7 +403,7 @@ void reportFrames(const JobRecords& state, Reporter& log, bool twoFiles) {
         }
         if (video.calculated) {
             std::string line = std::to_string(*video.calculated) + " calculated frames";
-            if (twoFiles) {
+            if (twoFiles || job.vobTicks.size() > 1) {
                 line += " ([b]" + formatDuration(job.totalSeconds, job.formatSettings) + "[/b])";
             }
             log.log(line + stream);

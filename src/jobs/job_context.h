@@ -70,7 +70,7 @@ struct StreamBox {
     int32_t id = 0;
     std::string label;
     // The first PTS the read met, 90 kHz ticks.
-    std::optional<uint32_t> firstPts;
+    std::optional<int64_t> firstPts;
     // First PTS minus the first video stream's, in milliseconds.
     std::optional<int32_t> delayMs;
     std::optional<StreamCoding> coding;
@@ -206,7 +206,7 @@ protected:
     // What the .idx of a VobSub stream of this source tells: the disc's palette and frame size
     // when it has a disc, times counted from the first video stream's first PTS among `boxes`,
     // else from `earliestPts`.
-    VobSubIndexInfo vobSubInfo(const std::vector<StreamBox>& boxes, uint32_t earliestPts) const;
+    VobSubIndexInfo vobSubInfo(const std::vector<StreamBox>& boxes, int64_t earliestPts) const;
     // One pass of the engine with hooks of the job's own, and a consumer of its own that takes
     // every block after the scanner.
     void runPass(PassMode mode, PassHooks& hooks, BlockConsumer* follower = nullptr);

@@ -121,11 +121,6 @@ void analyseDsi(const NavigationContext& context, size_t offset, ScanState& scan
         out.log("PTM of last video frame = " + hexUpper(end, 8));
     }
     const uint32_t span = end - start;  // wraps when the end lies before the start
-    const JobState::VobSpan vobSpan{vob, start, end};
-    if (job.countedVob != vobSpan) {
-        job.totalSeconds += span / 90000.0;
-        job.countedVob = vobSpan;
-    }
     job.spanDays = span / 90000.0 / 86400.0;
     if (context.detectionPass) {
         out.log("Duration = [b]" + formatDuration(job.spanDays * 86400.0, job.formatSettings) +

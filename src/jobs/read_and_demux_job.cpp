@@ -70,7 +70,7 @@ private:
 
 // The .sup records written against a time base that came down later, rewritten against the
 // job's: the times count from the earliest first PTS of the whole source.
-void rebaseRecords(const std::vector<SupRecord>& records, uint32_t minPts,
+void rebaseRecords(const std::vector<SupRecord>& records, int64_t minPts,
                    const std::vector<OpenOutput>& outputs) {
     for (const SupRecord& record : records) {
         if (record.minPts == minPts) {
@@ -78,7 +78,7 @@ void rebaseRecords(const std::vector<SupRecord>& records, uint32_t minPts,
         }
         for (const OpenOutput& output : outputs) {
             if (output.kind == StreamKind::Subpicture && output.number == record.number) {
-                const uint32_t pts = record.pts - minPts;  // wraps modulo 2^32
+                const auto pts = static_cast<uint32_t>(record.pts - minPts);
                 const uint8_t bytes[4] = {
                     static_cast<uint8_t>(pts),
                     static_cast<uint8_t>(pts >> 8),

@@ -20,8 +20,8 @@ namespace {
 // The blocks at the start of each span in which its first navigation pack is looked for.
 constexpr int kProbeBlocks = 4;
 
-// The times a read gives the rebuilt navigation packs, known before the pass: a read takes its
-// times from the first DSI of each span only, and that lies at the start of real files.
+// The times a read gives the rebuilt navigation packs, guessed before the pass from the DSIs
+// at the start of each span: a real file's VOBs begin there.
 std::optional<PackRebuilder::Times> firstDsiTimes(SpanSource& source, JobControl& control,
                                                   Reporter& log) {
     const auto probe = std::make_unique<JobRecords>(control);
@@ -35,11 +35,13 @@ std::optional<PackRebuilder::Times> firstDsiTimes(SpanSource& source, JobControl
         }
     };
     JobState& job = probe->job;
+    // The VOBs of the DSIs met, as the read sums them.
+    Timeline vobs;
     for (size_t span = 0; span < source.spanCount(); ++span) {
         // Blocks as the pass reads them, from the span's start: a DSI across two is passed over
         // by both alike.
         FirstDsi hooks({*probe, log, false, false});
-        PackScanner scanner(probe->streams, hooks, false);
+        PackScanner scanner(probe->streams, hooks, false, &vobs);
         source.seek(source.spanStart(span));
         const int64_t end = source.spanStart(span) + source.spanLength(span);
         for (int k = 0; k < kProbeBlocks && !hooks.found && source.position() < end; ++k) {
@@ -52,8 +54,13 @@ std::optional<PackRebuilder::Times> firstDsiTimes(SpanSource& source, JobControl
     source.seek(0);
     std::optional<NavigationSummary> navigation;
     if (job.ptmKnown) {
-        navigation =
-            NavigationSummary{.firstPtm = job.firstPtm, .durationSeconds = job.totalSeconds};
+        int64_t ticks = 0;
+        for (const int64_t vob : vobs.vobTicks()) {
+            ticks += vob;
+        }
+        navigation = NavigationSummary{
+            .firstPtm = job.firstPtm,
+            .durationSeconds = static_cast<double>(ticks) / kTicksPerSecond};
     }
     return PackRebuilder::rebuiltTimes(navigation);
 }

@@ -30,7 +30,7 @@ struct ReadResult : PassesResult {
     // The streams left out because every box of their kind was taken, as the log said them.
     std::vector<std::string> warnings;
     // The earliest first PTS of the streams read: what a demux's .sup times count from.
-    std::optional<uint32_t> earliestPts;
+    std::optional<int64_t> earliestPts;
 };
 
 // What the read's passes found, taken into `result`: every stream with the box it was given.

@@ -17,7 +17,7 @@ constexpr size_t kPaddingHeaderSize = 6;
 // 10.08 Mbit/s in units of 50 bytes a second, the rate of a DVD.
 constexpr uint32_t kMuxRate = 25200;
 
-std::string timeText(uint32_t ticks) {
+std::string timeText(int64_t ticks) {
     const uint64_t ms = ticks / 90;
     char text[32];
     std::snprintf(text, sizeof text, "%02llu:%02llu:%02llu:%03llu",
@@ -31,14 +31,14 @@ std::string timeText(uint32_t ticks) {
 }  // namespace
 
 void VobSubWriter::packet(OutputSink& out, const uint8_t* data, size_t length,
-                          std::optional<uint32_t> pts) {
+                          std::optional<int64_t> pts) {
     if (length == 0) {
         return;
     }
     // A unit's packets after its first may carry a time too: a subtitle begins only where the
     // unit before it has ended, its first two bytes giving its size.
     if (unitLeft_ == 0) {
-        const uint32_t time = pts.value_or(lastPts_);
+        const int64_t time = pts.value_or(lastPts_);
         entries_.push_back(VobSubEntry{time, written_});
         unitLeft_ = length >= 2 ? static_cast<size_t>(data[0] << 8 | data[1]) : length;
     }
@@ -58,7 +58,7 @@ void VobSubWriter::packet(OutputSink& out, const uint8_t* data, size_t length,
 }
 
 void VobSubWriter::pack(OutputSink& out, const uint8_t* data, size_t length,
-                        std::optional<uint32_t> pts) {
+                        std::optional<int64_t> pts) {
     size_t used = 0;
     const auto put = [&](std::initializer_list<uint8_t> bytes) {
         for (const uint8_t byte : bytes) {
@@ -69,7 +69,8 @@ void VobSubWriter::pack(OutputSink& out, const uint8_t* data, size_t length,
         std::fill_n(pack_.begin() + static_cast<std::ptrdiff_t>(used), count, byte);
         used += count;
     };
-    const uint64_t clock = pts.value_or(lastPts_);
+    // The clock fields keep the low 33 bits of the title's time.
+    const auto clock = static_cast<uint64_t>(pts.value_or(lastPts_));
     put({0x00, 0x00, 0x01, 0xBA,
          static_cast<uint8_t>(0x44 | ((clock >> 27) & 0x38) | ((clock >> 28) & 0x03)),
          static_cast<uint8_t>(clock >> 20),
@@ -87,7 +88,7 @@ void VobSubWriter::pack(OutputSink& out, const uint8_t* data, size_t length,
          static_cast<uint8_t>(packetLength), 0x81, static_cast<uint8_t>(pts ? 0x80 : 0x00),
          static_cast<uint8_t>(headerData + stuffing)});
     if (pts) {
-        const uint64_t time = *pts;
+        const auto time = static_cast<uint64_t>(*pts);
         put({static_cast<uint8_t>(0x21 | ((time >> 29) & 0x0E)), static_cast<uint8_t>(time >> 22),
              static_cast<uint8_t>(((time >> 14) & 0xFE) | 0x01), static_cast<uint8_t>(time >> 7),
              static_cast<uint8_t>(((time << 1) & 0xFE) | 0x01)});
@@ -119,11 +120,11 @@ std::string vobSubIndex(const VobSubIndexInfo& info, const std::vector<VobSubEnt
     text += "id: " + (info.language.empty() ? std::string("--") : info.language) + ", index: 0\n";
     for (const VobSubEntry& entry : entries) {
         // A subtitle before the title's start shows at its start.
-        const uint32_t time = entry.pts - info.startPts;  // wraps modulo 2^32
+        const int64_t time = entry.pts - info.startPts;
         char position[32];
         std::snprintf(position, sizeof position, "%09llx",
                       static_cast<unsigned long long>(entry.filePosition));
-        text += "timestamp: " + timeText(time > 0x80000000u ? 0 : time) + ", filepos: " + position +
+        text += "timestamp: " + timeText(std::max<int64_t>(time, 0)) + ", filepos: " + position +
                 "\n";
     }
     return text;

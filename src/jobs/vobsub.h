@@ -12,7 +12,7 @@ namespace tolvane {
 
 // One subtitle of a VobSub stream: its time and where its first pack begins in the .sub.
 struct VobSubEntry {
-    uint32_t pts = 0;
+    int64_t pts = 0;  // on the title's timeline
     uint64_t filePosition = 0;
 };
 
@@ -23,17 +23,17 @@ public:
     static constexpr size_t kPackSize = 2048;
 
     // Appends a packet's payload to `out`; `pts` is its header's time, if it has one.
-    void packet(OutputSink& out, const uint8_t* data, size_t length, std::optional<uint32_t> pts);
+    void packet(OutputSink& out, const uint8_t* data, size_t length, std::optional<int64_t> pts);
     const std::vector<VobSubEntry>& entries() const { return entries_; }
 
 private:
-    void pack(OutputSink& out, const uint8_t* data, size_t length, std::optional<uint32_t> pts);
+    void pack(OutputSink& out, const uint8_t* data, size_t length, std::optional<int64_t> pts);
 
     std::vector<VobSubEntry> entries_;
     uint64_t written_ = 0;
     // Bytes of the current subpicture unit still to come; 0: the next packet begins one.
     size_t unitLeft_ = 0;
-    uint32_t lastPts_ = 0;
+    int64_t lastPts_ = 0;
     std::array<uint8_t, kPackSize> pack_{};
 };
 
@@ -45,7 +45,7 @@ struct VobSubIndexInfo {
     std::array<uint32_t, 16> palette{};
     std::string language;  // two letters; empty: unknown
     // The title's start: entry times count from it.
-    uint32_t startPts = 0;
+    int64_t startPts = 0;
 };
 
 // The .idx text of a stream written by a VobSubWriter.

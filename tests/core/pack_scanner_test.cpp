@@ -73,12 +73,12 @@ public:
         videoTypes.push_back(s.videoType);
     }
     std::vector<VideoType> videoTypes;
-    std::vector<std::optional<uint32_t>> packetPts;
-    std::vector<uint32_t> videoDts;
+    std::vector<std::optional<uint64_t>> packetPts;
+    std::vector<uint64_t> videoDts;
 };
 
 TEST(PackScanner, ReadsTimeStampsAboveTwoToTheThirtyAlikeInBothHeaderForms) {
-    const uint64_t pts = 0x1C0DE1235;  // bit 32 set: only the low 32 bits are kept
+    const uint64_t pts = 0x1C0DE1235;  // bit 32 set: all 33 bits are kept
     const uint64_t dts = 0x0BEEF0001;
     ProgramStreamBuilder ps;
     ps.pack({fixture::privateStream1Packet(0x80, PesHeader{.pts = pts}, counting(20))});
@@ -90,11 +90,11 @@ TEST(PackScanner, ReadsTimeStampsAboveTwoToTheThirtyAlikeInBothHeaderForms) {
     PackEngine(*runner.state, runner.os, runner.log).demux(PassMode::Detection, hooks);
 
     ASSERT_EQ(hooks.registrations.size(), 2u);
-    EXPECT_EQ(hooks.registrations[0].heldPts, 0xC0DE1235u);  // audio: a PTS-only header
+    EXPECT_EQ(hooks.registrations[0].heldPts, pts);  // audio: a PTS-only header
     ASSERT_EQ(hooks.chunks.size(), 2u);
-    EXPECT_EQ(hooks.chunks[1].heldPts, 0xC0DE1235u);  // video: PTS of a PTS-and-DTS header
-    EXPECT_EQ(hooks.packetPts[1], 0xC0DE1235u);
-    EXPECT_EQ(hooks.videoDts[1], 0xBEEF0001u);
+    EXPECT_EQ(hooks.chunks[1].heldPts, pts);  // video: PTS of a PTS-and-DTS header
+    EXPECT_EQ(hooks.packetPts[1], pts);
+    EXPECT_EQ(hooks.videoDts[1], dts);
 }
 
 TEST(PackScanner, ParsesPacketsWhoseHeaderOrPayloadStraddlesTheBlockEnd) {
@@ -114,7 +114,7 @@ TEST(PackScanner, ParsesPacketsWhoseHeaderOrPayloadStraddlesTheBlockEnd) {
 
         EXPECT_EQ(hooks.payloadOf(PacketKind::Video, 1), payload);
         ASSERT_FALSE(hooks.chunks.empty());
-        EXPECT_EQ(hooks.packetPts.front(), 0x23456789u);
+        EXPECT_EQ(hooks.packetPts.front(), 0x123456789u);
         EXPECT_EQ(hooks.videoDts.front(), 0x12345000u);
         // A header that ends in the first block leaves the payload in two chunks.
         if (back > 6 + 3 + 10) {
@@ -289,7 +289,7 @@ TEST(PackScanner, GivesEveryPacketItsOwnPtsInEitherHeaderFormAndPass) {
             SpanSource::single("x.EVO", std::make_unique<fixture::MemorySource>(ps.bytes()));
         PackEngine(*runner.state, runner.os, runner.log).demux(mode, hooks);
         ASSERT_EQ(hooks.chunks.size(), 7u);
-        const std::vector<std::optional<uint32_t>> expected = {4000u, 4500u,        7000u,       0u,
+        const std::vector<std::optional<uint64_t>> expected = {4000u, 4500u,        7000u,       0u,
                                                                5000u, std::nullopt, std::nullopt};
         EXPECT_EQ(hooks.packetPts, expected);
         // Each video packet is taken for its own coding, also after packets of the others.

@@ -120,14 +120,14 @@ public:
         StreamKind kind;
         int32_t number;
         int32_t idByte;
-        uint32_t heldPts;  // the registering packet's own PTS
+        uint64_t heldPts;  // the registering packet's own PTS
     };
     struct Chunk {
         PacketKind kind;
         int32_t number;
         size_t offset;
         Bytes data;
-        uint32_t heldPts;
+        uint64_t heldPts;
         bool ptsHeld;
     };
 
