@@ -144,6 +144,24 @@ Json readReport(const ReadResult& read) {
     }
     report["streams"] = streams;
     report["frames"] = frames;
+    if (!read.seams.empty()) {
+        Json seams = Json::array();
+        for (const NamedSeam& named : read.seams) {
+            const Seam& seam = named.seam;
+            Json entry{
+                {"time", static_cast<double>(seam.time - read.earliestPts.value_or(0)) / 90000.0},
+                {"gap", static_cast<double>(seam.gap) / 90000.0},
+                {"cause", seam.cause == Seam::Cause::Navigation ? "navigation" : "time_stamps"},
+                {"span", named.span},
+                {"position", seam.position}};
+            put(entry, "vob_number", seam.vob);
+            seams.push_back(entry);
+        }
+        report["seams"] = seams;
+        if (read.unlistedSeams > 0) {
+            report["unlisted_seams"] = read.unlistedSeams;
+        }
+    }
     if (!read.warnings.empty()) {
         report["warnings"] = read.warnings;
     }

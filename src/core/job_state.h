@@ -82,6 +82,9 @@ struct JobState {
     // (a VOB that goes on in the next cell or file once), and their sum in seconds.
     std::vector<int64_t> vobTicks;
     double totalSeconds = 0;
+    // Where the last pass found the time stamps jump, and how many more it did not list.
+    std::vector<NamedSeam> seams;
+    int64_t unlistedSeams = 0;
     // What the read job's navigation packs said: the VOB number of its first DSI, and the state
     // of its first copy-control packet.
     std::optional<uint32_t> firstVobNumber;

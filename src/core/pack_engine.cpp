@@ -16,6 +16,12 @@ void PackEngine::demux(PassMode mode, PassHooks& hooks, const SpanEvents& events
     // Each pass places its packets afresh: a demux pass gives them the times the read did.
     state_.job.timeline = Timeline{};
     readSpans(state_.job, os_, reporter_, *this);
+    JobState& job = state_.job;
+    job.seams.clear();
+    for (const Seam& seam : job.timeline.seams()) {
+        job.seams.push_back(NamedSeam{seam, job.source->span(seam.span).path});
+    }
+    job.unlistedSeams = job.timeline.unlistedSeams();
     // The navigation packs' running time: each VOB the pass met, once.
     if (const std::vector<int64_t>& vobs = state_.job.timeline.vobTicks(); !vobs.empty()) {
         state_.job.vobTicks = vobs;

@@ -101,10 +101,10 @@ void PackScanner::navigationTimes(const uint8_t* block, size_t idAt, size_t leng
         }
         return value;
     };
-    timeline_->navigation(Timeline::Vob{field(layout::kDsiVobNumber, 2),
-                                        field(layout::kDsiFirstPtm, 4),
-                                        field(layout::kDsiLastPtm, 4)},
-                          idAt);
+    timeline_->navigation(
+        Timeline::Vob{field(layout::kDsiVobNumber, 2), field(layout::kDsiFirstPtm, 4),
+                      field(layout::kDsiLastPtm, 4)},
+        idAt);
 }
 
 void PackScanner::passOverRest() {
@@ -334,10 +334,9 @@ void PackScanner::scanBlock(const uint8_t* block, size_t length) {
                     if (!s.packetPlaced) {
                         s.packetPlaced = true;
                         if (s.packetHasPts) {
-                            s.packetTime =
-                                timeline_->place(timelineSlot(kind, number), s.packetPts,
-                                                 kind == StreamKind::Subpicture,
-                                                 static_cast<size_t>(i));
+                            s.packetTime = timeline_->place(timelineSlot(kind, number), s.packetPts,
+                                                            kind == StreamKind::Subpicture,
+                                                            static_cast<size_t>(i));
                         }
                     }
                     firstPayload(kind, number, block + i, static_cast<size_t>(a));

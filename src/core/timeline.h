@@ -4,6 +4,7 @@
 #include <cstddef>
 #include <cstdint>
 #include <optional>
+#include <string>
 #include <vector>
 
 #include "core/stream_ids.h"
@@ -20,11 +21,17 @@ struct Seam {
         TimeStamps,  // a stream's own time stamps jump back, or more than a second on
     };
     Cause cause = Cause::TimeStamps;
-    size_t span = 0;       // the span of the source, and the byte in it, where it showed
-    int64_t position = 0;  // (a navigation pack, or the packet whose time jumped)
-    int64_t time = 0;      // ticks on the timeline at which the new part begins
-    int64_t gap = 0;       // the new part's first time stamp minus where the last part ended
+    size_t span = 0;              // the span of the source, and the byte in it, where it showed
+    int64_t position = 0;         // (a navigation pack, or the packet whose time jumped)
+    int64_t time = 0;             // ticks on the timeline at which the new part begins
+    int64_t gap = 0;              // the new part's first time stamp minus where the last part ended
     std::optional<uint32_t> vob;  // the navigation pack's VOB number
+};
+
+// A seam with the name of the span it showed in, for reports.
+struct NamedSeam {
+    Seam seam;
+    std::string span;
 };
 
 // A source's time stamps on one continuous timeline, as players run them: where they jump (a

@@ -114,8 +114,8 @@ std::optional<int32_t> streamDelayMs(const StreamTable& streams, StreamKind kind
     if (!first) {
         return std::nullopt;
     }
-    const int64_t ticks = std::clamp<int64_t>(*first - *video, INT32_MIN * int64_t{90},
-                                              INT32_MAX * int64_t{90});
+    const int64_t ticks =
+        std::clamp<int64_t>(*first - *video, INT32_MIN * int64_t{90}, INT32_MAX * int64_t{90});
     return static_cast<int32_t>(std::llround(static_cast<double>(ticks) / 90.0));
 }
 

@@ -153,6 +153,7 @@ ReadAndDemuxResult ReadAndDemuxJob::run(const ReadAndDemuxInput& input) {
             closeSource();
             dropOutputs(streams);
             takeReadFindings(state, read);
+            reportSeams(read, log, state.job.formatSettings);
 
             if (const std::optional<std::string> unknown = unknownName(input.select, read.streams);
                 unknown && !read.cancelled) {

@@ -58,9 +58,9 @@ std::optional<PackRebuilder::Times> firstDsiTimes(SpanSource& source, JobControl
         for (const int64_t vob : vobs.vobTicks()) {
             ticks += vob;
         }
-        navigation = NavigationSummary{
-            .firstPtm = job.firstPtm,
-            .durationSeconds = static_cast<double>(ticks) / kTicksPerSecond};
+        navigation =
+            NavigationSummary{.firstPtm = job.firstPtm,
+                              .durationSeconds = static_cast<double>(ticks) / kTicksPerSecond};
     }
     return PackRebuilder::rebuiltTimes(navigation);
 }
@@ -151,6 +151,7 @@ ReadAndRebuildResult ReadAndRebuildJob::run(const ReadAndRebuildInput& input) {
             RebuildBlocks blocks(state.job, rebuilder, *output, options, style, {});
             runPass(PassMode::Detection, pass, &blocks);
             takeReadFindings(state, read);
+            reportSeams(read, log, state.job.formatSettings);
             for (StreamBox& box : read.streams) {
                 box.chosen =
                     chosen[static_cast<size_t>(box.kind)].test(static_cast<size_t>(box.number));

@@ -1,6 +1,11 @@
 #include "jobs/read_job.h"
 
+#include <algorithm>
+#include <cmath>
+#include <cstdio>
+
 #include "core/platform_error.h"
+#include "core/time_format.h"
 #include "jobs/markup.h"
 
 namespace tolvane {
@@ -37,6 +42,35 @@ void takeReadFindings(JobRecords& state, ReadResult& result) {
         navigation.durationSeconds = job.totalSeconds;
         navigation.copyControl = job.copyControl;
     }
+    result.seams = job.seams;
+    result.unlistedSeams = job.unlistedSeams;
+}
+
+void reportSeams(const ReadResult& read, Reporter& log, const LocaleSettings& settings) {
+    constexpr size_t kLogged = 20;
+    const int64_t start = read.earliestPts.value_or(0);
+    for (size_t k = 0; k < read.seams.size() && k < kLogged; ++k) {
+        const Seam& seam = read.seams[k].seam;
+        const double gap = static_cast<double>(seam.gap) / kTicksPerSecond;
+        char amount[32];
+        std::snprintf(amount, sizeof amount, "%.3f s", std::abs(gap));
+        std::string where =
+            "byte " + std::to_string(seam.position) + " of " + escapeMarkup(read.seams[k].span);
+        if (seam.vob) {
+            where = "VOB number " + std::to_string(*seam.vob) + ", " + where;
+        }
+        log.log(std::string("Time stamps ") + (gap < 0 ? "go back [b]" : "jump on [b]") + amount +
+                "[/b] at " +
+                formatDuration(static_cast<double>(seam.time - start) / kTicksPerSecond, settings) +
+                " (" + where + "): the time runs on across them.");
+    }
+    const int64_t more =
+        static_cast<int64_t>(read.seams.size() - std::min(read.seams.size(), kLogged)) +
+        read.unlistedSeams;
+    if (more > 0) {
+        log.log("Time stamps jump at " + std::to_string(more) +
+                " more places (the JSON report lists the first 1000).");
+    }
 }
 
 ReadResult ReadJob::run(const ReadInput& input) {
@@ -55,6 +89,7 @@ ReadResult ReadJob::run(const ReadInput& input) {
             closeSource();
 
             takeReadFindings(state, result);
+            reportSeams(result, context_.log, state.job.formatSettings);
             finish(result, true, names.second);
             return result;
         },

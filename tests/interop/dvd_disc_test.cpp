@@ -524,5 +524,101 @@ TEST(DvdDisc, TheWindowListsADiscsTitlesAndDemuxesTheChosenOne) {
         << window.logMarkup().back();
 }
 
+// A title of two separately encoded parts, as dvdauthor makes one from two files: each part's
+// time stamps start anew. The title's time runs on across the seam, as lsdvd and players give
+// it: subtitle times, frame counts and the running time count from the title's start.
+const char* const kTwoParts = R"(set -e
+export VIDEO_FORMAT=PAL
+ffmpeg -v error -f lavfi -i testsrc2=size=720x576:rate=25:duration=6 \
+  -f lavfi -i sine=frequency=440:sample_rate=48000:duration=6 -target pal-dvd -b:v 1M a.mpg
+ffmpeg -v error -f lavfi -i testsrc2=size=720x576:rate=25:duration=5 \
+  -f lavfi -i sine=frequency=660:sample_rate=48000:duration=5 -target pal-dvd -b:v 1M b.mpg
+ffmpeg -v error -f lavfi -i \
+  'color=c=black@0.0:s=720x576,format=rgba,drawbox=x=100:y=400:w=300:h=60:color=white@1:t=fill' \
+  -frames:v 1 en.png
+cat > en.xml <<END
+<subpictures><stream>
+<spu start="00:00:01.20" end="00:00:02.50" image="en.png"/>
+<spu start="00:00:03.20" end="00:00:04.00" image="en.png"/>
+</stream></subpictures>
+END
+spumux -s 0 en.xml < a.mpg > as.mpg 2> /dev/null
+spumux -s 0 en.xml < b.mpg > bs.mpg 2> /dev/null
+dvdauthor -o DISC -t -s en as.mpg bs.mpg 2> /dev/null
+dvdauthor -o DISC -T 2> /dev/null
+)";
+
+// ffprobe's packets of the first subpicture stream of `file`: size and MD5 of each, in order.
+std::vector<std::string> subpicturePackets(const std::string& file) {
+    const fixture::ProcessResult probe = fixture::runProcess(
+        "/bin/sh",
+        {"-c",
+         "ffprobe -v error -select_streams s:0 -show_packets -show_data_hash md5 "
+         "-show_entries packet=size,data_hash -of csv=p=0 '" +
+             file + "'"},
+        "/");
+    std::vector<std::string> packets;
+    std::istringstream lines(probe.out);
+    for (std::string line; std::getline(lines, line);) {
+        packets.push_back(line);
+    }
+    return packets;
+}
+
+TEST(DvdDisc, ATitleOfTwoSeparatelyEncodedPartsRunsOnOneTimeline) {
+    for (const char* tool : {"ffmpeg", "ffprobe", "spumux", "dvdauthor", "lsdvd", "mkvmerge"}) {
+        if (!installed(tool)) {
+            GTEST_SKIP() << tool << " is not installed: no disc to author";
+        }
+    }
+    fixture::TempDir dir;
+    const fixture::ProcessResult made =
+        fixture::runProcess("/bin/sh", {"-c", kTwoParts}, dir.path().string());
+    ASSERT_EQ(made.status, 0) << made.err;
+    const std::string disc = (dir.path() / "DISC").string();
+    const double length = lsdvdTitles(disc)[0]["duration"].get<double>();
+
+    const Json read = Json::parse(
+        fixture::runProcess(TOLVANE_CLI, {"read", disc, "--title", "1", "--json"}, "/").out);
+    EXPECT_NEAR(read["navigation"]["duration"].get<double>(), length, 0.04);
+    EXPECT_EQ(read["frames"][0]["counted"].get<int>(), 275);
+    EXPECT_EQ(read["frames"][0]["calculated"], read["frames"][0]["counted"]);
+    // One frame per 40 ms, the last one's included.
+    EXPECT_NEAR(read["streams"][0]["duration"].get<double>(), 11.0, 0.04);
+    ASSERT_EQ(read["seams"].size(), 1u);
+    EXPECT_EQ(read["seams"][0]["cause"], "navigation");
+    EXPECT_EQ(read["seams"][0]["vob_number"], 2);
+    EXPECT_NEAR(read["seams"][0]["time"].get<double>(), 6.0, 0.04);
+
+    const std::filesystem::path out = dir.path() / "out";
+    std::filesystem::create_directory(out);
+    ASSERT_EQ(
+        fixture::runProcess(TOLVANE_CLI, {"demux", disc, "--title", "1", "-o", out.string()}, "/")
+            .status,
+        0);
+    const std::string idx = (out / "DISC_title01.Subpicture.00.en.idx").string();
+    std::ifstream index(idx);
+    std::vector<double> times;
+    for (std::string line; std::getline(index, line);) {
+        if (starts(line, "timestamp: ")) {  // timestamp: 00:00:07:210, filepos: ...
+            times.push_back(clock(line.substr(11, 8) + "." + line.substr(20, 3)));
+        }
+    }
+    ASSERT_EQ(times.size(), 4u);
+    const double expected[] = {1.2, 3.2, 7.2, 9.2};
+    for (size_t k = 0; k < times.size(); ++k) {
+        EXPECT_NEAR(times[k], expected[k], 0.04) << "subtitle " << k;
+    }
+    // mkvmerge takes the index without a warning (its exit status 1) about times out of order.
+    const fixture::ProcessResult muxed = fixture::runProcess(
+        "/bin/sh", {"-c", "mkvmerge -q -o '" + (out / "subs.mkv").string() + "' '" + idx + "'"},
+        "/");
+    EXPECT_EQ(muxed.status, 0) << muxed.out;
+    // Each .sub packet is the disc's own, byte for byte, as ffprobe reads both.
+    const std::vector<std::string> ours = subpicturePackets(idx);
+    EXPECT_EQ(ours.size(), 4u);
+    EXPECT_EQ(ours, subpicturePackets(disc + "/VIDEO_TS/VTS_01_1.VOB"));
+}
+
 }  // namespace
 }  // namespace tolvane
