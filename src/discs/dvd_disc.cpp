@@ -266,47 +266,52 @@ void markRead(std::vector<SectorRun>& read, SectorRun run) {
     read = std::move(joined);
 }
 
-// The cells each angle of a program chain plays: outside angle blocks every cell, inside one
-// the angle's cell. Sectors an angle already read are not read again (a damaged or hostile
-// chain can list one VOB hundreds of times); `notes` says which cells repeated them.
-std::vector<std::vector<SectorRun>> angleCells(const pgc_t& pgc, int angles,
+// The cells each angle of a title's program chains plays, chain after chain: outside angle
+// blocks every cell, inside one the angle's cell. Sectors an angle already read are not read
+// again (a damaged or hostile chain can list one VOB hundreds of times); `notes` says which
+// cells repeated them.
+std::vector<std::vector<SectorRun>> angleCells(const std::vector<const pgc_t*>& chains, int angles,
                                                std::vector<std::string>& notes) {
     std::vector<std::vector<SectorRun>> cells(static_cast<size_t>(angles));
     for (int angle = 1; angle <= angles; ++angle) {
         std::vector<SectorRun>& runs = cells[static_cast<size_t>(angle - 1)];
         std::vector<SectorRun> read;
         int repeated = 0;
-        int inBlock = 0;
-        for (int cell = 0; cell < pgc.nr_of_cells && pgc.cell_playback != nullptr; ++cell) {
-            const cell_playback_t& playback = pgc.cell_playback[cell];
-            if (playback.block_type == BLOCK_TYPE_ANGLE_BLOCK) {
-                inBlock = playback.block_mode == BLOCK_MODE_FIRST_CELL ? 1 : inBlock + 1;
-                if (inBlock != angle) {
+        for (const pgc_t* chain : chains) {
+            const pgc_t& pgc = *chain;
+            int inBlock = 0;
+            for (int cell = 0; cell < pgc.nr_of_cells && pgc.cell_playback != nullptr; ++cell) {
+                const cell_playback_t& playback = pgc.cell_playback[cell];
+                if (playback.block_type == BLOCK_TYPE_ANGLE_BLOCK) {
+                    inBlock = playback.block_mode == BLOCK_MODE_FIRST_CELL ? 1 : inBlock + 1;
+                    if (inBlock != angle) {
+                        continue;
+                    }
+                }
+                const SectorRun whole{playback.first_sector, playback.last_sector};
+                if (whole.last < whole.first) {
                     continue;
                 }
-            }
-            const SectorRun whole{playback.first_sector, playback.last_sector};
-            if (whole.last < whole.first) {
-                continue;
-            }
-            const std::vector<SectorRun> fresh = unread(whole, read);
-            if (fresh.size() != 1 || !(fresh.front() == whole)) {
-                ++repeated;
-            }
-            markRead(read, whole);
-            for (const SectorRun& run : fresh) {
-                if (!runs.empty() && runs.back().last + 1 == run.first) {
-                    runs.back().last = run.last;  // the next cell on the disc: the same run
-                } else {
-                    runs.push_back(run);
+                const std::vector<SectorRun> fresh = unread(whole, read);
+                if (fresh.size() != 1 || !(fresh.front() == whole)) {
+                    ++repeated;
+                }
+                markRead(read, whole);
+                for (const SectorRun& run : fresh) {
+                    if (!runs.empty() && runs.back().last + 1 == run.first) {
+                        runs.back().last = run.last;  // the next cell on the disc: the same run
+                    } else {
+                        runs.push_back(run);
+                    }
                 }
             }
         }
         if (repeated > 0) {
-            notes.push_back(std::to_string(repeated) + (repeated == 1 ? " cell" : " cells") +
-                            (angles > 1 ? " of angle " + std::to_string(angle) : "") +
-                            " of the program chain repeat sectors read before: they are read "
-                            "once");
+            notes.push_back(
+                std::to_string(repeated) + (repeated == 1 ? " cell" : " cells") +
+                (angles > 1 ? " of angle " + std::to_string(angle) : "") +
+                (chains.size() > 1 ? " of the program chains" : " of the program chain") +
+                " repeat sectors read before: they are read once");
         }
     }
     return cells;
@@ -383,14 +388,26 @@ std::vector<DiscTitle> readTitles(const std::string& path) {
         title.programChain = parts.ptt[0].pgcn;
         title.angles = std::clamp<int>(info.nr_of_angles, 1, 9);
         const pgc_t& pgc = *set->vts_pgcit->pgci_srp[title.programChain - 1].pgc;
-        title.duration = seconds(pgc.playback_time);
+        // A title plays each program chain its chapters name, in their order.
+        std::vector<const pgc_t*> chains;
+        std::vector<int> chainNumbers;
+        for (int part = 0; part < parts.nr_of_ptts; ++part) {
+            const int number = parts.ptt[part].pgcn;
+            if (number >= 1 && number <= set->vts_pgcit->nr_of_pgci_srp &&
+                set->vts_pgcit->pgci_srp[number - 1].pgc != nullptr &&
+                std::find(chainNumbers.begin(), chainNumbers.end(), number) == chainNumbers.end()) {
+                chainNumbers.push_back(number);
+                chains.push_back(set->vts_pgcit->pgci_srp[number - 1].pgc);
+                title.duration += seconds(chains.back()->playback_time);
+            }
+        }
         title.video = videoOf(set->vtsi_mat->vts_video_attr);
         addAudio(*set->vtsi_mat, pgc, title.streams);
         addSubpictures(*set->vtsi_mat, pgc, title.streams);
         for (size_t n = 0; n < title.palette.size(); ++n) {
             title.palette[n] = pgc.palette[n];
         }
-        title.angleCells = angleCells(pgc, title.angles, title.notes);
+        title.angleCells = angleCells(chains, title.angles, title.notes);
         // Chapters in later program chains of the title start after the chains before them.
         double chainStart = 0;
         int chain = title.programChain;

@@ -316,6 +316,29 @@ TEST(DvdDisc, ATitleIsReadAndDemuxedAsItsCellsFromTheFolderAndTheImageAlike) {
     EXPECT_EQ(counted({"read", shared, "--title", "1", "--full", "--json"}), first);
     EXPECT_EQ(counted({"read", shared, "--title", "2", "--full", "--json"}), second);
 
+    // A title whose last chapter lies in the next program chain plays that chain too (no tool
+    // authors one: its chapter table is rewritten here, in the IFO and its backup).
+    const std::filesystem::path chains = root / "CHAINS";
+    std::filesystem::copy(shared, chains, std::filesystem::copy_options::recursive);
+    for (const char* name : {"VTS_01_0.IFO", "VTS_01_0.BUP"}) {
+        fixture::Bytes ifo = fixture::readFile(chains / "VIDEO_TS" / name);
+        // The chapter table's sector; title 1's chapters from the offset its entry gives.
+        const size_t table = 2048 * (size_t{ifo[0xCA]} << 8 | ifo[0xCB]);
+        const size_t title = table + (size_t{ifo[table + 10]} << 8 | ifo[table + 11]);
+        ASSERT_EQ(ifo[title + 9], 1) << "title 1's third chapter is in chain 1";
+        ifo[title + 9] = 2;   // program chain 2,
+        ifo[title + 11] = 1;  // its program 1
+        fixture::writeFile(chains / "VIDEO_TS" / name, ifo);
+    }
+    EXPECT_EQ(counted({"read", chains.string(), "--title", "1", "--full", "--json"}),
+              first + second);
+    const Json listed = Json::parse(
+        fixture::runProcess(TOLVANE_CLI, {"titles", chains.string(), "--json"}, "/").out);
+    const Json& both = listed["titles"][0];
+    EXPECT_NEAR(both["duration"].get<double>(), 13.0, 0.1);
+    ASSERT_EQ(both["chapters"].size(), 3u);
+    EXPECT_NEAR(both["chapters"][2]["start"].get<double>(), 9.0, 0.1);
+
     // The folder and the image give the same files, and the title's streams are those ffmpeg
     // copies out of its VOB.
     const std::string out = (root / "out").string();
