@@ -103,7 +103,10 @@ int64_t Timeline::place(size_t slot, uint64_t pts, bool sparse, size_t at) {
         latest_ = Part{pts, static_cast<int64_t>(pts), 0, false};
     }
     StreamPlace& stream = streams_[slot % kSlots];
-    if (!stream.known || stream.part.sequence < everyStreamFrom_) {
+    // A navigation pack began a part for every stream: the stream's time runs on there, even
+    // where its own packets stopped short of where the last part ended.
+    bool moved = stream.known && stream.part.sequence < everyStreamFrom_;
+    if (!stream.known || moved) {
         stream.part = *latest_;
     }
     int64_t time = timeIn(stream.part, pts);
@@ -118,8 +121,7 @@ int64_t Timeline::place(size_t slot, uint64_t pts, bool sparse, size_t at) {
     };
     // A sparse stream follows the others' parts; it begins none: its own time stamps go back
     // only on a disc made wrong.
-    bool moved = false;
-    if (stream.part.sequence != latest_->sequence) {
+    if (!moved && stream.part.sequence != latest_->sequence) {
         // A part began after this stream's: it joins it when its packet lies at its start (a
         // sparse stream anywhere after), or stays with its own while it follows on there.
         const int64_t there = timeIn(*latest_, pts);

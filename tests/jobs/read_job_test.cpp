@@ -118,6 +118,9 @@ TEST(ReadJob, ReportsBothFeatureFilesAndLabelsTheStreamsOfBoth) {
         "[b]Dolby Digital[/b] audio stream 0 found!",
         "   First PTS = [re]00005100[/re]",
         "   Substream id = 80",
+        // The second file's VOB starts its times anew: its streams follow on the first's.
+        "Time stamps go back [b]60.000 s[/b] at 0:00:59.954 (VOB number 2, byte 20 of "
+        "HVDVD_TS/FEATURE_2.EVO): the time runs on across them.",
         "Done.",
         "",
         "8 frames count in video stream 0.",

@@ -102,9 +102,11 @@ TEST(RealDisc, ASubtitleThatStartsWithTheFilmGetsItsRecordInEveryFile) {
     EXPECT_EQ(std::count(lines.begin(), lines.end(), "   First PTS = 00015F90"), 4);
     const Outcome outcome = fixture::runJobs(run, false);
     EXPECT_EQ(outcome.read.earliestPts, kStart);
-    const Bytes oneFile = joined({supHeader(0), unit, supHeader(45000), unit});
+    // The second file's VOB starts its times anew where the first's ended: its subtitles
+    // follow on at 9 s (900000 - kStart ticks), not again at the start.
     EXPECT_EQ(outcome.files.at("FEATURE_1_FEATURE_2.Subpicture.00.sup"),
-              joined({oneFile, oneFile}));
+              joined({supHeader(0), unit, supHeader(45000), unit, supHeader(810000), unit,
+                      supHeader(855000), unit}));
 }
 
 TEST(RealDisc, EveryStreamIsReportedFromItsFirstPacketThatCarriesAPts) {
