@@ -1,6 +1,7 @@
 #!/usr/bin/env bash
 # Builds two commits of tolvane-cli and runs both over the same command lines: the sample disc
-# and titles that ffmpeg's dvd, vob and mpeg muxers write. Compares standard output, standard
+# and its image, titles that ffmpeg's dvd, vob and mpeg muxers write, and a DVD that dvdauthor
+# authors (a folder and its image; a title of two parts with subtitles, as VobSub and .sup). Compares standard output, standard
 # error, exit status and every file written, and prints what differs.
 #   scripts/compare-builds.sh OLD NEW     (commits, branches or tags; NEW may be a work tree path)
 set -euo pipefail
@@ -59,6 +60,33 @@ mux SYSTEM.MPG -f lavfi -i "testsrc2=size=352x240:rate=25:duration=3" -f lavfi -
     -f lavfi -i "$(tone 550)" -map 0 -map 1 -map 2 -c:v mpeg1video -c:a:0 mp2 -c:a:1 ac3 \
     -f mpeg
 
+# A DVD of two title sets, the first of two separately encoded parts with subtitles in each,
+# and its image; the sample HD DVD's image.
+if [ ! -f "$inputs/dvd.iso" ]; then
+    (
+        cd "$inputs"
+        export VIDEO_FORMAT=PAL
+        for part in 1 2; do
+            ffmpeg -v error -y -f lavfi -i "testsrc2=size=720x576:rate=25:duration=$((3 + part))" \
+                -f lavfi -i "$(tone 440)" -shortest -target pal-dvd -b:v 1M "part$part.mpg"
+        done
+        ffmpeg -v error -y -f lavfi -i \
+            'color=c=black@0.0:s=720x576,format=rgba,drawbox=x=100:y=400:w=300:h=60:color=white@1:t=fill' \
+            -frames:v 1 sub.png
+        printf '%s\n' '<subpictures><stream>' \
+            '<spu start="00:00:01.20" end="00:00:02.50" image="sub.png"/>' \
+            '<spu start="00:00:02.40" end="00:00:02.90" image="sub.png"/>' \
+            '</stream></subpictures>' >sub.xml
+        for part in 1 2; do spumux -s 0 sub.xml <"part$part.mpg" >"subs$part.mpg" 2>/dev/null; done
+        rm -rf DVD
+        dvdauthor -o DVD -t -a ac3+en -s de subs1.mpg subs2.mpg 2>/dev/null
+        dvdauthor -o DVD -t part1.mpg 2>/dev/null
+        dvdauthor -o DVD -T 2>/dev/null
+        genisoimage -quiet -dvd-video -o dvd.iso DVD
+        genisoimage -quiet -udf -o hddvd.iso sample/DISC
+    )
+fi
+
 disc="$inputs/sample/DISC"
 feature="$disc/HVDVD_TS/FEATURE_1.EVO"
 commands=(
@@ -73,6 +101,20 @@ commands=(
     "rebuild $feature -o out --full --adv-packs --json"
     "xpl $disc/ADV_OBJ/VPLST000.XPL --source $feature --chapters out/chapters.xml"
     "xpl $disc/ADV_OBJ/VPLST000.XPL --source $feature --json"
+)
+dvd="$inputs/DVD"
+commands+=(
+    "titles $dvd --json"
+    "titles $inputs/dvd.iso"
+    "read $dvd --title 1 --json"
+    "read $inputs/dvd.iso --title 2 --full"
+    "demux $dvd --title 1 -o out --json"
+    "demux $inputs/dvd.iso --title 1 -o out --sub-format sup"
+    "read $dvd/VIDEO_TS/VTS_01_1.VOB --full --json"
+    "titles $disc --json"
+    "read $disc --title 1 --json"
+    "demux $disc --title 1 -o out"
+    "demux $inputs/hddvd.iso --title 1 -o out --json"
 )
 for title in MIX.VOB AVC.VOB SYSTEM.MPG; do
     commands+=("read $inputs/$title --full --json" "demux $inputs/$title --full -o out --ext-by-coding")
