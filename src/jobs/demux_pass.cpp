@@ -29,7 +29,9 @@ void DemuxPass::subpicture(const PayloadChunk& chunk, const ScanState& scan) {
     }
     // A record starts at every packet whose header carries a PTS, whatever its value.
     if (scan.ptsHeld) {
-        const auto pts = static_cast<uint32_t>(scan.packetTime - state_.job.minPts);
+        // Modulo 2^32, as .sup times wrap; unsigned, as a base not yet known is the largest time.
+        const auto pts = static_cast<uint32_t>(static_cast<uint64_t>(scan.packetTime) -
+                                               static_cast<uint64_t>(state_.job.minPts));
         const uint8_t header[kSupHeaderSize] = {
             'S',
             'P',

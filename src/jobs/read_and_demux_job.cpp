@@ -78,7 +78,8 @@ void rebaseRecords(const std::vector<SupRecord>& records, int64_t minPts,
         }
         for (const OpenOutput& output : outputs) {
             if (output.kind == StreamKind::Subpicture && output.number == record.number) {
-                const auto pts = static_cast<uint32_t>(record.pts - minPts);
+                const auto pts = static_cast<uint32_t>(static_cast<uint64_t>(record.pts) -
+                                                       static_cast<uint64_t>(minPts));
                 const uint8_t bytes[4] = {
                     static_cast<uint8_t>(pts),
                     static_cast<uint8_t>(pts >> 8),
