@@ -25,11 +25,8 @@ void PackEngine::demux(PassMode mode, PassHooks& hooks, const SpanEvents& events
     // The navigation packs' running time: each VOB the pass met, once.
     if (const std::vector<int64_t>& vobs = state_.job.timeline.vobTicks(); !vobs.empty()) {
         state_.job.vobTicks = vobs;
-        int64_t ticks = 0;
-        for (const int64_t vob : vobs) {
-            ticks += vob;
-        }
-        state_.job.totalSeconds = static_cast<double>(ticks) / kTicksPerSecond;
+        state_.job.totalSeconds =
+            static_cast<double>(state_.job.timeline.navigationTicks()) / kTicksPerSecond;
     }
     if (control.cancelled) {
         state_.streams.frameCount[0] = 0;

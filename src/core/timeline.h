@@ -74,6 +74,14 @@ public:
     // The ticks each VOB the navigation packs named plays, in the order met, a VOB that goes on
     // in the next cell or file once.
     const std::vector<int64_t>& vobTicks() const { return vobTicks_; }
+    // Their sum: the running time the navigation packs give.
+    int64_t navigationTicks() const {
+        int64_t ticks = 0;
+        for (const int64_t vob : vobTicks_) {
+            ticks += vob;
+        }
+        return ticks;
+    }
 
 private:
     struct Part {

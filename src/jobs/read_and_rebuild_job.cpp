@@ -54,13 +54,9 @@ std::optional<PackRebuilder::Times> firstDsiTimes(SpanSource& source, JobControl
     source.seek(0);
     std::optional<NavigationSummary> navigation;
     if (job.ptmKnown) {
-        int64_t ticks = 0;
-        for (const int64_t vob : vobs.vobTicks()) {
-            ticks += vob;
-        }
-        navigation =
-            NavigationSummary{.firstPtm = job.firstPtm,
-                              .durationSeconds = static_cast<double>(ticks) / kTicksPerSecond};
+        navigation = NavigationSummary{
+            .firstPtm = job.firstPtm,
+            .durationSeconds = static_cast<double>(vobs.navigationTicks()) / kTicksPerSecond};
     }
     return PackRebuilder::rebuiltTimes(navigation);
 }
