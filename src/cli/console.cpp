@@ -2,6 +2,7 @@
 
 #include <csignal>
 
+#include <atomic>
 #include <chrono>
 #include <clocale>
 #include <iostream>
@@ -13,8 +14,15 @@ namespace tolvane::cli {
 
 namespace {
 
+// The job a signal cancels: set once, read by the handler, which only stores lock-free atomics.
+std::atomic<JobControl*> interruptible{nullptr};
+static_assert(std::atomic<JobControl*>::is_always_lock_free);
+
 void onInterrupt(int signal) {
     stopSignal = signal;
+    if (JobControl* control = interruptible.load()) {
+        control->cancelled.store(true);
+    }
 }
 
 }  // namespace
@@ -33,10 +41,10 @@ void installInterruptHandler() {
     std::signal(SIGXFSZ, SIG_IGN);
 }
 
-void ConsoleOs::processEvents() {
-    if (stopRequested() && !cancelSent_ && control_ != nullptr) {
-        cancelSent_ = true;
-        cancelJob(*control_);
+void ConsoleOs::attach(JobControl* control) {
+    interruptible.store(control);
+    if (stopRequested()) {
+        control->cancelled.store(true);  // a signal that came before the job
     }
 }
 

@@ -7,21 +7,19 @@
 #include "core/job_state.h"
 #include "core/os_services.h"
 #include "core/stop_signal.h"
-#include "jobs/message_log.h"
+#include "report/message_log.h"
 
 namespace tolvane::cli {
 
-// Ctrl-C, SIGTERM and SIGHUP set stopSignal; read where the window would handle its events.
+// Ctrl-C, SIGTERM and SIGHUP set stopSignal and cancel the attached job at once, as the
+// window's Cancel button does, answered Yes.
 void installInterruptHandler();
 
-// OS services of the command line: Ctrl-C stops the running job as the window's Cancel button
-// does, answered Yes; errors go to standard error.
+// OS services of the command line; errors go to standard error.
 class ConsoleOs : public OsServices {
 public:
-    // Where Ctrl-C cancels the running job.
-    void attach(JobControl* control) { control_ = control; }
-    void processEvents() override;
-    void repaint() override {}
+    // Where Ctrl-C cancels the running job; the control must outlive the program's jobs.
+    void attach(JobControl* control);
     // Prints the message of the error that ended a job.
     void showError(const std::string& message);
     double now() override;
@@ -30,8 +28,6 @@ public:
     bool failed() const { return failed_; }
 
 private:
-    JobControl* control_ = nullptr;
-    bool cancelSent_ = false;
     bool failed_ = false;
 };
 

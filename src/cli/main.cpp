@@ -158,6 +158,7 @@ public:
         showLibraryMessages(options.verbose);
         os_.attach(&control_);
         context_.formatSettings = os_.locale();
+        log_.setLocale(context_.formatSettings);
     }
 
     int run() {

@@ -11,7 +11,6 @@
 namespace tolvane {
 
 inline constexpr int64_t kProgressStep = 4194304;  // 4 MiB
-inline constexpr int64_t kRepaintStep = 67108864;  // 64 MiB
 
 // What a job does with the blocks of its source, span by span.
 class BlockConsumer {
@@ -23,13 +22,13 @@ public:
     virtual bool block(size_t span, int64_t offset, size_t length) = 0;
     // The span was read to its end, ended by block(), or the job was cancelled.
     virtual void spanEnded(size_t /*span*/) {}
-    // The status text shown before the progress of a span.
-    virtual std::string progressPrefix(size_t /*span*/) const { return {}; }
+    // What the job does to span `span`, for its progress (a rebuild names it).
+    virtual void describeProgress(size_t /*span*/, JobProgress& /*progress*/) const {}
 };
 
 // The one loop that reads a job's source: block by block into the job's buffer from the
-// source's position, span after span, never a block across two spans. It shows each span's
-// progress every 4 MiB and lets the window handle input there, stops when the job is cancelled,
+// source's position, span after span, never a block across two spans. It reports each span's
+// progress every 4 MiB (where a window handles its input), stops when the job is cancelled,
 // and checks that every span it read is still what was opened. Platform errors and those of
 // the consumer propagate. With `end`, the loop stops at that position of the source, a block
 // boundary.

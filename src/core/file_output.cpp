@@ -92,14 +92,15 @@ void checkOutputTarget(const std::string& path, const std::vector<std::string>& 
         return;  // nothing there yet
     }
     if (const char* why = unfitTarget(target)) {
-        throw PlatformError("Cannot write \"" + path + "\": " + why + ".");
+        throw PlatformError("Cannot write \"" + path + "\": " + why + ".", ErrorCode::Usage);
     }
     for (const std::string& input : inputs) {
         struct stat read {};
         if (::stat(input.c_str(), &read) == 0 && read.st_dev == target.st_dev &&
             read.st_ino == target.st_ino) {
-            throw PlatformError("Cannot write \"" + path + "\": it is " + input +
-                                ", which this job reads.");
+            throw PlatformError(
+                "Cannot write \"" + path + "\": it is " + input + ", which this job reads.",
+                ErrorCode::Usage);
         }
     }
 }

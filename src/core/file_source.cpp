@@ -43,7 +43,8 @@ int FileSource::openFile() const {
     if (!S_ISREG(info.st_mode)) {
         ::close(fd);
         throw PlatformError("Cannot open file \"" + path_ +
-                            "\". It is not a regular file (a pipe, a device or a socket)");
+                                "\". It is not a regular file (a pipe, a device or a socket)",
+                            ErrorCode::Usage);
     }
     ::fcntl(fd, F_SETFL, ::fcntl(fd, F_GETFL) & ~O_NONBLOCK);
     auto& self = const_cast<FileSource&>(*this);

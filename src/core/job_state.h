@@ -1,6 +1,7 @@
 #pragma once
 
 #include <array>
+#include <atomic>
 #include <climits>
 #include <cstdint>
 #include <map>
@@ -32,12 +33,14 @@ struct CopyControlState {
     bool dot = false;  // no analog output
 };
 
-// What the caller of a job keeps across it: a window's Cancel button or a console's interrupt
-// sets `cancelled`; the job says while it writes files, which a window asks before stopping.
+// What the caller of a job keeps across it: a window's Cancel button or a console's signal
+// handler sets `cancelled` (a lock-free atomic, so either may, from any thread); the job says
+// while it writes files, which a window asks before stopping.
 struct JobControl {
-    bool cancelled = false;
+    std::atomic<bool> cancelled = false;
     bool writing = false;
 };
+static_assert(std::atomic<bool>::is_always_lock_free, "a signal handler sets it");
 
 // The language of each stream a disc names: by kind and key where the disc gives the stream's
 // id (a DVD), by kind and the stream's number in its coding where it gives only that (an HD
@@ -89,7 +92,6 @@ struct JobState {
     // of its first copy-control packet.
     std::optional<uint32_t> firstVobNumber;
     std::optional<CopyControlState> copyControl;
-    std::string timeFormat = "h:mm:ss";
     LocaleSettings formatSettings;
 };
 

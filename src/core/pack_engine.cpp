@@ -11,7 +11,6 @@ void PackEngine::demux(PassMode mode, PassHooks& hooks, const SpanEvents& events
     events_ = &events;
     follower_ = follower;
     JobControl& control = state_.job.control;
-    control.cancelled = false;
     control.writing = !detection_ || follower != nullptr;
     // Each pass places its packets afresh: a demux pass gives them the times the read did.
     state_.job.timeline = Timeline{};

@@ -13,12 +13,6 @@
 
 namespace tolvane {
 
-// A span in which a pass found no pack header: no program stream at all.
-class NoProgramStream : public JobError {
-public:
-    using JobError::JobError;
-};
-
 // One pass over the open source: its blocks go to the byte scanner, which hands what it finds
 // to the pass's hooks; the fast check ends each span of a detection pass at its limit.
 class PackEngine : BlockConsumer {

@@ -25,7 +25,8 @@ const DiscTitle* Disc::title(int title) const {
 
 void Disc::noSuchTitle(int title) const {
     throw PlatformError("Disc \"" + path_ + "\" has no title " + std::to_string(title) +
-                        ": it has " + std::to_string(titles_.size()) + ".");
+                            ": it has " + std::to_string(titles_.size()) + ".",
+                        ErrorCode::NotFound);
 }
 
 std::unique_ptr<Disc> openDisc(const std::string& path) {
@@ -172,12 +173,14 @@ void checkDiscMembers(const std::string& path) {
     std::error_code error;
     const std::filesystem::file_status status = std::filesystem::status(path, error);
     if (!std::filesystem::exists(status)) {
-        throw PlatformError("Cannot open disc \"" + path + "\". No such file or directory");
+        throw PlatformError("Cannot open disc \"" + path + "\". No such file or directory",
+                            ErrorCode::NotFound);
     }
     if (!std::filesystem::is_directory(status) && !std::filesystem::is_regular_file(status) &&
         !std::filesystem::is_block_file(status)) {
         throw PlatformError("Cannot open disc \"" + path +
-                            "\". It is not a folder, an image or a drive (a pipe or a socket)");
+                                "\". It is not a folder, an image or a drive (a pipe or a socket)",
+                            ErrorCode::Usage);
     }
     if (!std::filesystem::is_directory(status)) {
         return;
@@ -186,7 +189,8 @@ void checkDiscMembers(const std::string& path) {
                             const std::filesystem::file_status& kind) {
         if (!std::filesystem::is_regular_file(kind) && std::filesystem::exists(kind)) {
             throw PlatformError("Cannot open disc \"" + path + "\". Its file \"" + member.string() +
-                                "\" is not a regular file (a pipe, a device or a socket)");
+                                    "\" is not a regular file (a pipe, a device or a socket)",
+                                ErrorCode::InvalidData);
         }
     });
 }

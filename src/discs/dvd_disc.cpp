@@ -342,16 +342,19 @@ std::vector<DiscTitle> readTitles(const std::string& path) {
     DvdDisc::Reader reader;
     reader.dvd = DVDOpen2(nullptr, &kQuietLogger, path.c_str());
     if (reader.dvd != nullptr && titleTableOutside(reader.dvd)) {
-        throw PlatformError("Cannot read disc \"" + path +
-                            "\". Its VIDEO_TS.IFO is damaged: its title table lies past its end");
+        throw PlatformError(
+            "Cannot read disc \"" + path +
+                "\". Its VIDEO_TS.IFO is damaged: its title table lies past its end",
+            ErrorCode::InvalidData);
     }
     if (reader.dvd != nullptr) {
         reader.manager = ifoOpen(reader.dvd, 0);
     }
     if (reader.manager == nullptr || reader.manager->tt_srpt == nullptr) {
         throw PlatformError("Cannot open disc \"" + path +
-                            "\". It is no DVD-Video disc: its VIDEO_TS.IFO cannot be read; "
-                            "and no HD DVD disc: it has no HVDVD_TS or ADV_OBJ folder");
+                                "\". It is no DVD-Video disc: its VIDEO_TS.IFO cannot be read; "
+                                "and no HD DVD disc: it has no HVDVD_TS or ADV_OBJ folder",
+                            ErrorCode::InvalidData);
     }
     std::vector<DiscTitle> titles;
     const tt_srpt_t& table = *reader.manager->tt_srpt;
@@ -428,7 +431,8 @@ std::vector<DiscTitle> readTitles(const std::string& path) {
         titles.push_back(std::move(title));
     }
     if (!titles.empty() && damaged == titles.size()) {
-        throw PlatformError("Cannot read disc \"" + path + "\". " + titles.front().damage);
+        throw PlatformError("Cannot read disc \"" + path + "\". " + titles.front().damage,
+                            ErrorCode::InvalidData);
     }
     return titles;
 }
@@ -609,14 +613,16 @@ std::vector<DiscTitle> readTitlesApart(const std::string& path) {
     while (::waitpid(child, &status, 0) < 0 && errno == EINTR) {
     }
     if (stopped) {
-        throw PlatformError("Stopped while reading the information files of \"" + path + "\"");
+        throw PlatformError("Stopped while reading the information files of \"" + path + "\"",
+                            ErrorCode::Cancelled);
     }
     if (!WIFEXITED(status) || WEXITSTATUS(status) != 0 || answer.empty()) {
         throw PlatformError("Cannot read disc \"" + path +
-                            "\". Its information files are damaged: the reader stopped on them");
+                                "\". Its information files are damaged: the reader stopped on them",
+                            ErrorCode::InvalidData);
     }
     if (answer[0] == 'E') {
-        throw PlatformError(answer.substr(1));
+        throw PlatformError(answer.substr(1), ErrorCode::InvalidData);
     }
     return deserialized(answer.substr(1));
 }
@@ -641,7 +647,8 @@ std::unique_ptr<DvdDisc> DvdDisc::open(const std::string& path) {
     auto reader = std::make_shared<Reader>();
     reader->dvd = DVDOpen2(nullptr, &kQuietLogger, path.c_str());
     if (reader->dvd == nullptr) {
-        throw PlatformError("Cannot open disc \"" + path + "\". It is no DVD-Video disc");
+        throw PlatformError("Cannot open disc \"" + path + "\". It is no DVD-Video disc",
+                            ErrorCode::InvalidData);
     }
     return std::unique_ptr<DvdDisc>(new DvdDisc(path, std::move(reader), std::move(titles)));
 }
@@ -728,20 +735,23 @@ std::unique_ptr<SpanSource> DvdDisc::titleSource(int number, int angle) const {
     }
     if (!found->damage.empty()) {
         throw PlatformError("Cannot read title " + std::to_string(number) + " of \"" + path() +
-                            "\". " + found->damage);
+                                "\". " + found->damage,
+                            ErrorCode::InvalidData);
     }
     if (angle < 1 || angle > found->angles ||
         static_cast<size_t>(angle) > found->angleCells.size()) {
         throw PlatformError("Title " + std::to_string(number) + " of \"" + path() +
-                            "\" has no angle " + std::to_string(angle) + ": it has " +
-                            std::to_string(found->angles) + ".");
+                                "\" has no angle " + std::to_string(angle) + ": it has " +
+                                std::to_string(found->angles) + ".",
+                            ErrorCode::NotFound);
     }
     char name[32];
     std::snprintf(name, sizeof name, "VTS_%02d", found->titleSet);
     const std::vector<SectorRun>& runs = found->angleCells[static_cast<size_t>(angle - 1)];
     if (runs.empty()) {
         throw PlatformError("Title " + std::to_string(number) + " of \"" + path() +
-                            "\" plays nothing: its program chain has no cell");
+                                "\" plays nothing: its program chain has no cell",
+                            ErrorCode::InvalidData);
     }
     // One reader of the title set's VOB files for every run: a title of hundreds of cells
     // holds the files open once.
@@ -757,19 +767,22 @@ std::unique_ptr<SpanSource> DvdDisc::titleSource(int number, int angle) const {
                                : int64_t{-1};
     if (imageSize >= 0 && vobs->size() > imageSize) {
         throw PlatformError("Cannot read disc \"" + path() + "\". The VOB files of title set " +
-                            std::to_string(found->titleSet) + " claim " +
-                            std::to_string(vobs->size()) + " bytes, more than the image holds");
+                                std::to_string(found->titleSet) + " claim " +
+                                std::to_string(vobs->size()) + " bytes, more than the image holds",
+                            ErrorCode::InvalidData);
     }
     std::vector<SourceSpan> spans;
     for (const SectorRun& run : runs) {
         if ((run.last + 1) * kSector > vobs->size()) {
             throw PlatformError("Cannot read disc \"" + path() + "\". Title " +
-                                std::to_string(number) +
-                                " has cells past the end of its VOB files");
+                                    std::to_string(number) +
+                                    " has cells past the end of its VOB files",
+                                ErrorCode::InvalidData);
         }
         if (spans.empty() && encrypted(*vobs, run)) {
             throw PlatformError("Cannot read title " + std::to_string(number) + " of \"" + path() +
-                                "\". This disc is encrypted: decrypt it first");
+                                    "\". This disc is encrypted: decrypt it first",
+                                ErrorCode::Encrypted);
         }
         spans.push_back(SourceSpan{std::string(name) + " title " + std::to_string(number),
                                    std::make_unique<SharedInput>(vobs), run.first * kSector,

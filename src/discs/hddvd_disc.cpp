@@ -271,7 +271,8 @@ public:
             throw PlatformError(stopRequested()
                                     ? "Stopped while reading \"" + name_ + "\""
                                     : "Cannot read \"" + name_ + "\" at byte " +
-                                          std::to_string(position_) + ". Input/output error");
+                                          std::to_string(position_) + ". Input/output error",
+                                stopRequested() ? ErrorCode::Cancelled : ErrorCode::InputOutput);
         }
         position_ += got;
         return static_cast<size_t>(got);
@@ -317,8 +318,9 @@ public:
         // A file entry can claim any size: read, a lie would give zeros for hours.
         if (udfread_file_size(file) > image_->bytes()) {
             throw PlatformError("Cannot read \"" + where(path) + "\". Its file entry claims " +
-                                std::to_string(udfread_file_size(file)) +
-                                " bytes, more than the image holds: the image is damaged");
+                                    std::to_string(udfread_file_size(file)) +
+                                    " bytes, more than the image holds: the image is damaged",
+                                ErrorCode::InvalidData);
         }
         return source;
     }
@@ -393,19 +395,22 @@ void videoTimes(const std::vector<uint8_t>& data, std::vector<uint32_t>& times) 
 std::vector<DiscTitle> readTitles(const DiscFiles& files, const std::string& discPath) {
     std::unique_ptr<InputSource> playlist = files.open(kPlaylistPath);
     if (!playlist) {
-        throw PlatformError("Cannot open disc \"" + discPath + "\". It has no playlist " +
-                            kPlaylistPath);
+        throw PlatformError(
+            "Cannot open disc \"" + discPath + "\". It has no playlist " + kPlaylistPath,
+            ErrorCode::InvalidData);
     }
     if (playlist->size() > kMaxPlaylistBytes) {
         throw PlatformError("Cannot read disc \"" + discPath + "\". Its playlist " +
-                            files.where(kPlaylistPath) + " is too large to be one");
+                                files.where(kPlaylistPath) + " is too large to be one",
+                            ErrorCode::InvalidData);
     }
     std::string text(static_cast<size_t>(playlist->size()), '\0');
     text.resize(readBlock(*playlist, reinterpret_cast<uint8_t*>(text.data()), text.size()));
     std::vector<DiscTitle> titles = playlistTitles(text);
     if (titles.empty()) {
         throw PlatformError("Cannot read disc \"" + discPath + "\". Its playlist " +
-                            files.where(kPlaylistPath) + " has no title");
+                                files.where(kPlaylistPath) + " has no title",
+                            ErrorCode::InvalidData);
     }
     return titles;
 }
@@ -626,7 +631,8 @@ std::unique_ptr<SpanSource> HdDvdDisc::titleSource(int number, int angle) const 
     }
     if (angle != 1) {
         throw PlatformError("Title " + std::to_string(number) + " of \"" + path() +
-                            "\" has no angle " + std::to_string(angle) + ": it has 1.");
+                                "\" has no angle " + std::to_string(angle) + ": it has 1.",
+                            ErrorCode::NotFound);
     }
     std::vector<SourceSpan> spans;
     std::set<std::string> read;
@@ -638,14 +644,16 @@ std::unique_ptr<SpanSource> HdDvdDisc::titleSource(int number, int angle) const 
         std::unique_ptr<InputSource> input = files_->open(evo);
         if (!input) {
             throw PlatformError("Cannot open \"" + files_->where(evo) + "\", which clip " +
-                                clip.map + " of title " + std::to_string(number) +
-                                " plays. No such file or directory");
+                                    clip.map + " of title " + std::to_string(number) +
+                                    " plays. No such file or directory",
+                                ErrorCode::NotFound);
         }
         spans.push_back(SourceSpan{files_->where(evo), std::move(input)});
     }
     if (spans.empty()) {
-        throw PlatformError("Title " + std::to_string(number) + " of \"" + path() +
-                            "\" plays no clip");
+        throw PlatformError(
+            "Title " + std::to_string(number) + " of \"" + path() + "\" plays no clip",
+            ErrorCode::InvalidData);
     }
     return std::make_unique<SpanSource>(std::move(spans));
 }

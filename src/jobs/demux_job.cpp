@@ -44,9 +44,9 @@ OutputNaming settledNaming(OutputNaming naming, SubpictureSource source) {
             source == SubpictureSource::DvdTitle ? SubpictureFormat::VobSub : SubpictureFormat::Sup;
     }
     if (naming.subpictureFormat == SubpictureFormat::VobSub && source == SubpictureSource::HdDvd) {
-        throw JobError(
-            "VobSub subtitles hold the subpictures of DVDs: this source is HD DVD, "
-            "write its subpictures as .sup");
+        throw JobError(ErrorCode::Usage,
+                       "VobSub subtitles hold the subpictures of DVDs: this source is HD DVD, "
+                       "write its subpictures as .sup");
     }
     return naming;
 }
@@ -133,8 +133,9 @@ std::string outputFileName(const StreamBox& box, const std::string& prefix,
 
 void checkOutputFileName(const std::string& name, PathStyle style) {
     if (fileNamePart(name, style).size() > kMaxFileNameBytes) {
-        throw JobError("Cannot create \"" + name + "\": the file name is longer than " +
-                       std::to_string(kMaxFileNameBytes) + " bytes.");
+        throw JobError(ErrorCode::Usage, "Cannot create \"" + name +
+                                             "\": the file name is longer than " +
+                                             std::to_string(kMaxFileNameBytes) + " bytes.");
     }
 }
 
@@ -216,7 +217,7 @@ DemuxResult DemuxJob::run(const DemuxInput& input) {
 
             prepareOutputFolder(input.naming.folder);
             log.log(openingLine(sourceName, input.settings, false));
-            log.slog("Opening", StatusPanel::Job);
+            log.activity(JobActivity::Opening);
             log.log(sizeReport(openSource(input.sourcePath, names, input.settings)));
             naming =
                 settledNaming(input.naming, subpictureSource(input.sourcePath, input.settings));
@@ -224,7 +225,7 @@ DemuxResult DemuxJob::run(const DemuxInput& input) {
             checkOutputFolder(prefix, naming, inputs_, style);
             createOutputs(input, naming, prefix, inputs_, outputs);
             log.log("Demuxing...");
-            log.slog("Demuxing " + sourceName, StatusPanel::Job);
+            log.activity(JobActivity::Demuxing, sourceName);
             runPass(PassMode::Demux, options, vobSub ? writers.get() : nullptr);
             closeSource();
             dropOutputs(state.streams);
@@ -238,7 +239,7 @@ DemuxResult DemuxJob::run(const DemuxInput& input) {
             return result;
         },
         [&](const JobError& error) {
-            if (dynamic_cast<const NoProgramStream*>(&error) != nullptr) {
+            if (error.code() == ErrorCode::InvalidData) {
                 discardOutputs(state.streams, outputs);  // nothing was a stream: no file is left
             }
             closeOutputsAfterError(state.streams, outputs);

@@ -69,13 +69,6 @@ std::string outputFileName(const StreamBox& box, const std::string& prefix,
                            const OutputNaming& naming);
 // Throws JobError for a name longer than file systems take.
 void checkOutputFileName(const std::string& name, PathStyle style);
-// A name the job refused for an output once the source was being read: nothing the job wrote is
-// kept, as nothing would have been had the name been refused first.
-class OutputRefused : public JobError {
-public:
-    using JobError::JobError;
-};
-
 // Refuses, before the first output is created, a name too long for even the shortest stream
 // caption, and every entry of the output folder that a demux
 // with `prefix` and `naming` could write to and must not replace (a link, a folder, a device, one

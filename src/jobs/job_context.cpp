@@ -160,6 +160,9 @@ SourceJob::SourceJob(const JobContext& context)
     : context_(withDefaults(context)),
       records_(std::make_unique<JobRecords>(context_.control)),
       analysers_(std::make_unique<StreamAnalysers>(*records_, context_.log)) {
+    // A cancel is the running job's: one that came before it started, of an earlier job or of a
+    // signal, does not stop it; a signal stops the passes all the same (readSpans asks).
+    context_.control.cancelled = false;
     records_->job.formatSettings = context_.formatSettings;
 }
 
@@ -244,7 +247,7 @@ void SourceJob::openForReading(const std::string& path, const JobNames& names,
     log.log(openingLine(name, settings, true));
     const int64_t size = openSource(path, names, settings);
     log.log("Reading...");
-    log.slog("Reading " + name + " ", StatusPanel::Job);
+    log.activity(JobActivity::Reading, name);
     log.log(sizeReport(size));
 }
 
@@ -278,15 +281,17 @@ void SourceJob::runPass(PassMode mode, PassHooks& hooks, BlockConsumer* follower
         explicit Cancellable(const std::function<void(bool)>& t) : tell(t) { tell(true); }
         ~Cancellable() { tell(false); }
     } cancellable(context_.cancellable);
-    const std::string verb = mode == PassMode::Detection ? "Reading" : "Demuxing";
+    const bool reading = mode == PassMode::Detection;
     PackEngine engine(records(), context_.os, context_.log);
     PackEngine::SpanEvents events;
-    events.starting = [&](size_t span) { announceSpan(span, verb); };
+    events.starting = [&](size_t span) {
+        announceSpan(span, reading ? JobActivity::Reading : JobActivity::Demuxing);
+    };
     events.ended = [this](size_t span, bool packFound) {
         if (!packFound && !context_.control.cancelled) {
-            throw NoProgramStream("No program stream found in " +
-                                  records().job.source->span(span).path +
-                                  ": it holds no MPEG pack header.");
+            throw JobError(ErrorCode::InvalidData, "No program stream found in " +
+                                                       records().job.source->span(span).path +
+                                                       ": it holds no MPEG pack header.");
         }
     };
     engine.demux(mode, hooks, events, follower);
@@ -334,23 +339,24 @@ VobSubIndexInfo SourceJob::vobSubInfo(const std::vector<StreamBox>& boxes,
     return info;
 }
 
-void SourceJob::announceSpan(size_t span, const std::string& verb, bool blankLine) {
+void SourceJob::announceSpan(size_t span, JobActivity activity, bool blankLine) {
     const std::string name = fileNamePart(records().job.source->span(span).path, context_.style);
     Reporter& log = context_.log;
     if (blankLine) {
         log.log("");
     }
     log.log("Continue on [b]" + escapeMarkup(name) + "[/b]");
-    log.log(verb + "...");
-    log.slog(verb + " " + name, StatusPanel::Job);
+    log.log(activity == JobActivity::Reading    ? "Reading..."
+            : activity == JobActivity::Demuxing ? "Demuxing..."
+                                                : "Rebuilding...");
+    log.activity(activity, name);
 }
 
 void SourceJob::logDone() {
     Reporter& log = context_.log;
     log.log(context_.control.cancelled ? "Cancelled." : "Done.");
     log.log("");
-    log.slog("Ready", StatusPanel::Job);
-    log.slog("", StatusPanel::Progress);
+    log.activity(JobActivity::Ready);
 }
 
 std::array<FrameTally, 2> frameTally(const JobRecords& state) {
@@ -428,8 +434,7 @@ void SourceJob::finish(PassesResult& result, bool reportFrameCounts, bool twoFil
 
 void SourceJob::endAfterError() {
     closeSource();
-    context_.log.slog("Ready", StatusPanel::Job);
-    context_.log.slog("", StatusPanel::Progress);
+    context_.log.activity(JobActivity::Ready);
 }
 
 }  // namespace tolvane

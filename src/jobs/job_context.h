@@ -200,7 +200,8 @@ protected:
     void openForReading(const std::string& path, const JobNames& names,
                         const PassSettings& settings);
     // One pass of the engine over the open source; a demux writes subpictures through `vobSub`
-    // when it is given. Throws NoProgramStream when a span, not cancelled, holds no pack header.
+    // when it is given. Throws JobError (invalid data) when a span, not cancelled, holds no pack
+    // header.
     void runPass(PassMode mode, const PassOptions& options,
                  std::array<VobSubWriter, 32>* vobSub = nullptr);
     // What the .idx of a VobSub stream of this source tells: the disc's palette and frame size
@@ -211,8 +212,8 @@ protected:
     // every block after the scanner.
     void runPass(PassMode mode, PassHooks& hooks, BlockConsumer* follower = nullptr);
     // What the log says where the source goes on into span `span`: an empty line (unless
-    // `blankLine` is false), "Continue on" the file, and "`verb`...".
-    void announceSpan(size_t span, const std::string& verb, bool blankLine = true);
+    // `blankLine` is false), "Continue on" the file, and what the job does ("Reading...").
+    void announceSpan(size_t span, JobActivity activity, bool blankLine = true);
     // "Done.", an empty line and the idle status panels that end every job.
     void logDone();
     // Fills in what every job ends with and logs "Done.", then, for the read and demux jobs,

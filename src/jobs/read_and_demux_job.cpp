@@ -145,7 +145,9 @@ ReadAndDemuxResult ReadAndDemuxJob::run(const ReadAndDemuxInput& input) {
                         checkOutputFileName(longest, style);
                         checkOutputTarget(name, inputs_);
                     } catch (const JobError& refused) {
-                        throw OutputRefused(refused.what());
+                        // Nothing the job wrote is kept, as nothing would have been had
+                        // the name been refused first.
+                        throw JobError(ErrorCode::Usage, refused.what());
                     }
                     outputs.push_back(OpenOutput{kind, number, std::make_unique<FileOutput>(name)});
                     *outputSlot(streams, kind, number) = outputs.back().file.get();
@@ -192,8 +194,7 @@ ReadAndDemuxResult ReadAndDemuxJob::run(const ReadAndDemuxInput& input) {
         },
         [&](const JobError& error) {
             // Nothing was a stream, or a name was refused: no file is left.
-            if (dynamic_cast<const NoProgramStream*>(&error) != nullptr ||
-                dynamic_cast<const OutputRefused*>(&error) != nullptr) {
+            if (error.code() == ErrorCode::InvalidData || error.code() == ErrorCode::Usage) {
                 discardOutputs(streams, outputs);
             }
             closeOutputsAfterError(streams, outputs);

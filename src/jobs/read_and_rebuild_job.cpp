@@ -166,7 +166,7 @@ ReadAndRebuildResult ReadAndRebuildJob::run(const ReadAndRebuildInput& input) {
                         throw SelectionError(*unknown, read.streams);
                     }
                     if (refused) {
-                        throw JobError(*refused);
+                        throw JobError(ErrorCode::Usage, *refused);
                     }
                     return result;  // no stream to rebuild
                 }
@@ -182,8 +182,10 @@ ReadAndRebuildResult ReadAndRebuildJob::run(const ReadAndRebuildInput& input) {
                     RebuildBlocks first(state.job, rebuilder, again, options, style, {});
                     readSpans(state.job, context_.os, log, first, changedAt);
                     if (!control.cancelled && again.finish() != writtenBefore) {
-                        throw JobError("The rebuild of " + sourceName +
-                                       " kept other packs the second time: nothing was written.");
+                        throw JobError(
+                            ErrorCode::InputOutput,
+                            "The rebuild of " + sourceName +
+                                " kept other packs the second time: nothing was written.");
                     }
                     if (!control.cancelled) {
                         changedAt = 0;  // the whole output follows the final choice

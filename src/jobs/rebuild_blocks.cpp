@@ -49,8 +49,9 @@ bool RebuildBlocks::block(size_t span, int64_t offset, size_t length) {
     return true;
 }
 
-std::string RebuildBlocks::progressPrefix(size_t span) const {
-    return "Rebuilding " + fileNamePart(job_.source->span(span).path, style_) + " ";
+void RebuildBlocks::describeProgress(size_t span, JobProgress& progress) const {
+    progress.activity = JobActivity::Rebuilding;
+    progress.subject = fileNamePart(job_.source->span(span).path, style_);
 }
 
 void OverwritingSink::append(const uint8_t* data, size_t length) {

@@ -57,7 +57,7 @@ public:
 
     void spanStarted(size_t span) override;
     bool block(size_t span, int64_t offset, size_t length) override;
-    std::string progressPrefix(size_t span) const override;
+    void describeProgress(size_t span, JobProgress& progress) const override;
 
 private:
     JobState& job_;

@@ -13,10 +13,10 @@ void RebuildJob::rebuildSource(PackRebuilder& rebuilder, OutputSink& output,
                                const RebuildInput& input) {
     context_.cancellable(true);
     JobState& job = records().job;
-    job.control.cancelled = false;
     const RebuildOptions options{input.advancedPacks, input.times};
-    RebuildBlocks blocks(job, rebuilder, output, options, context_.style,
-                         [this](size_t span) { announceSpan(span, "Rebuilding", false); });
+    RebuildBlocks blocks(job, rebuilder, output, options, context_.style, [this](size_t span) {
+        announceSpan(span, JobActivity::Rebuilding, false);
+    });
     try {
         readSpans(job, context_.os, context_.log, blocks);
     } catch (...) {
@@ -45,7 +45,7 @@ RebuildResult RebuildJob::run(const RebuildInput& input) {
                 },
                 log);
             if (const std::optional<std::string> refused = rebuilder.start()) {
-                throw JobError(*refused);
+                throw JobError(ErrorCode::Usage, *refused);
             }
             const JobNames names = namesFor(input.sourcePath, input.settings);
             result.baseName = names.baseName;
@@ -53,7 +53,7 @@ RebuildResult RebuildJob::run(const RebuildInput& input) {
 
             prepareOutputFolder(input.outputFolder);
             log.log("Opening file [b]" + escapeMarkup(sourceName) + "[/b]");
-            log.slog("Opening", StatusPanel::Job);
+            log.activity(JobActivity::Opening);
             log.log(sizeReport(openSource(input.sourcePath, names, input.settings)));
             const std::string outputName = prefix + ".rebuilt.EVO";
             checkOutputFileName(outputName, style);
@@ -61,7 +61,7 @@ RebuildResult RebuildJob::run(const RebuildInput& input) {
             output = std::make_unique<FileOutput>(outputName);
             log.log("Creating " + escapeMarkup(outputName));
             log.log("Rebuilding...");
-            log.slog("Rebuilding " + sourceName, StatusPanel::Job);
+            log.activity(JobActivity::Rebuilding, sourceName);
             rebuildSource(rebuilder, *output, input);
             closeSource();
             if (state.job.control.cancelled) {

@@ -87,6 +87,6 @@ std::string selectionMessage(const std::string& unknown, const std::vector<Strea
 }  // namespace
 
 SelectionError::SelectionError(const std::string& unknown, const std::vector<StreamBox>& labelled)
-    : JobError(selectionMessage(unknown, labelled)) {}
+    : JobError(ErrorCode::Usage, selectionMessage(unknown, labelled)) {}
 
 }  // namespace tolvane

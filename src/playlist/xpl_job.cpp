@@ -131,8 +131,9 @@ XplResult XplJob::run(const XplInput& input) {
         log.log("Open " + escapeMarkup(fileNamePart(input.playlistPath, style)));
         const int64_t size = job.source->size();
         if (size > kMaxPlaylistBytes) {
-            throw JobError("Cannot read playlist \"" + input.playlistPath + "\": its " +
-                           std::to_string(size) + " bytes are too large to be a playlist");
+            throw JobError(ErrorCode::InvalidData, "Cannot read playlist \"" + input.playlistPath +
+                                                       "\": its " + std::to_string(size) +
+                                                       " bytes are too large to be a playlist");
         }
         log.log("Filesize: " + std::to_string(size) + " bytes");
         XplScanner scanner(result.memo, tables_);
@@ -144,9 +145,9 @@ XplResult XplJob::run(const XplInput& input) {
             PlaylistBlocks(JobState& j, Reporter& l, XplScanner& s) : job(j), log(l), scanner(s) {}
             bool block(size_t, int64_t offset, size_t length) override {
                 const int64_t done = offset + static_cast<int64_t>(length);
-                log.slog(std::to_string(done) + "/" + std::to_string(job.source->size()) + " bytes",
-                         StatusPanel::Progress);
-                log.progress(done, job.source->size());
+                JobProgress progress{done, job.source->size()};
+                progress.inBytes = true;
+                log.progress(progress);
                 scanner.scan(job.buffer.data(), length);
                 return true;
             }
@@ -174,12 +175,10 @@ XplResult XplJob::run(const XplInput& input) {
         }
         log.log("Done.");
         log.log("");
-        log.slog("Ready", StatusPanel::Job);
-        log.slog("", StatusPanel::Progress);
+        log.activity(JobActivity::Ready);
     } catch (const JobError&) {
         job.source.reset();
-        log.slog("Ready", StatusPanel::Job);
-        log.slog("", StatusPanel::Progress);
+        log.activity(JobActivity::Ready);
         throw;
     }
     return result;
@@ -192,7 +191,8 @@ std::vector<TreeNode> emptyTitleTree() {
 void saveChapters(const XplResult& playlist, const std::string& path, PathStyle style,
                   Reporter& log) {
     if (!playlist.titleFound) {
-        throw JobError("No chapters saved: no title of the playlist plays the source.");
+        throw JobError(ErrorCode::NotFound,
+                       "No chapters saved: no title of the playlist plays the source.");
     }
     saveChapterMarks(playlist.chapters, path, style, playlist.filesRead, log);
 }
@@ -200,7 +200,7 @@ void saveChapters(const XplResult& playlist, const std::string& path, PathStyle 
 void saveChapterMarks(const std::vector<ChapterMark>& chapters, const std::string& path,
                       PathStyle style, const std::vector<std::string>& inputs, Reporter& log) {
     if (chapters.empty()) {
-        throw JobError("No chapters saved: the title has no chapters.");
+        throw JobError(ErrorCode::NotFound, "No chapters saved: the title has no chapters.");
     }
     checkOutputTarget(path, inputs);
     const bool matroska = upperCase(extensionOf(path, style)) == ".XML";

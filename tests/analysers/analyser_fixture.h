@@ -6,8 +6,8 @@
 
 #include "analysers/analyser_context.h"
 #include "core/job_records.h"
-#include "jobs/message_log.h"
 #include "program_stream_builder.h"
+#include "report/message_log.h"
 
 namespace tolvane::fixture {
 

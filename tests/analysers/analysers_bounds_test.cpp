@@ -12,8 +12,8 @@
 #include "analysers/mpeg_audio_analyser.h"
 #include "analysers/vc1_analyser.h"
 #include "core/job_records.h"
-#include "jobs/message_log.h"
 #include "program_stream_builder.h"
+#include "report/message_log.h"
 
 namespace tolvane {
 namespace {

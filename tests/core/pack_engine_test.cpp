@@ -1,6 +1,9 @@
 #include <gtest/gtest.h>
 
+#include <csignal>
+
 #include "core/platform_error.h"
+#include "core/stop_signal.h"
 #include "pass_runner.h"
 
 namespace tolvane {
@@ -35,7 +38,7 @@ TEST(PackEngine, ShowsProgressEveryFourMebibytesWithTheRemainingTime) {
 
 TEST(PackEngine, WritesTheRemainingTimeWithTheLocaleTimeSeparator) {
     PassRunner runner;
-    runner.job().formatSettings.timeSeparator = '.';
+    runner.log.setLocale(LocaleSettings{.timeSeparator = '.'});
     runner.os.clockStep = 3725 * kSecond;
     runner.run(Bytes(8 * kMebibyte, 0xFF));
     EXPECT_EQ(runner.log.hint(), "8/8 Mbytes, Remaining time: 0.00.01");
@@ -100,10 +103,21 @@ TEST(PackEngine, StopsAfterTheBlockInWhichTheUserCancelled) {
     EXPECT_EQ(runner.streams().frameCount[2], 9);
 }
 
-TEST(PackEngine, RepaintsEverySixtyFourMebibytes) {
-    PassRunner runner;
-    runner.run(Bytes(kRepaintStep + kBlockSize, 0xFF));
-    EXPECT_EQ(runner.os.repaints, 1);
+// A console's signal handler sets the stop signal, whenever it comes: one before the pass
+// stops it before its first block, one during it after the block it came in.
+TEST(PackEngine, AStopSignalCancelsThePassWhenEverItCame) {
+    for (const bool before : {true, false}) {
+        PassRunner runner;
+        if (before) {
+            stopSignal = SIGINT;
+        } else {
+            runner.os.onEvents = [] { stopSignal = SIGTERM; };
+        }
+        runner.run(Bytes(12 * kMebibyte, 0xFF));
+        stopSignal = 0;
+        EXPECT_TRUE(runner.job().control.cancelled) << before;
+        EXPECT_EQ(runner.job().source->position(), before ? 0 : 4 * kMebibyte) << before;
+    }
 }
 
 TEST(PackEngine, StartsEveryPassFromAFreshTableButKeepsTheJobsCounters) {
@@ -112,7 +126,6 @@ TEST(PackEngine, StartsEveryPassFromAFreshTableButKeepsTheJobsCounters) {
     runner.streams().audioId[3] = 1;
     runner.streams().frameCount[0] = 12;
     runner.streams().audioReported[4] = true;
-    runner.job().control.cancelled = true;
     runner.job().minPts = 77;
     runner.run(Bytes(100, 0xFF), PassMode::Demux);
     EXPECT_EQ(runner.streams().videoId[5], kStreamAbsent);
@@ -120,7 +133,6 @@ TEST(PackEngine, StartsEveryPassFromAFreshTableButKeepsTheJobsCounters) {
     EXPECT_FALSE(runner.streams().audioReported[4]);
     EXPECT_EQ(runner.streams().frameCount[0], 12);
     EXPECT_EQ(runner.job().minPts, 77u);
-    EXPECT_FALSE(runner.job().control.cancelled);
     EXPECT_TRUE(runner.job().control.writing);
     runner.run(Bytes(100, 0xFF), PassMode::Detection);
     EXPECT_FALSE(runner.job().control.writing);

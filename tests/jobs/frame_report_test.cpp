@@ -2,7 +2,7 @@
 
 #include "core/job_records.h"
 #include "jobs/job_context.h"
-#include "jobs/message_log.h"
+#include "report/message_log.h"
 
 namespace tolvane {
 namespace {

@@ -7,7 +7,7 @@
 
 #include "core/platform_error.h"
 #include "jobs/job_context.h"
-#include "jobs/message_log.h"
+#include "report/message_log.h"
 #include "test_doubles.h"
 
 namespace tolvane::fixture {
@@ -17,6 +17,12 @@ struct Engine {
     JobControl control;
     MessageLog log;
     fixture::FakeOs os;
+    // What the "user" does in the window's event loop runs where the job shows progress.
+    Engine() {
+        log.setEventPump([this] { os.processEvents(); });
+    }
+    Engine(const Engine&) = delete;
+    Engine& operator=(const Engine&) = delete;
     std::map<std::string, Bytes> files;
     JobContext context{
         .control = control,

@@ -4,7 +4,7 @@
 
 #include "core/job_records.h"
 #include "core/pack_engine.h"
-#include "jobs/message_log.h"
+#include "report/message_log.h"
 #include "test_doubles.h"
 
 namespace tolvane::fixture {
@@ -17,7 +17,10 @@ struct PassRunner {
     MessageLog log;
     RecordingHooks hooks;
 
-    PassRunner() { hooks.setBuffer(state->job.buffer.data()); }
+    PassRunner() {
+        hooks.setBuffer(state->job.buffer.data());
+        log.setEventPump([this] { os.processEvents(); });
+    }
 
     void run(const Bytes& stream, PassMode mode = PassMode::Detection) {
         state->job.source = SpanSource::single("x.EVO", std::make_unique<MemorySource>(stream));

@@ -96,7 +96,6 @@ public:
 class FakeOs : public WindowServices {
 public:
     void processEvents() override;
-    void repaint() override { ++repaints; }
     bool askYesNo(const std::string& question) override;
     void showError(const std::string& message) override { errors.push_back(message); }
     double now() override;
@@ -109,7 +108,6 @@ public:
     std::vector<std::string> questions;
     std::vector<std::string> errors;
     int eventRounds = 0;
-    int repaints = 0;
     LocaleSettings localeSettings;
 };
 

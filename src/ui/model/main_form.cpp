@@ -28,7 +28,10 @@ MainForm::MainForm(WindowServices& os, PathStyle style)
           return std::filesystem::is_regular_file(path, error);
       }),
       openInput_([](const std::string& path) { return std::make_unique<FileSource>(path); }),
-      xplTree_(emptyTitleTree()) {}
+      xplTree_(emptyTitleTree()) {
+    // The window handles its input (its Cancel button among it) where a job shows progress.
+    log_.setEventPump([this] { os_.processEvents(); });
+}
 
 MainForm::~MainForm() = default;
 
@@ -118,6 +121,7 @@ void MainForm::FormActivate() {
     }
     Resetcbs();
     formatSettings_ = os_.locale();
+    log_.setLocale(formatSettings_);
 }
 
 bool MainForm::FormCloseQuery() {

@@ -12,12 +12,6 @@ void QtOsServices::processEvents() {
     QCoreApplication::processEvents();
 }
 
-void QtOsServices::repaint() {
-    if (window_ != nullptr) {
-        window_->repaint();
-    }
-}
-
 // Dialogs carry the window's own title.
 QString QtOsServices::title() const {
     return window_ != nullptr ? window_->windowTitle() : QApplication::applicationName();

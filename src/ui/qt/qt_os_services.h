@@ -13,7 +13,6 @@ class QtOsServices : public WindowServices {
 public:
     void setWindow(QWidget* window) { window_ = window; }
     void processEvents() override;
-    void repaint() override;
     bool askYesNo(const std::string& question) override;
     void showError(const std::string& message) override;
     double now() override;

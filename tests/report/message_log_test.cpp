@@ -1,6 +1,6 @@
 #include <gtest/gtest.h>
 
-#include "jobs/message_log.h"
+#include "report/message_log.h"
 
 namespace tolvane {
 namespace {

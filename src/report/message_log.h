@@ -6,10 +6,14 @@
 #include <string>
 #include <vector>
 
+#include "core/locale_settings.h"
 #include "core/reporter.h"
 #include "jobs/markup.h"
 
 namespace tolvane {
+
+// The status bar's two panels: what the job does, and its file or progress.
+enum class StatusPanel : uint8_t { Job = 0, Progress = 1 };
 
 struct StatusPanelState {
     std::string text;
@@ -27,7 +31,8 @@ public:
     virtual void statusChanged(StatusPanel panel) = 0;
 };
 
-// The message log (the lines written so far) and the two-panel status bar with its hint.
+// The message log (the lines written so far) and the two-panel status bar with its hint: the
+// words a job's activity and progress are shown in.
 class MessageLog : public Reporter {
 public:
     // Pixel width of a text in the status bar's font; the toolkit provides the real one.
@@ -36,8 +41,12 @@ public:
     MessageLog();
 
     void log(std::string text) override;
-    void slog(std::string text, StatusPanel panel) override;
-    void progress(int64_t position, int64_t size) override;
+    void activity(JobActivity activity, const std::string& subject = {}) override;
+    // "P/S Mbytes, Remaining time: h:mm:ss" (a rebuild's activity and file before it), then
+    // the event pump.
+    void progress(const JobProgress& progress) override;
+    // Sets one panel's text (shown after a blank); the progress panel's is the hint too.
+    void slog(std::string text, StatusPanel panel);
     void clear();
 
     const std::vector<LogLine>& lines() const { return lines_; }
@@ -51,6 +60,10 @@ public:
 
     void setView(MessageLogView* view) { view_ = view; }
     void setTextMeasure(TextMeasure measure) { measure_ = std::move(measure); }
+    // The separators the remaining time is written with.
+    void setLocale(const LocaleSettings& locale) { locale_ = locale; }
+    // Run after every progress report: a window handles its pending input there.
+    void setEventPump(std::function<void()> pump) { pump_ = std::move(pump); }
 
 private:
     std::vector<LogLine> lines_;
@@ -59,6 +72,8 @@ private:
     std::optional<int> permille_;
     MessageLogView* view_ = nullptr;
     TextMeasure measure_;
+    LocaleSettings locale_;
+    std::function<void()> pump_;
 };
 
 }  // namespace tolvane
