@@ -7,6 +7,7 @@
 
 #include <CLI/CLI.hpp>
 
+#include "discs/disc.h"
 #include "jobs/job_naming.h"
 
 namespace tolvane::cli {
@@ -406,7 +407,7 @@ CliOptions parseArguments(const std::vector<std::string>& args) {
         }
         // HD DVD subpictures are no DVD subpictures: a VobSub of them would hold garbage.
         if (options.subFormat == "vobsub" && options.title == 0 &&
-            upperCase(extensionOf(options.source, PathStyle::native())) == ".EVO") {
+            fileSourceKind(options.source) == SourceKind::HdDvdFile) {
             throw UsageError{"--sub-format vobsub takes the subpictures of a DVD: '" +
                              options.source + "' is an HD DVD file"};
         }

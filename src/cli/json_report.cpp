@@ -59,18 +59,23 @@ Json streamReport(const StreamBox& stream) {
     return out;
 }
 
-// The kind of program stream, by the disc title read or the file's extension.
+// The kind of program stream the job read.
 std::string formatName(const ReadResult& read) {
-    if (read.discTitle) {
-        return read.discTitle->clips.empty() ? "dvd_video" : "hddvd_evo";
+    switch (read.sourceKind) {
+        case SourceKind::DvdTitle:
+            return "dvd_video";
+        case SourceKind::HdDvdTitle:
+        case SourceKind::HdDvdFile:
+            return "hddvd_evo";
+        case SourceKind::DvdFile:
+            // A title set's VOB file is the disc's video as a title is.
+            return read.discTitle ? "dvd_video" : "dvd_vob";
+        case SourceKind::DvdAudioFile:
+            return "dvd_aob";
+        case SourceKind::ProgramStream:
+            break;
     }
-    const std::string extension =
-        read.files.empty() ? std::string()
-                           : upperCase(extensionOf(read.files.front().path, PathStyle::native()));
-    return extension == ".EVO"   ? "hddvd_evo"
-           : extension == ".VOB" ? "dvd_vob"
-           : extension == ".AOB" ? "dvd_aob"
-                                 : "mpeg_ps";
+    return read.discTitle ? "dvd_video" : "mpeg_ps";
 }
 
 Json navigationReport(const NavigationSummary& navigation) {

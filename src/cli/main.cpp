@@ -285,8 +285,7 @@ private:
                     "discs: '" +
                     options_.source + "' is a DVD");
             }
-        } else if (rebuild &&
-                   upperCase(extensionOf(options_.source, PathStyle::native())) != ".EVO") {
+        } else if (rebuild && fileSourceKind(options_.source) != SourceKind::HdDvdFile) {
             return usageError("rebuild writes .EVO files and takes an .EVO source: '" +
                               options_.source + "' is not one");
         }

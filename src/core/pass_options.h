@@ -12,9 +12,6 @@ public:
     virtual int64_t fastSizeMb() const = 0;
     virtual bool countFrames() const = 0;
     virtual bool details() const = 0;
-    // The extension of the source named in the window, compared in upper case.
-    virtual bool sourceIsAob() const = 0;
-    virtual bool sourceIsVob() const = 0;
 };
 
 }  // namespace tolvane

@@ -6,6 +6,7 @@
 #include <vector>
 
 #include "core/input_source.h"
+#include "core/source_kind.h"
 
 namespace tolvane {
 
@@ -76,6 +77,9 @@ public:
     // The span that holds `position`; spanCount() at the end of the source.
     size_t spanAt(int64_t position) const;
     FileRange fileRange(size_t index, int64_t offsetInSpan) const;
+    // What the source is, as whoever opened it knows: a plain program stream unless told.
+    SourceKind kind() const { return kind_; }
+    void setKind(SourceKind kind) { kind_ = kind; }
 
 private:
     std::vector<SourceSpan> spans_;
@@ -83,6 +87,7 @@ private:
     int64_t size_ = 0;
     int64_t position_ = 0;
     size_t current_ = 0;  // the span last read, the only one whose file is held open
+    SourceKind kind_ = SourceKind::ProgramStream;
 };
 
 }  // namespace tolvane

@@ -251,6 +251,21 @@ std::vector<std::string> discsOnShelf(const std::string& path) {
     return discs;
 }
 
+SourceKind fileSourceKind(const std::string& path) {
+    // Either separator: a window may name files the Windows way.
+    const size_t slash = path.find_last_of("/\\");
+    const std::string name = slash == std::string::npos ? path : path.substr(slash + 1);
+    const size_t dot = name.rfind('.');
+    std::string extension = dot == std::string::npos ? std::string() : name.substr(dot + 1);
+    for (char& c : extension) {
+        c = static_cast<char>(std::toupper(static_cast<unsigned char>(c)));
+    }
+    return extension == "EVO"   ? SourceKind::HdDvdFile
+           : extension == "VOB" ? SourceKind::DvdFile
+           : extension == "AOB" ? SourceKind::DvdAudioFile
+                                : SourceKind::ProgramStream;
+}
+
 bool looksLikeDisc(const std::string& path) {
     std::error_code error;
     if (std::filesystem::is_directory(path, error) || std::filesystem::is_block_file(path, error)) {

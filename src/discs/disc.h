@@ -174,6 +174,10 @@ std::vector<std::string> discMemberFiles(const std::string& path);
 // job that reads one of them may read or consult the others. Otherwise `file` alone.
 std::vector<std::string> discFilesAround(const std::string& file);
 
+// What a file is, by its name's extension (.EVO, .VOB, .AOB, in any case): nothing else tells
+// an HD DVD's navigation packs from a DVD's.
+SourceKind fileSourceKind(const std::string& path);
+
 // Whether `path` looks like a disc rather than a program-stream file: a folder, a block device
 // (a drive), or an image whose name ends in .iso or .img.
 bool looksLikeDisc(const std::string& path);

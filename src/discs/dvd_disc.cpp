@@ -788,7 +788,9 @@ std::unique_ptr<SpanSource> DvdDisc::titleSource(int number, int angle) const {
                                    std::make_unique<SharedInput>(vobs), run.first * kSector,
                                    (run.last - run.first + 1) * kSector});
     }
-    return std::make_unique<SpanSource>(std::move(spans));
+    auto source = std::make_unique<SpanSource>(std::move(spans));
+    source->setKind(SourceKind::DvdTitle);
+    return source;
 }
 
 std::optional<DiscTitle> titleOfVobFile(const std::string& vobPath) {

@@ -655,7 +655,9 @@ std::unique_ptr<SpanSource> HdDvdDisc::titleSource(int number, int angle) const 
             "Title " + std::to_string(number) + " of \"" + path() + "\" plays no clip",
             ErrorCode::InvalidData);
     }
-    return std::make_unique<SpanSource>(std::move(spans));
+    auto source = std::make_unique<SpanSource>(std::move(spans));
+    source->setKind(SourceKind::HdDvdTitle);
+    return source;
 }
 
 }  // namespace tolvane

@@ -198,7 +198,7 @@ DemuxResult DemuxJob::run(const DemuxInput& input) {
     JobRecords& state = records();
     Reporter& log = context_.log;
     const PathStyle style = context_.style;
-    const JobPassOptions options(input.settings, input.sourcePath, style, input.boxes);
+    const JobPassOptions options(input.settings, input.boxes);
     const std::string sourceName = fileNamePart(input.sourcePath, style);
     OutputNaming naming;
     bool vobSub = false;
@@ -219,8 +219,7 @@ DemuxResult DemuxJob::run(const DemuxInput& input) {
             log.log(openingLine(sourceName, input.settings, false));
             log.activity(JobActivity::Opening);
             log.log(sizeReport(openSource(input.sourcePath, names, input.settings)));
-            naming =
-                settledNaming(input.naming, subpictureSource(input.sourcePath, input.settings));
+            naming = settledNaming(input.naming, subpictureSource(sourceKind_));
             vobSub = naming.subpictureFormat == SubpictureFormat::VobSub;
             checkOutputFolder(prefix, naming, inputs_, style);
             createOutputs(input, naming, prefix, inputs_, outputs);

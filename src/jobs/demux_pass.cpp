@@ -87,15 +87,17 @@ void DemuxPass::payloadChunk(const PayloadChunk& chunk, ScanState& scan) {
 }
 
 bool DemuxPass::aobSource() const {
-    return options_.sourceIsAob();
+    return state_.job.source->kind() == SourceKind::DvdAudioFile;
 }
 
 void DemuxPass::copyControlPacket(size_t offset, ScanState& scan) {
-    analyseCopyControl({state_, reporter_, false, options_.sourceIsVob()}, offset, scan);
+    analyseCopyControl({state_, reporter_, false, hasDvdNavigation(state_.job.source->kind())},
+                       offset, scan);
 }
 
 void DemuxPass::dsiPacket(size_t offset, ScanState& scan) {
-    analyseDsi({state_, reporter_, false, options_.sourceIsVob()}, offset, scan);
+    analyseDsi({state_, reporter_, false, hasDvdNavigation(state_.job.source->kind())}, offset,
+               scan);
 }
 
 }  // namespace tolvane

@@ -76,7 +76,7 @@ void DetectionPass::withoutNumber(StreamKind kind, int32_t key) {
 }
 
 void DetectionPass::systemHeaderRead(ScanState& scan) {
-    if (!options_.sourceIsAob()) {
+    if (state_.job.source->kind() != SourceKind::DvdAudioFile) {
         return;
     }
     std::string line = "It contains";
@@ -236,15 +236,17 @@ void DetectionPass::payloadChunk(const PayloadChunk& chunk, ScanState& scan) {
 }
 
 bool DetectionPass::aobSource() const {
-    return options_.sourceIsAob();
+    return state_.job.source->kind() == SourceKind::DvdAudioFile;
 }
 
 void DetectionPass::copyControlPacket(size_t offset, ScanState& scan) {
-    analyseCopyControl({state_, reporter_, true, options_.sourceIsVob()}, offset, scan);
+    analyseCopyControl({state_, reporter_, true, hasDvdNavigation(state_.job.source->kind())},
+                       offset, scan);
 }
 
 void DetectionPass::dsiPacket(size_t offset, ScanState& scan) {
-    analyseDsi({state_, reporter_, true, options_.sourceIsVob()}, offset, scan);
+    analyseDsi({state_, reporter_, true, hasDvdNavigation(state_.job.source->kind())}, offset,
+               scan);
 }
 
 }  // namespace tolvane

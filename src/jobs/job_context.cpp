@@ -119,13 +119,8 @@ std::optional<int32_t> streamDelayMs(const StreamTable& streams, StreamKind kind
     return static_cast<int32_t>(std::llround(static_cast<double>(ticks) / 90.0));
 }
 
-JobPassOptions::JobPassOptions(const PassSettings& settings, const std::string& sourcePath,
-                               PathStyle style, const std::vector<StreamBox>& boxes)
+JobPassOptions::JobPassOptions(const PassSettings& settings, const std::vector<StreamBox>& boxes)
     : settings_(settings) {
-    // A disc's title has the navigation packs of its kind of disc, whatever its path's name.
-    const std::string extension = upperCase(extensionOf(sourcePath, style));
-    aob_ = settings.title == 0 && extension == ".AOB";
-    vob_ = settings.title > 0 ? !isHdDvdDisc(sourcePath) : extension == ".VOB";
     for (const StreamBox& box : boxes) {
         if (!box.chosen || box.number < 0) {
             continue;
@@ -219,6 +214,7 @@ int64_t SourceJob::openSource(const std::string& path, const JobNames& names,
             }
         }
         files_.push_back(FileRead{path, job.source->size()});
+        sourceKind_ = job.source->kind();
         return job.source->size();
     }
     // A title set's VOB file read on its own still has its disc's information files beside it.
@@ -237,6 +233,8 @@ int64_t SourceJob::openSource(const std::string& path, const JobNames& names,
         files_.push_back(FileRead{span.path, span.input->size()});
     }
     job.source = std::make_unique<SpanSource>(std::move(spans));
+    job.source->setKind(fileSourceKind(path));
+    sourceKind_ = job.source->kind();
     return job.source->spanLength(0);
 }
 
@@ -258,16 +256,10 @@ std::string SourceJob::openingLine(const std::string& name, const PassSettings& 
                               : "Opening file " + shown;
 }
 
-SubpictureSource SourceJob::subpictureSource(const std::string& path,
-                                             const PassSettings& settings) const {
-    if (discTitle_ && !discTitle_->clips.empty()) {
-        return SubpictureSource::HdDvd;
-    }
-    if (settings.title > 0) {
-        return SubpictureSource::DvdTitle;
-    }
-    return upperCase(extensionOf(path, context_.style)) == ".EVO" ? SubpictureSource::HdDvd
-                                                                  : SubpictureSource::Dvd;
+SubpictureSource subpictureSource(SourceKind kind) {
+    return isHdDvd(kind)                  ? SubpictureSource::HdDvd
+           : kind == SourceKind::DvdTitle ? SubpictureSource::DvdTitle
+                                          : SubpictureSource::Dvd;
 }
 
 void SourceJob::closeSource() {
@@ -426,6 +418,7 @@ void SourceJob::finish(PassesResult& result, bool reportFrameCounts, bool twoFil
     result.cancelled = context_.control.cancelled;
     result.discTitle = discTitle_;
     result.inputs = inputs_;
+    result.sourceKind = sourceKind_;
     logDone();
     if (reportFrameCounts && !result.cancelled) {
         reportFrames(records(), context_.log, twoFiles);

@@ -98,15 +98,12 @@ std::optional<int32_t> streamDelayMs(const StreamTable& streams, StreamKind kind
 // The pass options of one job: its settings, its source's kind and its chosen boxes.
 class JobPassOptions : public PassOptions {
 public:
-    JobPassOptions(const PassSettings& settings, const std::string& sourcePath, PathStyle style,
-                   const std::vector<StreamBox>& boxes = {});
+    explicit JobPassOptions(const PassSettings& settings, const std::vector<StreamBox>& boxes = {});
 
     bool fastCheck() const override { return settings_.fastCheck; }
     int64_t fastSizeMb() const override { return settings_.fastCheckMb; }
     bool countFrames() const override { return settings_.countFrames; }
     bool details() const override { return settings_.details; }
-    bool sourceIsAob() const override { return aob_; }
-    bool sourceIsVob() const override { return vob_; }
     // Whether the stream numbered `number` of `kind` was chosen.
     bool chosen(StreamKind kind, int32_t number) const {
         return kind == StreamKind::Video   ? chosen(video_, number)
@@ -122,8 +119,6 @@ private:
     }
 
     PassSettings settings_;
-    bool aob_ = false;
-    bool vob_ = false;
     std::bitset<8> video_;
     std::bitset<16> audio_;
     std::bitset<32> sub_;
@@ -165,10 +160,12 @@ struct PassesResult {
     // Every file the job read or could have read (a disc's members, the information files
     // beside a VOB file): what no output written after it may replace.
     std::vector<std::string> inputs;
+    SourceKind sourceKind = SourceKind::ProgramStream;
 };
 
 // Whose subpictures a source holds.
 enum class SubpictureSource : uint8_t { DvdTitle, Dvd, HdDvd };
+SubpictureSource subpictureSource(SourceKind kind);
 
 // The steps every job over a source shares.
 class SourceJob {
@@ -190,8 +187,6 @@ protected:
     int64_t openSource(const std::string& path, const JobNames& names,
                        const PassSettings& settings);
     void closeSource();
-    // Whose subpictures the open source `path` holds.
-    SubpictureSource subpictureSource(const std::string& path, const PassSettings& settings) const;
     // "Opening file NAME", or "Opening title N of NAME" for a disc's title.
     static std::string openingLine(const std::string& name, const PassSettings& settings,
                                    bool bold);
@@ -246,6 +241,7 @@ protected:
     std::vector<std::string> inputs_;
     // The disc title the source belongs to: its palette, chapters and languages.
     std::optional<DiscTitle> discTitle_;
+    SourceKind sourceKind_ = SourceKind::ProgramStream;
 };
 
 }  // namespace tolvane

@@ -102,10 +102,10 @@ ReadAndDemuxResult ReadAndDemuxJob::run(const ReadAndDemuxInput& input) {
     // The demux reads the whole source: so does the read, which counts every frame.
     PassSettings readSettings = input.settings;
     readSettings.fastCheck = false;
-    const JobPassOptions readOptions(readSettings, input.sourcePath, style);
+    const JobPassOptions readOptions(readSettings);
     PassSettings demuxSettings = readSettings;
     demuxSettings.countFrames = false;  // the read counts them
-    const JobPassOptions demuxOptions(demuxSettings, input.sourcePath, style);
+    const JobPassOptions demuxOptions(demuxSettings);
     const std::string sourceName = fileNamePart(input.sourcePath, style);
     OutputNaming naming;
     bool vobSub = false;
@@ -122,8 +122,7 @@ ReadAndDemuxResult ReadAndDemuxJob::run(const ReadAndDemuxInput& input) {
 
             prepareOutputFolder(input.naming.folder);
             openForReading(input.sourcePath, names, input.settings);
-            naming =
-                settledNaming(input.naming, subpictureSource(input.sourcePath, input.settings));
+            naming = settledNaming(input.naming, subpictureSource(sourceKind_));
             vobSub = naming.subpictureFormat == SubpictureFormat::VobSub;
             checkOutputFolder(prefix, naming, inputs_, style);
 

@@ -87,7 +87,7 @@ ReadAndRebuildResult ReadAndRebuildJob::run(const ReadAndRebuildInput& input) {
     JobControl& control = state.job.control;
     Reporter& log = context_.log;
     const PathStyle style = context_.style;
-    const JobPassOptions readOptions(input.settings, input.sourcePath, style);
+    const JobPassOptions readOptions(input.settings);
     const std::string sourceName = fileNamePart(input.sourcePath, style);
     ReadAndRebuildResult result;
     ReadResult& read = result.read;

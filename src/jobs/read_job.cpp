@@ -76,7 +76,7 @@ void reportSeams(const ReadResult& read, Reporter& log, const LocaleSettings& se
 ReadResult ReadJob::run(const ReadInput& input) {
     JobRecords& state = records();
     const PathStyle style = context_.style;
-    const JobPassOptions options(input.settings, input.sourcePath, style);
+    const JobPassOptions options(input.settings);
     const std::string sourceName = fileNamePart(input.sourcePath, style);
     ReadResult result;
     return ended(

@@ -30,7 +30,7 @@ RebuildResult RebuildJob::run(const RebuildInput& input) {
     JobRecords& state = records();
     Reporter& log = context_.log;
     const PathStyle style = context_.style;
-    const JobPassOptions options(input.settings, input.sourcePath, style, input.boxes);
+    const JobPassOptions options(input.settings, input.boxes);
     const std::string sourceName = fileNamePart(input.sourcePath, style);
     std::unique_ptr<FileOutput> output;
     RebuildResult result;

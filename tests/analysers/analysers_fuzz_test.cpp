@@ -58,11 +58,11 @@ TEST(AnalyserFuzz, RandomPayloadsOfEveryCodingStayInsideTheBlock) {
         MessageLog log;
         StreamAnalysers analysers(*runner.state, log);
         fixture::FixedOptions options;
-        options.aob = round % 2 == 0;
-        options.vob = !options.aob;
         DetectionPass pass(*runner.state, log, options, analysers);
         runner.job().source =
             SpanSource::single("x.EVO", std::make_unique<fixture::MemorySource>(stream));
+        runner.job().source->setKind(round % 2 == 0 ? SourceKind::DvdAudioFile
+                                                    : SourceKind::DvdFile);
         PackEngine(*runner.state, runner.os, log).demux(PassMode::Detection, pass);
         EXPECT_GE(log.lines().size(), 9u);
     }

@@ -63,8 +63,6 @@ struct FixedOptions : PassOptions {
     int64_t fastSizeMb() const override { return fastMb; }
     bool countFrames() const override { return count; }
     bool details() const override { return detailed; }
-    bool sourceIsAob() const override { return aob; }
-    bool sourceIsVob() const override { return vob; }
     // The rebuilder's choice: every kind by `ticked`.
     PackRebuilder::Chosen chosen() const {
         return [this](StreamKind, int32_t n) { return ticked(n); };
@@ -74,8 +72,6 @@ struct FixedOptions : PassOptions {
     int64_t fastMb = 0;
     bool count = true;
     bool detailed = true;
-    bool aob = false;
-    bool vob = false;
     std::function<bool(int32_t)> ticked = [](int32_t) { return true; };
 };
 

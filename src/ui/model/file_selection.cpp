@@ -49,8 +49,7 @@ void MainForm::chooseSource(const std::string& path) {
     lastRead_ = {};
     discTitles_.clear();
     discTitle_ = 0;
-    const std::string extension = upperCase(extensionOf(path, style_));
-    if (extension != ".EVO" && extension != ".VOB" && extension != ".AOB" && looksLikeDisc(path)) {
+    if (fileSourceKind(path) == SourceKind::ProgramStream && looksLikeDisc(path)) {
         runJob([&] {
             discTitles_ = openDisc(path)->titles();
             log_.log("Disc [b]" + escapeMarkup(fileNamePart(path, style_)) +
@@ -117,13 +116,13 @@ void MainForm::WMDropFiles(const std::vector<std::string>& paths) {
         return;
     }
     const std::string& path = paths.front();  // only the first of several files
-    const std::string extension = upperCase(extensionOf(path, style_));
-    if (extension == ".EVO" || extension == ".VOB" || looksLikeDisc(path)) {
+    const SourceKind kind = fileSourceKind(path);
+    if (kind == SourceKind::HdDvdFile || kind == SourceKind::DvdFile || looksLikeDisc(path)) {
         chooseSource(path);
         if (ticked(Control::cbAutoRead)) {
             bReadEVOClick();
         }
-    } else if (extension == ".XPL") {
+    } else if (upperCase(extensionOf(path, style_)) == ".XPL") {
         setText(Control::eXPLfile, path);
         XPLadj();
         if (ticked(Control::cbAutoRead)) {

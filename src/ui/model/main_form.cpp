@@ -186,7 +186,7 @@ void MainForm::cbVideoClick() {
 }
 
 bool MainForm::sourceIsEvo() const {
-    return upperCase(extensionOf(text(Control::eEVOfile), style_)) == ".EVO";
+    return fileSourceKind(text(Control::eEVOfile)) == SourceKind::HdDvdFile;
 }
 
 void MainForm::cbFastCheckClick() {
@@ -236,7 +236,7 @@ void MainForm::XPLadj() {
 }
 
 bool MainForm::sourceIsAob() const {
-    return upperCase(extensionOf(text(Control::eEVOfile), style_)) == ".AOB";
+    return fileSourceKind(text(Control::eEVOfile)) == SourceKind::DvdAudioFile;
 }
 
 }  // namespace tolvane
