@@ -11,34 +11,42 @@
 
 namespace tolvane {
 
-void StreamAnalysers::analyse(HeaderCoding coding, const HeaderPayload& payload) {
+void StreamAnalysers::analyse(StreamCoding coding, const HeaderPayload& payload) {
     const AnalyserContext context{
         state_.job.buffer.data(), state_.job.bufferLength,  log_, kLabelTables,
         state_.streams,           state_.job.formatSettings};
     switch (coding) {
-        case HeaderCoding::Ac3:
+        case StreamCoding::Ac3:
+        case StreamCoding::Eac3:
             analyseAc3(context, payload);
             break;
-        case HeaderCoding::Dts:
+        case StreamCoding::Dts:
             analyseDts(context, payload);
             break;
-        case HeaderCoding::Mlp:
+        case StreamCoding::TrueHd:
+        case StreamCoding::Mlp:
             analyseMlp(context, payload);
             break;
-        case HeaderCoding::Lpcm:
+        case StreamCoding::Lpcm:
             analyseLpcm(context, payload);
             break;
-        case HeaderCoding::Mpeg2:
+        case StreamCoding::Mpeg2:
+        case StreamCoding::Mpeg1:  // its headers are a subset of MPEG-2's
             analyseMpeg2(context, payload);
             break;
-        case HeaderCoding::H264:
+        case StreamCoding::H264:
             analyseH264(context, payload);
             break;
-        case HeaderCoding::Vc1:
+        case StreamCoding::Vc1:
             analyseVc1(context, payload);
             break;
-        case HeaderCoding::MpegAudio:
+        case StreamCoding::Mp1:
+        case StreamCoding::Mp2:
+        case StreamCoding::Mp3:
             analyseMpegAudio(context, payload);
+            break;
+        case StreamCoding::Subpicture:
+        case StreamCoding::Sdds:
             break;
     }
 }

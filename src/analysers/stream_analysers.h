@@ -12,7 +12,7 @@ class StreamAnalysers : public HeaderAnalysers {
 public:
     StreamAnalysers(JobRecords& state, Reporter& log) : state_(state), log_(log) {}
 
-    void analyse(HeaderCoding coding, const HeaderPayload& payload) override;
+    void analyse(StreamCoding coding, const HeaderPayload& payload) override;
 
 private:
     JobRecords& state_;

@@ -280,8 +280,8 @@ Json titlesReport(const Disc& disc) {
             if (stream.number >= 0) {
                 out["number"] = stream.number;
             }
-            if (!stream.coding.empty()) {
-                out["coding"] = stream.coding;
+            if (stream.coding) {
+                out["coding"] = codingName(*stream.coding);
             }
             if (stream.kind == StreamKind::Audio && stream.channels > 0) {
                 out["channels"] = stream.channels;

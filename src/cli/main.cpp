@@ -100,7 +100,7 @@ void printTitles(const Disc& disc, const LocaleSettings& locale) {
                           : stream.kind == StreamKind::Audio ? "Audio "
                                                              : "Subpicture ")
                       << "0x" << hexUpper(static_cast<uint64_t>(stream.id), 2) << ": "
-                      << (stream.coding.empty() ? "unknown coding" : stream.coding);
+                      << (stream.coding ? codingName(*stream.coding) : "unknown coding");
             if (stream.kind == StreamKind::Audio && stream.channels > 0) {
                 std::cout << ", " << plural(static_cast<size_t>(stream.channels), "channel");
             }

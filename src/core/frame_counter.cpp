@@ -12,11 +12,8 @@ int64_t frameCodesWithinAvx2(const uint8_t* chunk, size_t length, uint8_t codeBy
 
 namespace {
 
-constexpr uint8_t kFrameCode[] = {
-    0x00,  // MPEG-2: picture start code
-    0x09,  // H.264: access unit delimiter
-    0x0D,  // VC-1: frame start code
-};
+constexpr uint32_t kPictureStart = 0x00000100;  // MPEG-1 and MPEG-2
+constexpr uint32_t kVc1FrameStart = 0x0000010D;
 
 }  // namespace
 
@@ -89,17 +86,18 @@ void FrameCounter::countAccessUnits(const uint8_t* chunk, size_t length, NalSear
     }
 }
 
-void FrameCounter::count(const uint8_t* chunk, size_t length, VideoType videoType, int32_t videoNo,
+void FrameCounter::count(const uint8_t* chunk, size_t length, StreamCoding coding, int32_t videoNo,
                          int64_t& count) {
     if (videoNo < 0 || videoNo >= static_cast<int32_t>(windows_.size()) || length == 0) {
         return;
     }
-    if (videoType == VideoType::H264) {
+    if (coding == StreamCoding::H264) {
         countAccessUnits(chunk, length, nalSearches_[static_cast<size_t>(videoNo)], count);
         return;
     }
     uint32_t& window = windows_[static_cast<size_t>(videoNo)];
-    const uint32_t code = 0x00000100u | kFrameCode[static_cast<size_t>(videoType)];
+    // MPEG-1 marks its pictures as MPEG-2 does.
+    const uint32_t code = coding == StreamCoding::Vc1 ? kVc1FrameStart : kPictureStart;
     // Codes that end in the first three bytes may begin in the chunk before.
     const size_t head = length < 3 ? length : 3;
     for (size_t k = 0; k < head; ++k) {

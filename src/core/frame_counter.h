@@ -19,8 +19,8 @@ int64_t frameCodesWithin(const uint8_t* chunk, size_t length, uint8_t codeByte,
 // between two packets is counted once and a chunk that merely begins with its last bytes is not.
 class FrameCounter {
 public:
-    // Adds the codes of `videoType` that complete inside the chunk to `count`.
-    void count(const uint8_t* chunk, size_t length, VideoType videoType, int32_t videoNo,
+    // Adds the frame codes of `coding` that complete inside the chunk to `count`.
+    void count(const uint8_t* chunk, size_t length, StreamCoding coding, int32_t videoNo,
                int64_t& count);
 
 private:

@@ -3,11 +3,9 @@
 #include <cstddef>
 #include <cstdint>
 
-namespace tolvane {
+#include "core/stream_coding.h"
 
-// The codings whose headers the detection pass has analysed. Dolby Digital and Dolby Digital
-// Plus share one analyser, as TrueHD and DVD-Audio MLP do.
-enum class HeaderCoding : uint8_t { Ac3, Dts, Mlp, Lpcm, Mpeg2, H264, Vc1, MpegAudio };
+namespace tolvane {
 
 // The first payload chunk of a stream, where its header is looked for.
 struct HeaderPayload {
@@ -24,7 +22,7 @@ struct HeaderPayload {
 class HeaderAnalysers {
 public:
     virtual ~HeaderAnalysers() = default;
-    virtual void analyse(HeaderCoding /*coding*/, const HeaderPayload& /*payload*/) {}
+    virtual void analyse(StreamCoding /*coding*/, const HeaderPayload& /*payload*/) {}
 };
 
 }  // namespace tolvane

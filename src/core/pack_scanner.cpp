@@ -13,17 +13,6 @@ bool handsOver(PacketKind kind) {
     return kind == PacketKind::Video || kind == PacketKind::Audio || kind == PacketKind::Subpicture;
 }
 
-VideoType videoTypeOf(StreamCoding coding) {
-    switch (coding) {
-        case StreamCoding::H264:
-            return VideoType::H264;
-        case StreamCoding::Vc1:
-            return VideoType::Vc1;
-        default:
-            return VideoType::Mpeg2;  // MPEG-1 marks its pictures alike
-    }
-}
-
 }  // namespace
 
 int32_t PackScanner::numberOf(StreamKind kind, int32_t key) {
@@ -48,7 +37,7 @@ int32_t PackScanner::numberForPayload(StreamKind kind) {
     if (number < 0) {
         hooks_.withoutNumber(kind, key);
     } else if (kind == StreamKind::Video) {
-        s.videoType = videoTypeOf(streams_.videoCoding[static_cast<size_t>(number)]);
+        s.videoCoding = streams_.videoCoding[static_cast<size_t>(number)];
     }
     return number;
 }
@@ -70,7 +59,7 @@ void PackScanner::firstPayload(StreamKind kind, int32_t number, const uint8_t* d
             if (const std::optional<StreamCoding> coding = sniffVideoCoding(data, length)) {
                 streams_.videoCoding[n] = *coding;
                 streams_.videoCodingSeen[n] = true;
-                s.videoType = videoTypeOf(*coding);
+                s.videoCoding = *coding;
             }
         }
     } else if (kind == StreamKind::Audio) {
@@ -121,7 +110,7 @@ bool PackScanner::startCode(uint8_t streamId) {
         s.videoIdByte = streamId;
         s.videoNo = numberOf(StreamKind::Video, streamId);
         if (s.videoNo >= 0) {
-            s.videoType = videoTypeOf(streams_.videoCoding[static_cast<size_t>(s.videoNo)]);
+            s.videoCoding = streams_.videoCoding[static_cast<size_t>(s.videoNo)];
         }
         kind = PacketKind::Video;
     } else if (streamId == layout::kExtendedStreamId) {
@@ -130,7 +119,6 @@ bool PackScanner::startCode(uint8_t streamId) {
         kind = PacketKind::SkipPayload;
     } else if (isMpegAudioStreamId(streamId)) {
         s.audioIdByte = kMpegAudioKey | streamId;
-        s.audioCoding = AudioCoding::MpegAudio;
         s.audioNo = numberOf(StreamKind::Audio, s.audioIdByte);
         kind = PacketKind::Audio;
     } else if (streamId == layout::kProgramStreamMapId || streamId == layout::kPaddingStreamId) {
@@ -263,10 +251,9 @@ void PackScanner::audioSubStream(uint8_t id) {
     } else {
         s.audioIdByte = id;
         s.audioNo = numberOf(StreamKind::Audio, id);
-        s.audioCoding = range->coding;
-        if (range->coding == AudioCoding::Lpcm) {
+        if (range->coding == StreamCoding::Lpcm) {
             s.lpcmExtraBytes = 3;
-        } else if (range->coding == AudioCoding::TrueHd) {
+        } else if (range->coding == StreamCoding::TrueHd) {
             s.truehdExtraBytes = 1;
         } else {
             s.inPayload = true;
@@ -474,7 +461,7 @@ void PackScanner::scanBlock(const uint8_t* block, size_t length) {
                 if (s.extendedStream && isVc1Extension(extension)) {
                     s.videoIdByte = extension;
                     s.videoNo = numberOf(StreamKind::Video, extension);
-                    s.videoType = VideoType::Vc1;
+                    s.videoCoding = StreamCoding::Vc1;
                     s.packetKind = PacketKind::Video;
                 }
                 if (s.headerBytes == 0) {

@@ -2,6 +2,8 @@
 
 #include <cstdint>
 
+#include "core/stream_coding.h"
+
 namespace tolvane {
 
 // What the scanner takes the current packet to be.
@@ -15,17 +17,6 @@ enum class PacketKind : uint8_t {
     Subpicture = 6,
     PrivateStream2 = 7,
     Nothing = 8,
-};
-
-enum class VideoType : uint8_t { Mpeg2 = 0, H264 = 1, Vc1 = 2 };
-
-enum class AudioCoding : uint8_t {
-    Ac3 = 0,
-    Eac3 = 1,
-    Dts = 2,
-    Lpcm = 3,
-    TrueHd = 4,
-    MpegAudio = 5
 };
 
 // The byte scanner's state for one pass. It is carried from block to block, so a header that
@@ -78,8 +69,8 @@ struct ScanState {
     int32_t videoIdByte = 0;
     int32_t audioIdByte = 0;  // the stream's key: kMpegAudioKey set for MPEG audio
     int32_t subIdByte = 0;
-    VideoType videoType = VideoType::Mpeg2;
-    AudioCoding audioCoding = AudioCoding::Ac3;
+    // The current video packet's coding, whose frame codes are counted.
+    StreamCoding videoCoding = StreamCoding::Mpeg2;
     bool firstDsi = true;
     bool firstControl = true;
     bool dsiPending = false;

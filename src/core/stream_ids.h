@@ -11,24 +11,6 @@ namespace tolvane {
 
 enum class StreamKind : uint8_t { Video, Audio, Subpicture };
 
-// What a stream holds, as far as the program tells codings apart.
-enum class StreamCoding : uint8_t {
-    Mpeg2,
-    H264,
-    Vc1,
-    Ac3,
-    Eac3,
-    Dts,
-    TrueHd,
-    Mlp,
-    Lpcm,
-    Subpicture,
-    Mpeg1,
-    Mp1,
-    Mp2,
-    Mp3,
-};
-
 // MPEG audio streams are told apart from private-stream-1 sub-streams of the same byte (E-AC-3
 // 0xC0 against MPEG audio 0xC0) by this bit above their stream id.
 inline constexpr int32_t kMpegAudioKey = 0x100;
@@ -48,14 +30,14 @@ inline int32_t idByteOf(int32_t key) {
 struct AudioRange {
     uint8_t first;
     uint8_t last;
-    AudioCoding coding;
+    StreamCoding coding;
     uint8_t numberMask;
 };
 
 inline constexpr AudioRange kAudioRanges[] = {
-    {0x80, 0x87, AudioCoding::Ac3, 7},    {0x88, 0x8F, AudioCoding::Dts, 7},
-    {0xC0, 0xCF, AudioCoding::Eac3, 15},  {0xA0, 0xA7, AudioCoding::Lpcm, 15},
-    {0xB0, 0xB7, AudioCoding::TrueHd, 7},
+    {0x80, 0x87, StreamCoding::Ac3, 7},    {0x88, 0x8F, StreamCoding::Dts, 7},
+    {0xC0, 0xCF, StreamCoding::Eac3, 15},  {0xA0, 0xA7, StreamCoding::Lpcm, 15},
+    {0xB0, 0xB7, StreamCoding::TrueHd, 7},
 };
 
 inline const AudioRange* audioRangeOf(uint8_t subStreamId) {
@@ -107,18 +89,8 @@ inline StreamCoding nominalCoding(StreamKind kind, int32_t key, bool aobSource) 
         return StreamCoding::Mp2;
     }
     const AudioRange* range = audioRangeOf(id);
-    switch (range != nullptr ? range->coding : AudioCoding::Lpcm) {
-        case AudioCoding::Ac3:
-            return StreamCoding::Ac3;
-        case AudioCoding::Eac3:
-            return StreamCoding::Eac3;
-        case AudioCoding::Dts:
-            return StreamCoding::Dts;
-        case AudioCoding::TrueHd:
-            return StreamCoding::TrueHd;
-        case AudioCoding::Lpcm:
-        case AudioCoding::MpegAudio:
-            break;
+    if (range != nullptr && range->coding != StreamCoding::Lpcm) {
+        return range->coding;
     }
     // DVD-Audio carries MLP where video discs carry LPCM.
     return id == 0xA1 && aobSource ? StreamCoding::Mlp : StreamCoding::Lpcm;

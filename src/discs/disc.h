@@ -23,9 +23,8 @@ struct DiscStream {
     int id = 0;
     // The stream's number in its coding, from 0: the low bits of its id. -1 when unknown.
     int number = -1;
-    // The codec's name as ffprobe gives it: "ac3", "eac3", "dts", "truehd", "pcm_dvd", "mp2",
-    // "sdds", "mpeg2video", "vc1", "h264" or "dvd_subtitle"; empty when the disc does not tell.
-    std::string coding;
+    // None when the disc does not tell.
+    std::optional<StreamCoding> coding;
     int channels = 0;    // audio only
     int sampleRate = 0;  // audio only
     // Two letters as a DVD or an HD DVD track's langcode gives them, else an HD DVD track's

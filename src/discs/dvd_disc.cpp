@@ -101,6 +101,13 @@ std::string subpictureContent(uint8_t extension) {
     }
 }
 
+std::optional<StreamCoding> codingNumbered(int number) {
+    if (number < 0 || number >= kStreamCodings) {
+        return std::nullopt;
+    }
+    return static_cast<StreamCoding>(number);
+}
+
 // The audio streams the program chain makes available, with the title set's attributes.
 void addAudio(const vtsi_mat_t& attributes, const pgc_t& pgc, std::vector<DiscStream>& streams) {
     const int count = std::min<int>(attributes.nr_of_vts_audio_streams, 8);
@@ -114,12 +121,13 @@ void addAudio(const vtsi_mat_t& attributes, const pgc_t& pgc, std::vector<DiscSt
         // The audio formats of DVD-Video: the coding and the first identifying byte of each.
         struct Format {
             uint8_t format;
-            const char* coding;
+            StreamCoding coding;
             int firstId;
         };
-        static constexpr Format kFormats[] = {{0, "ac3", 0x80},  {2, "mp2", 0xC0},
-                                              {3, "mp2", 0xC0},  {4, "pcm_dvd", 0xA0},
-                                              {5, "sdds", 0x88}, {6, "dts", 0x88}};
+        static constexpr Format kFormats[] = {
+            {0, StreamCoding::Ac3, 0x80},  {2, StreamCoding::Mp2, 0xC0},
+            {3, StreamCoding::Mp2, 0xC0},  {4, StreamCoding::Lpcm, 0xA0},
+            {5, StreamCoding::Sdds, 0x88}, {6, StreamCoding::Dts, 0x88}};
         const Format* format =
             std::find_if(std::begin(kFormats), std::end(kFormats),
                          [&](const Format& f) { return f.format == attr.audio_format; });
@@ -152,7 +160,7 @@ void addSubpictures(const vtsi_mat_t& attributes, const pgc_t& pgc,
         const subp_attr_t& attr = attributes.vts_subp_attr[k];
         DiscStream stream{.kind = StreamKind::Subpicture,
                           .id = 0x20 + static_cast<int>((control >> shift) & 0x1F),
-                          .coding = "dvd_subtitle"};
+                          .coding = StreamCoding::Subpicture};
         if (attr.type == 1) {
             stream.language = language(attr.lang_code);
         }
@@ -450,8 +458,9 @@ std::string serialized(const std::vector<DiscTitle>& titles) {
         }
         for (const DiscStream& stream : t.streams) {
             out << "S\t" << static_cast<int>(stream.kind) << '\t' << stream.id << '\t'
-                << stream.coding << '\t' << stream.channels << '\t' << stream.sampleRate << '\t'
-                << stream.language << '\t' << stream.content << '\n';
+                << (stream.coding ? static_cast<int>(*stream.coding) : -1) << '\t'
+                << stream.channels << '\t' << stream.sampleRate << '\t' << stream.language << '\t'
+                << stream.content << '\n';
         }
         out << "P";
         for (const uint32_t entry : t.palette) {
@@ -503,7 +512,7 @@ std::vector<DiscTitle> deserialized(const std::string& text) {
             titles.back().streams.push_back(
                 DiscStream{.kind = static_cast<StreamKind>(std::stoi(f[1])),
                            .id = std::stoi(f[2]),
-                           .coding = f[3],
+                           .coding = codingNumbered(std::stoi(f[3])),
                            .channels = std::stoi(f[4]),
                            .sampleRate = std::stoi(f[5]),
                            .language = f[6],

@@ -45,21 +45,22 @@ std::string elementOf(std::string_view tag) {
     return upperCase(tag.substr(at, end == std::string_view::npos ? end : end - at));
 }
 
-// What the playlist's media attribute items say of a codec: ffprobe's name and the first id of
-// the streams of that coding.
+// What the playlist's media attribute items say of a codec: its coding and the first id of the
+// streams of that coding.
 struct CodecFacts {
     const char* playlist;
-    const char* coding;
+    StreamCoding coding;
     int firstId;
 };
-constexpr CodecFacts kVideoCodecs[] = {{"MPEG-2", "mpeg2video", layout::kVideoFirstId},
-                                       {"VC-1", "vc1", layout::kVc1FirstExtension},
-                                       {"AVC", "h264", layout::kH264FirstId},
-                                       {"MPEG-4 AVC", "h264", layout::kH264FirstId},
-                                       {"H.264", "h264", layout::kH264FirstId}};
-constexpr CodecFacts kAudioCodecs[] = {{"DD", "ac3", 0x80},     {"DD+", "eac3", 0xC0},
-                                       {"DTS", "dts", 0x88},    {"DTS-HD", "dts", 0x88},
-                                       {"MLP", "truehd", 0xB0}, {"LPCM", "pcm_dvd", 0xA0}};
+constexpr CodecFacts kVideoCodecs[] = {{"MPEG-2", StreamCoding::Mpeg2, layout::kVideoFirstId},
+                                       {"VC-1", StreamCoding::Vc1, layout::kVc1FirstExtension},
+                                       {"AVC", StreamCoding::H264, layout::kH264FirstId},
+                                       {"MPEG-4 AVC", StreamCoding::H264, layout::kH264FirstId},
+                                       {"H.264", StreamCoding::H264, layout::kH264FirstId}};
+constexpr CodecFacts kAudioCodecs[] = {
+    {"DD", StreamCoding::Ac3, 0x80},     {"DD+", StreamCoding::Eac3, 0xC0},
+    {"DTS", StreamCoding::Dts, 0x88},    {"DTS-HD", StreamCoding::Dts, 0x88},
+    {"MLP", StreamCoding::TrueHd, 0xB0}, {"LPCM", StreamCoding::Lpcm, 0xA0}};
 
 const CodecFacts* codecFacts(const std::string& codec, StreamKind kind) {
     const auto find = [&](const auto& table) -> const CodecFacts* {
@@ -506,7 +507,7 @@ std::vector<DiscTitle> playlistTitles(std::string_view playlist) {
             DiscStream stream{.kind = kind, .number = given - 1};
             if (kind == StreamKind::Subpicture) {
                 stream.id = 0x20 + given - 1;
-                stream.coding = "dvd_subtitle";
+                stream.coding = StreamCoding::Subpicture;
             } else {
                 const auto& table = kind == StreamKind::Video ? video : audio;
                 const auto item = table.find(attributeInt(tag, "mediaAttr"));

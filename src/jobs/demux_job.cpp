@@ -144,7 +144,7 @@ void checkOutputFolder(const std::string& prefix, const OutputNaming& naming,
     std::set<std::string> extensions = {naming.videoExtension, naming.audioExtension,
                                         naming.subpictureExtension, "sub", "idx"};
     if (naming.extensionByCoding) {
-        for (int coding = 0; coding <= static_cast<int>(StreamCoding::Mp3); ++coding) {
+        for (int coding = 0; coding < kStreamCodings; ++coding) {
             extensions.insert(codingExtension(static_cast<StreamCoding>(coding)));
         }
     }

@@ -66,7 +66,7 @@ void DemuxPass::payloadChunk(const PayloadChunk& chunk, ScanState& scan) {
                 break;
             }
             if (options_.countFrames()) {
-                frames_.count(data, chunk.length, scan.videoType, chunk.number,
+                frames_.count(data, chunk.length, scan.videoCoding, chunk.number,
                               streams.frameCount[n]);
             }
             out->append(data, chunk.length);

@@ -40,6 +40,8 @@ const char* registrationPrefix(StreamCoding coding, int32_t key) {
             return "[b]MPEG Layer II[/b] audio stream ";
         case StreamCoding::Mp3:
             break;
+        case StreamCoding::Sdds:
+            return "[b]SDDS[/b] audio stream ";  // never read: no stream has it
     }
     return "[b]MPEG Layer III[/b] audio stream ";
 }
@@ -153,29 +155,7 @@ void DetectionPass::audioDetails(const PayloadChunk& chunk, const ScanState& sca
         return;
     }
     const HeaderPayload payload{chunk.offset, chunk.length, scan.audioNo, scan.packetPts, 0};
-    switch (state_.streams.audioCoding[n]) {
-        case StreamCoding::Ac3:
-        case StreamCoding::Eac3:
-            analysers_.analyse(HeaderCoding::Ac3, payload);
-            break;
-        case StreamCoding::Dts:
-            analysers_.analyse(HeaderCoding::Dts, payload);
-            break;
-        case StreamCoding::TrueHd:
-        case StreamCoding::Mlp:
-            analysers_.analyse(HeaderCoding::Mlp, payload);
-            break;
-        case StreamCoding::Lpcm:
-            analysers_.analyse(HeaderCoding::Lpcm, payload);
-            break;
-        case StreamCoding::Mp1:
-        case StreamCoding::Mp2:
-        case StreamCoding::Mp3:
-            analysers_.analyse(HeaderCoding::MpegAudio, payload);
-            break;
-        default:
-            break;
-    }
+    analysers_.analyse(state_.streams.audioCoding[n], payload);
 }
 
 void DetectionPass::videoDetails(const PayloadChunk& chunk, const ScanState& scan) {
@@ -189,17 +169,7 @@ void DetectionPass::videoDetails(const PayloadChunk& chunk, const ScanState& sca
         return;
     }
     const HeaderPayload payload{chunk.offset, chunk.length, scan.videoNo, pts, scan.videoDts};
-    switch (state_.streams.videoCoding[n]) {
-        case StreamCoding::H264:
-            analysers_.analyse(HeaderCoding::H264, payload);
-            break;
-        case StreamCoding::Vc1:
-            analysers_.analyse(HeaderCoding::Vc1, payload);
-            break;
-        default:
-            analysers_.analyse(HeaderCoding::Mpeg2, payload);  // MPEG-1 headers are a subset
-            break;
-    }
+    analysers_.analyse(state_.streams.videoCoding[n], payload);
 }
 
 void DetectionPass::subpictureDetails(const PayloadChunk& chunk, const ScanState& scan) {
@@ -217,7 +187,7 @@ void DetectionPass::subpictureDetails(const PayloadChunk& chunk, const ScanState
 void DetectionPass::payloadChunk(const PayloadChunk& chunk, ScanState& scan) {
     const bool video = chunk.kind == PacketKind::Video;
     if (video && options_.countFrames()) {
-        frames_.count(state_.job.buffer.data() + chunk.offset, chunk.length, scan.videoType,
+        frames_.count(state_.job.buffer.data() + chunk.offset, chunk.length, scan.videoCoding,
                       chunk.number, state_.streams.frameCount[static_cast<size_t>(chunk.number)]);
     }
     if (chunk.kind == PacketKind::Audio || video || chunk.kind == PacketKind::Subpicture) {

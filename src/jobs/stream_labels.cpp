@@ -72,6 +72,8 @@ std::string streamLabel(StreamCoding coding, int32_t idValue) {
             return "DTSHD.stream";
         case StreamCoding::Lpcm:
             return "LPCM.stream";
+        case StreamCoding::Sdds:
+            return "SDDS.stream";
         case StreamCoding::TrueHd:
         case StreamCoding::Mlp:
             break;
@@ -91,8 +93,9 @@ constexpr CodingNames kCodingNames[] = {
     {"mpeg2video", "m2v"}, {"h264", "h264"},        {"vc1", "vc1"},        {"ac3", "ac3"},
     {"eac3", "eac3"},      {"dts", "dts"},          {"truehd", "thd"},     {"mlp", "mlp"},
     {"pcm_dvd", "lpcm"},   {"dvd_subtitle", "sup"}, {"mpeg1video", "m1v"}, {"mp1", "mp1"},
-    {"mp2", "mp2"},        {"mp3", "mp3"},
+    {"mp2", "mp2"},        {"mp3", "mp3"},          {"sdds", "sdds"},
 };
+static_assert(std::size(kCodingNames) == kStreamCodings);
 
 }  // namespace
 

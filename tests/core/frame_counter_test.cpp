@@ -8,7 +8,7 @@ namespace {
 
 using fixture::Bytes;
 
-int64_t countChunks(const std::vector<Bytes>& chunks, VideoType type, int32_t number = 0) {
+int64_t countChunks(const std::vector<Bytes>& chunks, StreamCoding type, int32_t number = 0) {
     FrameCounter counter;
     int64_t count = 0;
     for (const Bytes& chunk : chunks) {
@@ -27,7 +27,7 @@ TEST(FrameCounter, CountsEveryCodeOnceWhereverTheChunksSplitIt) {
                 Bytes(stream.begin() + static_cast<long>(first),
                       stream.begin() + static_cast<long>(second)),
                 Bytes(stream.begin() + static_cast<long>(second), stream.end())};
-            EXPECT_EQ(countChunks(chunks, VideoType::Mpeg2), 4) << first << "/" << second;
+            EXPECT_EQ(countChunks(chunks, StreamCoding::Mpeg2), 4) << first << "/" << second;
         }
     }
 }
@@ -40,8 +40,8 @@ TEST(FrameCounter, CountsInLongChunksWhatAByteByByteSearchFinds) {
         seed = seed * 1103515245u + 12345u;
         return seed >> 16;
     };
-    for (const VideoType type : {VideoType::Mpeg2, VideoType::H264}) {
-        const uint8_t codeByte = type == VideoType::Mpeg2 ? 0x00 : 0x09;
+    for (const StreamCoding type : {StreamCoding::Mpeg2, StreamCoding::H264}) {
+        const uint8_t codeByte = type == StreamCoding::Mpeg2 ? 0x00 : 0x09;
         Bytes stream(20000);
         for (uint8_t& byte : stream) {
             const uint32_t pick = next() % 8;
@@ -54,7 +54,7 @@ TEST(FrameCounter, CountsInLongChunksWhatAByteByByteSearchFinds) {
                 continue;
             }
             const int nal = stream[at + 3] & 0x1F;
-            if (type == VideoType::Mpeg2) {
+            if (type == StreamCoding::Mpeg2) {
                 expected += stream[at + 3] == codeByte;
             } else if (nal == 9) {
                 ++expected;  // an access unit delimiter
@@ -94,29 +94,29 @@ TEST(FrameCounter, CountsInLongChunksWhatAByteByByteSearchFinds) {
 
 TEST(FrameCounter, CountsEachCodingsOwnCodeAndKeepsStreamsApart) {
     const Bytes h264 = {0x00, 0x00, 0x01, 0x09, 0x10, 0x00, 0x00, 0x01, 0x00, 0x00, 0x01, 0x09};
-    EXPECT_EQ(countChunks({h264}, VideoType::H264), 2);
+    EXPECT_EQ(countChunks({h264}, StreamCoding::H264), 2);
     // Without delimiters (x264's default) each picture's first slice starts an access unit:
     // an IDR picture of two slices, SEI and a parameter set, then a picture of one slice.
     const Bytes undelimited = {0,    0,    1, 0x06, 0x05, 0,    0,    1, 0x68, 0xCE, 0,    0,   1,
                                0x65, 0x88, 0, 0,    1,    0x65, 0x2A, 0, 0,    1,    0x41, 0x9A};
-    EXPECT_EQ(countChunks({undelimited}, VideoType::H264), 2);
+    EXPECT_EQ(countChunks({undelimited}, StreamCoding::H264), 2);
     // Two frames and a sequence header: only the frame start code counts.
     const Bytes vc1 = {0x00, 0x00, 0x01, 0x0D, 0x00, 0x00, 0x01, 0x0F, 0x00, 0x00, 0x01, 0x0D};
-    EXPECT_EQ(countChunks({vc1}, VideoType::Vc1), 2);
+    EXPECT_EQ(countChunks({vc1}, StreamCoding::Vc1), 2);
     // A chunk that only begins like the end of a code counts nothing.
-    EXPECT_EQ(countChunks({{0x01, 0x00, 0x33}, {0x01, 0x09}}, VideoType::Mpeg2), 0);
+    EXPECT_EQ(countChunks({{0x01, 0x00, 0x33}, {0x01, 0x09}}, StreamCoding::Mpeg2), 0);
 
     FrameCounter counter;
     int64_t zero = 0;
     int64_t one = 0;
     const Bytes head = {0x00, 0x00};
     const Bytes tail = {0x01, 0x00};
-    counter.count(head.data(), head.size(), VideoType::Mpeg2, 0, zero);
-    counter.count(tail.data(), tail.size(), VideoType::Mpeg2, 1, one);
-    counter.count(tail.data(), tail.size(), VideoType::Mpeg2, 0, zero);
+    counter.count(head.data(), head.size(), StreamCoding::Mpeg2, 0, zero);
+    counter.count(tail.data(), tail.size(), StreamCoding::Mpeg2, 1, one);
+    counter.count(tail.data(), tail.size(), StreamCoding::Mpeg2, 0, zero);
     EXPECT_EQ(zero, 1);
     EXPECT_EQ(one, 0);
-    counter.count(tail.data(), tail.size(), VideoType::Mpeg2, -1, one);
+    counter.count(tail.data(), tail.size(), StreamCoding::Mpeg2, -1, one);
     EXPECT_EQ(one, 0);
 }
 

@@ -70,9 +70,9 @@ public:
         RecordingHooks::payloadChunk(chunk, s);
         packetPts.push_back(s.packetHasPts ? std::optional(s.packetPts) : std::nullopt);
         videoDts.push_back(s.videoDts);
-        videoTypes.push_back(s.videoType);
+        videoTypes.push_back(s.videoCoding);
     }
-    std::vector<VideoType> videoTypes;
+    std::vector<StreamCoding> videoTypes;
     std::vector<std::optional<uint64_t>> packetPts;
     std::vector<uint64_t> videoDts;
 };
@@ -293,10 +293,10 @@ TEST(PackScanner, GivesEveryPacketItsOwnPtsInEitherHeaderFormAndPass) {
                                                                5000u, std::nullopt, std::nullopt};
         EXPECT_EQ(hooks.packetPts, expected);
         // Each video packet is taken for its own coding, also after packets of the others.
-        EXPECT_EQ(hooks.videoTypes[0], VideoType::H264);
-        EXPECT_EQ(hooks.videoTypes[1], VideoType::Vc1);
-        EXPECT_EQ(hooks.videoTypes[4], VideoType::H264);
-        EXPECT_EQ(hooks.videoTypes[5], VideoType::H264);
+        EXPECT_EQ(hooks.videoTypes[0], StreamCoding::H264);
+        EXPECT_EQ(hooks.videoTypes[1], StreamCoding::Vc1);
+        EXPECT_EQ(hooks.videoTypes[4], StreamCoding::H264);
+        EXPECT_EQ(hooks.videoTypes[5], StreamCoding::H264);
         // A PTS of 0 is held like any other; a packet without one holds none.
         EXPECT_TRUE(hooks.chunks[3].ptsHeld);
         EXPECT_EQ(hooks.chunks[2].heldPts, 7000u);
