@@ -3,6 +3,7 @@
 #include <algorithm>
 
 #include "core/coding_sniff.h"
+#include "core/navigation_packets.h"
 #include "core/program_stream_layout.h"
 
 namespace tolvane {
@@ -77,23 +78,13 @@ void PackScanner::firstPayload(StreamKind kind, int32_t number, const uint8_t* d
 
 void PackScanner::navigationTimes(const uint8_t* block, size_t idAt, size_t length) {
     // Navigation packs begin sectors, so a whole DSI lies in the block; a DSI cut short by a
-    // damaged file says nothing.
-    constexpr size_t kNeeded = layout::kDsiLastPtm + 4;
-    if (state_.remaining < static_cast<int32_t>(kNeeded) || length - idAt - 1 < kNeeded) {
-        return;
+    // damaged file says nothing. Its times lie where both layouts have them.
+    const size_t available = std::min<size_t>(
+        static_cast<size_t>(std::max<int32_t>(state_.remaining, 0)), length - idAt - 1);
+    if (const std::optional<DsiRecord> dsi =
+            decodeDsi(block + idAt + 1, available, SourceKind::ProgramStream)) {
+        timeline_->navigation(Timeline::Vob{dsi->vobNumber, dsi->firstPtm, dsi->lastPtm}, idAt);
     }
-    const uint8_t* q = block + idAt + 1;
-    const auto field = [q](size_t at, int size) {
-        uint32_t value = 0;
-        for (int k = 0; k < size; ++k) {
-            value = value << 8 | q[at + static_cast<size_t>(k)];
-        }
-        return value;
-    };
-    timeline_->navigation(
-        Timeline::Vob{field(layout::kDsiVobNumber, 2), field(layout::kDsiFirstPtm, 4),
-                      field(layout::kDsiLastPtm, 4)},
-        idAt);
 }
 
 void PackScanner::passOverRest() {

@@ -91,13 +91,11 @@ bool DemuxPass::aobSource() const {
 }
 
 void DemuxPass::copyControlPacket(size_t offset, ScanState& scan) {
-    analyseCopyControl({state_, reporter_, false, hasDvdNavigation(state_.job.source->kind())},
-                       offset, scan);
+    analyseCopyControl({state_, reporter_, false, state_.job.source->kind()}, offset, scan);
 }
 
 void DemuxPass::dsiPacket(size_t offset, ScanState& scan) {
-    analyseDsi({state_, reporter_, false, hasDvdNavigation(state_.job.source->kind())}, offset,
-               scan);
+    analyseDsi({state_, reporter_, false, state_.job.source->kind()}, offset, scan);
 }
 
 }  // namespace tolvane

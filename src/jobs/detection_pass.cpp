@@ -210,13 +210,11 @@ bool DetectionPass::aobSource() const {
 }
 
 void DetectionPass::copyControlPacket(size_t offset, ScanState& scan) {
-    analyseCopyControl({state_, reporter_, true, hasDvdNavigation(state_.job.source->kind())},
-                       offset, scan);
+    analyseCopyControl({state_, reporter_, true, state_.job.source->kind()}, offset, scan);
 }
 
 void DetectionPass::dsiPacket(size_t offset, ScanState& scan) {
-    analyseDsi({state_, reporter_, true, hasDvdNavigation(state_.job.source->kind())}, offset,
-               scan);
+    analyseDsi({state_, reporter_, true, state_.job.source->kind()}, offset, scan);
 }
 
 }  // namespace tolvane

@@ -8,14 +8,15 @@
 
 namespace tolvane {
 
-// The analyses of the first copy-control packet and the first DSI packet of a pass. `offset` is
-// that of the byte after the sub-stream id in the read block. A packet that does not lie wholly
-// inside the block, or is too short for the fields read, is passed over unanalysed.
+// The reports of the first copy-control packet and the first DSI packet of a pass, from their
+// decoded records. `offset` is that of the byte after the sub-stream id in the read block. A
+// packet that does not lie wholly inside the block, or is too short for the fields read, is
+// passed over unreported.
 struct NavigationContext {
     JobRecords& state;
     Reporter& reporter;
     bool detectionPass;
-    bool dvdVideoSource;  // a .VOB source: the DSI sync tables lie 128 bytes earlier
+    SourceKind sourceKind;  // the DSI's layout
 };
 
 void analyseCopyControl(const NavigationContext& context, size_t offset, const ScanState& scan);

@@ -40,7 +40,7 @@ std::optional<PackRebuilder::Times> firstDsiTimes(SpanSource& source, JobControl
     for (size_t span = 0; span < source.spanCount(); ++span) {
         // Blocks as the pass reads them, from the span's start: a DSI across two is passed over
         // by both alike.
-        FirstDsi hooks({*probe, log, false, false});
+        FirstDsi hooks({*probe, log, false, source.kind()});
         PackScanner scanner(probe->streams, hooks, false, &vobs);
         source.seek(source.spanStart(span));
         const int64_t end = source.spanStart(span) + source.spanLength(span);

@@ -13,7 +13,7 @@ using fixture::ProgramStreamBuilder;
 class NavigationHooks : public PassHooks {
 public:
     NavigationHooks(JobRecords& state, Reporter& reporter, bool detection, bool vob)
-        : context_{state, reporter, detection, vob} {}
+        : context_{state, reporter, detection, vob ? SourceKind::DvdFile : SourceKind::HdDvdFile} {}
     void copyControlPacket(size_t offset, ScanState& scan) override {
         analyseCopyControl(context_, offset, scan);
     }

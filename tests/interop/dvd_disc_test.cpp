@@ -2,6 +2,7 @@
 // made by genisoimage: their titles as tolvane-cli lists them against lsdvd's.
 #include <gtest/gtest.h>
 
+#include <dvdread/nav_read.h>
 #include <unistd.h>
 
 #include <cmath>
@@ -13,6 +14,7 @@
 #include <nlohmann/json.hpp>
 
 #include "child_process.h"
+#include "core/navigation_packets.h"
 #include "form_fixture.h"
 #include "report_keys.h"
 #include "temp_dir.h"
@@ -641,6 +643,43 @@ TEST(DvdDisc, ATitleOfTwoSeparatelyEncodedPartsRunsOnOneTimeline) {
     const std::vector<std::string> ours = subpicturePackets(idx);
     EXPECT_EQ(ours.size(), 4u);
     EXPECT_EQ(ours, subpicturePackets(disc + "/VIDEO_TS/VTS_01_1.VOB"));
+
+    // Every navigation pack of both parts decodes to what libdvdread's reader gives.
+    std::ifstream vobFile(disc + "/VIDEO_TS/VTS_01_1.VOB", std::ios::binary);
+    std::vector<uint8_t> pack(2048);
+    std::set<uint32_t> vobNumbers;
+    int compared = 0;
+    constexpr size_t kDsiData = 1031;  // pack and system headers, PCI, DSI header and id
+    while (vobFile.read(reinterpret_cast<char*>(pack.data()), 2048)) {
+        if (pack[1027] != 0xBF || pack[1030] != 0x01) {
+            continue;  // no navigation pack
+        }
+        dsi_t dsi;
+        navRead_DSI(&dsi, pack.data() + kDsiData);
+        const std::optional<DsiRecord> ours =
+            decodeDsi(pack.data() + kDsiData, 2048 - kDsiData, SourceKind::DvdFile);
+        ASSERT_TRUE(ours.has_value());
+        const uint32_t vob = dsi.dsi_gi.vobu_vob_idn;
+        const uint32_t first = dsi.sml_pbi.vob_v_s_s_ptm;
+        const uint32_t last = dsi.sml_pbi.vob_v_e_e_ptm;
+        EXPECT_EQ(ours->vobNumber, vob);
+        EXPECT_EQ(ours->firstPtm, first);
+        EXPECT_EQ(ours->lastPtm, last);
+        int audio = 0;
+        int subpictures = 0;
+        for (size_t k = 0; k < 8; ++k) {
+            audio += dsi.synci.a_synca[k] != 0 ? 1 : 0;
+        }
+        for (size_t k = 0; k < 32; ++k) {
+            subpictures += dsi.synci.sp_synca[k] != 0 ? 1 : 0;
+        }
+        EXPECT_EQ(ours->audioStreams, audio);
+        EXPECT_EQ(ours->subpictureStreams, subpictures);
+        vobNumbers.insert(vob);
+        ++compared;
+    }
+    EXPECT_GT(compared, 10);
+    EXPECT_EQ(vobNumbers, (std::set<uint32_t>{1, 2}));
 }
 
 }  // namespace

@@ -1,0 +1,33 @@
+#pragma once
+
+#include <cstddef>
+#include <cstdint>
+#include <optional>
+
+#include "core/job_state.h"
+#include "core/source_kind.h"
+
+namespace tolvane {
+
+// What a DSI packet (data search information, private stream 2 sub-stream 0x01) says.
+struct DsiRecord {
+    uint32_t vobNumber = 0;
+    // The VOB's first and last video frames' presentation times, 90 kHz, on the VOB's own clock.
+    uint32_t firstPtm = 0;
+    uint32_t lastPtm = 0;
+    // How many entries of the audio and subpicture synchronous-information tables are set: the
+    // streams the VOB carries. None when the packet ends before the tables.
+    std::optional<int> audioStreams;
+    std::optional<int> subpictureStreams;
+};
+
+// Decodes the DSI whose bytes after its sub-stream id are `data[0, available)`: its layout is
+// DVD-Video's or HD DVD's by the source's kind (the tables lie 128 bytes apart). None when the
+// packet is too short for its times.
+std::optional<DsiRecord> decodeDsi(const uint8_t* data, size_t available, SourceKind kind);
+
+// Decodes the copy-control packet (sub-stream 0x04 of a navigation pack) whose bytes after its
+// sub-stream id are `data[0, available)`. None when it is too short for its codes.
+std::optional<CopyControlState> decodeCopyControl(const uint8_t* data, size_t available);
+
+}  // namespace tolvane
