@@ -70,10 +70,7 @@ int main(int argc, char** argv) {
 
     size_t handed = 0;
     const double scanSeconds = bestSeconds([&] {
-        StreamTable streams;
-        streams.videoId.fill(kStreamAbsent);
-        streams.audioId.fill(kStreamAbsent);
-        streams.subId.fill(kStreamAbsent);
+        StreamTable streams;  // every id absent
         CountingHooks hooks;
         PackScanner scanner(streams, hooks, true);
         for (size_t at = 0; at < stream.size(); at += kBlockSize) {

@@ -5,13 +5,14 @@
 namespace tolvane {
 
 StreamHeader* headerEntry(StreamTable& streams, StreamKind kind, int32_t number) {
-    return kind == StreamKind::Video   ? entryAt(streams.videoHeader, number)
-           : kind == StreamKind::Audio ? entryAt(streams.audioHeader, number)
-                                       : nullptr;
+    StreamContext* context =
+        kind != StreamKind::Subpicture ? contextOf(streams, kind, number) : nullptr;
+    return context != nullptr ? &context->header : nullptr;
 }
 
 double* frameRateEntry(StreamTable& streams, int32_t number) {
-    return entryAt(streams.frameRate, number);
+    StreamContext* context = contextOf(streams, StreamKind::Video, number);
+    return context != nullptr ? &context->frameRate : nullptr;
 }
 
 std::string dynamicRangeGain(uint8_t code, const LocaleSettings& locale) {

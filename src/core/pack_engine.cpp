@@ -28,8 +28,8 @@ void PackEngine::demux(PassMode mode, PassHooks& hooks, const SpanEvents& events
             static_cast<double>(state_.job.timeline.navigationTicks()) / kTicksPerSecond;
     }
     if (control.cancelled) {
-        state_.streams.frameCount[0] = 0;
-        state_.streams.frameCount[1] = 0;
+        state_.streams.video[0].frameCount = 0;
+        state_.streams.video[1].frameCount = 0;
     }
 }
 
@@ -39,12 +39,10 @@ void PackEngine::spanStarted(size_t span) {
     }
     // Ids and "found" lines are per file: each span names its streams anew.
     StreamTable& streams = state_.streams;
-    streams.videoId.fill(kStreamAbsent);
-    streams.audioId.fill(kStreamAbsent);
-    streams.subId.fill(kStreamAbsent);
-    streams.videoReported.fill(false);
-    streams.audioReported.fill(false);
-    streams.subReported.fill(false);
+    forEachContext(streams, [](StreamKind, int32_t, StreamContext& context) {
+        context.id = kStreamAbsent;
+        context.reported = false;
+    });
     scanner_.emplace(state_.streams, *hooks_, detection_, &state_.job.timeline);
     scanning_ = true;
     hooks_->spanStarted(span);

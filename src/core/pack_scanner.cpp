@@ -38,7 +38,7 @@ int32_t PackScanner::numberForPayload(StreamKind kind) {
     if (number < 0) {
         hooks_.withoutNumber(kind, key);
     } else if (kind == StreamKind::Video) {
-        s.videoCoding = streams_.videoCoding[static_cast<size_t>(number)];
+        s.videoCoding = streams_.video[static_cast<size_t>(number)].coding;
     }
     return number;
 }
@@ -47,28 +47,28 @@ void PackScanner::firstPayload(StreamKind kind, int32_t number, const uint8_t* d
                                size_t length) {
     ScanState& s = state_;
     const auto n = static_cast<size_t>(number);
-    int32_t* registered = kind == StreamKind::Video   ? &streams_.videoId[n]
-                          : kind == StreamKind::Audio ? &streams_.audioId[n]
-                                                      : &streams_.subId[n];
+    int32_t* registered = kind == StreamKind::Video   ? &streams_.video[n].id
+                          : kind == StreamKind::Audio ? &streams_.audio[n].id
+                                                      : &streams_.sub[n].id;
     if (*registered != kStreamAbsent) {
         return;
     }
     int32_t key = s.subIdByte;
     if (kind == StreamKind::Video) {
         key = s.videoIdByte;
-        if (!streams_.videoCodingSeen[n] && !isVc1Extension(static_cast<uint8_t>(key))) {
+        if (!streams_.video[n].codingSeen && !isVc1Extension(static_cast<uint8_t>(key))) {
             if (const std::optional<StreamCoding> coding = sniffVideoCoding(data, length)) {
-                streams_.videoCoding[n] = *coding;
-                streams_.videoCodingSeen[n] = true;
+                streams_.video[n].coding = *coding;
+                streams_.video[n].codingSeen = true;
                 s.videoCoding = *coding;
             }
         }
     } else if (kind == StreamKind::Audio) {
         key = s.audioIdByte;
-        if (!streams_.audioCodingSeen[n] && isMpegAudioKey(key)) {
+        if (!streams_.audio[n].codingSeen && isMpegAudioKey(key)) {
             if (const std::optional<StreamCoding> layer = sniffMpegAudioLayer(data, length)) {
-                streams_.audioCoding[n] = *layer;
-                streams_.audioCodingSeen[n] = true;
+                streams_.audio[n].coding = *layer;
+                streams_.audio[n].codingSeen = true;
             }
         }
     }
@@ -101,7 +101,7 @@ bool PackScanner::startCode(uint8_t streamId) {
         s.videoIdByte = streamId;
         s.videoNo = numberOf(StreamKind::Video, streamId);
         if (s.videoNo >= 0) {
-            s.videoCoding = streams_.videoCoding[static_cast<size_t>(s.videoNo)];
+            s.videoCoding = streams_.video[static_cast<size_t>(s.videoNo)].coding;
         }
         kind = PacketKind::Video;
     } else if (streamId == layout::kExtendedStreamId) {

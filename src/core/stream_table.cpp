@@ -4,16 +4,25 @@
 
 namespace tolvane {
 
-int32_t* keyEntry(StreamTable& streams, StreamKind kind, int32_t number) {
+StreamContext* contextOf(StreamTable& streams, StreamKind kind, int32_t number) {
     switch (kind) {
         case StreamKind::Video:
-            return entryAt(streams.videoKeys, number);
+            return entryAt(streams.video, number);
         case StreamKind::Audio:
-            return entryAt(streams.audioKeys, number);
+            return entryAt(streams.audio, number);
         case StreamKind::Subpicture:
             break;
     }
-    return entryAt(streams.subKeys, number);
+    return entryAt(streams.sub, number);
+}
+
+const StreamContext* contextOf(const StreamTable& streams, StreamKind kind, int32_t number) {
+    return contextOf(const_cast<StreamTable&>(streams), kind, number);
+}
+
+int32_t* keyEntry(StreamTable& streams, StreamKind kind, int32_t number) {
+    StreamContext* context = contextOf(streams, kind, number);
+    return context != nullptr ? &context->key : nullptr;
 }
 
 const int32_t* keyEntry(const StreamTable& streams, StreamKind kind, int32_t number) {
@@ -23,15 +32,16 @@ const int32_t* keyEntry(const StreamTable& streams, StreamKind kind, int32_t num
 namespace {
 
 template <size_t N>
-int32_t numberIn(std::array<int32_t, N>& keys, int32_t key, int32_t natural, bool assign) {
+int32_t numberIn(std::array<StreamContext, N>& contexts, int32_t key, int32_t natural,
+                 bool assign) {
     for (size_t n = 0; n < N; ++n) {
-        if (keys[n] == key) {
+        if (contexts[n].key == key) {
             return static_cast<int32_t>(n);
         }
     }
     const bool naturalInside = natural >= 0 && natural < static_cast<int32_t>(N);
-    if (naturalInside && keys[static_cast<size_t>(natural)] == kStreamAnnounced) {
-        keys[static_cast<size_t>(natural)] = key;
+    if (naturalInside && contexts[static_cast<size_t>(natural)].key == kStreamAnnounced) {
+        contexts[static_cast<size_t>(natural)].key = key;
         return natural;
     }
     if (!assign) {
@@ -40,8 +50,8 @@ int32_t numberIn(std::array<int32_t, N>& keys, int32_t key, int32_t natural, boo
     const size_t start = naturalInside ? static_cast<size_t>(natural) : 0;
     for (size_t k = 0; k < N; ++k) {
         const size_t n = (start + k) % N;
-        if (keys[n] == kStreamAbsent) {
-            keys[n] = key;
+        if (contexts[n].key == kStreamAbsent) {
+            contexts[n].key = key;
             return static_cast<int32_t>(n);
         }
     }
@@ -54,23 +64,23 @@ int32_t numberFor(StreamTable& streams, StreamKind kind, int32_t key, bool assig
     const int32_t natural = naturalNumber(kind, key);
     switch (kind) {
         case StreamKind::Video: {
-            const int32_t n = numberIn(streams.videoKeys, key, natural, assign);
-            if (n >= 0 && !streams.videoCodingSeen[static_cast<size_t>(n)]) {
-                streams.videoCoding[static_cast<size_t>(n)] = nominalCoding(kind, key, aobSource);
+            const int32_t n = numberIn(streams.video, key, natural, assign);
+            if (n >= 0 && !streams.video[static_cast<size_t>(n)].codingSeen) {
+                streams.video[static_cast<size_t>(n)].coding = nominalCoding(kind, key, aobSource);
             }
             return n;
         }
         case StreamKind::Audio: {
-            const int32_t n = numberIn(streams.audioKeys, key, natural, assign);
-            if (n >= 0 && !streams.audioCodingSeen[static_cast<size_t>(n)]) {
-                streams.audioCoding[static_cast<size_t>(n)] = nominalCoding(kind, key, aobSource);
+            const int32_t n = numberIn(streams.audio, key, natural, assign);
+            if (n >= 0 && !streams.audio[static_cast<size_t>(n)].codingSeen) {
+                streams.audio[static_cast<size_t>(n)].coding = nominalCoding(kind, key, aobSource);
             }
             return n;
         }
         case StreamKind::Subpicture:
             break;
     }
-    return numberIn(streams.subKeys, key, natural, assign);
+    return numberIn(streams.sub, key, natural, assign);
 }
 
 double tailSeconds(const StreamTiming& timing, bool video, const StreamHeader& header,
@@ -90,11 +100,10 @@ double tailSeconds(const StreamTiming& timing, bool video, const StreamHeader& h
 }
 
 void clearNumbers(StreamTable& streams) {
-    streams.videoKeys.fill(kStreamAbsent);
-    streams.audioKeys.fill(kStreamAbsent);
-    streams.subKeys.fill(kStreamAbsent);
-    streams.videoCodingSeen.fill(false);
-    streams.audioCodingSeen.fill(false);
+    forEachContext(streams, [](StreamKind, int32_t, StreamContext& context) {
+        context.key = kStreamAbsent;
+        context.codingSeen = false;
+    });
 }
 
 }  // namespace tolvane

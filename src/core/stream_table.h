@@ -19,13 +19,6 @@ inline constexpr int32_t kStreamAbsent = -1;
 // Set by the playlist reader for a stream its title announces; counts as present.
 inline constexpr int32_t kStreamAnnounced = 1;
 
-template <size_t N>
-constexpr std::array<int32_t, N> absentIds() {
-    std::array<int32_t, N> ids{};
-    ids.fill(kStreamAbsent);
-    return ids;
-}
-
 // How long a stream plays and how many payload bytes it has, as far as the read went: its
 // earliest and latest times on the source's timeline, and the bytes from the latest one on.
 struct StreamTiming {
@@ -63,51 +56,69 @@ struct StreamTiming {
 double tailSeconds(const StreamTiming& timing, bool video, const StreamHeader& header,
                    double frameRate);
 
-// What was found for every stream of the file that a pass reads, per stream number.
+// Everything a job knows of one stream, under the stream's number of its kind.
+struct StreamContext {
+    // The stream's identifying byte in the current span; kStreamAbsent until a pass meets it.
+    int32_t id = kStreamAbsent;
+    // The stream this number stands for across the files of a job: its key (its identifying
+    // byte, kMpegAudioKey added for MPEG audio), kStreamAnnounced for a number a playlist
+    // announced, kStreamAbsent for a free number. A read gives each new stream a number as it
+    // meets it; a writing job takes the numbers it is handed and pins an announced one to the
+    // first coding it meets under that number.
+    int32_t key = kStreamAbsent;
+    // Its "found" line was written in the current span.
+    bool reported = false;
+    // Its coding: its id's, until its first payload showed another (`codingSeen`, after which
+    // it is not looked for again).
+    StreamCoding coding = StreamCoding::Mpeg2;
+    bool codingSeen = false;
+    // Its first PTS in the current read job, the first file's before the second's: what its
+    // delay against the video is measured from.
+    std::optional<int64_t> firstPts;
+    // How long it plays (video and audio).
+    StreamTiming timing;
+    // Its header values, the last file's (video and audio).
+    StreamHeader header;
+    // Video: the frame codes counted and the rate its header gave.
+    int64_t frameCount = 0;  // 64 bits: no file can hold more codes
+    double frameRate = 0;
+    // Its output during a demux job; owned by that job, null otherwise.
+    OutputSink* out = nullptr;
+};
+
+inline constexpr size_t kVideoNumbers = 2;
+inline constexpr size_t kAudioNumbers = 16;
+inline constexpr size_t kSubpictureNumbers = 32;
+
+// Every stream of the job, one context per number of each kind.
 struct StreamTable {
-    std::array<int32_t, 16> videoId{};
-    std::array<int32_t, 16> audioId{};
-    std::array<int32_t, 32> subId{};
-    std::array<bool, 8> videoReported{};
-    std::array<bool, 16> audioReported{};
-    std::array<bool, 32> subReported{};
-    std::array<int64_t, 16> frameCount{};  // 64 bits: no file can hold more codes
-    std::array<double, 16> frameRate{};
-    // The stream each number stands for across the files of a job: the stream's key (its
-    // identifying byte, kMpegAudioKey added for MPEG audio), kStreamAnnounced for a number a
-    // playlist announced, kStreamAbsent for a free number. A read gives each new stream a
-    // number as it meets it; a writing job takes the numbers it is handed and pins an announced one
-    // to the first coding it meets under that number.
-    std::array<int32_t, 2> videoKeys = absentIds<2>();
-    std::array<int32_t, 16> audioKeys = absentIds<16>();
-    std::array<int32_t, 32> subKeys = absentIds<32>();
-    // The coding each number's stream holds: its id's, until its first payload showed another.
-    std::array<StreamCoding, 2> videoCoding{};
-    std::array<StreamCoding, 16> audioCoding{};
-    // Whether that coding came from the stream's payload, and so is not looked for again.
-    std::array<bool, 2> videoCodingSeen{};
-    std::array<bool, 16> audioCodingSeen{};
-    // The first PTS of each stream in the current read job, the first file's before the
-    // second's: what its delay against the video is measured from.
-    std::array<std::optional<int64_t>, 2> videoFirstPts{};
-    std::array<std::optional<int64_t>, 16> audioFirstPts{};
-    std::array<std::optional<int64_t>, 32> subFirstPts{};
-    // How long each video and audio stream of the read job plays.
-    std::array<StreamTiming, 2> videoTiming{};
-    std::array<StreamTiming, 16> audioTiming{};
-    // The header values of each stream the read job analysed, the last file's.
-    std::array<StreamHeader, 2> videoHeader{};
-    std::array<StreamHeader, 16> audioHeader{};
+    std::array<StreamContext, kVideoNumbers> video{};
+    std::array<StreamContext, kAudioNumbers> audio{};
+    std::array<StreamContext, kSubpictureNumbers> sub{};
     // Streams a job met without a number and has said so, per kind (and MPEG audio last) and
     // identifying byte.
     std::array<std::bitset<256>, 4> withoutNumberReported;  // a MentionedStreams
     // What the read said of streams it had to leave out, for reports.
     std::vector<std::string> warnings;
-    // Outputs of the chosen streams during a demux job; owned by that job, null otherwise.
-    std::array<OutputSink*, 2> videoOut{};
-    std::array<OutputSink*, 16> audioOut{};
-    std::array<OutputSink*, 32> subOut{};
 };
+
+// Calls `visit(kind, number, context)` for every context, video, audio then subpictures.
+template <typename Table, typename Visit>
+void forEachContext(Table& streams, Visit&& visit) {
+    for (size_t n = 0; n < streams.video.size(); ++n) {
+        visit(StreamKind::Video, static_cast<int32_t>(n), streams.video[n]);
+    }
+    for (size_t n = 0; n < streams.audio.size(); ++n) {
+        visit(StreamKind::Audio, static_cast<int32_t>(n), streams.audio[n]);
+    }
+    for (size_t n = 0; n < streams.sub.size(); ++n) {
+        visit(StreamKind::Subpicture, static_cast<int32_t>(n), streams.sub[n]);
+    }
+}
+
+// The context of stream `number` of `kind`; null for a number outside its kind's range.
+StreamContext* contextOf(StreamTable& streams, StreamKind kind, int32_t number);
+const StreamContext* contextOf(const StreamTable& streams, StreamKind kind, int32_t number);
 
 // The entry of stream `number` in a per-number table; null for a number outside it.
 template <typename Table>
@@ -139,13 +150,9 @@ inline bool firstMention(MentionedStreams& said, StreamKind kind, int32_t key) {
 
 // The coding of the stream numbered `number` of `kind`.
 inline StreamCoding numberCoding(const StreamTable& streams, StreamKind kind, int32_t number) {
-    if (kind == StreamKind::Video && number >= 0 && number < 2) {
-        return streams.videoCoding[static_cast<size_t>(number)];
-    }
-    if (kind == StreamKind::Audio && number >= 0 && number < 16) {
-        return streams.audioCoding[static_cast<size_t>(number)];
-    }
-    return StreamCoding::Subpicture;
+    const StreamContext* context =
+        kind != StreamKind::Subpicture ? contextOf(streams, kind, number) : nullptr;
+    return context != nullptr ? context->coding : StreamCoding::Subpicture;
 }
 
 // The entry of `number` in the key table of `kind`; null for a number outside it.

@@ -11,9 +11,8 @@
 namespace tolvane {
 
 void dropOutputs(StreamTable& streams) {
-    streams.videoOut.fill(nullptr);
-    streams.audioOut.fill(nullptr);
-    streams.subOut.fill(nullptr);
+    forEachContext(streams,
+                   [](StreamKind, int32_t, StreamContext& context) { context.out = nullptr; });
 }
 
 std::vector<OutputWritten> closeOutputs(std::vector<OpenOutput>& outputs, bool complete) {
@@ -94,15 +93,8 @@ void closeOutputsAfterError(StreamTable& streams, std::vector<OpenOutput>& outpu
 }
 
 OutputSink** outputSlot(StreamTable& streams, StreamKind kind, int number) {
-    switch (kind) {
-        case StreamKind::Video:
-            return entryAt(streams.videoOut, number);
-        case StreamKind::Audio:
-            return entryAt(streams.audioOut, number);
-        case StreamKind::Subpicture:
-            break;
-    }
-    return entryAt(streams.subOut, number);
+    StreamContext* context = contextOf(streams, kind, number);
+    return context != nullptr ? &context->out : nullptr;
 }
 
 std::string outputFileName(const StreamBox& box, const std::string& prefix,
@@ -210,7 +202,9 @@ DemuxResult DemuxJob::run(const DemuxInput& input) {
             state.job.control.writing = true;
             storeBoxIds(state.streams, input.boxes);
             state.job.minPts = input.earliestPts.value_or(0);
-            state.streams.frameRate = {input.frameRates[0], input.frameRates[1]};
+            for (size_t n = 0; n < kVideoNumbers; ++n) {
+                state.streams.video[n].frameRate = input.frameRates[n];
+            }
             const JobNames names = namesFor(input.sourcePath, input.settings);
             result.baseName = names.baseName;
             const std::string prefix = outputPrefix(input.naming.folder, names.baseName, style);

@@ -18,7 +18,7 @@ void DemuxPass::withoutNumber(StreamKind kind, int32_t key) {
 
 void DemuxPass::subpicture(const PayloadChunk& chunk, const ScanState& scan) {
     const auto n = static_cast<size_t>(chunk.number);
-    OutputSink* out = state_.streams.subOut[n];
+    OutputSink* out = state_.streams.sub[n].out;
     if (out == nullptr) {
         return;
     }
@@ -61,19 +61,19 @@ void DemuxPass::payloadChunk(const PayloadChunk& chunk, ScanState& scan) {
     switch (chunk.kind) {
         case PacketKind::Video: {
             const auto n = static_cast<size_t>(chunk.number);
-            OutputSink* out = streams.videoOut[n];
+            OutputSink* out = streams.video[n].out;
             if (out == nullptr) {
                 break;
             }
             if (options_.countFrames()) {
                 frames_.count(data, chunk.length, scan.videoCoding, chunk.number,
-                              streams.frameCount[n]);
+                              streams.video[n].frameCount);
             }
             out->append(data, chunk.length);
             break;
         }
         case PacketKind::Audio:
-            if (OutputSink* out = streams.audioOut[static_cast<size_t>(chunk.number)]) {
+            if (OutputSink* out = streams.audio[static_cast<size_t>(chunk.number)].out) {
                 out->append(data, chunk.length);
             }
             break;

@@ -99,14 +99,14 @@ void DetectionPass::takeFirstTime(const PayloadChunk& chunk, const ScanState& sc
     const StreamKind kind = chunk.kind == PacketKind::Video   ? StreamKind::Video
                             : chunk.kind == PacketKind::Audio ? StreamKind::Audio
                                                               : StreamKind::Subpicture;
-    std::optional<int64_t>& jobFirstPts = kind == StreamKind::Video   ? streams.videoFirstPts[n]
-                                          : kind == StreamKind::Audio ? streams.audioFirstPts[n]
-                                                                      : streams.subFirstPts[n];
+    std::optional<int64_t>& jobFirstPts = kind == StreamKind::Video   ? streams.video[n].firstPts
+                                          : kind == StreamKind::Audio ? streams.audio[n].firstPts
+                                                                      : streams.sub[n].firstPts;
     // The packet's time comes with its first chunk only.
     const bool timed = scan.packetHasPts && chunk.packetStart;
     if (kind != StreamKind::Subpicture) {
         StreamTiming& timing =
-            kind == StreamKind::Video ? streams.videoTiming[n] : streams.audioTiming[n];
+            kind == StreamKind::Video ? streams.video[n].timing : streams.audio[n].timing;
         timing.take(static_cast<int64_t>(chunk.length),
                     timed ? std::optional<int64_t>(scan.packetTime) : std::nullopt,
                     kind == StreamKind::Audio ? scan.firstUnitAt : 0);
@@ -150,12 +150,12 @@ bool DetectionPass::firstReport(StreamKind kind, size_t n, bool& reported, int32
 
 void DetectionPass::audioDetails(const PayloadChunk& chunk, const ScanState& scan) {
     const auto n = static_cast<size_t>(chunk.number);
-    if (!firstReport(StreamKind::Audio, n, state_.streams.audioReported[n], scan.audioIdByte, scan,
+    if (!firstReport(StreamKind::Audio, n, state_.streams.audio[n].reported, scan.audioIdByte, scan,
                      false)) {
         return;
     }
     const HeaderPayload payload{chunk.offset, chunk.length, scan.audioNo, scan.packetPts, 0};
-    analysers_.analyse(state_.streams.audioCoding[n], payload);
+    analysers_.analyse(state_.streams.audio[n].coding, payload);
 }
 
 void DetectionPass::videoDetails(const PayloadChunk& chunk, const ScanState& scan) {
@@ -164,18 +164,18 @@ void DetectionPass::videoDetails(const PayloadChunk& chunk, const ScanState& sca
     const uint8_t* data = state_.job.buffer.data() + chunk.offset;
     const bool startCode = chunk.length >= 4 && data[0] == 0 && data[1] == 0 &&
                            (data[2] == 1 || (data[2] == 0 && data[3] == 1));
-    if (!firstReport(StreamKind::Video, n, state_.streams.videoReported[n], scan.videoIdByte, scan,
+    if (!firstReport(StreamKind::Video, n, state_.streams.video[n].reported, scan.videoIdByte, scan,
                      startCode)) {
         return;
     }
     const HeaderPayload payload{chunk.offset, chunk.length, scan.videoNo, pts, scan.videoDts};
-    analysers_.analyse(state_.streams.videoCoding[n], payload);
+    analysers_.analyse(state_.streams.video[n].coding, payload);
 }
 
 void DetectionPass::subpictureDetails(const PayloadChunk& chunk, const ScanState& scan) {
     const auto n = static_cast<size_t>(chunk.number);
-    if (!firstReport(StreamKind::Subpicture, n, state_.streams.subReported[n], scan.subIdByte, scan,
-                     false)) {
+    if (!firstReport(StreamKind::Subpicture, n, state_.streams.sub[n].reported, scan.subIdByte,
+                     scan, false)) {
         return;
     }
     // Only the chunk's own bytes are looked at: a one-byte chunk counts as 2-bit.
@@ -188,7 +188,8 @@ void DetectionPass::payloadChunk(const PayloadChunk& chunk, ScanState& scan) {
     const bool video = chunk.kind == PacketKind::Video;
     if (video && options_.countFrames()) {
         frames_.count(state_.job.buffer.data() + chunk.offset, chunk.length, scan.videoCoding,
-                      chunk.number, state_.streams.frameCount[static_cast<size_t>(chunk.number)]);
+                      chunk.number,
+                      state_.streams.video[static_cast<size_t>(chunk.number)].frameCount);
     }
     if (chunk.kind == PacketKind::Audio || video || chunk.kind == PacketKind::Subpicture) {
         takeFirstTime(chunk, scan);

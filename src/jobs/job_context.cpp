@@ -38,60 +38,50 @@ JobContext withDefaults(JobContext context) {
 
 std::vector<StreamBox> labelledBoxes(const StreamTable& streams) {
     std::vector<StreamBox> boxes;
-    const auto add = [&](StreamKind kind, const auto& ids, const auto& firstPts,
-                         const StreamHeader* headers) {
-        for (size_t n = 0; n < ids.size(); ++n) {
-            if (ids[n] == kStreamAbsent) {
-                continue;
-            }
-            const int number = static_cast<int>(n);
-            // A box the playlist announced and no stream took has no coding yet.
-            std::optional<StreamCoding> coding;
-            if (ids[n] != kStreamAnnounced) {
-                coding = numberCoding(streams, kind, number);
-            }
-            boxes.push_back(StreamBox{
-                .kind = kind,
-                .number = number,
-                .id = ids[n],
-                .label = (coding ? streamLabel(*coding, ids[n]) : streamLabel(kind, ids[n])) +
-                         streamBoxSuffix(kind, number),
-                .firstPts = firstPts[n],
-                .delayMs =
-                    kind == StreamKind::Video ? std::nullopt : streamDelayMs(streams, kind, number),
-                .coding = coding,
-                .header = headers != nullptr ? headers[n] : StreamHeader{},
-            });
-            if (kind == StreamKind::Subpicture) {
-                continue;
-            }
-            const bool video = kind == StreamKind::Video;
-            const StreamTiming& timing = video ? streams.videoTiming[n] : streams.audioTiming[n];
-            StreamBox& box = boxes.back();
-            box.duration = timing.seconds(
-                tailSeconds(timing, video, box.header, video ? streams.frameRate[n] : 0));
-            box.bytes = timing.bytes;
+    // In box order: video, audio, subpictures, each by number.
+    forEachContext(streams, [&](StreamKind kind, int32_t number, const StreamContext& context) {
+        if (context.key == kStreamAbsent) {
+            return;
         }
-    };
-    add(StreamKind::Video, streams.videoKeys, streams.videoFirstPts, streams.videoHeader.data());
-    add(StreamKind::Audio, streams.audioKeys, streams.audioFirstPts, streams.audioHeader.data());
-    add(StreamKind::Subpicture, streams.subKeys, streams.subFirstPts, nullptr);
+        // A box the playlist announced and no stream took has no coding yet.
+        std::optional<StreamCoding> coding;
+        if (context.key != kStreamAnnounced) {
+            coding = numberCoding(streams, kind, number);
+        }
+        const bool sub = kind == StreamKind::Subpicture;
+        boxes.push_back(StreamBox{
+            .kind = kind,
+            .number = number,
+            .id = context.key,
+            .label = (coding ? streamLabel(*coding, context.key) : streamLabel(kind, context.key)) +
+                     streamBoxSuffix(kind, number),
+            .firstPts = context.firstPts,
+            .delayMs =
+                kind == StreamKind::Video ? std::nullopt : streamDelayMs(streams, kind, number),
+            .coding = coding,
+            .header = sub ? StreamHeader{} : context.header,
+        });
+        if (sub) {
+            return;
+        }
+        const bool video = kind == StreamKind::Video;
+        StreamBox& box = boxes.back();
+        box.duration = context.timing.seconds(
+            tailSeconds(context.timing, video, box.header, video ? context.frameRate : 0));
+        box.bytes = context.timing.bytes;
+    });
     return boxes;
 }
 
 void storeBoxIds(StreamTable& streams, const std::vector<StreamBox>& boxes) {
     clearNumbers(streams);
     for (const StreamBox& box : boxes) {
-        if (int32_t* entry = keyEntry(streams, box.kind, box.number)) {
-            *entry = box.id;
+        if (StreamContext* context = contextOf(streams, box.kind, box.number)) {
+            context->key = box.id;
             // The read's coding stands: a writing job does not look for it again.
-            const auto n = static_cast<size_t>(box.number);
-            if (box.coding && box.kind == StreamKind::Video) {
-                streams.videoCoding[n] = *box.coding;
-                streams.videoCodingSeen[n] = true;
-            } else if (box.coding && box.kind == StreamKind::Audio) {
-                streams.audioCoding[n] = *box.coding;
-                streams.audioCodingSeen[n] = true;
+            if (box.coding && box.kind != StreamKind::Subpicture) {
+                context->coding = *box.coding;
+                context->codingSeen = true;
             }
         }
     }
@@ -100,17 +90,13 @@ void storeBoxIds(StreamTable& streams, const std::vector<StreamBox>& boxes) {
 std::optional<int32_t> streamDelayMs(const StreamTable& streams, StreamKind kind, int number) {
     // Measured from the first video stream the read reported.
     const std::optional<int64_t> video =
-        streams.videoFirstPts[0] ? streams.videoFirstPts[0] : streams.videoFirstPts[1];
+        streams.video[0].firstPts ? streams.video[0].firstPts : streams.video[1].firstPts;
     if (!video || number < 0) {
         return std::nullopt;
     }
-    const auto n = static_cast<size_t>(number);
-    std::optional<int64_t> first;
-    if (kind == StreamKind::Audio && n < streams.audioFirstPts.size()) {
-        first = streams.audioFirstPts[n];
-    } else if (kind == StreamKind::Subpicture && n < streams.subFirstPts.size()) {
-        first = streams.subFirstPts[n];
-    }
+    const StreamContext* context =
+        kind != StreamKind::Video ? contextOf(streams, kind, number) : nullptr;
+    const std::optional<int64_t> first = context != nullptr ? context->firstPts : std::nullopt;
     if (!first) {
         return std::nullopt;
     }
@@ -355,8 +341,8 @@ std::array<FrameTally, 2> frameTally(const JobRecords& state) {
     const StreamTable& streams = state.streams;
     std::array<FrameTally, 2> tally;
     for (size_t n = 0; n < tally.size(); ++n) {
-        tally[n].counted = streams.frameCount[n];
-        tally[n].frameRate = streams.frameRate[n];
+        tally[n].counted = streams.video[n].frameCount;
+        tally[n].frameRate = streams.video[n].frameRate;
         tally[n].partial = state.job.countStoppedAt.has_value();
         // Without navigation packs there is no running time to calculate from.
         if (tally[n].frameRate > 0 && state.job.totalSeconds > 0) {

@@ -22,8 +22,8 @@ StreamHeader recorded(const Bytes& payload, StreamKind kind, Analyse analyse) {
     const int32_t number = kind == StreamKind::Audio ? 2 : 1;
     const size_t at = f.place(payload, 100, 100 + payload.size() + 16);
     analyse(f.context(), HeaderPayload{at, payload.size(), number, 0x1234});
-    return kind == StreamKind::Audio ? f.state->streams.audioHeader[2]
-                                     : f.state->streams.videoHeader[1];
+    return kind == StreamKind::Audio ? f.state->streams.audio[2].header
+                                     : f.state->streams.video[1].header;
 }
 
 StreamHeader mlp(const Bytes& payload) {

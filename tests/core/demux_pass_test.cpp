@@ -42,15 +42,15 @@ struct DemuxRun {
     }
     void withVideo(int n, int32_t id = kStreamAnnounced) {
         box(StreamKind::Video, n, id);
-        runner.streams().videoOut[static_cast<size_t>(n)] = &video[static_cast<size_t>(n)];
+        runner.streams().video[static_cast<size_t>(n)].out = &video[static_cast<size_t>(n)];
     }
     void withAudio(int n, int32_t id = kStreamAnnounced) {
         box(StreamKind::Audio, n, id);
-        runner.streams().audioOut[static_cast<size_t>(n)] = &audio[static_cast<size_t>(n)];
+        runner.streams().audio[static_cast<size_t>(n)].out = &audio[static_cast<size_t>(n)];
     }
     void withSub(int n, int32_t id = kStreamAnnounced) {
         box(StreamKind::Subpicture, n, id);
-        runner.streams().subOut[static_cast<size_t>(n)] = &sub[static_cast<size_t>(n)];
+        runner.streams().sub[static_cast<size_t>(n)].out = &sub[static_cast<size_t>(n)];
     }
     std::vector<std::string> logText() const {
         std::vector<std::string> lines;
@@ -176,8 +176,8 @@ TEST(DemuxPass, CountsTheFramesOfWrittenVideoOnlyAndReportsCopyControl) {
     run.box(StreamKind::Video, 0, 0xE0);
     run.withVideo(1);
     run.run(ps.bytes());
-    EXPECT_EQ(run.runner.streams().frameCount[0], 0);
-    EXPECT_EQ(run.runner.streams().frameCount[1], 2);
+    EXPECT_EQ(run.runner.streams().video[0].frameCount, 0);
+    EXPECT_EQ(run.runner.streams().video[1].frameCount, 2);
     EXPECT_EQ(run.runner.job().totalSeconds, 10.0);
     ASSERT_EQ(run.runner.log.lines().size(), 1u);
     EXPECT_EQ(run.runner.log.lines()[0].text,

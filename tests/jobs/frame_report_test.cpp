@@ -13,10 +13,10 @@ std::vector<std::string> report(int32_t count0, double rate0, double seconds, bo
     auto state = std::make_unique<JobRecords>(control);
     state->job.formatSettings.timeSeparator = ':';
     StreamTable& streams = state->streams;
-    streams.frameCount[0] = count0;
-    streams.frameRate[0] = rate0;
-    streams.frameCount[1] = count1;
-    streams.frameRate[1] = rate1;
+    streams.video[0].frameCount = count0;
+    streams.video[0].frameRate = rate0;
+    streams.video[1].frameCount = count1;
+    streams.video[1].frameRate = rate1;
     state->job.totalSeconds = seconds;
     MessageLog log;
     reportFrames(*state, log, two);

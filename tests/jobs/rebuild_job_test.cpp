@@ -446,11 +446,14 @@ namespace {
 
 TEST(PackRebuilder, LooksOnlyAtTheBytesOfEachPack) {
     StreamTable streams;
-    streams.videoId.fill(kStreamAbsent);
-    streams.audioId.fill(0x80);
-    streams.subId.fill(0x20);
-    streams.audioKeys.fill(kStreamAnnounced);
-    streams.subKeys.fill(0x20);
+    for (StreamContext& audio : streams.audio) {
+        audio.id = 0x80;
+        audio.key = kStreamAnnounced;
+    }
+    for (StreamContext& sub : streams.sub) {
+        sub.id = 0x20;
+        sub.key = 0x20;
+    }
     fixture::FixedOptions boxes;
     boxes.ticked = [](int32_t n) { return n % 2 == 0; };
     MessageLog log;
