@@ -37,7 +37,7 @@ Bytes syntheticStream(size_t mebibytes) {
 
 class CountingHooks : public PassHooks {
 public:
-    void payloadChunk(const PayloadChunk& chunk, ScanState&) override { bytes += chunk.length; }
+    void packet(const Packet& packet) override { bytes += packet.length; }
     size_t bytes = 0;
 };
 

@@ -129,8 +129,8 @@ bool PackScanner::startCode(uint8_t streamId) {
     s.mpeg1Header = false;
     s.mpeg1BufferBytes = 0;
     // A time stamp belongs to its own packet: none is carried over into this one.
-    s.dropHeldPts();
     s.packetHasPts = false;
+    s.packetHasDts = false;
     s.packetPlaced = false;
     s.firstUnitAt = 0;
     return true;
@@ -138,8 +138,6 @@ bool PackScanner::startCode(uint8_t streamId) {
 
 void PackScanner::holdPts() {
     ScanState& s = state_;
-    s.heldPts = s.ptsAcc;
-    s.ptsHeld = true;
     s.packetPts = s.ptsAcc;
     s.packetHasPts = true;
 }
@@ -183,7 +181,8 @@ void PackScanner::timeStampFieldByte(uint8_t b) {
         if (index == 5) {
             holdPts();
         } else if (index == 10) {
-            s.videoDts = s.ptsAcc;
+            s.packetDts = s.ptsAcc;
+            s.packetHasDts = true;
             fieldDone = true;
         }
     }
@@ -251,7 +250,6 @@ void PackScanner::audioSubStream(uint8_t id) {
             s.packetKind = PacketKind::Audio;
         }
     }
-    s.dropHeldPts();
 }
 
 void PackScanner::subStreamByte(uint8_t b) {
@@ -308,19 +306,36 @@ void PackScanner::scanBlock(const uint8_t* block, size_t length) {
                                             : StreamKind::Video;
                 const int32_t number = handsOver(s.packetKind) ? numberForPayload(kind) : -1;
                 if (number >= 0) {
-                    const bool packetStart = !s.packetPlaced;
+                    Packet packet;
+                    packet.unitStart = !s.packetPlaced;
                     if (!s.packetPlaced) {
                         s.packetPlaced = true;
                         if (s.packetHasPts) {
-                            s.packetTime = timeline_->place(timelineSlot(kind, number), s.packetPts,
-                                                            kind == StreamKind::Subpicture,
-                                                            static_cast<size_t>(i));
+                            packet.time =
+                                timeline_->place(timelineSlot(kind, number), s.packetPts,
+                                                 kind == StreamKind::Subpicture,
+                                                 static_cast<size_t>(i), &packet.discontinuity);
                         }
                     }
                     firstPayload(kind, number, block + i, static_cast<size_t>(a));
-                    hooks_.payloadChunk(PayloadChunk{s.packetKind, number, static_cast<size_t>(i),
-                                                     static_cast<size_t>(a), packetStart},
-                                        s);
+                    packet.kind = kind;
+                    packet.number = number;
+                    packet.key = kind == StreamKind::Video   ? s.videoIdByte
+                                 : kind == StreamKind::Audio ? s.audioIdByte
+                                                             : s.subIdByte;
+                    packet.coding = kind == StreamKind::Video
+                                        ? s.videoCoding
+                                        : numberCoding(streams_, kind, number);
+                    packet.offset = static_cast<size_t>(i);
+                    packet.length = static_cast<size_t>(a);
+                    if (s.packetHasPts) {
+                        packet.pts = s.packetPts;
+                    }
+                    if (s.packetHasDts) {
+                        packet.dts = s.packetDts;
+                    }
+                    packet.firstUnitAt = s.firstUnitAt;
+                    hooks_.packet(packet);
                 }
                 s.remaining -= static_cast<int32_t>(a);
                 i += a - 1;

@@ -10,18 +10,32 @@ namespace tolvane {
 
 enum class PassMode : uint8_t { Detection = 0, Demux = 1 };
 
-// A run of payload bytes of one packet inside the read block.
-struct PayloadChunk {
-    PacketKind kind;  // Video, Audio or Subpicture
-    int32_t number;   // the stream's number in its kind
-    size_t offset;    // start in the read block
-    size_t length;
-    bool packetStart;  // the first chunk of its packet's payload
+// A packet's payload, or the run of it that lies in the read block (a packet may go on in the
+// next block): a view into the block, never a copy, with the packet's times.
+struct Packet {
+    StreamKind kind = StreamKind::Video;
+    int32_t number = 0;  // the stream's number in its kind
+    // Its identifying byte (stream id, sub-stream id or extension; kMpegAudioKey added for MPEG
+    // audio): the stream's key.
+    int32_t key = 0;
+    // The coding of its stream; for video the coding whose frame codes it holds.
+    StreamCoding coding = StreamCoding::Mpeg2;
+    size_t offset = 0;  // start in the read block
+    size_t length = 0;
+    // The first run of its packet's payload; the times below come with it.
+    bool unitStart = false;
+    // The packet's own time stamps, 33 bits, as its header gives them (on every run).
+    std::optional<uint64_t> pts;
+    std::optional<uint64_t> dts;
+    // Its PTS on the title's continuous timeline: on the first run of a packet that has one.
+    std::optional<int64_t> time;
+    // The timeline began a new part for this stream at this packet: the times jump here.
+    bool discontinuity = false;
+    // Audio: where the first frame that starts in the packet begins in its payload.
+    uint32_t firstUnitAt = 0;
 };
 
-// What a pass does with what the scanner finds. The scanner calls these in file order; the
-// state is handed over mutable because the passes consume time stamps (heldPts) as they go. A
-// packet's time on the source's timeline is the state's packetTime, while packetHasPts says.
+// What a pass does with what the scanner finds. The scanner calls these in file order.
 class PassHooks {
 public:
     virtual ~PassHooks() = default;
@@ -37,7 +51,7 @@ public:
     virtual void withoutNumber(StreamKind, int32_t /*key*/) {}
     // Whether the source is a DVD-Audio object, where 0xA1 is MLP.
     virtual bool aobSource() const { return false; }
-    virtual void payloadChunk(const PayloadChunk&, ScanState&) {}
+    virtual void packet(const Packet&) {}
     // The first copy-control or DSI packet of the pass; `offset` is that of the byte after
     // its sub-stream id, which may lie anywhere in or past the end of the read block.
     virtual void copyControlPacket(size_t /*offset*/, ScanState&) {}

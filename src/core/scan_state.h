@@ -49,17 +49,14 @@ struct ScanState {
     // A pack header was met: the source is a program stream.
     bool packFound = false;
     uint64_t ptsAcc = 0;
-    // The PTS of the last header that carried one, until a pass uses it. `ptsHeld` says that
-    // one is held: a PTS of 0 is a time like any other. Time stamps keep all 33 bits.
-    uint64_t heldPts = 0;
-    bool ptsHeld = false;
-    // The current packet's own PTS; cleared at every packet start, never consumed.
+    // The current packet's own PTS and DTS, all 33 bits; cleared at every packet start. A PTS
+    // of 0 is a time like any other.
     uint64_t packetPts = 0;
     bool packetHasPts = false;
-    // Its PTS on the source's timeline, once the packet's first payload placed it there.
-    int64_t packetTime = 0;
+    uint64_t packetDts = 0;
+    bool packetHasDts = false;
+    // The packet's first payload was handed over, with its time.
     bool packetPlaced = false;
-    uint64_t videoDts = 0;
     // Where the first audio frame that starts in a private-stream audio packet begins in its
     // payload; 0 when the packet does not say.
     uint32_t firstUnitAt = 0;
@@ -77,11 +74,6 @@ struct ScanState {
     bool controlPending = false;
     uint8_t videoBound = 0;
     uint8_t audioBound = 0;
-
-    void dropHeldPts() {
-        heldPts = 0;
-        ptsHeld = false;
-    }
 
     // Nothing is being read: no payload, header field, length or packet to pass over. Until the
     // next start code a byte only moves the window.

@@ -97,7 +97,7 @@ void Timeline::navigation(const Vob& given, size_t at) {
     }
 }
 
-int64_t Timeline::place(size_t slot, uint64_t pts, bool sparse, size_t at) {
+int64_t Timeline::place(size_t slot, uint64_t pts, bool sparse, size_t at, bool* newPart) {
     pts &= kClockWrap - 1;
     if (!latest_) {
         latest_ = Part{pts, static_cast<int64_t>(pts), 0, false};
@@ -134,12 +134,18 @@ int64_t Timeline::place(size_t slot, uint64_t pts, bool sparse, size_t at) {
         }
     }
     const int64_t step = time - stream.last;
+    if (newPart != nullptr) {
+        *newPart = moved;
+    }
     if (!moved && !sparse && jumps(step)) {
         const int64_t expected = end();
         addSeam(Seam::Cause::TimeStamps, expected, time - expected, at, std::nullopt);
         latest_ = Part{pts, expected, latest_->sequence + 1, false};
         stream.part = *latest_;
         time = expected;
+        if (newPart != nullptr) {
+            *newPart = true;
+        }
     } else if (!moved && step > 0 && (stream.step == 0 || step < stream.step)) {
         stream.step = step;
     }

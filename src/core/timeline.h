@@ -65,8 +65,9 @@ public:
     void navigation(const Vob& vob, size_t at);
 
     // The time on the timeline of a packet's 33-bit time stamp, for the stream in `slot`.
-    // `sparse` streams (subpictures) may pause for minutes: only a jump back is a jump.
-    int64_t place(size_t slot, uint64_t pts, bool sparse, size_t at);
+    // `sparse` streams (subpictures) may pause for minutes: only a jump back is a jump. With
+    // `newPart`, says whether the stream moved to a new part here (its times jump).
+    int64_t place(size_t slot, uint64_t pts, bool sparse, size_t at, bool* newPart = nullptr);
 
     const std::vector<Seam>& seams() const { return seams_; }
     // Seams beyond the listed ones.

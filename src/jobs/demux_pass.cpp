@@ -16,21 +16,21 @@ void DemuxPass::withoutNumber(StreamKind kind, int32_t key) {
     }
 }
 
-void DemuxPass::subpicture(const PayloadChunk& chunk, const ScanState& scan) {
-    const auto n = static_cast<size_t>(chunk.number);
+void DemuxPass::subpicture(const Packet& packet) {
+    const auto n = static_cast<size_t>(packet.number);
     OutputSink* out = state_.streams.sub[n].out;
     if (out == nullptr) {
         return;
     }
+    const uint8_t* data = state_.job.buffer.data() + packet.offset;
     if (vobSub_ != nullptr) {
-        (*vobSub_)[n].packet(*out, state_.job.buffer.data() + chunk.offset, chunk.length,
-                             scan.ptsHeld ? std::optional<int64_t>(scan.packetTime) : std::nullopt);
+        (*vobSub_)[n].packet(*out, data, packet.length, packet.time);
         return;
     }
     // A record starts at every packet whose header carries a PTS, whatever its value.
-    if (scan.ptsHeld) {
+    if (packet.time) {
         // Modulo 2^32, as .sup times wrap; unsigned, as a base not yet known is the largest time.
-        const auto pts = static_cast<uint32_t>(static_cast<uint64_t>(scan.packetTime) -
+        const auto pts = static_cast<uint32_t>(static_cast<uint64_t>(*packet.time) -
                                                static_cast<uint64_t>(state_.job.minPts));
         const uint8_t header[kSupHeaderSize] = {
             'S',
@@ -46,44 +46,39 @@ void DemuxPass::subpicture(const PayloadChunk& chunk, const ScanState& scan) {
         };
         if (records_ != nullptr) {
             records_->push_back(
-                SupRecord{chunk.number, subBytes_[n] + 2, scan.packetTime, state_.job.minPts});
+                SupRecord{packet.number, subBytes_[n] + 2, *packet.time, state_.job.minPts});
         }
         out->append(header, sizeof header);
         subBytes_[n] += sizeof header;
     }
-    out->append(state_.job.buffer.data() + chunk.offset, chunk.length);
-    subBytes_[n] += chunk.length;
+    out->append(data, packet.length);
+    subBytes_[n] += packet.length;
 }
 
-void DemuxPass::payloadChunk(const PayloadChunk& chunk, ScanState& scan) {
+void DemuxPass::packet(const Packet& packet) {
     StreamTable& streams = state_.streams;
-    const uint8_t* data = state_.job.buffer.data() + chunk.offset;
-    switch (chunk.kind) {
-        case PacketKind::Video: {
-            const auto n = static_cast<size_t>(chunk.number);
-            OutputSink* out = streams.video[n].out;
-            if (out == nullptr) {
+    const uint8_t* data = state_.job.buffer.data() + packet.offset;
+    switch (packet.kind) {
+        case StreamKind::Video: {
+            StreamContext& stream = streams.video[static_cast<size_t>(packet.number)];
+            if (stream.out == nullptr) {
                 break;
             }
             if (options_.countFrames()) {
-                frames_.count(data, chunk.length, scan.videoCoding, chunk.number,
-                              streams.video[n].frameCount);
+                frames_.count(data, packet.length, packet.coding, packet.number, stream.frameCount);
             }
-            out->append(data, chunk.length);
+            stream.out->append(data, packet.length);
             break;
         }
-        case PacketKind::Audio:
-            if (OutputSink* out = streams.audio[static_cast<size_t>(chunk.number)].out) {
-                out->append(data, chunk.length);
+        case StreamKind::Audio:
+            if (OutputSink* out = streams.audio[static_cast<size_t>(packet.number)].out) {
+                out->append(data, packet.length);
             }
             break;
-        case PacketKind::Subpicture:
-            subpicture(chunk, scan);
-            break;
-        default:
+        case StreamKind::Subpicture:
+            subpicture(packet);
             break;
     }
-    scan.dropHeldPts();
 }
 
 bool DemuxPass::aobSource() const {

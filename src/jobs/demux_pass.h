@@ -22,8 +22,8 @@ inline std::string notWrittenLine(StreamKind kind, int32_t key) {
 struct SupRecord {
     int32_t number;   // the stream's box
     uint64_t offset;  // of the time field in the stream's output
-    int64_t pts;     // the packet's time on the timeline
-    int64_t minPts;  // the time base it was written against
+    int64_t pts;      // the packet's time on the timeline
+    int64_t minPts;   // the time base it was written against
 };
 
 // What the demux job's pass does with what the scanner finds: appends the payload of every
@@ -43,14 +43,14 @@ public:
     void writeVobSub(std::array<VobSubWriter, 32>* writers) { vobSub_ = writers; }
 
     void spanStarted(size_t /*span*/) override { frames_ = FrameCounter{}; }
-    void payloadChunk(const PayloadChunk& chunk, ScanState& scan) override;
+    void packet(const Packet& packet) override;
     void withoutNumber(StreamKind kind, int32_t key) override;
     bool aobSource() const override;
     void copyControlPacket(size_t offset, ScanState& scan) override;
     void dsiPacket(size_t offset, ScanState& scan) override;
 
 private:
-    void subpicture(const PayloadChunk& chunk, const ScanState& scan);
+    void subpicture(const Packet& packet);
 
     JobRecords& state_;
     Reporter& reporter_;

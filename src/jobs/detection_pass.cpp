@@ -90,119 +90,110 @@ void DetectionPass::systemHeaderRead(ScanState& scan) {
     reporter_.log(line);
 }
 
-void DetectionPass::takeFirstTime(const PayloadChunk& chunk, const ScanState& scan) {
+void DetectionPass::takeFirstTime(const Packet& packet) {
     // The first packet of the stream that carries a PTS gives its first time (the first
     // file's, when both files carry the stream) and may lower the job's minPts, whether or
     // not details are shown: delays and .sup times count from them.
-    const auto n = static_cast<size_t>(chunk.number);
-    StreamTable& streams = state_.streams;
-    const StreamKind kind = chunk.kind == PacketKind::Video   ? StreamKind::Video
-                            : chunk.kind == PacketKind::Audio ? StreamKind::Audio
-                                                              : StreamKind::Subpicture;
-    std::optional<int64_t>& jobFirstPts = kind == StreamKind::Video   ? streams.video[n].firstPts
-                                          : kind == StreamKind::Audio ? streams.audio[n].firstPts
-                                                                      : streams.sub[n].firstPts;
-    // The packet's time comes with its first chunk only.
-    const bool timed = scan.packetHasPts && chunk.packetStart;
-    if (kind != StreamKind::Subpicture) {
-        StreamTiming& timing =
-            kind == StreamKind::Video ? streams.video[n].timing : streams.audio[n].timing;
-        timing.take(static_cast<int64_t>(chunk.length),
-                    timed ? std::optional<int64_t>(scan.packetTime) : std::nullopt,
-                    kind == StreamKind::Audio ? scan.firstUnitAt : 0);
+    const auto n = static_cast<size_t>(packet.number);
+    StreamContext& stream = *contextOf(state_.streams, packet.kind, packet.number);
+    if (packet.kind != StreamKind::Subpicture) {
+        stream.timing.take(static_cast<int64_t>(packet.length), packet.time,
+                           packet.kind == StreamKind::Audio ? packet.firstUnitAt : 0);
     }
-    std::bitset<32>& timedStreams = timed_[static_cast<size_t>(kind)];
-    if (timed && !timedStreams.test(n)) {
+    std::bitset<32>& timedStreams = timed_[static_cast<size_t>(packet.kind)];
+    if (packet.time && !timedStreams.test(n)) {
         timedStreams.set(n);
-        if (!jobFirstPts) {
-            jobFirstPts = scan.packetTime;
+        if (!stream.firstPts) {
+            stream.firstPts = packet.time;
         }
-        if (scan.packetTime < state_.job.minPts) {
-            state_.job.minPts = scan.packetTime;
+        if (*packet.time < state_.job.minPts) {
+            state_.job.minPts = *packet.time;
         }
     }
 }
 
-bool DetectionPass::firstReport(StreamKind kind, size_t n, bool& reported, int32_t key,
-                                const ScanState& scan, bool beginsAccessUnit) {
+bool DetectionPass::firstReport(const Packet& packet, bool& reported, bool beginsAccessUnit) {
     // Its details come from its first packet that carries a PTS: a file cut inside a stream
     // begins with the rest of a frame. A stream whose packets carry none is reported at a
     // packet that begins a picture, or at its 32nd packet.
     if (reported) {
         return false;
     }
-    if (!scan.packetHasPts) {
-        uint8_t& waited = untimedPackets_[static_cast<size_t>(kind)][n];
+    if (!packet.pts) {
+        uint8_t& waited =
+            untimedPackets_[static_cast<size_t>(packet.kind)][static_cast<size_t>(packet.number)];
         if (!beginsAccessUnit && ++waited < kUntimedPacketsAwaited) {
             return false;
         }
     }
     reported = true;
-    reporter_.log(scan.packetHasPts ? "   First PTS = [re]" + hexUpper(scan.packetPts, 8) + "[/re]"
-                                    : std::string("   First PTS = none"));
-    reporter_.log("   Substream id = " + hexUpper(static_cast<uint32_t>(idByteOf(key)), 2));
-    if (const std::string language = languageOf(state_.job.languages, kind, key);
+    reporter_.log(packet.pts ? "   First PTS = [re]" + hexUpper(*packet.pts, 8) + "[/re]"
+                             : std::string("   First PTS = none"));
+    reporter_.log("   Substream id = " + hexUpper(static_cast<uint32_t>(idByteOf(packet.key)), 2));
+    if (const std::string language = languageOf(state_.job.languages, packet.kind, packet.key);
         !language.empty()) {
         reporter_.log("   Language = " + language);
     }
     return true;
 }
 
-void DetectionPass::audioDetails(const PayloadChunk& chunk, const ScanState& scan) {
-    const auto n = static_cast<size_t>(chunk.number);
-    if (!firstReport(StreamKind::Audio, n, state_.streams.audio[n].reported, scan.audioIdByte, scan,
-                     false)) {
+void DetectionPass::audioDetails(const Packet& packet) {
+    StreamContext& stream = state_.streams.audio[static_cast<size_t>(packet.number)];
+    if (!firstReport(packet, stream.reported, false)) {
         return;
     }
-    const HeaderPayload payload{chunk.offset, chunk.length, scan.audioNo, scan.packetPts, 0};
-    analysers_.analyse(state_.streams.audio[n].coding, payload);
+    const HeaderPayload payload{packet.offset, packet.length, packet.number, packet.pts.value_or(0),
+                                0};
+    analysers_.analyse(stream.coding, payload);
 }
 
-void DetectionPass::videoDetails(const PayloadChunk& chunk, const ScanState& scan) {
-    const uint32_t pts = scan.packetPts;
-    const auto n = static_cast<size_t>(chunk.number);
-    const uint8_t* data = state_.job.buffer.data() + chunk.offset;
-    const bool startCode = chunk.length >= 4 && data[0] == 0 && data[1] == 0 &&
+void DetectionPass::videoDetails(const Packet& packet) {
+    StreamContext& stream = state_.streams.video[static_cast<size_t>(packet.number)];
+    const uint8_t* data = state_.job.buffer.data() + packet.offset;
+    const bool startCode = packet.length >= 4 && data[0] == 0 && data[1] == 0 &&
                            (data[2] == 1 || (data[2] == 0 && data[3] == 1));
-    if (!firstReport(StreamKind::Video, n, state_.streams.video[n].reported, scan.videoIdByte, scan,
-                     startCode)) {
+    if (!firstReport(packet, stream.reported, startCode)) {
         return;
     }
-    const HeaderPayload payload{chunk.offset, chunk.length, scan.videoNo, pts, scan.videoDts};
-    analysers_.analyse(state_.streams.video[n].coding, payload);
+    // The video header's PTS line shows the clock's 32 low bits, as it always did.
+    const HeaderPayload payload{packet.offset, packet.length, packet.number,
+                                static_cast<uint32_t>(packet.pts.value_or(0)),
+                                packet.dts.value_or(0)};
+    analysers_.analyse(stream.coding, payload);
 }
 
-void DetectionPass::subpictureDetails(const PayloadChunk& chunk, const ScanState& scan) {
-    const auto n = static_cast<size_t>(chunk.number);
-    if (!firstReport(StreamKind::Subpicture, n, state_.streams.sub[n].reported, scan.subIdByte,
-                     scan, false)) {
+void DetectionPass::subpictureDetails(const Packet& packet) {
+    StreamContext& stream = state_.streams.sub[static_cast<size_t>(packet.number)];
+    if (!firstReport(packet, stream.reported, false)) {
         return;
     }
-    // Only the chunk's own bytes are looked at: a one-byte chunk counts as 2-bit.
-    const uint8_t* data = state_.job.buffer.data() + chunk.offset;
-    const bool eightBit = chunk.length >= 2 && data[0] == 0 && data[1] == 0;
+    // Only the packet's own bytes are looked at: a one-byte run counts as 2-bit.
+    const uint8_t* data = state_.job.buffer.data() + packet.offset;
+    const bool eightBit = packet.length >= 2 && data[0] == 0 && data[1] == 0;
     reporter_.log(eightBit ? "   Format = [bl]8bitRLE[/bl]" : "   Format = [bl]2bitRLE[/bl]");
 }
 
-void DetectionPass::payloadChunk(const PayloadChunk& chunk, ScanState& scan) {
-    const bool video = chunk.kind == PacketKind::Video;
+void DetectionPass::packet(const Packet& packet) {
+    const bool video = packet.kind == StreamKind::Video;
     if (video && options_.countFrames()) {
-        frames_.count(state_.job.buffer.data() + chunk.offset, chunk.length, scan.videoCoding,
-                      chunk.number,
-                      state_.streams.video[static_cast<size_t>(chunk.number)].frameCount);
+        frames_.count(state_.job.buffer.data() + packet.offset, packet.length, packet.coding,
+                      packet.number,
+                      state_.streams.video[static_cast<size_t>(packet.number)].frameCount);
     }
-    if (chunk.kind == PacketKind::Audio || video || chunk.kind == PacketKind::Subpicture) {
-        takeFirstTime(chunk, scan);
-    }
+    takeFirstTime(packet);
     if (!options_.details()) {
         return;
     }
-    if (chunk.kind == PacketKind::Audio) {
-        audioDetails(chunk, scan);
-    } else if (video) {
-        videoDetails(chunk, scan);
-    } else if (chunk.kind == PacketKind::Subpicture) {
-        subpictureDetails(chunk, scan);
+    switch (packet.kind) {
+        case StreamKind::Audio:
+            audioDetails(packet);
+            break;
+        case StreamKind::Video:
+            videoDetails(packet);
+            break;
+        case StreamKind::Subpicture:
+            subpictureDetails(packet);
+            break;
     }
 }
 

@@ -28,19 +28,18 @@ public:
     void withoutNumber(StreamKind kind, int32_t key) override;
     bool aobSource() const override;
     void systemHeaderRead(ScanState& scan) override;
-    void payloadChunk(const PayloadChunk& chunk, ScanState& scan) override;
+    void packet(const Packet& packet) override;
     void copyControlPacket(size_t offset, ScanState& scan) override;
     void dsiPacket(size_t offset, ScanState& scan) override;
 
 private:
-    void audioDetails(const PayloadChunk& chunk, const ScanState& scan);
-    void videoDetails(const PayloadChunk& chunk, const ScanState& scan);
-    void subpictureDetails(const PayloadChunk& chunk, const ScanState& scan);
+    void audioDetails(const Packet& packet);
+    void videoDetails(const Packet& packet);
+    void subpictureDetails(const Packet& packet);
     // Takes a stream's first time from its first packet that carries one.
-    void takeFirstTime(const PayloadChunk& chunk, const ScanState& scan);
+    void takeFirstTime(const Packet& packet);
     // Reports a stream's first lines once, at its first packet; true when it did.
-    bool firstReport(StreamKind kind, size_t n, bool& reported, int32_t key, const ScanState& scan,
-                     bool beginsAccessUnit);
+    bool firstReport(const Packet& packet, bool& reported, bool beginsAccessUnit);
 
     static constexpr uint8_t kUntimedPacketsAwaited = 32;
 

@@ -49,10 +49,10 @@ public:
     }
     bool aobSource() const override { return detection_.aobSource(); }
 
-    void payloadChunk(const PayloadChunk& chunk, ScanState& scan) override {
+    void packet(const Packet& packet) override {
         // The read first: the time base a .sup record is written against comes from it.
-        detection_.payloadChunk(chunk, scan);
-        demux_.payloadChunk(chunk, scan);
+        detection_.packet(packet);
+        demux_.packet(packet);
     }
 
     void copyControlPacket(size_t offset, ScanState& scan) override {

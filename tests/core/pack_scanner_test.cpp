@@ -25,14 +25,14 @@ Bytes counting(size_t size, uint8_t start = 0x10) {
 TEST(PackScanner, HandsOverEachCodingsPayloadFromWhereItStarts) {
     struct Case {
         uint8_t subId;
-        PacketKind kind;
+        StreamKind kind;
         int32_t number;
     };
     const Case cases[] = {
-        {0x21, PacketKind::Subpicture, 1}, {0x62, PacketKind::Subpicture, 2},
-        {0x81, PacketKind::Audio, 1},      {0x8D, PacketKind::Audio, 5},
-        {0xA2, PacketKind::Audio, 2},      {0xB3, PacketKind::Audio, 3},
-        {0xCC, PacketKind::Audio, 12},
+        {0x21, StreamKind::Subpicture, 1}, {0x62, StreamKind::Subpicture, 2},
+        {0x81, StreamKind::Audio, 1},      {0x8D, StreamKind::Audio, 5},
+        {0xA2, StreamKind::Audio, 2},      {0xB3, StreamKind::Audio, 3},
+        {0xCC, StreamKind::Audio, 12},
     };
     // Discs start many packets with the P-STD buffer field after the PTS, or without one.
     const PesHeader headers[] = {{.pts = 1000},
@@ -66,11 +66,11 @@ TEST(PackScanner, HandsOverEachCodingsPayloadFromWhereItStarts) {
 class VideoStampHooks : public RecordingHooks {
 public:
     using RecordingHooks::RecordingHooks;
-    void payloadChunk(const PayloadChunk& chunk, ScanState& s) override {
-        RecordingHooks::payloadChunk(chunk, s);
-        packetPts.push_back(s.packetHasPts ? std::optional(s.packetPts) : std::nullopt);
-        videoDts.push_back(s.videoDts);
-        videoTypes.push_back(s.videoCoding);
+    void packet(const Packet& packet) override {
+        RecordingHooks::packet(packet);
+        packetPts.push_back(packet.pts);
+        videoDts.push_back(packet.dts.value_or(0));
+        videoTypes.push_back(packet.coding);
     }
     std::vector<StreamCoding> videoTypes;
     std::vector<std::optional<uint64_t>> packetPts;
@@ -92,7 +92,7 @@ TEST(PackScanner, ReadsTimeStampsAboveTwoToTheThirtyAlikeInBothHeaderForms) {
     ASSERT_EQ(hooks.registrations.size(), 2u);
     EXPECT_EQ(hooks.registrations[0].heldPts, pts);  // audio: a PTS-only header
     ASSERT_EQ(hooks.chunks.size(), 2u);
-    EXPECT_EQ(hooks.chunks[1].heldPts, pts);  // video: PTS of a PTS-and-DTS header
+    EXPECT_EQ(hooks.chunks[1].pts, pts);  // video: PTS of a PTS-and-DTS header
     EXPECT_EQ(hooks.packetPts[1], pts);
     EXPECT_EQ(hooks.videoDts[1], dts);
 }
@@ -112,7 +112,7 @@ TEST(PackScanner, ParsesPacketsWhoseHeaderOrPayloadStraddlesTheBlockEnd) {
             SpanSource::single("x.EVO", std::make_unique<fixture::MemorySource>(ps.bytes()));
         PackEngine(*runner.state, runner.os, runner.log).demux(PassMode::Detection, hooks);
 
-        EXPECT_EQ(hooks.payloadOf(PacketKind::Video, 1), payload);
+        EXPECT_EQ(hooks.payloadOf(StreamKind::Video, 1), payload);
         ASSERT_FALSE(hooks.chunks.empty());
         EXPECT_EQ(hooks.packetPts.front(), 0x123456789u);
         EXPECT_EQ(hooks.videoDts.front(), 0x12345000u);
@@ -143,7 +143,7 @@ TEST(PackScanner, PassesOverPaddingAndUnanalysedNavigationPackets) {
     EXPECT_EQ(runner.hooks.dsiOffsets[0], dsiAt);
     ASSERT_EQ(runner.hooks.registrations.size(), 1u);
     EXPECT_EQ(runner.hooks.registrations[0].number, 0);
-    EXPECT_EQ(runner.hooks.payloadOf(PacketKind::Video, 0), counting(50));
+    EXPECT_EQ(runner.hooks.payloadOf(StreamKind::Video, 0), counting(50));
 }
 
 TEST(PackScanner, AnalysesOnlyTheFirstNavigationPacketOfEachKindInAPass) {
@@ -229,7 +229,7 @@ TEST(PackScanner, NeverReadsPayloadOfAHeaderThatOverrunsItsPacket) {
     for (const auto& chunk : runner.hooks.chunks) {
         EXPECT_EQ(chunk.number, 1) << "no chunk may come from the broken packet";
     }
-    EXPECT_EQ(runner.hooks.payloadOf(PacketKind::Video, 1), counting(40));
+    EXPECT_EQ(runner.hooks.payloadOf(StreamKind::Video, 1), counting(40));
 }
 
 TEST(PackScanner, NeverTakesAStartCodeInsidePayloadForAPacket) {
@@ -254,7 +254,7 @@ TEST(PackScanner, GivesMpegAudioBoxesOfItsOwnBesideTheSubStreamsOfTheSameByte) {
     runner.run(ps.bytes());
 
     ASSERT_EQ(runner.hooks.chunks.size(), 3u);
-    EXPECT_EQ(runner.hooks.chunks[0].kind, PacketKind::Audio);
+    EXPECT_EQ(runner.hooks.chunks[0].kind, StreamKind::Audio);
     EXPECT_EQ(runner.hooks.chunks[0].number, 0);
     EXPECT_EQ(runner.hooks.chunks[1].number, 1);  // box 0 is the MPEG audio's
     EXPECT_EQ(runner.hooks.chunks[2].number, 2);  // 0xD1 has no box 17: the first free one
@@ -298,9 +298,9 @@ TEST(PackScanner, GivesEveryPacketItsOwnPtsInEitherHeaderFormAndPass) {
         EXPECT_EQ(hooks.videoTypes[4], StreamCoding::H264);
         EXPECT_EQ(hooks.videoTypes[5], StreamCoding::H264);
         // A PTS of 0 is held like any other; a packet without one holds none.
-        EXPECT_TRUE(hooks.chunks[3].ptsHeld);
-        EXPECT_EQ(hooks.chunks[2].heldPts, 7000u);
-        EXPECT_FALSE(hooks.chunks[6].ptsHeld);
+        EXPECT_TRUE(hooks.chunks[3].time.has_value());
+        EXPECT_EQ(hooks.chunks[2].pts, 7000u);
+        EXPECT_FALSE(hooks.chunks[6].time.has_value());
     }
 }
 
@@ -351,10 +351,10 @@ TEST(PackScanner, ReadsMpeg1PacketHeadersWithTheirStuffingBufferAndTimeStamps) {
         runner.job().source =
             SpanSource::single("x.EVO", std::make_unique<fixture::MemorySource>(ps.bytes()));
         PackEngine(*runner.state, runner.os, runner.log).demux(PassMode::Detection, hooks);
-        EXPECT_EQ(hooks.payloadOf(PacketKind::Video, 0),
+        EXPECT_EQ(hooks.payloadOf(StreamKind::Video, 0),
                   joined({counting(40, 0x20), counting(10, 0x70)}));
-        EXPECT_EQ(hooks.payloadOf(PacketKind::Audio, 0), counting(30, 0x40));
-        EXPECT_EQ(hooks.payloadOf(PacketKind::Audio, 1), counting(20, 0x60));
+        EXPECT_EQ(hooks.payloadOf(StreamKind::Audio, 0), counting(30, 0x40));
+        EXPECT_EQ(hooks.payloadOf(StreamKind::Audio, 1), counting(20, 0x60));
         ASSERT_FALSE(hooks.packetPts.empty());
         EXPECT_EQ(hooks.packetPts.front(), 0x23456u);
         EXPECT_EQ(hooks.videoDts.front(), 0x22222u);

@@ -23,12 +23,12 @@ using fixture::ProgramStreamBuilder;
 class BoundsCheckingHooks : public PassHooks {
 public:
     explicit BoundsCheckingHooks(const JobState& job) : job_(job) {}
-    void payloadChunk(const PayloadChunk& chunk, ScanState&) override {
+    void packet(const Packet& packet) override {
         ++chunks;
-        EXPECT_LE(chunk.offset + chunk.length, job_.bufferLength);
-        EXPECT_GT(chunk.length, 0u);
+        EXPECT_LE(packet.offset + packet.length, job_.bufferLength);
+        EXPECT_GT(packet.length, 0u);
         // Touch the bytes so that the sanitizers see any read outside the buffer.
-        for (size_t k = chunk.offset; k < chunk.offset + chunk.length; ++k) {
+        for (size_t k = packet.offset; k < packet.offset + packet.length; ++k) {
             checksum += job_.buffer[k];
         }
     }
@@ -120,12 +120,11 @@ public:
         events.push_back("register " + std::to_string(static_cast<int>(kind)) + "/" +
                          std::to_string(number) + "/" + std::to_string(idByte));
     }
-    void payloadChunk(const PayloadChunk& chunk, ScanState& s) override {
-        Bytes& joined = payload[{static_cast<int>(chunk.kind), chunk.number}];
-        joined.insert(joined.end(), block_ + chunk.offset, block_ + chunk.offset + chunk.length);
-        if (s.ptsHeld) {
-            events.push_back("pts " + std::to_string(s.heldPts));
-            s.dropHeldPts();
+    void packet(const Packet& packet) override {
+        Bytes& joined = payload[{static_cast<int>(packet.kind), packet.number}];
+        joined.insert(joined.end(), block_ + packet.offset, block_ + packet.offset + packet.length);
+        if (packet.time) {
+            events.push_back("pts " + std::to_string(*packet.pts));
         }
     }
     void copyControlPacket(size_t offset, ScanState&) override {
@@ -185,7 +184,7 @@ TEST(ScannerRobustness, HandsOverTheSameWhereverTheBlocksEnd) {
         EXPECT_EQ(cut.payload, whole.payload);
     }
     // No byte of a padding packet ever reaches a stream: the audio is its packets' payloads.
-    EXPECT_EQ(whole.payload.at({static_cast<int>(PacketKind::Audio), 0}), Bytes(600 * 67, 0x0B));
+    EXPECT_EQ(whole.payload.at({static_cast<int>(StreamKind::Audio), 0}), Bytes(600 * 67, 0x0B));
 }
 
 TEST(ScannerRobustness, JobsWriteTheSameWhateverTheSizesOfTheReads) {

@@ -35,6 +35,8 @@ struct Case {
     std::vector<Event> events;
     std::vector<Seam::Cause> seams;
     int64_t vobTicks = 0;
+    // The packets at which their stream's times jump: where a writer marks a discontinuity.
+    std::vector<size_t> newParts = {};
 };
 
 TEST(Timeline, MakesEachSourcesTimeStampsRunOnAcrossWhereTheyJump) {
@@ -55,17 +57,22 @@ TEST(Timeline, MakesEachSourcesTimeStampsRunOnAcrossWhereTheyJump) {
           // The new part: its audio comes first, its video a little later.
           packet(A, 1000, 90000 + 2 * kFrame), packet(V, 1500, 90000 + 2 * kFrame + 500),
           packet(S, 30000, 90000 + 2 * kFrame + 29000)},
-         {Seam::Cause::TimeStamps}},
+         {Seam::Cause::TimeStamps},
+         0,
+         {4, 5, 6}},
         {"a jump on of more than a second is a seam; a subpicture's pause is none",
          {packet(V, 1000, 1000), packet(S, 1000, 1000), packet(S, 900000, 900000),
           packet(V, 1000 + kFrame, 1000 + kFrame), packet(V, 500000, 1000 + 2 * kFrame)},
-         {Seam::Cause::TimeStamps}},
+         {Seam::Cause::TimeStamps},
+         0,
+         {4}},
         {"a new VOB that starts anew moves every stream at once",
          {vob(1, 1000, 1000 + 10 * kFrame), packet(V, 1000, 1000), packet(A, 900, 900),
           vob(2, 500, 500 + 5 * kFrame), packet(A, 400, 1000 + 10 * kFrame - 100),
           packet(V, 500, 1000 + 10 * kFrame)},
          {Seam::Cause::Navigation},
-         15 * kFrame},
+         15 * kFrame,
+         {4, 5}},
         {"a VOB met again in the next cell is counted once; zero-filled packs say nothing",
          {vob(1, 1000, 1000 + 10 * kFrame), packet(V, 1000, 1000), vob(0, 0, 0),
           vob(1, 1000, 1000 + 10 * kFrame), vob(2, 1000 + 10 * kFrame, 1000 + 20 * kFrame),
@@ -81,15 +88,22 @@ TEST(Timeline, MakesEachSourcesTimeStampsRunOnAcrossWhereTheyJump) {
     for (const Case& c : cases) {
         SCOPED_TRACE(c.name);
         Timeline timeline;
+        std::vector<size_t> newParts;
         for (size_t k = 0; k < c.events.size(); ++k) {
             const Event& event = c.events[k];
             if (event.slot == kVob) {
                 timeline.navigation(event.vob, k);
             } else {
-                EXPECT_EQ(timeline.place(event.slot, event.pts, event.slot >= S, k), event.expected)
+                bool newPart = false;
+                EXPECT_EQ(timeline.place(event.slot, event.pts, event.slot >= S, k, &newPart),
+                          event.expected)
                     << "event " << k;
+                if (newPart) {
+                    newParts.push_back(k);
+                }
             }
         }
+        EXPECT_EQ(newParts, c.newParts);
         std::vector<Seam::Cause> causes;
         for (const Seam& seam : timeline.seams()) {
             causes.push_back(seam.cause);

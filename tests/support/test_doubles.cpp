@@ -38,10 +38,10 @@ void RecordingHooks::streamRegistered(StreamKind kind, int32_t number, int32_t i
     registrations.push_back(Registration{kind, number, idByte, s.packetPts});
 }
 
-void RecordingHooks::payloadChunk(const PayloadChunk& chunk, ScanState& s) {
-    Chunk copy{chunk.kind, chunk.number, chunk.offset, {}, s.heldPts, s.ptsHeld};
+void RecordingHooks::packet(const Packet& packet) {
+    Chunk copy{packet.kind, packet.number, packet.offset, {}, packet.pts, packet.time};
     if (buffer_ != nullptr) {
-        copy.data.assign(buffer_ + chunk.offset, buffer_ + chunk.offset + chunk.length);
+        copy.data.assign(buffer_ + packet.offset, buffer_ + packet.offset + packet.length);
     }
     chunks.push_back(std::move(copy));
 }
@@ -52,7 +52,7 @@ void RecordingHooks::systemHeaderRead(ScanState& s) {
     audioBound = s.audioBound;
 }
 
-Bytes RecordingHooks::payloadOf(PacketKind kind, int32_t number) const {
+Bytes RecordingHooks::payloadOf(StreamKind kind, int32_t number) const {
     Bytes all;
     for (const Chunk& chunk : chunks) {
         if (chunk.kind == kind && chunk.number == number) {

@@ -117,12 +117,12 @@ public:
         uint64_t heldPts;  // the registering packet's own PTS
     };
     struct Chunk {
-        PacketKind kind;
+        StreamKind kind;
         int32_t number;
         size_t offset;
         Bytes data;
-        uint64_t heldPts;
-        bool ptsHeld;
+        std::optional<uint64_t> pts;  // the packet's own
+        std::optional<int64_t> time;  // on the timeline, with the packet's first run
     };
 
     explicit RecordingHooks(const uint8_t* buffer = nullptr) : buffer_(buffer) {}
@@ -133,13 +133,13 @@ public:
     void withoutNumber(StreamKind kind, int32_t key) override {
         taken.push_back({kind, -1, key, 0});
     }
-    void payloadChunk(const PayloadChunk& chunk, ScanState& s) override;
+    void packet(const Packet& packet) override;
     void copyControlPacket(size_t offset, ScanState&) override { controlOffsets.push_back(offset); }
     void dsiPacket(size_t offset, ScanState&) override { dsiOffsets.push_back(offset); }
     void systemHeaderRead(ScanState& s) override;
 
     // All payload of one stream, chunks joined in order.
-    Bytes payloadOf(PacketKind kind, int32_t number) const;
+    Bytes payloadOf(StreamKind kind, int32_t number) const;
 
     std::optional<int64_t> limit;
     std::vector<Registration> registrations;
