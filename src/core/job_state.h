@@ -11,6 +11,7 @@
 #include <vector>
 
 #include "core/locale_settings.h"
+#include "core/navigation_packets.h"
 #include "core/span_source.h"
 #include "core/stream_ids.h"
 #include "core/timeline.h"
@@ -23,15 +24,6 @@ inline constexpr int64_t kMebibyte = 1048576;
 
 // The time base of a job that has met no PTS yet: every PTS lies at or below it.
 inline constexpr int64_t kNoPts = INT64_MAX;
-
-// What a copy-control packet says.
-struct CopyControlState {
-    bool scrambled = false;
-    std::optional<uint8_t> cgms;  // when the packet says the code applies
-    std::optional<uint8_t> aps;
-    bool ict = false;  // constrained analog output
-    bool dot = false;  // no analog output
-};
 
 // What the caller of a job keeps across it: a window's Cancel button or a console's signal
 // handler sets `cancelled` (a lock-free atomic, so either may, from any thread); the job says

@@ -4,10 +4,18 @@
 #include <cstdint>
 #include <optional>
 
-#include "core/job_state.h"
 #include "core/source_kind.h"
 
 namespace tolvane {
+
+// What a copy-control packet says.
+struct CopyControlState {
+    bool scrambled = false;
+    std::optional<uint8_t> cgms;  // when the packet says the code applies
+    std::optional<uint8_t> aps;
+    bool ict = false;  // constrained analog output
+    bool dot = false;  // no analog output
+};
 
 // What a DSI packet (data search information, private stream 2 sub-stream 0x01) says.
 struct DsiRecord {

@@ -12,7 +12,7 @@
 #include "core/program_stream_layout.h"
 #include "core/reporter.h"
 #include "core/stream_table.h"
-#include "jobs/read_job.h"
+#include "jobs/navigation.h"
 
 namespace tolvane {
 

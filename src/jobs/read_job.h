@@ -6,21 +6,13 @@
 #include <vector>
 
 #include "jobs/job_context.h"
+#include "jobs/navigation.h"
 
 namespace tolvane {
 
 struct ReadInput {
     std::string sourcePath;
     PassSettings settings;
-};
-
-// What the navigation packs of a read said.
-struct NavigationSummary {
-    std::optional<uint32_t> vobNumber;  // of the first DSI
-    std::optional<uint32_t> firstPtm;   // 90 kHz, of the first DSI
-    std::optional<uint32_t> lastPtm;    // of the last DSI
-    double durationSeconds = 0;         // the running time, each VOB counted once
-    std::optional<CopyControlState> copyControl;
 };
 
 struct ReadResult : PassesResult {
