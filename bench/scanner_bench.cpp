@@ -7,8 +7,8 @@
 #include <cstring>
 #include <memory>
 
-#include "core/pack_engine.h"
-#include "core/pack_scanner.h"
+#include "demux/pack_engine.h"
+#include "demux/pack_scanner.h"
 #include "pass_runner.h"
 
 namespace {

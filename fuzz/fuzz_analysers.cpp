@@ -12,7 +12,7 @@
 #include "analysers/mpeg2_analyser.h"
 #include "analysers/mpeg_audio_analyser.h"
 #include "analysers/vc1_analyser.h"
-#include "core/job_records.h"
+#include "demux/job_records.h"
 #include "jobs/message_log.h"
 
 extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {

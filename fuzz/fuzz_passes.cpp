@@ -6,11 +6,11 @@
 #include <memory>
 
 #include "analysers/stream_analysers.h"
-#include "core/pack_engine.h"
-#include "jobs/demux_pass.h"
-#include "jobs/detection_pass.h"
+#include "demux/pack_engine.h"
+#include "sinks/demux_pass.h"
+#include "sinks/detection_pass.h"
 #include "jobs/message_log.h"
-#include "jobs/pack_rebuilder.h"
+#include "sinks/pack_rebuilder.h"
 #include "test_doubles.h"
 
 extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {

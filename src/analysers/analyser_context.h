@@ -4,10 +4,10 @@
 #include <cstdint>
 
 #include "analysers/label_tables.h"
-#include "core/header_analysers.h"
+#include "format/header_analysers.h"
 #include "core/locale_settings.h"
 #include "core/reporter.h"
-#include "core/stream_table.h"
+#include "demux/stream_table.h"
 
 namespace tolvane {
 

@@ -3,7 +3,7 @@
 #include <algorithm>
 #include <string>
 
-#include "core/coding_sniff.h"
+#include "format/coding_sniff.h"
 
 namespace tolvane {
 

@@ -1,8 +1,8 @@
 #pragma once
 
 #include "analysers/analyser_context.h"
-#include "core/header_analysers.h"
-#include "core/job_records.h"
+#include "format/header_analysers.h"
+#include "demux/job_records.h"
 #include "core/reporter.h"
 
 namespace tolvane {

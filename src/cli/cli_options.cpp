@@ -8,7 +8,7 @@
 #include <CLI/CLI.hpp>
 
 #include "discs/disc.h"
-#include "jobs/job_naming.h"
+#include "sinks/job_naming.h"
 
 namespace tolvane::cli {
 

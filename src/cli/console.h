@@ -4,7 +4,7 @@
 #include <cstdio>
 #include <string>
 
-#include "core/job_state.h"
+#include "demux/job_state.h"
 #include "core/os_services.h"
 #include "core/stop_signal.h"
 #include "report/message_log.h"

@@ -4,7 +4,7 @@
 #include <cmath>
 
 #include "core/text_escape.h"
-#include "jobs/job_naming.h"
+#include "sinks/job_naming.h"
 
 namespace tolvane::cli {
 

@@ -7,9 +7,9 @@
 #include <string>
 #include <vector>
 
-#include "core/job_state.h"
+#include "demux/job_state.h"
 #include "core/span_source.h"
-#include "core/stream_ids.h"
+#include "format/stream_ids.h"
 
 namespace tolvane {
 

@@ -18,7 +18,7 @@
 
 #include "core/file_source.h"
 #include "core/platform_error.h"
-#include "core/program_stream_layout.h"
+#include "format/program_stream_layout.h"
 #include "core/stop_signal.h"
 #include "core/text_escape.h"
 #include "discs/xpl_chapters.h"

@@ -8,7 +8,7 @@
 
 #include "core/file_output.h"
 #include "jobs/job_context.h"
-#include "jobs/vobsub.h"
+#include "sinks/vobsub.h"
 
 namespace tolvane {
 

@@ -7,12 +7,12 @@
 
 #include "analysers/stream_analysers.h"
 #include "core/file_source.h"
-#include "core/pack_engine.h"
+#include "demux/pack_engine.h"
 #include "core/time_format.h"
 #include "discs/dvd_disc.h"
 #include "discs/hddvd_disc.h"
-#include "jobs/demux_pass.h"
-#include "jobs/detection_pass.h"
+#include "sinks/demux_pass.h"
+#include "sinks/detection_pass.h"
 #include "jobs/markup.h"
 #include "jobs/stream_labels.h"
 

@@ -7,19 +7,19 @@
 #include <string>
 #include <vector>
 
-#include "core/header_analysers.h"
+#include "format/header_analysers.h"
 #include "core/input_source.h"
-#include "core/job_records.h"
+#include "demux/job_records.h"
 #include "core/os_services.h"
-#include "core/pack_engine.h"
-#include "core/pass_hooks.h"
-#include "core/pass_options.h"
+#include "demux/pack_engine.h"
+#include "demux/pass_hooks.h"
+#include "demux/pass_options.h"
 #include "core/platform_error.h"
 #include "core/reporter.h"
 #include "discs/dvd_disc.h"
-#include "jobs/job_naming.h"
+#include "sinks/job_naming.h"
 #include "jobs/stream_labels.h"
-#include "jobs/vobsub.h"
+#include "sinks/vobsub.h"
 
 namespace tolvane {
 

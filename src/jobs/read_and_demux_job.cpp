@@ -4,8 +4,8 @@
 #include <limits>
 
 #include "core/file_output.h"
-#include "jobs/demux_pass.h"
-#include "jobs/detection_pass.h"
+#include "sinks/demux_pass.h"
+#include "sinks/detection_pass.h"
 #include "jobs/markup.h"
 #include "jobs/stream_labels.h"
 #include "jobs/stream_selection.h"

@@ -6,11 +6,11 @@
 #include <memory>
 
 #include "core/file_output.h"
-#include "core/pack_scanner.h"
-#include "jobs/detection_pass.h"
+#include "demux/pack_scanner.h"
+#include "sinks/detection_pass.h"
 #include "jobs/markup.h"
-#include "jobs/navigation.h"
-#include "jobs/rebuild_blocks.h"
+#include "sinks/navigation.h"
+#include "sinks/rebuild_blocks.h"
 #include "jobs/stream_selection.h"
 
 namespace tolvane {

@@ -6,7 +6,7 @@
 #include <vector>
 
 #include "jobs/job_context.h"
-#include "jobs/navigation.h"
+#include "sinks/navigation.h"
 
 namespace tolvane {
 

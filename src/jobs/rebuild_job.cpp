@@ -1,11 +1,11 @@
 #include "jobs/rebuild_job.h"
 
-#include "core/block_loop.h"
+#include "demux/block_loop.h"
 #include "core/file_output.h"
 #include "core/platform_error.h"
 #include "jobs/demux_job.h"
 #include "jobs/markup.h"
-#include "jobs/rebuild_blocks.h"
+#include "sinks/rebuild_blocks.h"
 
 namespace tolvane {
 

@@ -6,7 +6,7 @@
 
 #include "jobs/demux_job.h"
 #include "jobs/job_context.h"
-#include "jobs/pack_rebuilder.h"
+#include "sinks/pack_rebuilder.h"
 
 namespace tolvane {
 

@@ -4,7 +4,7 @@
 #include <optional>
 #include <string>
 
-#include "core/pass_hooks.h"
+#include "demux/pass_hooks.h"
 
 namespace tolvane {
 

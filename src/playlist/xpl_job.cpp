@@ -4,7 +4,7 @@
 #include <cstdio>
 #include <memory>
 
-#include "core/block_loop.h"
+#include "demux/block_loop.h"
 
 #include "core/file_output.h"
 #include "core/platform_error.h"

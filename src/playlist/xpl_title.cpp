@@ -1,6 +1,6 @@
 #include "playlist/xpl_title.h"
 
-#include "jobs/job_naming.h"
+#include "sinks/job_naming.h"
 
 namespace tolvane {
 

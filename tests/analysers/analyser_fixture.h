@@ -5,7 +5,7 @@
 #include <vector>
 
 #include "analysers/analyser_context.h"
-#include "core/job_records.h"
+#include "demux/job_records.h"
 #include "program_stream_builder.h"
 #include "report/message_log.h"
 

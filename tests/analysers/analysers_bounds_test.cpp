@@ -11,7 +11,7 @@
 #include "analysers/mpeg2_analyser.h"
 #include "analysers/mpeg_audio_analyser.h"
 #include "analysers/vc1_analyser.h"
-#include "core/job_records.h"
+#include "demux/job_records.h"
 #include "program_stream_builder.h"
 #include "report/message_log.h"
 

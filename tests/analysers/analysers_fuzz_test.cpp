@@ -5,7 +5,7 @@
 #include <random>
 
 #include "analysers/stream_analysers.h"
-#include "jobs/detection_pass.h"
+#include "sinks/detection_pass.h"
 #include "pass_runner.h"
 
 namespace tolvane {

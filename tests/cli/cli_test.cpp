@@ -14,7 +14,7 @@
 #include <nlohmann/json.hpp>
 
 #include "child_process.h"
-#include "core/pack_engine.h"
+#include "demux/pack_engine.h"
 #include "form_fixture.h"
 
 namespace tolvane {

@@ -1,6 +1,6 @@
 #include <gtest/gtest.h>
 
-#include "jobs/demux_pass.h"
+#include "sinks/demux_pass.h"
 #include "pass_runner.h"
 
 namespace tolvane {

@@ -1,6 +1,6 @@
 #include <gtest/gtest.h>
 
-#include "core/frame_counter.h"
+#include "format/frame_counter.h"
 #include "program_stream_builder.h"
 
 namespace tolvane {

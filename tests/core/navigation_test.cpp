@@ -1,6 +1,6 @@
 #include <gtest/gtest.h>
 
-#include "jobs/navigation.h"
+#include "sinks/navigation.h"
 #include "pass_runner.h"
 
 namespace tolvane {

@@ -4,7 +4,7 @@
 
 #include <numeric>
 
-#include "core/pack_scanner.h"
+#include "demux/pack_scanner.h"
 #include "pass_runner.h"
 
 namespace tolvane {

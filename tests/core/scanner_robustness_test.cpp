@@ -4,7 +4,7 @@
 #include <map>
 #include <random>
 
-#include "core/pack_scanner.h"
+#include "demux/pack_scanner.h"
 #include "job_engine.h"
 #include "jobs/demux_job.h"
 #include "jobs/read_and_demux_job.h"

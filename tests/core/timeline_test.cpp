@@ -4,7 +4,7 @@
 
 #include <vector>
 
-#include "core/timeline.h"
+#include "demux/timeline.h"
 
 namespace tolvane {
 namespace {

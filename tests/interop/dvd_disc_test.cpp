@@ -14,7 +14,7 @@
 #include <nlohmann/json.hpp>
 
 #include "child_process.h"
-#include "core/navigation_packets.h"
+#include "format/navigation_packets.h"
 #include "form_fixture.h"
 #include "report_keys.h"
 #include "temp_dir.h"

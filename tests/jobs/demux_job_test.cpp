@@ -9,7 +9,7 @@
 #include <functional>
 
 #include "core/file_output.h"
-#include "core/pack_engine.h"
+#include "demux/pack_engine.h"
 #include "core/platform_error.h"
 #include "form_fixture.h"
 #include "job_engine.h"

@@ -1,6 +1,6 @@
 #include <gtest/gtest.h>
 
-#include "core/job_records.h"
+#include "demux/job_records.h"
 #include "jobs/job_context.h"
 #include "report/message_log.h"
 

@@ -2,7 +2,7 @@
 
 #include <set>
 
-#include "jobs/job_naming.h"
+#include "sinks/job_naming.h"
 
 namespace tolvane {
 namespace {

@@ -2,7 +2,7 @@
 
 #include <functional>
 
-#include "core/pack_engine.h"
+#include "demux/pack_engine.h"
 #include "form_fixture.h"
 #include "job_engine.h"
 #include "jobs/read_job.h"

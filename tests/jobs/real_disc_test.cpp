@@ -5,7 +5,7 @@
 #include <algorithm>
 #include <filesystem>
 
-#include "core/pack_engine.h"
+#include "demux/pack_engine.h"
 #include "demux_modes.h"
 #include "form_fixture.h"
 

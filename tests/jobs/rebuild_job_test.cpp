@@ -5,11 +5,11 @@
 #include <map>
 #include <random>
 
-#include "core/pack_engine.h"
+#include "demux/pack_engine.h"
 #include "demux_modes.h"
 #include "form_fixture.h"
 #include "job_engine.h"
-#include "jobs/pack_rebuilder.h"
+#include "sinks/pack_rebuilder.h"
 #include "jobs/read_job.h"
 #include "jobs/rebuild_job.h"
 #include "report/message_log.h"

@@ -2,8 +2,8 @@
 
 #include <memory>
 
-#include "core/job_records.h"
-#include "core/pack_engine.h"
+#include "demux/job_records.h"
+#include "demux/pack_engine.h"
 #include "report/message_log.h"
 #include "test_doubles.h"
 

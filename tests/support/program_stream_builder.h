@@ -8,7 +8,7 @@
 #include <span>
 #include <vector>
 
-#include "core/program_stream_layout.h"
+#include "format/program_stream_layout.h"
 
 namespace tolvane::fixture {
 

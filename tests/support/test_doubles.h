@@ -7,10 +7,10 @@
 
 #include "core/input_source.h"
 #include "core/output_sink.h"
-#include "core/pass_hooks.h"
-#include "core/pass_options.h"
+#include "demux/pass_hooks.h"
+#include "demux/pass_options.h"
 #include "core/platform_error.h"
-#include "jobs/pack_rebuilder.h"
+#include "sinks/pack_rebuilder.h"
 #include "program_stream_builder.h"
 #include "ui/model/window_services.h"
 

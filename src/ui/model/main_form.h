@@ -9,7 +9,7 @@
 #include "core/input_source.h"
 #include "discs/dvd_disc.h"
 #include "jobs/job_context.h"
-#include "jobs/job_naming.h"
+#include "sinks/job_naming.h"
 #include "jobs/read_job.h"
 #include "playlist/xpl_job.h"
 #include "report/message_log.h"

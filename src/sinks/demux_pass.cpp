@@ -1,0 +1,96 @@
+#include "sinks/demux_pass.h"
+
+#include "sinks/navigation.h"
+
+namespace tolvane {
+
+namespace {
+
+constexpr size_t kSupHeaderSize = 10;
+
+}  // namespace
+
+void DemuxPass::withoutNumber(StreamKind kind, int32_t key) {
+    if (firstMention(state_.streams.withoutNumberReported, kind, key)) {
+        reporter_.log(notWrittenLine(kind, key));
+    }
+}
+
+void DemuxPass::subpicture(const Packet& packet) {
+    const auto n = static_cast<size_t>(packet.number);
+    OutputSink* out = state_.streams.sub[n].out;
+    if (out == nullptr) {
+        return;
+    }
+    const uint8_t* data = state_.job.buffer.data() + packet.offset;
+    if (vobSub_ != nullptr) {
+        (*vobSub_)[n].packet(*out, data, packet.length, packet.time);
+        return;
+    }
+    // A record starts at every packet whose header carries a PTS, whatever its value.
+    if (packet.time) {
+        // Modulo 2^32, as .sup times wrap; unsigned, as a base not yet known is the largest time.
+        const auto pts = static_cast<uint32_t>(static_cast<uint64_t>(*packet.time) -
+                                               static_cast<uint64_t>(state_.job.minPts));
+        const uint8_t header[kSupHeaderSize] = {
+            'S',
+            'P',
+            static_cast<uint8_t>(pts),
+            static_cast<uint8_t>(pts >> 8),
+            static_cast<uint8_t>(pts >> 16),
+            static_cast<uint8_t>(pts >> 24),
+            0,
+            0,
+            0,
+            0,
+        };
+        if (records_ != nullptr) {
+            records_->push_back(
+                SupRecord{packet.number, subBytes_[n] + 2, *packet.time, state_.job.minPts});
+        }
+        out->append(header, sizeof header);
+        subBytes_[n] += sizeof header;
+    }
+    out->append(data, packet.length);
+    subBytes_[n] += packet.length;
+}
+
+void DemuxPass::packet(const Packet& packet) {
+    StreamTable& streams = state_.streams;
+    const uint8_t* data = state_.job.buffer.data() + packet.offset;
+    switch (packet.kind) {
+        case StreamKind::Video: {
+            StreamContext& stream = streams.video[static_cast<size_t>(packet.number)];
+            if (stream.out == nullptr) {
+                break;
+            }
+            if (options_.countFrames()) {
+                frames_.count(data, packet.length, packet.coding, packet.number, stream.frameCount);
+            }
+            stream.out->append(data, packet.length);
+            break;
+        }
+        case StreamKind::Audio:
+            if (OutputSink* out = streams.audio[static_cast<size_t>(packet.number)].out) {
+                out->append(data, packet.length);
+            }
+            break;
+        case StreamKind::Subpicture:
+            subpicture(packet);
+            break;
+    }
+}
+
+bool DemuxPass::aobSource() const {
+    return state_.job.source->kind() == SourceKind::DvdAudioFile;
+}
+
+void DemuxPass::copyControlPacket(size_t offset, ScanState& scan) {
+    analyseCopyControl({state_, reporter_, false, state_.job.source->kind()}, offset, scan);
+}
+
+void DemuxPass::dsiPacket(size_t offset, ScanState& scan) {
+    analyseDsi({state_, reporter_, false, state_.job.source->kind()}, offset, scan);
+}
+
+}  // namespace tolvane

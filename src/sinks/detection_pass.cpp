@@ -1,0 +1,212 @@
+#include "sinks/detection_pass.h"
+
+#include <string>
+
+#include "core/number_format.h"
+#include "demux/pack_engine.h"
+#include "sinks/navigation.h"
+
+namespace tolvane {
+
+namespace {
+
+const char* registrationPrefix(StreamCoding coding, int32_t key) {
+    switch (coding) {
+        case StreamCoding::Mpeg2:
+            return "[b]MPEG-2[/b] video stream ";
+        case StreamCoding::Mpeg1:
+            return "[b]MPEG-1[/b] video stream ";
+        case StreamCoding::H264:
+            return "[b]H.264 (AVC)[/b] video stream ";
+        case StreamCoding::Vc1:
+            return "[b]VC-1[/b] video stream ";
+        case StreamCoding::Subpicture:
+            return key < 0x40 ? "[b]Subpicture[/b] stream " : "[b]Extended subpicture[/b] stream ";
+        case StreamCoding::Ac3:
+            return "[b]Dolby Digital[/b] audio stream ";
+        case StreamCoding::Dts:
+            return "[b]DTS HD (DTS)[/b] audio stream ";
+        case StreamCoding::Eac3:
+            return "[b]Dolby Digital[/b] Plus audio stream ";
+        case StreamCoding::TrueHd:
+            return "[b]Dolby TrueHD[/b] audio stream ";
+        case StreamCoding::Mlp:
+            return "[b]MLP[/b] audio stream ";
+        case StreamCoding::Lpcm:
+            return "[b]LPCM[/b] audio stream ";
+        case StreamCoding::Mp1:
+            return "[b]MPEG Layer I[/b] audio stream ";
+        case StreamCoding::Mp2:
+            return "[b]MPEG Layer II[/b] audio stream ";
+        case StreamCoding::Mp3:
+            break;
+        case StreamCoding::Sdds:
+            return "[b]SDDS[/b] audio stream ";  // never read: no stream has it
+    }
+    return "[b]MPEG Layer III[/b] audio stream ";
+}
+
+}  // namespace
+
+std::optional<int64_t> DetectionPass::fastCheckLimit() {
+    if (!options_.fastCheck()) {
+        return std::nullopt;
+    }
+    return options_.fastSizeMb() * kMebibyte;
+}
+
+void DetectionPass::spanStarted(size_t /*span*/) {
+    // Each file of a feature reports its streams and counts its frames anew.
+    frames_ = FrameCounter{};
+    timed_ = {};
+    untimedPackets_ = {};
+}
+
+void DetectionPass::streamRegistered(StreamKind kind, int32_t number, int32_t key, ScanState&) {
+    reporter_.log(registrationPrefix(numberCoding(state_.streams, kind, number), key) +
+                  std::to_string(number) + " found!");
+}
+
+void DetectionPass::withoutNumber(StreamKind kind, int32_t key) {
+    if (!firstMention(state_.streams.withoutNumberReported, kind, key)) {
+        return;
+    }
+    const std::string line = streamText(kind, key) + " has no stream box: every " +
+                             streamKindName(kind) + " box is taken.";
+    reporter_.log(line);
+    state_.streams.warnings.push_back(line);
+}
+
+void DetectionPass::systemHeaderRead(ScanState& scan) {
+    if (state_.job.source->kind() != SourceKind::DvdAudioFile) {
+        return;
+    }
+    std::string line = "It contains";
+    if (scan.videoBound > 0) {
+        line += " [b]" + std::to_string(scan.videoBound) + "[/b] video stream and";
+    }
+    line += " [b]" + std::to_string(scan.audioBound) + "[/b] audio stream";
+    line += scan.audioBound > 1 ? "s." : ".";
+    reporter_.log(line);
+}
+
+void DetectionPass::takeFirstTime(const Packet& packet) {
+    // The first packet of the stream that carries a PTS gives its first time (the first
+    // file's, when both files carry the stream) and may lower the job's minPts, whether or
+    // not details are shown: delays and .sup times count from them.
+    const auto n = static_cast<size_t>(packet.number);
+    StreamContext& stream = *contextOf(state_.streams, packet.kind, packet.number);
+    if (packet.kind != StreamKind::Subpicture) {
+        stream.timing.take(static_cast<int64_t>(packet.length), packet.time,
+                           packet.kind == StreamKind::Audio ? packet.firstUnitAt : 0);
+    }
+    std::bitset<32>& timedStreams = timed_[static_cast<size_t>(packet.kind)];
+    if (packet.time && !timedStreams.test(n)) {
+        timedStreams.set(n);
+        if (!stream.firstPts) {
+            stream.firstPts = packet.time;
+        }
+        if (*packet.time < state_.job.minPts) {
+            state_.job.minPts = *packet.time;
+        }
+    }
+}
+
+bool DetectionPass::firstReport(const Packet& packet, bool& reported, bool beginsAccessUnit) {
+    // Its details come from its first packet that carries a PTS: a file cut inside a stream
+    // begins with the rest of a frame. A stream whose packets carry none is reported at a
+    // packet that begins a picture, or at its 32nd packet.
+    if (reported) {
+        return false;
+    }
+    if (!packet.pts) {
+        uint8_t& waited =
+            untimedPackets_[static_cast<size_t>(packet.kind)][static_cast<size_t>(packet.number)];
+        if (!beginsAccessUnit && ++waited < kUntimedPacketsAwaited) {
+            return false;
+        }
+    }
+    reported = true;
+    reporter_.log(packet.pts ? "   First PTS = [re]" + hexUpper(*packet.pts, 8) + "[/re]"
+                             : std::string("   First PTS = none"));
+    reporter_.log("   Substream id = " + hexUpper(static_cast<uint32_t>(idByteOf(packet.key)), 2));
+    if (const std::string language = languageOf(state_.job.languages, packet.kind, packet.key);
+        !language.empty()) {
+        reporter_.log("   Language = " + language);
+    }
+    return true;
+}
+
+void DetectionPass::audioDetails(const Packet& packet) {
+    StreamContext& stream = state_.streams.audio[static_cast<size_t>(packet.number)];
+    if (!firstReport(packet, stream.reported, false)) {
+        return;
+    }
+    const HeaderPayload payload{packet.offset, packet.length, packet.number, packet.pts.value_or(0),
+                                0};
+    analysers_.analyse(stream.coding, payload);
+}
+
+void DetectionPass::videoDetails(const Packet& packet) {
+    StreamContext& stream = state_.streams.video[static_cast<size_t>(packet.number)];
+    const uint8_t* data = state_.job.buffer.data() + packet.offset;
+    const bool startCode = packet.length >= 4 && data[0] == 0 && data[1] == 0 &&
+                           (data[2] == 1 || (data[2] == 0 && data[3] == 1));
+    if (!firstReport(packet, stream.reported, startCode)) {
+        return;
+    }
+    // The video header's PTS line shows the clock's 32 low bits, as it always did.
+    const HeaderPayload payload{packet.offset, packet.length, packet.number,
+                                static_cast<uint32_t>(packet.pts.value_or(0)),
+                                packet.dts.value_or(0)};
+    analysers_.analyse(stream.coding, payload);
+}
+
+void DetectionPass::subpictureDetails(const Packet& packet) {
+    StreamContext& stream = state_.streams.sub[static_cast<size_t>(packet.number)];
+    if (!firstReport(packet, stream.reported, false)) {
+        return;
+    }
+    // Only the packet's own bytes are looked at: a one-byte run counts as 2-bit.
+    const uint8_t* data = state_.job.buffer.data() + packet.offset;
+    const bool eightBit = packet.length >= 2 && data[0] == 0 && data[1] == 0;
+    reporter_.log(eightBit ? "   Format = [bl]8bitRLE[/bl]" : "   Format = [bl]2bitRLE[/bl]");
+}
+
+void DetectionPass::packet(const Packet& packet) {
+    const bool video = packet.kind == StreamKind::Video;
+    if (video && options_.countFrames()) {
+        frames_.count(state_.job.buffer.data() + packet.offset, packet.length, packet.coding,
+                      packet.number,
+                      state_.streams.video[static_cast<size_t>(packet.number)].frameCount);
+    }
+    takeFirstTime(packet);
+    if (!options_.details()) {
+        return;
+    }
+    switch (packet.kind) {
+        case StreamKind::Audio:
+            audioDetails(packet);
+            break;
+        case StreamKind::Video:
+            videoDetails(packet);
+            break;
+        case StreamKind::Subpicture:
+            subpictureDetails(packet);
+            break;
+    }
+}
+
+bool DetectionPass::aobSource() const {
+    return state_.job.source->kind() == SourceKind::DvdAudioFile;
+}
+
+void DetectionPass::copyControlPacket(size_t offset, ScanState& scan) {
+    analyseCopyControl({state_, reporter_, true, state_.job.source->kind()}, offset, scan);
+}
+
+void DetectionPass::dsiPacket(size_t offset, ScanState& scan) {
+    analyseDsi({state_, reporter_, true, state_.job.source->kind()}, offset, scan);
+}
+
+}  // namespace tolvane

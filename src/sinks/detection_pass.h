@@ -1,0 +1,57 @@
+#pragma once
+
+#include <array>
+#include <bitset>
+#include <optional>
+
+#include "format/frame_counter.h"
+#include "format/header_analysers.h"
+#include "demux/job_records.h"
+#include "demux/pass_hooks.h"
+#include "demux/pass_options.h"
+#include "core/reporter.h"
+
+namespace tolvane {
+
+// What the read job's pass does with what the scanner finds: reports every stream as it is
+// registered, prints each stream's first details once, counts video frames and reports the
+// navigation packets.
+class DetectionPass : public PassHooks {
+public:
+    DetectionPass(JobRecords& state, Reporter& reporter, const PassOptions& options,
+                  HeaderAnalysers& analysers)
+        : state_(state), reporter_(reporter), options_(options), analysers_(analysers) {}
+
+    std::optional<int64_t> fastCheckLimit() override;
+    void spanStarted(size_t span) override;
+    void streamRegistered(StreamKind kind, int32_t number, int32_t key, ScanState&) override;
+    void withoutNumber(StreamKind kind, int32_t key) override;
+    bool aobSource() const override;
+    void systemHeaderRead(ScanState& scan) override;
+    void packet(const Packet& packet) override;
+    void copyControlPacket(size_t offset, ScanState& scan) override;
+    void dsiPacket(size_t offset, ScanState& scan) override;
+
+private:
+    void audioDetails(const Packet& packet);
+    void videoDetails(const Packet& packet);
+    void subpictureDetails(const Packet& packet);
+    // Takes a stream's first time from its first packet that carries one.
+    void takeFirstTime(const Packet& packet);
+    // Reports a stream's first lines once, at its first packet; true when it did.
+    bool firstReport(const Packet& packet, bool& reported, bool beginsAccessUnit);
+
+    static constexpr uint8_t kUntimedPacketsAwaited = 32;
+
+    JobRecords& state_;
+    Reporter& reporter_;
+    const PassOptions& options_;
+    HeaderAnalysers& analysers_;
+    FrameCounter frames_;
+    // The streams of this pass whose first time was taken, per kind and box.
+    std::array<std::bitset<32>, 3> timed_;
+    // Packets without a PTS met before a stream was reported, per kind and box.
+    std::array<std::array<uint8_t, 32>, 3> untimedPackets_{};
+};
+
+}  // namespace tolvane

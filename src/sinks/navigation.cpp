@@ -1,0 +1,103 @@
+#include "sinks/navigation.h"
+
+#include "analysers/label_tables.h"
+#include "format/navigation_packets.h"
+#include "core/number_format.h"
+#include "core/time_format.h"
+
+namespace tolvane {
+
+namespace {
+
+// The packet's bytes from `offset` when the whole packet lies inside the block; none otherwise,
+// so that a packet cut by the block's end is passed over.
+size_t availableBytes(const NavigationContext& context, size_t offset, const ScanState& scan) {
+    const size_t packetLeft = scan.remaining > 0 ? static_cast<size_t>(scan.remaining) : 0;
+    const size_t blockEnd = context.state.job.bufferLength;
+    return offset < blockEnd && packetLeft <= blockEnd - offset ? packetLeft : 0;
+}
+
+}  // namespace
+
+void analyseCopyControl(const NavigationContext& context, size_t offset, const ScanState& scan) {
+    const std::optional<CopyControlState> state = decodeCopyControl(
+        context.state.job.buffer.data() + offset, availableBytes(context, offset, scan));
+    if (!state) {
+        return;
+    }
+    const LabelTables& labels = kLabelTables;
+    Reporter& out = context.reporter;
+    if (state->scrambled) {
+        out.log("[b]This file is ENCRYPTED![/b] Decrypt it before any process.");
+    }
+    JobState& job = context.state.job;
+    if (context.detectionPass && !job.copyControl) {
+        job.copyControl = state;
+    }
+    if (state->cgms.value_or(0) != 0) {
+        out.log("[b]" + std::string(labels.cgmsText[*state->cgms]) + "[/b]");
+    }
+    if (state->aps.value_or(0) != 0) {
+        out.log("[b]" + std::string(labels.apsText[*state->aps]) + "[/b]");
+    }
+    if (state->ict) {
+        out.log("[b]ICT on, constrained analog output[/b]");
+    }
+    if (state->dot) {
+        out.log("[b]DOT on, analog output not allowed[/b]");
+    }
+}
+
+void analyseDsi(const NavigationContext& context, size_t offset, ScanState& scan) {
+    const std::optional<DsiRecord> dsi =
+        decodeDsi(context.state.job.buffer.data() + offset, availableBytes(context, offset, scan),
+                  context.sourceKind);
+    if (!dsi || !dsi->audioStreams || !dsi->subpictureStreams) {
+        return;
+    }
+    JobState& job = context.state.job;
+    Reporter& out = context.reporter;
+
+    if (scan.audioBound == 0) {
+        scan.audioBound = static_cast<uint8_t>(*dsi->audioStreams);
+    }
+    const int subpictures = *dsi->subpictureStreams;
+    const uint32_t vob = dsi->vobNumber;
+    if (context.detectionPass && !job.firstVobNumber) {
+        job.firstVobNumber = vob;
+    }
+    if (context.detectionPass) {
+        std::string line = "VOB number " + std::to_string(vob) + " contains [b]" +
+                           std::to_string(scan.videoBound) + "[/b] video" +
+                           (subpictures > 0 ? "," : " and") + " [b]" +
+                           std::to_string(scan.audioBound) + "[/b] audio ";
+        if (subpictures > 0) {
+            line += "and [b]" + std::to_string(subpictures) + "[/b] subpicture ";
+        }
+        line += "stream";
+        line += scan.videoBound + scan.audioBound + subpictures > 1 ? "s." : ".";
+        out.log(line);
+    }
+
+    const uint32_t start = dsi->firstPtm;
+    if (job.firstPtm == 0) {
+        job.firstPtm = start;
+    }
+    if (context.detectionPass) {
+        out.log("PTM of first video frame = [re]" + hexUpper(start, 8) + "[/re]");
+    }
+    const uint32_t end = dsi->lastPtm;
+    job.lastPtm = end;
+    job.ptmKnown = true;
+    if (context.detectionPass) {
+        out.log("PTM of last video frame = " + hexUpper(end, 8));
+    }
+    const uint32_t span = end - start;  // wraps when the end lies before the start
+    job.spanDays = span / 90000.0 / 86400.0;
+    if (context.detectionPass) {
+        out.log("Duration = [b]" + formatDuration(job.spanDays * 86400.0, job.formatSettings) +
+                "[/b]");
+    }
+}
+
+}  // namespace tolvane
