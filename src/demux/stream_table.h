@@ -79,6 +79,9 @@ struct StreamContext {
     StreamTiming timing;
     // Its header values, the last file's (video and audio).
     StreamHeader header;
+    // Video: the headers a decoder needs first, as the stream carries them (see
+    // videoCodecPrivate); empty until a packet held them whole.
+    std::vector<uint8_t> codecPrivate;
     // Video: the frame codes counted and the rate its header gave.
     int64_t frameCount = 0;  // 64 bits: no file can hold more codes
     double frameRate = 0;

@@ -7,14 +7,14 @@
 
 #include "analysers/stream_analysers.h"
 #include "core/file_source.h"
-#include "demux/pack_engine.h"
 #include "core/time_format.h"
+#include "demux/pack_engine.h"
 #include "discs/dvd_disc.h"
 #include "discs/hddvd_disc.h"
-#include "sinks/demux_pass.h"
-#include "sinks/detection_pass.h"
 #include "jobs/markup.h"
 #include "jobs/stream_labels.h"
+#include "sinks/demux_pass.h"
+#include "sinks/detection_pass.h"
 
 namespace tolvane {
 
@@ -66,6 +66,7 @@ std::vector<StreamBox> labelledBoxes(const StreamTable& streams) {
         }
         const bool video = kind == StreamKind::Video;
         StreamBox& box = boxes.back();
+        box.codecPrivate = context.codecPrivate;
         box.duration = context.timing.seconds(
             tailSeconds(context.timing, video, box.header, video ? context.frameRate : 0));
         box.bytes = context.timing.bytes;

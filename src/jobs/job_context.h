@@ -7,18 +7,18 @@
 #include <string>
 #include <vector>
 
-#include "format/header_analysers.h"
 #include "core/input_source.h"
-#include "demux/job_records.h"
 #include "core/os_services.h"
+#include "core/platform_error.h"
+#include "core/reporter.h"
+#include "demux/job_records.h"
 #include "demux/pack_engine.h"
 #include "demux/pass_hooks.h"
 #include "demux/pass_options.h"
-#include "core/platform_error.h"
-#include "core/reporter.h"
 #include "discs/dvd_disc.h"
-#include "sinks/job_naming.h"
+#include "format/header_analysers.h"
 #include "jobs/stream_labels.h"
+#include "sinks/job_naming.h"
 #include "sinks/vobsub.h"
 
 namespace tolvane {
@@ -78,6 +78,8 @@ struct StreamBox {
     std::string language;
     // What the header analyser decoded.
     StreamHeader header;
+    // Video: the headers a decoder needs first, as the stream carries them.
+    std::vector<uint8_t> codecPrivate;
     bool chosen = true;
     // Video and audio: the seconds it plays, from its time stamps, and its payload bytes.
     std::optional<double> duration;

@@ -4,6 +4,7 @@
 
 #include "core/number_format.h"
 #include "demux/pack_engine.h"
+#include "format/codec_private.h"
 #include "sinks/navigation.h"
 
 namespace tolvane {
@@ -173,6 +174,18 @@ void DetectionPass::subpictureDetails(const Packet& packet) {
     reporter_.log(eightBit ? "   Format = [bl]8bitRLE[/bl]" : "   Format = [bl]2bitRLE[/bl]");
 }
 
+void DetectionPass::keepCodecPrivate(const Packet& packet) {
+    const auto n = static_cast<size_t>(packet.number);
+    StreamContext& stream = state_.streams.video[n];
+    // A stream's headers come with its first pictures; one that shows none by then has none.
+    if (!stream.codecPrivate.empty() || codecPrivateTries_[n] >= kCodecPrivateTries) {
+        return;
+    }
+    ++codecPrivateTries_[n];
+    stream.codecPrivate =
+        videoCodecPrivate(stream.coding, state_.job.buffer.data() + packet.offset, packet.length);
+}
+
 void DetectionPass::packet(const Packet& packet) {
     const bool video = packet.kind == StreamKind::Video;
     if (video && options_.countFrames()) {
@@ -181,6 +194,9 @@ void DetectionPass::packet(const Packet& packet) {
                       state_.streams.video[static_cast<size_t>(packet.number)].frameCount);
     }
     takeFirstTime(packet);
+    if (video && packet.unitStart) {
+        keepCodecPrivate(packet);
+    }
     if (!options_.details()) {
         return;
     }

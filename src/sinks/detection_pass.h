@@ -4,12 +4,12 @@
 #include <bitset>
 #include <optional>
 
-#include "format/frame_counter.h"
-#include "format/header_analysers.h"
+#include "core/reporter.h"
 #include "demux/job_records.h"
 #include "demux/pass_hooks.h"
 #include "demux/pass_options.h"
-#include "core/reporter.h"
+#include "format/frame_counter.h"
+#include "format/header_analysers.h"
 
 namespace tolvane {
 
@@ -36,12 +36,15 @@ private:
     void audioDetails(const Packet& packet);
     void videoDetails(const Packet& packet);
     void subpictureDetails(const Packet& packet);
+    // Keeps a video stream's codec private data from the first packet that holds it whole.
+    void keepCodecPrivate(const Packet& packet);
     // Takes a stream's first time from its first packet that carries one.
     void takeFirstTime(const Packet& packet);
     // Reports a stream's first lines once, at its first packet; true when it did.
     bool firstReport(const Packet& packet, bool& reported, bool beginsAccessUnit);
 
     static constexpr uint8_t kUntimedPacketsAwaited = 32;
+    static constexpr uint8_t kCodecPrivateTries = 64;
 
     JobRecords& state_;
     Reporter& reporter_;
@@ -52,6 +55,8 @@ private:
     std::array<std::bitset<32>, 3> timed_;
     // Packets without a PTS met before a stream was reported, per kind and box.
     std::array<std::array<uint8_t, 32>, 3> untimedPackets_{};
+    // Packets looked at for each video stream's codec private data.
+    std::array<uint8_t, kVideoNumbers> codecPrivateTries_{};
 };
 
 }  // namespace tolvane

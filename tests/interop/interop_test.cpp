@@ -543,6 +543,78 @@ TEST_F(Interop, H264FromX264AsFfprobeSeesIt) {
     }
 }
 
+// The units of a stream's headers, each without its start code and the zero bytes before the
+// next: how ffprobe's extradata and ours are compared, whatever start codes each writes.
+std::vector<Bytes> startCodeUnits(const Bytes& data) {
+    std::vector<Bytes> units;
+    for (size_t k = 0; k + 2 < data.size(); ++k) {
+        if (data[k] == 0 && data[k + 1] == 0 && data[k + 2] == 1) {
+            units.emplace_back();
+            k += 2;
+        } else if (!units.empty()) {
+            units.back().push_back(data[k]);
+        }
+    }
+    if (!units.empty()) {
+        units.back().insert(units.back().end(), data.end() - std::min<size_t>(2, data.size()),
+                            data.end());
+    }
+    for (Bytes& unit : units) {
+        while (!unit.empty() && unit.back() == 0) {
+            unit.pop_back();
+        }
+    }
+    return units;
+}
+
+// Every video coding ffmpeg encodes, in the containers it writes: the headers the read keeps
+// for a writer are those ffprobe extracts as the track's extradata.
+TEST_F(Interop, VideoCodecPrivateDataIsTheExtradataFfprobeExtracts) {
+    struct Case {
+        std::vector<std::string> encode;
+        const char* name;
+    };
+    const Case cases[] = {
+        {{"-c:v", "mpeg2video", "-f", "dvd"}, "M2V.VOB"},
+        {{"-c:v", "mpeg1video", "-f", "mpeg"}, "M1V.MPG"},
+        {{"-c:v", "libx264", "-preset", "veryfast", "-pix_fmt", "yuv420p", "-f", "vob"}, "AVC.VOB"},
+    };
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.name);
+        const std::string file = make("testsrc2=size=352x288:rate=25:duration=1", c.encode, c.name);
+        const fixture::ProcessResult probed = fixture::runProcess(
+            ffprobe_,
+            {"-v", "error", "-show_streams", "-show_data", "-select_streams", "v:0", file}, "/");
+        // "extradata=", then lines of "00000000: 0000 01b3 ...  text", then an empty line.
+        Bytes extradata;
+        std::istringstream in(probed.out);
+        bool inside = false;
+        for (std::string line; std::getline(in, line);) {
+            if (line == "extradata=") {
+                inside = true;
+            } else if (inside && line.size() > 10 && line[8] == ':') {
+                std::istringstream hex(line.substr(10, 40));
+                for (std::string group; hex >> group;) {
+                    for (size_t k = 0; k + 1 < group.size(); k += 2) {
+                        extradata.push_back(
+                            static_cast<uint8_t>(std::stoi(group.substr(k, 2), nullptr, 16)));
+                    }
+                }
+            } else {
+                inside = false;
+            }
+        }
+        ASSERT_FALSE(extradata.empty()) << probed.out.substr(0, 2000);
+        read(file);
+        ASSERT_FALSE(f_.lastRead.streams.empty());
+        const Bytes& ours = f_.lastRead.streams[0].codecPrivate;
+        EXPECT_EQ(startCodeUnits(ours), startCodeUnits(extradata));
+        // The units are whole: each begins with its start code.
+        ASSERT_GE(ours.size(), 4u);
+        EXPECT_EQ(Bytes(ours.begin(), ours.begin() + 3), (Bytes{0, 0, 1}));
+    }
+}
+
 TEST_F(Interop, H264HighProfilesAndCroppedSizesAsFfprobeSeesThem) {
     struct Case {
         const char* source;
