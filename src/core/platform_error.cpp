@@ -8,8 +8,11 @@ namespace tolvane {
 PlatformError PlatformError::fromErrno(const std::string& what, const std::string& path,
                                        int errorNumber) {
     const bool missing = errorNumber == ENOENT || errorNumber == ENOTDIR;
-    return PlatformError(what + " \"" + path + "\". " + std::strerror(errorNumber),
-                         missing ? ErrorCode::NotFound : ErrorCode::InputOutput);
+    // A folder where a file was asked for is the caller's mistake, not the system's.
+    const ErrorCode code = missing                 ? ErrorCode::NotFound
+                           : errorNumber == EISDIR ? ErrorCode::Usage
+                                                   : ErrorCode::InputOutput;
+    return PlatformError(what + " \"" + path + "\". " + std::strerror(errorNumber), code);
 }
 
 }  // namespace tolvane

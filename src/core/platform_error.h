@@ -38,7 +38,8 @@ public:
         : JobError(code, message) {}
 
     // `what` is the failed action ("Cannot open file"), `errorNumber` an errno value: a path
-    // that is not there is NotFound, every other reason InputOutput.
+    // that is not there is NotFound, a folder given for a file Usage, every other reason
+    // InputOutput.
     static PlatformError fromErrno(const std::string& what, const std::string& path,
                                    int errorNumber);
 };

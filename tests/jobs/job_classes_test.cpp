@@ -5,6 +5,7 @@
 
 #include "core/platform_error.h"
 #include "job_engine.h"
+#include "jobs/read_and_demux_job.h"
 #include "jobs/read_job.h"
 #include "jobs/rebuild_job.h"
 #include "program_stream_builder.h"
@@ -69,6 +70,55 @@ TEST(JobClasses, RebuildFromAFileWritesWhatItWritesFromMemory) {
         EXPECT_EQ(written[0], written[1]);
         EXPECT_EQ(written[0].size() % fixture::kPackSize, 0u);
         EXPECT_GT(written[0].size(), 20 * fixture::kPackSize);
+    }
+}
+
+// What a caller acts on (an exit status, a retry, a message) is the error's code: each way a
+// job can fail gives its own, and a failure that wrote nothing of use leaves no file.
+TEST(JobClasses, EveryFailureCarriesTheCodeACallerActsOn) {
+    fixture::TempDir dir;
+    const std::string feature1 = dir.write("in/FEATURE_1.EVO", feature(1));
+    const std::string noise = dir.write("in/NOISE.VOB", Bytes(3 * fixture::kPackSize, 0x5A));
+    dir.write("in/a file", Bytes(1, 0));
+    struct Case {
+        const char* name;
+        std::string source;
+        std::string folder;
+        OutputNaming naming;
+        std::optional<std::vector<std::string>> select;
+        ErrorCode code;
+    };
+    OutputNaming vobSub;
+    vobSub.subpictureFormat = SubpictureFormat::VobSub;
+    const std::string in = (dir.path() / "in").string();
+    const Case cases[] = {
+        {"a source that is not there", in + "/FEATURE_9.EVO", "out1", {}, {}, ErrorCode::NotFound},
+        {"a folder given as the source", in, "out2", {}, {}, ErrorCode::Usage},
+        {"bytes that hold no program stream", noise, "out3", {}, {}, ErrorCode::InvalidData},
+        {"a stream the read does not label",
+         feature1,
+         "out4",
+         {},
+         {{"cbAudio09"}},
+         ErrorCode::Usage},
+        {"VobSub of HD DVD subpictures", feature1, "out5", vobSub, {}, ErrorCode::Usage},
+        {"an output folder under a file", feature1, "in/a file/out", {}, {}, ErrorCode::NotFound},
+    };
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.name);
+        Engine engine;
+        OutputNaming naming = c.naming;
+        naming.folder = (dir.path() / c.folder).string();
+        try {
+            ReadAndDemuxJob(engine.onDisk())
+                .run(ReadAndDemuxInput{c.source, PassSettings{}, naming, c.select});
+            ADD_FAILURE() << "no error";
+        } catch (const JobError& error) {
+            EXPECT_EQ(static_cast<int>(error.code()), static_cast<int>(c.code)) << error.what();
+        }
+        std::error_code missing;
+        EXPECT_TRUE(std::filesystem::is_empty(naming.folder, missing) || missing)
+            << "a failed job left files in " << naming.folder;
     }
 }
 
