@@ -13,7 +13,7 @@
 #include "analysers/mpeg_audio_analyser.h"
 #include "analysers/vc1_analyser.h"
 #include "demux/job_records.h"
-#include "jobs/message_log.h"
+#include "report/message_log.h"
 
 extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
     using namespace tolvane;

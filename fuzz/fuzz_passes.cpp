@@ -7,9 +7,9 @@
 
 #include "analysers/stream_analysers.h"
 #include "demux/pack_engine.h"
+#include "report/message_log.h"
 #include "sinks/demux_pass.h"
 #include "sinks/detection_pass.h"
-#include "jobs/message_log.h"
 #include "sinks/pack_rebuilder.h"
 #include "test_doubles.h"
 
@@ -20,8 +20,10 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
         return 0;
     }
     const size_t most = 1 + data[0] * 97u;
-    const bool aob = (data[1] & 1) != 0;
-    const bool vob = (data[1] & 2) != 0;
+    // The kind decides the DSI layout and whether 0xA1 is MLP.
+    const SourceKind kind = (data[1] & 1) != 0   ? SourceKind::DvdAudioFile
+                            : (data[1] & 2) != 0 ? SourceKind::DvdFile
+                                                 : SourceKind::HdDvdFile;
     // A second file after the first 0x00 0xFF 0x00 0xFF, when there is one.
     const Bytes all(data + 2, data + size);
     const Bytes marker = {0x00, 0xFF, 0x00, 0xFF};
@@ -34,34 +36,30 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
     fixture::FakeOs os;
     MessageLog log;
     fixture::FixedOptions options;
-    options.aob = aob;
-    options.vob = vob;
     options.fast = true;
     options.fastMb = 1;
     StreamAnalysers analysers(*state, log);
     for (const Bytes& file : files) {
         state->job.source =
             SpanSource::single("x.EVO", std::make_unique<fixture::TricklingSource>(file, most));
+        state->job.source->setKind(kind);
         DetectionPass detection(*state, log, options, analysers);
         PackEngine(*state, os, log).demux(PassMode::Detection, detection);
     }
     // The boxes as the read job labels them.
-    state->streams.videoKeys = {state->streams.videoId[0], state->streams.videoId[1]};
-    std::copy_n(state->streams.audioId.begin(), 16, state->streams.audioKeys.begin());
-    std::copy_n(state->streams.subId.begin(), 32, state->streams.subKeys.begin());
     std::array<fixture::MemorySink, 50> sinks;
-    for (size_t n = 0; n < 2; ++n) {
-        state->streams.videoOut[n] = &sinks[n];
-    }
-    for (size_t n = 0; n < 16; ++n) {
-        state->streams.audioOut[n] = &sinks[2 + n];
-    }
-    for (size_t n = 0; n < 32; n += 2) {
-        state->streams.subOut[n] = &sinks[18 + n];
-    }
+    size_t sink = 0;
+    forEachContext(state->streams, [&](StreamKind kind, int32_t number, StreamContext& stream) {
+        stream.key = stream.id;
+        // Every other subpicture stream has no output.
+        if (kind != StreamKind::Subpicture || number % 2 == 0) {
+            stream.out = &sinks[sink++];
+        }
+    });
     for (const Bytes& file : files) {
         state->job.source =
             SpanSource::single("x.EVO", std::make_unique<fixture::TricklingSource>(file, most));
+        state->job.source->setKind(kind);
         DemuxPass demux(*state, log, options);
         PackEngine(*state, os, log).demux(PassMode::Demux, demux);
     }
