@@ -4,10 +4,10 @@
 #include <cstdint>
 
 #include "analysers/label_tables.h"
-#include "format/header_analysers.h"
 #include "core/locale_settings.h"
 #include "core/reporter.h"
 #include "demux/stream_table.h"
+#include "format/header_analysers.h"
 
 namespace tolvane {
 

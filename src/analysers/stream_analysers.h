@@ -1,9 +1,9 @@
 #pragma once
 
 #include "analysers/analyser_context.h"
-#include "format/header_analysers.h"
-#include "demux/job_records.h"
 #include "core/reporter.h"
+#include "demux/job_records.h"
+#include "format/header_analysers.h"
 
 namespace tolvane {
 

@@ -4,9 +4,9 @@
 #include <cstdio>
 #include <string>
 
-#include "demux/job_state.h"
 #include "core/os_services.h"
 #include "core/stop_signal.h"
+#include "demux/job_state.h"
 #include "report/message_log.h"
 
 namespace tolvane::cli {

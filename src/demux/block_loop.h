@@ -4,9 +4,9 @@
 #include <cstdint>
 #include <string>
 
-#include "demux/job_state.h"
 #include "core/os_services.h"
 #include "core/reporter.h"
+#include "demux/job_state.h"
 
 namespace tolvane {
 

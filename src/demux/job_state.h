@@ -11,10 +11,10 @@
 #include <vector>
 
 #include "core/locale_settings.h"
-#include "format/navigation_packets.h"
 #include "core/span_source.h"
-#include "format/stream_ids.h"
 #include "demux/timeline.h"
+#include "format/navigation_packets.h"
+#include "format/stream_ids.h"
 
 namespace tolvane {
 

@@ -3,13 +3,13 @@
 #include <functional>
 #include <optional>
 
-#include "demux/block_loop.h"
-#include "demux/job_records.h"
 #include "core/os_services.h"
-#include "demux/pack_scanner.h"
-#include "demux/pass_hooks.h"
 #include "core/platform_error.h"
 #include "core/reporter.h"
+#include "demux/block_loop.h"
+#include "demux/job_records.h"
+#include "demux/pack_scanner.h"
+#include "demux/pass_hooks.h"
 
 namespace tolvane {
 

@@ -4,9 +4,9 @@
 #include <cstdint>
 
 #include "demux/pass_hooks.h"
-#include "format/scan_state.h"
 #include "demux/stream_table.h"
 #include "demux/timeline.h"
+#include "format/scan_state.h"
 
 namespace tolvane {
 

@@ -7,8 +7,8 @@
 #include <string>
 #include <vector>
 
-#include "demux/job_state.h"
 #include "core/span_source.h"
+#include "demux/job_state.h"
 #include "format/stream_ids.h"
 
 namespace tolvane {

@@ -18,11 +18,11 @@
 
 #include "core/file_source.h"
 #include "core/platform_error.h"
-#include "format/program_stream_layout.h"
 #include "core/stop_signal.h"
 #include "core/text_escape.h"
 #include "discs/xpl_chapters.h"
 #include "discs/xpl_scanner.h"
+#include "format/program_stream_layout.h"
 
 namespace tolvane {
 

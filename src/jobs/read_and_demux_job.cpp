@@ -4,11 +4,11 @@
 #include <limits>
 
 #include "core/file_output.h"
-#include "sinks/demux_pass.h"
-#include "sinks/detection_pass.h"
 #include "jobs/markup.h"
 #include "jobs/stream_labels.h"
 #include "jobs/stream_selection.h"
+#include "sinks/demux_pass.h"
+#include "sinks/detection_pass.h"
 
 namespace tolvane {
 

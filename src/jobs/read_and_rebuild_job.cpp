@@ -7,11 +7,11 @@
 
 #include "core/file_output.h"
 #include "demux/pack_scanner.h"
-#include "sinks/detection_pass.h"
 #include "jobs/markup.h"
+#include "jobs/stream_selection.h"
+#include "sinks/detection_pass.h"
 #include "sinks/navigation.h"
 #include "sinks/rebuild_blocks.h"
-#include "jobs/stream_selection.h"
 
 namespace tolvane {
 

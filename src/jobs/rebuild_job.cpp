@@ -1,8 +1,8 @@
 #include "jobs/rebuild_job.h"
 
-#include "demux/block_loop.h"
 #include "core/file_output.h"
 #include "core/platform_error.h"
+#include "demux/block_loop.h"
 #include "jobs/demux_job.h"
 #include "jobs/markup.h"
 #include "sinks/rebuild_blocks.h"

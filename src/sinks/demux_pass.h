@@ -4,11 +4,11 @@
 #include <string>
 #include <vector>
 
-#include "format/frame_counter.h"
+#include "core/reporter.h"
 #include "demux/job_records.h"
 #include "demux/pass_hooks.h"
 #include "demux/pass_options.h"
-#include "core/reporter.h"
+#include "format/frame_counter.h"
 #include "sinks/vobsub.h"
 
 namespace tolvane {

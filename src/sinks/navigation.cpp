@@ -1,9 +1,9 @@
 #include "sinks/navigation.h"
 
 #include "analysers/label_tables.h"
-#include "format/navigation_packets.h"
 #include "core/number_format.h"
 #include "core/time_format.h"
+#include "format/navigation_packets.h"
 
 namespace tolvane {
 

@@ -4,8 +4,8 @@
 #include <cstdint>
 #include <optional>
 
-#include "demux/job_records.h"
 #include "core/reporter.h"
+#include "demux/job_records.h"
 #include "format/scan_state.h"
 
 namespace tolvane {

@@ -7,11 +7,11 @@
 #include <optional>
 #include <string>
 
+#include "core/reporter.h"
 #include "demux/job_state.h"
 #include "demux/pass_options.h"
-#include "format/program_stream_layout.h"
-#include "core/reporter.h"
 #include "demux/stream_table.h"
+#include "format/program_stream_layout.h"
 #include "sinks/navigation.h"
 
 namespace tolvane {

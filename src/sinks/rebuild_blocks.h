@@ -5,11 +5,11 @@
 #include <string>
 #include <vector>
 
-#include "demux/block_loop.h"
 #include "core/file_output.h"
-#include "demux/job_state.h"
 #include "core/output_sink.h"
 #include "core/span_source.h"
+#include "demux/block_loop.h"
+#include "demux/job_state.h"
 #include "sinks/job_naming.h"
 #include "sinks/pack_rebuilder.h"
 

@@ -124,8 +124,8 @@ std::string vobSubIndex(const VobSubIndexInfo& info, const std::vector<VobSubEnt
         char position[32];
         std::snprintf(position, sizeof position, "%09llx",
                       static_cast<unsigned long long>(entry.filePosition));
-        text += "timestamp: " + timeText(std::max<int64_t>(time, 0)) + ", filepos: " + position +
-                "\n";
+        text +=
+            "timestamp: " + timeText(std::max<int64_t>(time, 0)) + ", filepos: " + position + "\n";
     }
     return text;
 }

@@ -5,8 +5,8 @@
 #include <random>
 
 #include "analysers/stream_analysers.h"
-#include "sinks/detection_pass.h"
 #include "pass_runner.h"
+#include "sinks/detection_pass.h"
 
 namespace tolvane {
 namespace {

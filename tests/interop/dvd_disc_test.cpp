@@ -14,8 +14,8 @@
 #include <nlohmann/json.hpp>
 
 #include "child_process.h"
-#include "format/navigation_packets.h"
 #include "form_fixture.h"
+#include "format/navigation_packets.h"
 #include "report_keys.h"
 #include "temp_dir.h"
 

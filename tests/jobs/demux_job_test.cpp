@@ -9,8 +9,8 @@
 #include <functional>
 
 #include "core/file_output.h"
-#include "demux/pack_engine.h"
 #include "core/platform_error.h"
+#include "demux/pack_engine.h"
 #include "form_fixture.h"
 #include "job_engine.h"
 #include "jobs/demux_job.h"

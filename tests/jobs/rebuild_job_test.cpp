@@ -9,10 +9,10 @@
 #include "demux_modes.h"
 #include "form_fixture.h"
 #include "job_engine.h"
-#include "sinks/pack_rebuilder.h"
 #include "jobs/read_job.h"
 #include "jobs/rebuild_job.h"
 #include "report/message_log.h"
+#include "sinks/pack_rebuilder.h"
 
 namespace tolvane {
 namespace {

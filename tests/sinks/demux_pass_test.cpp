@@ -1,7 +1,7 @@
 #include <gtest/gtest.h>
 
-#include "sinks/demux_pass.h"
 #include "pass_runner.h"
+#include "sinks/demux_pass.h"
 
 namespace tolvane {
 namespace {

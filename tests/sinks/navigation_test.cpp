@@ -1,7 +1,7 @@
 #include <gtest/gtest.h>
 
-#include "sinks/navigation.h"
 #include "pass_runner.h"
+#include "sinks/navigation.h"
 
 namespace tolvane {
 namespace {

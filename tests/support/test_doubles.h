@@ -7,11 +7,11 @@
 
 #include "core/input_source.h"
 #include "core/output_sink.h"
+#include "core/platform_error.h"
 #include "demux/pass_hooks.h"
 #include "demux/pass_options.h"
-#include "core/platform_error.h"
-#include "sinks/pack_rebuilder.h"
 #include "program_stream_builder.h"
+#include "sinks/pack_rebuilder.h"
 #include "ui/model/window_services.h"
 
 namespace tolvane::fixture {
