@@ -70,7 +70,7 @@ int main(int argc, char** argv) {
 
     size_t handed = 0;
     const double scanSeconds = bestSeconds([&] {
-        StreamTable streams;  // every id absent
+        StreamRegistry streams;  // no stream yet
         CountingHooks hooks;
         PackScanner scanner(streams, hooks, true);
         for (size_t at = 0; at < stream.size(); at += kBlockSize) {

@@ -49,10 +49,10 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
     // The boxes as the read job labels them.
     std::array<fixture::MemorySink, 50> sinks;
     size_t sink = 0;
-    forEachContext(state->streams, [&](StreamKind kind, int32_t number, StreamContext& stream) {
+    state->streams.forEach([&](StreamContext& stream) {
         stream.key = stream.id;
         // Every other subpicture stream has no output.
-        if (kind != StreamKind::Subpicture || number % 2 == 0) {
+        if (stream.kind != StreamKind::Subpicture || stream.number % 2 == 0) {
             stream.out = &sinks[sink++];
         }
     });

@@ -4,13 +4,13 @@
 
 namespace tolvane {
 
-StreamHeader* headerEntry(StreamTable& streams, StreamKind kind, int32_t number) {
+StreamHeader* headerEntry(StreamRegistry& streams, StreamKind kind, int32_t number) {
     StreamContext* context =
         kind != StreamKind::Subpicture ? contextOf(streams, kind, number) : nullptr;
     return context != nullptr ? &context->header : nullptr;
 }
 
-double* frameRateEntry(StreamTable& streams, int32_t number) {
+double* frameRateEntry(StreamRegistry& streams, int32_t number) {
     StreamContext* context = contextOf(streams, StreamKind::Video, number);
     return context != nullptr ? &context->frameRate : nullptr;
 }

@@ -1,7 +1,7 @@
 #pragma once
 
 #include "demux/job_state.h"
-#include "demux/stream_table.h"
+#include "demux/stream_registry.h"
 
 namespace tolvane {
 
@@ -10,7 +10,7 @@ namespace tolvane {
 struct JobRecords {
     explicit JobRecords(JobControl& control) : job(control) {}
 
-    StreamTable streams;
+    StreamRegistry streams;
     JobState job;
 };
 

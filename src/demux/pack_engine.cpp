@@ -28,8 +28,7 @@ void PackEngine::demux(PassMode mode, PassHooks& hooks, const SpanEvents& events
             static_cast<double>(state_.job.timeline.navigationTicks()) / kTicksPerSecond;
     }
     if (control.cancelled) {
-        state_.streams.video[0].frameCount = 0;
-        state_.streams.video[1].frameCount = 0;
+        state_.streams.forEach([](StreamContext& context) { context.frameCount = 0; });
     }
 }
 
@@ -38,8 +37,8 @@ void PackEngine::spanStarted(size_t span) {
         events_->starting(span);
     }
     // Ids and "found" lines are per file: each span names its streams anew.
-    StreamTable& streams = state_.streams;
-    forEachContext(streams, [](StreamKind, int32_t, StreamContext& context) {
+    StreamRegistry& streams = state_.streams;
+    streams.forEach([](StreamContext& context) {
         context.id = kStreamAbsent;
         context.reported = false;
     });

@@ -17,63 +17,62 @@ bool handsOver(PacketKind kind) {
 }  // namespace
 
 int32_t PackScanner::numberOf(StreamKind kind, int32_t key) {
-    return numberFor(streams_, kind, key, false, hooks_.aobSource());
+    const StreamContext* context = streams_.take(kind, key, false, hooks_.aobSource());
+    return context != nullptr ? context->number : -1;
 }
 
-int32_t PackScanner::numberForPayload(StreamKind kind) {
+StreamContext* PackScanner::streamForPayload(StreamKind kind) {
     ScanState& s = state_;
     int32_t& number = kind == StreamKind::Video   ? s.videoNo
                       : kind == StreamKind::Audio ? s.audioNo
                                                   : s.subNo;
     if (number >= 0) {
-        return number;
+        return streams_.numbered(kind, number);
     }
     // A stream takes a number with its first payload: a packet without any takes none.
     const int32_t key = kind == StreamKind::Video   ? s.videoIdByte
                         : kind == StreamKind::Audio ? s.audioIdByte
                                                     : s.subIdByte;
-    if (assignsNumbers_) {
-        number = numberFor(streams_, kind, key, true, hooks_.aobSource());
-    }
-    if (number < 0) {
+    StreamContext* context =
+        assignsNumbers_ ? streams_.take(kind, key, true, hooks_.aobSource()) : nullptr;
+    if (context == nullptr) {
         hooks_.withoutNumber(kind, key);
-    } else if (kind == StreamKind::Video) {
-        s.videoCoding = streams_.video[static_cast<size_t>(number)].coding;
+        return nullptr;
     }
-    return number;
+    number = context->number;
+    if (kind == StreamKind::Video) {
+        s.videoCoding = context->coding;
+    }
+    return context;
 }
 
-void PackScanner::firstPayload(StreamKind kind, int32_t number, const uint8_t* data,
-                               size_t length) {
+void PackScanner::firstPayload(StreamContext& stream, const uint8_t* data, size_t length) {
     ScanState& s = state_;
-    const auto n = static_cast<size_t>(number);
-    int32_t* registered = kind == StreamKind::Video   ? &streams_.video[n].id
-                          : kind == StreamKind::Audio ? &streams_.audio[n].id
-                                                      : &streams_.sub[n].id;
-    if (*registered != kStreamAbsent) {
+    const StreamKind kind = stream.kind;
+    if (stream.id != kStreamAbsent) {
         return;
     }
     int32_t key = s.subIdByte;
     if (kind == StreamKind::Video) {
         key = s.videoIdByte;
-        if (!streams_.video[n].codingSeen && !isVc1Extension(static_cast<uint8_t>(key))) {
+        if (!stream.codingSeen && !isVc1Extension(static_cast<uint8_t>(key))) {
             if (const std::optional<StreamCoding> coding = sniffVideoCoding(data, length)) {
-                streams_.video[n].coding = *coding;
-                streams_.video[n].codingSeen = true;
+                stream.coding = *coding;
+                stream.codingSeen = true;
                 s.videoCoding = *coding;
             }
         }
     } else if (kind == StreamKind::Audio) {
         key = s.audioIdByte;
-        if (!streams_.audio[n].codingSeen && isMpegAudioKey(key)) {
+        if (!stream.codingSeen && isMpegAudioKey(key)) {
             if (const std::optional<StreamCoding> layer = sniffMpegAudioLayer(data, length)) {
-                streams_.audio[n].coding = *layer;
-                streams_.audio[n].codingSeen = true;
+                stream.coding = *layer;
+                stream.codingSeen = true;
             }
         }
     }
-    *registered = key;
-    hooks_.streamRegistered(kind, number, key, s);
+    stream.id = key;
+    hooks_.streamRegistered(stream, s);
 }
 
 void PackScanner::navigationTimes(const uint8_t* block, size_t idAt, size_t length) {
@@ -100,8 +99,8 @@ bool PackScanner::startCode(uint8_t streamId) {
     if (isVideoStreamId(streamId)) {
         s.videoIdByte = streamId;
         s.videoNo = numberOf(StreamKind::Video, streamId);
-        if (s.videoNo >= 0) {
-            s.videoCoding = streams_.video[static_cast<size_t>(s.videoNo)].coding;
+        if (const StreamContext* video = streams_.numbered(StreamKind::Video, s.videoNo)) {
+            s.videoCoding = video->coding;
         }
         kind = PacketKind::Video;
     } else if (streamId == layout::kExtendedStreamId) {
@@ -304,30 +303,32 @@ void PackScanner::scanBlock(const uint8_t* block, size_t length) {
                                         : s.packetKind == PacketKind::Subpicture
                                             ? StreamKind::Subpicture
                                             : StreamKind::Video;
-                const int32_t number = handsOver(s.packetKind) ? numberForPayload(kind) : -1;
-                if (number >= 0) {
+                StreamContext* stream = handsOver(s.packetKind) ? streamForPayload(kind) : nullptr;
+                if (stream != nullptr) {
                     Packet packet;
                     packet.unitStart = !s.packetPlaced;
                     if (!s.packetPlaced) {
                         s.packetPlaced = true;
                         if (s.packetHasPts) {
                             packet.time =
-                                timeline_->place(timelineSlot(kind, number), s.packetPts,
+                                timeline_->place(stream->slot, s.packetPts,
                                                  kind == StreamKind::Subpicture,
                                                  static_cast<size_t>(i), &packet.discontinuity);
                         }
                     }
-                    firstPayload(kind, number, block + i, static_cast<size_t>(a));
+                    firstPayload(*stream, block + i, static_cast<size_t>(a));
+                    packet.stream = stream;
                     packet.kind = kind;
-                    packet.number = number;
+                    packet.number = stream->number;
                     packet.key = kind == StreamKind::Video   ? s.videoIdByte
                                  : kind == StreamKind::Audio ? s.audioIdByte
                                                              : s.subIdByte;
-                    packet.coding = kind == StreamKind::Video
-                                        ? s.videoCoding
-                                        : numberCoding(streams_, kind, number);
+                    packet.coding = kind == StreamKind::Video      ? s.videoCoding
+                                    : kind == StreamKind::Subpicture ? StreamCoding::Subpicture
+                                                                     : stream->coding;
                     packet.offset = static_cast<size_t>(i);
                     packet.length = static_cast<size_t>(a);
+                    packet.payload = {block + i, packet.length};
                     if (s.packetHasPts) {
                         packet.pts = s.packetPts;
                     }

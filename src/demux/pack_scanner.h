@@ -4,7 +4,7 @@
 #include <cstdint>
 
 #include "demux/pass_hooks.h"
-#include "demux/stream_table.h"
+#include "demux/stream_registry.h"
 #include "demux/timeline.h"
 #include "format/scan_state.h"
 
@@ -19,7 +19,7 @@ public:
     // A scanner that `assignsNumbers` gives a number to each new stream it meets (a read); one
     // that does not leaves a stream without one of the numbers it was handed out (a writing job).
     // Packets' times are placed on `timeline`, the scanner's own when none is given.
-    PackScanner(StreamTable& streams, PassHooks& hooks, bool assignsNumbers,
+    PackScanner(StreamRegistry& streams, PassHooks& hooks, bool assignsNumbers,
                 Timeline* timeline = nullptr)
         : streams_(streams),
           hooks_(hooks),
@@ -49,13 +49,13 @@ private:
     void timeStampFieldByte(uint8_t b);
     // The number stream `key` has been given; -1 when it has none yet.
     int32_t numberOf(StreamKind kind, int32_t key);
-    // The number of the current packet's stream, given now by a pass that gives numbers; -1, said
+    // The current packet's stream, given its number now by a pass that gives numbers; null, said
     // to the hooks, when it has none.
-    int32_t numberForPayload(StreamKind kind);
+    StreamContext* streamForPayload(StreamKind kind);
     // The stream's first payload of the pass: its coding is looked for, then it is registered.
-    void firstPayload(StreamKind kind, int32_t number, const uint8_t* data, size_t length);
+    void firstPayload(StreamContext& stream, const uint8_t* data, size_t length);
 
-    StreamTable& streams_;
+    StreamRegistry& streams_;
     PassHooks& hooks_;
     const bool assignsNumbers_;
     ScanState state_;

@@ -2,9 +2,14 @@
 
 #include <cstdint>
 #include <optional>
+#include <span>
 
 #include "format/scan_state.h"
 #include "format/stream_ids.h"
+
+namespace tolvane {
+struct StreamContext;
+}
 
 namespace tolvane {
 
@@ -13,6 +18,8 @@ enum class PassMode : uint8_t { Detection = 0, Demux = 1 };
 // A packet's payload, or the run of it that lies in the read block (a packet may go on in the
 // next block): a view into the block, never a copy, with the packet's times.
 struct Packet {
+    // Its stream, kept by the job's registry.
+    StreamContext* stream = nullptr;
     StreamKind kind = StreamKind::Video;
     int32_t number = 0;  // the stream's number in its kind
     // Its identifying byte (stream id, sub-stream id or extension; kMpegAudioKey added for MPEG
@@ -20,7 +27,8 @@ struct Packet {
     int32_t key = 0;
     // The coding of its stream; for video the coding whose frame codes it holds.
     StreamCoding coding = StreamCoding::Mpeg2;
-    size_t offset = 0;  // start in the read block
+    std::span<const uint8_t> payload;
+    size_t offset = 0;  // where the payload starts in the read block
     size_t length = 0;
     // The first run of its packet's payload; the times below come with it.
     bool unitStart = false;
@@ -42,9 +50,9 @@ public:
 
     // The fast-check limit in bytes, asked once per block; none when the check is off.
     virtual std::optional<int64_t> fastCheckLimit() { return std::nullopt; }
-    // A stream's first payload in this pass is about to be handed over; its number's coding is
-    // settled from it as far as the bytes tell. `key` is the stream's key (stream_ids.h).
-    virtual void streamRegistered(StreamKind, int32_t /*number*/, int32_t /*key*/, ScanState&) {}
+    // A stream's first payload in this pass is about to be handed over; its coding is settled
+    // from it as far as the bytes tell.
+    virtual void streamRegistered(const StreamContext&, ScanState&) {}
     // A stream that has no number (a read gave every number of its kind away, or the numbers a
     // writing job was handed do not hold it). Called for each of its packets; its payload is passed
     // over.

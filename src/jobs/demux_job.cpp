@@ -10,9 +10,8 @@
 
 namespace tolvane {
 
-void dropOutputs(StreamTable& streams) {
-    forEachContext(streams,
-                   [](StreamKind, int32_t, StreamContext& context) { context.out = nullptr; });
+void dropOutputs(StreamRegistry& streams) {
+    streams.forEach([](StreamContext& context) { context.out = nullptr; });
 }
 
 std::vector<OutputWritten> closeOutputs(std::vector<OpenOutput>& outputs, bool complete) {
@@ -77,7 +76,7 @@ void addVobSubIndexes(std::vector<OpenOutput>& outputs, const std::array<VobSubW
     }
 }
 
-void discardOutputs(StreamTable& streams, std::vector<OpenOutput>& outputs) {
+void discardOutputs(StreamRegistry& streams, std::vector<OpenOutput>& outputs) {
     dropOutputs(streams);
     for (OpenOutput& output : outputs) {
         output.file->discard();
@@ -85,15 +84,15 @@ void discardOutputs(StreamTable& streams, std::vector<OpenOutput>& outputs) {
     outputs.clear();
 }
 
-void closeOutputsAfterError(StreamTable& streams, std::vector<OpenOutput>& outputs) {
+void closeOutputsAfterError(StreamRegistry& streams, std::vector<OpenOutput>& outputs) {
     dropOutputs(streams);
     for (OpenOutput& output : outputs) {
         output.file->closeIncomplete();
     }
 }
 
-OutputSink** outputSlot(StreamTable& streams, StreamKind kind, int number) {
-    StreamContext* context = contextOf(streams, kind, number);
+OutputSink** outputSlot(StreamRegistry& streams, StreamKind kind, int number) {
+    StreamContext* context = streams.numbered(kind, number);
     return context != nullptr ? &context->out : nullptr;
 }
 
@@ -202,8 +201,11 @@ DemuxResult DemuxJob::run(const DemuxInput& input) {
             state.job.control.writing = true;
             storeBoxIds(state.streams, input.boxes);
             state.job.minPts = input.earliestPts.value_or(0);
-            for (size_t n = 0; n < kVideoNumbers; ++n) {
-                state.streams.video[n].frameRate = input.frameRates[n];
+            for (size_t n = 0; n < input.frameRates.size(); ++n) {
+                if (StreamContext* video =
+                        state.streams.numbered(StreamKind::Video, static_cast<int32_t>(n))) {
+                    video->frameRate = input.frameRates[n];
+                }
             }
             const JobNames names = namesFor(input.sourcePath, input.settings);
             result.baseName = names.baseName;

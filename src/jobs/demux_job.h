@@ -93,14 +93,14 @@ void addVobSubIndexes(std::vector<OpenOutput>& outputs, const std::array<VobSubW
                       const std::vector<StreamBox>& boxes, VobSubIndexInfo info,
                       const std::vector<std::string>& inputs, Reporter& log);
 // No stream has an output any more, and no file is left of any: nothing was worth keeping.
-void discardOutputs(StreamTable& streams, std::vector<OpenOutput>& outputs);
+void discardOutputs(StreamRegistry& streams, std::vector<OpenOutput>& outputs);
 // After a failure: no stream has an output any more, and each file keeps what could be written.
-void closeOutputsAfterError(StreamTable& streams, std::vector<OpenOutput>& outputs);
+void closeOutputsAfterError(StreamRegistry& streams, std::vector<OpenOutput>& outputs);
 
 // The stream table's output of a stream; null for a number outside the table.
-OutputSink** outputSlot(StreamTable& streams, StreamKind kind, int number);
+OutputSink** outputSlot(StreamRegistry& streams, StreamKind kind, int number);
 // No stream has an output any more.
-void dropOutputs(StreamTable& streams);
+void dropOutputs(StreamRegistry& streams);
 
 // The demux job: one elementary-stream file per chosen box, filled by a demux pass over the
 // source and the second feature file.

@@ -36,13 +36,12 @@ JobContext withDefaults(JobContext context) {
     return context;
 }
 
-std::vector<StreamBox> labelledBoxes(const StreamTable& streams) {
+std::vector<StreamBox> labelledBoxes(const StreamRegistry& streams) {
     std::vector<StreamBox> boxes;
     // In box order: video, audio, subpictures, each by number.
-    forEachContext(streams, [&](StreamKind kind, int32_t number, const StreamContext& context) {
-        if (context.key == kStreamAbsent) {
-            return;
-        }
+    streams.forEach([&](const StreamContext& context) {
+        const StreamKind kind = context.kind;
+        const int32_t number = context.number;
         // A box the playlist announced and no stream took has no coding yet.
         std::optional<StreamCoding> coding;
         if (context.key != kStreamAnnounced) {
@@ -74,11 +73,10 @@ std::vector<StreamBox> labelledBoxes(const StreamTable& streams) {
     return boxes;
 }
 
-void storeBoxIds(StreamTable& streams, const std::vector<StreamBox>& boxes) {
-    clearNumbers(streams);
+void storeBoxIds(StreamRegistry& streams, const std::vector<StreamBox>& boxes) {
+    streams.clear();
     for (const StreamBox& box : boxes) {
-        if (StreamContext* context = contextOf(streams, box.kind, box.number)) {
-            context->key = box.id;
+        if (StreamContext* context = streams.pin(box.kind, box.number, box.id)) {
             // The read's coding stands: a writing job does not look for it again.
             if (box.coding && box.kind != StreamKind::Subpicture) {
                 context->coding = *box.coding;
@@ -88,10 +86,14 @@ void storeBoxIds(StreamTable& streams, const std::vector<StreamBox>& boxes) {
     }
 }
 
-std::optional<int32_t> streamDelayMs(const StreamTable& streams, StreamKind kind, int number) {
+std::optional<int32_t> streamDelayMs(const StreamRegistry& streams, StreamKind kind, int number) {
     // Measured from the first video stream the read reported.
-    const std::optional<int64_t> video =
-        streams.video[0].firstPts ? streams.video[0].firstPts : streams.video[1].firstPts;
+    std::optional<int64_t> video;
+    streams.forEach([&](const StreamContext& context) {
+        if (context.kind == StreamKind::Video && !video) {
+            video = context.firstPts;
+        }
+    });
     if (!video || number < 0) {
         return std::nullopt;
     }
@@ -339,11 +341,14 @@ void SourceJob::logDone() {
 }
 
 std::array<FrameTally, 2> frameTally(const JobRecords& state) {
-    const StreamTable& streams = state.streams;
+    const StreamRegistry& streams = state.streams;
     std::array<FrameTally, 2> tally;
     for (size_t n = 0; n < tally.size(); ++n) {
-        tally[n].counted = streams.video[n].frameCount;
-        tally[n].frameRate = streams.video[n].frameRate;
+        if (const StreamContext* video =
+                streams.numbered(StreamKind::Video, static_cast<int32_t>(n))) {
+            tally[n].counted = video->frameCount;
+            tally[n].frameRate = video->frameRate;
+        }
         tally[n].partial = state.job.countStoppedAt.has_value();
         // Without navigation packs there is no running time to calculate from.
         if (tally[n].frameRate > 0 && state.job.totalSeconds > 0) {

@@ -88,14 +88,14 @@ struct StreamBox {
 
 // The boxes that `streams` holds ids for, in box order (video, audio, subpicture), with the
 // captions the read gives them and their first times.
-std::vector<StreamBox> labelledBoxes(const StreamTable& streams);
+std::vector<StreamBox> labelledBoxes(const StreamRegistry& streams);
 
 // Stores the boxes' ids in the stream table, every other box empty.
-void storeBoxIds(StreamTable& streams, const std::vector<StreamBox>& boxes);
+void storeBoxIds(StreamRegistry& streams, const std::vector<StreamBox>& boxes);
 
 // An audio or subpicture stream's delay to the first video stream, in milliseconds; none
 // without either first time.
-std::optional<int32_t> streamDelayMs(const StreamTable& streams, StreamKind kind, int number);
+std::optional<int32_t> streamDelayMs(const StreamRegistry& streams, StreamKind kind, int number);
 
 // The pass options of one job: its settings, its source's kind and its chosen boxes.
 class JobPassOptions : public PassOptions {

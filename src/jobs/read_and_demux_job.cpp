@@ -37,10 +37,10 @@ public:
         demux_.spanStarted(span);
     }
 
-    void streamRegistered(StreamKind kind, int32_t number, int32_t key, ScanState& scan) override {
-        detection_.streamRegistered(kind, number, key, scan);
-        if (*outputSlot(state_.streams, kind, number) == nullptr) {
-            streamMet_(kind, number, key);
+    void streamRegistered(const StreamContext& stream, ScanState& scan) override {
+        detection_.streamRegistered(stream, scan);
+        if (stream.out == nullptr) {
+            streamMet_(stream.kind, stream.number, stream.id);
         }
     }
 
@@ -96,7 +96,7 @@ void rebaseRecords(const std::vector<SupRecord>& records, int64_t minPts,
 
 ReadAndDemuxResult ReadAndDemuxJob::run(const ReadAndDemuxInput& input) {
     JobRecords& state = records();
-    StreamTable& streams = state.streams;
+    StreamRegistry& streams = state.streams;
     Reporter& log = context_.log;
     const PathStyle style = context_.style;
     // The demux reads the whole source: so does the read, which counts every frame.

@@ -70,9 +70,9 @@ public:
                   HeaderAnalysers& analysers, StreamMet met)
         : DetectionPass(state, log, options, analysers), met_(std::move(met)) {}
 
-    void streamRegistered(StreamKind kind, int32_t number, int32_t key, ScanState& scan) override {
-        DetectionPass::streamRegistered(kind, number, key, scan);
-        met_(kind, number, key);
+    void streamRegistered(const StreamContext& stream, ScanState& scan) override {
+        DetectionPass::streamRegistered(stream, scan);
+        met_(stream.kind, stream.number, stream.id);
     }
 
 private:
@@ -83,7 +83,7 @@ private:
 
 ReadAndRebuildResult ReadAndRebuildJob::run(const ReadAndRebuildInput& input) {
     JobRecords& state = records();
-    StreamTable& streams = state.streams;
+    StreamRegistry& streams = state.streams;
     JobControl& control = state.job.control;
     Reporter& log = context_.log;
     const PathStyle style = context_.style;

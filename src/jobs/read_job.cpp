@@ -12,7 +12,7 @@ namespace tolvane {
 
 void takeReadFindings(JobRecords& state, ReadResult& result) {
     // The passes gave every stream of both files its box as they met it.
-    StreamTable& streams = state.streams;
+    StreamRegistry& streams = state.streams;
     result.streams = labelledBoxes(streams);
     for (StreamBox& box : result.streams) {
         box.language = languageOf(state.job.languages, box.kind, box.id);

@@ -44,7 +44,7 @@ std::optional<std::string> applySelection(std::vector<StreamBox>& boxes,
     return std::nullopt;
 }
 
-StreamBox boxMet(const StreamTable& streams, StreamKind kind, int32_t number, int32_t key) {
+StreamBox boxMet(const StreamRegistry& streams, StreamKind kind, int32_t number, int32_t key) {
     const StreamCoding coding = numberCoding(streams, kind, number);
     return StreamBox{.kind = kind,
                      .number = number,

@@ -21,7 +21,7 @@ std::optional<std::string> applySelection(std::vector<StreamBox>& boxes,
 
 // The box of a stream a read has just met and numbered: its caption is settled from its first
 // payload. Its first time and delay are not known yet.
-StreamBox boxMet(const StreamTable& streams, StreamKind kind, int32_t number, int32_t key);
+StreamBox boxMet(const StreamRegistry& streams, StreamKind kind, int32_t number, int32_t key);
 
 // Whether a job that chooses its streams by `select` as it meets them takes `box`: every box
 // without a selection, else the boxes it names.

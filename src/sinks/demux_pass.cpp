@@ -18,11 +18,11 @@ void DemuxPass::withoutNumber(StreamKind kind, int32_t key) {
 
 void DemuxPass::subpicture(const Packet& packet) {
     const auto n = static_cast<size_t>(packet.number);
-    OutputSink* out = state_.streams.sub[n].out;
+    OutputSink* out = packet.stream->out;
     if (out == nullptr) {
         return;
     }
-    const uint8_t* data = state_.job.buffer.data() + packet.offset;
+    const uint8_t* data = packet.payload.data();
     if (vobSub_ != nullptr) {
         (*vobSub_)[n].packet(*out, data, packet.length, packet.time);
         return;
@@ -46,21 +46,20 @@ void DemuxPass::subpicture(const Packet& packet) {
         };
         if (records_ != nullptr) {
             records_->push_back(
-                SupRecord{packet.number, subBytes_[n] + 2, *packet.time, state_.job.minPts});
+                SupRecord{packet.number, subBytes_[packet.stream->slot] + 2, *packet.time, state_.job.minPts});
         }
         out->append(header, sizeof header);
-        subBytes_[n] += sizeof header;
+        subBytes_[packet.stream->slot] += sizeof header;
     }
     out->append(data, packet.length);
-    subBytes_[n] += packet.length;
+    subBytes_[packet.stream->slot] += packet.length;
 }
 
 void DemuxPass::packet(const Packet& packet) {
-    StreamTable& streams = state_.streams;
-    const uint8_t* data = state_.job.buffer.data() + packet.offset;
+    const uint8_t* data = packet.payload.data();
     switch (packet.kind) {
         case StreamKind::Video: {
-            StreamContext& stream = streams.video[static_cast<size_t>(packet.number)];
+            StreamContext& stream = *packet.stream;
             if (stream.out == nullptr) {
                 break;
             }
@@ -71,7 +70,7 @@ void DemuxPass::packet(const Packet& packet) {
             break;
         }
         case StreamKind::Audio:
-            if (OutputSink* out = streams.audio[static_cast<size_t>(packet.number)].out) {
+            if (OutputSink* out = packet.stream->out) {
                 out->append(data, packet.length);
             }
             break;

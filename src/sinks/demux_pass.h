@@ -59,7 +59,7 @@ private:
     std::vector<SupRecord>* records_ = nullptr;
     std::array<VobSubWriter, 32>* vobSub_ = nullptr;
     // Bytes written to each subpicture output, while records are noted.
-    std::array<uint64_t, 32> subBytes_{};
+    std::array<uint64_t, kMaxStreams> subBytes_{};  // by registry slot
 };
 
 }  // namespace tolvane

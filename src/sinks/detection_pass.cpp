@@ -63,9 +63,11 @@ void DetectionPass::spanStarted(size_t /*span*/) {
     untimedPackets_ = {};
 }
 
-void DetectionPass::streamRegistered(StreamKind kind, int32_t number, int32_t key, ScanState&) {
-    reporter_.log(registrationPrefix(numberCoding(state_.streams, kind, number), key) +
-                  std::to_string(number) + " found!");
+void DetectionPass::streamRegistered(const StreamContext& stream, ScanState&) {
+    const StreamCoding coding =
+        stream.kind == StreamKind::Subpicture ? StreamCoding::Subpicture : stream.coding;
+    reporter_.log(registrationPrefix(coding, stream.id) + std::to_string(stream.number) +
+                  " found!");
 }
 
 void DetectionPass::withoutNumber(StreamKind kind, int32_t key) {
@@ -95,15 +97,13 @@ void DetectionPass::takeFirstTime(const Packet& packet) {
     // The first packet of the stream that carries a PTS gives its first time (the first
     // file's, when both files carry the stream) and may lower the job's minPts, whether or
     // not details are shown: delays and .sup times count from them.
-    const auto n = static_cast<size_t>(packet.number);
-    StreamContext& stream = *contextOf(state_.streams, packet.kind, packet.number);
+    StreamContext& stream = *packet.stream;
     if (packet.kind != StreamKind::Subpicture) {
         stream.timing.take(static_cast<int64_t>(packet.length), packet.time,
                            packet.kind == StreamKind::Audio ? packet.firstUnitAt : 0);
     }
-    std::bitset<32>& timedStreams = timed_[static_cast<size_t>(packet.kind)];
-    if (packet.time && !timedStreams.test(n)) {
-        timedStreams.set(n);
+    if (packet.time && !timed_.test(stream.slot)) {
+        timed_.set(stream.slot);
         if (!stream.firstPts) {
             stream.firstPts = packet.time;
         }
@@ -121,8 +121,7 @@ bool DetectionPass::firstReport(const Packet& packet, bool& reported, bool begin
         return false;
     }
     if (!packet.pts) {
-        uint8_t& waited =
-            untimedPackets_[static_cast<size_t>(packet.kind)][static_cast<size_t>(packet.number)];
+        uint8_t& waited = untimedPackets_[packet.stream->slot];
         if (!beginsAccessUnit && ++waited < kUntimedPacketsAwaited) {
             return false;
         }
@@ -139,7 +138,7 @@ bool DetectionPass::firstReport(const Packet& packet, bool& reported, bool begin
 }
 
 void DetectionPass::audioDetails(const Packet& packet) {
-    StreamContext& stream = state_.streams.audio[static_cast<size_t>(packet.number)];
+    StreamContext& stream = *packet.stream;
     if (!firstReport(packet, stream.reported, false)) {
         return;
     }
@@ -149,8 +148,8 @@ void DetectionPass::audioDetails(const Packet& packet) {
 }
 
 void DetectionPass::videoDetails(const Packet& packet) {
-    StreamContext& stream = state_.streams.video[static_cast<size_t>(packet.number)];
-    const uint8_t* data = state_.job.buffer.data() + packet.offset;
+    StreamContext& stream = *packet.stream;
+    const uint8_t* data = packet.payload.data();
     const bool startCode = packet.length >= 4 && data[0] == 0 && data[1] == 0 &&
                            (data[2] == 1 || (data[2] == 0 && data[3] == 1));
     if (!firstReport(packet, stream.reported, startCode)) {
@@ -164,34 +163,32 @@ void DetectionPass::videoDetails(const Packet& packet) {
 }
 
 void DetectionPass::subpictureDetails(const Packet& packet) {
-    StreamContext& stream = state_.streams.sub[static_cast<size_t>(packet.number)];
+    StreamContext& stream = *packet.stream;
     if (!firstReport(packet, stream.reported, false)) {
         return;
     }
     // Only the packet's own bytes are looked at: a one-byte run counts as 2-bit.
-    const uint8_t* data = state_.job.buffer.data() + packet.offset;
+    const uint8_t* data = packet.payload.data();
     const bool eightBit = packet.length >= 2 && data[0] == 0 && data[1] == 0;
     reporter_.log(eightBit ? "   Format = [bl]8bitRLE[/bl]" : "   Format = [bl]2bitRLE[/bl]");
 }
 
 void DetectionPass::keepCodecPrivate(const Packet& packet) {
-    const auto n = static_cast<size_t>(packet.number);
-    StreamContext& stream = state_.streams.video[n];
+    StreamContext& stream = *packet.stream;
     // A stream's headers come with its first pictures; one that shows none by then has none.
-    if (!stream.codecPrivate.empty() || codecPrivateTries_[n] >= kCodecPrivateTries) {
+    if (!stream.codecPrivate.empty() || stream.codecPrivateTries >= kCodecPrivateTries) {
         return;
     }
-    ++codecPrivateTries_[n];
+    ++stream.codecPrivateTries;
     stream.codecPrivate =
-        videoCodecPrivate(stream.coding, state_.job.buffer.data() + packet.offset, packet.length);
+        videoCodecPrivate(stream.coding, packet.payload.data(), packet.payload.size());
 }
 
 void DetectionPass::packet(const Packet& packet) {
     const bool video = packet.kind == StreamKind::Video;
     if (video && options_.countFrames()) {
-        frames_.count(state_.job.buffer.data() + packet.offset, packet.length, packet.coding,
-                      packet.number,
-                      state_.streams.video[static_cast<size_t>(packet.number)].frameCount);
+        frames_.count(packet.payload.data(), packet.payload.size(), packet.coding, packet.number,
+                      packet.stream->frameCount);
     }
     takeFirstTime(packet);
     if (video && packet.unitStart) {

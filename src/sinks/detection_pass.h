@@ -24,7 +24,7 @@ public:
 
     std::optional<int64_t> fastCheckLimit() override;
     void spanStarted(size_t span) override;
-    void streamRegistered(StreamKind kind, int32_t number, int32_t key, ScanState&) override;
+    void streamRegistered(const StreamContext& stream, ScanState&) override;
     void withoutNumber(StreamKind kind, int32_t key) override;
     bool aobSource() const override;
     void systemHeaderRead(ScanState& scan) override;
@@ -51,12 +51,10 @@ private:
     const PassOptions& options_;
     HeaderAnalysers& analysers_;
     FrameCounter frames_;
-    // The streams of this pass whose first time was taken, per kind and box.
-    std::array<std::bitset<32>, 3> timed_;
-    // Packets without a PTS met before a stream was reported, per kind and box.
-    std::array<std::array<uint8_t, 32>, 3> untimedPackets_{};
-    // Packets looked at for each video stream's codec private data.
-    std::array<uint8_t, kVideoNumbers> codecPrivateTries_{};
+    // The streams of this pass whose first time was taken, by registry slot.
+    std::bitset<kMaxStreams> timed_;
+    // Packets without a PTS met before a stream was reported, by registry slot.
+    std::array<uint8_t, kMaxStreams> untimedPackets_{};
 };
 
 }  // namespace tolvane

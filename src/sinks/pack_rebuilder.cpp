@@ -97,7 +97,8 @@ int32_t PackRebuilder::newNumber(StreamKind kind, int32_t number) const {
 
 bool PackRebuilder::keepStream(uint8_t* pack, size_t idOffset, uint8_t bitsKept, StreamKind kind,
                                int32_t key) {
-    const int32_t number = numberFor(streams_, kind, key, false, false);
+    const StreamContext* stream = streams_.take(kind, key, false, false);
+    const int32_t number = stream != nullptr ? stream->number : -1;
     if (number < 0) {
         if (firstMention(mentioned_, kind, key)) {
             reporter_.log(streamText(kind, key) + " has no stream box: left out.");

@@ -10,7 +10,7 @@
 #include "core/reporter.h"
 #include "demux/job_state.h"
 #include "demux/pass_options.h"
-#include "demux/stream_table.h"
+#include "demux/stream_registry.h"
 #include "format/program_stream_layout.h"
 #include "sinks/navigation.h"
 
@@ -38,7 +38,7 @@ public:
     // Whether the stream numbered `number` of a kind is kept.
     using Chosen = std::function<bool(StreamKind, int32_t number)>;
 
-    PackRebuilder(StreamTable& streams, Chosen chosen, Reporter& reporter)
+    PackRebuilder(StreamRegistry& streams, Chosen chosen, Reporter& reporter)
         : streams_(streams), chosen_(std::move(chosen)), reporter_(reporter) {}
 
     // Takes the ticked boxes as the selection and numbers them. Returns why the selection
@@ -71,7 +71,7 @@ private:
     bool keepStream(uint8_t* pack, size_t idOffset, uint8_t bitsKept, StreamKind kind, int32_t key);
     void patchNavigationPack(uint8_t* pack, size_t length, std::optional<Times> times);
 
-    StreamTable& streams_;
+    StreamRegistry& streams_;
     Chosen chosen_;
     Reporter& reporter_;
     Selection selection_{};

@@ -7,6 +7,7 @@
 #include "analysers/analyser_context.h"
 #include "demux/job_records.h"
 #include "program_stream_builder.h"
+#include "test_doubles.h"
 #include "report/message_log.h"
 
 namespace tolvane::fixture {

@@ -20,10 +20,10 @@ template <typename Analyse>
 StreamHeader recorded(const Bytes& payload, StreamKind kind, Analyse analyse) {
     AnalyserFixture f;
     const int32_t number = kind == StreamKind::Audio ? 2 : 1;
+    StreamContext& stream = numberedStream(f.state->streams, kind, number);
     const size_t at = f.place(payload, 100, 100 + payload.size() + 16);
     analyse(f.context(), HeaderPayload{at, payload.size(), number, 0x1234});
-    return kind == StreamKind::Audio ? f.state->streams.audio[2].header
-                                     : f.state->streams.video[1].header;
+    return stream.header;
 }
 
 StreamHeader mlp(const Bytes& payload) {

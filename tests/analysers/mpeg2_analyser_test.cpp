@@ -32,10 +32,10 @@ struct Result {
 
 Result mpeg2(const Bytes& payload, uint32_t pts = 0, int32_t videoNo = 1) {
     AnalyserFixture f;
-    f.state->streams.video[1].frameRate = -5;
+    numberedStream(f.state->streams, StreamKind::Video, 1).frameRate = -5;
     const size_t at = f.place(payload, kBlockSize - payload.size());
     analyseMpeg2(f.context(), HeaderPayload{at, payload.size(), videoNo, pts});
-    return {f.lines(), f.state->streams.video[1].frameRate};
+    return {f.lines(), numberedStream(f.state->streams, StreamKind::Video, 1).frameRate};
 }
 
 TEST(AnalyseMPEG2, ReportsTheSequenceHeaderAndSetsTheFrameRate) {

@@ -23,11 +23,11 @@ struct Result {
 template <typename Analyse>
 Result analyse(const Bytes& payload, Analyse call, LocaleSettings locale = {}) {
     AnalyserFixture f;
-    f.state->streams.video[1].frameRate = -5;
+    numberedStream(f.state->streams, StreamKind::Video, 1).frameRate = -5;
     // The payload ends the block, so that a read past it would leave the block.
     const size_t at = f.place(payload, kBlockSize - payload.size());
     call(f.context(locale), at, payload.size());
-    return {f.lines(), f.state->streams.video[1].frameRate};
+    return {f.lines(), numberedStream(f.state->streams, StreamKind::Video, 1).frameRate};
 }
 
 // SMPTE 421M advanced-profile sequence header, field by field.

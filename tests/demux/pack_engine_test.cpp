@@ -55,7 +55,7 @@ TEST(PackEngine, ReadsASmallFileInOneBlockWithoutProgressOrSystemHeader) {
     EXPECT_EQ(runner.hooks.systemHeaders, 0);
     EXPECT_EQ(runner.os.eventRounds, 0);
     EXPECT_EQ(runner.log.panel(StatusPanel::Progress).text, " Select or drop an EVO file to demux");
-    EXPECT_EQ(runner.streams().video[0].id, 0xE0);
+    EXPECT_EQ(numberedStream(runner.streams(), StreamKind::Video, 0).id, 0xE0);
 }
 
 TEST(PackEngine, TakesTheStreamBoundsFromASystemHeaderInTheFirstFullBlock) {
@@ -82,8 +82,8 @@ TEST(PackEngine, StopsAfterTheBlockThatPassesTheFastCheckLimit) {
     // 1 MiB is not past the limit; the block that ends at 1.25 MiB is, and is still scanned.
     EXPECT_EQ(runner.job().source->position(), static_cast<int64_t>(kMebibyte + kBlockSize));
     EXPECT_EQ(runner.job().countStoppedAt, kMebibyte);
-    EXPECT_EQ(runner.streams().video[0].id, 0xE0);
-    EXPECT_EQ(runner.streams().video[1].id, kStreamAbsent);
+    EXPECT_EQ(numberedStream(runner.streams(), StreamKind::Video, 0).id, 0xE0);
+    EXPECT_EQ(numberedStream(runner.streams(), StreamKind::Video, 1).id, kStreamAbsent);
 
     PassRunner demux;
     demux.hooks.limit = kMebibyte;
@@ -94,13 +94,13 @@ TEST(PackEngine, StopsAfterTheBlockThatPassesTheFastCheckLimit) {
 TEST(PackEngine, StopsAfterTheBlockInWhichTheUserCancelled) {
     Bytes stream(12 * kMebibyte, 0xFF);
     PassRunner runner;
-    runner.streams().video[0].frameCount = 7;
-    runner.streams().video[1].frameCount = 8;
+    numberedStream(runner.streams(), StreamKind::Video, 0).frameCount = 7;
+    numberedStream(runner.streams(), StreamKind::Video, 1).frameCount = 8;
     runner.os.onEvents = [&] { runner.job().control.cancelled = true; };
     runner.run(stream);
     EXPECT_EQ(runner.job().source->position(), 4 * kMebibyte);
-    EXPECT_EQ(runner.streams().video[0].frameCount, 0);
-    EXPECT_EQ(runner.streams().video[1].frameCount, 0);
+    EXPECT_EQ(numberedStream(runner.streams(), StreamKind::Video, 0).frameCount, 0);
+    EXPECT_EQ(numberedStream(runner.streams(), StreamKind::Video, 1).frameCount, 0);
 }
 
 // A console's signal handler sets the stop signal, whenever it comes: one before the pass
@@ -122,16 +122,16 @@ TEST(PackEngine, AStopSignalCancelsThePassWhenEverItCame) {
 
 TEST(PackEngine, StartsEveryPassFromAFreshTableButKeepsTheJobsCounters) {
     PassRunner runner;
-    runner.streams().video[1].id = 0xE0;
-    runner.streams().audio[3].id = 1;
-    runner.streams().video[0].frameCount = 12;
-    runner.streams().audio[4].reported = true;
+    numberedStream(runner.streams(), StreamKind::Video, 1).id = 0xE0;
+    numberedStream(runner.streams(), StreamKind::Audio, 3).id = 1;
+    numberedStream(runner.streams(), StreamKind::Video, 0).frameCount = 12;
+    numberedStream(runner.streams(), StreamKind::Audio, 4).reported = true;
     runner.job().minPts = 77;
     runner.run(Bytes(100, 0xFF), PassMode::Demux);
-    EXPECT_EQ(runner.streams().video[1].id, kStreamAbsent);
-    EXPECT_EQ(runner.streams().audio[3].id, kStreamAbsent);
-    EXPECT_FALSE(runner.streams().audio[4].reported);
-    EXPECT_EQ(runner.streams().video[0].frameCount, 12);
+    EXPECT_EQ(numberedStream(runner.streams(), StreamKind::Video, 1).id, kStreamAbsent);
+    EXPECT_EQ(numberedStream(runner.streams(), StreamKind::Audio, 3).id, kStreamAbsent);
+    EXPECT_FALSE(numberedStream(runner.streams(), StreamKind::Audio, 4).reported);
+    EXPECT_EQ(numberedStream(runner.streams(), StreamKind::Video, 0).frameCount, 12);
     EXPECT_EQ(runner.job().minPts, 77u);
     EXPECT_TRUE(runner.job().control.writing);
     runner.run(Bytes(100, 0xFF), PassMode::Detection);
@@ -147,8 +147,8 @@ TEST(PackEngine, ScansFromTheSourcesCurrentPosition) {
         SpanSource::single("x.EVO", std::make_unique<fixture::MemorySource>(ps.bytes()));
     runner.job().source->seek(fixture::kPackSize);
     PackEngine(*runner.state, runner.os, runner.log).demux(PassMode::Detection, runner.hooks);
-    EXPECT_EQ(runner.streams().video[0].id, kStreamAbsent);
-    EXPECT_EQ(runner.streams().video[1].id, 0xE1);
+    EXPECT_EQ(numberedStream(runner.streams(), StreamKind::Video, 0).id, kStreamAbsent);
+    EXPECT_EQ(numberedStream(runner.streams(), StreamKind::Video, 1).id, 0xE1);
 }
 
 TEST(PackEngine, PassesAReadErrorOnToTheJob) {

@@ -178,8 +178,8 @@ TEST(PackScanner, TellsVc1ExtensionsFromOtherExtendedStreams) {
     ASSERT_EQ(runner.hooks.registrations.size(), 2u);
     EXPECT_EQ(runner.hooks.registrations[0].number, 1);
     EXPECT_EQ(runner.hooks.registrations[0].idByte, 0x56);
-    EXPECT_EQ(runner.streams().video[1].id, 0x56);
-    EXPECT_EQ(runner.streams().video[0].id, 0xE0);
+    EXPECT_EQ(numberedStream(runner.streams(), StreamKind::Video, 1).id, 0x56);
+    EXPECT_EQ(numberedStream(runner.streams(), StreamKind::Video, 0).id, 0xE0);
     ASSERT_EQ(runner.hooks.chunks.size(), 2u);
     EXPECT_EQ(runner.hooks.chunks[0].data, counting(30, 0x50));
     EXPECT_EQ(runner.hooks.chunks[1].number, 0);
@@ -202,14 +202,14 @@ TEST(PackScanner, GivesASecondCodingOnATakenNumberTheNextFreeBoxUntilNoneIsLeft)
     runner.run(ps.bytes());
 
     EXPECT_EQ(runner.hooks.registrations.size(), 7u);
-    const StreamTable& streams = runner.streams();
-    EXPECT_EQ(streams.audio[0].key, 0x80);
-    EXPECT_EQ(streams.audio[1].key, 0x88);
-    EXPECT_EQ(streams.audio[2].key, 0x81);  // its own number went to the DTS
-    EXPECT_EQ(streams.sub[1].key, 0x21);
-    EXPECT_EQ(streams.sub[2].key, 0x61);
-    EXPECT_EQ(streams.video[0].key, 0xE0);
-    EXPECT_EQ(streams.video[1].key, 0x55);
+    StreamRegistry& streams = runner.streams();
+    EXPECT_EQ(numberedStream(streams, StreamKind::Audio, 0).key, 0x80);
+    EXPECT_EQ(numberedStream(streams, StreamKind::Audio, 1).key, 0x88);
+    EXPECT_EQ(numberedStream(streams, StreamKind::Audio, 2).key, 0x81);  // its own number went to the DTS
+    EXPECT_EQ(numberedStream(streams, StreamKind::Subpicture, 1).key, 0x21);
+    EXPECT_EQ(numberedStream(streams, StreamKind::Subpicture, 2).key, 0x61);
+    EXPECT_EQ(numberedStream(streams, StreamKind::Video, 0).key, 0xE0);
+    EXPECT_EQ(numberedStream(streams, StreamKind::Video, 1).key, 0x55);
     ASSERT_EQ(runner.hooks.taken.size(), 1u);
     EXPECT_EQ(runner.hooks.taken[0].idByte, 0xE1);
     // Each coding's payload goes to its own box; none of the stream left out is handed over.
@@ -242,7 +242,7 @@ TEST(PackScanner, NeverTakesAStartCodeInsidePayloadForAPacket) {
 
     EXPECT_EQ(runner.hooks.registrations.size(), 1u);
     EXPECT_EQ(runner.hooks.chunks.size(), 2u);
-    EXPECT_EQ(runner.streams().video[1].id, kStreamAbsent);
+    EXPECT_EQ(numberedStream(runner.streams(), StreamKind::Video, 1).id, kStreamAbsent);
 }
 
 TEST(PackScanner, GivesMpegAudioBoxesOfItsOwnBesideTheSubStreamsOfTheSameByte) {
@@ -259,7 +259,7 @@ TEST(PackScanner, GivesMpegAudioBoxesOfItsOwnBesideTheSubStreamsOfTheSameByte) {
     EXPECT_EQ(runner.hooks.chunks[1].number, 1);  // box 0 is the MPEG audio's
     EXPECT_EQ(runner.hooks.chunks[2].number, 2);  // 0xD1 has no box 17: the first free one
     EXPECT_EQ(runner.hooks.registrations.size(), 3u);
-    EXPECT_EQ(runner.streams().audio[0].key, kMpegAudioKey | 0xC0);
+    EXPECT_EQ(numberedStream(runner.streams(), StreamKind::Audio, 0).key, kMpegAudioKey | 0xC0);
 }
 
 TEST(PackScanner, GivesEveryPacketItsOwnPtsInEitherHeaderFormAndPass) {
@@ -359,7 +359,7 @@ TEST(PackScanner, ReadsMpeg1PacketHeadersWithTheirStuffingBufferAndTimeStamps) {
         EXPECT_EQ(hooks.packetPts.front(), 0x23456u);
         EXPECT_EQ(hooks.videoDts.front(), 0x22222u);
         EXPECT_EQ(hooks.packetPts.back(), std::nullopt);
-        EXPECT_EQ(runner.streams().audio[1].key, kMpegAudioKey | 0xC0);
+        EXPECT_EQ(numberedStream(runner.streams(), StreamKind::Audio, 1).key, kMpegAudioKey | 0xC0);
     }
 }
 

@@ -116,9 +116,9 @@ public:
         block_ = block;
         start_ = start;
     }
-    void streamRegistered(StreamKind kind, int32_t number, int32_t idByte, ScanState&) override {
-        events.push_back("register " + std::to_string(static_cast<int>(kind)) + "/" +
-                         std::to_string(number) + "/" + std::to_string(idByte));
+    void streamRegistered(const StreamContext& stream, ScanState&) override {
+        events.push_back("register " + std::to_string(static_cast<int>(stream.kind)) + "/" +
+                         std::to_string(stream.number) + "/" + std::to_string(stream.id));
     }
     void packet(const Packet& packet) override {
         Bytes& joined = payload[{static_cast<int>(packet.kind), packet.number}];
@@ -143,7 +143,7 @@ private:
 };
 
 FileOrderHooks scanInBlocksOf(const Bytes& stream, size_t blockSize) {
-    StreamTable streams;
+    StreamRegistry streams;
     FileOrderHooks hooks;
     PackScanner scanner(streams, hooks, true);
     for (size_t at = 0; at < stream.size(); at += blockSize) {

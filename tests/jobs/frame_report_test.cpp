@@ -3,6 +3,7 @@
 #include "demux/job_records.h"
 #include "jobs/job_context.h"
 #include "report/message_log.h"
+#include "test_doubles.h"
 
 namespace tolvane {
 namespace {
@@ -12,11 +13,11 @@ std::vector<std::string> report(int32_t count0, double rate0, double seconds, bo
     JobControl control;
     auto state = std::make_unique<JobRecords>(control);
     state->job.formatSettings.timeSeparator = ':';
-    StreamTable& streams = state->streams;
-    streams.video[0].frameCount = count0;
-    streams.video[0].frameRate = rate0;
-    streams.video[1].frameCount = count1;
-    streams.video[1].frameRate = rate1;
+    StreamRegistry& streams = state->streams;
+    numberedStream(streams, StreamKind::Video, 0).frameCount = count0;
+    numberedStream(streams, StreamKind::Video, 0).frameRate = rate0;
+    numberedStream(streams, StreamKind::Video, 1).frameCount = count1;
+    numberedStream(streams, StreamKind::Video, 1).frameRate = rate1;
     state->job.totalSeconds = seconds;
     MessageLog log;
     reportFrames(*state, log, two);

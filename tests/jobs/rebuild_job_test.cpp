@@ -445,14 +445,12 @@ namespace tolvane {
 namespace {
 
 TEST(PackRebuilder, LooksOnlyAtTheBytesOfEachPack) {
-    StreamTable streams;
-    for (StreamContext& audio : streams.audio) {
-        audio.id = 0x80;
-        audio.key = kStreamAnnounced;
+    StreamRegistry streams;
+    for (int32_t n = 0; n < streams.numbering().count(StreamKind::Audio); ++n) {
+        streams.pin(StreamKind::Audio, n, kStreamAnnounced)->id = 0x80;
     }
-    for (StreamContext& sub : streams.sub) {
-        sub.id = 0x20;
-        sub.key = 0x20;
+    for (int32_t n = 0; n < streams.numbering().count(StreamKind::Subpicture); ++n) {
+        streams.pin(StreamKind::Subpicture, n, 0x20)->id = 0x20;
     }
     fixture::FixedOptions boxes;
     boxes.ticked = [](int32_t n) { return n % 2 == 0; };

@@ -38,19 +38,19 @@ struct DemuxRun {
     DemuxRun() { runner.job().minPts = 0xFFFFFFFFu; }
     // A box for stream `id` under number `n`; an announced box takes the first coding met.
     void box(StreamKind kind, int n, int32_t id = kStreamAnnounced) {
-        *keyEntry(runner.streams(), kind, n) = id;
+        runner.streams().pin(kind, n, id);
     }
     void withVideo(int n, int32_t id = kStreamAnnounced) {
         box(StreamKind::Video, n, id);
-        runner.streams().video[static_cast<size_t>(n)].out = &video[static_cast<size_t>(n)];
+        numberedStream(runner.streams(), StreamKind::Video, n).out = &video[static_cast<size_t>(n)];
     }
     void withAudio(int n, int32_t id = kStreamAnnounced) {
         box(StreamKind::Audio, n, id);
-        runner.streams().audio[static_cast<size_t>(n)].out = &audio[static_cast<size_t>(n)];
+        numberedStream(runner.streams(), StreamKind::Audio, n).out = &audio[static_cast<size_t>(n)];
     }
     void withSub(int n, int32_t id = kStreamAnnounced) {
         box(StreamKind::Subpicture, n, id);
-        runner.streams().sub[static_cast<size_t>(n)].out = &sub[static_cast<size_t>(n)];
+        numberedStream(runner.streams(), StreamKind::Subpicture, n).out = &sub[static_cast<size_t>(n)];
     }
     std::vector<std::string> logText() const {
         std::vector<std::string> lines;
@@ -176,8 +176,8 @@ TEST(DemuxPass, CountsTheFramesOfWrittenVideoOnlyAndReportsCopyControl) {
     run.box(StreamKind::Video, 0, 0xE0);
     run.withVideo(1);
     run.run(ps.bytes());
-    EXPECT_EQ(run.runner.streams().video[0].frameCount, 0);
-    EXPECT_EQ(run.runner.streams().video[1].frameCount, 2);
+    EXPECT_EQ(numberedStream(run.runner.streams(), StreamKind::Video, 0).frameCount, 0);
+    EXPECT_EQ(numberedStream(run.runner.streams(), StreamKind::Video, 1).frameCount, 2);
     EXPECT_EQ(run.runner.job().totalSeconds, 10.0);
     ASSERT_EQ(run.runner.log.lines().size(), 1u);
     EXPECT_EQ(run.runner.log.lines()[0].text,

@@ -27,7 +27,7 @@ struct PassRunner {
         PackEngine(*state, os, log).demux(mode, hooks);
     }
 
-    StreamTable& streams() { return state->streams; }
+    StreamRegistry& streams() { return state->streams; }
     JobState& job() { return state->job; }
 };
 

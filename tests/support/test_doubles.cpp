@@ -33,9 +33,8 @@ double FakeOs::now() {
     return value;
 }
 
-void RecordingHooks::streamRegistered(StreamKind kind, int32_t number, int32_t idByte,
-                                      ScanState& s) {
-    registrations.push_back(Registration{kind, number, idByte, s.packetPts});
+void RecordingHooks::streamRegistered(const StreamContext& stream, ScanState& s) {
+    registrations.push_back(Registration{stream.kind, stream.number, stream.id, s.packetPts});
 }
 
 void RecordingHooks::packet(const Packet& packet) {

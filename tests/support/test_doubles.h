@@ -10,6 +10,7 @@
 #include "core/platform_error.h"
 #include "demux/pass_hooks.h"
 #include "demux/pass_options.h"
+#include "demux/stream_registry.h"
 #include "program_stream_builder.h"
 #include "sinks/pack_rebuilder.h"
 #include "ui/model/window_services.h"
@@ -129,7 +130,7 @@ public:
     void setBuffer(const uint8_t* buffer) { buffer_ = buffer; }
 
     std::optional<int64_t> fastCheckLimit() override { return limit; }
-    void streamRegistered(StreamKind kind, int32_t number, int32_t idByte, ScanState& s) override;
+    void streamRegistered(const StreamContext& stream, ScanState& s) override;
     void withoutNumber(StreamKind kind, int32_t key) override {
         taken.push_back({kind, -1, key, 0});
     }
@@ -157,3 +158,13 @@ private:
 };
 
 }  // namespace tolvane::fixture
+
+namespace tolvane {
+
+// The context numbered `number` of `kind`, put in the registry without a key when it is not.
+inline StreamContext& numberedStream(StreamRegistry& streams, StreamKind kind, int32_t number) {
+    StreamContext* context = streams.numbered(kind, number);
+    return context != nullptr ? *context : *streams.pin(kind, number, kStreamAbsent);
+}
+
+}  // namespace tolvane
