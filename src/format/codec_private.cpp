@@ -82,4 +82,43 @@ std::vector<uint8_t> videoCodecPrivate(StreamCoding coding, const uint8_t* data,
     }
 }
 
+std::vector<uint8_t> audioHeaderBytes(StreamCoding coding, const uint8_t* data, size_t length,
+                                      size_t unitAt, const uint8_t* before, size_t beforeLength) {
+    constexpr size_t kLpcmFormatBytes = 3;
+    if (coding == StreamCoding::Lpcm) {
+        if (beforeLength < kLpcmFormatBytes) {
+            return {};
+        }
+        return {before + beforeLength - kLpcmFormatBytes, before + beforeLength};
+    }
+    size_t size = 0;
+    bool synced = false;
+    const uint8_t* unit = data + unitAt;
+    const size_t left = unitAt < length ? length - unitAt : 0;
+    switch (coding) {
+        case StreamCoding::Ac3:
+        case StreamCoding::Eac3:
+            size = 8;
+            synced = left >= 2 && unit[0] == 0x0B && unit[1] == 0x77;
+            break;
+        case StreamCoding::Dts:
+            size = 15;
+            synced = left >= 4 && unit[0] == 0x7F && unit[1] == 0xFE && unit[2] == 0x80 &&
+                     unit[3] == 0x01;
+            break;
+        case StreamCoding::Mp1:
+        case StreamCoding::Mp2:
+        case StreamCoding::Mp3:
+            size = 4;
+            synced = left >= 2 && unit[0] == 0xFF && (unit[1] & 0xE0) == 0xE0;
+            break;
+        default:
+            break;
+    }
+    if (!synced || left < size) {
+        return {};
+    }
+    return {unit, unit + size};
+}
+
 }  // namespace tolvane

@@ -175,13 +175,21 @@ void DetectionPass::subpictureDetails(const Packet& packet) {
 
 void DetectionPass::keepCodecPrivate(const Packet& packet) {
     StreamContext& stream = *packet.stream;
-    // A stream's headers come with its first pictures; one that shows none by then has none.
+    // A stream's headers come with its first units; one that shows none by then has none.
     if (!stream.codecPrivate.empty() || stream.codecPrivateTries >= kCodecPrivateTries) {
         return;
     }
     ++stream.codecPrivateTries;
-    stream.codecPrivate =
-        videoCodecPrivate(stream.coding, packet.payload.data(), packet.payload.size());
+    if (packet.kind == StreamKind::Video) {
+        stream.codecPrivate =
+            videoCodecPrivate(stream.coding, packet.payload.data(), packet.payload.size());
+    } else {
+        // The packet's header bytes before the payload lie in the block when the packet began
+        // in it.
+        stream.codecPrivate =
+            audioHeaderBytes(stream.coding, packet.payload.data(), packet.payload.size(),
+                             packet.firstUnitAt, state_.job.buffer.data(), packet.offset);
+    }
 }
 
 void DetectionPass::packet(const Packet& packet) {
@@ -191,7 +199,7 @@ void DetectionPass::packet(const Packet& packet) {
                       packet.stream->frameCount);
     }
     takeFirstTime(packet);
-    if (video && packet.unitStart) {
+    if (packet.kind != StreamKind::Subpicture && packet.unitStart) {
         keepCodecPrivate(packet);
     }
     if (!options_.details()) {

@@ -615,6 +615,50 @@ TEST_F(Interop, VideoCodecPrivateDataIsTheExtradataFfprobeExtracts) {
     }
 }
 
+// Every audio coding ffmpeg writes into a DVD program stream: the frame header the read keeps
+// for a writer is the first frame's as ffmpeg's stream copy gives it; LPCM's format bytes say
+// what ffprobe says of its samples.
+TEST_F(Interop, AudioHeaderBytesAreTheFirstFrameFfmpegCopies) {
+    const std::string file =
+        make("testsrc2=size=352x288:rate=25:duration=1",
+             {"-f", "lavfi", "-i", "sine=frequency=440:sample_rate=48000:duration=1", "-map", "0",
+              "-map", "1", "-map", "1", "-map", "1", "-map", "1", "-c:v", "mpeg2video", "-c:a:0",
+              "ac3", "-c:a:1", "mp2", "-c:a:2", "dca", "-strict", "-2", "-c:a:3", "pcm_s16be",
+              "-ac:a:3", "2", "-f", "dvd", "-loglevel", "fatal"},
+             "AUDIO.VOB");
+    read(file);
+    const auto kept = [&](StreamCoding coding) {
+        for (const StreamBox& box : f_.lastRead.streams) {
+            if (box.coding == coding) {
+                return box.codecPrivate;
+            }
+        }
+        return Bytes{};
+    };
+    const std::pair<StreamCoding, const char*> framed[] = {
+        {StreamCoding::Ac3, "ac3"}, {StreamCoding::Mp2, "mp2"}, {StreamCoding::Dts, "dts"}};
+    for (size_t k = 0; k < std::size(framed); ++k) {
+        SCOPED_TRACE(framed[k].second);
+        const fixture::ProcessResult copied = fixture::runProcess(
+            ffmpeg_,
+            {"-v", "error", "-i", file, "-map", "0:a:" + std::to_string(k), "-c", "copy", "-f",
+             framed[k].second, "-"},
+            "/");
+        const Bytes ours = kept(framed[k].first);
+        ASSERT_FALSE(ours.empty());
+        ASSERT_GE(copied.out.size(), ours.size());
+        EXPECT_EQ(ours, Bytes(copied.out.begin(), copied.out.begin() + ours.size()));
+    }
+    // 16 bits (code 0), 48 kHz (code 0), two channels (one more than 1), no dynamic range.
+    auto pcm = probe(file, "pcm_dvd");
+    ASSERT_EQ(pcm["channels"], "2");
+    ASSERT_EQ(pcm["sample_rate"], "48000");
+    const Bytes lpcm = kept(StreamCoding::Lpcm);
+    ASSERT_EQ(lpcm.size(), 3u);
+    EXPECT_EQ(lpcm[1], 0x01);
+    EXPECT_EQ(lpcm[2], 0x80);
+}
+
 TEST_F(Interop, H264HighProfilesAndCroppedSizesAsFfprobeSeesThem) {
     struct Case {
         const char* source;
