@@ -19,6 +19,13 @@
 #include "report_keys.h"
 #include "temp_dir.h"
 
+#ifdef TOLVANE_HAVE_LIBAV
+extern "C" {
+#include <libavcodec/avcodec.h>
+#include <libavformat/avformat.h>
+}
+#endif
+
 namespace tolvane {
 namespace {
 
@@ -558,13 +565,17 @@ ffmpeg -v error -f lavfi -i testsrc2=size=720x576:rate=25:duration=6 \
   -f lavfi -i sine=frequency=440:sample_rate=48000:duration=6 -target pal-dvd -b:v 1M a.mpg
 ffmpeg -v error -f lavfi -i testsrc2=size=720x576:rate=25:duration=5 \
   -f lavfi -i sine=frequency=660:sample_rate=48000:duration=5 -target pal-dvd -b:v 1M b.mpg
+# Two subtitles drawn on black, which spumux makes transparent: visible, and told apart.
 ffmpeg -v error -f lavfi -i \
-  'color=c=black@0.0:s=720x576,format=rgba,drawbox=x=100:y=400:w=300:h=60:color=white@1:t=fill' \
-  -frames:v 1 en.png
+  'color=c=black:s=720x576,format=rgb24,drawbox=x=100:y=400:w=300:h=60:color=white:t=fill' \
+  -frames:v 1 en1.png
+ffmpeg -v error -f lavfi -i \
+  'color=c=black:s=720x576,format=rgb24,drawbox=x=200:y=420:w=120:h=40:color=white:t=fill' \
+  -frames:v 1 en2.png
 cat > en.xml <<END
 <subpictures><stream>
-<spu start="00:00:01.20" end="00:00:02.50" image="en.png"/>
-<spu start="00:00:03.20" end="00:00:04.00" image="en.png"/>
+<spu start="00:00:01.20" end="00:00:02.50" image="en1.png" transparent="000000"/>
+<spu start="00:00:03.20" end="00:00:04.00" image="en2.png" transparent="000000"/>
 </stream></subpictures>
 END
 spumux -s 0 en.xml < a.mpg > as.mpg 2> /dev/null
@@ -588,6 +599,58 @@ std::vector<std::string> subpicturePackets(const std::string& file) {
         packets.push_back(line);
     }
     return packets;
+}
+
+// Each subtitle of the first subpicture stream of `file` as FFmpeg's decoder draws it: its area
+// and its pixels' colour indices, one entry per subtitle, in order. None without FFmpeg's
+// libraries.
+std::vector<std::string> subtitleBitmaps(const std::string& file) {
+    std::vector<std::string> bitmaps;
+#ifdef TOLVANE_HAVE_LIBAV
+    AVFormatContext* format = nullptr;
+    if (avformat_open_input(&format, file.c_str(), nullptr, nullptr) < 0) {
+        ADD_FAILURE() << "FFmpeg cannot open " << file;
+        return bitmaps;
+    }
+    avformat_find_stream_info(format, nullptr);
+    const int index = av_find_best_stream(format, AVMEDIA_TYPE_SUBTITLE, -1, -1, nullptr, 0);
+    AVCodecContext* decoder = nullptr;
+    if (index >= 0) {
+        const AVCodecParameters* parameters = format->streams[index]->codecpar;
+        const AVCodec* codec = avcodec_find_decoder(parameters->codec_id);
+        decoder = avcodec_alloc_context3(codec);
+        avcodec_parameters_to_context(decoder, parameters);
+        if (avcodec_open2(decoder, codec, nullptr) < 0) {
+            avcodec_free_context(&decoder);
+        }
+    }
+    AVPacket* packet = av_packet_alloc();
+    while (decoder != nullptr && av_read_frame(format, packet) >= 0) {
+        AVSubtitle subtitle{};
+        int got = 0;
+        if (packet->stream_index == index &&
+            avcodec_decode_subtitle2(decoder, &subtitle, &got, packet) >= 0 && got != 0) {
+            for (unsigned r = 0; r < subtitle.num_rects; ++r) {
+                const AVSubtitleRect& rect = *subtitle.rects[r];
+                std::ostringstream area;
+                area << rect.w << "x" << rect.h << "+" << rect.x << "+" << rect.y << ":";
+                std::string bitmap = area.str();
+                for (int y = 0; y < rect.h; ++y) {
+                    bitmap.append(reinterpret_cast<const char*>(rect.data[0]) +
+                                      static_cast<ptrdiff_t>(y) * rect.linesize[0],
+                                  static_cast<size_t>(rect.w));
+                }
+                bitmaps.push_back(std::move(bitmap));
+            }
+            avsubtitle_free(&subtitle);
+        }
+        av_packet_unref(packet);
+    }
+    av_packet_free(&packet);
+    avcodec_free_context(&decoder);
+    avformat_close_input(&format);
+#endif
+    return bitmaps;
 }
 
 TEST(DvdDisc, ATitleOfTwoSeparatelyEncodedPartsRunsOnOneTimeline) {
@@ -643,6 +706,16 @@ TEST(DvdDisc, ATitleOfTwoSeparatelyEncodedPartsRunsOnOneTimeline) {
     const std::vector<std::string> ours = subpicturePackets(idx);
     EXPECT_EQ(ours.size(), 4u);
     EXPECT_EQ(ours, subpicturePackets(disc + "/VIDEO_TS/VTS_01_1.VOB"));
+#ifdef TOLVANE_HAVE_LIBAV
+    // And each draws the disc's picture: two boxes, twice, none of them empty.
+    const std::vector<std::string> drawn = subtitleBitmaps(idx);
+    ASSERT_EQ(drawn.size(), 4u);
+    EXPECT_EQ(drawn, subtitleBitmaps(disc + "/VIDEO_TS/VTS_01_1.VOB"));
+    EXPECT_EQ(drawn[0].substr(0, drawn[0].find(':')), "300x60+100+400");
+    EXPECT_EQ(drawn[1].substr(0, drawn[1].find(':')), "120x40+200+420");
+    EXPECT_EQ(drawn[2], drawn[0]);
+    EXPECT_EQ(drawn[3], drawn[1]);
+#endif
 
     // Every navigation pack of both parts decodes to what libdvdread's reader gives.
     std::ifstream vobFile(disc + "/VIDEO_TS/VTS_01_1.VOB", std::ios::binary);
