@@ -4,7 +4,7 @@
 #include <cstdlib>
 #include <string>
 
-#include "jobs/markup.h"
+#include "report/markup.h"
 
 extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
     using namespace tolvane;

@@ -140,25 +140,25 @@ void printAc3(const std::vector<Ac3Frame>& frames, int32_t streamNumber, Reporte
     const std::string stream = std::to_string(streamNumber);
     for (const Ac3Frame& h : frames) {
         const std::string rate = formatGeneral(h.sampleRate / 1000.0, locale);
-        log.log("   Stream " + stream + " is [b]Dolby Digital" + (h.plus ? " Plus" : "") + "[/b]");
+        log.log({std::string("   Stream ") + stream + " is ",
+                 asStrong(std::string("Dolby Digital") + (h.plus ? " Plus" : ""))});
         if (h.plus) {
             log.log("   frame size = " + std::to_string(h.frameBytes) +
                     " bytes, number of blocks per frame = " + std::to_string(h.blocks));
         }
-        log.log("   Sampling frequency = [bl]" + rate + "[/bl] kHz");
-        log.log("   Transmission bitrate = [bl]" + std::to_string(h.bitRate / 1000) +
-                "[/bl] kbit/s");
+        log.log({"   Sampling frequency = ", asValue(rate), " kHz"});
+        log.log(
+            {"   Transmission bitrate = ", asValue(std::to_string(h.bitRate / 1000)), " kbit/s"});
         // Dolby Digital names its LFE channel here; Plus has a line of its own.
         const char* lfe = !h.plus && h.lfe ? " + LFE" : "";
-        std::string arrangement = "   Channel arrangement = [bl]" +
-                                  std::string(kAcmodText[h.acmod]) + lfe +
-                                  "[/bl], bsid = " + std::to_string(h.bsid);
+        LogEvent arrangement{
+            "   Channel arrangement = ", asValue(std::string(kAcmodText[h.acmod]) + lfe),
+            ", bsid = " + std::to_string(h.bsid)};
         if (h.plus) {
             log.log(arrangement);
-            log.log(std::string("   LFE channel = [bl]") + (h.lfe ? "present" : "not present") +
-                    "[/bl]");
+            log.log({"   LFE channel = ", asValue(h.lfe ? "present" : "not present")});
         } else {
-            log.log(arrangement + ", bsmod = " + std::to_string(h.bsmod));
+            log.log(arrangement << ", bsmod = " + std::to_string(h.bsmod));
         }
     }
 }

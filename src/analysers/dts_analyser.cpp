@@ -52,17 +52,28 @@ constexpr std::array<const char*, 8> kExtText = {"Channel extension",
                                                  "Reserved",
                                                  "Reserved"};
 
-constexpr std::array<const char*, 4> kLfeText = {"not present", "[bl]present[/bl] (IF:128)",
-                                                 "[bl]present[/bl] (IF:64)", "invalid"};
+constexpr std::array<ValueText, 4> kLfeText = {{
+    {"", "not present"},
+    {"present", " (IF:128)"},
+    {"present", " (IF:64)"},
+    {"", "invalid"},
+}};
 
-constexpr std::array<const char*, 8> kPcmrText = {"[bl]16[/bl] bits",
-                                                  "[bl]16[/bl] bits, [bl]DTS ES[/bl]",
-                                                  "[bl]20[/bl] bits",
-                                                  "[bl]20[/bl] bits, [bl]DTS ES[/bl]",
-                                                  "",
-                                                  "[bl]24[/bl] bits, [bl]DTS ES[/bl]",
-                                                  "[bl]24[/bl] bits",
-                                                  ""};
+// Source PCM resolution: its bits (none for the reserved codes) and whether it is DTS ES.
+struct PcmResolution {
+    const char* bits;
+    bool es;
+};
+constexpr std::array<PcmResolution, 8> kPcmr = {{
+    {"16", false},
+    {"16", true},
+    {"20", false},
+    {"20", true},
+    {"", false},
+    {"24", true},
+    {"24", false},
+    {"", false},
+}};
 
 std::string revisionSuffix(uint32_t vernum) {
     if (vernum < 7) {
@@ -117,20 +128,27 @@ void printCore(const DtsCoreHeader& h, Reporter& log) {
     log.log("   PCM core samples = " + std::to_string(h.samples));
     log.log("   PCM sample blocks = " + std::to_string(h.blocks));
     log.log("   Primary frame byte size = " + std::to_string(h.frameBytes));
-    log.log("   Channel arrangement = [bl]" +
-            std::string(h.amode < kAmodeText.size() ? kAmodeText[h.amode] : "User defined") +
-            "[/bl]");
-    log.log("   Sampling frequency = [bl]" + std::string(kSfreqText[h.sfreq]) + "[/bl] kHz");
-    log.log("   Transmission bitrate = [bl]" + std::string(kRateText[h.rate]) + "[/bl] kbit/s");
+    log.log(
+        {"   Channel arrangement = ",
+         asValue(std::string(h.amode < kAmodeText.size() ? kAmodeText[h.amode] : "User defined"))});
+    log.log({"   Sampling frequency = ", asValue(std::string(kSfreqText[h.sfreq])), " kHz"});
+    log.log({"   Transmission bitrate = ", asValue(std::string(kRateText[h.rate])), " kbit/s"});
     if (h.extension) {
         log.log("   Extension audio = " + std::string(kExtText[*h.extension]));
     }
-    log.log("   LFE channel = " + std::string(kLfeText[h.lff]));
+    log.log(valueLine("   LFE channel = ", kLfeText[h.lff]));
     if (h.headerCrc) {
         log.log("   Header CRC = " + hexUpper(*h.headerCrc, 4));
     }
     log.log("   Encoder software rev. = " + std::to_string(h.vernum) + revisionSuffix(h.vernum));
-    log.log("   Source PCM resolution = " + std::string(kPcmrText[h.pcmr]));
+    LogEvent resolution{"   Source PCM resolution = "};
+    if (*kPcmr[h.pcmr].bits != 0) {
+        resolution << asValue(kPcmr[h.pcmr].bits) << " bits";
+    }
+    if (kPcmr[h.pcmr].es) {
+        resolution << ", " << asValue("DTS ES");
+    }
+    log.log(resolution);
 }
 
 }  // namespace
@@ -170,7 +188,7 @@ void printDts(const std::vector<DtsUnit>& units, Reporter& log) {
         } else if (std::holds_alternative<DtsChannelExtension>(unit)) {
             log.log("   Channel extension found");
         } else {
-            log.log("   Frequency extension found ([bl]96[/bl] kHz)");
+            log.log({"   Frequency extension found (", asValue("96"), " kHz)"});
         }
     }
 }

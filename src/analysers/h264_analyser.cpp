@@ -229,19 +229,19 @@ void printH264(const H264Sps& sps, const LabelTables& labels, const LocaleSettin
     log.log("   Level = " + levelText(sps));
     if (sps.chroma) {
         const uint32_t chroma = sps.chroma->idc;
-        log.log("   Chroma format = [bl]" + std::string(chroma < 4 ? kChromaText[chroma] : "") +
-                "[/bl]  (l, c) = " + std::to_string(sps.chroma->lumaBits) + ", " +
-                std::to_string(sps.chroma->chromaBits) + " bit");
+        log.log({"   Chroma format = ", asValue(std::string(chroma < 4 ? kChromaText[chroma] : "")),
+                 "  (l, c) = " + std::to_string(sps.chroma->lumaBits) + ", " +
+                     std::to_string(sps.chroma->chromaBits) + " bit"});
     }
-    log.log("   Size = [bl]" + std::to_string(sps.width) + "[/bl]x[bl]" +
-            std::to_string(sps.height) + "[/bl]");
+    log.log({"   Size = ", asValue(std::to_string(sps.width)), "x",
+             asValue(std::to_string(sps.height))});
     if (!sps.vui) {
         return;
     }
     const H264Vui& vui = *sps.vui;
     if (vui.aspectIdc) {
         if (*vui.aspectIdc < 16) {
-            log.log("   Aspect ratio = " + std::string(labels.sarText[*vui.aspectIdc]));
+            log.log(valueLine("   Aspect ratio = ", labels.sarText[*vui.aspectIdc]));
         } else if (*vui.aspectIdc == 255) {
             log.log("   Aspect ratio = " + std::to_string(vui.sarWidth) + ":" +
                     std::to_string(vui.sarHeight));

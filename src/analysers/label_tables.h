@@ -4,6 +4,8 @@
 #include <cstdint>
 #include <string_view>
 
+#include "core/log_event.h"
+
 namespace tolvane {
 
 // The number and text tables that the header analysers index. Texts are stored exactly as
@@ -47,24 +49,24 @@ inline constexpr std::array<std::string_view, 16> kWordLengthText = {"16", "20",
 inline constexpr std::array<std::string_view, 16> kRateText = {
     "48", "96", "192", "", "", "", "", "", "44.1", "88.2", "176.4"};
 
-inline constexpr std::array<std::string_view, 16> kSarText = {
-    "unspecified",
-    "[bl]1:1[/bl] (square samples)",
-    "[bl]12:11[/bl] (704x576 4:3)",
-    "[bl]10:11[/bl] (704x480 4:3)",
-    "[bl]16:11[/bl] (704x576 16:9)",
-    "[bl]40:33[/bl] (704x480 16:9)",
-    "[bl]24:11[/bl] (352x576 4:3)",
-    "[bl]20:11[/bl] (352x480 4:3)",
-    "[bl]32:11[/bl] (352x576 16:9)",
-    "[bl]80:33[/bl] (352x480 16:9)",
-    "[bl]18:11[/bl] (48$576 4:3)",
-    "[bl]15:11[/bl] (48$480 4:3)",
-    "[bl]64:33[/bl] (528x576 16:9)",
-    "[bl]160:99[/bl] (528x480 16:9)",
-    "[bl]4:3[/bl]",
-    "[bl]3:2[/bl]\"",
-};
+inline constexpr std::array<ValueText, 16> kSarText = {{
+    {"", "unspecified"},
+    {"1:1", " (square samples)"},
+    {"12:11", " (704x576 4:3)"},
+    {"10:11", " (704x480 4:3)"},
+    {"16:11", " (704x576 16:9)"},
+    {"40:33", " (704x480 16:9)"},
+    {"24:11", " (352x576 4:3)"},
+    {"20:11", " (352x480 4:3)"},
+    {"32:11", " (352x576 16:9)"},
+    {"80:33", " (352x480 16:9)"},
+    {"18:11", " (48$576 4:3)"},
+    {"15:11", " (48$480 4:3)"},
+    {"64:33", " (528x576 16:9)"},
+    {"160:99", " (528x480 16:9)"},
+    {"4:3", ""},
+    {"3:2", "\""},
+}};
 
 // Copy-control report texts, indexed by a 3-bit code.
 inline constexpr std::array<std::string_view, 8> kCgmsText = {"Copy Freely",
@@ -94,7 +96,7 @@ struct LabelTables {
     std::array<std::string_view, 32> chAssignText;
     std::array<std::string_view, 16> wordLengthText;
     std::array<std::string_view, 16> rateText;
-    std::array<std::string_view, 16> sarText;
+    std::array<ValueText, 16> sarText;
     std::array<std::string_view, 8> cgmsText;
     std::array<std::string_view, 8> apsText;
 };

@@ -46,10 +46,10 @@ void printLpcm(const LpcmHeader& h, const LabelTables& labels, const LocaleSetti
     log.log(std::string("   Emphasis = ") + (h.emphasis ? "on" : "off") +
             ", mute = " + (h.mute ? "on" : "off"));
     log.log("   Frame number = " + std::to_string(h.frameNumber));
-    log.log("   Quantization length = [bl]" + std::string(labels.wordLengthText[h.quantization]) +
-            "[/bl] bits");
-    log.log("   Sampling frequency = [bl]" + std::string(labels.rateText[h.rate]) + "[/bl] kHz");
-    log.log("   Number of audio channels = [bl]" + std::to_string(h.channels) + "[/bl]");
+    log.log({"   Quantization length = ",
+             asValue(std::string(labels.wordLengthText[h.quantization])), " bits"});
+    log.log({"   Sampling frequency = ", asValue(std::string(labels.rateText[h.rate])), " kHz"});
+    log.log({"   Number of audio channels = ", asValue(std::to_string(h.channels))});
     if (h.dynamicRange != 0x80) {
         log.log("   Dynamic range = " + dynamicRangeGain(h.dynamicRange, locale) + " dB");
     }

@@ -115,30 +115,28 @@ void printMlp(const std::vector<mlp::Field>& fields, const LabelTables& labels, 
             break;
         }
         if (std::holds_alternative<TrueHdSync>(field)) {
-            log.log("   [b]TrueHD[/b] stream (up to 8 channels)");
+            log.log({"   ", asStrong("TrueHD"), " stream (up to 8 channels)"});
         } else if (std::holds_alternative<MlpSync>(field)) {
-            log.log("   [b]Standard MLP[/b] stream (up to 6 channels)");
+            log.log({"   ", asStrong("Standard MLP"), " stream (up to 6 channels)"});
         } else if (const auto* quantization = std::get_if<QuantizationCode>(&field)) {
-            log.log("   Quantization length = [bl]" +
-                    text(labels.wordLengthText[quantization->code]) + "[/bl] bits");
+            log.log({"   Quantization length = ",
+                     asValue(text(labels.wordLengthText[quantization->code])), " bits"});
         } else if (const auto* rate = std::get_if<RateCode>(&field)) {
-            log.log("   Sampling frequency = [bl]" + text(labels.rateText[rate->code]) +
-                    "[/bl] kHz");
+            log.log(
+                {"   Sampling frequency = ", asValue(text(labels.rateText[rate->code])), " kHz"});
         } else if (const auto* assignment = std::get_if<MlpAssignment>(&field)) {
-            log.log("   Channel arrangement = [bl]" + text(labels.chAssignText[assignment->code]) +
-                    "[/bl]");
+            log.log({"   Channel arrangement = ",
+                     asValue(text(labels.chAssignText[assignment->code]))});
         } else if (const auto* six = std::get_if<TrueHdSixChannels>(&field)) {
             log.log("   2 ch. decoder");
             log.log("      channel modifier = " + std::to_string(six->modifier2));
             log.log("   6 ch. decoder");
             log.log("      channel modifier = " + std::to_string(six->modifier6));
-            log.log("      channel arrangement = [bl]" + trueHdChannels(six->assignment6) +
-                    "[/bl]");
+            log.log({"      channel arrangement = ", asValue(trueHdChannels(six->assignment6))});
         } else if (const auto* eight = std::get_if<TrueHdEightChannels>(&field)) {
             log.log("   8 ch. decoder");
             log.log("      channel modifier = " + std::to_string(eight->modifier8));
-            log.log("      channel arrangement = [bl]" + trueHdChannels(eight->assignment8) +
-                    "[/bl]");
+            log.log({"      channel arrangement = ", asValue(trueHdChannels(eight->assignment8))});
         }
     }
 }

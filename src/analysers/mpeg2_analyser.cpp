@@ -11,60 +11,68 @@ namespace tolvane {
 namespace {
 
 struct FrameRate {
-    const char* line;
+    ValueText line;
     double rate;
 };
 
 constexpr std::array<FrameRate, 16> kFrameRates = {{
-    {"   Frame rate = forbidden", 1.0},
-    {"   Frame rate = [bl]23.976[/bl] fps", 24000.0 / 1001.0},
-    {"   Frame rate = [bl]24[/bl] fps", 24.0},
-    {"   Frame rate = [bl]25[/bl] fps", 25.0},
-    {"   Frame rate = [bl]29.97[/bl] fps", 30000.0 / 1001.0},
-    {"   Frame rate = [bl]30[/bl] fps", 30.0},
-    {"   Frame rate = [bl]50[/bl] fps", 50.0},
-    {"   Frame rate = [bl]59.94[/bl] fps", 60000.0 / 1001.0},
-    {"   Frame rate = [bl]60[/bl] fps", 60.0},
-    {"   Frame rate = reserved", 1.0},
-    {"   Frame rate = reserved", 1.0},
-    {"   Frame rate = reserved", 1.0},
-    {"   Frame rate = reserved", 1.0},
-    {"   Frame rate = reserved", 1.0},
-    {"   Frame rate = reserved", 1.0},
-    {"   Frame rate = reserved", 1.0},
+    {{"", "forbidden"}, 1.0},
+    {{"23.976", " fps"}, 24000.0 / 1001.0},
+    {{"24", " fps"}, 24.0},
+    {{"25", " fps"}, 25.0},
+    {{"29.97", " fps"}, 30000.0 / 1001.0},
+    {{"30", " fps"}, 30.0},
+    {{"50", " fps"}, 50.0},
+    {{"59.94", " fps"}, 60000.0 / 1001.0},
+    {{"60", " fps"}, 60.0},
+    {{"", "reserved"}, 1.0},
+    {{"", "reserved"}, 1.0},
+    {{"", "reserved"}, 1.0},
+    {{"", "reserved"}, 1.0},
+    {{"", "reserved"}, 1.0},
+    {{"", "reserved"}, 1.0},
+    {{"", "reserved"}, 1.0},
 }};
 
-constexpr std::array<const char*, 16> kAspectRatios = {
-    "   Aspect ratio = forbidden",       "   Aspect ratio = [bl]1:1[/bl] (square samples)",
-    "   Aspect ratio = [bl]4:3[/bl]",    "   Aspect ratio = [bl]16:9[/bl]",
-    "   Aspect ratio = [bl]2.21:1[/bl]", "   Aspect ratio = reserved",
-    "   Aspect ratio = reserved",        "   Aspect ratio = reserved",
-    "   Aspect ratio = reserved",        "   Aspect ratio = reserved",
-    "   Aspect ratio = reserved",        "   Aspect ratio = reserved",
-    "   Aspect ratio = reserved",        "   Aspect ratio = reserved",
-    "   Aspect ratio = reserved",        "   Aspect ratio = reserved",
-};
+constexpr std::array<ValueText, 16> kAspectRatios = {{
+    {"", "forbidden"},
+    {"1:1", " (square samples)"},
+    {"4:3", ""},
+    {"16:9", ""},
+    {"2.21:1", ""},
+    {"", "reserved"},
+    {"", "reserved"},
+    {"", "reserved"},
+    {"", "reserved"},
+    {"", "reserved"},
+    {"", "reserved"},
+    {"", "reserved"},
+    {"", "reserved"},
+    {"", "reserved"},
+    {"", "reserved"},
+    {"", "reserved"},
+}};
 
 // MPEG-1 has no sequence extension; its aspect code is the pixel aspect ratio, height over
 // width (ISO/IEC 11172-2, 2.4.3.2).
-constexpr std::array<const char*, 16> kMpeg1PixelAspects = {
-    "   Aspect ratio = forbidden",
-    "   Aspect ratio = [bl]1:1[/bl] (square samples)",
-    "   Aspect ratio = [bl]0.6735[/bl] (pixel height/width)",
-    "   Aspect ratio = [bl]0.7031[/bl] (pixel height/width, 16:9 625 lines)",
-    "   Aspect ratio = [bl]0.7615[/bl] (pixel height/width)",
-    "   Aspect ratio = [bl]0.8055[/bl] (pixel height/width)",
-    "   Aspect ratio = [bl]0.8437[/bl] (pixel height/width, 16:9 525 lines)",
-    "   Aspect ratio = [bl]0.8935[/bl] (pixel height/width)",
-    "   Aspect ratio = [bl]0.9157[/bl] (pixel height/width, 4:3 625 lines)",
-    "   Aspect ratio = [bl]0.9815[/bl] (pixel height/width)",
-    "   Aspect ratio = [bl]1.0255[/bl] (pixel height/width)",
-    "   Aspect ratio = [bl]1.0695[/bl] (pixel height/width)",
-    "   Aspect ratio = [bl]1.095[/bl] (pixel height/width, 4:3 525 lines)",
-    "   Aspect ratio = [bl]1.1575[/bl] (pixel height/width)",
-    "   Aspect ratio = [bl]1.2015[/bl] (pixel height/width)",
-    "   Aspect ratio = reserved",
-};
+constexpr std::array<ValueText, 16> kMpeg1PixelAspects = {{
+    {"", "forbidden"},
+    {"1:1", " (square samples)"},
+    {"0.6735", " (pixel height/width)"},
+    {"0.7031", " (pixel height/width, 16:9 625 lines)"},
+    {"0.7615", " (pixel height/width)"},
+    {"0.8055", " (pixel height/width)"},
+    {"0.8437", " (pixel height/width, 16:9 525 lines)"},
+    {"0.8935", " (pixel height/width)"},
+    {"0.9157", " (pixel height/width, 4:3 625 lines)"},
+    {"0.9815", " (pixel height/width)"},
+    {"1.0255", " (pixel height/width)"},
+    {"1.0695", " (pixel height/width)"},
+    {"1.095", " (pixel height/width, 4:3 525 lines)"},
+    {"1.1575", " (pixel height/width)"},
+    {"1.2015", " (pixel height/width)"},
+    {"", "reserved"},
+}};
 
 // bit_rate_value of all ones: the rate is not given (variable).
 constexpr uint32_t kVariableBitRate = 0x3FFFF;
@@ -268,17 +276,19 @@ void printMpeg2(const std::vector<mpeg2::Event>& events, Reporter& log) {
                         " frames before first Sequence Header");
             }
         } else if (const auto* size = std::get_if<Size>(&event)) {
-            log.log("   size = [bl]" + std::to_string(size->width) + "[/bl]x[bl]" +
-                    std::to_string(size->height) + "[/bl]");
+            log.log({"   size = ", asValue(std::to_string(size->width)), "x",
+                     asValue(std::to_string(size->height))});
         } else if (const auto* aspect = std::get_if<AspectAndRate>(&event)) {
-            log.log((aspect->mpeg1 ? kMpeg1PixelAspects : kAspectRatios)[aspect->aspectCode & 15]);
-            log.log(kFrameRates[aspect->rateCode & 15].line);
+            log.log(valueLine(
+                "   Aspect ratio = ",
+                (aspect->mpeg1 ? kMpeg1PixelAspects : kAspectRatios)[aspect->aspectCode & 15]));
+            log.log(valueLine("   Frame rate = ", kFrameRates[aspect->rateCode & 15].line));
         } else if (const auto* rate = std::get_if<BitRate>(&event)) {
             if (rate->variable) {
-                log.log("   Sequence header bitrate = [bl]variable[/bl]");
+                log.log({"   Sequence header bitrate = ", asValue("variable")});
             } else {
-                log.log("   Sequence header bitrate = [bl]" +
-                        std::to_string(rate->units * 400 / 1000) + "[/bl] kbps");
+                log.log({"   Sequence header bitrate = ",
+                         asValue(std::to_string(rate->units * 400 / 1000)), " kbps"});
             }
         } else if (const auto* picture = std::get_if<IllegalPictureType>(&event)) {
             log.log("   illegal picture_coding_type = " + std::to_string(picture->type));

@@ -48,11 +48,12 @@ std::optional<MpegAudioHeader> decodeMpegAudio(const uint8_t* data, size_t lengt
 
 void printMpegAudio(const MpegAudioHeader& h, Reporter& log) {
     const std::string version = h.version == 25 ? "2.5" : std::to_string(h.version);
-    log.log("   MPEG-" + version + " audio, layer [bl]" + kLayerNames[h.layer] + "[/bl]");
-    log.log("   Sampling frequency = [bl]" + std::to_string(h.sampleRate) + "[/bl] Hz");
-    log.log(h.bitRate != 0 ? "   Bitrate = [bl]" + std::to_string(h.bitRate / 1000) + "[/bl] kbit/s"
-                           : std::string("   Bitrate = free format"));
-    log.log(std::string("   Channel mode = [bl]") + kChannelModes[h.channelMode] + "[/bl]");
+    log.log({std::string("   MPEG-") + version + " audio, layer ", asValue(kLayerNames[h.layer])});
+    log.log({"   Sampling frequency = ", asValue(std::to_string(h.sampleRate)), " Hz"});
+    log.log(h.bitRate != 0
+                ? LogEvent{"   Bitrate = ", asValue(std::to_string(h.bitRate / 1000)), " kbit/s"}
+                : LogEvent{"   Bitrate = free format"});
+    log.log({"   Channel mode = ", asValue(kChannelModes[h.channelMode])});
 }
 
 StreamHeader mpegAudioValues(const MpegAudioHeader& h) {

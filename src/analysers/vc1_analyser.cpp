@@ -112,10 +112,10 @@ void printVc1(const Vc1SequenceHeader& h, const LabelTables& labels, const Local
               Reporter& log) {
     log.log(h.profile == 3 ? "   Profile = Advanced" : "   Profile = Reserved");
     log.log(h.level <= 4 ? "   Level = " + std::to_string(h.level) : "   Level = Reserved");
-    log.log(h.chromaFormat == 1 ? "   Chroma Format = [bl]4:2:0[/bl]"
-                                : "   Chroma Format = Reserved");
-    log.log("   Size = [bl]" + std::to_string(2 * h.codedWidth + 2) + "[/bl]x[bl]" +
-            std::to_string(2 * h.codedHeight + 2) + "[/bl]");
+    log.log(h.chromaFormat == 1 ? LogEvent{"   Chroma Format = ", asValue("4:2:0")}
+                                : LogEvent{"   Chroma Format = Reserved"});
+    log.log({"   Size = ", asValue(std::to_string(2 * h.codedWidth + 2)), "x",
+             asValue(std::to_string(2 * h.codedHeight + 2))});
     if (h.progressiveSegmented) {
         log.log("  Progressive segmented frames.");
     }
@@ -123,14 +123,14 @@ void printVc1(const Vc1SequenceHeader& h, const LabelTables& labels, const Local
         return;
     }
     const Vc1Display& display = *h.display;
-    log.log("   Display size = [bl]" + std::to_string(display.width + 1) + "[/bl]x[bl]" +
-            std::to_string(display.height + 1) + "[/bl]");
+    log.log({"   Display size = ", asValue(std::to_string(display.width + 1)), "x",
+             asValue(std::to_string(display.height + 1))});
     if (display.aspectCode) {
         if (*display.aspectCode == 15) {
             log.log("   Aspect ratio = " + std::to_string(display.aspectHorizontal) + ":" +
                     std::to_string(display.aspectVertical));
         } else {
-            log.log("   Aspect ratio = " + std::string(labels.sarText[*display.aspectCode]));
+            log.log(valueLine("   Aspect ratio = ", labels.sarText[*display.aspectCode]));
         }
     }
     if (!display.frameRate) {
@@ -139,16 +139,16 @@ void printVc1(const Vc1SequenceHeader& h, const LabelTables& labels, const Local
     const Vc1FrameRate& rate = *display.frameRate;
     if (rate.explicitRate) {
         const double value = (*rate.explicitRate + 1) / 32.0;
-        log.log("   Frame Rate = [bl]" + formatGeneral(value, locale) + "[/bl]");
+        log.log({"   Frame Rate = ", asValue(formatGeneral(value, locale))});
         return;
     }
     const CodedRate coded = codedRate(rate, h.pulldown, &log);
     // A forbidden denominator of 0 shows a rate of 0.
     const double value =
         coded.denominator == 0 ? 0.0 : static_cast<double>(coded.numerator) / coded.denominator;
-    log.log("   Frame Rate = [bl]" + formatGeneral(std::nearbyint(value * 1000) / 1000, locale) +
-            "[/bl] (" + std::to_string(coded.numerator) + "/" + std::to_string(coded.denominator) +
-            ")");
+    log.log(
+        {"   Frame Rate = ", asValue(formatGeneral(std::nearbyint(value * 1000) / 1000, locale)),
+         " (" + std::to_string(coded.numerator) + "/" + std::to_string(coded.denominator) + ")"});
 }
 
 std::optional<double> vc1FrameRate(const Vc1SequenceHeader& h) {

@@ -3,6 +3,8 @@
 #include <cstdint>
 #include <string>
 
+#include "core/log_event.h"
+
 namespace tolvane {
 
 // What a job is busy with. Ready ends every job, however it ends.
@@ -22,13 +24,17 @@ struct JobProgress {
     bool inBytes = false;
 };
 
-// Where a job reports to: the log (one marked-up line per call), what it is busy with, and how
+// Where a job reports to: the log (one line per call), what it is busy with, and how
 // far it has read. The front end that shows the progress lets its window handle input there:
 // that is where a Cancel button gets to run.
 class Reporter {
 public:
     virtual ~Reporter() = default;
-    virtual void log(std::string text) = 0;
+    // One line of the log, in parts with their roles.
+    virtual void log(const LogEvent& line) = 0;
+    // A line of plain text.
+    void log(std::string text) { log(LogEvent{LogSpan(std::move(text))}); }
+    void log(std::initializer_list<LogSpan> parts) { log(LogEvent(parts)); }
     // The job turned to `activity` on `subject` (a file's name; empty when none).
     virtual void activity(JobActivity activity, const std::string& subject = {}) = 0;
     virtual void progress(const JobProgress& progress) = 0;

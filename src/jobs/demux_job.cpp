@@ -5,7 +5,6 @@
 
 #include "core/file_output.h"
 #include "core/platform_error.h"
-#include "jobs/markup.h"
 #include "jobs/stream_labels.h"
 
 namespace tolvane {
@@ -68,7 +67,7 @@ void addVobSubIndexes(std::vector<OpenOutput>& outputs, const std::array<VobSubW
         }
         const std::string path = withoutExtension(outputs[k].file->path()) + ".idx";
         checkOutputTarget(path, inputs);
-        log.log("Creating " + escapeMarkup(path));
+        log.log("Creating " + path);
         auto index = std::make_unique<FileOutput>(path);
         const std::string text = vobSubIndex(info, writers[static_cast<size_t>(number)].entries());
         index->append(reinterpret_cast<const uint8_t*>(text.data()), text.size());
@@ -181,7 +180,7 @@ void DemuxJob::createOutputs(const DemuxInput& input, const OutputNaming& naming
                                      std::make_unique<FileOutput>(output.name)});
         *outputSlot(records().streams, output.box->kind, output.box->number) =
             outputs.back().file.get();
-        context_.log.log("Creating " + escapeMarkup(output.name));
+        context_.log.log("Creating " + output.name);
     }
 }
 

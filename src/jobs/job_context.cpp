@@ -11,7 +11,6 @@
 #include "demux/pack_engine.h"
 #include "discs/dvd_disc.h"
 #include "discs/hddvd_disc.h"
-#include "jobs/markup.h"
 #include "jobs/stream_labels.h"
 #include "sinks/demux_pass.h"
 #include "sinks/detection_pass.h"
@@ -189,7 +188,7 @@ int64_t SourceJob::openSource(const std::string& path, const JobNames& names,
         discTitle_ = *disc->title(settings.title);
         job.languages = streamLanguages(*discTitle_);
         for (const std::string& note : discTitle_->notes) {
-            context_.log.log(escapeMarkup(note) + ".");
+            context_.log.log(note + ".");
             records().streams.warnings.push_back(note + ".");
         }
         // Where a clip starts in its file is known only through the clip's time map, which is
@@ -197,9 +196,9 @@ int64_t SourceJob::openSource(const std::string& path, const JobNames& names,
         // longer than the title.
         for (const DiscClip& clip : discTitle_->clips) {
             if (clip.fileBegin > 0) {
-                context_.log.log("Clip " + escapeMarkup(clip.map) + " starts " +
+                context_.log.log("Clip " + clip.map + " starts " +
                                  formatDuration(clip.fileBegin, job.formatSettings) + " into " +
-                                 escapeMarkup(clip.evo) + ": the whole file is read");
+                                 clip.evo + ": the whole file is read");
             }
         }
         files_.push_back(FileRead{path, job.source->size()});
@@ -238,11 +237,10 @@ void SourceJob::openForReading(const std::string& path, const JobNames& names,
     log.log(sizeReport(size));
 }
 
-std::string SourceJob::openingLine(const std::string& name, const PassSettings& settings,
-                                   bool bold) {
-    const std::string shown = bold ? "[b]" + escapeMarkup(name) + "[/b]" : escapeMarkup(name);
-    return settings.title > 0 ? "Opening title " + std::to_string(settings.title) + " of " + shown
-                              : "Opening file " + shown;
+LogEvent SourceJob::openingLine(const std::string& name, const PassSettings& settings, bool bold) {
+    return {settings.title > 0 ? "Opening title " + std::to_string(settings.title) + " of "
+                               : std::string("Opening file "),
+            bold ? asStrong(name) : LogSpan(name)};
 }
 
 SubpictureSource subpictureSource(SourceKind kind) {
@@ -326,7 +324,7 @@ void SourceJob::announceSpan(size_t span, JobActivity activity, bool blankLine) 
     if (blankLine) {
         log.log("");
     }
-    log.log("Continue on [b]" + escapeMarkup(name) + "[/b]");
+    log.log({"Continue on ", asStrong(name)});
     log.log(activity == JobActivity::Reading    ? "Reading..."
             : activity == JobActivity::Demuxing ? "Demuxing..."
                                                 : "Rebuilding...");
@@ -385,18 +383,20 @@ void reportFrames(const JobRecords& state, Reporter& log, bool twoFiles) {
         if (video.counted > 0) {
             if (video.frameRate > 0) {
                 const double seconds = static_cast<double>(video.counted) / video.frameRate;
-                log.log(std::to_string(video.counted) + " counted frames ([b]" +
-                        formatDuration(seconds, job.formatSettings) + "[/b])" + countedIn);
+                log.log({std::to_string(video.counted) + " counted frames (",
+                         asStrong(formatDuration(seconds, job.formatSettings)),
+                         std::string(")") + countedIn});
             } else {
                 log.log(std::to_string(video.counted) + " frames count" + countedIn);
             }
         }
         if (video.calculated) {
-            std::string line = std::to_string(*video.calculated) + " calculated frames";
+            LogEvent line{std::to_string(*video.calculated) + " calculated frames"};
             if (twoFiles || job.vobTicks.size() > 1) {
-                line += " ([b]" + formatDuration(job.totalSeconds, job.formatSettings) + "[/b])";
+                line << " (" << asStrong(formatDuration(job.totalSeconds, job.formatSettings))
+                     << ")";
             }
-            log.log(line + stream);
+            log.log(line << stream);
         }
     }
     if (tally[0].counted + tally[1].counted > 0) {

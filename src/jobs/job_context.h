@@ -190,8 +190,7 @@ protected:
                        const PassSettings& settings);
     void closeSource();
     // "Opening file NAME", or "Opening title N of NAME" for a disc's title.
-    static std::string openingLine(const std::string& name, const PassSettings& settings,
-                                   bool bold);
+    static LogEvent openingLine(const std::string& name, const PassSettings& settings, bool bold);
     // Opens the source as a read does, with its first lines: "Opening file", "Reading..." and
     // the first file's size.
     void openForReading(const std::string& path, const JobNames& names,

@@ -4,7 +4,6 @@
 #include <limits>
 
 #include "core/file_output.h"
-#include "jobs/markup.h"
 #include "jobs/stream_labels.h"
 #include "jobs/stream_selection.h"
 #include "sinks/demux_pass.h"
@@ -180,7 +179,7 @@ ReadAndDemuxResult ReadAndDemuxJob::run(const ReadAndDemuxInput& input) {
             rebaseRecords(records, state.job.minPts, outputs);
             if (!state.job.control.cancelled) {
                 for (const OpenOutput& output : outputs) {
-                    log.log("Creating " + escapeMarkup(output.file->path()));
+                    log.log("Creating " + output.file->path());
                 }
             }
             if (vobSub && !state.job.control.cancelled) {

@@ -7,7 +7,6 @@
 
 #include "core/file_output.h"
 #include "demux/pack_scanner.h"
-#include "jobs/markup.h"
 #include "jobs/stream_selection.h"
 #include "sinks/detection_pass.h"
 #include "sinks/navigation.h"
@@ -203,7 +202,7 @@ ReadAndRebuildResult ReadAndRebuildJob::run(const ReadAndRebuildInput& input) {
                 }
                 endOutput(false);
             } else {
-                log.log("Creating " + escapeMarkup(output->path()));
+                log.log("Creating " + output->path());
                 output->close();
                 result.output =
                     OutputWritten{std::nullopt, 0, output->path(), output->bytesWritten()};

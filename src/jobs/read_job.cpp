@@ -6,7 +6,6 @@
 
 #include "core/platform_error.h"
 #include "core/time_format.h"
-#include "jobs/markup.h"
 
 namespace tolvane {
 
@@ -54,15 +53,15 @@ void reportSeams(const ReadResult& read, Reporter& log, const LocaleSettings& se
         const double gap = static_cast<double>(seam.gap) / kTicksPerSecond;
         char amount[32];
         std::snprintf(amount, sizeof amount, "%.3f s", std::abs(gap));
-        std::string where =
-            "byte " + std::to_string(seam.position) + " of " + escapeMarkup(read.seams[k].span);
+        std::string where = "byte " + std::to_string(seam.position) + " of " + read.seams[k].span;
         if (seam.vob) {
             where = "VOB number " + std::to_string(*seam.vob) + ", " + where;
         }
-        log.log(std::string("Time stamps ") + (gap < 0 ? "go back [b]" : "jump on [b]") + amount +
-                "[/b] at " +
-                formatDuration(static_cast<double>(seam.time - start) / kTicksPerSecond, settings) +
-                " (" + where + "): the time runs on across them.");
+        log.log({gap < 0 ? "Time stamps go back " : "Time stamps jump on ", asStrong(amount),
+                 " at " +
+                     formatDuration(static_cast<double>(seam.time - start) / kTicksPerSecond,
+                                    settings) +
+                     " (" + where + "): the time runs on across them."});
     }
     const int64_t more =
         static_cast<int64_t>(read.seams.size() - std::min(read.seams.size(), kLogged)) +

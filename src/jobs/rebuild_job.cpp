@@ -4,7 +4,6 @@
 #include "core/platform_error.h"
 #include "demux/block_loop.h"
 #include "jobs/demux_job.h"
-#include "jobs/markup.h"
 #include "sinks/rebuild_blocks.h"
 
 namespace tolvane {
@@ -52,14 +51,14 @@ RebuildResult RebuildJob::run(const RebuildInput& input) {
             const std::string prefix = outputPrefix(input.outputFolder, names.baseName, style);
 
             prepareOutputFolder(input.outputFolder);
-            log.log("Opening file [b]" + escapeMarkup(sourceName) + "[/b]");
+            log.log({"Opening file ", asStrong(sourceName)});
             log.activity(JobActivity::Opening);
             log.log(sizeReport(openSource(input.sourcePath, names, input.settings)));
             const std::string outputName = prefix + ".rebuilt.EVO";
             checkOutputFileName(outputName, style);
             checkOutputTarget(outputName, inputs_);
             output = std::make_unique<FileOutput>(outputName);
-            log.log("Creating " + escapeMarkup(outputName));
+            log.log("Creating " + outputName);
             log.log("Rebuilding...");
             log.activity(JobActivity::Rebuilding, sourceName);
             rebuildSource(rebuilder, *output, input);

@@ -9,7 +9,6 @@
 #include "core/file_output.h"
 #include "core/platform_error.h"
 #include "discs/disc.h"
-#include "jobs/markup.h"
 
 namespace tolvane {
 
@@ -37,7 +36,7 @@ void XplJob::announceTrack(bool* seen, StreamKind kind, std::optional<int> box, 
         *seen = true;
     }
     node.children.push_back(TreeNode{text, {}});
-    context_.log.log(escapeMarkup(text) + " found!");
+    context_.log.log(text + " found!");
     result.tracks.push_back(AnnouncedTrack{kind, box, text, withHint});
 }
 
@@ -128,7 +127,7 @@ XplResult XplJob::run(const XplInput& input) {
         }
         job.source.reset();
         job.source = SpanSource::single(input.playlistPath, context_.openInput(input.playlistPath));
-        log.log("Open " + escapeMarkup(fileNamePart(input.playlistPath, style)));
+        log.log("Open " + fileNamePart(input.playlistPath, style));
         const int64_t size = job.source->size();
         if (size > kMaxPlaylistBytes) {
             throw JobError(ErrorCode::InvalidData, "Cannot read playlist \"" + input.playlistPath +
@@ -170,7 +169,7 @@ XplResult XplJob::run(const XplInput& input) {
             // A playlist without the source's title shows no other title's tree.
             result.tree = emptyTitleTree();
             if (!key.empty()) {
-                log.log("No title of the playlist plays " + escapeMarkup(key) + ".");
+                log.log("No title of the playlist plays " + key + ".");
             }
         }
         log.log("Done.");
@@ -209,7 +208,7 @@ void saveChapterMarks(const std::vector<ChapterMark>& chapters, const std::strin
         file.append(reinterpret_cast<const uint8_t*>(part.data()), part.size());
     });
     file.close();
-    log.log("Chapters saved to " + escapeMarkup(path));
+    log.log("Chapters saved to " + path);
 }
 
 std::vector<ChapterMark> discChapterMarks(const DiscTitle& title) {

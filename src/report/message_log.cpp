@@ -41,8 +41,8 @@ MessageLog::MessageLog()
       hint_(kIdleHint),
       measure_(approximateWidth) {}
 
-void MessageLog::log(std::string text) {
-    lines_.push_back(parseMarkup(text));
+void MessageLog::log(const LogEvent& line) {
+    lines_.push_back(parseMarkup(markupOf(line)));
     if (view_ != nullptr) {
         view_->lineAppended(lines_.back());
     }

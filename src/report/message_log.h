@@ -8,7 +8,7 @@
 
 #include "core/locale_settings.h"
 #include "core/reporter.h"
-#include "jobs/markup.h"
+#include "report/markup.h"
 
 namespace tolvane {
 
@@ -40,7 +40,8 @@ public:
 
     MessageLog();
 
-    void log(std::string text) override;
+    using Reporter::log;
+    void log(const LogEvent& line) override;
     void activity(JobActivity activity, const std::string& subject = {}) override;
     // "P/S Mbytes, Remaining time: h:mm:ss" (a rebuild's activity and file before it), then
     // the event pump.

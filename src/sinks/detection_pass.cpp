@@ -11,40 +11,40 @@ namespace tolvane {
 
 namespace {
 
-const char* registrationPrefix(StreamCoding coding, int32_t key) {
+LogEvent registrationPrefix(StreamCoding coding, int32_t key) {
     switch (coding) {
         case StreamCoding::Mpeg2:
-            return "[b]MPEG-2[/b] video stream ";
+            return {asStrong("MPEG-2"), " video stream "};
         case StreamCoding::Mpeg1:
-            return "[b]MPEG-1[/b] video stream ";
+            return {asStrong("MPEG-1"), " video stream "};
         case StreamCoding::H264:
-            return "[b]H.264 (AVC)[/b] video stream ";
+            return {asStrong("H.264 (AVC)"), " video stream "};
         case StreamCoding::Vc1:
-            return "[b]VC-1[/b] video stream ";
+            return {asStrong("VC-1"), " video stream "};
         case StreamCoding::Subpicture:
-            return key < 0x40 ? "[b]Subpicture[/b] stream " : "[b]Extended subpicture[/b] stream ";
+            return {asStrong(key < 0x40 ? "Subpicture" : "Extended subpicture"), " stream "};
         case StreamCoding::Ac3:
-            return "[b]Dolby Digital[/b] audio stream ";
+            return {asStrong("Dolby Digital"), " audio stream "};
         case StreamCoding::Dts:
-            return "[b]DTS HD (DTS)[/b] audio stream ";
+            return {asStrong("DTS HD (DTS)"), " audio stream "};
         case StreamCoding::Eac3:
-            return "[b]Dolby Digital[/b] Plus audio stream ";
+            return {asStrong("Dolby Digital"), " Plus audio stream "};
         case StreamCoding::TrueHd:
-            return "[b]Dolby TrueHD[/b] audio stream ";
+            return {asStrong("Dolby TrueHD"), " audio stream "};
         case StreamCoding::Mlp:
-            return "[b]MLP[/b] audio stream ";
+            return {asStrong("MLP"), " audio stream "};
         case StreamCoding::Lpcm:
-            return "[b]LPCM[/b] audio stream ";
+            return {asStrong("LPCM"), " audio stream "};
         case StreamCoding::Mp1:
-            return "[b]MPEG Layer I[/b] audio stream ";
+            return {asStrong("MPEG Layer I"), " audio stream "};
         case StreamCoding::Mp2:
-            return "[b]MPEG Layer II[/b] audio stream ";
+            return {asStrong("MPEG Layer II"), " audio stream "};
         case StreamCoding::Mp3:
             break;
         case StreamCoding::Sdds:
-            return "[b]SDDS[/b] audio stream ";  // never read: no stream has it
+            return {asStrong("SDDS"), " audio stream "};  // never read: no stream has it
     }
-    return "[b]MPEG Layer III[/b] audio stream ";
+    return {asStrong("MPEG Layer III"), " audio stream "};
 }
 
 }  // namespace
@@ -66,8 +66,8 @@ void DetectionPass::spanStarted(size_t /*span*/) {
 void DetectionPass::streamRegistered(const StreamContext& stream, ScanState&) {
     const StreamCoding coding =
         stream.kind == StreamKind::Subpicture ? StreamCoding::Subpicture : stream.coding;
-    reporter_.log(registrationPrefix(coding, stream.id) + std::to_string(stream.number) +
-                  " found!");
+    reporter_.log(registrationPrefix(coding, stream.id)
+                  << std::to_string(stream.number) + " found!");
 }
 
 void DetectionPass::withoutNumber(StreamKind kind, int32_t key) {
@@ -84,12 +84,12 @@ void DetectionPass::systemHeaderRead(ScanState& scan) {
     if (state_.job.source->kind() != SourceKind::DvdAudioFile) {
         return;
     }
-    std::string line = "It contains";
+    LogEvent line{"It contains"};
     if (scan.videoBound > 0) {
-        line += " [b]" + std::to_string(scan.videoBound) + "[/b] video stream and";
+        line << " " << asStrong(std::to_string(scan.videoBound)) << " video stream and";
     }
-    line += " [b]" + std::to_string(scan.audioBound) + "[/b] audio stream";
-    line += scan.audioBound > 1 ? "s." : ".";
+    line << " " << asStrong(std::to_string(scan.audioBound))
+         << (scan.audioBound > 1 ? " audio streams." : " audio stream.");
     reporter_.log(line);
 }
 
@@ -127,8 +127,8 @@ bool DetectionPass::firstReport(const Packet& packet, bool& reported, bool begin
         }
     }
     reported = true;
-    reporter_.log(packet.pts ? "   First PTS = [re]" + hexUpper(*packet.pts, 8) + "[/re]"
-                             : std::string("   First PTS = none"));
+    reporter_.log(packet.pts ? LogEvent{"   First PTS = ", asTime(hexUpper(*packet.pts, 8))}
+                             : LogEvent{"   First PTS = none"});
     reporter_.log("   Substream id = " + hexUpper(static_cast<uint32_t>(idByteOf(packet.key)), 2));
     if (const std::string language = languageOf(state_.job.languages, packet.kind, packet.key);
         !language.empty()) {
@@ -170,7 +170,7 @@ void DetectionPass::subpictureDetails(const Packet& packet) {
     // Only the packet's own bytes are looked at: a one-byte run counts as 2-bit.
     const uint8_t* data = packet.payload.data();
     const bool eightBit = packet.length >= 2 && data[0] == 0 && data[1] == 0;
-    reporter_.log(eightBit ? "   Format = [bl]8bitRLE[/bl]" : "   Format = [bl]2bitRLE[/bl]");
+    reporter_.log({"   Format = ", asValue(eightBit ? "8bitRLE" : "2bitRLE")});
 }
 
 void DetectionPass::keepCodecPrivate(const Packet& packet) {

@@ -28,23 +28,23 @@ void analyseCopyControl(const NavigationContext& context, size_t offset, const S
     const LabelTables& labels = kLabelTables;
     Reporter& out = context.reporter;
     if (state->scrambled) {
-        out.log("[b]This file is ENCRYPTED![/b] Decrypt it before any process.");
+        out.log({asStrong("This file is ENCRYPTED!"), " Decrypt it before any process."});
     }
     JobState& job = context.state.job;
     if (context.detectionPass && !job.copyControl) {
         job.copyControl = state;
     }
     if (state->cgms.value_or(0) != 0) {
-        out.log("[b]" + std::string(labels.cgmsText[*state->cgms]) + "[/b]");
+        out.log({asStrong(std::string(labels.cgmsText[*state->cgms]))});
     }
     if (state->aps.value_or(0) != 0) {
-        out.log("[b]" + std::string(labels.apsText[*state->aps]) + "[/b]");
+        out.log({asStrong(std::string(labels.apsText[*state->aps]))});
     }
     if (state->ict) {
-        out.log("[b]ICT on, constrained analog output[/b]");
+        out.log({asStrong("ICT on, constrained analog output")});
     }
     if (state->dot) {
-        out.log("[b]DOT on, analog output not allowed[/b]");
+        out.log({asStrong("DOT on, analog output not allowed")});
     }
 }
 
@@ -67,15 +67,14 @@ void analyseDsi(const NavigationContext& context, size_t offset, ScanState& scan
         job.firstVobNumber = vob;
     }
     if (context.detectionPass) {
-        std::string line = "VOB number " + std::to_string(vob) + " contains [b]" +
-                           std::to_string(scan.videoBound) + "[/b] video" +
-                           (subpictures > 0 ? "," : " and") + " [b]" +
-                           std::to_string(scan.audioBound) + "[/b] audio ";
+        LogEvent line{"VOB number " + std::to_string(vob) + " contains ",
+                      asStrong(std::to_string(scan.videoBound)),
+                      subpictures > 0 ? " video, " : " video and ",
+                      asStrong(std::to_string(scan.audioBound)), " audio "};
         if (subpictures > 0) {
-            line += "and [b]" + std::to_string(subpictures) + "[/b] subpicture ";
+            line << "and " << asStrong(std::to_string(subpictures)) << " subpicture ";
         }
-        line += "stream";
-        line += scan.videoBound + scan.audioBound + subpictures > 1 ? "s." : ".";
+        line << (scan.videoBound + scan.audioBound + subpictures > 1 ? "streams." : "stream.");
         out.log(line);
     }
 
@@ -84,7 +83,7 @@ void analyseDsi(const NavigationContext& context, size_t offset, ScanState& scan
         job.firstPtm = start;
     }
     if (context.detectionPass) {
-        out.log("PTM of first video frame = [re]" + hexUpper(start, 8) + "[/re]");
+        out.log({"PTM of first video frame = ", asTime(hexUpper(start, 8))});
     }
     const uint32_t end = dsi->lastPtm;
     job.lastPtm = end;
@@ -95,8 +94,8 @@ void analyseDsi(const NavigationContext& context, size_t offset, ScanState& scan
     const uint32_t span = end - start;  // wraps when the end lies before the start
     job.spanDays = span / 90000.0 / 86400.0;
     if (context.detectionPass) {
-        out.log("Duration = [b]" + formatDuration(job.spanDays * 86400.0, job.formatSettings) +
-                "[/b]");
+        out.log(
+            {"Duration = ", asStrong(formatDuration(job.spanDays * 86400.0, job.formatSettings))});
     }
 }
 

@@ -7,9 +7,10 @@ namespace {
 
 TEST(LabelTables, HoldTheTextsExactlyAsTheyArePrinted) {
     const LabelTables& tables = kLabelTables;
-    EXPECT_EQ(tables.sarText[15], "[bl]3:2[/bl]\"");
-    EXPECT_EQ(tables.sarText[10], "[bl]18:11[/bl] (48$576 4:3)");
-    EXPECT_EQ(tables.sarText[11], "[bl]15:11[/bl] (48$480 4:3)");
+    EXPECT_EQ(tables.sarText[15].value, "3:2");
+    EXPECT_EQ(tables.sarText[15].after, "\"");
+    EXPECT_EQ(tables.sarText[10].after, " (48$576 4:3)");
+    EXPECT_EQ(tables.sarText[11].value, "15:11");
     EXPECT_EQ(tables.chAssignText[20], "L + R + C + LFE + Ls + Rs");
     EXPECT_EQ(tables.chAssignText[21], "");
     EXPECT_EQ(tables.rateText[3], "");

@@ -51,7 +51,7 @@ TEST(MessageLog, TellsTheViewOfEveryChangeAsItHappens) {
     MessageLog log;
     RecordingView view;
     log.setView(&view);
-    log.log("Opening file [b]a.EVO[/b]");
+    log.log({"Opening file ", asStrong("a.EVO")});
     log.log("");
     log.slog("Reading", StatusPanel::Job);
     log.clear();

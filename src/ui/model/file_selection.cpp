@@ -3,7 +3,6 @@
 #include <filesystem>
 
 #include "core/time_format.h"
-#include "jobs/markup.h"
 #include "ui/model/main_form.h"
 
 namespace tolvane {
@@ -52,9 +51,9 @@ void MainForm::chooseSource(const std::string& path) {
     if (fileSourceKind(path) == SourceKind::ProgramStream && looksLikeDisc(path)) {
         runJob([&] {
             discTitles_ = openDisc(path)->titles();
-            log_.log("Disc [b]" + escapeMarkup(fileNamePart(path, style_)) +
-                     "[/b]: " + std::to_string(discTitles_.size()) +
-                     (discTitles_.size() == 1 ? " title" : " titles"));
+            log_.log({"Disc ", asStrong(fileNamePart(path, style_)),
+                      ": " + std::to_string(discTitles_.size()) +
+                          (discTitles_.size() == 1 ? " title" : " titles")});
             for (const DiscTitle& title : discTitles_) {
                 log_.log(titleEntry(title));
             }

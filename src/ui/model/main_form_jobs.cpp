@@ -6,7 +6,6 @@
 
 #include "core/platform_error.h"
 #include "jobs/demux_job.h"
-#include "jobs/markup.h"
 #include "jobs/read_job.h"
 #include "jobs/rebuild_job.h"
 #include "ui/model/int_edit.h"
@@ -240,7 +239,7 @@ std::string MainForm::chosenOutputFolder() const {
 
 void MainForm::sayOutputFolder(const std::string& folder) {
     outputFolder_ = folder;
-    log_.log("Output folder: [b]" + escapeMarkup(folder) + "[/b]");
+    log_.log({"Output folder: ", asStrong(folder)});
     log_.log("");
     if (view_ != nullptr) {
         view_->outputFolderChanged();

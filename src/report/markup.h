@@ -5,6 +5,8 @@
 #include <string_view>
 #include <vector>
 
+#include "core/log_event.h"
+
 namespace tolvane {
 
 inline constexpr int kDefaultLogPointSize = 8;
@@ -53,6 +55,10 @@ LogLine parseMarkup(std::string_view text);
 // `text` shown as it is: every "[" doubled, so that no part of it is taken as a tag. Names of
 // files and texts from the playlist go through this; only the program's own markup does not.
 std::string escapeMarkup(std::string_view text);
+
+// A log line as marked-up text: strong parts bold ("[b]"), values blue ("[bl]"), times red
+// ("[re]"), asides in italics ("[i]"); every text escaped.
+std::string markupOf(const LogEvent& line);
 
 // The text with every complete tag ("[" ... "]") removed; a "[" without a "]" after it stays.
 std::string stripTags(std::string_view text);

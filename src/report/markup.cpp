@@ -1,4 +1,4 @@
-#include "jobs/markup.h"
+#include "report/markup.h"
 
 #include <algorithm>
 #include <unordered_map>
@@ -179,6 +179,35 @@ LogLine parseMarkup(std::string_view text) {
         pos = end + name.size() + 3;
     }
     return line;
+}
+
+std::string markupOf(const LogEvent& line) {
+    std::string markup;
+    for (const LogSpan& span : line.spans) {
+        const char* tag = nullptr;
+        switch (span.role) {
+            case LogRole::Plain:
+                break;
+            case LogRole::Strong:
+                tag = "b";
+                break;
+            case LogRole::Value:
+                tag = "bl";
+                break;
+            case LogRole::Time:
+                tag = "re";
+                break;
+            case LogRole::Aside:
+                tag = "i";
+                break;
+        }
+        if (tag == nullptr) {
+            markup += escapeMarkup(span.text);
+            continue;
+        }
+        markup += std::string("[") + tag + "]" + escapeMarkup(span.text) + "[/" + tag + "]";
+    }
+    return markup;
 }
 
 }  // namespace tolvane

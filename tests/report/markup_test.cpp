@@ -2,7 +2,7 @@
 
 #include <string>
 
-#include "jobs/markup.h"
+#include "report/markup.h"
 
 namespace tolvane {
 namespace {
@@ -118,6 +118,31 @@ TEST(Markup, EscapedNamesAreShownAsTheyAreInsideAndOutsideTags) {
         const LogLine line = parseMarkup("Opening file [b]" + escapeMarkup(name) + "[/b] ok");
         EXPECT_EQ(runsOf(line), (Runs{{"Opening file ", {}}, {name, bold()}, {" ok", {}}}));
     }
+}
+
+// A job's line in parts: every part's text is shown as it is, however it looks like a tag, and
+// each role has its look.
+TEST(Markup, EachRoleOfALogLineHasItsLookAndEveryTextIsShownAsItIs) {
+    const auto coloured = [](Rgb colour) {
+        CharFormat format;
+        format.hasColour = true;
+        format.colour = colour;
+        return format;
+    };
+    CharFormat italic;
+    italic.italic = true;
+    const LogEvent line{"[b]plain ",    asStrong("Movie [1080p]"),
+                        " = ",          asValue("48[/bl]"),
+                        asTime("0001"), asAside("[i]"),
+                        asValue("")};
+    const LogLine shown = parseMarkup(markupOf(line));
+    EXPECT_EQ(shown.text, line.text());
+    EXPECT_EQ(runsOf(shown), (Runs{{"[b]plain ", {}},
+                                   {"Movie [1080p]", bold()},
+                                   {" = ", {}},
+                                   {"48[/bl]", coloured({0, 0, 255})},
+                                   {"0001", coloured({255, 0, 0})},
+                                   {"[i]", italic}}));
 }
 
 TEST(Markup, ManyUnclosedTagsInAHugeLineFinishQuickly) {
