@@ -104,6 +104,11 @@ constexpr OptionHelp kOptions[] = {
      "mkvmerge reads them; DVD sources only); default vobsub\n"
      "for a disc's title, sup otherwise",
      kDemux},
+    {"--lpcm FMT",
+     "write LPCM audio as wav (little-endian samples in a WAVE\n"
+     "file, as players read them; the default) or raw (the\n"
+     "disc's bytes); DVD-Audio LPCM is always raw",
+     kDemux},
     {"--color WHEN",
      "auto, always or never: the log's bold and colours as\n"
      "terminal escapes (default auto: only on a terminal)",
@@ -270,6 +275,7 @@ CliOptions parseArguments(const std::vector<std::string>& args) {
     app.add_option("--audio-ext", options.audioExt);
     app.add_option("--sub-ext", options.subExt);
     CLI::Option* subFormat = app.add_option("--sub-format", options.subFormat);
+    CLI::Option* lpcmOption = app.add_option("--lpcm", options.lpcm);
     CLI::Option* colorOption = app.add_option("--color,--colour", color);
     app.add_flag("--json", options.json);
     app.add_flag("--verbose", options.verbose);
@@ -410,6 +416,14 @@ CliOptions parseArguments(const std::vector<std::string>& args) {
             fileSourceKind(options.source) == SourceKind::HdDvdFile) {
             throw UsageError{"--sub-format vobsub takes the subpictures of a DVD: '" +
                              options.source + "' is an HD DVD file"};
+        }
+    }
+    if (*lpcmOption) {
+        if (options.command != Command::Demux) {
+            throw UsageError{"--lpcm belongs to demux"};
+        }
+        if (options.lpcm != "wav" && options.lpcm != "raw") {
+            throw UsageError{"--lpcm takes wav or raw, not '" + options.lpcm + "'"};
         }
     }
     if (options.title > 0 && options.command != Command::Read &&

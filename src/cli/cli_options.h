@@ -33,6 +33,7 @@ struct CliOptions {
     std::optional<std::string> subExt;
     // demux: "sup", "vobsub", or empty for the source's own (VobSub for a disc's title).
     std::string subFormat;
+    std::string lpcm;  // wav or raw; empty: wav
     ColorMode color = ColorMode::Auto;
     // One JSON document on standard output instead of the log.
     bool json = false;

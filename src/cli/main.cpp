@@ -249,6 +249,9 @@ private:
             naming.subpictureFormat =
                 options_.subFormat == "vobsub" ? SubpictureFormat::VobSub : SubpictureFormat::Sup;
         }
+        if (options_.lpcm == "raw") {
+            naming.lpcm = LpcmOutput::Raw;
+        }
         return naming;
     }
 

@@ -9,6 +9,26 @@
 
 namespace tolvane {
 
+bool writesWave(const StreamBox& box, const OutputNaming& naming) {
+    return box.kind == StreamKind::Audio && box.coding == StreamCoding::Lpcm &&
+           naming.lpcm == LpcmOutput::Wave;
+}
+
+OpenOutput openOutput(StreamRegistry& streams, const StreamBox& box, const std::string& name,
+                      const OutputNaming& naming) {
+    OpenOutput output{box.kind, box.number, std::make_unique<FileOutput>(name), nullptr};
+    StreamContext* context = streams.numbered(box.kind, box.number);
+    if (context == nullptr) {
+        return output;
+    }
+    context->out = output.file.get();
+    if (writesWave(box, naming)) {
+        output.wave = std::make_unique<WavWriter>(*output.file, context->codecPrivate);
+        context->out = output.wave.get();
+    }
+    return output;
+}
+
 void dropOutputs(StreamRegistry& streams) {
     streams.forEach([](StreamContext& context) { context.out = nullptr; });
 }
@@ -16,12 +36,23 @@ void dropOutputs(StreamRegistry& streams) {
 std::vector<OutputWritten> closeOutputs(std::vector<OpenOutput>& outputs, bool complete) {
     if (complete) {
         for (OpenOutput& output : outputs) {
+            if (output.wave) {
+                output.wave->finish();
+            }
             output.file->finishWriting();
         }
     }
     std::vector<OutputWritten> written;
     for (OpenOutput& output : outputs) {
         if (!complete) {
+            // What a cancelled run wrote plays as far as it goes.
+            if (output.wave && output.wave->format()) {
+                try {
+                    output.wave->finish();
+                } catch (const std::exception&) {
+                    // kept as it is: the part was never whole
+                }
+            }
             output.file->closeIncomplete();
             if (output.file->bytesWritten() == 0) {
                 continue;  // no file was left for it
@@ -35,7 +66,11 @@ std::vector<OutputWritten> closeOutputs(std::vector<OpenOutput>& outputs, bool c
     return written;
 }
 
-OutputNaming settledNaming(OutputNaming naming, SubpictureSource source) {
+OutputNaming settledNaming(OutputNaming naming, SourceKind kind) {
+    const SubpictureSource source = subpictureSource(kind);
+    if (kind == SourceKind::DvdAudioFile) {
+        naming.lpcm = LpcmOutput::Raw;
+    }
     if (naming.subpictureFormat == SubpictureFormat::Automatic) {
         naming.subpictureFormat =
             source == SubpictureSource::DvdTitle ? SubpictureFormat::VobSub : SubpictureFormat::Sup;
@@ -109,6 +144,8 @@ std::string outputFileName(const StreamBox& box, const std::string& prefix,
     std::optional<std::string> extension;
     if (box.kind == StreamKind::Subpicture && naming.subpictureFormat == SubpictureFormat::VobSub) {
         extension = "sub";  // beside its .idx, whatever the other names say
+    } else if (writesWave(box, naming)) {
+        extension = "wav";
     } else if (naming.extensionByCoding && box.coding) {
         extension = codingExtension(*box.coding);
     }
@@ -132,7 +169,7 @@ void checkOutputFileName(const std::string& name, PathStyle style) {
 void checkOutputFolder(const std::string& prefix, const OutputNaming& naming,
                        const std::vector<std::string>& inputs, PathStyle style) {
     std::set<std::string> extensions = {naming.videoExtension, naming.audioExtension,
-                                        naming.subpictureExtension, "sub", "idx"};
+                                        naming.subpictureExtension, "sub", "idx", "wav"};
     if (naming.extensionByCoding) {
         for (int coding = 0; coding < kStreamCodings; ++coding) {
             extensions.insert(codingExtension(static_cast<StreamCoding>(coding)));
@@ -176,10 +213,7 @@ void DemuxJob::createOutputs(const DemuxInput& input, const OutputNaming& naming
         checkOutputTarget(output.name, inputs);
     }
     for (const Planned& output : planned) {
-        outputs.push_back(OpenOutput{output.box->kind, output.box->number,
-                                     std::make_unique<FileOutput>(output.name)});
-        *outputSlot(records().streams, output.box->kind, output.box->number) =
-            outputs.back().file.get();
+        outputs.push_back(openOutput(records().streams, *output.box, output.name, naming));
         context_.log.log("Creating " + output.name);
     }
 }
@@ -214,7 +248,7 @@ DemuxResult DemuxJob::run(const DemuxInput& input) {
             log.log(openingLine(sourceName, input.settings, false));
             log.activity(JobActivity::Opening);
             log.log(sizeReport(openSource(input.sourcePath, names, input.settings)));
-            naming = settledNaming(input.naming, subpictureSource(sourceKind_));
+            naming = settledNaming(input.naming, sourceKind_);
             vobSub = naming.subpictureFormat == SubpictureFormat::VobSub;
             checkOutputFolder(prefix, naming, inputs_, style);
             createOutputs(input, naming, prefix, inputs_, outputs);

@@ -9,6 +9,7 @@
 #include "core/file_output.h"
 #include "jobs/job_context.h"
 #include "sinks/vobsub.h"
+#include "sinks/wav_writer.h"
 
 namespace tolvane {
 
@@ -18,6 +19,14 @@ enum class SubpictureFormat : uint8_t {
     Sup,
     // The stream's packets as a program stream (.sub) and an index of its subtitles (.idx).
     VobSub,
+};
+
+// How LPCM audio is written.
+enum class LpcmOutput : uint8_t {
+    // A WAVE file of little-endian samples, as players read them.
+    Wave,
+    // The disc's bytes as they are.
+    Raw,
 };
 
 // How the demux job names and writes its outputs.
@@ -31,12 +40,13 @@ struct OutputNaming {
     // Take each file's extension from its coding instead of the three above.
     bool extensionByCoding = false;
     SubpictureFormat subpictureFormat = SubpictureFormat::Automatic;
+    LpcmOutput lpcm = LpcmOutput::Wave;
 };
 
-// The naming with its subpicture format settled for a source whose subpictures are `source`:
-// VobSub by default for a DVD's title, .sup otherwise. Throws JobError when VobSub is asked of
-// HD DVD subpictures, which are no DVD subpictures.
-OutputNaming settledNaming(OutputNaming naming, SubpictureSource source);
+// The naming with its subpicture format settled for a source of `kind`: VobSub by default for a
+// DVD's title, .sup otherwise. Throws JobError when VobSub is asked of HD DVD subpictures, which
+// are no DVD subpictures. A DVD-Audio object's LPCM, packed otherwise, keeps its bytes.
+OutputNaming settledNaming(OutputNaming naming, SourceKind kind);
 
 struct DemuxInput {
     std::string sourcePath;
@@ -80,7 +90,13 @@ struct OpenOutput {
     StreamKind kind;
     int number;
     std::unique_ptr<FileOutput> file;
+    // What turns an LPCM stream's bytes into the file's samples; null for other streams.
+    std::unique_ptr<WavWriter> wave;
 };
+// The output `name` of `box`, its stream's sink set to it (through a WAVE writer for LPCM when
+// the naming asks for one).
+OpenOutput openOutput(StreamRegistry& streams, const StreamBox& box, const std::string& name,
+                      const OutputNaming& naming);
 // Closes every output, in order, writing what is still buffered (which may fail), and tells what
 // each one wrote and where it is. Every output is on disk before the first takes its name, so a
 // full disk at the end names none of them. Outputs that are not `complete` (a cancelled job)

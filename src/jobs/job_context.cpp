@@ -80,6 +80,7 @@ void storeBoxIds(StreamRegistry& streams, const std::vector<StreamBox>& boxes) {
             if (box.coding && box.kind != StreamKind::Subpicture) {
                 context->coding = *box.coding;
                 context->codingSeen = true;
+                context->codecPrivate = box.codecPrivate;
             }
         }
     }

@@ -23,8 +23,7 @@ public:
                      const PassOptions& demuxOptions, HeaderAnalysers& analysers,
                      std::vector<SupRecord>& records, std::array<VobSubWriter, 32>* vobSub,
                      StreamMet streamMet)
-        : state_(state),
-          detection_(state, log, readOptions, analysers),
+        : detection_(state, log, readOptions, analysers),
           demux_(state, log, demuxOptions),
           streamMet_(std::move(streamMet)) {
         demux_.noteRecords(&records);
@@ -61,7 +60,6 @@ public:
     void systemHeaderRead(ScanState& scan) override { detection_.systemHeaderRead(scan); }
 
 private:
-    JobRecords& state_;
     DetectionPass detection_;
     DemuxPass demux_;
     StreamMet streamMet_;
@@ -121,7 +119,7 @@ ReadAndDemuxResult ReadAndDemuxJob::run(const ReadAndDemuxInput& input) {
 
             prepareOutputFolder(input.naming.folder);
             openForReading(input.sourcePath, names, input.settings);
-            naming = settledNaming(input.naming, subpictureSource(sourceKind_));
+            naming = settledNaming(input.naming, sourceKind_);
             vobSub = naming.subpictureFormat == SubpictureFormat::VobSub;
             checkOutputFolder(prefix, naming, inputs_, style);
 
@@ -147,8 +145,7 @@ ReadAndDemuxResult ReadAndDemuxJob::run(const ReadAndDemuxInput& input) {
                         // the name been refused first.
                         throw JobError(ErrorCode::Usage, refused.what());
                     }
-                    outputs.push_back(OpenOutput{kind, number, std::make_unique<FileOutput>(name)});
-                    *outputSlot(streams, kind, number) = outputs.back().file.get();
+                    outputs.push_back(openOutput(streams, box, name, naming));
                 });
             runPass(PassMode::Detection, pass);
             closeSource();

@@ -1,5 +1,6 @@
 #include "sinks/demux_pass.h"
 
+#include "format/codec_private.h"
 #include "sinks/navigation.h"
 
 namespace tolvane {
@@ -70,6 +71,13 @@ void DemuxPass::packet(const Packet& packet) {
             break;
         }
         case StreamKind::Audio:
+            if (packet.stream->codecPrivate.empty() && packet.unitStart &&
+                packet.coding == StreamCoding::Lpcm) {
+                // LPCM's format bytes, which its WAVE header is made from.
+                packet.stream->codecPrivate =
+                    audioHeaderBytes(StreamCoding::Lpcm, data, packet.length, 0,
+                                     state_.job.buffer.data(), packet.offset);
+            }
             if (OutputSink* out = packet.stream->out) {
                 out->append(data, packet.length);
             }

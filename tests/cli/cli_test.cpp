@@ -215,7 +215,7 @@ TEST(Cli, EachCommandHasItsOwnHelpAndTheManualDescribesEveryOption) {
         cwd);
     std::string manual = rendered.out;
     manual.erase(std::remove(manual.begin(), manual.end(), '\n'), manual.end());
-    EXPECT_NE(manual.find(".lpcm, .mp1, .mp2, .mp3, .sup) instead of"), std::string::npos);
+    EXPECT_NE(manual.find(".mlp, .mp1, .mp2, .mp3, .sup) instead of"), std::string::npos);
     for (size_t at = all.find("--"); at != std::string::npos; at = all.find("--", at + 1)) {
         const size_t end = all.find_first_of(" ,;\n)", at);
         const std::string option = all.substr(at, end - at);

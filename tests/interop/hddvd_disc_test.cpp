@@ -143,7 +143,7 @@ TEST(HdDvdDisc, TitlesAreThePlaylistsAndReadAsTheirClipsInPlaylistOrder) {
     for (const auto& [title, file] :
          {std::pair{"MPEG-2.stream.0.mpv", "MPEG-2.stream.0.mpv"},
           std::pair{"DTSHD.stream.02.French.mpa", "DTSHD.stream.02.mpa"},
-          std::pair{"LPCM.stream.04.Commentary.mpa", "LPCM.stream.04.mpa"},
+          std::pair{"LPCM.stream.04.Commentary.wav", "LPCM.stream.04.wav"},
           std::pair{"Subpicture.01.French.sup", "Subpicture.01.sup"}}) {
         EXPECT_FALSE(byFile["FEATURE_1_FEATURE_2." + std::string(file)].empty()) << file;
         EXPECT_TRUE(byTitle["DISC_title01." + std::string(title)] ==

@@ -6,6 +6,8 @@
 #include <cmath>
 #include <cstdio>
 #include <cstdlib>
+#include <filesystem>
+#include <fstream>
 #include <map>
 #include <set>
 #include <sstream>
@@ -17,6 +19,7 @@
 #include "jobs/demux_job.h"
 #include "jobs/read_job.h"
 #include "report_keys.h"
+#include "sinks/wav_writer.h"
 #include "temp_dir.h"
 
 namespace tolvane {
@@ -659,6 +662,95 @@ TEST_F(Interop, AudioHeaderBytesAreTheFirstFrameFfmpegCopies) {
     EXPECT_EQ(lpcm[2], 0x80);
 }
 
+// The data chunk of a WAVE file: the bytes after the "data" chunk's header.
+std::string waveData(const std::string& wave) {
+    const size_t at = wave.find("data");
+    return at == std::string::npos ? std::string() : wave.substr(at + 8);
+}
+
+// DVD LPCM as ffmpeg's encoder writes it, in every sample size, channel count and rate it can:
+// the demuxed WAVE file holds exactly the samples of ffmpeg's own decode, and ffprobe reads its
+// header as it reads ffmpeg's WAVE of the same stream.
+TEST_F(Interop, LpcmIsDemuxedAsTheWaveFfmpegDecodes) {
+    struct Case {
+        const char* sampleFormat;
+        int channels;
+        int rate;
+    };
+    const Case cases[] = {{"s16", 1, 48000}, {"s16", 2, 48000}, {"s32", 1, 48000},
+                          {"s32", 2, 96000}, {"s32", 6, 48000}, {"s16", 8, 48000},
+                          {"s32", 8, 48000}};
+    for (const Case& c : cases) {
+        const std::string name = std::string(c.sampleFormat) + "_" + std::to_string(c.channels) +
+                                 "_" + std::to_string(c.rate);
+        SCOPED_TRACE(name);
+        const std::string file =
+            make("testsrc2=size=352x288:rate=25:duration=0.6",
+                 {"-f", "lavfi", "-i", "sine=frequency=440:sample_rate=48000:duration=0.6",
+                  "-map", "0", "-map", "1", "-c:v", "mpeg2video", "-c:a", "pcm_dvd", "-sample_fmt",
+                  c.sampleFormat, "-ac", std::to_string(c.channels), "-ar",
+                  std::to_string(c.rate), "-f", "dvd", "-loglevel", "fatal"},
+                 name + ".VOB");
+        const std::filesystem::path out = f_.dir.path() / name;
+        std::filesystem::create_directory(out);
+        const fixture::ProcessResult demuxed = fixture::runProcess(
+            TOLVANE_CLI, {"demux", file, "--full", "-o", out.string()}, "/");
+        ASSERT_EQ(demuxed.status, 0) << demuxed.err;
+        const std::string ours = (out / (name + ".LPCM.stream.00.wav")).string();
+        const std::string codec = c.sampleFormat == std::string("s16") ? "s16le" : "s24le";
+        const fixture::ProcessResult decoded = fixture::runProcess(
+            ffmpeg_,
+            {"-v", "error", "-i", file, "-map", "0:a:0", "-c:a", "pcm_" + codec, "-f", codec, "-"},
+            "/");
+        ASSERT_FALSE(decoded.out.empty());
+        std::ifstream in(ours, std::ios::binary);
+        const std::string wave{std::istreambuf_iterator<char>(in), {}};
+        EXPECT_TRUE(waveData(wave) == decoded.out)
+            << waveData(wave).size() << " bytes against ffmpeg's " << decoded.out.size();
+
+        const std::string theirs = (out / "ffmpeg.wav").string();
+        ASSERT_EQ(fixture::runProcess(ffmpeg_,
+                                      {"-v", "error", "-i", file, "-map", "0:a:0", "-c:a",
+                                       "pcm_" + codec, "-y", theirs},
+                                      "/")
+                      .status,
+                  0);
+        auto ourHeader = probe(ours, "pcm_" + codec);
+        auto theirHeader = probe(theirs, "pcm_" + codec);
+        ASSERT_FALSE(ourHeader["duration_ts"].empty());
+        for (const char* key : {"channels", "sample_rate", "channel_layout", "bits_per_sample",
+                                "duration_ts"}) {
+            EXPECT_EQ(ourHeader[key], theirHeader[key]) << key;
+        }
+    }
+    // A stream's bytes as the disc has them, where they are asked for.
+    const std::filesystem::path raw = f_.dir.path() / "raw";
+    std::filesystem::create_directory(raw);
+    ASSERT_EQ(fixture::runProcess(TOLVANE_CLI,
+                                  {"demux", (f_.dir.path() / "s16_2_48000.VOB").string(), "--full",
+                                   "--lpcm", "raw", "-o", raw.string()},
+                                  "/")
+                  .status,
+              0);
+    EXPECT_TRUE(std::filesystem::exists(raw / "s16_2_48000.LPCM.stream.00.mpa"));
+
+    // Past 4 GiB of samples the header is RF64's, whose sizes ffprobe takes: a sparse file of
+    // six hours of 24-bit 5.1 at 48 kHz.
+    const LpcmFormat format{24, 48000, 6};
+    const uint64_t samples = 6ull * 3600 * 48000;
+    const std::vector<uint8_t> header = wavHeader(format, samples * 18);
+    const std::string big = (f_.dir.path() / "big.wav").string();
+    {
+        std::ofstream bigFile(big, std::ios::binary);
+        bigFile.write(reinterpret_cast<const char*>(header.data()),
+                      static_cast<std::streamsize>(header.size()));
+    }
+    std::filesystem::resize_file(big, header.size() + samples * 18);
+    auto bigHeader = probe(big, "pcm_s24le");
+    EXPECT_EQ(bigHeader["duration_ts"], std::to_string(samples));
+    EXPECT_EQ(bigHeader["channel_layout"], "5.1");
+}
+
 TEST_F(Interop, H264HighProfilesAndCroppedSizesAsFfprobeSeesThem) {
     struct Case {
         const char* source;
@@ -805,7 +897,7 @@ TEST_F(Interop, ADemuxReadsATitleCutInTwoFilesAsOneAndCountsTheFramesFfprobeDeco
 // stream as the demux must write it. DVD LPCM is big-endian samples behind its header.
 std::vector<std::string> copyOut(const std::string& codec) {
     if (codec == "pcm_dvd") {
-        return {"-c:a", "pcm_s16be", "-f", "s16be"};
+        return {"-c:a", "pcm_s16le", "-f", "s16le"};
     }
     if (codec == "mp3") {
         return {"-c", "copy", "-id3v2_version", "0", "-write_xing", "0", "-f", "mp3"};
@@ -901,7 +993,14 @@ TEST_F(Interop, EveryStreamOfRealMuxersIsWrittenOnceByteForByteAndNamedAsFfprobe
             report({"demux", source, "--full", "--ext-by-coding", "-o", (folder / "out").string()});
         std::vector<Bytes> outputs;
         for (const auto& output : demux["outputs"]) {
-            outputs.push_back(fixture::readFile(output["path"].get<std::string>()));
+            const std::string path = output["path"].get<std::string>();
+            Bytes bytes = fixture::readFile(path);
+            if (path.ends_with(".wav")) {
+                // LPCM: its samples are what ffmpeg decodes.
+                const std::string data = waveData(std::string(bytes.begin(), bytes.end()));
+                bytes.assign(data.begin(), data.end());
+            }
+            outputs.push_back(std::move(bytes));
         }
 
         // The whole source: from its first stream's start to its last stream's end, and its
@@ -1069,7 +1168,7 @@ TEST_F(Interop, SampleDiscDemuxesToStreamsThatDecodeAsItsReadSaid) {
         {"DD+.stream.01.mpa", {"-f", "eac3"}, "eac3"},
         {"DTSHD.stream.02.mpa", {"-f", "dts"}, "dts"},
         {"MLP.stream.03.mpa", {"-f", "truehd"}, "truehd"},
-        {"LPCM.stream.04.mpa", {"-f", "s16be", "-ar", "48000", "-ac", "2"}, "pcm_s16be"},
+        {"LPCM.stream.04.wav", {}, "pcm_s16le"},
     };
     for (const Output& o : outputs) {
         SCOPED_TRACE(o.name);
@@ -1171,7 +1270,7 @@ TEST_F(Interop, JsonReportOfTheSampleDiscHasWhatFfprobeFindsInEachDemuxedFile) {
     const std::map<std::string, std::vector<std::string>> formats = {
         {".m2v", {"-f", "mpegvideo"}}, {".ac3", {"-f", "ac3"}},
         {".eac3", {"-f", "eac3"}},     {".dts", {"-f", "dts"}},
-        {".thd", {"-f", "truehd"}},    {".lpcm", {"-f", "s16be", "-ar", "48000", "-ac", "2"}}};
+        {".thd", {"-f", "truehd"}},    {".wav", {}}};
     int compared = 0;
     for (const nlohmann::json& output : demux.at("outputs")) {
         const std::string path = output.at("path");
@@ -1184,9 +1283,8 @@ TEST_F(Interop, JsonReportOfTheSampleDiscHasWhatFfprobeFindsInEachDemuxedFile) {
         ASSERT_EQ(probed.size(), 1u);
         for (const nlohmann::json& stream : demux.at("streams")) {
             if (stream["kind"] == output["kind"] && stream["number"] == output["number"]) {
-                if (format->first == ".lpcm") {
-                    // Raw LPCM carries no header: ffprobe takes what it is told.
-                    EXPECT_EQ(stream.at("bits_per_sample"), 16);
+                if (format->first == ".wav") {
+                    EXPECT_EQ(stream.at("bits_per_sample"), 16);  // and the WAVE header says so
                 }
                 expectSameValues(stream, probed[0]);
                 ++compared;

@@ -338,7 +338,7 @@ TEST(RealDisc, NamesOutputsByCodingAndAudioByItsDelayWhenAsked) {
     EXPECT_EQ(names, (std::vector<std::string>{
                          "MOVIE.DD+.stream.02 DELAY 0ms.eac3", "MOVIE.DD.stream.00 DELAY 40ms.ac3",
                          "MOVIE.DTSHD.stream.01 DELAY -25ms.dts", "MOVIE.Ext.Subpicture.05.sup",
-                         "MOVIE.LPCM.stream.04 DELAY 0ms.lpcm", "MOVIE.MLP.stream.03 DELAY 1ms.thd",
+                         "MOVIE.LPCM.stream.04 DELAY 0ms.wav", "MOVIE.MLP.stream.03 DELAY 1ms.thd",
                          "MOVIE.MPEG-2.stream.0.m2v"}));
 
     // Without the options the names are as ever.
