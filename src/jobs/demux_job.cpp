@@ -168,8 +168,12 @@ void checkOutputFileName(const std::string& name, PathStyle style) {
 
 void checkOutputFolder(const std::string& prefix, const OutputNaming& naming,
                        const std::vector<std::string>& inputs, PathStyle style) {
-    std::set<std::string> extensions = {naming.videoExtension, naming.audioExtension,
-                                        naming.subpictureExtension, "sub", "idx", "wav"};
+    std::set<std::string> extensions = {naming.videoExtension,
+                                        naming.audioExtension,
+                                        naming.subpictureExtension,
+                                        "sub",
+                                        "idx",
+                                        "wav"};
     if (naming.extensionByCoding) {
         for (int coding = 0; coding < kStreamCodings; ++coding) {
             extensions.insert(codingExtension(static_cast<StreamCoding>(coding)));

@@ -123,30 +123,31 @@ ReadAndDemuxResult ReadAndDemuxJob::run(const ReadAndDemuxInput& input) {
             vobSub = naming.subpictureFormat == SubpictureFormat::VobSub;
             checkOutputFolder(prefix, naming, inputs_, style);
 
-            ReadAndDemuxPass pass(
-                state, log, readOptions, demuxOptions, *analysers_, records,
-                vobSub ? writers.get() : nullptr,
-                [&](StreamKind kind, int32_t number, int32_t key) {
-                    StreamBox box = boxMet(streams, kind, number, key);
-                    box.language = languageOf(state.job.languages, kind, key);
-                    if (!chosenBy(input.select, box)) {
-                        return;
-                    }
-                    // Its delay is known only at the end: the name is checked at its longest.
-                    box.delayMs = std::numeric_limits<int32_t>::min();
-                    const std::string longest = outputFileName(box, prefix, naming);
-                    box.delayMs.reset();
-                    const std::string name = outputFileName(box, prefix, naming);
-                    try {
-                        checkOutputFileName(longest, style);
-                        checkOutputTarget(name, inputs_);
-                    } catch (const JobError& refused) {
-                        // Nothing the job wrote is kept, as nothing would have been had
-                        // the name been refused first.
-                        throw JobError(ErrorCode::Usage, refused.what());
-                    }
-                    outputs.push_back(openOutput(streams, box, name, naming));
-                });
+            ReadAndDemuxPass pass(state, log, readOptions, demuxOptions, *analysers_, records,
+                                  vobSub ? writers.get() : nullptr,
+                                  [&](StreamKind kind, int32_t number, int32_t key) {
+                                      StreamBox box = boxMet(streams, kind, number, key);
+                                      box.language = languageOf(state.job.languages, kind, key);
+                                      if (!chosenBy(input.select, box)) {
+                                          return;
+                                      }
+                                      // Its delay is known only at the end: the name is checked at
+                                      // its longest.
+                                      box.delayMs = std::numeric_limits<int32_t>::min();
+                                      const std::string longest =
+                                          outputFileName(box, prefix, naming);
+                                      box.delayMs.reset();
+                                      const std::string name = outputFileName(box, prefix, naming);
+                                      try {
+                                          checkOutputFileName(longest, style);
+                                          checkOutputTarget(name, inputs_);
+                                      } catch (const JobError& refused) {
+                                          // Nothing the job wrote is kept, as nothing would have
+                                          // been had the name been refused first.
+                                          throw JobError(ErrorCode::Usage, refused.what());
+                                      }
+                                      outputs.push_back(openOutput(streams, box, name, naming));
+                                  });
             runPass(PassMode::Detection, pass);
             closeSource();
             dropOutputs(streams);

@@ -46,8 +46,8 @@ void DemuxPass::subpicture(const Packet& packet) {
             0,
         };
         if (records_ != nullptr) {
-            records_->push_back(
-                SupRecord{packet.number, subBytes_[packet.stream->slot] + 2, *packet.time, state_.job.minPts});
+            records_->push_back(SupRecord{packet.number, subBytes_[packet.stream->slot] + 2,
+                                          *packet.time, state_.job.minPts});
         }
         out->append(header, sizeof header);
         subBytes_[packet.stream->slot] += sizeof header;

@@ -2,6 +2,7 @@
 
 #include <algorithm>
 #include <limits>
+#include <numeric>
 
 namespace tolvane {
 
@@ -9,8 +10,8 @@ namespace {
 
 // The speaker masks players take for each channel count (front left and right first, then
 // centre, low frequency and the surrounds), as FFmpeg's defaults are.
-constexpr std::array<uint32_t, 9> kChannelMasks = {0,     0x4,   0x3,   0x7,  0x107,
-                                                   0x37,  0x3F,  0x13F, 0x63F};
+constexpr std::array<uint32_t, 9> kChannelMasks = {0,    0x4,  0x3,   0x7,  0x107,
+                                                   0x37, 0x3F, 0x13F, 0x63F};
 constexpr uint32_t kExtensibleFormat = 0xFFFE;
 constexpr uint32_t kPcmFormat = 1;
 constexpr size_t kJunkSize = 28;  // a ds64 chunk's payload
@@ -95,15 +96,19 @@ void WavWriter::start() {
         // A stream whose format bytes were never whole: the DVD's usual format.
         format_ = LpcmFormat{};
     }
+    const auto channels = static_cast<size_t>(format_->channels);
     if (format_->bits == 16) {
         groupSamples_ = 1;
         groupBytes_ = 2;
+        blockBytes_ = 2 * channels;
     } else {
         // 20 and 24-bit samples come in groups (two for one channel, four otherwise): the
         // high 16 bits of each, then their low bits, a byte each (24) or four bits each (20).
-        groupSamples_ = format_->channels == 1 ? 2 : 4;
+        groupSamples_ = channels == 1 ? 2 : 4;
         groupBytes_ = groupSamples_ * (format_->bits == 24 ? 3 : 2) +
                       (format_->bits == 20 ? groupSamples_ / 2 : 0);
+        const size_t blockSamples = std::lcm<size_t>(4, channels);
+        blockBytes_ = blockSamples / groupSamples_ * groupBytes_;
     }
     scratch_.resize(kScratchSize);
     const std::vector<uint8_t> header = wavHeader(*format_, 0);
@@ -111,7 +116,8 @@ void WavWriter::start() {
 }
 
 size_t WavWriter::convert(const uint8_t* data, size_t length) {
-    const size_t groups = std::min(length / groupBytes_, kScratchSize / (3 * groupSamples_));
+    const size_t blocks = std::min(length / blockBytes_, kScratchSize / (3 * blockBytes_));
+    const size_t groups = blocks * (blockBytes_ / groupBytes_);
     uint8_t* out = scratch_.data();
     for (size_t g = 0; g < groups; ++g) {
         const uint8_t* group = data + g * groupBytes_;
@@ -146,18 +152,18 @@ void WavWriter::append(const uint8_t* data, size_t length) {
         start();
     }
     if (carried_ > 0) {
-        const size_t take = std::min(groupBytes_ - carried_, length);
+        const size_t take = std::min(blockBytes_ - carried_, length);
         std::copy_n(data, take, carry_.begin() + static_cast<std::ptrdiff_t>(carried_));
         carried_ += take;
         data += take;
         length -= take;
-        if (carried_ < groupBytes_) {
+        if (carried_ < blockBytes_) {
             return;
         }
         convert(carry_.data(), carried_);
         carried_ = 0;
     }
-    while (length >= groupBytes_) {
+    while (length >= blockBytes_) {
         const size_t taken = convert(data, length);
         data += taken;
         length -= taken;

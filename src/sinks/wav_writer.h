@@ -46,17 +46,19 @@ public:
 
 private:
     void start();
-    // Turns whole groups of `data` into little-endian samples; returns the bytes taken.
+    // Turns whole blocks of `data` into little-endian samples; returns the bytes taken.
     size_t convert(const uint8_t* data, size_t length);
 
     FileOutput& file_;
     const std::vector<uint8_t>& formatBytes_;
     std::optional<LpcmFormat> format_;
-    // Disc bytes per group of samples, and the samples in a group.
+    // Disc bytes per group of samples, the samples in a group, and the disc bytes of the
+    // smallest run of groups that holds whole sample frames: what is converted at once.
     size_t groupBytes_ = 0;
     size_t groupSamples_ = 0;
-    // The start of a group that the last payload cut.
-    std::array<uint8_t, 32> carry_{};
+    size_t blockBytes_ = 0;
+    // The start of a block that the last payload cut.
+    std::array<uint8_t, 128> carry_{};
     size_t carried_ = 0;
     uint64_t dataBytes_ = 0;
     std::vector<uint8_t> scratch_;

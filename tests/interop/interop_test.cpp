@@ -624,10 +624,14 @@ TEST_F(Interop, VideoCodecPrivateDataIsTheExtradataFfprobeExtracts) {
 TEST_F(Interop, AudioHeaderBytesAreTheFirstFrameFfmpegCopies) {
     const std::string file =
         make("testsrc2=size=352x288:rate=25:duration=1",
-             {"-f", "lavfi", "-i", "sine=frequency=440:sample_rate=48000:duration=1", "-map", "0",
-              "-map", "1", "-map", "1", "-map", "1", "-map", "1", "-c:v", "mpeg2video", "-c:a:0",
-              "ac3", "-c:a:1", "mp2", "-c:a:2", "dca", "-strict", "-2", "-c:a:3", "pcm_s16be",
-              "-ac:a:3", "2", "-f", "dvd", "-loglevel", "fatal"},
+             {"-f",     "lavfi",     "-i",        "sine=frequency=440:sample_rate=48000:duration=1",
+              "-map",   "0",         "-map",      "1",
+              "-map",   "1",         "-map",      "1",
+              "-map",   "1",         "-c:v",      "mpeg2video",
+              "-c:a:0", "ac3",       "-c:a:1",    "mp2",
+              "-c:a:2", "dca",       "-strict",   "-2",
+              "-c:a:3", "pcm_s16be", "-ac:a:3",   "2",
+              "-f",     "dvd",       "-loglevel", "fatal"},
              "AUDIO.VOB");
     read(file);
     const auto kept = [&](StreamCoding coding) {
@@ -642,11 +646,11 @@ TEST_F(Interop, AudioHeaderBytesAreTheFirstFrameFfmpegCopies) {
         {StreamCoding::Ac3, "ac3"}, {StreamCoding::Mp2, "mp2"}, {StreamCoding::Dts, "dts"}};
     for (size_t k = 0; k < std::size(framed); ++k) {
         SCOPED_TRACE(framed[k].second);
-        const fixture::ProcessResult copied = fixture::runProcess(
-            ffmpeg_,
-            {"-v", "error", "-i", file, "-map", "0:a:" + std::to_string(k), "-c", "copy", "-f",
-             framed[k].second, "-"},
-            "/");
+        const fixture::ProcessResult copied =
+            fixture::runProcess(ffmpeg_,
+                                {"-v", "error", "-i", file, "-map", "0:a:" + std::to_string(k),
+                                 "-c", "copy", "-f", framed[k].second, "-"},
+                                "/");
         const Bytes ours = kept(framed[k].first);
         ASSERT_FALSE(ours.empty());
         ASSERT_GE(copied.out.size(), ours.size());
@@ -686,15 +690,22 @@ TEST_F(Interop, LpcmIsDemuxedAsTheWaveFfmpegDecodes) {
         SCOPED_TRACE(name);
         const std::string file =
             make("testsrc2=size=352x288:rate=25:duration=0.6",
-                 {"-f", "lavfi", "-i", "sine=frequency=440:sample_rate=48000:duration=0.6",
-                  "-map", "0", "-map", "1", "-c:v", "mpeg2video", "-c:a", "pcm_dvd", "-sample_fmt",
-                  c.sampleFormat, "-ac", std::to_string(c.channels), "-ar",
-                  std::to_string(c.rate), "-f", "dvd", "-loglevel", "fatal"},
+                 {"-f",          "lavfi",
+                  "-i",          "sine=frequency=440:sample_rate=48000:duration=0.6",
+                  "-map",        "0",
+                  "-map",        "1",
+                  "-c:v",        "mpeg2video",
+                  "-c:a",        "pcm_dvd",
+                  "-sample_fmt", c.sampleFormat,
+                  "-ac",         std::to_string(c.channels),
+                  "-ar",         std::to_string(c.rate),
+                  "-f",          "dvd",
+                  "-loglevel",   "fatal"},
                  name + ".VOB");
         const std::filesystem::path out = f_.dir.path() / name;
         std::filesystem::create_directory(out);
-        const fixture::ProcessResult demuxed = fixture::runProcess(
-            TOLVANE_CLI, {"demux", file, "--full", "-o", out.string()}, "/");
+        const fixture::ProcessResult demuxed =
+            fixture::runProcess(TOLVANE_CLI, {"demux", file, "--full", "-o", out.string()}, "/");
         ASSERT_EQ(demuxed.status, 0) << demuxed.err;
         const std::string ours = (out / (name + ".LPCM.stream.00.wav")).string();
         const std::string codec = c.sampleFormat == std::string("s16") ? "s16le" : "s24le";
@@ -718,8 +729,8 @@ TEST_F(Interop, LpcmIsDemuxedAsTheWaveFfmpegDecodes) {
         auto ourHeader = probe(ours, "pcm_" + codec);
         auto theirHeader = probe(theirs, "pcm_" + codec);
         ASSERT_FALSE(ourHeader["duration_ts"].empty());
-        for (const char* key : {"channels", "sample_rate", "channel_layout", "bits_per_sample",
-                                "duration_ts"}) {
+        for (const char* key :
+             {"channels", "sample_rate", "channel_layout", "bits_per_sample", "duration_ts"}) {
             EXPECT_EQ(ourHeader[key], theirHeader[key]) << key;
         }
     }
@@ -1268,9 +1279,8 @@ TEST_F(Interop, JsonReportOfTheSampleDiscHasWhatFfprobeFindsInEachDemuxedFile) {
         report({"demux", source, "--no-continue", "--ext-by-coding", "-o", out.string()});
     // ffmpeg's raw demuxers for the files, by their extension.
     const std::map<std::string, std::vector<std::string>> formats = {
-        {".m2v", {"-f", "mpegvideo"}}, {".ac3", {"-f", "ac3"}},
-        {".eac3", {"-f", "eac3"}},     {".dts", {"-f", "dts"}},
-        {".thd", {"-f", "truehd"}},    {".wav", {}}};
+        {".m2v", {"-f", "mpegvideo"}}, {".ac3", {"-f", "ac3"}},    {".eac3", {"-f", "eac3"}},
+        {".dts", {"-f", "dts"}},       {".thd", {"-f", "truehd"}}, {".wav", {}}};
     int compared = 0;
     for (const nlohmann::json& output : demux.at("outputs")) {
         const std::string path = output.at("path");
