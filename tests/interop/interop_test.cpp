@@ -734,6 +734,46 @@ TEST_F(Interop, LpcmIsDemuxedAsTheWaveFfmpegDecodes) {
             EXPECT_EQ(ourHeader[key], theirHeader[key]) << key;
         }
     }
+    // No encoder writes 20-bit LPCM: the 24-bit streams' packets, told to hold 20-bit samples,
+    // are read as 20-bit by ffmpeg's decoder and by the demux alike.
+    for (const char* name : {"s32_2_96000", "s32_6_48000", "s32_1_48000"}) {
+        SCOPED_TRACE(std::string(name) + " as 20 bits");
+        Bytes vob = fixture::readFile(f_.dir.path() / (std::string(name) + ".VOB"));
+        int patched = 0;
+        for (size_t at = 0; at + 16 < vob.size(); ++at) {
+            if (vob[at] != 0 || vob[at + 1] != 0 || vob[at + 2] != 1 || vob[at + 3] != 0xBD) {
+                continue;
+            }
+            const size_t id = at + 9 + vob[at + 8];
+            if (id + 6 < vob.size() && (vob[id] & 0xF8) == 0xA0) {
+                vob[id + 5] = static_cast<uint8_t>((vob[id + 5] & 0x3F) | 0x40);
+                ++patched;
+            }
+        }
+        ASSERT_GT(patched, 10);
+        const std::string twenty = (f_.dir.path() / (std::string(name) + "_20.VOB")).string();
+        {
+            std::ofstream file(twenty, std::ios::binary);
+            file.write(reinterpret_cast<const char*>(vob.data()),
+                       static_cast<std::streamsize>(vob.size()));
+        }
+        const std::filesystem::path out = f_.dir.path() / (std::string(name) + "_20");
+        std::filesystem::create_directory(out);
+        ASSERT_EQ(
+            fixture::runProcess(TOLVANE_CLI, {"demux", twenty, "--full", "-o", out.string()}, "/")
+                .status,
+            0);
+        std::ifstream in(out / (std::string(name) + "_20.LPCM.stream.00.wav"), std::ios::binary);
+        const std::string wave{std::istreambuf_iterator<char>(in), {}};
+        const fixture::ProcessResult decoded = fixture::runProcess(
+            ffmpeg_,
+            {"-v", "error", "-i", twenty, "-map", "0:a:0", "-c:a", "pcm_s24le", "-f", "s24le", "-"},
+            "/");
+        ASSERT_FALSE(decoded.out.empty());
+        EXPECT_TRUE(waveData(wave) == decoded.out)
+            << waveData(wave).size() << " bytes against ffmpeg's " << decoded.out.size();
+    }
+
     // A stream's bytes as the disc has them, where they are asked for.
     const std::filesystem::path raw = f_.dir.path() / "raw";
     std::filesystem::create_directory(raw);
