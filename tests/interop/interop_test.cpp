@@ -672,6 +672,20 @@ std::string waveData(const std::string& wave) {
     return at == std::string::npos ? std::string() : wave.substr(at + 8);
 }
 
+// Whether the sizes a RIFF WAVE file gives (the whole file's and the data's) are its own.
+bool waveSizesHold(const std::string& wave) {
+    const auto le32 = [&](size_t at) {
+        uint32_t value = 0;
+        for (size_t k = 0; k < 4; ++k) {
+            value |= static_cast<uint32_t>(static_cast<uint8_t>(wave[at + k])) << (8 * k);
+        }
+        return value;
+    };
+    const size_t data = wave.find("data");
+    return wave.size() >= 12 && data != std::string::npos && le32(4) == wave.size() - 8 &&
+           le32(data + 4) == wave.size() - data - 8;
+}
+
 // DVD LPCM as ffmpeg's encoder writes it, in every sample size, channel count and rate it can:
 // the demuxed WAVE file holds exactly the samples of ffmpeg's own decode, and ffprobe reads its
 // header as it reads ffmpeg's WAVE of the same stream.
@@ -718,6 +732,7 @@ TEST_F(Interop, LpcmIsDemuxedAsTheWaveFfmpegDecodes) {
         const std::string wave{std::istreambuf_iterator<char>(in), {}};
         EXPECT_TRUE(waveData(wave) == decoded.out)
             << waveData(wave).size() << " bytes against ffmpeg's " << decoded.out.size();
+        EXPECT_TRUE(waveSizesHold(wave));
 
         const std::string theirs = (out / "ffmpeg.wav").string();
         ASSERT_EQ(fixture::runProcess(ffmpeg_,
