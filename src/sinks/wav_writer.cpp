@@ -90,14 +90,9 @@ std::vector<uint8_t> wavHeader(const LpcmFormat& format, uint64_t dataBytes) {
     return out;
 }
 
-void WavWriter::start() {
-    format_ = lpcmFormat(formatBytes_);
-    if (!format_) {
-        // A stream whose format bytes were never whole: the DVD's usual format.
-        format_ = LpcmFormat{};
-    }
-    const auto channels = static_cast<size_t>(format_->channels);
-    if (format_->bits == 16) {
+LpcmSamples::LpcmSamples(const LpcmFormat& format) : format_(format) {
+    const auto channels = static_cast<size_t>(std::clamp(format_.channels, 1, 8));
+    if (format_.bits == 16) {
         groupSamples_ = 1;
         groupBytes_ = 2;
         blockBytes_ = 2 * channels;
@@ -105,52 +100,51 @@ void WavWriter::start() {
         // 20 and 24-bit samples come in groups (two for one channel, four otherwise): the
         // high 16 bits of each, then their low bits, a byte each (24) or four bits each (20).
         groupSamples_ = channels == 1 ? 2 : 4;
-        groupBytes_ = groupSamples_ * (format_->bits == 24 ? 3 : 2) +
-                      (format_->bits == 20 ? groupSamples_ / 2 : 0);
+        groupBytes_ = groupSamples_ * (format_.bits == 24 ? 3 : 2) +
+                      (format_.bits == 20 ? groupSamples_ / 2 : 0);
         const size_t blockSamples = std::lcm<size_t>(4, channels);
         blockBytes_ = blockSamples / groupSamples_ * groupBytes_;
     }
     scratch_.resize(kScratchSize);
-    const std::vector<uint8_t> header = wavHeader(*format_, 0);
-    file_.append(header.data(), header.size());
 }
 
-size_t WavWriter::convert(const uint8_t* data, size_t length) {
+size_t LpcmSamples::frameBytes() const {
+    return static_cast<size_t>(containerBytes(format_) * format_.channels);
+}
+
+size_t LpcmSamples::convert(const uint8_t* data, size_t length, OutputSink& out) {
     const size_t blocks = std::min(length / blockBytes_, kScratchSize / (3 * blockBytes_));
     const size_t groups = blocks * (blockBytes_ / groupBytes_);
-    uint8_t* out = scratch_.data();
+    uint8_t* at = scratch_.data();
     for (size_t g = 0; g < groups; ++g) {
         const uint8_t* group = data + g * groupBytes_;
-        if (format_->bits == 16) {
-            *out++ = group[1];
-            *out++ = group[0];
+        if (format_.bits == 16) {
+            *at++ = group[1];
+            *at++ = group[0];
             continue;
         }
         const uint8_t* low = group + 2 * groupSamples_;
         for (size_t k = 0; k < groupSamples_; ++k) {
             uint8_t lowBits = 0;
-            if (format_->bits == 24) {
+            if (format_.bits == 24) {
                 lowBits = low[k];
             } else {
                 // Two samples' low four bits share a byte, the first sample's on top.
                 const uint8_t pair = low[k / 2];
                 lowBits = static_cast<uint8_t>(k % 2 == 0 ? pair & 0xF0 : (pair & 0x0F) << 4);
             }
-            *out++ = lowBits;
-            *out++ = group[2 * k + 1];
-            *out++ = group[2 * k];
+            *at++ = lowBits;
+            *at++ = group[2 * k + 1];
+            *at++ = group[2 * k];
         }
     }
-    const auto written = static_cast<size_t>(out - scratch_.data());
-    file_.append(scratch_.data(), written);
-    dataBytes_ += written;
+    const auto written = static_cast<size_t>(at - scratch_.data());
+    out.append(scratch_.data(), written);
+    bytesOut_ += written;
     return groups * groupBytes_;
 }
 
-void WavWriter::append(const uint8_t* data, size_t length) {
-    if (!format_) {
-        start();
-    }
+void LpcmSamples::append(const uint8_t* data, size_t length, OutputSink& out) {
     if (carried_ > 0) {
         const size_t take = std::min(blockBytes_ - carried_, length);
         std::copy_n(data, take, carry_.begin() + static_cast<std::ptrdiff_t>(carried_));
@@ -160,11 +154,11 @@ void WavWriter::append(const uint8_t* data, size_t length) {
         if (carried_ < blockBytes_) {
             return;
         }
-        convert(carry_.data(), carried_);
+        convert(carry_.data(), carried_, out);
         carried_ = 0;
     }
     while (length >= blockBytes_) {
-        const size_t taken = convert(data, length);
+        const size_t taken = convert(data, length, out);
         data += taken;
         length -= taken;
     }
@@ -172,11 +166,25 @@ void WavWriter::append(const uint8_t* data, size_t length) {
     carried_ = length;
 }
 
-void WavWriter::finish() {
-    if (!format_) {
+void WavWriter::start() {
+    // A stream whose format bytes were never whole: the DVD's usual format.
+    samples_.emplace(lpcmFormat(formatBytes_).value_or(LpcmFormat{}));
+    const std::vector<uint8_t> header = wavHeader(samples_->format(), 0);
+    file_.append(header.data(), header.size());
+}
+
+void WavWriter::append(const uint8_t* data, size_t length) {
+    if (!samples_) {
         start();
     }
-    const std::vector<uint8_t> header = wavHeader(*format_, dataBytes_);
+    samples_->append(data, length, file_);
+}
+
+void WavWriter::finish() {
+    if (!samples_) {
+        start();
+    }
+    const std::vector<uint8_t> header = wavHeader(samples_->format(), samples_->bytesOut());
     file_.overwrite(0, header.data(), header.size());
 }
 

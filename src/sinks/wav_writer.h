@@ -27,9 +27,40 @@ std::optional<LpcmFormat> lpcmFormat(const std::vector<uint8_t>& formatBytes);
 // size needs, taken (RF64) when the data outgrows 32 bits. Its size depends on the format only.
 std::vector<uint8_t> wavHeader(const LpcmFormat& format, uint64_t dataBytes);
 
-// Writes an LPCM stream's payload as a WAVE file: the disc's big-endian samples (20 and 24 bits
-// kept in groups whose low bits follow their high words) become little-endian samples in the
-// order players read them, 24 bits wide for 20 and 24-bit streams. The format comes from the
+// Turns an LPCM stream's bytes into little-endian samples in the order players read them: the
+// disc's big-endian samples (20 and 24 bits kept in groups whose low bits follow their high
+// words) become 16-bit or 24-bit words (20-bit samples in the top 20 bits). Whole sample frames
+// at a time: a frame that a payload cuts is carried to the next.
+class LpcmSamples {
+public:
+    explicit LpcmSamples(const LpcmFormat& format);
+
+    // Converts what `data` completes into `out`.
+    void append(const uint8_t* data, size_t length, OutputSink& out);
+    // The sample bytes written so far.
+    uint64_t bytesOut() const { return bytesOut_; }
+    const LpcmFormat& format() const { return format_; }
+    // Bytes of one sample frame as written.
+    size_t frameBytes() const;
+
+private:
+    // Turns whole blocks of `data` into samples; returns the bytes taken.
+    size_t convert(const uint8_t* data, size_t length, OutputSink& out);
+
+    LpcmFormat format_;
+    // Disc bytes per group of samples, the samples in a group, and the disc bytes of the
+    // smallest run of groups that holds whole sample frames: what is converted at once.
+    size_t groupBytes_ = 0;
+    size_t groupSamples_ = 0;
+    size_t blockBytes_ = 0;
+    // The start of a block that the last payload cut.
+    std::array<uint8_t, 128> carry_{};
+    size_t carried_ = 0;
+    uint64_t bytesOut_ = 0;
+    std::vector<uint8_t> scratch_;
+};
+
+// Writes an LPCM stream's payload as a WAVE file of LpcmSamples. The format comes from the
 // stream's format bytes when its first samples arrive; the sizes are set in finish().
 class WavWriter : public OutputSink {
 public:
@@ -42,26 +73,16 @@ public:
     // Sets the header's sizes; a stream that brought no samples gets a header of its own.
     void finish();
 
-    const std::optional<LpcmFormat>& format() const { return format_; }
+    std::optional<LpcmFormat> format() const {
+        return samples_ ? std::optional(samples_->format()) : std::nullopt;
+    }
 
 private:
     void start();
-    // Turns whole blocks of `data` into little-endian samples; returns the bytes taken.
-    size_t convert(const uint8_t* data, size_t length);
 
     FileOutput& file_;
     const std::vector<uint8_t>& formatBytes_;
-    std::optional<LpcmFormat> format_;
-    // Disc bytes per group of samples, the samples in a group, and the disc bytes of the
-    // smallest run of groups that holds whole sample frames: what is converted at once.
-    size_t groupBytes_ = 0;
-    size_t groupSamples_ = 0;
-    size_t blockBytes_ = 0;
-    // The start of a block that the last payload cut.
-    std::array<uint8_t, 128> carry_{};
-    size_t carried_ = 0;
-    uint64_t dataBytes_ = 0;
-    std::vector<uint8_t> scratch_;
+    std::optional<LpcmSamples> samples_;
 };
 
 }  // namespace tolvane
