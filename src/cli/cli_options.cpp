@@ -23,7 +23,8 @@ constexpr unsigned kDemux = bit(Command::Demux);
 constexpr unsigned kRebuild = bit(Command::Rebuild);
 constexpr unsigned kXpl = bit(Command::Xpl);
 constexpr unsigned kTitles = bit(Command::Titles);
-constexpr unsigned kJobs = kRead | kDemux | kRebuild;
+constexpr unsigned kMkv = bit(Command::Mkv);
+constexpr unsigned kJobs = kRead | kDemux | kRebuild | kMkv;
 constexpr unsigned kEvery = kJobs | kXpl | kTitles;
 
 struct CommandHelp {
@@ -40,6 +41,10 @@ constexpr CommandHelp kCommands[] = {
     {Command::Demux, "demux", "SOURCE [options]\nDISC --title N [options]",
      "write every selected stream to a file of its own, named\n"
      "after the source, as the source is read once"},
+    {Command::Mkv, "mkv", "SOURCE [options]\nDISC --title N [options]",
+     "write every selected stream into one Matroska file, with\n"
+     "the disc's languages, track names and chapters, as the\n"
+     "source is read once"},
     {Command::Rebuild, "rebuild", "SOURCE.EVO [options]\nDISC --title N [options]",
      "write one new .EVO, named after the source and ending in\n"
      ".rebuilt.EVO, with only the selected streams, renumbered\n"
@@ -61,12 +66,15 @@ struct OptionHelp {
 };
 
 constexpr OptionHelp kOptions[] = {
-    {"-o, --output DIR", "output folder (default: the current folder)", kDemux | kRebuild},
+    {"-o, --output DIR",
+     "output folder (default: the current folder); mkv: a file\n"
+     "ending in .mkv, or a folder",
+     kDemux | kRebuild | kMkv},
     {"--select LIST",
      "comma-separated stream boxes to keep, by name (cbVideo0,\n"
      "cbAudio03, cbSub12) or by caption (MPEG-2.stream.0,\n"
      "DD.stream.03); default: every stream found",
-     kDemux | kRebuild},
+     kDemux | kRebuild | kMkv},
     {"--no-continue", "do not go on with the second feature file (FEATURE_2.EVO)", kJobs},
     {"--title N",
      "title N of the disc: a DVD's cells or an HD DVD playlist's\n"
@@ -367,6 +375,8 @@ CliOptions parseArguments(const std::vector<std::string>& args) {
         options.command = Command::Demux;
     } else if (positional[0] == "rebuild") {
         options.command = Command::Rebuild;
+    } else if (positional[0] == "mkv") {
+        options.command = Command::Mkv;
     } else if (positional[0] == "xpl") {
         options.command = Command::Xpl;
     } else if (positional[0] == "titles") {
@@ -426,9 +436,9 @@ CliOptions parseArguments(const std::vector<std::string>& args) {
             throw UsageError{"--lpcm takes wav or raw, not '" + options.lpcm + "'"};
         }
     }
-    if (options.title > 0 && options.command != Command::Read &&
-        options.command != Command::Rebuild && options.command != Command::Demux) {
-        throw UsageError{"--title belongs to read, demux and rebuild"};
+    if (options.title > 0 &&
+        (options.command == Command::Xpl || options.command == Command::Titles)) {
+        throw UsageError{"--title belongs to read, demux, mkv and rebuild"};
     }
     if (*angleOption && options.title == 0) {
         throw UsageError{"--angle needs --title"};

@@ -6,7 +6,7 @@
 
 namespace tolvane::cli {
 
-enum class Command { Read, Demux, Rebuild, Xpl, Titles, Help, Version };
+enum class Command { Read, Demux, Rebuild, Xpl, Titles, Mkv, Help, Version };
 enum class ColorMode { Auto, Always, Never };
 
 struct CliOptions {

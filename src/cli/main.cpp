@@ -16,6 +16,7 @@
 #include "core/time_format.h"
 #include "discs/dvd_disc.h"
 #include "jobs/demux_job.h"
+#include "jobs/mkv_job.h"
 #include "jobs/read_and_demux_job.h"
 #include "jobs/read_and_rebuild_job.h"
 #include "jobs/read_job.h"
@@ -279,6 +280,38 @@ private:
         return kFailed;
     }
 
+    // The source into one Matroska file, read once.
+    int writeMatroska(const PassSettings& settings) {
+        MkvJob job(context_);
+        MkvResult made;
+        try {
+            made = job.run(
+                MkvInput{options_.source, settings, options_.outputFolder, options_.select});
+        } catch (const SelectionError& error) {
+            return usageError(error.what());
+        }
+        Json report = readReport(made.read);
+        if (!stopRequested() && !made.output) {
+            std::cerr << "tolvane-cli: no stream is selected: nothing to write" << std::endl;
+            return kFailed;
+        }
+        if (made.output) {
+            report["outputs"] = outputsReport({*made.output});
+        }
+        Json tracks = Json::array();
+        for (const MatroskaTrack& track : made.tracks) {
+            tracks.push_back({{"kind", track.kind == StreamKind::Video   ? "video"
+                                       : track.kind == StreamKind::Audio ? "audio"
+                                                                         : "subpicture"},
+                              {"language", track.language},
+                              {"name", track.name},
+                              {"default", track.isDefault}});
+        }
+        report["tracks"] = tracks;
+        saveTitleChapters(made.read);
+        return done(report);
+    }
+
     int takeApart() {
         const bool rebuild = options_.command == Command::Rebuild;
         if (rebuild && options_.title > 0) {
@@ -303,6 +336,9 @@ private:
             checkOutputTarget(options_.chapters, options_.title > 0
                                                      ? discMemberFiles(options_.source)
                                                      : discFilesAround(options_.source));
+        }
+        if (options_.command == Command::Mkv) {
+            return writeMatroska(settings);
         }
         if (options_.command != Command::Read) {
             // A folder that cannot take the outputs is refused before the source is read.

@@ -151,6 +151,7 @@ void MatroskaWriter::open(const std::vector<MatroskaTrack>& tracks,
         }
     }
     packet_ = av_packet_alloc();
+    lastDts_.assign(tracks.size(), AV_NOPTS_VALUE);
     check(avformat_write_header(context_, nullptr), "header");
 }
 
@@ -179,8 +180,16 @@ void MatroskaWriter::write(size_t track, const uint8_t* data, size_t size, int64
     }
     std::memcpy(packet_->data, data, size);
     packet_->stream_index = static_cast<int>(track);
-    packet_->pts = av_rescale_q(pts, kTicks, stream->time_base);
-    packet_->dts = av_rescale_q(dts.value_or(pts), kTicks, stream->time_base);
+    // The muxer orders blocks by decoding time, which must rise and never pass the showing
+    // time: a time estimated a tick off is moved, not refused.
+    int64_t decode = av_rescale_q(std::min(dts.value_or(pts), pts), kTicks, stream->time_base);
+    int64_t& last = lastDts_[track];
+    if (last != AV_NOPTS_VALUE && decode <= last) {
+        decode = last + 1;
+    }
+    last = decode;
+    packet_->dts = decode;
+    packet_->pts = std::max(av_rescale_q(pts, kTicks, stream->time_base), decode);
     packet_->duration = av_rescale_q(duration, kTicks, stream->time_base);
     packet_->flags = key ? AV_PKT_FLAG_KEY : 0;
     const int result = av_interleaved_write_frame(context_, packet_);

@@ -71,6 +71,8 @@ private:
     AVFormatContext* context_ = nullptr;
     AVPacket* packet_ = nullptr;
     int64_t position_ = 0;
+    // Each track's last decoding time, in its time base.
+    std::vector<int64_t> lastDts_;
     bool finished_ = false;
     // What the output threw inside the muxer's call, thrown again once the muxer returned:
     // nothing may unwind through its C frames.

@@ -755,5 +755,131 @@ TEST(DvdDisc, ATitleOfTwoSeparatelyEncodedPartsRunsOnOneTimeline) {
     EXPECT_EQ(vobNumbers, (std::set<uint32_t>{1, 2}));
 }
 
+// Every packet time of stream `index` of `file`, in seconds, in file order.
+std::vector<double> packetTimes(const std::string& file, const std::string& stream) {
+    const fixture::ProcessResult probed =
+        fixture::runProcess("/bin/sh",
+                            {"-c", "ffprobe -v error -select_streams " + stream +
+                                       " -show_entries packet=pts_time -of csv=p=0 '" + file + "'"},
+                            "/");
+    std::vector<double> times;
+    std::istringstream lines(probed.out);
+    for (std::string line; std::getline(lines, line);) {
+        times.push_back(std::stod(line));
+    }
+    return times;
+}
+
+// A title, a two-part feature and a file to one Matroska file each, judged by mkvmerge, ffmpeg
+// and ffprobe: every stream the read found is a track (HD DVD subpictures aside), with the
+// disc's language and the default flags on the first video and audio track; mkvmerge has no
+// warning and ffmpeg decodes every track without an error; the video's blocks are the read's
+// counted frames, one frame apart on one timeline across VOB files and feature files; the
+// subtitles show at the times spumux was given; the LPCM track's samples are ffmpeg's decode.
+TEST(DvdDisc, TitlesAndFilesBecomeOneMatroskaFileThatPeersRead) {
+    for (const char* tool : {"ffmpeg", "ffprobe", "spumux", "dvdauthor", "mkvmerge"}) {
+        if (!installed(tool)) {
+            GTEST_SKIP() << tool << " is not installed";
+        }
+    }
+    fixture::TempDir dir;
+    ASSERT_EQ(fixture::runProcess("/bin/sh", {"-c", kTwoParts}, dir.path().string()).status, 0);
+    ASSERT_EQ(fixture::runProcess(TOLVANE_SAMPLE_DISC, {(dir.path() / "hd").string()}, "/").status,
+              0);
+    ASSERT_EQ(fixture::runProcess(
+                  "/bin/sh",
+                  {"-c",
+                   "ffmpeg -v error -f lavfi -i testsrc2=size=720x576:rate=25:duration=2 -f lavfi "
+                   "-i sine=frequency=440:sample_rate=48000:duration=2 -map 0 -map 1 -map 1 "
+                   "-c:v mpeg2video -c:a:0 ac3 -c:a:1 pcm_dvd -sample_fmt:a:1 s32 -ac:a:1 2 "
+                   "-f dvd -loglevel fatal LPCM.VOB"},
+                  dir.path().string())
+                  .status,
+              0);
+    struct Case {
+        std::vector<std::string> source;  // the mkv command's source and title
+        double frameSeconds;
+        std::vector<std::string> codecs;     // mkvmerge's, in track order
+        std::vector<std::string> languages;  // mkvmerge's
+        std::vector<double> subtitles;       // seconds from the first video frame
+    };
+    const std::string root = dir.path().string();
+    const Case cases[] = {
+        {{root + "/DISC", "--title", "1"},
+         0.04,
+         {"MPEG-1/2", "AC-3", "VobSub"},
+         {"und", "und", "eng"},
+         {1.2, 3.2, 7.2, 9.2}},
+        {{root + "/hd/DISC", "--title", "1"},
+         1001.0 / 24000,
+         {"MPEG-1/2", "AC-3", "E-AC-3", "DTS", "TrueHD", "PCM"},
+         {"und", "eng", "eng", "fre", "ger", "und"},
+         {}},
+        {{root + "/LPCM.VOB"}, 0.04, {"MPEG-1/2", "AC-3", "PCM"}, {"und", "und", "und"}, {}},
+    };
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.source[0]);
+        const std::string out = (dir.path() / "out.mkv").string();
+        std::vector<std::string> args = {"mkv"};
+        args.insert(args.end(), c.source.begin(), c.source.end());
+        args.insert(args.end(), {"-o", out, "--json"});
+        const fixture::ProcessResult made = fixture::runProcess(TOLVANE_CLI, args, "/");
+        ASSERT_EQ(made.status, 0) << made.err;
+        const Json report = Json::parse(made.out);
+
+        const Json info = Json::parse(fixture::runProcess("mkvmerge", {"-J", out}, "/").out);
+        EXPECT_TRUE(info["warnings"].empty()) << info["warnings"];
+        ASSERT_EQ(info["tracks"].size(), c.codecs.size());
+        for (size_t k = 0; k < c.codecs.size(); ++k) {
+            const Json& track = info["tracks"][k];
+            EXPECT_EQ(track["codec"], c.codecs[k]) << k;
+            EXPECT_EQ(track["properties"]["language"], c.languages[k]) << k;
+            EXPECT_EQ(track["properties"]["default_track"], k < 2) << k;
+        }
+        const fixture::ProcessResult decoded = fixture::runProcess(
+            "/bin/sh", {"-c", "ffmpeg -v error -i '" + out + "' -f null - 2>&1"}, "/");
+        EXPECT_EQ(decoded.out, "");
+
+        const std::vector<double> video = packetTimes(out, "v:0");
+        ASSERT_EQ(static_cast<int>(video.size()), report["frames"][0]["counted"].get<int>());
+        std::vector<double> sorted = video;
+        std::sort(sorted.begin(), sorted.end());
+        // One frame apart, but where the read found a seam: the next part begins where the
+        // navigation packs say the last one ended, a little after its last frame.
+        size_t longer = 0;
+        for (size_t k = 1; k < sorted.size(); ++k) {
+            const double step = sorted[k] - sorted[k - 1];
+            if (std::abs(step - c.frameSeconds) > 0.001) {
+                ++longer;
+                EXPECT_GT(step, c.frameSeconds) << "frame " << k;
+                EXPECT_LT(step, c.frameSeconds + 0.05) << "frame " << k;
+            }
+        }
+        EXPECT_LE(longer, report.value("seams", Json::array()).size());
+        const std::vector<double> subtitles =
+            c.subtitles.empty() ? std::vector<double>{} : packetTimes(out, "s:0");
+        ASSERT_EQ(subtitles.size(), c.subtitles.size());
+        for (size_t k = 0; k < subtitles.size(); ++k) {
+            EXPECT_NEAR(subtitles[k] - sorted[0], c.subtitles[k], 0.04) << "subtitle " << k;
+        }
+    }
+    // The LPCM track holds the samples of ffmpeg's own decode of the file.
+    const std::string source = root + "/LPCM.VOB";
+    const std::string out = (dir.path() / "lpcm.mkv").string();
+    ASSERT_EQ(fixture::runProcess(TOLVANE_CLI, {"mkv", source, "-o", out}, "/").status, 0);
+    const std::string ours =
+        fixture::runProcess(
+            "/bin/sh",
+            {"-c", "ffmpeg -v error -i '" + out + "' -map 0:a:1 -c:a pcm_s24le -f s24le -"}, "/")
+            .out;
+    const std::string theirs =
+        fixture::runProcess(
+            "/bin/sh",
+            {"-c", "ffmpeg -v error -i '" + source + "' -map 0:a:1 -c:a pcm_s24le -f s24le -"}, "/")
+            .out;
+    ASSERT_FALSE(theirs.empty());
+    EXPECT_TRUE(ours == theirs) << ours.size() << " bytes against " << theirs.size();
+}
+
 }  // namespace
 }  // namespace tolvane

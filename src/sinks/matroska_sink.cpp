@@ -1,0 +1,421 @@
+#include "sinks/matroska_sink.h"
+
+#include <algorithm>
+#include <cstring>
+
+extern "C" {
+#include <libavcodec/avcodec.h>
+}
+
+#include "sinks/wav_writer.h"
+
+namespace tolvane {
+
+namespace {
+
+constexpr int64_t kTicksPerSecond = 90000;
+// An LPCM packet time this far from the samples' own count starts the count anew.
+constexpr int64_t kLpcmResync = kTicksPerSecond / 100;
+
+AVCodecID parserCodec(StreamCoding coding) {
+    switch (coding) {
+        case StreamCoding::Mpeg1:
+        case StreamCoding::Mpeg2:
+            return AV_CODEC_ID_MPEG2VIDEO;
+        case StreamCoding::H264:
+            return AV_CODEC_ID_H264;
+        case StreamCoding::Vc1:
+            return AV_CODEC_ID_VC1;
+        case StreamCoding::Ac3:
+            return AV_CODEC_ID_AC3;
+        case StreamCoding::Eac3:
+            return AV_CODEC_ID_EAC3;
+        case StreamCoding::Dts:
+            return AV_CODEC_ID_DTS;
+        case StreamCoding::TrueHd:
+            return AV_CODEC_ID_TRUEHD;
+        case StreamCoding::Mlp:
+            return AV_CODEC_ID_MLP;
+        case StreamCoding::Mp1:
+        case StreamCoding::Mp2:
+        case StreamCoding::Mp3:
+            return AV_CODEC_ID_MP2;
+        default:
+            break;
+    }
+    return AV_CODEC_ID_NONE;
+}
+
+// The temporal reference of the first picture header in an MPEG-1/2 access unit; none without
+// one. Whether the unit begins a group of pictures (a sequence or GOP header before it).
+struct PictureOrder {
+    std::optional<int> temporalReference;
+    bool newGroup = false;
+};
+
+PictureOrder pictureOrder(const uint8_t* data, size_t size) {
+    PictureOrder order;
+    for (size_t k = 0; k + 5 < size; ++k) {
+        if (data[k] != 0 || data[k + 1] != 0 || data[k + 2] != 1) {
+            continue;
+        }
+        const uint8_t code = data[k + 3];
+        if (code == 0xB3 || code == 0xB8) {
+            order.newGroup = true;
+        } else if (code == 0x00) {
+            order.temporalReference = data[k + 4] << 2 | data[k + 5] >> 6;
+            break;
+        }
+    }
+    return order;
+}
+
+}  // namespace
+
+struct MatroskaSink::Track {
+    StreamContext* stream = nullptr;
+    TrackNaming naming;
+    size_t index = 0;
+    AVCodecParserContext* parser = nullptr;
+    AVCodecContext* codec = nullptr;
+    // Where times not carried by a packet are taken from.
+    std::optional<int64_t> lastPts;
+    std::optional<int64_t> lastDts;
+    int64_t lastDuration = 0;
+    // MPEG-1/2: a picture of the current group with a time, and its temporal reference.
+    std::optional<std::pair<int, int64_t>> groupAnchor;
+    // LPCM: its samples, and the time the samples so far end at.
+    std::optional<LpcmSamples> samples;
+    std::optional<int64_t> sampleClock;
+    // Subpictures: the unit being gathered, its size and time.
+    std::vector<uint8_t> unit;
+    size_t unitSize = 0;
+    std::optional<int64_t> unitPts;
+
+    ~Track() {
+        av_parser_close(parser);
+        avcodec_free_context(&codec);
+    }
+};
+
+MatroskaSink::MatroskaSink(FileOutput& out, std::string title,
+                           std::vector<MatroskaChapter> chapters)
+    : out_(out), title_(std::move(title)), chapters_(std::move(chapters)) {}
+
+MatroskaSink::~MatroskaSink() = default;
+
+bool MatroskaSink::addStream(StreamContext& stream, TrackNaming naming) {
+    if (writer_) {
+        return false;
+    }
+    auto track = std::make_unique<Track>();
+    track->stream = &stream;
+    track->naming = std::move(naming);
+    track->index = tracks_.size();
+    const StreamCoding coding =
+        stream.kind == StreamKind::Subpicture ? StreamCoding::Subpicture : stream.coding;
+    if (const AVCodecID id = parserCodec(coding); id != AV_CODEC_ID_NONE) {
+        track->parser = av_parser_init(id);
+        track->codec = avcodec_alloc_context3(nullptr);
+        if (track->parser == nullptr || track->codec == nullptr) {
+            throw std::bad_alloc();
+        }
+    }
+    tracks_.push_back(std::move(track));
+    return true;
+}
+
+void MatroskaSink::packet(const Packet& packet) {
+    for (const std::unique_ptr<Track>& track : tracks_) {
+        if (track->stream != packet.stream) {
+            continue;
+        }
+        if (packet.kind == StreamKind::Subpicture) {
+            cutSubpicture(*track, packet);
+        } else if (packet.coding == StreamCoding::Lpcm) {
+            cutLpcm(*track, packet);
+        } else if (packet.kind == StreamKind::Video) {
+            cutVideo(*track, packet);
+        } else {
+            cutAudio(*track, packet);
+        }
+        return;
+    }
+}
+
+void MatroskaSink::cutVideo(Track& track, const Packet& packet) {
+    std::optional<int64_t> dts;
+    if (packet.time && packet.pts) {
+        // The decoding time lies as far before the presentation as the header says; a header
+        // without one decodes the picture when it shows it.
+        dts = *packet.time - static_cast<int64_t>((*packet.pts - packet.dts.value_or(*packet.pts)) &
+                                                  ((1ull << 33) - 1));
+    }
+    parse(track, packet.payload.data(), packet.payload.size(), packet.time, dts);
+}
+
+void MatroskaSink::cutAudio(Track& track, const Packet& packet) {
+    parse(track, packet.payload.data(), packet.payload.size(), packet.time, std::nullopt);
+}
+
+void MatroskaSink::parse(Track& track, const uint8_t* data, size_t size, std::optional<int64_t> pts,
+                         std::optional<int64_t> dts) {
+    const bool last = data == nullptr;
+    do {
+        uint8_t* frame = nullptr;
+        int frameSize = 0;
+        const int used = av_parser_parse2(track.parser, track.codec, &frame, &frameSize, data,
+                                          static_cast<int>(size), pts.value_or(AV_NOPTS_VALUE),
+                                          dts.value_or(AV_NOPTS_VALUE), 0);
+        if (used < 0) {
+            return;
+        }
+        if (!last) {
+            data += used;
+            size -= static_cast<size_t>(used);
+        }
+        // Only the first frame that starts in this payload takes its times.
+        pts.reset();
+        dts.reset();
+        if (frameSize <= 0) {
+            continue;
+        }
+        const AVCodecParserContext& p = *track.parser;
+        std::optional<int64_t> framePts;
+        std::optional<int64_t> frameDts;
+        if (p.pts != AV_NOPTS_VALUE) {
+            framePts = p.pts;
+        }
+        if (p.dts != AV_NOPTS_VALUE) {
+            frameDts = p.dts;
+        }
+        const StreamContext& stream = *track.stream;
+        int64_t duration = 0;
+        bool key = true;
+        if (stream.kind == StreamKind::Video) {
+            const double rate =
+                stream.frameRate > 0 ? stream.frameRate : stream.header.frameRate.value_or(25.0);
+            const auto frameTicks = static_cast<int64_t>(std::llround(kTicksPerSecond / rate));
+            // The parser counts a picture's fields past its first: a frame shows two.
+            duration = p.repeat_pict > 0 ? frameTicks * (1 + p.repeat_pict) / 2 : frameTicks;
+            key = p.key_frame == 1 || p.pict_type == AV_PICTURE_TYPE_I;
+            if (stream.coding == StreamCoding::Mpeg2 || stream.coding == StreamCoding::Mpeg1) {
+                const PictureOrder order = pictureOrder(frame, static_cast<size_t>(frameSize));
+                if (order.newGroup) {
+                    track.groupAnchor.reset();
+                }
+                if (order.temporalReference) {
+                    if (framePts) {
+                        track.groupAnchor = std::pair(*order.temporalReference, *framePts);
+                    } else if (track.groupAnchor) {
+                        // Within a group pictures show one frame apart in temporal order.
+                        framePts =
+                            track.groupAnchor->second +
+                            (*order.temporalReference - track.groupAnchor->first) * frameTicks;
+                    }
+                }
+            }
+            if (!frameDts && track.lastDts) {
+                frameDts = *track.lastDts + track.lastDuration;
+            }
+            if (!framePts) {
+                framePts = frameDts;  // a picture shown as it is decoded
+            }
+        } else {
+            if (track.codec->sample_rate > 0 && p.duration > 0) {
+                duration =
+                    static_cast<int64_t>(p.duration) * kTicksPerSecond / track.codec->sample_rate;
+            }
+            if (!framePts && track.lastPts) {
+                framePts = *track.lastPts + track.lastDuration;
+            }
+        }
+        if (!framePts) {
+            continue;  // a frame before the stream's first time: nothing places it
+        }
+        track.lastPts = framePts;
+        track.lastDts = frameDts.value_or(*framePts);
+        track.lastDuration = duration;
+        emit(track, frame, static_cast<size_t>(frameSize), *framePts, frameDts, key, duration);
+    } while (size > 0);
+}
+
+void MatroskaSink::cutLpcm(Track& track, const Packet& packet) {
+    if (!track.samples) {
+        track.samples.emplace(lpcmFormat(track.stream->codecPrivate).value_or(LpcmFormat{}));
+    }
+    struct Gathered : OutputSink {
+        std::vector<uint8_t> bytes;
+        void append(const uint8_t* data, size_t length) override {
+            bytes.insert(bytes.end(), data, data + length);
+        }
+    } gathered;
+    track.samples->append(packet.payload.data(), packet.payload.size(), gathered);
+    if (packet.time &&
+        (!track.sampleClock || std::abs(*packet.time - *track.sampleClock) > kLpcmResync)) {
+        track.sampleClock = packet.time;
+    }
+    if (!track.sampleClock || gathered.bytes.empty()) {
+        return;
+    }
+    const LpcmFormat& format = track.samples->format();
+    const auto frames = static_cast<int64_t>(gathered.bytes.size() / track.samples->frameBytes());
+    const int64_t duration = frames * kTicksPerSecond / format.sampleRate;
+    emit(track, gathered.bytes.data(), gathered.bytes.size(), *track.sampleClock, std::nullopt,
+         true, duration);
+    *track.sampleClock += duration;
+}
+
+void MatroskaSink::cutSubpicture(Track& track, const Packet& packet) {
+    const uint8_t* data = packet.payload.data();
+    size_t size = packet.payload.size();
+    if (packet.time) {
+        // A packet with a time begins a unit; one left unfinished before it is dropped.
+        track.unit.clear();
+        track.unitPts = packet.time;
+        track.unitSize = 0;
+    }
+    if (!track.unitPts) {
+        return;
+    }
+    track.unit.insert(track.unit.end(), data, data + size);
+    if (track.unitSize == 0 && track.unit.size() >= 2) {
+        track.unitSize = static_cast<size_t>(track.unit[0] << 8 | track.unit[1]);
+    }
+    if (track.unitSize > 0 && track.unit.size() >= track.unitSize) {
+        emit(track, track.unit.data(), track.unitSize, *track.unitPts, std::nullopt, true, 0);
+        track.unit.clear();
+        track.unitPts.reset();
+        track.unitSize = 0;
+    }
+}
+
+void MatroskaSink::emit(Track& track, const uint8_t* data, size_t size, int64_t pts,
+                        std::optional<int64_t> dts, bool key, int64_t duration) {
+    if (track.stream->kind == StreamKind::Video && !firstVideo_) {
+        firstVideo_ = pts;
+    }
+    Block block{track.index, {}, pts, dts, key, duration};
+    if (writer_) {
+        block.data.assign(data, data + size);
+        write(block);
+        return;
+    }
+    block.data.assign(data, data + size);
+    heldBytes_ += size;
+    heldFirst_ = std::min(heldFirst_.value_or(pts), pts);
+    heldLast_ = std::max(heldLast_, pts);
+    held_.push_back(std::move(block));
+    if ((heldLast_ - *heldFirst_ >= kHeldTicks && described()) || heldBytes_ >= kHeldBytes) {
+        begin();
+    }
+}
+
+bool MatroskaSink::described() const {
+    for (const std::unique_ptr<Track>& track : tracks_) {
+        const StreamContext& stream = *track->stream;
+        const StreamHeader& header = stream.header;
+        switch (stream.kind) {
+            case StreamKind::Video:
+                if (stream.codecPrivate.empty() || !header.width || !header.height) {
+                    return false;
+                }
+                break;
+            case StreamKind::Audio:
+                if (stream.coding == StreamCoding::Lpcm ? !track->samples
+                                                        : track->codec->sample_rate <= 0) {
+                    return false;
+                }
+                break;
+            case StreamKind::Subpicture:
+                break;
+        }
+    }
+    return true;
+}
+
+void MatroskaSink::begin() {
+    // Tracks in the order of the boxes (video, audio, subpictures, each by number), whatever
+    // order they came in.
+    std::vector<std::unique_ptr<Track>> ordered = std::move(tracks_);
+    std::stable_sort(ordered.begin(), ordered.end(), [](const auto& a, const auto& b) {
+        return a->stream->kind != b->stream->kind ? a->stream->kind < b->stream->kind
+                                                  : a->stream->number < b->stream->number;
+    });
+    std::vector<size_t> renumbered(ordered.size());
+    for (size_t k = 0; k < ordered.size(); ++k) {
+        renumbered[ordered[k]->index] = k;
+        ordered[k]->index = k;
+    }
+    tracks_ = std::move(ordered);
+    for (Block& block : held_) {
+        block.track = renumbered[block.track];
+        zero_ = std::min(zero_.value_or(block.pts), block.pts);
+    }
+    described_.clear();
+    for (const std::unique_ptr<Track>& track : tracks_) {
+        const StreamContext& stream = *track->stream;
+        MatroskaTrack described;
+        described.kind = stream.kind;
+        described.coding =
+            stream.kind == StreamKind::Subpicture ? StreamCoding::Subpicture : stream.coding;
+        described.language = track->naming.language;
+        described.name = track->naming.name;
+        described.isDefault = track->naming.isDefault;
+        if (stream.kind == StreamKind::Video) {
+            described.codecPrivate = stream.codecPrivate;
+            described.width = static_cast<int>(stream.header.width.value_or(0));
+            described.height = static_cast<int>(stream.header.height.value_or(0));
+        } else if (stream.kind == StreamKind::Subpicture) {
+            described.codecPrivate = track->naming.subpictureHeader;
+        } else if (track->samples) {
+            const LpcmFormat& format = track->samples->format();
+            described.sampleRate = format.sampleRate;
+            described.channels = format.channels;
+            described.bits = format.bits;
+        } else {
+            described.sampleRate = track->codec->sample_rate > 0
+                                       ? track->codec->sample_rate
+                                       : static_cast<int>(stream.header.sampleRate.value_or(48000));
+            described.channels = track->codec->ch_layout.nb_channels > 0
+                                     ? track->codec->ch_layout.nb_channels
+                                     : static_cast<int>(stream.header.channels.value_or(2));
+        }
+        described_.push_back(std::move(described));
+    }
+    std::vector<MatroskaChapter> chapters = chapters_;
+    // Chapters count from the first video frame, the file from its earliest block.
+    const int64_t shift = zero_ && firstVideo_ ? *firstVideo_ - *zero_ : 0;
+    for (MatroskaChapter& chapter : chapters) {
+        chapter.start += shift;
+        chapter.end += shift;
+    }
+    writer_ = std::make_unique<MatroskaWriter>(out_, described_, chapters, title_);
+    for (const Block& block : held_) {
+        write(block);
+    }
+    held_.clear();
+    held_.shrink_to_fit();
+    heldBytes_ = 0;
+}
+
+void MatroskaSink::write(const Block& block) {
+    const int64_t zero = zero_.value_or(0);
+    writer_->write(block.track, block.data.data(), block.data.size(), block.pts - zero,
+                   block.dts ? std::optional(*block.dts - zero) : std::nullopt, block.key,
+                   block.duration);
+}
+
+void MatroskaSink::finish() {
+    for (const std::unique_ptr<Track>& track : tracks_) {
+        if (track->parser != nullptr) {
+            parse(*track, nullptr, 0, std::nullopt, std::nullopt);
+        }
+    }
+    if (!writer_) {
+        begin();
+    }
+    writer_->finish();
+}
+
+}  // namespace tolvane

@@ -1,0 +1,91 @@
+#pragma once
+
+#include <cstddef>
+#include <cstdint>
+#include <memory>
+#include <optional>
+#include <string>
+#include <vector>
+
+#include "core/file_output.h"
+#include "demux/pass_hooks.h"
+#include "demux/stream_registry.h"
+#include "sinks/matroska_writer.h"
+
+namespace tolvane {
+
+// What a track is called and how it is marked, from the disc and the job's choice.
+struct TrackNaming {
+    std::string language;  // ISO 639-2
+    std::string name;
+    bool isDefault = false;
+    // Subpictures: the VobSub index header (frame size and palette) a player needs.
+    std::vector<uint8_t> subpictureHeader;
+};
+
+// The Matroska file of a pass: each chosen stream's packets cut into blocks (a video access
+// unit, whole audio frames, a whole subpicture) with their times on the title's timeline, the
+// file's zero at the earliest of them. Blocks are held until kHeldTicks of the source have
+// passed (streams that first show later have no track) and every track knows what its header
+// needs (sizes, rates, codec private data), or until kHeldBytes are held; then the file begins.
+class MatroskaSink {
+public:
+    static constexpr size_t kHeldBytes = size_t{32} << 20;
+    static constexpr int64_t kHeldTicks = 2 * 90000;
+
+    // `chapters` count from the title's first video frame.
+    MatroskaSink(FileOutput& out, std::string title, std::vector<MatroskaChapter> chapters);
+    ~MatroskaSink();
+    MatroskaSink(const MatroskaSink&) = delete;
+    MatroskaSink& operator=(const MatroskaSink&) = delete;
+
+    // A chosen stream, met or announced: it gets a track, in the order streams are added;
+    // false once the file has begun, which has its tracks.
+    bool addStream(StreamContext& stream, TrackNaming naming);
+    void packet(const Packet& packet);
+    // The blocks still held or cut, the index. Throws JobError when the file cannot be written.
+    void finish();
+
+    // The tracks as written; empty before the file began.
+    const std::vector<MatroskaTrack>& tracks() const { return described_; }
+
+private:
+    struct Track;
+    struct Block {
+        size_t track = 0;
+        std::vector<uint8_t> data;
+        int64_t pts = 0;
+        std::optional<int64_t> dts;
+        bool key = false;
+        int64_t duration = 0;
+    };
+
+    void cutVideo(Track& track, const Packet& packet);
+    void cutAudio(Track& track, const Packet& packet);
+    void cutLpcm(Track& track, const Packet& packet);
+    void cutSubpicture(Track& track, const Packet& packet);
+    // The frames the track's parser completed from `data` (none: its last frame).
+    void parse(Track& track, const uint8_t* data, size_t size, std::optional<int64_t> pts,
+               std::optional<int64_t> dts);
+    void emit(Track& track, const uint8_t* data, size_t size, int64_t pts,
+              std::optional<int64_t> dts, bool key, int64_t duration);
+    bool described() const;
+    void begin();
+    void write(const Block& block);
+
+    FileOutput& out_;
+    std::string title_;
+    std::vector<MatroskaChapter> chapters_;
+    std::vector<std::unique_ptr<Track>> tracks_;
+    std::vector<Block> held_;
+    size_t heldBytes_ = 0;
+    std::optional<int64_t> heldFirst_;
+    int64_t heldLast_ = 0;
+    std::vector<MatroskaTrack> described_;
+    std::unique_ptr<MatroskaWriter> writer_;
+    // The file's zero on the title's timeline, and the first video frame's time.
+    std::optional<int64_t> zero_;
+    std::optional<int64_t> firstVideo_;
+};
+
+}  // namespace tolvane
