@@ -17,40 +17,29 @@ namespace {
 constexpr double kTicksPerSecondValue = 90000.0;
 
 // The read's detection pass, and each chosen stream's packets into the Matroska file.
-class MkvPass : public PassHooks {
+class MkvPass : public DetectingPass {
 public:
     using StreamMet = std::function<void(StreamContext&)>;
 
     MkvPass(JobRecords& state, Reporter& log, const PassOptions& options,
             HeaderAnalysers& analysers, MatroskaSink& sink, StreamMet streamMet)
-        : detection_(state, log, options, analysers),
+        : DetectingPass(state, log, options, analysers),
           sink_(sink),
           streamMet_(std::move(streamMet)),
           state_(state) {}
 
-    void spanStarted(size_t span) override { detection_.spanStarted(span); }
     void streamRegistered(const StreamContext& stream, ScanState& scan) override {
-        detection_.streamRegistered(stream, scan);
+        DetectingPass::streamRegistered(stream, scan);
         if (StreamContext* context = state_.streams.find(stream.kind, stream.key)) {
             streamMet_(*context);
         }
     }
-    void withoutNumber(StreamKind kind, int32_t key) override {
-        detection_.withoutNumber(kind, key);
-    }
-    bool aobSource() const override { return detection_.aobSource(); }
     void packet(const Packet& packet) override {
-        detection_.packet(packet);  // the stream's headers first: its track is made of them
+        DetectingPass::packet(packet);  // the stream's headers first: its track is made of them
         sink_.packet(packet);
     }
-    void copyControlPacket(size_t offset, ScanState& scan) override {
-        detection_.copyControlPacket(offset, scan);
-    }
-    void dsiPacket(size_t offset, ScanState& scan) override { detection_.dsiPacket(offset, scan); }
-    void systemHeaderRead(ScanState& scan) override { detection_.systemHeaderRead(scan); }
 
 private:
-    DetectionPass detection_;
     MatroskaSink& sink_;
     StreamMet streamMet_;
     JobRecords& state_;

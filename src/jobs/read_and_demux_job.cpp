@@ -15,7 +15,7 @@ namespace {
 
 // The read's detection pass and the demux pass over the same chunks. A chosen stream gets its
 // output the moment it is registered.
-class ReadAndDemuxPass : public PassHooks {
+class ReadAndDemuxPass : public DetectingPass {
 public:
     using StreamMet = std::function<void(StreamKind, int32_t number, int32_t key)>;
 
@@ -23,7 +23,7 @@ public:
                      const PassOptions& demuxOptions, HeaderAnalysers& analysers,
                      std::vector<SupRecord>& records, std::array<VobSubWriter, 32>* vobSub,
                      StreamMet streamMet)
-        : detection_(state, log, readOptions, analysers),
+        : DetectingPass(state, log, readOptions, analysers),
           demux_(state, log, demuxOptions),
           streamMet_(std::move(streamMet)) {
         demux_.noteRecords(&records);
@@ -31,36 +31,24 @@ public:
     }
 
     void spanStarted(size_t span) override {
-        detection_.spanStarted(span);
+        DetectingPass::spanStarted(span);
         demux_.spanStarted(span);
     }
 
     void streamRegistered(const StreamContext& stream, ScanState& scan) override {
-        detection_.streamRegistered(stream, scan);
+        DetectingPass::streamRegistered(stream, scan);
         if (stream.out == nullptr) {
             streamMet_(stream.kind, stream.number, stream.id);
         }
     }
 
-    void withoutNumber(StreamKind kind, int32_t key) override {
-        detection_.withoutNumber(kind, key);
-    }
-    bool aobSource() const override { return detection_.aobSource(); }
-
     void packet(const Packet& packet) override {
         // The read first: the time base a .sup record is written against comes from it.
-        detection_.packet(packet);
+        DetectingPass::packet(packet);
         demux_.packet(packet);
     }
 
-    void copyControlPacket(size_t offset, ScanState& scan) override {
-        detection_.copyControlPacket(offset, scan);
-    }
-    void dsiPacket(size_t offset, ScanState& scan) override { detection_.dsiPacket(offset, scan); }
-    void systemHeaderRead(ScanState& scan) override { detection_.systemHeaderRead(scan); }
-
 private:
-    DetectionPass detection_;
     DemuxPass demux_;
     StreamMet streamMet_;
 };

@@ -57,4 +57,31 @@ private:
     std::array<uint8_t, kMaxStreams> untimedPackets_{};
 };
 
+// The read's detection pass, with each packet handed on after it: what the jobs that write
+// as they read are built on. They see a stream's headers before its packets.
+class DetectingPass : public PassHooks {
+public:
+    DetectingPass(JobRecords& state, Reporter& reporter, const PassOptions& options,
+                  HeaderAnalysers& analysers)
+        : detection_(state, reporter, options, analysers) {}
+
+    void spanStarted(size_t span) override { detection_.spanStarted(span); }
+    void streamRegistered(const StreamContext& stream, ScanState& scan) override {
+        detection_.streamRegistered(stream, scan);
+    }
+    void withoutNumber(StreamKind kind, int32_t key) override {
+        detection_.withoutNumber(kind, key);
+    }
+    bool aobSource() const override { return detection_.aobSource(); }
+    void packet(const Packet& packet) override { detection_.packet(packet); }
+    void copyControlPacket(size_t offset, ScanState& scan) override {
+        detection_.copyControlPacket(offset, scan);
+    }
+    void dsiPacket(size_t offset, ScanState& scan) override { detection_.dsiPacket(offset, scan); }
+    void systemHeaderRead(ScanState& scan) override { detection_.systemHeaderRead(scan); }
+
+private:
+    DetectionPass detection_;
+};
+
 }  // namespace tolvane

@@ -17,35 +17,6 @@ constexpr int64_t kTicksPerSecond = 90000;
 // An LPCM packet time this far from the samples' own count starts the count anew.
 constexpr int64_t kLpcmResync = kTicksPerSecond / 100;
 
-AVCodecID parserCodec(StreamCoding coding) {
-    switch (coding) {
-        case StreamCoding::Mpeg1:
-        case StreamCoding::Mpeg2:
-            return AV_CODEC_ID_MPEG2VIDEO;
-        case StreamCoding::H264:
-            return AV_CODEC_ID_H264;
-        case StreamCoding::Vc1:
-            return AV_CODEC_ID_VC1;
-        case StreamCoding::Ac3:
-            return AV_CODEC_ID_AC3;
-        case StreamCoding::Eac3:
-            return AV_CODEC_ID_EAC3;
-        case StreamCoding::Dts:
-            return AV_CODEC_ID_DTS;
-        case StreamCoding::TrueHd:
-            return AV_CODEC_ID_TRUEHD;
-        case StreamCoding::Mlp:
-            return AV_CODEC_ID_MLP;
-        case StreamCoding::Mp1:
-        case StreamCoding::Mp2:
-        case StreamCoding::Mp3:
-            return AV_CODEC_ID_MP2;
-        default:
-            break;
-    }
-    return AV_CODEC_ID_NONE;
-}
-
 // The temporal reference of the first picture header in an MPEG-1/2 access unit; none without
 // one. Whether the unit begins a group of pictures (a sequence or GOP header before it).
 struct PictureOrder {
@@ -114,8 +85,10 @@ bool MatroskaSink::addStream(StreamContext& stream, TrackNaming naming) {
     track->index = tracks_.size();
     const StreamCoding coding =
         stream.kind == StreamKind::Subpicture ? StreamCoding::Subpicture : stream.coding;
-    if (const AVCodecID id = parserCodec(coding); id != AV_CODEC_ID_NONE) {
-        track->parser = av_parser_init(id);
+    // LPCM and subpictures are cut here; every other coding by FFmpeg's parser of it.
+    if (coding != StreamCoding::Lpcm && coding != StreamCoding::Subpicture &&
+        coding != StreamCoding::Sdds) {
+        track->parser = av_parser_init(avCodecIdOf(coding, 0));
         track->codec = avcodec_alloc_context3(nullptr);
         if (track->parser == nullptr || track->codec == nullptr) {
             throw std::bad_alloc();

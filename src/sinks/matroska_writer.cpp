@@ -19,8 +19,10 @@ namespace {
 constexpr AVRational kTicks = {1, 90000};
 constexpr int kIoBufferSize = 1 << 16;
 
-AVCodecID codecId(const MatroskaTrack& track) {
-    switch (track.coding) {
+}  // namespace
+
+int avCodecIdOf(StreamCoding coding, int bits) {
+    switch (coding) {
         case StreamCoding::Mpeg1:
             return AV_CODEC_ID_MPEG1VIDEO;
         case StreamCoding::Mpeg2:
@@ -40,7 +42,7 @@ AVCodecID codecId(const MatroskaTrack& track) {
         case StreamCoding::Mlp:
             return AV_CODEC_ID_MLP;
         case StreamCoding::Lpcm:
-            return track.bits > 16 ? AV_CODEC_ID_PCM_S24LE : AV_CODEC_ID_PCM_S16LE;
+            return bits > 16 ? AV_CODEC_ID_PCM_S24LE : AV_CODEC_ID_PCM_S16LE;
         case StreamCoding::Mp1:
             return AV_CODEC_ID_MP1;
         case StreamCoding::Mp2:
@@ -54,6 +56,8 @@ AVCodecID codecId(const MatroskaTrack& track) {
     }
     return AV_CODEC_ID_NONE;
 }
+
+namespace {
 
 std::string libraryError(int code) {
     char text[AV_ERROR_MAX_STRING_SIZE] = {};
@@ -111,7 +115,7 @@ void MatroskaWriter::open(const std::vector<MatroskaTrack>& tracks,
             throw std::bad_alloc();
         }
         AVCodecParameters& parameters = *stream->codecpar;
-        parameters.codec_id = codecId(track);
+        parameters.codec_id = static_cast<AVCodecID>(avCodecIdOf(track.coding, track.bits));
         parameters.codec_type = track.kind == StreamKind::Video   ? AVMEDIA_TYPE_VIDEO
                                 : track.kind == StreamKind::Audio ? AVMEDIA_TYPE_AUDIO
                                                                   : AVMEDIA_TYPE_SUBTITLE;

@@ -41,6 +41,10 @@ struct MatroskaChapter {
     std::string name;
 };
 
+// FFmpeg's codec id (an AVCodecID) for a stream of `coding`; LPCM as the little-endian samples
+// of `bits` it is written as.
+int avCodecIdOf(StreamCoding coding, int bits);
+
 // Writes a Matroska file through FFmpeg's muxer into `out`, which stays ours: the file is a part
 // file until its owner closes it, and a failure leaves what FileOutput keeps of it.
 class MatroskaWriter {
