@@ -9,7 +9,9 @@
 # files they write too: the same work, the same promise after a power cut.
 # The same title cut in two at a pack in its middle (VTS_02_1.VOB, VTS_02_2.VOB) is demuxed with
 # the usual settings against cp of both files. With BEFORE set to another build's tolvane-cli,
-# its read, demux and rebuild run in the same rounds, for a comparison in one run.
+# its read, demux and rebuild run in the same rounds, for a comparison in one run. `mkv` of the
+# title in its disc image runs against cp of the title's bytes and against what a user does
+# without it: `demux` of the title, then mkvmerge of its video and audio.
 # The title authored by dvdauthor into a disc folder and a genisoimage image is read from the
 # image (`read dvd.iso --title 1 --full`) against a read of the folder's VOB files.
 # Prints the peak memory of each tolvane-cli command too.
@@ -76,7 +78,7 @@ timed() {
 }
 
 declare -A times peaks
-commands=(cat read cp demux rebuild ffmpeg cp2 demux2 readvobs readimage)
+commands=(cat read cp demux rebuild ffmpeg cp2 demux2 readvobs readimage mkv bymkvmerge)
 before="${BEFORE:-}"
 if [ -n "$before" ]; then
     commands+=(read-before demux-before rebuild-before demux2-before)
@@ -100,6 +102,11 @@ for ((round = 0; round <= rounds; round++)); do
             demux2) result=$(timed "$program" demux "$data/VTS_02_1.VOB" -o "$out") ;;
             readvobs) result=$(timed "$program" read "$data/DISC/VIDEO_TS/VTS_01_1.VOB" --full) ;;
             readimage) result=$(timed "$program" read "$image" --title 1 --full) ;;
+            mkv) result=$(timed "$program" mkv "$image" --title 1 -o "$out/title.mkv") ;;
+            # What a user does without mkv: the title's streams, then mkvmerge of them.
+            bymkvmerge) result=$(timed sh -c '"$0" demux "$1" --title 1 -o "$2" &&
+                mkvmerge -q -o "$2/title.mkv" "$2"/*.mpv "$2"/*.mpa && sync "$2/title.mkv"' \
+                "$program" "$image" "$out") ;;
             ffmpeg) result=$(timed sh -c 'ffmpeg -v error -i "$0" -map 0:v:0 -c copy \
                 -f mpeg2video "$1/video.m2v" -map 0:a:0 -c copy -f ac3 "$1/audio.ac3" &&
                 sync "$1/video.m2v" "$1/audio.ac3"' "$title" "$out") ;;
@@ -135,6 +142,7 @@ echo "demux --full : $(ratio cp demux) x cp, $(ratio ffmpeg demux) x ffmpeg stre
 echo "rebuild      : $(ratio cp rebuild) x cp"
 echo "demux, 2 files: $(ratio cp2 demux2) x cp of both files (usual settings)"
 echo "title, image : $(ratio readvobs readimage) x the read of its VOB files"
+echo "mkv, image   : $(ratio cp mkv) x cp of the title's bytes, $(ratio bymkvmerge mkv) x demux and mkvmerge"
 if [ -n "$before" ]; then
     echo "before ($before):"
     echo "  read --full  : $(ratio cat read-before) x cat"
@@ -142,4 +150,4 @@ if [ -n "$before" ]; then
     echo "  rebuild      : $(ratio cp rebuild-before) x cp"
     echo "  demux, 2 files: $(ratio cp2 demux2-before) x cp of both files"
 fi
-echo "peak memory  : read $((peaks[read] / 1024)) MiB, demux $((peaks[demux] / 1024)) MiB, rebuild $((peaks[rebuild] / 1024)) MiB"
+echo "peak memory  : read $((peaks[read] / 1024)) MiB, demux $((peaks[demux] / 1024)) MiB, rebuild $((peaks[rebuild] / 1024)) MiB, mkv $((peaks[mkv] / 1024)) MiB"

@@ -14,10 +14,10 @@ packages=(g++ cmake make pkg-config libgtest-dev libgmock-dev qt6-base-dev libcl
 # with GStreamer as other muxers do, authors DVD discs with dvdauthor and genisoimage and checks
 # them against lsdvd, renders the manual pages with groff, and builds and runs the fuzz targets
 # with clang's libFuzzer.
-# bench/compare_peers.sh reads the peak memory of each run with GNU time, and authors its title
-# into a DVD image.
+# bench/compare_peers.sh reads the peak memory of each run with GNU time, authors its title
+# into a DVD image and muxes its demuxed streams with mkvmerge, the way without mkv.
 if [ "${1:-}" = "--with-bench-tools" ]; then
-    packages+=(time dvdauthor genisoimage)
+    packages+=(time dvdauthor genisoimage mkvtoolnix)
 fi
 if [ "${1:-}" = "--with-test-tools" ]; then
     packages+=(desktop-file-utils appstream shared-mime-info dpkg-dev mkvtoolnix clang

@@ -268,13 +268,13 @@ void MatroskaSink::emit(Track& track, const uint8_t* data, size_t size, int64_t 
     if (track.stream->kind == StreamKind::Video && !firstVideo_) {
         firstVideo_ = pts;
     }
-    Block block{track.index, {}, pts, dts, key, duration};
     if (writer_) {
-        block.data.assign(data, data + size);
-        write(block);
+        const int64_t zero = zero_.value_or(0);
+        writer_->write(track.index, data, size, pts - zero,
+                       dts ? std::optional(*dts - zero) : std::nullopt, key, duration);
         return;
     }
-    block.data.assign(data, data + size);
+    Block block{track.index, {data, data + size}, pts, dts, key, duration};
     heldBytes_ += size;
     heldFirst_ = std::min(heldFirst_.value_or(pts), pts);
     heldLast_ = std::max(heldLast_, pts);
