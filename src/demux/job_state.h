@@ -50,6 +50,23 @@ inline std::string languageOf(const StreamLanguages& languages, StreamKind kind,
     return found == languages.byNumber.end() ? std::string() : found->second;
 }
 
+// The job's read block, with zeroed bytes past its end that readers looking a few bytes ahead
+// of what they were given (FFmpeg's parsers, which expect 64) may touch.
+class ReadBlock {
+public:
+    static constexpr size_t kPadding = 64;
+
+    static constexpr size_t size() { return kBlockSize; }
+    uint8_t* data() { return bytes_.data(); }
+    const uint8_t* data() const { return bytes_.data(); }
+    uint8_t* begin() { return bytes_.data(); }
+    uint8_t& operator[](size_t k) { return bytes_[k]; }
+    uint8_t operator[](size_t k) const { return bytes_[k]; }
+
+private:
+    std::array<uint8_t, kBlockSize + kPadding> bytes_{};
+};
+
 // The open source, the job's one read block, its control and the timing of the job.
 struct JobState {
     explicit JobState(JobControl& control) : control(control) {}
@@ -58,7 +75,7 @@ struct JobState {
     std::unique_ptr<SpanSource> source;
     // What the source's disc says of its streams' languages; empty for a lone file.
     StreamLanguages languages;
-    std::array<uint8_t, kBlockSize> buffer{};
+    ReadBlock buffer;
     // Bytes of `buffer` filled by the last read: nothing may be read at or past this index.
     size_t bufferLength = 0;
     // The fast-check limit in bytes, once a pass of the job stopped at it: the frames counted
