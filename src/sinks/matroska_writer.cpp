@@ -7,6 +7,7 @@ extern "C" {
 #include <libavcodec/avcodec.h>
 #include <libavformat/avformat.h>
 #include <libavutil/channel_layout.h>
+#include <libavutil/log.h>
 #include <libavutil/mem.h>
 }
 
@@ -89,6 +90,9 @@ MatroskaWriter::MatroskaWriter(FileOutput& out, const std::vector<MatroskaTrack>
 
 void MatroskaWriter::open(const std::vector<MatroskaTrack>& tracks,
                           const std::vector<MatroskaChapter>& chapters, const std::string& title) {
+    // The muxer's own remarks stay off the terminal: what fails comes back as a code, which
+    // the job words.
+    av_log_set_level(AV_LOG_QUIET);
     const auto check = [&](int result, const char* what) {
         if (failure_) {
             std::rethrow_exception(failure_);
