@@ -777,7 +777,8 @@ std::vector<double> packetTimes(const std::string& file, const std::string& stre
 // counted frames, one frame apart on one timeline across VOB files and feature files; the
 // subtitles show at the times spumux was given; the LPCM track's samples are ffmpeg's decode.
 TEST(DvdDisc, TitlesAndFilesBecomeOneMatroskaFileThatPeersRead) {
-    for (const char* tool : {"ffmpeg", "ffprobe", "spumux", "dvdauthor", "mkvmerge"}) {
+    for (const char* tool :
+         {"ffmpeg", "ffprobe", "spumux", "dvdauthor", "mkvmerge", "mkvextract"}) {
         if (!installed(tool)) {
             GTEST_SKIP() << tool << " is not installed";
         }
@@ -856,6 +857,30 @@ TEST(DvdDisc, TitlesAndFilesBecomeOneMatroskaFileThatPeersRead) {
             }
         }
         EXPECT_LE(longer, report.value("seams", Json::array()).size());
+        // Each coded track is what the demux writes of its stream, byte for byte.
+        const std::filesystem::path demuxed = dir.path() / "demuxed";
+        std::filesystem::remove_all(demuxed);
+        std::filesystem::create_directory(demuxed);
+        std::vector<std::string> demux = {"demux"};
+        demux.insert(demux.end(), c.source.begin(), c.source.end());
+        demux.insert(demux.end(), {"-o", demuxed.string()});
+        ASSERT_EQ(fixture::runProcess(TOLVANE_CLI, demux, "/").status, 0);
+        std::set<fixture::Bytes> streams;
+        for (const auto& entry : std::filesystem::directory_iterator(demuxed)) {
+            streams.insert(fixture::readFile(entry.path()));
+        }
+        for (size_t k = 0; k < c.codecs.size(); ++k) {
+            if (c.codecs[k] == "PCM" || c.codecs[k] == "VobSub") {
+                continue;
+            }
+            const std::string track = (dir.path() / ("track" + std::to_string(k))).string();
+            ASSERT_EQ(fixture::runProcess("mkvextract",
+                                          {out, "tracks", std::to_string(k) + ":" + track}, "/")
+                          .status,
+                      0);
+            EXPECT_TRUE(streams.contains(fixture::readFile(track))) << c.codecs[k];
+        }
+
         const std::vector<double> subtitles =
             c.subtitles.empty() ? std::vector<double>{} : packetTimes(out, "s:0");
         ASSERT_EQ(subtitles.size(), c.subtitles.size());
