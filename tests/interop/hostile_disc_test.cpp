@@ -391,6 +391,13 @@ TEST(HostileDisc, AFailedRunLeavesNoOutputThatLooksWhole) {
     for (const std::string& name : names) {
         EXPECT_TRUE(name.ends_with(".incomplete")) << name;
     }
+    // So does the Matroska file, whose muxer writes through our output.
+    const fs::path mkv = discs().dir.path() / "out-limit-mkv";
+    const CliRun muxed =
+        cli({"mkv", discs().dvd.string(), "--title", "1", "-o", mkv.string()}, "ulimit -f 64");
+    EXPECT_EQ(muxed.result.status, 1) << muxed.result.err;
+    EXPECT_NE(muxed.result.err.find("File too large"), std::string::npos) << muxed.result.err;
+    EXPECT_EQ(namesIn(mkv), (std::vector<std::string>{"DVD_title01.mkv.incomplete"}));
     // A playlist too large to be one is refused before it is read.
     const fs::path big = discs().dir.path() / "BIG.XPL";
     std::ofstream(big).close();
