@@ -255,6 +255,14 @@ void MatroskaSink::cutSubpicture(Track& track, const Packet& packet) {
     if (track.unitSize == 0 && track.unit.size() >= 2) {
         track.unitSize = static_cast<size_t>(track.unit[0] << 8 | track.unit[1]);
     }
+    // A unit says its size in 16 bits, its control offset after it: one that cannot be is
+    // dropped, and nothing gathers past the largest.
+    if ((track.unitSize > 0 && track.unitSize < 4) || track.unit.size() > 0xFFFF + size) {
+        track.unit.clear();
+        track.unitPts.reset();
+        track.unitSize = 0;
+        return;
+    }
     if (track.unitSize > 0 && track.unit.size() >= track.unitSize) {
         emit(track, track.unit.data(), track.unitSize, *track.unitPts, std::nullopt, true, 0);
         track.unit.clear();
