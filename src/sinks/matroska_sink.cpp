@@ -43,6 +43,18 @@ PictureOrder pictureOrder(const uint8_t* data, size_t size) {
 
 }  // namespace
 
+namespace {
+
+// The samples one packet completes, gathered for one block.
+struct Gathered : OutputSink {
+    std::vector<uint8_t> bytes;
+    void append(const uint8_t* data, size_t length) override {
+        bytes.insert(bytes.end(), data, data + length);
+    }
+};
+
+}  // namespace
+
 struct MatroskaSink::Track {
     StreamContext* stream = nullptr;
     TrackNaming naming;
@@ -58,6 +70,7 @@ struct MatroskaSink::Track {
     // LPCM: its samples, and the time the samples so far end at.
     std::optional<LpcmSamples> samples;
     std::optional<int64_t> sampleClock;
+    Gathered gathered;
     // Subpictures: the unit being gathered, its size and time.
     std::vector<uint8_t> unit;
     size_t unitSize = 0;
@@ -217,12 +230,8 @@ void MatroskaSink::cutLpcm(Track& track, const Packet& packet) {
     if (!track.samples) {
         track.samples.emplace(lpcmFormat(track.stream->codecPrivate).value_or(LpcmFormat{}));
     }
-    struct Gathered : OutputSink {
-        std::vector<uint8_t> bytes;
-        void append(const uint8_t* data, size_t length) override {
-            bytes.insert(bytes.end(), data, data + length);
-        }
-    } gathered;
+    Gathered& gathered = track.gathered;
+    gathered.bytes.clear();  // its capacity stays: no allocation per packet
     track.samples->append(packet.payload.data(), packet.payload.size(), gathered);
     if (packet.time &&
         (!track.sampleClock || std::abs(*packet.time - *track.sampleClock) > kLpcmResync)) {
