@@ -15,6 +15,12 @@ for program in tolvane tolvane-cli; do
     test -x "$stage/bin/$program" || { echo "missing bin/$program"; exit 1; }
 done
 "$stage/bin/tolvane-cli" --version
+# The installed program finds its FFmpeg module wherever the tree was installed to.
+sample="$stage/check.vob"
+ffmpeg -v error -y -f lavfi -i testsrc=size=320x240:rate=25:duration=1 -c:v mpeg2video -f vob "$sample"
+"$stage/bin/tolvane-cli" mkv "$sample" -o "$stage/check.mkv" >/dev/null
+test -s "$stage/check.mkv" || { echo "mkv wrote nothing from the install tree"; exit 1; }
+rm -f "$sample" "$stage/check.mkv"
 
 desktop-file-validate "$share/applications/$id.desktop"
 appstreamcli validate --no-net "$share/metainfo/$id.metainfo.xml"

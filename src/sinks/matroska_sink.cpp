@@ -1,11 +1,8 @@
 #include "sinks/matroska_sink.h"
 
 #include <algorithm>
+#include <cmath>
 #include <cstring>
-
-extern "C" {
-#include <libavcodec/avcodec.h>
-}
 
 #include "sinks/wav_writer.h"
 
@@ -59,8 +56,7 @@ struct MatroskaSink::Track {
     StreamContext* stream = nullptr;
     TrackNaming naming;
     size_t index = 0;
-    AVCodecParserContext* parser = nullptr;
-    AVCodecContext* codec = nullptr;
+    std::unique_ptr<FrameParser> parser;
     // Where times not carried by a packet are taken from.
     std::optional<int64_t> lastPts;
     std::optional<int64_t> lastDts;
@@ -75,11 +71,6 @@ struct MatroskaSink::Track {
     std::vector<uint8_t> unit;
     size_t unitSize = 0;
     std::optional<int64_t> unitPts;
-
-    ~Track() {
-        av_parser_close(parser);
-        avcodec_free_context(&codec);
-    }
 };
 
 MatroskaSink::MatroskaSink(FileOutput& out, std::string title,
@@ -101,9 +92,8 @@ bool MatroskaSink::addStream(StreamContext& stream, TrackNaming naming) {
     // LPCM and subpictures are cut here; every other coding by FFmpeg's parser of it.
     if (coding != StreamCoding::Lpcm && coding != StreamCoding::Subpicture &&
         coding != StreamCoding::Sdds) {
-        track->parser = av_parser_init(avCodecIdOf(coding, 0));
-        track->codec = avcodec_alloc_context3(nullptr);
-        if (track->parser == nullptr || track->codec == nullptr) {
+        track->parser = mediaLibrary().parser(coding);
+        if (track->parser == nullptr) {
             throw std::bad_alloc();
         }
     }
@@ -147,12 +137,9 @@ void MatroskaSink::cutAudio(Track& track, const Packet& packet) {
 void MatroskaSink::parse(Track& track, const uint8_t* data, size_t size, std::optional<int64_t> pts,
                          std::optional<int64_t> dts) {
     const bool last = data == nullptr;
+    ParsedFrame parsed;
     do {
-        uint8_t* frame = nullptr;
-        int frameSize = 0;
-        const int used = av_parser_parse2(track.parser, track.codec, &frame, &frameSize, data,
-                                          static_cast<int>(size), pts.value_or(AV_NOPTS_VALUE),
-                                          dts.value_or(AV_NOPTS_VALUE), 0);
+        const long used = track.parser->parse(data, size, pts, dts, parsed);
         if (used < 0) {
             return;
         }
@@ -163,18 +150,13 @@ void MatroskaSink::parse(Track& track, const uint8_t* data, size_t size, std::op
         // Only the first frame that starts in this payload takes its times.
         pts.reset();
         dts.reset();
-        if (frameSize <= 0) {
+        if (parsed.size == 0) {
             continue;
         }
-        const AVCodecParserContext& p = *track.parser;
-        std::optional<int64_t> framePts;
-        std::optional<int64_t> frameDts;
-        if (p.pts != AV_NOPTS_VALUE) {
-            framePts = p.pts;
-        }
-        if (p.dts != AV_NOPTS_VALUE) {
-            frameDts = p.dts;
-        }
+        const uint8_t* frame = parsed.data;
+        const size_t frameSize = parsed.size;
+        std::optional<int64_t> framePts = parsed.pts;
+        std::optional<int64_t> frameDts = parsed.dts;
         const StreamContext& stream = *track.stream;
         int64_t duration = 0;
         bool key = true;
@@ -183,10 +165,11 @@ void MatroskaSink::parse(Track& track, const uint8_t* data, size_t size, std::op
                 stream.frameRate > 0 ? stream.frameRate : stream.header.frameRate.value_or(25.0);
             const auto frameTicks = static_cast<int64_t>(std::llround(kTicksPerSecond / rate));
             // The parser counts a picture's fields past its first: a frame shows two.
-            duration = p.repeat_pict > 0 ? frameTicks * (1 + p.repeat_pict) / 2 : frameTicks;
-            key = p.key_frame == 1 || p.pict_type == AV_PICTURE_TYPE_I;
+            duration =
+                parsed.repeatFields > 0 ? frameTicks * (1 + parsed.repeatFields) / 2 : frameTicks;
+            key = parsed.key;
             if (stream.coding == StreamCoding::Mpeg2 || stream.coding == StreamCoding::Mpeg1) {
-                const PictureOrder order = pictureOrder(frame, static_cast<size_t>(frameSize));
+                const PictureOrder order = pictureOrder(frame, frameSize);
                 if (order.newGroup) {
                     track.groupAnchor.reset();
                 }
@@ -208,9 +191,9 @@ void MatroskaSink::parse(Track& track, const uint8_t* data, size_t size, std::op
                 framePts = frameDts;  // a picture shown as it is decoded
             }
         } else {
-            if (track.codec->sample_rate > 0 && p.duration > 0) {
-                duration =
-                    static_cast<int64_t>(p.duration) * kTicksPerSecond / track.codec->sample_rate;
+            const int rate = track.parser->sampleRate();
+            if (rate > 0 && parsed.samples > 0) {
+                duration = int64_t{parsed.samples} * kTicksPerSecond / rate;
             }
             if (!framePts && track.lastPts) {
                 framePts = *track.lastPts + track.lastDuration;
@@ -222,7 +205,7 @@ void MatroskaSink::parse(Track& track, const uint8_t* data, size_t size, std::op
         track.lastPts = framePts;
         track.lastDts = frameDts.value_or(*framePts);
         track.lastDuration = duration;
-        emit(track, frame, static_cast<size_t>(frameSize), *framePts, frameDts, key, duration);
+        emit(track, frame, frameSize, *framePts, frameDts, key, duration);
     } while (size > 0);
 }
 
@@ -313,7 +296,7 @@ bool MatroskaSink::described() const {
                 break;
             case StreamKind::Audio:
                 if (stream.coding == StreamCoding::Lpcm ? !track->samples
-                                                        : track->codec->sample_rate <= 0) {
+                                                        : track->parser->sampleRate() <= 0) {
                     return false;
                 }
                 break;
@@ -364,12 +347,12 @@ void MatroskaSink::begin() {
             described.channels = format.channels;
             described.bits = format.bits;
         } else {
-            described.sampleRate = track->codec->sample_rate > 0
-                                       ? track->codec->sample_rate
-                                       : static_cast<int>(stream.header.sampleRate.value_or(48000));
-            described.channels = track->codec->ch_layout.nb_channels > 0
-                                     ? track->codec->ch_layout.nb_channels
-                                     : static_cast<int>(stream.header.channels.value_or(2));
+            const int rate = track->parser->sampleRate();
+            const int channels = track->parser->channels();
+            described.sampleRate =
+                rate > 0 ? rate : static_cast<int>(stream.header.sampleRate.value_or(48000));
+            described.channels =
+                channels > 0 ? channels : static_cast<int>(stream.header.channels.value_or(2));
         }
         described_.push_back(std::move(described));
     }
