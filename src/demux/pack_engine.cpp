@@ -11,7 +11,7 @@ void PackEngine::demux(PassMode mode, PassHooks& hooks, const SpanEvents& events
     events_ = &events;
     follower_ = follower;
     JobControl& control = state_.job.control;
-    control.writing = !detection_ || follower != nullptr;
+    control.writing = !detection_ || follower != nullptr || hooks.writes();
     // Each pass places its packets afresh: a demux pass gives them the times the read did.
     state_.job.timeline = Timeline{};
     readSpans(state_.job, os_, reporter_, *this);

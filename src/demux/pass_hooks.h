@@ -57,6 +57,8 @@ public:
     // writing job was handed do not hold it). Called for each of its packets; its payload is passed
     // over.
     virtual void withoutNumber(StreamKind, int32_t /*key*/) {}
+    // Whether the pass writes outputs as it goes: a cancel then leaves them short.
+    virtual bool writes() const { return false; }
     // Whether the source is a DVD-Audio object, where 0xA1 is MLP.
     virtual bool aobSource() const { return false; }
     virtual void packet(const Packet&) {}

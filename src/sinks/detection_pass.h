@@ -72,6 +72,7 @@ public:
     void withoutNumber(StreamKind kind, int32_t key) override {
         detection_.withoutNumber(kind, key);
     }
+    bool writes() const override { return true; }
     bool aobSource() const override { return detection_.aobSource(); }
     void packet(const Packet& packet) override { detection_.packet(packet); }
     void copyControlPacket(size_t offset, ScanState& scan) override {

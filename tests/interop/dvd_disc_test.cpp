@@ -554,6 +554,24 @@ TEST(DvdDisc, TheWindowListsADiscsTitlesAndDemuxesTheChosenOne) {
                            "dvd_title02.Subpicture.00.fr.sub", "dvd_title02.Subpicture.00.fr.idx",
                            "dvd_title02.Subpicture.01.it.sub", "dvd_title02.Subpicture.01.it.idx"}))
         << window.logMarkup().back();
+
+    // Matroska takes the ticked streams only, with the disc's languages.
+    if (!installed("mkvmerge")) {
+        return;
+    }
+    form.setTicked(subBox(0), false);
+    ASSERT_TRUE(form.enabled(Control::bMatroska));
+    form.bMatroskaClick();
+    const Json tracks = Json::parse(
+        fixture::runProcess("mkvmerge", {"-J", out + "/dvd_title02.mkv"}, "/").out)["tracks"];
+    std::vector<std::string> kinds;
+    for (const Json& track : tracks) {
+        kinds.push_back(track["type"].get<std::string>() + " " +
+                        track["properties"].value("language", "und"));
+    }
+    EXPECT_EQ(kinds, (std::vector<std::string>{"video und", "audio und", "subtitles ita"}))
+        << window.logMarkup().back();
+    EXPECT_EQ(form.outputFolder(), out);
 }
 
 // A title of two separately encoded parts, as dvdauthor makes one from two files: each part's

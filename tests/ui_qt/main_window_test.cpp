@@ -37,6 +37,7 @@ TEST(QtWindow, MirrorsTheModelAndHandsClicksToIt) {
     Main window(os, nullptr);
     EXPECT_EQ(widgetOf<QPushButton>(window, Control::bReadEVO)->text(), "&Read EVO");
     EXPECT_EQ(widgetOf<QPushButton>(window, Control::bRebuild)->text(), "Re&build");
+    EXPECT_EQ(widgetOf<QPushButton>(window, Control::bMatroska)->text(), "&Matroska");
     EXPECT_FALSE(window.windowIcon().isNull());
     EXPECT_TRUE(Main::aboutText().contains(TOLVANE_VERSION_TEXT));
     EXPECT_TRUE(Main::aboutText().contains("MIT licence"));
@@ -57,6 +58,7 @@ TEST(QtWindow, MirrorsTheModelAndHandsClicksToIt) {
     EXPECT_TRUE(window.form().ticked(audioBox(3)));
     EXPECT_TRUE(widgetOf<QPushButton>(window, Control::bDemux)->isEnabled());
     EXPECT_TRUE(widgetOf<QPushButton>(window, Control::bRebuild)->isEnabled());
+    EXPECT_TRUE(widgetOf<QPushButton>(window, Control::bMatroska)->isEnabled());
 
     widgetOf<QRadioButton>(window, Control::rbAutoDemux)->setChecked(true);
     EXPECT_TRUE(window.form().ticked(Control::rbAutoDemux));

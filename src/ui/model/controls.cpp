@@ -63,6 +63,8 @@ constexpr InitialControl kInitialControls[] = {
      "Save the chapters of the title as Matroska XML (.xml) or OGM text", true, false},
     {Control::bDemux, "bDemux", "Demux", "", "Demux the source EVO to streams", false, false},
     {Control::bRebuild, "bRebuild", "Rebuild", "", "", false, false},
+    {Control::bMatroska, "bMatroska", "Matroska", "",
+     "Write the ticked streams of the title (or file) into one Matroska file (.mkv)", false, false},
     {Control::bCancel, "bCancel", "Cancel", "", "You can stop the actual process", false, false},
 };
 

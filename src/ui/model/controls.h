@@ -39,6 +39,7 @@ enum class Control : uint8_t {
     bSaveChapters,
     bDemux,
     bRebuild,
+    bMatroska,
     bCancel,
     cbVideo0,
     cbAudio00 = cbVideo0 + 8,

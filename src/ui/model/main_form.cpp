@@ -183,6 +183,7 @@ void MainForm::cbVideoClick() {
     }
     setEnabled(Control::bDemux, anyTicked);
     setEnabled(Control::bRebuild, anyTicked && sourceIsEvo());
+    setEnabled(Control::bMatroska, anyTicked);
 }
 
 bool MainForm::sourceIsEvo() const {

@@ -31,7 +31,7 @@ public:
     // Another disc (or no disc) was chosen, or another of its titles.
     virtual void discChanged() {}
     virtual void focus(Control /*control*/) {}
-    // A demux or rebuild wrote its files to outputFolder().
+    // A demux, rebuild or Matroska job wrote its files to outputFolder().
     virtual void outputFolderChanged() {}
 };
 
@@ -141,6 +141,8 @@ public:
     void saveChapters(const std::string& path);
     void bDemuxClick();
     void bRebuildClick();
+    // The ticked streams into one Matroska file in the output folder, named as the demux names.
+    void bMatroskaClick();
     // An audio or subpicture stream's delay to the first video stream of the last read, in
     // milliseconds (its first PTS minus the video's); none without either.
     std::optional<int32_t> streamDelayMs(StreamKind kind, int number) const;
@@ -158,7 +160,7 @@ private:
     std::string chosenOutputFolder() const;
     void sayOutputFolder(const std::string& folder);
     struct Buttons {
-        bool readEvo, readXpl, demux, rebuild, browseEvo, browseXpl;
+        bool readEvo, readXpl, demux, rebuild, matroska, browseEvo, browseXpl;
     };
     Buttons buttons() const;
     void restore(const Buttons& before);

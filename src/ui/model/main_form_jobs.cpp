@@ -6,8 +6,10 @@
 
 #include "core/platform_error.h"
 #include "jobs/demux_job.h"
+#include "jobs/mkv_job.h"
 #include "jobs/read_job.h"
 #include "jobs/rebuild_job.h"
+#include "jobs/stream_selection.h"
 #include "ui/model/int_edit.h"
 #include "ui/model/main_form.h"
 
@@ -79,8 +81,10 @@ std::optional<int32_t> MainForm::streamDelayMs(StreamKind kind, int number) cons
 }
 
 MainForm::Buttons MainForm::buttons() const {
-    return Buttons{enabled(Control::bReadEVO), enabled(Control::bReadXPL), enabled(Control::bDemux),
-                   enabled(Control::bRebuild), enabled(Control::bbEVO),    enabled(Control::bbXPL)};
+    return Buttons{enabled(Control::bReadEVO),  enabled(Control::bReadXPL),
+                   enabled(Control::bDemux),    enabled(Control::bRebuild),
+                   enabled(Control::bMatroska), enabled(Control::bbEVO),
+                   enabled(Control::bbXPL)};
 }
 
 void MainForm::restore(const Buttons& before) {
@@ -88,6 +92,7 @@ void MainForm::restore(const Buttons& before) {
     setEnabled(Control::bReadXPL, before.readXpl);
     setEnabled(Control::bDemux, before.demux);
     setEnabled(Control::bRebuild, before.rebuild);
+    setEnabled(Control::bMatroska, before.matroska);
     setEnabled(Control::bbEVO, before.browseEvo);
     setEnabled(Control::bbXPL, before.browseXpl);
 }
@@ -166,6 +171,7 @@ void MainForm::bReadEVOClick() {
         setEnabled(Control::bReadXPL, false);
         setEnabled(Control::bDemux, false);
         setEnabled(Control::bRebuild, false);
+        setEnabled(Control::bMatroska, false);
         setEnabled(Control::bbEVO, false);
         setEnabled(Control::bbXPL, false);
         Resetcbs();
@@ -201,6 +207,7 @@ void MainForm::bDemuxClick() {
     const bool done = runJob([&] {
         setEnabled(Control::bDemux, false);
         setEnabled(Control::bRebuild, false);
+        setEnabled(Control::bMatroska, false);
         showPage(0);
         DemuxInput input{
             .sourcePath = text(Control::eEVOfile),
@@ -250,6 +257,7 @@ void MainForm::bRebuildClick() {
     const bool done = runJob([&] {
         setEnabled(Control::bDemux, false);
         setEnabled(Control::bRebuild, false);
+        setEnabled(Control::bMatroska, false);
         showPage(0);
         RebuildInput input{
             .sourcePath = text(Control::eEVOfile),
@@ -263,6 +271,33 @@ void MainForm::bRebuildClick() {
         RebuildJob job(jobContext());
         paths_.baseName = job.run(input).baseName;
         sayOutputFolder(input.outputFolder);
+    });
+    if (done) {
+        cbVideoClick();  // the command rule decides, as after every job
+    }
+}
+
+void MainForm::bMatroskaClick() {
+    const bool done = runJob([&] {
+        setEnabled(Control::bDemux, false);
+        setEnabled(Control::bRebuild, false);
+        setEnabled(Control::bMatroska, false);
+        showPage(0);
+        MkvInput input{
+            .sourcePath = text(Control::eEVOfile),
+            .settings = passSettings(),
+            .output = chosenOutputFolder(),
+            .select = std::vector<std::string>{},
+        };
+        // The ticked boxes a read labelled: a box ticked by hand names no stream.
+        for (const StreamBox& box : streamBoxes()) {
+            if (box.chosen && box.id != kStreamAbsent) {
+                input.select->push_back(boxName(box.kind, box.number));
+            }
+        }
+        MkvJob job(jobContext());
+        paths_.baseName = job.run(input).read.baseName;
+        sayOutputFolder(input.output);
     });
     if (done) {
         cbVideoClick();  // the command rule decides, as after every job

@@ -51,12 +51,13 @@ QString withMnemonic(Control c, const std::string& caption) {
         const char* text;
     };
     static constexpr Mnemonic kMnemonics[] = {
-        {Control::bReadEVO, "Read EVO"}, {Control::bReadXPL, "Read XPL"},
-        {Control::bDemux, "Demux"},      {Control::bRebuild, "Rebuild"},
-        {Control::bCancel, "Cancel"},    {Control::bClear, "Clear"},
+        {Control::bReadEVO, "Read EVO"},  {Control::bReadXPL, "Read XPL"},
+        {Control::bDemux, "Demux"},       {Control::bRebuild, "Rebuild"},
+        {Control::bMatroska, "Matroska"}, {Control::bCancel, "Cancel"},
+        {Control::bClear, "Clear"},
     };
-    static constexpr const char* kMarked[] = {"&Read EVO", "Read &XPL", "&Demux",
-                                              "Re&build",  "&Cancel",   "C&lear"};
+    static constexpr const char* kMarked[] = {"&Read EVO", "Read &XPL", "&Demux", "Re&build",
+                                              "&Matroska", "&Cancel",   "C&lear"};
     for (size_t k = 0; k < std::size(kMnemonics); ++k) {
         if (kMnemonics[k].control == c && caption == kMnemonics[k].text) {
             return QString::fromLatin1(kMarked[k]);
@@ -485,6 +486,7 @@ QWidget* Main::buildBottomRow() {
     bold.setBold(true);
     demux->setFont(bold);
     auto* rebuild = button(Control::bRebuild, form_);
+    auto* matroska = button(Control::bMatroska, form_);
     auto* cancel = button(Control::bCancel, form_);
     logo_ = new QLabel;
     logo_->setPixmap(applicationIcon().pixmap(40, 40));
@@ -492,15 +494,18 @@ QWidget* Main::buildBottomRow() {
     logo_->setAlignment(Qt::AlignCenter);
     layout->addWidget(demux);
     layout->addWidget(rebuild);
+    layout->addWidget(matroska);
     layout->addStretch(1);
     layout->addWidget(logo_);
     layout->addStretch(1);
     layout->addWidget(cancel);
     bind(Control::bDemux, demux);
     bind(Control::bRebuild, rebuild);
+    bind(Control::bMatroska, matroska);
     bind(Control::bCancel, cancel);
     QObject::connect(demux, &QPushButton::clicked, [this] { form_.bDemuxClick(); });
     QObject::connect(rebuild, &QPushButton::clicked, [this] { form_.bRebuildClick(); });
+    QObject::connect(matroska, &QPushButton::clicked, [this] { form_.bMatroskaClick(); });
     QObject::connect(cancel, &QPushButton::clicked, [this] { form_.bCancelClick(); });
     return row;
 }
