@@ -98,7 +98,9 @@ public:
             frame.pts = timeOf(parser_->pts);
             frame.dts = timeOf(parser_->dts);
             frame.key = parser_->key_frame == 1 || parser_->pict_type == AV_PICTURE_TYPE_I;
+            frame.bidirectional = parser_->pict_type == AV_PICTURE_TYPE_B;
             frame.repeatFields = std::max(parser_->repeat_pict, 0);
+            frame.pictureOrder = parser_->output_picture_number;
             frame.samples = std::max(parser_->duration, 0);
         }
         return used;

@@ -72,8 +72,11 @@ struct ParsedFrame {
     std::optional<int64_t> pts;
     std::optional<int64_t> dts;
     bool key = false;
-    int repeatFields = 0;  // fields shown past a frame's first
-    int samples = 0;       // audio: samples per channel
+    bool bidirectional = false;  // a B-picture: shown as it is decoded
+    int repeatFields = 0;        // fields shown past a frame's first
+    // H.264: the picture order count, two a frame, counted from the last IDR picture.
+    int pictureOrder = 0;
+    int samples = 0;  // audio: samples per channel
 };
 
 // Cuts a stream's bytes into frames (video access units, audio frames), carrying each packet's

@@ -38,6 +38,12 @@ PictureOrder pictureOrder(const uint8_t* data, size_t size) {
     return order;
 }
 
+int64_t frameTicksOf(const StreamContext& stream) {
+    const double rate =
+        stream.frameRate > 0 ? stream.frameRate : stream.header.frameRate.value_or(25.0);
+    return std::llround(kTicksPerSecond / rate);
+}
+
 }  // namespace
 
 namespace {
@@ -61,8 +67,12 @@ struct MatroskaSink::Track {
     std::optional<int64_t> lastPts;
     std::optional<int64_t> lastDts;
     int64_t lastDuration = 0;
-    // MPEG-1/2: a picture of the current group with a time, and its temporal reference.
+    // Video: how long a reference picture shows after it is decoded.
+    int64_t referenceDelay = 0;
+    // Video: a picture of the current group with a time, and its place in display order.
     std::optional<std::pair<int, int64_t>> groupAnchor;
+    // Frames before the stream's first time.
+    std::vector<UntimedFrame> untimed;
     // LPCM: its samples, and the time the samples so far end at.
     std::optional<LpcmSamples> samples;
     std::optional<int64_t> sampleClock;
@@ -150,63 +160,111 @@ void MatroskaSink::parse(Track& track, const uint8_t* data, size_t size, std::op
         // Only the first frame that starts in this payload takes its times.
         pts.reset();
         dts.reset();
-        if (parsed.size == 0) {
-            continue;
+        if (parsed.size > 0) {
+            place(track, parsed);
         }
-        const uint8_t* frame = parsed.data;
-        const size_t frameSize = parsed.size;
-        std::optional<int64_t> framePts = parsed.pts;
-        std::optional<int64_t> frameDts = parsed.dts;
-        const StreamContext& stream = *track.stream;
-        int64_t duration = 0;
-        bool key = true;
-        if (stream.kind == StreamKind::Video) {
-            const double rate =
-                stream.frameRate > 0 ? stream.frameRate : stream.header.frameRate.value_or(25.0);
-            const auto frameTicks = static_cast<int64_t>(std::llround(kTicksPerSecond / rate));
-            // The parser counts a picture's fields past its first: a frame shows two.
-            duration =
-                parsed.repeatFields > 0 ? frameTicks * (1 + parsed.repeatFields) / 2 : frameTicks;
-            key = parsed.key;
-            if (stream.coding == StreamCoding::Mpeg2 || stream.coding == StreamCoding::Mpeg1) {
-                const PictureOrder order = pictureOrder(frame, frameSize);
-                if (order.newGroup) {
-                    track.groupAnchor.reset();
-                }
-                if (order.temporalReference) {
-                    if (framePts) {
-                        track.groupAnchor = std::pair(*order.temporalReference, *framePts);
-                    } else if (track.groupAnchor) {
-                        // Within a group pictures show one frame apart in temporal order.
-                        framePts =
-                            track.groupAnchor->second +
-                            (*order.temporalReference - track.groupAnchor->first) * frameTicks;
-                    }
-                }
-            }
-            if (!frameDts && track.lastDts) {
-                frameDts = *track.lastDts + track.lastDuration;
-            }
-            if (!framePts) {
-                framePts = frameDts;  // a picture shown as it is decoded
-            }
-        } else {
-            const int rate = track.parser->sampleRate();
-            if (rate > 0 && parsed.samples > 0) {
-                duration = int64_t{parsed.samples} * kTicksPerSecond / rate;
-            }
-            if (!framePts && track.lastPts) {
-                framePts = *track.lastPts + track.lastDuration;
-            }
-        }
-        if (!framePts) {
-            continue;  // a frame before the stream's first time: nothing places it
-        }
-        track.lastPts = framePts;
-        track.lastDts = frameDts.value_or(*framePts);
-        track.lastDuration = duration;
-        emit(track, frame, frameSize, *framePts, frameDts, key, duration);
     } while (size > 0);
+}
+
+void MatroskaSink::place(Track& track, const ParsedFrame& parsed) {
+    std::optional<int64_t> framePts = parsed.pts;
+    std::optional<int64_t> frameDts = parsed.dts;
+    const StreamContext& stream = *track.stream;
+    int64_t duration = 0;
+    bool key = true;
+    if (stream.kind == StreamKind::Video) {
+        const int64_t frameTicks = frameTicksOf(stream);
+        // The parser counts a picture's fields past its first: a frame shows two.
+        duration =
+            parsed.repeatFields > 0 ? frameTicks * (1 + parsed.repeatFields) / 2 : frameTicks;
+        key = parsed.key;
+        // A picture without a time shows where its place in the display order puts it, counted
+        // from a picture of its group that has one: MPEG-1/2's temporal reference, one a frame,
+        // and H.264's picture order count, two a frame, which an IDR picture starts anew.
+        std::optional<int> order;
+        int orderStep = 1;
+        if (stream.coding == StreamCoding::Mpeg2 || stream.coding == StreamCoding::Mpeg1) {
+            const PictureOrder found = pictureOrder(parsed.data, parsed.size);
+            if (found.newGroup) {
+                track.groupAnchor.reset();
+            }
+            order = found.temporalReference;
+        } else if (stream.coding == StreamCoding::H264) {
+            if (parsed.key && parsed.pictureOrder == 0) {
+                track.groupAnchor.reset();
+            }
+            order = parsed.pictureOrder;
+            orderStep = 2;
+        }
+        const bool timed = framePts.has_value();
+        if (order && !timed && track.groupAnchor) {
+            framePts = track.groupAnchor->second +
+                       (*order - track.groupAnchor->first) * frameTicks / orderStep;
+        }
+        if (!frameDts && track.lastDts) {
+            frameDts = *track.lastDts + track.lastDuration;
+        }
+        if (!framePts && frameDts) {
+            // A B-picture shows as it is decoded, a reference picture as far after it as the
+            // last one with both times.
+            framePts = *frameDts + (parsed.bidirectional ? 0 : track.referenceDelay);
+        }
+        if (timed && frameDts && !parsed.bidirectional) {
+            track.referenceDelay = std::max<int64_t>(*framePts - *frameDts, 0);
+        }
+        if (order && framePts && (timed || !track.groupAnchor)) {
+            track.groupAnchor = std::pair(*order, *framePts);
+        }
+    } else {
+        const int rate = track.parser->sampleRate();
+        if (rate > 0 && parsed.samples > 0) {
+            duration = int64_t{parsed.samples} * kTicksPerSecond / rate;
+        }
+        if (!framePts && track.lastPts) {
+            framePts = *track.lastPts + track.lastDuration;
+        }
+    }
+    if (!framePts) {
+        holdUntimed(track, parsed);
+        return;
+    }
+    track.untimed.clear();  // frames before the stream's first time: nothing places them
+    track.lastPts = framePts;
+    track.lastDts = frameDts.value_or(*framePts);
+    track.lastDuration = duration;
+    emit(track, parsed.data, parsed.size, *framePts, frameDts, key, duration);
+}
+
+void MatroskaSink::holdUntimed(Track& track, const ParsedFrame& parsed) {
+    if (track.untimed.size() < kUntimedFrames) {
+        UntimedFrame held{parsed, {parsed.data, parsed.data + parsed.size}};
+        track.untimed.push_back(std::move(held));
+        return;
+    }
+    placeUntimed(track);
+    place(track, parsed);
+}
+
+void MatroskaSink::placeUntimed(Track& track) {
+    // So many frames and no time, or none to the end: the stream carries none (a muxer wrote
+    // it so). It starts with the title, each frame after the last in decoding order, rather
+    // than being lost.
+    std::vector<UntimedFrame> held = std::move(track.untimed);
+    track.untimed.clear();
+    const int64_t start = zero_.value_or(heldFirst_.value_or(0));
+    for (size_t k = 0; k < held.size(); ++k) {
+        ParsedFrame frame = held[k].frame;
+        frame.data = held[k].bytes.data();
+        if (k == 0) {
+            // Decoded two frames ahead of its showing, as a stream with B-pictures must be:
+            // the pictures after it show before they are decoded.
+            frame.pts = start;
+            frame.dts = track.stream->kind == StreamKind::Video
+                            ? start - 2 * frameTicksOf(*track.stream)
+                            : start;
+        }
+        place(track, frame);
+    }
 }
 
 void MatroskaSink::cutLpcm(Track& track, const Packet& packet) {
@@ -383,6 +441,9 @@ void MatroskaSink::finish() {
     for (const std::unique_ptr<Track>& track : tracks_) {
         if (track->parser != nullptr) {
             parse(*track, nullptr, 0, std::nullopt, std::nullopt);
+        }
+        if (!track->untimed.empty() && !track->lastPts) {
+            placeUntimed(*track);
         }
     }
     if (!writer_) {

@@ -32,6 +32,9 @@ class MatroskaSink {
 public:
     static constexpr size_t kHeldBytes = size_t{32} << 20;
     static constexpr int64_t kHeldTicks = 2 * 90000;
+    // Frames of a stream without a time held before it counts as carrying none: more than the
+    // pictures an open group shows before its first time.
+    static constexpr size_t kUntimedFrames = 64;
 
     // `chapters` count from the title's first video frame.
     MatroskaSink(FileOutput& out, std::string title, std::vector<MatroskaChapter> chapters);
@@ -64,9 +67,17 @@ private:
     void cutAudio(Track& track, const Packet& packet);
     void cutLpcm(Track& track, const Packet& packet);
     void cutSubpicture(Track& track, const Packet& packet);
+    struct UntimedFrame {
+        ParsedFrame frame;
+        std::vector<uint8_t> bytes;
+    };
     // The frames the track's parser completed from `data` (none: its last frame).
     void parse(Track& track, const uint8_t* data, size_t size, std::optional<int64_t> pts,
                std::optional<int64_t> dts);
+    // Times a frame the parser completed and writes or holds it.
+    void place(Track& track, const ParsedFrame& parsed);
+    void holdUntimed(Track& track, const ParsedFrame& parsed);
+    void placeUntimed(Track& track);
     void emit(Track& track, const uint8_t* data, size_t size, int64_t pts,
               std::optional<int64_t> dts, bool key, int64_t duration);
     bool described() const;

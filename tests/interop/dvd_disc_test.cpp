@@ -8,7 +8,6 @@
 #include <cmath>
 #include <filesystem>
 #include <fstream>
-#include <regex>
 #include <set>
 #include <sstream>
 
@@ -802,18 +801,21 @@ std::vector<double> numbers(const std::string& command) {
     return found;
 }
 
-// The chapters of the first title of an HD DVD playlist: start in seconds and name.
+// The chapters of the first title of an HD DVD playlist: start in whole seconds and name.
 std::vector<std::pair<double, std::string>> playlistChapters(const std::string& playlist) {
     const fixture::Bytes bytes = fixture::readFile(playlist);
     const std::string text(bytes.begin(), bytes.end());
     const std::string list = text.substr(0, text.find("</ChapterList>"));
-    static const std::regex chapter(
-        R"re(titleTimeBegin="(\d+):(\d+):(\d+):\d+" displayName="([^"]*)")re");
     std::vector<std::pair<double, std::string>> found;
-    for (auto it = std::sregex_iterator(list.begin(), list.end(), chapter);
-         it != std::sregex_iterator(); ++it) {
-        const std::smatch& m = *it;
-        found.emplace_back(std::stoi(m[1]) * 3600 + std::stoi(m[2]) * 60 + std::stoi(m[3]), m[4]);
+    const std::string begin = "titleTimeBegin=\"";
+    const std::string name = "displayName=\"";
+    for (size_t at = list.find(begin); at != std::string::npos; at = list.find(begin, at + 1)) {
+        // HH:MM:SS:FF
+        const std::string clock = list.substr(at + begin.size(), 8);
+        const size_t named = list.find(name, at) + name.size();
+        found.emplace_back(std::stoi(clock.substr(0, 2)) * 3600 +
+                               std::stoi(clock.substr(3, 2)) * 60 + std::stoi(clock.substr(6, 2)),
+                           list.substr(named, list.find('"', named) - named));
     }
     return found;
 }

@@ -1129,6 +1129,22 @@ TEST_F(Interop, EveryStreamOfRealMuxersIsWrittenOnceByteForByteAndNamedAsFfprobe
             ++compared;
         }
         EXPECT_EQ(static_cast<size_t>(compared), outputs.size()) << "and no output besides";
+
+        // The same source as one Matroska file: every stream a track, each decoded without an
+        // error (an access unit cut between the files is whole again), as many video frames
+        // as ffprobe decodes from the source.
+        const std::string mkv = (folder / "out.mkv").string();
+        const nlohmann::json muxed = report({"mkv", source, "-o", mkv});
+        ASSERT_EQ(muxed["tracks"].size(), static_cast<size_t>(compared));
+        const fixture::ProcessResult decoded =
+            fixture::runProcess(ffmpeg_, {"-v", "error", "-i", mkv, "-f", "null", "-"}, "/");
+        EXPECT_EQ(decoded.status, 0);
+        EXPECT_EQ(decoded.err, "");
+        const auto video = probeAll(mkv, {"-count_frames", "-select_streams", "v:0"});
+        const auto sourceVideo = probeAll(whole, {"-count_frames", "-select_streams", "v:0"});
+        ASSERT_EQ(video.size(), 1U);
+        ASSERT_EQ(sourceVideo.size(), 1U);
+        EXPECT_EQ(video[0].at("nb_read_frames"), sourceVideo[0].at("nb_read_frames"));
     }
 }
 
