@@ -805,7 +805,8 @@ std::vector<double> numbers(const std::string& command) {
 std::vector<std::pair<double, std::string>> playlistChapters(const std::string& playlist) {
     const fixture::Bytes bytes = fixture::readFile(playlist);
     const std::string text(bytes.begin(), bytes.end());
-    const std::string list = text.substr(0, text.find("</ChapterList>"));
+    const size_t opened = text.find("<ChapterList>");
+    const std::string list = text.substr(opened, text.find("</ChapterList>") - opened);
     std::vector<std::pair<double, std::string>> found;
     const std::string begin = "titleTimeBegin=\"";
     const std::string name = "displayName=\"";
