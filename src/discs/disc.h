@@ -33,6 +33,8 @@ struct DiscStream {
     // What the disc says the stream holds beyond its language ("commentary", "forced"); empty
     // for a plain one.
     std::string content;
+    // What the disc calls the stream: an HD DVD track's description ("Director's comments").
+    std::string description;
 };
 
 struct DiscChapter {

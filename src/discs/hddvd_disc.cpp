@@ -522,6 +522,8 @@ std::vector<DiscTitle> playlistTitles(std::string_view playlist) {
             if (kind != StreamKind::Video) {
                 stream.language = trackLanguage(tag);
             }
+            stream.description =
+                decodeCharacterReferences(attributeValue(tag, "description").value_or(""));
             streams.push_back(stream);
         } else if (element == "CHAPTER") {
             std::vector<DiscChapter>& chapters = titles.back().chapters;

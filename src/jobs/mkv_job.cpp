@@ -45,13 +45,20 @@ private:
     JobRecords& state_;
 };
 
-// What a disc says a stream holds beyond its language, as a track name: "Commentary".
+// What a disc calls a stream (an HD DVD track's description), or what it says the stream holds
+// beyond its language (a DVD's "Commentary"), as a track name.
 std::string trackName(const std::optional<DiscTitle>& title, StreamKind kind, int32_t key) {
     if (!title) {
         return {};
     }
     for (const DiscStream& stream : title->streams) {
-        if (stream.kind == kind && stream.id == (key & 0xFF) && !stream.content.empty()) {
+        if (stream.kind != kind || stream.id != (key & 0xFF)) {
+            continue;
+        }
+        if (!stream.description.empty()) {
+            return stream.description;
+        }
+        if (!stream.content.empty()) {
             std::string name = stream.content;
             name[0] = static_cast<char>(std::toupper(static_cast<unsigned char>(name[0])));
             return name;

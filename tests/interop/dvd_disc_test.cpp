@@ -870,6 +870,7 @@ TEST(DvdDisc, TitlesAndFilesBecomeOneMatroskaFileThatPeersRead) {
         // The source as one file ffprobe reads the title's times from; empty: none.
         std::string probed;
         std::vector<std::pair<double, std::string>> chapters;  // from the first video frame
+        std::vector<std::string> names;  // mkvmerge's track names; none: no names checked
     };
     const std::string root = dir.path().string();
     std::vector<std::pair<double, std::string>> dvdChapters;
@@ -894,7 +895,8 @@ TEST(DvdDisc, TitlesAndFilesBecomeOneMatroskaFileThatPeersRead) {
          {"und", "eng", "eng", "fre", "ger", "und"},
          {},
          "",
-         playlistChapters(root + "/hd/DISC/ADV_OBJ/VPLST000.XPL")},
+         playlistChapters(root + "/hd/DISC/ADV_OBJ/VPLST000.XPL"),
+         {"", "English", "English", "French", "German", "Commentary"}},
         {{root + "/LDISC", "--title", "1"},
          0.04,
          {"MPEG-1/2", "PCM", "PCM"},
@@ -933,6 +935,9 @@ TEST(DvdDisc, TitlesAndFilesBecomeOneMatroskaFileThatPeersRead) {
             EXPECT_EQ(track["codec"], c.codecs[k]) << k;
             EXPECT_EQ(track["properties"]["language"], c.languages[k]) << k;
             EXPECT_EQ(track["properties"]["default_track"], k < 2) << k;
+            if (!c.names.empty()) {
+                EXPECT_EQ(track["properties"].value("track_name", ""), c.names[k]) << k;
+            }
         }
         const fixture::ProcessResult decoded = fixture::runProcess(
             "/bin/sh", {"-c", "ffmpeg -v error -i '" + out + "' -f null - 2>&1"}, "/");
