@@ -3,6 +3,7 @@
 #include <algorithm>
 #include <cmath>
 #include <cstring>
+#include <span>
 
 #include "sinks/wav_writer.h"
 
@@ -44,6 +45,12 @@ int64_t frameTicksOf(const StreamContext& stream) {
     return std::llround(kTicksPerSecond / rate);
 }
 
+// How long a picture shows. The parser counts its fields past the first: a frame shows two.
+int64_t pictureTicks(const StreamContext& stream, const ParsedFrame& picture) {
+    const int64_t frameTicks = frameTicksOf(stream);
+    return picture.repeatFields > 0 ? frameTicks * (1 + picture.repeatFields) / 2 : frameTicks;
+}
+
 }  // namespace
 
 namespace {
@@ -69,8 +76,15 @@ struct MatroskaSink::Track {
     int64_t lastDuration = 0;
     // Video: how long a reference picture shows after it is decoded.
     int64_t referenceDelay = 0;
-    // Video: a picture of the current group with a time, and its place in display order.
+    // H.264: a picture of the current group with a time, and its picture order count.
     std::optional<std::pair<int, int64_t>> groupAnchor;
+    // MPEG-1/2: the pictures of the current group, timed when it is whole, and where the group
+    // before it ends showing.
+    std::vector<GroupPicture> group;
+    size_t groupSize = 0;
+    std::vector<int64_t> groupOffsets;
+    std::vector<size_t> groupShown;
+    std::optional<int64_t> groupEnd;
     // Frames before the stream's first time.
     std::vector<UntimedFrame> untimed;
     // LPCM: its samples, and the time the samples so far end at.
@@ -160,10 +174,103 @@ void MatroskaSink::parse(Track& track, const uint8_t* data, size_t size, std::op
         // Only the first frame that starts in this payload takes its times.
         pts.reset();
         dts.reset();
-        if (parsed.size > 0) {
+        if (parsed.size == 0) {
+            continue;
+        }
+        const StreamCoding coding = track.stream->coding;
+        if (track.stream->kind == StreamKind::Video &&
+            (coding == StreamCoding::Mpeg2 || coding == StreamCoding::Mpeg1)) {
+            gatherPicture(track, parsed);
+        } else {
             place(track, parsed);
         }
     } while (size > 0);
+}
+
+void MatroskaSink::gatherPicture(Track& track, const ParsedFrame& parsed) {
+    const PictureOrder order = pictureOrder(parsed.data, parsed.size);
+    if (order.newGroup && track.groupSize > 0) {
+        settleGroup(track);
+    }
+    if (track.groupSize == track.group.size()) {
+        track.group.emplace_back();
+    }
+    // The group's pictures keep their buffers from one group to the next.
+    GroupPicture& picture = track.group[track.groupSize++];
+    picture.bytes.assign(parsed.data, parsed.data + parsed.size);
+    picture.frame = parsed;
+    picture.temporalReference = order.temporalReference.value_or(-1);
+    if (track.groupSize >= kGroupPictures) {
+        settleGroup(track);
+    }
+}
+
+void MatroskaSink::settleGroup(Track& track) {
+    const size_t count = track.groupSize;
+    track.groupSize = 0;
+    std::span<GroupPicture> group(track.group.data(), count);
+    // Where each picture shows in the group, from the start of its first: the pictures before
+    // it in display order (temporal reference) one after the other, each as long as its fields
+    // last (a repeated first field makes it half a frame longer, as in soft telecine).
+    const int64_t frameTicks = frameTicksOf(*track.stream);
+    std::vector<int64_t>& offsets = track.groupOffsets;
+    offsets.assign(count, 0);
+    std::vector<size_t>& shown = track.groupShown;
+    shown.resize(count);
+    for (size_t k = 0; k < count; ++k) {
+        shown[k] = k;
+    }
+    std::stable_sort(shown.begin(), shown.end(), [&](size_t a, size_t b) {
+        return group[a].temporalReference < group[b].temporalReference;
+    });
+    int64_t at = 0;
+    for (size_t k = 0; k < count; ++k) {
+        const GroupPicture& picture = group[shown[k]];
+        if (k > 0) {
+            const GroupPicture& before = group[shown[k - 1]];
+            // A temporal reference the group lacks stands for a picture of one frame.
+            const int missing = picture.temporalReference - before.temporalReference - 1;
+            at += pictureTicks(*track.stream, before.frame) + std::max(missing, 0) * frameTicks;
+        }
+        offsets[shown[k]] = at;
+    }
+    // The group's place: a picture with its own time, else the end of the group before.
+    std::optional<int64_t> start;
+    for (size_t k = 0; k < count && !start; ++k) {
+        if (group[k].frame.pts && group[k].temporalReference >= 0) {
+            start = *group[k].frame.pts - offsets[k];
+        }
+    }
+    if (!start) {
+        start = track.groupEnd;
+    }
+    if (start) {
+        for (size_t k = 0; k < count; ++k) {
+            ParsedFrame& frame = group[k].frame;
+            if (!frame.pts) {
+                frame.pts = *start + offsets[k];
+            }
+        }
+        // Decoded in order, none after it shows, and half a frame before every picture after
+        // it shows: far enough apart to stay in order in the file's milliseconds.
+        std::optional<int64_t> later;
+        for (size_t k = count; k-- > 0;) {
+            ParsedFrame& frame = group[k].frame;
+            if (!frame.dts) {
+                frame.dts = later ? std::min(*frame.pts, *later - frameTicks / 2) : *frame.pts;
+            }
+            later = std::min(later.value_or(*frame.pts), *frame.pts);
+        }
+        int64_t end = *start;
+        for (size_t k = 0; k < count; ++k) {
+            end = std::max(end, *group[k].frame.pts + pictureTicks(*track.stream, group[k].frame));
+        }
+        track.groupEnd = end;
+    }
+    for (GroupPicture& picture : group) {
+        picture.frame.data = picture.bytes.data();
+        place(track, picture.frame);
+    }
 }
 
 void MatroskaSink::place(Track& track, const ParsedFrame& parsed) {
@@ -174,32 +281,21 @@ void MatroskaSink::place(Track& track, const ParsedFrame& parsed) {
     bool key = true;
     if (stream.kind == StreamKind::Video) {
         const int64_t frameTicks = frameTicksOf(stream);
-        // The parser counts a picture's fields past its first: a frame shows two.
-        duration =
-            parsed.repeatFields > 0 ? frameTicks * (1 + parsed.repeatFields) / 2 : frameTicks;
+        duration = pictureTicks(stream, parsed);
         key = parsed.key;
-        // A picture without a time shows where its place in the display order puts it, counted
-        // from a picture of its group that has one: MPEG-1/2's temporal reference, one a frame,
-        // and H.264's picture order count, two a frame, which an IDR picture starts anew.
+        // An H.264 picture without a time shows where its picture order count (two a frame,
+        // anew from each IDR picture) puts it, counted from one of its group that has a time.
         std::optional<int> order;
-        int orderStep = 1;
-        if (stream.coding == StreamCoding::Mpeg2 || stream.coding == StreamCoding::Mpeg1) {
-            const PictureOrder found = pictureOrder(parsed.data, parsed.size);
-            if (found.newGroup) {
-                track.groupAnchor.reset();
-            }
-            order = found.temporalReference;
-        } else if (stream.coding == StreamCoding::H264) {
+        if (stream.coding == StreamCoding::H264) {
             if (parsed.key && parsed.pictureOrder == 0) {
                 track.groupAnchor.reset();
             }
             order = parsed.pictureOrder;
-            orderStep = 2;
         }
         const bool timed = framePts.has_value();
         if (order && !timed && track.groupAnchor) {
-            framePts = track.groupAnchor->second +
-                       (*order - track.groupAnchor->first) * frameTicks / orderStep;
+            framePts =
+                track.groupAnchor->second + (*order - track.groupAnchor->first) * frameTicks / 2;
         }
         if (!frameDts && track.lastDts) {
             frameDts = *track.lastDts + track.lastDuration;
@@ -441,6 +537,9 @@ void MatroskaSink::finish() {
     for (const std::unique_ptr<Track>& track : tracks_) {
         if (track->parser != nullptr) {
             parse(*track, nullptr, 0, std::nullopt, std::nullopt);
+        }
+        if (track->groupSize > 0) {
+            settleGroup(*track);
         }
         if (!track->untimed.empty() && !track->lastPts) {
             placeUntimed(*track);

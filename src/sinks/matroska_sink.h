@@ -35,6 +35,8 @@ public:
     // Frames of a stream without a time held before it counts as carrying none: more than the
     // pictures an open group shows before its first time.
     static constexpr size_t kUntimedFrames = 64;
+    // The most MPEG-1/2 pictures timed as one group: far more than a disc's group holds.
+    static constexpr size_t kGroupPictures = 128;
 
     // `chapters` count from the title's first video frame.
     MatroskaSink(FileOutput& out, std::string title, std::vector<MatroskaChapter> chapters);
@@ -67,6 +69,11 @@ private:
     void cutAudio(Track& track, const Packet& packet);
     void cutLpcm(Track& track, const Packet& packet);
     void cutSubpicture(Track& track, const Packet& packet);
+    struct GroupPicture {
+        std::vector<uint8_t> bytes;
+        ParsedFrame frame;
+        int temporalReference = -1;
+    };
     struct UntimedFrame {
         ParsedFrame frame;
         std::vector<uint8_t> bytes;
@@ -74,6 +81,10 @@ private:
     // The frames the track's parser completed from `data` (none: its last frame).
     void parse(Track& track, const uint8_t* data, size_t size, std::optional<int64_t> pts,
                std::optional<int64_t> dts);
+    // MPEG-1/2 pictures are timed a group at a time: a picture without a time shows after the
+    // pictures before it in display order, whose lengths are known once the group is whole.
+    void gatherPicture(Track& track, const ParsedFrame& parsed);
+    void settleGroup(Track& track);
     // Times a frame the parser completed and writes or holds it.
     void place(Track& track, const ParsedFrame& parsed);
     void holdUntimed(Track& track, const ParsedFrame& parsed);
