@@ -82,11 +82,13 @@ struct MatroskaSink::Track {
     // before it ends showing.
     std::vector<GroupPicture> group;
     size_t groupSize = 0;
+    size_t groupBytes = 0;
     std::vector<int64_t> groupOffsets;
     std::vector<size_t> groupShown;
     std::optional<int64_t> groupEnd;
     // Frames before the stream's first time.
     std::vector<UntimedFrame> untimed;
+    size_t untimedBytes = 0;
     // LPCM: its samples, and the time the samples so far end at.
     std::optional<LpcmSamples> samples;
     std::optional<int64_t> sampleClock;
@@ -200,7 +202,8 @@ void MatroskaSink::gatherPicture(Track& track, const ParsedFrame& parsed) {
     picture.bytes.assign(parsed.data, parsed.data + parsed.size);
     picture.frame = parsed;
     picture.temporalReference = order.temporalReference.value_or(-1);
-    if (track.groupSize >= kGroupPictures) {
+    track.groupBytes += parsed.size;
+    if (track.groupSize >= kGroupPictures || track.groupBytes >= kHeldBytes) {
         settleGroup(track);
     }
 }
@@ -208,6 +211,7 @@ void MatroskaSink::gatherPicture(Track& track, const ParsedFrame& parsed) {
 void MatroskaSink::settleGroup(Track& track) {
     const size_t count = track.groupSize;
     track.groupSize = 0;
+    track.groupBytes = 0;
     std::span<GroupPicture> group(track.group.data(), count);
     // Where each picture shows in the group, from the start of its first: the pictures before
     // it in display order (temporal reference) one after the other, each as long as its fields
@@ -325,6 +329,7 @@ void MatroskaSink::place(Track& track, const ParsedFrame& parsed) {
         return;
     }
     track.untimed.clear();  // frames before the stream's first time: nothing places them
+    track.untimedBytes = 0;
     track.lastPts = framePts;
     track.lastDts = frameDts.value_or(*framePts);
     track.lastDuration = duration;
@@ -332,9 +337,10 @@ void MatroskaSink::place(Track& track, const ParsedFrame& parsed) {
 }
 
 void MatroskaSink::holdUntimed(Track& track, const ParsedFrame& parsed) {
-    if (track.untimed.size() < kUntimedFrames) {
+    if (track.untimed.size() < kUntimedFrames && track.untimedBytes < kHeldBytes) {
         UntimedFrame held{parsed, {parsed.data, parsed.data + parsed.size}};
         track.untimed.push_back(std::move(held));
+        track.untimedBytes += parsed.size;
         return;
     }
     placeUntimed(track);
@@ -347,6 +353,7 @@ void MatroskaSink::placeUntimed(Track& track) {
     // than being lost.
     std::vector<UntimedFrame> held = std::move(track.untimed);
     track.untimed.clear();
+    track.untimedBytes = 0;
     const int64_t start = zero_.value_or(heldFirst_.value_or(0));
     for (size_t k = 0; k < held.size(); ++k) {
         ParsedFrame frame = held[k].frame;

@@ -33,9 +33,10 @@ public:
     static constexpr size_t kHeldBytes = size_t{32} << 20;
     static constexpr int64_t kHeldTicks = 2 * 90000;
     // Frames of a stream without a time held before it counts as carrying none: more than the
-    // pictures an open group shows before its first time.
+    // pictures an open group shows before its first time (and never more than kHeldBytes).
     static constexpr size_t kUntimedFrames = 64;
-    // The most MPEG-1/2 pictures timed as one group: far more than a disc's group holds.
+    // The most MPEG-1/2 pictures (and kHeldBytes) timed as one group: far more than a disc's
+    // group holds.
     static constexpr size_t kGroupPictures = 128;
 
     // `chapters` count from the title's first video frame.
