@@ -1,7 +1,8 @@
 // The demux that writes every stream as it reads against the read job and then the demux job,
 // over a file of arbitrary bytes: both ways must leave the same error, files and frame counts,
 // and the one pass the read's log with the files it made (a VOB's subpictures also as VobSub).
-// An .EVO source is also rebuilt both ways, which must write the same file or fail alike.
+// An .EVO source is also rebuilt both ways, which must write the same file or fail alike, and
+// every source is written to Matroska, which must read it as the one pass does.
 #include <algorithm>
 #include <cstddef>
 #include <cstdint>
@@ -43,6 +44,11 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
         if (one.log != log) {
             std::abort();
         }
+    }
+    const fixture::MatroskaOutcome mkv = fixture::runMatroska(run);
+    if (mkv.error.has_value() != one.error.has_value() ||
+        (!one.error && mkv.read.frames[0].counted != one.read.frames[0].counted)) {
+        std::abort();
     }
     if (run.source == "TITLE.EVO") {
         run.advancedPacks = (flags & 64) != 0;

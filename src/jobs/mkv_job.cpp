@@ -194,9 +194,17 @@ MkvResult MkvJob::run(const MkvInput& input) {
             } else {
                 sink->finish();
                 result.tracks = sink->tracks();
-                log.log("Creating " + output->path());
-                output->finishWriting();
-                output->close();
+                for (const StreamContext* stream : sink->leftOut()) {
+                    log.log(boxMet(state.streams, stream->kind, stream->number, stream->key).label +
+                            " is left out: no sequence header gives its picture size.");
+                }
+                if (result.tracks.empty()) {
+                    output->discard();  // no stream has a track: no file
+                } else {
+                    log.log("Creating " + output->path());
+                    output->finishWriting();
+                    output->close();
+                }
             }
             if (output->bytesWritten() > 0) {
                 result.output =

@@ -97,6 +97,8 @@ struct MatroskaSink::Track {
     std::vector<uint8_t> unit;
     size_t unitSize = 0;
     std::optional<int64_t> unitPts;
+    // Left out when the file began: its frames go nowhere.
+    bool dropped = false;
 };
 
 MatroskaSink::MatroskaSink(FileOutput& out, std::string title,
@@ -106,7 +108,7 @@ MatroskaSink::MatroskaSink(FileOutput& out, std::string title,
 MatroskaSink::~MatroskaSink() = default;
 
 bool MatroskaSink::addStream(StreamContext& stream, TrackNaming naming) {
-    if (writer_) {
+    if (begun_) {
         return false;
     }
     auto track = std::make_unique<Track>();
@@ -426,13 +428,18 @@ void MatroskaSink::cutSubpicture(Track& track, const Packet& packet) {
 
 void MatroskaSink::emit(Track& track, const uint8_t* data, size_t size, int64_t pts,
                         std::optional<int64_t> dts, bool key, int64_t duration) {
+    if (track.dropped) {
+        return;
+    }
     if (track.stream->kind == StreamKind::Video && !firstVideo_) {
         firstVideo_ = pts;
     }
-    if (writer_) {
-        const int64_t zero = zero_.value_or(0);
-        writer_->write(track.index, data, size, pts - zero,
-                       dts ? std::optional(*dts - zero) : std::nullopt, key, duration);
+    if (begun_) {
+        if (writer_) {
+            const int64_t zero = zero_.value_or(0);
+            writer_->write(track.index, data, size, pts - zero,
+                           dts ? std::optional(*dts - zero) : std::nullopt, key, duration);
+        }
         return;
     }
     Block block{track.index, {data, data + size}, pts, dts, key, duration};
@@ -471,19 +478,33 @@ bool MatroskaSink::described() const {
 void MatroskaSink::begin() {
     // Tracks in the order of the boxes (video, audio, subpictures, each by number), whatever
     // order they came in.
-    std::vector<std::unique_ptr<Track>> ordered = std::move(tracks_);
+    // A video stream that never gave its picture size (no sequence header: damaged or not
+    // video at all) has no track a player could open: it is left out.
+    std::vector<std::unique_ptr<Track>> ordered;
+    std::vector<std::optional<size_t>> renumbered(tracks_.size());
+    for (std::unique_ptr<Track>& track : tracks_) {
+        const StreamContext& stream = *track->stream;
+        if (stream.kind == StreamKind::Video && (!stream.header.width || !stream.header.height)) {
+            leftOut_.push_back(track->stream);
+            // Kept alive: the file may begin inside a call on this very track.
+            track->dropped = true;
+            dropped_.push_back(std::move(track));
+        } else {
+            ordered.push_back(std::move(track));
+        }
+    }
     std::stable_sort(ordered.begin(), ordered.end(), [](const auto& a, const auto& b) {
         return a->stream->kind != b->stream->kind ? a->stream->kind < b->stream->kind
                                                   : a->stream->number < b->stream->number;
     });
-    std::vector<size_t> renumbered(ordered.size());
     for (size_t k = 0; k < ordered.size(); ++k) {
         renumbered[ordered[k]->index] = k;
         ordered[k]->index = k;
     }
     tracks_ = std::move(ordered);
+    std::erase_if(held_, [&](const Block& block) { return !renumbered[block.track]; });
     for (Block& block : held_) {
-        block.track = renumbered[block.track];
+        block.track = *renumbered[block.track];
         zero_ = std::min(zero_.value_or(block.pts), block.pts);
     }
     described_.clear();
@@ -524,9 +545,13 @@ void MatroskaSink::begin() {
         chapter.start += shift;
         chapter.end += shift;
     }
-    writer_ = std::make_unique<MatroskaWriter>(out_, described_, chapters, title_);
-    for (const Block& block : held_) {
-        write(block);
+    begun_ = true;
+    // No track, no file: what is held has nowhere to go.
+    if (!described_.empty()) {
+        writer_ = std::make_unique<MatroskaWriter>(out_, described_, chapters, title_);
+        for (const Block& block : held_) {
+            write(block);
+        }
     }
     held_.clear();
     held_.shrink_to_fit();
@@ -541,7 +566,12 @@ void MatroskaSink::write(const Block& block) {
 }
 
 void MatroskaSink::finish() {
+    // The file may begin while the last frames are cut, and reorder the tracks.
+    std::vector<Track*> all;
     for (const std::unique_ptr<Track>& track : tracks_) {
+        all.push_back(track.get());
+    }
+    for (Track* track : all) {
         if (track->parser != nullptr) {
             parse(*track, nullptr, 0, std::nullopt, std::nullopt);
         }
@@ -552,10 +582,12 @@ void MatroskaSink::finish() {
             placeUntimed(*track);
         }
     }
-    if (!writer_) {
+    if (!begun_) {
         begin();
     }
-    writer_->finish();
+    if (writer_) {
+        writer_->finish();
+    }
 }
 
 }  // namespace tolvane

@@ -52,8 +52,11 @@ public:
     // The blocks still held or cut, the index. Throws JobError when the file cannot be written.
     void finish();
 
-    // The tracks as written; empty before the file began.
+    // The tracks as written; empty before the file began, and when no stream has one (the
+    // file is then not written).
     const std::vector<MatroskaTrack>& tracks() const { return described_; }
+    // The streams added that have no track: video that never gave its picture size.
+    const std::vector<const StreamContext*>& leftOut() const { return leftOut_; }
 
 private:
     struct Track;
@@ -100,12 +103,15 @@ private:
     std::string title_;
     std::vector<MatroskaChapter> chapters_;
     std::vector<std::unique_ptr<Track>> tracks_;
+    std::vector<std::unique_ptr<Track>> dropped_;
     std::vector<Block> held_;
     size_t heldBytes_ = 0;
     std::optional<int64_t> heldFirst_;
     int64_t heldLast_ = 0;
     std::vector<MatroskaTrack> described_;
+    std::vector<const StreamContext*> leftOut_;
     std::unique_ptr<MatroskaWriter> writer_;
+    bool begun_ = false;  // the tracks are settled; a writer when there is one
     // The file's zero on the title's timeline, and the first video frame's time.
     std::optional<int64_t> zero_;
     std::optional<int64_t> firstVideo_;

@@ -4,6 +4,7 @@
 #include <filesystem>
 
 #include "job_engine.h"
+#include "jobs/mkv_job.h"
 #include "jobs/read_and_rebuild_job.h"
 #include "jobs/rebuild_job.h"
 #include "jobs/stream_selection.h"
@@ -64,6 +65,25 @@ Outcome runJobs(JobRun run, bool onePass) {
     }
     for (OutputWritten& output : outcome.outputs) {
         output.path = std::filesystem::path(output.path).filename().string();
+    }
+    return outcome;
+}
+
+MatroskaOutcome runMatroska(const JobRun& run) {
+    fixture::TempDir dir;
+    Engine engine;
+    engine.files = run.files;
+    MatroskaOutcome outcome;
+    try {
+        MkvResult result =
+            MkvJob(engine.context).run({run.source, run.settings, dir.path().string(), run.select});
+        outcome.read = std::move(result.read);
+        if (result.output) {
+            outcome.file = readFile(result.output->path);
+        }
+    } catch (const JobError& error) {
+        outcome.error = error.what();
+        leaveOut(*outcome.error, dir.path().string());
     }
     return outcome;
 }

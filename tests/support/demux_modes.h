@@ -45,6 +45,16 @@ struct RebuildOutcome {
 // job that does both, into a folder of their own.
 RebuildOutcome runRebuild(const JobRun& run, bool onePass);
 
+// What the Matroska job left: the read, the file (none when it wrote none) or its error.
+struct MatroskaOutcome {
+    ReadResult read;
+    std::optional<Bytes> file;
+    std::optional<std::string> error;
+};
+
+// The one job that writes the chosen streams into one Matroska file, in a folder of its own.
+MatroskaOutcome runMatroska(const JobRun& run);
+
 // The read job's log alone.
 std::vector<std::string> readLog(const JobRun& run);
 
