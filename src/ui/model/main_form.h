@@ -163,6 +163,9 @@ private:
         bool readEvo, readXpl, demux, rebuild, matroska, browseEvo, browseXpl;
     };
     Buttons buttons() const;
+    // Demux, Rebuild and Matroska off while a job runs; a writing job also shows the log.
+    void disableWritingCommands();
+    void startWriting();
     void restore(const Buttons& before);
     // Runs `job` as the one running job. A job error ends it: the buttons come back as they
     // were and the message is shown. True when the job ran to its end.

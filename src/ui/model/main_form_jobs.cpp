@@ -97,6 +97,17 @@ void MainForm::restore(const Buttons& before) {
     setEnabled(Control::bbXPL, before.browseXpl);
 }
 
+void MainForm::disableWritingCommands() {
+    setEnabled(Control::bDemux, false);
+    setEnabled(Control::bRebuild, false);
+    setEnabled(Control::bMatroska, false);
+}
+
+void MainForm::startWriting() {
+    disableWritingCommands();
+    showPage(0);  // the log, where the job reports
+}
+
 bool MainForm::runJob(const std::function<void()>& job) {
     if (busy_) {
         return false;  // one job at a time
@@ -169,9 +180,7 @@ void MainForm::bReadEVOClick() {
         setEnabled(Control::bReadEVO, false);
         readXplWasEnabled = enabled(Control::bReadXPL);
         setEnabled(Control::bReadXPL, false);
-        setEnabled(Control::bDemux, false);
-        setEnabled(Control::bRebuild, false);
-        setEnabled(Control::bMatroska, false);
+        disableWritingCommands();
         setEnabled(Control::bbEVO, false);
         setEnabled(Control::bbXPL, false);
         Resetcbs();
@@ -205,10 +214,7 @@ void MainForm::bReadEVOClick() {
 
 void MainForm::bDemuxClick() {
     const bool done = runJob([&] {
-        setEnabled(Control::bDemux, false);
-        setEnabled(Control::bRebuild, false);
-        setEnabled(Control::bMatroska, false);
-        showPage(0);
+        startWriting();
         DemuxInput input{
             .sourcePath = text(Control::eEVOfile),
             .settings = passSettings(),
@@ -255,10 +261,7 @@ void MainForm::sayOutputFolder(const std::string& folder) {
 
 void MainForm::bRebuildClick() {
     const bool done = runJob([&] {
-        setEnabled(Control::bDemux, false);
-        setEnabled(Control::bRebuild, false);
-        setEnabled(Control::bMatroska, false);
-        showPage(0);
+        startWriting();
         RebuildInput input{
             .sourcePath = text(Control::eEVOfile),
             .settings = passSettings(),
@@ -279,10 +282,7 @@ void MainForm::bRebuildClick() {
 
 void MainForm::bMatroskaClick() {
     const bool done = runJob([&] {
-        setEnabled(Control::bDemux, false);
-        setEnabled(Control::bRebuild, false);
-        setEnabled(Control::bMatroska, false);
-        showPage(0);
+        startWriting();
         MkvInput input{
             .sourcePath = text(Control::eEVOfile),
             .settings = passSettings(),
