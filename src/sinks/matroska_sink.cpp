@@ -226,8 +226,9 @@ void MatroskaSink::settleGroup(Track& track) {
     for (size_t k = 0; k < count; ++k) {
         shown[k] = k;
     }
-    std::stable_sort(shown.begin(), shown.end(), [&](size_t a, size_t b) {
-        return group[a].temporalReference < group[b].temporalReference;
+    // In place, without a buffer: ties keep their decoding order.
+    std::sort(shown.begin(), shown.end(), [&](size_t a, size_t b) {
+        return std::pair(group[a].temporalReference, a) < std::pair(group[b].temporalReference, b);
     });
     int64_t at = 0;
     for (size_t k = 0; k < count; ++k) {
