@@ -3,6 +3,7 @@
 #include <algorithm>
 #include <cctype>
 #include <charconv>
+#include <cstdlib>
 #include <tuple>
 
 #include <CLI/CLI.hpp>
@@ -78,8 +79,10 @@ constexpr OptionHelp kOptions[] = {
     {"--no-continue", "do not go on with the second feature file (FEATURE_2.EVO)", kJobs},
     {"--title N",
      "title N of the disc: a DVD's cells or an HD DVD playlist's\n"
-     "clips in playing order (rebuild: HD DVD only)",
+     "clips in playing order (rebuild: HD DVD only); --title main:\n"
+     "the main title, as titles marks it",
      kJobs},
+    {"--min-length S", "mark titles shorter than S seconds as short (default 10)", kTitles},
     {"--angle A", "with --title: the cells of angle A (default 1)", kJobs},
     {"--adv-packs", "keep the advanced packs too", kRebuild},
     {"--source SOURCE", "the source file whose title is shown", kXpl},
@@ -275,6 +278,8 @@ CliOptions parseArguments(const std::vector<std::string>& args) {
     std::string angle;
     CLI::Option* titleOption = app.add_option("--title", title);
     CLI::Option* angleOption = app.add_option("--angle", angle);
+    std::string minLength;
+    CLI::Option* minLengthOption = app.add_option("--min-length", minLength);
     CLI::Option* fastCheck = app.add_option("--fast-check", options.fastCheckMb);
     CLI::Option* fullOption = app.add_flag("--full", full);
     CLI::Option* noCount = app.add_flag("--no-count-frames");
@@ -329,16 +334,30 @@ CliOptions parseArguments(const std::vector<std::string>& args) {
         }
     }
     options.continueOn = !*noContinue;
+    if (*titleOption && title == "main") {
+        options.mainTitle = true;
+        options.title = 1;  // a title: the disc says which once it is open
+        titleOption = nullptr;
+    }
+    if (*minLengthOption) {
+        char* end = nullptr;
+        options.minLength = std::strtod(minLength.c_str(), &end);
+        if (minLength.empty() || end != minLength.c_str() + minLength.size() ||
+            !(options.minLength >= 0 && options.minLength < 360000)) {
+            throw UsageError{"--min-length needs seconds from 0, not '" + minLength + "'"};
+        }
+    }
     for (const auto& [option, text, value, name] :
          {std::tuple{titleOption, &title, &options.title, "--title"},
           std::tuple{angleOption, &angle, &options.angle, "--angle"}}) {
-        if (*option) {
+        if (option != nullptr && *option) {
             int number = 0;
             const auto [end, failed] =
                 std::from_chars(text->data(), text->data() + text->size(), number);
             if (text->empty() || failed != std::errc() || end != text->data() + text->size() ||
                 number < 1 || number > 99) {
-                throw UsageError{std::string(name) + " needs a number from 1 to 99, not '" + *text +
+                throw UsageError{std::string(name) + " needs a number from 1 to 99" +
+                                 (value == &options.title ? " or main" : "") + ", not '" + *text +
                                  "'"};
             }
             *value = number;
@@ -439,6 +458,9 @@ CliOptions parseArguments(const std::vector<std::string>& args) {
     if (options.title > 0 &&
         (options.command == Command::Xpl || options.command == Command::Titles)) {
         throw UsageError{"--title belongs to read, demux, mkv and rebuild"};
+    }
+    if (*minLengthOption && options.command != Command::Titles) {
+        throw UsageError{"--min-length belongs to titles"};
     }
     if (*angleOption && options.title == 0) {
         throw UsageError{"--angle needs --title"};

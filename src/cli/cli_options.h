@@ -18,6 +18,10 @@ struct CliOptions {
     std::optional<std::vector<std::string>> select;
     bool continueOn = true;
     int title = 0;  // read and demux: the title of a disc; 0 for a file
+    // --title main: the disc's main title, found when the disc is opened (title is then 1).
+    bool mainTitle = false;
+    // titles: titles shorter than this many seconds are marked short.
+    double minLength = 10;
     int angle = 1;
     bool advancedPacks = false;
     bool delayNames = false;

@@ -1,5 +1,7 @@
 #include "cli/json_report.h"
 
+#include "discs/title_choice.h"
+
 #include <algorithm>
 #include <cmath>
 
@@ -228,14 +230,24 @@ Json playlistReport(const XplResult& playlist, const std::string& playlistPath, 
     return report;
 }
 
-Json titlesReport(const Disc& disc) {
+Json titlesReport(const Disc& disc, double minLength) {
     const bool dvd = std::string(disc.kind()) == "dvd";
     Json titles = Json::array();
-    for (const DiscTitle& title : disc.titles()) {
+    const std::vector<TitleVerdict> verdicts = judgeTitles(disc.titles(), minLength);
+    for (size_t k = 0; k < disc.titles().size(); ++k) {
+        const DiscTitle& title = disc.titles()[k];
         Json entry;
         entry["number"] = title.number;
         if (!title.damage.empty()) {
             entry["damage"] = title.damage;
+        }
+        // What the title is among the disc's: "main", "duplicate", "decoy" or "short", and why.
+        const TitleVerdict& verdict = verdicts[k];
+        if (verdict.role == TitleRole::Main) {
+            entry["role"] = "main";
+        } else if (verdict.role != TitleRole::Plain) {
+            entry["role"] = roleName(verdict.role);
+            entry["reason"] = verdict.reason;
         }
         entry["duration"] = title.duration;
         if (dvd) {

@@ -34,7 +34,8 @@ Json playlistReport(const XplResult& playlist, const std::string& playlistPath,
 void writePlaylistReport(const XplResult& playlist, const std::string& playlistPath,
                          std::ostream& out);
 // The titles of a disc: each with its duration, chapters, angles, video and streams.
-Json titlesReport(const Disc& disc);
+// `minLength`: titles shorter than it (seconds) are marked short.
+Json titlesReport(const Disc& disc, double minLength);
 // Makes every text of `value` valid UTF-8, as validUtf8 does.
 void makeValidUtf8(Json& value);
 

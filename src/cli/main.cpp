@@ -15,6 +15,7 @@
 #include "core/text_escape.h"
 #include "core/time_format.h"
 #include "discs/dvd_disc.h"
+#include "discs/title_choice.h"
 #include "jobs/demux_job.h"
 #include "jobs/mkv_job.h"
 #include "jobs/read_and_demux_job.h"
@@ -54,7 +55,7 @@ void printTree(const std::vector<TreeNode>& nodes, int depth) {
 
 // The titles of a disc as lines: each title's time, chapters and angles, then its video, its
 // streams and its chapters' starts.
-void printTitles(const Disc& disc, const LocaleSettings& locale) {
+void printTitles(const Disc& disc, const LocaleSettings& locale, double minLength) {
     const auto time = [&](double seconds) { return formatDuration(seconds, locale); };
     const auto plural = [](size_t count, const char* word) {
         return std::to_string(count) + " " + word + (count == 1 ? "" : "s");
@@ -62,11 +63,18 @@ void printTitles(const Disc& disc, const LocaleSettings& locale) {
     const bool dvd = std::string(disc.kind()) == "dvd";
     std::cout << "Disc " << terminalSafe(disc.path()) << ": "
               << plural(disc.titles().size(), "title") << '\n';
-    for (const DiscTitle& title : disc.titles()) {
+    const std::vector<TitleVerdict> verdicts = judgeTitles(disc.titles(), minLength);
+    for (size_t k = 0; k < disc.titles().size(); ++k) {
+        const DiscTitle& title = disc.titles()[k];
         std::cout << "Title " << title.number << ": ";
         if (!title.damage.empty()) {
             std::cout << "cannot be read: " << terminalSafe(title.damage) << '\n';
             continue;
+        }
+        if (verdicts[k].role == TitleRole::Main) {
+            std::cout << "main title, ";
+        } else if (verdicts[k].role != TitleRole::Plain) {
+            std::cout << roleName(verdicts[k].role) << " (" << verdicts[k].reason << "), ";
         }
         if (!title.name.empty()) {
             std::cout << terminalSafe(title.name) << ", ";
@@ -167,6 +175,16 @@ public:
             if (options_.command == Command::Titles) {
                 return listTitles();
             }
+            if (options_.mainTitle) {
+                // The disc names its main title once it is open.
+                const std::unique_ptr<Disc> disc = openDisc(options_.source);
+                options_.title = mainTitleNumber(disc->titles());
+                if (options_.title == 0) {
+                    throw JobError(ErrorCode::NotFound,
+                                   "'" + options_.source + "' has no title that can be read");
+                }
+                log_.log({"Main title: ", asValue(std::to_string(options_.title))});
+            }
             return options_.command == Command::Xpl ? readPlaylist() : takeApart();
         } catch (const JobError& error) {
             os_.showError(error.what());
@@ -200,14 +218,14 @@ private:
                 const std::unique_ptr<Disc> disc = openDisc(path);
                 disc->measure();
                 if (options_.json) {
-                    Json report = titlesReport(*disc);
+                    Json report = titlesReport(*disc, options_.minLength);
                     makeValidUtf8(report);
                     std::cout << report.dump() << '\n';
                 } else {
                     if (k > 0) {
                         std::cout << '\n';
                     }
-                    printTitles(*disc, context_.formatSettings);
+                    printTitles(*disc, context_.formatSettings, options_.minLength);
                 }
             } catch (const JobError& error) {
                 os_.showError(error.what());
@@ -387,7 +405,7 @@ private:
         return done(report);
     }
 
-    const CliOptions& options_;
+    CliOptions options_;
     JobControl control_;
     MessageLog log_;
     ConsoleOs os_;

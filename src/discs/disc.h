@@ -90,6 +90,9 @@ struct DiscTitle {
     // The cells each angle plays, in playing order, runs that follow one another on the disc
     // joined; one list per angle.
     std::vector<std::vector<SectorRun>> angleCells;
+    // DVD: the cells of its first angle as its program chains list them, repeats and all:
+    // what tells a decoy from a title.
+    std::vector<SectorRun> playOrder;
     // HD DVD: the clips the title plays, in playing order.
     std::vector<DiscClip> clips;
     // What the disc's structure says of the title that a reader should know: cells or clips

@@ -325,6 +325,25 @@ std::vector<std::vector<SectorRun>> angleCells(const std::vector<const pgc_t*>& 
     return cells;
 }
 
+// The cells of a title's first angle as its program chains list them.
+std::vector<SectorRun> playOrder(const std::vector<const pgc_t*>& chains) {
+    std::vector<SectorRun> cells;
+    for (const pgc_t* chain : chains) {
+        int inBlock = 0;
+        for (int cell = 0; cell < chain->nr_of_cells && chain->cell_playback != nullptr; ++cell) {
+            const cell_playback_t& playback = chain->cell_playback[cell];
+            if (playback.block_type == BLOCK_TYPE_ANGLE_BLOCK) {
+                inBlock = playback.block_mode == BLOCK_MODE_FIRST_CELL ? 1 : inBlock + 1;
+                if (inBlock != 1) {
+                    continue;
+                }
+            }
+            cells.push_back(SectorRun{playback.first_sector, playback.last_sector});
+        }
+    }
+    return cells;
+}
+
 // Whether VIDEO_TS.IFO's title table starts where the file cannot hold its header: libdvdread
 // 6.1.3 then frees the table twice, which no process survives.
 bool titleTableOutside(dvd_reader_t* dvd) {
@@ -419,6 +438,7 @@ std::vector<DiscTitle> readTitles(const std::string& path) {
             title.palette[n] = pgc.palette[n];
         }
         title.angleCells = angleCells(chains, title.angles, title.notes);
+        title.playOrder = playOrder(chains);
         // Chapters in later program chains of the title start after the chains before them.
         double chainStart = 0;
         int chain = title.programChain;
@@ -478,6 +498,9 @@ std::string serialized(const std::vector<DiscTitle>& titles) {
                 out << "R\t" << angle << '\t' << run.first << '\t' << run.last << '\n';
             }
         }
+        for (const SectorRun& cell : t.playOrder) {
+            out << "O\t" << cell.first << '\t' << cell.last << '\n';
+        }
     }
     return out.str();
 }
@@ -525,6 +548,8 @@ std::vector<DiscTitle> deserialized(const std::string& text) {
             titles.back().notes.push_back(f[1]);
         } else if (f.size() == 2 && f[0] == "D") {
             titles.back().damage = f[1];
+        } else if (f.size() == 3 && f[0] == "O") {
+            titles.back().playOrder.push_back(SectorRun{std::stoll(f[1]), std::stoll(f[2])});
         } else if (f.size() == 4 && f[0] == "R") {
             const auto angle = static_cast<size_t>(std::stoul(f[1]));
             if (angle < titles.back().angleCells.size()) {

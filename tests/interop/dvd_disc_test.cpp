@@ -156,6 +156,8 @@ Json lsdvdTitles(const std::string& disc) {
 Json comparable(Json titles) {
     for (Json& title : titles) {
         title.erase("program_chain");
+        title.erase("role");
+        title.erase("reason");
         title["duration"] = std::round(title["duration"].get<double>() * 1000) / 1000;
         title["video"]["frame_rate"] =
             std::round(title["video"]["frame_rate"].get<double>() * 100) / 100;
@@ -228,11 +230,11 @@ TEST(DvdDisc, TitlesOfAFolderAndOfItsImageAreWhatLsdvdReads) {
     const fixture::ProcessResult text =
         fixture::runProcess(TOLVANE_CLI, {"titles", image.string()}, "/");
     EXPECT_EQ(text.status, 0);
-    EXPECT_NE(
-        text.out.find("Title 1: 0:00:09.000, 3 chapters, 1 angle (title set 1, program chain 1)\n"
-                      "  Video: 720x576, 25.000 fps, 4:3\n"
-                      "  Audio 0x80: ac3, 1 channel, 48000 Hz, en\n"),
-        std::string::npos)
+    EXPECT_NE(text.out.find("Title 1: main title, 0:00:09.000, 3 chapters, 1 angle (title set 1, "
+                            "program chain 1)\n"
+                            "  Video: 720x576, 25.000 fps, 4:3\n"
+                            "  Audio 0x80: ac3, 1 channel, 48000 Hz, en\n"),
+              std::string::npos)
         << text.out;
     EXPECT_NE(text.out.find("  Subpicture 0x21: dvd_subtitle, fr\n"), std::string::npos);
 
@@ -537,7 +539,7 @@ TEST(DvdDisc, TheWindowListsADiscsTitlesAndDemuxesTheChosenOne) {
     ASSERT_EQ(form.discTitles().size(), 2U);
     EXPECT_EQ(form.discTitle(), 1);
     EXPECT_EQ(form.titleEntry(form.discTitles()[0]),
-              "Title 1: 0:00:09.000, 3 chapters, audio en de, subtitles en fr");
+              "Title 1: 0:00:09.000, 3 chapters, audio en de, subtitles en fr, main title");
     EXPECT_EQ(form.control(audioBox(1)).caption, "DD.stream.01  ac3, mono, de, delay -5 ms");
     EXPECT_EQ(form.control(subBox(1)).caption, "Subpicture.01  fr");
 
@@ -1173,6 +1175,95 @@ TEST(DvdDisc, TitlesAndFilesBecomeOneMatroskaFileThatPeersRead) {
             EXPECT_TRUE(copied(out) == source);
         }
     }
+}
+
+// Five titles of one title set, as dvdauthor authors them, then made into what discs sold with
+// decoys carry by pointing their program chains' cells elsewhere (what no authoring tool does):
+// title 2 plays title 1's cells, title 3 the same cells out of order, title 5 title 1's first
+// cell over and over; title 4 lasts a second.
+const char* const kDecoys = R"(set -e
+export VIDEO_FORMAT=PAL
+for clip in main:12:440 twin:12:550 mixed:12:660 logo:1:770 loop:12:880; do
+  name=${clip%%:*}; rest=${clip#*:}; seconds=${rest%%:*}; tone=${rest#*:}
+  ffmpeg -v error -f lavfi -i testsrc2=size=720x576:rate=25:duration=$seconds \
+    -f lavfi -i sine=frequency=$tone:sample_rate=48000:duration=$seconds \
+    -target pal-dvd -b:v 500k $name.mpg
+done
+cat > disc.xml <<END
+<dvdauthor dest="DISC"><vmgm/><titleset><titles>
+<pgc><vob file="main.mpg" chapters="0,2,4,6,8,10"/></pgc>
+<pgc><vob file="twin.mpg" chapters="0,2,4,6,8,10"/></pgc>
+<pgc><vob file="mixed.mpg" chapters="0,2,4,6,8,10"/></pgc>
+<pgc><vob file="logo.mpg"/></pgc>
+<pgc><vob file="loop.mpg" chapters="0,2,4,6,8,10"/></pgc>
+</titles></titleset></dvdauthor>
+END
+dvdauthor -x disc.xml 2> /dev/null
+)";
+
+// Points the cells of program chain `chain` (from 1) of a title set's information file at the
+// cells `cells` (from 0) of its program chain 1, entry for entry: playback and position.
+void pointCellsAtFirstChain(fixture::Bytes& ifo, int chain, const std::vector<int>& cells) {
+    const auto u16 = [&](size_t at) { return static_cast<size_t>(ifo[at] << 8 | ifo[at + 1]); };
+    const auto u32 = [&](size_t at) { return u16(at) << 16 | u16(at + 2); };
+    const size_t table = u32(0xCC) * 2048;  // the program chain table
+    const auto chainAt = [&](int number) {
+        return table + u32(table + 8 + static_cast<size_t>(number - 1) * 8 + 4);
+    };
+    const size_t from = chainAt(1);
+    const size_t to = chainAt(chain);
+    ASSERT_EQ(ifo[to + 3], cells.size()) << "program chain " << chain << "'s cells";
+    for (size_t k = 0; k < cells.size(); ++k) {
+        const auto cell = static_cast<size_t>(cells[k]);
+        ASSERT_LT(cell, ifo[from + 3]);
+        std::copy_n(ifo.begin() + static_cast<long>(from + u16(from + 0xE8) + cell * 24), 24,
+                    ifo.begin() + static_cast<long>(to + u16(to + 0xE8) + k * 24));
+        std::copy_n(ifo.begin() + static_cast<long>(from + u16(from + 0xEA) + cell * 4), 4,
+                    ifo.begin() + static_cast<long>(to + u16(to + 0xEA) + k * 4));
+    }
+}
+
+// The listing marks the main title, each decoy and duplicate and the short title with its
+// reason, on a disc lsdvd still reads whole; `--title main` takes the main title.
+TEST(DvdDisc, TitlesMarkTheMainTitleAmongDecoysAndTitleMainTakesIt) {
+    for (const char* tool : {"ffmpeg", "dvdauthor", "lsdvd"}) {
+        if (!installed(tool)) {
+            GTEST_SKIP() << tool << " is not installed";
+        }
+    }
+    fixture::TempDir dir;
+    ASSERT_EQ(fixture::runProcess("/bin/sh", {"-c", kDecoys}, dir.path().string()).status, 0);
+    const std::filesystem::path folder = dir.path() / "DISC" / "VIDEO_TS";
+    fixture::Bytes ifo = fixture::readFile(folder / "VTS_01_0.IFO");
+    pointCellsAtFirstChain(ifo, 2, {0, 1, 2, 3, 4, 5});
+    pointCellsAtFirstChain(ifo, 3, {3, 0, 4, 1, 5, 2});
+    pointCellsAtFirstChain(ifo, 5, {0, 0, 0, 0, 0, 0});
+    fixture::writeFile(folder / "VTS_01_0.IFO", ifo);
+    fixture::writeFile(folder / "VTS_01_0.BUP", ifo);
+    const std::string disc = (dir.path() / "DISC").string();
+    ASSERT_EQ(lsdvdTitles(disc).size(), 5U);
+
+    const Json listed = Json::parse(
+        fixture::runProcess(TOLVANE_CLI, {"titles", disc, "--json"}, "/").out)["titles"];
+    std::vector<std::string> roles;
+    for (const Json& title : listed) {
+        roles.push_back(title.value("role", "plain") + ": " + title.value("reason", ""));
+    }
+    EXPECT_EQ(roles, (std::vector<std::string>{"main: ", "duplicate: the same cells as title 1",
+                                               "decoy: its cells jump back 3 times",
+                                               "short: shorter than 10 s",
+                                               "decoy: it plays its cells again (5 cells)"}));
+    const std::string text =
+        fixture::runProcess(TOLVANE_CLI, {"titles", disc, "--min-length", "0"}, "/").out;
+    EXPECT_NE(text.find("Title 1: main title, 0:00:12.000"), std::string::npos) << text;
+    EXPECT_NE(text.find("Title 4: 0:00:01.000"), std::string::npos) << text;
+
+    const fixture::ProcessResult made = fixture::runProcess(
+        TOLVANE_CLI, {"mkv", disc, "--title", "main", "-o", dir.path().string(), "--json"}, "/");
+    ASSERT_EQ(made.status, 0) << made.err;
+    const Json report = Json::parse(made.out);
+    EXPECT_EQ(report["outputs"][0]["path"], (dir.path() / "DISC_title01.mkv").string());
+    EXPECT_EQ(report["frames"][0]["counted"], 300);
 }
 
 }  // namespace

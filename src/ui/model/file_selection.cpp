@@ -3,6 +3,7 @@
 #include <filesystem>
 
 #include "core/time_format.h"
+#include "discs/title_choice.h"
 #include "ui/model/main_form.h"
 
 namespace tolvane {
@@ -47,21 +48,20 @@ void MainForm::chooseSource(const std::string& path) {
     Resetcbs();
     lastRead_ = {};
     discTitles_.clear();
+    titleVerdicts_.clear();
     discTitle_ = 0;
     if (fileSourceKind(path) == SourceKind::ProgramStream && looksLikeDisc(path)) {
         runJob([&] {
             discTitles_ = openDisc(path)->titles();
+            titleVerdicts_ = judgeTitles(discTitles_, 0);
             log_.log({"Disc ", asStrong(fileNamePart(path, style_)),
                       ": " + std::to_string(discTitles_.size()) +
                           (discTitles_.size() == 1 ? " title" : " titles")});
             for (const DiscTitle& title : discTitles_) {
                 log_.log(titleEntry(title));
             }
-            // The longest title is the feature a user most often wants.
-            const auto longest = std::max_element(
-                discTitles_.begin(), discTitles_.end(),
-                [](const DiscTitle& a, const DiscTitle& b) { return a.duration < b.duration; });
-            discTitle_ = longest != discTitles_.end() ? longest->number : 0;
+            // The main title is the feature a user most often wants.
+            discTitle_ = mainTitleNumber(discTitles_);
         });
         // What is no disc cannot be read as a file either.
         setEnabled(Control::bReadEVO, discTitle_ > 0);
@@ -105,6 +105,15 @@ std::string MainForm::titleEntry(const DiscTitle& title) const {
         if (!languages.empty()) {
             entry += (kind == StreamKind::Audio ? ", audio" : ", subtitles") + languages;
         }
+    }
+    // What tells the title apart among decoys: "main title", "decoy: its cells jump back".
+    for (size_t k = 0; k < discTitles_.size() && k < titleVerdicts_.size(); ++k) {
+        const TitleVerdict& verdict = titleVerdicts_[k];
+        if (discTitles_[k].number != title.number || verdict.role == TitleRole::Plain) {
+            continue;
+        }
+        entry += std::string(", ") + roleName(verdict.role) +
+                 (verdict.reason.empty() ? "" : ": " + verdict.reason);
     }
     return entry;
 }

@@ -8,6 +8,7 @@
 
 #include "core/input_source.h"
 #include "discs/dvd_disc.h"
+#include "discs/title_choice.h"
 #include "jobs/job_context.h"
 #include "jobs/read_job.h"
 #include "playlist/xpl_job.h"
@@ -121,7 +122,7 @@ public:
     // Title `number` of the chosen disc becomes the source, and a read of it fills the boxes.
     void chooseTitle(int number);
     // How the window lists a title: "Title 1: 0:00:09.000, 3 chapters, audio en de, subtitles fr",
-    // an HD DVD title's name after its number.
+    // an HD DVD title's name after its number, and ", main title" or a decoy's reason.
     std::string titleEntry(const DiscTitle& title) const;
     // A box's caption: the stream's label, with its language when the disc gives one.
     static std::string boxCaption(const StreamBox& stream);
@@ -196,6 +197,7 @@ private:
     // this source found: the window's record, handed to the writing jobs.
     std::vector<StreamBox> labelled_;
     std::vector<DiscTitle> discTitles_;
+    std::vector<TitleVerdict> titleVerdicts_;  // what the list marks: main title, decoys
     int discTitle_ = 0;
     ReadResult lastRead_;
     std::string outputFolder_;
