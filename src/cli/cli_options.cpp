@@ -82,7 +82,14 @@ constexpr OptionHelp kOptions[] = {
      "clips in playing order (rebuild: HD DVD only); --title main:\n"
      "the main title, as titles marks it",
      kJobs},
-    {"--min-length S", "mark titles shorter than S seconds as short (default 10)", kTitles},
+    {"--all-titles",
+     "every title of the disc that is no decoy, duplicate or short\n"
+     "title, one after another (with --json, one document each)",
+     kDemux | kMkv},
+    {"--min-length S",
+     "titles shorter than S seconds are short: titles marks them,\n"
+     "--all-titles leaves them out (default 10)",
+     kTitles | kDemux | kMkv},
     {"--angle A", "with --title: the cells of angle A (default 1)", kJobs},
     {"--adv-packs", "keep the advanced packs too", kRebuild},
     {"--source SOURCE", "the source file whose title is shown", kXpl},
@@ -278,6 +285,7 @@ CliOptions parseArguments(const std::vector<std::string>& args) {
     std::string angle;
     CLI::Option* titleOption = app.add_option("--title", title);
     CLI::Option* angleOption = app.add_option("--angle", angle);
+    CLI::Option* allTitlesOption = app.add_flag("--all-titles", options.allTitles);
     std::string minLength;
     CLI::Option* minLengthOption = app.add_option("--min-length", minLength);
     CLI::Option* fastCheck = app.add_option("--fast-check", options.fastCheckMb);
@@ -459,8 +467,24 @@ CliOptions parseArguments(const std::vector<std::string>& args) {
         (options.command == Command::Xpl || options.command == Command::Titles)) {
         throw UsageError{"--title belongs to read, demux, mkv and rebuild"};
     }
-    if (*minLengthOption && options.command != Command::Titles) {
-        throw UsageError{"--min-length belongs to titles"};
+    if (*allTitlesOption) {
+        if (options.command != Command::Demux && options.command != Command::Mkv) {
+            throw UsageError{"--all-titles belongs to demux and mkv"};
+        }
+        if (options.title > 0) {
+            throw UsageError{"--all-titles takes every title: leave out --title"};
+        }
+        if (!options.chapters.empty()) {
+            throw UsageError{"--all-titles writes many titles: --chapters names one file"};
+        }
+        if (options.outputFolder.size() > 4 &&
+            options.outputFolder.compare(options.outputFolder.size() - 4, 4, ".mkv") == 0) {
+            throw UsageError{"--all-titles writes a file per title: -o names a folder"};
+        }
+        options.title = 1;  // a title: which ones, the disc says once it is open
+    }
+    if (*minLengthOption && options.command != Command::Titles && !options.allTitles) {
+        throw UsageError{"--min-length belongs to titles and --all-titles"};
     }
     if (*angleOption && options.title == 0) {
         throw UsageError{"--angle needs --title"};

@@ -20,8 +20,11 @@ struct CliOptions {
     int title = 0;  // read and demux: the title of a disc; 0 for a file
     // --title main: the disc's main title, found when the disc is opened (title is then 1).
     bool mainTitle = false;
-    // titles: titles shorter than this many seconds are marked short.
+    // titles: titles shorter than this many seconds are marked short; --all-titles leaves
+    // them out.
     double minLength = 10;
+    // demux and mkv: every title that is no decoy, duplicate or short title, one after another.
+    bool allTitles = false;
     int angle = 1;
     bool advancedPacks = false;
     bool delayNames = false;

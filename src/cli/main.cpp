@@ -175,6 +175,9 @@ public:
             if (options_.command == Command::Titles) {
                 return listTitles();
             }
+            if (options_.allTitles) {
+                return takeApartEveryTitle();
+            }
             if (options_.mainTitle) {
                 // The disc names its main title once it is open.
                 const std::unique_ptr<Disc> disc = openDisc(options_.source);
@@ -328,6 +331,38 @@ private:
         report["tracks"] = tracks;
         saveTitleChapters(made.read);
         return done(report);
+    }
+
+    // Each title that is no decoy, duplicate or short title, in turn: the worst status of them.
+    int takeApartEveryTitle() {
+        std::vector<int> chosen;
+        {
+            const std::unique_ptr<Disc> disc = openDisc(options_.source);
+            const std::vector<TitleVerdict> verdicts =
+                judgeTitles(disc->titles(), options_.minLength);
+            for (size_t k = 0; k < verdicts.size(); ++k) {
+                const TitleRole role = verdicts[k].role;
+                if (disc->titles()[k].damage.empty() &&
+                    (role == TitleRole::Main || role == TitleRole::Plain)) {
+                    chosen.push_back(disc->titles()[k].number);
+                }
+            }
+        }
+        int status = kDone;
+        for (const int title : chosen) {
+            if (stopRequested()) {
+                break;
+            }
+            options_.title = title;
+            try {
+                status = std::max(status, takeApart());
+            } catch (const JobError& error) {
+                // A title that fails leaves the others to be written.
+                os_.showError(error.what());
+                status = std::max(status, static_cast<int>(kFailed));
+            }
+        }
+        return stopRequested() ? interruptedStatus() : status;
     }
 
     int takeApart() {

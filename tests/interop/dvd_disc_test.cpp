@@ -1264,6 +1264,25 @@ TEST(DvdDisc, TitlesMarkTheMainTitleAmongDecoysAndTitleMainTakesIt) {
     const Json report = Json::parse(made.out);
     EXPECT_EQ(report["outputs"][0]["path"], (dir.path() / "DISC_title01.mkv").string());
     EXPECT_EQ(report["frames"][0]["counted"], 300);
+
+    // Every real title: the main one here, and the short one when nothing is too short.
+    for (const auto& [command, minimum, expected] :
+         {std::tuple{"mkv", "10", std::set<std::string>{"DISC_title01.mkv"}},
+          std::tuple{"mkv", "0", std::set<std::string>{"DISC_title01.mkv", "DISC_title04.mkv"}},
+          std::tuple{"demux", "10",
+                     std::set<std::string>{"DISC_title01.MPEG-2.stream.0.mpv",
+                                           "DISC_title01.DD.stream.00.mpa"}}}) {
+        const std::filesystem::path out = dir.path() / (std::string(command) + minimum);
+        const fixture::ProcessResult all = fixture::runProcess(
+            TOLVANE_CLI,
+            {command, disc, "--all-titles", "--min-length", minimum, "-o", out.string()}, "/");
+        ASSERT_EQ(all.status, 0) << all.err;
+        std::set<std::string> written;
+        for (const auto& entry : std::filesystem::directory_iterator(out)) {
+            written.insert(entry.path().filename().string());
+        }
+        EXPECT_EQ(written, expected) << command << " --min-length " << minimum;
+    }
 }
 
 }  // namespace
