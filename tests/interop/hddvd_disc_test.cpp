@@ -416,6 +416,38 @@ TEST(HdDvdDisc, FfmpegsEvosCutInsideAccessUnitsAreTheirTitlesStreamsByteForByte)
             }
             EXPECT_EQ(audio, languages.at(title));
         }
+        // One Matroska file of the title: ffmpeg decodes it without a word, and copies out of
+        // it every stream it copies out of the uncut EVO, byte for byte.
+        const fs::path mkv = dir.path() / ("title" + std::to_string(title) + ".mkv");
+        const fixture::ProcessResult made =
+            cli({"mkv", disc.string(), "--title", std::to_string(title), "-o", mkv.string()});
+        ASSERT_EQ(made.status, 0) << made.err;
+        const fixture::ProcessResult decoded = fixture::runProcess(
+            "ffmpeg", {"-v", "error", "-i", mkv.string(), "-f", "null", "-"}, "/");
+        EXPECT_EQ(decoded.err, "");
+        std::vector<std::string> tracks;
+        for (int k = 0; k < 3; ++k) {
+            const fs::path copy = dir.path() / ("track." + std::to_string(k));
+            std::string codec =
+                fixture::runProcess(
+                    "ffprobe",
+                    {"-v", "error", "-select_streams", std::to_string(k), "-show_entries",
+                     "stream=codec_name", "-of", "csv=p=0", mkv.string()},
+                    "/")
+                    .out;
+            codec = codec.substr(0, codec.find_first_of(",\n"));
+            ASSERT_EQ(fixture::runProcess(
+                          "ffmpeg",
+                          {"-v", "error", "-i", mkv.string(), "-map", "0:" + std::to_string(k),
+                           "-c", "copy", "-f", codec, "-y", copy.string()},
+                          "/")
+                          .status,
+                      0)
+                << codec;
+            tracks.push_back(bytes(copy));
+        }
+        std::sort(tracks.begin(), tracks.end());
+        EXPECT_TRUE(tracks == expected) << "the title's streams, whole across the cut";
     }
 }
 
