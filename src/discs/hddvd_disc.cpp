@@ -57,10 +57,13 @@ constexpr CodecFacts kVideoCodecs[] = {{"MPEG-2", StreamCoding::Mpeg2, layout::k
                                        {"AVC", StreamCoding::H264, layout::kH264FirstId},
                                        {"MPEG-4 AVC", StreamCoding::H264, layout::kH264FirstId},
                                        {"H.264", StreamCoding::H264, layout::kH264FirstId}};
+// Playlists name a coding by its trade name or by its standard's: "DD" or "AC-3".
 constexpr CodecFacts kAudioCodecs[] = {
-    {"DD", StreamCoding::Ac3, 0x80},     {"DD+", StreamCoding::Eac3, 0xC0},
+    {"DD", StreamCoding::Ac3, 0x80},     {"AC-3", StreamCoding::Ac3, 0x80},
+    {"DD+", StreamCoding::Eac3, 0xC0},   {"E-AC-3", StreamCoding::Eac3, 0xC0},
     {"DTS", StreamCoding::Dts, 0x88},    {"DTS-HD", StreamCoding::Dts, 0x88},
-    {"MLP", StreamCoding::TrueHd, 0xB0}, {"LPCM", StreamCoding::Lpcm, 0xA0}};
+    {"MLP", StreamCoding::TrueHd, 0xB0}, {"TrueHD", StreamCoding::TrueHd, 0xB0},
+    {"LPCM", StreamCoding::Lpcm, 0xA0},  {"PCM", StreamCoding::Lpcm, 0xA0}};
 
 const CodecFacts* codecFacts(const std::string& codec, StreamKind kind) {
     const auto find = [&](const auto& table) -> const CodecFacts* {

@@ -297,7 +297,7 @@ TEST(HdDvdDisc, FfmpegsEvosCutInsideAccessUnitsAreTheirTitlesStreamsByteForByte)
     std::ofstream(disc / "ADV_OBJ" / "VPLST000.XPL") << R"(<?xml version="1.0"?>
 <Playlist><MediaAttributeList>
 <VideoAttributeItem index="1" codec="AVC"/><VideoAttributeItem index="2" codec="MPEG-2"/>
-<AudioAttributeItem index="1" codec="DD" channels="1"/>
+<AudioAttributeItem index="1" codec="DD" channels="1"/><AudioAttributeItem index="2" codec="AC-3" channels="1"/>
 </MediaAttributeList><TitleSet timeBase="60fps">
 <Title titleNumber="1" displayName="Feature" titleDuration="00:00:03:00">
 <PrimaryAudioVideoClip src="file:///dvddisc/HVDVD_TS/FEATURE_B.MAP" titleTimeBegin="00:00:00:00" titleTimeEnd="00:00:01:30">
@@ -309,8 +309,8 @@ TEST(HdDvdDisc, FfmpegsEvosCutInsideAccessUnitsAreTheirTitlesStreamsByteForByte)
 </Title>
 <Title titleNumber="2" displayName="Trailer" titleDuration="00:00:03:00">
 <PrimaryAudioVideoClip src="file:///dvddisc/HVDVD_TS/TRAILER_2.MAP" titleTimeBegin="00:00:00:00" titleTimeEnd="00:00:01:30">
-<Video track="1" mediaAttr="2"/><Audio track="1" streamNumber="1" mediaAttr="1" langcode="fr:00"/>
-<Audio track="2" streamNumber="2" mediaAttr="1" description="Japanese"/>
+<Video track="1" mediaAttr="2"/><Audio track="1" streamNumber="1" mediaAttr="2" langcode="fr:00"/>
+<Audio track="2" streamNumber="2" mediaAttr="2" langcode="" description="Japanese"/>
 </PrimaryAudioVideoClip>
 <PrimaryAudioVideoClip src="file:///dvddisc/HVDVD_TS/TRAILER_1.MAP" titleTimeBegin="00:00:01:30" titleTimeEnd="00:00:03:00" clipTimeBegin="00:00:00:30"/>
 </Title></TitleSet></Playlist>
@@ -336,6 +336,14 @@ TEST(HdDvdDisc, FfmpegsEvosCutInsideAccessUnitsAreTheirTitlesStreamsByteForByte)
     for (const Json& title : documents[0]["titles"]) {
         EXPECT_NEAR(title["measured_duration"].get<double>(), 72 * 1001 / 24000.0, 0.001)
             << title["number"];
+    }
+    // The playlist names the trailer's audio coding "AC-3", the feature's "DD": both are AC-3.
+    for (const Json& title : documents[0]["titles"]) {
+        for (const Json& stream : title["streams"]) {
+            if (stream["kind"] == "audio") {
+                EXPECT_EQ(stream.value("coding", "none"), "ac3") << title["number"] << stream;
+            }
+        }
     }
     EXPECT_NE(documents[1]["error"].get<std::string>().find("No such file"), std::string::npos);
     EXPECT_NE(shelf.err.find("Disc 2 of 3: " + (dir.path() / "missing.iso").string() +
