@@ -50,8 +50,8 @@ struct DiscClip {
     std::string evo;
     double begin = 0;  // seconds
     double end = 0;
-    // Where in its .EVO the clip starts playing (clipTimeBegin). Not applied: the file is
-    // read whole, and the job says so.
+    // Where in its .EVO the clip starts playing (clipTimeBegin): the title's source starts the
+    // file at the first picture a decoder can begin with at or after that time.
     double fileBegin = 0;
 };
 

@@ -396,6 +396,86 @@ void videoTimes(const std::vector<uint8_t>& data, std::vector<uint32_t>& times) 
     }
 }
 
+// Whether a video PES payload begins a unit a decoder can start at: an MPEG-2 sequence or GOP
+// header, an H.264 sequence parameter set or IDR picture, a VC-1 sequence header or entry point.
+bool startsDecoding(const uint8_t* payload, size_t size) {
+    for (size_t k = 0; k + 3 < size; ++k) {
+        if (payload[k] != 0 || payload[k + 1] != 0 || payload[k + 2] != 1) {
+            continue;
+        }
+        const uint8_t code = payload[k + 3];
+        const uint8_t nal = code & 0x1F;
+        if (code == 0xB3 || code == 0xB8 || code == 0x0F || code == 0x0E ||
+            ((code & 0x80) == 0 && (nal == 7 || nal == 5))) {
+            return true;
+        }
+    }
+    return false;
+}
+
+// The pack of `input` where a decoder starts showing the video `seconds` after its first
+// video time: the first pack at or after that time that starts a video PES whose payload a
+// decoder can start at. The search narrows by halves on the video times, then walks packs.
+std::optional<int64_t> packAtVideoTime(InputSource& input, double seconds) {
+    constexpr int64_t kPack = 2048;
+    constexpr int64_t kWindow = 256 * kPack;
+    const auto timesAt = [&](int64_t from) {
+        std::vector<uint8_t> data(static_cast<size_t>(std::min(kWindow, input.size() - from)));
+        input.seek(from);
+        data.resize(readBlock(input, data.data(), data.size()));
+        std::vector<uint32_t> times;
+        videoTimes(data, times);
+        return times;
+    };
+    const std::vector<uint32_t> first = timesAt(0);
+    if (first.empty()) {
+        return std::nullopt;
+    }
+    const uint32_t target =
+        *std::min_element(first.begin(), first.end()) + static_cast<uint32_t>(seconds * 90000);
+    // Times go round at 2^32 as the engine keeps them: compared as distances.
+    const auto before = [&](uint32_t time) { return static_cast<int32_t>(time - target) < 0; };
+    int64_t low = 0;
+    int64_t high = input.size() / kPack;
+    while (high - low > kWindow / kPack) {
+        const int64_t middle = low + (high - low) / 2;
+        const std::vector<uint32_t> times = timesAt(middle * kPack);
+        if (times.empty() || before(times.front())) {
+            low = middle;
+        } else {
+            high = middle;
+        }
+    }
+    // The packs from a window before the narrowed place on, one by one.
+    std::vector<uint8_t> pack(static_cast<size_t>(kPack));
+    for (int64_t at = std::max<int64_t>(0, low - kWindow / kPack) * kPack; at < input.size();
+         at += kPack) {
+        input.seek(at);
+        if (readBlock(input, pack.data(), pack.size()) < pack.size()) {
+            break;
+        }
+        std::vector<uint32_t> times;
+        videoTimes(pack, times);
+        if (times.empty() || before(times.front())) {
+            continue;
+        }
+        for (size_t k = 0; k + 9 < pack.size(); ++k) {
+            if (pack[k] != 0 || pack[k + 1] != 0 || pack[k + 2] != 1 ||
+                !((pack[k + 3] >= layout::kVideoFirstId && pack[k + 3] <= layout::kVideoLastId) ||
+                  pack[k + 3] == layout::kExtendedStreamId)) {
+                continue;
+            }
+            const size_t payload = k + 9 + pack[k + 8];
+            if (payload < pack.size() &&
+                startsDecoding(pack.data() + payload, pack.size() - payload)) {
+                return at;
+            }
+            break;
+        }
+    }
+    return std::nullopt;
+}
+
 std::vector<DiscTitle> readTitles(const DiscFiles& files, const std::string& discPath) {
     std::unique_ptr<InputSource> playlist = files.open(kPlaylistPath);
     if (!playlist) {
@@ -654,7 +734,13 @@ std::unique_ptr<SpanSource> HdDvdDisc::titleSource(int number, int angle) const 
                                     " plays. No such file or directory",
                                 ErrorCode::NotFound);
         }
-        spans.push_back(SourceSpan{files_->where(evo), std::move(input)});
+        // A clip that starts inside its file starts where its time shows the first picture.
+        int64_t offset = 0;
+        if (clip.fileBegin > 0) {
+            offset = packAtVideoTime(*input, clip.fileBegin).value_or(0);
+            input->seek(0);
+        }
+        spans.push_back(SourceSpan{files_->where(evo), std::move(input), offset});
     }
     if (spans.empty()) {
         throw PlatformError(

@@ -192,15 +192,28 @@ int64_t SourceJob::openSource(const std::string& path, const JobNames& names,
             context_.log.log(note + ".");
             records().streams.warnings.push_back(note + ".");
         }
-        // Where a clip starts in its file is known only through the clip's time map, which is
-        // not read: the file is read from its start, and the user should know the output is
-        // longer than the title.
+        // A clip that starts inside its file is read from the picture its time shows first;
+        // one whose video times do not lead there is read whole, and the user should know
+        // the output is longer than the title.
         for (const DiscClip& clip : discTitle_->clips) {
-            if (clip.fileBegin > 0) {
-                context_.log.log("Clip " + clip.map + " starts " +
-                                 formatDuration(clip.fileBegin, job.formatSettings) + " into " +
-                                 clip.evo + ": the whole file is read");
+            if (clip.fileBegin <= 0) {
+                continue;
             }
+            // The span of the clip's file: each file is one span, read once.
+            bool moved = false;
+            for (size_t k = 0; k < job.source->spanCount(); ++k) {
+                const std::string& read = job.source->span(k).path;
+                moved = moved || (read.size() >= clip.evo.size() &&
+                                  upperCase(read.substr(read.size() - clip.evo.size())) ==
+                                      upperCase(clip.evo) &&
+                                  job.source->span(k).offset > 0);
+            }
+            const std::string into =
+                " " + formatDuration(clip.fileBegin, job.formatSettings) + " into " + clip.evo;
+            context_.log.log(moved ? "Clip " + clip.map + " starts" + into + ": read from there"
+                                   : "Clip " + clip.map + " starts" + into +
+                                         ": its video times do not lead there, the whole file "
+                                         "is read");
         }
         files_.push_back(FileRead{path, job.source->size()});
         sourceKind_ = job.source->kind();
