@@ -446,10 +446,12 @@ std::optional<int64_t> packAtVideoTime(InputSource& input, double seconds) {
             high = middle;
         }
     }
-    // The packs from a window before the narrowed place on, one by one.
+    // The packs from a window before the narrowed place on, one by one, as far as a group of
+    // pictures at any rate a disc holds can reach.
+    constexpr int64_t kWalk = int64_t{64} << 20;
     std::vector<uint8_t> pack(static_cast<size_t>(kPack));
-    for (int64_t at = std::max<int64_t>(0, low - kWindow / kPack) * kPack; at < input.size();
-         at += kPack) {
+    const int64_t from = std::max<int64_t>(0, low - kWindow / kPack) * kPack;
+    for (int64_t at = from; at < input.size() && at < from + kWalk; at += kPack) {
         input.seek(at);
         if (readBlock(input, pack.data(), pack.size()) < pack.size()) {
             break;
