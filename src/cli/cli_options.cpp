@@ -82,6 +82,11 @@ constexpr OptionHelp kOptions[] = {
      "clips in playing order (rebuild: HD DVD only); --title main:\n"
      "the main title, as titles marks it",
      kJobs},
+    {"--stop-on-read-error",
+     "end the job at a sector that cannot be read; without it the\n"
+     "sector is tried again, then passed over, the log and the JSON\n"
+     "say where, and the exit status is 3",
+     kRead | kDemux | kMkv},
     {"--all-titles",
      "every title of the disc that is no decoy, duplicate or short\n"
      "title, one after another (with --json, one document each)",
@@ -286,6 +291,7 @@ CliOptions parseArguments(const std::vector<std::string>& args) {
     CLI::Option* titleOption = app.add_option("--title", title);
     CLI::Option* angleOption = app.add_option("--angle", angle);
     CLI::Option* allTitlesOption = app.add_flag("--all-titles", options.allTitles);
+    CLI::Option* stopOnReadError = app.add_flag("--stop-on-read-error", options.stopOnReadError);
     std::string minLength;
     CLI::Option* minLengthOption = app.add_option("--min-length", minLength);
     CLI::Option* fastCheck = app.add_option("--fast-check", options.fastCheckMb);
@@ -482,6 +488,10 @@ CliOptions parseArguments(const std::vector<std::string>& args) {
             throw UsageError{"--all-titles writes a file per title: -o names a folder"};
         }
         options.title = 1;  // a title: which ones, the disc says once it is open
+    }
+    if (*stopOnReadError && options.command != Command::Read && options.command != Command::Demux &&
+        options.command != Command::Mkv) {
+        throw UsageError{"--stop-on-read-error belongs to read, demux and mkv"};
     }
     if (*minLengthOption && options.command != Command::Titles && !options.allTitles) {
         throw UsageError{"--min-length belongs to titles and --all-titles"};

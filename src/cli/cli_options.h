@@ -25,6 +25,8 @@ struct CliOptions {
     double minLength = 10;
     // demux and mkv: every title that is no decoy, duplicate or short title, one after another.
     bool allTitles = false;
+    // A sector that cannot be read ends the job instead of being passed over.
+    bool stopOnReadError = false;
     int angle = 1;
     bool advancedPacks = false;
     bool delayNames = false;

@@ -125,6 +125,18 @@ Json readReport(const ReadResult& read) {
         }
     }
     report["stream_counts"] = counts;
+    if (!read.skipped.empty()) {
+        Json runs = Json::array();
+        for (const SkippedBlocks& run : read.skipped) {
+            Json entry = {{"path", run.path}, {"position", run.position}, {"sectors", run.count}};
+            if (run.time) {
+                entry["time"] =
+                    static_cast<double>(*run.time - read.earliestPts.value_or(0)) / 90000.0;
+            }
+            runs.push_back(entry);
+        }
+        report["unreadable"] = runs;
+    }
     if (duration > 0) {
         report["duration"] = duration;
         report["bit_rate"] = std::llround(static_cast<double>(size) * 8 / duration);

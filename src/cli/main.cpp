@@ -33,6 +33,8 @@ using namespace tolvane::cli;
 constexpr int kDone = 0;
 constexpr int kFailed = 1;
 constexpr int kUsageError = 2;
+// The job ran to its end but passed over sectors it could not read.
+constexpr int kUnreadable = 3;
 
 // 128 and the signal, as shells report a program that a signal stopped: 130 for Ctrl-C.
 int interruptedStatus() {
@@ -145,6 +147,7 @@ PassSettings passSettings(const CliOptions& options) {
         .continueOnSecondFile = options.continueOn,
         .title = options.title,
         .angle = options.angle,
+        .stopOnReadError = options.stopOnReadError,
     };
 }
 
@@ -283,7 +286,10 @@ private:
             printJson(report);
         }
         std::cout.flush();
-        return stopRequested() ? interruptedStatus() : kDone;
+        if (stopRequested()) {
+            return interruptedStatus();
+        }
+        return report.contains("unreadable") ? kUnreadable : kDone;
     }
 
     // The chapters of the disc title a job read, when --chapters asks for them.

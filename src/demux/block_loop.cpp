@@ -2,6 +2,7 @@
 
 #include <algorithm>
 
+#include "core/platform_error.h"
 #include "core/span_source.h"
 #include "core/stop_signal.h"
 
@@ -9,12 +10,57 @@ namespace tolvane {
 
 namespace {
 
+constexpr int64_t kSector = 2048;
+// A sector that fails is tried this many times more before it is passed over.
+constexpr int kRetries = 2;
+
 // A signal that asks the program to stop cancels the job too, whenever it came.
 bool cancelled(JobState& job) {
     if (stopRequested()) {
         job.control.cancelled = true;
     }
     return job.control.cancelled;
+}
+
+}  // namespace
+
+namespace {
+
+// Reads `length` bytes from `from` (in span `span`, which starts at `start`) a sector at a time
+// into the consumer, passing over each sector that cannot be read and noting it in the job.
+bool readSectorBySector(JobState& job, SpanSource& source, BlockConsumer& consumer, size_t span,
+                        int64_t start, int64_t from, size_t length) {
+    bool more = true;
+    const int64_t end = from + static_cast<int64_t>(length);
+    for (int64_t at = from; at < end && more && !job.control.cancelled; at += kSector) {
+        const auto wanted = static_cast<size_t>(std::min(kSector, end - at));
+        std::optional<size_t> got;
+        for (int attempt = 0; attempt <= kRetries && !got; ++attempt) {
+            try {
+                source.seek(at);
+                got = readBlock(source, job.buffer.data(), wanted);
+            } catch (const PlatformError&) {
+            }
+        }
+        if (!got) {
+            SkippedBlocks* last = job.skipped.empty() ? nullptr : &job.skipped.back();
+            if (last != nullptr && last->position + last->count * kSector == at) {
+                ++last->count;
+            } else {
+                job.skipped.push_back(
+                    SkippedBlocks{source.span(span).path, at, 1, job.timeline.reached()});
+            }
+            source.seek(at + kSector);
+            continue;
+        }
+        job.bufferLength = *got;
+        if (*got == 0) {
+            return false;
+        }
+        more = consumer.block(span, at - start, *got);
+    }
+    source.seek(std::min(end, source.size()));
+    return more;
 }
 
 }  // namespace
@@ -37,7 +83,20 @@ void readSpans(JobState& job, OsServices& os, Reporter& reporter, BlockConsumer&
             const int64_t offset = source.position() - start;
             const auto wanted = static_cast<size_t>(
                 std::min<int64_t>(static_cast<int64_t>(job.buffer.size()), length - offset));
-            const size_t n = readBlock(source, job.buffer.data(), wanted);
+            size_t n = 0;
+            try {
+                n = readBlock(source, job.buffer.data(), wanted);
+            } catch (const PlatformError&) {
+                if (!job.skipUnreadable || job.control.cancelled) {
+                    throw;
+                }
+                // Somewhere in the block is a sector that cannot be read: the block again, a
+                // sector at a time, each sector that still fails passed over whole. Packs never
+                // cross a sector, so the scanner meets whole packets on either side.
+                more =
+                    readSectorBySector(job, source, consumer, span, start, start + offset, wanted);
+                continue;
+            }
             job.bufferLength = n;
             if (n == 0) {
                 break;

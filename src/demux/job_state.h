@@ -67,6 +67,16 @@ private:
     std::array<uint8_t, kBlockSize + kPadding> bytes_{};
 };
 
+// A run of 2048-byte blocks of the source that could not be read and were passed over.
+struct SkippedBlocks {
+    std::string path;      // the file or image they lie in
+    int64_t position = 0;  // the first one's byte in the source (the title)
+    int64_t count = 0;
+    // Where the title's time had got to before them, in ticks on its timeline; none before
+    // its first time.
+    std::optional<int64_t> time;
+};
+
 // The open source, the job's one read block, its control and the timing of the job.
 struct JobState {
     explicit JobState(JobControl& control) : control(control) {}
@@ -94,6 +104,10 @@ struct JobState {
     // (a VOB that goes on in the next cell or file once), and their sum in seconds.
     std::vector<int64_t> vobTicks;
     double totalSeconds = 0;
+    // Whether a block that cannot be read is skipped (true) or ends the job, and each run of
+    // blocks skipped, in the order met.
+    bool skipUnreadable = false;
+    std::vector<SkippedBlocks> skipped;
     // Where the last pass found the time stamps jump, and how many more it did not list.
     std::vector<NamedSeam> seams;
     int64_t unlistedSeams = 0;

@@ -14,6 +14,7 @@ void PackEngine::demux(PassMode mode, PassHooks& hooks, const SpanEvents& events
     control.writing = !detection_ || follower != nullptr || hooks.writes();
     // Each pass places its packets afresh: a demux pass gives them the times the read did.
     state_.job.timeline = Timeline{};
+    state_.job.skipped.clear();
     readSpans(state_.job, os_, reporter_, *this);
     JobState& job = state_.job;
     job.seams.clear();

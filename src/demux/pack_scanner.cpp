@@ -310,10 +310,9 @@ void PackScanner::scanBlock(const uint8_t* block, size_t length) {
                     if (!s.packetPlaced) {
                         s.packetPlaced = true;
                         if (s.packetHasPts) {
-                            packet.time =
-                                timeline_->place(stream->slot, s.packetPts,
-                                                 kind == StreamKind::Subpicture,
-                                                 static_cast<size_t>(i), &packet.discontinuity);
+                            packet.time = timeline_->place(
+                                stream->slot, s.packetPts, kind == StreamKind::Subpicture,
+                                static_cast<size_t>(i), &packet.discontinuity);
                         }
                     }
                     firstPayload(*stream, block + i, static_cast<size_t>(a));
@@ -323,7 +322,7 @@ void PackScanner::scanBlock(const uint8_t* block, size_t length) {
                     packet.key = kind == StreamKind::Video   ? s.videoIdByte
                                  : kind == StreamKind::Audio ? s.audioIdByte
                                                              : s.subIdByte;
-                    packet.coding = kind == StreamKind::Video      ? s.videoCoding
+                    packet.coding = kind == StreamKind::Video        ? s.videoCoding
                                     : kind == StreamKind::Subpicture ? StreamCoding::Subpicture
                                                                      : stream->coding;
                     packet.offset = static_cast<size_t>(i);

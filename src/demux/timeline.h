@@ -72,6 +72,8 @@ public:
     const std::vector<Seam>& seams() const { return seams_; }
     // Seams beyond the listed ones.
     int64_t unlistedSeams() const { return unlistedSeams_; }
+    // How far the streams have got on the timeline; none before the first time.
+    std::optional<int64_t> reached() const { return latest_ ? std::optional(end()) : std::nullopt; }
     // The ticks each VOB the navigation packs named plays, in the order met, a VOB that goes on
     // in the next cell or file once.
     const std::vector<int64_t>& vobTicks() const { return vobTicks_; }

@@ -181,6 +181,7 @@ int64_t SourceJob::openSource(const std::string& path, const JobNames& names,
                               const PassSettings& settings) {
     JobState& job = records().job;
     job.source.reset();
+    job.skipUnreadable = !settings.stopOnReadError;
     discTitle_.reset();
     if (settings.title > 0) {
         const std::unique_ptr<Disc> disc = openDisc(path);
@@ -419,6 +420,23 @@ void reportFrames(const JobRecords& state, Reporter& log, bool twoFiles) {
 }
 
 void SourceJob::finish(PassesResult& result, bool reportFrameCounts, bool twoFiles) {
+    const JobState& job = records().job;
+    result.skipped = job.skipped;
+    for (const SkippedBlocks& run : job.skipped) {
+        // Where in the title, by bytes and by time, so that a user finds the damage.
+        std::string when;
+        if (run.time) {
+            const int64_t from = job.minPts != kNoPts ? job.minPts : 0;
+            when = " (" +
+                   formatDuration(static_cast<double>(*run.time - from) / 90000.0,
+                                  job.formatSettings) +
+                   ")";
+        }
+        context_.log.log(
+            {asValue(std::to_string(run.count)), run.count == 1 ? " sector" : " sectors",
+             " at byte " + std::to_string(run.position) + when + " of " +
+                 fileNamePart(run.path, context_.style) + " cannot be read: passed over."});
+    }
     result.frames = frameTally(records());
     result.files = files_;
     result.cancelled = context_.control.cancelled;

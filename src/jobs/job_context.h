@@ -58,6 +58,8 @@ struct PassSettings {
     // The title of a disc to read, from 1, and its angle; 0: the source is a file.
     int title = 0;
     int angle = 1;
+    // A sector that cannot be read ends the job, instead of being passed over.
+    bool stopOnReadError = false;
 };
 
 // A labelled stream box: what a read found (or a playlist announced) under one number, and
@@ -163,6 +165,8 @@ struct PassesResult {
     // beside a VOB file): what no output written after it may replace.
     std::vector<std::string> inputs;
     SourceKind sourceKind = SourceKind::ProgramStream;
+    // The runs of sectors that could not be read and were passed over.
+    std::vector<SkippedBlocks> skipped;
 };
 
 // Whose subpictures a source holds.

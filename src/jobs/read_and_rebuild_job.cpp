@@ -125,6 +125,8 @@ ReadAndRebuildResult ReadAndRebuildJob::run(const ReadAndRebuildInput& input) {
             checkOutputFileName(outputName, style);
 
             openForReading(input.sourcePath, names, input.settings);
+            // The rebuild copies the source's runs as they are: a sector it cannot read ends it.
+            state.job.skipUnreadable = false;
             checkOutputTarget(outputName, inputs_);
             output = std::make_unique<FileOutput>(outputName);
 

@@ -54,6 +54,8 @@ RebuildResult RebuildJob::run(const RebuildInput& input) {
             log.log({"Opening file ", asStrong(sourceName)});
             log.activity(JobActivity::Opening);
             log.log(sizeReport(openSource(input.sourcePath, names, input.settings)));
+            // The rebuild copies the source's runs as they are: a sector it cannot read ends it.
+            state.job.skipUnreadable = false;
             const std::string outputName = prefix + ".rebuilt.EVO";
             checkOutputFileName(outputName, style);
             checkOutputTarget(outputName, inputs_);

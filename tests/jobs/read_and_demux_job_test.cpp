@@ -6,14 +6,17 @@
 
 #include <sys/resource.h>
 
+#include <algorithm>
 #include <csignal>
 #include <filesystem>
 #include <map>
 
+#include "child_process.h"
 #include "demux_modes.h"
 #include "job_engine.h"
 #include "program_stream_builder.h"
 #include "temp_dir.h"
+#include "test_doubles.h"
 
 namespace tolvane {
 namespace {
@@ -241,6 +244,74 @@ TEST(ReadAndDemuxJob, EndsAtOnceOnAFailureAndWritesNothingForAMistakenChoice) {
         EXPECT_NE(std::string(error.what()).find("Not a directory"), std::string::npos);
     }
     EXPECT_TRUE(engine.log.lines().empty()) << "nothing was read";
+}
+
+// A source with sectors that cannot be read: each is tried again, then passed over whole, and
+// the job goes on. What it writes is what the same source without those sectors gives, byte
+// for byte, and it says where each run of them lies; asked to, it stops at the first instead.
+TEST(ReadAndDemuxJob, SectorsThatCannotBeReadArePassedOverAndSaid) {
+    fixture::TempDir dir;
+    ASSERT_EQ(fixture::runProcess(TOLVANE_SAMPLE_DISC, {dir.path().string()}, "/").status, 0);
+    const Bytes clean = readFile(dir.path() / "DISC" / "HVDVD_TS" / "FEATURE_1.EVO");
+    const std::vector<int64_t> bad = {100, 101, 102, 300};
+    Bytes without;
+    for (int64_t sector = 0; sector * 2048 < static_cast<int64_t>(clean.size()); ++sector) {
+        if (std::find(bad.begin(), bad.end(), sector) == bad.end()) {
+            const auto at = clean.begin() + sector * 2048;
+            without.insert(without.end(), at, at + 2048);
+        }
+    }
+    const auto demux = [&](const Bytes& bytes, const std::vector<int64_t>& damaged,
+                           bool stopOnReadError) {
+        const fixture::TempDir out;
+        Engine engine;
+        engine.context.openInput = [&](const std::string&) -> std::unique_ptr<InputSource> {
+            return std::make_unique<fixture::BadSectorSource>(bytes, damaged);
+        };
+        engine.context.fileExists = [](const std::string&) { return true; };
+        std::map<std::string, Bytes> files;
+        std::vector<SkippedBlocks> skipped;
+        std::string error;
+        try {
+            PassSettings settings{.fastCheck = false, .continueOnSecondFile = false};
+            settings.stopOnReadError = stopOnReadError;
+            const ReadAndDemuxResult result =
+                ReadAndDemuxJob(engine.context)
+                    .run({"FEATURE_1.EVO", settings, OutputNaming{.folder = out.path().string()}});
+            skipped = result.read.skipped;
+        } catch (const JobError& caught) {
+            error = caught.what();
+        }
+        for (const auto& entry : std::filesystem::directory_iterator(out.path())) {
+            files[entry.path().filename().string()] = readFile(entry.path());
+        }
+        return std::tuple(files, skipped, error, engine.log.lines());
+    };
+    const auto [expected, none, cleanError, cleanLog] = demux(without, {}, false);
+    ASSERT_EQ(cleanError, "");
+    ASSERT_GE(expected.size(), 6U);
+    EXPECT_TRUE(none.empty());
+
+    const auto [written, skipped, error, log] = demux(clean, bad, false);
+    EXPECT_EQ(error, "");
+    EXPECT_TRUE(written == expected) << "the streams around the damage, byte for byte";
+    ASSERT_EQ(skipped.size(), 2U);
+    EXPECT_EQ(std::pair(skipped[0].position, skipped[0].count),
+              std::pair(int64_t{100 * 2048}, int64_t{3}));
+    EXPECT_EQ(std::pair(skipped[1].position, skipped[1].count),
+              std::pair(int64_t{300 * 2048}, int64_t{1}));
+    EXPECT_TRUE(skipped[0].time.has_value());
+    std::vector<std::string> said;
+    for (const LogLine& line : log) {
+        if (line.text.find("cannot be read: passed over") != std::string::npos) {
+            said.push_back(line.text.substr(0, line.text.find(" (")));
+        }
+    }
+    EXPECT_EQ(said,
+              (std::vector<std::string>{"3 sectors at byte 204800", "1 sector at byte 614400"}));
+
+    const auto [stopped, noneSkipped, stopError, stopLog] = demux(clean, bad, true);
+    EXPECT_NE(stopError.find("Input/output error"), std::string::npos) << stopError;
 }
 
 }  // namespace

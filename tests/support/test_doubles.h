@@ -46,6 +46,27 @@ private:
     int64_t failAt_;
 };
 
+// A source whose reads of given 2048-byte sectors fail, as a damaged disc's do: a read that
+// touches one of them fails whole, however often it is tried.
+class BadSectorSource : public MemorySource {
+public:
+    BadSectorSource(Bytes data, std::vector<int64_t> bad)
+        : MemorySource(std::move(data)), bad_(std::move(bad)) {}
+    size_t read(uint8_t* out, size_t length) override {
+        const int64_t first = position() / 2048;
+        const int64_t last = (position() + static_cast<int64_t>(length) - 1) / 2048;
+        for (const int64_t sector : bad_) {
+            if (length > 0 && sector >= first && sector <= last) {
+                throw PlatformError("Cannot read file \"x.EVO\". Input/output error");
+            }
+        }
+        return MemorySource::read(out, length);
+    }
+
+private:
+    std::vector<int64_t> bad_;
+};
+
 // A source that hands over at most `most` bytes a read, as pipes and network files do.
 class TricklingSource : public MemorySource {
 public:
