@@ -209,6 +209,7 @@ Json outputsReport(const std::vector<OutputWritten>& outputs) {
 
 Json playlistReport(const XplResult& playlist, const std::string& playlistPath, bool chapters) {
     Json report;
+    report["version"] = kReportVersion;
     report["playlist"] = playlistPath;
     report["title_found"] = playlist.titleFound;
     if (!playlist.titleFound) {
@@ -324,7 +325,9 @@ Json titlesReport(const Disc& disc, double minLength) {
         entry["streams"] = std::move(streams);
         titles.push_back(std::move(entry));
     }
-    return Json{{"disc", Json{{"path", disc.path()}, {"kind", disc.kind()}}}, {"titles", titles}};
+    return Json{{"version", kReportVersion},
+                {"disc", Json{{"path", disc.path()}, {"kind", disc.kind()}}},
+                {"titles", titles}};
 }
 
 void makeValidUtf8(Json& value) {

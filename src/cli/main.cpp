@@ -237,7 +237,9 @@ private:
                 os_.showError(error.what());
                 status = kFailed;
                 if (options_.json) {
-                    Json report = {{"disc", {{"path", path}}}, {"error", error.what()}};
+                    Json report = {{"version", kReportVersion},
+                                   {"disc", {{"path", path}}},
+                                   {"error", error.what()}};
                     makeValidUtf8(report);
                     std::cout << report.dump() << '\n';
                 }

@@ -95,6 +95,14 @@ TEST(QtWindow, ShowsTheLogWithItsFormatsAndTheStatusPanels) {
 
     window.form().bClearClick();
     EXPECT_TRUE(window.logView()->toPlainText().isEmpty());
+
+    // File > Quit, also Ctrl+Q, closes the window as its close button does.
+    window.show();
+    auto* quit = window.findChild<QAction*>(QStringLiteral("quit"));
+    ASSERT_NE(quit, nullptr);
+    EXPECT_EQ(quit->shortcut(), QKeySequence(Qt::CTRL | Qt::Key_Q));
+    quit->trigger();
+    EXPECT_FALSE(window.isVisible());
 }
 
 TEST(QtWindow, LogColoursReadWellOnLightAndDarkThemesAndThePlaylistTreeShowsItsEntries) {

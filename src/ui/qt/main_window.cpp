@@ -205,6 +205,12 @@ void Main::buildMenu() {
     QObject::connect(openOutput_, &QAction::triggered, [this] {
         QDesktopServices::openUrl(QUrl::fromLocalFile(qs(form_.outputFolder())));
     });
+    file->addSeparator();
+    QAction* quit = file->addAction(QStringLiteral("&Quit"));
+    quit->setShortcut(QKeySequence(Qt::CTRL | Qt::Key_Q));
+    quit->setObjectName(QStringLiteral("quit"));
+    // Closing asks the model first, as the window's own close does.
+    QObject::connect(quit, &QAction::triggered, this, &QWidget::close);
     QMenu* help = menuBar()->addMenu(QStringLiteral("&Help"));
     QAction* about = help->addAction(QStringLiteral("&About Tolvane"));
     about->setShortcut(QKeySequence::HelpContents);
@@ -294,9 +300,10 @@ QWidget* Main::buildTopRows() {
         const QString path = QFileDialog::getOpenFileName(
             this, QStringLiteral("Choose the EVO file to demux"),
             qs(form_.paths().sourceDialogFolder),
-            QStringLiteral("All supported file (*.aob *.evo *.vob *.iso *.img);;"
+            QStringLiteral("All supported file (*.aob *.evo *.vob *.mpg *.mpeg *.iso *.img);;"
                            "EVOB files (HD DVD) (*.evo);;AOB files (DVD Audio) (*.aob);;"
-                           "VOB files (DVD Video) (*.vob);;DVD images (*.iso *.img)"));
+                           "VOB files (DVD Video) (*.vob);;MPEG program streams (*.mpg *.mpeg);;"
+                           "DVD images (*.iso *.img)"));
         form_.bbEVOClick(path.isEmpty() ? std::nullopt : std::optional(path.toStdString()));
     });
     QObject::connect(browsePlaylist, &QToolButton::clicked, [this] {
