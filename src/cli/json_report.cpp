@@ -85,7 +85,10 @@ Json navigationReport(const NavigationSummary& navigation) {
     put(out, "vob_number", navigation.vobNumber);
     put(out, "first_ptm", navigation.firstPtm);
     put(out, "last_ptm", navigation.lastPtm);
-    out["duration"] = navigation.durationSeconds;
+    // Packs that carry no times give no running time: left out, not 0.
+    if (navigation.durationSeconds > 0) {
+        out["duration"] = navigation.durationSeconds;
+    }
     if (const auto& control = navigation.copyControl) {
         Json copy;
         copy["scrambled"] = control->scrambled;

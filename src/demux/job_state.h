@@ -99,6 +99,8 @@ struct JobState {
     uint32_t lastPtm = 0;
     // A pass of the current source met a DSI: firstPtm and lastPtm are its times.
     bool ptmKnown = false;
+    // The read said once that the navigation packs are zero-filled.
+    bool untimedNavigationSaid = false;
     double spanDays = 0;
     // What the navigation packs say the source plays: each VOB's ticks, in the order met
     // (a VOB that goes on in the next cell or file once), and their sum in seconds.

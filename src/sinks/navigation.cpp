@@ -63,11 +63,22 @@ void analyseDsi(const NavigationContext& context, size_t offset, ScanState& scan
     }
     const int subpictures = *dsi->subpictureStreams;
     const uint32_t vob = dsi->vobNumber;
-    if (context.detectionPass && !job.firstVobNumber) {
+    // A muxer that only reserves the navigation packs (ffmpeg's) leaves them zero-filled:
+    // VOB numbers start at 1, and a pack with no times gives none.
+    const bool timed = dsi->firstPtm != 0 || dsi->lastPtm != 0;
+    if (context.detectionPass && !job.firstVobNumber && vob != 0) {
         job.firstVobNumber = vob;
     }
+    if (context.detectionPass && vob == 0 && !timed) {
+        if (!job.untimedNavigationSaid) {
+            out.log("The navigation packs carry no VOB number and no times.");
+            job.untimedNavigationSaid = true;
+        }
+        return;
+    }
     if (context.detectionPass) {
-        LogEvent line{"VOB number " + std::to_string(vob) + " contains ",
+        LogEvent line{vob != 0 ? "VOB number " + std::to_string(vob) + " contains "
+                               : std::string("The VOB contains "),
                       asStrong(std::to_string(scan.videoBound)),
                       subpictures > 0 ? " video, " : " video and ",
                       asStrong(std::to_string(scan.audioBound)), " audio "};
@@ -78,6 +89,12 @@ void analyseDsi(const NavigationContext& context, size_t offset, ScanState& scan
         out.log(line);
     }
 
+    if (!timed) {
+        if (context.detectionPass) {
+            out.log("The navigation packs carry no times.");
+        }
+        return;
+    }
     const uint32_t start = dsi->firstPtm;
     if (job.firstPtm == 0) {
         job.firstPtm = start;

@@ -81,6 +81,28 @@ TEST(Navigation, SumsThePlayingTimeWrappingWhenTheEndLiesBeforeTheStart) {
     EXPECT_EQ(demux.job().lastPtm, 0x10u);
 }
 
+// What a muxer that only reserves the packs writes (ffmpeg's: zero-filled) gives no VOB number
+// and no times, said once; a VOB number without times gives its line and no times.
+TEST(Navigation, ZeroFilledPacksGiveNoNumberAndNoTimes) {
+    ProgramStreamBuilder zero;
+    zero.pack({fixture::dsiPacket({.vobNumber = 0, .startPtm = 0, .endPtm = 0})});
+    zero.pack({fixture::dsiPacket({.vobNumber = 0, .startPtm = 0, .endPtm = 0})});
+    fixture::PassRunner runner;
+    EXPECT_EQ(run(runner, zero.bytes()),
+              (std::vector<std::string>{"The navigation packs carry no VOB number and no times."}));
+    EXPECT_FALSE(runner.job().ptmKnown);
+    EXPECT_FALSE(runner.job().firstVobNumber.has_value());
+
+    ProgramStreamBuilder numbered;
+    numbered.pack({fixture::dsiPacket({.vobNumber = 2, .startPtm = 0, .endPtm = 0})});
+    fixture::PassRunner second;
+    EXPECT_EQ(
+        run(second, numbered.bytes()),
+        (std::vector<std::string>{"VOB number 2 contains [b]0[/b] video and [b]0[/b] audio stream.",
+                                  "The navigation packs carry no times."}));
+    EXPECT_FALSE(second.job().ptmKnown);
+}
+
 TEST(Navigation, PassesOverPacketsThatAreNotWhollyInsideTheBlock) {
     // Navigation packets that run past the end of their block.
     const Bytes dsi = fixture::dsiPacket({.vobNumber = 3, .startPtm = 0, .endPtm = 90000});
