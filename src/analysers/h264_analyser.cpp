@@ -270,7 +270,7 @@ StreamHeader h264Values(const H264Sps& sps) {
         // The texts carry the log's blanks; the value has none at its end.
         values.profile = std::string(profile.substr(0, profile.find_last_not_of(' ') + 1));
     }
-    values.level = levelText(sps);
+    values.level = static_cast<int>(sps.levelIdc);
     if (sps.vui && sps.vui->aspectIdc) {
         static constexpr std::array<const char*, 17> kSampleAspect = {
             nullptr, "1:1",   "12:11", "10:11", "16:11",  "40:33", "24:11", "20:11", "32:11",

@@ -337,7 +337,9 @@ StreamHeader mpeg2Values(const std::vector<mpeg2::Event>& events) {
         } else if (const auto* extension = std::get_if<SequenceExtension>(&event);
                    extension != nullptr && !values.profile) {
             values.profile = profileName(extension->profileAndLevel);
-            values.level = levelName(extension->profileAndLevel);
+            if (levelName(extension->profileAndLevel)) {
+                values.level = extension->profileAndLevel & 15;
+            }
         } else if (const auto* progressive = std::get_if<Progressive>(&event);
                    progressive != nullptr && progressive->progressive) {
             values.fieldOrder = "progressive";

@@ -174,7 +174,7 @@ StreamHeader vc1Values(const Vc1SequenceHeader& h) {
         values.profile = "Advanced";
     }
     if (h.level <= 4) {
-        values.level = std::to_string(h.level);
+        values.level = static_cast<int>(h.level);
     }
     if (h.display && h.display->aspectCode) {
         const uint32_t code = *h.display->aspectCode;

@@ -16,7 +16,7 @@ namespace tolvane::cli {
 using Json = nlohmann::ordered_json;
 
 // The report format's version: raised when a key changes its meaning or goes.
-inline constexpr int kReportVersion = 2;
+inline constexpr int kReportVersion = 3;
 
 // The report of a read: the files, the navigation data, every stream with its decoded header
 // values, and the frames of each video stream. The format is described in

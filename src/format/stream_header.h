@@ -17,7 +17,9 @@ struct StreamHeader {
     std::optional<double> frameRate;
     std::optional<std::string> aspectRatio;  // "16:9" for a display aspect, "1:1" for a sample
     std::optional<std::string> profile;
-    std::optional<std::string> level;
+    // The level as the stream codes it, as ffprobe gives it: MPEG-2's level code (4 High,
+    // 6 High 1440, 8 Main, 10 Low), H.264's level_idc (41 for 4.1), VC-1's level.
+    std::optional<int> level;
     // Both aspects as ffprobe writes them ("32:27", "16:9"), whichever the coding gives.
     std::optional<std::string> sampleAspect;
     std::optional<std::string> displayAspect;

@@ -113,7 +113,7 @@ TEST(HeaderValues, MpegVideoGivesItsProfileAspectAndRateAndNoVariableBitRate) {
     EXPECT_EQ(values.aspectRatio, "16:9");
     EXPECT_EQ(values.frameRate, 30000.0 / 1001.0);
     EXPECT_EQ(values.profile, "Main");
-    EXPECT_EQ(values.level, "High");
+    EXPECT_EQ(values.level, 4) << "High, as ffprobe numbers it";
     EXPECT_FALSE(values.bitRate) << "all ones: the rate is variable";
 
     // MPEG-1: another start code follows. Its pixel aspects have no display ratio to give, and
@@ -133,7 +133,7 @@ TEST(HeaderValues, H264AndVc1GiveARateOnlyWhereTheirHeaderHasOne) {
     const Bytes sps = {0x00, 0x00, 0x01, 0x67, 0x42, 0x10, 0x0B, 0xF4, 0x0B, 0x13, 0x20};
     StreamHeader values = recorded(sps, StreamKind::Video, analyseH264);
     EXPECT_EQ(values.profile, "Baseline") << "the log's trailing blank is not part of it";
-    EXPECT_EQ(values.level, "1b");
+    EXPECT_EQ(values.level, 11) << "level_idc, as ffprobe gives it";
     EXPECT_FALSE(values.frameRate);
 
     // VC-1 advanced profile 1920x1080 with a display extension whose frame rate has the

@@ -182,6 +182,10 @@ protected:
                     EXPECT_EQ(stream.value(key, ""), probed[key]) << key;
                 }
             }
+            // ffprobe's -99 is no level (MPEG-1).
+            if (known("level") && probed["level"] != "-99") {
+                EXPECT_EQ(stream.value("level", -1), std::stoi(probed["level"])) << "level";
+            }
         } else {
             EXPECT_EQ(stream.at("sample_rate"), std::stoi(probed["sample_rate"]));
             EXPECT_EQ(stream.at("channels"), std::stoi(probed["channels"]));
