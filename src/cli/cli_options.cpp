@@ -67,10 +67,11 @@ struct OptionHelp {
 };
 
 constexpr OptionHelp kOptions[] = {
+    {"-o, --output DIR", "output folder (default: the current folder)", kDemux | kRebuild},
     {"-o, --output DIR",
-     "output folder (default: the current folder); mkv: a file\n"
-     "ending in .mkv, or a folder",
-     kDemux | kRebuild | kMkv},
+     "the Matroska file (ending in .mkv), or the folder it is\n"
+     "written to (default: the current folder)",
+     kMkv},
     {"--select LIST",
      "comma-separated stream boxes to keep, by name (cbVideo0,\n"
      "cbAudio03, cbSub12) or by caption (MPEG-2.stream.0,\n"
@@ -79,9 +80,13 @@ constexpr OptionHelp kOptions[] = {
     {"--no-continue", "do not go on with the second feature file (FEATURE_2.EVO)", kJobs},
     {"--title N",
      "title N of the disc: a DVD's cells or an HD DVD playlist's\n"
-     "clips in playing order (rebuild: HD DVD only); --title main:\n"
-     "the main title, as titles marks it",
-     kJobs},
+     "clips in playing order; --title main: the disc's main title\n"
+     "(the longest that is no decoy or duplicate)",
+     kRead | kDemux | kMkv},
+    {"--title N",
+     "title N of an HD DVD disc: its playlist's clips in playing\n"
+     "order; --title main: the disc's main title",
+     kRebuild},
     {"--stop-on-read-error",
      "end the job at a sector that cannot be read; without it the\n"
      "sector is tried again, then passed over, the log and the JSON\n"
@@ -91,18 +96,24 @@ constexpr OptionHelp kOptions[] = {
      "every title of the disc that is no decoy, duplicate or short\n"
      "title, one after another (with --json, one document each)",
      kDemux | kMkv},
+    {"--min-length S", "mark titles shorter than S seconds as short (default 10)", kTitles},
     {"--min-length S",
-     "titles shorter than S seconds are short: titles marks them,\n"
-     "--all-titles leaves them out (default 10)",
-     kTitles | kDemux | kMkv},
+     "with --all-titles: leave out titles shorter than S seconds\n"
+     "(default 10)",
+     kDemux | kMkv},
     {"--angle A", "with --title: the cells of angle A (default 1)", kJobs},
     {"--adv-packs", "keep the advanced packs too", kRebuild},
     {"--source SOURCE", "the source file whose title is shown", kXpl},
     {"--chapters FILE",
-     "write the title's chapters to FILE (xpl with --source; the\n"
-     "others with --title), as Matroska XML when FILE ends in\n"
-     ".xml, as OGM text (CHAPTER01=...) otherwise",
-     kJobs | kXpl},
+     "with --title: write the title's chapters to FILE, as\n"
+     "Matroska XML when FILE ends in .xml, as OGM text\n"
+     "(CHAPTER01=...) otherwise",
+     kJobs},
+    {"--chapters FILE",
+     "with --source: write the title's chapters to FILE, as\n"
+     "Matroska XML when FILE ends in .xml, as OGM text\n"
+     "(CHAPTER01=...) otherwise",
+     kXpl},
     {"--delay-names",
      "append \" DELAY <n>ms\" (the delay to the video) to each\n"
      "audio file's name, before the extension",
@@ -113,7 +124,7 @@ constexpr OptionHelp kOptions[] = {
      kDemux},
     {"--fast-check MB",
      "label the streams from the first MB mebibytes only\n"
-     "(default 300); demux reads the whole source",
+     "(default 300)",
      kRead | kRebuild},
     {"--full", "read the whole file (no fast check)", kRead | kRebuild},
     {"--no-count-frames", "do not count video frames", kJobs},
@@ -138,9 +149,15 @@ constexpr OptionHelp kOptions[] = {
      kJobs | kXpl},
     {"--json",
      "print JSON instead of the log: the files, navigation data,\n"
+     "streams with their header values and frame counts",
+     kRead},
+    {"--json",
+     "print JSON instead of the log: the files, navigation data,\n"
      "streams with their header values, frame counts and the\n"
-     "files written (titles: one document per disc, a line each)",
-     kEvery},
+     "files written",
+     kDemux | kMkv | kRebuild},
+    {"--json", "print JSON instead of the listing: one document per disc,\na line each", kTitles},
+    {"--json", "print JSON instead of the log: the title, its tracks and\nchapters", kXpl},
     {"--verbose",
      "also show what the disc libraries (libdvdread, libudfread)\n"
      "say of a damaged disc, on standard error",
@@ -205,9 +222,14 @@ std::string usageText(std::optional<Command> command) {
         out += "\nOptions (each command's --help says which are its own):\n";
     }
     const unsigned wanted = only != nullptr ? bit(only->command) : kEvery;
+    // Some options say different things to different commands: the list of them all has each
+    // once, with its first text.
+    std::vector<std::string> listed;
     for (const OptionHelp& option : kOptions) {
-        if ((option.commands & wanted) != 0) {
+        if ((option.commands & wanted) != 0 &&
+            std::find(listed.begin(), listed.end(), option.name) == listed.end()) {
             addEntry(out, option.name, option.text);
+            listed.emplace_back(option.name);
         }
     }
     if (only == nullptr) {

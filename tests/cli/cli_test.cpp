@@ -203,6 +203,20 @@ TEST(Cli, EachCommandHasItsOwnHelpAndTheManualDescribesEveryOption) {
         EXPECT_TRUE(has(help.out, own));
         EXPECT_FALSE(has(help.out, other));
         EXPECT_TRUE(has(all, other));
+        // Its options speak of it alone: no other command's name before a colon, none of the
+        // words that belong to another.
+        const std::string options = help.out.substr(help.out.find("Options:"));
+        for (const char* name : {"read", "demux", "mkv", "rebuild", "xpl", "titles"}) {
+            for (const char* before : {" ", "("}) {
+                EXPECT_EQ(options.find(before + std::string(name) + ":"), std::string::npos)
+                    << name;
+            }
+        }
+        const bool writes = std::string(command) == "demux" || std::string(command) == "rebuild";
+        for (const char* foreign : {"xpl with", "demux reads", "rebuild: HD DVD"}) {
+            EXPECT_EQ(options.find(foreign), std::string::npos) << foreign;
+        }
+        EXPECT_EQ(options.find("files written") != std::string::npos, writes);
     }
 
     const ProcessResult warnings = fixture::runProcess(
