@@ -375,13 +375,22 @@ private:
 
     int takeApart() {
         const bool rebuild = options_.command == Command::Rebuild;
-        if (rebuild && options_.title > 0) {
-            if (std::string(openDisc(options_.source)->kind()) != "hddvd") {
+        if (options_.title > 0) {
+            // What the disc can refuse is refused before a folder is made or a block read: a
+            // title or angle it does not have, a choice its kind does not take.
+            const std::unique_ptr<Disc> disc = openDisc(options_.source);
+            const bool hdDvd = std::string(disc->kind()) == "hddvd";
+            if (rebuild && !hdDvd) {
                 return usageError(
                     "rebuild writes .EVO files and takes the titles of HD DVD "
                     "discs: '" +
                     options_.source + "' is a DVD");
             }
+            if (hdDvd && options_.subFormat == "vobsub") {
+                return usageError("--sub-format vobsub takes the subpictures of a DVD: '" +
+                                  options_.source + "' is an HD DVD");
+            }
+            disc->titleSource(options_.title, options_.angle);
         } else if (rebuild && fileSourceKind(options_.source) != SourceKind::HdDvdFile) {
             return usageError("rebuild writes .EVO files and takes an .EVO source: '" +
                               options_.source + "' is not one");

@@ -415,7 +415,8 @@ TEST(DvdDisc, ATitleIsReadAndDemuxedAsItsCellsFromTheFolderAndTheImageAlike) {
     EXPECT_EQ(refused.status, 1);
     EXPECT_NE(refused.err.find("This disc is encrypted: decrypt it first"), std::string::npos)
         << refused.err;
-    EXPECT_TRUE(std::filesystem::is_empty(root / "locked-out"));
+    EXPECT_TRUE(!std::filesystem::exists(root / "locked-out") ||
+                std::filesystem::is_empty(root / "locked-out"));
 }
 
 // A title's files as a muxer takes them: mkvmerge reads each .idx as a VobSub track in its

@@ -128,6 +128,20 @@ TEST(HdDvdDisc, TitlesAreThePlaylistsAndReadAsTheirClipsInPlaylistOrder) {
                                                {"language", "French"}}));
     }
 
+    // What the disc refuses is refused before a folder is made or a block read: a title it
+    // does not have (1), VobSub of HD DVD subpictures (a usage error, 2).
+    for (const auto& [args, status] :
+         {std::pair{std::vector<std::string>{"--title", "7"}, 1},
+          std::pair{std::vector<std::string>{"--title", "1", "--sub-format", "vobsub"}, 2}}) {
+        std::vector<std::string> command = {"demux", discs.disc.string(), "-o",
+                                            (out / "refused").string()};
+        command.insert(command.end(), args.begin(), args.end());
+        const fixture::ProcessResult refused = cli(command);
+        EXPECT_EQ(refused.status, status) << refused.err;
+        EXPECT_EQ(refused.out.find("Reading..."), std::string::npos) << refused.out;
+        EXPECT_FALSE(fs::exists(out / "refused"));
+    }
+
     // Title 1 gives what its first file gives by the name rule, byte for byte, with the
     // playlist's languages in the names; its rebuild is the same file too.
     ASSERT_EQ(

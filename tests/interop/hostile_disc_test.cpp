@@ -41,8 +41,12 @@ std::map<std::string, std::string> snapshot(const fs::path& folder) {
     return files;
 }
 
+// The names in `folder`, none when there is no such folder.
 std::vector<std::string> namesIn(const fs::path& folder) {
     std::vector<std::string> names;
+    if (!fs::exists(folder)) {
+        return names;
+    }
     for (const auto& entry : fs::directory_iterator(folder)) {
         names.push_back(entry.path().filename().string());
     }
