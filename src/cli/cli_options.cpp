@@ -73,9 +73,10 @@ constexpr OptionHelp kOptions[] = {
      "written to (default: the current folder)",
      kMkv},
     {"--select LIST",
-     "comma-separated stream boxes to keep, by name (cbVideo0,\n"
-     "cbAudio03, cbSub12) or by caption (MPEG-2.stream.0,\n"
-     "DD.stream.03); default: every stream found",
+     "comma-separated streams to keep: by box name (cbVideo0,\n"
+     "cbAudio03, cbSub12) or caption (MPEG-2.stream.0), by kind\n"
+     "(video, audio, sub), by language (de, ger, German) or both\n"
+     "(audio:de, sub:en); default: every stream found",
      kDemux | kRebuild | kMkv},
     {"--no-continue", "do not go on with the second feature file (FEATURE_2.EVO)", kJobs},
     {"--title N",

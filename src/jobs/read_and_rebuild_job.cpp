@@ -136,7 +136,9 @@ ReadAndRebuildResult ReadAndRebuildJob::run(const ReadAndRebuildInput& input) {
             LabellingPass pass(
                 state, log, readOptions, *analysers_,
                 [&](StreamKind kind, int32_t number, int32_t key) {
-                    if (chosenBy(input.select, boxMet(streams, kind, number, key))) {
+                    StreamBox box = boxMet(streams, kind, number, key);
+                    box.language = languageOf(state.job.languages, kind, key);
+                    if (chosenBy(input.select, box)) {
                         chosen[static_cast<size_t>(kind)].set(static_cast<size_t>(number));
                     }
                     if (rebuilder.reselect()) {

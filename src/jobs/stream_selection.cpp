@@ -2,6 +2,7 @@
 
 #include <algorithm>
 
+#include "jobs/languages.h"
 #include "jobs/stream_labels.h"
 
 namespace tolvane {
@@ -20,19 +21,61 @@ std::string boxName(StreamKind kind, int number) {
     return "cbSub" + twoDigits;
 }
 
+namespace {
+
+// The kind a selection word names: "video", "audio", "sub" (or "subpicture", "subtitle").
+std::optional<StreamKind> kindNamed(const std::string& word) {
+    const std::string upper = upperCase(word);
+    if (upper == "VIDEO") {
+        return StreamKind::Video;
+    }
+    if (upper == "AUDIO") {
+        return StreamKind::Audio;
+    }
+    if (upper == "SUB" || upper == "SUBPICTURE" || upper == "SUBTITLE") {
+        return StreamKind::Subpicture;
+    }
+    return std::nullopt;
+}
+
+// Whether the disc's language of a stream is `wanted`: as given ("en", "English") or as the
+// same language by its code ("de" and "ger", "fr" and "French").
+bool speaks(const StreamBox& box, const std::string& wanted) {
+    if (box.language.empty()) {
+        return false;
+    }
+    const std::string code = matroskaLanguage(wanted);
+    return upperCase(box.language) == upperCase(wanted) ||
+           (code != "und" && matroskaLanguage(box.language) == code);
+}
+
+}  // namespace
+
 bool namesBox(const std::string& name, const StreamBox& box) {
     const std::string wanted = upperCase(name);
-    return upperCase(boxName(box.kind, box.number)) == wanted || upperCase(box.label) == wanted;
+    if (upperCase(boxName(box.kind, box.number)) == wanted || upperCase(box.label) == wanted) {
+        return true;
+    }
+    // A kind, a language, or a kind and a language: "audio", "en", "sub:de".
+    const size_t colon = name.find(':');
+    const std::string first = name.substr(0, colon);
+    const std::optional<StreamKind> kind = kindNamed(first);
+    if (colon == std::string::npos) {
+        return kind ? box.kind == *kind : speaks(box, name);
+    }
+    return kind && box.kind == *kind && speaks(box, name.substr(colon + 1));
 }
 
 std::optional<std::string> applySelection(std::vector<StreamBox>& boxes,
                                           const std::vector<std::string>& names) {
     std::vector<bool> chosen(boxes.size(), false);
     for (const std::string& name : names) {
+        // A box name takes one box; a kind or a language every box it names.
         bool found = false;
-        for (size_t k = 0; k < boxes.size() && !found; ++k) {
-            found = namesBox(name, boxes[k]);
-            chosen[k] = chosen[k] || found;
+        for (size_t k = 0; k < boxes.size(); ++k) {
+            const bool named = namesBox(name, boxes[k]);
+            found = found || named;
+            chosen[k] = chosen[k] || named;
         }
         if (!found) {
             return name;

@@ -520,6 +520,32 @@ TEST(DvdDisc, ATitlesFilesMuxWithTheirLanguagesSubtitleTimesChaptersAndPalette) 
         languages.push_back(stream.value("language", "none"));
     }
     EXPECT_EQ(languages, (std::vector<std::string>{"none", "en", "de", "en", "fr"}));
+
+    // --select takes kinds and languages beside box names, each choosing every box it names;
+    // a language by its name or either code.
+    for (const auto& [select, expected] :
+         {std::pair{"audio:de,sub:fr,video",
+                    std::set<std::string>{"MPEG-2.stream.0.mpv", "DD.stream.01.de.mpa",
+                                          "Subpicture.01.fr.idx", "Subpicture.01.fr.sub"}},
+          std::pair{"English", std::set<std::string>{"DD.stream.00.en.mpa", "Subpicture.00.en.idx",
+                                                     "Subpicture.00.en.sub"}},
+          std::pair{"sub:fre,audio",
+                    std::set<std::string>{"DD.stream.00.en.mpa", "DD.stream.01.de.mpa",
+                                          "Subpicture.01.fr.idx", "Subpicture.01.fr.sub"}}}) {
+        const std::string chosen = out + "/select-" + std::to_string(expected.size()) + select;
+        ASSERT_EQ(
+            fixture::runProcess(
+                TOLVANE_CLI, {"demux", disc, "--title", "1", "--select", select, "-o", chosen}, "/")
+                .status,
+            0)
+            << select;
+        std::set<std::string> written;
+        for (const auto& entry : std::filesystem::directory_iterator(chosen)) {
+            written.insert(
+                entry.path().filename().string().substr(std::string("DISC_title01.").size()));
+        }
+        EXPECT_EQ(written, expected) << select;
+    }
 }
 
 // The window lists the titles of a dropped image and takes the longest; choosing another reads
