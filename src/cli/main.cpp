@@ -3,6 +3,7 @@
 
 #include <algorithm>
 #include <cstdio>
+#include <filesystem>
 #include <iostream>
 #include <new>
 
@@ -406,6 +407,8 @@ private:
             checkOutputTarget(options_.chapters, options_.title > 0
                                                      ? discMemberFiles(options_.source)
                                                      : discFilesAround(options_.source));
+            // The chapters' folder must take the file before the title is read for it.
+            prepareOutputFolder(std::filesystem::path(options_.chapters).parent_path().string());
         }
         if (options_.command == Command::Mkv) {
             return writeMatroska(settings);

@@ -4,10 +4,9 @@
 #include <sys/stat.h>
 #include <unistd.h>
 
+#include <cerrno>
 #include <cstdio>
 #include <cstdlib>
-
-#include <cerrno>
 #include <cstring>
 #include <filesystem>
 
@@ -323,7 +322,13 @@ void prepareOutputFolder(const std::string& folder) {
     std::string probe = path + "/.tolvane-probe-XXXXXX";
     const int fd = ::mkostemp(probe.data(), O_CLOEXEC);
     if (fd < 0) {
-        throw PlatformError::fromErrno("Cannot write into folder", path, errno);
+        const int reason = errno;
+        // A folder that is there but refuses new names (/proc) says "no such file": say what
+        // is wrong instead.
+        if (reason == ENOENT && std::filesystem::is_directory(path, error)) {
+            throw PlatformError("Cannot write into folder \"" + path + "\". It takes no new files");
+        }
+        throw PlatformError::fromErrno("Cannot write into folder", path, reason);
     }
     ::close(fd);
     ::unlink(probe.c_str());

@@ -128,16 +128,21 @@ TEST(HdDvdDisc, TitlesAreThePlaylistsAndReadAsTheirClipsInPlaylistOrder) {
                                                {"language", "French"}}));
     }
 
-    // What the disc refuses is refused before a folder is made or a block read: a title it
-    // does not have (1), VobSub of HD DVD subpictures (a usage error, 2).
-    for (const auto& [args, status] :
-         {std::pair{std::vector<std::string>{"--title", "7"}, 1},
-          std::pair{std::vector<std::string>{"--title", "1", "--sub-format", "vobsub"}, 2}}) {
+    // What the disc or the outputs refuse is refused before a folder is made or a block read,
+    // with the real reason: a title it does not have (1), a chapters file in a folder that takes
+    // no new files (1), VobSub of HD DVD subpictures (a usage error, 2).
+    for (const auto& [args, status, reason] :
+         {std::tuple{std::vector<std::string>{"--title", "7"}, 1, "has no title 7: it has 2."},
+          std::tuple{std::vector<std::string>{"--title", "1", "--chapters", "/proc/ch.xml"}, 1,
+                     "Cannot write into folder \"/proc\". It takes no new files"},
+          std::tuple{std::vector<std::string>{"--title", "1", "--sub-format", "vobsub"}, 2,
+                     "--sub-format vobsub takes the subpictures of a DVD"}}) {
         std::vector<std::string> command = {"demux", discs.disc.string(), "-o",
                                             (out / "refused").string()};
         command.insert(command.end(), args.begin(), args.end());
         const fixture::ProcessResult refused = cli(command);
         EXPECT_EQ(refused.status, status) << refused.err;
+        EXPECT_NE(refused.err.find(reason), std::string::npos) << refused.err;
         EXPECT_EQ(refused.out.find("Reading..."), std::string::npos) << refused.out;
         EXPECT_FALSE(fs::exists(out / "refused"));
     }
