@@ -254,8 +254,12 @@ private:
         XplAttributeTables tables;
         XplJob job(context_, tables);
         const XplResult playlist = job.run(XplInput{options_.source, options_.xplSource});
-        if (!options_.json) {
+        if (!options_.json && playlist.titleFound) {
             printTree(playlist.tree, 0);
+        } else if (!options_.json && options_.xplSource.empty()) {
+            // A title is shown for the source it plays: without one there is none to show.
+            std::cout << "No title shown: --source names the file whose title to show; "
+                         "tolvane-cli titles lists the disc's titles.\n";
         }
         if (!options_.chapters.empty()) {
             saveChapters(playlist, options_.chapters, PathStyle::native(), log_);

@@ -141,6 +141,18 @@ TEST(Cli, XplShowsTheTitleOfTheSource) {
     EXPECT_NE(std::find(out.begin(), out.end(), ".s00.English found!"), out.end());
     EXPECT_NE(std::find(out.begin(), out.end(), "  Name: Main"), out.end());
     EXPECT_NE(std::find(out.begin(), out.end(), "  TimeBase: 60fps"), out.end());
+
+    // Without a source, or with one no title plays, there is no title to show: no empty
+    // headings, but what would show one.
+    for (const std::vector<std::string>& args :
+         {std::vector<std::string>{"xpl", path}, {"xpl", path, "--source", "OTHER.EVO"}}) {
+        const std::string shown = fixture::runProcess(kCli, args, f.dir.path().string()).out;
+        EXPECT_EQ(shown.find("\nVideo\n"), std::string::npos) << shown;
+        EXPECT_NE(shown.find(args.size() == 2 ? "No title shown: --source names"
+                                              : "No title of the playlist plays OTHER."),
+                  std::string::npos)
+            << shown;
+    }
 }
 
 TEST(Cli, ReportsUsageErrorsAndPlatformErrorsWithTheirOwnStatus) {
