@@ -22,10 +22,6 @@ bool cancelled(JobState& job) {
     return job.control.cancelled;
 }
 
-}  // namespace
-
-namespace {
-
 // Reads `length` bytes from `from` (in span `span`, which starts at `start`) a sector at a time
 // into the consumer, passing over each sector that cannot be read and noting it in the job.
 bool readSectorBySector(JobState& job, SpanSource& source, BlockConsumer& consumer, size_t span,

@@ -1,6 +1,8 @@
 #include "discs/title_choice.h"
 
 #include <cstdio>
+#include <iterator>
+#include <map>
 #include <optional>
 #include <utility>
 
@@ -38,16 +40,31 @@ struct Order {
 
 Order orderOf(const std::vector<SectorRun>& runs) {
     Order order;
+    // The sectors played so far, as runs that do not touch: first sector to last. A hostile
+    // title lists thousands of cells, so each is looked up, not compared with every other.
+    std::map<int64_t, int64_t> played;
     for (size_t k = 0; k < runs.size(); ++k) {
-        if (k > 0 && runs[k].first < runs[k - 1].first) {
+        const SectorRun& run = runs[k];
+        if (k > 0 && run.first < runs[k - 1].first) {
             ++order.backwardJumps;
         }
-        for (size_t j = 0; j < k; ++j) {
-            if (runs[j].first <= runs[k].last && runs[k].first <= runs[j].last) {
-                ++order.repeats;
+        auto next = played.upper_bound(run.last);  // the first run past this one's end
+        int64_t first = run.first;
+        int64_t last = run.last;
+        bool overlaps = false;
+        // Runs that start at or before its end and end at or after its start overlap it.
+        while (next != played.begin()) {
+            const auto before = std::prev(next);
+            if (before->second < run.first) {
                 break;
             }
+            overlaps = true;
+            first = std::min(first, before->first);
+            last = std::max(last, before->second);
+            next = played.erase(before);
         }
+        order.repeats += overlaps ? 1 : 0;
+        played[first] = last;
     }
     return order;
 }
