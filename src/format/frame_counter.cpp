@@ -42,7 +42,11 @@ void FrameCounter::countAccessUnits(const uint8_t* chunk, size_t length, NalSear
             search.zeros = header == 0 ? 1 : 0;
             search.next = NalSearch::Scan;
             if (type == kAccessUnitDelimiter) {
-                ++count;
+                // A muxer may repeat the delimiter (VLC writes two before an IDR picture): an
+                // access unit counts once, whatever the delimiters before its picture.
+                if (!search.delimited) {
+                    ++count;
+                }
                 search.delimited = true;
             } else if (type == 1 || type == 5) {
                 search.next = NalSearch::SliceStart;  // a coded slice

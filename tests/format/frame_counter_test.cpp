@@ -42,10 +42,13 @@ TEST(FrameCounter, CountsInLongChunksWhatAByteByByteSearchFinds) {
     };
     for (const StreamCoding type : {StreamCoding::Mpeg2, StreamCoding::H264}) {
         const uint8_t codeByte = type == StreamCoding::Mpeg2 ? 0x00 : 0x09;
-        Bytes stream(20000);
+        Bytes stream(60000);
         for (uint8_t& byte : stream) {
             const uint32_t pick = next() % 8;
-            byte = pick < 3 ? 0x00 : pick < 5 ? 0x01 : pick < 6 ? codeByte : next() & 0xFF;
+            // H.264 pictures too (an IDR slice), so that delimiters have pictures between.
+            const uint8_t code =
+                type == StreamCoding::H264 && next() % 2 == 0 ? uint8_t{0x65} : codeByte;
+            byte = pick < 3 ? 0x00 : pick < 5 ? 0x01 : pick < 6 ? code : next() & 0xFF;
         }
         int64_t expected = 0;
         bool delimited = false;
@@ -57,7 +60,7 @@ TEST(FrameCounter, CountsInLongChunksWhatAByteByByteSearchFinds) {
             if (type == StreamCoding::Mpeg2) {
                 expected += stream[at + 3] == codeByte;
             } else if (nal == 9) {
-                ++expected;  // an access unit delimiter
+                expected += delimited ? 0 : 1;  // an access unit delimiter, once before a picture
                 delimited = true;
             } else if ((nal == 1 || nal == 5) && at + 4 < stream.size() &&
                        (stream[at + 4] & 0x80) != 0) {
@@ -93,8 +96,11 @@ TEST(FrameCounter, CountsInLongChunksWhatAByteByByteSearchFinds) {
 }
 
 TEST(FrameCounter, CountsEachCodingsOwnCodeAndKeepsStreamsApart) {
-    const Bytes h264 = {0x00, 0x00, 0x01, 0x09, 0x10, 0x00, 0x00, 0x01, 0x00, 0x00, 0x01, 0x09};
-    EXPECT_EQ(countChunks({h264}, StreamCoding::H264), 2);
+    // Delimited access units, as VLC writes them: two delimiters before the IDR pictures.
+    const Bytes h264 = {0,    0,    1, 0x09, 0x10, 0,    0,    1, 0x09, 0x10, 0,    0,   1, 0x65,
+                        0x88, 0,    0, 1,    0x09, 0x30, 0,    0, 1,    0x41, 0x9A, 0,   0, 1,
+                        0x09, 0x10, 0, 0,    1,    0x09, 0x10, 0, 0,    1,    0x65, 0x88};
+    EXPECT_EQ(countChunks({h264}, StreamCoding::H264), 3);
     // Without delimiters (x264's default) each picture's first slice starts an access unit:
     // an IDR picture of two slices, SEI and a parameter set, then a picture of one slice.
     const Bytes undelimited = {0,    0,    1, 0x06, 0x05, 0,    0,    1, 0x68, 0xCE, 0,    0,   1,
