@@ -569,6 +569,9 @@ TEST(DvdDisc, TheWindowListsADiscsTitlesAndDemuxesTheChosenOne) {
               "Title 1: 0:00:09.000, 3 chapters, audio en de, subtitles en fr, main title");
     EXPECT_EQ(form.control(audioBox(1)).caption, "DD.stream.01  ac3, mono, de, delay -5 ms");
     EXPECT_EQ(form.control(subBox(1)).caption, "Subpicture.01  fr");
+    // A DVD has no HD DVD playlist, and the read reads a title.
+    EXPECT_FALSE(form.playlistApplies());
+    EXPECT_EQ(form.control(Control::bReadEVO).caption, "Read title");
 
     form.chooseTitle(2);
     EXPECT_EQ(form.control(audioBox(0)).caption, "DD.stream.00  ac3, mono, delay -5 ms");

@@ -96,6 +96,17 @@ TEST(QtWindow, ShowsTheLogWithItsFormatsAndTheStatusPanels) {
     window.form().bClearClick();
     EXPECT_TRUE(window.logView()->toPlainText().isEmpty());
 
+    // A DVD's VOB file: the read says what it reads, and the playlist row goes.
+    window.show();
+    const std::string vob = dir.write("VTS_01_1.VOB", ps.bytes());
+    window.form().chooseSource(vob);
+    EXPECT_EQ(widgetOf<QPushButton>(window, Control::bReadEVO)->text(), "&Read VOB");
+    EXPECT_FALSE(window.widget(Control::eXPLfile)->isVisible());
+    EXPECT_FALSE(window.widget(Control::bReadXPL)->isVisible());
+    window.form().chooseSource(source);
+    EXPECT_EQ(widgetOf<QPushButton>(window, Control::bReadEVO)->text(), "&Read EVO");
+    EXPECT_TRUE(window.widget(Control::eXPLfile)->isVisible());
+
     // File > Quit, also Ctrl+Q, closes the window as its close button does.
     window.show();
     auto* quit = window.findChild<QAction*>(QStringLiteral("quit"));

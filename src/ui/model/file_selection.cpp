@@ -50,9 +50,19 @@ void MainForm::chooseSource(const std::string& path) {
     discTitles_.clear();
     titleVerdicts_.clear();
     discTitle_ = 0;
-    if (fileSourceKind(path) == SourceKind::ProgramStream && looksLikeDisc(path)) {
+    // What the read reads, in its caption: an HD DVD's .EVO, a DVD's VOB or AOB, a disc's title.
+    const SourceKind kind = fileSourceKind(path);
+    playlistApplies_ = kind != SourceKind::DvdFile && kind != SourceKind::DvdAudioFile;
+    setCaption(Control::bReadEVO, kind == SourceKind::DvdFile        ? "Read VOB"
+                                  : kind == SourceKind::DvdAudioFile ? "Read AOB"
+                                                                     : "Read EVO");
+    if (kind == SourceKind::ProgramStream && looksLikeDisc(path)) {
         runJob([&] {
-            discTitles_ = openDisc(path)->titles();
+            const std::unique_ptr<Disc> disc = openDisc(path);
+            // Only an HD DVD has a playlist to read.
+            playlistApplies_ = std::string(disc->kind()) == "hddvd";
+            setCaption(Control::bReadEVO, "Read title");
+            discTitles_ = disc->titles();
             titleVerdicts_ = judgeTitles(discTitles_, 0);
             log_.log({"Disc ", asStrong(fileNamePart(path, style_)),
                       ": " + std::to_string(discTitles_.size()) +

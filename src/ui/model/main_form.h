@@ -88,6 +88,8 @@ public:
     // The playlist tab: the tags of the playlist (cut to the title) and the title's tree.
     const PlaylistMemo& xplMemo() const { return playlist_.memo; }
     const std::vector<TreeNode>& xplTree() const { return xplTree_; }
+    // Whether the source can have an HD DVD playlist: not a DVD's VOB, AOB or disc.
+    bool playlistApplies() const { return playlistApplies_; }
     // What the last Read XPL found.
     const XplResult& playlist() const { return playlist_; }
     bool memoVisible() const { return memoVisible_; }
@@ -203,6 +205,7 @@ private:
     std::string outputFolder_;
     XplAttributeTables xplTables_;  // kept from one playlist to the next
     bool memoVisible_ = true;
+    bool playlistApplies_ = true;
     bool activated_ = false;
     bool busy_ = false;
     bool closing_ = false;

@@ -63,6 +63,10 @@ QString withMnemonic(Control c, const std::string& caption) {
             return QString::fromLatin1(kMarked[k]);
         }
     }
+    // The read names what it reads ("Read VOB", "Read title"): Alt+R all the same.
+    if (c == Control::bReadEVO && caption.rfind("Read ", 0) == 0) {
+        return QStringLiteral("&") + qs(caption);
+    }
     QString text = qs(caption);
     return text.replace('&', QStringLiteral("&&"));
 }
@@ -604,6 +608,12 @@ void Main::discChanged() {
         }
     }
     titles_->setVisible(!titles.empty());
+    // A DVD's files and discs have no HD DVD playlist: its row goes.
+    for (const Control c : {Control::eXPLfile, Control::bbXPL, Control::bReadXPL}) {
+        if (QWidget* widget = widgets_[static_cast<size_t>(c)]) {
+            widget->setVisible(form_.playlistApplies());
+        }
+    }
 }
 
 void Main::focus(Control control) {
