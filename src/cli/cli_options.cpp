@@ -238,8 +238,9 @@ std::string usageText(std::optional<Command> command) {
     }
     out +=
         "\nExit status: 0 done, 1 a file could not be opened, created or written,\n"
-        "2 a usage error, 130 interrupted (Ctrl-C stops after the current block and\n"
-        "keeps what was written).\n";
+        "2 a usage error, 3 done but sectors that could not be read were passed over,\n"
+        "130 interrupted (Ctrl-C stops after the current block and keeps what was\n"
+        "written).\n";
     return out;
 }
 
