@@ -12,8 +12,8 @@ packages=(g++ cmake make pkg-config libgtest-dev libgmock-dev qt6-base-dev libcl
 # The test command also checks the install tree and the Debian package with the desktop's own
 # validators, reads exported chapters back through mkvmerge and mkvextract, muxes H.264 at 0xE0
 # with GStreamer as other muxers do, authors DVD discs with dvdauthor and genisoimage and checks
-# them against lsdvd, renders the manual pages with groff, and builds and runs the fuzz targets
-# with clang's libFuzzer.
+# them against lsdvd and what libdvdnav plays, renders the manual pages with groff, and builds
+# and runs the fuzz targets with clang's libFuzzer.
 # bench/compare_peers.sh reads the peak memory of each run with GNU time, authors its title
 # into a DVD image and muxes its demuxed streams with mkvmerge, the way without mkv.
 if [ "${1:-}" = "--with-bench-tools" ]; then
@@ -22,7 +22,7 @@ fi
 if [ "${1:-}" = "--with-test-tools" ]; then
     packages+=(desktop-file-utils appstream shared-mime-info dpkg-dev mkvtoolnix clang
         libclang-rt-14-dev gstreamer1.0-tools gstreamer1.0-plugins-good gstreamer1.0-plugins-bad
-        dvdauthor genisoimage lsdvd groff-base)
+        dvdauthor genisoimage lsdvd libdvdnav-dev groff-base)
 fi
 
 missing=()

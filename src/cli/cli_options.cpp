@@ -103,6 +103,10 @@ constexpr OptionHelp kOptions[] = {
      "(default 10)",
      kDemux | kMkv},
     {"--angle A", "with --title: the cells of angle A (default 1)", kJobs},
+    {"--all-angles",
+     "with --title or --all-titles: every angle of the title, one\n"
+     "output set each (angle 2 on is named _angle2 and so on)",
+     kDemux | kMkv},
     {"--adv-packs", "keep the advanced packs too", kRebuild},
     {"--source SOURCE", "the source file whose title is shown", kXpl},
     {"--chapters FILE",
@@ -315,6 +319,7 @@ CliOptions parseArguments(const std::vector<std::string>& args) {
     CLI::Option* titleOption = app.add_option("--title", title);
     CLI::Option* angleOption = app.add_option("--angle", angle);
     CLI::Option* allTitlesOption = app.add_flag("--all-titles", options.allTitles);
+    CLI::Option* allAnglesOption = app.add_flag("--all-angles", options.allAngles);
     CLI::Option* stopOnReadError = app.add_flag("--stop-on-read-error", options.stopOnReadError);
     std::string minLength;
     CLI::Option* minLengthOption = app.add_option("--min-length", minLength);
@@ -522,6 +527,21 @@ CliOptions parseArguments(const std::vector<std::string>& args) {
     }
     if (*angleOption && options.title == 0) {
         throw UsageError{"--angle needs --title"};
+    }
+    if (*allAnglesOption) {
+        if (options.command != Command::Demux && options.command != Command::Mkv) {
+            throw UsageError{"--all-angles belongs to demux and mkv"};
+        }
+        if (options.title == 0) {
+            throw UsageError{"--all-angles needs --title or --all-titles"};
+        }
+        if (*angleOption) {
+            throw UsageError{"--all-angles takes every angle: leave out --angle"};
+        }
+        if (options.outputFolder.size() > 4 &&
+            options.outputFolder.compare(options.outputFolder.size() - 4, 4, ".mkv") == 0) {
+            throw UsageError{"--all-angles writes a file per angle: -o names a folder"};
+        }
     }
     if (options.command != Command::Rebuild && options.advancedPacks) {
         throw UsageError{"--adv-packs belongs to rebuild"};

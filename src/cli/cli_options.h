@@ -25,6 +25,8 @@ struct CliOptions {
     double minLength = 10;
     // demux and mkv: every title that is no decoy, duplicate or short title, one after another.
     bool allTitles = false;
+    // demux, mkv: every angle of the title, one output set each.
+    bool allAngles = false;
     // A sector that cannot be read ends the job instead of being passed over.
     bool stopOnReadError = false;
     int angle = 1;

@@ -270,6 +270,18 @@ Json titlesReport(const Disc& disc, double minLength) {
             entry["title_set"] = title.titleSet;
             entry["program_chain"] = title.programChain;
             entry["angles"] = title.angles;
+            if (!title.angleBlocks.empty()) {
+                Json blocks = Json::array();
+                for (const AngleBlock& block : title.angleBlocks) {
+                    Json chapters = Json::array();
+                    for (int k = block.firstChapter; k > 0 && k <= block.lastChapter; ++k) {
+                        chapters.push_back(k);
+                    }
+                    blocks.push_back(
+                        {{"start", block.start}, {"end", block.end}, {"chapters", chapters}});
+                }
+                entry["angle_blocks"] = std::move(blocks);
+            }
             entry["video"] = Json{{"width", title.video.width},
                                   {"height", title.video.height},
                                   {"frame_rate", title.video.frameRate},

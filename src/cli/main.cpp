@@ -91,6 +91,16 @@ void printTitles(const Disc& disc, const LocaleSettings& locale, double minLengt
             std::snprintf(rate, sizeof rate, "%.3f", title.video.frameRate);
             std::cout << "  Video: " << title.video.width << "x" << title.video.height << ", "
                       << rate << " fps, " << title.video.aspect << '\n';
+            for (const AngleBlock& block : title.angleBlocks) {
+                std::cout << "  Angle block: " << time(block.start) << " to " << time(block.end);
+                if (block.firstChapter > 0) {
+                    std::cout << (block.firstChapter == block.lastChapter
+                                      ? ", chapter " + std::to_string(block.firstChapter)
+                                      : ", chapters " + std::to_string(block.firstChapter) +
+                                            " to " + std::to_string(block.lastChapter));
+                }
+                std::cout << '\n';
+            }
         } else {
             std::cout << ", " << plural(title.clips.size(), "clip");
             if (title.measuredDuration) {
@@ -192,7 +202,7 @@ public:
                 }
                 log_.log({"Main title: ", asValue(std::to_string(options_.title))});
             }
-            return options_.command == Command::Xpl ? readPlaylist() : takeApart();
+            return options_.command == Command::Xpl ? readPlaylist() : takeApartTitle();
         } catch (const JobError& error) {
             os_.showError(error.what());
             return stopRequested() ? interruptedStatus() : kFailed;
@@ -368,12 +378,32 @@ private:
             }
             options_.title = title;
             try {
-                status = std::max(status, takeApart());
+                status = std::max(status, takeApartTitle());
             } catch (const JobError& error) {
                 // A title that fails leaves the others to be written.
                 os_.showError(error.what());
                 status = std::max(status, static_cast<int>(kFailed));
             }
+        }
+        return stopRequested() ? interruptedStatus() : status;
+    }
+
+    // The title, or with --all-angles each of its angles in turn: the worst status of them.
+    int takeApartTitle() {
+        if (!options_.allAngles) {
+            return takeApart();
+        }
+        int angles = 1;
+        {
+            const std::unique_ptr<Disc> disc = openDisc(options_.source);
+            if (const DiscTitle* title = disc->title(options_.title); title != nullptr) {
+                angles = title->angles;
+            }
+        }
+        int status = kDone;
+        for (int angle = 1; angle <= angles && !stopRequested(); ++angle) {
+            options_.angle = angle;
+            status = std::max(status, takeApart());
         }
         return stopRequested() ? interruptedStatus() : status;
     }

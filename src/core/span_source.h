@@ -80,6 +80,10 @@ public:
     // What the source is, as whoever opened it knows: a plain program stream unless told.
     SourceKind kind() const { return kind_; }
     void setKind(SourceKind kind) { kind_ = kind; }
+    // What whoever put the spans together found a reader should know (an angle's units that
+    // could not be followed to the end of their cell), as sentences.
+    const std::vector<std::string>& notes() const { return notes_; }
+    void addNote(std::string note) { notes_.push_back(std::move(note)); }
 
 private:
     std::vector<SourceSpan> spans_;
@@ -88,6 +92,7 @@ private:
     int64_t position_ = 0;
     size_t current_ = 0;  // the span last read, the only one whose file is held open
     SourceKind kind_ = SourceKind::ProgramStream;
+    std::vector<std::string> notes_;
 };
 
 }  // namespace tolvane

@@ -66,7 +66,18 @@ struct DiscVideo {
 struct SectorRun {
     int64_t first = 0;
     int64_t last = 0;
+    // An angle's cell whose units lie between the other angles' units: read by following the
+    // links of its navigation packs, never whole.
+    bool interleaved = false;
     bool operator==(const SectorRun&) const = default;
+};
+
+// A stretch of a title that each angle plays its own way.
+struct AngleBlock {
+    double start = 0;  // seconds from the title's start
+    double end = 0;
+    int firstChapter = 0;  // the chapters it covers, from 1; 0 when the title has none
+    int lastChapter = 0;
 };
 
 // A title of the disc: a DVD's program chain's cells, chapters, streams and palette, or an HD
@@ -90,6 +101,8 @@ struct DiscTitle {
     // The cells each angle plays, in playing order, runs that follow one another on the disc
     // joined; one list per angle.
     std::vector<std::vector<SectorRun>> angleCells;
+    // DVD: where the title's angles differ, in playing order.
+    std::vector<AngleBlock> angleBlocks;
     // DVD: the cells of its first angle as its program chains list them, repeats and all:
     // what tells a decoy from a title.
     std::vector<SectorRun> playOrder;

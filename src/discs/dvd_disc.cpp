@@ -9,6 +9,7 @@
 #include <unistd.h>
 
 #include <algorithm>
+#include <array>
 #include <cctype>
 #include <cerrno>
 #include <chrono>
@@ -24,6 +25,7 @@
 #include "core/platform_error.h"
 #include "core/stop_signal.h"
 #include "discs/block_source.h"
+#include "format/navigation_packets.h"
 
 namespace tolvane {
 
@@ -300,13 +302,20 @@ std::vector<std::vector<SectorRun>> angleCells(const std::vector<const pgc_t*>& 
                 if (whole.last < whole.first) {
                     continue;
                 }
-                const std::vector<SectorRun> fresh = unread(whole, read);
-                if (fresh.size() != 1 || !(fresh.front() == whole)) {
+                // An angle block's cells lie between one another's units when the disc says
+                // so, and only then.
+                const bool interleaved =
+                    playback.block_type == BLOCK_TYPE_ANGLE_BLOCK && playback.interleaved != 0;
+                std::vector<SectorRun> fresh = unread(whole, read);
+                if (fresh.size() != 1 || fresh.front().first != whole.first ||
+                    fresh.front().last != whole.last) {
                     ++repeated;
                 }
                 markRead(read, whole);
-                for (const SectorRun& run : fresh) {
-                    if (!runs.empty() && runs.back().last + 1 == run.first) {
+                for (SectorRun& run : fresh) {
+                    run.interleaved = interleaved;
+                    if (!runs.empty() && runs.back().last + 1 == run.first &&
+                        !runs.back().interleaved && !interleaved) {
                         runs.back().last = run.last;  // the next cell on the disc: the same run
                     } else {
                         runs.push_back(run);
@@ -323,6 +332,38 @@ std::vector<std::vector<SectorRun>> angleCells(const std::vector<const pgc_t*>& 
         }
     }
     return cells;
+}
+
+// Where a title's angles differ: each angle block of its program chains, with its time in the
+// title (the first angle's cell standing for all) and the chapters whose time it covers.
+std::vector<AngleBlock> angleBlocks(const std::vector<const pgc_t*>& chains,
+                                    const std::vector<DiscChapter>& chapters, double duration) {
+    std::vector<AngleBlock> blocks;
+    double at = 0;
+    for (const pgc_t* chain : chains) {
+        for (int cell = 0; cell < chain->nr_of_cells && chain->cell_playback != nullptr; ++cell) {
+            const cell_playback_t& playback = chain->cell_playback[cell];
+            if (!countsForTime(playback)) {
+                continue;
+            }
+            const double length = seconds(playback.playback_time);
+            if (playback.block_type == BLOCK_TYPE_ANGLE_BLOCK) {
+                blocks.push_back(AngleBlock{at, at + length});
+            }
+            at += length;
+        }
+    }
+    for (AngleBlock& block : blocks) {
+        for (size_t k = 0; k < chapters.size(); ++k) {
+            const double end = k + 1 < chapters.size() ? chapters[k + 1].start : duration;
+            if (chapters[k].start < block.end && end > block.start) {
+                block.firstChapter =
+                    block.firstChapter == 0 ? chapters[k].number : block.firstChapter;
+                block.lastChapter = chapters[k].number;
+            }
+        }
+    }
+    return blocks;
 }
 
 // The cells of a title's first angle as its program chains list them.
@@ -456,6 +497,9 @@ std::vector<DiscTitle> readTitles(const std::string& path) {
             title.chapters.push_back(
                 DiscChapter{part + 1, chainStart + programStart(partChain, ptt.pgn)});
         }
+        if (title.angles > 1) {
+            title.angleBlocks = angleBlocks(chains, title.chapters, title.duration);
+        }
         titles.push_back(std::move(title));
     }
     if (!titles.empty() && damaged == titles.size()) {
@@ -495,8 +539,13 @@ std::string serialized(const std::vector<DiscTitle>& titles) {
         }
         for (size_t angle = 0; angle < t.angleCells.size(); ++angle) {
             for (const SectorRun& run : t.angleCells[angle]) {
-                out << "R\t" << angle << '\t' << run.first << '\t' << run.last << '\n';
+                out << "R\t" << angle << '\t' << run.first << '\t' << run.last << '\t'
+                    << int{run.interleaved} << '\n';
             }
+        }
+        for (const AngleBlock& block : t.angleBlocks) {
+            out << "A\t" << block.start << '\t' << block.end << '\t' << block.firstChapter << '\t'
+                << block.lastChapter << '\n';
         }
         for (const SectorRun& cell : t.playOrder) {
             out << "O\t" << cell.first << '\t' << cell.last << '\n';
@@ -550,12 +599,15 @@ std::vector<DiscTitle> deserialized(const std::string& text) {
             titles.back().damage = f[1];
         } else if (f.size() == 3 && f[0] == "O") {
             titles.back().playOrder.push_back(SectorRun{std::stoll(f[1]), std::stoll(f[2])});
-        } else if (f.size() == 4 && f[0] == "R") {
+        } else if (f.size() == 5 && f[0] == "R") {
             const auto angle = static_cast<size_t>(std::stoul(f[1]));
             if (angle < titles.back().angleCells.size()) {
                 titles.back().angleCells[angle].push_back(
-                    SectorRun{std::stoll(f[2]), std::stoll(f[3])});
+                    SectorRun{std::stoll(f[2]), std::stoll(f[3]), f[4] == "1"});
             }
+        } else if (f.size() == 5 && f[0] == "A") {
+            titles.back().angleBlocks.push_back(
+                AngleBlock{std::stod(f[1]), std::stod(f[2]), std::stoi(f[3]), std::stoi(f[4])});
         }
     }
     return titles;
@@ -760,6 +812,71 @@ bool encrypted(InputSource& vobs, const SectorRun& run) {
     return false;
 }
 
+constexpr uint32_t kCellEnds = 0x3FFFFFFF;
+constexpr uint16_t kInterleavedLastUnit = 0x5000;  // in an interleaved block, its unit's last VOBU
+
+// Angle `angle`'s units of an interleaved cell, as a player follows them: VOBU after VOBU by the
+// navigation packs' next-VOBU links, and from the last VOBU of an interleaved unit to the
+// angle's next unit by its angle link (the PCI's for a non-seamless block, else the DSI's).
+// Only links that lead forward within the cell are taken, so a damaged pack cannot loop;
+// where the links end early, `why` says so and the units found so far are kept.
+std::vector<SectorRun> angleUnits(InputSource& vobs, const SectorRun& cell, int angle,
+                                  std::string& why) {
+    std::vector<SectorRun> units;
+    std::array<uint8_t, kSector> pack{};
+    const auto angleLink = [&](uint32_t link) -> int64_t {
+        return (link & 0x80000000U) != 0 && link != 0x7FFFFFFF ? -int64_t{link & kCellEnds}
+                                                               : int64_t{link & kCellEnds};
+    };
+    for (int64_t at = cell.first; at <= cell.last;) {
+        vobs.seek(at * kSector);
+        std::optional<UnitLinks> links;
+        try {
+            if (readBlock(vobs, pack.data(), pack.size()) == pack.size()) {
+                links = decodeUnitLinks(pack.data());
+            }
+        } catch (const PlatformError& error) {
+            why = error.what();
+            return units;
+        }
+        if (!links) {
+            why = "sector " + std::to_string(at) + " holds no navigation pack";
+            return units;
+        }
+        int64_t end = at + links->unitEnd;
+        bool cellEnds = (links->nextUnit & kCellEnds) == kCellEnds;
+        int64_t step = links->nextUnit & kCellEnds;
+        if ((links->seamlessCategory & 0xF000) == kInterleavedLastUnit) {
+            const auto index = static_cast<size_t>(angle - 1);
+            if (const uint32_t link = links->nonSeamlessAngleLinks[index]; link != 0) {
+                if ((link & kCellEnds) != 0) {
+                    cellEnds = false;
+                    step = angleLink(link);
+                }
+            } else if (const uint32_t seamless = links->seamlessAngleLinks[index]; seamless != 0) {
+                end = at + links->interleavedEnd;
+                cellEnds = (seamless & kCellEnds) == kCellEnds;
+                step = angleLink(seamless);
+            }
+        }
+        end = std::min(end, cell.last);
+        if (!units.empty() && units.back().last + 1 == at) {
+            units.back().last = end;
+        } else {
+            units.push_back(SectorRun{at, end});
+        }
+        if (cellEnds) {
+            return units;
+        }
+        if (at + step <= end) {
+            why = "the link at sector " + std::to_string(at) + " leads back";
+            return units;
+        }
+        at += step;
+    }
+    return units;
+}
+
 }  // namespace
 
 std::unique_ptr<SpanSource> DvdDisc::titleSource(int number, int angle) const {
@@ -806,7 +923,23 @@ std::unique_ptr<SpanSource> DvdDisc::titleSource(int number, int angle) const {
                             ErrorCode::InvalidData);
     }
     std::vector<SourceSpan> spans;
-    for (const SectorRun& run : runs) {
+    std::vector<std::string> notes;
+    std::vector<SectorRun> followed;
+    for (const SectorRun& cell : runs) {
+        if (!cell.interleaved || (cell.last + 1) * kSector > vobs->size()) {
+            followed.push_back(cell);
+            continue;
+        }
+        std::string why;
+        const std::vector<SectorRun> units = angleUnits(*vobs, cell, angle, why);
+        followed.insert(followed.end(), units.begin(), units.end());
+        if (!why.empty()) {
+            notes.push_back("Angle " + std::to_string(angle) + "'s units of sectors " +
+                            std::to_string(cell.first) + " to " + std::to_string(cell.last) +
+                            " end early: " + why);
+        }
+    }
+    for (const SectorRun& run : followed) {
         if ((run.last + 1) * kSector > vobs->size()) {
             throw PlatformError("Cannot read disc \"" + path() + "\". Title " +
                                     std::to_string(number) +
@@ -824,6 +957,9 @@ std::unique_ptr<SpanSource> DvdDisc::titleSource(int number, int angle) const {
     }
     auto source = std::make_unique<SpanSource>(std::move(spans));
     source->setKind(SourceKind::DvdTitle);
+    for (std::string& note : notes) {
+        source->addNote(std::move(note));
+    }
     return source;
 }
 

@@ -45,6 +45,29 @@ std::optional<DsiRecord> decodeDsi(const uint8_t* data, size_t available, Source
     return record;
 }
 
+std::optional<UnitLinks> decodeUnitLinks(const uint8_t* pack) {
+    const auto privateStream2 = [&](size_t at, uint8_t subStream) {
+        return pack[at] == 0 && pack[at + 1] == 0 && pack[at + 2] == 1 &&
+               pack[at + 3] == kPrivateStream2Id && pack[at + 6] == subStream;
+    };
+    if (bigEndian(pack, 4) != 0x000001BA || !privateStream2(kVobPciPacketStart, 0) ||
+        !privateStream2(kVobDsiPacketStart, kDsiSubStreamId)) {
+        return std::nullopt;
+    }
+    const uint8_t* pci = pack + kVobPciData;
+    const uint8_t* dsi = pack + kVobDsiData;
+    UnitLinks links;
+    links.unitEnd = bigEndian(dsi + kDsiUnitEnd, 4);
+    links.seamlessCategory = static_cast<uint16_t>(bigEndian(dsi + kDsiSeamlessCategory, 2));
+    links.interleavedEnd = bigEndian(dsi + kDsiInterleavedEnd, 4);
+    links.nextUnit = bigEndian(dsi + kDsiNextUnit, 4);
+    for (size_t k = 0; k < links.seamlessAngleLinks.size(); ++k) {
+        links.seamlessAngleLinks[k] = bigEndian(dsi + kDsiAngleLinks + 6 * k, 4);
+        links.nonSeamlessAngleLinks[k] = bigEndian(pci + kPciAngleLinks + 4 * k, 4);
+    }
+    return links;
+}
+
 std::optional<CopyControlState> decodeCopyControl(const uint8_t* data, size_t available) {
     // The layout counts the sub-stream id as byte 1.
     if (available < kCopyControlCodes) {

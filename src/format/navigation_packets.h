@@ -1,5 +1,6 @@
 #pragma once
 
+#include <array>
 #include <cstddef>
 #include <cstdint>
 #include <optional>
@@ -28,6 +29,24 @@ struct DsiRecord {
     std::optional<int> audioStreams;
     std::optional<int> subpictureStreams;
 };
+
+// Where a DVD-Video navigation pack says play goes on from its VOBU: the links a player follows
+// through an angle block whose angles' units lie between one another. Addresses count sectors
+// from the pack; bit 31 of an angle link means backwards.
+struct UnitLinks {
+    uint32_t unitEnd = 0;
+    // 0x4000: in an interleaved block; 0x1000: the last VOBU of its interleaved unit.
+    uint16_t seamlessCategory = 0;
+    uint32_t interleavedEnd = 0;
+    // The angle's next VOBU; 0x3FFFFFFF: the cell ends here.
+    uint32_t nextUnit = 0;
+    std::array<uint32_t, 9> seamlessAngleLinks{};     // the DSI's, per angle
+    std::array<uint32_t, 9> nonSeamlessAngleLinks{};  // the PCI's, per angle
+};
+
+// The links of the DVD-Video navigation pack that `pack` (2048 bytes) holds; none when it holds
+// no navigation pack.
+std::optional<UnitLinks> decodeUnitLinks(const uint8_t* pack);
 
 // Decodes the DSI whose bytes after its sub-stream id are `data[0, available)`: its layout is
 // DVD-Video's or HD DVD's by the source's kind (the tables lie 128 bytes apart). None when the

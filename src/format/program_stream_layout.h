@@ -64,6 +64,20 @@ inline constexpr size_t kDsiAudioSyncEntries = 8;  // 2 bytes each
 inline constexpr size_t kDsiSubSyncEntries = 32;   // 4 bytes each
 inline constexpr size_t kEvoDsiEnd = kEvoDsiData + kDsiSubSyncEvo + 4 * kDsiSubSyncEntries;
 
+// A DVD-Video navigation pack: its PCI and DSI packets at fixed places, their data after the
+// sub-stream ids, and what a player follows through an angle block (sector counts relative to
+// the pack itself).
+inline constexpr size_t kVobPciPacketStart = 38;
+inline constexpr size_t kVobPciData = kVobPciPacketStart + 7;
+inline constexpr size_t kVobDsiPacketStart = 1024;
+inline constexpr size_t kVobDsiData = kVobDsiPacketStart + 7;
+inline constexpr size_t kPciAngleLinks = 60;        // 9 x 4 bytes: non-seamless angle targets
+inline constexpr size_t kDsiUnitEnd = 8;            // 4 bytes: the VOBU's last sector
+inline constexpr size_t kDsiSeamlessCategory = 32;  // 2 bytes
+inline constexpr size_t kDsiInterleavedEnd = 34;    // 4 bytes: the interleaved unit's last sector
+inline constexpr size_t kDsiAngleLinks = 180;       // 9 x (4-byte address, 2-byte size)
+inline constexpr size_t kDsiNextUnit = 314;         // 4 bytes
+
 // The copy-control packet (sub-stream 0x00), from its sub-stream id as byte 1.
 inline constexpr size_t kCopyControlScrambling = 13;  // two scrambling bits at the top
 inline constexpr size_t kCopyControlApplies = 25;     // which of the codes below apply

@@ -171,6 +171,10 @@ JobNames SourceJob::namesFor(const std::string& path, const PassSettings& settin
         char number[16];
         std::snprintf(number, sizeof number, "_title%02d", settings.title);
         names.baseName += number;
+        if (settings.angle > 1) {
+            // Angle 1 is the title as every reader plays it; the others say which they are.
+            names.baseName += "_angle" + std::to_string(settings.angle);
+        }
         return names;
     }
     return formJobNames(name, path, settings.continueOnSecondFile, context_.style,
@@ -189,7 +193,9 @@ int64_t SourceJob::openSource(const std::string& path, const JobNames& names,
         job.source = disc->titleSource(settings.title, settings.angle);
         discTitle_ = *disc->title(settings.title);
         job.languages = streamLanguages(*discTitle_);
-        for (const std::string& note : discTitle_->notes) {
+        std::vector<std::string> notes = discTitle_->notes;
+        notes.insert(notes.end(), job.source->notes().begin(), job.source->notes().end());
+        for (const std::string& note : notes) {
             context_.log.log(note + ".");
             records().streams.warnings.push_back(note + ".");
         }

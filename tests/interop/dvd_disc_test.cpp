@@ -31,9 +31,7 @@ namespace {
 
 using Json = nlohmann::json;
 
-bool installed(const std::string& program) {
-    return fixture::runProcess("/bin/sh", {"-c", "command -v " + program}, "/").status == 0;
-}
+using fixture::installed;
 
 // Two title sets: title 1 of 9 s with chapters asked at 0, 2.8 and 6.16 s (dvdauthor moves them
 // to the next GOP), AC-3 in English and German and subpictures in English (at 1 and 5 s) and

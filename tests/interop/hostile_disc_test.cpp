@@ -84,9 +84,7 @@ CliRun cli(const std::vector<std::string>& args, const std::string& limits = "")
     return run;
 }
 
-bool installed(const std::string& program) {
-    return fixture::runProcess("/bin/sh", {"-c", "command -v " + program}, "/").status == 0;
-}
+using fixture::installed;
 
 // A 4 s PAL title with AC-3 in English and English subpictures, chapters every half second
 // (a cell each), and a second title in a title set of its own, in DVD; the sample HD DVD disc

@@ -19,9 +19,7 @@ namespace {
 
 using Json = nlohmann::json;
 
-bool installed(const std::string& program) {
-    return fixture::runProcess("/bin/sh", {"-c", "command -v " + program}, "/").status == 0;
-}
+using fixture::installed;
 
 // Every packet time of `file`'s stream `index` as ffprobe gives it, in milliseconds.
 std::vector<int64_t> packetTimes(const std::string& file, int index) {

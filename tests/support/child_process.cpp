@@ -98,4 +98,8 @@ ProcessResult runProcess(const std::string& program, const std::vector<std::stri
     return child.wait();
 }
 
+bool installed(const std::string& program) {
+    return runProcess("/bin/sh", {"-c", "command -v " + program}, "/").status == 0;
+}
+
 }  // namespace tolvane::fixture

@@ -37,4 +37,7 @@ private:
 ProcessResult runProcess(const std::string& program, const std::vector<std::string>& args,
                          const std::string& workDir);
 
+// Whether the shell finds `program`: the peers a test needs, skipped where they are missing.
+bool installed(const std::string& program);
+
 }  // namespace tolvane::fixture
