@@ -302,6 +302,25 @@ TEST(DvdDisc, EachAngleOfAnInterleavedBlockIsItsOwnPicturesAsLibdvdnavPlaysThem)
     EXPECT_TRUE(pictures((out / "DISC_title01_angle2.mkv").string()) ==
                 joined({shared[0], pictures((root / "b2.mpg").string()), shared[1]}));
 
+    // The window lists each angle of the title and demuxes the one chosen.
+    fixture::FormFixture window;
+    MainForm& form = window.form;
+    form.setText(Control::eWorkdir, (root / "window").string());
+    form.setTicked(Control::cbAutoRead, false);
+    form.chooseSource(disc);
+    std::vector<std::string> entries;
+    for (const MainForm::TitleChoice& choice : form.titleChoices()) {
+        entries.push_back(choice.entry);
+    }
+    EXPECT_EQ(entries,
+              (std::vector<std::string>{"Title 1, angle 1: 0:00:07.000, 3 chapters, main title",
+                                        "Title 1, angle 2: 0:00:07.000, 3 chapters, main title"}));
+    form.chooseTitle(1, 2);
+    form.bDemuxClick();
+    EXPECT_TRUE(pictures((root / "window" / "DISC_title01_angle2.MPEG-2.stream.0.mpv").string()) ==
+                joined({shared[0], pictures((root / "b2.mpg").string()), shared[1]}))
+        << window.logMarkup().back();
+
     // A damaged link that leads back ends the angle's units there, said, instead of looping.
     const std::filesystem::path vobFile = root / "DISC" / "VIDEO_TS" / "VTS_01_1.VOB";
     Bytes vob = fixture::readFile(vobFile);

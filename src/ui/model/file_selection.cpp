@@ -50,6 +50,7 @@ void MainForm::chooseSource(const std::string& path) {
     discTitles_.clear();
     titleVerdicts_.clear();
     discTitle_ = 0;
+    discAngle_ = 1;
     // What the read reads, in its caption: an HD DVD's .EVO, a DVD's VOB or AOB, a disc's title.
     const SourceKind kind = fileSourceKind(path);
     playlistApplies_ = kind != SourceKind::DvdFile && kind != SourceKind::DvdAudioFile;
@@ -67,8 +68,8 @@ void MainForm::chooseSource(const std::string& path) {
             log_.log({"Disc ", asStrong(fileNamePart(path, style_)),
                       ": " + std::to_string(discTitles_.size()) +
                           (discTitles_.size() == 1 ? " title" : " titles")});
-            for (const DiscTitle& title : discTitles_) {
-                log_.log(titleEntry(title));
+            for (const TitleChoice& choice : titleChoices()) {
+                log_.log(choice.entry);
             }
             // The main title is the feature a user most often wants.
             discTitle_ = mainTitleNumber(discTitles_);
@@ -81,13 +82,15 @@ void MainForm::chooseSource(const std::string& path) {
     }
 }
 
-void MainForm::chooseTitle(int number) {
-    if (busy_ || number == discTitle_ ||
-        std::none_of(discTitles_.begin(), discTitles_.end(),
-                     [&](const DiscTitle& title) { return title.number == number; })) {
+void MainForm::chooseTitle(int number, int angle) {
+    if (busy_ || (number == discTitle_ && angle == discAngle_) ||
+        std::none_of(discTitles_.begin(), discTitles_.end(), [&](const DiscTitle& title) {
+            return title.number == number && angle >= 1 && angle <= title.angles;
+        })) {
         return;
     }
     discTitle_ = number;
+    discAngle_ = angle;
     Resetcbs();
     lastRead_ = {};
     if (view_ != nullptr) {
@@ -96,11 +99,23 @@ void MainForm::chooseTitle(int number) {
     bReadEVOClick();
 }
 
-std::string MainForm::titleEntry(const DiscTitle& title) const {
+std::vector<MainForm::TitleChoice> MainForm::titleChoices() const {
+    std::vector<TitleChoice> choices;
+    for (const DiscTitle& title : discTitles_) {
+        for (int angle = 1; angle == 1 || (angle <= title.angles && title.damage.empty());
+             ++angle) {
+            choices.push_back(TitleChoice{title.number, angle, titleEntry(title, angle)});
+        }
+    }
+    return choices;
+}
+
+std::string MainForm::titleEntry(const DiscTitle& title, int angle) const {
     if (!title.damage.empty()) {
         return "Title " + std::to_string(title.number) + ": cannot be read: " + title.damage;
     }
-    std::string entry = "Title " + std::to_string(title.number) + ": " +
+    std::string entry = "Title " + std::to_string(title.number) +
+                        (title.angles > 1 ? ", angle " + std::to_string(angle) : "") + ": " +
                         (title.name.empty() ? std::string() : title.name + ", ") +
                         formatDuration(title.duration, formatSettings_) + ", " +
                         std::to_string(title.chapters.size()) +

@@ -121,11 +121,21 @@ public:
     // take, from 1. No titles and 0 for a file.
     const std::vector<DiscTitle>& discTitles() const { return discTitles_; }
     int discTitle() const { return discTitle_; }
-    // Title `number` of the chosen disc becomes the source, and a read of it fills the boxes.
-    void chooseTitle(int number);
+    int discAngle() const { return discAngle_; }
+    // Angle `angle` (from 1) of title `number` of the chosen disc becomes the source, and a
+    // read of it fills the boxes.
+    void chooseTitle(int number, int angle = 1);
     // How the window lists a title: "Title 1: 0:00:09.000, 3 chapters, audio en de, subtitles fr",
-    // an HD DVD title's name after its number, and ", main title" or a decoy's reason.
-    std::string titleEntry(const DiscTitle& title) const;
+    // an HD DVD title's name after its number, and ", main title" or a decoy's reason. A title of
+    // several angles is listed once per angle, "Title 1, angle 2: ...".
+    std::string titleEntry(const DiscTitle& title, int angle = 1) const;
+    // What the window's list offers: each title, each angle of a title of several.
+    struct TitleChoice {
+        int number = 0;
+        int angle = 1;
+        std::string entry;
+    };
+    std::vector<TitleChoice> titleChoices() const;
     // A box's caption: the stream's label, with its language when the disc gives one.
     static std::string boxCaption(const StreamBox& stream);
     // Settings: read at start-up, written when the window closes.
@@ -201,6 +211,7 @@ private:
     std::vector<DiscTitle> discTitles_;
     std::vector<TitleVerdict> titleVerdicts_;  // what the list marks: main title, decoys
     int discTitle_ = 0;
+    int discAngle_ = 1;
     ReadResult lastRead_;
     std::string outputFolder_;
     XplAttributeTables xplTables_;  // kept from one playlist to the next

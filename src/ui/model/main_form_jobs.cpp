@@ -40,6 +40,7 @@ PassSettings MainForm::passSettings() const {
         .details = ticked(Control::cbDetails),
         .continueOnSecondFile = ticked(Control::cbContinue),
         .title = discTitle_,
+        .angle = discAngle_,
     };
 }
 

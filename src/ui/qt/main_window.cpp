@@ -288,9 +288,10 @@ QWidget* Main::buildTopRows() {
     grid->addWidget(browsePlaylist, 2, 1);
     grid->addWidget(readPlaylist, 2, 2);
     QObject::connect(titles_, &QComboBox::activated, [this](int index) {
-        const std::vector<DiscTitle>& titles = form_.discTitles();
-        if (index >= 0 && static_cast<size_t>(index) < titles.size()) {
-            form_.chooseTitle(titles[static_cast<size_t>(index)].number);
+        const std::vector<MainForm::TitleChoice> choices = form_.titleChoices();
+        if (index >= 0 && static_cast<size_t>(index) < choices.size()) {
+            const MainForm::TitleChoice& choice = choices[static_cast<size_t>(index)];
+            form_.chooseTitle(choice.number, choice.angle);
         }
     });
     bind(Control::eEVOfile, source);
@@ -600,14 +601,14 @@ void Main::fitTree() {
 void Main::discChanged() {
     const QSignalBlocker quiet(titles_);
     titles_->clear();
-    const std::vector<DiscTitle>& titles = form_.discTitles();
-    for (const DiscTitle& title : titles) {
-        titles_->addItem(qs(form_.titleEntry(title)));
-        if (title.number == form_.discTitle()) {
+    const std::vector<MainForm::TitleChoice> choices = form_.titleChoices();
+    for (const MainForm::TitleChoice& choice : choices) {
+        titles_->addItem(qs(choice.entry));
+        if (choice.number == form_.discTitle() && choice.angle == form_.discAngle()) {
             titles_->setCurrentIndex(titles_->count() - 1);
         }
     }
-    titles_->setVisible(!titles.empty());
+    titles_->setVisible(!choices.empty());
     // A DVD's files and discs have no HD DVD playlist: its row goes.
     for (const Control c : {Control::eXPLfile, Control::bbXPL, Control::bReadXPL}) {
         if (QWidget* widget = widgets_[static_cast<size_t>(c)]) {
