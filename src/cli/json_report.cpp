@@ -270,6 +270,9 @@ Json titlesReport(const Disc& disc, double minLength) {
             entry["title_set"] = title.titleSet;
             entry["program_chain"] = title.programChain;
             entry["angles"] = title.angles;
+            if (title.firstPlay) {
+                entry["first_play"] = true;
+            }
             if (!title.angleBlocks.empty()) {
                 Json blocks = Json::array();
                 for (const AngleBlock& block : title.angleBlocks) {

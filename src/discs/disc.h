@@ -93,6 +93,8 @@ struct DiscTitle {
     std::optional<double> measuredDuration;
     std::vector<DiscChapter> chapters;
     int angles = 1;
+    // DVD: the disc's first-play commands start this title, as "play" on a player does.
+    bool firstPlay = false;
     DiscVideo video;
     // Audio, then subpictures, each in the order of the title set's attributes.
     std::vector<DiscStream> streams;

@@ -405,6 +405,28 @@ bool titleTableOutside(dvd_reader_t* dvd) {
     return table > 0 && table * kSector <= bytes && table * kSector + kTableHeader > bytes;
 }
 
+// The title the disc's first-play program chain jumps to, as a player starts the disc: the
+// first JumpTT among its pre-commands; 0 when it goes to a menu or does nothing.
+int firstPlayTitle(const ifo_handle_t& manager) {
+    const pgc_t* first = manager.first_play_pgc;
+    if (first == nullptr || first->command_tbl == nullptr) {
+        return 0;
+    }
+    const pgc_command_tbl_t& commands = *first->command_tbl;
+    for (int k = 0; k < commands.nr_of_pre && commands.pre_cmds != nullptr; ++k) {
+        const uint8_t* bytes = commands.pre_cmds[k].bytes;
+        constexpr uint8_t kJump = 0x30;
+        constexpr uint8_t kJumpTitle = 0x02;
+        if (bytes[0] == kJump && (bytes[1] & 0x0F) == kJumpTitle) {
+            return bytes[5] & 0x7F;
+        }
+        if (bytes[0] == kJump) {
+            return 0;  // another jump: a menu, a part of a title set
+        }
+    }
+    return 0;
+}
+
 // Every title of the disc at `path`, as its information files give them.
 std::vector<DiscTitle> readTitles(const std::string& path) {
     DvdDisc::Reader reader;
@@ -502,6 +524,11 @@ std::vector<DiscTitle> readTitles(const std::string& path) {
         }
         titles.push_back(std::move(title));
     }
+    if (const int first = firstPlayTitle(*reader.manager); first >= 1) {
+        for (DiscTitle& title : titles) {
+            title.firstPlay = title.number == first;
+        }
+    }
     if (!titles.empty() && damaged == titles.size()) {
         throw PlatformError("Cannot read disc \"" + path + "\". " + titles.front().damage,
                             ErrorCode::InvalidData);
@@ -536,6 +563,9 @@ std::string serialized(const std::vector<DiscTitle>& titles) {
         }
         if (!t.damage.empty()) {
             out << "D\t" << t.damage << '\n';
+        }
+        if (t.firstPlay) {
+            out << "F\n";
         }
         for (size_t angle = 0; angle < t.angleCells.size(); ++angle) {
             for (const SectorRun& run : t.angleCells[angle]) {
@@ -595,6 +625,8 @@ std::vector<DiscTitle> deserialized(const std::string& text) {
             }
         } else if (f.size() == 2 && f[0] == "N") {
             titles.back().notes.push_back(f[1]);
+        } else if (f.size() == 1 && f[0] == "F") {
+            titles.back().firstPlay = true;
         } else if (f.size() == 2 && f[0] == "D") {
             titles.back().damage = f[1];
         } else if (f.size() == 3 && f[0] == "O") {

@@ -12,6 +12,8 @@ namespace {
 
 // What a title named as the main one is chosen from: every title, whatever its length.
 constexpr double kEveryLength = 0;
+// How long, against the longest title, the title the disc plays first must be to be the main one.
+constexpr double kFirstPlayShare = 0.5;
 
 // A title's cells as a player reads them: a DVD's in the order its program chains list them,
 // an HD DVD's clips by file and times.
@@ -118,8 +120,8 @@ std::vector<TitleVerdict> judgeTitles(const std::vector<DiscTitle>& titles, doub
             verdict = {TitleRole::Short, limit};
         }
     }
-    // The main title: the longest plain one; on a disc of short titles only, the longest title
-    // that is no duplicate or decoy.
+    // The main title: the longest plain one, or the one the disc plays first; on a disc of short
+    // titles only, the longest title that is no duplicate or decoy.
     for (const TitleRole candidates : {TitleRole::Plain, TitleRole::Short}) {
         std::optional<size_t> best;
         for (size_t k = 0; k < titles.size(); ++k) {
@@ -130,6 +132,14 @@ std::vector<TitleVerdict> judgeTitles(const std::vector<DiscTitle>& titles, doub
                 return std::pair(titles[n].duration, titles[n].chapters.size());
             };
             if (!best || rank(k) > rank(*best)) {
+                best = k;
+            }
+        }
+        // The title the disc's first-play starts is the feature, unless it is far shorter
+        // than another (a trailer or a studio's logo the disc starts with).
+        for (size_t k = 0; best && k < titles.size(); ++k) {
+            if (titles[k].firstPlay && verdicts[k].role == candidates && titles[k].damage.empty() &&
+                titles[k].duration >= kFirstPlayShare * titles[*best].duration) {
                 best = k;
             }
         }

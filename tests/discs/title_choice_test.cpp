@@ -34,6 +34,7 @@ TEST(TitleChoice, MarksTheMainTitleAndTellsWhyTheOthersAreNone) {
         std::vector<DiscTitle> titles;
         double minSeconds;
         std::vector<std::string> expected;
+        int firstPlay = 0;  // the title the disc's first-play starts, from 1
     };
     DiscTitle damaged = dvdTitle(9000, {0});
     damaged.damage = "The information file of title set 1 is damaged";
@@ -63,6 +64,16 @@ TEST(TitleChoice, MarksTheMainTitleAndTellsWhyTheOthersAreNone) {
          {dvdTitle(100, {0, 10}), dvdTitle(100, {0, 10}), dvdTitle(50, {500})},
          0,
          {"main title", "duplicate: the same cells as title 1", ""}},
+        {"the title the disc plays first wins over a longer one, unless far shorter",
+         {dvdTitle(600, {0}), dvdTitle(590, {100}), dvdTitle(900, {200, 300})},
+         10,
+         {"", "main title", ""},
+         2},
+        {"a trailer the disc plays first is not the feature",
+         {dvdTitle(60, {0}), dvdTitle(600, {100})},
+         10,
+         {"", "main title"},
+         1},
         {"HD DVD titles are duplicates by their clips, times included",
          {hdTitle(60, "A.EVO"), hdTitle(60, "A.EVO"), hdTitle(60, "A.EVO", 5)},
          10,
@@ -73,6 +84,9 @@ TEST(TitleChoice, MarksTheMainTitleAndTellsWhyTheOthersAreNone) {
         std::vector<DiscTitle> titles = c.titles;
         for (size_t k = 0; k < titles.size(); ++k) {
             titles[k].number = static_cast<int>(k) + 1;
+        }
+        if (c.firstPlay > 0) {
+            titles[static_cast<size_t>(c.firstPlay - 1)].firstPlay = true;
         }
         const std::vector<TitleVerdict> verdicts = judgeTitles(titles, c.minSeconds);
         std::vector<std::string> found;

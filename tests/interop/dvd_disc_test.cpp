@@ -1218,7 +1218,7 @@ for clip in main:12:440 twin:12:550 mixed:12:660 logo:1:770 loop:12:880; do
     -target pal-dvd -b:v 500k $name.mpg
 done
 cat > disc.xml <<END
-<dvdauthor dest="DISC"><vmgm/><titleset><titles>
+<dvdauthor dest="DISC"><vmgm><fpc>jump title 1;</fpc></vmgm><titleset><titles>
 <pgc><vob file="main.mpg" chapters="0,2,4,6,8,10"/></pgc>
 <pgc><vob file="twin.mpg" chapters="0,2,4,6,8,10"/></pgc>
 <pgc><vob file="mixed.mpg" chapters="0,2,4,6,8,10"/></pgc>
@@ -1277,6 +1277,7 @@ TEST(DvdDisc, TitlesMarkTheMainTitleAmongDecoysAndTitleMainTakesIt) {
     for (const Json& title : listed) {
         roles.push_back(title.value("role", "plain") + ": " + title.value("reason", ""));
     }
+    EXPECT_EQ(listed[0].value("first_play", false), true);
     EXPECT_EQ(roles, (std::vector<std::string>{"main: ", "duplicate: the same cells as title 1",
                                                "decoy: its cells jump back 3 times",
                                                "short: shorter than 10 s",
