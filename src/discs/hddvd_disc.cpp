@@ -724,6 +724,10 @@ std::unique_ptr<SpanSource> HdDvdDisc::titleSource(int number, int angle) const 
     }
     std::vector<SourceSpan> spans;
     std::set<std::string> read;
+    std::map<std::string, int> clipsOfFile;
+    for (const DiscClip& clip : found->clips) {
+        ++clipsOfFile[upperCase(clip.evo)];
+    }
     for (const DiscClip& clip : found->clips) {
         if (!read.insert(upperCase(clip.evo)).second) {
             continue;  // said in the title's notes: a file is read once
@@ -742,7 +746,18 @@ std::unique_ptr<SpanSource> HdDvdDisc::titleSource(int number, int angle) const 
             offset = packAtVideoTime(*input, clip.fileBegin).value_or(0);
             input->seek(0);
         }
-        spans.push_back(SourceSpan{files_->where(evo), std::move(input), offset});
+        // One that ends inside it ends before the picture its end time shows; a file other
+        // clips play too is read whole from there, as those clips need it.
+        int64_t length = -1;
+        if (clip.end > clip.begin && clipsOfFile[upperCase(clip.evo)] == 1) {
+            const std::optional<int64_t> stop =
+                packAtVideoTime(*input, clip.fileBegin + clip.end - clip.begin);
+            if (stop && *stop > offset) {
+                length = *stop - offset;
+            }
+            input->seek(0);
+        }
+        spans.push_back(SourceSpan{files_->where(evo), std::move(input), offset, length});
     }
     if (spans.empty()) {
         throw PlatformError(

@@ -337,6 +337,11 @@ TEST(HdDvdDisc, FfmpegsEvosCutInsideAccessUnitsAreTheirTitlesStreamsByteForByte)
 <PrimaryAudioVideoClip src="file:///dvddisc/HVDVD_TS/WHOLE_1.MAP" titleTimeBegin="00:00:00:00" titleTimeEnd="00:00:02:00" clipTimeBegin="00:00:01:00">
 <Video track="1" mediaAttr="2"/><Audio track="1" streamNumber="1" mediaAttr="1" langcode="en:00"/>
 </PrimaryAudioVideoClip>
+</Title>
+<Title titleNumber="4" displayName="Middle" titleDuration="00:00:01:00">
+<PrimaryAudioVideoClip src="file:///dvddisc/HVDVD_TS/WHOLE_1.MAP" titleTimeBegin="00:00:00:00" titleTimeEnd="00:00:01:00" clipTimeBegin="00:00:01:00">
+<Video track="1" mediaAttr="2"/><Audio track="1" streamNumber="1" mediaAttr="1" langcode="en:00"/>
+</PrimaryAudioVideoClip>
 </Title></TitleSet></Playlist>
 )";
     // Title 3 plays the uncut MPEG-2 stream from its second second on.
@@ -387,14 +392,18 @@ TEST(HdDvdDisc, FfmpegsEvosCutInsideAccessUnitsAreTheirTitlesStreamsByteForByte)
     EXPECT_EQ(paths,
               (std::vector<std::string>{disc.string(), genisoimage.string(), udf250.string()}));
 
-    // A clip that starts inside its file is read from the picture its time shows first: the
-    // title lasts as the playlist says, to a frame (48 of the stream's 72, a group of 12 at a
-    // time).
-    const fixture::ProcessResult excerpt = cli({"demux", disc.string(), "--title", "3", "--json",
-                                                "-o", (dir.path() / "excerpt").string()});
-    ASSERT_EQ(excerpt.status, 0) << excerpt.err;
-    EXPECT_NEAR(Json::parse(excerpt.out)["frames"][0]["counted"].get<double>() * 1001 / 24000, 2.0,
-                1001.0 / 24000);
+    // A clip that starts inside its file is read from the picture its time shows first, one
+    // that ends inside it up to the picture its end shows: the title lasts as the playlist
+    // says, to a frame (48 and 24 of the stream's 72, a group of 12 at a time).
+    for (const auto& [title, seconds] : {std::pair{"3", 2.0}, std::pair{"4", 1.0}}) {
+        const fixture::ProcessResult excerpt =
+            cli({"demux", disc.string(), "--title", title, "--json", "-o",
+                 (dir.path() / "excerpt").string()});
+        ASSERT_EQ(excerpt.status, 0) << excerpt.err;
+        EXPECT_NEAR(Json::parse(excerpt.out)["frames"][0]["counted"].get<double>() * 1001 / 24000,
+                    seconds, 1001.0 / 24000)
+            << "title " << title;
+    }
     const std::string log = cli({"read", disc.string(), "--title", "3"}).out;
     EXPECT_NE(log.find("Clip WHOLE_1.MAP starts 0:00:01.000 into WHOLE_1.EVO: read from there"),
               std::string::npos)
