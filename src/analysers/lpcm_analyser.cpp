@@ -72,7 +72,56 @@ StreamHeader lpcmValues(const LpcmHeader& h) {
     return values;
 }
 
+namespace {
+
+// A DVD-Audio LPCM header: the first group's sample size and rate and the channel assignment,
+// in the words the MLP analyser uses for the same codes.
+void analyseDvdAudioLpcm(const AnalyserContext& context, const HeaderPayload& payload) {
+    if (payload.offset < payload.lpcmHeaderBytes || payload.offset > context.blockLength) {
+        return;
+    }
+    const uint8_t* header = context.block + payload.offset - payload.lpcmHeaderBytes;
+    const int sizeCode = header[6] >> 4;
+    const int rateCode = header[7] >> 4;
+    const int assignment = header[9];
+    const LabelTables& labels = context.labels;
+    const auto text = [](std::string_view value) {
+        return value.empty() ? std::string("unknown") : std::string(value);
+    };
+    context.log.log({"   Quantization length = ",
+                     asValue(text(labels.wordLengthText[static_cast<size_t>(sizeCode)])), " bits"});
+    context.log.log({"   Sampling frequency = ",
+                     asValue(text(labels.rateText[static_cast<size_t>(rateCode)])), " kHz"});
+    context.log.log({"   Channel arrangement = ",
+                     asValue(text(labels.chAssignText[static_cast<size_t>(assignment & 31)]))});
+    StreamHeader* entry = headerEntry(context.streams, StreamKind::Audio, payload.streamNumber);
+    if (entry == nullptr) {
+        return;
+    }
+    *entry = StreamHeader{};
+    constexpr std::array<uint32_t, 3> kBits = {16, 20, 24};
+    if (sizeCode < 3) {
+        entry->bitsPerSample = kBits[static_cast<size_t>(sizeCode)];
+    }
+    if ((rateCode & 7) < 3) {
+        entry->sampleRate = ((rateCode & 8) != 0 ? 44100U : 48000U) << (rateCode & 7);
+    }
+    // The channels of each assignment, both groups counted.
+    constexpr std::array<uint32_t, 21> kChannels = {1, 2, 3, 4, 3, 4, 5, 3, 4, 5, 4,
+                                                    5, 6, 4, 5, 4, 5, 6, 5, 5, 6};
+    if (static_cast<size_t>(assignment) < kChannels.size()) {
+        entry->channels = kChannels[static_cast<size_t>(assignment)];
+    }
+}
+
+}  // namespace
+
 void analyseLpcm(const AnalyserContext& context, const HeaderPayload& payload) {
+    constexpr size_t kDvdAudioHeader = 11;
+    if (payload.lpcmHeaderBytes >= kDvdAudioHeader) {
+        analyseDvdAudioLpcm(context, payload);
+        return;
+    }
     const std::optional<LpcmHeader> header =
         decodeLpcm(context.block, context.blockLength, payload.offset, payload.length);
     if (!header) {

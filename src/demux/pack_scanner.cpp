@@ -231,16 +231,29 @@ void PackScanner::headerEnd() {
     }
 }
 
-void PackScanner::audioSubStream(uint8_t id) {
+void PackScanner::audioSubStream(uint8_t id, uint32_t pointer) {
     ScanState& s = state_;
     const AudioRange* range = audioRangeOf(id);
+    s.lpcmHeaderBytes = 3;
     if (range == nullptr) {
         s.packetKind = PacketKind::SkipPayload;
         s.inPayload = true;
     } else {
         s.audioIdByte = id;
         s.audioNo = numberOf(StreamKind::Audio, id);
-        if (range->coding == StreamCoding::Lpcm) {
+        // DVD-Audio's LPCM header says its own size where DVD-Video's has the frame pointer:
+        // its samples start after it, whatever it holds (MLP, 0xA1, keeps the other layout).
+        const bool dvdAudioLpcm =
+            range->coding == StreamCoding::Lpcm && id != kDvdAudioMlpId && hooks_.aobSource();
+        if (dvdAudioLpcm) {
+            s.firstUnitAt = 0;
+            s.lpcmHeaderBytes = static_cast<uint16_t>(3 + pointer);
+            s.lpcmExtraBytes = static_cast<int>(pointer);
+            if (pointer == 0) {
+                s.inPayload = true;
+                s.packetKind = PacketKind::Audio;
+            }
+        } else if (range->coding == StreamCoding::Lpcm) {
             s.lpcmExtraBytes = 3;
         } else if (range->coding == StreamCoding::TrueHd) {
             s.truehdExtraBytes = 1;
@@ -267,8 +280,8 @@ void PackScanner::subStreamByte(uint8_t b) {
         // The sub-stream id, the count of frames that start in the packet and the pointer to
         // the first of them, counted from the pointer's last byte.
         const uint32_t pointer = s.window & 0xFFFF;
-        audioSubStream(static_cast<uint8_t>(s.window >> 24));
         s.firstUnitAt = pointer > 0 && pointer != 0xFFFF ? pointer - 1 : 0;
+        audioSubStream(static_cast<uint8_t>(s.window >> 24), pointer);
     }
 }
 
@@ -335,6 +348,7 @@ void PackScanner::scanBlock(const uint8_t* block, size_t length) {
                         packet.dts = s.packetDts;
                     }
                     packet.firstUnitAt = s.firstUnitAt;
+                    packet.lpcmHeaderBytes = s.lpcmHeaderBytes;
                     hooks_.packet(packet);
                 }
                 s.remaining -= static_cast<int32_t>(a);

@@ -39,7 +39,7 @@ private:
     void timeStampByte(int index, uint8_t b);
     void headerEnd();
     void subStreamByte(uint8_t b);
-    void audioSubStream(uint8_t id);
+    void audioSubStream(uint8_t id, uint32_t pointer);
     void passOverRest();
     // Gives the timeline the VOB of the DSI whose sub-stream id is at `idAt` of the block.
     void navigationTimes(const uint8_t* block, size_t idAt, size_t length);

@@ -41,6 +41,8 @@ struct Packet {
     bool discontinuity = false;
     // Audio: where the first frame that starts in the packet begins in its payload.
     uint32_t firstUnitAt = 0;
+    // LPCM: how many bytes before the payload hold its format (3, or a DVD-Audio header).
+    uint16_t lpcmHeaderBytes = 3;
 };
 
 // What a pass does with what the scanner finds. The scanner calls these in file order.

@@ -83,13 +83,13 @@ std::vector<uint8_t> videoCodecPrivate(StreamCoding coding, const uint8_t* data,
 }
 
 std::vector<uint8_t> audioHeaderBytes(StreamCoding coding, const uint8_t* data, size_t length,
-                                      size_t unitAt, const uint8_t* before, size_t beforeLength) {
-    constexpr size_t kLpcmFormatBytes = 3;
+                                      size_t unitAt, const uint8_t* before, size_t beforeLength,
+                                      size_t lpcmHeaderBytes) {
     if (coding == StreamCoding::Lpcm) {
-        if (beforeLength < kLpcmFormatBytes) {
+        if (beforeLength < lpcmHeaderBytes) {
             return {};
         }
-        return {before + beforeLength - kLpcmFormatBytes, before + beforeLength};
+        return {before + beforeLength - lpcmHeaderBytes, before + beforeLength};
     }
     size_t size = 0;
     bool synced = false;

@@ -16,11 +16,13 @@ std::vector<uint8_t> videoCodecPrivate(StreamCoding coding, const uint8_t* data,
 
 // An audio stream's first frame header, as the stream carries it: AC-3 and E-AC-3's sync
 // information and the start of the bit stream information (8 bytes from the sync word), DTS's
-// core frame header (15 bytes), MPEG audio's frame header (4 bytes); for DVD and HD DVD LPCM,
-// which has no frame header, the packet's format bytes (flags, sample format, dynamic range)
-// that precede the samples. `unitAt` is where the first frame begins in `data`; `before` holds
-// the bytes before `data` in its packet. Empty when the bytes do not hold it.
+// core frame header (15 bytes), MPEG audio's frame header (4 bytes); for LPCM, which has no
+// frame header, the last `lpcmHeaderBytes` of its packet header: on DVD-Video and HD DVD the
+// three format bytes (flags, sample format, dynamic range), on DVD-Audio the whole header after
+// the sub-stream id. `unitAt` is where the first frame begins in `data`; `before` holds the
+// bytes before `data` in its packet. Empty when the bytes do not hold it.
 std::vector<uint8_t> audioHeaderBytes(StreamCoding coding, const uint8_t* data, size_t length,
-                                      size_t unitAt, const uint8_t* before, size_t beforeLength);
+                                      size_t unitAt, const uint8_t* before, size_t beforeLength,
+                                      size_t lpcmHeaderBytes = 3);
 
 }  // namespace tolvane

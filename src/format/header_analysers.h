@@ -14,6 +14,9 @@ struct HeaderPayload {
     int32_t streamNumber = 0;
     uint64_t pts = 0;  // of the packet, 33 bits; 0 when it carries none
     uint64_t dts = 0;
+    // LPCM: the packet header's bytes before the payload that hold the format (3, or a
+    // DVD-Audio header of 11 or more).
+    uint16_t lpcmHeaderBytes = 3;
 };
 
 // The header analysers that the detection pass calls on the first payload chunk of a stream.

@@ -60,6 +60,9 @@ struct ScanState {
     // Where the first audio frame that starts in a private-stream audio packet begins in its
     // payload; 0 when the packet does not say.
     uint32_t firstUnitAt = 0;
+    // The bytes of an LPCM packet's header after its sub-stream id that end in its format:
+    // the last 3 on DVD-Video and HD DVD, the whole header on DVD-Audio, whose size varies.
+    uint16_t lpcmHeaderBytes = 3;
     int32_t videoNo = -1;
     int32_t audioNo = -1;
     int32_t subNo = -1;

@@ -40,6 +40,9 @@ inline constexpr AudioRange kAudioRanges[] = {
     {0xB0, 0xB7, StreamCoding::TrueHd, 7},
 };
 
+// The sub-stream id of MLP in a DVD-Audio object, in the LPCM range.
+inline constexpr uint8_t kDvdAudioMlpId = 0xA1;
+
 inline const AudioRange* audioRangeOf(uint8_t subStreamId) {
     for (const AudioRange& range : kAudioRanges) {
         if (subStreamId >= range.first && subStreamId <= range.last) {
@@ -93,7 +96,7 @@ inline StreamCoding nominalCoding(StreamKind kind, int32_t key, bool aobSource) 
         return range->coding;
     }
     // DVD-Audio carries MLP where video discs carry LPCM.
-    return id == 0xA1 && aobSource ? StreamCoding::Mlp : StreamCoding::Lpcm;
+    return id == kDvdAudioMlpId && aobSource ? StreamCoding::Mlp : StreamCoding::Lpcm;
 }
 
 // The number a stream's id gives it, the one it takes when that number is free.

@@ -68,9 +68,6 @@ std::vector<OutputWritten> closeOutputs(std::vector<OpenOutput>& outputs, bool c
 
 OutputNaming settledNaming(OutputNaming naming, SourceKind kind) {
     const SubpictureSource source = subpictureSource(kind);
-    if (kind == SourceKind::DvdAudioFile) {
-        naming.lpcm = LpcmOutput::Raw;
-    }
     if (naming.subpictureFormat == SubpictureFormat::Automatic) {
         naming.subpictureFormat =
             source == SubpictureSource::DvdTitle ? SubpictureFormat::VobSub : SubpictureFormat::Sup;

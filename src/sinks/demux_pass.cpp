@@ -74,9 +74,9 @@ void DemuxPass::packet(const Packet& packet) {
             if (packet.stream->codecPrivate.empty() && packet.unitStart &&
                 packet.coding == StreamCoding::Lpcm) {
                 // LPCM's format bytes, which its WAVE header is made from.
-                packet.stream->codecPrivate =
-                    audioHeaderBytes(StreamCoding::Lpcm, data, packet.length, 0,
-                                     state_.job.buffer.data(), packet.offset);
+                packet.stream->codecPrivate = audioHeaderBytes(
+                    StreamCoding::Lpcm, data, packet.length, 0, state_.job.buffer.data(),
+                    packet.offset, packet.lpcmHeaderBytes);
             }
             if (OutputSink* out = packet.stream->out) {
                 out->append(data, packet.length);

@@ -142,8 +142,9 @@ void DetectionPass::audioDetails(const Packet& packet) {
     if (!firstReport(packet, stream.reported, false)) {
         return;
     }
-    const HeaderPayload payload{packet.offset, packet.length, packet.number, packet.pts.value_or(0),
-                                0};
+    const HeaderPayload payload{
+        packet.offset,         packet.length, packet.number, packet.pts.value_or(0), 0,
+        packet.lpcmHeaderBytes};
     analysers_.analyse(stream.coding, payload);
 }
 
@@ -186,9 +187,9 @@ void DetectionPass::keepCodecPrivate(const Packet& packet) {
     } else {
         // The packet's header bytes before the payload lie in the block when the packet began
         // in it.
-        stream.codecPrivate =
-            audioHeaderBytes(stream.coding, packet.payload.data(), packet.payload.size(),
-                             packet.firstUnitAt, state_.job.buffer.data(), packet.offset);
+        stream.codecPrivate = audioHeaderBytes(
+            stream.coding, packet.payload.data(), packet.payload.size(), packet.firstUnitAt,
+            state_.job.buffer.data(), packet.offset, packet.lpcmHeaderBytes);
     }
 }
 

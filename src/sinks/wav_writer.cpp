@@ -1,6 +1,7 @@
 #include "sinks/wav_writer.h"
 
 #include <algorithm>
+#include <bit>
 #include <limits>
 #include <numeric>
 
@@ -37,7 +38,98 @@ bool extensible(const LpcmFormat& format) {
 
 }  // namespace
 
+namespace {
+
+// Speakers as a WAVE channel mask names them.
+constexpr uint8_t kLeft = 0x1;
+constexpr uint8_t kRight = 0x2;
+constexpr uint8_t kCentre = 0x4;
+constexpr uint8_t kLfe = 0x8;
+constexpr uint8_t kBackLeft = 0x10;
+constexpr uint8_t kBackRight = 0x20;
+constexpr uint16_t kBackCentre = 0x100;
+
+// The speakers of each DVD-Audio channel assignment (0 to 20), by group, in the stream's order.
+struct Assignment {
+    std::array<uint16_t, 4> first;
+    std::array<uint16_t, 4> second;
+};
+constexpr std::array<Assignment, 21> kAssignments = {{
+    {{kCentre}, {}},
+    {{kLeft, kRight}, {}},
+    {{kLeft, kRight}, {kBackCentre}},
+    {{kLeft, kRight}, {kBackLeft, kBackRight}},
+    {{kLeft, kRight}, {kLfe}},
+    {{kLeft, kRight}, {kLfe, kBackCentre}},
+    {{kLeft, kRight}, {kLfe, kBackLeft, kBackRight}},
+    {{kLeft, kRight}, {kCentre}},
+    {{kLeft, kRight}, {kCentre, kBackCentre}},
+    {{kLeft, kRight}, {kCentre, kBackLeft, kBackRight}},
+    {{kLeft, kRight}, {kCentre, kLfe}},
+    {{kLeft, kRight}, {kCentre, kLfe, kBackCentre}},
+    {{kLeft, kRight}, {kCentre, kLfe, kBackLeft, kBackRight}},
+    {{kLeft, kRight, kCentre}, {kBackCentre}},
+    {{kLeft, kRight, kCentre}, {kBackLeft, kBackRight}},
+    {{kLeft, kRight, kCentre}, {kLfe}},
+    {{kLeft, kRight, kCentre}, {kLfe, kBackCentre}},
+    {{kLeft, kRight, kCentre}, {kLfe, kBackLeft, kBackRight}},
+    {{kLeft, kRight, kBackLeft, kBackRight}, {kLfe}},
+    {{kLeft, kRight, kBackLeft, kBackRight}, {kCentre}},
+    {{kLeft, kRight, kBackLeft, kBackRight}, {kCentre, kLfe}},
+}};
+
+// A DVD-Audio LPCM header from the byte after its sub-stream id: continuity counter, header
+// size, first access unit, then the groups' sample sizes and rates (a nibble each, 0xF for a
+// group not used) and the channel assignment.
+std::optional<LpcmFormat> dvdAudioFormat(const std::vector<uint8_t>& header) {
+    const uint8_t sizes = header[6];
+    const uint8_t rates = header[7];
+    const uint8_t assignment = header[9];
+    constexpr uint8_t kUnused = 0xF;
+    const auto bitsOf = [](int code) { return code == 0 ? 16 : code == 2 ? 24 : 0; };
+    const int second = sizes & 0x0F;
+    const bool twoGroups = second != kUnused && (rates & 0x0F) != kUnused;
+    const int rateCode = rates >> 4;
+    if (assignment >= kAssignments.size() || bitsOf(sizes >> 4) == 0 ||
+        (twoGroups && (bitsOf(second) == 0 || (rates & 0x0F) != rateCode)) || (rateCode & 7) > 2) {
+        return std::nullopt;
+    }
+    DvdAudioGroups groups;
+    groups.bits = {bitsOf(sizes >> 4), twoGroups ? bitsOf(second) : 0};
+    std::vector<uint16_t> speakers;
+    for (size_t g = 0; g < 2; ++g) {
+        const std::array<uint16_t, 4>& list =
+            g == 0 ? kAssignments[assignment].first : kAssignments[assignment].second;
+        for (const uint16_t speaker : list) {
+            if (speaker != 0 && groups.bits[g] != 0) {
+                speakers.push_back(speaker);
+                ++groups.channels[g];
+            }
+        }
+    }
+    LpcmFormat format;
+    format.bits = std::max(groups.bits[0], groups.bits[1]);
+    format.sampleRate = ((rateCode & 8) != 0 ? 44100 : 48000) << (rateCode & 7);
+    format.channels = static_cast<int>(speakers.size());
+    for (const uint16_t speaker : speakers) {
+        format.channelMask |= speaker;
+    }
+    // A written frame holds its speakers in the mask's order.
+    for (size_t k = 0; k < speakers.size(); ++k) {
+        groups.place[k] = static_cast<uint8_t>(
+            std::popcount(format.channelMask & static_cast<uint32_t>(speakers[k] - 1)));
+    }
+    format.dvdAudio = groups;
+    return format;
+}
+
+}  // namespace
+
 std::optional<LpcmFormat> lpcmFormat(const std::vector<uint8_t>& formatBytes) {
+    constexpr size_t kDvdAudioHeader = 11;
+    if (formatBytes.size() >= kDvdAudioHeader) {
+        return dvdAudioFormat(formatBytes);
+    }
     if (formatBytes.size() < 3) {
         return std::nullopt;
     }
@@ -79,7 +171,11 @@ std::vector<uint8_t> wavHeader(const LpcmFormat& format, uint64_t dataBytes) {
     if (wide) {
         putLe(out, 22, 2);
         putLe(out, static_cast<uint64_t>(format.bits), 2);  // the bits that hold the sample
-        putLe(out, kChannelMasks[static_cast<size_t>(std::clamp(format.channels, 0, 8))], 4);
+        putLe(out,
+              format.channelMask != 0
+                  ? format.channelMask
+                  : kChannelMasks[static_cast<size_t>(std::clamp(format.channels, 0, 8))],
+              4);
         // The PCM sub-format's GUID.
         constexpr uint8_t kPcmGuid[16] = {0x01, 0x00, 0x00, 0x00, 0x00, 0x00, 0x10, 0x00,
                                           0x80, 0x00, 0x00, 0xAA, 0x00, 0x38, 0x9B, 0x71};
@@ -92,7 +188,17 @@ std::vector<uint8_t> wavHeader(const LpcmFormat& format, uint64_t dataBytes) {
 
 LpcmSamples::LpcmSamples(const LpcmFormat& format) : format_(format) {
     const auto channels = static_cast<size_t>(std::clamp(format_.channels, 1, 8));
-    if (format_.bits == 16) {
+    if (format_.dvdAudio) {
+        // Two sample frames at a time, each group's high 16 bits of every sample, then (24
+        // bits) their low bytes.
+        const DvdAudioGroups& groups = *format_.dvdAudio;
+        blockBytes_ = 0;
+        for (size_t g = 0; g < 2; ++g) {
+            blockBytes_ += static_cast<size_t>(2 * groups.channels[g] * groups.bits[g] / 8);
+        }
+        groupBytes_ = blockBytes_;
+        groupSamples_ = 2 * channels;
+    } else if (format_.bits == 16) {
         groupSamples_ = 1;
         groupBytes_ = 2;
         blockBytes_ = 2 * channels;
@@ -112,7 +218,46 @@ size_t LpcmSamples::frameBytes() const {
     return static_cast<size_t>(containerBytes(format_) * format_.channels);
 }
 
+size_t LpcmSamples::convertDvdAudio(const uint8_t* data, size_t length, OutputSink& out) {
+    const DvdAudioGroups& groups = *format_.dvdAudio;
+    const auto channels = static_cast<size_t>(format_.channels);
+    const auto sampleBytes = static_cast<size_t>(containerBytes(format_));
+    const size_t frameOut = channels * sampleBytes;
+    const size_t blocks = std::min(length / blockBytes_, kScratchSize / (2 * frameOut));
+    for (size_t b = 0; b < blocks; ++b) {
+        const uint8_t* block = data + b * blockBytes_;
+        uint8_t* frames = scratch_.data() + b * 2 * frameOut;
+        // The second group's samples come first.
+        for (const size_t g : {size_t{1}, size_t{0}}) {
+            const auto count = static_cast<size_t>(groups.channels[g]);
+            if (groups.bits[g] == 0) {
+                continue;
+            }
+            const size_t firstChannel = g == 0 ? 0 : static_cast<size_t>(groups.channels[0]);
+            for (size_t n = 0; n < 2 * count; ++n) {
+                const size_t frame = n / count;
+                uint8_t* sample = frames + frame * frameOut +
+                                  groups.place[firstChannel + n % count] * sampleBytes;
+                const uint8_t low = groups.bits[g] == 24 ? block[4 * count + n] : 0;
+                if (sampleBytes == 3) {
+                    *sample++ = low;
+                }
+                *sample++ = block[2 * n + 1];
+                *sample = block[2 * n];
+            }
+            block += 2 * count * static_cast<size_t>(groups.bits[g] / 8);
+        }
+    }
+    const size_t written = blocks * 2 * frameOut;
+    out.append(scratch_.data(), written);
+    bytesOut_ += written;
+    return blocks * blockBytes_;
+}
+
 size_t LpcmSamples::convert(const uint8_t* data, size_t length, OutputSink& out) {
+    if (format_.dvdAudio) {
+        return convertDvdAudio(data, length, out);
+    }
     const size_t blocks = std::min(length / blockBytes_, kScratchSize / (3 * blockBytes_));
     const size_t groups = blocks * (blockBytes_ / groupBytes_);
     uint8_t* at = scratch_.data();
@@ -167,22 +312,41 @@ void LpcmSamples::append(const uint8_t* data, size_t length, OutputSink& out) {
 }
 
 void WavWriter::start() {
+    constexpr size_t kDvdAudioHeader = 11;
+    const std::optional<LpcmFormat> format = lpcmFormat(formatBytes_);
+    if (!format && formatBytes_.size() >= kDvdAudioHeader) {
+        // DVD-Audio samples this writer cannot order (20 bits, groups at two rates) are kept
+        // as the disc has them, under the name raw LPCM takes.
+        passThrough_ = true;
+        const std::string& path = file_.path();
+        if (path.size() > 4 && path.compare(path.size() - 4, 4, ".wav") == 0) {
+            file_.setPath(path.substr(0, path.size() - 4) + ".lpcm");
+        }
+        return;
+    }
     // A stream whose format bytes were never whole: the DVD's usual format.
-    samples_.emplace(lpcmFormat(formatBytes_).value_or(LpcmFormat{}));
+    samples_.emplace(format.value_or(LpcmFormat{}));
     const std::vector<uint8_t> header = wavHeader(samples_->format(), 0);
     file_.append(header.data(), header.size());
 }
 
 void WavWriter::append(const uint8_t* data, size_t length) {
-    if (!samples_) {
+    if (!samples_ && !passThrough_) {
         start();
+    }
+    if (passThrough_) {
+        file_.append(data, length);
+        return;
     }
     samples_->append(data, length, file_);
 }
 
 void WavWriter::finish() {
-    if (!samples_) {
+    if (!samples_ && !passThrough_) {
         start();
+    }
+    if (passThrough_) {
+        return;
     }
     const std::vector<uint8_t> header = wavHeader(samples_->format(), samples_->bytesOut());
     file_.overwrite(0, header.data(), header.size());

@@ -4,22 +4,39 @@
 #include <cstddef>
 #include <cstdint>
 #include <optional>
+#include <string>
 #include <vector>
 
 #include "core/file_output.h"
 
 namespace tolvane {
 
-// What a DVD or HD DVD LPCM stream holds, from the format bytes before its samples.
+// DVD-Audio LPCM: its channels in two groups, each of its own sample size, the second
+// group's samples first in each pair of sample frames.
+struct DvdAudioGroups {
+    std::array<int, 2> channels{};
+    std::array<int, 2> bits{};  // 16 or 24; 0 for a group the stream does not use
+    // Where each channel, the first group's then the second's, goes in a written frame.
+    std::array<uint8_t, 6> place{};
+    bool operator==(const DvdAudioGroups&) const = default;
+};
+
+// What an LPCM stream holds, from the header bytes before its samples.
 struct LpcmFormat {
     int bits = 16;  // 16, 20 or 24
     int sampleRate = 48000;
     int channels = 2;
+    // The speakers, as a WAVE channel mask; 0 for the usual ones of the channel count.
+    uint32_t channelMask = 0;
+    std::optional<DvdAudioGroups> dvdAudio;
     bool operator==(const LpcmFormat&) const = default;
 };
 
-// The format the three bytes before an LPCM packet's samples give (flags, sample format,
-// dynamic range); none for a sample size or rate no stream has.
+// The format an LPCM packet's header gives: the three bytes before its samples on DVD-Video and
+// HD DVD (flags, sample format, dynamic range), or the whole header after the sub-stream id on
+// DVD-Audio (eleven bytes or more). None for a sample size, rate or channel assignment no
+// stream has, or one the writer does not turn into samples (DVD-Audio's 20 bits, or groups at
+// two rates).
 std::optional<LpcmFormat> lpcmFormat(const std::vector<uint8_t>& formatBytes);
 
 // The RIFF WAVE header of `dataBytes` of samples in `format`: an extensible format (with the
@@ -46,6 +63,7 @@ public:
 private:
     // Turns whole blocks of `data` into samples; returns the bytes taken.
     size_t convert(const uint8_t* data, size_t length, OutputSink& out);
+    size_t convertDvdAudio(const uint8_t* data, size_t length, OutputSink& out);
 
     LpcmFormat format_;
     // Disc bytes per group of samples, the samples in a group, and the disc bytes of the
@@ -83,6 +101,7 @@ private:
     FileOutput& file_;
     const std::vector<uint8_t>& formatBytes_;
     std::optional<LpcmSamples> samples_;
+    bool passThrough_ = false;  // the samples go out as the disc has them
 };
 
 }  // namespace tolvane
