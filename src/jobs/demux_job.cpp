@@ -22,6 +22,10 @@ OpenOutput openOutput(StreamRegistry& streams, const StreamBox& box, const std::
         return output;
     }
     context->out = output.file.get();
+    if (writesWave(box, naming) && !context->codecPrivate.empty() &&
+        !lpcmOrderKnown(context->codecPrivate)) {
+        return output;  // named .lpcm: its samples stay as the disc has them
+    }
     if (writesWave(box, naming)) {
         output.wave = std::make_unique<WavWriter>(*output.file, context->codecPrivate);
         context->out = output.wave.get();
@@ -128,7 +132,7 @@ OutputSink** outputSlot(StreamRegistry& streams, StreamKind kind, int number) {
 }
 
 std::string outputFileName(const StreamBox& box, const std::string& prefix,
-                           const OutputNaming& naming) {
+                           const OutputNaming& naming, bool rawLpcm) {
     std::string name = prefix + "." + safeFileNamePart(box.label);
     if (!box.language.empty()) {
         // Where muxers look for a track's language in its file's name.
@@ -141,6 +145,8 @@ std::string outputFileName(const StreamBox& box, const std::string& prefix,
     std::optional<std::string> extension;
     if (box.kind == StreamKind::Subpicture && naming.subpictureFormat == SubpictureFormat::VobSub) {
         extension = "sub";  // beside its .idx, whatever the other names say
+    } else if (writesWave(box, naming) && rawLpcm) {
+        extension = "lpcm";
     } else if (writesWave(box, naming)) {
         extension = "wav";
     } else if (naming.extensionByCoding && box.coding) {
@@ -205,7 +211,10 @@ void DemuxJob::createOutputs(const DemuxInput& input, const OutputNaming& naming
         if (!box.chosen || outputSlot(records().streams, box.kind, box.number) == nullptr) {
             continue;
         }
-        planned.push_back({&box, outputFileName(box, prefix, naming)});
+        const StreamContext* stream = records().streams.numbered(box.kind, box.number);
+        const bool rawLpcm = stream != nullptr && !stream->codecPrivate.empty() &&
+                             !lpcmOrderKnown(stream->codecPrivate);
+        planned.push_back({&box, outputFileName(box, prefix, naming, rawLpcm)});
     }
     // Every name is checked before the first file is created, so that a bad one cannot leave
     // the others truncated.

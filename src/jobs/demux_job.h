@@ -74,9 +74,10 @@ struct DemuxResult : PassesResult {
 };
 
 // The file a box's stream is demuxed to: `prefix`, the box's caption, its language, its delay
-// when the naming asks for it, and the extension (.sub for a VobSub stream).
+// when the naming asks for it, and the extension (.sub for a VobSub stream). `rawLpcm`: an LPCM
+// stream whose samples stay as the disc has them whatever the naming asks (.lpcm).
 std::string outputFileName(const StreamBox& box, const std::string& prefix,
-                           const OutputNaming& naming);
+                           const OutputNaming& naming, bool rawLpcm = false);
 // Throws JobError for a name longer than file systems take.
 void checkOutputFileName(const std::string& name, PathStyle style);
 // Refuses, before the first output is created, a name too long for even the shortest stream

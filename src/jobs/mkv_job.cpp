@@ -196,7 +196,10 @@ MkvResult MkvJob::run(const MkvInput& input) {
                 result.tracks = sink->tracks();
                 for (const StreamContext* stream : sink->leftOut()) {
                     log.log(boxMet(state.streams, stream->kind, stream->number, stream->key).label +
-                            " is left out: no sequence header gives its picture size.");
+                            (stream->kind == StreamKind::Video
+                                 ? " is left out: no sequence header gives its picture size."
+                                 : " is left out: Matroska takes no DVD-Audio LPCM of 20 bits "
+                                   "or of groups at two rates."));
                 }
                 if (result.tracks.empty()) {
                     output->discard();  // no stream has a track: no file

@@ -153,7 +153,8 @@ ReadAndDemuxResult ReadAndDemuxJob::run(const ReadAndDemuxInput& input) {
             for (const StreamBox& box : read.streams) {
                 for (OpenOutput& output : outputs) {
                     if (output.file && output.kind == box.kind && output.number == box.number) {
-                        output.file->setPath(outputFileName(box, prefix, naming));
+                        output.file->setPath(outputFileName(
+                            box, prefix, naming, output.wave && output.wave->passedThrough()));
                         inBoxOrder.push_back(std::move(output));
                     }
                 }

@@ -480,12 +480,16 @@ void MatroskaSink::begin() {
     // Tracks in the order of the boxes (video, audio, subpictures, each by number), whatever
     // order they came in.
     // A video stream that never gave its picture size (no sequence header: damaged or not
-    // video at all) has no track a player could open: it is left out.
+    // video at all) has no track a player could open: it is left out, and so is DVD-Audio LPCM
+    // whose samples have no order a player reads (20 bits, groups at two rates).
     std::vector<std::unique_ptr<Track>> ordered;
     std::vector<std::optional<size_t>> renumbered(tracks_.size());
     for (std::unique_ptr<Track>& track : tracks_) {
         const StreamContext& stream = *track->stream;
-        if (stream.kind == StreamKind::Video && (!stream.header.width || !stream.header.height)) {
+        const bool unordered =
+            stream.coding == StreamCoding::Lpcm && !lpcmOrderKnown(stream.codecPrivate);
+        if ((stream.kind == StreamKind::Video && (!stream.header.width || !stream.header.height)) ||
+            unordered) {
             leftOut_.push_back(track->stream);
             // Kept alive: the file may begin inside a call on this very track.
             track->dropped = true;

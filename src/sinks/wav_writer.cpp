@@ -17,6 +17,7 @@ constexpr uint32_t kExtensibleFormat = 0xFFFE;
 constexpr uint32_t kPcmFormat = 1;
 constexpr size_t kJunkSize = 28;  // a ds64 chunk's payload
 constexpr size_t kScratchSize = 1 << 16;
+constexpr size_t kDvdAudioHeader = 11;  // the shortest DVD-Audio LPCM header
 
 void putLe(std::vector<uint8_t>& out, uint64_t value, int bytes) {
     for (int k = 0; k < bytes; ++k) {
@@ -125,8 +126,11 @@ std::optional<LpcmFormat> dvdAudioFormat(const std::vector<uint8_t>& header) {
 
 }  // namespace
 
+bool lpcmOrderKnown(const std::vector<uint8_t>& formatBytes) {
+    return formatBytes.size() < kDvdAudioHeader || lpcmFormat(formatBytes).has_value();
+}
+
 std::optional<LpcmFormat> lpcmFormat(const std::vector<uint8_t>& formatBytes) {
-    constexpr size_t kDvdAudioHeader = 11;
     if (formatBytes.size() >= kDvdAudioHeader) {
         return dvdAudioFormat(formatBytes);
     }
@@ -312,16 +316,11 @@ void LpcmSamples::append(const uint8_t* data, size_t length, OutputSink& out) {
 }
 
 void WavWriter::start() {
-    constexpr size_t kDvdAudioHeader = 11;
     const std::optional<LpcmFormat> format = lpcmFormat(formatBytes_);
-    if (!format && formatBytes_.size() >= kDvdAudioHeader) {
+    if (!lpcmOrderKnown(formatBytes_)) {
         // DVD-Audio samples this writer cannot order (20 bits, groups at two rates) are kept
-        // as the disc has them, under the name raw LPCM takes.
+        // as the disc has them; the job names the file as raw LPCM.
         passThrough_ = true;
-        const std::string& path = file_.path();
-        if (path.size() > 4 && path.compare(path.size() - 4, 4, ".wav") == 0) {
-            file_.setPath(path.substr(0, path.size() - 4) + ".lpcm");
-        }
         return;
     }
     // A stream whose format bytes were never whole: the DVD's usual format.

@@ -38,6 +38,9 @@ struct LpcmFormat {
 // stream has, or one the writer does not turn into samples (DVD-Audio's 20 bits, or groups at
 // two rates).
 std::optional<LpcmFormat> lpcmFormat(const std::vector<uint8_t>& formatBytes);
+// Whether samples of the stream these header bytes begin can be put in players' order: false
+// for a DVD-Audio header that lpcmFormat refuses.
+bool lpcmOrderKnown(const std::vector<uint8_t>& formatBytes);
 
 // The RIFF WAVE header of `dataBytes` of samples in `format`: an extensible format (with the
 // channels' speaker mask) for more than two channels or more than 16 bits, and the room a 64-bit
@@ -91,6 +94,8 @@ public:
     // Sets the header's sizes; a stream that brought no samples gets a header of its own.
     void finish();
 
+    // Whether the samples went out as the disc has them: no WAVE file was made of them.
+    bool passedThrough() const { return passThrough_; }
     std::optional<LpcmFormat> format() const {
         return samples_ ? std::optional(samples_->format()) : std::nullopt;
     }
