@@ -51,6 +51,13 @@ Json streamReport(const StreamBox& stream) {
     if (stream.coding) {
         put(out, "channel_layout", channelLayout(*stream.coding, header));
     }
+    if (stream.subpictures > 0) {
+        out["subpictures"] = stream.subpictures;
+        out["forced_subpictures"] = stream.forcedSubpictures;
+        if (stream.forcedOnly()) {
+            out["forced_only"] = true;
+        }
+    }
     if (stream.duration) {
         out["duration"] = *stream.duration;
         if (*stream.duration > 0) {

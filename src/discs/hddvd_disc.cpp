@@ -748,15 +748,20 @@ std::unique_ptr<SpanSource> HdDvdDisc::titleSource(int number, int angle) const 
         }
         // One that ends inside it ends before the picture its end time shows; a file other
         // clips play too is read whole from there, as those clips need it.
+        // Only a file that plays longer than the clip is searched: most clips are whole files.
         int64_t length = -1;
-        if (clip.end > clip.begin && clipsOfFile[upperCase(clip.evo)] == 1) {
-            const std::optional<int64_t> stop =
-                packAtVideoTime(*input, clip.fileBegin + clip.end - clip.begin);
+        const double until = clip.fileBegin + clip.end - clip.begin;
+        constexpr double kFrameSlack = 0.05;
+        constexpr int64_t kEndProbe = 512 << 10;  // holds a few video time stamps at any rate
+        if (clip.end > clip.begin && clipsOfFile[upperCase(clip.evo)] == 1 &&
+            measuredVideoSeconds(*input, kEndProbe).value_or(0) > until + kFrameSlack) {
+            const std::optional<int64_t> stop = packAtVideoTime(*input, until);
             if (stop && *stop > offset) {
                 length = *stop - offset;
             }
-            input->seek(0);
         }
+        input->seek(0);
+        input->park();  // a title of a thousand clips holds no file open before it reads it
         spans.push_back(SourceSpan{files_->where(evo), std::move(input), offset, length});
     }
     if (spans.empty()) {

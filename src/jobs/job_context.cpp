@@ -60,6 +60,8 @@ std::vector<StreamBox> labelledBoxes(const StreamRegistry& streams) {
             .header = sub ? StreamHeader{} : context.header,
         });
         if (sub) {
+            boxes.back().subpictures = context.subpictures;
+            boxes.back().forcedSubpictures = context.forcedSubpictures;
             return;
         }
         const bool video = kind == StreamKind::Video;
@@ -425,6 +427,30 @@ void reportFrames(const JobRecords& state, Reporter& log, bool twoFiles) {
     }
 }
 
+// How many subpictures each DVD subpicture stream holds and how many the disc forces on screen
+// (the foreign-language lines of a film): what a user keeps apart.
+void reportSubpictures(const StreamRegistry& streams, Reporter& log) {
+    bool any = false;
+    streams.forEach([&](const StreamContext& stream) {
+        if (stream.kind != StreamKind::Subpicture || stream.subpictures == 0) {
+            return;
+        }
+        any = true;
+        LogEvent line{"Subpicture stream " + std::to_string(stream.number) + ": "};
+        line << asValue(std::to_string(stream.subpictures))
+             << (stream.subpictures == 1 ? " subpicture, " : " subpictures, ");
+        if (stream.forcedSubpictures == stream.subpictures) {
+            line << asStrong("all forced") << " (forced only).";
+        } else {
+            line << asValue(std::to_string(stream.forcedSubpictures)) << " forced.";
+        }
+        log.log(line);
+    });
+    if (any) {
+        log.log("");
+    }
+}
+
 void SourceJob::finish(PassesResult& result, bool reportFrameCounts, bool twoFiles) {
     const JobState& job = records().job;
     result.skipped = job.skipped;
@@ -452,6 +478,9 @@ void SourceJob::finish(PassesResult& result, bool reportFrameCounts, bool twoFil
     logDone();
     if (reportFrameCounts && !result.cancelled) {
         reportFrames(records(), context_.log, twoFiles);
+    }
+    if (!result.cancelled) {
+        reportSubpictures(records().streams, context_.log);
     }
 }
 

@@ -203,6 +203,15 @@ void DetectionPass::packet(const Packet& packet) {
     if (packet.kind != StreamKind::Subpicture && packet.unitStart) {
         keepCodecPrivate(packet);
     }
+    const SourceKind source = state_.job.source->kind();
+    if (packet.kind == StreamKind::Subpicture && source != SourceKind::HdDvdFile &&
+        source != SourceKind::HdDvdTitle) {
+        StreamContext& stream = *packet.stream;
+        if (const auto unit = subpictureUnits_[stream.slot].add(packet.payload, packet.time)) {
+            ++stream.subpictures;
+            stream.forcedSubpictures += forcedSubpicture(*unit) ? 1 : 0;
+        }
+    }
     if (!options_.details()) {
         return;
     }

@@ -10,6 +10,7 @@
 #include "demux/pass_options.h"
 #include "format/frame_counter.h"
 #include "format/header_analysers.h"
+#include "format/subpicture_unit.h"
 
 namespace tolvane {
 
@@ -53,6 +54,8 @@ private:
     FrameCounter frames_;
     // The streams of this pass whose first time was taken, by registry slot.
     std::bitset<kMaxStreams> timed_;
+    // Each DVD subpicture stream's unit being gathered, to count the units and the forced.
+    std::array<SubpictureGatherer, kMaxStreams> subpictureUnits_;
     // Packets without a PTS met before a stream was reported, by registry slot.
     std::array<uint8_t, kMaxStreams> untimedPackets_{};
 };

@@ -1,5 +1,7 @@
 #include "sinks/matroska_sink.h"
 
+#include "format/subpicture_unit.h"
+
 #include <algorithm>
 #include <cmath>
 #include <cstring>
@@ -93,10 +95,8 @@ struct MatroskaSink::Track {
     std::optional<LpcmSamples> samples;
     std::optional<int64_t> sampleClock;
     Gathered gathered;
-    // Subpictures: the unit being gathered, its size and time.
-    std::vector<uint8_t> unit;
-    size_t unitSize = 0;
-    std::optional<int64_t> unitPts;
+    // Subpictures: the unit being gathered.
+    SubpictureGatherer subpictures;
     // Left out when the file began: its frames go nowhere.
     bool dropped = false;
 };
@@ -396,34 +396,9 @@ void MatroskaSink::cutLpcm(Track& track, const Packet& packet) {
 }
 
 void MatroskaSink::cutSubpicture(Track& track, const Packet& packet) {
-    const uint8_t* data = packet.payload.data();
-    size_t size = packet.payload.size();
-    if (packet.time) {
-        // A packet with a time begins a unit; one left unfinished before it is dropped.
-        track.unit.clear();
-        track.unitPts = packet.time;
-        track.unitSize = 0;
-    }
-    if (!track.unitPts) {
-        return;
-    }
-    track.unit.insert(track.unit.end(), data, data + size);
-    if (track.unitSize == 0 && track.unit.size() >= 2) {
-        track.unitSize = static_cast<size_t>(track.unit[0] << 8 | track.unit[1]);
-    }
-    // A unit says its size in 16 bits, its control offset after it: one that cannot be is
-    // dropped, and nothing gathers past the largest.
-    if ((track.unitSize > 0 && track.unitSize < 4) || track.unit.size() > 0xFFFF + size) {
-        track.unit.clear();
-        track.unitPts.reset();
-        track.unitSize = 0;
-        return;
-    }
-    if (track.unitSize > 0 && track.unit.size() >= track.unitSize) {
-        emit(track, track.unit.data(), track.unitSize, *track.unitPts, std::nullopt, true, 0);
-        track.unit.clear();
-        track.unitPts.reset();
-        track.unitSize = 0;
+    if (const std::optional<std::span<const uint8_t>> unit =
+            track.subpictures.add(packet.payload, packet.time)) {
+        emit(track, unit->data(), unit->size(), track.subpictures.time(), std::nullopt, true, 0);
     }
 }
 

@@ -156,6 +156,7 @@ Json comparable(Json titles) {
         title.erase("program_chain");
         title.erase("role");
         title.erase("reason");
+        title.erase("first_play");
         title["duration"] = std::round(title["duration"].get<double>() * 1000) / 1000;
         title["video"]["frame_rate"] =
             std::round(title["video"]["frame_rate"].get<double>() * 100) / 100;

@@ -340,7 +340,7 @@ TEST(HostileDisc, RepeatedCellsAndClipsAreReadOnceWithFewDescriptors) {
         const std::string name = "CLIP_" + std::to_string(k);
         fs::copy_file(many / "HVDVD_TS" / "TRAILER_1.EVO", many / "HVDVD_TS" / (name + ".EVO"));
         playlist << R"(<PrimaryAudioVideoClip src="file:///dvddisc/HVDVD_TS/)" << name
-                 << R"(.MAP" titleTimeBegin="00:00:00:00" titleTimeEnd="00:00:01:00"/>)";
+                 << R"(.MAP" titleTimeBegin="00:00:00:00" titleTimeEnd="00:10:00:00"/>)";
     }
     playlist << R"(</Title><Title titleNumber="2" displayName="Twice">)"
              << R"(<PrimaryAudioVideoClip src="file:///dvddisc/HVDVD_TS/TRAILER_1.MAP"/>)"

@@ -1,0 +1,36 @@
+#pragma once
+
+#include <cstddef>
+#include <cstdint>
+#include <optional>
+#include <span>
+#include <vector>
+
+namespace tolvane {
+
+// Gathers a DVD subpicture stream's packets into whole subpicture units: a packet with a time
+// begins a unit (one left unfinished is dropped), the unit's first two bytes give its size.
+class SubpictureGatherer {
+public:
+    // Adds a packet's payload; the unit, with its time, when this completes one. The span
+    // stays valid until the next call.
+    std::optional<std::span<const uint8_t>> add(std::span<const uint8_t> payload,
+                                                std::optional<int64_t> time);
+    // The time of the unit add() returned last.
+    int64_t time() const { return time_.value_or(0); }
+
+private:
+    void reset();
+
+    std::vector<uint8_t> unit_;
+    size_t size_ = 0;
+    std::optional<int64_t> time_;
+    bool done_ = false;  // the unit was handed out: the next add starts anew
+};
+
+// Whether a DVD subpicture unit's display control sequences show it forced (a forced-start
+// command), whatever the player's subtitle setting. Sequences that lead outside the unit, or
+// back, end the search.
+bool forcedSubpicture(std::span<const uint8_t> unit);
+
+}  // namespace tolvane
