@@ -33,6 +33,9 @@ Json streamReport(const StreamBox& stream) {
     if (!stream.language.empty()) {
         out["language"] = stream.language;
     }
+    if (!stream.viewport.empty()) {
+        out["viewport"] = stream.viewport;
+    }
     const StreamHeader& header = stream.header;
     put(out, "width", header.width);
     put(out, "height", header.height);
@@ -341,6 +344,9 @@ Json titlesReport(const Disc& disc, double minLength) {
             }
             if (!stream.language.empty()) {
                 out["language"] = stream.language;
+            }
+            if (!stream.viewport.empty()) {
+                out["viewport"] = stream.viewport;
             }
             if (!stream.content.empty()) {
                 out["content"] = stream.content;

@@ -134,6 +134,9 @@ void printTitles(const Disc& disc, const LocaleSettings& locale, double minLengt
                           << (stream.language.empty() ? "no language"
                                                       : terminalSafe(stream.language));
             }
+            if (!stream.viewport.empty()) {
+                std::cout << ", " << stream.viewport;
+            }
             if (!stream.content.empty()) {
                 std::cout << ", " << stream.content;
             }

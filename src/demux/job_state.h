@@ -40,7 +40,14 @@ static_assert(std::atomic<bool>::is_always_lock_free, "a signal handler sets it"
 struct StreamLanguages {
     std::map<std::pair<StreamKind, int32_t>, std::string> byKey;
     std::map<std::pair<StreamKind, int32_t>, std::string> byNumber;
+    // A 16:9 DVD title's subpictures shown for another viewport: "letterbox" or "pan-scan".
+    std::map<std::pair<StreamKind, int32_t>, std::string> viewports;
 };
+// The viewport a subpicture stream is for, when it is not the wide (or only) one.
+inline std::string viewportOf(const StreamLanguages& languages, StreamKind kind, int32_t key) {
+    const auto found = languages.viewports.find({kind, key});
+    return found == languages.viewports.end() ? std::string() : found->second;
+}
 // The stream's language; empty when the disc names none.
 inline std::string languageOf(const StreamLanguages& languages, StreamKind kind, int32_t key) {
     if (const auto found = languages.byKey.find({kind, key}); found != languages.byKey.end()) {

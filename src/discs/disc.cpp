@@ -39,6 +39,9 @@ std::unique_ptr<Disc> openDisc(const std::string& path) {
 StreamLanguages streamLanguages(const DiscTitle& title) {
     StreamLanguages languages;
     for (const DiscStream& stream : title.streams) {
+        if (!stream.viewport.empty()) {
+            languages.viewports[{stream.kind, stream.id}] = stream.viewport;
+        }
         if (stream.language.empty()) {
             continue;
         }

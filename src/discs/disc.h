@@ -35,6 +35,9 @@ struct DiscStream {
     std::string content;
     // What the disc calls the stream: an HD DVD track's description ("Director's comments").
     std::string description;
+    // DVD subpictures of a 16:9 title: "letterbox" or "pan-scan" for the ids a stream gives
+    // those viewports apart from its wide one; empty for the wide (or only) one.
+    std::string viewport;
 };
 
 struct DiscChapter {

@@ -20,6 +20,8 @@
 #include <iostream>
 #include <iterator>
 #include <map>
+#include <set>
+#include <span>
 #include <sstream>
 
 #include "core/platform_error.h"
@@ -152,22 +154,50 @@ void addAudio(const vtsi_mat_t& attributes, const pgc_t& pgc, std::vector<DiscSt
 // shows it by: the 4:3 one for 4:3 video, the wide one for 16:9.
 void addSubpictures(const vtsi_mat_t& attributes, const pgc_t& pgc,
                     std::vector<DiscStream>& streams) {
-    const int shift = attributes.vts_video_attr.display_aspect_ratio == 3 ? 16 : 24;
+    // A 16:9 title gives each stream up to three ids: wide, letterbox and pan-scan; a 4:3
+    // title one.
+    const bool wide = attributes.vts_video_attr.display_aspect_ratio == 3;
+    struct Viewport {
+        int shift;
+        const char* name;
+    };
+    constexpr Viewport kWide[] = {{16, "wide"}, {8, "letterbox"}, {0, "pan-scan"}};
+    constexpr Viewport kNarrow[] = {{24, ""}};
+    const std::span<const Viewport> viewports =
+        wide ? std::span<const Viewport>(kWide) : std::span<const Viewport>(kNarrow);
     const int count = std::min<int>(attributes.nr_of_vts_subp_streams, 32);
+    std::vector<DiscStream> others;  // the letterbox and pan-scan ids, after every wide one
+    std::set<int> taken;
     for (int k = 0; k < count; ++k) {
         const uint32_t control = pgc.subp_control[k];
         if ((control & 0x80000000u) == 0) {
             continue;
         }
         const subp_attr_t& attr = attributes.vts_subp_attr[k];
-        DiscStream stream{.kind = StreamKind::Subpicture,
-                          .id = 0x20 + static_cast<int>((control >> shift) & 0x1F),
-                          .coding = StreamCoding::Subpicture};
-        if (attr.type == 1) {
-            stream.language = language(attr.lang_code);
+        for (const Viewport& viewport : viewports) {
+            const int id = 0x20 + static_cast<int>((control >> viewport.shift) & 0x1F);
+            const bool first = &viewport == viewports.data();
+            if (!first && taken.contains(id)) {
+                continue;  // the same pictures as a viewport already listed
+            }
+            taken.insert(id);
+            DiscStream stream{
+                .kind = StreamKind::Subpicture, .id = id, .coding = StreamCoding::Subpicture};
+            if (attr.type == 1) {
+                stream.language = language(attr.lang_code);
+            }
+            stream.content = subpictureContent(attr.code_extension);
+            stream.viewport = wide && !first ? viewport.name : "";
+            (first ? streams : others).push_back(stream);
         }
-        stream.content = subpictureContent(attr.code_extension);
-        streams.push_back(stream);
+    }
+    // An id a wide stream has is that stream's, whatever another's viewports say.
+    for (const DiscStream& stream : others) {
+        if (std::none_of(streams.begin(), streams.end(), [&](const DiscStream& listed) {
+                return listed.kind == StreamKind::Subpicture && listed.id == stream.id;
+            })) {
+            streams.push_back(stream);
+        }
     }
 }
 
@@ -551,7 +581,7 @@ std::string serialized(const std::vector<DiscTitle>& titles) {
             out << "S\t" << static_cast<int>(stream.kind) << '\t' << stream.id << '\t'
                 << (stream.coding ? static_cast<int>(*stream.coding) : -1) << '\t'
                 << stream.channels << '\t' << stream.sampleRate << '\t' << stream.language << '\t'
-                << stream.content << '\n';
+                << stream.content << '\t' << stream.viewport << '\n';
         }
         out << "P";
         for (const uint32_t entry : t.palette) {
@@ -610,7 +640,7 @@ std::vector<DiscTitle> deserialized(const std::string& text) {
             continue;
         } else if (f.size() == 3 && f[0] == "C") {
             titles.back().chapters.push_back(DiscChapter{std::stoi(f[1]), std::stod(f[2])});
-        } else if (f.size() == 8 && f[0] == "S") {
+        } else if (f.size() == 9 && f[0] == "S") {
             titles.back().streams.push_back(
                 DiscStream{.kind = static_cast<StreamKind>(std::stoi(f[1])),
                            .id = std::stoi(f[2]),
@@ -618,7 +648,8 @@ std::vector<DiscTitle> deserialized(const std::string& text) {
                            .channels = std::stoi(f[4]),
                            .sampleRate = std::stoi(f[5]),
                            .language = f[6],
-                           .content = f[7]});
+                           .content = f[7],
+                           .viewport = f[8]});
         } else if (f.size() == 17 && f[0] == "P") {
             for (size_t n = 0; n < 16; ++n) {
                 titles.back().palette[n] = static_cast<uint32_t>(std::stoul(f[n + 1]));

@@ -138,6 +138,9 @@ std::string outputFileName(const StreamBox& box, const std::string& prefix,
         // Where muxers look for a track's language in its file's name.
         name += "." + safeFileNamePart(box.language);
     }
+    if (!box.viewport.empty()) {
+        name += "." + safeFileNamePart(box.viewport);
+    }
     if (box.kind == StreamKind::Audio && naming.delayNames && box.delayMs) {
         // The convention muxing front ends read a track's delay from.
         name += " DELAY " + std::to_string(*box.delayMs) + "ms";

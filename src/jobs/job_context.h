@@ -78,6 +78,8 @@ struct StreamBox {
     std::optional<StreamCoding> coding;
     // Two letters, as the source's disc names the stream's language; empty when it does not.
     std::string language;
+    // A 16:9 DVD title's subpictures for the letterbox or pan-scan viewport; empty otherwise.
+    std::string viewport;
     // What the header analyser decoded.
     StreamHeader header;
     // Video: the headers a decoder needs first, as the stream carries them.

@@ -58,6 +58,11 @@ std::string trackName(const std::optional<DiscTitle>& title, StreamKind kind, in
         if (!stream.description.empty()) {
             return stream.description;
         }
+        if (!stream.viewport.empty()) {
+            std::string name = stream.viewport;
+            name[0] = static_cast<char>(std::toupper(static_cast<unsigned char>(name[0])));
+            return name;
+        }
         if (!stream.content.empty()) {
             std::string name = stream.content;
             name[0] = static_cast<char>(std::toupper(static_cast<unsigned char>(name[0])));
@@ -134,6 +139,7 @@ MkvResult MkvJob::run(const MkvInput& input) {
                 }
                 StreamBox box = boxMet(state.streams, stream.kind, stream.number, stream.key);
                 box.language = languageOf(state.job.languages, stream.kind, stream.key);
+                box.viewport = viewportOf(state.job.languages, stream.kind, stream.key);
                 if (!chosenBy(input.select, box)) {
                     return;
                 }

@@ -116,6 +116,7 @@ ReadAndDemuxResult ReadAndDemuxJob::run(const ReadAndDemuxInput& input) {
                                   [&](StreamKind kind, int32_t number, int32_t key) {
                                       StreamBox box = boxMet(streams, kind, number, key);
                                       box.language = languageOf(state.job.languages, kind, key);
+                                      box.viewport = viewportOf(state.job.languages, kind, key);
                                       if (!chosenBy(input.select, box)) {
                                           return;
                                       }

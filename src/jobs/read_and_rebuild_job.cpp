@@ -138,6 +138,7 @@ ReadAndRebuildResult ReadAndRebuildJob::run(const ReadAndRebuildInput& input) {
                 [&](StreamKind kind, int32_t number, int32_t key) {
                     StreamBox box = boxMet(streams, kind, number, key);
                     box.language = languageOf(state.job.languages, kind, key);
+                    box.viewport = viewportOf(state.job.languages, kind, key);
                     if (chosenBy(input.select, box)) {
                         chosen[static_cast<size_t>(kind)].set(static_cast<size_t>(number));
                     }

@@ -15,6 +15,7 @@ void takeReadFindings(JobRecords& state, ReadResult& result) {
     result.streams = labelledBoxes(streams);
     for (StreamBox& box : result.streams) {
         box.language = languageOf(state.job.languages, box.kind, box.id);
+        box.viewport = viewportOf(state.job.languages, box.kind, box.id);
     }
     result.warnings = streams.warnings;
     const JobState& job = state.job;

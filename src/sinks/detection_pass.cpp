@@ -134,6 +134,10 @@ bool DetectionPass::firstReport(const Packet& packet, bool& reported, bool begin
         !language.empty()) {
         reporter_.log("   Language = " + language);
     }
+    if (const std::string viewport = viewportOf(state_.job.languages, packet.kind, packet.key);
+        !viewport.empty()) {
+        reporter_.log("   Viewport = " + viewport);
+    }
     return true;
 }
 
