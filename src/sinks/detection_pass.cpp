@@ -64,10 +64,15 @@ void DetectionPass::spanStarted(size_t /*span*/) {
 }
 
 void DetectionPass::streamRegistered(const StreamContext& stream, ScanState&) {
+    heading(stream);
+}
+
+void DetectionPass::heading(const StreamContext& stream) {
     const StreamCoding coding =
         stream.kind == StreamKind::Subpicture ? StreamCoding::Subpicture : stream.coding;
     reporter_.log(registrationPrefix(coding, stream.id)
                   << std::to_string(stream.number) + " found!");
+    lastHeading_ = stream.slot;
 }
 
 void DetectionPass::withoutNumber(StreamKind kind, int32_t key) {
@@ -127,6 +132,11 @@ bool DetectionPass::firstReport(const Packet& packet, bool& reported, bool begin
         }
     }
     reported = true;
+    // Details that waited for a later packet go under their own stream's heading, said again
+    // when another stream's came in between.
+    if (lastHeading_ != packet.stream->slot) {
+        heading(*packet.stream);
+    }
     reporter_.log(packet.pts ? LogEvent{"   First PTS = ", asTime(hexUpper(*packet.pts, 8))}
                              : LogEvent{"   First PTS = none"});
     reporter_.log("   Substream id = " + hexUpper(static_cast<uint32_t>(idByteOf(packet.key)), 2));

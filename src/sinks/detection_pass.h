@@ -53,6 +53,9 @@ private:
     HeaderAnalysers& analysers_;
     FrameCounter frames_;
     // The streams of this pass whose first time was taken, by registry slot.
+    // The slot of the stream whose heading ("... found!") the log showed last.
+    size_t lastHeading_ = kMaxStreams;
+    void heading(const StreamContext& stream);
     std::bitset<kMaxStreams> timed_;
     // Each DVD subpicture stream's unit being gathered, to count the units and the forced.
     std::array<SubpictureGatherer, kMaxStreams> subpictureUnits_;

@@ -225,6 +225,31 @@ TEST(ReadJob, ReportsDvdAudioAndDvdVideoSourcesInTheirOwnWays) {
     EXPECT_EQ(log[3], "VOB number 4 contains [b]1[/b] video and [b]2[/b] audio streams.");
 }
 
+// A stream whose details wait for a later packet (a file cut inside its picture) has them
+// under its own heading, not under the stream found in between.
+TEST(ReadJob, DetailsThatWaitStayUnderTheirOwnStreamsHeading) {
+    Engine engine;
+    ProgramStreamBuilder ps;
+    ps.pack({fixture::pesPacket(0xE0, {}, Bytes(40, 0x11))});
+    ps.pack({fixture::privateStream1Packet(0x80, {.pts = 0x2100}, Bytes(100, 0x0B))});
+    ps.pack({fixture::pesPacket(0xE0, PesHeader{.pts = 0x3000}, pictures(2))});
+    ps.fillTo(kBlockSize);
+    engine.files["A.EVO"] = ps.bytes();
+    ReadJob(engine.context).run({"A.EVO", {}});
+    std::string heading;
+    std::vector<std::string> under;
+    for (const std::string& line : engine.logMarkup()) {
+        if (line.find(" found!") != std::string::npos) {
+            heading = line;
+        } else if (line.rfind("   Substream id = ", 0) == 0) {
+            under.push_back(line.substr(18) + " under " + heading);
+        }
+    }
+    EXPECT_EQ(under,
+              (std::vector<std::string>{"80 under [b]Dolby Digital[/b] audio stream 0 found!",
+                                        "E0 under [b]MPEG-2[/b] video stream 0 found!"}));
+}
+
 TEST(ReadJob, ASourceThatChangesWhileItIsReadEndsTheJobWithAnError) {
     struct Case {
         const char* name;
