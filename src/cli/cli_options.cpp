@@ -107,6 +107,11 @@ constexpr OptionHelp kOptions[] = {
      "with --title or --all-titles: every angle of the title, one\n"
      "output set each (angle 2 on is named _angle2 and so on)",
      kDemux | kMkv},
+    {"--forced-tracks",
+     "also write each DVD subpicture stream's forced subpictures\n"
+     "(shown whatever the player's subtitle setting) apart: mkv as a\n"
+     "track marked forced, demux as .forced.sub and .idx",
+     kDemux | kMkv},
     {"--adv-packs", "keep the advanced packs too", kRebuild},
     {"--source SOURCE", "the source file whose title is shown", kXpl},
     {"--chapters FILE",
@@ -320,6 +325,7 @@ CliOptions parseArguments(const std::vector<std::string>& args) {
     CLI::Option* angleOption = app.add_option("--angle", angle);
     CLI::Option* allTitlesOption = app.add_flag("--all-titles", options.allTitles);
     CLI::Option* allAnglesOption = app.add_flag("--all-angles", options.allAngles);
+    CLI::Option* forcedOption = app.add_flag("--forced-tracks", options.forcedTracks);
     CLI::Option* stopOnReadError = app.add_flag("--stop-on-read-error", options.stopOnReadError);
     std::string minLength;
     CLI::Option* minLengthOption = app.add_option("--min-length", minLength);
@@ -527,6 +533,12 @@ CliOptions parseArguments(const std::vector<std::string>& args) {
     }
     if (*angleOption && options.title == 0) {
         throw UsageError{"--angle needs --title"};
+    }
+    if (*forcedOption && options.command != Command::Demux && options.command != Command::Mkv) {
+        throw UsageError{"--forced-tracks belongs to demux and mkv"};
+    }
+    if (*forcedOption && options.subFormat == "sup") {
+        throw UsageError{"--forced-tracks writes VobSub tracks: leave out --sub-format sup"};
     }
     if (*allAnglesOption) {
         if (options.command != Command::Demux && options.command != Command::Mkv) {

@@ -27,6 +27,8 @@ struct CliOptions {
     bool allTitles = false;
     // demux, mkv: every angle of the title, one output set each.
     bool allAngles = false;
+    // demux, mkv: each DVD subpicture stream's forced subpictures also apart.
+    bool forcedTracks = false;
     // A sector that cannot be read ends the job instead of being passed over.
     bool stopOnReadError = false;
     int angle = 1;

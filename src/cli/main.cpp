@@ -297,6 +297,7 @@ private:
         if (options_.lpcm == "raw") {
             naming.lpcm = LpcmOutput::Raw;
         }
+        naming.forcedTracks = options_.forcedTracks;
         return naming;
     }
 
@@ -332,8 +333,8 @@ private:
         MkvJob job(context_);
         MkvResult made;
         try {
-            made = job.run(
-                MkvInput{options_.source, settings, options_.outputFolder, options_.select});
+            made = job.run(MkvInput{options_.source, settings, options_.outputFolder,
+                                    options_.select, options_.forcedTracks});
         } catch (const SelectionError& error) {
             return usageError(error.what());
         }

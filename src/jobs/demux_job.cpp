@@ -84,9 +84,14 @@ OutputNaming settledNaming(OutputNaming naming, SourceKind kind) {
     return naming;
 }
 
+std::string forcedFileName(const std::string& name) {
+    return withoutExtension(name) + ".forced.sub";
+}
+
 void addVobSubIndexes(std::vector<OpenOutput>& outputs, const std::array<VobSubWriter, 32>& writers,
                       const std::vector<StreamBox>& boxes, VobSubIndexInfo info,
-                      const std::vector<std::string>& inputs, Reporter& log) {
+                      const std::vector<std::string>& inputs, Reporter& log,
+                      const std::array<VobSubWriter, 32>* forcedWriters) {
     // The list grows as indexes join it: the streams' outputs are those it had first.
     const size_t streams = outputs.size();
     for (size_t k = 0; k < streams; ++k) {
@@ -105,7 +110,9 @@ void addVobSubIndexes(std::vector<OpenOutput>& outputs, const std::array<VobSubW
         checkOutputTarget(path, inputs);
         log.log("Creating " + path);
         auto index = std::make_unique<FileOutput>(path);
-        const std::string text = vobSubIndex(info, writers[static_cast<size_t>(number)].entries());
+        const std::array<VobSubWriter, 32>& from =
+            outputs[k].forced && forcedWriters != nullptr ? *forcedWriters : writers;
+        const std::string text = vobSubIndex(info, from[static_cast<size_t>(number)].entries());
         index->append(reinterpret_cast<const uint8_t*>(text.data()), text.size());
         outputs.push_back(OpenOutput{StreamKind::Subpicture, number, std::move(index)});
     }

@@ -41,6 +41,8 @@ struct OutputNaming {
     bool extensionByCoding = false;
     SubpictureFormat subpictureFormat = SubpictureFormat::Automatic;
     LpcmOutput lpcm = LpcmOutput::Wave;
+    // Each DVD subpicture stream's forced subpictures also as VobSub files of their own.
+    bool forcedTracks = false;
 };
 
 // The naming with its subpicture format settled for a source of `kind`: VobSub by default for a
@@ -93,7 +95,12 @@ struct OpenOutput {
     std::unique_ptr<FileOutput> file;
     // What turns an LPCM stream's bytes into the file's samples; null for other streams.
     std::unique_ptr<WavWriter> wave;
+    // The stream's forced subpictures only (its name ends in .forced.sub).
+    bool forced = false;
 };
+
+// The name of the file of a subpicture stream's forced subpictures beside `name`, its own.
+std::string forcedFileName(const std::string& name);
 // The output `name` of `box`, its stream's sink set to it (through a WAVE writer for LPCM when
 // the naming asks for one).
 OpenOutput openOutput(StreamRegistry& streams, const StreamBox& box, const std::string& name,
@@ -108,7 +115,8 @@ std::vector<OutputWritten> closeOutputs(std::vector<OpenOutput>& outputs, bool c
 // They take their names with the .sub files, in closeOutputs().
 void addVobSubIndexes(std::vector<OpenOutput>& outputs, const std::array<VobSubWriter, 32>& writers,
                       const std::vector<StreamBox>& boxes, VobSubIndexInfo info,
-                      const std::vector<std::string>& inputs, Reporter& log);
+                      const std::vector<std::string>& inputs, Reporter& log,
+                      const std::array<VobSubWriter, 32>* forcedWriters = nullptr);
 // No stream has an output any more, and no file is left of any: nothing was worth keeping.
 void discardOutputs(StreamRegistry& streams, std::vector<OpenOutput>& outputs);
 // After a failure: no stream has an output any more, and each file keeps what could be written.

@@ -161,8 +161,14 @@ MkvResult MkvJob::run(const MkvInput& input) {
                 }
                 // The stream is marked as written: a later file's packets reach its track.
                 stream.out = output.get();
+                TrackNaming forced = naming;
                 if (!sink->addStream(stream, std::move(naming))) {
                     log.log(box.label + " first appears after the file began: left out.");
+                } else if (stream.kind == StreamKind::Subpicture && input.forcedTracks) {
+                    // Its forced subpictures again, as a track of their own.
+                    forced.forcedOnly = true;
+                    forced.name = forced.name.empty() ? "Forced" : forced.name + ", forced";
+                    sink->addStream(stream, std::move(forced));
                 }
             };
             // A disc's title announces its streams: each has its track before it is met, as

@@ -18,6 +18,9 @@ struct MkvInput {
     std::string output;
     // The streams to write, by box name or caption in any case; none: every stream.
     std::optional<std::vector<std::string>> select;
+    // Each DVD subpicture stream's forced subpictures also as a track of their own, marked
+    // forced.
+    bool forcedTracks = false;
 };
 
 struct MkvResult {

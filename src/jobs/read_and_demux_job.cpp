@@ -30,6 +30,8 @@ public:
         demux_.writeVobSub(vobSub);
     }
 
+    void writeForced(ForcedSubpictures* forced) { demux_.writeForced(forced); }
+
     void spanStarted(size_t span) override {
         DetectingPass::spanStarted(span);
         demux_.spanStarted(span);
@@ -97,6 +99,7 @@ ReadAndDemuxResult ReadAndDemuxJob::run(const ReadAndDemuxInput& input) {
     const auto writers = std::make_unique<std::array<VobSubWriter, 32>>();
     std::vector<OpenOutput> outputs;
     std::vector<SupRecord> records;
+    std::unique_ptr<ForcedSubpictures> forced;
     ReadAndDemuxResult result;
     ReadResult& read = result.read;
     return ended(
@@ -109,34 +112,46 @@ ReadAndDemuxResult ReadAndDemuxJob::run(const ReadAndDemuxInput& input) {
             openForReading(input.sourcePath, names, input.settings);
             naming = settledNaming(input.naming, sourceKind_);
             vobSub = naming.subpictureFormat == SubpictureFormat::VobSub;
+            if (vobSub && naming.forcedTracks) {
+                forced = std::make_unique<ForcedSubpictures>();
+            }
             checkOutputFolder(prefix, naming, inputs_, style);
 
-            ReadAndDemuxPass pass(state, log, readOptions, demuxOptions, *analysers_, records,
-                                  vobSub ? writers.get() : nullptr,
-                                  [&](StreamKind kind, int32_t number, int32_t key) {
-                                      StreamBox box = boxMet(streams, kind, number, key);
-                                      box.language = languageOf(state.job.languages, kind, key);
-                                      box.viewport = viewportOf(state.job.languages, kind, key);
-                                      if (!chosenBy(input.select, box)) {
-                                          return;
-                                      }
-                                      // Its delay is known only at the end: the name is checked at
-                                      // its longest.
-                                      box.delayMs = std::numeric_limits<int32_t>::min();
-                                      const std::string longest =
-                                          outputFileName(box, prefix, naming);
-                                      box.delayMs.reset();
-                                      const std::string name = outputFileName(box, prefix, naming);
-                                      try {
-                                          checkOutputFileName(longest, style);
-                                          checkOutputTarget(name, inputs_);
-                                      } catch (const JobError& refused) {
-                                          // Nothing the job wrote is kept, as nothing would have
-                                          // been had the name been refused first.
-                                          throw JobError(ErrorCode::Usage, refused.what());
-                                      }
-                                      outputs.push_back(openOutput(streams, box, name, naming));
-                                  });
+            ReadAndDemuxPass pass(
+                state, log, readOptions, demuxOptions, *analysers_, records,
+                vobSub ? writers.get() : nullptr,
+                [&](StreamKind kind, int32_t number, int32_t key) {
+                    StreamBox box = boxMet(streams, kind, number, key);
+                    box.language = languageOf(state.job.languages, kind, key);
+                    box.viewport = viewportOf(state.job.languages, kind, key);
+                    if (!chosenBy(input.select, box)) {
+                        return;
+                    }
+                    // Its delay is known only at the end: the name is checked at
+                    // its longest.
+                    box.delayMs = std::numeric_limits<int32_t>::min();
+                    const std::string longest = outputFileName(box, prefix, naming);
+                    box.delayMs.reset();
+                    const std::string name = outputFileName(box, prefix, naming);
+                    try {
+                        checkOutputFileName(longest, style);
+                        checkOutputTarget(name, inputs_);
+                    } catch (const JobError& refused) {
+                        // Nothing the job wrote is kept, as nothing would have
+                        // been had the name been refused first.
+                        throw JobError(ErrorCode::Usage, refused.what());
+                    }
+                    outputs.push_back(openOutput(streams, box, name, naming));
+                    if (kind == StreamKind::Subpicture && forced &&
+                        number < static_cast<int32_t>(forced->out.size())) {
+                        OpenOutput apart{kind, number,
+                                         std::make_unique<FileOutput>(forcedFileName(name)),
+                                         nullptr, true};
+                        forced->out[static_cast<size_t>(number)] = apart.file.get();
+                        outputs.push_back(std::move(apart));
+                    }
+                });
+            pass.writeForced(forced.get());
             runPass(PassMode::Detection, pass);
             closeSource();
             dropOutputs(streams);
@@ -154,13 +169,22 @@ ReadAndDemuxResult ReadAndDemuxJob::run(const ReadAndDemuxInput& input) {
             for (const StreamBox& box : read.streams) {
                 for (OpenOutput& output : outputs) {
                     if (output.file && output.kind == box.kind && output.number == box.number) {
-                        output.file->setPath(outputFileName(
-                            box, prefix, naming, output.wave && output.wave->passedThrough()));
+                        const std::string name = outputFileName(
+                            box, prefix, naming, output.wave && output.wave->passedThrough());
+                        output.file->setPath(output.forced ? forcedFileName(name) : name);
                         inBoxOrder.push_back(std::move(output));
                     }
                 }
             }
             outputs = std::move(inBoxOrder);
+            // A stream with no forced subpicture has no file of them.
+            std::erase_if(outputs, [](OpenOutput& output) {
+                if (!output.forced || output.file->bytesWritten() > 0) {
+                    return false;
+                }
+                output.file->discard();
+                return true;
+            });
             for (const OpenOutput& output : outputs) {
                 checkOutputTarget(output.file->path(), inputs_);  // its delay may name it anew
             }
@@ -172,7 +196,8 @@ ReadAndDemuxResult ReadAndDemuxJob::run(const ReadAndDemuxInput& input) {
             }
             if (vobSub && !state.job.control.cancelled) {
                 addVobSubIndexes(outputs, *writers, read.streams,
-                                 vobSubInfo(read.streams, state.job.minPts), inputs_, log);
+                                 vobSubInfo(read.streams, state.job.minPts), inputs_, log,
+                                 forced ? &forced->writers : nullptr);
             }
             result.outputs = closeOutputs(outputs, !state.job.control.cancelled);
             finish(read, true, names.second);

@@ -254,7 +254,8 @@ private:
         if (!track.name.empty()) {
             av_dict_set(&stream->metadata, "title", track.name.c_str(), 0);
         }
-        stream->disposition = track.isDefault ? AV_DISPOSITION_DEFAULT : 0;
+        stream->disposition = (track.isDefault ? AV_DISPOSITION_DEFAULT : 0) |
+                              (track.isForced ? AV_DISPOSITION_FORCED : 0);
         return true;
     }
 

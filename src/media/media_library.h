@@ -33,6 +33,8 @@ struct MatroskaTrack {
     std::string language;  // ISO 639-2; empty: undetermined
     std::string name;
     bool isDefault = false;
+    // Shown whatever the player's subtitle setting: a track of forced subpictures.
+    bool isForced = false;
 };
 
 struct MatroskaChapter {

@@ -24,6 +24,13 @@ void DemuxPass::subpicture(const Packet& packet) {
         return;
     }
     const uint8_t* data = packet.payload.data();
+    if (forced_ != nullptr && n < forced_->out.size() && forced_->out[n] != nullptr) {
+        if (const auto unit = forced_->units[n].add(packet.payload, packet.time);
+            unit && forcedSubpicture(*unit)) {
+            forced_->writers[n].packet(*forced_->out[n], unit->data(), unit->size(),
+                                       forced_->units[n].time());
+        }
+    }
     if (vobSub_ != nullptr) {
         (*vobSub_)[n].packet(*out, data, packet.length, packet.time);
         return;

@@ -9,6 +9,7 @@
 #include "demux/pass_hooks.h"
 #include "demux/pass_options.h"
 #include "format/frame_counter.h"
+#include "format/subpicture_unit.h"
 #include "sinks/vobsub.h"
 
 namespace tolvane {
@@ -26,6 +27,14 @@ struct SupRecord {
     int64_t minPts;   // the time base it was written against
 };
 
+// Each subpicture stream's forced subpictures, written apart as VobSub: the unit being gathered,
+// the writer and the output, by stream number (null: not written).
+struct ForcedSubpictures {
+    std::array<SubpictureGatherer, 32> units;
+    std::array<VobSubWriter, 32> writers;
+    std::array<OutputSink*, 32> out{};
+};
+
 // What the demux job's pass does with what the scanner finds: appends the payload of every
 // stream that has an output to it, wraps subpictures in .sup records and counts the frames of
 // the video streams written. The outputs in the stream table are the job's fixed selection.
@@ -41,6 +50,8 @@ public:
     // Writes each subpicture stream through its writer in `writers`, as VobSub packs, instead of
     // as .sup records.
     void writeVobSub(std::array<VobSubWriter, 32>* writers) { vobSub_ = writers; }
+    // Writes the forced subpictures of the streams `forced` has outputs for there too.
+    void writeForced(ForcedSubpictures* forced) { forced_ = forced; }
 
     void spanStarted(size_t /*span*/) override { frames_ = FrameCounter{}; }
     void packet(const Packet& packet) override;
@@ -58,6 +69,7 @@ private:
     FrameCounter frames_;
     std::vector<SupRecord>* records_ = nullptr;
     std::array<VobSubWriter, 32>* vobSub_ = nullptr;
+    ForcedSubpictures* forced_ = nullptr;
     // Bytes written to each subpicture output, while records are noted.
     std::array<uint64_t, kMaxStreams> subBytes_{};  // by registry slot
 };

@@ -143,7 +143,6 @@ void MatroskaSink::packet(const Packet& packet) {
         } else {
             cutAudio(*track, packet);
         }
-        return;
     }
 }
 
@@ -397,7 +396,8 @@ void MatroskaSink::cutLpcm(Track& track, const Packet& packet) {
 
 void MatroskaSink::cutSubpicture(Track& track, const Packet& packet) {
     if (const std::optional<std::span<const uint8_t>> unit =
-            track.subpictures.add(packet.payload, packet.time)) {
+            track.subpictures.add(packet.payload, packet.time);
+        unit && (!track.naming.forcedOnly || forcedSubpicture(*unit))) {
         emit(track, unit->data(), unit->size(), track.subpictures.time(), std::nullopt, true, 0);
     }
 }
@@ -497,6 +497,7 @@ void MatroskaSink::begin() {
         described.language = track->naming.language;
         described.name = track->naming.name;
         described.isDefault = track->naming.isDefault;
+        described.isForced = track->naming.forcedOnly;
         if (stream.kind == StreamKind::Video) {
             described.codecPrivate = stream.codecPrivate;
             described.width = static_cast<int>(stream.header.width.value_or(0));

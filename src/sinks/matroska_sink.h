@@ -19,6 +19,8 @@ struct TrackNaming {
     std::string language;  // ISO 639-2
     std::string name;
     bool isDefault = false;
+    // Subpictures: the track takes the stream's forced subpictures only, and is marked forced.
+    bool forcedOnly = false;
     // Subpictures: the VobSub index header (frame size and palette) a player needs.
     std::vector<uint8_t> subpictureHeader;
 };
@@ -45,8 +47,9 @@ public:
     MatroskaSink(const MatroskaSink&) = delete;
     MatroskaSink& operator=(const MatroskaSink&) = delete;
 
-    // A chosen stream, met or announced: it gets a track, in the order streams are added;
-    // false once the file has begun, which has its tracks.
+    // A chosen stream, met or announced: it gets a track, in the order streams are added (a
+    // subpicture stream may get a second, of its forced subpictures); false once the file has
+    // begun, which has its tracks.
     bool addStream(StreamContext& stream, TrackNaming naming);
     void packet(const Packet& packet);
     // The blocks still held or cut, the index. Throws JobError when the file cannot be written.

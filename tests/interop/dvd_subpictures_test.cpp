@@ -2,7 +2,10 @@
 // (spumux's force="yes"), and a stream whose wide and letterbox pictures are apart.
 #include <gtest/gtest.h>
 
+#include <algorithm>
 #include <filesystem>
+#include <string>
+#include <vector>
 
 #include <nlohmann/json.hpp>
 
@@ -107,6 +110,51 @@ TEST(DvdDisc, ForcedSubpicturesAreCountedAndEveryViewportIsAStreamOfItsLanguage)
                                        [34, "en", "letterbox", 2, 2, true]])"));
     EXPECT_TRUE(std::filesystem::exists(dir.path() / "out" /
                                         "DISC_title01.Subpicture.02.en.letterbox.idx"));
+
+    // The forced subpictures apart: VobSub files that ffprobe reads with exactly the forced
+    // times, and Matroska tracks that mkvmerge sees marked forced.
+    const std::filesystem::path apart = dir.path() / "apart";
+    ASSERT_EQ(fixture::runProcess(
+                  TOLVANE_CLI,
+                  {"demux", disc, "--title", "1", "--forced-tracks", "-o", apart.string()}, "/")
+                  .status,
+              0);
+    const auto times = [](const std::string& file, const std::string& select) {
+        return fixture::runProcess("ffprobe",
+                                   {"-v", "error", "-select_streams", select, "-show_entries",
+                                    "packet=pts_time", "-of", "csv=p=0", file},
+                                   "/")
+            .out;
+    };
+    EXPECT_EQ(times((apart / "DISC_title01.Subpicture.00.de.forced.idx").string(), "s"),
+              "3.000000\n");
+    EXPECT_EQ(times((apart / "DISC_title01.Subpicture.01.en.forced.idx").string(), "s"),
+              "2.000000\n6.000000\n");
+    if (!fixture::installed("mkvmerge")) {
+        return;
+    }
+    const std::string mkv = (dir.path() / "forced.mkv").string();
+    ASSERT_EQ(fixture::runProcess(TOLVANE_CLI,
+                                  {"mkv", disc, "--title", "1", "--forced-tracks", "-o", mkv}, "/")
+                  .status,
+              0);
+    const Json tracks =
+        Json::parse(fixture::runProcess("mkvmerge", {"-J", mkv}, "/").out)["tracks"];
+    std::vector<std::string> subtitles;
+    for (const Json& track : tracks) {
+        if (track["type"] == "subtitles") {
+            subtitles.push_back(
+                track["properties"]["language"].get<std::string>() +
+                (track["properties"].value("forced_track", false) ? " forced" : ""));
+        }
+    }
+    EXPECT_EQ(subtitles, (std::vector<std::string>{"ger", "ger forced", "eng", "eng forced", "eng",
+                                                   "eng forced"}));
+    // The German forced track (the file's fourth) holds the one forced subpicture, at its time
+    // from the title's first picture.
+    const std::string forcedTimes = times(mkv, "3");
+    EXPECT_EQ(forcedTimes.substr(0, 4), "3.00") << forcedTimes;
+    EXPECT_EQ(std::count(forcedTimes.begin(), forcedTimes.end(), '\n'), 1) << forcedTimes;
 }
 
 }  // namespace
