@@ -47,6 +47,19 @@ private:
 
 // What a disc calls a stream (an HD DVD track's description), or what it says the stream holds
 // beyond its language (a DVD's "Commentary"), as a track name.
+// The disc's word on a stream of the title, if it has one.
+const DiscStream* discStream(const std::optional<DiscTitle>& title, StreamKind kind, int32_t key) {
+    if (!title) {
+        return nullptr;
+    }
+    for (const DiscStream& stream : title->streams) {
+        if (stream.kind == kind && stream.id == (key & 0xFF)) {
+            return &stream;
+        }
+    }
+    return nullptr;
+}
+
 std::string trackName(const std::optional<DiscTitle>& title, StreamKind kind, int32_t key) {
     if (!title) {
         return {};
@@ -158,6 +171,9 @@ MkvResult MkvJob::run(const MkvInput& input) {
                 }
                 if (stream.kind == StreamKind::Subpicture) {
                     naming.subpictureHeader = subpictureHeader(vobSubInfo({}, 0));
+                    // A stream the disc calls forced holds forced subpictures only.
+                    const DiscStream* said = discStream(discTitle_, stream.kind, stream.key);
+                    naming.isForced = said != nullptr && said->content == "forced";
                 }
                 // The stream is marked as written: a later file's packets reach its track.
                 stream.out = output.get();

@@ -497,7 +497,7 @@ void MatroskaSink::begin() {
         described.language = track->naming.language;
         described.name = track->naming.name;
         described.isDefault = track->naming.isDefault;
-        described.isForced = track->naming.forcedOnly;
+        described.isForced = track->naming.forcedOnly || track->naming.isForced;
         if (stream.kind == StreamKind::Video) {
             described.codecPrivate = stream.codecPrivate;
             described.width = static_cast<int>(stream.header.width.value_or(0));

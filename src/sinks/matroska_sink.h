@@ -21,6 +21,8 @@ struct TrackNaming {
     bool isDefault = false;
     // Subpictures: the track takes the stream's forced subpictures only, and is marked forced.
     bool forcedOnly = false;
+    // Marked forced: the disc says the stream holds forced subpictures only.
+    bool isForced = false;
     // Subpictures: the VobSub index header (frame size and palette) a player needs.
     std::vector<uint8_t> subpictureHeader;
 };

@@ -19,7 +19,7 @@ using Json = nlohmann::json;
 
 // One title of 8 s in 16:9. spumux stream 0 (German) has three subpictures, the second
 // forced; streams 1 and 2 have two, both forced. dvdauthor makes stream 1 the English wide
-// one and stream 2 its letterbox one, and stream 0 the German.
+// one and stream 2 its letterbox one, which the disc calls forced, and stream 0 the German.
 const char* const kAuthor = R"(set -e
 export VIDEO_FORMAT=PAL
 ffmpeg -v error -f lavfi -i testsrc2=size=720x576:rate=25:duration=8 \
@@ -47,7 +47,7 @@ spumux -s 2 all.xml < t1.mpg > t2.mpg 2>/dev/null
 cat > disc.xml <<END
 <dvdauthor dest="DISC"><vmgm/><titleset><titles>
 <video aspect="16:9" widescreen="nopanscan"/>
-<subpicture lang="en"><stream mode="widescreen" id="1"/><stream mode="letterbox" id="2"/></subpicture>
+<subpicture lang="en" content="forced"><stream mode="widescreen" id="1"/><stream mode="letterbox" id="2"/></subpicture>
 <subpicture lang="de"><stream mode="widescreen" id="0"/></subpicture>
 <pgc><vob file="t2.mpg"/></pgc>
 </titles></titleset></dvdauthor>
@@ -88,10 +88,11 @@ TEST(DvdDisc, ForcedSubpicturesAreCountedAndEveryViewportIsAStreamOfItsLanguage)
         }
     }
     EXPECT_EQ(listed, Json::parse(R"([
-        {"kind": "subpicture", "id": 33, "coding": "dvd_subtitle", "language": "en"},
+        {"kind": "subpicture", "id": 33, "coding": "dvd_subtitle", "language": "en",
+         "content": "forced"},
         {"kind": "subpicture", "id": 32, "coding": "dvd_subtitle", "language": "de"},
         {"kind": "subpicture", "id": 34, "coding": "dvd_subtitle", "language": "en",
-         "viewport": "letterbox"}])"));
+         "viewport": "letterbox", "content": "forced"}])"));
 
     const fixture::ProcessResult demuxed = fixture::runProcess(
         TOLVANE_CLI, {"demux", disc, "--title", "1", "--json", "-o", (dir.path() / "out").string()},
@@ -148,8 +149,9 @@ TEST(DvdDisc, ForcedSubpicturesAreCountedAndEveryViewportIsAStreamOfItsLanguage)
                 (track["properties"].value("forced_track", false) ? " forced" : ""));
         }
     }
-    EXPECT_EQ(subtitles, (std::vector<std::string>{"ger", "ger forced", "eng", "eng forced", "eng",
-                                                   "eng forced"}));
+    // The streams the disc calls forced are marked so without asking.
+    EXPECT_EQ(subtitles, (std::vector<std::string>{"ger", "ger forced", "eng forced", "eng forced",
+                                                   "eng forced", "eng forced"}));
     // The German forced track (the file's fourth) holds the one forced subpicture, at its time
     // from the title's first picture.
     const std::string forcedTimes = times(mkv, "3");
