@@ -4,6 +4,7 @@
 #include <sys/sysmacros.h>
 
 #include <algorithm>
+#include <cctype>
 #include <chrono>
 #include <csignal>
 #include <fstream>
@@ -247,6 +248,20 @@ TEST(Cli, EachCommandHasItsOwnHelpAndTheManualDescribesEveryOption) {
         const size_t end = all.find_first_of(" ,;\n)", at);
         const std::string option = all.substr(at, end - at);
         EXPECT_NE(manual.find(option), std::string::npos) << option << " is not in the manual";
+        at = end;
+    }
+    // And the reverse: every option the manual names is one the program takes.
+    const std::string& lines = rendered.out;
+    for (size_t at = lines.find("--"); at != std::string::npos; at = lines.find("--", at + 1)) {
+        size_t end = at + 2;
+        while (end < lines.size() &&
+               (std::isalnum(static_cast<unsigned char>(lines[end])) || lines[end] == '-')) {
+            ++end;
+        }
+        const std::string option = lines.substr(at, end - at);
+        if (option.size() > 2) {
+            EXPECT_NE(all.find(option), std::string::npos) << option << " is not in the help";
+        }
         at = end;
     }
 }
