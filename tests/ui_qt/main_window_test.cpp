@@ -203,6 +203,12 @@ TEST(QtWindow, EveryFieldOfTheOptionsTabIsWholeAtTheFirstSize) {
     if (const char* grab = std::getenv("TOLVANE_GRAB")) {
         window.grab().save(QString::fromLocal8Bit(grab));
     }
+    // Shrunk as far as a user can (asked for 480x360), it stays at its smallest size, where
+    // nothing is cut.
+    window.resize(480, 360);
+    QApplication::processEvents();
+    EXPECT_GE(window.width(), window.minimumSizeHint().width());
+    EXPECT_GE(window.height(), window.minimumSizeHint().height());
     for (QWidget* field : options->findChildren<QWidget*>()) {
         if (qobject_cast<QLabel*>(field) || qobject_cast<QAbstractButton*>(field) ||
             qobject_cast<QLineEdit*>(field)) {
