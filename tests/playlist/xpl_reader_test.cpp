@@ -14,6 +14,7 @@
 #include "form_fixture.h"
 #include "job_engine.h"
 #include "playlist/xpl_job.h"
+#include "program_stream_builder.h"
 
 namespace tolvane {
 namespace {
@@ -344,6 +345,19 @@ TEST(ReadXplWindow, TicksTheBoxesOfTheTitlesTracks) {
     EXPECT_EQ(f.form.pageIndex(), 4);
     f.form.saveChapters((f.dir.path() / "c.txt").string());
     EXPECT_TRUE(std::filesystem::exists(f.dir.path() / "c.txt"));
+
+    // After a read of the source, a box the read labelled keeps its coding and delay.
+    fixture::ProgramStreamBuilder feature;
+    feature.pack({fixture::pesPacket(0xE0, {.pts = 90000}, Bytes{0, 0, 1, 0xB3, 0, 0, 0, 0})});
+    feature.pack({fixture::privateStream1Packet(0xC1, {.pts = 90450}, Bytes(64, 0))});
+    f.dir.write("HVDVD_TS/FEATURE_1.EVO", feature.bytes());
+    f.form.bReadEVOClick();
+    const std::string read = f.form.control(audioBox(1)).caption;
+    f.form.bReadXPLClick();
+    const std::string both = f.form.control(audioBox(1)).caption;
+    EXPECT_EQ(both.rfind("DD+.6ch.s01.English  ", 0), 0u) << both;
+    EXPECT_EQ(both.substr(both.find("  ")), read.substr(read.find("  "))) << read;
+    EXPECT_NE(both.find("delay 5 ms"), std::string::npos) << both;
 
     f.form.setText(Control::eXPLfile, (f.dir.path() / "none.XPL").string());
     f.form.XPLadj();

@@ -333,6 +333,16 @@ void MainForm::bReadXPLClick() {
             setEnabled(box, true);
             setTicked(box, true);
             setCaption(box, track.caption);
+            // A stream the last read of this source met keeps what the read told of it
+            // (coding, layout, delay) after the playlist's caption.
+            for (const StreamBox& met : lastRead_.streams) {
+                if (met.kind == track.kind && met.number == *track.box) {
+                    StreamBox shown = met;
+                    shown.label = track.caption;
+                    shown.language.clear();  // the playlist's caption names it
+                    setCaption(box, boxCaption(shown));
+                }
+            }
             labelled_.push_back(StreamBox{.kind = track.kind,
                                           .number = *track.box,
                                           .id = kStreamAnnounced,
