@@ -1,9 +1,11 @@
 #!/usr/bin/env bash
 # Remakes the window's screenshots on a virtual X display (Xvfb), captured with ffmpeg's x11grab
 # and cut to the window with python3:
-#   docs/screenshot.png       the sample HD DVD disc's feature read, the desktop's light theme
-#   docs/screenshot-dark.png  the same in a dark theme (TOLVANE_THEME=dark)
-#   docs/screenshot-dvd.png   a DVD disc that dvdauthor authors, its titles listed and one read
+#   docs/screenshot.png        the sample HD DVD disc's feature read, the desktop's light theme,
+#                              at the window's smallest size (its first)
+#   docs/screenshot-dark.png   the same in a dark theme (TOLVANE_THEME=dark)
+#   docs/screenshot-large.png  the same at 880x640, light, and docs/screenshot-large-dark.png
+#   docs/screenshot-dvd.png    a DVD disc that dvdauthor authors, its titles listed and one read
 # The discs are made in a folder of their own and given by relative paths, so that no
 # temporary folder's name shows. Needs xvfb, xauth and dvdauthor (installed when missing).
 set -euo pipefail
@@ -42,9 +44,15 @@ sleep 1
 # Starts the window on `source` (relative to the Videos folder) with `theme`, waits for its
 # read, and keeps the window's box of the screen as `output`.
 shoot() {
-    local source="$1" theme="$2" output="$3"
-    # A settings folder of its own: the window opens at its first size and place.
+    local source="$1" theme="$2" output="$3" size="${4:-}"
+    # A settings folder of its own: the window opens at its first size and place, or at the
+    # size its settings give.
     rm -rf "$work/config"
+    if [ -n "$size" ]; then
+        mkdir -p "$work/config/Quendle Software"
+        printf '[Software]\nQuendle%%20Software\\Tolvane\\Width=%s\nQuendle%%20Software\\Tolvane\\Height=%s\n' \
+            "${size%x*}" "${size#*x}" > "$work/config/Quendle Software/Tolvane.ini"
+    fi
     (cd "$work/Videos" && XDG_CONFIG_HOME="$work/config" DISPLAY="$display" \
         TOLVANE_THEME="$theme" "$bin/tolvane" "$source") &
     app=$!
@@ -68,4 +76,6 @@ print(f"crop={cols[-1] + 1}:{rows[-1] + 1}:0:0")')"
 
 shoot DISC/HVDVD_TS/FEATURE_1.EVO light screenshot.png
 shoot DISC/HVDVD_TS/FEATURE_1.EVO dark screenshot-dark.png
+shoot DISC/HVDVD_TS/FEATURE_1.EVO light screenshot-large.png 880x640
+shoot DISC/HVDVD_TS/FEATURE_1.EVO dark screenshot-large-dark.png 880x640
 shoot DVD dark screenshot-dvd.png

@@ -3,6 +3,7 @@
 #include "format/subpicture_unit.h"
 
 #include <algorithm>
+#include <array>
 #include <cmath>
 #include <cstring>
 #include <span>
@@ -130,18 +131,25 @@ bool MatroskaSink::addStream(StreamContext& stream, TrackNaming naming) {
 }
 
 void MatroskaSink::packet(const Packet& packet) {
+    // A stream has one track, or two (its forced subpictures apart). Cutting may begin the
+    // file, which reorders the list: the tracks are found first, then cut.
+    std::array<Track*, 2> found{};
+    size_t count = 0;
     for (const std::unique_ptr<Track>& track : tracks_) {
-        if (track->stream != packet.stream) {
-            continue;
+        if (track->stream == packet.stream && count < found.size()) {
+            found[count++] = track.get();
         }
+    }
+    for (size_t k = 0; k < count; ++k) {
+        Track& track = *found[k];
         if (packet.kind == StreamKind::Subpicture) {
-            cutSubpicture(*track, packet);
+            cutSubpicture(track, packet);
         } else if (packet.coding == StreamCoding::Lpcm) {
-            cutLpcm(*track, packet);
+            cutLpcm(track, packet);
         } else if (packet.kind == StreamKind::Video) {
-            cutVideo(*track, packet);
+            cutVideo(track, packet);
         } else {
-            cutAudio(*track, packet);
+            cutAudio(track, packet);
         }
     }
 }
