@@ -4,6 +4,7 @@
 #include <string>
 
 #include "core/number_format.h"
+#include "format/program_stream_layout.h"
 
 namespace tolvane {
 
@@ -117,8 +118,7 @@ void analyseDvdAudioLpcm(const AnalyserContext& context, const HeaderPayload& pa
 }  // namespace
 
 void analyseLpcm(const AnalyserContext& context, const HeaderPayload& payload) {
-    constexpr size_t kDvdAudioHeader = 11;
-    if (payload.lpcmHeaderBytes >= kDvdAudioHeader) {
+    if (payload.lpcmHeaderBytes >= layout::kDvdAudioLpcmHeader) {
         analyseDvdAudioLpcm(context, payload);
         return;
     }

@@ -78,6 +78,10 @@ inline constexpr size_t kDsiInterleavedEnd = 34;    // 4 bytes: the interleaved 
 inline constexpr size_t kDsiAngleLinks = 180;       // 9 x (4-byte address, 2-byte size)
 inline constexpr size_t kDsiNextUnit = 314;         // 4 bytes
 
+// A DVD-Audio LPCM header after its sub-stream id is at least this long (DVD-Video's and HD
+// DVD's format bytes are 3): the size that tells the two apart.
+inline constexpr size_t kDvdAudioLpcmHeader = 11;
+
 // The copy-control packet (sub-stream 0x00), from its sub-stream id as byte 1.
 inline constexpr size_t kCopyControlScrambling = 13;  // two scrambling bits at the top
 inline constexpr size_t kCopyControlApplies = 25;     // which of the codes below apply

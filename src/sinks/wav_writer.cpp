@@ -5,6 +5,8 @@
 #include <limits>
 #include <numeric>
 
+#include "format/program_stream_layout.h"
+
 namespace tolvane {
 
 namespace {
@@ -17,7 +19,7 @@ constexpr uint32_t kExtensibleFormat = 0xFFFE;
 constexpr uint32_t kPcmFormat = 1;
 constexpr size_t kJunkSize = 28;  // a ds64 chunk's payload
 constexpr size_t kScratchSize = 1 << 16;
-constexpr size_t kDvdAudioHeader = 11;  // the shortest DVD-Audio LPCM header
+using layout::kDvdAudioLpcmHeader;
 
 void putLe(std::vector<uint8_t>& out, uint64_t value, int bytes) {
     for (int k = 0; k < bytes; ++k) {
@@ -127,11 +129,11 @@ std::optional<LpcmFormat> dvdAudioFormat(const std::vector<uint8_t>& header) {
 }  // namespace
 
 bool lpcmOrderKnown(const std::vector<uint8_t>& formatBytes) {
-    return formatBytes.size() < kDvdAudioHeader || lpcmFormat(formatBytes).has_value();
+    return formatBytes.size() < kDvdAudioLpcmHeader || lpcmFormat(formatBytes).has_value();
 }
 
 std::optional<LpcmFormat> lpcmFormat(const std::vector<uint8_t>& formatBytes) {
-    if (formatBytes.size() >= kDvdAudioHeader) {
+    if (formatBytes.size() >= kDvdAudioLpcmHeader) {
         return dvdAudioFormat(formatBytes);
     }
     if (formatBytes.size() < 3) {
@@ -317,7 +319,7 @@ void LpcmSamples::append(const uint8_t* data, size_t length, OutputSink& out) {
 
 void WavWriter::start() {
     const std::optional<LpcmFormat> format = lpcmFormat(formatBytes_);
-    if (!lpcmOrderKnown(formatBytes_)) {
+    if (!format && formatBytes_.size() >= kDvdAudioLpcmHeader) {
         // DVD-Audio samples this writer cannot order (20 bits, groups at two rates) are kept
         // as the disc has them; the job names the file as raw LPCM.
         passThrough_ = true;
