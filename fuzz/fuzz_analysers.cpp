@@ -1,8 +1,11 @@
 // Each header analyser on a payload that ends the block exactly, so that the sanitizers see any
-// read past it.
+// read past it; and an HD DVD subpicture stream made PGS.
+#include <algorithm>
 #include <cstddef>
 #include <cstdint>
 #include <memory>
+#include <optional>
+#include <span>
 
 #include "analysers/ac3_analyser.h"
 #include "analysers/dts_analyser.h"
@@ -13,6 +16,7 @@
 #include "analysers/mpeg_audio_analyser.h"
 #include "analysers/vc1_analyser.h"
 #include "demux/job_records.h"
+#include "format/pgs_display_set.h"
 #include "report/message_log.h"
 
 extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
@@ -20,7 +24,7 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
     if (size < 2) {
         return 0;
     }
-    const uint8_t which = data[0] % 8;
+    const uint8_t which = data[0] % 9;
     // The payload starts `before` bytes into the block, as a sub-stream header puts it.
     const size_t before = std::min<size_t>(data[1] % 8, size - 2);
     const size_t length = size - 2;
@@ -54,9 +58,22 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
         case 6:
             analyseMpegAudio(context, HeaderPayload{offset, payload, 1});
             break;
-        default:
+        case 7:
             analyseVc1(context, HeaderPayload{offset, payload, 1});
             break;
+        default: {
+            // An HD DVD subpicture stream made PGS: the payload in packets of `before` + 1 KiB,
+            // the first timed, then a unit cut off and the stream ended.
+            PgsConverter converter(before % 2 == 1);
+            const size_t step = 1024 + before;
+            for (size_t at = 0; at < length; at += step) {
+                const std::span<const uint8_t> packet(block.get() + at,
+                                                      std::min(step, length - at));
+                converter.add(packet, at == 0 ? std::optional<int64_t>(90000) : std::nullopt);
+            }
+            converter.finish();
+            break;
+        }
     }
     return 0;
 }

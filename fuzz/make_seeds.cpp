@@ -87,6 +87,11 @@ int main(int argc, char** argv) {
          {6, 0, 0x00, 0x00, 0x01, 0x0F, 0xCA, 0x86, 0x0F, 0xE8, 0x43, 0x8A, 0x20, 0x00, 0x00, 0x00,
           0x00, 0x00});
 
+    Bytes subpicture = {8, 0};
+    const Bytes unit = fx::hdSubpictureUnit(2);
+    subpicture.insert(subpicture.end(), unit.begin(), unit.end());
+    seed(root / "analysers", "hd_subpicture", subpicture);
+
     seed(root / "playlist", "xpl", text(R"(<?xml version="1.0"?>
 <Playlist displayName="D"><!-- c --><TitleSet timeBase="60fps" tickBase="24fps">
 <Title displayName="Main" titleDuration="00:10:00:00">

@@ -22,7 +22,6 @@ namespace {
 
 namespace fs = std::filesystem;
 namespace fx = tolvane::fixture;
-using fx::BitWriter;
 using fx::Bytes;
 
 constexpr uint64_t kClock = 90000;
@@ -135,54 +134,6 @@ std::vector<Unit> lpcmUnits(const Bytes& data) {
     return units;
 }
 
-// A DVD subpicture unit: a 200x40 box, two fields of 2-bit run-length lines, shown from its
-// PTS for `frames` 1/90000-s ticks times 1024 (the control sequence's delay unit).
-Bytes subpictureUnit(int colour) {
-    const auto field = [&](int lines) {
-        BitWriter w;
-        for (int line = 0; line < lines; ++line) {
-            // 16 pixels of the border colour, 168 of the fill, then the border to the line end.
-            w.bits(16, 10).bits(1, 2);
-            w.bits(168, 14).bits(static_cast<uint64_t>(colour), 2);
-            w.bits(0, 14).bits(1, 2);
-            w.bits(0, 4);  // each line ends on a byte
-        }
-        return w.bytes();
-    };
-    const Bytes top = field(20);
-    const Bytes bottom = field(20);
-    const size_t topAt = 4;
-    const size_t bottomAt = topAt + top.size();
-    const size_t controlAt = bottomAt + bottom.size();
-    const size_t stopAt = controlAt + 24;
-    Bytes unit(4, 0);
-    unit.insert(unit.end(), top.begin(), top.end());
-    unit.insert(unit.end(), bottom.begin(), bottom.end());
-    const auto be16 = [](size_t v) {
-        return Bytes{static_cast<uint8_t>(v >> 8), static_cast<uint8_t>(v)};
-    };
-    const auto add = [&](const Bytes& bytes) {
-        unit.insert(unit.end(), bytes.begin(), bytes.end());
-    };
-    // Start: delay 0, next sequence, colours, contrast, area 760..959 x 900..939, field starts.
-    add(be16(0));
-    add(be16(stopAt));
-    add({0x03, 0x32, 0x10, 0x04, 0xFF, 0xF0, 0x05, 0x2F, 0x83, 0xBF, 0x38, 0x43, 0xAB});
-    add(Bytes{0x06});
-    add(be16(topAt));
-    add(be16(bottomAt));
-    add({0x01, 0xFF});
-    // Stop after 1.5 s (delay units of 1024/90000 s).
-    add(be16(132));
-    add(be16(stopAt));
-    add({0x02, 0xFF});
-    unit[0] = static_cast<uint8_t>(unit.size() >> 8);
-    unit[1] = static_cast<uint8_t>(unit.size());
-    unit[2] = static_cast<uint8_t>(controlAt >> 8);
-    unit[3] = static_cast<uint8_t>(controlAt);
-    return unit;
-}
-
 class Encoder {
 public:
     explicit Encoder(const fs::path& folder) : folder_(folder) {}
@@ -263,7 +214,7 @@ std::vector<Stream> encodeStreams(Encoder& encoder, const Feature& feature) {
         // One subtitle every two seconds, the first with the film.
         for (uint64_t at = 0; at < static_cast<uint64_t>(duration * kClock); at += 2 * kClock) {
             subtitles.units.push_back({subtitles.data.size(), kStartPts + at});
-            const Bytes unit = subpictureUnit(colour);
+            const Bytes unit = fx::hdSubpictureUnit(colour);
             subtitles.data.insert(subtitles.data.end(), unit.begin(), unit.end());
         }
         streams.push_back(std::move(subtitles));

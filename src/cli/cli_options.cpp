@@ -143,10 +143,12 @@ constexpr OptionHelp kOptions[] = {
     {"--audio-ext EXT", "extension of audio outputs (default mpa)", kDemux},
     {"--sub-ext EXT", "extension of subpicture outputs (default sup)", kDemux},
     {"--sub-format FMT",
-     "write subpictures as sup (records with times) or vobsub\n"
+     "write subpictures as sup (records with times), vobsub\n"
      "(.sub with an .idx of times, palette and language, as\n"
-     "mkvmerge reads them; DVD sources only); default vobsub\n"
-     "for a disc's title, sup otherwise",
+     "mkvmerge reads them; DVD sources only) or pgs (PGS\n"
+     "display sets in a .sup, as mkvmerge reads them; HD DVD\n"
+     "sources only); default vobsub for a DVD's title, pgs for\n"
+     "HD DVD, sup otherwise",
      kDemux},
     {"--lpcm FMT",
      "write LPCM audio as wav (little-endian samples in a WAVE\n"
@@ -486,8 +488,15 @@ CliOptions parseArguments(const std::vector<std::string>& args) {
         if (options.command != Command::Demux) {
             throw UsageError{"--sub-format belongs to demux"};
         }
-        if (options.subFormat != "sup" && options.subFormat != "vobsub") {
-            throw UsageError{"--sub-format takes sup or vobsub, not '" + options.subFormat + "'"};
+        if (options.subFormat != "sup" && options.subFormat != "vobsub" &&
+            options.subFormat != "pgs") {
+            throw UsageError{"--sub-format takes sup, vobsub or pgs, not '" + options.subFormat +
+                             "'"};
+        }
+        if (options.subFormat == "pgs" && options.title == 0 &&
+            fileSourceKind(options.source) != SourceKind::HdDvdFile) {
+            throw UsageError{"--sub-format pgs takes the subpictures of an HD DVD: '" +
+                             options.source + "' is no .EVO file"};
         }
         // HD DVD subpictures are no DVD subpictures: a VobSub of them would hold garbage.
         if (options.subFormat == "vobsub" && options.title == 0 &&
@@ -537,8 +546,9 @@ CliOptions parseArguments(const std::vector<std::string>& args) {
     if (*forcedOption && options.command != Command::Demux && options.command != Command::Mkv) {
         throw UsageError{"--forced-tracks belongs to demux and mkv"};
     }
-    if (*forcedOption && options.subFormat == "sup") {
-        throw UsageError{"--forced-tracks writes VobSub tracks: leave out --sub-format sup"};
+    if (*forcedOption && (options.subFormat == "sup" || options.subFormat == "pgs")) {
+        throw UsageError{"--forced-tracks writes VobSub tracks: leave out --sub-format " +
+                         options.subFormat};
     }
     if (*allAnglesOption) {
         if (options.command != Command::Demux && options.command != Command::Mkv) {

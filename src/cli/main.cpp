@@ -291,8 +291,9 @@ private:
         naming.audioExtension = options_.audioExt.value_or(naming.audioExtension);
         naming.subpictureExtension = options_.subExt.value_or(naming.subpictureExtension);
         if (!options_.subFormat.empty()) {
-            naming.subpictureFormat =
-                options_.subFormat == "vobsub" ? SubpictureFormat::VobSub : SubpictureFormat::Sup;
+            naming.subpictureFormat = options_.subFormat == "vobsub" ? SubpictureFormat::VobSub
+                                      : options_.subFormat == "pgs"  ? SubpictureFormat::Pgs
+                                                                     : SubpictureFormat::Sup;
         }
         if (options_.lpcm == "raw") {
             naming.lpcm = LpcmOutput::Raw;
@@ -428,6 +429,10 @@ private:
             if (hdDvd && options_.subFormat == "vobsub") {
                 return usageError("--sub-format vobsub takes the subpictures of a DVD: '" +
                                   options_.source + "' is an HD DVD");
+            }
+            if (!hdDvd && options_.subFormat == "pgs") {
+                return usageError("--sub-format pgs takes the subpictures of an HD DVD: '" +
+                                  options_.source + "' is a DVD");
             }
             disc->titleSource(options_.title, options_.angle);
         } else if (rebuild && fileSourceKind(options_.source) != SourceKind::HdDvdFile) {

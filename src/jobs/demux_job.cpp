@@ -73,8 +73,14 @@ std::vector<OutputWritten> closeOutputs(std::vector<OpenOutput>& outputs, bool c
 OutputNaming settledNaming(OutputNaming naming, SourceKind kind) {
     const SubpictureSource source = subpictureSource(kind);
     if (naming.subpictureFormat == SubpictureFormat::Automatic) {
-        naming.subpictureFormat =
-            source == SubpictureSource::DvdTitle ? SubpictureFormat::VobSub : SubpictureFormat::Sup;
+        naming.subpictureFormat = source == SubpictureSource::DvdTitle ? SubpictureFormat::VobSub
+                                  : source == SubpictureSource::HdDvd  ? SubpictureFormat::Pgs
+                                                                       : SubpictureFormat::Sup;
+    }
+    if (naming.subpictureFormat == SubpictureFormat::Pgs && source != SubpictureSource::HdDvd) {
+        throw JobError(ErrorCode::Usage,
+                       "PGS subtitles are made of HD DVD subpictures: this source is a DVD, "
+                       "write its subpictures as VobSub or .sup");
     }
     if (naming.subpictureFormat == SubpictureFormat::VobSub && source == SubpictureSource::HdDvd) {
         throw JobError(ErrorCode::Usage,
@@ -274,7 +280,8 @@ DemuxResult DemuxJob::run(const DemuxInput& input) {
             createOutputs(input, naming, prefix, inputs_, outputs);
             log.log("Demuxing...");
             log.activity(JobActivity::Demuxing, sourceName);
-            runPass(PassMode::Demux, options, vobSub ? writers.get() : nullptr);
+            runPass(PassMode::Demux, options, vobSub ? writers.get() : nullptr,
+                    naming.subpictureFormat == SubpictureFormat::Pgs);
             closeSource();
             dropOutputs(state.streams);
             if (vobSub && !state.job.control.cancelled) {

@@ -14,9 +14,11 @@
 namespace tolvane {
 
 enum class SubpictureFormat : uint8_t {
-    // VobSub for the title of a disc, .sup records otherwise.
+    // VobSub for the title of a DVD, PGS for HD DVD, .sup records otherwise.
     Automatic,
     Sup,
+    // HD DVD subpictures as PGS display sets in a .sup file, as Blu-ray's muxers read them.
+    Pgs,
     // The stream's packets as a program stream (.sub) and an index of its subtitles (.idx).
     VobSub,
 };
@@ -46,8 +48,9 @@ struct OutputNaming {
 };
 
 // The naming with its subpicture format settled for a source of `kind`: VobSub by default for a
-// DVD's title, .sup otherwise. Throws JobError when VobSub is asked of HD DVD subpictures, which
-// are no DVD subpictures. A DVD-Audio object's LPCM, packed otherwise, keeps its bytes.
+// DVD's title, PGS for HD DVD, .sup records otherwise. Throws JobError when VobSub is asked of
+// HD DVD subpictures, which are no DVD subpictures, or PGS of DVD subpictures. A DVD-Audio object's
+// LPCM, packed otherwise, keeps its bytes.
 OutputNaming settledNaming(OutputNaming naming, SourceKind kind);
 
 struct DemuxInput {

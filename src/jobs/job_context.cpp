@@ -300,7 +300,7 @@ void SourceJob::runPass(PassMode mode, PassHooks& hooks, BlockConsumer* follower
 }
 
 void SourceJob::runPass(PassMode mode, const PassOptions& options,
-                        std::array<VobSubWriter, 32>* vobSub) {
+                        std::array<VobSubWriter, 32>* vobSub, bool pgs) {
     JobRecords& state = records();
     if (mode == PassMode::Detection) {
         DetectionPass pass(state, context_.log, options, *analysers_);
@@ -308,7 +308,11 @@ void SourceJob::runPass(PassMode mode, const PassOptions& options,
     } else {
         DemuxPass pass(state, context_.log, options);
         pass.writeVobSub(vobSub);
+        if (pgs) {
+            pass.writePgs();
+        }
         runPass(mode, pass);
+        pass.finish();
     }
 }
 

@@ -206,10 +206,10 @@ protected:
     void openForReading(const std::string& path, const JobNames& names,
                         const PassSettings& settings);
     // One pass of the engine over the open source; a demux writes subpictures through `vobSub`
-    // when it is given. Throws JobError (invalid data) when a span, not cancelled, holds no pack
-    // header.
+    // when it is given, or as PGS when `pgs` says so. Throws JobError (invalid data) when a span,
+    // not cancelled, holds no pack header.
     void runPass(PassMode mode, const PassOptions& options,
-                 std::array<VobSubWriter, 32>* vobSub = nullptr);
+                 std::array<VobSubWriter, 32>* vobSub = nullptr, bool pgs = false);
     // What the .idx of a VobSub stream of this source tells: the disc's palette and frame size
     // when it has a disc, times counted from the first video stream's first PTS among `boxes`,
     // else from `earliestPts`.

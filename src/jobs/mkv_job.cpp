@@ -156,11 +156,6 @@ MkvResult MkvJob::run(const MkvInput& input) {
                 if (!chosenBy(input.select, box)) {
                     return;
                 }
-                if (stream.kind == StreamKind::Subpicture && isHdDvd(sourceKind_)) {
-                    log.log(box.label +
-                            " is left out: HD DVD subpictures have no Matroska coding yet.");
-                    return;
-                }
                 TrackNaming naming;
                 naming.language = matroskaLanguage(box.language);
                 naming.name = trackName(discTitle_, stream.kind, stream.key);
@@ -169,8 +164,12 @@ MkvResult MkvJob::run(const MkvInput& input) {
                     naming.isDefault = true;
                     firstOfKind = true;
                 }
-                if (stream.kind == StreamKind::Subpicture) {
+                if (stream.kind == StreamKind::Subpicture && isHdDvd(sourceKind_)) {
+                    naming.presentationGraphics = true;  // Matroska has no HD DVD coding
+                } else if (stream.kind == StreamKind::Subpicture) {
                     naming.subpictureHeader = subpictureHeader(vobSubInfo({}, 0));
+                }
+                if (stream.kind == StreamKind::Subpicture) {
                     // A stream the disc calls forced holds forced subpictures only.
                     const DiscStream* said = discStream(discTitle_, stream.kind, stream.key);
                     naming.isForced = said != nullptr && said->content == "forced";

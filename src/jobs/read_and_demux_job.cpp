@@ -22,15 +22,19 @@ public:
     ReadAndDemuxPass(JobRecords& state, Reporter& log, const PassOptions& readOptions,
                      const PassOptions& demuxOptions, HeaderAnalysers& analysers,
                      std::vector<SupRecord>& records, std::array<VobSubWriter, 32>* vobSub,
-                     StreamMet streamMet)
+                     bool pgs, StreamMet streamMet)
         : DetectingPass(state, log, readOptions, analysers),
           demux_(state, log, demuxOptions),
           streamMet_(std::move(streamMet)) {
         demux_.noteRecords(&records);
         demux_.writeVobSub(vobSub);
+        if (pgs) {
+            demux_.writePgs();
+        }
     }
 
     void writeForced(ForcedSubpictures* forced) { demux_.writeForced(forced); }
+    void finish() { demux_.finish(); }
 
     void spanStarted(size_t span) override {
         DetectingPass::spanStarted(span);
@@ -67,12 +71,15 @@ void rebaseRecords(const std::vector<SupRecord>& records, int64_t minPts,
             if (output.kind == StreamKind::Subpicture && output.number == record.number) {
                 const auto pts = static_cast<uint32_t>(static_cast<uint64_t>(record.pts) -
                                                        static_cast<uint64_t>(minPts));
-                const uint8_t bytes[4] = {
+                uint8_t bytes[4] = {
                     static_cast<uint8_t>(pts),
                     static_cast<uint8_t>(pts >> 8),
                     static_cast<uint8_t>(pts >> 16),
                     static_cast<uint8_t>(pts >> 24),
                 };
+                if (record.bigEndian) {
+                    std::reverse(std::begin(bytes), std::end(bytes));
+                }
                 output.file->overwrite(record.offset, bytes, sizeof bytes);
             }
         }
@@ -119,7 +126,7 @@ ReadAndDemuxResult ReadAndDemuxJob::run(const ReadAndDemuxInput& input) {
 
             ReadAndDemuxPass pass(
                 state, log, readOptions, demuxOptions, *analysers_, records,
-                vobSub ? writers.get() : nullptr,
+                vobSub ? writers.get() : nullptr, naming.subpictureFormat == SubpictureFormat::Pgs,
                 [&](StreamKind kind, int32_t number, int32_t key) {
                     StreamBox box = boxMet(streams, kind, number, key);
                     box.language = languageOf(state.job.languages, kind, key);
@@ -153,6 +160,7 @@ ReadAndDemuxResult ReadAndDemuxJob::run(const ReadAndDemuxInput& input) {
                 });
             pass.writeForced(forced.get());
             runPass(PassMode::Detection, pass);
+            pass.finish();
             closeSource();
             dropOutputs(streams);
             takeReadFindings(state, read);

@@ -227,7 +227,8 @@ private:
             return false;
         }
         AVCodecParameters& parameters = *stream->codecpar;
-        parameters.codec_id = codecIdOf(track.coding, track.bits);
+        parameters.codec_id = track.presentationGraphics ? AV_CODEC_ID_HDMV_PGS_SUBTITLE
+                                                         : codecIdOf(track.coding, track.bits);
         parameters.codec_type = track.kind == StreamKind::Video   ? AVMEDIA_TYPE_VIDEO
                                 : track.kind == StreamKind::Audio ? AVMEDIA_TYPE_AUDIO
                                                                   : AVMEDIA_TYPE_SUBTITLE;

@@ -35,6 +35,8 @@ struct MatroskaTrack {
     bool isDefault = false;
     // Shown whatever the player's subtitle setting: a track of forced subpictures.
     bool isForced = false;
+    // Subpictures written as PGS display sets (HD DVD's), not as DVD subpicture units.
+    bool presentationGraphics = false;
 };
 
 struct MatroskaChapter {
@@ -116,7 +118,7 @@ struct MediaLibrary {
     std::unique_ptr<MatroskaMuxer> (*matroska)(ByteSink& sink) = nullptr;
 };
 
-inline constexpr int kMediaLibraryVersion = 1;
+inline constexpr int kMediaLibraryVersion = 2;
 inline constexpr const char* kMediaLibraryEntry = "tolvane_media_library";
 
 }  // namespace tolvane

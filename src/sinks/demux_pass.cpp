@@ -17,10 +17,59 @@ void DemuxPass::withoutNumber(StreamKind kind, int32_t key) {
     }
 }
 
+void DemuxPass::writePgs() {
+    pgs_ = std::make_unique<std::array<PgsConverter, 32>>();
+}
+
+void DemuxPass::writePgsSets(const StreamContext& stream, std::span<const PgsDisplaySet> sets) {
+    for (const PgsDisplaySet& set : sets) {
+        // Modulo 2^32 as .sup times wrap, as for subpicture records.
+        const auto time = static_cast<uint32_t>(static_cast<uint64_t>(set.time) -
+                                                static_cast<uint64_t>(state_.job.minPts));
+        pgsRecords_.clear();
+        pgsTimes_.clear();
+        appendSupRecords(set.segments, time, pgsRecords_, &pgsTimes_);
+        if (records_ != nullptr) {
+            for (const size_t at : pgsTimes_) {
+                records_->push_back(SupRecord{stream.number, subBytes_[stream.slot] + at, set.time,
+                                              state_.job.minPts, true});
+            }
+        }
+        stream.out->append(pgsRecords_.data(), pgsRecords_.size());
+        subBytes_[stream.slot] += pgsRecords_.size();
+    }
+}
+
+void DemuxPass::finish() {
+    for (size_t n = 0; pgs_ != nullptr && n < pgs_->size(); ++n) {
+        const StreamContext* stream =
+            state_.streams.numbered(StreamKind::Subpicture, static_cast<int32_t>(n));
+        if (stream != nullptr && stream->out != nullptr) {
+            writePgsSets(*stream, (*pgs_)[n].finish());
+        }
+    }
+}
+
+void DemuxPass::pgsSubpicture(const Packet& packet) {
+    const auto n = static_cast<size_t>(packet.number);
+    PgsConverter& converter = (*pgs_)[n];
+    writePgsSets(*packet.stream, converter.add(packet.payload, packet.time));
+    if (converter.failure() && !pgsFailureSaid_[n]) {
+        pgsFailureSaid_[n] = true;
+        reporter_.log(streamText(StreamKind::Subpicture, packet.stream->key) +
+                      ": a subpicture is left out of the PGS file, as " + *converter.failure() +
+                      " (this is said once a stream).");
+    }
+}
+
 void DemuxPass::subpicture(const Packet& packet) {
     const auto n = static_cast<size_t>(packet.number);
     OutputSink* out = packet.stream->out;
     if (out == nullptr) {
+        return;
+    }
+    if (pgs_ != nullptr && n < pgs_->size()) {
+        pgsSubpicture(packet);
         return;
     }
     const uint8_t* data = packet.payload.data();

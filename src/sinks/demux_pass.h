@@ -1,6 +1,7 @@
 #pragma once
 
 #include <array>
+#include <memory>
 #include <string>
 #include <vector>
 
@@ -9,6 +10,7 @@
 #include "demux/pass_hooks.h"
 #include "demux/pass_options.h"
 #include "format/frame_counter.h"
+#include "format/pgs_display_set.h"
 #include "format/subpicture_unit.h"
 #include "sinks/vobsub.h"
 
@@ -21,10 +23,11 @@ inline std::string notWrittenLine(StreamKind kind, int32_t key) {
 
 // A .sup record's time as a pass wrote it, for a job whose time base may still come down.
 struct SupRecord {
-    int32_t number;   // the stream's box
-    uint64_t offset;  // of the time field in the stream's output
-    int64_t pts;      // the packet's time on the timeline
-    int64_t minPts;   // the time base it was written against
+    int32_t number;          // the stream's box
+    uint64_t offset;         // of the time field in the stream's output
+    int64_t pts;             // the packet's time on the timeline
+    int64_t minPts;          // the time base it was written against
+    bool bigEndian = false;  // a PGS record's time; a subpicture record's is little-endian
 };
 
 // Each subpicture stream's forced subpictures, written apart as VobSub: the unit being gathered,
@@ -52,6 +55,11 @@ public:
     void writeVobSub(std::array<VobSubWriter, 32>* writers) { vobSub_ = writers; }
     // Writes the forced subpictures of the streams `forced` has outputs for there too.
     void writeForced(ForcedSubpictures* forced) { forced_ = forced; }
+    // Writes each (HD DVD) subpicture stream as PGS display sets in .sup records.
+    void writePgs();
+    // Writes what the streams still hold once the source has ended: each PGS stream's last
+    // clearing set.
+    void finish();
 
     void spanStarted(size_t /*span*/) override { frames_ = FrameCounter{}; }
     void packet(const Packet& packet) override;
@@ -62,6 +70,8 @@ public:
 
 private:
     void subpicture(const Packet& packet);
+    void pgsSubpicture(const Packet& packet);
+    void writePgsSets(const StreamContext& stream, std::span<const PgsDisplaySet> sets);
 
     JobRecords& state_;
     Reporter& reporter_;
@@ -70,6 +80,10 @@ private:
     std::vector<SupRecord>* records_ = nullptr;
     std::array<VobSubWriter, 32>* vobSub_ = nullptr;
     ForcedSubpictures* forced_ = nullptr;
+    std::unique_ptr<std::array<PgsConverter, 32>> pgs_;
+    std::vector<uint8_t> pgsRecords_;  // a display set's records, reused
+    std::vector<size_t> pgsTimes_;
+    std::array<bool, 32> pgsFailureSaid_{};
     // Bytes written to each subpicture output, while records are noted.
     std::array<uint64_t, kMaxStreams> subBytes_{};  // by registry slot
 };

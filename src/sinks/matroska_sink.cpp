@@ -1,5 +1,6 @@
 #include "sinks/matroska_sink.h"
 
+#include "format/pgs_display_set.h"
 #include "format/subpicture_unit.h"
 
 #include <algorithm>
@@ -96,8 +97,9 @@ struct MatroskaSink::Track {
     std::optional<LpcmSamples> samples;
     std::optional<int64_t> sampleClock;
     Gathered gathered;
-    // Subpictures: the unit being gathered.
+    // Subpictures: the unit being gathered; HD DVD's turned into PGS display sets.
     SubpictureGatherer subpictures;
+    std::unique_ptr<PgsConverter> pgs;
     // Left out when the file began: its frames go nowhere.
     bool dropped = false;
 };
@@ -125,6 +127,9 @@ bool MatroskaSink::addStream(StreamContext& stream, TrackNaming naming) {
         if (track->parser == nullptr) {
             throw std::bad_alloc();
         }
+    }
+    if (track->naming.presentationGraphics) {
+        track->pgs = std::make_unique<PgsConverter>(track->naming.forcedOnly);
     }
     tracks_.push_back(std::move(track));
     return true;
@@ -403,6 +408,12 @@ void MatroskaSink::cutLpcm(Track& track, const Packet& packet) {
 }
 
 void MatroskaSink::cutSubpicture(Track& track, const Packet& packet) {
+    if (track.pgs != nullptr) {
+        for (const PgsDisplaySet& set : track.pgs->add(packet.payload, packet.time)) {
+            emit(track, set.segments.data(), set.segments.size(), set.time, std::nullopt, true, 0);
+        }
+        return;
+    }
     if (const std::optional<std::span<const uint8_t>> unit =
             track.subpictures.add(packet.payload, packet.time);
         unit && (!track.naming.forcedOnly || forcedSubpicture(*unit))) {
@@ -506,6 +517,7 @@ void MatroskaSink::begin() {
         described.name = track->naming.name;
         described.isDefault = track->naming.isDefault;
         described.isForced = track->naming.forcedOnly || track->naming.isForced;
+        described.presentationGraphics = track->naming.presentationGraphics;
         if (stream.kind == StreamKind::Video) {
             described.codecPrivate = stream.codecPrivate;
             described.width = static_cast<int>(stream.header.width.value_or(0));
@@ -569,6 +581,12 @@ void MatroskaSink::finish() {
         }
         if (!track->untimed.empty() && !track->lastPts) {
             placeUntimed(*track);
+        }
+        if (track->pgs != nullptr) {
+            for (const PgsDisplaySet& set : track->pgs->finish()) {
+                emit(*track, set.segments.data(), set.segments.size(), set.time, std::nullopt, true,
+                     0);
+            }
         }
     }
     if (!begun_) {

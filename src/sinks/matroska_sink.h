@@ -25,6 +25,8 @@ struct TrackNaming {
     bool isForced = false;
     // Subpictures: the VobSub index header (frame size and palette) a player needs.
     std::vector<uint8_t> subpictureHeader;
+    // Subpictures: HD DVD's, written as PGS display sets.
+    bool presentationGraphics = false;
 };
 
 // The Matroska file of a pass: each chosen stream's packets cut into blocks (a video access

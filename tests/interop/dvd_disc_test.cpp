@@ -931,7 +931,7 @@ fixture::Bytes iPictureTimesOnly(fixture::Bytes ps) {
 }
 
 // Titles, a two-part feature and files to one Matroska file each, judged by mkvmerge, ffmpeg
-// and ffprobe: every stream the read found is a track (HD DVD subpictures aside), with the
+// and ffprobe: every stream the read found is a track (HD DVD subpictures as PGS), with the
 // disc's language and the default flags on the first video and audio track; mkvmerge has no
 // warning and ffmpeg decodes every track without an error; the video's blocks are the read's
 // counted frames and ffprobe's decoded ones, one frame apart on one timeline across VOB files
@@ -1021,12 +1021,12 @@ TEST(DvdDisc, TitlesAndFilesBecomeOneMatroskaFileThatPeersRead) {
          dvdChapters},
         {{root + "/hd/DISC", "--title", "1"},
          1001.0 / 24000,
-         {"MPEG-1/2", "AC-3", "E-AC-3", "DTS", "TrueHD", "PCM"},
-         {"und", "eng", "eng", "fre", "ger", "und"},
+         {"MPEG-1/2", "AC-3", "E-AC-3", "DTS", "TrueHD", "PCM", "HDMV PGS", "HDMV PGS"},
+         {"und", "eng", "eng", "fre", "ger", "und", "eng", "fre"},
          {},
          "",
          playlistChapters(root + "/hd/DISC/ADV_OBJ/VPLST000.XPL"),
-         {"", "English", "English", "French", "German", "Commentary"}},
+         {"", "English", "English", "French", "German", "Commentary", "English", "French"}},
         {{root + "/LDISC", "--title", "1"},
          0.04,
          {"MPEG-1/2", "PCM", "PCM"},
@@ -1120,8 +1120,9 @@ TEST(DvdDisc, TitlesAndFilesBecomeOneMatroskaFileThatPeersRead) {
             streams.insert(fixture::readFile(entry.path()));
         }
         for (size_t k = 0; k < c.codecs.size(); ++k) {
-            // PCM is converted, VobSub packed anew, H.264 stored with lengths, not start codes.
-            if (c.codecs[k] == "PCM" || c.codecs[k] == "VobSub" ||
+            // PCM is converted, VobSub packed anew, H.264 stored with lengths, not start codes,
+            // PGS timed from the file's start (its drawing is checked with HD DVD's subpictures).
+            if (c.codecs[k] == "PCM" || c.codecs[k] == "VobSub" || c.codecs[k] == "HDMV PGS" ||
                 c.codecs[k] == "AVC/H.264/MPEG-4p10") {
                 continue;
             }

@@ -187,7 +187,9 @@ TEST(DemuxJob, AppendsTheSecondFeatureFileToEveryOutput) {
     DemuxJob(engine.context)
         .run({.sourcePath = "FEATURE_1.EVO",
               .boxes = readBoxes(engine, "FEATURE_1.EVO", {}, everyStream),
-              .naming = {.folder = dir.path().string(), .videoExtension = "m2v"}});
+              .naming = {.folder = dir.path().string(),
+                         .videoExtension = "m2v",
+                         .subpictureFormat = SubpictureFormat::Sup}});
 
     const std::filesystem::path base = dir.path() / "FEATURE_1_FEATURE_2";
     EXPECT_EQ(readFile(base.string() + ".MPEG-2.stream.0.m2v"), joined(one.video, two.video));

@@ -78,8 +78,13 @@ Bytes title(const TitleShape& shape) {
             ps.pack({fixture::pesPacket(0xE1, {.pts = pts}, videoPayload(1, 0x78))});
         }
         if (k % 3 == 2) {
-            ps.pack({fixture::privateStream1Packet(0x21, {.pts = pts}, Bytes(70, 0x88)),
-                     fixture::privateStream1Packet(0x21, {}, Bytes(30, 0x99))});
+            // An HD DVD subpicture in two packets.
+            const Bytes unit = fixture::hdSubpictureUnit(k);
+            const auto half = static_cast<std::ptrdiff_t>(unit.size() / 2);
+            ps.pack(
+                {fixture::privateStream1Packet(0x21, {.pts = pts},
+                                               Bytes(unit.begin(), unit.begin() + half)),
+                 fixture::privateStream1Packet(0x21, {}, Bytes(unit.begin() + half, unit.end()))});
         }
         if (shape.lateEarliestStream && k == 6) {
             ps.pack({fixture::privateStream1Packet(0x82, {.pts = 1000}, Bytes(64, 0xAA))});
@@ -114,7 +119,9 @@ TEST(ReadAndDemuxJob, WritesWhatTheReadAndDemuxJobsWriteWithTheReadsLogInOnePass
          {.files = {{"TITLE.EVO", plain}},
           .settings = {.fastCheck = false, .countFrames = false, .details = false},
           .naming = {.delayNames = true, .extensionByCoding = true}}},
-        {".sup times from a start found late", {.files = {{"TITLE.EVO", late}}}},
+        {".sup times from a start found late",
+         {.files = {{"TITLE.EVO", late}}, .naming = {.subpictureFormat = SubpictureFormat::Sup}}},
+        {"PGS times from a start found late", {.files = {{"TITLE.EVO", late}}}},
         {"a feature in two files, its earliest start in the second",
          {.files = {{"FEATURE_1.EVO", plain}, {"FEATURE_2.EVO", late}}, .source = "FEATURE_1.EVO"}},
         {"chosen streams",
@@ -128,6 +135,14 @@ TEST(ReadAndDemuxJob, WritesWhatTheReadAndDemuxJobsWriteWithTheReadsLogInOnePass
         ASSERT_FALSE(one.error.has_value()) << *one.error;
         EXPECT_EQ(two.files, one.files);
         EXPECT_GE(one.files.size(), c.run.select ? 3u : 5u);
+        // HD DVD subpictures become PGS display sets unless .sup records are asked for.
+        const std::string record =
+            c.run.naming.subpictureFormat == SubpictureFormat::Sup ? "SP" : "PG";
+        for (const auto& [name, bytes] : one.files) {
+            if (name.ends_with("Subpicture.01.sup")) {
+                EXPECT_EQ(std::string(bytes.begin(), bytes.begin() + 2), record) << name;
+            }
+        }
         ASSERT_EQ(two.read.streams.size(), one.read.streams.size());
         for (size_t k = 0; k < two.read.streams.size(); ++k) {
             EXPECT_EQ(two.read.streams[k].label, one.read.streams[k].label);

@@ -96,6 +96,7 @@ TEST(RealDisc, ASubtitleThatStartsWithTheFilmGetsItsRecordInEveryFile) {
     const JobRun run{.files = {{"FEATURE_1.EVO", titleFile(unit, 1, kStart, 900000)},
                                {"FEATURE_2.EVO", titleFile(unit, 2, kStart, 900000)}},
                      .source = "FEATURE_1.EVO",
+                     .naming = {.subpictureFormat = SubpictureFormat::Sup},
                      .select = std::vector<std::string>{"cbSub00"}};
     // The first PTS of PTS-only video is its own, so the earliest is the start of the film.
     const std::vector<std::string> lines = fixture::readLog(run);

@@ -38,6 +38,11 @@ public:
         return ue(value > 0 ? static_cast<uint32_t>(2 * value - 1)
                             : static_cast<uint32_t>(-2 * value));
     }
+    // Pads the byte begun with zero bits: the next field starts on a byte.
+    BitWriter& align() {
+        used_ = 0;
+        return *this;
+    }
     // Pads the last byte with zero bits.
     std::vector<uint8_t> bytes() const { return bytes_; }
 

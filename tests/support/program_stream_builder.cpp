@@ -1,5 +1,7 @@
 #include "program_stream_builder.h"
 
+#include "bit_writer.h"
+
 #include <algorithm>
 #include <stdexcept>
 
@@ -269,6 +271,87 @@ ProgramStreamBuilder& ProgramStreamBuilder::elementaryStream(uint8_t streamId,
         first = false;
     }
     return *this;
+}
+
+Bytes hdSubpictureUnit(int colour) {
+    // A run of `length` pixels (0: to the end of the line) in a 2- or 8-bit colour.
+    const auto run = [](BitWriter& w, int index, int length) {
+        const bool wide = index > 3;
+        w.bit(length != 1 ? 1 : 0)
+            .bit(wide ? 1 : 0)
+            .bits(static_cast<uint64_t>(index), wide ? 8 : 2);
+        if (length == 0 || length >= 10) {
+            w.bit(1).bits(length == 0 ? 0 : static_cast<uint64_t>(length - 9), 7);
+        } else if (length >= 2) {
+            w.bit(0).bits(static_cast<uint64_t>(length - 2), 3);
+        }
+    };
+    const auto field = [&](int fill, int lines) {
+        BitWriter w;
+        for (int line = 0; line < lines; ++line) {
+            run(w, 1, 16);  // the border, 2-bit
+            // Single pixels of the first few colours, then the fill, then a shade per line.
+            for (int index = 4; index < 8; ++index) {
+                run(w, index, 1);
+            }
+            run(w, fill, 120);
+            run(w, 2, 5);
+            run(w, 200 + line % 8, 39);
+            run(w, 0, 0);  // transparent to the line's end
+            w.align();
+        }
+        return w.bytes();
+    };
+    const Bytes top = field(colour * 16, 20);
+    const Bytes bottom = field(colour * 16 + 1, 20);
+    const auto be = [](size_t v, int bytes) {
+        Bytes out;
+        for (int k = bytes - 1; k >= 0; --k) {
+            out.push_back(static_cast<uint8_t>(v >> (8 * k)));
+        }
+        return out;
+    };
+    Bytes unit(10, 0);
+    const auto add = [&](const Bytes& bytes) {
+        unit.insert(unit.end(), bytes.begin(), bytes.end());
+    };
+    const size_t topAt = unit.size();
+    add(top);
+    const size_t bottomAt = unit.size();
+    add(bottom);
+    const size_t controlAt = unit.size();
+    // Start: delay 0, the next sequence, the palette (Y, Cr, Cb), the contrasts (0 opaque,
+    // 255 transparent), the area, the fields; then stop after 1.5 s (units of 1024/90000 s).
+    Bytes palette;
+    for (int index = 0; index < 256; ++index) {
+        palette.push_back(static_cast<uint8_t>(16 + index * 219 / 255));
+        palette.push_back(static_cast<uint8_t>(128 + (index % 7) * 12 - 36));
+        palette.push_back(static_cast<uint8_t>(128 - (index % 5) * 15 + 30));
+    }
+    Bytes contrast(256, 0x00);
+    contrast[0] = 0xFF;
+    contrast[2] = 0x80;
+    const size_t startBytes = 6 + 1 + 1 + 768 + 1 + 256 + 1 + 6 + 1 + 8 + 1;
+    const size_t stopAt = controlAt + startBytes;
+    add(be(0, 2));
+    add(be(stopAt, 4));
+    add({0x01, 0x83});
+    add(palette);
+    add(Bytes{0x84});
+    add(contrast);
+    add({0x85, 0x2F, 0x83, 0xBF, 0x38, 0x43, 0xAB});
+    add(Bytes{0x86});
+    add(be(topAt, 4));
+    add(be(bottomAt, 4));
+    add(Bytes{0xFF});
+    add(be(132, 2));
+    add(be(stopAt, 4));
+    add({0x02, 0xFF});
+    const Bytes size = be(unit.size(), 4);
+    const Bytes control = be(controlAt, 4);
+    std::copy(size.begin(), size.end(), unit.begin() + 2);
+    std::copy(control.begin(), control.end(), unit.begin() + 6);
+    return unit;
 }
 
 }  // namespace tolvane::fixture
