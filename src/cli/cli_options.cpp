@@ -112,6 +112,12 @@ constexpr OptionHelp kOptions[] = {
      "(shown whatever the player's subtitle setting) apart: mkv as a\n"
      "track marked forced, demux as .forced.sub and .idx",
      kDemux | kMkv},
+    {"--captions",
+     "also write each MPEG video stream's closed captions: a\n"
+     "SubRip file (.CC1.srt) for each channel that shows text and\n"
+     "the raw caption words as Scenarist (.scc); mkv writes them\n"
+     "beside the .mkv",
+     kDemux | kMkv},
     {"--adv-packs", "keep the advanced packs too", kRebuild},
     {"--source SOURCE", "the source file whose title is shown", kXpl},
     {"--chapters FILE",
@@ -328,6 +334,7 @@ CliOptions parseArguments(const std::vector<std::string>& args) {
     CLI::Option* allTitlesOption = app.add_flag("--all-titles", options.allTitles);
     CLI::Option* allAnglesOption = app.add_flag("--all-angles", options.allAngles);
     CLI::Option* forcedOption = app.add_flag("--forced-tracks", options.forcedTracks);
+    CLI::Option* captionsOption = app.add_flag("--captions", options.captions);
     CLI::Option* stopOnReadError = app.add_flag("--stop-on-read-error", options.stopOnReadError);
     std::string minLength;
     CLI::Option* minLengthOption = app.add_option("--min-length", minLength);
@@ -542,6 +549,9 @@ CliOptions parseArguments(const std::vector<std::string>& args) {
     }
     if (*angleOption && options.title == 0) {
         throw UsageError{"--angle needs --title"};
+    }
+    if (*captionsOption && options.command != Command::Demux && options.command != Command::Mkv) {
+        throw UsageError{"--captions belongs to demux and mkv"};
     }
     if (*forcedOption && options.command != Command::Demux && options.command != Command::Mkv) {
         throw UsageError{"--forced-tracks belongs to demux and mkv"};

@@ -29,6 +29,7 @@ struct CliOptions {
     bool allAngles = false;
     // demux, mkv: each DVD subpicture stream's forced subpictures also apart.
     bool forcedTracks = false;
+    bool captions = false;
     // A sector that cannot be read ends the job instead of being passed over.
     bool stopOnReadError = false;
     int angle = 1;

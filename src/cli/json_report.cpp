@@ -54,6 +54,11 @@ Json streamReport(const StreamBox& stream) {
     if (stream.coding) {
         put(out, "channel_layout", channelLayout(*stream.coding, header));
     }
+    if (stream.captionForm != CaptionForm::None) {
+        out["closed_captions"] = {
+            {"form", stream.captionForm == CaptionForm::Dvd ? "dvd" : "atsc"},
+            {"channels", captionChannelNames(stream.captionChannels)}};
+    }
     if (stream.subpictures > 0) {
         out["subpictures"] = stream.subpictures;
         out["forced_subpictures"] = stream.forcedSubpictures;

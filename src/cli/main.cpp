@@ -299,6 +299,7 @@ private:
             naming.lpcm = LpcmOutput::Raw;
         }
         naming.forcedTracks = options_.forcedTracks;
+        naming.captions = options_.captions;
         return naming;
     }
 
@@ -335,7 +336,8 @@ private:
         MkvResult made;
         try {
             made = job.run(MkvInput{options_.source, settings, options_.outputFolder,
-                                    options_.select, options_.forcedTracks});
+                                    options_.select, options_.forcedTracks,
+                                    options_.captions});
         } catch (const SelectionError& error) {
             return usageError(error.what());
         }
@@ -345,7 +347,9 @@ private:
             return kFailed;
         }
         if (made.output) {
-            report["outputs"] = outputsReport({*made.output});
+            std::vector<OutputWritten> written = {*made.output};
+            written.insert(written.end(), made.captions.begin(), made.captions.end());
+            report["outputs"] = outputsReport(written);
         }
         Json tracks = Json::array();
         for (const MatroskaTrack& track : made.tracks) {

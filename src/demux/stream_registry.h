@@ -10,6 +10,7 @@
 #include <vector>
 
 #include "core/output_sink.h"
+#include "format/closed_captions.h"
 #include "format/stream_header.h"
 #include "format/stream_ids.h"
 
@@ -95,6 +96,10 @@ struct StreamContext {
     // DVD subpictures: the units the read met, and those the disc forces on screen.
     int64_t subpictures = 0;
     int64_t forcedSubpictures = 0;
+    // MPEG video: the form of EIA-608 captions its user data carries, and the channels that
+    // show text (bit 0 for CC1 to bit 3 for CC4).
+    CaptionForm captionForm = CaptionForm::None;
+    uint8_t captionChannels = 0;
     // Its output during a demux job; owned by that job, null otherwise.
     OutputSink* out = nullptr;
 };

@@ -94,6 +94,39 @@ std::string forcedFileName(const std::string& name) {
     return withoutExtension(name) + ".forced.sub";
 }
 
+void addCaptionOutputs(std::vector<OpenOutput>& outputs, const CaptionGatherer& captions,
+                       const std::function<std::string(int number)>& base, int64_t zero,
+                       const std::vector<std::string>& inputs, Reporter& log) {
+    const auto add = [&](int number, const std::string& path, const std::string& text) {
+        checkOutputTarget(path, inputs);
+        log.log("Creating " + path);
+        auto file = std::make_unique<FileOutput>(path);
+        file->append(reinterpret_cast<const uint8_t*>(text.data()), text.size());
+        outputs.push_back(OpenOutput{StreamKind::Video, number, std::move(file)});
+    };
+    for (int number = 0; number < 2; ++number) {
+        const VideoCaptions* stream = captions.stream(number);
+        if (stream == nullptr || stream->form() == CaptionForm::None) {
+            continue;
+        }
+        const std::string name = base(number);
+        const std::vector<std::string> channels =
+            captionChannelNames(stream->decoder().channelsWithText());
+        for (const std::string& channel : channels) {
+            const int index = channel.back() - '1';
+            add(number, name + "." + channel + ".srt",
+                subRipText(stream->decoder().cues(index), zero));
+        }
+        if (!stream->fieldOneWords().empty()) {
+            SccWriter scc(stream->pal());
+            for (const TimedCaptionWord& word : stream->fieldOneWords()) {
+                scc.word(word.first, word.second, word.time - zero);
+            }
+            add(number, name + ".scc", scc.text());
+        }
+    }
+}
+
 void addVobSubIndexes(std::vector<OpenOutput>& outputs, const std::array<VobSubWriter, 32>& writers,
                       const std::vector<StreamBox>& boxes, VobSubIndexInfo info,
                       const std::vector<std::string>& inputs, Reporter& log,

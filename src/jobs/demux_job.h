@@ -2,12 +2,14 @@
 
 #include <array>
 #include <cstdint>
+#include <functional>
 #include <optional>
 #include <string>
 #include <vector>
 
 #include "core/file_output.h"
 #include "jobs/job_context.h"
+#include "sinks/caption_gatherer.h"
 #include "sinks/vobsub.h"
 #include "sinks/wav_writer.h"
 
@@ -45,6 +47,8 @@ struct OutputNaming {
     LpcmOutput lpcm = LpcmOutput::Wave;
     // Each DVD subpicture stream's forced subpictures also as VobSub files of their own.
     bool forcedTracks = false;
+    // Each MPEG video stream's closed captions as SubRip and Scenarist files.
+    bool captions = false;
 };
 
 // The naming with its subpicture format settled for a source of `kind`: VobSub by default for a
@@ -113,6 +117,14 @@ OpenOutput openOutput(StreamRegistry& streams, const StreamBox& box, const std::
 // full disk at the end names none of them. Outputs that are not `complete` (a cancelled job)
 // never replace a file of their name: they are kept as FileOutput::closeIncomplete() keeps them.
 std::vector<OutputWritten> closeOutputs(std::vector<OpenOutput>& outputs, bool complete);
+// Adds to `outputs` the closed captions `captions` gathered of each video stream that has them:
+// a SubRip file for each channel that shows text (`base(number)` + ".CC1.srt") and the
+// Scenarist file of field 1's words (+ ".scc"), times counted from `zero`, logging "Creating"
+// each; none may replace one of `inputs`.
+void addCaptionOutputs(std::vector<OpenOutput>& outputs, const CaptionGatherer& captions,
+                       const std::function<std::string(int number)>& base, int64_t zero,
+                       const std::vector<std::string>& inputs, Reporter& log);
+
 // Adds to `outputs` the .idx beside each VobSub .sub among them, written from `writers` and the
 // language of its box in `boxes`, logging "Creating" each; none may replace one of `inputs`.
 // They take their names with the .sub files, in closeOutputs().

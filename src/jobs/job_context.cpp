@@ -67,6 +67,8 @@ std::vector<StreamBox> labelledBoxes(const StreamRegistry& streams) {
         const bool video = kind == StreamKind::Video;
         StreamBox& box = boxes.back();
         box.codecPrivate = context.codecPrivate;
+        box.captionForm = context.captionForm;
+        box.captionChannels = context.captionChannels;
         box.duration = context.timing.seconds(
             tailSeconds(context.timing, video, box.header, video ? context.frameRate : 0));
         box.bytes = context.timing.bytes;
@@ -455,6 +457,34 @@ void reportSubpictures(const StreamRegistry& streams, Reporter& log) {
     }
 }
 
+// Which video streams carry closed captions, in which form, and which channels show text: what
+// a user keeps as text, as no remux keeps them.
+void reportCaptions(const StreamRegistry& streams, Reporter& log) {
+    bool any = false;
+    streams.forEach([&](const StreamContext& stream) {
+        if (stream.kind != StreamKind::Video || stream.captionForm == CaptionForm::None) {
+            return;
+        }
+        any = true;
+        LogEvent line{"Video stream " + std::to_string(stream.number) + ": closed captions (" +
+                      (stream.captionForm == CaptionForm::Dvd ? "DVD" : "ATSC A/53") + " form)"};
+        const std::vector<std::string> channels = captionChannelNames(stream.captionChannels);
+        if (channels.empty()) {
+            line << ", no channel shows text.";
+        } else {
+            line << " in ";
+            for (size_t k = 0; k < channels.size(); ++k) {
+                line << (k == 0 ? "" : ", ") << asStrong(channels[k]);
+            }
+            line << ".";
+        }
+        log.log(line);
+    });
+    if (any) {
+        log.log("");
+    }
+}
+
 void SourceJob::finish(PassesResult& result, bool reportFrameCounts, bool twoFiles) {
     const JobState& job = records().job;
     result.skipped = job.skipped;
@@ -485,6 +515,7 @@ void SourceJob::finish(PassesResult& result, bool reportFrameCounts, bool twoFil
     }
     if (!result.cancelled) {
         reportSubpictures(records().streams, context_.log);
+        reportCaptions(records().streams, context_.log);
     }
 }
 

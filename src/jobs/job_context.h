@@ -92,6 +92,9 @@ struct StreamBox {
     int64_t subpictures = 0;
     int64_t forcedSubpictures = 0;
     bool forcedOnly() const { return subpictures > 0 && forcedSubpictures == subpictures; }
+    // MPEG video: the form of its closed captions, and the channels that show text.
+    CaptionForm captionForm = CaptionForm::None;
+    uint8_t captionChannels = 0;
 };
 
 // The boxes that `streams` holds ids for, in box order (video, audio, subpicture), with the

@@ -22,11 +22,13 @@ public:
     using StreamMet = std::function<void(StreamContext&)>;
 
     MkvPass(JobRecords& state, Reporter& log, const PassOptions& options,
-            HeaderAnalysers& analysers, MatroskaSink& sink, StreamMet streamMet)
+            HeaderAnalysers& analysers, MatroskaSink& sink, StreamMet streamMet,
+            CaptionGatherer* captions)
         : DetectingPass(state, log, options, analysers),
           sink_(sink),
           streamMet_(std::move(streamMet)),
-          state_(state) {}
+          state_(state),
+          captions_(captions) {}
 
     void streamRegistered(const StreamContext& stream, ScanState& scan) override {
         DetectingPass::streamRegistered(stream, scan);
@@ -37,12 +39,16 @@ public:
     void packet(const Packet& packet) override {
         DetectingPass::packet(packet);  // the stream's headers first: its track is made of them
         sink_.packet(packet);
+        if (captions_ != nullptr) {
+            captions_->packet(packet);
+        }
     }
 
 private:
     MatroskaSink& sink_;
     StreamMet streamMet_;
     JobRecords& state_;
+    CaptionGatherer* captions_;
 };
 
 // What a disc calls a stream (an HD DVD track's description), or what it says the stream holds
@@ -204,7 +210,9 @@ MkvResult MkvJob::run(const MkvInput& input) {
                     }
                 }
             }
-            MkvPass pass(state, log, options, *analysers_, *sink, meet);
+            CaptionGatherer captions;
+            MkvPass pass(state, log, options, *analysers_, *sink, meet,
+                         input.captions ? &captions : nullptr);
             runPass(PassMode::Detection, pass);
             closeSource();
             dropOutputs(state.streams);
@@ -234,6 +242,21 @@ MkvResult MkvJob::run(const MkvInput& input) {
                     log.log("Creating " + output->path());
                     output->finishWriting();
                     output->close();
+                }
+                if (input.captions) {
+                    // Beside the file, on its timeline.
+                    captions.finish();
+                    std::vector<OpenOutput> sideFiles;
+                    const std::string base = withoutExtension(output->path(), style);
+                    addCaptionOutputs(
+                        sideFiles, captions,
+                        [&](int number) {
+                            return number == 0 ? base : base + ".video" + std::to_string(number);
+                        },
+                        sink->zero().value_or(state.job.minPts), inputs_, log);
+                    for (const OutputWritten& written : closeOutputs(sideFiles, true)) {
+                        result.captions.push_back(written);
+                    }
                 }
             }
             if (output->bytesWritten() > 0) {

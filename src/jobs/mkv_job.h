@@ -21,6 +21,8 @@ struct MkvInput {
     // Each DVD subpicture stream's forced subpictures also as a track of their own, marked
     // forced.
     bool forcedTracks = false;
+    // Each MPEG video stream's closed captions as SubRip and Scenarist files beside the file.
+    bool captions = false;
 };
 
 struct MkvResult {
@@ -28,13 +30,14 @@ struct MkvResult {
     // The file written, and its tracks in order; none when no stream was chosen.
     std::optional<OutputWritten> output;
     std::vector<MatroskaTrack> tracks;
+    // The closed captions written beside it.
+    std::vector<OutputWritten> captions;
 };
 
 // A read that writes every chosen stream of the source into one Matroska file as it goes: one
 // pass, both files of a feature and every cell or clip of a title on one timeline. Tracks take
 // the disc's languages and names, the first video and audio track are the default ones, and a
-// disc title's chapters and name come along. HD DVD subpictures have no Matroska coding: they
-// are left out, and the log says so.
+// disc title's chapters and name come along. HD DVD subpictures become PGS tracks.
 class MkvJob : SourceJob {
 public:
     explicit MkvJob(const JobContext& context) : SourceJob(context) {}

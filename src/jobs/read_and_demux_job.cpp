@@ -34,6 +34,7 @@ public:
     }
 
     void writeForced(ForcedSubpictures* forced) { demux_.writeForced(forced); }
+    void gatherCaptions(CaptionGatherer* captions) { captions_ = captions; }
     void finish() { demux_.finish(); }
 
     void spanStarted(size_t span) override {
@@ -52,9 +53,13 @@ public:
         // The read first: the time base a .sup record is written against comes from it.
         DetectingPass::packet(packet);
         demux_.packet(packet);
+        if (captions_ != nullptr) {
+            captions_->packet(packet);
+        }
     }
 
 private:
+    CaptionGatherer* captions_ = nullptr;
     DemuxPass demux_;
     StreamMet streamMet_;
 };
@@ -159,6 +164,10 @@ ReadAndDemuxResult ReadAndDemuxJob::run(const ReadAndDemuxInput& input) {
                     }
                 });
             pass.writeForced(forced.get());
+            CaptionGatherer captions;
+            if (naming.captions) {
+                pass.gatherCaptions(&captions);
+            }
             runPass(PassMode::Detection, pass);
             pass.finish();
             closeSource();
@@ -201,6 +210,20 @@ ReadAndDemuxResult ReadAndDemuxJob::run(const ReadAndDemuxInput& input) {
                 for (const OpenOutput& output : outputs) {
                     log.log("Creating " + output.file->path());
                 }
+            }
+            if (naming.captions && !state.job.control.cancelled) {
+                captions.finish();
+                addCaptionOutputs(
+                    outputs, captions,
+                    [&](int number) {
+                        for (const StreamBox& box : read.streams) {
+                            if (box.kind == StreamKind::Video && box.number == number) {
+                                return prefix + "." + safeFileNamePart(box.label);
+                            }
+                        }
+                        return prefix + ".video" + std::to_string(number);
+                    },
+                    state.job.minPts, inputs_, log);
             }
             if (vobSub && !state.job.control.cancelled) {
                 addVobSubIndexes(outputs, *writers, read.streams,

@@ -207,11 +207,54 @@ void DetectionPass::keepCodecPrivate(const Packet& packet) {
     }
 }
 
+void DetectionPass::captionsIn(const Packet& packet) {
+    constexpr uint8_t kUserDataStart = 0xB2;
+    const std::span<const uint8_t> data = packet.payload;
+    // The vector search first: most packets hold no user data. User data cut by the packet's
+    // end is passed over; a stream with captions has them in every group.
+    if (frameCodesWithin(data.data(), data.size(), kUserDataStart) == 0) {
+        return;
+    }
+    StreamContext& stream = *packet.stream;
+    std::vector<CaptionWord>& words = captionWords_;
+    for (size_t at = 0; at + 4 <= data.size(); ++at) {
+        if (data[at] != 0 || data[at + 1] != 0 || data[at + 2] != 1 ||
+            data[at + 3] != kUserDataStart) {
+            continue;
+        }
+        size_t end = at + 4;
+        while (end + 3 <= data.size() && !(data[end] == 0 && data[end + 1] == 0 && data[end + 2] == 1)) {
+            ++end;
+        }
+        words.clear();
+        const CaptionForm form = captionWords(data.subspan(at + 4, end - at - 4), words);
+        if (form != CaptionForm::None && stream.captionForm == CaptionForm::None) {
+            stream.captionForm = form;
+        }
+        if (form == CaptionForm::None || form != stream.captionForm) {
+            continue;
+        }
+        auto& decoder = captions_[static_cast<size_t>(packet.number)];
+        if (!decoder) {
+            decoder = std::make_unique<CaptionDecoder>(false);
+        }
+        for (const CaptionWord& word : words) {
+            decoder->word(word.field, word.first, word.second, 0);
+        }
+        stream.captionChannels = decoder->channelsWithText();
+        at = end - 1;
+    }
+}
+
 void DetectionPass::packet(const Packet& packet) {
     const bool video = packet.kind == StreamKind::Video;
     if (video && options_.countFrames()) {
         frames_.count(packet.payload.data(), packet.payload.size(), packet.coding, packet.number,
                       packet.stream->frameCount);
+    }
+    if (video && packet.number >= 0 && packet.number < 2 &&
+        (packet.coding == StreamCoding::Mpeg2 || packet.coding == StreamCoding::Mpeg1)) {
+        captionsIn(packet);
     }
     takeFirstTime(packet);
     if (packet.kind != StreamKind::Subpicture && packet.unitStart) {

@@ -1,8 +1,10 @@
 #pragma once
 
 #include <array>
+#include <memory>
 #include <bitset>
 #include <optional>
+#include <vector>
 
 #include "core/reporter.h"
 #include "demux/job_records.h"
@@ -10,6 +12,7 @@
 #include "demux/pass_options.h"
 #include "format/frame_counter.h"
 #include "format/header_analysers.h"
+#include "format/closed_captions.h"
 #include "format/subpicture_unit.h"
 
 namespace tolvane {
@@ -37,6 +40,8 @@ private:
     void audioDetails(const Packet& packet);
     void videoDetails(const Packet& packet);
     void subpictureDetails(const Packet& packet);
+    // Whether an MPEG video packet carries captions in its user data, and on which channels.
+    void captionsIn(const Packet& packet);
     // Keeps a video stream's codec private data from the first packet that holds it whole.
     void keepCodecPrivate(const Packet& packet);
     // Takes a stream's first time from its first packet that carries one.
@@ -59,6 +64,9 @@ private:
     std::bitset<kMaxStreams> timed_;
     // Each DVD subpicture stream's unit being gathered, to count the units and the forced.
     std::array<SubpictureGatherer, kMaxStreams> subpictureUnits_;
+    // Each MPEG video stream's caption words, decoded only to learn which channels show text.
+    std::array<std::unique_ptr<CaptionDecoder>, 2> captions_;
+    std::vector<CaptionWord> captionWords_;
     // Packets without a PTS met before a stream was reported, by registry slot.
     std::array<uint8_t, kMaxStreams> untimedPackets_{};
 };

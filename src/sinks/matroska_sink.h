@@ -62,6 +62,8 @@ public:
     // The tracks as written; empty before the file began, and when no stream has one (the
     // file is then not written).
     const std::vector<MatroskaTrack>& tracks() const { return described_; }
+    // The file's zero on the title's timeline, once the file has begun.
+    std::optional<int64_t> zero() const { return zero_; }
     // The streams added that have no track: video that never gave its picture size.
     const std::vector<const StreamContext*>& leftOut() const { return leftOut_; }
 
