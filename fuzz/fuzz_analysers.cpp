@@ -1,5 +1,5 @@
 // Each header analyser on a payload that ends the block exactly, so that the sanitizers see any
-// read past it; and an HD DVD subpicture stream made PGS.
+// read past it; an HD DVD subpicture stream made PGS; an MPEG video stream's captions.
 #include <algorithm>
 #include <cstddef>
 #include <cstdint>
@@ -17,6 +17,7 @@
 #include "analysers/vc1_analyser.h"
 #include "demux/job_records.h"
 #include "format/pgs_display_set.h"
+#include "format/video_captions.h"
 #include "report/message_log.h"
 
 extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
@@ -24,7 +25,7 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
     if (size < 2) {
         return 0;
     }
-    const uint8_t which = data[0] % 9;
+    const uint8_t which = data[0] % 10;
     // The payload starts `before` bytes into the block, as a sub-stream header puts it.
     const size_t before = std::min<size_t>(data[1] % 8, size - 2);
     const size_t length = size - 2;
@@ -61,6 +62,20 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
         case 7:
             analyseVc1(context, HeaderPayload{offset, payload, 1});
             break;
+        case 9: {
+            // An MPEG video stream's closed captions: its user data found across packets of
+            // `before` + 1 KiB, every third one timed.
+            VideoCaptions captions(true);
+            const size_t step = 1024 + before;
+            for (size_t at = 0, n = 0; at < length; at += step, ++n) {
+                const std::span<const uint8_t> packet(block.get() + at,
+                                                      std::min(step, length - at));
+                captions.packet(packet,
+                                n % 3 == 0 ? std::optional<int64_t>(3003 * n) : std::nullopt);
+            }
+            captions.finish();
+            break;
+        }
         default: {
             // An HD DVD subpicture stream made PGS: the payload in packets of `before` + 1 KiB,
             // the first timed, then a unit cut off and the stream ended.

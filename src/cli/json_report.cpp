@@ -55,9 +55,8 @@ Json streamReport(const StreamBox& stream) {
         put(out, "channel_layout", channelLayout(*stream.coding, header));
     }
     if (stream.captionForm != CaptionForm::None) {
-        out["closed_captions"] = {
-            {"form", stream.captionForm == CaptionForm::Dvd ? "dvd" : "atsc"},
-            {"channels", captionChannelNames(stream.captionChannels)}};
+        out["closed_captions"] = {{"form", stream.captionForm == CaptionForm::Dvd ? "dvd" : "atsc"},
+                                  {"channels", captionChannelNames(stream.captionChannels)}};
     }
     if (stream.subpictures > 0) {
         out["subpictures"] = stream.subpictures;

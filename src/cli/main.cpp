@@ -336,8 +336,7 @@ private:
         MkvResult made;
         try {
             made = job.run(MkvInput{options_.source, settings, options_.outputFolder,
-                                    options_.select, options_.forcedTracks,
-                                    options_.captions});
+                                    options_.select, options_.forcedTracks, options_.captions});
         } catch (const SelectionError& error) {
             return usageError(error.what());
         }

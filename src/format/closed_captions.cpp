@@ -8,7 +8,9 @@ namespace tolvane {
 
 namespace {
 
-bool oddParity(uint8_t byte) { return __builtin_parity(byte) == 1; }
+bool oddParity(uint8_t byte) {
+    return __builtin_parity(byte) == 1;
+}
 
 // The characters where the basic set differs from ASCII.
 char32_t basicCharacter(uint8_t code) {
@@ -70,8 +72,8 @@ void appendUtf8(std::string& out, char32_t c) {
 }  // namespace
 
 CaptionForm captionWords(std::span<const uint8_t> data, std::vector<CaptionWord>& words) {
-    if (data.size() >= 7 && data[0] == 'G' && data[1] == 'A' && data[2] == '9' &&
-        data[3] == '4' && data[4] == 0x03) {
+    if (data.size() >= 7 && data[0] == 'G' && data[1] == 'A' && data[2] == '9' && data[3] == '4' &&
+        data[4] == 0x03) {
         if ((data[5] & 0x40) == 0) {
             return CaptionForm::None;  // its captions are not to be read
         }
@@ -81,8 +83,8 @@ CaptionForm captionWords(std::span<const uint8_t> data, std::vector<CaptionWord>
             const int type = marker & 0x03;
             // Valid EIA-608 pairs only: types 2 and 3 are CEA-708's.
             if ((marker & 0x04) != 0 && type < 2) {
-                words.push_back({static_cast<uint8_t>(type + 1), data[8 + 3 * k],
-                                 data[9 + 3 * k], 0});
+                words.push_back(
+                    {static_cast<uint8_t>(type + 1), data[8 + 3 * k], data[9 + 3 * k], 0});
             }
         }
         return CaptionForm::Atsc;

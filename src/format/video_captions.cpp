@@ -52,6 +52,7 @@ void VideoCaptions::startCode(uint8_t code) {
     code_.reset();
     if (code == kGroupStart) {
         newGroup_ = true;
+        picturesInGroup_ = 0;  // the group's user data waits for its first picture
     }
     if (code == kPictureStart || code == kSequenceHeader || code == kUserDataStart) {
         code_ = code;
@@ -75,7 +76,6 @@ void VideoCaptions::picture(int temporalReference, int type) {
         // What the group before showed tells where this one starts, when no time does.
         groupStart_ += static_cast<int64_t>(groupLength_) * frame;
         groupLength_ = 0;
-        picturesInGroup_ = 0;
         anchor_.reset();
         newGroup_ = false;
     }
@@ -129,9 +129,9 @@ void VideoCaptions::add(const CaptionWord& word, int64_t time) {
 }
 
 void VideoCaptions::release(std::optional<int64_t> upTo) {
-    const auto later = std::stable_partition(pending_.begin(), pending_.end(), [&](const Pending& p) {
-        return !upTo || p.time <= *upTo;
-    });
+    const auto later =
+        std::stable_partition(pending_.begin(), pending_.end(),
+                              [&](const Pending& p) { return !upTo || p.time <= *upTo; });
     std::sort(pending_.begin(), later, [](const Pending& a, const Pending& b) {
         return a.time != b.time ? a.time < b.time : a.order < b.order;
     });

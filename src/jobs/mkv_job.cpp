@@ -253,7 +253,7 @@ MkvResult MkvJob::run(const MkvInput& input) {
                         [&](int number) {
                             return number == 0 ? base : base + ".video" + std::to_string(number);
                         },
-                        sink->zero().value_or(state.job.minPts), inputs_, log);
+                        sink->zero().value_or(read.earliestPts.value_or(0)), inputs_, log);
                     for (const OutputWritten& written : closeOutputs(sideFiles, true)) {
                         result.captions.push_back(written);
                     }

@@ -223,7 +223,7 @@ ReadAndDemuxResult ReadAndDemuxJob::run(const ReadAndDemuxInput& input) {
                         }
                         return prefix + ".video" + std::to_string(number);
                     },
-                    state.job.minPts, inputs_, log);
+                    read.earliestPts.value_or(0), inputs_, log);
             }
             if (vobSub && !state.job.control.cancelled) {
                 addVobSubIndexes(outputs, *writers, read.streams,

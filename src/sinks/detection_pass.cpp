@@ -223,7 +223,8 @@ void DetectionPass::captionsIn(const Packet& packet) {
             continue;
         }
         size_t end = at + 4;
-        while (end + 3 <= data.size() && !(data[end] == 0 && data[end + 1] == 0 && data[end + 2] == 1)) {
+        while (end + 3 <= data.size() &&
+               !(data[end] == 0 && data[end + 1] == 0 && data[end + 2] == 1)) {
             ++end;
         }
         words.clear();

@@ -1,8 +1,8 @@
 #pragma once
 
 #include <array>
-#include <memory>
 #include <bitset>
+#include <memory>
 #include <optional>
 #include <vector>
 
@@ -10,9 +10,9 @@
 #include "demux/job_records.h"
 #include "demux/pass_hooks.h"
 #include "demux/pass_options.h"
+#include "format/closed_captions.h"
 #include "format/frame_counter.h"
 #include "format/header_analysers.h"
-#include "format/closed_captions.h"
 #include "format/subpicture_unit.h"
 
 namespace tolvane {
