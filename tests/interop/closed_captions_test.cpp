@@ -293,6 +293,29 @@ TEST(ClosedCaptions, BothFormsGiveTheTextAndTimesFfmpegsDecoderGives) {
         for (const char* kind : {".CC1.srt", ".CC3.srt", ".scc"}) {
             EXPECT_EQ(fileText(out / ("film" + std::string(kind))), fileText(base + kind)) << kind;
         }
+
+        // A disc dvdauthor makes of the DVD form: its title gives the same files.
+        if (!dvd || !fixture::installed("dvdauthor")) {
+            continue;
+        }
+        ASSERT_EQ(sh("ffmpeg -v fatal -fflags +genpts -r 30000/1001 -i dvd.m2v -c copy -f dvd -y "
+                     "dvd.mpg && VIDEO_FORMAT=NTSC dvdauthor -o DISC -t dvd.mpg >/dev/null 2>&1 && "
+                     "VIDEO_FORMAT=NTSC dvdauthor -o DISC -T >/dev/null 2>&1",
+                     root)
+                      .status,
+                  0);
+        ASSERT_EQ(fixture::runProcess(TOLVANE_CLI,
+                                      {"demux", (root / "DISC").string(), "--title", "1",
+                                       "--captions", "-o", (out / "title").string()},
+                                      "/")
+                      .status,
+                  0);
+        for (const char* kind : {".CC1.srt", ".CC3.srt", ".scc"}) {
+            EXPECT_EQ(
+                fileText(out / "title" / ("DISC_title01.MPEG-2.stream.0" + std::string(kind))),
+                fileText(base + kind))
+                << kind;
+        }
     }
 }
 
