@@ -214,7 +214,8 @@ std::vector<Stream> encodeStreams(Encoder& encoder, const Feature& feature) {
         // One subtitle every two seconds, the first with the film.
         for (uint64_t at = 0; at < static_cast<uint64_t>(duration * kClock); at += 2 * kClock) {
             subtitles.units.push_back({subtitles.data.size(), kStartPts + at});
-            const Bytes unit = fx::hdSubpictureUnit(colour);
+            // The French stream's first subtitle is forced on screen.
+            const Bytes unit = fx::hdSubpictureUnit(colour, subId == 0x21 && at == 0);
             subtitles.data.insert(subtitles.data.end(), unit.begin(), unit.end());
         }
         streams.push_back(std::move(subtitles));

@@ -108,9 +108,10 @@ constexpr OptionHelp kOptions[] = {
      "output set each (angle 2 on is named _angle2 and so on)",
      kDemux | kMkv},
     {"--forced-tracks",
-     "also write each DVD subpicture stream's forced subpictures\n"
+     "also write each subpicture stream's forced subpictures\n"
      "(shown whatever the player's subtitle setting) apart: mkv as a\n"
-     "track marked forced, demux as .forced.sub and .idx",
+     "track marked forced, demux as .forced.sub and .idx (PGS:\n"
+     ".forced.sup)",
      kDemux | kMkv},
     {"--captions",
      "also write each MPEG video stream's closed captions: a\n"
@@ -556,9 +557,8 @@ CliOptions parseArguments(const std::vector<std::string>& args) {
     if (*forcedOption && options.command != Command::Demux && options.command != Command::Mkv) {
         throw UsageError{"--forced-tracks belongs to demux and mkv"};
     }
-    if (*forcedOption && (options.subFormat == "sup" || options.subFormat == "pgs")) {
-        throw UsageError{"--forced-tracks writes VobSub tracks: leave out --sub-format " +
-                         options.subFormat};
+    if (*forcedOption && options.subFormat == "sup") {
+        throw UsageError{"--forced-tracks writes VobSub or PGS tracks: leave out --sub-format sup"};
     }
     if (*allAnglesOption) {
         if (options.command != Command::Demux && options.command != Command::Mkv) {

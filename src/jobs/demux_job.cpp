@@ -91,7 +91,8 @@ OutputNaming settledNaming(OutputNaming naming, SourceKind kind) {
 }
 
 std::string forcedFileName(const std::string& name) {
-    return withoutExtension(name) + ".forced.sub";
+    const std::string base = withoutExtension(name);
+    return base + ".forced" + name.substr(base.size());
 }
 
 void addCaptionOutputs(std::vector<OpenOutput>& outputs, const CaptionGatherer& captions,

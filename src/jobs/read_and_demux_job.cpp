@@ -73,7 +73,8 @@ void rebaseRecords(const std::vector<SupRecord>& records, int64_t minPts,
             continue;
         }
         for (const OpenOutput& output : outputs) {
-            if (output.kind == StreamKind::Subpicture && output.number == record.number) {
+            if (output.kind == StreamKind::Subpicture && output.number == record.number &&
+                output.forced == record.forced) {
                 const auto pts = static_cast<uint32_t>(static_cast<uint64_t>(record.pts) -
                                                        static_cast<uint64_t>(minPts));
                 uint8_t bytes[4] = {
@@ -124,7 +125,8 @@ ReadAndDemuxResult ReadAndDemuxJob::run(const ReadAndDemuxInput& input) {
             openForReading(input.sourcePath, names, input.settings);
             naming = settledNaming(input.naming, sourceKind_);
             vobSub = naming.subpictureFormat == SubpictureFormat::VobSub;
-            if (vobSub && naming.forcedTracks) {
+            if ((vobSub || naming.subpictureFormat == SubpictureFormat::Pgs) &&
+                naming.forcedTracks) {
                 forced = std::make_unique<ForcedSubpictures>();
             }
             checkOutputFolder(prefix, naming, inputs_, style);

@@ -19,9 +19,17 @@ void DemuxPass::withoutNumber(StreamKind kind, int32_t key) {
 
 void DemuxPass::writePgs() {
     pgs_ = std::make_unique<std::array<PgsConverter, 32>>();
+    forcedPgs_ = std::make_unique<std::array<PgsConverter, 32>>();
+    for (PgsConverter& converter : *forcedPgs_) {
+        converter = PgsConverter(true);
+    }
 }
 
-void DemuxPass::writePgsSets(const StreamContext& stream, std::span<const PgsDisplaySet> sets) {
+void DemuxPass::writePgsSets(const StreamContext& stream, std::span<const PgsDisplaySet> sets,
+                             bool forced) {
+    const auto n = static_cast<size_t>(stream.number);
+    OutputSink* out = forced ? forced_->out[n] : stream.out;
+    uint64_t& written = forced ? forcedBytes_[n] : subBytes_[stream.slot];
     for (const PgsDisplaySet& set : sets) {
         // Modulo 2^32 as .sup times wrap, as for subpicture records.
         const auto time = static_cast<uint32_t>(static_cast<uint64_t>(set.time) -
@@ -31,12 +39,12 @@ void DemuxPass::writePgsSets(const StreamContext& stream, std::span<const PgsDis
         appendSupRecords(set.segments, time, pgsRecords_, &pgsTimes_);
         if (records_ != nullptr) {
             for (const size_t at : pgsTimes_) {
-                records_->push_back(SupRecord{stream.number, subBytes_[stream.slot] + at, set.time,
-                                              state_.job.minPts, true});
+                records_->push_back(SupRecord{stream.number, written + at, set.time,
+                                              state_.job.minPts, true, forced});
             }
         }
-        stream.out->append(pgsRecords_.data(), pgsRecords_.size());
-        subBytes_[stream.slot] += pgsRecords_.size();
+        out->append(pgsRecords_.data(), pgsRecords_.size());
+        written += pgsRecords_.size();
     }
 }
 
@@ -47,6 +55,9 @@ void DemuxPass::finish() {
         if (stream != nullptr && stream->out != nullptr) {
             writePgsSets(*stream, (*pgs_)[n].finish());
         }
+        if (stream != nullptr && forced_ != nullptr && forced_->out[n] != nullptr) {
+            writePgsSets(*stream, (*forcedPgs_)[n].finish(), true);
+        }
     }
 }
 
@@ -54,6 +65,9 @@ void DemuxPass::pgsSubpicture(const Packet& packet) {
     const auto n = static_cast<size_t>(packet.number);
     PgsConverter& converter = (*pgs_)[n];
     writePgsSets(*packet.stream, converter.add(packet.payload, packet.time));
+    if (forced_ != nullptr && forced_->out[n] != nullptr) {
+        writePgsSets(*packet.stream, (*forcedPgs_)[n].add(packet.payload, packet.time), true);
+    }
     if (converter.failure() && !pgsFailureSaid_[n]) {
         pgsFailureSaid_[n] = true;
         reporter_.log(streamText(StreamKind::Subpicture, packet.stream->key) +

@@ -28,10 +28,11 @@ struct SupRecord {
     int64_t pts;             // the packet's time on the timeline
     int64_t minPts;          // the time base it was written against
     bool bigEndian = false;  // a PGS record's time; a subpicture record's is little-endian
+    bool forced = false;     // in the stream's file of forced subpictures
 };
 
-// Each subpicture stream's forced subpictures, written apart as VobSub: the unit being gathered,
-// the writer and the output, by stream number (null: not written).
+// Each subpicture stream's forced subpictures, written apart as VobSub (or PGS): the unit being
+// gathered, the writer and the output, by stream number (null: not written).
 struct ForcedSubpictures {
     std::array<SubpictureGatherer, 32> units;
     std::array<VobSubWriter, 32> writers;
@@ -71,7 +72,8 @@ public:
 private:
     void subpicture(const Packet& packet);
     void pgsSubpicture(const Packet& packet);
-    void writePgsSets(const StreamContext& stream, std::span<const PgsDisplaySet> sets);
+    void writePgsSets(const StreamContext& stream, std::span<const PgsDisplaySet> sets,
+                      bool forced = false);
 
     JobRecords& state_;
     Reporter& reporter_;
@@ -84,6 +86,9 @@ private:
     std::vector<uint8_t> pgsRecords_;  // a display set's records, reused
     std::vector<size_t> pgsTimes_;
     std::array<bool, 32> pgsFailureSaid_{};
+    // The forced subpictures of each stream `forced_` has an output for, as PGS.
+    std::unique_ptr<std::array<PgsConverter, 32>> forcedPgs_;
+    std::array<uint64_t, 32> forcedBytes_{};
     // Bytes written to each subpicture output, while records are noted.
     std::array<uint64_t, kMaxStreams> subBytes_{};  // by registry slot
 };

@@ -94,8 +94,7 @@ TEST(HdSubpicture, DecodesBothFieldsAndSaysWhyADamagedUnitCannotBeShown) {
 // only the forced units.
 TEST(HdSubpicture, PgsSetsComeInTimeOrderAndANewUnitReplacesTheOneShown) {
     const auto packet = [](const Bytes& unit) { return std::span<const uint8_t>(unit); };
-    Bytes forced = fixture::hdSubpictureUnit(1);
-    forced[firstSequence(forced) + 6] = 0x00;  // a forced start
+    const Bytes forced = fixture::hdSubpictureUnit(1, true);
     EXPECT_TRUE(forcedSubpicture(forced));
     const Bytes plain = fixture::hdSubpictureUnit(1);
     EXPECT_FALSE(forcedSubpicture(plain));

@@ -163,7 +163,7 @@ TEST(HdDvdSubpictures, EachIsThePgsSubtitleFfmpegDrawsAndMkvmergeMuxes) {
         SCOPED_TRACE(name);
         const std::string evo = (disc / "HVDVD_TS" / (std::string(name) + ".EVO")).string();
         const fixture::ProcessResult demuxed =
-            cli({"demux", evo, "--no-continue", "--json", "-o", out.string()});
+            cli({"demux", evo, "--no-continue", "--forced-tracks", "--json", "-o", out.string()});
         ASSERT_EQ(demuxed.status, 0) << demuxed.err;
         const Json report = Json::parse(demuxed.out);
         // The .sup times count from the file's earliest first PTS.
@@ -197,21 +197,25 @@ TEST(HdDvdSubpictures, EachIsThePgsSubtitleFfmpegDrawsAndMkvmergeMuxes) {
     // subtitle as its .sup (of the title) gives it.
     const fs::path mkv = out / "feature.mkv";
     const fixture::ProcessResult made =
-        cli({"mkv", disc.string(), "--title", "1", "-o", mkv.string()});
+        cli({"mkv", disc.string(), "--title", "1", "--forced-tracks", "-o", mkv.string()});
     ASSERT_EQ(made.status, 0) << made.err;
     ASSERT_EQ(cli({"demux", disc.string(), "--title", "1", "-o", (out / "title").string()}).status,
               0);
     const Json probed = Json::parse(fixture::runProcess("mkvmerge", {"-J", mkv.string()}, "/").out);
     std::vector<std::string> languages;
+    std::vector<bool> forcedFlags;
     for (const Json& track : probed["tracks"]) {
         if (track["type"] == "subtitles") {
             EXPECT_EQ(track["properties"]["codec_id"], "S_HDMV/PGS");
             languages.push_back(track["properties"]["language"]);
+            forcedFlags.push_back(track["properties"].value("forced_track", false));
         }
     }
-    EXPECT_EQ(languages, (std::vector<std::string>{"eng", "fre"}));
+    // Each stream, and each stream's forced subpictures as a track marked forced.
+    EXPECT_EQ(languages, (std::vector<std::string>{"eng", "eng", "fre", "fre"}));
+    EXPECT_EQ(forcedFlags, (std::vector<bool>{false, true, false, true}));
     for (int nth = 0; nth < 2; ++nth) {
-        const std::vector<Shown> inFile = subtitlesOf(mkv.string(), nth);
+        const std::vector<Shown> inFile = subtitlesOf(mkv.string(), nth * 2);
         const std::vector<Shown> fromSup =
             subtitlesOf((out / "title" /
                          (nth == 0 ? "DISC_title01.Subpicture.00.English.sup"

@@ -273,7 +273,7 @@ ProgramStreamBuilder& ProgramStreamBuilder::elementaryStream(uint8_t streamId,
     return *this;
 }
 
-Bytes hdSubpictureUnit(int colour) {
+Bytes hdSubpictureUnit(int colour, bool forced) {
     // A run of `length` pixels (0: to the end of the line) in a 2- or 8-bit colour.
     const auto run = [](BitWriter& w, int index, int length) {
         const bool wide = index > 3;
@@ -335,7 +335,7 @@ Bytes hdSubpictureUnit(int colour) {
     const size_t stopAt = controlAt + startBytes;
     add(be(0, 2));
     add(be(stopAt, 4));
-    add({0x01, 0x83});
+    add({static_cast<uint8_t>(forced ? 0x00 : 0x01), 0x83});
     add(palette);
     add(Bytes{0x84});
     add(contrast);

@@ -107,7 +107,8 @@ private:
 
 // An HD DVD subpicture unit: a 200x40 box at 760,900 of the 1920x1080 frame, its two fields
 // of run-length lines mixing 2- and 8-bit colours (the bottom field in `colour` * 16 + 1), a
-// palette of 256 colours with their contrasts; shown from its PTS for 1.5 s.
-Bytes hdSubpictureUnit(int colour);
+// palette of 256 colours with their contrasts; shown from its PTS for 1.5 s, `forced` whatever
+// the player's subtitle setting.
+Bytes hdSubpictureUnit(int colour, bool forced = false);
 
 }  // namespace tolvane::fixture
