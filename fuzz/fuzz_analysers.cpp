@@ -65,7 +65,7 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
         case 9: {
             // An MPEG video stream's closed captions: its user data found across packets of
             // `before` + 1 KiB, every third one timed.
-            VideoCaptions captions(true);
+            VideoCaptions captions;
             const size_t step = 1024 + before;
             for (size_t at = 0, n = 0; at < length; at += step, ++n) {
                 const std::span<const uint8_t> packet(block.get() + at,

@@ -83,7 +83,7 @@ private:
     void control(Channel& channel, int index, uint8_t first, uint8_t second, int64_t time);
     void put(Channel& channel, int index, char32_t character, int64_t time);
     Memory& writing(Channel& channel);
-    // The screen changed at `time`: the cue of what it showed ends; what it shows now opens one.
+    // The screen changed at `time` (its last cue ended): what it shows now opens the next.
     void changed(Channel& channel, int64_t time);
     std::string screenText(const Channel& channel) const;
 

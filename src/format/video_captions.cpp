@@ -137,7 +137,7 @@ void VideoCaptions::release(std::optional<int64_t> upTo) {
     });
     for (auto it = pending_.begin(); it != later; ++it) {
         decoder_.word(it->word.field, it->word.first, it->word.second, it->time);
-        if (keepWords_ && it->word.field == 1 &&
+        if (it->word.field == 1 &&
             ((it->word.first & 0x7F) != 0 || (it->word.second & 0x7F) != 0)) {
             fieldOne_.push_back({it->time, it->word.first, it->word.second});
         }

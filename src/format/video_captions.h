@@ -23,9 +23,6 @@ struct TimedCaptionWord {
 // decoder in the order the pictures show.
 class VideoCaptions {
 public:
-    // `keepWords`: field 1's words are kept for a Scenarist file.
-    explicit VideoCaptions(bool keepWords) : decoder_(keepWords), keepWords_(keepWords) {}
-
     // A packet of the stream: its payload, and the time of the first picture that starts in it.
     void packet(std::span<const uint8_t> payload, std::optional<int64_t> time);
     // The stream has ended: what is on screen goes a frame after the last picture.
@@ -34,6 +31,7 @@ public:
     // The form the first captions met had; the other form is passed over after it.
     CaptionForm form() const { return form_; }
     const CaptionDecoder& decoder() const { return decoder_; }
+    // Field 1's words but padding, as shown: what a Scenarist file holds.
     const std::vector<TimedCaptionWord>& fieldOneWords() const { return fieldOne_; }
     // Whether the stream is shown at 25 frames a second (PAL) rather than 29.97.
     bool pal() const { return frameRateCode_ == 3 || frameRateCode_ == 6; }
@@ -55,7 +53,6 @@ private:
     int64_t frameTicks() const;
 
     CaptionDecoder decoder_;
-    bool keepWords_;
     CaptionForm form_ = CaptionForm::None;
     std::vector<TimedCaptionWord> fieldOne_;
 

@@ -20,7 +20,7 @@ public:
         }
         auto& stream = streams_[static_cast<size_t>(packet.number)];
         if (!stream) {
-            stream = std::make_unique<VideoCaptions>(true);
+            stream = std::make_unique<VideoCaptions>();
         }
         stream->packet(packet.payload, packet.time);
     }

@@ -7,7 +7,6 @@
 #include <filesystem>
 #include <fstream>
 #include <map>
-#include <regex>
 #include <sstream>
 #include <string>
 #include <vector>
@@ -130,28 +129,36 @@ struct Cue {
     std::string text;
 };
 
-// The cues of a SubRip file, their text without markup and each line trimmed.
+// The cues of a SubRip file, their text without markup ({...} and <...>) and each line trimmed.
 std::vector<Cue> cuesOf(const std::string& srt) {
     std::vector<Cue> cues;
     std::istringstream in(srt);
     std::string line;
-    const std::regex times(R"((\d+):(\d+):(\d+),(\d+) --> (\d+):(\d+):(\d+),(\d+))");
-    const auto seconds = [](const std::smatch& m, int from) {
-        return std::stod(m[from]) * 3600 + std::stod(m[from + 1]) * 60 + std::stod(m[from + 2]) +
-               std::stod(m[from + 3]) / 1000;
-    };
     while (std::getline(in, line)) {
-        std::smatch m;
-        if (!std::regex_search(line, m, times)) {
+        int h1 = 0, m1 = 0, s1 = 0, ms1 = 0, h2 = 0, m2 = 0, s2 = 0, ms2 = 0;
+        if (std::sscanf(line.c_str(), "%d:%d:%d,%d --> %d:%d:%d,%d", &h1, &m1, &s1, &ms1, &h2, &m2,
+                        &s2, &ms2) != 8) {
             continue;
         }
-        Cue cue{seconds(m, 1), seconds(m, 5), ""};
+        Cue cue{h1 * 3600.0 + m1 * 60 + s1 + ms1 / 1000.0,
+                h2 * 3600.0 + m2 * 60 + s2 + ms2 / 1000.0, ""};
         while (std::getline(in, line) && !line.empty() && line != "\r") {
-            line = std::regex_replace(line, std::regex(R"(\{[^}]*\}|<[^>]*>|\r)"), "");
-            line = std::regex_replace(line, std::regex(R"(\\h)"), " ");
-            line = std::regex_replace(line, std::regex(R"(^ +| +$)"), "");
-            if (!line.empty()) {
-                cue.text += (cue.text.empty() ? "" : "\n") + line;
+            std::string plain;
+            for (size_t k = 0; k < line.size(); ++k) {
+                const char close = line[k] == '{' ? '}' : line[k] == '<' ? '>' : 0;
+                if (close != 0 && line.find(close, k) != std::string::npos) {
+                    k = line.find(close, k);
+                } else if (line.compare(k, 2, "\\h") == 0) {
+                    plain += ' ';
+                    ++k;
+                } else if (line[k] != '\r') {
+                    plain += line[k];
+                }
+            }
+            const size_t first = plain.find_first_not_of(' ');
+            if (first != std::string::npos) {
+                plain = plain.substr(first, plain.find_last_not_of(' ') - first + 1);
+                cue.text += (cue.text.empty() ? "" : "\n") + plain;
             }
         }
         cues.push_back(cue);
@@ -170,16 +177,15 @@ std::map<int, std::string> sccWords(const std::string& scc) {
     std::map<int, std::string> words;
     std::istringstream in(scc);
     std::string line;
-    const std::regex code(R"(^(\d\d):(\d\d):(\d\d);(\d\d)\t(.*)$)");
     while (std::getline(in, line)) {
-        std::smatch m;
-        if (!std::regex_match(line, m, code)) {
+        int hours = 0, mins = 0, secs = 0, frames = 0;
+        if (line.size() < 12 || line[11] != '\t' ||
+            std::sscanf(line.c_str(), "%2d:%2d:%2d;%2d", &hours, &mins, &secs, &frames) != 4) {
             continue;
         }
-        const int minutes = std::stoi(m[1]) * 60 + std::stoi(m[2]);
-        int frame =
-            (minutes * 60 + std::stoi(m[3])) * 30 + std::stoi(m[4]) - 2 * (minutes - minutes / 10);
-        std::istringstream list(m[5]);
+        const int minutes = hours * 60 + mins;
+        int frame = (minutes * 60 + secs) * 30 + frames - 2 * (minutes - minutes / 10);
+        std::istringstream list(line.substr(12));
         for (std::string word; list >> word; ++frame) {
             words[frame] = word;
         }
