@@ -93,7 +93,7 @@ struct StreamContext {
     // Video: the frame codes counted and the rate its header gave.
     int64_t frameCount = 0;  // 64 bits: no file can hold more codes
     double frameRate = 0;
-    // DVD subpictures: the units the read met, and those the disc forces on screen.
+    // Subpictures (DVD and HD DVD): the units the read met, and those the disc forces on screen.
     int64_t subpictures = 0;
     int64_t forcedSubpictures = 0;
     // MPEG video: the form of EIA-608 captions its user data carries, and the channels that

@@ -433,7 +433,7 @@ void reportFrames(const JobRecords& state, Reporter& log, bool twoFiles) {
     }
 }
 
-// How many subpictures each DVD subpicture stream holds and how many the disc forces on screen
+// How many subpictures each subpicture stream holds and how many the disc forces on screen
 // (the foreign-language lines of a film): what a user keeps apart.
 void reportSubpictures(const StreamRegistry& streams, Reporter& log) {
     bool any = false;

@@ -88,7 +88,7 @@ struct StreamBox {
     // Video and audio: the seconds it plays, from its time stamps, and its payload bytes.
     std::optional<double> duration;
     int64_t bytes = 0;
-    // DVD subpictures: the units the read met, and how many of them are forced on screen.
+    // Subpictures (DVD and HD DVD): the units the read met, and how many are forced on screen.
     int64_t subpictures = 0;
     int64_t forcedSubpictures = 0;
     bool forcedOnly() const { return subpictures > 0 && forcedSubpictures == subpictures; }

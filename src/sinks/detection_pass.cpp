@@ -261,9 +261,7 @@ void DetectionPass::packet(const Packet& packet) {
     if (packet.kind != StreamKind::Subpicture && packet.unitStart) {
         keepCodecPrivate(packet);
     }
-    const SourceKind source = state_.job.source->kind();
-    if (packet.kind == StreamKind::Subpicture && source != SourceKind::HdDvdFile &&
-        source != SourceKind::HdDvdTitle) {
+    if (packet.kind == StreamKind::Subpicture) {
         StreamContext& stream = *packet.stream;
         if (const auto unit = subpictureUnits_[stream.slot].add(packet.payload, packet.time)) {
             ++stream.subpictures;

@@ -62,7 +62,8 @@ private:
     size_t lastHeading_ = kMaxStreams;
     void heading(const StreamContext& stream);
     std::bitset<kMaxStreams> timed_;
-    // Each DVD subpicture stream's unit being gathered, to count the units and the forced.
+    // Each subpicture stream's unit being gathered (DVD or HD DVD), to count the units and
+    // the forced.
     std::array<SubpictureGatherer, kMaxStreams> subpictureUnits_;
     // Each MPEG video stream's caption words, decoded only to learn which channels show text.
     std::array<std::unique_ptr<CaptionDecoder>, 2> captions_;

@@ -166,11 +166,18 @@ TEST(HdDvdSubpictures, EachIsThePgsSubtitleFfmpegDrawsAndMkvmergeMuxes) {
             cli({"demux", evo, "--no-continue", "--forced-tracks", "--json", "-o", out.string()});
         ASSERT_EQ(demuxed.status, 0) << demuxed.err;
         const Json report = Json::parse(demuxed.out);
-        // The .sup times count from the file's earliest first PTS.
+        // The .sup times count from the file's earliest first PTS. The read counts each
+        // stream's subpictures and the forced ones, as for a DVD.
         int64_t earliest = INT64_MAX;
+        std::vector<std::pair<int, int>> counts;
         for (const Json& stream : report["streams"]) {
             earliest = std::min(earliest, stream["first_pts"].get<int64_t>());
+            if (stream["kind"] == "subpicture") {
+                counts.emplace_back(stream["subpictures"], stream["forced_subpictures"]);
+            }
         }
+        const int units = std::string(name) == "FEATURE_1" ? 4 : 2;
+        EXPECT_EQ(counts, (std::vector<std::pair<int, int>>{{units, 0}, {units, 1}}));
         for (int nth = 0; nth < 2; ++nth) {
             const std::string sup =
                 (out / (std::string(name) + ".Subpicture.0" + std::to_string(nth) + ".sup"))
@@ -189,6 +196,17 @@ TEST(HdDvdSubpictures, EachIsThePgsSubtitleFfmpegDrawsAndMkvmergeMuxes) {
             }
             const Json probed = Json::parse(fixture::runProcess("mkvmerge", {"-J", sup}, "/").out);
             EXPECT_EQ(probed["tracks"][0]["codec"], "HDMV PGS") << probed.dump();
+            // Each file's first French subtitle is forced: a file of its own holds it alone.
+            const fs::path forced =
+                out / (std::string(name) + ".Subpicture.0" + std::to_string(nth) + ".forced.sup");
+            ASSERT_EQ(fs::exists(forced), nth == 1) << forced;
+            if (nth == 1) {
+                const std::vector<Shown> alone = subtitlesOf(forced.string(), 0);
+                ASSERT_EQ(alone.size(), 1U);
+                EXPECT_EQ(alone[0].start, pgs[0].start);
+                EXPECT_EQ(alone[0].end, pgs[0].end);
+                EXPECT_TRUE(sameDrawing(alone[0].pixels, original[0].pixels));
+            }
         }
     }
     EXPECT_EQ(compared, 2 * (4 + 2)) << "the subpictures of the two files' two streams";
