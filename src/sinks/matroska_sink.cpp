@@ -447,13 +447,22 @@ void MatroskaSink::emit(Track& track, const uint8_t* data, size_t size, int64_t 
     }
 }
 
+namespace {
+
+// A size of 0 is none: a muxer refuses the file of such a track.
+bool pictureSizeKnown(const StreamHeader& header) {
+    return header.width.value_or(0) > 0 && header.height.value_or(0) > 0;
+}
+
+}  // namespace
+
 bool MatroskaSink::described() const {
     for (const std::unique_ptr<Track>& track : tracks_) {
         const StreamContext& stream = *track->stream;
         const StreamHeader& header = stream.header;
         switch (stream.kind) {
             case StreamKind::Video:
-                if (stream.codecPrivate.empty() || !header.width || !header.height) {
+                if (stream.codecPrivate.empty() || !pictureSizeKnown(header)) {
                     return false;
                 }
                 break;
@@ -482,8 +491,7 @@ void MatroskaSink::begin() {
         const StreamContext& stream = *track->stream;
         const bool unordered =
             stream.coding == StreamCoding::Lpcm && !lpcmOrderKnown(stream.codecPrivate);
-        if ((stream.kind == StreamKind::Video && (!stream.header.width || !stream.header.height)) ||
-            unordered) {
+        if ((stream.kind == StreamKind::Video && !pictureSizeKnown(stream.header)) || unordered) {
             leftOut_.push_back(track->stream);
             // Kept alive: the file may begin inside a call on this very track.
             track->dropped = true;

@@ -22,7 +22,6 @@ using fixture::readFile;
 
 constexpr uint32_t kStart = 90000;  // one second, where many discs start their clock
 
-// An MPEG-2 sequence header at 25 frames per second, then a picture.
 // An MPEG-2 sequence header and its extension, then a picture.
 Bytes sequenceStart() {
     return {0x00, 0x00, 0x01, 0xB3, 0x2D, 0x01, 0xE0, 0x33, 0xFF, 0xFF,
@@ -108,6 +107,23 @@ TEST(RealDisc, ASubtitleThatStartsWithTheFilmGetsItsRecordInEveryFile) {
     EXPECT_EQ(outcome.files.at("FEATURE_1_FEATURE_2.Subpicture.00.sup"),
               joined({supHeader(0), unit, supHeader(45000), unit, supHeader(810000), unit,
                       supHeader(855000), unit}));
+}
+
+// A sequence header of a picture 0 lines high gives no size a Matroska track can have: the
+// stream is left out as one without a header, and the file holds the others (it failed to
+// begin, where the demux wrote every stream).
+TEST(RealDisc, VideoOfNoPictureSizeIsLeftOutOfTheMatroskaFile) {
+    Bytes flat = sequenceStart();
+    flat[5] = 0x00;  // 720 wide, 0 high
+    flat[6] = 0x00;
+    ProgramStreamBuilder ps;
+    ps.pack({fixture::pesPacket(0xE0, PesHeader{.pts = kStart}, flat)});
+    ps.pack({fixture::pesPacket(0xE1, PesHeader{.pts = kStart}, sequenceStart())});
+    const fixture::JobRun run{.files = {{"TITLE.EVO", ps.bytes()}}};
+    const fixture::MatroskaOutcome mkv = fixture::runMatroska(run);
+    EXPECT_FALSE(mkv.error.has_value()) << mkv.error.value_or("");
+    EXPECT_TRUE(mkv.file.has_value());
+    EXPECT_FALSE(fixture::runJobs(run, true).error.has_value());
 }
 
 TEST(RealDisc, EveryStreamIsReportedFromItsFirstPacketThatCarriesAPts) {
